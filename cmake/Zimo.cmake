@@ -1,0 +1,40 @@
+# Helpers shared by every module.
+#
+# zimo_tests(<prefix> LIBS <libs...>)
+#   One test program per <module>/tests/*_test.cc, named <prefix>_<file>,
+#   each test case registered with ctest on its own so cases run in parallel.
+# zimo_benchmarks(<prefix> LIBS <libs...>)
+#   One benchmark program per <module>/bench/*_bench.cc (not run by ctest).
+
+function(zimo_tests prefix)
+  if(NOT ZIMO_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cc)
+  foreach(src ${test_sources})
+    get_filename_component(name ${src} NAME_WE)
+    set(target ${prefix}_${name})
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} zimo_testsupport GTest::gtest GTest::gmock
+                                            GTest::gtest_main Threads::Threads)
+    target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
+                         PROPERTIES TIMEOUT 120 ENVIRONMENT "ZIMO_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  endforeach()
+endfunction()
+
+function(zimo_benchmarks prefix)
+  if(NOT ZIMO_BUILD_BENCHMARKS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/bench/*_bench.cc)
+  foreach(src ${bench_sources})
+    get_filename_component(name ${src} NAME_WE)
+    set(target ${prefix}_${name})
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} benchmark::benchmark Threads::Threads)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  endforeach()
+endfunction()

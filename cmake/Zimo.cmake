@@ -19,7 +19,7 @@ function(zimo_tests prefix)
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} zimo_testsupport GTest::gtest GTest::gmock
                                             GTest::gtest_main Threads::Threads)
     target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
+    gtest_discover_tests(${target} TEST_PREFIX "${target}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
                          PROPERTIES TIMEOUT 120 ENVIRONMENT "ZIMO_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
   endforeach()
 endfunction()

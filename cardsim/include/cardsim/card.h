@@ -1,0 +1,170 @@
+// The simulated card: the peer on the far side of every transport. One Card
+// holds the card's whole state (variables, memory, motors, the interpreter's
+// line state) behind one mutex; every attachment (serial pseudo-terminal,
+// bus port registers and DPR mailbox, Ethernet, USB requests) shares it.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "cardsim/card_model.h"
+#include "cardsim/memory.h"
+#include "cardsim/reply.h"
+#include "cardsim/script.h"
+#include "cardsim/stream.h"
+
+namespace zimo::cardsim {
+
+class Interpreter;
+class Motors;
+class Variables;
+
+// Bytes a stream port sends, and how long to hold them back (scripted delay).
+struct CardOutput {
+  std::string bytes;
+  std::chrono::microseconds delay{0};
+};
+
+// Control characters by name.
+namespace ctrl {
+inline constexpr char kStx = 0x02, kAck = 0x06, kBel = 0x07, kLf = 0x0A, kCr = 0x0D;
+inline constexpr char kCtrlA = 0x01, kCtrlB = 0x02, kCtrlC = 0x03, kCtrlD = 0x04;
+inline constexpr char kCtrlE = 0x05, kCtrlF = 0x06, kCtrlG = 0x07, kCtrlI = 0x09;
+inline constexpr char kCtrlK = 0x0B, kCtrlN = 0x0E, kCtrlO = 0x0F, kCtrlP = 0x10;
+inline constexpr char kCtrlR = 0x12, kCtrlT = 0x14, kCtrlV = 0x16, kCtrlX = 0x18;
+inline constexpr char kCtrlY = 0x19, kCtrlZ = 0x1A;
+}  // namespace ctrl
+
+class Card {
+ public:
+  explicit Card(CardModel model);
+  ~Card();
+  Card(const Card&) = delete;
+  Card& operator=(const Card&) = delete;
+
+  // One host command line (a CR or CR LF at its end is ignored). Several
+  // commands may share it.
+  Reply Execute(std::string_view line);
+  // A control character (^X flush, ^B/^C/^G status, ^P/^V/^F, ^K, ^D, ^Y, ...).
+  Reply Control(char c);
+  // A block of NUL-separated lines run in order (USB and Ethernet program
+  // download). Returns the card's 4-byte block status: 0 when every line
+  // was taken, else bit 31, the failing line's position (1-based) in bits
+  // 0-15 and its error number in bits 16-23; lines after it do not run.
+  uint32_t ExecuteBlock(std::string_view block);
+
+  // Byte-stream framing as a serial port or the bus port sees it: bytes in
+  // (CR-ended lines, control characters, checksummed lines while I4 = 1,
+  // firmware bytes in bootstrap mode after ^O), bytes out as stream.h
+  // describes, with waiting unsolicited lines in front. `delay`, when
+  // given, receives the scripted time to hold the bytes back.
+  std::string Feed(std::string_view bytes_in, std::chrono::microseconds* delay = nullptr);
+  CardOutput FeedWithDelay(std::string_view bytes_in);
+  // The bytes a stream port sends for `reply` in the current mode.
+  std::string Format(const Reply& reply) const;
+  // The current framing settings (I3, I6, I63, I64, I4).
+  FrameMode Mode() const;
+
+  // Unsolicited messages: PostUnsolicited queues one; TakeUnsolicited hands
+  // out the next raw line (for attachments that carry them on their own);
+  // TakeStreamOutput formats all waiting ones for a byte stream.
+  void PostUnsolicited(std::string line);
+  std::optional<std::string> TakeUnsolicited();
+  std::string TakeStreamOutput();
+
+  // Variables. I-variable values may carry fractions; IVar truncates.
+  int32_t IVar(int n) const;
+  void SetIVar(int n, int32_t v);
+  double IVarValue(int n) const;
+  void SetIVarValue(int n, double v);
+  double PVar(int n) const;
+  void SetPVar(int n, double v);
+  double QVar(int n, int coord = 1) const;
+  void SetQVar(int n, double v, int coord = 1);
+  double MVar(int n) const;
+  void SetMVar(int n, double v);
+
+  // Bootstrap mode: "?" answers the bootstrap text, ^O starts a serial
+  // firmware image, the firmware arrives as bytes or words; ^R (or
+  // LeaveBootstrap) starts the firmware.
+  bool InBootstrap() const;
+  void EnterBootstrap();
+  void LeaveBootstrap();
+  // A firmware block (USB and Ethernet request), 3 bytes per card word;
+  // ignored outside bootstrap mode. `first` starts a new image.
+  void LoadFirmwareBlock(std::string_view bytes, bool first_block);
+  // One firmware word from the port registers (5 low, 6 middle, 7 high).
+  void LoadFirmwareWord(uint32_t word);
+  size_t firmware_bytes() const;
+
+  // The card's motors: status words, positions (counts), and a scripting
+  // hook to place a motor.
+  uint32_t MotorServoStatus(int motor) const;
+  uint32_t MotorStatusWord(int motor) const;
+  double MotorPosition(int motor) const;
+  double MotorFollowingError(int motor) const;
+  void SetMotorPosition(int motor, double counts);
+  // Enabled PLC programs, one bit per PLC number.
+  uint32_t PlcEnabled() const;
+  // Lines stored in a program buffer ("PLC 3", "PROG 999", "ROT"), if any.
+  std::optional<std::vector<std::string>> ProgramBuffer(const std::string& name) const;
+
+  Memory& memory();
+  const Memory& memory() const;
+  Script& script();
+  const CardModel& model() const;
+
+  // Motors step with the servo clock: one step per cycle of I10.
+  void AdvanceServo(int cycles);
+  // Or let a background thread advance one cycle per `period`.
+  void StartServoThread(std::chrono::microseconds period = std::chrono::microseconds(442));
+  void StopServoThread();
+
+  // True while checksummed serial mode (I4 = 1) is on.
+  bool ChecksumMode() const;
+
+ private:
+  Reply ExecuteLocked(std::string_view line);
+  Reply ControlLocked(char c);
+  Reply BootstrapLine(std::string_view line);
+  Reply BootstrapControl(char c);
+  void Finish(Reply& reply);
+  void OnIVarWritten(int n, double value);
+  void InitCardWords();
+  std::string DrainUnsolicitedLocked(const FrameMode& mode);
+  FrameMode ModeLocked() const;
+  void FeedImageByte(char c);
+
+  mutable std::recursive_mutex mu_;
+  CardModel model_;
+  std::unique_ptr<Memory> memory_;
+  std::unique_ptr<Script> script_;
+  std::unique_ptr<Variables> vars_;
+  std::unique_ptr<Motors> motors_;
+  std::unique_ptr<Interpreter> interp_;
+  std::deque<std::string> unsolicited_;
+
+  // Byte-stream input state.
+  std::string stream_line_;
+  bool stream_overflow_ = false;
+  uint8_t stream_sum_ = 0;
+  uint8_t last_checksum_ = 0;
+
+  bool bootstrap_ = false;
+  bool image_mode_ = false;  // serial firmware bytes follow ^O
+  size_t firmware_bytes_ = 0;
+
+  std::atomic<bool> servo_run_{false};
+  std::thread servo_thread_;
+};
+
+}  // namespace zimo::cardsim

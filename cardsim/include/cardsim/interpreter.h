@@ -1,0 +1,141 @@
+// The card's command interpreter: runs one command line (several commands
+// may share it, without separators) or one control character against the
+// card's state, and says what the card answers. Not thread-safe: the Card
+// calls it under its lock.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cardsim/card_model.h"
+#include "cardsim/lexer.h"
+#include "cardsim/memory.h"
+#include "cardsim/motors.h"
+#include "cardsim/reply.h"
+#include "cardsim/script.h"
+#include "cardsim/variables.h"
+
+namespace zimo::cardsim {
+
+class Interpreter {
+ public:
+  // The longest command line the card takes (characters before the CR).
+  static constexpr size_t kMaxLine = 255;
+
+  Interpreter(const CardModel& model, Memory& memory, Variables& vars, Motors& motors,
+              Script& script);
+
+  Reply Run(std::string_view line);
+  Reply Control(char c);
+
+  int motor() const { return motor_; }
+  int coord() const { return coord_; }
+  uint32_t plc_enabled() const { return plc_enabled_; }
+  bool buffer_open() const { return !open_buffer_.empty(); }
+  const std::string& open_buffer() const { return open_buffer_; }
+  const std::vector<std::string>* Buffer(const std::string& name) const;
+  uint64_t global_status() const { return global_status_; }
+  void set_global_status(uint64_t status) { global_status_ = status; }
+  // The 12 hex digits of the status words.
+  std::string MotorStatusText(int motor) const;
+  std::string CoordStatusText(int coord) const;
+  std::string GlobalStatusText() const;
+
+ private:
+  using Handler = int (Interpreter::*)(Scanner&, Reply&);
+  struct CommandWord {
+    std::string_view word;  // upper case, without blanks
+    Handler run;
+  };
+  // The command words, longest first (command_table.cc).
+  static const std::vector<CommandWord>& CommandTable();
+
+  int RunOne(Scanner& s, Reply& reply);
+  bool IntoBuffer(Scanner& s, Reply& reply);
+  int CoordPrefix(Scanner& s, Reply& reply);
+  int MotorPrefix(Scanner& s, Reply& reply);
+  int Address(Scanner& s, Reply& reply);
+  int Status(Scanner& s, Reply& reply);
+  int FeedRate(Scanner& s, Reply& reply);
+  int Reset(Scanner& s, Reply& reply);
+
+  // Variables (variable_commands.cc).
+  int Variable(Scanner& s, Reply& reply);
+  int MDefinitionCommand(Scanner& s, Reply& reply, int first, int last);
+  std::optional<double> ReadVariable(char letter, int n) const;
+  void WriteVariable(char letter, int n, double value);
+  std::string VariableText(char letter, int n) const;
+
+  // Identity, buffers, PLCs, settings (command_table.cc).
+  int Type(Scanner& s, Reply& reply);
+  int Version(Scanner& s, Reply& reply);
+  int Date(Scanner& s, Reply& reply);
+  int Cpu(Scanner& s, Reply& reply);
+  int ListLink(Scanner& s, Reply& reply);
+  int List(Scanner& s, Reply& reply);
+  int Open(Scanner& s, Reply& reply);
+  int Close(Scanner& s, Reply& reply);
+  int Clear(Scanner& s, Reply& reply);
+  int EnablePlc(Scanner& s, Reply& reply);
+  int DisablePlc(Scanner& s, Reply& reply);
+  int Save(Scanner& s, Reply& reply);
+  int Nothing(Scanner& s, Reply& reply);
+  int Undefine(Scanner& s, Reply& reply);
+  int UndefineAll(Scanner& s, Reply& reply);
+  int PlcList(Scanner& s, bool enable);
+  bool BufferName(Scanner& s, std::string* name);
+
+  // Memory (memory_commands.cc).
+  int ReadHexX(Scanner& s, Reply& reply);
+  int ReadHexY(Scanner& s, Reply& reply);
+  int ReadHexP(Scanner& s, Reply& reply);
+  int ReadHexL(Scanner& s, Reply& reply);
+  int ReadX(Scanner& s, Reply& reply);
+  int ReadY(Scanner& s, Reply& reply);
+  int ReadP(Scanner& s, Reply& reply);
+  int ReadL(Scanner& s, Reply& reply);
+  int WriteX(Scanner& s, Reply& reply);
+  int WriteY(Scanner& s, Reply& reply);
+  int WriteP(Scanner& s, Reply& reply);
+  int WriteL(Scanner& s, Reply& reply);
+  enum class WordKind { kX, kY, kP, kLong };
+  int ReadMemory(Scanner& s, Reply& reply, WordKind kind, bool hex);
+  int WriteMemory(Scanner& s, WordKind kind);
+
+  // Motors (motor_commands.cc).
+  int JogPlus(Scanner& s, Reply& reply);
+  int JogMinus(Scanner& s, Reply& reply);
+  int JogStop(Scanner& s, Reply& reply);
+  int JogEquals(Scanner& s, Reply& reply);
+  int JogRelative(Scanner& s, Reply& reply);
+  int HomeMotor(Scanner& s, Reply& reply);
+  int KillMotor(Scanner& s, Reply& reply);
+  int OpenLoop(Scanner& s, Reply& reply);
+  int ReportPosition(Scanner& s, Reply& reply);
+  int ReportVelocity(Scanner& s, Reply& reply);
+  int ReportFollowingError(Scanner& s, Reply& reply);
+  int AxisDefinition(Scanner& s, Reply& reply);
+
+  const CardModel& model_;
+  Memory& memory_;
+  Variables& vars_;
+  Motors& motors_;
+  Script& script_;
+
+  int motor_ = 1;                                            // addressed motor ("#n")
+  int coord_ = 1;                                            // addressed coordinate system ("&n")
+  bool selected_ = true;                                     // serial addressing ("@n")
+  std::map<int, double> feed_;                               // "%" per coordinate system
+  std::map<int, std::map<int, std::string>> axes_;           // cs -> motor -> "1000X"
+  std::map<std::string, std::vector<std::string>> buffers_;  // "PLC 3", "PROG 999", "ROT"
+  std::string open_buffer_;
+  uint32_t plc_enabled_ = 0;
+  uint64_t global_status_ = 0;
+  std::vector<double> saved_i_;
+  std::string last_line_;
+};
+
+}  // namespace zimo::cardsim

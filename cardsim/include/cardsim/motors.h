@@ -1,0 +1,114 @@
+// The card's motors: a servo clock and a simple plant per motor. Closed loop,
+// the actual position follows the commanded one with a first-order lag, so
+// a moving motor shows a following error; jogs ramp the commanded velocity
+// with the motor's acceleration. Positions are in counts, velocities in
+// counts per millisecond. After every step the motors publish their status
+// words and positions into card memory where the host reads them.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cardsim/card_model.h"
+#include "cardsim/memory.h"
+#include "cardsim/variables.h"
+
+namespace zimo::cardsim {
+
+// Servo status word (X memory) bits.
+namespace servo_bit {
+inline constexpr uint32_t kActivated = 1u << 23;
+inline constexpr uint32_t kNegativeLimit = 1u << 22;
+inline constexpr uint32_t kPositiveLimit = 1u << 21;
+inline constexpr uint32_t kAmpEnabledSpran = 1u << 19;
+inline constexpr uint32_t kOpenLoop = 1u << 18;
+inline constexpr uint32_t kDefiniteMove = 1u << 17;
+inline constexpr uint32_t kVelocityZero = 1u << 13;
+inline constexpr uint32_t kHomeSearch = 1u << 10;
+}  // namespace servo_bit
+
+// Motor status word (Y memory) bits.
+namespace motor_bit {
+inline constexpr uint32_t kInPosition = 1u << 0;
+inline constexpr uint32_t kWarnFollowingError = 1u << 1;
+inline constexpr uint32_t kFatalFollowingError = 1u << 2;
+inline constexpr uint32_t kAmpFault = 1u << 3;
+inline constexpr uint32_t kHomeComplete = 1u << 10;
+inline constexpr uint32_t kAmpEnabledOlder = 1u << 14;
+}  // namespace motor_bit
+
+class Motors {
+ public:
+  Motors(const CardModel& model, Variables& vars, Memory& memory);
+
+  int count() const { return static_cast<int>(motors_.size()); }
+  bool Valid(int motor) const { return motor >= 1 && motor <= count(); }
+
+  // Motor commands; motors are numbered from 1. A motor whose Ixx00 is 0
+  // ignores them, as the card does.
+  void JogPositive(int motor);
+  void JogNegative(int motor);
+  void JogStop(int motor);                   // J/: stop and hold (closes the loop)
+  void JogReturn(int motor);                 // J=: back to the position before the last jog
+  void JogTo(int motor, double position);    // J=n
+  void JogBy(int motor, double distance);    // J:n, relative to the commanded position
+  void Home(int motor);                      // HM
+  void Kill(int motor);                      // K
+  void OpenLoop(int motor, double percent);  // On
+  void KillAll();
+  void StopAll();  // ends every jog and home search, holding position
+
+  double Position(int motor) const;  // actual, counts
+  double CommandedPosition(int motor) const;
+  double Velocity(int motor) const;        // actual, counts per servo cycle
+  double FollowingError(int motor) const;  // commanded - actual, counts
+  uint32_t ServoStatus(int motor) const;
+  uint32_t MotorStatus(int motor) const;
+  bool InPosition(int motor) const;
+
+  // Scripting: place a motor's plant at a position (commanded and actual).
+  void SetPosition(int motor, double position);
+
+  // One step of the servo clock per cycle.
+  void Advance(int cycles);
+
+  // Card addresses of motor m (1-based) words, by generation.
+  uint32_t ServoStatusAddress(int motor) const;
+  uint32_t MotorStatusAddress(int motor) const;
+  uint32_t CommandedAddress(int motor) const;
+  uint32_t ActualAddress(int motor) const;
+
+ private:
+  enum class Mode { kClosed, kOpen, kKilled };
+  struct Motor {
+    Mode mode = Mode::kClosed;
+    double cmd = 0;          // commanded position, plant frame (counts)
+    double act = 0;          // actual position, plant frame
+    double cmd_vel = 0;      // counts/ms
+    double act_vel = 0;      // counts/ms
+    double target_vel = 0;   // jog velocity asked for
+    bool to_target = false;  // a jog or home move to `target`
+    double target = 0;
+    bool homing = false;
+    bool home_complete = false;
+    double home_offset = 0;  // reported = plant - home_offset
+    double pre_jog = 0;      // reported position before the last jog
+    double output = 0;       // open-loop output, percent
+    bool fatal = false;
+    bool warn = false;
+  };
+  bool Active(int motor) const;
+  double I(int motor, int k) const;
+  double CycleMs() const;
+  void Step(int motor, Motor& m, double dt);
+  void Publish(int motor);
+  void PublishAll();
+  void StartMove(int motor, Motor& m);
+
+  const CardModel& model_;
+  Variables& vars_;
+  Memory& memory_;
+  std::vector<Motor> motors_;
+};
+
+}  // namespace zimo::cardsim

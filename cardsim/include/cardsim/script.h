@@ -1,0 +1,76 @@
+// Fault and test scripting of the simulated card: what a test may make the
+// card do wrong, and the log of everything the card received. Thread-safe;
+// the card consults it on every line.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zimo::cardsim {
+
+class Memory;
+
+class Script {
+ public:
+  explicit Script(Memory* memory) : memory_(memory) {}
+
+  // Mute: the card takes input but sends nothing back at all.
+  void SetMuted(bool muted);
+  bool muted() const;
+
+  // The next `count` command lines fail with card error `error` (ERRnnn)
+  // instead of running. Count -1 fails every line until cleared with 0.
+  void InjectError(int error, int count = 1);
+  // Lines containing `pattern` (case-insensitive) fail with `error`;
+  // an empty pattern clears the rule.
+  void FailLinesMatching(std::string pattern, int error);
+  // Called by the card per command line: the error to answer with, or 0.
+  int TakeInjectedError(const std::string& line);
+
+  // Replies are held back this long (attachments sleep or count polls by it).
+  void SetReplyDelay(std::chrono::microseconds delay, int count = -1);
+  // The delay for the next reply (consumes one of `count`).
+  std::chrono::microseconds TakeReplyDelay();
+
+  // Responses end without ACK (a card that forgets its acknowledge).
+  void SetAckOmitted(bool omitted);
+  bool ack_omitted() const;
+
+  // The "?" reply gets this many characters instead of the model's (0 = model).
+  void SetStatusLength(int length);
+  int status_length() const;
+
+  // A stuck DPR bit pattern (see Memory::StickDprBits).
+  void StickDprBits(size_t offset, uint32_t mask, uint32_t value);
+  void ClearStuckBits();
+
+  // Everything the card received, one entry per command line or control
+  // character (control characters are logged as "^X" and the like). The log
+  // keeps the latest kLogLimit entries.
+  static constexpr size_t kLogLimit = 100000;
+  void Log(std::string entry);
+  std::vector<std::string> received() const;
+  void ClearLog();
+
+ private:
+  mutable std::mutex mu_;
+  Memory* memory_;
+  bool muted_ = false;
+  int inject_error_ = 0;
+  int inject_count_ = 0;
+  std::string match_pattern_;
+  int match_error_ = 0;
+  std::chrono::microseconds delay_{0};
+  int delay_count_ = 0;
+  bool ack_omitted_ = false;
+  int status_length_ = 0;
+  std::deque<std::string> log_;
+};
+
+}  // namespace zimo::cardsim

@@ -1,0 +1,338 @@
+#include "cardsim/card.h"
+
+#include <cmath>
+#include <limits>
+
+#include "cardsim/interpreter.h"
+#include "cardsim/motors.h"
+#include "cardsim/variables.h"
+
+namespace zimo::cardsim {
+
+namespace {
+// Card words the host reads to learn about the DPR: older cards flag a
+// missing DPR in X:$3 bit 11 and keep its ISA host address in X:$786/$787;
+// SPRAN cards give the window's bounds in X:$320F/$3210 and its size in
+// Y:$3F (size = value x 4 - $180000).
+constexpr uint32_t kOlderDprFlags = 0x3;
+constexpr uint32_t kOlderHostAddressHigh = 0x786;
+constexpr uint32_t kSpranDprStart = 0x320F;
+constexpr uint32_t kSpranDprEnd = 0x3210;
+constexpr uint32_t kSpranDprSize = 0x3F;
+
+std::string ControlName(char c) {
+  auto u = static_cast<unsigned char>(c);
+  if (u < 0x20) return std::string("^") + static_cast<char>(u + 0x40);
+  return std::string(1, c);
+}
+
+std::string Trim(std::string_view s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
+  size_t e = s.find_last_not_of(" \t");
+  return std::string(s.substr(b, e - b + 1));
+}
+}  // namespace
+
+Card::Card(CardModel model)
+    : model_(std::move(model)),
+      memory_(std::make_unique<Memory>(model_.dpr_card_base)),
+      script_(std::make_unique<Script>(memory_.get())),
+      vars_(std::make_unique<Variables>(model_, *memory_)),
+      motors_(std::make_unique<Motors>(model_, *vars_, *memory_)),
+      interp_(std::make_unique<Interpreter>(model_, *memory_, *vars_, *motors_, *script_)),
+      bootstrap_(model_.bootstrap) {
+  InitCardWords();
+  vars_->SetIWriteHook([this](int n, double value) { OnIVarWritten(n, value); });
+}
+
+Card::~Card() { StopServoThread(); }
+
+void Card::InitCardWords() {
+  uint32_t base = memory_->dpr_card_base();
+  if (model_.spran) {
+    memory_->Write(Space::kX, kSpranDprStart, base);
+    memory_->Write(Space::kX, kSpranDprEnd, base + Memory::kDprWords);
+    memory_->Write(Space::kY, kSpranDprSize, (0x180000 + Memory::kDprSize) / 4);
+  } else {
+    memory_->Write(Space::kX, kOlderDprFlags, 0);  // bit 11 clear: DPR present
+    uint32_t host = model_.host_dpr_address;
+    memory_->Write(Space::kX, kOlderHostAddressHigh, (host & 0xF0000) >> 16);
+    memory_->Write(Space::kX, kOlderHostAddressHigh + 1, ((host & 0xF000) >> 8) + 5);
+  }
+}
+
+void Card::OnIVarWritten(int n, double value) {
+  // On type 8 cards I24 places the DPR window.
+  if (n == 24 && model_.spran && model_.type == 8 && value > 0) {
+    memory_->set_dpr_card_base(static_cast<uint32_t>(value));
+    InitCardWords();
+  }
+}
+
+void Card::Finish(Reply& reply) {
+  if (reply.silent) return;
+  reply.delay = script_->TakeReplyDelay();
+  if (script_->ack_omitted()) reply.ack = false;
+}
+
+Reply Card::Execute(std::string_view line) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return ExecuteLocked(line);
+}
+
+Reply Card::ExecuteLocked(std::string_view line) {
+  // A CR (or CR LF) left on the line ends it; it is no part of the command.
+  while (!line.empty() && (line.back() == ctrl::kCr || line.back() == ctrl::kLf)) {
+    line.remove_suffix(1);
+  }
+  script_->Log(std::string(line));
+  Reply reply;
+  if (script_->muted()) {
+    reply.silent = true;
+    return reply;
+  }
+  if (bootstrap_) {
+    reply = BootstrapLine(line);
+  } else if (int error = Trim(line).empty() ? 0 : script_->TakeInjectedError(std::string(line));
+             error != 0) {
+    reply.error = error;
+  } else {
+    reply = interp_->Run(line);
+  }
+  Finish(reply);
+  return reply;
+}
+
+Reply Card::Control(char c) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return ControlLocked(c);
+}
+
+Reply Card::ControlLocked(char c) {
+  script_->Log(ControlName(c));
+  Reply reply;
+  if (script_->muted()) {
+    reply.silent = true;
+    return reply;
+  }
+  reply = bootstrap_ ? BootstrapControl(c) : interp_->Control(c);
+  Finish(reply);
+  return reply;
+}
+
+Reply Card::BootstrapLine(std::string_view line) {
+  // The bootstrap firmware knows only the status query; every other line
+  // just gets its ACK.
+  Reply reply;
+  if (Trim(line) == "?") reply.lines.push_back(model_.bootstrap_text);
+  return reply;
+}
+
+Reply Card::BootstrapControl(char c) {
+  Reply reply;
+  reply.control = true;
+  switch (c) {
+    case ctrl::kCtrlX:
+      reply.ack = false;
+      reply.flushed = true;
+      stream_line_.clear();
+      break;
+    case ctrl::kCtrlO:  // a serial firmware image follows
+      image_mode_ = true;
+      firmware_bytes_ = 0;
+      reply.ack = false;
+      break;
+    case ctrl::kCtrlR:  // start the firmware
+      bootstrap_ = false;
+      image_mode_ = false;
+      reply.ack = false;
+      break;
+    default:
+      break;
+  }
+  return reply;
+}
+
+uint32_t Card::ExecuteBlock(std::string_view block) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  uint32_t position = 0;
+  size_t start = 0;
+  while (start < block.size()) {
+    size_t end = block.find('\0', start);
+    if (end == std::string_view::npos) end = block.size();
+    std::string_view line = block.substr(start, end - start);
+    start = end + 1;
+    ++position;
+    Reply reply = ExecuteLocked(line);
+    if (reply.error != 0) {
+      return 0x80000000u | (static_cast<uint32_t>(reply.error & 0xFF) << 16) | (position & 0xFFFF);
+    }
+  }
+  return 0;
+}
+
+void Card::PostUnsolicited(std::string line) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  unsolicited_.push_back(std::move(line));
+}
+
+std::optional<std::string> Card::TakeUnsolicited() {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  if (unsolicited_.empty()) return std::nullopt;
+  std::string line = std::move(unsolicited_.front());
+  unsolicited_.pop_front();
+  return line;
+}
+
+int32_t Card::IVar(int n) const {
+  double v = IVarValue(n);
+  if (v >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (v <= std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(v);
+}
+
+void Card::SetIVar(int n, int32_t v) { SetIVarValue(n, v); }
+
+double Card::IVarValue(int n) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return vars_->I(n);
+}
+
+void Card::SetIVarValue(int n, double v) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  vars_->SetI(n, v);
+}
+
+double Card::PVar(int n) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return vars_->P(n);
+}
+
+void Card::SetPVar(int n, double v) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  vars_->SetP(n, v);
+}
+
+double Card::QVar(int n, int coord) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return vars_->Q(coord, n);
+}
+
+void Card::SetQVar(int n, double v, int coord) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  vars_->SetQ(coord, n, v);
+}
+
+double Card::MVar(int n) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return vars_->M(n);
+}
+
+void Card::SetMVar(int n, double v) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  vars_->SetM(n, v);
+}
+
+bool Card::InBootstrap() const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return bootstrap_;
+}
+
+void Card::EnterBootstrap() {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  bootstrap_ = true;
+  image_mode_ = false;
+}
+
+void Card::LeaveBootstrap() {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  bootstrap_ = false;
+  image_mode_ = false;
+}
+
+void Card::LoadFirmwareBlock(std::string_view bytes, bool first_block) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  if (!bootstrap_) return;
+  if (first_block) firmware_bytes_ = 0;
+  firmware_bytes_ += bytes.size();
+}
+
+void Card::LoadFirmwareWord(uint32_t word) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  (void)word;
+  if (bootstrap_) firmware_bytes_ += 3;
+}
+
+size_t Card::firmware_bytes() const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return firmware_bytes_;
+}
+
+uint32_t Card::MotorServoStatus(int motor) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return motors_->ServoStatus(motor);
+}
+
+uint32_t Card::MotorStatusWord(int motor) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return motors_->MotorStatus(motor);
+}
+
+double Card::MotorPosition(int motor) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return motors_->Position(motor);
+}
+
+double Card::MotorFollowingError(int motor) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return motors_->FollowingError(motor);
+}
+
+void Card::SetMotorPosition(int motor, double counts) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  motors_->SetPosition(motor, counts);
+}
+
+uint32_t Card::PlcEnabled() const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return interp_->plc_enabled();
+}
+
+std::optional<std::vector<std::string>> Card::ProgramBuffer(const std::string& name) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  const auto* lines = interp_->Buffer(name);
+  if (lines == nullptr) return std::nullopt;
+  return *lines;
+}
+
+Memory& Card::memory() { return *memory_; }
+const Memory& Card::memory() const { return *memory_; }
+Script& Card::script() { return *script_; }
+const CardModel& Card::model() const { return model_; }
+
+void Card::AdvanceServo(int cycles) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  motors_->Advance(cycles);
+}
+
+void Card::StartServoThread(std::chrono::microseconds period) {
+  if (servo_run_.exchange(true)) return;
+  servo_thread_ = std::thread([this, period] {
+    auto next = std::chrono::steady_clock::now();
+    while (servo_run_.load()) {
+      next += period;
+      auto now = std::chrono::steady_clock::now();
+      if (now > next + 100 * period) next = now;  // fell far behind: do not race to catch up
+      std::this_thread::sleep_until(next);
+      AdvanceServo(1);
+    }
+  });
+}
+
+void Card::StopServoThread() {
+  if (!servo_run_.exchange(false)) return;
+  if (servo_thread_.joinable()) servo_thread_.join();
+}
+
+}  // namespace zimo::cardsim

@@ -1,0 +1,248 @@
+#include "cardsim/interpreter.h"
+
+#include <algorithm>
+
+#include "cardsim/card_word.h"
+
+namespace zimo::cardsim {
+
+namespace {
+// Program buffers hold at most this many lines.
+constexpr size_t kBufferLines = 65536;
+}  // namespace
+
+Interpreter::Interpreter(const CardModel& model, Memory& memory, Variables& vars, Motors& motors,
+                         Script& script)
+    : model_(model),
+      memory_(memory),
+      vars_(vars),
+      motors_(motors),
+      script_(script),
+      global_status_(model.global_status),
+      saved_i_(vars.SnapshotI()) {}
+
+const std::vector<std::string>* Interpreter::Buffer(const std::string& name) const {
+  auto it = buffers_.find(name);
+  return it == buffers_.end() ? nullptr : &it->second;
+}
+
+Reply Interpreter::Run(std::string_view line) {
+  Reply reply;
+  if (!line.empty()) last_line_.assign(line.substr(0, kMaxLine));
+  for (char c : line) {
+    auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t') || u >= 0x7F) {
+      reply.error = card_error::kBadCommand;
+      return reply;
+    }
+  }
+  if (line.size() > kMaxLine) {
+    reply.error = card_error::kCommunication;
+    return reply;
+  }
+  Scanner s(line);
+  if (!selected_ && s.Peek() != '@') {
+    reply.silent = true;
+    return reply;
+  }
+  if (!open_buffer_.empty() && !IntoBuffer(s, reply)) return reply;
+  while (!s.AtEnd()) {
+    int error = RunOne(s, reply);
+    if (error != 0) {
+      reply.error = error;
+      break;
+    }
+    if (!selected_) {
+      reply = Reply{};
+      reply.silent = true;
+      break;
+    }
+    if (!open_buffer_.empty() && !IntoBuffer(s, reply)) break;
+  }
+  return reply;
+}
+
+bool Interpreter::IntoBuffer(Scanner& s, Reply& reply) {
+  // While a buffer is open, lines go into it. CLOSE ends it, and the rest of
+  // the line runs on line (true); OPEN is refused; CLEAR empties it first.
+  if (s.AcceptWord("CLOSE")) {
+    open_buffer_.clear();
+    return true;
+  }
+  if (s.AcceptWord("OPEN")) {
+    reply.error = card_error::kBufferInUse;
+    return false;
+  }
+  if (s.AcceptWord("CLEAR") || s.AcceptWord("CLR")) buffers_[open_buffer_].clear();
+  if (!s.AtEnd()) {
+    auto& buffer = buffers_[open_buffer_];
+    if (buffer.size() >= kBufferLines) {
+      reply.error = card_error::kBufferFull;
+      return false;
+    }
+    buffer.emplace_back(s.Rest());
+  }
+  return false;
+}
+
+int Interpreter::RunOne(Scanner& s, Reply& reply) {
+  char c = s.Peek();
+  switch (c) {
+    case '&':
+      return CoordPrefix(s, reply);
+    case '#':
+      return MotorPrefix(s, reply);
+    case '@':
+      return Address(s, reply);
+    case '?':
+      return Status(s, reply);
+    case '%':
+      return FeedRate(s, reply);
+    case '$':
+      return Reset(s, reply);
+    case 'I':
+    case 'P':
+    case 'Q':
+    case 'M':
+      if (Scanner::IsDigit(s.PeekRaw(1))) return Variable(s, reply);
+      break;
+    default:
+      break;
+  }
+  for (const CommandWord& command : CommandTable()) {
+    size_t start = s.pos();
+    if (!s.AcceptWord(command.word)) continue;
+    // A one-letter command ("#1K", "#1P") is not the start of a longer word.
+    char next = s.PeekRaw(0);
+    if (command.word.size() == 1 && next >= 'A' && next <= 'Z') {
+      s.Reset(start);
+      continue;
+    }
+    return (this->*command.run)(s, reply);
+  }
+  return card_error::kBadCommand;
+}
+
+int Interpreter::CoordPrefix(Scanner& s, Reply& reply) {
+  s.Take();
+  if (!Scanner::IsDigit(s.Peek())) {
+    reply.lines.push_back("&" + std::to_string(coord_));
+    return 0;
+  }
+  auto n = s.Unsigned();
+  if (!n || *n < 1 || *n > static_cast<uint64_t>(model_.coordinate_systems())) {
+    return card_error::kBadCommand;
+  }
+  coord_ = static_cast<int>(*n);
+  return 0;
+}
+
+int Interpreter::MotorPrefix(Scanner& s, Reply& reply) {
+  s.Take();
+  if (Scanner::IsDigit(s.Peek())) {
+    auto n = s.Unsigned();
+    if (!n || !motors_.Valid(static_cast<int>(std::min<uint64_t>(*n, 1000)))) {
+      return card_error::kBadCommand;
+    }
+    motor_ = static_cast<int>(*n);
+  } else if (s.Peek() != '-') {
+    reply.lines.push_back("#" + std::to_string(motor_));
+    return 0;
+  }
+  if (s.AcceptWord("->")) return AxisDefinition(s, reply);
+  return 0;
+}
+
+int Interpreter::Address(Scanner& s, Reply& reply) {
+  s.Take();
+  if (s.Accept('@')) {
+    selected_ = true;
+    return 0;
+  }
+  if (!Scanner::IsDigit(s.Peek())) {
+    reply.lines.push_back("@0");
+    return 0;
+  }
+  auto n = s.Unsigned();
+  if (!n) return card_error::kBadCommand;
+  selected_ = *n == 0;  // this card answers to address 0
+  return 0;
+}
+
+std::string Interpreter::MotorStatusText(int motor) const {
+  return word::Hex24(motors_.ServoStatus(motor)) + word::Hex24(motors_.MotorStatus(motor));
+}
+
+std::string Interpreter::CoordStatusText(int coord) const {
+  uint32_t second = 0;
+  auto it = axes_.find(coord);
+  if (it != axes_.end() && !it->second.empty()) {
+    bool all_in_position = true;
+    for (const auto& [motor, def] : it->second) {
+      all_in_position = all_in_position && motors_.InPosition(motor);
+      uint32_t status = motors_.MotorStatus(motor);
+      if (status & motor_bit::kWarnFollowingError) second |= 1u << 18;
+      if (status & motor_bit::kFatalFollowingError) second |= 1u << 19;
+    }
+    if (all_in_position) second |= 1u << 17;
+  }
+  return word::Hex24(0) + word::Hex24(second);
+}
+
+std::string Interpreter::GlobalStatusText() const { return word::Hex48(global_status_); }
+
+int Interpreter::Status(Scanner& s, Reply& reply) {
+  int marks = 0;
+  while (marks < 3 && s.Accept('?')) ++marks;
+  if (marks == 1) {
+    std::string text = MotorStatusText(motor_);
+    int length = script_.status_length();
+    if (length > 0) text.resize(static_cast<size_t>(length), '0');
+    reply.lines.push_back(text);
+  } else if (marks == 2) {
+    reply.lines.push_back(CoordStatusText(coord_));
+  } else {
+    reply.lines.push_back(GlobalStatusText());
+  }
+  return 0;
+}
+
+int Interpreter::FeedRate(Scanner& s, Reply& reply) {
+  s.Take();
+  char c = s.Peek();
+  if (Scanner::IsDigit(c) || c == '.' || c == '$') {
+    auto v = s.Number();
+    if (!v) return card_error::kBadCommand;
+    feed_[coord_] = *v;
+    return 0;
+  }
+  auto it = feed_.find(coord_);
+  reply.lines.push_back(Variables::Format(it == feed_.end() ? 100.0 : it->second));
+  return 0;
+}
+
+int Interpreter::Reset(Scanner& s, Reply& reply) {
+  if (s.AcceptWord("$$$***")) {
+    // Back to the factory state: settings, variables, buffers.
+    vars_.Reset();
+    buffers_.clear();
+    open_buffer_.clear();
+    axes_.clear();
+    feed_.clear();
+    plc_enabled_ = 0;
+    motors_.KillAll();
+    return 0;
+  }
+  if (s.AcceptWord("$$$")) {
+    // A reset starts from the saved settings with the motors stopped.
+    vars_.RestoreI(saved_i_);
+    open_buffer_.clear();
+    plc_enabled_ = 0;
+    motors_.StopAll();
+    return 0;
+  }
+  (void)reply;
+  return card_error::kBadCommand;
+}
+
+}  // namespace zimo::cardsim

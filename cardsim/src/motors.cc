@@ -1,0 +1,305 @@
+#include "cardsim/motors.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zimo::cardsim {
+
+namespace {
+constexpr double kLagMs = 2.0;  // time constant of the closed loop
+}  // namespace
+
+Motors::Motors(const CardModel& model, Variables& vars, Memory& memory)
+    : model_(model), vars_(vars), memory_(memory), motors_(std::clamp(model.motors, 1, 32)) {
+  PublishAll();
+}
+
+bool Motors::Active(int motor) const { return Valid(motor) && I(motor, 0) != 0; }
+
+double Motors::I(int motor, int k) const { return vars_.I(motor * 100 + k); }
+
+double Motors::CycleMs() const {
+  double i10 = vars_.I(10);
+  if (i10 <= 0) i10 = 3713707;
+  return i10 / 8388608.0;
+}
+
+void Motors::StartMove(int motor, Motor& m) {
+  if (m.mode != Mode::kClosed) {
+    m.mode = Mode::kClosed;
+    m.cmd = m.act;
+    m.cmd_vel = 0;
+    m.output = 0;
+  }
+  m.fatal = false;
+  m.pre_jog = m.cmd - m.home_offset;
+  m.homing = false;
+  m.to_target = false;
+  (void)motor;
+}
+
+void Motors::JogPositive(int motor) {
+  if (!Active(motor)) return;
+  Motor& m = motors_[motor - 1];
+  StartMove(motor, m);
+  m.target_vel = std::fabs(I(motor, 22));
+  Publish(motor);
+}
+
+void Motors::JogNegative(int motor) {
+  if (!Active(motor)) return;
+  Motor& m = motors_[motor - 1];
+  StartMove(motor, m);
+  m.target_vel = -std::fabs(I(motor, 22));
+  Publish(motor);
+}
+
+void Motors::JogStop(int motor) {
+  if (!Active(motor)) return;
+  Motor& m = motors_[motor - 1];
+  if (m.mode != Mode::kClosed) {
+    StartMove(motor, m);
+  }
+  m.target_vel = 0;
+  m.to_target = false;
+  m.homing = false;
+  Publish(motor);
+}
+
+void Motors::JogReturn(int motor) {
+  if (!Active(motor)) return;
+  JogTo(motor, motors_[motor - 1].pre_jog);
+}
+
+void Motors::JogTo(int motor, double position) {
+  if (!Active(motor)) return;
+  Motor& m = motors_[motor - 1];
+  double pre = m.cmd - m.home_offset;
+  StartMove(motor, m);
+  m.pre_jog = pre;
+  m.to_target = true;
+  m.target = position + m.home_offset;
+  Publish(motor);
+}
+
+void Motors::JogBy(int motor, double distance) {
+  if (!Active(motor)) return;
+  Motor& m = motors_[motor - 1];
+  StartMove(motor, m);
+  m.to_target = true;
+  m.target = m.cmd + distance;
+  Publish(motor);
+}
+
+void Motors::Home(int motor) {
+  if (!Active(motor)) return;
+  Motor& m = motors_[motor - 1];
+  StartMove(motor, m);
+  // The home switch sits at the plant's zero; reaching it makes that the
+  // motor's new zero.
+  m.to_target = true;
+  m.target = 0;
+  m.homing = true;
+  m.home_complete = false;
+  Publish(motor);
+}
+
+void Motors::Kill(int motor) {
+  if (!Valid(motor)) return;
+  Motor& m = motors_[motor - 1];
+  m.mode = Mode::kKilled;
+  m.cmd = m.act;
+  m.cmd_vel = m.act_vel = m.target_vel = 0;
+  m.to_target = m.homing = false;
+  m.output = 0;
+  Publish(motor);
+}
+
+void Motors::OpenLoop(int motor, double percent) {
+  if (!Active(motor)) return;
+  Motor& m = motors_[motor - 1];
+  m.mode = Mode::kOpen;
+  m.output = std::clamp(percent, -100.0, 100.0);
+  m.to_target = m.homing = false;
+  m.target_vel = m.cmd_vel = 0;
+  m.fatal = false;
+  Publish(motor);
+}
+
+void Motors::KillAll() {
+  for (int i = 1; i <= count(); ++i) Kill(i);
+}
+
+void Motors::StopAll() {
+  for (int i = 1; i <= count(); ++i) {
+    Motor& m = motors_[i - 1];
+    if (m.mode != Mode::kClosed) continue;
+    m.target_vel = 0;
+    m.to_target = m.homing = false;
+    Publish(i);
+  }
+}
+
+double Motors::Position(int motor) const {
+  if (!Valid(motor)) return 0;
+  const Motor& m = motors_[motor - 1];
+  return m.act - m.home_offset;
+}
+
+double Motors::CommandedPosition(int motor) const {
+  if (!Valid(motor)) return 0;
+  const Motor& m = motors_[motor - 1];
+  return m.cmd - m.home_offset;
+}
+
+double Motors::Velocity(int motor) const {
+  return Valid(motor) ? motors_[motor - 1].act_vel * CycleMs() : 0;
+}
+
+double Motors::FollowingError(int motor) const {
+  if (!Valid(motor)) return 0;
+  const Motor& m = motors_[motor - 1];
+  return m.mode == Mode::kClosed ? m.cmd - m.act : 0;
+}
+
+bool Motors::InPosition(int motor) const {
+  if (!Valid(motor)) return false;
+  const Motor& m = motors_[motor - 1];
+  return m.mode == Mode::kClosed && !m.to_target && m.target_vel == 0 && m.cmd_vel == 0 &&
+         std::fabs(m.cmd - m.act) * 16 < std::max(I(motor, 28), 1.0);
+}
+
+uint32_t Motors::ServoStatus(int motor) const {
+  if (!Valid(motor)) return 0;
+  const Motor& m = motors_[motor - 1];
+  uint32_t w = 0;
+  if (I(motor, 0) != 0) w |= servo_bit::kActivated;
+  if (m.mode != Mode::kClosed) w |= servo_bit::kOpenLoop;
+  if (m.to_target) w |= servo_bit::kDefiniteMove;
+  if (!m.to_target && m.target_vel == 0 && m.cmd_vel == 0) w |= servo_bit::kVelocityZero;
+  if (m.homing) w |= servo_bit::kHomeSearch;
+  if (model_.spran && m.mode != Mode::kKilled) w |= servo_bit::kAmpEnabledSpran;
+  return w;
+}
+
+uint32_t Motors::MotorStatus(int motor) const {
+  if (!Valid(motor)) return 0;
+  const Motor& m = motors_[motor - 1];
+  uint32_t w = 0;
+  if (InPosition(motor)) w |= motor_bit::kInPosition;
+  if (m.warn) w |= motor_bit::kWarnFollowingError;
+  if (m.fatal) w |= motor_bit::kFatalFollowingError;
+  if (m.home_complete) w |= motor_bit::kHomeComplete;
+  if (!model_.spran && m.mode != Mode::kKilled) w |= motor_bit::kAmpEnabledOlder;
+  return w;
+}
+
+void Motors::SetPosition(int motor, double position) {
+  if (!Valid(motor)) return;
+  Motor& m = motors_[motor - 1];
+  m.act = m.cmd = position + m.home_offset;
+  m.cmd_vel = m.act_vel = m.target_vel = 0;
+  m.to_target = m.homing = false;
+  Publish(motor);
+}
+
+void Motors::Advance(int cycles) {
+  double dt = CycleMs();
+  for (int c = 0; c < cycles; ++c) {
+    for (int i = 1; i <= count(); ++i) Step(i, motors_[i - 1], dt);
+  }
+  if (cycles > 0) PublishAll();
+}
+
+void Motors::Step(int motor, Motor& m, double dt) {
+  double before = m.act;
+  switch (m.mode) {
+    case Mode::kKilled:
+      m.cmd = m.act;
+      m.cmd_vel = 0;
+      break;
+    case Mode::kOpen:
+      m.act += m.output / 100.0 * std::fabs(I(motor, 16)) * dt;
+      m.cmd = m.act;
+      m.cmd_vel = 0;
+      break;
+    case Mode::kClosed: {
+      double accel = std::fabs(I(motor, 19));
+      if (m.to_target) {
+        double speed = std::fabs(I(motor, m.homing ? 23 : 22));
+        double dist = m.target - m.cmd;
+        if (std::fabs(dist) <= std::max(std::fabs(m.cmd_vel) * dt, 1e-9) || speed == 0) {
+          m.cmd = m.target;
+          m.cmd_vel = m.target_vel = 0;
+          m.to_target = false;
+          if (m.homing) {
+            m.homing = false;
+            m.home_complete = true;
+            m.home_offset = m.target;
+          }
+        } else {
+          double reach = accel > 0 ? std::sqrt(2 * accel * std::fabs(dist)) : speed;
+          m.target_vel = std::copysign(std::min(speed, reach), dist);
+        }
+      }
+      double dv = m.target_vel - m.cmd_vel;
+      double step = accel > 0 ? accel * dt : std::fabs(dv);
+      m.cmd_vel += std::clamp(dv, -step, step);
+      if (m.to_target) {  // never overshoot the target
+        double next = m.cmd + m.cmd_vel * dt;
+        if ((m.target - m.cmd) * (m.target - next) < 0) m.cmd_vel = (m.target - m.cmd) / dt;
+      }
+      m.cmd += m.cmd_vel * dt;
+      m.act += (m.cmd - m.act) * (1.0 - std::exp(-dt / kLagMs));
+      if (std::fabs(m.cmd - m.act) < 1e-9) m.act = m.cmd;
+      double fe16 = std::fabs(m.cmd - m.act) * 16;
+      m.warn = I(motor, 12) > 0 && fe16 > I(motor, 12);
+      if (I(motor, 11) > 0 && fe16 > I(motor, 11)) {
+        m.act_vel = (m.act - before) / dt;
+        Kill(motor);
+        m.fatal = true;
+        return;
+      }
+      break;
+    }
+  }
+  m.act_vel = (m.act - before) / dt;
+}
+
+uint32_t Motors::ServoStatusAddress(int motor) const {
+  uint32_t i = static_cast<uint32_t>(motor - 1);
+  if (model_.spran) return 0xB0 + 0x80 * i;
+  bool variant2 = model_.type_text.find("ESA") != std::string::npos;
+  return (variant2 ? 0x4F : 0x3D) + 0x3C * i;
+}
+
+uint32_t Motors::MotorStatusAddress(int motor) const {
+  uint32_t i = static_cast<uint32_t>(motor - 1);
+  return model_.spran ? 0xC0 + 0x80 * i : 0x814 + 0xC0 * i;
+}
+
+uint32_t Motors::CommandedAddress(int motor) const {
+  uint32_t i = static_cast<uint32_t>(motor - 1);
+  return model_.spran ? 0x88 + 0x80 * i : 0x28 + 0x3C * i;
+}
+
+uint32_t Motors::ActualAddress(int motor) const {
+  uint32_t i = static_cast<uint32_t>(motor - 1);
+  return model_.spran ? 0x8B + 0x80 * i : 0x2B + 0x3C * i;
+}
+
+void Motors::Publish(int motor) {
+  if (!Valid(motor)) return;
+  double scale = I(motor, 8) * 32;
+  if (scale <= 0) scale = 3072;
+  memory_.Write(Space::kX, ServoStatusAddress(motor), ServoStatus(motor));
+  memory_.Write(Space::kY, MotorStatusAddress(motor), MotorStatus(motor));
+  memory_.WriteFixed48(CommandedAddress(motor), CommandedPosition(motor) * scale);
+  memory_.WriteFixed48(ActualAddress(motor), Position(motor) * scale);
+}
+
+void Motors::PublishAll() {
+  for (int i = 1; i <= count(); ++i) Publish(i);
+}
+
+}  // namespace zimo::cardsim

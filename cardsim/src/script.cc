@@ -1,0 +1,106 @@
+#include "cardsim/script.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "cardsim/memory.h"
+
+namespace zimo::cardsim {
+
+namespace {
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+}  // namespace
+
+void Script::SetMuted(bool muted) {
+  std::lock_guard<std::mutex> lock(mu_);
+  muted_ = muted;
+}
+
+bool Script::muted() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return muted_;
+}
+
+void Script::InjectError(int error, int count) {
+  std::lock_guard<std::mutex> lock(mu_);
+  inject_error_ = error;
+  inject_count_ = error == 0 ? 0 : count;
+}
+
+void Script::FailLinesMatching(std::string pattern, int error) {
+  std::lock_guard<std::mutex> lock(mu_);
+  match_pattern_ = Upper(std::move(pattern));
+  match_error_ = match_pattern_.empty() ? 0 : error;
+}
+
+int Script::TakeInjectedError(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (inject_count_ != 0 && inject_error_ != 0) {
+    if (inject_count_ > 0) --inject_count_;
+    return inject_error_;
+  }
+  if (match_error_ != 0 && Upper(line).find(match_pattern_) != std::string::npos) {
+    return match_error_;
+  }
+  return 0;
+}
+
+void Script::SetReplyDelay(std::chrono::microseconds delay, int count) {
+  std::lock_guard<std::mutex> lock(mu_);
+  delay_ = delay;
+  delay_count_ = delay.count() > 0 ? count : 0;
+}
+
+std::chrono::microseconds Script::TakeReplyDelay() {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (delay_count_ == 0) return std::chrono::microseconds(0);
+  if (delay_count_ > 0) --delay_count_;
+  return delay_;
+}
+
+void Script::SetAckOmitted(bool omitted) {
+  std::lock_guard<std::mutex> lock(mu_);
+  ack_omitted_ = omitted;
+}
+
+bool Script::ack_omitted() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return ack_omitted_;
+}
+
+void Script::SetStatusLength(int length) {
+  std::lock_guard<std::mutex> lock(mu_);
+  status_length_ = std::max(length, 0);
+}
+
+int Script::status_length() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return status_length_;
+}
+
+void Script::StickDprBits(size_t offset, uint32_t mask, uint32_t value) {
+  memory_->StickDprBits(offset, mask, value);
+}
+
+void Script::ClearStuckBits() { memory_->ClearStuckBits(); }
+
+void Script::Log(std::string entry) {
+  std::lock_guard<std::mutex> lock(mu_);
+  log_.push_back(std::move(entry));
+  if (log_.size() > kLogLimit) log_.pop_front();
+}
+
+std::vector<std::string> Script::received() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return {log_.begin(), log_.end()};
+}
+
+void Script::ClearLog() {
+  std::lock_guard<std::mutex> lock(mu_);
+  log_.clear();
+}
+
+}  // namespace zimo::cardsim

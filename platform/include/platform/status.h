@@ -63,6 +63,7 @@ class [[nodiscard]] Result {
   const T* operator->() const { return &value(); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
+  T&& operator*() && { return std::move(*this).value(); }
   // The failure; Status::Ok() when there is a value.
   Status status() const { return ok() ? Status::Ok() : std::get<Status>(v_); }
 

@@ -1,0 +1,63 @@
+// The card's serial port on a pseudo-terminal: the card sits on the master
+// side, the host opens the slave path as its serial device. Bytes from the
+// host go through the card's byte-stream framing (Card::Feed: lines, control
+// characters, checksummed mode) and the card's output goes back as it comes,
+// held back by a scripted reply delay. Unsolicited messages go out as STX
+// lines between replies; a muted card sends nothing.
+//
+// The slave's line is put into raw mode once, at start; hosts may open and
+// close it as often as they like. While no host has it open the card sends
+// nothing, so its unsolicited messages wait for a listener (or for another
+// port of the card). Given a COM number, the slave
+// is registered as that port (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM) for as
+// long as the attachment runs, so a host finds it as "\\.\COMn".
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "cardsim/card.h"
+#include "platform/status.h"
+#include "platform/unix_socket.h"
+
+namespace zimo::cardsim {
+
+struct PtyOptions {
+  // How often the card looks for unsolicited messages to send.
+  std::chrono::milliseconds unsolicited_poll{5};
+  // Register the slave as COM port n (1 to 255); 0: not registered.
+  int com_port = 0;
+};
+
+class PtyAttachment {
+ public:
+  static platform::Result<std::unique_ptr<PtyAttachment>> Start(Card& card,
+                                                                const PtyOptions& options = {});
+  ~PtyAttachment();
+  PtyAttachment(const PtyAttachment&) = delete;
+  PtyAttachment& operator=(const PtyAttachment&) = delete;
+
+  // The device path the host opens, e.g. "/dev/pts/7".
+  const std::string& slave_path() const { return slave_path_; }
+
+  // Stops the card's side, hosts then read nothing more, and takes back the
+  // COM port registration. Idempotent.
+  void Stop();
+
+ private:
+  PtyAttachment(Card& card, const PtyOptions& options);
+  void Run();
+
+  Card& card_;
+  const PtyOptions options_;
+  platform::UniqueFd master_;
+  platform::UniqueFd wake_;
+  std::string slave_path_;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
+}  // namespace zimo::cardsim

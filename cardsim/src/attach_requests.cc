@@ -1,0 +1,408 @@
+#include "cardsim/attach_requests.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "cardsim/memory.h"
+
+namespace zimo::cardsim {
+namespace {
+
+uint16_t BigEndian16(std::string_view b, size_t at) {
+  return static_cast<uint16_t>((static_cast<uint8_t>(b[at]) << 8) | static_cast<uint8_t>(b[at + 1]));
+}
+
+// Values inside payloads and answers are in the host's order (little-endian).
+uint32_t Little32(std::string_view b, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(b[at + i]);
+  return v;
+}
+
+std::string LittleBytes32(uint32_t v) {
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return out;
+}
+
+// The place of rotary buffer descriptor n in the DPR window.
+std::optional<size_t> RotaryDescriptor(bool spran, uint16_t n) {
+  if (n > 7) return std::nullopt;
+  if (spran) return 0x1050 + 12 * static_cast<size_t>(n);
+  if (n < 2) return 0x7DC + 20 * static_cast<size_t>(n);
+  return 0x7F0 + 12 * static_cast<size_t>(n);
+}
+
+// Descriptor words (16-bit, little-endian) by byte offset.
+constexpr size_t kRotStatus = 0, kRotHostIndex = 4, kRotCardIndex = 6, kRotSize = 8, kRotStart = 10;
+
+// Card codes in bits 16-23 of a rotary put's answer.
+constexpr uint32_t kRotTaken = 0, kRotNotTaken = 1, kRotSizeError = 2, kRotPartly = 3;
+
+}  // namespace
+
+std::optional<RequestHeader> RequestHeader::Parse(std::string_view bytes) {
+  if (bytes.size() < request::kHeaderSize) return std::nullopt;
+  RequestHeader h;
+  h.request_type = static_cast<uint8_t>(bytes[0]);
+  h.request = static_cast<uint8_t>(bytes[1]);
+  h.value = BigEndian16(bytes, 2);
+  h.index = BigEndian16(bytes, 4);
+  h.length = BigEndian16(bytes, 6);
+  return h;
+}
+
+std::string RequestHeader::Encode() const {
+  std::string out(request::kHeaderSize, '\0');
+  out[0] = static_cast<char>(request_type);
+  out[1] = static_cast<char>(request);
+  const uint16_t words[3] = {value, index, length};
+  for (int i = 0; i < 3; ++i) {
+    out[2 + 2 * i] = static_cast<char>(words[i] >> 8);
+    out[3 + 2 * i] = static_cast<char>(words[i] & 0xFF);
+  }
+  return out;
+}
+
+std::optional<size_t> PayloadLength(const RequestHeader& header) {
+  if (header.request_type != request::kHostToCard && header.request_type != request::kCardToHost) {
+    return std::nullopt;
+  }
+  switch (header.request) {
+    // wLength counts the payload.
+    case request::kSendLine:
+    case request::kWriteDpr:
+    case request::kGetResponse:
+    case request::kDownloadBlock:
+    case request::kRotaryPut:
+    case request::kFirmwareBlock:
+      if (header.length > request::kMaxPayload) return std::nullopt;
+      return header.length;
+    case request::kSetDprBit:
+      return 4;
+    case request::kSetDprBits:
+      return 8;
+    case request::kIpAddress:
+      return 4;
+    // wLength is the size of the answer asked for (or 0): nothing follows.
+    case request::kFlush:
+    case request::kReadDpr:
+    case request::kSendChar:
+    case request::kWritePort:
+    case request::kReadReady:
+    case request::kControlResponse:
+    case request::kReadPending:
+    case request::kRotaryInit:
+    case request::kClose:
+      return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+RequestServer::RequestServer(Card& card, uint32_t ip_address) : card_(card) {
+  for (int i = 0; i < 4; ++i) ip_[i] = static_cast<uint8_t>(ip_address >> (24 - 8 * i));
+}
+
+uint64_t RequestServer::refused() const {
+  std::lock_guard lock(mu_);
+  return refused_;
+}
+
+RequestAnswer RequestServer::One(uint8_t byte) {
+  return RequestAnswer{true, std::string(1, static_cast<char>(byte)), {}};
+}
+
+RequestAnswer RequestServer::Refuse() {
+  ++refused_;
+  return RequestAnswer{};
+}
+
+RequestAnswer RequestServer::Handle(const RequestHeader& header, std::string_view payload) {
+  std::lock_guard lock(mu_);
+  const std::optional<size_t> expected = PayloadLength(header);
+  if (!expected) return Refuse();
+  const bool ip_read = header.request == request::kIpAddress &&
+                       header.request_type == request::kCardToHost && payload.empty();
+  if (payload.size() != *expected && !ip_read) return Refuse();
+
+  Memory& memory = card_.memory();
+  const size_t offset = header.value;
+  RequestAnswer answer;
+  switch (header.request) {
+    case request::kSendLine: {
+      // The text comes without CR; a NUL ends it, and a CR inside starts a
+      // further line, as on the card's serial port.
+      std::string_view text = payload.substr(0, payload.find('\0'));
+      size_t start = 0;
+      while (start <= text.size()) {
+        size_t cr = text.find('\r', start);
+        if (cr == std::string_view::npos) cr = text.size();
+        if (cr > start || start == 0) AppendReply(card_.Execute(text.substr(start, cr - start)));
+        start = cr + 1;
+      }
+      answer = One(1);
+      break;
+    }
+    case request::kFlush:
+      pending_.clear();
+      line_.clear();
+      answer = One(1);
+      break;
+    case request::kReadDpr: {
+      if (header.length == 0 || offset + header.length > Memory::kDprSize) {
+        ++refused_;
+        answer = RequestAnswer{true, {}, {}};  // an empty answer: nothing could be read
+        break;
+      }
+      std::string bytes(header.length, '\0');
+      memory.ReadDpr(offset, bytes.data(), bytes.size());
+      answer = RequestAnswer{true, std::move(bytes), {}};
+      break;
+    }
+    case request::kWriteDpr: {
+      const bool inside = !payload.empty() && offset + payload.size() <= Memory::kDprSize;
+      if (inside) memory.WriteDpr(offset, payload.data(), payload.size());
+      answer = One(inside ? 1 : 0);
+      break;
+    }
+    case request::kSendChar:
+      TakeCharacter(static_cast<char>(header.value & 0xFF));
+      answer = One(1);
+      break;
+    case request::kSetDprBit:
+    case request::kSetDprBits: {
+      if (offset + 4 > Memory::kDprSize) {
+        answer = One(0);
+        break;
+      }
+      const uint32_t old = memory.DprDword(offset);
+      uint32_t now;
+      if (header.request == request::kSetDprBit) {
+        const uint32_t mask = Little32(payload, 0);
+        now = header.index != 0 ? (old | mask) : (old & mask);
+      } else {
+        now = (old & Little32(payload, 0)) | Little32(payload, 4);
+      }
+      memory.SetDprDword(offset, now);
+      answer = One(1);
+      break;
+    }
+    case request::kWritePort: {
+      const unsigned reg = header.value & 0xFF;
+      const uint8_t value = header.index & 0xFF;
+      if (reg >= sizeof(registers_)) {
+        answer = One(0);
+        break;
+      }
+      registers_[reg] = value;
+      // Register 7 is the port's data register: the byte goes to the interpreter.
+      if (reg == 7) TakeCharacter(static_cast<char>(value));
+      answer = One(1);
+      break;
+    }
+    case request::kGetResponse: {
+      // A command with response answers this command's text only.
+      pending_.clear();
+      line_.clear();
+      const Reply reply = card_.Execute(payload.substr(0, payload.find('\0')));
+      if (reply.silent) {
+        answer = RequestAnswer{};
+        break;
+      }
+      std::string bytes = card_.Format(reply);
+      const size_t first = std::min(bytes.size(), request::kAnswerPiece);
+      pending_ = bytes.substr(first);
+      pending_ready_ = Clock::now() + reply.delay;
+      answer = RequestAnswer{true, bytes.substr(0, first), reply.delay};
+      break;
+    }
+    case request::kReadReady: {
+      bool ready = !pending_.empty() && Clock::now() >= pending_ready_;
+      if (!ready && pending_.empty()) ready = !unsolicited_.empty() || PullUnsolicited();
+      answer = RequestAnswer{true, std::string{static_cast<char>(ready ? 1 : 0), '\0'}, {}};
+      break;
+    }
+    case request::kControlResponse: {
+      const char c = static_cast<char>(header.value & 0xFF);
+      if (c == ctrl::kCtrlX) {
+        pending_.clear();
+        line_.clear();
+      }
+      const Reply reply = card_.Control(c);
+      if (reply.silent) {
+        answer = RequestAnswer{};
+        break;
+      }
+      std::string bytes = card_.Format(reply);
+      if (bytes.empty()) bytes.assign(1, ctrl::kAck);  // something must come back
+      // The card never sends more than the host asked for.
+      if (bytes.size() > header.length) bytes.resize(header.length);
+      answer = RequestAnswer{true, std::move(bytes), reply.delay};
+      break;
+    }
+    case request::kReadPending:
+      answer = AnswerPending(header.length);
+      break;
+    case request::kDownloadBlock:
+      answer = RequestAnswer{true, LittleBytes32(card_.ExecuteBlock(payload)), {}};
+      break;
+    case request::kRotaryPut:
+      answer = RequestAnswer{true, LittleBytes32(PutRotary(header.value, payload)), {}};
+      break;
+    case request::kRotaryInit:
+      answer = One(InitRotary(header.value) ? 1 : 0);
+      break;
+    case request::kFirmwareBlock:
+      if (!card_.InBootstrap()) {
+        answer = One(0);
+        break;
+      }
+      card_.LoadFirmwareBlock(payload, header.value == 1);
+      answer = One(1);
+      break;
+    case request::kClose:
+      answer = One(1);
+      break;
+    case request::kIpAddress:
+      // The write form stores the address the card reports from now on.
+      if (header.request_type == request::kHostToCard) std::memcpy(ip_, payload.data(), 4);
+      answer = RequestAnswer{true, std::string(reinterpret_cast<const char*>(ip_), 4), {}};
+      break;
+    default:
+      return Refuse();
+  }
+  // A muted card takes everything in and answers nothing.
+  if (card_.script().muted()) answer.send = false;
+  return answer;
+}
+
+void RequestServer::AppendReply(const Reply& reply) {
+  if (reply.silent) return;
+  const std::string bytes = card_.Format(reply);
+  if (bytes.empty()) return;
+  const Clock::time_point ready = Clock::now() + reply.delay;
+  if (pending_.empty() || ready > pending_ready_) pending_ready_ = ready;
+  pending_ += bytes;
+}
+
+void RequestServer::TakeCharacter(char c) {
+  constexpr size_t kMaxLine = request::kMaxPayload;
+  if (c == ctrl::kCr) {
+    const std::string line = std::move(line_);
+    line_.clear();
+    AppendReply(card_.Execute(line));
+  } else if (c == ctrl::kCtrlX) {
+    // Flush: the card drops its pending output and the partial line.
+    pending_.clear();
+    line_.clear();
+    card_.Control(c);
+  } else if (c == ctrl::kLf) {
+    // Line feeds between commands mean nothing to the interpreter.
+  } else if (static_cast<unsigned char>(c) < 0x20) {
+    AppendReply(card_.Control(c));
+  } else if (line_.size() < kMaxLine) {
+    line_ += c;
+  }
+}
+
+bool RequestServer::PullUnsolicited() {
+  // A muted card keeps its messages until it may speak again.
+  if (card_.script().muted()) return false;
+  std::optional<std::string> line = card_.TakeUnsolicited();
+  if (!line) return false;
+  unsolicited_.push_back(std::move(*line));
+  return true;
+}
+
+RequestAnswer RequestServer::AnswerPending(size_t max) {
+  RequestAnswer answer{true, {}, {}};
+  const Clock::time_point now = Clock::now();
+  if (pending_.empty()) {
+    // Unsolicited messages go out one per answer, so that each arrives as
+    // an STX line of its own.
+    if (!unsolicited_.empty() || PullUnsolicited()) {
+      pending_ = std::string(1, ctrl::kStx) + unsolicited_.front() + std::string(1, ctrl::kCr);
+      unsolicited_.pop_front();
+      pending_ready_ = now;
+    } else {
+      // Nothing waits: an empty, complete response.
+      pending_.assign(1, ctrl::kAck);
+      pending_ready_ = now;
+    }
+  }
+  if (pending_ready_ > now) {
+    answer.delay = std::chrono::duration_cast<std::chrono::microseconds>(pending_ready_ - now);
+  }
+  const size_t n = std::min(max, pending_.size());
+  answer.bytes = pending_.substr(0, n);
+  pending_.erase(0, n);
+  return answer;
+}
+
+// The card's side of a rotary put over the network: the staged commands
+// (each a 16-bit byte count and that many bytes of 32-bit words) go into the
+// ring of descriptor `buffer` in DPR, whole commands only, keeping four words
+// free as the host's own ring put does. The answer's low 16 bits are the
+// bytes taken, bits 16-23 the card's code.
+uint32_t RequestServer::PutRotary(uint16_t buffer, std::string_view staged) {
+  Memory& memory = card_.memory();
+  const std::optional<size_t> desc = RotaryDescriptor(card_.model().spran, buffer);
+  if (!desc) return kRotNotTaken << 16;
+  const uint16_t status = memory.DprWord(*desc + kRotStatus);
+  const uint32_t size = memory.DprWord(*desc + kRotSize);
+  if (status & 0x8000) return kRotSizeError << 16;
+  if (size == 0) return kRotNotTaken << 16;
+  uint32_t host = memory.DprWord(*desc + kRotHostIndex) % size;
+  const uint32_t card_index = memory.DprWord(*desc + kRotCardIndex) % size;
+  const uint32_t start = memory.DprWord(*desc + kRotStart);
+  // Older cards keep the ring's card address, SPRAN cards its word offset from
+  // DPR word 0x450.
+  const int64_t first_word = card_.model().spran
+                                 ? static_cast<int64_t>(start) + 0x450
+                                 : static_cast<int64_t>(start) - memory.dpr_card_base();
+  if (first_word < 0 || (first_word + size) * 4 > static_cast<int64_t>(Memory::kDprSize)) {
+    return kRotSizeError << 16;
+  }
+  size_t taken = 0;
+  uint32_t code = kRotTaken;
+  while (taken < staged.size()) {
+    if (staged.size() - taken < 2) {
+      code = kRotSizeError;
+      break;
+    }
+    const size_t bytes = static_cast<uint8_t>(staged[taken]) |
+                         (static_cast<uint8_t>(staged[taken + 1]) << 8);
+    const size_t words = bytes / 4;
+    if (bytes % 4 != 0 || taken + 2 + bytes > staged.size() || words + 4 > size) {
+      code = kRotSizeError;  // a command that is malformed or can never fit
+      break;
+    }
+    int64_t room = static_cast<int64_t>(card_index) - static_cast<int64_t>((host + 4) % size);
+    if (room < 0) room += size;
+    if (room < static_cast<int64_t>(words)) {
+      code = taken == 0 ? kRotNotTaken : kRotPartly;
+      break;
+    }
+    for (size_t w = 0; w < words; ++w) {
+      const size_t at = (static_cast<size_t>(first_word) + host) * 4;
+      memory.WriteDpr(at, staged.data() + taken + 2 + 4 * w, 4);
+      host = (host + 1) % size;
+    }
+    taken += 2 + bytes;
+  }
+  memory.SetDprWord(*desc + kRotHostIndex, static_cast<uint16_t>(host));
+  if (code == kRotSizeError && taken > 0) code = kRotPartly;
+  return (code << 16) | static_cast<uint32_t>(taken & 0xFFFF);
+}
+
+bool RequestServer::InitRotary(uint16_t buffer) {
+  const std::optional<size_t> desc = RotaryDescriptor(card_.model().spran, buffer);
+  if (!desc) return false;
+  Memory& memory = card_.memory();
+  memory.SetDprWord(*desc + kRotHostIndex, 0);
+  memory.SetDprWord(*desc + kRotCardIndex, 0);
+  return true;
+}
+
+}  // namespace zimo::cardsim

@@ -1,0 +1,106 @@
+// The per-process half of a device: what one process holds for a device
+// slot beside the shared table (its transport, its handles of the device's
+// named locks and events, its ASCII channel choice, logging, buffer and
+// gather state, interrupt notification). Each process keeps one per slot,
+// nine in all; they are used only by threads of their own process.
+//
+// This is a plain C++ record with no binary layout promise: the handles are
+// owners of platform objects, and an empty owner stands for the handle value
+// 0 of a closed or absent object.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "corvan/shared_table.h"
+#include "platform/named_event.h"
+#include "platform/named_mutex.h"
+#include "platform/text_file.h"
+
+namespace zimo::corvan {
+
+// One open transport of the process, kept in the library's location handle
+// table and shared by every device number that maps to its Location and
+// Enumeration.
+struct LocationHandle;
+
+inline constexpr std::size_t kCommandLogNameSize = 260;  // at most 259 characters
+inline constexpr int kVbgUserSlots = 9;                  // handles 1 to 8; slot 0 unused
+
+// One registered variable background user: where its address list and its
+// data lie in DPR.
+struct VarBufUser {
+  std::uint16_t entry_count = 0;     // card addresses in the user's list
+  std::uint16_t extra_words = 0;     // two-word (48-bit) entries among them
+  std::uint16_t address_offset = 0;  // host DPR byte offset of the address list
+  std::uint16_t data_offset = 0;     // host DPR byte offset of the data
+};
+
+// What an interrupt notification hands to its target: the "Test Data" text,
+// the number 4, and the bit of the source that fired last.
+struct InterruptInfo {
+  const char* Data = nullptr;
+  std::uint32_t Size = 0;
+  std::uint32_t Bit = 0;
+};
+
+struct DeviceUserHandle {
+  // Opens of this device in this process not yet closed.
+  std::uint32_t OpenCount = 0;
+  // The device's transport in this process (driver device, serial port, or
+  // the holder of the shared Ethernet socket); null when not open. The
+  // location handle table owns it.
+  LocationHandle* Transport = nullptr;
+  platform::NamedMutex CommandMutex;  // "MutexZimo%d"
+  platform::NamedEvent EthEvent;      // "ETHEvent%d"
+  platform::NamedMutex EthMutex;      // "ETHMutext%d"
+  // The Ethernet receive buffer, and the scan position and line start as
+  // offsets into it (it grows, so positions cannot be pointers).
+  std::vector<char> EthRecvBuffer;
+  std::size_t EthScanPtr = 0;
+  std::size_t EthLineStart = 0;
+  std::uint32_t EthLastError = 0;  // the card's error number from the last BEL reply
+  std::uint32_t CommandLogging = 0;
+  char CommandLogName[kCommandLogNameSize] = {};
+  platform::TextFileWriter CommandLogFile;  // the open command log
+  std::uint32_t ChecksumMode = 0;           // checksummed serial communication on
+  std::uint32_t LastChecksum = 0;
+  std::uint32_t AsciiCommMode = 0;    // 0 bus channel, 1 DPR mailbox
+  std::uint32_t DprAvailable = 0;     // dual-ported RAM usable from this process
+  platform::NamedMutex DprDataMutex;  // "DPRMutexZimo%d"
+  std::array<std::optional<VarBufUser>, kVbgUserSlots> VbgUsers;
+  // Host byte offset of each binary rotary buffer's data, valid in the
+  // process that initialised the buffer.
+  std::array<std::uint32_t, kRotaryBuffers> RotBufDataOffset{};
+  // Uploaded gather samples per source; empty when absent.
+  std::array<std::vector<double>, kGatherSources> GatherData;
+  std::vector<double> RtGatherResult;  // empty until the process allocates it
+  // The interrupt waiting thread of this device in this process.
+  std::uint32_t IntrThreadId = 0;
+  std::thread IntrThread;
+  platform::NamedEvent IntrStartEvent;  // the thread sets it when it is ready
+  std::uint32_t IntrStopFlag = 0;
+  // Interrupt notification: target (a window, function or event, so wide
+  // enough for a pointer), kind, device, parameter, and the mask of sources
+  // that do not notify.
+  std::uintptr_t NotifyTarget = 0;
+  std::uint32_t NotifyKind = 0;
+  std::uint32_t NotifyDevice = 0;
+  std::uint32_t NotifyParameter = 0;
+  std::uint32_t NotifyMask = 0;
+  InterruptInfo IntrInfo;
+  std::uint32_t WindowHandle = 0;  // set by ZimoSetWindow; 0 after open
+};
+
+// Puts the record of device slot `slot` (0 to 7) to its state at library
+// start: not open, no transport, no locks or events, bus channel, logging
+// off with no name, no buffers, no notification (its device field set to
+// the slot). The interrupt thread must have been stopped before; a thread
+// still running is left to its owner.
+void ResetDeviceUserHandle(DeviceUserHandle& user, int slot);
+
+}  // namespace zimo::corvan

@@ -1,0 +1,155 @@
+// The card link's configuration in the registry, below
+// HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\ZIMO:
+//
+//   root        "UserApp1Name", "UserApp2Name", "UserApp1Path", "UserApp2Path"
+//   Device<d>   one key per device number 0 to 7: "Location", "Enumeration",
+//               "Language"; NC settings below it in Nc<n> and Nc<n>\<section>
+//   Zimo<L><e>  one key per location instance (ZimoISA0, ZimoSER2, ZimoETH0,
+//               ZimoPCI0, ZimoUSB1 ...): its transport and DPR settings
+//
+// Readers never fail loudly: a missing key or value, or a value of another
+// type, gives the caller's default and the result 0. Reading a device or
+// per-location value creates its key (empty), as every process that lists or
+// opens devices has always done; only the *Exists operations and
+// DeleteDeviceKey never create keys.
+//
+// Numbers that name no key are refused without touching the registry: a
+// device number outside 0 to 7, a Location outside 1 to 5 (0 "Unknown" and
+// 6 "Invalid" have no settings) and an Enumeration outside 0 to 7. Readers
+// then give the default, writers 0.
+//
+// Texts are Windows-1252, as in the library's A functions. A text value is
+// read through a 255-byte buffer: a longer one reads as missing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "corvan/shared_table.h"
+#include "platform/registry.h"
+
+namespace zimo::corvan {
+
+inline constexpr char kDriverRootKeyPath[] = "SYSTEM\\CurrentControlSet\\Services\\ZIMO";
+
+// Class text of the keys this build creates; the server's build uses
+// kServerKeyClass. Readers ignore the class.
+inline constexpr char kLibraryKeyClass[] = "Base";
+inline constexpr char kServerKeyClass[] = "Motion Drivers";
+
+// Values of a device key.
+inline constexpr char kLocationValue[] = "Location";
+inline constexpr char kEnumerationValue[] = "Enumeration";
+inline constexpr char kLanguageValue[] = "Language";
+// Enumeration of a removed device.
+inline constexpr std::uint32_t kNoEnumeration = 0xFFFFFFFF;
+// Instances of one Location: Enumerations 0 to 7.
+inline constexpr std::uint32_t kEnumerationsPerLocation = 8;
+
+// Size of the buffer a text value is read through (characters + terminator).
+inline constexpr std::uint32_t kRegTextBufferSize = 255;
+
+// Short name of a Location code: "Unknown", "ISA", "SER", "ETH", "PCI",
+// "USB", "Invalid" (also for codes above 6).
+const char* LocationShortName(std::uint32_t location);
+
+bool IsDeviceNumber(int device);                // 0 to 7
+bool IsConfigLocation(std::uint32_t location);  // 1 to 5: has per-location keys
+bool IsEnumeration(std::uint32_t enumeration);  // 0 to 7
+
+// "Device%d" and "Zimo%s%d" (relative to the root key); empty for numbers
+// that name no key.
+std::string DeviceKeyName(int device);
+std::string LocationKeyName(std::uint32_t location, std::uint32_t enumeration);
+
+// The class text given to keys this process creates (kLibraryKeyClass unless
+// the server's build sets kServerKeyClass at start-up).
+void SetCreatedKeyClass(std::string_view class_text);
+std::string CreatedKeyClass();
+
+// An open registry key, closed when the owner goes.
+class RegKey {
+ public:
+  RegKey() = default;
+  explicit RegKey(platform::HKey handle) : handle_(handle) {}
+  ~RegKey();
+  RegKey(RegKey&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
+  RegKey& operator=(RegKey&& other) noexcept;
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+
+  bool is_open() const { return handle_ != 0; }
+  platform::HKey handle() const { return handle_; }
+  // Hands the handle to the caller, who closes it with RegCloseKey.
+  platform::HKey Release() { return std::exchange(handle_, 0); }
+
+ private:
+  platform::HKey handle_ = 0;
+};
+
+// Opens the root key, or the key at `sub_key` (a path relative to the root)
+// when it is not empty, with full access; with `create` missing keys are
+// made. Not open on failure.
+RegKey OpenDriverRegKey(std::string_view sub_key, bool create);
+RegKey OpenDeviceRegKey(int device, bool create);
+RegKey OpenLocationRegKey(std::uint32_t location, std::uint32_t enumeration, bool create);
+
+// 1 when the key exists (nothing is created), else 0.
+int DeviceKeyExists(int device);
+int LocationKeyExists(std::uint32_t location, std::uint32_t enumeration);
+// Deletes "Device%d" below the root (with its NC keys); 1 on success, 0 when
+// the root cannot be opened or the deletion fails. Creates nothing.
+int DeleteDeviceKey(int device);
+
+// Readers: 1 when the value was read, else 0 with the default in *out.
+// Writers: 1 on success, else 0. A null default text reads as empty.
+int GetRootRegString(const char* name, std::string* out, const char* default_text);
+int SetRootRegString(const char* name, const char* text);
+int GetDeviceRegString(int device, const char* name, std::string* out, const char* default_text);
+int SetDeviceRegString(int device, const char* name, const char* text);
+int GetLocationRegString(std::uint32_t location, std::uint32_t enumeration, const char* name,
+                         std::string* out, const char* default_text);
+int SetLocationRegString(std::uint32_t location, std::uint32_t enumeration, const char* name,
+                         const char* text);
+
+int GetDeviceRegDword(int device, const char* name, std::uint32_t* out,
+                      std::uint32_t default_value);
+int SetDeviceRegDword(int device, const char* name, std::uint32_t value);
+int GetLocationRegDword(std::uint32_t location, std::uint32_t enumeration, const char* name,
+                        std::uint32_t* out, std::uint32_t default_value);
+int SetLocationRegDword(std::uint32_t location, std::uint32_t enumeration, const char* name,
+                        std::uint32_t value);
+
+// The same on the per-location key of the device's registered "Location" and
+// "Enumeration" (both read with default 0): an unregistered device reaches
+// no per-location key, so its reads give the default and its writes fail.
+int GetDeviceLocationDword(int device, const char* name, std::uint32_t* out,
+                           std::uint32_t default_value);
+int SetDeviceLocationDword(int device, const char* name, std::uint32_t value);
+
+// The lowest device number whose key exists and whose "Location" (default 0)
+// and "Enumeration" (default kNoEnumeration) equal the arguments. 1 and the
+// number in *device when found; else 0 with 0 in *device. Creates nothing.
+int FindDeviceByLocation(std::uint32_t location, std::uint32_t enumeration, int* device);
+
+// Writes "Location" and "Enumeration" of the device key (creating it) and,
+// when the table is mapped (`table` not null), the same into the device's
+// shared block. A device number outside 0 to 7, a Location outside 1 to 5 or
+// an Enumeration outside 0 to 7 is refused: 0 and nothing changes. 1 when
+// both values were written.
+int RegisterDevice(int device, std::uint32_t location, std::uint32_t enumeration,
+                   SharedDeviceTable* table);
+
+// Marks the device removed: Location 0 and Enumeration kNoEnumeration in its
+// shared block when the table is mapped, and in its key when that exists (the
+// key stays, so later device numbers keep counting). 1 when done, 0 for a
+// device number outside 0 to 7 or a failed write.
+int UnregisterDevice(int device, SharedDeviceTable* table);
+
+// Count of consecutive device keys Device0, Device1, ... up to the first
+// missing one, at most 8; removed devices count. Creates nothing.
+int CountDeviceKeys();
+
+}  // namespace zimo::corvan

@@ -1,0 +1,29 @@
+// Small in-place text clean-ups used on card replies and registry texts.
+//
+// A control character is a byte 1 to 31 or 127 (DEL); white space is the
+// blank and the control characters tab, LF, VT, FF and CR. Bytes 128 to 255
+// are ordinary characters (Windows-1252 letters and signs), whatever the
+// process's locale says.
+#pragma once
+
+#include <cstddef>
+
+namespace zimo::corvan {
+
+bool IsControlChar(char c);
+bool IsWhiteSpaceChar(char c);
+
+// Removes every control character from the zero-terminated text in place and
+// returns the text; a null text gives null.
+char* StripControlChars(char* text);
+
+// Removes every control character and every white-space character in place
+// and returns the text; a null text gives null.
+char* StripWhiteSpace(char* text);
+
+// Copies at most `capacity` - 1 characters of the zero-terminated `text` into
+// `out` and terminates it; returns the characters copied. Nothing is written
+// when `capacity` is 0; a null text copies as an empty one.
+std::size_t CopyTerminated(char* out, std::size_t capacity, const char* text);
+
+}  // namespace zimo::corvan

@@ -1,0 +1,101 @@
+#include "host/host_config.h"
+
+#include <cctype>
+#include <sstream>
+
+#include "platform/home.h"
+#include "platform/registry.h"
+
+namespace zimo::drivers::host {
+
+namespace {
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+std::filesystem::path ControlSocketPath() { return platform::RunDir() / "zimo-drvhost.ctl"; }
+std::filesystem::path EventLogPath() { return platform::RunDir() / "zimo-drvhost-events.log"; }
+
+bool ParseCardConfig(std::string_view text, CardConfig* config, std::string* error) {
+  CardConfig c;
+  std::istringstream in{std::string(text)};
+  std::string word;
+  while (in >> word) {
+    const std::string w = Lower(word);
+    if (w == "pci") {
+      c.bus = Bus::kPci;
+    } else if (w == "isa") {
+      c.bus = Bus::kIsa;
+    } else if (w == "older") {
+      c.spran = false;
+    } else if (w == "spran") {
+      c.spran = true;
+    } else if (w == "nodpr") {
+      c.dpr = false;
+    } else if (w == "dprunused") {
+      c.dpr_unused = true;
+    } else if (w == "noirq") {
+      c.interrupt = false;
+    } else if (w == "memport") {
+      c.port_in_memory = true;
+    } else if (w == "absent") {
+      c.absent = true;
+    } else if (w.rfind("version=", 0) == 0 && w.size() > 8) {
+      c.version = word.substr(8);
+    } else {
+      if (error != nullptr) *error = "unknown card word \"" + word + "\"";
+      return false;
+    }
+  }
+  *config = c;
+  return true;
+}
+
+platform::Result<std::vector<CardConfig>> ReadRegistryCards() {
+  std::vector<CardConfig> cards;
+  if (!platform::RegistryKey::Exists(platform::kHkeyLocalMachine, kCardsKey)) return cards;
+  auto root = platform::RegistryKey::Open(platform::kHkeyLocalMachine, kCardsKey,
+                                          platform::kKeyRead);
+  if (!root.ok()) return root.status();
+  auto names = root->SubkeyNames();
+  if (!names.ok()) return names.status();
+  for (const std::string& name : *names) {
+    auto key = platform::RegistryKey::Open(root->handle(), name, platform::kKeyRead);
+    if (!key.ok()) return key.status();
+    CardConfig c;
+    auto text = [&](const char* value, std::string fallback) {
+      auto v = key->GetString(value);
+      return v.ok() ? Lower(*v) : fallback;
+    };
+    auto flag = [&](const char* value, bool fallback) {
+      auto v = key->GetDword(value);
+      return v.ok() ? *v != 0 : fallback;
+    };
+    const std::string bus = text("Bus", "pci");
+    const std::string layout = text("Layout", "older");
+    if (bus != "pci" && bus != "isa") {
+      return platform::Status(platform::Code::kBadData,
+                              "card " + name + ": \"Bus\" must be \"PCI\" or \"ISA\"");
+    }
+    if (layout != "older" && layout != "spran") {
+      return platform::Status(platform::Code::kBadData,
+                              "card " + name + ": \"Layout\" must be \"Older\" or \"SPRAN\"");
+    }
+    c.bus = bus == "isa" ? Bus::kIsa : Bus::kPci;
+    c.spran = layout == "spran";
+    c.dpr = flag("Dpr", true);
+    c.dpr_unused = flag("DprUnused", false);
+    c.interrupt = flag("Interrupt", true);
+    c.port_in_memory = flag("MemoryPort", false);
+    if (auto v = key->GetString("Version"); v.ok()) c.version = *v;
+    cards.push_back(c);
+  }
+  return cards;
+}
+
+}  // namespace zimo::drivers::host

@@ -1,0 +1,96 @@
+// zimo-drvhost: the driver host. Loads the card drivers onto a simulated
+// machine, plugs in the cards configured in the registry and on the command
+// line, serves each device's socket, and takes control commands until told
+// to quit or terminated. Started as the card drivers' service.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/control_server.h"
+#include "host/device_server.h"
+#include "host/driver_host.h"
+#include "host/host_config.h"
+
+namespace {
+
+zimo::drivers::host::ControlServer* g_control = nullptr;
+
+void OnSignal(int) {
+  if (g_control != nullptr) g_control->Stop();
+}
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: zimo-drvhost [--card \"pci|isa older|spran [nodpr] [dprunused] [noirq] "
+               "[memport] [version=X]\"]... [--no-registry]\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace zimo::drivers::host;
+  std::vector<CardConfig> cards;
+  bool use_registry = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--card") == 0 && i + 1 < argc) {
+      CardConfig config;
+      std::string error;
+      if (!ParseCardConfig(argv[++i], &config, &error)) {
+        std::fprintf(stderr, "zimo-drvhost: %s\n", error.c_str());
+        return 2;
+      }
+      cards.push_back(config);
+    } else if (std::strcmp(argv[i], "--no-registry") == 0) {
+      use_registry = false;
+    } else {
+      Usage();
+      return 2;
+    }
+  }
+  if (use_registry) {
+    auto configured = ReadRegistryCards();
+    if (!configured.ok()) {
+      std::fprintf(stderr, "zimo-drvhost: the registry's cards: %s\n",
+                   configured.status().ToString().c_str());
+      return 1;
+    }
+    cards.insert(cards.begin(), configured->begin(), configured->end());
+  }
+
+  DriverHost host;
+  host.kernel().SetErrorLogFile(EventLogPath());
+  ControlServer control(host);
+  if (zimo::platform::Status s = control.Listen(ControlSocketPath()); !s.ok()) {
+    if (s.code() == zimo::platform::Code::kAlreadyExists) {
+      std::fprintf(stderr, "zimo-drvhost: a driver host already runs for this home\n");
+      return 0;
+    }
+    std::fprintf(stderr, "zimo-drvhost: %s\n", s.ToString().c_str());
+    return 1;
+  }
+  int failures = 0;
+  {
+    DeviceServer devices(host.kernel());
+    devices.Start();
+    for (const CardConfig& config : cards) {
+      int card = -1;
+      const zimo::kernel::NTSTATUS status = host.AddCard(config, &card);
+      if (!zimo::kernel::NtSuccess(status)) {
+        ++failures;
+        std::fprintf(stderr, "zimo-drvhost: card \"%s\" did not start: status 0x%08X\n",
+                     FormatCardConfig(config).c_str(), static_cast<uint32_t>(status));
+      }
+    }
+    g_control = &control;
+    std::signal(SIGTERM, &OnSignal);
+    std::signal(SIGINT, &OnSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::fprintf(stderr, "zimo-drvhost: serving %zu card(s)\n", host.Cards().size());
+    control.Run();
+    g_control = nullptr;
+  }  // the device sockets close (and their handles) before the cards go
+  (void)failures;
+  return 0;
+}

@@ -1,0 +1,262 @@
+// Plug-and-play requests: start (resources, probe, DPR size), stop, removal
+// and the query and cancel requests around them.
+#include <condition_variable>
+#include <mutex>
+
+#include "pci/device_extension.h"
+
+namespace zimo::drivers::pci {
+
+namespace {
+
+using kernel::Irp;
+
+NTSTATUS PassDown(DeviceExtension& ext, Irp& irp) {
+  irp.SkipCurrentStackLocation();
+  return ext.kernel().CallDriver(ext.lower_device, irp);
+}
+
+// Passes the request down and waits until the lower drivers completed it;
+// the request is ours again afterwards, to complete.
+NTSTATUS PassDownAndWait(DeviceExtension& ext, Irp& irp) {
+  struct Signal {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool done = false;
+  } signal;
+  irp.CopyCurrentStackLocationToNext();
+  irp.SetCompletionRoutine([&signal](kernel::DeviceObject*, Irp&) {
+    std::lock_guard lock(signal.mu);
+    signal.done = true;
+    signal.cv.notify_all();
+    return kernel::kStatusMoreProcessingRequired;
+  });
+  ext.kernel().CallDriver(ext.lower_device, irp);
+  std::unique_lock lock(signal.mu);
+  signal.cv.wait(lock, [&signal] { return signal.done; });
+  return irp.io_status.status;
+}
+
+NTSTATUS CompleteWith(DeviceExtension& ext, Irp& irp, NTSTATUS status) {
+  irp.io_status.status = status;
+  ext.kernel().CompleteRequest(irp);
+  return status;
+}
+
+NTSTATUS StartDevice(DeviceExtension& ext, Irp& irp) {
+  kernel::Kernel& kernel = ext.kernel();
+  NTSTATUS status = PassDownAndWait(ext, irp);
+  if (!kernel::NtSuccess(status)) return CompleteWith(ext, irp, status);
+
+  const kernel::ResourceList* resources = irp.CurrentStackLocation().resources_translated;
+  bool have_port = false, have_interrupt = false, have_memory = false;
+  uint64_t port_start = 0, memory_start = 0;
+  uint32_t port_length = 0, memory_length = 0;
+  bool port_in_memory = false;
+  uint32_t level = 0, vector = 0;
+  uint64_t affinity = 0;
+  kernel::InterruptMode mode = kernel::InterruptMode::kLevelSensitive;
+  bool shared = false;
+  if (resources != nullptr) {
+    for (const kernel::ResourceDescriptor& d : *resources) {
+      switch (d.type) {
+        case kernel::ResourceType::kPort:
+          have_port = true;
+          port_start = d.start;
+          port_length = d.length;
+          port_in_memory = (d.flags & kernel::kPortIo) == 0;
+          break;
+        case kernel::ResourceType::kInterrupt:
+          have_interrupt = true;
+          level = d.level & 0xFF;
+          vector = d.vector;
+          affinity = d.affinity;
+          mode = d.flags == kernel::kInterruptLatched ? kernel::InterruptMode::kLatched
+                                                      : kernel::InterruptMode::kLevelSensitive;
+          shared = d.share_disposition == kernel::kShareShared;
+          break;
+        case kernel::ResourceType::kMemory:
+          have_memory = true;
+          memory_start = d.start;
+          memory_length = d.length;
+          break;
+        case kernel::ResourceType::kDevicePrivate:
+          break;
+        default:
+          kernel.DbgPrint("ZIMOPCI: Unexpected I/O resource type %d\n", static_cast<int>(d.type));
+          break;
+      }
+    }
+  }
+  if (!have_port || !have_interrupt || !have_memory) {
+    kernel.DbgPrint("ZIMOPCI: Didn't get expected I/O resources\n");
+    return CompleteWith(ext, irp, kernel::kStatusDeviceConfigurationError);
+  }
+
+  if (port_in_memory) {
+    ext.port_mapping = kernel.MapIoSpace(port_start, port_length);
+    if (!ext.port_mapping) {
+      kernel.DbgPrint("ZIMOPCI: Unable to map port range %llX, length %X\n",
+                      static_cast<unsigned long long>(port_start), port_length);
+      return CompleteWith(ext, irp, kernel::kStatusInsufficientResources);
+    }
+  }
+  ext.dpr = kernel.MapIoSpace(memory_start, memory_length);
+  if (!ext.dpr) {
+    kernel.DbgPrint("ZIMOPCI: Unable to map memory block %llX, length %X\n",
+                    static_cast<unsigned long long>(memory_start), memory_length);
+    ext.port_mapping.reset();
+    return CompleteWith(ext, irp, kernel::kStatusInsufficientResources);
+  }
+  ext.port_base = port_start;
+  ext.port_length = port_length;
+  ext.dpr_physical = memory_start;
+
+  DisableInts(ext, true);
+  status = kernel.ConnectInterrupt(&ext.interrupt, &OnInterrupt, &ext, vector, level, level, mode,
+                                   shared, affinity);
+  if (!kernel::NtSuccess(status)) {
+    kernel.DbgPrint("ZIMOPCI: IoConnectInterrupt failed - %X\n", static_cast<unsigned>(status));
+    ext.port_mapping.reset();
+    ext.dpr.reset();
+    ext.port_length = 0;
+    return CompleteWith(ext, irp, status);
+  }
+  ext.interrupt_vector = vector;
+  ext.interrupt_level = level;
+
+  if (!CardOnPort(ext)) {
+    kernel::ErrorLogEntry entry;
+    entry.source = "ZIMOPCI";
+    entry.error_code = 0xC0040003;
+    entry.unique_value = 1003;
+    entry.final_status = kernel::kStatusUnsuccessful;
+    entry.strings = {"ZIMOPCI", "Unable to detect device on port."};
+    kernel.WriteErrorLogEntry(std::move(entry));
+    return CompleteWith(ext, irp, kernel::kStatusDeviceConfigurationError);
+  }
+
+  uint32_t size = 0;
+  if (!GetDpramSize(ext, &size) || size == 0) ext.dpr.reset();  // runs without DPR
+
+  ext.state = PnpState::kStarted;
+  return CompleteWith(ext, irp, kernel::kStatusSuccess);
+}
+
+NTSTATUS RemoveDevice(DeviceExtension& ext, Irp& irp) {
+  kernel::Kernel& kernel = ext.kernel();
+  DereferenceIntrEvents(ext);
+  ReleaseUserIntrEvent(ext);
+  StopDevice(ext);
+  ext.state = PnpState::kRemoved;
+  const NTSTATUS status = PassDown(ext, irp);
+  // Gives up the dispatcher's hold and the lock's own, then waits for open
+  // handles and running requests.
+  ext.remove_lock.ReleaseAndWait();
+  kernel.DeleteSymbolicLink(ext.link_name);
+  kernel.RemoveQueuedDpc(&ext.dpc);
+  kernel::DeviceObject* device = ext.device;
+  kernel.DetachDevice(ext.lower_device);
+  kernel.DeleteDevice(device);
+  return status;
+}
+
+}  // namespace
+
+void StopDevice(DeviceExtension& ext) {
+  kernel::Kernel& kernel = ext.kernel();
+  if (ext.interrupt) {
+    DisableInts(ext, false);
+    kernel.DisconnectInterrupt(&ext.interrupt);
+  }
+  ext.port_mapping.reset();
+  ext.dpr.reset();
+  ext.port_length = 0;
+  ext.port_base = 0;
+}
+
+NTSTATUS DispatchPnp(kernel::DeviceObject* device, Irp& irp) {
+  DeviceExtension& ext = Ext(device);
+  kernel::Kernel& kernel = ext.kernel();
+  NTSTATUS status = ext.remove_lock.Acquire();
+  if (!kernel::NtSuccess(status)) return CompleteWith(ext, irp, status);
+
+  const uint8_t minor = irp.CurrentStackLocation().minor;
+  switch (minor) {
+    case kernel::pnp::kStartDevice:
+      status = StartDevice(ext, irp);
+      break;
+    case kernel::pnp::kQueryRemoveDevice:
+      ext.state_before_query_remove = ext.state.load();
+      ext.state = PnpState::kRemovePending;
+      status = PassDown(ext, irp);
+      break;
+    case kernel::pnp::kRemoveDevice:
+      return RemoveDevice(ext, irp);  // releases the lock itself
+    case kernel::pnp::kCancelRemoveDevice:
+      if (ext.state == PnpState::kRemovePending) {
+        status = PassDownAndWait(ext, irp);
+        if (kernel::NtSuccess(status)) {
+          ext.state = ext.state_before_query_remove.load();
+        } else {
+          kernel.DbgPrint(
+              "ZIMOPCI: Status %8.8lX returned by PDO for IRP_MN_CANCEL_REMOVE_DEVICE\n",
+              static_cast<unsigned long>(static_cast<uint32_t>(status)));
+        }
+        CompleteWith(ext, irp, status);
+      } else {
+        status = PassDown(ext, irp);
+      }
+      break;
+    case kernel::pnp::kStopDevice:
+      if (ext.state != PnpState::kStopPending) {
+        kernel.DbgPrint("ZIMOPCI: STOP with no previous QUERY_STOP!\n");
+      }
+      StopDevice(ext);
+      ext.state = PnpState::kNotStarted;
+      status = PassDown(ext, irp);
+      break;
+    case kernel::pnp::kQueryStopDevice:
+      if (ext.state == PnpState::kStarted) ext.state = PnpState::kStopPending;
+      status = PassDown(ext, irp);
+      break;
+    case kernel::pnp::kCancelStopDevice:
+      if (ext.state == PnpState::kStopPending) {
+        status = PassDownAndWait(ext, irp);
+        if (kernel::NtSuccess(status)) {
+          ext.state = PnpState::kStarted;
+        } else {
+          kernel.DbgPrint(
+              "ZIMOPCI: Status %8.8lX returned by PDO for IRP_MN_CANCEL_STOP_DEVICE\n",
+              static_cast<unsigned long>(static_cast<uint32_t>(status)));
+        }
+        CompleteWith(ext, irp, status);
+      } else {
+        status = PassDown(ext, irp);
+      }
+      break;
+    case kernel::pnp::kQueryCapabilities: {
+      kernel::DeviceCapabilities* caps = irp.CurrentStackLocation().capabilities;
+      if (caps == nullptr || caps->version == 0) {
+        status = PassDown(ext, irp);
+        break;
+      }
+      status = PassDownAndWait(ext, irp);
+      if (kernel::NtSuccess(status)) ext.capabilities = *caps;
+      CompleteWith(ext, irp, status);
+      break;
+    }
+    case kernel::pnp::kSurpriseRemoval:
+      ext.state = PnpState::kSurpriseRemoved;
+      StopDevice(ext);
+      status = PassDown(ext, irp);
+      break;
+    default:
+      status = PassDown(ext, irp);
+      break;
+  }
+  ext.remove_lock.Release();
+  return status;
+}
+
+}  // namespace zimo::drivers::pci

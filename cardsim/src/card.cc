@@ -122,10 +122,13 @@ Reply Card::ControlLocked(char c) {
 }
 
 Reply Card::BootstrapLine(std::string_view line) {
-  // The bootstrap firmware knows only the status query; every other line
-  // just gets its ACK.
+  // The bootstrap firmware knows only the status query. Hosts send it at the
+  // end of their handshake line ("I3=2?", "I3=2I6=1I63=1I64=1?"), so any
+  // line that ends in '?' gets the bootstrap text; every other line just
+  // gets its ACK.
   Reply reply;
-  if (Trim(line) == "?") reply.lines.push_back(model_.bootstrap_text);
+  const std::string trimmed = Trim(line);
+  if (!trimmed.empty() && trimmed.back() == '?') reply.lines.push_back(model_.bootstrap_text);
   return reply;
 }
 

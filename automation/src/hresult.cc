@@ -1,0 +1,66 @@
+#include "automation/hresult.h"
+
+#include <cstdio>
+
+namespace zimo::automation {
+namespace {
+
+struct Named {
+  HRESULT hr;
+  const char* name;
+};
+
+constexpr Named kNames[] = {
+    {S_OK, "S_OK"},
+    {S_FALSE, "S_FALSE"},
+    {E_NOTIMPL, "E_NOTIMPL"},
+    {E_NOINTERFACE, "E_NOINTERFACE"},
+    {E_POINTER, "E_POINTER"},
+    {E_ABORT, "E_ABORT"},
+    {E_FAIL, "E_FAIL"},
+    {E_UNEXPECTED, "E_UNEXPECTED"},
+    {E_ACCESSDENIED, "E_ACCESSDENIED"},
+    {E_OUTOFMEMORY, "E_OUTOFMEMORY"},
+    {E_INVALIDARG, "E_INVALIDARG"},
+    {DISP_E_UNKNOWNINTERFACE, "DISP_E_UNKNOWNINTERFACE"},
+    {DISP_E_MEMBERNOTFOUND, "DISP_E_MEMBERNOTFOUND"},
+    {DISP_E_PARAMNOTFOUND, "DISP_E_PARAMNOTFOUND"},
+    {DISP_E_TYPEMISMATCH, "DISP_E_TYPEMISMATCH"},
+    {DISP_E_UNKNOWNNAME, "DISP_E_UNKNOWNNAME"},
+    {DISP_E_EXCEPTION, "DISP_E_EXCEPTION"},
+    {DISP_E_OVERFLOW, "DISP_E_OVERFLOW"},
+    {DISP_E_BADINDEX, "DISP_E_BADINDEX"},
+    {DISP_E_BADPARAMCOUNT, "DISP_E_BADPARAMCOUNT"},
+    {DISP_E_BADVARTYPE, "DISP_E_BADVARTYPE"},
+    {CLASS_E_NOAGGREGATION, "CLASS_E_NOAGGREGATION"},
+    {CLASS_E_CLASSNOTAVAILABLE, "CLASS_E_CLASSNOTAVAILABLE"},
+    {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG"},
+    {REGDB_E_READREGDB, "REGDB_E_READREGDB"},
+    {REGDB_E_WRITEREGDB, "REGDB_E_WRITEREGDB"},
+    {CO_E_CLASSSTRING, "CO_E_CLASSSTRING"},
+    {CO_E_APPNOTFOUND, "CO_E_APPNOTFOUND"},
+    {CO_E_SERVER_EXEC_FAILURE, "CO_E_SERVER_EXEC_FAILURE"},
+    {CO_E_SERVER_STOPPING, "CO_E_SERVER_STOPPING"},
+    {CONNECT_E_NOCONNECTION, "CONNECT_E_NOCONNECTION"},
+    {CONNECT_E_ADVISELIMIT, "CONNECT_E_ADVISELIMIT"},
+    {CONNECT_E_CANNOTCONNECT, "CONNECT_E_CANNOTCONNECT"},
+    {RPC_E_DISCONNECTED, "RPC_E_DISCONNECTED"},
+    {RPC_E_INVALID_DATA, "RPC_E_INVALID_DATA"},
+    {RPC_E_SERVERCALL_REJECTED, "RPC_E_SERVERCALL_REJECTED"},
+};
+
+}  // namespace
+
+std::string HresultText(HRESULT hr) {
+  char buf[64];
+  for (const Named& n : kNames) {
+    if (n.hr == hr) {
+      std::snprintf(buf, sizeof buf, "%s (0x%08X)", n.name, static_cast<unsigned>(hr));
+      return buf;
+    }
+  }
+  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
+  return buf;
+}
+
+}  // namespace zimo::automation

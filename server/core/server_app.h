@@ -1,0 +1,50 @@
+// ZimoServer's application: its start-up in the order of its steps, the
+// run (serving calls until the last client has been gone for the quiet
+// time, or a termination signal), and its shutdown.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include "automation/local_server.h"
+#include "automation/server_lifetime.h"
+#include "core/command_line.h"
+#include "core/shared_table_creation.h"
+#include "platform/file_mapping.h"
+#include "platform/named_mutex.h"
+
+namespace zimo::server {
+
+inline constexpr char kInstanceMutexName[] = "ZimoServer Mutex";
+inline constexpr char kSocketName[] = "ZimoServer";
+
+// The process's exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // start-up or registration failed
+
+class ServerApp {
+ public:
+  ServerApp();
+  ~ServerApp();
+
+  // The whole program: returns the exit code.
+  int Main(int argc, const char* const* argv);
+
+ private:
+  int Register(Switch how);
+  bool InitInstance(Switch how);
+  int ExitInstance();
+  void RegisterClassObjects();
+
+  bool run_flag_ = false;
+  std::optional<platform::NamedMutex> instance_;
+  // Declared before the server, so that the server (and the objects its
+  // connections hold) goes first.
+  std::unique_ptr<automation::ServerLifetime> lifetime_;
+  automation::LocalServer server_;
+  ServerCardState cards_[kServerCards];
+  std::optional<platform::FileMapping> table_;
+};
+
+}  // namespace zimo::server

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "pci/zimo_pci.h"
+#include "usb/zimo_usb.h"
 
 namespace zimo::drivers::host {
 
@@ -20,12 +21,14 @@ std::vector<DriverSpec> StandardDrivers() {
   return {
       {"ZimoPCI", Bus::kPci, &pci::ZimoPciDriverEntry},
       {"ZimoISA", Bus::kIsa, &pci::ZimoIsaDriverEntry},
+      {"ZimoUSB", Bus::kUsb, &usb::ZimoUsbDriverEntry},
   };
 }
 
 DriverHost::DriverHost(std::vector<DriverSpec> drivers) : specs_(std::move(drivers)) {
   kernel_ = std::make_unique<kernel::Kernel>(machine_.access());
   bus_ = std::make_unique<kernel::BusDriver>(*kernel_, "PciBus");
+  usb_bus_ = std::make_unique<kernel::UsbBus>(*kernel_, "UsbHub");
   link_observer_ = kernel_->AddLinkObserver([this](const std::string& link, bool created) {
     if (!created) return;
     std::lock_guard lock(cards_mu_);
@@ -50,8 +53,17 @@ DriverHost::~DriverHost() {
   for (auto& [name, driver] : drivers_) kernel_->UnloadDriver(driver);
   drivers_.clear();
   kernel_->RemoveLinkObserver(link_observer_);
+  usb_bus_.reset();
   bus_.reset();
   kernel_.reset();
+}
+
+void DriverHost::DeleteChild(Bus bus, kernel::DeviceObject* pdo) {
+  if (bus == Bus::kUsb) {
+    usb_bus_->DeleteChild(pdo);
+  } else {
+    bus_->DeleteChild(pdo);
+  }
 }
 
 DriverSpec* DriverHost::DriverFor(Bus bus) {
@@ -67,7 +79,10 @@ NTSTATUS DriverHost::AddCard(const CardConfig& config, int* card) {
   if (spec == nullptr) return kernel::kStatusNoSuchDevice;
   std::shared_ptr<Slot> slot = machine_.Plug(config);
   if (!slot) return kernel::kStatusInsufficientResources;
-  kernel::DeviceObject* pdo = bus_->CreateChild(slot->resources, kernel::BusDriver::DefaultCapabilities());
+  kernel::DeviceObject* pdo =
+      config.bus == Bus::kUsb
+          ? usb_bus_->CreateChild(slot->usb_function, kernel::BusDriver::DefaultCapabilities())
+          : bus_->CreateChild(slot->resources, kernel::BusDriver::DefaultCapabilities());
   if (pdo == nullptr) {
     machine_.Unplug(slot->id);
     return kernel::kStatusInsufficientResources;
@@ -79,7 +94,7 @@ NTSTATUS DriverHost::AddCard(const CardConfig& config, int* card) {
   kernel::DriverObject* driver = drivers_[spec->name];
   NTSTATUS status = driver->add_device(driver, pdo);
   if (!kernel::NtSuccess(status)) {
-    bus_->DeleteChild(pdo);
+    DeleteChild(config.bus, pdo);
     machine_.Unplug(slot->id);
     return status;
   }
@@ -105,7 +120,7 @@ NTSTATUS DriverHost::AddCard(const CardConfig& config, int* card) {
     // A device that failed to start is removed; the removal releases what
     // the start still held.
     kernel_->SendPnp(pdo, kernel::pnp::kRemoveDevice);
-    bus_->DeleteChild(pdo);
+    DeleteChild(config.bus, pdo);
     machine_.Unplug(slot->id);
     std::lock_guard lock(cards_mu_);
     cards_.erase(slot->id);
@@ -166,7 +181,8 @@ NTSTATUS DriverHost::Remove(int card, bool surprise) {
     entry = it->second;
   }
   if (surprise) {
-    entry.slot->bus->SetAbsent(true);
+    if (entry.slot->bus) entry.slot->bus->SetAbsent(true);
+    if (entry.slot->usb) entry.slot->usb->SetDetached(true);
     kernel_->SendPnp(entry.pdo, kernel::pnp::kSurpriseRemoval);
   } else {
     const NTSTATUS query = kernel_->SendPnp(entry.pdo, kernel::pnp::kQueryRemoveDevice);
@@ -178,7 +194,7 @@ NTSTATUS DriverHost::Remove(int card, bool surprise) {
     }
   }
   const NTSTATUS status = kernel_->SendPnp(entry.pdo, kernel::pnp::kRemoveDevice);
-  bus_->DeleteChild(entry.pdo);
+  DeleteChild(entry.info.config.bus, entry.pdo);
   machine_.Unplug(entry.slot->id);
   std::lock_guard lock(cards_mu_);
   cards_.erase(card);
@@ -199,7 +215,7 @@ NTSTATUS DriverHost::SetSystemPower(int card, kernel::SystemPowerState state) {
 
 bool DriverHost::RaiseInterrupts(int card, const std::vector<uint8_t>& sets, bool hold_dpc) {
   std::shared_ptr<Slot> slot = machine_.Get(card);
-  if (!slot) return false;
+  if (!slot || !slot->bus) return false;  // a USB card has no interrupt line
   if (hold_dpc) kernel_->HoldDpcs(true);
   for (uint8_t bits : sets) {
     slot->bus->RaiseInterrupt(bits);

@@ -18,6 +18,7 @@
 #include "host/sim_machine.h"
 #include "kernel/bus_driver.h"
 #include "kernel/kernel.h"
+#include "kernel/usb_bus.h"
 
 namespace zimo::drivers::host {
 
@@ -27,8 +28,8 @@ struct DriverSpec {
   kernel::DriverEntryRoutine entry;
 };
 
-// The drivers this host loads: ZimoPCI for PCI cards, and the same driver
-// answering for ISA cards ("\\.\ZimoISA%d").
+// The drivers this host loads: ZimoPCI for PCI cards, the same driver
+// answering for ISA cards ("\\.\ZimoISA%d"), and ZimoUSB for USB cards.
 std::vector<DriverSpec> StandardDrivers();
 
 struct CardInfo {
@@ -87,10 +88,12 @@ class DriverHost {
   kernel::NTSTATUS Start(Entry& entry);
   kernel::NTSTATUS Remove(int card, bool surprise);
   DriverSpec* DriverFor(Bus bus);
+  void DeleteChild(Bus bus, kernel::DeviceObject* pdo);
 
   SimMachine machine_;
   std::unique_ptr<kernel::Kernel> kernel_;
   std::unique_ptr<kernel::BusDriver> bus_;
+  std::unique_ptr<kernel::UsbBus> usb_bus_;
   std::vector<DriverSpec> specs_;
   std::map<std::string, kernel::DriverObject*> drivers_;  // by spec name
 

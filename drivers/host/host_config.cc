@@ -31,6 +31,8 @@ bool ParseCardConfig(std::string_view text, CardConfig* config, std::string* err
       c.bus = Bus::kPci;
     } else if (w == "isa") {
       c.bus = Bus::kIsa;
+    } else if (w == "usb") {
+      c.bus = Bus::kUsb;
     } else if (w == "older") {
       c.spran = false;
     } else if (w == "spran") {
@@ -47,6 +49,9 @@ bool ParseCardConfig(std::string_view text, CardConfig* config, std::string* err
       c.absent = true;
     } else if (w.rfind("version=", 0) == 0 && w.size() > 8) {
       c.version = word.substr(8);
+    } else if (w.rfind("id=", 0) == 0 && w.size() > 3 &&
+               w.find_first_not_of("0123456789", 3) == std::string::npos && w.size() <= 5) {
+      c.usb_id = std::stoi(w.substr(3));
     } else {
       if (error != nullptr) *error = "unknown card word \"" + word + "\"";
       return false;
@@ -78,21 +83,22 @@ platform::Result<std::vector<CardConfig>> ReadRegistryCards() {
     };
     const std::string bus = text("Bus", "pci");
     const std::string layout = text("Layout", "older");
-    if (bus != "pci" && bus != "isa") {
+    if (bus != "pci" && bus != "isa" && bus != "usb") {
       return platform::Status(platform::Code::kBadData,
-                              "card " + name + ": \"Bus\" must be \"PCI\" or \"ISA\"");
+                              "card " + name + ": \"Bus\" must be \"PCI\", \"ISA\" or \"USB\"");
     }
     if (layout != "older" && layout != "spran") {
       return platform::Status(platform::Code::kBadData,
                               "card " + name + ": \"Layout\" must be \"Older\" or \"SPRAN\"");
     }
-    c.bus = bus == "isa" ? Bus::kIsa : Bus::kPci;
+    c.bus = bus == "isa" ? Bus::kIsa : bus == "usb" ? Bus::kUsb : Bus::kPci;
     c.spran = layout == "spran";
     c.dpr = flag("Dpr", true);
     c.dpr_unused = flag("DprUnused", false);
     c.interrupt = flag("Interrupt", true);
     c.port_in_memory = flag("MemoryPort", false);
     if (auto v = key->GetString("Version"); v.ok()) c.version = *v;
+    if (auto v = key->GetDword("UsbId"); v.ok()) c.usb_id = static_cast<int>(*v);
     cards.push_back(c);
   }
   return cards;

@@ -3,16 +3,17 @@
 // Cards in the registry: one subkey per card under
 //   HKEY_LOCAL_MACHINE\SOFTWARE\Zimo\DriverHost\Cards
 // taken in the subkeys' name order, with the values
-//   "Bus"        REG_SZ    "PCI" (default) or "ISA"
+//   "Bus"        REG_SZ    "PCI" (default), "ISA" or "USB"
 //   "Layout"     REG_SZ    "Older" (default) or "SPRAN": the card's DPR layout
 //   "Dpr"        REG_DWORD 1 (default): the card has a DPR memory resource
 //   "DprUnused"  REG_DWORD 0 (default); 1: the card reports a DPR size of 0
 //   "Interrupt"  REG_DWORD 1 (default): the card has an interrupt resource
 //   "MemoryPort" REG_DWORD 0 (default); 1: its registers lie in memory space
 //   "Version"    REG_SZ    the firmware version the card reports (default: the model's)
+//   "UsbId"      REG_DWORD a USB card's identification row 0..12 (default: by layout)
 //
 // The same in text, for the command line and the control command "add":
-//   pci|isa older|spran [nodpr] [dprunused] [noirq] [memport] [absent] [version=TEXT]
+//   pci|isa|usb older|spran [nodpr] [dprunused] [noirq] [memport] [absent] [version=TEXT] [id=N]
 // ("absent": nothing answers on the card's port, so its probe fails).
 #pragma once
 

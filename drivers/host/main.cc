@@ -23,8 +23,8 @@ void OnSignal(int) {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: zimo-drvhost [--card \"pci|isa older|spran [nodpr] [dprunused] [noirq] "
-               "[memport] [version=X]\"]... [--no-registry]\n");
+               "usage: zimo-drvhost [--card \"pci|isa|usb older|spran [nodpr] [dprunused] [noirq] "
+               "[memport] [version=X] [id=N]\"]... [--no-registry]\n");
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ constexpr uint64_t kPortMemoryOffset = 0x8000;  // a memory-space port block, wi
 }  // namespace
 
 std::string FormatCardConfig(const CardConfig& config) {
-  std::string text = config.bus == Bus::kIsa ? "isa" : "pci";
+  std::string text = config.bus == Bus::kIsa ? "isa" : config.bus == Bus::kUsb ? "usb" : "pci";
   text += config.spran ? " spran" : " older";
   if (!config.dpr) text += " nodpr";
   if (config.dpr_unused) text += " dprunused";
@@ -27,6 +27,7 @@ std::string FormatCardConfig(const CardConfig& config) {
   if (config.port_in_memory) text += " memport";
   if (config.absent) text += " absent";
   if (!config.version.empty()) text += " version=" + config.version;
+  if (config.usb_id >= 0) text += " id=" + std::to_string(config.usb_id);
   return text;
 }
 
@@ -64,6 +65,11 @@ std::shared_ptr<Slot> SimMachine::Plug(const CardConfig& config) {
     }
   }
   if (index < 0) return nullptr;
+  if (config.bus == Bus::kUsb) {
+    std::shared_ptr<Slot> slot = PlugUsb(index, config);
+    slots_[static_cast<size_t>(index)] = slot;
+    return slot;
+  }
 
   auto slot = std::make_shared<Slot>();
   slot->id = index;
@@ -125,7 +131,7 @@ std::shared_ptr<Slot> SimMachine::Get(int slot_id) const {
 
 bool SimMachine::FindPort(uint64_t port, Target* target) const {
   for (const auto& slot : slots_) {
-    if (slot && !slot->config.port_in_memory && port >= slot->port_base &&
+    if (slot && slot->bus && !slot->config.port_in_memory && port >= slot->port_base &&
         port < slot->port_base + slot->port_length) {
       *target = Target{slot.get(), static_cast<size_t>(port - slot->port_base), true};
       return true;
@@ -136,7 +142,7 @@ bool SimMachine::FindPort(uint64_t port, Target* target) const {
 
 bool SimMachine::FindMemory(uint64_t physical, size_t length, Target* target) const {
   for (const auto& slot : slots_) {
-    if (!slot) continue;
+    if (!slot || !slot->bus) continue;
     if (slot->config.dpr && physical >= slot->memory_base &&
         physical + length <= slot->memory_base + kDprLength) {
       *target = Target{slot.get(), static_cast<size_t>(physical - slot->memory_base), false};
@@ -260,7 +266,7 @@ bool SimMachine::ConnectInterrupt(void* self, uint32_t vector,
   auto* machine = static_cast<SimMachine*>(self);
   std::shared_lock lock(machine->mu_);
   for (const auto& slot : machine->slots_) {
-    if (slot && slot->config.interrupt && slot->vector == vector) {
+    if (slot && slot->bus && slot->config.interrupt && slot->vector == vector) {
       slot->bus->SetInterruptHandler([handler, cookie] { handler(cookie); });
       return true;
     }
@@ -272,7 +278,7 @@ void SimMachine::DisconnectInterrupt(void* self, uint32_t vector) {
   auto* machine = static_cast<SimMachine*>(self);
   std::shared_lock lock(machine->mu_);
   for (const auto& slot : machine->slots_) {
-    if (slot && slot->vector == vector) slot->bus->SetInterruptHandler(nullptr);
+    if (slot && slot->bus && slot->vector == vector) slot->bus->SetInterruptHandler(nullptr);
   }
 }
 
@@ -280,7 +286,7 @@ void SimMachine::StallAll(void* self, uint32_t microseconds) {
   auto* machine = static_cast<SimMachine*>(self);
   std::shared_lock lock(machine->mu_);
   for (const auto& slot : machine->slots_) {
-    if (slot) slot->bus->Stall(std::chrono::microseconds(microseconds));
+    if (slot && slot->bus) slot->bus->Stall(std::chrono::microseconds(microseconds));
   }
 }
 

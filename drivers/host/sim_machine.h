@@ -12,13 +12,15 @@
 #include <string>
 
 #include "cardsim/attach_bus.h"
+#include "cardsim/attach_usb.h"
 #include "cardsim/card.h"
 #include "kernel/hardware.h"
 #include "kernel/resources.h"
+#include "kernel/usb_function.h"
 
 namespace zimo::drivers::host {
 
-enum class Bus { kPci, kIsa };
+enum class Bus { kPci, kIsa, kUsb };
 
 struct CardConfig {
   Bus bus = Bus::kPci;
@@ -29,17 +31,20 @@ struct CardConfig {
   bool port_in_memory = false;  // its register block is reported in memory space
   bool absent = false;       // nothing answers on the port (it reads 0xFF)
   std::string version;       // firmware version reply; empty: the model's
+  int usb_id = -1;           // USB: the identification row (-1: by layout)
 };
 
 // Text form used by the control commands and the registry:
-// "pci|isa older|spran [nodpr] [dprunused] [noirq] [memport] [absent] [version=X]".
+// "pci|isa|usb older|spran [nodpr] [dprunused] [noirq] [memport] [absent] [version=X] [id=N]".
 std::string FormatCardConfig(const CardConfig& config);
 
 struct Slot {
   int id = 0;
   CardConfig config;
   std::unique_ptr<cardsim::Card> card;
-  std::unique_ptr<cardsim::BusAttachment> bus;
+  std::unique_ptr<cardsim::BusAttachment> bus;  // PCI and ISA cards
+  std::unique_ptr<cardsim::UsbAttachment> usb;  // USB cards: their port, and the bus's view of it
+  std::shared_ptr<kernel::usb::UsbFunction> usb_function;
   uint64_t port_base = 0;
   uint32_t port_length = 0;
   uint64_t memory_base = 0;  // the DPR window (and, for a memory-space port, the block after it)
@@ -70,6 +75,8 @@ class SimMachine {
   std::shared_ptr<Slot> Get(int slot_id) const;
 
  private:
+  std::shared_ptr<Slot> PlugUsb(int index, const CardConfig& config);
+
   // Where an address lands; valid while the caller holds mu_ shared (the
   // access runs under it, so a card cannot be unplugged mid-access).
   struct Target {

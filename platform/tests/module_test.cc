@@ -113,10 +113,10 @@ TEST(ModuleTest, WindowsNameFindsTheLibraryInTheBinDir) {
 TEST(ModuleTest, FailuresNameTheModuleAndTheLoadersReason) {
   testing::TempHome home;
   ScopedBinDir bin(home.path());
-  Result<Module> missing = Module::Load("VMEMGR.dll");
+  Result<Module> missing = Module::Load("NOSUCHMGR.dll");
   EXPECT_EQ(missing.status().code(), Code::kNotFound);
-  EXPECT_NE(missing.status().message().find("VMEMGR.dll"), std::string::npos);
-  EXPECT_NE(missing.status().message().find("libvmemgr.so"), std::string::npos);
+  EXPECT_NE(missing.status().message().find("NOSUCHMGR.dll"), std::string::npos);
+  EXPECT_NE(missing.status().message().find("libnosuchmgr.so"), std::string::npos);
 
   std::ofstream(home.path() / "libbroken.so") << "not a library\n";
   Result<Module> broken = Module::Load("Broken.dll");

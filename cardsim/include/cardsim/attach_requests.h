@@ -97,6 +97,12 @@ class RequestServer {
   // way that leaves nothing to answer), for tests and the program's log.
   uint64_t refused() const;
 
+  // The card's side of a rotary put (the staged commands into the ring of
+  // descriptor `buffer`; the answer word) and of a rotary init, also used by
+  // the USB port's vendor requests.
+  uint32_t PutRotary(uint16_t buffer, std::string_view staged);
+  bool InitRotary(uint16_t buffer);
+
  private:
   using Clock = std::chrono::steady_clock;
 
@@ -106,8 +112,6 @@ class RequestServer {
   void AppendReply(const Reply& reply);
   bool PullUnsolicited();
   RequestAnswer AnswerPending(size_t max);
-  uint32_t PutRotary(uint16_t buffer, std::string_view staged);
-  bool InitRotary(uint16_t buffer);
 
   Card& card_;
   mutable std::mutex mu_;

@@ -26,6 +26,7 @@ enum class IrpMajor : uint8_t {
   kRead = 0x03,
   kWrite = 0x04,
   kDeviceControl = 0x0E,
+  kInternalDeviceControl = 0x0F,
   kShutdown = 0x10,
   kCleanup = 0x12,
   kPower = 0x16,
@@ -71,6 +72,8 @@ struct IoStackLocation {
   // Plug and play: the start's translated resources; query capabilities.
   const ResourceList* resources_translated = nullptr;
   DeviceCapabilities* capabilities = nullptr;
+  // Internal device control: the request's argument (a USB request block).
+  void* argument1 = nullptr;
   // Power.
   PowerStateType power_type = PowerStateType::kSystem;
   PowerState power_state;

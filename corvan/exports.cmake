@@ -1,0 +1,64 @@
+# libcorvan32.so: the library's exported C functions, built from the whole
+# static library zimo_corvan plus the start-up that runs when it is loaded.
+# Only the C functions named in corvan32.map are exported.
+#
+# Included from corvan/CMakeLists.txt after zimo_corvan, its tests and its
+# benchmarks are defined.
+
+include_guard(GLOBAL)
+
+add_library(corvan32 SHARED ${CMAKE_CURRENT_LIST_DIR}/library_main.cc)
+target_include_directories(corvan32 PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+# Every object of the core (and of the dialogs, whose exports live here too)
+# goes in, whether or not something in the library calls it. The archives are
+# named as plain link options because the dialogs also pull the core in as an
+# ordinary dependency.
+set(corvan32_whole zimo_corvan)
+if(TARGET zimo_corvan_dialogs)
+  list(APPEND corvan32_whole zimo_corvan_dialogs)
+endif()
+target_link_libraries(corvan32 PRIVATE ${corvan32_whole})
+set(corvan32_whole_files)
+foreach(lib ${corvan32_whole})
+  list(APPEND corvan32_whole_files "$<TARGET_FILE:${lib}>")
+endforeach()
+# One option group: CMake folds repeated identical options into one.
+target_link_options(corvan32 PRIVATE "LINKER:--whole-archive" ${corvan32_whole_files}
+                    "LINKER:--no-whole-archive")
+target_link_options(corvan32 PRIVATE -Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/corvan32.map
+                    -Wl,--no-undefined)
+set_target_properties(corvan32 PROPERTIES OUTPUT_NAME corvan32
+                                          LINK_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/corvan32.map)
+
+if(TARGET corvan_device_open_test)
+  add_dependencies(corvan_device_open_test corvan32)
+endif()
+
+# The bus-card tests talk to simulated cards behind zimo-drvhost, started by
+# the test or through the library's driver service; the PCI open test also
+# runs the driver host inside its own process to read what the card received.
+foreach(test corvan_bus_channel_test corvan_dpr_channel_test corvan_dpr_access_test
+             corvan_interrupts_test corvan_driver_services_test corvan_pci_open_test)
+  if(TARGET ${test} AND TARGET zimo-drvhost)
+    add_dependencies(${test} zimo-drvhost)
+  endif()
+endforeach()
+if(TARGET corvan_pci_open_test AND TARGET zimo_drvhost)
+  target_link_libraries(corvan_pci_open_test PRIVATE zimo_drvhost)
+endif()
+if(TARGET corvan_bus_bench)
+  target_include_directories(corvan_bus_bench PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  if(TARGET zimo-drvhost)
+    add_dependencies(corvan_bus_bench zimo-drvhost)
+  endif()
+endif()
+
+# The first-open tests start zimoserver, which joins the build after corvan.
+function(corvan_link_test_needs_server)
+  foreach(test corvan_device_open_test corvan_pci_open_test)
+    if(TARGET zimoserver AND TARGET ${test})
+      add_dependencies(${test} zimoserver)
+    endif()
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL corvan_link_test_needs_server)

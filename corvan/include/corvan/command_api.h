@@ -1,0 +1,146 @@
+// Corvan32's ASCII command API: send a character or a line to a card, read
+// a line or all waiting lines, exchange a command or a control character for
+// its whole response, flush, test for waiting output, fetch the last error.
+// Every function takes the device's command lock ("MutexZimo%d") for its
+// whole run and picks the transport from the device's Location.
+//
+// Card framing: a command is a line of printable ASCII; the transport adds
+// CR. The card answers with lines ended by CR (the CR stays in the text) and
+// ends the response with ACK (not stored). A card error is BEL "ERRnnn"; a
+// line starting with STX is an unsolicited message, which goes to the
+// device's unsolicited-message ring instead of the caller's buffer.
+//
+// Results of the line functions are a CommStatusWord: the count of
+// characters stored in bits 0 to 27, the status in bits 28 to 31 (constants
+// below). The Ex functions return the whole word, their plain twins the
+// count only.
+//
+// Buffers: `size` is the size of the caller's buffer in characters. At most
+// size - 1 characters are stored and the text is always terminated; a null
+// buffer or a size of 0 is refused without touching anything. Device numbers
+// outside 0 to 7 are refused like a device that is not open.
+//
+// A forms take Windows-1252 text, W forms UTF-16 (char16_t); a W form
+// converts and calls its A form.
+#pragma once
+
+#include <cstdint>
+
+namespace zimo::corvan {
+
+// Status nibbles of a CommStatusWord.
+inline constexpr std::uint32_t kStatusLine = 0x00000000;         // a CR-ended line; more may follow
+inline constexpr std::uint32_t kStatusUnsolicited = 0x10000000;  // stored in the ring instead
+inline constexpr std::uint32_t kStatusAck = 0x80000000;          // the response is complete
+inline constexpr std::uint32_t kStatusTimeout = 0xC0000000;
+inline constexpr std::uint32_t kStatusBadAck = 0xD0000000;  // checksummed serial mode
+inline constexpr std::uint32_t kStatusCardError = 0xE0000000;
+inline constexpr std::uint32_t kStatusFailure = 0xF0000000;
+inline constexpr std::uint32_t kStatusMask = 0xF0000000;
+inline constexpr std::uint32_t kCountMask = 0x0FFFFFFF;
+// Any of time-out, card error, failure.
+inline constexpr std::uint32_t kErrorBits = 0x70000000;
+
+// What LockZimo returns.
+inline constexpr std::uint32_t kWaitObject0 = 0;
+inline constexpr std::uint32_t kWaitAbandoned = 0x80;
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+
+// The text that brings the card's communication variables to a known state.
+inline constexpr char kCriticalIVars[] = "I3=2I6=1I63=1I64=1";
+
+// The server's build of ZimoGetResponseA: the command is formatted
+// printf-style (into at most 255 characters; a longer one is cut) and the
+// whole CommStatusWord of ZimoGetResponseExA is returned.
+std::uint32_t ServerGetResponse(std::uint32_t device, char* buffer, std::uint32_t size,
+                                const char* format, ...) __attribute__((format(printf, 4, 5)));
+
+}  // namespace zimo::corvan
+
+extern "C" {
+
+// The device lock. LockZimo waits without limit and returns 0 when taken,
+// 0x80 when the previous owner ended holding it (the caller owns it now);
+// nothing happens (result 0) when the device is not open in this process.
+// ReleaseZimo returns nonzero when it released the lock, 0 when the device
+// has no lock here or the caller did not hold it. The lock is recursive.
+std::uint32_t LockZimo(std::uint32_t device);
+std::int32_t ReleaseZimo(std::uint32_t device);
+
+// 1 when dual-ported RAM is usable from this process; 0 when the device is
+// not open here.
+std::int32_t ZimoGetDpramAvailable(std::uint32_t device);
+
+std::uint32_t ZimoSendCharA(std::uint32_t device, char character);
+std::uint32_t ZimoSendCharW(std::uint32_t device, char16_t character);
+std::uint32_t ZimoSendLineA(std::uint32_t device, const char* text);
+std::uint32_t ZimoSendLineW(std::uint32_t device, const char16_t* text);
+
+std::uint32_t ZimoGetLineA(std::uint32_t device, char* buffer, std::uint32_t size);
+std::uint32_t ZimoGetLineW(std::uint32_t device, char16_t* buffer, std::uint32_t size);
+std::uint32_t ZimoGetLineExA(std::uint32_t device, char* buffer, std::uint32_t size);
+std::uint32_t ZimoGetLineExW(std::uint32_t device, char16_t* buffer, std::uint32_t size);
+std::uint32_t ZimoGetBufferA(std::uint32_t device, char* buffer, std::uint32_t size);
+std::uint32_t ZimoGetBufferW(std::uint32_t device, char16_t* buffer, std::uint32_t size);
+
+std::uint32_t ZimoGetControlResponseExA(std::uint32_t device, char* buffer, std::uint32_t size,
+                                        char character);
+std::uint32_t ZimoGetControlResponseExW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
+                                        char16_t character);
+std::uint32_t ZimoGetControlResponseA(std::uint32_t device, char* buffer, std::uint32_t size,
+                                      char character);
+std::uint32_t ZimoGetControlResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
+                                      char16_t character);
+
+std::uint32_t ZimoGetResponseExA(std::uint32_t device, char* buffer, std::uint32_t size,
+                                 const char* command);
+std::uint32_t ZimoGetResponseExW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
+                                 const char16_t* command);
+std::uint32_t ZimoGetResponseA(std::uint32_t device, char* buffer, std::uint32_t size,
+                               const char* command);
+std::uint32_t ZimoGetResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
+                               const char16_t* command);
+
+// Exchanges the command for its response (at most 255 characters, dropped).
+// Nonzero after a clean exchange; 0 when the device is not open here or the
+// exchange reported a time-out, card error or failure.
+std::int32_t ZimoSendCommandA(std::uint32_t device, const char* command);
+std::int32_t ZimoSendCommandW(std::uint32_t device, const char16_t* command);
+
+// Nonzero when the card has output waiting.
+std::uint32_t ZimoReadReady(std::uint32_t device);
+// Discards pending card output. Nonzero when done; 0 when the device is not
+// open here.
+std::int32_t ZimoFlush(std::uint32_t device);
+// Serial devices: switches checksummed communication; 0 when it cannot be
+// switched (other Locations, or checksummed mode is not available).
+std::int32_t ZimoDoChecksums(std::uint32_t device, std::int32_t on);
+
+// 1 when the addressed motion program buffer (rotary buffer) is open, from
+// the card's global status (control character 7).
+std::int32_t ZimoMotionBufOpen(std::uint32_t device);
+std::int32_t ZimoRotBufOpen(std::uint32_t device);
+// Sends "I3=2I6=1I63=1I64=1" and records it in the change ring; 1.
+std::int32_t ZimoSetCriticalIVars(std::uint32_t device);
+
+// The transport's last error code (0 for none); its text, when above 0, is
+// kept as the device's last error text.
+std::int32_t ZimoGetError(std::uint32_t device);
+// The code as ZimoGetError; when above 0 the last error text is copied into
+// the buffer (at most size - 1 characters, terminated). The buffer is left
+// alone when there is no error.
+std::int32_t ZimoGetErrorStrA(std::uint32_t device, char* buffer, std::uint32_t size);
+// As A, into 16-bit text; -3 when the text cannot be converted.
+std::int32_t ZimoGetErrorStrW(std::uint32_t device, char16_t* buffer, std::uint32_t size);
+
+// The command log: every exchange (command, then ";" and the first response
+// line) while logging is on, into "ZimoCLog.log" in the working directory or
+// the name given. A name of more than 259 characters is refused (0) and
+// nothing changes; otherwise 1.
+std::int32_t ZimoSetCommandLogging(std::uint32_t device, std::int32_t on, const char* name);
+std::int32_t ZimoGetCommandLogging(std::uint32_t device);
+// Writes one entry (the text up to its first control character) whatever
+// the flag and the file size; 1 (0 when the device number is out of range).
+std::int32_t ZimoCommandLog(std::uint32_t device, const char* text);
+
+}  // extern "C"

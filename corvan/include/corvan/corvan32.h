@@ -1,0 +1,11 @@
+// Corvan32, the communications library of the Zimo motion-controller cards:
+// every exported function, for programs that link libcorvan32.so.
+#pragma once
+
+#include "corvan/command_api.h"
+#include "corvan/device_api.h"
+#include "corvan/errors.h"
+#include "corvan/identify_api.h"
+#include "corvan/registry_api.h"
+#include "corvan/serial_api.h"
+#include "corvan/variables_api.h"

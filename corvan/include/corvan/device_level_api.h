@@ -1,0 +1,68 @@
+// Functions on a device as a whole: where it is (Location and Enumeration,
+// and the mapping between device numbers and locations), which ASCII channel
+// a bus device uses, loading and unloading its driver service, and the
+// language module of the library's texts.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+// The device's Location code and Enumeration as its shared record holds them
+// (0 when the shared device table is not mapped or the number is above 7).
+std::uint32_t ZimoGetLocation(std::uint32_t device);
+std::uint32_t ZimoGetEnumeration(std::uint32_t device);
+
+// The lowest device number 0 to 7 registered with this Location and
+// Enumeration, or -1.
+std::int32_t MapDeviceNumToEnumAndLocation(std::uint32_t location, std::uint32_t enumeration);
+// 1 with the device's registered Location (1 to 5) and Enumeration in the
+// out arguments; 0 when the device has no key or no valid Location (the out
+// arguments are then left alone). Creates nothing.
+std::int32_t MapLocAndEnumFromDeviceNum(std::uint32_t device, std::uint32_t* location,
+                                        std::uint32_t* enumeration);
+
+// The device's ASCII channel: 0 bus port, 1 DPR mailbox (Ethernet and USB
+// devices always 0). Also makes it this process's channel, so a switch made
+// by another process takes effect here.
+std::int32_t ZimoGetAsciiComm(std::uint32_t device);
+// Switches the channel for every process: 1 done (also when it was already
+// so), 0 refused (a mailbox for a serial, Ethernet or USB device, DPR not
+// usable, or a mode other than 0 and 1). The current channel is flushed
+// first, under the device lock.
+std::int32_t ZimoSetAsciiComm(std::uint32_t device, std::int32_t mode);
+
+// The device's driver service: start, stop, delete, and whether it runs.
+// A failed start or stop shows the reason in a "Driver Error" box and
+// returns 0.
+std::int32_t ZimoLoadNTDriver(std::uint32_t device);
+std::int32_t ZimoUnloadNTDriver(std::uint32_t device);
+// As DrvRemoveDriver.
+std::int32_t ZimoRemoveNTDriver(std::uint32_t device);
+std::int32_t ZimoNTDriverLoaded(std::uint32_t device);
+
+// 1: the library carries the NC functions.
+std::int32_t ZimoNcAvailable(void);
+
+// Language modules. A module handle is the loader's handle of a shared
+// library; the language module slot is this process's own.
+//
+// SetLanguageModule: with a language other than "C", looks for the
+// satellite beside `default_module`'s file, named as that file with its
+// extension replaced by the language's first three characters
+// (libcorvan32.so with "German" gives libcorvan32.Ger); when it exists and
+// the C run-time locale can be set to the language, loads it into *slot
+// (freeing a satellite loaded before) and returns 1. Otherwise, and for no
+// language or "C" (which sets the "C" locale and returns 1), the slot gets
+// `default_module`. A null slot, or one that holds null, changes nothing
+// and returns 0.
+std::int32_t SetLanguageModule(const char* language, void* default_module, void** slot);
+// Switches the library's texts to `language` with the library's own module
+// as default, and records the language (or "English" when the switch
+// failed) as the device's "Language": 1 when it switched.
+std::int32_t ZimoSetLanguage(std::uint32_t device, const char* language);
+// Stores this process's language module handle into *handle and returns
+// handle.
+void** ZimoLMH(void** handle);
+
+}  // extern "C"

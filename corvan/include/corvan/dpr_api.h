@@ -1,0 +1,80 @@
+// Raw access to a card's dual-ported RAM (DPR): the 16384-byte window that
+// the card and the host both read and write. Every function takes host byte
+// offsets into the window (a card word at card address A lies at host offset
+// (A - DprCardBase) * 4) and routes each call by the device's link: ISA,
+// PCI and USB cards through their driver, Ethernet cards through the
+// network; serial devices and devices not open in this process have no DPR
+// access and get the failure result.
+//
+// Bits and bit fields address the 32-bit location that starts at the given
+// byte offset (also an unaligned one); bit numbers count from its bit 0.
+// A request that does not lie wholly inside the window fails without
+// touching the card. None of these functions takes a lock: each access is
+// one driver call or one network request (several for a block of more than
+// 1400 bytes on the network), and a read-modify-write such as
+// ZimoDPRSetDWordMask is not atomic against the card or other processes.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+// Reads `length` bytes at `offset` into `destination`: the destination, or
+// 0 when the read failed (the destination is then untouched).
+void* ZimoDPRGetMem(std::uint32_t device, std::uint32_t offset, std::uint32_t length,
+                    void* destination);
+// Writes `length` bytes of `source` at `offset`: the source, or 0 when
+// nothing could be written (no DPR, a block outside the window, a failed
+// request). A block split into several network requests may be written in
+// part when a later request fails.
+const void* ZimoDPRSetMem(std::uint32_t device, std::uint32_t offset, std::uint32_t length,
+                          const void* source);
+
+// Bits [first_bit, first_bit + bit_count) of the dword at `offset`, shifted
+// down to bit 0, into *value: nonzero on success (*value is written only
+// then); 0 for a null value pointer.
+std::int32_t ZimoDPRGetMemBits(std::uint32_t device, std::uint32_t offset,
+                               std::uint16_t first_bit, std::uint16_t bit_count,
+                               std::uint32_t* value);
+// Replaces those bits by `value` (masked to the field's width, so no other
+// bit changes): nonzero on success.
+std::int32_t ZimoDPRSetMemBits(std::uint32_t device, std::uint32_t offset,
+                               std::uint16_t first_bit, std::uint16_t bit_count,
+                               std::uint32_t value);
+// Bit `bit` (0 to 31) of the dword at `offset` into *value (1 or 0).
+std::int32_t ZimoDPRGetMemBit(std::uint32_t device, std::uint32_t offset, std::uint32_t bit,
+                              std::uint32_t* value);
+// Sets the bit (value not 0) or clears it (value 0).
+std::int32_t ZimoDPRSetMemBit(std::uint32_t device, std::uint32_t offset, std::uint32_t bit,
+                              std::uint32_t value);
+
+// The bit (0 or 1); 0 when the read failed.
+std::int32_t ZimoDPRDWordBitSet(std::uint32_t device, std::uint32_t offset, std::uint16_t bit);
+void ZimoDPRSetDWordBit(std::uint32_t device, std::uint32_t offset, std::uint16_t bit);
+void ZimoDPRResetDWordBit(std::uint32_t device, std::uint32_t offset, std::uint16_t bit);
+
+// Words, dwords and single-precision floats; readers give 0 when the read
+// failed, writers skip a write they cannot make.
+std::uint16_t ZimoDPRGetWord(std::uint32_t device, std::uint32_t offset);
+void ZimoDPRSetWord(std::uint32_t device, std::uint32_t offset, std::uint16_t value);
+std::uint32_t ZimoDPRGetDWord(std::uint32_t device, std::uint32_t offset);
+void ZimoDPRSetDWord(std::uint32_t device, std::uint32_t offset, std::uint32_t value);
+// The four bytes read as an IEEE single, widened.
+double ZimoDPRGetFloat(std::uint32_t device, std::uint32_t offset);
+// Stores the IEEE single nearest to `value`.
+void ZimoDPRSetFloat(std::uint32_t device, std::uint32_t offset, double value);
+// Reads the dword and writes it back with `mask` set (flag 1) or cleared
+// (any other flag).
+void ZimoDPRSetDWordMask(std::uint32_t device, std::uint32_t offset, std::uint32_t mask,
+                         std::int32_t flag);
+// The dword AND `mask`.
+std::uint32_t ZimoDPRGetDWordMask(std::uint32_t device, std::uint32_t offset,
+                                  std::uint32_t mask);
+
+// A bound of the window: with `host` set, 0 (start) or 16384 (`end` set);
+// otherwise the card-side start or end address for the device's card:
+// $D000-$E000 on older cards, $60000-$61000 on SPRAN cards, $6C000-$6D000
+// on SPRAN cards of card type 8.
+std::uint32_t ZimoDPRAddressRange(std::uint32_t device, std::int32_t end, std::int32_t host);
+
+}  // extern "C"

@@ -1,0 +1,71 @@
+// The serial transport's exports (the ZimoSER family): the card's ASCII
+// command language over an RS-232 port, for devices whose Location is 2.
+// One open port is shared by every process that uses the device: the first
+// opens it, the others take a copy of its handle.
+//
+// Results follow the CommStatusWord of command_api.h. Readers take a buffer
+// of max + 1 characters: at most max characters are stored and the text is
+// always terminated. Every operation but the two getters holds the device's
+// command lock for its whole run. Failures leave a code in the device's
+// serial last error (ZimoGetError): 1011 port not open, 1008 time-out, 81 a
+// character that could not be written, 82 a response that ended in ACK
+// without a CR-ended line, 28 a full line buffer or a command line longer
+// than 298 characters, the card's error number after BEL, or the system's
+// error code of a failed write.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+std::uint32_t ZimoSERGetBaudrate(std::uint32_t device);
+std::uint32_t ZimoSERGetPort(std::uint32_t device);
+
+// Characters written (0 or 1).
+std::uint32_t ZimoSERSendCharA(std::uint32_t device, char character);
+std::uint32_t ZimoSERSendCharW(std::uint32_t device, char16_t character);
+// Characters written including the CR; 0 when the write fell short;
+// 0xF0000000 when the port reports a line error or the text is too long.
+std::uint32_t ZimoSERSendLineA(std::uint32_t device, const char* text);
+std::uint32_t ZimoSERSendLineW(std::uint32_t device, const char16_t* text);
+
+// 1 when characters wait in the input queue and no line error is flagged.
+std::uint32_t ZimoSERReadReady(std::uint32_t device);
+// When characters wait: purges the port, sends Ctrl-X and drains the card's
+// output up to its echoed Ctrl-X.
+void ZimoSERFlush(std::uint32_t device);
+// Sends the line and drops its response.
+void ZimoSERSendCommandA(std::uint32_t device, const char* text);
+void ZimoSERSendCommandW(std::uint32_t device, const char16_t* text);
+
+// One line: the status bits; the characters stored go to *count.
+std::uint32_t ZimoSERGetLineA(std::uint32_t device, char* buffer, std::uint32_t max,
+                              std::uint32_t* count);
+// As A; *count is the number of 16-bit characters written with the
+// terminator.
+std::uint32_t ZimoSERGetLineW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
+                              std::uint32_t* count);
+// Lines until the end of the response (or a time-out, card error or
+// failure), back to back with their CRs: the status bits of the line that
+// ended the collection; *count = characters stored.
+std::uint32_t ZimoSERGetBufferA(std::uint32_t device, char* buffer, std::uint32_t max,
+                                std::uint32_t* count);
+std::uint32_t ZimoSERGetBufferW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
+                                std::uint32_t* count);
+// Flush, send the command, collect the response: status bits OR characters
+// stored. After a time-out the card's serial protocol settings are restored
+// ("I3=2 I6=1", also recorded in the change ring) and the error is 1008.
+std::uint32_t ZimoSERGetResponseA(std::uint32_t device, char* buffer, std::uint32_t max,
+                                  const char* command);
+// Characters stored, without status bits; 0 after a time-out.
+std::uint32_t ZimoSERGetResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
+                                  const char16_t* command);
+// Sends the control character as a one-character line and collects its
+// answer (unsolicited lines included): status bits OR characters stored.
+std::uint32_t ZimoSERGetControlResponseA(std::uint32_t device, char* buffer, std::uint32_t max,
+                                         char character);
+// Status bits only.
+std::uint32_t ZimoSERGetControlResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
+                                         char16_t character);
+
+}  // extern "C"

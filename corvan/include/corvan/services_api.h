@@ -1,0 +1,70 @@
+// The card drivers as services (the service half of the Drv family): create,
+// start, stop, query and delete the kernel-driver service that hosts a
+// device's driver. Starting the service starts the driver host
+// (zimo-drvhost) through the program its ImagePath names.
+//
+// Each device slot 0 to 8 has a driver-service record: the service manager
+// this process opened for it, the service's name and a file to delete when
+// the manager closes. The exports take the record index (callers pass a
+// device number); an index above 8 is refused (0). A record whose name is
+// empty takes the name of its device's driver from the device's registered
+// Location: "ZimoISA", "ZimoPCI" or "ZimoUSB" (serial and Ethernet devices
+// have no driver, and their records act on no service).
+//
+// A service made here is a kernel driver started by the system (start type
+// system start, error control normal) in load-order group "Base", with the
+// binary "\SystemRoot\System32\drivers\<name>.SYS": on this system the
+// launcher of the driver host that an installer puts there.
+//
+// Results: 1 success, 0 failure (DrvRemoveDriver also 2). The system error
+// of the last failed service call of the calling thread is kept for the
+// callers that explain it (DrvLastServiceError).
+#pragma once
+
+#include <cstdint>
+
+#include "corvan/shared_table.h"
+
+extern "C" {
+
+// Opens the service manager into the record and the record's service; with
+// `create` set makes the service when it does not exist. 1 when the
+// service exists (or was made) and is a kernel driver: the manager stays
+// open in the record. 0 otherwise; the manager stays open only when the
+// service merely does not exist.
+std::int32_t DrvCreateServicesNode(std::uint32_t index, std::int32_t create);
+// Closes the record's manager when this process opened it, and deletes the
+// record's file when it names one.
+void DrvCloseServiceManager(std::uint32_t index);
+// Deletes the record's service: 1 when deleted or when there is no such
+// service, 0 on other failures.
+std::int32_t DrvDeleteServicesNode(std::uint32_t index);
+// Starts the record's service: 1 when started.
+std::int32_t DrvLoadKernelDriver(std::uint32_t index);
+// Stops it when it runs: 1 when stopped, and also when there is no such
+// service; 0 when it was not running or the stop failed.
+std::int32_t DrvUnloadKernelDriver(std::uint32_t index);
+// 1 when the service is a kernel driver that runs (or is stopping), and also
+// when there is no such service; else 0.
+std::int32_t DrvIsDriverLoaded(std::uint32_t index);
+// Makes the service, stops it, writes the settings block to the device's
+// location key, starts the service and closes the manager, every step even
+// after a failed one: 1 when all four succeeded.
+std::int32_t DrvConfigureDriver(std::uint32_t index, const zimo::corvan::DeviceConfigBlock* block);
+// Stops the service when it runs and deletes it: 2 when it ran and is
+// deleted, 1 when it did not run and is deleted, 0 when it could not be
+// deleted.
+std::int32_t DrvRemoveDriver(std::uint32_t index);
+// Stops the service when it runs and deletes the device's registry key:
+// 1 when the key is deleted.
+std::int32_t DrvRemoveDevice(std::uint32_t index);
+
+}  // extern "C"
+
+namespace zimo::corvan {
+
+// The Windows error of the calling thread's last failed service call (0
+// when the last one succeeded).
+std::int32_t DrvLastServiceError();
+
+}  // namespace zimo::corvan

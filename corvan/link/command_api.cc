@@ -1,0 +1,338 @@
+// The exported command API: each function takes the device lock, picks the
+// device's channel and calls the operation of the same role, and logs the
+// exchange when the device's command log is on. W forms convert their text
+// and call the A form, so they take the same path (response, restore after
+// a time-out, checksummed mode, log).
+#include "corvan/command_api.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "link/ascii_channel.h"
+#include "link/command_log.h"
+#include "link/device_lock.h"
+#include "link/error_texts.h"
+#include "link/library_app.h"
+#include "link/text_utils.h"
+#include "platform/codepage.h"
+
+namespace zimo::corvan {
+namespace {
+
+constexpr std::uint32_t kSendCommandMax = 255;
+constexpr std::uint32_t kStatusQueryMax = 39;
+constexpr char kGlobalStatusChar = 7;
+constexpr int kErrorStrConversionFailed = -3;
+
+// The device's channel, or null when nothing is there (result 0).
+AsciiChannel* ChannelFor(int device) { return ChannelOf(ChannelKindOf(device)); }
+
+bool IsOpenHere(int device) {
+  if (!IsRealDevice(device)) return false;
+  const DeviceUserHandle* user = App().User(device);
+  return user->Transport != nullptr && user->CommandMutex.valid();
+}
+
+// A caller's buffer that cannot hold a character and its terminator.
+bool BadBuffer(const void* buffer, std::uint32_t size) { return buffer == nullptr || size < 1; }
+
+// The A readers store at most size - 1 characters.
+std::uint32_t MaxChars(std::uint32_t size) { return size - 1; }
+
+// A byte buffer for a W reader; the text fits the caller's 16-bit buffer.
+std::string NarrowBufferFor(std::uint32_t size) { return std::string(size, '\0'); }
+
+std::uint32_t WidenInto(const std::string& bytes, char16_t* out, std::uint32_t size) {
+  return static_cast<std::uint32_t>(platform::WidenInto(bytes.c_str(), out, size));
+}
+
+std::uint32_t GetLineWord(int device, char* buffer, std::uint32_t size) {
+  if (BadBuffer(buffer, size)) return kStatusFailure;
+  DeviceLock lock(device);
+  buffer[0] = 0;
+  AsciiChannel* channel = ChannelFor(device);
+  if (channel == nullptr) return 0;
+  std::uint32_t count = 0;
+  const std::uint32_t status = channel->GetLine(device, buffer, MaxChars(size), &count);
+  return status | (count & kCountMask);
+}
+
+}  // namespace
+
+std::uint32_t ServerGetResponse(std::uint32_t device, char* buffer, std::uint32_t size,
+                                const char* format, ...) {
+  char command[kSendCommandMax + 1];
+  va_list args;
+  va_start(args, format);
+  const int n = format != nullptr ? std::vsnprintf(command, sizeof command, format, args) : -1;
+  va_end(args);
+  if (n < 0) return kStatusFailure;
+  return ZimoGetResponseExA(device, buffer, size, command);
+}
+
+}  // namespace zimo::corvan
+
+using namespace zimo::corvan;  // NOLINT: the exports below are the library's own
+
+extern "C" {
+
+std::int32_t ZimoGetDpramAvailable(std::uint32_t device) {
+  const int d = DeviceIndex(device);
+  if (!IsOpenHere(d)) return 0;
+  DeviceLock lock(d);
+  return App().User(d)->DprAvailable != 0 ? 1 : 0;
+}
+
+std::uint32_t ZimoSendCharA(std::uint32_t device, char character) {
+  const int d = DeviceIndex(device);
+  DeviceLock lock(d);
+  AsciiChannel* channel = ChannelFor(d);
+  if (channel == nullptr) return 0;
+  const std::uint32_t result = channel->SendChar(d, character);
+  const char text[2] = {character, 0};
+  LogCommandEntry(d, text, true);
+  return result;
+}
+
+std::uint32_t ZimoSendCharW(std::uint32_t device, char16_t character) {
+  return ZimoSendCharA(device, zimo::platform::Utf16ToCp1252Char(character));
+}
+
+std::uint32_t ZimoSendLineA(std::uint32_t device, const char* text) {
+  const int d = DeviceIndex(device);
+  DeviceLock lock(d);
+  AsciiChannel* channel = ChannelFor(d);
+  if (channel == nullptr) return 0;
+  const std::uint32_t result = channel->SendLine(d, text);
+  LogCommandEntry(d, text, true);
+  return result;
+}
+
+std::uint32_t ZimoSendLineW(std::uint32_t device, const char16_t* text) {
+  zimo::platform::NarrowText narrow(text);
+  return ZimoSendLineA(device, narrow.c_str());
+}
+
+std::uint32_t ZimoGetLineExA(std::uint32_t device, char* buffer, std::uint32_t size) {
+  return GetLineWord(DeviceIndex(device), buffer, size);
+}
+
+std::uint32_t ZimoGetLineA(std::uint32_t device, char* buffer, std::uint32_t size) {
+  return ZimoGetLineExA(device, buffer, size) & kCountMask;
+}
+
+std::uint32_t ZimoGetLineExW(std::uint32_t device, char16_t* buffer, std::uint32_t size) {
+  if (BadBuffer(buffer, size)) return kStatusFailure;
+  std::string narrow = NarrowBufferFor(size);
+  const std::uint32_t word = ZimoGetLineExA(device, narrow.data(), size);
+  WidenInto(narrow, buffer, size);
+  return word;
+}
+
+std::uint32_t ZimoGetLineW(std::uint32_t device, char16_t* buffer, std::uint32_t size) {
+  return ZimoGetLineExW(device, buffer, size) & kCountMask;
+}
+
+std::uint32_t ZimoGetBufferA(std::uint32_t device, char* buffer, std::uint32_t size) {
+  if (BadBuffer(buffer, size)) return 0;
+  const int d = DeviceIndex(device);
+  DeviceLock lock(d);
+  buffer[0] = 0;
+  AsciiChannel* channel = ChannelFor(d);
+  if (channel == nullptr) return 0;
+  std::uint32_t count = 0;
+  channel->GetBuffer(d, buffer, MaxChars(size), &count);
+  return count & kCountMask;
+}
+
+std::uint32_t ZimoGetBufferW(std::uint32_t device, char16_t* buffer, std::uint32_t size) {
+  if (BadBuffer(buffer, size)) return 0;
+  std::string narrow = NarrowBufferFor(size);
+  const std::uint32_t count = ZimoGetBufferA(device, narrow.data(), size);
+  WidenInto(narrow, buffer, size);
+  return count;
+}
+
+std::uint32_t ZimoGetControlResponseExA(std::uint32_t device, char* buffer, std::uint32_t size,
+                                        char character) {
+  if (BadBuffer(buffer, size)) return kStatusFailure;
+  const int d = DeviceIndex(device);
+  DeviceLock lock(d);
+  buffer[0] = 0;
+  AsciiChannel* channel = ChannelFor(d);
+  if (channel == nullptr) return 0;
+  const std::uint32_t word = channel->GetControlResponse(d, buffer, MaxChars(size), character);
+  const char text[2] = {character, 0};
+  LogCommandEntry(d, text, false);
+  return word;
+}
+
+std::uint32_t ZimoGetControlResponseA(std::uint32_t device, char* buffer, std::uint32_t size,
+                                      char character) {
+  return ZimoGetControlResponseExA(device, buffer, size, character) & kCountMask;
+}
+
+std::uint32_t ZimoGetControlResponseExW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
+                                        char16_t character) {
+  if (BadBuffer(buffer, size)) return kStatusFailure;
+  std::string narrow = NarrowBufferFor(size);
+  const std::uint32_t word = ZimoGetControlResponseExA(
+      device, narrow.data(), size, zimo::platform::Utf16ToCp1252Char(character));
+  WidenInto(narrow, buffer, size);
+  return word;
+}
+
+std::uint32_t ZimoGetControlResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
+                                      char16_t character) {
+  return ZimoGetControlResponseExW(device, buffer, size, character) & kCountMask;
+}
+
+std::uint32_t ZimoGetResponseExA(std::uint32_t device, char* buffer, std::uint32_t size,
+                                 const char* command) {
+  if (BadBuffer(buffer, size)) return kStatusFailure;
+  const int d = DeviceIndex(device);
+  DeviceLock lock(d);
+  buffer[0] = 0;
+  AsciiChannel* channel = ChannelFor(d);
+  if (channel == nullptr) return 0;
+  const std::uint32_t word = channel->GetResponse(d, buffer, MaxChars(size), command);
+  LogCommandEntry(d, command, true);
+  LogCommandEntry(d, buffer, false);
+  return word;
+}
+
+std::uint32_t ZimoGetResponseA(std::uint32_t device, char* buffer, std::uint32_t size,
+                               const char* command) {
+  return ZimoGetResponseExA(device, buffer, size, command) & kCountMask;
+}
+
+std::uint32_t ZimoGetResponseExW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
+                                 const char16_t* command) {
+  if (BadBuffer(buffer, size)) return kStatusFailure;
+  zimo::platform::NarrowText narrow_command(command);
+  std::string narrow = NarrowBufferFor(size);
+  const std::uint32_t word =
+      ZimoGetResponseExA(device, narrow.data(), size, narrow_command.c_str());
+  WidenInto(narrow, buffer, size);
+  return word;
+}
+
+std::uint32_t ZimoGetResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
+                               const char16_t* command) {
+  return ZimoGetResponseExW(device, buffer, size, command) & kCountMask;
+}
+
+std::int32_t ZimoSendCommandA(std::uint32_t device, const char* command) {
+  const int d = DeviceIndex(device);
+  if (!IsOpenHere(d)) return 0;
+  char scratch[kSendCommandMax + 1];
+  const std::uint32_t word = ZimoGetResponseExA(device, scratch, sizeof scratch, command);
+  return (word & kErrorBits) != 0 ? 0 : 1;
+}
+
+std::int32_t ZimoSendCommandW(std::uint32_t device, const char16_t* command) {
+  zimo::platform::NarrowText narrow(command);
+  return ZimoSendCommandA(device, narrow.c_str());
+}
+
+std::uint32_t ZimoReadReady(std::uint32_t device) {
+  const int d = DeviceIndex(device);
+  DeviceLock lock(d);
+  AsciiChannel* channel = ChannelFor(d);
+  return channel != nullptr ? channel->ReadReady(d) : 0;
+}
+
+std::int32_t ZimoFlush(std::uint32_t device) {
+  const int d = DeviceIndex(device);
+  if (!IsOpenHere(d)) return 0;
+  DeviceLock lock(d);
+  AsciiChannel* channel = ChannelFor(d);
+  if (channel == nullptr) return 0;
+  channel->Flush(d);
+  return 1;
+}
+
+std::int32_t ZimoDoChecksums(std::uint32_t device, std::int32_t on) {
+  const int d = DeviceIndex(device);
+  const SharedDeviceBlock* block = IsRealDevice(d) ? App().Block(d) : nullptr;
+  if (block == nullptr || block->Location != kLocationSerial) return 0;
+  return SwitchSerialChecksums(d, on);
+}
+
+std::int32_t ZimoMotionBufOpen(std::uint32_t device) {
+  char reply[kStatusQueryMax + 1] = {};
+  const std::uint32_t count =
+      ZimoGetControlResponseA(device, reply, sizeof reply, kGlobalStatusChar);
+  if (count == 0 || count < 8) return 0;
+  return (static_cast<unsigned char>(reply[7]) & 0x10) != 0 ? 1 : 0;
+}
+
+std::int32_t ZimoRotBufOpen(std::uint32_t device) {
+  char reply[kStatusQueryMax + 1] = {};
+  const std::uint32_t count =
+      ZimoGetControlResponseA(device, reply, sizeof reply, kGlobalStatusChar);
+  if (count == 0 || count < 8) return 0;
+  return (static_cast<unsigned char>(reply[7]) & 0x04) != 0 ? 1 : 0;
+}
+
+std::int32_t ZimoSetCriticalIVars(std::uint32_t device) {
+  char scratch[kSendCommandMax + 1];
+  ZimoGetResponseA(device, scratch, sizeof scratch, kCriticalIVars);
+  App().rings().ChangeStore(device, kCriticalIVars);
+  return 1;
+}
+
+std::int32_t ZimoGetError(std::uint32_t device) {
+  const int d = DeviceIndex(device);
+  DeviceLock lock(d);
+  AsciiChannel* channel = ChannelFor(d);
+  if (channel == nullptr) return 0;
+  const std::int32_t code = channel->LastError(d);
+  if (code > 0) {
+    SharedDeviceBlock* block = App().Block(d);
+    const char* text = LoadLibraryString(static_cast<std::uint32_t>(code));
+    CopyTerminated(block->LastErrorText, sizeof block->LastErrorText, text);
+  }
+  return code;
+}
+
+std::int32_t ZimoGetErrorStrA(std::uint32_t device, char* buffer, std::uint32_t size) {
+  const int d = DeviceIndex(device);
+  DeviceLock lock(d);
+  const std::int32_t code = ZimoGetError(device);
+  if (code < 1 || buffer == nullptr || size == 0) return code;
+  const SharedDeviceBlock* block = App().Block(d);
+  // A bounded copy that pads with zeros, always terminated.
+  std::memset(buffer, 0, size);
+  CopyTerminated(buffer, size, block->LastErrorText);
+  return code;
+}
+
+std::int32_t ZimoGetErrorStrW(std::uint32_t device, char16_t* buffer, std::uint32_t size) {
+  const int d = DeviceIndex(device);
+  DeviceLock lock(d);
+  const std::int32_t code = ZimoGetError(device);
+  if (code < 1 || buffer == nullptr || size == 0) return code;
+  const SharedDeviceBlock* block = App().Block(d);
+  const std::size_t length = strnlen(block->LastErrorText, sizeof block->LastErrorText);
+  if (length >= size) return kErrorStrConversionFailed;
+  zimo::platform::WidenInto(std::string_view(block->LastErrorText, length), buffer, size);
+  return code;
+}
+
+std::int32_t ZimoSetCommandLogging(std::uint32_t device, std::int32_t on, const char* name) {
+  return SetCommandLogging(DeviceIndex(device), on != 0, name);
+}
+
+std::int32_t ZimoGetCommandLogging(std::uint32_t device) {
+  const int d = DeviceIndex(device);
+  return IsRealDevice(d) ? static_cast<std::int32_t>(App().User(d)->CommandLogging) : 0;
+}
+
+std::int32_t ZimoCommandLog(std::uint32_t device, const char* text) {
+  return WriteCommandLogAlways(DeviceIndex(device), text);
+}
+
+}  // extern "C"

@@ -1,0 +1,32 @@
+// Device open and close for the calling process (the exports are in
+// corvan/device_api.h), and the pieces of the first opener's set-up that
+// other Parts reuse.
+#pragma once
+
+#include <cstdint>
+
+#include "corvan/shared_table.h"
+
+namespace zimo::corvan {
+
+// OpenZimoDevice: true when the device is open for this process on return.
+bool OpenDevice(int device);
+// CloseDevice(device, force): drops one open reference, or all of them with
+// `force`; the last one closes the transport and the device's locks. A
+// device that is not open in this process is left alone. 0 for a device
+// number outside 0 to 8, else 1.
+int CloseDevice(int device, bool force);
+
+// The open handshake: brings the card's communication settings to a known
+// state and checks that it answers. Runs under the device lock.
+bool InitAsciiHandshake(int device);
+
+// DPR set-up of the first opener, the parts that need no card access:
+// copies the DPR time-outs, flags and periods from `config` into `block`,
+// derives the poll limits from LoopsPer500ms, and sets DprCardBase and the
+// top of the free DPR variable area (VbgNextFree) from "DualPortRamVar",
+// whose clamped value goes back into `config`. `i24` is the card's I24 (the
+// DPR start of a type 8 card).
+void ComputeDprSetUp(SharedDeviceBlock& block, DeviceConfigBlock& config, std::uint32_t i24);
+
+}  // namespace zimo::corvan

@@ -1,0 +1,77 @@
+// Checksummed serial mode (card variable I4 = 1): the host sends a command
+// line without its CR, asks the card with Ctrl-N for the 8-bit sum of what
+// it received and sends the CR only when the sum is its own; the card follows
+// every response line's CR, and the ACK that ends a response, with a sum
+// byte. The command API's dispatcher uses these instead of the plain serial
+// operations while the process's ChecksumMode flag for the device is set.
+//
+// The sum is the 8-bit wrapping sum of the bytes: of a command's text
+// without CR, of a response line with its CR. After the ACK the card
+// repeats the sum of the command it answers (or the control character it
+// answers), which the host keeps as LastChecksum.
+//
+// Readers take a buffer of max + 1 characters: at most max are stored and
+// the text is always terminated. Failures leave a code in the device's
+// serial last error: 80 the user gave up after repeated bad transmit sums,
+// 76 a bad acknowledge, 75 a bad or missing line sum, 54 a response that
+// filled the buffer, 28 a command line longer than 256 characters or a
+// response line longer than the buffer, 3 a card error without a number,
+// 1011 the port is not open.
+#pragma once
+
+#include <cstdint>
+
+#include "link/ascii_channel.h"
+
+namespace zimo::corvan {
+
+// Longest command text sent in checksummed mode.
+inline constexpr std::uint32_t kChecksumLineMax = 256;
+// Bad transmit sums in a row before the user is asked whether to go on.
+inline constexpr int kChecksumTriesBeforeAsking = 6;
+// Attempts of one checksummed response exchange.
+inline constexpr int kChecksumExchangeAttempts = 5;
+
+// The 8-bit wrapping sum of a text.
+std::uint8_t CardChecksum(const char* text, std::uint32_t length);
+
+// The checksummed serial transport as the command API's dispatcher calls it.
+AsciiChannel& ChecksumSerialChannel();
+
+}  // namespace zimo::corvan
+
+extern "C" {
+
+// Switches the card and this process into (on = 1) or out of (0)
+// checksummed mode: the card is told with "CLOSE I3=2 I6=1 I4=1" or "I4=0",
+// which also goes to the change ring. 1.
+std::int32_t ZimoSERDoChecksums(std::uint32_t device, std::int32_t on);
+// Sends a command line checked by the card's sum, then its CR: 1 when the
+// card confirmed the sum and the CR went out, 0 on failure (a failed write,
+// the user's cancel after repeated bad sums: error 80, a text longer than
+// 256 characters: error 28). A text that starts with a control character
+// (1 to 26) is that character alone, sent without CR: the result of sending
+// it. The caller holds the device lock.
+std::uint32_t ZimoSERCheckSendLineA(std::uint32_t device, const char* text);
+// One checksummed response line: 1 for a good line (its CR stored),
+// 0x80000000 for the end of the response, 0xE0000000 a card error,
+// 0xC0000000 a time-out, 0xD0000000 a bad acknowledge, 0xF0000000 a bad line
+// sum or a line longer than the buffer, 0x10000000 an unsolicited line
+// (stored in the ring, count 0). *count receives the characters stored.
+std::uint32_t ZimoSERCheckGetLineA(std::uint32_t device, char* buffer, std::uint32_t max,
+                                   std::uint32_t* count);
+// The checksummed response exchange, at most five attempts (the command is
+// sent again after a bad sum or acknowledge): status OR characters stored;
+// an empty response counts as 1; a response that fills the buffer returns
+// max without status bits (error 54). An empty command returns 1 at once.
+std::uint32_t ZimoSERCheckResponseA(std::uint32_t device, char* buffer, std::uint32_t max,
+                                    const char* command);
+// Checks the byte a response left after its ACK: time-outs, card errors and
+// failures come back unchanged; for the end of a response (0x8) the first
+// byte of `buffer` is taken (and cleared) and compared with `checksum`: a
+// different byte gives 0 and error 76, an equal one the status. Other
+// statuses come back unchanged.
+std::uint32_t ZimoSerCheckAllWentWell(std::uint32_t device, std::uint32_t status, char* buffer,
+                                      std::uint8_t checksum);
+
+}  // extern "C"

@@ -1,0 +1,173 @@
+// zimo-term: sends command lines to a Zimo card through the communications
+// library and prints each response with its result word.
+//
+//   zimo-term [-d DEVICE] [-s COM] [LINE...]
+//
+// Opens DEVICE (0 by default) as any client program does, exchanges each
+// LINE (or, with none given, each line of standard input) for the card's
+// whole response, and closes the device again. With -s it first registers
+// DEVICE as the serial card on port COM, so that a fresh ZIMO_HOME needs no
+// other set-up.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "corvan/command_api.h"
+#include "corvan/device_api.h"
+#include "corvan/registry_api.h"
+
+namespace {
+
+// The response buffer a form of the lab program hands the library.
+constexpr std::uint32_t kResponseBufferSize = 16999;
+
+constexpr char kUsage[] =
+    "usage: zimo-term [-d DEVICE] [-s COM] [LINE...]\n"
+    "\n"
+    "Opens Zimo device DEVICE (0 to 7, default 0) through the communications\n"
+    "library and sends each LINE to its card, or each line of standard input\n"
+    "when no LINE is given. With -s COM (0 to 7) the device is first\n"
+    "registered as the serial card on that port (Location 2, Enumeration COM).\n"
+    "Prints every response and its result word:\n"
+    "the count of characters in the low 28 bits, the status in the top four\n"
+    "(8 complete, C time-out, D bad acknowledge, E card error, F failure).\n"
+    "\n"
+    "Exit status: 0 when every exchange completed (card errors included),\n"
+    "1 when the device could not be opened or an exchange timed out or\n"
+    "failed, 2 for a usage error.\n";
+
+const char* StatusName(std::uint32_t word) {
+  switch (word & zimo::corvan::kStatusMask) {
+    case zimo::corvan::kStatusLine:
+      return "line";
+    case zimo::corvan::kStatusUnsolicited:
+      return "unsolicited";
+    case zimo::corvan::kStatusAck:
+      return "complete";
+    case zimo::corvan::kStatusTimeout:
+      return "time-out";
+    case zimo::corvan::kStatusBadAck:
+      return "bad acknowledge";
+    case zimo::corvan::kStatusCardError:
+      return "card error";
+    case zimo::corvan::kStatusFailure:
+      return "failure";
+    default:
+      return "unknown status";
+  }
+}
+
+// The response as lines: CR ends a line, other control characters are shown
+// as ^X so that a BEL or STX can be seen.
+void PrintResponse(const char* text, std::uint32_t count) {
+  std::string line;
+  for (std::uint32_t i = 0; i < count && text[i] != '\0'; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '\r') {
+      std::printf("%s\n", line.c_str());
+      line.clear();
+    } else if (c < 0x20 || c == 0x7F) {
+      line += '^';
+      line += static_cast<char>(c == 0x7F ? '?' : c + '@');
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  if (!line.empty()) std::printf("%s\n", line.c_str());
+}
+
+// Exchanges one line; false when it timed out or failed.
+bool Exchange(std::uint32_t device, const std::string& line, std::vector<char>& buffer) {
+  std::printf("> %s\n", line.c_str());
+  const std::uint32_t word = ZimoGetResponseExA(
+      device, buffer.data(), static_cast<std::uint32_t>(buffer.size()), line.c_str());
+  const std::uint32_t count = word & zimo::corvan::kCountMask;
+  PrintResponse(buffer.data(), count);
+  std::printf("= 0x%08X (%s, %u characters)\n", word, StatusName(word), count);
+  std::fflush(stdout);
+  const std::uint32_t status = word & zimo::corvan::kStatusMask;
+  return status != zimo::corvan::kStatusTimeout && status != zimo::corvan::kStatusBadAck &&
+         status != zimo::corvan::kStatusFailure;
+}
+
+// A number from 0 to 7 (a device, or a serial port's Enumeration).
+bool ParseZeroToSeven(const char* text, std::uint32_t* number) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < 0 || value > 7) return false;
+  *number = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+constexpr std::uint32_t kSerialLocation = 2;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::uint32_t device = 0;
+  std::uint32_t serial_port = 0;
+  bool register_serial = false;
+  std::vector<std::string> lines;
+  bool options_done = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (!options_done && (arg == "-h" || arg == "--help")) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (!options_done && (arg == "-d" || arg == "--device" || arg == "-s" || arg == "--serial")) {
+      const bool is_device = arg == "-d" || arg == "--device";
+      if (i + 1 >= argc || !ParseZeroToSeven(argv[i + 1], is_device ? &device : &serial_port)) {
+        std::fprintf(stderr, "zimo-term: %s needs a number from 0 to 7\n", arg.c_str());
+        return 2;
+      }
+      register_serial = register_serial || !is_device;
+      ++i;
+      continue;
+    }
+    if (!options_done && arg == "--") {
+      options_done = true;
+      continue;
+    }
+    if (!options_done && arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "zimo-term: unknown option %s\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+    lines.push_back(arg);
+  }
+
+  if (register_serial && (DrvSetDeviceDword(device, "Location", kSerialLocation) != 0 ||
+                          DrvSetDeviceDword(device, "Enumeration", serial_port) != 0)) {
+    std::fprintf(stderr, "zimo-term: device %u could not be registered on COM%u\n", device,
+                 serial_port);
+    return 1;
+  }
+  if (OpenZimoDevice(device) != 1) {
+    std::fprintf(stderr,
+                 "zimo-term: device %u could not be opened (is it registered, is ZimoServer "
+                 "available and does its card answer?)\n",
+                 device);
+    return 1;
+  }
+  std::vector<char> buffer(kResponseBufferSize);
+  bool all_answered = true;
+  if (!lines.empty()) {
+    for (const std::string& line : lines)
+      all_answered = Exchange(device, line, buffer) && all_answered;
+  } else {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+      if (line.empty()) continue;
+      all_answered = Exchange(device, line, buffer) && all_answered;
+    }
+  }
+  CloseZimoDevice(device);
+  return all_answered ? 0 : 1;
+}

@@ -26,7 +26,9 @@ constexpr size_t kLogLimit = 10000;
 constexpr size_t kHostRotaryLimit = 1 << 20;
 constexpr size_t kDefaultOversize = 16;
 
-std::string Le16(uint16_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+std::string Le16(uint16_t v) {
+  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
 
 std::string Le32(uint32_t v) {
   std::string out(4, '\0');
@@ -90,8 +92,8 @@ std::string UsbAttachment::DeviceDescriptor() const {
   std::string d;
   d += static_cast<char>(18);
   d += static_cast<char>(1);
-  d += Le16(0x0200);   // USB 2.0
-  d += '\xFF';         // vendor-specific class
+  d += Le16(0x0200);  // USB 2.0
+  d += '\xFF';        // vendor-specific class
   d += '\0';
   d += '\0';
   d += static_cast<char>(64);  // default pipe's packets
@@ -142,7 +144,7 @@ std::string UsbAttachment::ConfigurationDescriptor() const {
   d += '\x01';  // one interface
   d += '\x01';  // configuration value 1
   d += '\0';
-  d += '\xC0';  // self-powered
+  d += '\xC0';                 // self-powered
   d += static_cast<char>(50);  // 100 mA
   return d + interface;
 }
@@ -206,9 +208,8 @@ UsbAnswer UsbAttachment::Control(const UsbSetup& setup, std::string_view out) {
         answer.data.resize(fault->bytes);
       } else if (fault->fault == UsbFault::kOversized) {
         const size_t extra = fault->bytes != 0 ? fault->bytes : kDefaultOversize;
-        answer.data.append(setup.length + extra - std::min<size_t>(answer.data.size(),
-                                                                   setup.length),
-                           '\x55');
+        answer.data.append(
+            setup.length + extra - std::min<size_t>(answer.data.size(), setup.length), '\x55');
       }
     }
     UpdateStatusWord();
@@ -397,7 +398,8 @@ UsbAnswer UsbAttachment::Vendor(const UsbSetup& setup, std::string_view out) {
       return Ack(std::move(bytes));
     }
     case rq::kHostRotaryReady:
-      return Ack(std::string(1, static_cast<char>(host_rotary_ready_ ? 1 : 0)).substr(0, setup.length));
+      return Ack(
+          std::string(1, static_cast<char>(host_rotary_ready_ ? 1 : 0)).substr(0, setup.length));
     case rq::kHostRotaryReset:
       host_rotary_.clear();
       return Ack();
@@ -555,8 +557,7 @@ void UsbAttachment::UpdateStatusWord() {
   // The older firmware tells the host that output waits through the
   // mailbox status word.
   if (!older_firmware()) return;
-  card_.memory().SetDprWord(status_word_offset(),
-                            pending_.empty() && unsolicited_.empty() ? 0 : 1);
+  card_.memory().SetDprWord(status_word_offset(), pending_.empty() && unsolicited_.empty() ? 0 : 1);
 }
 
 // ---- Scripting and logs ----------------------------------------------------------------------

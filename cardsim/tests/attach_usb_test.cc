@@ -74,9 +74,7 @@ TEST_F(UsbPortTest, DescriptorsDescribeOneInterfaceWithFourEndpointsInPipeOrder)
   ASSERT_EQ(config.size(), total);
   ASSERT_EQ(total, 9u + 9u + 4 * 7u);
   EXPECT_EQ(config[9 + 4], 4);  // endpoints of interface 0
-  const struct {
-    uint8_t address, type;
-  } expected[] = {{0x81, 2}, {0x01, 2}, {0x02, 2}, {0x83, 1}};
+  const struct { uint8_t address, type; } expected[] = {{0x81, 2}, {0x01, 2}, {0x02, 2}, {0x83, 1}};
   for (size_t i = 0; i < 4; ++i) {
     const size_t at = 18 + 7 * i;
     EXPECT_EQ(static_cast<uint8_t>(config[at + 2]), expected[i].address) << i;
@@ -218,9 +216,9 @@ TEST(UsbIdentityTest, RowsTellGenerationAndLayout) {
   struct Case {
     int row;
     bool older, small;
-  } cases[] = {{0, true, true},   {1, true, false},  {2, true, false},  {3, false, true},
-               {4, false, false}, {5, false, true},  {8, false, true},  {11, false, true},
-               {12, false, false}};
+  } cases[] = {{0, true, true},  {1, true, false},  {2, true, false},
+               {3, false, true}, {4, false, false}, {5, false, true},
+               {8, false, true}, {11, false, true}, {12, false, false}};
   for (const Case& c : cases) {
     EXPECT_EQ(UsbRowIsOlderFirmware(c.row), c.older) << c.row;
     EXPECT_EQ(UsbRowIsSmallLayout(c.row), c.small) << c.row;

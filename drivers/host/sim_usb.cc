@@ -10,7 +10,8 @@ std::shared_ptr<Slot> SimMachine::PlugUsb(int index, const CardConfig& config) {
   auto slot = std::make_shared<Slot>();
   slot->id = index;
   slot->config = config;
-  cardsim::CardModel model = config.spran ? cardsim::CardModel::Spran() : cardsim::CardModel::Older();
+  cardsim::CardModel model =
+      config.spran ? cardsim::CardModel::Spran() : cardsim::CardModel::Older();
   if (!config.version.empty()) model.version = config.version;
   slot->card = std::make_unique<cardsim::Card>(model);
   cardsim::UsbOptions options;

@@ -16,8 +16,8 @@ class SimUsbFunction : public kernel::usb::UsbFunction {
 
   kernel::usb::Handshake Control(const kernel::usb::SetupPacket& setup,
                                  std::span<const uint8_t> out, std::vector<uint8_t>* in) override;
-  kernel::usb::Handshake Transfer(uint8_t endpoint, std::span<const uint8_t> out,
-                                  size_t in_length, std::vector<uint8_t>* in) override;
+  kernel::usb::Handshake Transfer(uint8_t endpoint, std::span<const uint8_t> out, size_t in_length,
+                                  std::vector<uint8_t>* in) override;
   kernel::usb::Handshake IsoPacket(uint8_t endpoint, uint32_t frame, std::span<const uint8_t> out,
                                    size_t in_length, std::vector<uint8_t>* in) override;
   void PortReset() override;

@@ -217,7 +217,8 @@ TEST_F(UsbTest, ReadyChecksAskTheCardOrItsMailboxWord) {
     int id;
     uint8_t request;
     uint16_t value;
-  } cases[] = {{3, usbreq::kReadyWord, 0}, {0, usbreq::kReadDpr, 0x06D0}, {1, usbreq::kReadDpr, 0x0F40}};
+  } cases[] = {
+      {3, usbreq::kReadyWord, 0}, {0, usbreq::kReadDpr, 0x06D0}, {1, usbreq::kReadDpr, 0x0F40}};
   for (size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
     SCOPED_TRACE(c.id);

@@ -127,8 +127,8 @@ class UsbTest : public ::testing::Test {
     return Ioctl(IOCTL_ZIMO_BUS_SEND_LINE, Text(line), 0, handle).count;
   }
   // Flushes, sends the command and reads reply lines until one ends the reply.
-  std::vector<LineIoBlock> Exchange(const std::string& command, uint32_t code = IOCTL_ZIMO_BUS_GET_LINE,
-                                    size_t handle = 0) {
+  std::vector<LineIoBlock> Exchange(const std::string& command,
+                                    uint32_t code = IOCTL_ZIMO_BUS_GET_LINE, size_t handle = 0) {
     Query(IOCTL_ZIMO_BUS_FLUSH, 0, handle);
     SendLine(command, handle);
     return ReadLines(code, handle);

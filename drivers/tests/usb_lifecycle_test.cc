@@ -22,9 +22,9 @@ class UsbBareTest : public ::testing::Test {
         card_(cardsim::CardModel::Older()),
         port_(card_),
         function_(std::make_shared<host::SimUsbFunction>(port_)) {
-    EXPECT_EQ(kernel_.LoadDriver("ZimoUSB", &usb::ZimoUsbDriverEntry,
-                                 "\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Services\\ZimoUSB",
-                                 &driver_),
+    EXPECT_EQ(kernel_.LoadDriver(
+                  "ZimoUSB", &usb::ZimoUsbDriverEntry,
+                  "\\Registry\\Machine\\SYSTEM\\CurrentControlSet\\Services\\ZimoUSB", &driver_),
               kernel::kStatusSuccess);
   }
   ~UsbBareTest() override {
@@ -34,7 +34,8 @@ class UsbBareTest : public ::testing::Test {
   }
 
   kernel::DeviceObject* Plug() {
-    kernel::DeviceObject* pdo = bus_.CreateChild(function_, kernel::BusDriver::DefaultCapabilities());
+    kernel::DeviceObject* pdo =
+        bus_.CreateChild(function_, kernel::BusDriver::DefaultCapabilities());
     pdos_.push_back(pdo);
     EXPECT_EQ(driver_->add_device(driver_, pdo), kernel::kStatusSuccess);
     return pdo;

@@ -81,7 +81,8 @@ TEST_F(UsbTest, BitOperationsCheckTheOffset) {
       {IOCTL_ZIMO_DPR_SET_BITS, 0x200, 0x1A5, 0, 8, 1, 0x1A5, 0x0000F0A5},  // masked to the field
       {IOCTL_ZIMO_DPR_SET_BIT, 0x200, 1, 20, 0, 1, 1, 0x0010F0A5},
       {IOCTL_ZIMO_DPR_GET_BIT, 0x200, 0, 20, 0, 1, 1, 0x0010F0A5},
-      {IOCTL_ZIMO_DPR_SET_BIT, 0x200, 0x10000, 20, 0, 1, 0x10000, 0x0000F0A5},  // low 16 bits 0: clears
+      {IOCTL_ZIMO_DPR_SET_BIT, 0x200, 0x10000, 20, 0, 1, 0x10000,
+       0x0000F0A5},  // low 16 bits 0: clears
       {IOCTL_ZIMO_DPR_SET_BITS, 0x10000, 1, 0, 1, 0, 1, 0x0000F0A5},
       {IOCTL_ZIMO_DPR_SET_BIT, 0xFFFE, 1, 0, 0, 0, 1, 0x0000F0A5},
       {IOCTL_ZIMO_DPR_GET_BITS, 0x10000, 7, 0, 8, 0, 7, 0x0000F0A5},
@@ -144,7 +145,7 @@ TEST_F(UsbTest, RotaryBlocksAndTheirStatus) {
   block[6] = 8;
   for (int i = 0; i < 8; ++i) block[8 + i] = static_cast<uint8_t>(0x11 * (i + 1));
   EXPECT_EQ(Ioctl(IOCTL_ZIMO_ROT_PUT, block).count, 10u);  // code 0, 10 bytes taken
-  EXPECT_EQ(memory.DprWord(0x7DC + 4), 2);  // host index moved
+  EXPECT_EQ(memory.DprWord(0x7DC + 4), 2);                 // host index moved
   EXPECT_EQ(Query(IOCTL_ZIMO_ROT_STATUS).count, 10u);
 
   struct Case {
@@ -196,7 +197,8 @@ TEST_F(UsbTest, DownloadBlocksHostRotaryAndFirmware) {
   Port(card).ClearLog();
   Query(IOCTL_ZIMO_HOSTROT_REQ_E9);
   Query(IOCTL_ZIMO_HOSTROT_REQ_E7);
-  EXPECT_EQ(RequestCodes(card), (std::vector<uint8_t>{usbreq::kHostRotaryE9, usbreq::kHostRotaryE7}));
+  EXPECT_EQ(RequestCodes(card),
+            (std::vector<uint8_t>{usbreq::kHostRotaryE9, usbreq::kHostRotaryE7}));
 
   // Firmware blocks with the caller's value, to a card in bootstrap mode.
   Card(card).EnterBootstrap();

@@ -201,7 +201,8 @@ uint32_t HostRotPutUsb(DeviceExtension& ext, std::span<uint8_t> data) {
 
 uint32_t RawVendorRequestUsb(DeviceExtension& ext, uint8_t request, std::span<uint8_t> out) {
   if (request == vendor::kReadBack) {
-    return VendorIn(ext, request, 0, 0, out.first(std::min<size_t>(out.size(), vendor::kReadBackBytes)));
+    return VendorIn(ext, request, 0, 0,
+                    out.first(std::min<size_t>(out.size(), vendor::kReadBackBytes)));
   }
   return VendorIn(ext, request, 0, 0, {});
 }

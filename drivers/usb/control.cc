@@ -213,7 +213,8 @@ NTSTATUS RunCardCode(DeviceExtension& ext, uint32_t code, Irp& irp, uint64_t* re
       return kernel::kStatusSuccess;
     case IOCTL_ZIMO_GET_LINK_LIST: {
       uint32_t values[kLinkListEntries] = {};
-      const uint32_t n = GetLinkListUsb(ext, values, std::min<size_t>(r.output_length / 4, kLinkListEntries));
+      const uint32_t n =
+          GetLinkListUsb(ext, values, std::min<size_t>(r.output_length / 4, kLinkListEntries));
       std::memcpy(r.buffer(), values, n * 4);
       *reply = n * 4;
       return kernel::kStatusSuccess;
@@ -233,8 +234,9 @@ NTSTATUS RunCardCode(DeviceExtension& ext, uint32_t code, Irp& irp, uint64_t* re
       ResetCardUsb(ext);
       return kernel::kStatusSuccess;
     case IOCTL_ZIMO_GET_RESPONSE_BLOCK:
-      *reply = GetResponseBlockUsb(ext, reinterpret_cast<char*>(r.buffer()),
-                                   static_cast<uint32_t>(std::min<size_t>(r.output_length, r.buffer_size())));
+      *reply = GetResponseBlockUsb(
+          ext, reinterpret_cast<char*>(r.buffer()),
+          static_cast<uint32_t>(std::min<size_t>(r.output_length, r.buffer_size())));
       return kernel::kStatusSuccess;
     case IOCTL_ZIMO_SEND_BLOCK:
       VendorOut(ext, vendor::kSendBlock, 0, 0, std::span(r.buffer(), r.TextLength()));
@@ -269,8 +271,9 @@ NTSTATUS RunCardCode(DeviceExtension& ext, uint32_t code, Irp& irp, uint64_t* re
       return kernel::kStatusSuccess;
     case IOCTL_ZIMO_VENDOR_REQUEST:
       if (r.input_length >= 1) {
-        *reply = RawVendorRequestUsb(ext, r.buffer()[0],
-                                     std::span(r.buffer(), std::min<size_t>(r.output_length, r.buffer_size())));
+        *reply = RawVendorRequestUsb(
+            ext, r.buffer()[0],
+            std::span(r.buffer(), std::min<size_t>(r.output_length, r.buffer_size())));
       }
       return kernel::kStatusSuccess;
     case IOCTL_ZIMO_HOSTROT_REQ_E9:

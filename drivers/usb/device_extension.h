@@ -233,8 +233,8 @@ void ReleaseEvents(DeviceExtension& ext);
 NTSTATUS IsoTransfer(DeviceExtension& ext, const IsoParameters& params, std::span<uint8_t> buffer);
 NTSTATUS StartIsoStream(DeviceExtension& ext, const IsoParameters& params);
 void StopIsoStream(DeviceExtension& ext);
-NTSTATUS ReadIsoBuffer(DeviceExtension& ext, const IsoParameters& params,
-                       std::span<uint8_t> out, uint64_t* reply);
+NTSTATUS ReadIsoBuffer(DeviceExtension& ext, const IsoParameters& params, std::span<uint8_t> out,
+                       uint64_t* reply);
 // Stops the stream and waits until its requests have ended.
 void EndIsoStream(DeviceExtension& ext);
 
@@ -247,7 +247,6 @@ NTSTATUS DispatchPower(kernel::DeviceObject* device, kernel::Irp& irp);
 NTSTATUS AddDevice(kernel::DriverObject* driver, kernel::DeviceObject* physical_device);
 // Card-interface codes (type 0x1D) and maintenance codes (type 0x22).
 NTSTATUS RunCardCode(DeviceExtension& ext, uint32_t code, kernel::Irp& irp, uint64_t* reply);
-NTSTATUS RunMaintenanceCode(DeviceExtension& ext, uint32_t code, kernel::Irp& irp,
-                            uint64_t* reply);
+NTSTATUS RunMaintenanceCode(DeviceExtension& ext, uint32_t code, kernel::Irp& irp, uint64_t* reply);
 
 }  // namespace zimo::drivers::usb

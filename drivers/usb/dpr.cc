@@ -79,8 +79,9 @@ void SetMemBitsUsb(DeviceExtension& ext, ZimoDprBitsRecord& record) {
   record.done = 0;
   if (!Inside(ext, record.offset, 4)) return;
   const uint32_t mask = FieldMask(record.first_bit, record.width);
-  const uint32_t shifted =
-      record.first_bit >= 32 ? 0 : static_cast<uint32_t>(uint64_t{record.value} << record.first_bit);
+  const uint32_t shifted = record.first_bit >= 32
+                               ? 0
+                               : static_cast<uint32_t>(uint64_t{record.value} << record.first_bit);
   uint8_t bytes[8];
   const uint32_t and_mask = ~mask;
   const uint32_t or_bits = shifted & mask;

@@ -18,8 +18,9 @@ namespace {
 // release of the card models (the same values the simulated card reports,
 // listed in cardsim/README.md). Only the first 5 bytes are compared.
 constexpr IdentificationRow Row(uint16_t product) {
-  return {0x5A, 0x4D, 0x5A, static_cast<uint8_t>(product & 0xFF),
-          static_cast<uint8_t>(product >> 8), 0x00, 0x01};
+  return {
+      0x5A, 0x4D, 0x5A, static_cast<uint8_t>(product & 0xFF), static_cast<uint8_t>(product >> 8),
+      0x00, 0x01};
 }
 constexpr IdentificationRow kTable[kIdentificationRows] = {
     Row(0x0101), Row(0x0102), Row(0x0103), Row(0x0201), Row(0x0202), Row(0x0203), Row(0x0204),
@@ -38,8 +39,8 @@ void SendCommand(DeviceExtension& ext, const std::string& command) {
 // One reply block of up to `n` bytes, NUL-terminated; its length.
 uint32_t ReadBlock(DeviceExtension& ext, std::vector<char>& block, uint32_t n) {
   block.assign(n + 1, '\0');
-  const uint32_t got =
-      VendorIn(ext, vendor::kReadBlock, 0, 0, std::span(reinterpret_cast<uint8_t*>(block.data()), n));
+  const uint32_t got = VendorIn(ext, vendor::kReadBlock, 0, 0,
+                                std::span(reinterpret_cast<uint8_t*>(block.data()), n));
   block[got] = '\0';
   return got;
 }
@@ -156,15 +157,16 @@ uint32_t GetLinkListUsb(DeviceExtension& ext, uint32_t* values, size_t max_value
       ++i;
       continue;
     }
-    if (!std::isxdigit(static_cast<unsigned char>(c)) || std::islower(static_cast<unsigned char>(c))) {
+    if (!std::isxdigit(static_cast<unsigned char>(c)) ||
+        std::islower(static_cast<unsigned char>(c))) {
       break;  // not a list entry (an error reply, say)
     }
     uint32_t v = 0;
     while (i < got && std::isxdigit(static_cast<unsigned char>(block[i])) &&
            !std::islower(static_cast<unsigned char>(block[i]))) {
       const char d = block[i++];
-      v = v * 16 + static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(d)) ? d - '0'
-                                                                                     : d - 'A' + 10);
+      v = v * 16 + static_cast<uint32_t>(
+                       std::isdigit(static_cast<unsigned char>(d)) ? d - '0' : d - 'A' + 10);
     }
     values[count++] = v;
   }
@@ -188,7 +190,8 @@ uint32_t GetScalesUsb(DeviceExtension& ext, bool velocity, uint32_t* values, siz
   for (uint32_t m = 0; m < motors; ++m) {
     while (p < limit && (*p == '\r' || *p == '\n')) ++p;
     if (p < limit && *p == 'I') {
-      const char* eq = static_cast<const char*>(std::memchr(p, '=', static_cast<size_t>(limit - p)));
+      const char* eq =
+          static_cast<const char*>(std::memchr(p, '=', static_cast<size_t>(limit - p)));
       if (eq == nullptr) break;
       p = eq + 1;
     }

@@ -40,7 +40,7 @@ struct IsoRequest {
   std::unique_ptr<kernel::Irp> irp;
   usbk::Urb urb;
   usbk::PipeInfo pipe;
-  uint32_t packets = 0;      // per request
+  uint32_t packets = 0;  // per request
   uint32_t packet_size = 0;
 };
 
@@ -48,10 +48,9 @@ void BuildIso(IsoRequest& r, std::span<uint8_t> slice) {
   r.urb = usbk::Urb{};
   r.urb.function = usbk::kFunctionIsochTransfer;
   r.urb.pipe = r.pipe.handle;
-  r.urb.transfer_flags = usbk::kTransferStartIsoAsap | usbk::kTransferShortOk |
-                         ((r.pipe.endpoint_address & usbk::kEndpointIn) != 0
-                              ? usbk::kTransferDirectionIn
-                              : 0);
+  r.urb.transfer_flags =
+      usbk::kTransferStartIsoAsap | usbk::kTransferShortOk |
+      ((r.pipe.endpoint_address & usbk::kEndpointIn) != 0 ? usbk::kTransferDirectionIn : 0);
   r.urb.buffer = slice;
   r.urb.transfer_length = static_cast<uint32_t>(slice.size());
   r.urb.packets.resize(r.packets);
@@ -150,8 +149,8 @@ NTSTATUS StartIsoStream(DeviceExtension& ext, const IsoParameters& p) {
   if (ring_bytes > kMaxRingBytes || slice_bytes * p.request_count > kMaxRingBytes) {
     return kernel::kStatusInsufficientResources;
   }
-  auto stream = std::make_shared<IsoStream>(
-      static_cast<size_t>(ring_bytes), size_t{p.packet_count} * sizeof(IsoPacketDescriptor));
+  auto stream = std::make_shared<IsoStream>(static_cast<size_t>(ring_bytes),
+                                            size_t{p.packet_count} * sizeof(IsoPacketDescriptor));
   {
     std::lock_guard lock(ext.stream_mu);
     // A stream already running ends at its next completion.

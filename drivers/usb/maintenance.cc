@@ -67,7 +67,8 @@ NTSTATUS RunMaintenanceCode(DeviceExtension& ext, uint32_t code, kernel::Irp& ir
   const uint32_t in = location.input_length;
   const uint32_t out = location.output_length;
   // Buffered codes answer in the system buffer, direct ones in the caller's.
-  std::span<uint8_t> system(irp.system_buffer.data(), std::min<size_t>(irp.system_buffer.size(), out));
+  std::span<uint8_t> system(irp.system_buffer.data(),
+                            std::min<size_t>(irp.system_buffer.size(), out));
   std::span<uint8_t> direct = irp.user_buffer;
   *reply = 0;
 
@@ -91,8 +92,8 @@ NTSTATUS RunMaintenanceCode(DeviceExtension& ext, uint32_t code, kernel::Irp& ir
       if (out == 0) return kernel::kStatusInvalidParameter;
       uint16_t language;
       std::memcpy(&language, irp.system_buffer.data() + 2, 2);
-      const NTSTATUS status =
-          GetDescriptor(ext, usbk::kDescriptorString, irp.system_buffer[0], language, system, reply);
+      const NTSTATUS status = GetDescriptor(ext, usbk::kDescriptorString, irp.system_buffer[0],
+                                            language, system, reply);
       return kernel::NtSuccess(status) && *reply > 0 ? status : kernel::kStatusUnsuccessful;
     }
 
@@ -158,7 +159,7 @@ NTSTATUS RunMaintenanceCode(DeviceExtension& ext, uint32_t code, kernel::Irp& ir
       if (code == IOCTL_ZIMOUSB_RESET_PIPE) {
         // Older USB stacks take the request 4 bytes shorter.
         const uint16_t length = usbk::GetUsbdiVersion() < 0x101 ? usbk::kPipeRequestLength - 4
-                                                                 : usbk::kPipeRequestLength;
+                                                                : usbk::kPipeRequestLength;
         usbk::BuildPipeRequest(&urb, usbk::kFunctionResetPipe, pipe.handle, length);
       } else {
         usbk::BuildPipeRequest(&urb, usbk::kFunctionAbortPipe, pipe.handle,

@@ -148,6 +148,7 @@ NTSTATUS DispatchPnp(kernel::DeviceObject* device, Irp& irp) {
 NTSTATUS DispatchPower(kernel::DeviceObject* device, Irp& irp) {
   DeviceExtension& ext = Ext(device);
   kernel::Kernel& kernel = ext.kernel();
+  irp.io_status.status = kernel::kStatusSuccess;
   kernel.PoStartNextPowerIrp(irp);
   irp.CopyCurrentStackLocationToNext();
   const NTSTATUS status = kernel.PoCallDriver(ext.lower_device, irp);

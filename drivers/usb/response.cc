@@ -34,8 +34,7 @@ uint32_t ReadBlockInto(DeviceExtension& ext, char* buffer, uint32_t n) {
 }
 
 // Classifies a block of `count` bytes at `buffer` (room for n bytes and a NUL).
-uint32_t Classify(DeviceExtension& ext, char* buffer, uint32_t count, uint32_t n,
-                  bool follow_lf) {
+uint32_t Classify(DeviceExtension& ext, char* buffer, uint32_t count, uint32_t n, bool follow_lf) {
   buffer[count] = '\0';
   if (count == 0 || buffer[0] == '\0') {
     buffer[0] = '\0';
@@ -181,22 +180,22 @@ void GetLineUsb(DeviceExtension& ext, LineIoBlock& record, bool mailbox_code) {
     // BEL "ERR0" and two digits.
     const bool digits = count >= 7 && std::isdigit(static_cast<unsigned char>(record.text[5])) &&
                         std::isdigit(static_cast<unsigned char>(record.text[6]));
-    ext.last_card_error =
-        digits ? (record.text[5] - '0') * 10 + (record.text[6] - '0')
-               : static_cast<int32_t>(kErrorNoDigits);
+    ext.last_card_error = digits ? (record.text[5] - '0') * 10 + (record.text[6] - '0')
+                                 : static_cast<int32_t>(kErrorNoDigits);
     status = kLineError;
     EmptyResponseBuffer(ext);
   } else {
     ext.last_card_error = 0;
   }
-  if (mailbox_code && count > 0) record.text[std::min<uint32_t>(count, sizeof(record.text)) - 1] = '\0';
+  if (mailbox_code && count > 0)
+    record.text[std::min<uint32_t>(count, sizeof(record.text)) - 1] = '\0';
   done(status, count);
 }
 
 uint32_t ReadLineUsb(DeviceExtension& ext, char* destination, uint32_t n) {
   const uint32_t m = std::min<uint32_t>(n, 256);
-  uint32_t count = VendorIn(ext, vendor::kReadLine, 0, 0,
-                            std::span(reinterpret_cast<uint8_t*>(destination), m));
+  uint32_t count =
+      VendorIn(ext, vendor::kReadLine, 0, 0, std::span(reinterpret_cast<uint8_t*>(destination), m));
   destination[count] = '\0';
   if (count == 0 || destination[0] == '\0') {
     destination[0] = '\0';

@@ -144,9 +144,8 @@ NTSTATUS PipeTransferUsb(DeviceExtension& ext, uint32_t index, std::span<uint8_t
     return kernel::kStatusInvalidParameter;
   }
   usbk::Urb urb;
-  usbk::BuildBulkOrInterruptTransfer(&urb, pipe.handle,
-                                     (pipe.endpoint_address & usbk::kEndpointIn) != 0, buffer,
-                                     length);
+  usbk::BuildBulkOrInterruptTransfer(
+      &urb, pipe.handle, (pipe.endpoint_address & usbk::kEndpointIn) != 0, buffer, length);
   status = CallUsbd(ext, urb);
   if (kernel::NtSuccess(status)) *moved = urb.transfer_length;
   return status;

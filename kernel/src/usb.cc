@@ -128,24 +128,24 @@ std::optional<InterfaceInfo> InterfaceAt(std::span<const uint8_t> configuration,
   if (d.endpoint_count == 0) return info;
   // The endpoints follow the interface, before the next interface descriptor.
   bool malformed = false;
-  const bool whole = WalkDescriptors(bytes, offset + d.length, [&](size_t at, uint8_t length,
-                                                                   uint8_t type) {
-    if (type == kDescriptorInterface) return false;
-    if (type != kDescriptorEndpoint) return true;
-    if (length < sizeof(EndpointDescriptor)) {
-      malformed = true;
-      return false;
-    }
-    EndpointDescriptor e;
-    std::memcpy(&e, bytes.data() + at, sizeof(e));
-    PipeInfo pipe;
-    pipe.endpoint_address = e.endpoint_address;
-    pipe.type = static_cast<PipeType>(e.attributes & 3);
-    pipe.max_packet_size = e.max_packet_size;
-    pipe.interval = e.interval;
-    info.pipes.push_back(pipe);
-    return info.pipes.size() < d.endpoint_count;
-  });
+  const bool whole =
+      WalkDescriptors(bytes, offset + d.length, [&](size_t at, uint8_t length, uint8_t type) {
+        if (type == kDescriptorInterface) return false;
+        if (type != kDescriptorEndpoint) return true;
+        if (length < sizeof(EndpointDescriptor)) {
+          malformed = true;
+          return false;
+        }
+        EndpointDescriptor e;
+        std::memcpy(&e, bytes.data() + at, sizeof(e));
+        PipeInfo pipe;
+        pipe.endpoint_address = e.endpoint_address;
+        pipe.type = static_cast<PipeType>(e.attributes & 3);
+        pipe.max_packet_size = e.max_packet_size;
+        pipe.interval = e.interval;
+        info.pipes.push_back(pipe);
+        return info.pipes.size() < d.endpoint_count;
+      });
   if (!whole || malformed || info.pipes.size() != d.endpoint_count) return std::nullopt;
   return info;
 }

@@ -262,7 +262,8 @@ NTSTATUS UsbBus::DispatchInternal(DeviceObject* device, Irp& irp) {
 void UsbBus::Complete(Irp& irp, Urb& urb) {
   NTSTATUS status = kStatusSuccess;
   if (!usb::UsbdSuccess(urb.status)) {
-    status = urb.status == usb::kUsbdInvalidParameter || urb.status == usb::kUsbdInvalidPipeHandle ||
+    status = urb.status == usb::kUsbdInvalidParameter ||
+                     urb.status == usb::kUsbdInvalidPipeHandle ||
                      urb.status == usb::kUsbdInvalidUrbFunction
                  ? kStatusInvalidParameter
                  : kStatusUnsuccessful;
@@ -285,8 +286,8 @@ NTSTATUS UsbBus::SubmitUrb(Port& port, Irp& irp, Urb& urb) {
   switch (urb.function) {
     case usb::kFunctionSelectConfiguration: {
       if (urb.configuration.empty()) {
-        const UsbdStatus s = port.Control(usb::kRequestStandard, usb::kSetConfiguration, 0, 0, {},
-                                          0, true, &moved);
+        const UsbdStatus s =
+            port.Control(usb::kRequestStandard, usb::kSetConfiguration, 0, 0, {}, 0, true, &moved);
         if (usb::UsbdSuccess(s)) {
           std::lock_guard lock(port.mu);
           port.configuration_value = 0;
@@ -409,8 +410,8 @@ NTSTATUS UsbBus::SubmitUrb(Port& port, Irp& irp, Urb& urb) {
         return finish(usb::kUsbdInvalidParameter);
       }
       if (pipe.halted) return finish(usb::kUsbdEndpointHalted);
-      const uint32_t length = std::min<uint32_t>(urb.transfer_length,
-                                                 static_cast<uint32_t>(urb.buffer.size()));
+      const uint32_t length =
+          std::min<uint32_t>(urb.transfer_length, static_cast<uint32_t>(urb.buffer.size()));
       urb.transfer_length = 0;
       {
         std::lock_guard lock(port.mu);
@@ -454,16 +455,16 @@ NTSTATUS UsbBus::SubmitUrb(Port& port, Irp& irp, Urb& urb) {
     }
 
     case usb::kFunctionGetDescriptorFromDevice: {
-      const UsbdStatus s = port.Control(usb::kRequestIn | usb::kRequestStandard,
-                                        usb::kGetDescriptor, urb.value, urb.index, urb.buffer,
-                                        urb.transfer_length, true, &moved);
+      const UsbdStatus s =
+          port.Control(usb::kRequestIn | usb::kRequestStandard, usb::kGetDescriptor, urb.value,
+                       urb.index, urb.buffer, urb.transfer_length, true, &moved);
       urb.transfer_length = moved;
       return finish(s);
     }
 
     case usb::kFunctionSetFeatureToDevice:
-      return finish(port.Control(usb::kRequestStandard, usb::kSetFeature, urb.value, urb.index,
-                                 {}, 0, true, &moved));
+      return finish(port.Control(usb::kRequestStandard, usb::kSetFeature, urb.value, urb.index, {},
+                                 0, true, &moved));
 
     case usb::kFunctionVendorDevice:
     case usb::kFunctionVendorInterface:
@@ -485,11 +486,10 @@ NTSTATUS UsbBus::SubmitUrb(Port& port, Irp& irp, Urb& urb) {
       };
       const bool in = (urb.transfer_flags & usb::kTransferDirectionIn) != 0;
       const uint8_t type = kTypes.at(urb.function) | (in ? usb::kRequestIn : 0);
-      const uint32_t length = std::min<uint32_t>(urb.transfer_length,
-                                                 static_cast<uint32_t>(urb.buffer.size()));
-      const UsbdStatus s =
-          port.Control(type, urb.request, urb.value, urb.index, urb.buffer, length,
-                       (urb.transfer_flags & usb::kTransferShortOk) != 0, &moved);
+      const uint32_t length =
+          std::min<uint32_t>(urb.transfer_length, static_cast<uint32_t>(urb.buffer.size()));
+      const UsbdStatus s = port.Control(type, urb.request, urb.value, urb.index, urb.buffer, length,
+                                        (urb.transfer_flags & usb::kTransferShortOk) != 0, &moved);
       urb.transfer_length = moved;
       return finish(s);
     }
@@ -517,7 +517,8 @@ void UsbBus::SchedulerThread() {
       cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
       if (stop_) break;
       // Aborts go first: they cancel what waits behind them.
-      auto it = std::find_if(queue_.begin(), queue_.end(), [](const Scheduled& s) { return s.abort; });
+      auto it =
+          std::find_if(queue_.begin(), queue_.end(), [](const Scheduled& s) { return s.abort; });
       if (it == queue_.end()) it = queue_.begin();
       item = std::move(*it);
       queue_.erase(it);
@@ -571,8 +572,8 @@ void UsbBus::RunIsochronous(const Scheduled& item) {
     return;
   }
   const uint32_t count = static_cast<uint32_t>(urb.packets.size());
-  const uint32_t length = std::min<uint32_t>(urb.transfer_length,
-                                             static_cast<uint32_t>(urb.buffer.size()));
+  const uint32_t length =
+      std::min<uint32_t>(urb.transfer_length, static_cast<uint32_t>(urb.buffer.size()));
   uint32_t start;
   bool gone;
   {
@@ -638,8 +639,8 @@ void UsbBus::RunIsochronous(const Scheduled& item) {
     cv_.wait_until(lock, ready, [&] { return stop_ || abort_waiting(); });
     aborted = stop_ || abort_waiting();
   }
-  urb.status = aborted ? usb::kUsbdCanceled
-                       : (any_done || count == 0 ? usb::kUsbdSuccess : first_failure);
+  urb.status =
+      aborted ? usb::kUsbdCanceled : (any_done || count == 0 ? usb::kUsbdSuccess : first_failure);
   Complete(*item.irp, urb);
 }
 

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <system_error>
+#include <utility>
 
 #include "platform/debug.h"
 
@@ -50,8 +51,10 @@ std::vector<std::string> QtNameFilters(std::string_view windows_filter) {
       patterns += trimmed;
     }
     if (description.empty() && patterns.empty()) continue;
-    if (patterns.empty()) patterns = "*";
-    filters.push_back(description + " (" + patterns + ")");
+    if (patterns.empty()) patterns.push_back('*');  // no pattern: every file
+    std::string filter = description;
+    filter.append(" (").append(patterns).append(")");
+    filters.push_back(std::move(filter));
   }
   if (filters.empty()) filters.push_back("All Files (*)");
   return filters;

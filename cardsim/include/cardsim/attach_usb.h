@@ -184,8 +184,8 @@ class UsbAttachment {
   // Vendor requests, oldest first (the latest 10000).
   std::vector<Logged> vendor_requests() const;
   void ClearLog();
-  int resets() const;                    // 0xB8 requests taken
-  int configuration() const;             // the configuration value set (0: none)
+  int resets() const;         // 0xB8 requests taken
+  int configuration() const;  // the configuration value set (0: none)
   std::string controller_memory(size_t at, size_t length) const;
   std::string host_rotary_data() const;  // bytes of the host rotary packets since 0xE8
   bool gathering() const;                // the last 0xB7's on flag

@@ -120,7 +120,7 @@ struct PipeInfo {
   uint16_t max_packet_size = 0;
   uint8_t interval = 0;
   uint32_t max_transfer_size = kDefaultMaxTransferSize;  // the driver's choice, before selection
-  PipeHandle handle = 0;                                  // the bus's, after selection
+  PipeHandle handle = 0;                                 // the bus's, after selection
 };
 
 struct InterfaceInfo {
@@ -220,8 +220,7 @@ void BuildGetDescriptorRequest(Urb* urb, uint8_t type, uint8_t index, uint16_t l
 // function: one of the class or vendor functions; direction_in decides the
 // transfer direction. The data stage is the first `length` bytes of `buffer`.
 void BuildVendorRequest(Urb* urb, uint16_t function, bool direction_in, uint8_t request,
-                        uint16_t value, uint16_t index, std::span<uint8_t> buffer,
-                        uint32_t length);
+                        uint16_t value, uint16_t index, std::span<uint8_t> buffer, uint32_t length);
 void BuildBulkOrInterruptTransfer(Urb* urb, PipeHandle pipe, bool direction_in,
                                   std::span<uint8_t> buffer, uint32_t length);
 void BuildPipeRequest(Urb* urb, uint16_t function, PipeHandle pipe, uint16_t length);

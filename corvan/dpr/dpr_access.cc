@@ -34,9 +34,8 @@ bool BusRead(int device, std::uint32_t offset, std::uint32_t length, void* desti
   // Read into a buffer of our own: the caller's stays untouched unless the
   // driver delivered the whole block.
   std::vector<std::uint8_t> block(length);
-  const platform::IoControlResult r =
-      DriverIoctl(device, drivers::IOCTL_ZIMO_DPR_READ, &offset, sizeof offset, block.data(),
-                  length);
+  const platform::IoControlResult r = DriverIoctl(device, drivers::IOCTL_ZIMO_DPR_READ, &offset,
+                                                  sizeof offset, block.data(), length);
   if (!r.ok || r.bytes_returned != length) return false;
   std::memcpy(destination, block.data(), length);
   return true;
@@ -45,9 +44,8 @@ bool BusRead(int device, std::uint32_t offset, std::uint32_t length, void* desti
 bool BusWrite(int device, std::uint32_t offset, std::uint32_t length, const void* source) {
   // The driver takes the offset from the output buffer.
   std::uint32_t offset_argument = offset;
-  const platform::IoControlResult r =
-      DriverIoctl(device, drivers::IOCTL_ZIMO_DPR_WRITE, source, length, &offset_argument,
-                  sizeof offset_argument);
+  const platform::IoControlResult r = DriverIoctl(device, drivers::IOCTL_ZIMO_DPR_WRITE, source,
+                                                  length, &offset_argument, sizeof offset_argument);
   return r.ok;
 }
 
@@ -74,8 +72,7 @@ drivers::ZimoDprBitsRecord FieldRecord(std::uint32_t offset, std::uint16_t first
 
 // The single-bit codes read the bit number as one u32 over first_bit and
 // width.
-drivers::ZimoDprBitsRecord BitRecord(std::uint32_t offset, std::uint32_t bit,
-                                     std::uint32_t value) {
+drivers::ZimoDprBitsRecord BitRecord(std::uint32_t offset, std::uint32_t bit, std::uint32_t value) {
   return FieldRecord(offset, static_cast<std::uint16_t>(bit & 0xFFFF),
                      static_cast<std::uint16_t>(bit >> 16), value);
 }
@@ -110,13 +107,31 @@ bool NetworkWrite(DprNetworkRoute& route, int device, std::uint32_t offset, std:
 
 // ---- The front.
 
+// The way to the device's DPR and, for the network, the route to take (read
+// once, so a route removed meanwhile is never followed).
+struct Way {
+  DprPath path = DprPath::kNone;
+  DprNetworkRoute* route = nullptr;
+};
+
+Way WayOf(int device) {
+  Way way;
+  way.path = DprPathOf(device);
+  if (way.path == DprPath::kNetwork) {
+    way.route = g_network_route.load();
+    if (way.route == nullptr) way.path = DprPath::kNone;
+  }
+  return way;
+}
+
 bool ReadBlock(int device, std::uint32_t offset, std::uint32_t length, void* destination) {
   if (destination == nullptr || !InsideWindow(offset, length)) return false;
-  switch (DprPathOf(device)) {
+  const Way way = WayOf(device);
+  switch (way.path) {
     case DprPath::kBus:
       return length == 0 || BusRead(device, offset, length, destination);
     case DprPath::kNetwork:
-      return NetworkRead(*g_network_route.load(), device, offset, length, destination);
+      return NetworkRead(*way.route, device, offset, length, destination);
     case DprPath::kNone:
       break;
   }
@@ -125,11 +140,12 @@ bool ReadBlock(int device, std::uint32_t offset, std::uint32_t length, void* des
 
 bool WriteBlock(int device, std::uint32_t offset, std::uint32_t length, const void* source) {
   if (source == nullptr || !InsideWindow(offset, length)) return false;
-  switch (DprPathOf(device)) {
+  const Way way = WayOf(device);
+  switch (way.path) {
     case DprPath::kBus:
       return length == 0 || BusWrite(device, offset, length, source);
     case DprPath::kNetwork:
-      return NetworkWrite(*g_network_route.load(), device, offset, length, source);
+      return NetworkWrite(*way.route, device, offset, length, source);
     case DprPath::kNone:
       break;
   }
@@ -139,7 +155,8 @@ bool WriteBlock(int device, std::uint32_t offset, std::uint32_t length, const vo
 bool GetBits(int device, std::uint32_t offset, std::uint16_t first, std::uint16_t count,
              std::uint32_t* value) {
   if (value == nullptr || !InsideWindow(offset, 4)) return false;
-  switch (DprPathOf(device)) {
+  const Way way = WayOf(device);
+  switch (way.path) {
     case DprPath::kBus: {
       drivers::ZimoDprBitsRecord record = FieldRecord(offset, first, count, 0);
       if (!BusBits(device, drivers::IOCTL_ZIMO_DPR_GET_BITS, record)) return false;
@@ -148,8 +165,7 @@ bool GetBits(int device, std::uint32_t offset, std::uint16_t first, std::uint16_
     }
     case DprPath::kNetwork: {
       std::uint32_t got = 0;
-      if (g_network_route.load()->GetMemBits(device, offset, first, count, &got) !=
-          kDprNetworkDwordAnswer) {
+      if (way.route->GetMemBits(device, offset, first, count, &got) != kDprNetworkDwordAnswer) {
         return false;
       }
       *value = got;
@@ -167,14 +183,14 @@ bool SetBits(int device, std::uint32_t offset, std::uint16_t first, std::uint16_
   // A value wider than its field would spill into the neighbouring bits.
   const std::uint32_t field = first < 32 ? (FieldMask(first, count) >> first) : 0;
   value &= field;
-  switch (DprPathOf(device)) {
+  const Way way = WayOf(device);
+  switch (way.path) {
     case DprPath::kBus: {
       drivers::ZimoDprBitsRecord record = FieldRecord(offset, first, count, value);
       return BusBits(device, drivers::IOCTL_ZIMO_DPR_SET_BITS, record);
     }
     case DprPath::kNetwork:
-      return g_network_route.load()->SetMemBits(device, offset, first, count, value) ==
-             kDprNetworkWriteAnswer;
+      return way.route->SetMemBits(device, offset, first, count, value) == kDprNetworkWriteAnswer;
     case DprPath::kNone:
       break;
   }
@@ -183,7 +199,8 @@ bool SetBits(int device, std::uint32_t offset, std::uint16_t first, std::uint16_
 
 bool GetBit(int device, std::uint32_t offset, std::uint32_t bit, std::uint32_t* value) {
   if (value == nullptr || bit >= 32 || !InsideWindow(offset, 4)) return false;
-  switch (DprPathOf(device)) {
+  const Way way = WayOf(device);
+  switch (way.path) {
     case DprPath::kBus: {
       drivers::ZimoDprBitsRecord record = BitRecord(offset, bit, 0);
       if (!BusBits(device, drivers::IOCTL_ZIMO_DPR_GET_BIT, record)) return false;
@@ -192,8 +209,7 @@ bool GetBit(int device, std::uint32_t offset, std::uint32_t bit, std::uint32_t* 
     }
     case DprPath::kNetwork: {
       std::uint32_t got = 0;
-      if (g_network_route.load()->GetMemBit(device, offset, bit, &got) !=
-          kDprNetworkDwordAnswer) {
+      if (way.route->GetMemBit(device, offset, bit, &got) != kDprNetworkDwordAnswer) {
         return false;
       }
       *value = got != 0 ? 1 : 0;
@@ -207,13 +223,14 @@ bool GetBit(int device, std::uint32_t offset, std::uint32_t bit, std::uint32_t* 
 
 bool SetBit(int device, std::uint32_t offset, std::uint32_t bit, std::uint32_t value) {
   if (bit >= 32 || !InsideWindow(offset, 4)) return false;
-  switch (DprPathOf(device)) {
+  const Way way = WayOf(device);
+  switch (way.path) {
     case DprPath::kBus: {
       drivers::ZimoDprBitsRecord record = BitRecord(offset, bit, value != 0 ? 1 : 0);
       return BusBits(device, drivers::IOCTL_ZIMO_DPR_SET_BIT, record);
     }
     case DprPath::kNetwork:
-      return g_network_route.load()->SetMemBit(device, offset, bit, value != 0 ? 1 : 0) ==
+      return way.route->SetMemBit(device, offset, bit, value != 0 ? 1 : 0) ==
              kDprNetworkWriteAnswer;
     case DprPath::kNone:
       break;
@@ -257,8 +274,7 @@ extern "C" {
 
 void* ZimoDPRGetMem(std::uint32_t device, std::uint32_t offset, std::uint32_t length,
                     void* destination) {
-  return zimo::corvan::ReadBlock(Dev(device), offset, length, destination) ? destination
-                                                                            : nullptr;
+  return zimo::corvan::ReadBlock(Dev(device), offset, length, destination) ? destination : nullptr;
 }
 
 const void* ZimoDPRSetMem(std::uint32_t device, std::uint32_t offset, std::uint32_t length,
@@ -266,15 +282,13 @@ const void* ZimoDPRSetMem(std::uint32_t device, std::uint32_t offset, std::uint3
   return zimo::corvan::WriteBlock(Dev(device), offset, length, source) ? source : nullptr;
 }
 
-std::int32_t ZimoDPRGetMemBits(std::uint32_t device, std::uint32_t offset,
-                               std::uint16_t first_bit, std::uint16_t bit_count,
-                               std::uint32_t* value) {
+std::int32_t ZimoDPRGetMemBits(std::uint32_t device, std::uint32_t offset, std::uint16_t first_bit,
+                               std::uint16_t bit_count, std::uint32_t* value) {
   return zimo::corvan::GetBits(Dev(device), offset, first_bit, bit_count, value) ? 1 : 0;
 }
 
-std::int32_t ZimoDPRSetMemBits(std::uint32_t device, std::uint32_t offset,
-                               std::uint16_t first_bit, std::uint16_t bit_count,
-                               std::uint32_t value) {
+std::int32_t ZimoDPRSetMemBits(std::uint32_t device, std::uint32_t offset, std::uint16_t first_bit,
+                               std::uint16_t bit_count, std::uint32_t value) {
   return zimo::corvan::SetBits(Dev(device), offset, first_bit, bit_count, value) ? 1 : 0;
 }
 
@@ -315,8 +329,8 @@ void ZimoDPRSetWord(std::uint32_t device, std::uint32_t offset, std::uint16_t va
   // network take the two bytes as a block.
   if (DprPathOf(d) == DprPath::kBus && block->Location != kLocationUsb) {
     std::uint32_t offset_argument = offset;
-    DriverIoctl(d, zimo::drivers::IOCTL_ZIMO_DPR_WRITE_WORD, &value, sizeof value,
-                &offset_argument, sizeof offset_argument);
+    DriverIoctl(d, zimo::drivers::IOCTL_ZIMO_DPR_WRITE_WORD, &value, sizeof value, &offset_argument,
+                sizeof offset_argument);
     return;
   }
   WriteValue(d, offset, value);
@@ -346,8 +360,7 @@ void ZimoDPRSetDWordMask(std::uint32_t device, std::uint32_t offset, std::uint32
   ZimoDPRSetDWord(device, offset, flag == 1 ? (dword | mask) : (dword & ~mask));
 }
 
-std::uint32_t ZimoDPRGetDWordMask(std::uint32_t device, std::uint32_t offset,
-                                  std::uint32_t mask) {
+std::uint32_t ZimoDPRGetDWordMask(std::uint32_t device, std::uint32_t offset, std::uint32_t mask) {
   return ZimoDPRGetDWord(device, offset) & mask;
 }
 

@@ -21,13 +21,13 @@ inline constexpr std::uint32_t kDprCardEndType8 = 0x6D000;
 
 // One generation's fixed areas (host byte offsets).
 struct DprLayout {
-  std::uint32_t real_time;           // fixed real-time buffer
-  std::uint32_t background;          // fixed background buffer
-  std::uint32_t mailbox_host_flag;   // u16: a command waits for the card
-  std::uint32_t mailbox_control;     // u8: a control character
-  std::uint32_t mailbox_host_text;   // the command text
-  std::uint32_t mailbox_card_status; // u16: what the card posted
-  std::uint32_t mailbox_card_count;  // u16
+  std::uint32_t real_time;            // fixed real-time buffer
+  std::uint32_t background;           // fixed background buffer
+  std::uint32_t mailbox_host_flag;    // u16: a command waits for the card
+  std::uint32_t mailbox_control;      // u8: a control character
+  std::uint32_t mailbox_host_text;    // the command text
+  std::uint32_t mailbox_card_status;  // u16: what the card posted
+  std::uint32_t mailbox_card_count;   // u16
   std::uint32_t mailbox_card_text;
   std::uint32_t write_buffer_control;  // u16 WriteBufferControl
   std::uint32_t write_buffer_start;    // u16 WriteBufferStart
@@ -45,7 +45,7 @@ inline constexpr DprLayout kDprOlder{
     0x7D6, 0x7E8, 0x7EA, 0x7EC, 0x7EE, 0x8FC, 0x900, 0x240,
 };
 inline constexpr DprLayout kDprSpran{
-    0x068, 0x674, 0xE9C, 0xE9E, 0xEA0, 0xF40, 0xF42, 0xF44, 0x104C,
+    0x068,  0x674,  0xE9C,  0xE9E,  0xEA0,  0xF40,  0xF42,  0xF44, 0x104C,
     0x104E, 0x1044, 0x1046, 0x1048, 0x104A, 0x113C, 0x1140, 0x450,
 };
 

@@ -85,8 +85,7 @@ double strtod32f(const char* text) {
   if (text == nullptr) return 0.0;
   const std::uint32_t t = HexBits(text + 2, 3) >> 3;  // bit 8 the sign, 0-7 the exponent
   const std::uint32_t f = ((HexBits(text + 4, 2) & 0x7Fu) << 16) + HexBits(text + 8, 4);
-  const double magnitude =
-      std::ldexp(1.0 + f / 8388608.0, static_cast<int>(t & 0xFFu) - 127);
+  const double magnitude = std::ldexp(1.0 + f / 8388608.0, static_cast<int>(t & 0xFFu) - 127);
   return (t & 0x100u) != 0 ? -magnitude : magnitude;
 }
 

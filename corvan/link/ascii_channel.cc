@@ -3,40 +3,13 @@
 #include "corvan/command_api.h"
 #include "corvan/shared_table.h"
 #include "link/bus_channel.h"
+#include "link/dpr_channel.h"
 #include "link/eth_response.h"
 #include "link/library_app.h"
 #include "link/serial_checksum.h"
 #include "link/serial_transport.h"
 
 namespace zimo::corvan {
-namespace {
-
-// A transport this build does not carry: every exchange fails, nothing is
-// sent, and the caller's buffer stays empty.
-class UnavailableChannel final : public AsciiChannel {
- public:
-  std::uint32_t SendChar(int, char) override { return 0; }
-  std::uint32_t SendLine(int, const char*) override { return kStatusFailure; }
-  std::uint32_t GetLine(int, char*, std::uint32_t, std::uint32_t* count) override {
-    if (count != nullptr) *count = 0;
-    return kStatusFailure;
-  }
-  std::uint32_t GetBuffer(int, char*, std::uint32_t, std::uint32_t* count) override {
-    if (count != nullptr) *count = 0;
-    return kStatusFailure;
-  }
-  std::uint32_t GetResponse(int, char*, std::uint32_t, const char*) override {
-    return kStatusFailure;
-  }
-  std::uint32_t GetControlResponse(int, char*, std::uint32_t, char) override {
-    return kStatusFailure;
-  }
-  std::uint32_t ReadReady(int) override { return 0; }
-  void Flush(int) override {}
-  std::int32_t LastError(int) override { return 0; }
-};
-
-}  // namespace
 
 ChannelKind ChannelKindOf(int device) {
   if (!IsRealDevice(device)) return ChannelKind::kNone;
@@ -58,7 +31,6 @@ ChannelKind ChannelKindOf(int device) {
 }
 
 AsciiChannel* ChannelOf(ChannelKind kind) {
-  static UnavailableChannel unavailable;
   switch (kind) {
     case ChannelKind::kNone:
       return nullptr;
@@ -71,8 +43,7 @@ AsciiChannel* ChannelOf(ChannelKind kind) {
     case ChannelKind::kEthernet:
       return &EthernetChannel();
     case ChannelKind::kDprMailbox:
-      // The DPR mailbox channel joins here once it is built.
-      return &unavailable;
+      return &DprMailboxChannel();
   }
   return nullptr;
 }

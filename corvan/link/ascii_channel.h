@@ -47,8 +47,7 @@ enum class ChannelKind {
 // table is not mapped or the number is outside 0 to 7.
 ChannelKind ChannelKindOf(int device);
 
-// The channel of a kind; null for kNone. A transport that this build does
-// not have yet answers every call with a failure.
+// The channel of a kind; null for kNone.
 AsciiChannel* ChannelOf(ChannelKind kind);
 
 // Switches checksummed communication of a serial device (the card's I4 and

@@ -17,6 +17,7 @@ namespace zimo::corvan {
 namespace {
 
 constexpr char kStx = 2;
+constexpr char kAck = 6;
 constexpr std::uint32_t kLineTextSize = sizeof(drivers::LineIoBlock::text);  // 256
 constexpr std::uint32_t kHighestPortRegister = 16;
 
@@ -44,8 +45,8 @@ Line ReadLine(int device, char* buffer, std::uint32_t size) {
   Line line;
   LineIoBlock block{};
   block.requested = std::min(size, kLineTextSize);
-  const platform::IoControlResult r = Ioctl(device, drivers::IOCTL_ZIMO_BUS_GET_LINE, &block,
-                                            sizeof block, &block, sizeof block);
+  const platform::IoControlResult r =
+      Ioctl(device, drivers::IOCTL_ZIMO_BUS_GET_LINE, &block, sizeof block, &block, sizeof block);
   if (!r.ok || r.bytes_returned != sizeof block) return line;
   line.call_failed = false;
   block.text[kLineTextSize - 1] = 0;
@@ -110,8 +111,7 @@ class BusChannelImpl final : public AsciiChannel {
                             const char* command) override {
     return ZimoBUSGetResponseA(static_cast<std::uint32_t>(device), buffer, Size(max), command);
   }
-  std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max,
-                                   char c) override {
+  std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max, char c) override {
     return ZimoBUSGetControlResponseA(static_cast<std::uint32_t>(device), buffer, Size(max), c);
   }
   std::uint32_t ReadReady(int device) override { return BusReadReady(device); }
@@ -121,7 +121,8 @@ class BusChannelImpl final : public AsciiChannel {
  private:
   // The dispatcher's buffers hold max + 1 characters.
   static std::int32_t Size(std::uint32_t max) {
-    return max >= static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<std::int32_t>(max + 1);
+    return max >= static_cast<std::uint32_t>(INT_MAX) ? INT_MAX
+                                                      : static_cast<std::int32_t>(max + 1);
   }
 };
 
@@ -147,6 +148,24 @@ std::int32_t BusLastError(int device) {
   const auto code = static_cast<std::int16_t>(r.bytes_returned & 0xFFFF);
   if (block != nullptr) block->BusLastError = code;
   return code;
+}
+
+bool UsbWriteBlock(int device, const char* block, std::uint32_t size) {
+  const SharedDeviceBlock* shared = App().Block(device);
+  if (shared == nullptr || shared->Location != kLocationUsb) return false;
+  if (block == nullptr || size == 0 || size > kUsbBlockMax + kBusMaxLine + 1) return false;
+  if (block[size - 1] != 0) return false;
+  return Ioctl(device, drivers::IOCTL_ZIMO_DOWNLOAD_BLOCK, block, size, nullptr, 0).ok;
+}
+
+bool UsbReadBlockStatus(int device, std::uint32_t* status) {
+  const SharedDeviceBlock* shared = App().Block(device);
+  if (status == nullptr || shared == nullptr || shared->Location != kLocationUsb) return false;
+  const platform::IoControlResult r =
+      Ioctl(device, drivers::IOCTL_ZIMO_DOWNLOAD_STATUS, nullptr, 0, nullptr, 0);
+  if (!r.ok) return false;
+  *status = r.bytes_returned;
+  return true;
 }
 
 AsciiChannel& BusChannel() {
@@ -248,10 +267,9 @@ std::uint32_t ZimoBUSGetResponseA(std::uint32_t device, char* buffer, std::int32
   ZimoBUSFlush(device);
   ZimoBUSSendLineA(device, command);
   std::uint32_t n = 0;
-  const std::uint32_t status =
-      size < 1 ? kStatusLine
-               : Collect(d, buffer, static_cast<std::uint32_t>(size), &n, WhenFull::kZero,
-                         kStatusLine);
+  const std::uint32_t status = size < 1 ? kStatusLine
+                                        : Collect(d, buffer, static_cast<std::uint32_t>(size), &n,
+                                                  WhenFull::kZero, kStatusLine);
   if ((status & kStatusMask) == kStatusTimeout) {
     App().rings().ChangeStore(device, kBusRestoreLine);
     ZimoBUSSendLineA(device, kBusRestoreLine);
@@ -266,8 +284,8 @@ std::uint32_t ZimoBUSGetResponseW(std::uint32_t device, char16_t* buffer, std::i
   if (command == nullptr) return zimo::corvan::kStatusFailure;
   zimo::platform::NarrowText narrow_command(command);
   std::string narrow(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-  const std::uint32_t word = ZimoBUSGetResponseA(device, size > 0 ? narrow.data() : nullptr, size,
-                                                 narrow_command.c_str());
+  const std::uint32_t word =
+      ZimoBUSGetResponseA(device, size > 0 ? narrow.data() : nullptr, size, narrow_command.c_str());
   if (buffer != nullptr && size > 0) {
     zimo::platform::WidenInto(narrow.c_str(), buffer, static_cast<std::size_t>(size));
   }
@@ -283,13 +301,16 @@ std::uint32_t ZimoBUSGetControlResponseA(std::uint32_t device, char* buffer, std
   zimo::drivers::LineIoBlock block{};
   block.text[0] = character;
   block.requested = std::min(static_cast<std::uint32_t>(size), kLineTextSize);
-  const zimo::platform::IoControlResult r =
-      Ioctl(d, zimo::drivers::IOCTL_ZIMO_BUS_CONTROL_RESPONSE, &block, sizeof block, &block,
-            sizeof block);
+  const zimo::platform::IoControlResult r = Ioctl(d, zimo::drivers::IOCTL_ZIMO_BUS_CONTROL_RESPONSE,
+                                                  &block, sizeof block, &block, sizeof block);
   if (!r.ok || r.bytes_returned != sizeof block) return kStatusFailure;
   block.text[kLineTextSize - 1] = 0;
-  std::uint32_t count =
-      static_cast<std::uint32_t>(CopyTerminated(buffer, static_cast<std::size_t>(size), block.text));
+  // The USB driver hands over the card's answer as it came, with the ACK
+  // that ends it; the ACK is no text, as on the port.
+  const std::size_t length = strnlen(block.text, kLineTextSize);
+  if (length > 0 && block.text[length - 1] == kAck) block.text[length - 1] = 0;
+  std::uint32_t count = static_cast<std::uint32_t>(
+      CopyTerminated(buffer, static_cast<std::size_t>(size), block.text));
   std::uint32_t status = kStatusLine;
   if ((block.status & kStatusMask) == 0) {
     // The driver sent the character and read nothing: the answer (if any)
@@ -300,8 +321,8 @@ std::uint32_t ZimoBUSGetControlResponseA(std::uint32_t device, char* buffer, std
   return (status & kStatusMask) | (count & kCountMask);
 }
 
-std::uint32_t ZimoBUSGetControlResponseW(std::uint32_t device, char16_t* buffer,
-                                         std::int32_t size, char16_t character) {
+std::uint32_t ZimoBUSGetControlResponseW(std::uint32_t device, char16_t* buffer, std::int32_t size,
+                                         char16_t character) {
   if (buffer == nullptr || size < 1) return zimo::corvan::kStatusFailure;
   std::string narrow(static_cast<std::size_t>(size), '\0');
   const std::uint32_t word = ZimoBUSGetControlResponseA(

@@ -23,6 +23,25 @@ std::uint32_t BusSendChar(int device, char c);
 // returned as that signed 16-bit field; 0 when the call failed.
 std::int32_t BusLastError(int device);
 
+// USB cards take a program as blocks of command lines, each ended by a NUL
+// byte: the block is sent with one driver call and its outcome read with a
+// second. A block holds at most this many bytes before its last line.
+inline constexpr std::uint32_t kUsbBlockMax = 3840;
+// The block status of a failed line: bit 31, its position (1 for the
+// first line) in bits 0-15, the card's error number in bits 16-23 (0
+// stands for 3).
+inline constexpr std::uint32_t kUsbBlockFailed = 0x80000000;
+
+// Sends `size` bytes of NUL-ended lines to a USB card. False, with nothing
+// sent, when the device is not a USB device open here, when the block is
+// empty, longer than kUsbBlockMax plus one line of kBusMaxLine characters
+// and its NUL, or does not end with a NUL (the card would run a cut line);
+// also when the call failed.
+bool UsbWriteBlock(int device, const char* block, std::uint32_t size);
+// The card's status word of the last block; false when the call failed or
+// the device is not a USB device open here.
+bool UsbReadBlockStatus(int device, std::uint32_t* status);
+
 // The channel in the shape the dispatcher calls (buffers of max + 1).
 AsciiChannel& BusChannel();
 

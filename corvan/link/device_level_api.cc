@@ -28,7 +28,7 @@ constexpr char kDriverErrorCaption[] = "Driver Error";
 
 struct ErrorReason {
   std::int32_t error;
-  const char* load;    // null: the first sentence alone
+  const char* load;  // null: the first sentence alone
   const char* unload;
 };
 
@@ -39,7 +39,8 @@ constexpr ErrorReason kReasons[] = {
     {6, "\nThe specified handle is invalid.", nullptr},
     {1051, nullptr,
      "\nThe service cannot be stopped because other running services are dependent on it."},
-    {1052, nullptr, "\nThe requested control code is not valid, or it is unacceptable to the service."},
+    {1052, nullptr,
+     "\nThe requested control code is not valid, or it is unacceptable to the service."},
     {1053, "\nThe service did not respond to the start request in a timely fashion.",
      "\nThe service did not respond to the start request in a timely fashion."},
     {1054, "\nA thread could not be created for the service.", nullptr},
@@ -53,7 +54,8 @@ constexpr ErrorReason kReasons[] = {
     {1068, "\nThe service depends on another service that has failed to start.", nullptr},
     {1069, "\nThe service could not be logged on.", nullptr},
     {1072, "\nThe service has been marked for deletion.", nullptr},
-    {1075, "\nThe service depends on a service that does not exist or has been marked for deletion.",
+    {1075,
+     "\nThe service depends on a service that does not exist or has been marked for deletion.",
      nullptr},
 };
 
@@ -63,8 +65,8 @@ struct LanguageLocale {
   const char* locale;
 };
 constexpr LanguageLocale kLocales[] = {
-    {"English", "en_US"}, {"German", "de_DE"},  {"French", "fr_FR"},   {"Italian", "it_IT"},
-    {"Spanish", "es_ES"}, {"Japanese", "ja_JP"}, {"Chinese", "zh_CN"}, {"Korean", "ko_KR"},
+    {"English", "en_US"}, {"German", "de_DE"},   {"French", "fr_FR"},     {"Italian", "it_IT"},
+    {"Spanish", "es_ES"}, {"Japanese", "ja_JP"}, {"Chinese", "zh_CN"},    {"Korean", "ko_KR"},
     {"Dutch", "nl_NL"},   {"Swedish", "sv_SE"},  {"Portuguese", "pt_PT"},
 };
 
@@ -75,7 +77,8 @@ void* g_language_module = nullptr;
 // The loader's handle of the file that holds the library's own code.
 void* OwnModule() {
   static void* own = [] {
-    const std::filesystem::path path = platform::ModulePathOf(reinterpret_cast<const void*>(&OwnModule));
+    const std::filesystem::path path =
+        platform::ModulePathOf(reinterpret_cast<const void*>(&OwnModule));
     void* handle = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
     return handle != nullptr ? handle : dlopen(nullptr, RTLD_LAZY);
   }();
@@ -193,8 +196,8 @@ std::int32_t ZimoSetAsciiComm(std::uint32_t device, std::int32_t mode) {
   if (block == nullptr) return 0;
   DeviceUserHandle& user = *App().User(d);
   const std::uint32_t location = block->Location;
-  if (mode != 0 && (location == kLocationSerial || location == kLocationEthernet ||
-                    location == kLocationUsb)) {
+  if (mode != 0 &&
+      (location == kLocationSerial || location == kLocationEthernet || location == kLocationUsb)) {
     block->DprAsciiEnabled = 0;
     return 0;
   }

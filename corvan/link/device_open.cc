@@ -12,15 +12,19 @@
 #include "corvan/dpr_channel_api.h"
 #include "corvan/eth_api.h"
 #include "corvan/identify_api.h"
+#include "corvan/interrupt_api.h"
 #include "corvan/registry_api.h"
 #include "corvan/variables_api.h"
 #include "dpr/rotary_reset.h"
 #include "dpr/varbuf_count.h"
+#include "drivers/zimo_ioctl.h"
 #include "link/command_log.h"
 #include "link/device_lock.h"
 #include "link/device_registry.h"
+#include "link/driver_device.h"
 #include "link/eth_transport.h"
 #include "link/identify.h"
+#include "link/interrupts.h"
 #include "link/library_app.h"
 #include "link/location_settings.h"
 #include "link/serial_setup.h"
@@ -53,6 +57,38 @@ std::uint32_t CalibratedWaits(std::uint32_t milliseconds) {
   std::uint32_t count = 0;
   CalibrateWaits(milliseconds, &count);
   return count;
+}
+
+// The driver device of a bus Location: for ISA and PCI cards also the port
+// registers 5 and 6 cleared, and the interrupt events handed to the driver
+// (ISA, or PCI with interrupts enabled in its settings) or every interrupt
+// source disabled.
+bool OpenBusLocation(std::uint32_t location, std::uint32_t enumeration) {
+  DeviceConfigBlock settings{};
+  ReadLocationSettings(location, enumeration, settings);
+  const std::uint32_t error = OpenDriverDevice(location, enumeration);
+  if (location == kLocationUsb) {
+    // The text has always named unit 0.
+    platform::DebugOutput(error == 0 ? "CreateFile ZimoUSB0 Passed" : "CreateFile ZimoUSB0 Failed");
+  }
+  if (error != 0) {
+    App().set_last_open_error(error);
+    return false;
+  }
+  if (location == kLocationUsb) return true;
+  LocationIoctl(location, enumeration, drivers::IOCTL_ZIMO_CLEAR_PORT_REGS, nullptr, 0, nullptr, 0);
+  if (location == kLocationIsa || settings.EnableInterrupts != 0) {
+    CreateInterruptEvents(location, enumeration);
+  } else {
+    const std::uint32_t all_disabled = kIntrAllSources;
+    LocationIoctl(location, enumeration, drivers::IOCTL_ZIMO_SET_INTR_MASK, &all_disabled,
+                  sizeof all_disabled, nullptr, 0);
+  }
+  return true;
+}
+
+bool IsBusLocation(std::uint32_t location) {
+  return location == kLocationIsa || location == kLocationPci || location == kLocationUsb;
 }
 
 // The process's transport of (Location, Enumeration), opened on first use;
@@ -93,12 +129,8 @@ LocationHandle* OpenLocationHandle(int device, std::uint32_t location, std::uint
     case kLocationIsa:
     case kLocationPci:
     case kLocationUsb:
-      // The bus Locations open their driver device here once their open
-      // path (port registers, interrupt set-up, USB reset) is wired in.
-      if (location == kLocationUsb) platform::DebugOutput("CreateFile ZimoUSB0 Failed");
-      platform::DebugPrintf("No %s transport in this build\n", LocationShortName(location));
-      app.set_last_open_error(platform::win32::kErrorNotSupported);
-      return nullptr;
+      if (!OpenBusLocation(location, enumeration)) return nullptr;
+      break;
     default:
       return nullptr;
   }
@@ -117,6 +149,11 @@ void ReleaseLocationHandle(LocationHandle* handle) {
   std::unique_ptr<LocationHandle>* slot = app.HandleSlot(handle->location, handle->enumeration);
   if (handle->location == kLocationSerial) SerClose(handle->opener_device, *handle);
   if (handle->location == kLocationEthernet) EthClose(handle->opener_device);
+  if (IsBusLocation(handle->location)) {
+    // The interrupt events go with the location that made them.
+    CloseInterruptEvents(handle->location, handle->enumeration);
+    CloseDriverDevice(handle->location, handle->enumeration);
+  }
   if (slot != nullptr && slot->get() == handle) slot->reset();
 }
 
@@ -315,6 +352,20 @@ bool OpenDevice(int device) {
   CloseCommandLog(device);
   std::snprintf(user.CommandLogName, sizeof user.CommandLogName, "%s", kDefaultCommandLogName);
 
+  if (location == kLocationIsa || location == kLocationPci) {
+    user.AsciiCommMode = 0;
+    auto start = platform::NamedEvent::CreateUnnamed(platform::EventReset::kAuto, false);
+    if (!start.ok()) {
+      app.set_last_open_error(platform::Win32ErrorFromStatus(start.status()));
+      ReleaseDevice(device);
+      CloseDevice(device, false);
+      return false;
+    }
+    user.IntrStartEvent = std::move(start.value());
+  } else if (location == kLocationUsb) {
+    user.AsciiCommMode = 0;
+    DriverIoctl(device, drivers::IOCTL_ZIMO_RESET_CARD, nullptr, 0, nullptr, 0);
+  }
   if (location == kLocationSerial) SetupSerialPort(device, block, handle->serial, CalibratedWaits);
   LoadDeviceSettings(device, table->DeviceConfigs[device], table);
 
@@ -367,6 +418,11 @@ int CloseDevice(int device, bool force) {
   if (app.table() == nullptr || user.OpenCount > 0) {
     ReleaseDevice(device);
     return 1;
+  }
+  const std::uint32_t location = user.Transport != nullptr ? user.Transport->location : 0;
+  if (location == kLocationIsa || location == kLocationPci) {
+    ZimoINTRTerminate(static_cast<std::uint32_t>(device));
+    user.IntrStartEvent = platform::NamedEvent();
   }
   user.DprAvailable = 0;
   ReleaseLocationHandle(user.Transport);

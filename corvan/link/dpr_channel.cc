@@ -156,8 +156,7 @@ class DprMailboxChannelImpl final : public AsciiChannel {
                             const char* command) override {
     return ZimoDPRGetResponseA(static_cast<std::uint32_t>(device), buffer, max, command);
   }
-  std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max,
-                                   char c) override {
+  std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max, char c) override {
     return ZimoDPRGetControlResponseA(static_cast<std::uint32_t>(device), buffer, max, c);
   }
   std::uint32_t ReadReady(int device) override { return DprReadReady(device); }
@@ -169,8 +168,8 @@ class DprMailboxChannelImpl final : public AsciiChannel {
 
 std::int32_t DprSendChar(int device, char c) {
   if (!HasDriverDevice(device)) return 0;
-  const platform::IoControlResult r = Ioctl(device, drivers::IOCTL_ZIMO_DPR_SEND_CHAR, &c, 1,
-                                            nullptr, 0);
+  const platform::IoControlResult r =
+      Ioctl(device, drivers::IOCTL_ZIMO_DPR_SEND_CHAR, &c, 1, nullptr, 0);
   return r.ok ? static_cast<std::int32_t>(r.bytes_returned) : kDprSendFailed;
 }
 
@@ -208,8 +207,8 @@ int TestDprByCommands(CardCommandPath& path, int device, std::int32_t card_type)
     const std::string first = Exchange(path, device, "rhx$320f");
     const std::string second = Exchange(path, device, "rhx$3210");
     if (!first.empty() && !second.empty()) {
-      const long size = (std::strtol(second.c_str(), nullptr, 16) -
-                         std::strtol(first.c_str(), nullptr, 16)) * 4;
+      const long size =
+          (std::strtol(second.c_str(), nullptr, 16) - std::strtol(first.c_str(), nullptr, 16)) * 4;
       available = size != 0 ? 1 : 0;
     }
   } else {
@@ -458,17 +457,16 @@ std::uint32_t ZimoDPRGetControlResponseA(std::uint32_t device, char* buffer, std
   zimo::drivers::LineIoBlock block{};
   block.text[0] = character;
   const zimo::platform::IoControlResult r =
-      Ioctl(d, zimo::drivers::IOCTL_ZIMO_DPR_CONTROL_RESPONSE, &character, 1, &block,
-            sizeof block);
+      Ioctl(d, zimo::drivers::IOCTL_ZIMO_DPR_CONTROL_RESPONSE, &character, 1, &block, sizeof block);
   if (!r.ok || r.bytes_returned != sizeof block) return kStatusFailure;
   block.text[kLineTextSize - 1] = 0;
-  const Line line = StoreText(block.text, TextLength(block), buffer, max,
-                              block.status & kStatusMask);
+  const Line line =
+      StoreText(block.text, TextLength(block), buffer, max, block.status & kStatusMask);
   return line.status | (line.count & kCountMask);
 }
 
-std::uint32_t ZimoDPRGetControlResponseW(std::uint32_t device, char16_t* buffer,
-                                         std::uint32_t max, char16_t character) {
+std::uint32_t ZimoDPRGetControlResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
+                                         char16_t character) {
   if (buffer == nullptr) return zimo::corvan::kStatusFailure;
   std::string narrow(static_cast<std::size_t>(max) + 1, '\0');
   const std::uint32_t word = ZimoDPRGetControlResponseA(

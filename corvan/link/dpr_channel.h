@@ -33,9 +33,8 @@ inline constexpr std::uint32_t kDprPatternAddress = 0xD000;
 // The DPR test of cards reached by commands (USB, Ethernet), through `path`:
 // card types above 4 measure the window from two memory words; older ones
 // write a pattern into card word $D000 and read it back, and the word is
-// written back as it was before. I9 is set to 2 for the test and restored; a card whose I9 cannot be read is
-// not tested (0) and nothing of it is changed.
-// 1 when DPR is usable.
+// written back as it was before. I9 is set to 2 for the test and restored; a card whose I9 cannot
+// be read is not tested (0) and nothing of it is changed. 1 when DPR is usable.
 int TestDprByCommands(CardCommandPath& path, int device, std::int32_t card_type);
 
 AsciiChannel& DprMailboxChannel();

@@ -63,8 +63,7 @@ platform::IoControlResult NoHandle() {
 }
 
 platform::IoControlResult Send(DriverHandle* handle, std::uint32_t code, const void* input,
-                               std::uint32_t input_size, void* output,
-                               std::uint32_t output_size) {
+                               std::uint32_t input_size, void* output, std::uint32_t output_size) {
   if (handle == nullptr) return NoHandle();
   std::lock_guard<std::mutex> lock(handle->mutex);
   if (!handle->file.is_open()) return NoHandle();

@@ -88,9 +88,8 @@ int OpenKernelService(ScHandle manager, const std::string& name, bool create) {
   }
   if (service == 0) return 0;
   platform::ServiceStatus status;
-  const bool kernel_driver =
-      Track(platform::QueryServiceStatus(service, &status)) == 0 &&
-      (status.service_type & platform::kServiceKernelDriver) != 0;
+  const bool kernel_driver = Track(platform::QueryServiceStatus(service, &status)) == 0 &&
+                             (status.service_type & platform::kServiceKernelDriver) != 0;
   Close(service);
   return kernel_driver ? 1 : 0;
 }
@@ -101,9 +100,8 @@ enum class ServiceState { kRunning, kStopped, kMissing, kUnknown };
 
 ServiceState StateOf(const std::string& name) {
   ScHandle manager = 0;
-  if (name.empty() ||
-      Track(platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerAllAccess, &manager)) !=
-          0) {
+  if (name.empty() || Track(platform::OpenSCManagerA(
+                          nullptr, nullptr, platform::kScManagerAllAccess, &manager)) != 0) {
     return ServiceState::kUnknown;
   }
   ScHandle service = 0;
@@ -348,10 +346,9 @@ std::int32_t DrvIsDriverLoaded(std::uint32_t index) {
 std::int32_t DrvConfigureDriver(std::uint32_t index, const DeviceConfigBlock* block) {
   const int created = DrvCreateServicesNode(index, 1);
   const int unloaded = DrvUnloadKernelDriver(index);
-  const int written =
-      block != nullptr && IsDeviceNumber(DeviceIndex(index))
-          ? WriteDeviceSettings(DeviceIndex(index), *block)
-          : 0;
+  const int written = block != nullptr && IsDeviceNumber(DeviceIndex(index))
+                          ? WriteDeviceSettings(DeviceIndex(index), *block)
+                          : 0;
   const int loaded = DrvLoadKernelDriver(index);
   DrvCloseServiceManager(index);
   return created && unloaded && written && loaded ? 1 : 0;

@@ -131,6 +131,7 @@ void DropLateAnswers(EthSocketHolder& holder) {
 
 std::int32_t ReceiveAnswer(EthSocketHolder& holder, char* answer, std::size_t size,
                            EthAnswerKind kind) {
+  if (size == 0) return 0;  // nothing was asked for
   if (!holder.tcp) {
     auto got = holder.socket.Receive(answer, size);
     return got.ok() ? static_cast<std::int32_t>(*got) : -1;
@@ -582,6 +583,7 @@ std::int32_t EthDPRGetMem(std::uint32_t device, void* destination, std::uint32_t
                           std::uint32_t count) {
   using namespace zimo::corvan;
   if (destination == nullptr || offset > 0xFFFF || count > 0xFFFF) return -1;
+  if (count == 0) return 0;
   const Outcome o = Request(
       DeviceIndex(device), EthRequest{eth::kCardToHost, eth::kReadDpr, Word(offset), 0, Word(count)},
       {}, eth::kRequestTimeoutMs, destination, count, EthAnswerKind::kExact, kReportBoth);

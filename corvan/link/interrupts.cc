@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -148,6 +149,7 @@ void WaitForInterrupts(int device) {
     std::lock_guard<std::mutex> lock(State().mutex);
     user.IntrInfo.Data = kInfoText;
     user.IntrInfo.Size = kInfoSize;
+    user.IntrThreadId = static_cast<std::uint32_t>(::gettid());
   }
   // Without its events the thread cannot hear anything: it says so through
   // its stop flag, which its starter reads once the start event is set.
@@ -156,7 +158,8 @@ void WaitForInterrupts(int device) {
   if (!usable) return;
 
   std::array<platform::NamedEvent*, kEventCount> waits{};
-  for (int i = 0; i < kEventCount; ++i) waits[static_cast<std::size_t>(i)] = &set->events[static_cast<std::size_t>(i)];
+  for (int i = 0; i < kEventCount; ++i)
+    waits[static_cast<std::size_t>(i)] = &set->events[static_cast<std::size_t>(i)];
   while (StopFlag(user).load() == 0) {
     const platform::Result<std::size_t> fired = platform::WaitAny(waits);
     if (!fired.ok() || *fired == kStopEvent) {
@@ -228,8 +231,8 @@ int CreateInterruptEvents(std::uint32_t location, std::uint32_t enumeration) {
     set->driver_handles[static_cast<std::size_t>(i)] = h;
     handles.handles[i] = h;
   }
-  const platform::IoControlResult r = driver->DeviceIoControl(
-      drivers::IOCTL_ZIMO_SET_INTR_EVENTS, &handles, sizeof handles, nullptr, 0);
+  const platform::IoControlResult r = driver->DeviceIoControl(drivers::IOCTL_ZIMO_SET_INTR_EVENTS,
+                                                              &handles, sizeof handles, nullptr, 0);
   driver->Close();
   if (!r.ok) {
     platform::DebugOutput("Unable to hand the interrupt events to the driver\n");
@@ -262,8 +265,8 @@ using zimo::corvan::Dev;
 
 extern "C" {
 
-std::int32_t ZimoINTRWndMsgInit(std::uint32_t device, std::uintptr_t window,
-                                std::uint32_t message, std::uint32_t mask) {
+std::int32_t ZimoINTRWndMsgInit(std::uint32_t device, std::uintptr_t window, std::uint32_t message,
+                                std::uint32_t mask) {
   return ZimoINTRInit(device, window, zimo::corvan::kNotifyWindowMessage, message, mask);
 }
 
@@ -307,8 +310,8 @@ std::int32_t ZimoINTRInit(std::uint32_t device, std::uintptr_t target, std::uint
   if (user.IntrThread.joinable()) return 1;
 
   if (!user.IntrStartEvent.valid()) {
-    auto start = zimo::platform::NamedEvent::CreateUnnamed(zimo::platform::EventReset::kAuto,
-                                                           false);
+    auto start =
+        zimo::platform::NamedEvent::CreateUnnamed(zimo::platform::EventReset::kAuto, false);
     if (!start.ok()) return 0;
     user.IntrStartEvent = std::move(start.value());
   }
@@ -325,9 +328,9 @@ std::int32_t ZimoINTRInit(std::uint32_t device, std::uintptr_t target, std::uint
   if (StopFlag(user).load() != 0) {
     user.IntrThread.join();
     user.IntrThread = std::thread();
+    user.IntrThreadId = 0;
     return 0;
   }
-  user.IntrThreadId = 1;
   return 1;
 }
 

@@ -281,6 +281,11 @@ std::uint32_t ZimoSERCheckResponseA(std::uint32_t device, char* buffer, std::uin
   if (buffer == nullptr || command == nullptr) return kStatusFailure;
   buffer[0] = 0;
   if (command[0] == 0) return 1;
+  if (max == 0) {
+    // The answer would have nowhere to go: the command is not sent.
+    SetLastError(d, kErrLineTooLong);
+    return kStatusFailure;
+  }
   DeviceLock lock(d);
   SerFlush(d);
   std::uint32_t status = kStatusBadAck;

@@ -171,15 +171,13 @@ class MemoryRoute : public DprNetworkRoute {
     std::uint32_t count;
   };
   bool IsOpen(int device) override { return device == 3; }
-  std::int32_t GetMem(int, void* destination, std::uint32_t offset,
-                      std::uint32_t count) override {
+  std::int32_t GetMem(int, void* destination, std::uint32_t offset, std::uint32_t count) override {
     reads.push_back({offset, count});
     std::memcpy(destination, dpr + offset, count);
     return reads.size() == short_read ? static_cast<std::int32_t>(count) - 1
                                       : static_cast<std::int32_t>(count);
   }
-  std::int32_t SetMem(int, const void* source, std::uint32_t offset,
-                      std::uint32_t count) override {
+  std::int32_t SetMem(int, const void* source, std::uint32_t offset, std::uint32_t count) override {
     std::memcpy(dpr + offset, source, count);
     return write_answer;
   }
@@ -212,7 +210,7 @@ class MemoryRoute : public DprNetworkRoute {
 TEST(DprNetworkRouteTest, BlocksGoInChunksAndOnlyExactAnswersCount) {
   zimo::testing::TempHome home;
   auto table = std::make_unique<SharedDeviceTable>();
-  App().UseServerTable(table.get());
+  CommLibraryApp::UseServerTable(table.get());
   table->Devices[3].Location = kLocationEthernet;
   MemoryRoute route;
   for (std::uint32_t i = 0; i < kDprWindowBytes; ++i) route.dpr[i] = static_cast<std::uint8_t>(i);

@@ -10,10 +10,13 @@
 #include <random>
 #include <vector>
 
+#include "corvan/command_api.h"
+#include "corvan/device_api.h"
 #include "corvan/eth_api.h"
 #include "eth_test_fixture.h"
 #include "platform/debug.h"
 #include "platform/message.h"
+#include "serial_card_fixture.h"
 
 namespace zimo::corvan {
 namespace {
@@ -360,6 +363,44 @@ TEST_P(EthCardResponseTest, PendingOutputIsReportedAndFlushed) {
 
 INSTANTIATE_TEST_SUITE_P(UdpAndTcp, EthCardResponseTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Tcp" : "Udp"; });
+
+// --- Through the command API ---------------------------------------------------
+
+// An Ethernet device opened like any other: the command API's functions reach
+// the card through this transport.
+TEST(EthDispatchTest, CommandApiTalksToAnEthernetCard) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  const std::string address = UniqueLoopbackAddress();
+  ASSERT_EQ(RegisterDevice(0, kLocationEthernet, 0, nullptr), 1);
+  ASSERT_EQ(SetLocationRegDword(kLocationEthernet, 0, "IPAddress", AddressNumber(address)), 1);
+  EthCard card(address);
+  StandInServer server;
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+
+  char buffer[64];
+  EXPECT_EQ(ZimoGetResponseExA(0, buffer, sizeof buffer, "NONSENSE"), 0xE0000007u);
+  EXPECT_EQ(ZimoGetError(0), 3);
+  char text[100];
+  EXPECT_EQ(ZimoGetErrorStrA(0, text, sizeof text), 3);
+  EXPECT_STREQ(text, "Data error or unrecognized command.");
+
+  ASSERT_EQ(ZimoGetResponseA(0, buffer, sizeof buffer, "P7=70 P8=80"), 0u);
+  ZimoSendLineA(0, "P7..8");
+  EXPECT_NE(ZimoReadReady(0), 0u);
+  EXPECT_EQ(ZimoGetLineExA(0, buffer, sizeof buffer), 3u);
+  EXPECT_STREQ(buffer, "70\r");
+  EXPECT_EQ(ZimoGetLineExA(0, buffer, sizeof buffer), 3u);
+  EXPECT_EQ(ZimoGetLineExA(0, buffer, sizeof buffer), 0x80000000u);
+
+  EXPECT_EQ(ZimoGetControlResponseA(0, buffer, sizeof buffer, 7), 13u);
+  EXPECT_EQ(ZimoFlush(0), 1);
+
+  EXPECT_EQ(CloseZimoDevice(0), 1);
+  EXPECT_EQ(server.table()->Devices[0].TransportUserCount, 0u);
+  EXPECT_EQ(server.table()->Devices[0].EthOwnerSocket, kNoOwner);
+  App().End();
+}
 
 // --- A card that does not answer --------------------------------------------
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "platform/device_io.h"
 #include "platform/home.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/unix_socket.h"
 #include "temp_home.h"
 
@@ -73,6 +75,28 @@ inline bool WaitForDriverDevice(const std::string& name, std::chrono::millisecon
     std::this_thread::sleep_for(10ms);
   } while (std::chrono::steady_clock::now() < deadline);
   return false;
+}
+
+// What an installer leaves for the driver service `name`: the driver
+// binary of its ImagePath ("\SystemRoot\System32\drivers\<name>.SYS"), here
+// a launcher of zimo-drvhost, and the host's card `card` in the registry.
+inline void InstallDriverHost(const std::string& name, const std::string& bus = "PCI",
+                              const std::string& layout = "Older") {
+  const std::filesystem::path folder = platform::WindowsDir() / "System32" / "drivers";
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path launcher = folder / (name + ".SYS");
+  {
+    std::ofstream out(launcher);
+    out << "#!/bin/sh\nexec '" << (zimo::testing::BinDir() / "zimo-drvhost").string()
+        << "' \"$@\"\n";
+  }
+  std::filesystem::permissions(launcher, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add);
+  auto card = platform::RegistryKey::Create(platform::kHkeyLocalMachine,
+                                            "SOFTWARE\\Zimo\\DriverHost\\Cards\\Card0");
+  ASSERT_TRUE(card.ok());
+  ASSERT_TRUE(card->SetString("Bus", bus).ok());
+  ASSERT_TRUE(card->SetString("Layout", layout).ok());
 }
 
 // zimo-drvhost started by the test with the given cards ("pci older").
@@ -158,7 +182,7 @@ class PciCardTest : public ::testing::Test {
   void SetUp() override {
     table_ = std::make_unique<SharedDeviceTable>();
     InitializeTableHeader(*table_, 0);
-    App().UseServerTable(table_.get());
+    CommLibraryApp::UseServerTable(table_.get());
     ASSERT_EQ(RegisterDevice(0, kLocationPci, 0, table_.get()), 1);
     host_ = std::make_unique<DriverHostProcess>(Cards());
     ASSERT_TRUE(WaitForDriverDevice("ZimoPCI0"));

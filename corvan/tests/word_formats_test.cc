@@ -45,7 +45,7 @@ TEST(WordFormatsTest, HexDigitsFollowTheCardRule) {
   EXPECT_EQ(hex_long2("ABCDEF", 6), 0xABCDEF);
   EXPECT_EQ(hex_long2("FFFFFFFF", 8), -1);
   EXPECT_EQ(hex_long2("123456789", 9), 0x23456789);  // a ninth digit wraps
-  EXPECT_NE(hex_long2("7fff", 4), 0x7FFF);  // lower case is not recognised
+  EXPECT_NE(hex_long2("7fff", 4), 0x7FFF);           // lower case is not recognised
   EXPECT_EQ(hex_long2("1234", 2), 0x12);
   EXPECT_EQ(hex_long2("1234", 0), 0);
   EXPECT_EQ(hex_long2(nullptr, 4), 0);
@@ -61,8 +61,7 @@ TEST(WordFormatsTest, BitOfAHexText) {
       {"8000", 15, 1}, {"8000", 16, 0},  // no digit there
       {"8000", 14, 0}, {"1f", 4, 1},     // lower case counts here
       {"1f", 3, 1},    {"1G", 0, 0},     // no hexadecimal digit
-      {"1", -1, 0},    {"A", 1, 1},
-      {"A", 0, 0},     {"", 0, 0},
+      {"1", -1, 0},    {"A", 1, 1},     {"A", 0, 0}, {"", 0, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(getBitValue(c.text, c.bit), c.want) << c.text << " bit " << c.bit;

@@ -83,7 +83,7 @@ TEST_F(UsbTest, LongRepliesComeBackByteForByte) {
   for (int program : {1, 2}) {
     SendLine("OPEN PROG " + std::to_string(program) + " CLEAR");
     for (int i = 0; i < 160; ++i) {
-      char head[8];
+      char head[16];
       std::snprintf(head, sizeof(head), "X%03d", i);
       SendLine(head + std::string(program == 1 ? 123 : 122, static_cast<char>('A' + i % 26)));
     }

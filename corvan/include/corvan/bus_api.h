@@ -68,8 +68,8 @@ std::uint32_t ZimoBUSGetResponseW(std::uint32_t device, char16_t* buffer, std::i
 // ZimoBUSGetBufferA does and their status is returned with the count.
 std::uint32_t ZimoBUSGetControlResponseA(std::uint32_t device, char* buffer, std::int32_t size,
                                          char character);
-std::uint32_t ZimoBUSGetControlResponseW(std::uint32_t device, char16_t* buffer,
-                                         std::int32_t size, char16_t character);
+std::uint32_t ZimoBUSGetControlResponseW(std::uint32_t device, char16_t* buffer, std::int32_t size,
+                                         char16_t character);
 
 // Card port registers 0 to 16 of bus devices whose ASCII channel is 0 or 1.
 // Outp: the driver's transfer count, 0 when refused or failed. Inp: the

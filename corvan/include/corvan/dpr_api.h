@@ -33,14 +33,12 @@ const void* ZimoDPRSetMem(std::uint32_t device, std::uint32_t offset, std::uint3
 // Bits [first_bit, first_bit + bit_count) of the dword at `offset`, shifted
 // down to bit 0, into *value: nonzero on success (*value is written only
 // then); 0 for a null value pointer.
-std::int32_t ZimoDPRGetMemBits(std::uint32_t device, std::uint32_t offset,
-                               std::uint16_t first_bit, std::uint16_t bit_count,
-                               std::uint32_t* value);
+std::int32_t ZimoDPRGetMemBits(std::uint32_t device, std::uint32_t offset, std::uint16_t first_bit,
+                               std::uint16_t bit_count, std::uint32_t* value);
 // Replaces those bits by `value` (masked to the field's width, so no other
 // bit changes): nonzero on success.
-std::int32_t ZimoDPRSetMemBits(std::uint32_t device, std::uint32_t offset,
-                               std::uint16_t first_bit, std::uint16_t bit_count,
-                               std::uint32_t value);
+std::int32_t ZimoDPRSetMemBits(std::uint32_t device, std::uint32_t offset, std::uint16_t first_bit,
+                               std::uint16_t bit_count, std::uint32_t value);
 // Bit `bit` (0 to 31) of the dword at `offset` into *value (1 or 0).
 std::int32_t ZimoDPRGetMemBit(std::uint32_t device, std::uint32_t offset, std::uint32_t bit,
                               std::uint32_t* value);
@@ -68,8 +66,7 @@ void ZimoDPRSetFloat(std::uint32_t device, std::uint32_t offset, double value);
 void ZimoDPRSetDWordMask(std::uint32_t device, std::uint32_t offset, std::uint32_t mask,
                          std::int32_t flag);
 // The dword AND `mask`.
-std::uint32_t ZimoDPRGetDWordMask(std::uint32_t device, std::uint32_t offset,
-                                  std::uint32_t mask);
+std::uint32_t ZimoDPRGetDWordMask(std::uint32_t device, std::uint32_t offset, std::uint32_t mask);
 
 // A bound of the window: with `host` set, 0 (start) or 16384 (`end` set);
 // otherwise the card-side start or end address for the device's card:

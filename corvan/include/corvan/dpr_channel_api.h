@@ -75,8 +75,8 @@ std::uint32_t ZimoDPRGetResponseW(std::uint32_t device, char16_t* buffer, std::u
 // direct answer) the collected characters alone.
 std::uint32_t ZimoDPRGetControlResponseA(std::uint32_t device, char* buffer, std::uint32_t max,
                                          char character);
-std::uint32_t ZimoDPRGetControlResponseW(std::uint32_t device, char16_t* buffer,
-                                         std::uint32_t max, char16_t character);
+std::uint32_t ZimoDPRGetControlResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
+                                         char16_t character);
 
 // Kept for callers of the family: does nothing.
 void ZimoDPRStatus(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d,

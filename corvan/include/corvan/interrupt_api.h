@@ -20,10 +20,15 @@
 #include <cstdint>
 #include <functional>
 
-#include "corvan/device_user_handle.h"
-#include "platform/named_event.h"
+namespace zimo::platform {
+class NamedEvent;
+}
 
 namespace zimo::corvan {
+
+// The information block a notification hands over (corvan/device_user_handle.h):
+// the text "Test Data", the number 4, and the bit of the source that fired.
+struct InterruptInfo;
 
 // Sources and their bits.
 inline constexpr std::uint32_t kIntrInPosition = 0x01;
@@ -61,8 +66,8 @@ typedef std::uint32_t (*ZimoIntrThreadStart)(void* info);
 
 // Choose the kind and call ZimoINTRInit. The event of ZimoINTRFireEventInit
 // must stay alive while the notification stands.
-std::int32_t ZimoINTRWndMsgInit(std::uint32_t device, std::uintptr_t window,
-                                std::uint32_t message, std::uint32_t mask);
+std::int32_t ZimoINTRWndMsgInit(std::uint32_t device, std::uintptr_t window, std::uint32_t message,
+                                std::uint32_t mask);
 std::int32_t ZimoINTRFuncCallInit(std::uint32_t device, ZimoIntrFunction function,
                                   std::uint32_t parameter, std::uint32_t mask);
 std::int32_t ZimoINTRRunThreadInit(std::uint32_t device, ZimoIntrThreadStart function,

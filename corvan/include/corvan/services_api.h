@@ -23,7 +23,9 @@
 
 #include <cstdint>
 
-#include "corvan/shared_table.h"
+namespace zimo::corvan {
+struct DeviceConfigBlock;  // corvan/shared_table.h
+}
 
 extern "C" {
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "kernel/child_dispatch.h"
+
 namespace zimo::kernel {
 
 BusDriver::BusDriver(Kernel& kernel, std::string_view name) : kernel_(kernel) {
@@ -14,9 +16,9 @@ BusDriver::~BusDriver() {
 
 NTSTATUS BusDriver::EntryPoint(DriverObject* driver, std::string_view registry_path) {
   (void)registry_path;
-  for (auto& entry : driver->major_function) entry = &BusDriver::DispatchOther;
+  for (auto& entry : driver->major_function) entry = &DispatchChildOther;
   driver->major_function[static_cast<size_t>(IrpMajor::kPnp)] = &BusDriver::DispatchPnp;
-  driver->major_function[static_cast<size_t>(IrpMajor::kPower)] = &BusDriver::DispatchPower;
+  driver->major_function[static_cast<size_t>(IrpMajor::kPower)] = &DispatchChildPower;
   return kStatusSuccess;
 }
 
@@ -72,61 +74,8 @@ NTSTATUS BusDriver::DispatchPnp(DeviceObject* device, Irp& irp) {
       scripted = true;
     }
   }
-  if (!scripted) {
-    switch (location.minor) {
-      case pnp::kQueryCapabilities:
-        if (location.capabilities != nullptr) {
-          const uint16_t version = location.capabilities->version;
-          *location.capabilities = child->capabilities;
-          location.capabilities->version = version;
-        }
-        status = kStatusSuccess;
-        break;
-      case pnp::kStartDevice:
-      case pnp::kQueryRemoveDevice:
-      case pnp::kRemoveDevice:
-      case pnp::kCancelRemoveDevice:
-      case pnp::kStopDevice:
-      case pnp::kQueryStopDevice:
-      case pnp::kCancelStopDevice:
-      case pnp::kSurpriseRemoval:
-        status = kStatusSuccess;
-        break;
-      default:
-        break;  // not for the bus: the status stays as it came
-    }
-  }
-  irp.io_status.status = status;
-  device->kernel().CompleteRequest(irp);
-  return status;
-}
-
-NTSTATUS BusDriver::DispatchPower(DeviceObject* device, Irp& irp) {
-  Kernel& kernel = device->kernel();
-  kernel.PoStartNextPowerIrp(irp);
-  IoStackLocation& location = irp.CurrentStackLocation();
-  if (location.minor == power::kSetPower) {
-    kernel.PoSetPowerState(device, location.power_type, location.power_state);
-  }
-  NTSTATUS status = kStatusSuccess;
-  if (location.minor == power::kWaitWake || location.minor == power::kPowerSequence) {
-    status = irp.io_status.status;
-  }
-  irp.io_status.status = status;
-  kernel.CompleteRequest(irp);
-  return status;
-}
-
-NTSTATUS BusDriver::DispatchOther(DeviceObject* device, Irp& irp) {
-  const IrpMajor major = irp.CurrentStackLocation().major;
-  NTSTATUS status = kStatusInvalidDeviceRequest;
-  if (major == IrpMajor::kCreate || major == IrpMajor::kClose || major == IrpMajor::kCleanup) {
-    status = kStatusSuccess;
-  }
-  irp.io_status.status = status;
-  irp.io_status.information = 0;
-  device->kernel().CompleteRequest(irp);
-  return status;
+  if (!scripted) status = ChildPnpStatus(location, child->capabilities, status);
+  return CompleteChildRequest(device, irp, status);
 }
 
 }  // namespace zimo::kernel

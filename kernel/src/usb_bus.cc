@@ -6,6 +6,8 @@
 #include <cstring>
 #include <map>
 
+#include "kernel/child_dispatch.h"
+
 namespace zimo::kernel {
 
 namespace {
@@ -109,9 +111,9 @@ UsbBus::~UsbBus() {
 
 NTSTATUS UsbBus::EntryPoint(DriverObject* driver, std::string_view registry_path) {
   (void)registry_path;
-  for (auto& entry : driver->major_function) entry = &UsbBus::DispatchOther;
+  for (auto& entry : driver->major_function) entry = &DispatchChildOther;
   driver->major_function[static_cast<size_t>(IrpMajor::kPnp)] = &UsbBus::DispatchPnp;
-  driver->major_function[static_cast<size_t>(IrpMajor::kPower)] = &UsbBus::DispatchPower;
+  driver->major_function[static_cast<size_t>(IrpMajor::kPower)] = &DispatchChildPower;
   driver->major_function[static_cast<size_t>(IrpMajor::kInternalDeviceControl)] =
       &UsbBus::DispatchInternal;
   return kStatusSuccess;
@@ -167,60 +169,8 @@ uint32_t UsbBus::CurrentFrame() const {
 NTSTATUS UsbBus::DispatchPnp(DeviceObject* device, Irp& irp) {
   Port* port = device->extension<Port>();
   IoStackLocation& location = irp.CurrentStackLocation();
-  NTSTATUS status = irp.io_status.status;
-  switch (location.minor) {
-    case pnp::kQueryCapabilities:
-      if (location.capabilities != nullptr) {
-        const uint16_t version = location.capabilities->version;
-        *location.capabilities = port->capabilities;
-        location.capabilities->version = version;
-      }
-      status = kStatusSuccess;
-      break;
-    case pnp::kStartDevice:
-    case pnp::kQueryRemoveDevice:
-    case pnp::kRemoveDevice:
-    case pnp::kCancelRemoveDevice:
-    case pnp::kStopDevice:
-    case pnp::kQueryStopDevice:
-    case pnp::kCancelStopDevice:
-    case pnp::kSurpriseRemoval:
-      status = kStatusSuccess;
-      break;
-    default:
-      break;  // not for the bus: the status stays as it came
-  }
-  irp.io_status.status = status;
-  device->kernel().CompleteRequest(irp);
-  return status;
-}
-
-NTSTATUS UsbBus::DispatchPower(DeviceObject* device, Irp& irp) {
-  Kernel& kernel = device->kernel();
-  kernel.PoStartNextPowerIrp(irp);
-  IoStackLocation& location = irp.CurrentStackLocation();
-  if (location.minor == power::kSetPower) {
-    kernel.PoSetPowerState(device, location.power_type, location.power_state);
-  }
-  NTSTATUS status = kStatusSuccess;
-  if (location.minor == power::kWaitWake || location.minor == power::kPowerSequence) {
-    status = irp.io_status.status;
-  }
-  irp.io_status.status = status;
-  kernel.CompleteRequest(irp);
-  return status;
-}
-
-NTSTATUS UsbBus::DispatchOther(DeviceObject* device, Irp& irp) {
-  const IrpMajor major = irp.CurrentStackLocation().major;
-  NTSTATUS status = kStatusInvalidDeviceRequest;
-  if (major == IrpMajor::kCreate || major == IrpMajor::kClose || major == IrpMajor::kCleanup) {
-    status = kStatusSuccess;
-  }
-  irp.io_status.status = status;
-  irp.io_status.information = 0;
-  device->kernel().CompleteRequest(irp);
-  return status;
+  return CompleteChildRequest(device, irp,
+                              ChildPnpStatus(location, port->capabilities, irp.io_status.status));
 }
 
 NTSTATUS UsbBus::DispatchInternal(DeviceObject* device, Irp& irp) {

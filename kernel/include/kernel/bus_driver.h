@@ -44,8 +44,6 @@ class BusDriver {
     std::map<uint8_t, NTSTATUS> fail_next;
   };
   static NTSTATUS DispatchPnp(DeviceObject* device, Irp& irp);
-  static NTSTATUS DispatchPower(DeviceObject* device, Irp& irp);
-  static NTSTATUS DispatchOther(DeviceObject* device, Irp& irp);
   static NTSTATUS EntryPoint(DriverObject* driver, std::string_view registry_path);
 
   Kernel& kernel_;

@@ -59,9 +59,7 @@ class UsbBus {
 
   static NTSTATUS EntryPoint(DriverObject* driver, std::string_view registry_path);
   static NTSTATUS DispatchPnp(DeviceObject* device, Irp& irp);
-  static NTSTATUS DispatchPower(DeviceObject* device, Irp& irp);
   static NTSTATUS DispatchInternal(DeviceObject* device, Irp& irp);
-  static NTSTATUS DispatchOther(DeviceObject* device, Irp& irp);
 
   NTSTATUS SubmitUrb(Port& port, Irp& irp, usb::Urb& urb);
   void Schedule(Scheduled item);

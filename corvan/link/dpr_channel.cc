@@ -37,9 +37,9 @@ struct Line {
 };
 
 // Copies a mailbox text of `n` characters into a buffer of max + 1, with the
-// CR the mailbox leaves off when it fits.
+// CR the mailbox leaves off when it fits and `cr_wanted`.
 Line StoreText(const char* text, std::uint32_t n, char* buffer, std::uint32_t max,
-               std::uint32_t status) {
+               std::uint32_t status, bool cr_wanted = true) {
   Line line;
   line.status = status;
   if (n > max) {
@@ -51,7 +51,7 @@ Line StoreText(const char* text, std::uint32_t n, char* buffer, std::uint32_t ma
     return line;
   }
   std::memcpy(buffer, text, n);
-  if (n > 0 && n + 1 <= max) buffer[n++] = kCr;
+  if (cr_wanted && n > 0 && n + 1 <= max) buffer[n++] = kCr;
   buffer[n] = 0;
   line.count = n;
   return line;
@@ -460,19 +460,23 @@ std::uint32_t ZimoDPRGetControlResponseA(std::uint32_t device, char* buffer, std
       Ioctl(d, zimo::drivers::IOCTL_ZIMO_DPR_CONTROL_RESPONSE, &character, 1, &block, sizeof block);
   if (!r.ok || r.bytes_returned != sizeof block) return kStatusFailure;
   block.text[kLineTextSize - 1] = 0;
-  const Line line =
-      StoreText(block.text, TextLength(block), buffer, max, block.status & kStatusMask);
+  // The CR goes on only for a caller whose buffer could have taken the
+  // whole driver record; smaller buffers get the answer as the card sent it.
+  const bool cr_wanted = max >= r.bytes_returned + 1;
+  const Line line = StoreText(block.text, TextLength(block), buffer, max,
+                              block.status & kStatusMask, cr_wanted);
   return line.status | (line.count & kCountMask);
 }
 
 std::uint32_t ZimoDPRGetControlResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
                                          char16_t character) {
-  if (buffer == nullptr) return zimo::corvan::kStatusFailure;
+  if (buffer == nullptr) return 0;
   std::string narrow(static_cast<std::size_t>(max) + 1, '\0');
   const std::uint32_t word = ZimoDPRGetControlResponseA(
       device, narrow.data(), max, zimo::platform::Utf16ToCp1252Char(character));
   zimo::platform::WidenInto(narrow.c_str(), buffer, static_cast<std::size_t>(max) + 1);
-  return word;
+  // The wide form gives the count alone, as its line-reading twin does.
+  return word & zimo::corvan::kCountMask;
 }
 
 void ZimoDPRStatus(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,

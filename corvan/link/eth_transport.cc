@@ -562,7 +562,9 @@ std::uint32_t EthWriteBuffer(std::uint32_t device, const void* block, std::uint3
       DeviceIndex(device), EthRequest{eth::kHostToCard, eth::kWriteBuffer, 0, 0, Word(length)},
       std::string_view(static_cast<const char*>(block), length), eth::kKept, answer,
       sizeof answer, EthAnswerKind::kExact, kReportSend);
-  if (!o.valid) return 0;
+  // Without a socket nothing was taken either: 0 would tell the download
+  // that every line of the block was accepted.
+  if (!o.valid) return kNotTaken;
   return o.received == 4 ? GetLittleEndian(answer) : kNotTaken;
 }
 

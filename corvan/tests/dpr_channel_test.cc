@@ -128,11 +128,20 @@ TEST_F(DprChannelTest, LineLimits) {
 }
 
 TEST_F(DprChannelTest, ControlCharacters) {
-  char buffer[64];
-  const std::uint32_t word = ZimoDPRGetControlResponseA(0, buffer, 63, 7);
+  // The CR goes on only when the buffer could take the whole driver record
+  // (268 bytes) and one more; a smaller one gets the answer as sent.
+  char buffer[300];
+  std::uint32_t word = ZimoDPRGetControlResponseA(0, buffer, 63, 7);
+  EXPECT_EQ(word & kStatusMask, kStatusAck);
+  EXPECT_EQ(word & kCountMask, 12u);
+  EXPECT_EQ(std::strlen(buffer), 12u);
+  word = ZimoDPRGetControlResponseA(0, buffer, 268, 7);
+  EXPECT_EQ(word & kCountMask, 12u);
+  word = ZimoDPRGetControlResponseA(0, buffer, 269, 7);
   EXPECT_EQ(word & kStatusMask, kStatusAck);
   EXPECT_EQ(word & kCountMask, 13u);
   EXPECT_EQ(buffer[12], '\r');
+  EXPECT_EQ(buffer[13], 0);
   // ^E: into the mailbox, then whatever the card posts (its ACK alone).
   EXPECT_EQ(ZimoDPRGetControlResponseA(0, buffer, 63, 5), 0u);
   std::string text;
@@ -150,9 +159,9 @@ TEST_F(DprChannelTest, SixteenBitFormsCarryTheSameText) {
   EXPECT_EQ(ZimoDPRGetBufferW(0, wide, 63, &count), kStatusAck);
   EXPECT_EQ(count, 6u);
   EXPECT_EQ(std::u16string(wide), u"11\r22\r");
-  const std::uint32_t word = ZimoDPRGetControlResponseW(0, wide, 63, u'\a');
-  EXPECT_EQ(word & kCountMask, 13u);
-  EXPECT_EQ(wide[12], u'\r');
+  // The wide control answer returns the count alone, no status bits.
+  EXPECT_EQ(ZimoDPRGetControlResponseW(0, wide, 63, u'\a'), 12u);
+  EXPECT_EQ(std::u16string(wide).size(), 12u);
 }
 
 // The command path of identification and variable access, over this test's

@@ -2,6 +2,7 @@
 // the remove lock and completed before the dispatch routine returns.
 #include <algorithm>
 #include <cstring>
+#include <shared_mutex>
 
 #include "pci/device_extension.h"
 
@@ -33,10 +34,12 @@ struct Request {
   }
 };
 
-// A text input: up to its NUL, never past the input.
-size_t TextLength(const Request& r) {
-  return strnlen(reinterpret_cast<const char*>(r.buffer), r.input_length);
+// A text input: up to its NUL, never past the input. No input at all is an
+// empty text (the system buffer then has no storage).
+const char* TextOf(const Request& r) {
+  return r.input_length == 0 ? "" : reinterpret_cast<const char*>(r.buffer);
 }
+size_t TextLength(const Request& r) { return strnlen(TextOf(r), r.input_length); }
 
 void StoreLineResult(LineIoBlock& line, uint32_t result) {
   line.status = result & kLineStatusMask;
@@ -137,7 +140,7 @@ NTSTATUS Run(DeviceExtension& ext, uint32_t code, Request& r, uint64_t* reply) {
       return kernel::kStatusSuccess;
     }
     case IOCTL_ZIMO_BUS_SEND_LINE:
-      *reply = WriteLinePort(ext, reinterpret_cast<const char*>(r.buffer), TextLength(r));
+      *reply = WriteLinePort(ext, TextOf(r), TextLength(r));
       return kernel::kStatusSuccess;
     case IOCTL_ZIMO_BUS_SEND_CHAR:
       if (r.input_length >= 1) *reply = WriteCharPort(ext, static_cast<char>(r.buffer[0]));
@@ -182,7 +185,7 @@ NTSTATUS Run(DeviceExtension& ext, uint32_t code, Request& r, uint64_t* reply) {
       return kernel::kStatusSuccess;
     }
     case IOCTL_ZIMO_DPR_SEND_LINE:
-      *reply = WriteLineMem(ext, reinterpret_cast<const char*>(r.buffer), TextLength(r));
+      *reply = WriteLineMem(ext, TextOf(r), TextLength(r));
       return kernel::kStatusSuccess;
     case IOCTL_ZIMO_DPR_SEND_CHAR:
       if (r.input_length >= 1) *reply = WriteCharMem(ext, static_cast<char>(r.buffer[0]));
@@ -343,7 +346,10 @@ NTSTATUS DispatchControl(kernel::DeviceObject* device, kernel::Irp& irp) {
   const kernel::IoStackLocation& location = irp.CurrentStackLocation();
   Request request{location.input_length, location.output_length, irp.system_buffer.data(), irp};
   uint64_t reply = 0;
-  status = Run(ext, location.io_control_code, request, &reply);
+  {
+    std::shared_lock resources(ext.resources_mu);
+    status = Run(ext, location.io_control_code, request, &reply);
+  }
   irp.io_status.status = status;
   irp.io_status.information = reply;
   kernel.CompleteRequest(irp);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "drivers/zimo_ioctl.h"
@@ -62,6 +63,11 @@ struct DeviceExtension {
   kernel::DeviceCapabilities capabilities;
 
   std::atomic<int> open_handles{0};
+
+  // Requests hold it shared while they use the port range, the DPR window
+  // and the interrupt; start and stop hold it alone while they take or give
+  // them up, so no request runs on a mapping that is going away.
+  std::shared_mutex resources_mu;
 
   // Port.
   uint64_t port_base = 0;

@@ -2,6 +2,7 @@
 // and the query and cancel requests around them.
 #include <condition_variable>
 #include <mutex>
+#include <shared_mutex>
 
 #include "pci/device_extension.h"
 
@@ -47,6 +48,7 @@ NTSTATUS StartDevice(DeviceExtension& ext, Irp& irp) {
   kernel::Kernel& kernel = ext.kernel();
   NTSTATUS status = PassDownAndWait(ext, irp);
   if (!kernel::NtSuccess(status)) return CompleteWith(ext, irp, status);
+  std::unique_lock resources_lock(ext.resources_mu);
 
   const kernel::ResourceList* resources = irp.CurrentStackLocation().resources_translated;
   bool have_port = false, have_interrupt = false, have_memory = false;
@@ -165,6 +167,7 @@ NTSTATUS RemoveDevice(DeviceExtension& ext, Irp& irp) {
 
 void StopDevice(DeviceExtension& ext) {
   kernel::Kernel& kernel = ext.kernel();
+  std::unique_lock resources(ext.resources_mu);  // waits for running requests
   if (ext.interrupt) {
     DisableInts(ext, false);
     kernel.DisconnectInterrupt(&ext.interrupt);

@@ -169,6 +169,18 @@ TEST_F(UsbTest, RotaryBlocksAndTheirStatus) {
   Ioctl(IOCTL_ZIMO_ROT_INIT, RecordBytes(uint32_t{0x10000}));
   EXPECT_EQ(memory.DprWord(0x7DC + 4), 0);
   EXPECT_EQ(Requests(card, usbreq::kRotaryInit)[0].setup.value, 0);
+  // The init's buffer value: a u16 or a u32's low half; 0 without input.
+  struct Init {
+    std::vector<uint8_t> in;
+    uint16_t value;
+  } inits[] = {{{3, 0}, 3}, {RecordBytes(uint32_t{0x10005}), 5}, {{}, 0}};
+  for (const Init& i : inits) {
+    Port(card).ClearLog();
+    Ioctl(IOCTL_ZIMO_ROT_INIT, i.in);
+    const auto sent = Requests(card, usbreq::kRotaryInit);
+    ASSERT_EQ(sent.size(), 1u) << i.in.size();
+    EXPECT_EQ(sent[0].setup.value, i.value) << i.in.size();
+  }
 }
 
 TEST_F(UsbTest, DownloadBlocksHostRotaryAndFirmware) {

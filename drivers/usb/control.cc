@@ -267,7 +267,8 @@ NTSTATUS RunCardCode(DeviceExtension& ext, uint32_t code, Irp& irp, uint64_t* re
       *reply = RotBufStatusUsb(ext);
       return kernel::kStatusSuccess;
     case IOCTL_ZIMO_ROT_INIT:
-      RotBufInitUsb(ext, r.input_length >= 4 ? static_cast<uint16_t>(r.U32() & 0xFFFF) : 0);
+      // The buffer value: a u16, or the low 16 bits of a u32 (0 without input).
+      RotBufInitUsb(ext, r.input_length >= 2 ? static_cast<uint16_t>(r.U32() & 0xFFFF) : 0);
       return kernel::kStatusSuccess;
     case IOCTL_ZIMO_VENDOR_REQUEST:
       if (r.input_length >= 1) {

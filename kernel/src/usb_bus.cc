@@ -405,9 +405,12 @@ NTSTATUS UsbBus::SubmitUrb(Port& port, Irp& irp, Urb& urb) {
     }
 
     case usb::kFunctionGetDescriptorFromDevice: {
-      const UsbdStatus s =
-          port.Control(usb::kRequestIn | usb::kRequestStandard, usb::kGetDescriptor, urb.value,
-                       urb.index, urb.buffer, urb.transfer_length, true, &moved);
+      // The data stage never asks for more than the buffer holds.
+      const uint32_t length =
+          std::min<uint32_t>(urb.transfer_length, static_cast<uint32_t>(urb.buffer.size()));
+      const UsbdStatus s = port.Control(usb::kRequestIn | usb::kRequestStandard,
+                                        usb::kGetDescriptor, urb.value, urb.index, urb.buffer,
+                                        length, true, &moved);
       urb.transfer_length = moved;
       return finish(s);
     }

@@ -153,6 +153,18 @@ TEST_F(UsbBusTest, StallsHaltAPipeAndBabbleNeverReachesTheBuffer) {
   EXPECT_EQ(urb.status, usb::kUsbdDataOverrun);
   EXPECT_EQ(urb.transfer_length, 0u);
   EXPECT_EQ(buffer, std::vector<uint8_t>(8, 0xEE));
+
+  // A descriptor request announcing more than its buffer holds gets only
+  // what fits; the bytes behind the buffer stay untouched.
+  std::vector<uint8_t> room(16, 0xEE);
+  usb::Urb descriptor;
+  usb::BuildGetDescriptorRequest(&descriptor, usb::kDescriptorConfiguration, 0, 0,
+                                 std::span(room).first(9));
+  descriptor.transfer_length = 100;
+  EXPECT_EQ(Submit(descriptor), kStatusSuccess);
+  EXPECT_EQ(descriptor.transfer_length, 9u);
+  EXPECT_EQ(device_->controls.back().length, 9);
+  EXPECT_EQ(std::vector<uint8_t>(room.begin() + 9, room.end()), std::vector<uint8_t>(7, 0xEE));
 }
 
 class SlowFramesTest : public UsbBusTest {

@@ -185,9 +185,10 @@ TEST_F(ZimoServerTest, ActivationStartsTheServerWhichEndsAfterTheLastClient) {
   const auto took = std::chrono::steady_clock::now() - released;
   ASSERT_TRUE(code.ok()) << code.status().ToString();
   EXPECT_EQ(*code, 0);
-  // The quiet time of 5000 ms, then the shutdown's own second.
+  // Not before the quiet time of 5000 ms; after it (and the shutdown's own
+  // second) within a bound generous enough for a loaded machine.
   EXPECT_GE(took, 5s);
-  EXPECT_LE(took, 7s);
+  EXPECT_LE(took, 20s);
   EXPECT_FALSE(ServiceRegistered());
   EXPECT_FALSE(platform::FileMapping::Open(corvan::kSharedTableName).ok());
 }

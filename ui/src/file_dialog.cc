@@ -45,8 +45,11 @@ std::vector<std::string> QtNameFilters(std::string_view windows_filter) {
     const std::string description = fields[i];
     std::string patterns;
     for (const std::string& pattern : SplitAt(fields[i + 1], ';')) {
-      const std::string trimmed = Trim(pattern);
+      std::string trimmed = Trim(pattern);
       if (trimmed.empty()) continue;
+      // "*.*" means every file to the callers; here it would skip names
+      // without a dot ("CARD", "firmware").
+      if (trimmed == "*.*") trimmed = "*";
       if (!patterns.empty()) patterns += ' ';
       patterns += trimmed;
     }

@@ -28,7 +28,8 @@ TEST(QtNameFiltersTest, PairsBecomeFiltersWithTrimmedPatterns) {
   };
   const Case cases[] = {
       {"Firmware Files (*.bin)|*.bin;*.BIN |All Files(*.*)|*.*|",
-       {"Firmware Files (*.bin) (*.bin *.BIN)", "All Files(*.*) (*.*)"}},
+       {"Firmware Files (*.bin) (*.bin *.BIN)", "All Files(*.*) (*)"}},
+      {"Any|*.*;*.txt", {"Any (* *.txt)"}},  // "*.*" takes names without a dot too
       {"Text|*.txt", {"Text (*.txt)"}},      // no closing separator
       {"Anything||", {"Anything (*)"}},      // no pattern
       {"", {"All Files (*)"}},               // no pairs at all

@@ -75,6 +75,7 @@ std::uint32_t ZimoDPRGetResponseW(std::uint32_t device, char16_t* buffer, std::u
 // direct answer) the collected characters alone.
 std::uint32_t ZimoDPRGetControlResponseA(std::uint32_t device, char* buffer, std::uint32_t max,
                                          char character);
+// The same exchange into a 16-bit buffer; returns the count only.
 std::uint32_t ZimoDPRGetControlResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
                                          char16_t character);
 

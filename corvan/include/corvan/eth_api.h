@@ -49,8 +49,8 @@ std::int32_t EthIpAddress(std::uint32_t device, std::int32_t write, std::uint8_t
 // Writes a card port register. Bytes received (1) or -1.
 std::int32_t EthOutp(std::uint32_t device, std::uint8_t offset, std::uint8_t value);
 // A program download block of NUL-ended lines: the card's 4-byte status
-// word (bit 31 set when a line failed). Without an answer 0x80000000:
-// nothing was taken.
+// word (bit 31 set when a line failed). Without an answer or without a
+// socket 0x80000000: nothing was taken.
 std::uint32_t EthWriteBuffer(std::uint32_t device, const void* block, std::uint32_t length);
 // A firmware block: the card's one-byte answer (1 taken); 0 without one.
 std::uint32_t EthWriteFirmwareBlock(std::uint32_t device, std::uint16_t block_value,

@@ -34,8 +34,9 @@ struct ChosenFile {
 
 // One name filter of the Qt dialog per description|patterns pair: the
 // description as written, then the patterns (split at ';', blanks trimmed)
-// in parentheses, which the dialog reads and hides. A filter without pairs
-// gives "All Files (*)".
+// in parentheses, which the dialog reads and hides; "*.*" becomes "*", as it
+// means every file, dotted or not. A filter without pairs gives
+// "All Files (*)".
 std::vector<std::string> QtNameFilters(std::string_view windows_filter);
 
 // Object name of the dialog while it is open, so that tests can find it.

@@ -59,6 +59,22 @@ std::uint32_t GetLineWord(int device, char* buffer, std::uint32_t size) {
   return status | (count & kCountMask);
 }
 
+// The control-character exchange of both forms. The narrow form logs the
+// character as a reply entry (";"), the wide form as a command entry.
+std::uint32_t ControlResponseWord(int device, char* buffer, std::uint32_t size, char character,
+                                  bool log_as_command) {
+  if (BadBuffer(buffer, size)) return kStatusFailure;
+  DeviceLock lock(device);
+  buffer[0] = 0;
+  AsciiChannel* channel = ChannelFor(device);
+  if (channel == nullptr) return 0;
+  const std::uint32_t word =
+      channel->GetControlResponse(device, buffer, MaxChars(size), character);
+  const char text[2] = {character, 0};
+  LogCommandEntry(device, text, log_as_command);
+  return word;
+}
+
 }  // namespace
 
 std::uint32_t ServerGetResponse(std::uint32_t device, char* buffer, std::uint32_t size,
@@ -157,16 +173,8 @@ std::uint32_t ZimoGetBufferW(std::uint32_t device, char16_t* buffer, std::uint32
 
 std::uint32_t ZimoGetControlResponseExA(std::uint32_t device, char* buffer, std::uint32_t size,
                                         char character) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
-  const int d = DeviceIndex(device);
-  DeviceLock lock(d);
-  buffer[0] = 0;
-  AsciiChannel* channel = ChannelFor(d);
-  if (channel == nullptr) return 0;
-  const std::uint32_t word = channel->GetControlResponse(d, buffer, MaxChars(size), character);
-  const char text[2] = {character, 0};
-  LogCommandEntry(d, text, false);
-  return word;
+  return ControlResponseWord(DeviceIndex(device), buffer, size, character,
+                             /*log_as_command=*/false);
 }
 
 std::uint32_t ZimoGetControlResponseA(std::uint32_t device, char* buffer, std::uint32_t size,
@@ -178,8 +186,9 @@ std::uint32_t ZimoGetControlResponseExW(std::uint32_t device, char16_t* buffer, 
                                         char16_t character) {
   if (BadBuffer(buffer, size)) return kStatusFailure;
   std::string narrow = NarrowBufferFor(size);
-  const std::uint32_t word = ZimoGetControlResponseExA(
-      device, narrow.data(), size, zimo::platform::Utf16ToCp1252Char(character));
+  const std::uint32_t word =
+      ControlResponseWord(DeviceIndex(device), narrow.data(), size,
+                          zimo::platform::Utf16ToCp1252Char(character), /*log_as_command=*/true);
   WidenInto(narrow, buffer, size);
   return word;
 }
@@ -227,8 +236,13 @@ std::uint32_t ZimoGetResponseW(std::uint32_t device, char16_t* buffer, std::uint
 std::int32_t ZimoSendCommandA(std::uint32_t device, const char* command) {
   const int d = DeviceIndex(device);
   if (!IsOpenHere(d)) return 0;
-  char scratch[kSendCommandMax + 1];
-  const std::uint32_t word = ZimoGetResponseExA(device, scratch, sizeof scratch, command);
+  DeviceLock lock(d);
+  AsciiChannel* channel = ChannelFor(d);
+  if (channel == nullptr) return 0;
+  char scratch[kSendCommandMax + 1] = {};
+  const std::uint32_t word = channel->GetResponse(d, scratch, kSendCommandMax, command);
+  // The response is dropped, so the log holds the command alone.
+  LogCommandEntry(d, command, true);
   return (word & kErrorBits) != 0 ? 0 : 1;
 }
 

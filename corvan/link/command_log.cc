@@ -1,5 +1,6 @@
 #include "link/command_log.h"
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -28,6 +29,14 @@ const char* LogFileName(const DeviceUserHandle& user) {
   return user.CommandLogName[0] != '\0' ? user.CommandLogName : kDefaultCommandLogName;
 }
 
+// The path each device's log file was opened under, made absolute then:
+// the size test must look at the open file even after the process has
+// changed its working directory.
+std::filesystem::path& OpenedLogPath(int device) {
+  static std::array<std::filesystem::path, kRealDevices> paths;
+  return paths[static_cast<std::size_t>(device)];
+}
+
 // Writes the prefix, the text up to its first control character and the
 // line end (the file is written in text mode: CR LF).
 bool WriteEntry(DeviceUserHandle& user, const char* prefix, const char* text,
@@ -47,7 +56,7 @@ int LogCommandEntry(int device, const char* text, bool is_command) {
   // A file that is not open counts as full.
   if (!user->CommandLogFile.is_open()) return 0;
   std::error_code ec;
-  const auto size = std::filesystem::file_size(LogFileName(*user), ec);
+  const auto size = std::filesystem::file_size(OpenedLogPath(device), ec);
   if (ec || size >= kCommandLogLimit) return 0;
   const bool ok = is_command ? WriteEntry(*user, "", text, kCommandEntryMaxText)
                              : WriteEntry(*user, ";", text, kReplyEntryMaxText);
@@ -82,6 +91,8 @@ int SetCommandLogging(int device, bool on, const char* name) {
                                                  platform::TextFileWriter::Mode::kTruncate);
     if (opened.ok()) {
       user->CommandLogFile = std::move(opened.value());
+      std::error_code ec;
+      OpenedLogPath(device) = std::filesystem::absolute(LogFileName(*user), ec);
     } else {
       platform::DebugPrintf("Command log: %s\n", opened.status().ToString().c_str());
     }

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -170,6 +171,39 @@ TEST_F(CommandApiTest, CommandLogRecordsEveryExchange) {
   EXPECT_EQ(ReadFile(log), "");
   const std::string too_long(260, 'x');
   EXPECT_EQ(ZimoSetCommandLogging(0, 1, too_long.c_str()), 0);
+}
+
+// A command sent for its effect logs the command alone (its response is
+// dropped); a control character is a reply entry from the narrow form and
+// a command entry from the wide one.
+TEST_F(CommandApiTest, CommandLogEntriesOfSendCommandAndControlCharacters) {
+  const std::string log = (home_.path() / "entries.log").string();
+  ASSERT_EQ(ZimoSetCommandLogging(0, 1, log.c_str()), 1);
+  EXPECT_EQ(ZimoSendCommandA(0, "I10"), 1);
+  EXPECT_EQ(ZimoSendCommandW(0, u"P1"), 1);
+  char buffer[100];
+  char16_t wide[100];
+  ZimoGetControlResponseExA(0, buffer, sizeof buffer, 7);
+  ZimoGetControlResponseExW(0, wide, 100, 7);
+  ASSERT_EQ(ZimoSetCommandLogging(0, 0, nullptr), 1);
+  EXPECT_EQ(ReadFile(log), "I10\r\nP1\r\n;\r\n\r\n");
+}
+
+// The size limit is read from the file that was opened, even after the
+// process has moved to another working directory.
+TEST_F(CommandApiTest, CommandLogKeepsToItsFileAcrossAChangeOfDirectory) {
+  struct RestoreDirectory {
+    std::filesystem::path path = std::filesystem::current_path();
+    ~RestoreDirectory() { std::filesystem::current_path(path); }
+  } restore;
+  std::filesystem::current_path(home_.path());
+  ASSERT_EQ(ZimoSetCommandLogging(0, 1, "moved.log"), 1);
+  std::filesystem::create_directory(home_.path() / "elsewhere");
+  std::filesystem::current_path(home_.path() / "elsewhere");
+  char buffer[100];
+  ZimoGetResponseExA(0, buffer, sizeof buffer, "I10");
+  ASSERT_EQ(ZimoSetCommandLogging(0, 0, nullptr), 1);
+  EXPECT_EQ(ReadFile((home_.path() / "moved.log").string()), "I10\r\n;3713707\r\n");
 }
 
 TEST_F(CommandApiTest, WideFormsMatchTheNarrowOnes) {

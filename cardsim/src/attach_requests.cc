@@ -133,20 +133,12 @@ RequestAnswer RequestServer::Handle(const RequestHeader& header, std::string_vie
     case request::kSendLine: {
       // The text comes without CR; a NUL ends it, and a CR inside starts a
       // further line, as on the card's serial port.
-      std::string_view text = payload.substr(0, payload.find('\0'));
-      size_t start = 0;
-      while (start <= text.size()) {
-        size_t cr = text.find('\r', start);
-        if (cr == std::string_view::npos) cr = text.size();
-        if (cr > start || start == 0) AppendReply(card_.Execute(text.substr(start, cr - start)));
-        start = cr + 1;
-      }
+      text_.TakeText(payload);
       answer = One(1);
       break;
     }
     case request::kFlush:
-      pending_.clear();
-      line_.clear();
+      text_.Flush();
       answer = One(1);
       break;
     case request::kReadDpr: {
@@ -167,7 +159,7 @@ RequestAnswer RequestServer::Handle(const RequestHeader& header, std::string_vie
       break;
     }
     case request::kSendChar:
-      TakeCharacter(static_cast<char>(header.value & 0xFF));
+      text_.TakeCharacter(static_cast<char>(header.value & 0xFF));
       answer = One(1);
       break;
     case request::kSetDprBit:
@@ -197,14 +189,13 @@ RequestAnswer RequestServer::Handle(const RequestHeader& header, std::string_vie
       }
       registers_[reg] = value;
       // Register 7 is the port's data register: the byte goes to the interpreter.
-      if (reg == 7) TakeCharacter(static_cast<char>(value));
+      if (reg == 7) text_.TakeCharacter(static_cast<char>(value));
       answer = One(1);
       break;
     }
     case request::kGetResponse: {
       // A command with response answers this command's text only.
-      pending_.clear();
-      line_.clear();
+      text_.Flush();
       const Reply reply = card_.Execute(payload.substr(0, payload.find('\0')));
       if (reply.silent) {
         answer = RequestAnswer{};
@@ -212,22 +203,20 @@ RequestAnswer RequestServer::Handle(const RequestHeader& header, std::string_vie
       }
       std::string bytes = card_.Format(reply);
       const size_t first = std::min(bytes.size(), request::kAnswerPiece);
-      pending_ = bytes.substr(first);
-      pending_ready_ = Clock::now() + reply.delay;
+      text_.pending() = bytes.substr(first);
+      text_.ready_at() = Clock::now() + reply.delay;
       answer = RequestAnswer{true, bytes.substr(0, first), reply.delay};
       break;
     }
     case request::kReadReady: {
-      bool ready = !pending_.empty() && Clock::now() >= pending_ready_;
-      if (!ready && pending_.empty()) ready = !unsolicited_.empty() || PullUnsolicited();
+      const bool ready = text_.OutputReady();
       answer = RequestAnswer{true, std::string{static_cast<char>(ready ? 1 : 0), '\0'}, {}};
       break;
     }
     case request::kControlResponse: {
       const char c = static_cast<char>(header.value & 0xFF);
       if (c == ctrl::kCtrlX) {
-        pending_.clear();
-        line_.clear();
+        text_.Flush();
       }
       const Reply reply = card_.Control(c);
       if (reply.silent) {
@@ -277,66 +266,20 @@ RequestAnswer RequestServer::Handle(const RequestHeader& header, std::string_vie
   return answer;
 }
 
-void RequestServer::AppendReply(const Reply& reply) {
-  if (reply.silent) return;
-  const std::string bytes = card_.Format(reply);
-  if (bytes.empty()) return;
-  const Clock::time_point ready = Clock::now() + reply.delay;
-  if (pending_.empty() || ready > pending_ready_) pending_ready_ = ready;
-  pending_ += bytes;
-}
-
-void RequestServer::TakeCharacter(char c) {
-  constexpr size_t kMaxLine = request::kMaxPayload;
-  if (c == ctrl::kCr) {
-    const std::string line = std::move(line_);
-    line_.clear();
-    AppendReply(card_.Execute(line));
-  } else if (c == ctrl::kCtrlX) {
-    // Flush: the card drops its pending output and the partial line.
-    pending_.clear();
-    line_.clear();
-    card_.Control(c);
-  } else if (c == ctrl::kLf) {
-    // Line feeds between commands mean nothing to the interpreter.
-  } else if (static_cast<unsigned char>(c) < 0x20) {
-    AppendReply(card_.Control(c));
-  } else if (line_.size() < kMaxLine) {
-    line_ += c;
-  }
-}
-
-bool RequestServer::PullUnsolicited() {
-  // A muted card keeps its messages until it may speak again.
-  if (card_.script().muted()) return false;
-  std::optional<std::string> line = card_.TakeUnsolicited();
-  if (!line) return false;
-  unsolicited_.push_back(std::move(*line));
-  return true;
-}
-
 RequestAnswer RequestServer::AnswerPending(size_t max) {
   RequestAnswer answer{true, {}, {}};
   const Clock::time_point now = Clock::now();
-  if (pending_.empty()) {
-    // Unsolicited messages go out one per answer, so that each arrives as
-    // an STX line of its own.
-    if (!unsolicited_.empty() || PullUnsolicited()) {
-      pending_ = std::string(1, ctrl::kStx) + unsolicited_.front() + std::string(1, ctrl::kCr);
-      unsolicited_.pop_front();
-      pending_ready_ = now;
-    } else {
-      // Nothing waits: an empty, complete response.
-      pending_.assign(1, ctrl::kAck);
-      pending_ready_ = now;
-    }
+  // Unsolicited messages go out one per answer, so that each arrives as an
+  // STX line of its own.
+  if (text_.pending().empty() && !text_.StartUnsolicited()) {
+    // Nothing waits: an empty, complete response.
+    text_.pending().assign(1, ctrl::kAck);
+    text_.ready_at() = now;
   }
-  if (pending_ready_ > now) {
-    answer.delay = std::chrono::duration_cast<std::chrono::microseconds>(pending_ready_ - now);
-  }
-  const size_t n = std::min(max, pending_.size());
-  answer.bytes = pending_.substr(0, n);
-  pending_.erase(0, n);
+  answer.delay = text_.Delay();
+  const size_t n = std::min(max, text_.pending().size());
+  answer.bytes = text_.pending().substr(0, n);
+  text_.pending().erase(0, n);
   return answer;
 }
 

@@ -203,7 +203,7 @@ UsbAnswer UsbAttachment::Control(const UsbSetup& setup, std::string_view out) {
       if (fault->fault == UsbFault::kShort && answer.data.size() > fault->bytes) {
         // Text the card could not send yet goes out with the next read.
         if (setup.request == rq::kReadLine || setup.request == rq::kReadBlock) {
-          pending_.insert(0, answer.data.substr(fault->bytes));
+          text_.pending().insert(0, answer.data.substr(fault->bytes));
         }
         answer.data.resize(fault->bytes);
       } else if (fault->fault == UsbFault::kOversized) {
@@ -282,20 +282,19 @@ UsbAnswer UsbAttachment::Vendor(const UsbSetup& setup, std::string_view out) {
       TakeText(out);
       return Ack();
     case rq::kReadLine: {
-      const std::chrono::microseconds delay = PendingDelay();
+      const std::chrono::microseconds delay = text_.Delay();
       UsbAnswer answer = Ack(NextLine(setup.length));
       answer.delay = delay;
       return answer;
     }
     case rq::kReadBlock: {
-      const std::chrono::microseconds delay = PendingDelay();
+      const std::chrono::microseconds delay = text_.Delay();
       UsbAnswer answer = Ack(NextBlock(setup.length));
       answer.delay = delay;
       return answer;
     }
     case rq::kFlush:
-      pending_.clear();
-      line_.clear();
+      text_.Flush();
       return Ack();
     case rq::kReadDpr: {
       if (offset + setup.length > Memory::kDprSize) return Stall();
@@ -308,7 +307,7 @@ UsbAnswer UsbAttachment::Vendor(const UsbSetup& setup, std::string_view out) {
       memory.WriteDpr(offset, out.data(), out.size());
       return Ack();
     case rq::kSendChar:
-      TakeCharacter(static_cast<char>(setup.value & 0xFF));
+      text_.TakeCharacter(static_cast<char>(setup.value & 0xFF));
       return Ack();
     case rq::kGather:
       gathering_ = setup.index != 0;
@@ -317,8 +316,7 @@ UsbAnswer UsbAttachment::Vendor(const UsbSetup& setup, std::string_view out) {
     case rq::kReset:
       // The card restarts: pending output goes, the saved settings come back.
       ++resets_;
-      pending_.clear();
-      line_.clear();
+      text_.Flush();
       card_.Execute("$$$");
       return Ack();
     case rq::kIdentify: {
@@ -348,19 +346,17 @@ UsbAnswer UsbAttachment::Vendor(const UsbSetup& setup, std::string_view out) {
       if (in) return Ack(std::string(1, static_cast<char>(registers_[reg])));
       registers_[reg] = static_cast<uint8_t>(setup.index & 0xFF);
       // Register 7 is the port's data register: the byte goes to the interpreter.
-      if (reg == 7) TakeCharacter(static_cast<char>(registers_[reg]));
+      if (reg == 7) text_.TakeCharacter(static_cast<char>(registers_[reg]));
       return Ack();
     }
     case rq::kReadyWord: {
-      const bool ready = (!pending_.empty() && Clock::now() >= pending_ready_) ||
-                         (pending_.empty() && (!unsolicited_.empty() || PullUnsolicited()));
+      const bool ready = text_.OutputReady();
       return Ack(std::string{static_cast<char>(ready ? 1 : 0), '\0'});
     }
     case rq::kControlResponse: {
       const char c = static_cast<char>(setup.value & 0xFF);
       if (c == ctrl::kCtrlX) {
-        pending_.clear();
-        line_.clear();
+        text_.Flush();
       }
       const Reply reply = card_.Control(c);
       std::string bytes = card_.Format(reply);
@@ -462,94 +458,38 @@ void UsbAttachment::TakeText(std::string_view text) {
   // A one-byte text below blank is a single character (older firmware sends
   // characters this way).
   if (text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x20) {
-    TakeCharacter(text[0]);
+    text_.TakeCharacter(text[0]);
     return;
   }
-  // A CR inside starts a further line, as on the card's serial port.
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t cr = text.find('\r', start);
-    if (cr == std::string_view::npos) cr = text.size();
-    if (cr > start || start == 0) AppendReply(card_.Execute(text.substr(start, cr - start)));
-    start = cr + 1;
-  }
-}
-
-void UsbAttachment::TakeCharacter(char c) {
-  if (c == ctrl::kCr) {
-    const std::string line = std::move(line_);
-    line_.clear();
-    AppendReply(card_.Execute(line));
-  } else if (c == ctrl::kCtrlX) {
-    pending_.clear();
-    line_.clear();
-    card_.Control(c);
-  } else if (c == ctrl::kLf) {
-    // Line feeds between commands mean nothing to the interpreter.
-  } else if (static_cast<unsigned char>(c) < 0x20) {
-    AppendReply(card_.Control(c));
-  } else if (line_.size() < 4096) {
-    line_ += c;
-  }
-}
-
-void UsbAttachment::AppendReply(const Reply& reply) {
-  if (reply.silent) return;
-  const std::string bytes = card_.Format(reply);
-  if (bytes.empty()) return;
-  const Clock::time_point ready = Clock::now() + reply.delay;
-  if (pending_.empty() || ready > pending_ready_) pending_ready_ = ready;
-  pending_ += bytes;
-}
-
-bool UsbAttachment::PullUnsolicited() {
-  if (card_.script().muted()) return false;
-  std::optional<std::string> line = card_.TakeUnsolicited();
-  if (!line) return false;
-  unsolicited_.push_back(std::move(*line));
-  return true;
-}
-
-std::chrono::microseconds UsbAttachment::PendingDelay() const {
-  const Clock::time_point now = Clock::now();
-  if (pending_.empty() || pending_ready_ <= now) return std::chrono::microseconds(0);
-  return std::chrono::duration_cast<std::chrono::microseconds>(pending_ready_ - now);
+  text_.TakeText(text);
 }
 
 std::string UsbAttachment::NextLine(size_t max) {
   if (max == 0) return {};
-  if (pending_.empty() && (!unsolicited_.empty() || PullUnsolicited())) {
-    pending_ = std::string(1, ctrl::kStx) + unsolicited_.front() + std::string(1, ctrl::kCr);
-    unsolicited_.pop_front();
-  }
-  if (pending_.empty()) return std::string(1, '\0');  // nothing waits
+  text_.StartUnsolicited();
+  if (text_.pending().empty()) return std::string(1, '\0');  // nothing waits
   size_t n = 1;
-  if (pending_[0] != ctrl::kAck) {
-    const size_t cr = pending_.find(ctrl::kCr);
-    n = cr == std::string::npos ? pending_.size() : cr + 1;
-    if (n < pending_.size() && pending_[n] == ctrl::kLf) ++n;
+  if (text_.pending()[0] != ctrl::kAck) {
+    const size_t cr = text_.pending().find(ctrl::kCr);
+    n = cr == std::string::npos ? text_.pending().size() : cr + 1;
+    if (n < text_.pending().size() && text_.pending()[n] == ctrl::kLf) ++n;
     // The ACK that ends the reply comes with its last line.
-    if (n < pending_.size() && pending_[n] == ctrl::kAck) ++n;
+    if (n < text_.pending().size() && text_.pending()[n] == ctrl::kAck) ++n;
   }
   n = std::min(n, max);
-  std::string line = pending_.substr(0, n);
-  pending_.erase(0, n);
+  std::string line = text_.pending().substr(0, n);
+  text_.pending().erase(0, n);
   return line;
 }
 
 std::string UsbAttachment::NextBlock(size_t max) {
   if (max == 0) return {};
-  if (pending_.empty()) {
-    // Unsolicited messages go out one per block, each as an STX line.
-    if (!unsolicited_.empty() || PullUnsolicited()) {
-      pending_ = std::string(1, ctrl::kStx) + unsolicited_.front() + std::string(1, ctrl::kCr);
-      unsolicited_.pop_front();
-    } else {
-      return std::string(1, '\0');  // nothing waits
-    }
+  // Unsolicited messages go out one per block, each as an STX line.
+  if (text_.pending().empty() && !text_.StartUnsolicited()) {
+    return std::string(1, '\0');  // nothing waits
   }
-  std::string block = pending_.substr(0, max);
-  pending_.erase(0, block.size());
+  std::string block = text_.pending().substr(0, max);
+  text_.pending().erase(0, block.size());
   return block;
 }
 
@@ -557,7 +497,7 @@ void UsbAttachment::UpdateStatusWord() {
   // The older firmware tells the host that output waits through the
   // mailbox status word.
   if (!older_firmware()) return;
-  card_.memory().SetDprWord(status_word_offset(), pending_.empty() && unsolicited_.empty() ? 0 : 1);
+  card_.memory().SetDprWord(status_word_offset(), text_.Idle() ? 0 : 1);
 }
 
 // ---- Scripting and logs ----------------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "cardsim/attach_text.h"
 #include "cardsim/card.h"
 
 namespace zimo::cardsim {
@@ -108,17 +109,11 @@ class RequestServer {
 
   RequestAnswer One(uint8_t byte);
   RequestAnswer Refuse();
-  void TakeCharacter(char c);
-  void AppendReply(const Reply& reply);
-  bool PullUnsolicited();
   RequestAnswer AnswerPending(size_t max);
 
   Card& card_;
   mutable std::mutex mu_;
-  std::string pending_;  // text output the host has not fetched yet
-  Clock::time_point pending_ready_{};  // a delayed reply shows up from then on
-  std::deque<std::string> unsolicited_;  // STX lines taken from the card, not yet fetched
-  std::string line_;     // characters taken one at a time, until CR
+  TextPort text_{card_, request::kMaxPayload};
   uint8_t ip_[4];
   uint8_t registers_[17] = {};
   uint64_t refused_ = 0;

@@ -202,14 +202,10 @@ class UsbAttachment {
   UsbAnswer Standard(const UsbSetup& setup, std::string_view out);
   UsbAnswer Vendor(const UsbSetup& setup, std::string_view out);
   void TakeText(std::string_view text);
-  void TakeCharacter(char c);
-  void AppendReply(const Reply& reply);
-  bool PullUnsolicited();
   // Pending text: one line (through CR, a following LF, and the ACK that
   // ends the reply) or a block.
   std::string NextLine(size_t max);
   std::string NextBlock(size_t max);
-  std::chrono::microseconds PendingDelay() const;
   void UpdateStatusWord();
   std::string StringDescriptor(uint8_t index) const;
 
@@ -220,10 +216,7 @@ class UsbAttachment {
   mutable std::mutex mu_;
   bool detached_ = false;
   int configuration_ = 0;
-  std::string pending_;                // reply text not fetched yet
-  Clock::time_point pending_ready_{};  // a delayed reply shows up from then on
-  std::deque<std::string> unsolicited_;
-  std::string line_;  // characters taken one at a time, until CR
+  TextPort text_{card_, 4096};  // the host's lines and the reply text
   std::string bulk_output_;
   std::string host_rotary_;
   bool host_rotary_ready_ = true;

@@ -180,21 +180,28 @@ Result<FileMapping> FileMapping::Create(std::string_view name, size_t size) {
                                                       " bytes, fewer than the " +
                                                       std::to_string(size) + " asked for"));
     }
-    Result<void*> addr = MapRegion(fd.get(), header->size, path);
-    if (!addr.ok()) return Named(name, addr.status());
-    FileMapping mapping;
-    mapping.data_ = *addr;
-    mapping.size_ = header->size;
-    mapping.name_ = std::string(name);
-    mapping.path_ = path;
-    mapping.existed_ = true;
-    mapping.creator_pid_ = header->creator_pid;
-    mapping.creator_start_ticks_ = header->creator_start_ticks;
-    mapping.opener_pid_ = ::getpid();
-    mapping.file_ino_ = InodeOf(fd.get());
-    return mapping;
+    return MapExisting(name, path, fd.get(), header->size, header->creator_pid,
+                       header->creator_start_ticks);
   }
   return Named(name, Status(Code::kOsError, path + " kept being replaced while it was opened"));
+}
+
+Result<FileMapping> FileMapping::MapExisting(std::string_view name, const std::string& path,
+                                             int fd, size_t size, pid_t creator_pid,
+                                             uint64_t creator_start_ticks) {
+  Result<void*> addr = MapRegion(fd, size, path);
+  if (!addr.ok()) return Named(name, addr.status());
+  FileMapping mapping;
+  mapping.data_ = *addr;
+  mapping.size_ = size;
+  mapping.name_ = std::string(name);
+  mapping.path_ = path;
+  mapping.existed_ = true;
+  mapping.creator_pid_ = creator_pid;
+  mapping.creator_start_ticks_ = creator_start_ticks;
+  mapping.opener_pid_ = ::getpid();
+  mapping.file_ino_ = InodeOf(fd);
+  return mapping;
 }
 
 Result<FileMapping> FileMapping::Open(std::string_view name) {
@@ -218,19 +225,8 @@ Result<FileMapping> FileMapping::Open(std::string_view name) {
       ::unlink(path.c_str());
       return Named(name, Status(Code::kNotFound, "does not exist (its creator has ended)"));
     }
-    Result<void*> addr = MapRegion(fd.get(), header->size, path);
-    if (!addr.ok()) return Named(name, addr.status());
-    FileMapping mapping;
-    mapping.data_ = *addr;
-    mapping.size_ = header->size;
-    mapping.name_ = std::string(name);
-    mapping.path_ = path;
-    mapping.existed_ = true;
-    mapping.creator_pid_ = header->creator_pid;
-    mapping.creator_start_ticks_ = header->creator_start_ticks;
-    mapping.opener_pid_ = ::getpid();
-    mapping.file_ino_ = InodeOf(fd.get());
-    return mapping;
+    return MapExisting(name, path, fd.get(), header->size, header->creator_pid,
+                       header->creator_start_ticks);
   }
   return Named(name, Status(Code::kOsError, path + " kept being replaced while it was opened"));
 }

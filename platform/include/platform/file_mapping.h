@@ -51,6 +51,10 @@ class FileMapping {
   bool CreatorAlive() const;
 
  private:
+  // A view of a mapping someone else created, whose record says `size`.
+  static Result<FileMapping> MapExisting(std::string_view name, const std::string& path, int fd,
+                                         size_t size, pid_t creator_pid,
+                                         uint64_t creator_start_ticks);
   void Close();
 
   void* data_ = nullptr;

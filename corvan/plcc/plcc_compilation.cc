@@ -1,0 +1,78 @@
+#include "plcc/plcc_compilation.h"
+
+#include <cstring>
+#include <utility>
+
+namespace zimo::corvan::plcc {
+
+PlccTarget PlccTarget::Older(std::string firmware) {
+  PlccTarget t;
+  t.spran = false;
+  t.firmware = std::move(firmware);
+  t.table_base = 0x8000;
+  t.chain_end = t.table_base + 96;
+  t.code_start = t.table_base + 98;
+  t.slot_table = t.table_base + 32;
+  t.variable_count = 1024;
+  return t;
+}
+
+PlccTarget PlccTarget::Spran(std::string firmware) {
+  PlccTarget t;
+  t.spran = true;
+  t.firmware = std::move(firmware);
+  t.table_base = 0x50000;
+  t.chain_end = t.table_base + 96;
+  t.code_start = t.table_base + 130;
+  t.slot_table = t.table_base + 32;
+  t.variable_count = 8192;
+  return t;
+}
+
+int CompareFirmware5(const char* version, const char* reference) {
+  if (version == nullptr || !(version[0] >= '0' && version[0] <= '9')) return -1;
+  return std::strncmp(version, reference, 5);
+}
+
+bool IsLArray(const VariableDefinition& d) { return (d.code & 0x400000) != 0; }
+bool IsFArray(const VariableDefinition& d) { return d.code == kFArrayCode; }
+
+PlccCompilation::PlccCompilation(const PlccTarget& t)
+    : target(t),
+      l_table(kDefinitionEntries),
+      f_table(kDefinitionEntries),
+      pool(kStringPoolSize, 0) {
+  spran = target.spran;
+  extended_firmware = spran && CompareFirmware5(target.firmware.c_str(), "1.936") > 0;
+  servo_firmware = extended_firmware && CompareFirmware5(target.firmware.c_str(), "1.937") > 0;
+  variable_limit = static_cast<int>(target.variable_count);
+
+  // With the extended firmware every routine sits in one fixed table; the
+  // card's own list is replaced by it.
+  if (extended_firmware) {
+    for (int i = 0; i < 62; ++i) target.link_list[i] = 0xFF00u + 2u * static_cast<std::uint32_t>(i);
+  }
+  for (int i = 0; i <= 44; ++i) routines.entry[i] = target.link_list[i];
+  routines.divide_popped = target.link_list[39];
+  routines.modulo_popped = target.link_list[40];
+  if (extended_firmware) {
+    routines.divide_pushed = target.link_list[45];
+    routines.modulo_pushed = target.link_list[46];
+    routines.entry[43] = 0x35C2;
+    for (int i : {45, 46, 47, 48, 49, 53, 54, 55, 56, 57, 58, 59, 60, 61}) {
+      routines.entry[i] = target.link_list[i];
+    }
+  } else {
+    routines.divide_pushed = target.link_list[39] + 1;
+    routines.modulo_pushed = target.link_list[40] + 1;
+  }
+}
+
+void PlccCompilation::UseVarPlccRoutines() {
+  routines.divide_pushed = 4;
+  routines.divide_popped = 5;
+  routines.modulo_pushed = 6;
+  routines.modulo_popped = 7;
+}
+
+}  // namespace zimo::corvan::plcc

@@ -1,0 +1,42 @@
+// The PLC compiler proper: reads a card program file, copies what lies
+// outside compiled blocks, and replaces every compiled block (OPEN PLCC n,
+// OPEN SERVO or OPEN VARPLCC ... CLOSE) with memory writes of card code.
+// It is a function of the source and a target description; nothing it
+// keeps outlives a call.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "plcc/plcc_target.h"
+
+namespace zimo::corvan::plcc {
+
+// Where an error inside a compiled block goes (file name from the last
+// naming comment, error number, the line's own number, the line's text).
+class PlccErrorSink {
+ public:
+  virtual ~PlccErrorSink() = default;
+  virtual void ReportError(const char* file, int error, std::uint32_t line, const char* text) = 0;
+};
+
+struct PlccCompileResult {
+  int result = 0;           // 0, or the error number (33..50, 41, 42)
+  std::uint32_t words = 0;  // card words written, or the source line of the error
+  // What the compilation means for the card's shared record: its link list
+  // is the extended firmware's fixed table, and an OPEN SERVO section ran
+  // (the card then counts as a 56303).
+  bool extended_firmware = false;
+  bool servo_opened = false;
+};
+
+// Compiles `in` into `out` (CR LF lines). `sink` may be null.
+PlccCompileResult CompilePlccStream(const PlccTarget& target, std::FILE* in, std::FILE* out,
+                                    PlccErrorSink* sink);
+
+// The same from and to files: 42 when the input cannot be opened, 41 when
+// the output cannot be created.
+PlccCompileResult CompilePlccFile(const PlccTarget& target, const char* input_path,
+                                  const char* output_path, PlccErrorSink* sink);
+
+}  // namespace zimo::corvan::plcc

@@ -1,0 +1,88 @@
+// The code buffer of a compiled block and the basic emitters of card
+// instruction words: routine calls, the N4 load, integer operators, the
+// data-stack push, the card's 48-bit float, string-pool words and the end
+// of scan of a compiled PLC.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "plcc/plcc_compilation.h"
+
+namespace zimo::corvan::plcc {
+
+// Marks that ride on the next instruction word (compile-time bits 26/27).
+inline constexpr std::uint32_t kBlockMark = 0x4000000;
+inline constexpr std::uint32_t kLineMark = 0x8000000;
+
+// The words of one block. Every append is checked against the usable
+// size; the first that does not fit sets overflowed() and is dropped.
+class PlccCodeBuffer {
+ public:
+  explicit PlccCodeBuffer(std::size_t usable) : usable_(usable) { words_.reserve(usable); }
+
+  void Append(std::uint32_t word) {
+    if (words_.size() >= usable_) {
+      overflowed_ = true;
+      return;
+    }
+    words_.push_back(word);
+  }
+  std::size_t size() const { return words_.size(); }
+  std::uint32_t operator[](std::size_t i) const { return words_[i]; }
+  std::uint32_t& operator[](std::size_t i) { return words_[i]; }
+  bool overflowed() const { return overflowed_; }
+  void Clear() {
+    words_.clear();
+    overflowed_ = false;
+  }
+  void set_usable(std::size_t usable) { usable_ = usable; }
+  std::size_t usable() const { return usable_; }
+
+ private:
+  std::vector<std::uint32_t> words_;
+  std::size_t usable_;
+  bool overflowed_ = false;
+};
+
+// What the emitters share with the statement generator.
+struct EmitterState {
+  std::uint32_t pending_mark = 0;
+  std::uint32_t r4_cache = 0;
+  bool packed = false;
+  bool integer_context = false;
+};
+
+class PlccEmitter {
+ public:
+  PlccEmitter(const PlccCompilation& c, PlccCodeBuffer& code) : c_(c), code_(code) {}
+
+  EmitterState& state() { return state_; }
+  PlccCodeBuffer& code() { return code_; }
+
+  void EmitRoutineCall(std::uint32_t address);
+  void EmitLoadN4(std::uint32_t n);
+  void EmitIntOperator(std::uint32_t op, bool popped);
+  void EmitPushA();
+  // Pool text from `offset` on: at least min_words_minus_1 + 1 words, then up
+  // to the first word holding a zero byte.
+  void EmitPoolWords(std::size_t offset, std::size_t min_words_minus_1);
+  // End of scan of PLCC n.
+  void EmitPlccReturnCode(int n);
+
+ private:
+  const PlccCompilation& c_;
+  PlccCodeBuffer& code_;
+  EmitterState state_;
+};
+
+// The card's 48-bit float of `value` as its low and high 24-bit words; -33
+// for values it cannot hold (infinity, NaN, numbers too small or too large
+// for its exponent), else 0.
+int PackCardFloat(double value, std::uint32_t* low, std::uint32_t* high);
+
+// 0 when the token after `index` is *, /, & or %, else 1.
+int IsNotFollowedByHighOperator(const PlccToken* tokens, std::size_t index);
+
+}  // namespace zimo::corvan::plcc

@@ -115,7 +115,9 @@ TEST(PlccTokenizerTest, LinesGiveTheirTokens) {
     PlccCompilation comp(c.target);
     std::vector<Tok> got;
     EXPECT_EQ(Tokenize(comp, c.line, &got), c.result);
-    if (c.result > 0) EXPECT_EQ(got, c.tokens);
+    if (c.result > 0) {
+      EXPECT_EQ(got, c.tokens);
+    }
   }
 }
 

@@ -1,0 +1,181 @@
+// The compiler's export against a simulated card on its pseudo-terminal:
+// the device's identification describes the card, the outputs match their
+// golden files line for line, the record takes the compilation's effects,
+// and errors reach the download reporters.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "corvan/device_api.h"
+#include "corvan/download_api.h"
+#include "corvan/plcc_api.h"
+#include "download/download_state.h"
+#include "plcc_test_files.h"
+#include "serial_card_fixture.h"
+
+namespace zimo::corvan {
+namespace {
+
+using namespace zimo::corvan::testing;
+using plcc::testing::GoldenLines;
+using plcc::testing::OutputLines;
+using plcc::testing::WriteText;
+
+// A serial card of `model` as device 0, opened through the library.
+class CardOnLine {
+ public:
+  explicit CardOnLine(cardsim::CardModel model) {
+    RegisterSerialDevice(0, 1);
+    card_ = std::make_unique<SerialCard>(1, std::move(model));
+    server_ = std::make_unique<StandInServer>();
+  }
+  ~CardOnLine() {
+    ShutdownZimoDevice(0, 1);
+    CommLibraryApp::Instance().End();
+  }
+  bool Open() { return OpenZimoDevice(0) == 1; }
+  SharedDeviceBlock& block() { return server_->table()->Devices[0]; }
+
+ private:
+  std::unique_ptr<SerialCard> card_;
+  std::unique_ptr<StandInServer> server_;
+};
+
+cardsim::CardModel SpranWith(const char* version) {
+  cardsim::CardModel m = cardsim::CardModel::Spran();
+  m.version = version;
+  return m;
+}
+
+class PlccExportTest : public ::testing::Test {
+ protected:
+  std::int32_t Compile(const std::string& source, std::uint32_t* words) {
+    WriteText(in_, source);
+    return ZimoPlccCompilerA(0, words, in_.c_str(), out_.c_str());
+  }
+  std::vector<std::string> Output() const { return OutputLines(out_); }
+
+  zimo::testing::TempHome home_;
+  LibraryClock clock_;
+  std::filesystem::path in_ = home_.path() / "PROG.PMC";
+  std::filesystem::path out_ = home_.path() / "PROG.56K";
+};
+
+TEST_F(PlccExportTest, OlderCard) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  std::uint32_t words = 0;
+  EXPECT_EQ(Compile("OPEN PLCC 1\nCLOSE\n", &words), 0);
+  EXPECT_EQ(words, 111u);
+  EXPECT_EQ(Output(), GoldenLines("older_plcc1.txt"));
+  // The card's own link list stays.
+  EXPECT_EQ(line.block().LinkList[1], 0x0C2Du);
+
+  // The 16-bit form, and a path with no 8-bit form.
+  const std::u16string in16(in_.u16string());
+  const std::u16string out16(out_.u16string());
+  words = 0;
+  EXPECT_EQ(ZimoPlccCompilerW(0, &words, in16.c_str(), out16.c_str()), 0);
+  EXPECT_EQ(words, 111u);
+  const std::u16string bad = out16 + u"\u4E00";
+  EXPECT_EQ(ZimoPlccCompilerW(0, &words, in16.c_str(), bad.c_str()), -1);
+}
+
+TEST_F(PlccExportTest, SpranCardTakesTheFixedRoutineTable) {
+  CardOnLine line(SpranWith("1.940"));
+  ASSERT_TRUE(line.Open());
+  std::uint32_t words = 0;
+  EXPECT_EQ(Compile("OPEN PLCC 1\nCLOSE\n", &words), 0);
+  EXPECT_EQ(words, 113u);
+  EXPECT_EQ(Output(), GoldenLines("spran_plcc1.txt"));
+  for (std::uint32_t i = 0; i < 62; ++i) {
+    ASSERT_EQ(line.block().LinkList[i], 0xFF00u + 2 * i) << i;
+  }
+  EXPECT_EQ(line.block().LinkList[62], 0u);
+}
+
+TEST_F(PlccExportTest, ServoAndVarPlccSections) {
+  CardOnLine line(SpranWith("1.938"));
+  ASSERT_TRUE(line.Open());
+  line.block().CpuModel = 56002;
+  std::uint32_t words = 0;
+  EXPECT_EQ(Compile("OPEN VARPLCC\nCLOSE\n", &words), 0);
+  EXPECT_EQ(words, 5u);
+  EXPECT_EQ(Output(), GoldenLines("spran_varplcc.txt"));
+  EXPECT_EQ(line.block().CpuModel, 56002u);
+
+  EXPECT_EQ(Compile("OPEN SERVO\nCLOSE\n", &words), 0);
+  EXPECT_EQ(words, 67u);
+  EXPECT_EQ(Output(), GoldenLines("spran_servo.txt"));
+  EXPECT_EQ(line.block().CpuModel, 56303u);
+
+  EXPECT_EQ(Compile("OPEN SERVO\nCLOSE\nOPEN SERVO\nCLOSE\n", &words), 35);
+}
+
+TEST_F(PlccExportTest, ServoNeedsNewerFirmware) {
+  CardOnLine line(SpranWith("1.937"));
+  ASSERT_TRUE(line.Open());
+  std::uint32_t words = 1;
+  EXPECT_EQ(Compile("OPEN SERVO\nCLOSE\n", &words), 35);
+  EXPECT_EQ(words, 0u);
+}
+
+std::vector<std::string> g_messages;
+struct ErrorCall {
+  std::string file;
+  std::int32_t error;
+  std::uint32_t line;
+  std::string text;
+};
+std::vector<ErrorCall> g_errors;
+
+std::int32_t OnMessage(const char* text, std::int32_t) {
+  g_messages.push_back(text);
+  return 0;
+}
+std::int32_t OnError(const char* file, std::int32_t error, std::uint32_t line, const char* text) {
+  g_errors.push_back({file, error, line, text});
+  return 0;
+}
+
+TEST_F(PlccExportTest, ErrorsGoToTheDownloadReporters) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  g_messages.clear();
+  g_errors.clear();
+  DownloadState& state = DownloadState::Instance();
+  DownloadCallbacks callbacks;
+  callbacks.message = OnMessage;
+  callbacks.error = OnError;
+  state.BeginRequest(0, callbacks, DownloadOptions{});
+  state.BeginRun();
+
+  std::uint32_t words = 0;
+  EXPECT_EQ(Compile(";MYFILE\nOPEN PLCC 1\nP1=1+ ;12\nCLOSE\n", &words), 35);
+  EXPECT_EQ(words, 12u);
+  EXPECT_TRUE(state.compiler_error());
+  EXPECT_TRUE(state.aborted());
+  ASSERT_EQ(g_errors.size(), 1u);
+  EXPECT_EQ(g_errors[0].file, "MYFILE");
+  EXPECT_EQ(g_errors[0].error, 35);
+  EXPECT_EQ(g_errors[0].line, 12u);
+  EXPECT_EQ(g_errors[0].text, "PLCC Illegal Command or Format in string");
+  EXPECT_EQ(g_messages,
+            (std::vector<std::string>{"**Error 35, PLCC Illegal Command or Format in string",
+                                      "  File: MYFILE", "  Line: 12, \"P1=1+ ;12\"",
+                                      "Download aborted. PLCC Compiler Error."}));
+  state.EndRun();
+  state.set_active(false);
+
+  // A missing input and an output that cannot be made.
+  EXPECT_EQ(ZimoPlccCompilerA(0, &words, (home_.path() / "NONE.PMC").c_str(), out_.c_str()), 42);
+  EXPECT_EQ(ZimoPlccCompilerA(0, &words, in_.c_str(), (home_.path() / "x" / "y").c_str()), 41);
+}
+
+}  // namespace
+}  // namespace zimo::corvan

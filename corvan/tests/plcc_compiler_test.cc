@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/wait.h>
 
 #include "plcc/plcc_compiler.h"
 #include "plcc_test_files.h"
@@ -258,6 +262,52 @@ TEST_F(PlccCompilerTest, ConcurrentCompilationsMatchSequentialOnes) {
     for (int i = 0; i < 2; ++i)
       EXPECT_EQ(OutputLines(dir / ("par" + std::to_string(i))), sequential[i]);
   }
+}
+
+// zimo-plcc for a described card; its exit code and its one line of report.
+struct ToolRun {
+  int exit_code;
+  std::string report;
+};
+
+ToolRun RunTool(const std::string& arguments) {
+  const char* bin = std::getenv("ZIMO_BIN_DIR");
+  const std::string command =
+      std::string(bin != nullptr ? bin : ".") + "/zimo-plcc " + arguments + " 2>/dev/null";
+  ToolRun run{-1, ""};
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.report += buffer;
+  const int status = ::pclose(pipe);
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST_F(PlccCompilerTest, CommandLineToolCompilesForADescribedCard) {
+  WriteText(in_, "OPEN SERVO\nCLOSE\n");
+  const std::string files = " " + in_.string() + " " + out_.string();
+  ToolRun run = RunTool("--card spran --firmware 1.938" + files);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.report, "result 0, words 67\n");
+  EXPECT_EQ(Output(), GoldenLines("spran_servo.txt"));
+
+  run = RunTool("--card spran --firmware 1.937" + files);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.report, "result 35, words 0\n");
+
+  // A link list file: hexadecimal words, missing ones 0. An older card's
+  // list is used as it is, so the compile works with any list.
+  const std::filesystem::path list = home_.path() / "links.txt";
+  WriteText(list, "0C00\n0C2D\n");
+  WriteText(in_, "OPEN PLCC 1\nCLOSE\n");
+  run = RunTool("--card older --firmware 1.16F --link-list " + list.string() + files);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(Output(), GoldenLines("older_plcc1.txt"));
+
+  EXPECT_EQ(RunTool("--card newer" + files).exit_code, 2);
+  EXPECT_EQ(
+      RunTool("--card older --link-list " + (home_.path() / "none").string() + files).exit_code, 2);
 }
 
 }  // namespace

@@ -84,6 +84,8 @@ TEST_F(PlccExportTest, OlderCard) {
   EXPECT_EQ(words, 111u);
   const std::u16string bad = out16 + u"\u4E00";
   EXPECT_EQ(ZimoPlccCompilerW(0, &words, in16.c_str(), bad.c_str()), -1);
+  // A device without a shared record.
+  EXPECT_EQ(ZimoPlccCompilerA(9, &words, in_.c_str(), out_.c_str()), -1);
 }
 
 TEST_F(PlccExportTest, SpranCardTakesTheFixedRoutineTable) {

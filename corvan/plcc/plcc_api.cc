@@ -72,7 +72,8 @@ extern "C" std::int32_t ZimoPlccCompilerA(std::uint32_t device, std::uint32_t* w
     if (words != nullptr) *words = 0;
     return -1;
   }
-  const plcc::PlccTarget target = plcc::TargetOf(*block);
+  plcc::PlccTarget target = plcc::TargetOf(*block);
+  target.server_build = app.server_build();
   plcc::DownloadErrorSink sink;
   const std::string in = input != nullptr ? plcc::HostPath(input) : std::string();
   const std::string out = output != nullptr ? plcc::HostPath(output) : std::string();

@@ -293,7 +293,7 @@ int Compiler::StartBlock(std::uint32_t first, const std::string& line) {
     if (c_.varplcc_section || c_.servo_section || table_started_ || !c_.servo_firmware) {
       return kErrFormat;
     }
-    out_.Line("MI15=0");
+    out_.Line(t.server_build ? "MI14=0" : "MI15=0");
     next_address_ = kVarPlccStart;
     c_.varplcc_section = true;
     code_capacity_ = 8100;

@@ -22,6 +22,9 @@ struct PlccTarget {
   std::uint32_t code_start = 0;
   std::uint32_t slot_table = 0;
   std::uint32_t variable_count = 0;
+  // The server's own build of the library starts VARPLCC sections with its
+  // own ring variable.
+  bool server_build = false;
 
   // The layout each generation keeps its PLC tables at, with the variable
   // count of that generation.

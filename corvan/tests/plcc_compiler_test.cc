@@ -125,6 +125,10 @@ TEST_F(PlccCompilerTest, ServoAndVarPlccSections) {
   EXPECT_EQ(r.words, 5u);
   EXPECT_FALSE(r.servo_opened);
   EXPECT_EQ(Output(), GoldenLines("spran_varplcc.txt"));
+  PlccTarget server = Spran("1.938");
+  server.server_build = true;
+  ASSERT_EQ(Compile(server, "OPEN VARPLCC\nCLOSE\n").result, 0);
+  EXPECT_EQ(Output().front(), "MI14=0");
 
   EXPECT_EQ(Compile(Spran("1.937"), "OPEN SERVO\nCLOSE\n").result, 35);
   EXPECT_EQ(Compile(Spran("1.937"), "OPEN VARPLCC\nCLOSE\n").result, 35);

@@ -109,6 +109,31 @@ TEST(PlccTokenizerTest, LinesGiveTheirTokens) {
         {40, 2},
         {98, 0}}},
       {"hexadecimal", OlderCard(), "P$10=$FF\n", 2, {{260, 16}, {40, 255}}},
+      {"Q variables", OlderCard(), "Q5=Q6\n", 2, {{262, 5}, {38, 6}}},
+      {"indexed I on SPRAN",
+       SpranCard(),
+       "I(P1)=-1\n",
+       6,
+       {{770, 0}, {96, 0}, {36, 1}, {98, 0}, {655, 0}, {40, 1}}},
+      {"M compound", OlderCard(), "M1 &= 3\n", 2, {{280, 1}, {40, 3}}},
+      {"approximate comparison",
+       OlderCard(),
+       "WHILE (P1~-1)\n",
+       6,
+       {{296, 0}, {96, 0}, {36, 1}, {183, 0}, {40, 1}, {98, 0}}},
+      {"statement after a condition",
+       OlderCard(),
+       "IF (P1!>1) P2=1\n",
+       8,
+       {{292, 0}, {96, 0}, {36, 1}, {186, 0}, {40, 1}, {98, 0}, {260, 2}, {40, 1}}},
+      {"clear gives nothing", OlderCard(), "CLEAR\n", 0, {}},
+      {"lone point after a sign",
+       OlderCard(),
+       "P1=P2*- . \n",
+       4,
+       {{260, 1}, {36, 2}, {130, 0}, {40, 0}}},
+      {"sections", SpranCard("1.938"), "OPEN SERVO\n", 1, {{339, 0}}},
+      {"unlock", SpranCard(), "UNLOCK 3\n", 1, {{337, 3}}},
   };
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -156,6 +181,11 @@ TEST(PlccTokenizerTest, FaultyLinesGiveTheirErrors) {
       {"display position", OlderCard(), "DISPLAY 80\"X\"\n", -36},
       {"address motor", OlderCard(), "ADDRESS #9\n", -36},
       {"address without target", OlderCard(), "ADDRESS 1\n", -35},
+      {"indexed I assignment on an older card", OlderCard(), "I(P1)=1\n", -35},
+      {"motor number outside OPEN SERVO", SpranCard(), "P1=MTRNUM\n", -35},
+      {"return with a value outside OPEN SERVO", SpranCard(), "RET(1)\n", -35},
+      {"copyreg outside OPEN SERVO", SpranCard(), "COPYREG P1\n", -35},
+      {"a lone point reads twice", OlderCard(), "P1=.\n", -35},
   };
   for (const ErrorCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -280,6 +310,47 @@ TEST(PlccTokenizerTest, IntegerAndFloatingStatementsStayApart) {
     std::vector<Tok> got;
     EXPECT_EQ(Tokenize(comp, c.line, &got), c.result);
   }
+}
+
+TEST(PlccTokenizerTest, IndexedLTargetsCarryTheirNumber) {
+  PlccCompilation comp(SpranCard());
+  std::vector<Tok> got;
+  ASSERT_EQ(Tokenize(comp, "L5->Y:$100[16]\n", &got), 0);
+  ASSERT_EQ(Tokenize(comp, "L1->X:$10,24\n", &got), 0);
+  EXPECT_EQ(Tokenize(comp, "L5[L1]=3\n", &got), 6);
+  EXPECT_EQ(
+      got, (std::vector<Tok>{{770, 5 * 256 + 10}, {106, 0}, {42, 1}, {108, 0}, {654, 0}, {40, 3}}));
+  EXPECT_EQ(Tokenize(comp, "L5[-L1] ^= 3\n", &got), 6);
+  EXPECT_EQ(
+      got, (std::vector<Tok>{{772, 5 * 256 + 10}, {107, 0}, {42, 1}, {108, 0}, {650, 0}, {40, 3}}));
+  EXPECT_EQ(Tokenize(comp, "IF (L5[2]>L1)\n", &got), 8);
+  EXPECT_EQ(got[2], (Tok{102, 5}));
+  EXPECT_EQ(Tokenize(comp, "L1 |= 3\n", &got), 2);
+  EXPECT_EQ(got[0], (Tok{282, 1}));
+}
+
+TEST(PlccTokenizerTest, CopyRegFollowsOpenServo) {
+  PlccCompilation comp(SpranCard("1.938"));
+  comp.servo_section = true;
+  std::vector<PlccToken> tokens(16);
+  std::size_t slot = 0;
+  const char* open = "OPEN SERVO\n";
+  ASSERT_EQ(PlccTokenizeLine(comp, open, tokens.data(), slot, tokens.size()), 1);
+  const char* copy = "COPYREG P10\n";
+  ASSERT_EQ(PlccTokenizeLine(comp, copy, tokens.data(), slot, tokens.size()), 1);
+  EXPECT_EQ(tokens[1].code, 340u);
+  EXPECT_EQ(tokens[1].value, 10);
+  const char* again = "COPYREG P10\n";
+  EXPECT_EQ(PlccTokenizeLine(comp, again, tokens.data(), slot, tokens.size()), -35);
+}
+
+TEST(PlccTokenizerTest, StoresStopAtTheCapacity) {
+  PlccCompilation comp(OlderCard());
+  std::vector<PlccToken> tokens(8);
+  std::size_t slot = 4;
+  const char* line = "P1=1+1+1+1\n";
+  EXPECT_EQ(PlccTokenizeLine(comp, line, tokens.data(), slot, 8), -46);
+  EXPECT_EQ(slot, 8u);
 }
 
 TEST(PlccTokenizerTest, VarPlccLimitFollowsTheRingVariables) {

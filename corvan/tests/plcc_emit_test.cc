@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "plcc/plcc_compilation.h"
@@ -62,6 +63,25 @@ TEST(PlccEmitTest, RoutineTableFollowsTheFirmware) {
   EXPECT_EQ(x.routines.entry[43], 0x35C2u);
   EXPECT_TRUE(PlccCompilation(PlccTarget::Spran("1.938")).servo_firmware);
   EXPECT_FALSE(PlccCompilation(PlccTarget::Spran("1.936")).extended_firmware);
+}
+
+TEST(PlccEmitTest, FirmwareVersionsCompareByFiveCharacters) {
+  struct Case {
+    const char* version;
+    const char* reference;
+    int sign;
+  };
+  const Case cases[] = {
+      {"1.935", "1.935", 0},  {"1.934", "1.935", -1}, {"1.937", "1.936", 1},
+      {"1.9371", "1.937", 0},  // only five characters count
+      {"1.16F", "1.16F", 0},  {"1.16E", "1.16F", -1}, {"1.940", "1.16F", 1},
+      {"N/A", "1.16F", -1},   {"", "1.935", -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.version) + " against " + c.reference);
+    const int r = CompareFirmware5(c.version, c.reference);
+    EXPECT_EQ((r > 0) - (r < 0), c.sign);
+  }
 }
 
 TEST(PlccEmitTest, LoadN4CarriesThePendingMark) {

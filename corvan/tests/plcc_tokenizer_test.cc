@@ -445,5 +445,36 @@ TEST(PlccDefinitionTest, DefinitionsStandAloneOnTheirLine) {
   EXPECT_EQ(Tokenize(comp, "P1=1 L3->X:$10,24\n", &none), -35);
 }
 
+// Lines of the language's own characters in any order: every one ends in a
+// count or one of the tokenizer's errors, and never reads or writes outside
+// its text and its token array (the sanitizer build checks that).
+TEST(PlccTokenizerTest, ArbitraryLinesEndInACountOrAnError) {
+  const std::string alphabet = "ABCDEFILMOPQRSTUWXYN0123456789$.,;:()[]<>=!~+-*/%&|^\"# ->\t";
+  std::uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7FFF;
+  };
+  for (int n = 0; n < 3000; ++n) {
+    PlccCompilation comp(n % 2 == 0 ? OlderCard() : SpranCard("1.938"));
+    comp.servo_section = n % 3 == 0;
+    std::string line;
+    const int length = static_cast<int>(next() % 40);
+    for (int i = 0; i < length; ++i) line += alphabet[next() % alphabet.size()];
+    line += "\n";
+    std::vector<PlccToken> tokens(16);
+    std::size_t slot = 0;
+    const char* pos = line.c_str();
+    const int r = PlccTokenizeLine(comp, pos, tokens.data(), slot, tokens.size());
+    SCOPED_TRACE(line);
+    EXPECT_TRUE(r >= 0 || r == -34 || r == -35 || r == -36 || r == -37 || r == -46 || r == -48 ||
+                r == -49 || r == -50)
+        << r;
+    EXPECT_LE(slot, tokens.size());
+    EXPECT_GE(pos, line.c_str());
+    EXPECT_LE(pos, line.c_str() + line.size());
+  }
+}
+
 }  // namespace
 }  // namespace zimo::corvan::plcc

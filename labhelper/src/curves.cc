@@ -101,23 +101,25 @@ double get_tick_space(double minimum, double maximum) {
 // rounding builds up along the way.
 void get_max_min_using_tick_space(double* minimum, double* maximum, double tick) {
   if (minimum == nullptr || maximum == nullptr) return;
-  if (!(tick > 0.0) || !std::isfinite(tick) || !std::isfinite(*minimum) ||
-      !std::isfinite(*maximum)) {
+  // Beyond 2^52 ticks a step no longer changes the value: such a tick is as
+  // unusable as one of 0 or below, and the limits stay as they are.
+  constexpr double kMostTicks = 4503599627370496.0;
+  if (!(tick > 0.0) || !(std::fabs(*minimum) / tick < kMostTicks) ||
+      !(std::fabs(*maximum) / tick < kMostTicks)) {
     return;
   }
+  // The least k >= 0 with k x tick at or above v (v >= 0).
+  auto ticks_reaching = [tick](double v) {
+    double k = std::ceil(v / tick);
+    while (k > 0 && (k - 1) * tick >= v) --k;
+    while (k * tick < v) ++k;
+    return k;
+  };
   const double low = *minimum;
   if (low > 0.0) {
-    // The first multiple at or above the minimum, then one step down.
-    double k = std::ceil(low / tick);
-    while (k > 0 && (k - 1) * tick >= low) --k;
-    while (k * tick < low) ++k;
-    *minimum = (k - 1) * tick;
+    *minimum = (ticks_reaching(low) - 1) * tick;  // one step below the first multiple reached
   } else if (low < 0.0) {
-    // The first multiple at or below the minimum.
-    double k = std::ceil(-low / tick);
-    while (k > 0 && (k - 1) * tick >= -low) --k;
-    while (k * tick < -low) ++k;
-    *minimum = -k * tick;
+    *minimum = -ticks_reaching(-low) * tick;  // the first multiple at or below
   }
   const double high = *maximum;
   if (high > 0.0) {
@@ -125,11 +127,7 @@ void get_max_min_using_tick_space(double* minimum, double* maximum, double tick)
   } else if (high == 0.0) {
     *maximum = tick;
   } else {
-    // The first multiple at or below the maximum, then one step up.
-    double k = std::ceil(-high / tick);
-    while (k > 0 && (k - 1) * tick >= -high) --k;
-    while (k * tick < -high) ++k;
-    *maximum = (1 - k) * tick;
+    *maximum = (1 - ticks_reaching(-high)) * tick;  // one step above the first multiple reached
   }
 }
 

@@ -49,6 +49,7 @@ void Append(std::string& out, const char* format, ...) {
 
 int16_t WriteExport(const char* file_name, const PlotRecord* record,
                     const std::vector<Column>& columns, const char* value_format) {
+  if (record == nullptr) return 0;
   std::FILE* file = OpenForWriting(file_name);
   if (file == nullptr) {
     platform::ShowMessageBox(kUnableToOpen, kErrorTitle,
@@ -108,6 +109,7 @@ int16_t export_plot(const char* file_name, const PlotRecord* record, const doubl
                     const double* enc1, const double* enc2, const double* enc3,
                     const double* effort, const double* disturbance, const double* q10,
                     const double* q11, const double* q12, const double* q13, int16_t kind) {
+  if (record == nullptr) return 0;
   const int32_t mask = record->channel_mask;
   const double* q[4] = {q10, q11, q12, q13};
   std::vector<Column> columns;

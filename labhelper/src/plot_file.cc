@@ -75,6 +75,7 @@ void CopyTitle(char* destination, const char* source, size_t source_size) {
 int16_t SavePlotFile(const char* file_name, const PlotRecord* record,
                      const ChannelSet<const double>& channels, int blocks, const char* version,
                      int16_t mode) {
+  if (record == nullptr) return 0;
   std::FILE* file = OpenForWriting(file_name);
   if (file == nullptr) return Fail(kUnableToOpen);
 
@@ -245,6 +246,7 @@ int16_t LoadVersion30(std::FILE* file, off_t file_size, PlotRecord* record,
 
 int16_t LoadPlotFile(const char* file_name, PlotRecord* record, const ChannelSet<double>& channels,
                      const char* own_version, int blocks, int16_t* mode) {
+  if (record == nullptr) return 0;
   std::FILE* file = OpenForReading(file_name);
   if (file == nullptr) return Fail(kUnableToOpen);
   struct stat info;

@@ -40,7 +40,7 @@ TEST(TickSpaceTest, LimitsWidenToTickMultiples) {
     EXPECT_DOUBLE_EQ(maximum, c.new_maximum) << c.maximum << " tick " << c.tick;
   }
   // A tick of 0 or below would never reach a multiple: nothing changes.
-  for (double tick : {0.0, -0.5, std::nan("")}) {
+  for (double tick : {0.0, -0.5, std::nan(""), 1e-300}) {
     double minimum = 0.3, maximum = 0.9;
     get_max_min_using_tick_space(&minimum, &maximum, tick);
     EXPECT_EQ(minimum, 0.3);

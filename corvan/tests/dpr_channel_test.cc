@@ -110,8 +110,12 @@ TEST_F(DprChannelTest, LineLimits) {
   EXPECT_EQ(ZimoDPRSendLineA(0, longest.c_str()), 159);
   ASSERT_EQ(ZimoDPRFlush(0), 1);
   EXPECT_EQ(ZimoDPRSendLineA(0, (longest + " ").c_str()), 0);
-  // Past the channel's own 255 nothing is even offered.
-  const std::string overlong = "P1=9" + std::string(252, ' ');
+  // 255 characters fill the channel's own buffer and are offered (the
+  // driver refuses them); past that nothing is even offered.
+  const std::string fills = "P1=9" + std::string(251, ' ');
+  ASSERT_EQ(fills.size(), 255u);
+  EXPECT_EQ(ZimoDPRSendLineA(0, fills.c_str()), 0);
+  const std::string overlong = fills + " ";
   EXPECT_EQ(ZimoDPRSendLineA(0, overlong.c_str()), kDprSendFailed);
   EXPECT_EQ(Response(overlong.c_str(), &text), kStatusFailure);
   EXPECT_EQ(ZimoDPRSendLineA(0, nullptr), kDprSendFailed);

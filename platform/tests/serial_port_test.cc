@@ -201,6 +201,16 @@ TEST_F(SerialPortTest, ReadTimeoutsKeepTheirWindowsMeaning) {
   Status st = port_.SetCommTimeouts({kMaxDword, kMaxDword, kMaxDword, 0, 0});
   EXPECT_EQ(st.code(), Code::kInvalidArgument);
   EXPECT_EQ(port_.GetCommTimeouts().read_total_timeout_constant, 0u);
+
+  // A total far beyond any clock (multiplier and constant near MAXDWORD)
+  // waits for the bytes; it must not wrap into a time already past.
+  ASSERT_TRUE(port_.SetCommTimeouts({0, kMaxDword - 1, kMaxDword - 1, 0, 0}).ok());
+  std::thread slow([&] {
+    std::this_thread::sleep_for(milliseconds(20));
+    WriteAll(far(), "wxyz");
+  });
+  EXPECT_EQ(Read(4), "wxyz");
+  slow.join();
 }
 
 TEST_F(SerialPortTest, WriteTimeoutGivesShortCount) {

@@ -156,7 +156,9 @@ TEST_F(CommandApiTest, CommandLogRecordsEveryExchange) {
   ZimoGetResponseExA(0, buffer, sizeof buffer, "NOSUCHCOMMAND");  // card error
   ZimoSendCharA(0, 26);  // the card answers Ctrl-Z with nothing
   ZimoGetResponseExA(0, buffer, sizeof buffer, "P1=2P1..3");
-  ZimoCommandLog(0, "note\tafter tab");
+  EXPECT_EQ(ZimoCommandLog(0, "note\tafter tab"), 1);
+  EXPECT_EQ(ZimoCommandLog(1, "not open here"), 1);  // nothing written, still 1
+  EXPECT_EQ(ZimoCommandLog(9, "no such device"), 0);
   ASSERT_EQ(ZimoSetCommandLogging(0, 0, nullptr), 1);
   ZimoGetResponseExA(0, buffer, sizeof buffer, "I10");  // logging off
   EXPECT_EQ(ReadFile(log),

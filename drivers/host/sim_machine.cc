@@ -74,8 +74,7 @@ std::shared_ptr<Slot> SimMachine::Plug(const CardConfig& config) {
   auto slot = std::make_shared<Slot>();
   slot->id = index;
   slot->config = config;
-  cardsim::CardModel model =
-      config.spran ? cardsim::CardModel::Spran() : cardsim::CardModel::Older();
+  cardsim::CardModel model = config.spran ? cardsim::CardModel::Spran() : cardsim::CardModel::Older();
   if (!config.version.empty()) model.version = config.version;
   if (!config.type_text.empty()) model.type_text = config.type_text;
   slot->card = std::make_unique<cardsim::Card>(model);
@@ -105,8 +104,9 @@ std::shared_ptr<Slot> SimMachine::Plug(const CardConfig& config) {
   r.push_back(kernel::ResourceDescriptor::Port(
       slot->port_base, kPortLength, config.port_in_memory ? kernel::kPortMemory : kernel::kPortIo));
   if (config.interrupt) {
-    r.push_back(kernel::ResourceDescriptor::Interrupt(
-        slot->level, slot->vector, 1, kernel::kInterruptLevelSensitive, kernel::kShareShared));
+    r.push_back(kernel::ResourceDescriptor::Interrupt(slot->level, slot->vector, 1,
+                                                      kernel::kInterruptLevelSensitive,
+                                                      kernel::kShareShared));
   }
   if (config.dpr) r.push_back(kernel::ResourceDescriptor::Memory(slot->memory_base, kDprLength));
   r.push_back(kernel::ResourceDescriptor::DevicePrivate());
@@ -262,8 +262,8 @@ void SimMachine::Barrier(void* self) {
   std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
-bool SimMachine::ConnectInterrupt(void* self, uint32_t vector, kernel::InterruptLineHandler handler,
-                                  void* cookie) {
+bool SimMachine::ConnectInterrupt(void* self, uint32_t vector,
+                                  kernel::InterruptLineHandler handler, void* cookie) {
   auto* machine = static_cast<SimMachine*>(self);
   std::shared_lock lock(machine->mu_);
   for (const auto& slot : machine->slots_) {

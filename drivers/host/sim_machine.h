@@ -24,15 +24,15 @@ enum class Bus { kPci, kIsa, kUsb };
 
 struct CardConfig {
   Bus bus = Bus::kPci;
-  bool spran = false;           // the SPRAN layout (else the older one)
-  bool dpr = true;              // the card has a DPR memory resource
-  bool dpr_unused = false;      // the card reports a DPR size of 0 (the driver drops the window)
-  bool interrupt = true;        // the card has an interrupt resource
+  bool spran = false;        // the SPRAN layout (else the older one)
+  bool dpr = true;           // the card has a DPR memory resource
+  bool dpr_unused = false;   // the card reports a DPR size of 0 (the driver drops the window)
+  bool interrupt = true;     // the card has an interrupt resource
   bool port_in_memory = false;  // its register block is reported in memory space
-  bool absent = false;          // nothing answers on the port (it reads 0xFF)
-  std::string version;          // firmware version reply; empty: the model's
-  std::string type_text;        // "TYPE" reply; empty: the model's
-  int usb_id = -1;              // USB: the identification row (-1: by layout)
+  bool absent = false;       // nothing answers on the port (it reads 0xFF)
+  std::string version;       // firmware version reply; empty: the model's
+  std::string type_text;     // "TYPE" reply; empty: the model's
+  int usb_id = -1;           // USB: the identification row (-1: by layout)
 };
 
 // Text form used by the control commands and the registry:

@@ -147,6 +147,7 @@ class InProcessPciTest : public ::testing::Test {
     drivers::host::CardConfig config;
     std::string error;
     ASSERT_TRUE(drivers::host::ParseCardConfig(CardText(), &config, &error)) << error;
+    config.type_text = TypeText();
     ASSERT_EQ(host_.AddCard(config, &card_id_), 0);
     ASSERT_TRUE(WaitForDriverDevice(isa ? "ZimoISA0" : "ZimoPCI0"));
     server_ = std::make_unique<StandInServer>();
@@ -166,6 +167,7 @@ class InProcessPciTest : public ::testing::Test {
   virtual std::uint32_t EnableInterrupts() { return 1; }
   virtual bool Isa() { return false; }
   virtual const char* CardText() { return Isa() ? "isa older" : "pci older"; }
+  virtual std::string TypeText() { return ""; }  // the card's "TYPE" reply; "": its own
 
   // The command lines the card received since its log was cleared, without
   // the control characters of the flushes.
@@ -241,6 +243,17 @@ TEST_F(InProcessPciTest, FirstOpenSetsTheDprUpAndLeavesTheControlPanelAlone) {
 // An older card (type 2) has I56 cleared before its mailbox goes on.
 TEST_F(InProcessPciTest, TheMailboxSwitchSendsAndRecordsItsLines) {
   ASSERT_EQ(server_->table()->Devices[0].CardType, 2);
+  SwitchMailbox({"I56=0", "I58=1"}, {"I56=0", "I58=1"});
+}
+
+class ZimoUPciTest : public InProcessPciTest {
+ protected:
+  std::string TypeText() override { return "ZIMOU"; }
+};
+
+// Type 3 clears I56 too.
+TEST_F(ZimoUPciTest, TheMailboxSwitchSendsAndRecordsItsLines) {
+  ASSERT_EQ(server_->table()->Devices[0].CardType, 3);
   SwitchMailbox({"I56=0", "I58=1"}, {"I56=0", "I58=1"});
 }
 

@@ -219,10 +219,18 @@ TEST_F(DprChannelTest, AvailabilityAndTheMailboxSwitch) {
   EXPECT_EQ(ZimoDPRAvailable(0), 1);
   EXPECT_EQ(App().User(0)->DprAvailable, 1u);
   EXPECT_EQ(ZimoDPRAvailable(1), 0);  // not open here
-  // Switching off publishes the state to every process.
-  block().DprAsciiEnabled = 1;
+  // Each switch publishes the state to every process and tells the other
+  // processes what it set through the change ring (an older card, type 2,
+  // has I56 cleared before its mailbox goes on).
+  while (App().rings().ChangeReadReady(0) != 0) ChangeRecord();
+  EXPECT_EQ(ZimoDPRComm(0, 1), 1);
+  EXPECT_EQ(block().DprAsciiEnabled, 1);
+  EXPECT_EQ(ChangeRecord(), "I56=0");
+  EXPECT_EQ(ChangeRecord(), "I58=1");
   EXPECT_EQ(ZimoDPRComm(0, 0), 1);
   EXPECT_EQ(block().DprAsciiEnabled, 0);
+  EXPECT_EQ(ChangeRecord(), "I56=0 I58=0");
+  EXPECT_EQ(App().rings().ChangeReadReady(0), 0);
 }
 
 class NoDprCardTest : public PciCardTest {

@@ -1,6 +1,6 @@
 // Device open and close for the calling process (the exports are in
 // corvan/device_api.h), and the pieces of the first opener's set-up that
-// other Parts reuse.
+// other parts of the library call on their own.
 #pragma once
 
 #include <cstdint>

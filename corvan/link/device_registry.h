@@ -1,25 +1,18 @@
-// The card link's configuration in the registry, below
-// HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\ZIMO:
+// Registry access for the card link, all below
+// HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\ZIMO: the root values
+// of the device list's user buttons, one Device<d> key per device number
+// (how it is reached, its language, NC settings below it) and one
+// Zimo<kind><n> key per location instance with its settings.
 //
-//   root        "UserApp1Name", "UserApp2Name", "UserApp1Path", "UserApp2Path"
-//   Device<d>   one key per device number 0 to 7: "Location", "Enumeration",
-//               "Language"; NC settings below it in Nc<n> and Nc<n>\<section>
-//   Zimo<L><e>  one key per location instance (ZimoISA0, ZimoSER2, ZimoETH0,
-//               ZimoPCI0, ZimoUSB1 ...): its transport and DPR settings
+// Readers return 1 or 0 and give the caller's default on anything missing
+// or of the wrong type; they never complain. Reads create the key they
+// look in (callers have always relied on that); only the *Exists checks and
+// DeleteDeviceKey leave the registry as it is.
 //
-// Readers never fail loudly: a missing key or value, or a value of another
-// type, gives the caller's default and the result 0. Reading a device or
-// per-location value creates its key (empty), as every process that lists or
-// opens devices has always done; only the *Exists operations and
-// DeleteDeviceKey never create keys.
-//
-// Numbers that name no key are refused without touching the registry: a
-// device number outside 0 to 7, a Location outside 1 to 5 (0 "Unknown" and
-// 6 "Invalid" have no settings) and an Enumeration outside 0 to 7. Readers
-// then give the default, writers 0.
-//
-// Texts are Windows-1252, as in the library's A functions. A text value is
-// read through a 255-byte buffer: a longer one reads as missing.
+// Device numbers outside 0 to 7, Locations outside 1 to 5 and Enumerations
+// outside 0 to 7 name no key: refused before the registry is touched.
+// Texts are Windows-1252; one that does not fit a 255-byte buffer reads as
+// missing.
 #pragma once
 
 #include <cstdint>

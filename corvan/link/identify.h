@@ -1,8 +1,8 @@
-// Card identification: what the first opener of a device asks the card and
-// writes into its shared block for every other process and Part to rely on
-// (card type and SPRAN flag, processor, motor and variable counts, PLC
-// memory addresses, firmware version and date, servo timing and per-motor
-// scale factors), and the bootstrap-mode query.
+// Card identification. The first opener of a device asks the card once and
+// keeps the answers in the shared block, where every process and the rest
+// of the library read them: card type and SPRAN flag, processor, motor and
+// variable counts, PLC memory addresses, firmware version and date, servo
+// timing and per-motor scale factors. Also the bootstrap-mode query.
 //
 // Device open calls, in this order: DetectCardType, SetCardCounts,
 // ReadFirmwareVersion, ReadFirmwareDate, ReadLinkList (link_list.h; its

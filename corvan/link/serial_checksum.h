@@ -1,22 +1,15 @@
-// Checksummed serial mode (card variable I4 = 1): the host sends a command
-// line without its CR, asks the card with Ctrl-N for the 8-bit sum of what
-// it received and sends the CR only when the sum is its own; the card follows
-// every response line's CR, and the ACK that ends a response, with a sum
-// byte. The command API's dispatcher uses these instead of the plain serial
-// operations while the process's ChecksumMode flag for the device is set.
+// The serial transport with checksums (card I4 = 1). A command goes out
+// without its CR; the card is asked for its sum of what it got (Ctrl-N) and
+// the CR follows only when that sum matches ours, so a garbled line is never
+// run. Replies carry a sum byte after every CR and after the ACK; the ACK's
+// byte is the sum of the command being answered (kept as LastChecksum).
+// The dispatcher switches to these while the process's ChecksumMode is on.
 //
-// The sum is the 8-bit wrapping sum of the bytes: of a command's text
-// without CR, of a response line with its CR. After the ACK the card
-// repeats the sum of the command it answers (or the control character it
-// answers), which the host keeps as LastChecksum.
-//
-// Readers take a buffer of max + 1 characters: at most max are stored and
-// the text is always terminated. Failures leave a code in the device's
-// serial last error: 80 the user gave up after repeated bad transmit sums,
-// 76 a bad acknowledge, 75 a bad or missing line sum, 54 a response that
-// filled the buffer, 28 a command line longer than 256 characters or a
-// response line longer than the buffer, 3 a card error without a number,
-// 1011 the port is not open.
+// Readers store at most max characters and always terminate, so buffers
+// need max + 1. The serial last error says what went wrong: 80 the user
+// gave up retrying a transmit, 76 bad acknowledge, 75 bad or missing line
+// sum, 54 the buffer filled, 28 a line too long for its buffer, 3 a card
+// error without a number, 1011 port not open.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,8 @@
-// Small in-place text clean-ups used on card replies and registry texts.
+// In-place clean-ups for card replies and registry texts.
 //
-// A control character is a byte 1 to 31 or 127 (DEL); white space is the
-// blank and the control characters tab, LF, VT, FF and CR. Bytes 128 to 255
-// are ordinary characters (Windows-1252 letters and signs), whatever the
-// process's locale says.
+// "Control" means bytes 1-31 and DEL; "white space" is the blank plus tab,
+// LF, VT, FF and CR. Bytes from 128 up are ordinary characters here, so the
+// process locale cannot change what gets trimmed.
 #pragma once
 
 #include <cstddef>

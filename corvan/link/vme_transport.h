@@ -1,19 +1,16 @@
-// The VME transport: a card on a VME bus, reached through two memory
-// windows that the VME bus manager library ("VMEMGR.dll", loaded by name at
-// run time) maps into the process: a 512-byte mailbox through which command
-// text and replies pass in short chunks, and an 8 KB window onto the card's
-// dual-ported RAM. Two interrupt vectors tell the host that the card has
-// taken a chunk (vector - 1) and that a reply chunk waits (vector).
+// VmeZimoDevice: talks to a VME card through the two windows the bus
+// manager library maps (loaded by name, "VMEMGR.dll"): the small command
+// mailbox and the card's DPR. Text goes out and comes back in chunks of at
+// most 16 characters; each direction waits for its interrupt flag, which
+// the two vector handlers set.
 //
-// Mailbox: 16 registers of 16 bits, each with its data byte at the odd
-// address (register r at byte 2r + 1). The host writes a chunk's characters
-// 2 to 14 into registers 2 to 14 and its first character into register 0
-// last, which hands the chunk to the card. A reply chunk of up to 16
-// characters lies in registers 0 to 15; the host clears register 1 once it
-// has read it. Byte 0x121 selects the DPR window.
+// The mailbox's registers are 16 bits wide with the data in the odd byte.
+// Writing register 0 last is what hands a chunk over, so the rest of the
+// chunk must be in place first. Byte 0x121 picks which part of VME memory
+// the DPR window shows.
 //
-// The device is not part of the device table and no command API function
-// selects it; the library exports only VMETestOpenZimoDevice (vme_api.h).
+// Nothing else in the library reaches a VME card: it has no device number,
+// and the only export is the open-and-check test in vme_api.h.
 #pragma once
 
 #include <atomic>

@@ -185,6 +185,17 @@ TEST_F(BusChannelTest, SixteenBitFormsCarryTheSameText) {
   EXPECT_EQ(ZimoBUSGetLineW(0, wide, 64, &count), kStatusLine);
   EXPECT_EQ(std::u16string(wide), u"11\r");
   EXPECT_EQ(count, 4u);  // with the terminator
+
+  // A buffer of one character: the line does not fit (the driver cuts it at
+  // the length asked for), the buffer holds the terminator alone and
+  // nothing beyond it is touched.
+  ASSERT_EQ(ZimoBUSSendCommandW(0, u"P1"), 3u);
+  wide[0] = u'#';
+  wide[1] = u'#';
+  EXPECT_EQ(ZimoBUSGetLineW(0, wide, 1, &count), 0xF0000000u);
+  EXPECT_EQ(wide[0], u'\0');
+  EXPECT_EQ(wide[1], u'#');
+  EXPECT_EQ(count, 1u);
 }
 
 }  // namespace

@@ -156,7 +156,9 @@ TEST_F(CommandApiTest, CommandLogRecordsEveryExchange) {
   ZimoGetResponseExA(0, buffer, sizeof buffer, "NOSUCHCOMMAND");  // card error
   ZimoSendCharA(0, 26);  // the card answers Ctrl-Z with nothing
   ZimoGetResponseExA(0, buffer, sizeof buffer, "P1=2P1..3");
-  ZimoCommandLog(0, "note\tafter tab");
+  EXPECT_EQ(ZimoCommandLog(0, "note\tafter tab"), 1);
+  EXPECT_EQ(ZimoCommandLog(1, "not open here"), 1);  // nothing written, still 1
+  EXPECT_EQ(ZimoCommandLog(9, "no such device"), 0);
   ASSERT_EQ(ZimoSetCommandLogging(0, 0, nullptr), 1);
   ZimoGetResponseExA(0, buffer, sizeof buffer, "I10");  // logging off
   EXPECT_EQ(ReadFile(log),
@@ -224,14 +226,46 @@ TEST_F(CommandApiTest, WideFormsMatchTheNarrowOnes) {
 
 TEST_F(CommandApiTest, ControlCharacterExchangeAndStatusQueries) {
   char buffer[100];
-  const std::uint32_t word = ZimoGetControlResponseExA(0, buffer, sizeof buffer, 7);
-  EXPECT_EQ(word & kErrorBits, 0u);
-  EXPECT_GE(word & kCountMask, 12u);
+  // ^G: the two global status words as 12 hex digits and CR, then ACK.
+  EXPECT_EQ(ZimoGetControlResponseExA(0, buffer, sizeof buffer, 7), kStatusAck | 13u);
+  EXPECT_STREQ(buffer, "000000000000\r");
   EXPECT_TRUE(card_->Received("^G"));
-  const int motion = ZimoMotionBufOpen(0);
-  EXPECT_TRUE(motion == 0 || motion == 1);
+
   EXPECT_EQ(ZimoSetCriticalIVars(0), 1);
-  EXPECT_TRUE(card_->Received(kCriticalIVars));
+  EXPECT_TRUE(card_->Received("I3=2I6=1I63=1I64=1"));
+  char change[100];
+  ASSERT_EQ(App().rings().ChangeGet(0, change, 99), 1);
+  EXPECT_STREQ(change, "I3=2I6=1I63=1I64=1");
+  EXPECT_EQ(App().rings().ChangeReadReady(0), 0);  // one record, not two
+}
+
+// The buffer queries look at the eighth character of the ^G reply (the
+// digit for status bits 16-19): bit 0x10 of its code for the motion buffer,
+// bit 0x04 for the rotary buffer.
+TEST_F(CommandApiTest, BufferQueriesTestTheirBitOfTheGlobalStatusReply) {
+  struct Case {
+    std::uint64_t status;
+    int motion;
+    int rotary;
+  };
+  const Case cases[] = {
+      {0x0ull << 16, 1, 0},  // '0' = 0x30
+      {0x4ull << 16, 1, 1},  // '4' = 0x34
+      {0xAull << 16, 0, 0},  // 'A' = 0x41
+      {0xDull << 16, 0, 1},  // 'D' = 0x44
+      {0x4ull << 12, 1, 0},  // the neighbouring digit does not count
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    ShutdownZimoDevice(0, 1);
+    card_.reset();
+    cardsim::CardModel model = cardsim::CardModel::Older();
+    model.global_status = c.status;
+    card_ = std::make_unique<SerialCard>(1, std::move(model));
+    ASSERT_EQ(OpenZimoDevice(0), 1);
+    EXPECT_EQ(ZimoMotionBufOpen(0), c.motion);
+    EXPECT_EQ(ZimoRotBufOpen(0), c.rotary);
+  }
 }
 
 // With checksums on, the same calls go through the checksummed transport;

@@ -278,27 +278,57 @@ TEST_F(DprAccessTest, DeviceOpenResetsTheRotaryDescriptorsAndBufferWords) {
   }
 
   // Firmware before 1.16B has no descriptors 2 to 7: they are left alone.
-  std::snprintf(block().FirmwareVersion, sizeof block().FirmwareVersion, "V1.16A");
-  ZimoDPRSetMem(0, RotaryDescriptorOffset(false, 0), sizeof before, &before);
-  ZimoDPRSetMem(0, RotaryDescriptorOffset(false, 2), sizeof before, &before);
-  ResetRotaryDescriptors(0);
+  // The version is compared as text from its first digit, so "1.16B" itself
+  // has them and "1.16A" has not.
+  struct Firmware {
+    const char* version;
+    bool has_upper;
+  };
+  for (const Firmware& f : {Firmware{"V1.16A", false}, Firmware{"V1.16B", true},
+                            Firmware{"1.16B", true}, Firmware{"1.17", true}}) {
+    SCOPED_TRACE(f.version);
+    std::snprintf(block().FirmwareVersion, sizeof block().FirmwareVersion, "%s", f.version);
+    ZimoDPRSetMem(0, RotaryDescriptorOffset(false, 0), sizeof before, &before);
+    ZimoDPRSetMem(0, RotaryDescriptorOffset(false, 2), sizeof before, &before);
+    ResetRotaryDescriptors(0);
+    RotBufDescriptor d{};
+    ASSERT_EQ(ZimoDPRGetRotBufDescriptor(0, 0, &d), 1);
+    EXPECT_EQ(d.Size, 0);
+    d.Size = 77;
+    EXPECT_EQ(ZimoDPRGetRotBufDescriptor(0, 2, &d), f.has_upper ? 1 : 0);
+    EXPECT_EQ(d.Size, 0);  // reset, or zeroed without being read
+    ZimoDPRGetMem(0, RotaryDescriptorOffset(false, 2), sizeof d, &d);
+    EXPECT_EQ(d.Size, f.has_upper ? 0 : 100);
+  }
   RotBufDescriptor d{};
-  ASSERT_EQ(ZimoDPRGetRotBufDescriptor(0, 0, &d), 1);
-  EXPECT_EQ(d.Size, 0);
-  EXPECT_EQ(ZimoDPRGetRotBufDescriptor(0, 2, &d), 0);
-  EXPECT_EQ(d.Size, 0);  // zeroed, not read
-  ZimoDPRGetMem(0, RotaryDescriptorOffset(false, 2), sizeof d, &d);
-  EXPECT_EQ(d.Size, 100);
   EXPECT_EQ(ZimoDPRGetRotBufDescriptor(0, 8, &d), 0);
   App().User(0)->DprAvailable = 0;
   EXPECT_EQ(ZimoDPRGetRotBufDescriptor(0, 0, &d), 0);
+}
 
-  ZimoDPRSetWord(0, kDprOlder.vbg_entry_count, 12);
-  ZimoDPRSetWord(0, kDprOlder.write_buffer_control, 3);
-  ZimoDPRSetVBGNumEntries(0, 0);
-  ZimoDPRSetWriteBufferControl(0, 0);
-  EXPECT_EQ(ZimoDPRGetWord(0, kDprOlder.vbg_entry_count), 0);
-  EXPECT_EQ(ZimoDPRGetWord(0, kDprOlder.write_buffer_control), 0);
+// Open clears the variable-background entry count and the write-buffer
+// control word, at the host offsets of each DPR generation.
+TEST_F(DprAccessTest, DeviceOpenClearsTheVariableBufferWords) {
+  struct Words {
+    bool spran;
+    std::uint32_t entry_count, write_control;
+  };
+  for (const Words& w : {Words{false, 0x7EC, 0x7D4}, Words{true, 0x1048, 0x104C}}) {
+    SCOPED_TRACE(w.spran ? "SPRAN" : "older");
+    block().SpranFlag = w.spran ? 1 : 0;
+    // Both generations' words and their neighbours.
+    std::vector<std::uint32_t> around;
+    for (std::uint32_t at = 0x7D0; at < 0x7F0; at += 2) around.push_back(at);
+    for (std::uint32_t at = 0x1040; at < 0x1050; at += 2) around.push_back(at);
+    for (std::uint32_t at : around) ZimoDPRSetWord(0, at, 0x5A5A);
+    ZimoDPRSetVBGNumEntries(0, 0);
+    ZimoDPRSetWriteBufferControl(0, 0);
+    for (std::uint32_t at : around) {
+      const bool cleared = at == w.entry_count || at == w.write_control;
+      EXPECT_EQ(ZimoDPRGetWord(0, at), cleared ? 0u : 0x5A5Au) << std::hex << at;
+    }
+  }
+  block().SpranFlag = 0;
 }
 
 }  // namespace

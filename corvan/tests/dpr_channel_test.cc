@@ -110,8 +110,12 @@ TEST_F(DprChannelTest, LineLimits) {
   EXPECT_EQ(ZimoDPRSendLineA(0, longest.c_str()), 159);
   ASSERT_EQ(ZimoDPRFlush(0), 1);
   EXPECT_EQ(ZimoDPRSendLineA(0, (longest + " ").c_str()), 0);
-  // Past the channel's own 255 nothing is even offered.
-  const std::string overlong = "P1=9" + std::string(252, ' ');
+  // 255 characters fill the channel's own buffer and are offered (the
+  // driver refuses them); past that nothing is even offered.
+  const std::string fills = "P1=9" + std::string(251, ' ');
+  ASSERT_EQ(fills.size(), 255u);
+  EXPECT_EQ(ZimoDPRSendLineA(0, fills.c_str()), 0);
+  const std::string overlong = fills + " ";
   EXPECT_EQ(ZimoDPRSendLineA(0, overlong.c_str()), kDprSendFailed);
   EXPECT_EQ(Response(overlong.c_str(), &text), kStatusFailure);
   EXPECT_EQ(ZimoDPRSendLineA(0, nullptr), kDprSendFailed);
@@ -215,10 +219,18 @@ TEST_F(DprChannelTest, AvailabilityAndTheMailboxSwitch) {
   EXPECT_EQ(ZimoDPRAvailable(0), 1);
   EXPECT_EQ(App().User(0)->DprAvailable, 1u);
   EXPECT_EQ(ZimoDPRAvailable(1), 0);  // not open here
-  // Switching off publishes the state to every process.
-  block().DprAsciiEnabled = 1;
+  // Each switch publishes the state to every process and tells the other
+  // processes what it set through the change ring (an older card, type 2,
+  // has I56 cleared before its mailbox goes on).
+  while (App().rings().ChangeReadReady(0) != 0) ChangeRecord();
+  EXPECT_EQ(ZimoDPRComm(0, 1), 1);
+  EXPECT_EQ(block().DprAsciiEnabled, 1);
+  EXPECT_EQ(ChangeRecord(), "I56=0");
+  EXPECT_EQ(ChangeRecord(), "I58=1");
   EXPECT_EQ(ZimoDPRComm(0, 0), 1);
   EXPECT_EQ(block().DprAsciiEnabled, 0);
+  EXPECT_EQ(ChangeRecord(), "I56=0 I58=0");
+  EXPECT_EQ(App().rings().ChangeReadReady(0), 0);
 }
 
 class NoDprCardTest : public PciCardTest {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "corvan/dpr_api.h"
@@ -115,6 +116,8 @@ TEST_F(EthTransportTest, RequestsGoOutAsTheirPacketsWithBigEndianWords) {
          EXPECT_EQ(word2, 0x0002);
        },
        Bytes({0x40, 0xC8, 0x00, 0x02, 0x00, 0x00, 0x00, 0x02, 0x01, 0x02})},
+      {"rotary init of buffer 0x0103", [&] { EXPECT_EQ(EthRotBufInit(kDevice, 0x0103), 1); },
+       Bytes({0x40, 0xCA, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -313,20 +316,28 @@ TEST_F(EthTransportTest, TwoProcessesShareOneDeviceWithoutMixingAnswers) {
        "--gtest_also_run_disabled_tests"},
       WithEnvironment("ZIMO_TEST_ETH_ADDRESS=" + address_));
   ASSERT_TRUE(child.ok()) << child.status().ToString();
+  // The child says when it has opened and waits until the user count has
+  // been looked at, so the count is seen while both hold the device.
+  const std::filesystem::path opened = home_.path() / "child-opened";
+  const std::filesystem::path seen = home_.path() / "child-seen";
   int rounds = 0;
-  bool saw_second_user = false;
+  bool checked_second_user = false;
   while (child->IsRunning()) {
     char got[8] = {};
     ASSERT_EQ(EthDPRGetMem(kDevice, got, 0x100, sizeof got), 8);
     ASSERT_EQ(std::string(got, 8), mine);
-    saw_second_user = saw_second_user || table_.block(kDevice).TransportUserCount == 2;
+    if (!checked_second_user && std::filesystem::exists(opened)) {
+      EXPECT_EQ(table_.block(kDevice).TransportUserCount, 2u);
+      checked_second_user = true;
+      std::ofstream(seen).put('1');
+    }
     ++rounds;
   }
   auto code = child->Wait(std::chrono::seconds(60));
   ASSERT_TRUE(code.ok());
   EXPECT_EQ(*code, 0) << "the second process got answers that were not its own";
   EXPECT_GT(rounds, 0);
-  EXPECT_TRUE(saw_second_user);
+  EXPECT_TRUE(checked_second_user);
   EXPECT_EQ(table_.block(kDevice).TransportUserCount, 1u);
 }
 
@@ -343,6 +354,14 @@ TEST(EthSharedDeviceChild, DISABLED_RequestsOfTheSecondProcess) {
     EXPECT_FALSE(holder->owner);
   }
   if (copy.ok()) ::close(*copy);
+  const char* home = std::getenv("ZIMO_HOME");
+  ASSERT_NE(home, nullptr);
+  std::ofstream(std::filesystem::path(home) / "child-opened").put('1');
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!std::filesystem::exists(std::filesystem::path(home) / "child-seen")) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the first process never looked";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   for (int i = 0; i < 2000; ++i) {
     char got[12] = {};
     ASSERT_EQ(EthDPRGetMem(kDevice, got, 0x200, sizeof got), 12);
@@ -355,10 +374,10 @@ TEST(EthSharedDeviceChild, DISABLED_RequestsOfTheSecondProcess) {
 // connection (10054), the user is told, and this process lets go of the
 // socket.
 TEST_F(EthTransportTest, KilledStreamPeerTearsTheConnectionDown) {
-  auto card = platform::Spawn(
-      {SelfPath(), "--gtest_filter=EthCardProcess.DISABLED_ServeUntilKilled",
-       "--gtest_also_run_disabled_tests"},
-      WithEnvironment("ZIMO_TEST_ETH_ADDRESS=" + address_));
+  auto card =
+      platform::Spawn({SelfPath(), "--gtest_filter=EthCardProcess.DISABLED_ServeUntilKilled",
+                       "--gtest_also_run_disabled_tests"},
+                      WithEnvironment("ZIMO_TEST_ETH_ADDRESS=" + address_));
   ASSERT_TRUE(card.ok());
   table_.Register(kDevice, 0, true);
   EthSocketHolder* holder = nullptr;

@@ -22,6 +22,7 @@
 #include "corvan/device_api.h"
 #include "corvan/device_level_api.h"
 #include "corvan/dpr_api.h"
+#include "corvan/dpr_channel_api.h"
 #include "corvan/interrupt_api.h"
 #include "corvan/services_api.h"
 #include "dpr/dpr_map.h"
@@ -145,8 +146,8 @@ class InProcessPciTest : public ::testing::Test {
     devices_->Start();
     drivers::host::CardConfig config;
     std::string error;
-    ASSERT_TRUE(drivers::host::ParseCardConfig(isa ? "isa older" : "pci older", &config, &error))
-        << error;
+    ASSERT_TRUE(drivers::host::ParseCardConfig(CardText(), &config, &error)) << error;
+    config.type_text = TypeText();
     ASSERT_EQ(host_.AddCard(config, &card_id_), 0);
     ASSERT_TRUE(WaitForDriverDevice(isa ? "ZimoISA0" : "ZimoPCI0"));
     server_ = std::make_unique<StandInServer>();
@@ -165,6 +166,47 @@ class InProcessPciTest : public ::testing::Test {
   }
   virtual std::uint32_t EnableInterrupts() { return 1; }
   virtual bool Isa() { return false; }
+  virtual const char* CardText() { return Isa() ? "isa older" : "pci older"; }
+  virtual std::string TypeText() { return ""; }  // the card's "TYPE" reply; "": its own
+
+  // The command lines the card received since its log was cleared, without
+  // the control characters of the flushes.
+  std::vector<std::string> CardLines() {
+    std::vector<std::string> lines;
+    for (const std::string& entry : card().script().received()) {
+      if (!entry.empty() && entry[0] != '^') lines.push_back(entry);
+    }
+    return lines;
+  }
+  std::vector<std::string> TakeChangeRecords() {
+    std::vector<std::string> records;
+    char record[400];
+    while (App().rings().ChangeReadReady(0) != 0) {
+      record[0] = 0;
+      App().rings().ChangeGet(0, record, sizeof record - 1);
+      records.push_back(record);
+    }
+    return records;
+  }
+  // Switches the card's mailbox on, then off, and checks the lines the card
+  // received and the change records of each switch.
+  void SwitchMailbox(const std::vector<std::string>& on_lines,
+                     const std::vector<std::string>& on_records) {
+    TakeChangeRecords();
+    card().script().ClearLog();
+    ASSERT_EQ(ZimoDPRComm(0, 1), 1);
+    EXPECT_EQ(server_->table()->Devices[0].DprAsciiEnabled, 1);
+    EXPECT_EQ(CardLines(), on_lines);
+    EXPECT_EQ(TakeChangeRecords(), on_records);
+    EXPECT_EQ(card().IVar(58), 1);
+
+    card().script().ClearLog();
+    ASSERT_EQ(ZimoDPRComm(0, 0), 1);
+    EXPECT_EQ(server_->table()->Devices[0].DprAsciiEnabled, 0);
+    EXPECT_EQ(CardLines(), (std::vector<std::string>{"i58=0", "i56=0"}));
+    EXPECT_EQ(TakeChangeRecords(), std::vector<std::string>{"I56=0 I58=0"});
+    EXPECT_EQ(card().IVar(58), 0);
+  }
 
   cardsim::Card& card() { return *host_.SimCard(card_id_); }
   bool CardReceived(const std::string& line) {
@@ -196,6 +238,34 @@ TEST_F(InProcessPciTest, FirstOpenSetsTheDprUpAndLeavesTheControlPanelAlone) {
   ASSERT_EQ(ZimoSetAsciiComm(0, 1), 1);
   EXPECT_EQ(card().memory().DprWord(0), 0x1234);
   EXPECT_TRUE(CardReceived("I58=1"));
+}
+
+// An older card (type 2) has I56 cleared before its mailbox goes on.
+TEST_F(InProcessPciTest, TheMailboxSwitchSendsAndRecordsItsLines) {
+  ASSERT_EQ(server_->table()->Devices[0].CardType, 2);
+  SwitchMailbox({"I56=0", "I58=1"}, {"I56=0", "I58=1"});
+}
+
+class ZimoUPciTest : public InProcessPciTest {
+ protected:
+  std::string TypeText() override { return "ZIMOU"; }
+};
+
+// Type 3 clears I56 too.
+TEST_F(ZimoUPciTest, TheMailboxSwitchSendsAndRecordsItsLines) {
+  ASSERT_EQ(server_->table()->Devices[0].CardType, 3);
+  SwitchMailbox({"I56=0", "I58=1"}, {"I56=0", "I58=1"});
+}
+
+class SpranPciTest : public InProcessPciTest {
+ protected:
+  const char* CardText() override { return "pci spran"; }
+};
+
+// A SPRAN card's mailbox goes on with I58 alone.
+TEST_F(SpranPciTest, TheMailboxSwitchSendsAndRecordsItsLines) {
+  ASSERT_EQ(server_->table()->Devices[0].CardType, 6);  // SPRAN2 in the library's numbering
+  SwitchMailbox({"I58=1"}, {"I58=1"});
 }
 
 TEST_F(InProcessPciTest, ATimedOutResponseRestoresTheCardOnEitherChannel) {
@@ -275,7 +345,9 @@ TEST_F(InProcessPciTest, InterruptsOfAnOpenedDeviceAndClose) {
   // Close stops the waiting thread and lets the driver go.
   ASSERT_EQ(Outp(0, 5, 0x5A), 1);
   ASSERT_EQ(Inp(0, 5), 0x5A);
+  ASSERT_EQ(App().User(0)->DprAvailable, 1u);
   ASSERT_EQ(CloseZimoDevice(0), 1);
+  EXPECT_EQ(App().User(0)->DprAvailable, 0u);
   EXPECT_FALSE(App().User(0)->IntrThread.joinable());
   EXPECT_FALSE(HasDriverDevice(0));
   EXPECT_FALSE(App().User(0)->IntrStartEvent.valid());

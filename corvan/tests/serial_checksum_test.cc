@@ -21,6 +21,7 @@
 
 #include "cardsim/attach_pty.h"
 #include "cardsim/card.h"
+#include "cardsim/script.h"
 #include "corvan/command_api.h"
 #include "corvan/shared_table.h"
 #include "link/device_registry.h"
@@ -140,6 +141,15 @@ TEST_F(ChecksumCardTest, SwitchedOnEveryExchangeIsCheckedAndSwitchedOffItIsPlain
 
   EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, "NONSENSE") & kStatusMask, 0xE0000000u);
   EXPECT_EQ(device_->block().SerialLastError, 3u);
+
+  // An empty command sends nothing and answers 1, with the caller's buffer
+  // emptied and the last error cleared.
+  card_.script().ClearLog();
+  std::strcpy(buffer, "stale");
+  EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, ""), 1u);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(device_->block().SerialLastError, 0u);
+  EXPECT_TRUE(card_.script().received().empty());
 
   // The dispatcher's channel: a good line is a plain CR-ended line.
   EXPECT_EQ(ChecksumSerialChannel().SendLine(kDevice, "I10"), 1u);

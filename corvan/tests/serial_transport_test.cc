@@ -253,10 +253,15 @@ TEST_F(SerialTransportTest, FlushDrainsUpToTheEchoAndSendsNothingWhenIdle) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(peer_->received(), "");
 
+  // With output waiting, Ctrl-X goes out and the flush reads up to its
+  // echo. The flush time is generous so that a slow peer still answers
+  // within it; the flush ends at the echo, not at the time.
   peer_.reset();
+  block().SerFlushTimeout = 5000;
   CardSends("stale output\r\x06");
   Answer([](const std::string&) { return std::string(); });
   ZimoSERFlush(0);
+  ASSERT_TRUE(peer_->WaitFor("\x18"));
   EXPECT_EQ(peer_->received(), "\x18");
   EXPECT_EQ(ZimoSERReadReady(0), 0u);
 }

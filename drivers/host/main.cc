@@ -21,11 +21,50 @@ void OnSignal(int) {
   if (g_control != nullptr) g_control->Stop();
 }
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: zimo-drvhost [--card \"pci|isa|usb older|spran [nodpr] [dprunused] [noirq] "
-               "[memport] [version=X] [id=N]\"]... [--no-registry]\n");
-}
+constexpr char kUsage[] = "usage: zimo-drvhost [--card \"WORDS\"]... [--no-registry]\n";
+
+constexpr char kHelp[] =
+    "\n"
+    "The driver host: loads the card drivers (ZimoPCI for PCI and ISA cards,\n"
+    "ZimoUSB for USB cards) onto a simulated machine, plugs in the cards, and\n"
+    "serves one socket per driver device (\\\\.\\ZimoPCI0, ...) in $ZIMO_HOME/run/\n"
+    "until SIGTERM, SIGINT or the control command \"quit\".\n"
+    "\n"
+    "Cards come from the registry, then from each --card, numbered per kind in\n"
+    "that order (the first PCI card is ZimoPCI0). --no-registry skips the\n"
+    "registry.\n"
+    "\n"
+    "Card words (any order):\n"
+    "  pci|isa|usb      the bus (default pci)\n"
+    "  older|spran      the card generation and its DPR layout (default older)\n"
+    "  nodpr            no DPR memory resource\n"
+    "  dprunused        the card reports a DPR size of 0\n"
+    "  noirq            no interrupt resource\n"
+    "  memport          the register block lies in memory space\n"
+    "  absent           nothing answers on the card's port\n"
+    "  version=TEXT     the firmware version the card reports\n"
+    "  id=N             a USB card's identification row\n"
+    "\n"
+    "Cards in the registry: one subkey per card under\n"
+    "  HKEY_LOCAL_MACHINE\\SOFTWARE\\Zimo\\DriverHost\\Cards\n"
+    "with \"Bus\" (PCI, ISA, USB), \"Layout\" (Older, SPRAN), \"Version\" (text)\n"
+    "and the dwords \"Dpr\", \"DprUnused\", \"Interrupt\", \"MemoryPort\", \"UsbId\".\n"
+    "\n"
+    "Control commands: one line each on the socket $ZIMO_HOME/run/zimo-drvhost.ctl,\n"
+    "each answered \"ok ...\" or \"error ...\" (for example with\n"
+    "socat - UNIX-CONNECT:$ZIMO_HOME/run/zimo-drvhost.ctl):\n"
+    "  list                 the cards: id, device name and words\n"
+    "  add WORDS            plugs in and starts another card\n"
+    "  start ID, stop ID    plug-and-play start and stop\n"
+    "  remove ID            removal (waits for open handles)\n"
+    "  surprise ID          surprise removal\n"
+    "  power ID STATE       working, sleep1, sleep2, sleep3, hibernate or off\n"
+    "  raise ID BITS...     interrupts with these source bits (0 to 255)\n"
+    "  error ID N [COUNT]   the card answers its next COUNT lines with ERRN\n"
+    "  mute ID on|off       the card answers nothing\n"
+    "  ping, quit\n";
+
+void Usage() { std::fputs(kUsage, stderr); }
 
 }  // namespace
 
@@ -34,6 +73,11 @@ int main(int argc, char** argv) {
   std::vector<CardConfig> cards;
   bool use_registry = true;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
     if (std::strcmp(argv[i], "--card") == 0 && i + 1 < argc) {
       CardConfig config;
       std::string error;

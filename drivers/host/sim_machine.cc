@@ -76,6 +76,7 @@ std::shared_ptr<Slot> SimMachine::Plug(const CardConfig& config) {
   slot->config = config;
   cardsim::CardModel model = config.spran ? cardsim::CardModel::Spran() : cardsim::CardModel::Older();
   if (!config.version.empty()) model.version = config.version;
+  if (!config.type_text.empty()) model.type_text = config.type_text;
   slot->card = std::make_unique<cardsim::Card>(model);
   slot->bus = std::make_unique<cardsim::BusAttachment>(*slot->card);
   if (config.absent) slot->bus->SetAbsent(true);

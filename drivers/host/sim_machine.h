@@ -31,6 +31,7 @@ struct CardConfig {
   bool port_in_memory = false;  // its register block is reported in memory space
   bool absent = false;       // nothing answers on the port (it reads 0xFF)
   std::string version;       // firmware version reply; empty: the model's
+  std::string type_text;     // "TYPE" reply; empty: the model's
   int usb_id = -1;           // USB: the identification row (-1: by layout)
 };
 

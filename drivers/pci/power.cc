@@ -1,8 +1,8 @@
-// Power requests. Query-power and set-power requests run through a small
-// state machine per request, driven by three events: the new request, the
-// completion of the request by the lower drivers, and the completion of a
-// device power request the driver asked for. The card itself is not touched
-// by power changes.
+// Power IRPs. Each query or set request walks a small per-request state
+// machine: it starts when the request arrives, moves on when the lower
+// driver completes it, and, for a system request, once the device power
+// request we raised for it has completed. Power changes never touch the
+// card.
 #include "pci/device_extension.h"
 
 namespace zimo::drivers::pci {

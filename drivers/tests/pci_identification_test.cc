@@ -1,7 +1,10 @@
 // Card identification: type, version, date, link list, scale factors, I10,
 // and the number parsing they rest on.
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "cardsim/script.h"
 #include "pci/device_extension.h"
 #include "pci_fixture.h"
 
@@ -21,9 +24,9 @@ TEST(ParseNumberTest, Forms) {
     const char* text;
     int32_t value;
   };
-  for (const Case& c : {Case{"$1F", 31}, Case{"-12", -12}, Case{"0x10", 16}, Case{"I10=3713707", 10},
-                        Case{"=+7", 7}, Case{"abc", 0}, Case{"$ffffffff", -1},
-                        Case{"4294967297", 1}}) {
+  for (const Case& c :
+       {Case{"$1F", 31}, Case{"-12", -12}, Case{"0x10", 16}, Case{"I10=3713707", 10},
+        Case{"=+7", 7}, Case{"abc", 0}, Case{"$ffffffff", -1}, Case{"4294967297", 1}}) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(pci::ParseNumber(c.text), c.value);
   }
@@ -36,6 +39,58 @@ TEST_F(PciIdentificationTest, CardTypeOfBothGenerations) {
   EXPECT_EQ(older.count, 4u);
   EXPECT_EQ(CardType(older), 2u);  // "ZIMO2" with I182 answering in hex
   EXPECT_EQ(CardType(Query(IOCTL_ZIMO_GET_CARD_TYPE, 4, 1)), 7u);  // "SPRAN2"
+}
+
+// The driver learns a card's type once, at start. To ask one card several
+// ways the test makes its driver forget the type and asks again.
+void ForgetCardType(const std::shared_ptr<kernel::FileObject>& file) {
+  file->device()->extension<pci::DeviceExtension>()->card_type = -1;
+}
+
+// A "TYPE" reply that names a known card decides (first match in the order
+// ZIMOU, SPRAN1, SPRAN2, SPRANU); otherwise the I182 reply does: "$" (hex,
+// after I9=2) gives 2, a decimal reply 1.
+TEST_F(PciIdentificationTest, TypeReplyOrElseTheFormOfTheI182Reply) {
+  struct Case {
+    bool spran;
+    const char* type_text;
+    bool hex_refused;  // the card refuses I9=2, so I182 answers in decimal
+    uint32_t type;
+  };
+  const Case cases[] = {
+      {false, "ZIMO2", false, 2},       {false, "ZIMO2", true, 1},
+      {false, "ZIMOU", false, 3},       {false, "ZIMOU", true, 3},
+      {true, "SPRAN1", false, 6},       {true, "SPRAN2", true, 7},
+      {true, "SPRANU", false, 8},       {true, "SPRANU SPRAN1", false, 6},
+      {false, "ZIMOU SPRAN2", true, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.type_text) + (c.hex_refused ? ", decimal I182" : ""));
+    host::CardConfig config;
+    config.spran = c.spran;
+    config.type_text = c.type_text;
+    const size_t handle = files_.size();
+    const int card = AddCard(config);
+    if (c.hex_refused) Card(card).script().FailLinesMatching("I9=2", 3);
+    ForgetCardType(files_[handle]);
+    EXPECT_EQ(CardType(Query(IOCTL_ZIMO_GET_CARD_TYPE, 4, handle)), c.type);
+  }
+}
+
+// The type query switches I9 for its I182 question and puts the card's own
+// value back before it asks "TYPE".
+TEST_F(PciIdentificationTest, TypeQueryRestoresI9) {
+  const int card = AddCard();
+  Card(card).SetIVar(9, 3);
+  Card(card).script().ClearLog();
+  ForgetCardType(files_[0]);
+  EXPECT_EQ(CardType(Query(IOCTL_ZIMO_GET_CARD_TYPE, 4)), 2u);
+  EXPECT_EQ(Card(card).IVar(9), 3);
+  std::vector<std::string> lines;
+  for (const std::string& entry : Card(card).script().received()) {
+    if (entry[0] != '^') lines.push_back(entry);  // the flushes before each exchange
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"I9", "I9=2", "I182", "I9=3", "TYPE"}));
 }
 
 TEST_F(PciIdentificationTest, VersionAndDate) {

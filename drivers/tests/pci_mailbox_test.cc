@@ -89,11 +89,12 @@ TEST_P(PciMailboxTest, PostedStatusWords) {
   const int card = AddLayoutCard(false);
   struct Case {
     uint16_t status, count;
-    const char* text;
+    std::string text;
     uint32_t line_status, line_count;
-    const char* line_text;
+    std::string line_text;
     uint32_t last_error;
   };
+  const std::string full(255, 'x');
   const Case cases[] = {
       {13, 4, "abc", kLineCr, 3, "abc", 0},
       {0x10D, 3, "xy", kLineMore, 2, "xy", 0},
@@ -102,6 +103,10 @@ TEST_P(PciMailboxTest, PostedStatusWords) {
       {0x8005, 0, "", kLineError, 7, "\aERR005", 5},
       // A count of 0 is an empty line, not 255 bytes of the slot.
       {13, 0, "garbage", kLineCr, 0, "", 0},
+      // The largest reply: 255 characters, whose count (one more) needs the
+      // word's ninth bit; a count beyond that still takes only the slot.
+      {13, 256, full, kLineCr, 255, full, 0},
+      {13, 300, full, kLineCr, 255, full, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
@@ -110,7 +115,7 @@ TEST_P(PciMailboxTest, PostedStatusWords) {
     LineIoBlock line = LineCode(IOCTL_ZIMO_DPR_GET_LINE);
     EXPECT_EQ(line.status, c.line_status);
     EXPECT_EQ(line.count, c.line_count);
-    EXPECT_STREQ(line.text, c.line_text);
+    EXPECT_EQ(std::string(line.text), c.line_text);
     EXPECT_EQ(Query(IOCTL_ZIMO_DPR_GET_ERROR).count, c.last_error);
     // Taken: the status word is cleared for the card's next entry.
     EXPECT_EQ(Dpr(card).DprWord(GetParam().card_status), 0u);
@@ -143,10 +148,24 @@ TEST_P(PciMailboxTest, ControlResponses) {
   EXPECT_EQ(x.status, 0u);
   EXPECT_EQ(x.count, 0u);
   EXPECT_EQ(Query(IOCTL_ZIMO_DPR_READ_READY).count, 0u);
-  // CTRL-B answers a line, which carries the end status.
+  // CTRL-B: the card posts the status words of its eight motors (12 hex
+  // digits each, CR between them) as one entry, which carries the end status.
   LineIoBlock b = LineCode(IOCTL_ZIMO_DPR_CONTROL_RESPONSE, 2);
-  EXPECT_EQ(b.status & kLineEnd, kLineEnd);
-  EXPECT_GT(b.count, 0u);
+  EXPECT_EQ(b.status, 0x80000000u);
+  EXPECT_EQ(b.count, 103u);
+  EXPECT_EQ(std::strlen(b.text), 103u);
+}
+
+// A single character goes out as a one-character command: the character and
+// a NUL over whatever the text slot held, then the flag.
+TEST_P(PciMailboxTest, ACharacterIsWrittenAsATerminatedText) {
+  const int card = AddLayoutCard(false);
+  Dpr(card).WriteDpr(GetParam().host_text, "XYZ", 3);
+  EXPECT_EQ(Ioctl(IOCTL_ZIMO_DPR_SEND_CHAR, std::vector<uint8_t>{'A'}).count, 1u);
+  char text[3] = {};
+  Dpr(card).ReadDpr(GetParam().host_text, text, 3);
+  EXPECT_EQ(std::string(text, 3), std::string("A\0Z", 3));
+  EXPECT_EQ(Dpr(card).DprWord(GetParam().host_flag), 1u);
 }
 
 TEST_P(PciMailboxTest, MailboxStatusWord) {

@@ -177,8 +177,14 @@ TEST_F(UsbTest, PipesBulkTransfersAndTheirChecks) {
   // Interfaces: the one setting there is, and one that is not.
   EXPECT_EQ(Ioctl(u::IOCTL_ZIMOUSB_SET_INTERFACE, {0, 0}).status, kernel::kStatusSuccess);
   EXPECT_EQ(Ioctl(u::IOCTL_ZIMOUSB_SET_INTERFACE, {0, 1}).status, kInvalidParameter);
-  EXPECT_EQ(Query(u::IOCTL_ZIMOUSB_GET_PIPE_INFO, 256).count,
-            sizeof(u::InterfaceRecord) + 4 * sizeof(u::PipeRecord));
+  const UsbReply info = Query(u::IOCTL_ZIMOUSB_GET_PIPE_INFO, 256);
+  EXPECT_EQ(info.count, sizeof(u::InterfaceRecord) + 4 * sizeof(u::PipeRecord));
+  // The selection asked for the same transfer size on every pipe.
+  for (size_t i = 0; i < 4; ++i) {
+    const auto pipe =
+        FromBytes<u::PipeRecord>(info.out, sizeof(u::InterfaceRecord) + i * sizeof(u::PipeRecord));
+    EXPECT_EQ(pipe.max_transfer_size, 0xFFFFu) << i;
+  }
   // The new pipe handles work.
   r = transfer(u::IOCTL_ZIMOUSB_BULK_WRITE, 1, command);
   EXPECT_EQ(r.status, kernel::kStatusSuccess);

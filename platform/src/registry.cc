@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 
 #include "platform/codepage.h"
@@ -172,6 +174,7 @@ class Store {
         return IoError(true, "cannot lock " + lock_name, err);
       }
     }
+    RemoveStaleTemporaries(file);
     int32_t result = Refresh();
     if (result == winerr::kSuccess) {
       bool changed = false;
@@ -203,6 +206,24 @@ class Store {
   int32_t Parsed() {
     if (parse_status_.ok()) return winerr::kSuccess;
     return Fail(winerr::kBadDb, parse_status_.message());
+  }
+
+  // A writer killed between creating its "<file>.tmp.<pid>" and the rename
+  // leaves the file behind. Every writer holds the lock while its temporary
+  // file exists, so under the lock any other writer's one is stale.
+  static void RemoveStaleTemporaries(const std::filesystem::path& file) {
+    const std::string prefix = file.filename().string() + ".tmp.";
+    std::error_code ec;
+    std::filesystem::directory_iterator it(file.parent_path(), ec);
+    if (ec) return;
+    const std::string mine = prefix + std::to_string(::getpid());
+    for (const auto& entry : it) {
+      const std::string name = entry.path().filename().string();
+      if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+      if (name.find_first_not_of("0123456789", prefix.size()) != std::string::npos) continue;
+      if (name == mine) continue;
+      std::filesystem::remove(entry.path(), ec);
+    }
   }
 
   int32_t Save() {

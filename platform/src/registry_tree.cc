@@ -165,11 +165,20 @@ void AppendValue(const RegValue& v, std::string* out) {
   out->push_back('\n');
 }
 
+void AppendComments(const std::vector<std::string>& lines, std::string* out) {
+  for (const std::string& line : lines) out->append(line).push_back('\n');
+}
+
 void AppendKey(const Key& key, const std::string& path, bool is_root, std::string* out) {
-  if (!is_root || !key.values.empty() || !key.class_text.empty()) {
+  if (!is_root || !key.values.empty() || !key.class_text.empty() || !key.comments.empty()) {
+    AppendComments(key.comments, out);
     out->append("[").append(path).append("]\n");
     if (!key.class_text.empty()) out->append(";class=").append(Quote(key.class_text)).append("\n");
-    for (const RegValue& v : key.values) AppendValue(v, out);
+    for (const RegValue& v : key.values) {
+      auto comments = key.value_comments.find(ToUpperUtf8(v.name));
+      if (comments != key.value_comments.end()) AppendComments(comments->second, out);
+      AppendValue(v, out);
+    }
     out->push_back('\n');
   }
   for (const auto& sub : key.subkeys) AppendKey(*sub, path + "\\" + sub->name, false, out);
@@ -228,6 +237,7 @@ RegValue* Key::FindValue(std::string_view value_name) {
 bool Key::RemoveValue(std::string_view value_name) {
   for (auto it = values.begin(); it != values.end(); ++it) {
     if (CompareNoCase(it->name, value_name) == 0) {
+      value_comments.erase(ToUpperUtf8(it->name));
       values.erase(it);
       return true;
     }
@@ -258,6 +268,9 @@ int32_t SplitPath(std::string_view path, std::vector<std::string>* parts) {
 
 Status Parse(std::string_view text, const std::string& file_name, Tree* tree) {
   tree->top = Key{};
+  tree->leading.clear();
+  tree->trailing.clear();
+  std::vector<std::string> comments;  // read, not yet placed
   size_t line_no = 0;
   size_t pos = 0;
   bool seen_header = false;
@@ -299,6 +312,8 @@ Status Parse(std::string_view text, const std::string& file_name, Tree* tree) {
           return fail(line_no, "a class line must be ;class=\"text\"");
         }
         current->class_text = cls;
+      } else {
+        comments.emplace_back(line);
       }
       continue;
     }
@@ -326,8 +341,12 @@ Status Parse(std::string_view text, const std::string& file_name, Tree* tree) {
         return fail(line_no, "bad key path \"" + std::string(inner) + "\"");
       }
       parts.insert(parts.end(), sub.begin(), sub.end());
+      const bool first_key = current == nullptr;
       current = &tree->top;
       for (const std::string& p : parts) current = current->AddSubkey(p, "", nullptr);
+      std::vector<std::string>& place = first_key ? tree->leading : current->comments;
+      place.insert(place.end(), comments.begin(), comments.end());
+      comments.clear();
       continue;
     }
     if (line.front() == '"' || line.front() == '@') {
@@ -398,6 +417,11 @@ Status Parse(std::string_view text, const std::string& file_name, Tree* tree) {
       }
       // A name given twice keeps its first place and its last data. The index
       // keeps big files from parsing in quadratic time.
+      if (!comments.empty()) {
+        std::vector<std::string>& place = current->value_comments[ToUpperUtf8(value.name)];
+        place.insert(place.end(), comments.begin(), comments.end());
+        comments.clear();
+      }
       auto& names = value_index[current];
       auto [it, fresh] = names.emplace(ToUpperUtf8(value.name), current->values.size());
       if (fresh) {
@@ -410,12 +434,18 @@ Status Parse(std::string_view text, const std::string& file_name, Tree* tree) {
     }
     return fail(line_no, "expected [key], \"name\"=value, @=value or a ; comment");
   }
+  tree->trailing = std::move(comments);
   return Status::Ok();
 }
 
 std::string Serialize(const Tree& tree) {
   std::string out = "REGEDIT4\n\n";
+  if (!tree.leading.empty()) {
+    AppendComments(tree.leading, &out);
+    out.push_back('\n');
+  }
   for (const auto& root : tree.top.subkeys) AppendKey(*root, root->name, true, &out);
+  AppendComments(tree.trailing, &out);
   return out;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +19,11 @@ struct Key {
   std::string class_text;                     // UTF-8
   std::vector<RegValue> values;               // in the order first set
   std::vector<std::unique_ptr<Key>> subkeys;  // sorted by CompareNoCase of name
+  // Hand-written "; ..." lines, kept so that a rewrite does not lose them:
+  // those above the key's [line], and those above a value's line (by the
+  // value's upper-case name; they go when the value goes).
+  std::vector<std::string> comments;
+  std::map<std::string, std::vector<std::string>> value_comments;
 
   Key* FindSubkey(std::string_view sub) const;
   // The existing subkey, or a new one (with class_text) in sorted place.
@@ -31,6 +37,8 @@ struct Key {
 // HKEY_USERS (HKEY_CLASSES_ROOT is stored under HKLM\SOFTWARE\Classes).
 struct Tree {
   Key top;
+  std::vector<std::string> leading;   // comments above the first key
+  std::vector<std::string> trailing;  // comments below the last value
 };
 
 // Splits "a\b\c" into components. Leading or doubled backslashes give

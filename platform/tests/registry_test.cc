@@ -142,8 +142,12 @@ TEST_F(RegistryTest, ResultCodesFollowWin32) {
   std::vector<uint8_t> d = Dword(1);
   EXPECT_EQ(RegSetValueExA(h, "Location", 0, kRegDword, d.data(), 4), winerr::kAccessDenied);
   EXPECT_EQ(RegCloseKey(h), winerr::kSuccess);
-  EXPECT_EQ(RegCloseKey(h), winerr::kInvalidHandle);
-  EXPECT_EQ(RegQueryValueExA(h, "Location", nullptr, &type, buf, &size), winerr::kInvalidHandle);
+  // A closed handle is an invalid one (6) for every call.
+  EXPECT_EQ(RegCloseKey(h), 6);
+  EXPECT_EQ(RegQueryValueExA(h, "Location", nullptr, &type, buf, &size), 6);
+  HKey sub = 0;
+  EXPECT_EQ(RegCreateKeyExA(h, "Sub", 0, nullptr, 0, kKeyAllAccess, nullptr, &sub, nullptr), 6);
+  EXPECT_EQ(sub, 0u);
 }
 
 TEST_F(RegistryTest, HandleOfDeletedKeyReportsKeyDeleted) {
@@ -205,6 +209,8 @@ TEST_F(RegistryTest, EveryTypeSurvivesTheFile) {
   ASSERT_TRUE(key->SetValue("Q", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8}).ok());
   ASSERT_TRUE(key->SetString("Lines", "a\nb").ok());
   ASSERT_TRUE(key->SetDword("Big", 0xFFFFFFFF).ok());
+  ASSERT_TRUE(key->SetDword("Mixed", 0x12345678).ok());  // byte order
+  ASSERT_TRUE(key->SetDword("Bit23", 0x00800000).ok());  // a sign bit of 24-bit words
   // A REG_SZ set without its terminator in odd bytes must not be lost either.
   const uint8_t odd[] = {'a', 0, 'b'};
   ASSERT_EQ(RegSetValueExW(key->handle(), u"Odd", 0, kRegSz, odd, 3), winerr::kSuccess);
@@ -217,6 +223,8 @@ TEST_F(RegistryTest, EveryTypeSurvivesTheFile) {
   EXPECT_THAT(text, HasSubstr("@=\"default value\"\n"));
   EXPECT_THAT(text, HasSubstr("\"Location\"=dword:00000004\n"));
   EXPECT_THAT(text, HasSubstr("\"Big\"=dword:ffffffff\n"));
+  EXPECT_THAT(text, HasSubstr("\"Mixed\"=dword:12345678\n"));
+  EXPECT_THAT(text, HasSubstr("\"Bit23\"=dword:00800000\n"));
   EXPECT_THAT(text,
               HasSubstr("\"Deps\"=hex(7):6f,00,6e,00,65,00,00,00,74,00,77,00,6f,00,00,00,00,00\n"));
   EXPECT_THAT(text, HasSubstr("\"Blob\"=hex:00,07,0e,"));
@@ -235,6 +243,8 @@ TEST_F(RegistryTest, EveryTypeSurvivesTheFile) {
     EXPECT_EQ(after[i].data, before[i].data) << before[i].name;
   }
   EXPECT_EQ(*again->ClassText(), "Base");
+  EXPECT_EQ(*again->GetDword("Mixed"), 0x12345678u);
+  EXPECT_EQ(*again->GetDword("Bit23"), 0x00800000u);
   EXPECT_THAT(*again->GetMultiString("Deps"), ElementsAre("one", "two"));
   EXPECT_EQ(*again->GetString("ImagePath"), "%SystemRoot%\\x.sys");
 }
@@ -327,6 +337,68 @@ TEST(RegistryFileTest, APersonCanEditTheFile) {
       "ttyS0\"=\"COM1\"\n");
   EXPECT_EQ(*key->GetString("/dev/ttyS0"), "COM1");
   EXPECT_EQ(key->GetString("/dev/pts/5").status().code(), Code::kNotFound);
+}
+
+// A rewrite keeps what a person wrote as comments, each above the line it
+// stood above; a comment above a deleted value goes with it.
+TEST(RegistryFileTest, HandWrittenCommentsSurviveARewrite) {
+  testing::TempHome home;
+  WriteFile(
+      "REGEDIT4\n"
+      "\n"
+      "; devices of the lab bench\n"
+      "[HKEY_LOCAL_MACHINE\\A]\n"
+      "; the serial card on COM1\n"
+      "\"Location\"=dword:00000002\n"
+      ";  old value, kept for now\n"
+      "\"Old\"=dword:00000001\n"
+      "\n"
+      "; second key\n"
+      "[HKEY_LOCAL_MACHINE\\B]\n"
+      "\"X\"=\"y\"\n"
+      "; the end\n");
+  auto a = RegistryKey::Open(kHkeyLocalMachine, "A");
+  ASSERT_TRUE(a.ok()) << a.status().ToString();
+  ASSERT_TRUE(a->SetDword("Enumeration", 1).ok());
+  ASSERT_TRUE(a->DeleteValue("Old").ok());
+  EXPECT_EQ(FileText(),
+            "REGEDIT4\n"
+            "\n"
+            "; devices of the lab bench\n"
+            "\n"
+            "[HKEY_LOCAL_MACHINE\\A]\n"
+            "; the serial card on COM1\n"
+            "\"Location\"=dword:00000002\n"
+            "\"Enumeration\"=dword:00000001\n"
+            "\n"
+            "; second key\n"
+            "[HKEY_LOCAL_MACHINE\\B]\n"
+            "\"X\"=\"y\"\n"
+            "\n"
+            "; the end\n");
+}
+
+// A writer killed between writing its temporary file and renaming it leaves
+// "registry.reg.tmp.<pid>" behind; the next writer removes it and nothing
+// else.
+TEST(RegistryFileTest, TheNextWriterRemovesADeadWritersTemporaryFile) {
+  testing::TempHome home;
+  WriteFile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=dword:1\n");
+  const std::filesystem::path dir = RegistryFile().parent_path();
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ASSERT_GT(dead, 0);
+  ::waitpid(dead, nullptr, 0);
+  const std::filesystem::path stale = dir / ("registry.reg.tmp." + std::to_string(dead));
+  const std::filesystem::path other = dir / "registry.reg.tmp.notapid";
+  std::ofstream(stale) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Half";
+  std::ofstream(other) << "someone else's";
+  auto key = RegistryKey::Open(kHkeyLocalMachine, "A");
+  ASSERT_TRUE(key.ok());
+  ASSERT_TRUE(key->SetDword("Y", 2).ok());
+  EXPECT_FALSE(std::filesystem::exists(stale));
+  EXPECT_TRUE(std::filesystem::exists(other));
+  EXPECT_EQ(*key->GetDword("Y"), 2u);
 }
 
 TEST(RegistryFileTest, MalformedFileIsReportedAndNeverRewritten) {

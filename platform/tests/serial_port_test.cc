@@ -201,6 +201,17 @@ TEST_F(SerialPortTest, ReadTimeoutsKeepTheirWindowsMeaning) {
   Status st = port_.SetCommTimeouts({kMaxDword, kMaxDword, kMaxDword, 0, 0});
   EXPECT_EQ(st.code(), Code::kInvalidArgument);
   EXPECT_EQ(port_.GetCommTimeouts().read_total_timeout_constant, 0u);
+
+  // A total far beyond any clock (multiplier and constant near MAXDWORD,
+  // times a large read) must not wrap into a time already past: the read
+  // waits for the bytes and ends at the pause behind them.
+  ASSERT_TRUE(port_.SetCommTimeouts({20, kMaxDword - 1, kMaxDword - 1, 0, 0}).ok());
+  std::thread slow([&] {
+    std::this_thread::sleep_for(milliseconds(20));
+    WriteAll(far(), "wxyz");
+  });
+  EXPECT_EQ(Read(1 << 20), "wxyz");
+  slow.join();
 }
 
 TEST_F(SerialPortTest, WriteTimeoutGivesShortCount) {

@@ -5,6 +5,12 @@
 #   each test case registered with ctest on its own so cases run in parallel.
 # zimo_benchmarks(<prefix> LIBS <libs...>)
 #   One benchmark program per <module>/bench/*_bench.cc (not run by ctest).
+# zimo_fuzz_target(<name> SOURCES <srcs...> LIBS <libs...> [INCLUDES <dirs...>]
+#                  [CORPUS <files...>])
+#   A fuzz target (defines LLVMFuzzerTestOneInput): a libFuzzer program under
+#   clang; with any other compiler it links the replay driver, and ctest runs
+#   it as <name>.replay over the corpus files and its generated inputs.
+#   Built when the compiler is clang or ZIMO_FUZZ is on.
 
 function(zimo_tests prefix)
   if(NOT ZIMO_BUILD_TESTS)
@@ -37,4 +43,25 @@ function(zimo_benchmarks prefix)
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} benchmark::benchmark Threads::Threads)
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
   endforeach()
+endfunction()
+
+function(zimo_fuzz_target name)
+  if(NOT (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR ZIMO_FUZZ))
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;INCLUDES;CORPUS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_include_directories(${name} PRIVATE ${ARG_INCLUDES}
+                                             ${PROJECT_SOURCE_DIR}/platform/testing/fuzz)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  else()
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/testing/fuzz/fuzz_replay_main.cc)
+    if(ZIMO_BUILD_TESTS)
+      add_test(NAME ${name}.replay COMMAND ${name} ${ARG_CORPUS})
+      set_tests_properties(${name}.replay PROPERTIES TIMEOUT 120)
+    endif()
+  endif()
 endfunction()

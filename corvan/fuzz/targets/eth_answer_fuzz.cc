@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "fuzz_replay.h"
 #include "link/eth_response.h"
 
 namespace {
@@ -88,3 +89,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   return 0;
 }
+
+// Generated inputs for the replay driver: answers of random lengths made of
+// the bytes the parser looks at (CR, LF, ACK, BEL, STX, digits) and others.
+namespace zimo::testing {
+
+const int kFuzzGeneratedInputs = 20000;
+
+std::vector<std::uint8_t> FuzzGenerate(std::mt19937& random) {
+  static const std::uint8_t kAlphabet[] = {'\r', '\n', 0x06, 0x07, 0x02, '0', '3', 'E', 'R', 'x', 0};
+  std::vector<std::uint8_t> input;
+  input.push_back(static_cast<std::uint8_t>(random()));
+  const int answers = 1 + random() % 6;
+  for (int a = 0; a < answers; ++a) {
+    std::uint16_t length;
+    switch (random() % 5) {
+      case 0: length = 1400; break;
+      case 1: length = 0xFFFF; break;
+      case 2: length = static_cast<std::uint16_t>(1401 + random() % 200); break;
+      default: length = static_cast<std::uint16_t>(random() % 40); break;
+    }
+    input.push_back(static_cast<std::uint8_t>(length));
+    input.push_back(static_cast<std::uint8_t>(length >> 8));
+    if (length == 0xFFFF) continue;
+    for (int i = 0; i < length; ++i) {
+      input.push_back(random() % 4 == 0 ? static_cast<std::uint8_t>(random())
+                                        : kAlphabet[random() % sizeof kAlphabet]);
+    }
+  }
+  return input;
+}
+
+}  // namespace zimo::testing

@@ -1,6 +1,6 @@
-// Shared pieces of the fuzz targets: a quiet message service, a scratch file
-// for inputs that must come from a file, and the generator each target gives
-// the replay driver.
+// Shared pieces of the lab helper's fuzz targets: a quiet message service and
+// a scratch file for inputs that must come from a file. Each target also gives
+// the replay driver its generator (fuzz_replay.h).
 #pragma once
 
 #include <cstddef>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+#include "fuzz_replay.h"
 
 namespace labhelper_fuzz {
 
@@ -17,8 +17,5 @@ namespace labhelper_fuzz {
 void QuietBoxes();
 // Writes the input to this process's scratch file and returns its path.
 const std::string& WriteScratch(const std::uint8_t* data, std::size_t size);
-// Generated inputs for the replay driver (each target defines its own).
-std::vector<std::uint8_t> Generate(std::mt19937& random);
-extern const int kGeneratedInputs;
 
 }  // namespace labhelper_fuzz

@@ -8,11 +8,11 @@
 #include "fuzz_support.h"
 #include "labhelper/qeldll32.h"
 
-namespace labhelper_fuzz {
+namespace zimo::testing {
 
-const int kGeneratedInputs = 3000;
+const int kFuzzGeneratedInputs = 3000;
 
-std::vector<std::uint8_t> Generate(std::mt19937& random) {
+std::vector<std::uint8_t> FuzzGenerate(std::mt19937& random) {
   static const std::uint8_t kAlphabet[] = {'\r', '\n', '\t', ';', ' ', 'P', '1', '=', 0, 127};
   std::vector<std::uint8_t> bytes(random() % 700);
   for (auto& byte : bytes) {
@@ -22,7 +22,7 @@ std::vector<std::uint8_t> Generate(std::mt19937& random) {
   return bytes;
 }
 
-}  // namespace labhelper_fuzz
+}  // namespace zimo::testing
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string& path = labhelper_fuzz::WriteScratch(data, size);

@@ -9,10 +9,6 @@
 #include "fuzz_support.h"
 #include "labhelper/qeldll32.h"
 
-namespace labhelper_fuzz {
-
-const int kGeneratedInputs = 3000;
-
 namespace {
 
 constexpr int kArrays = 13;
@@ -33,7 +29,11 @@ int32_t PickCount(std::mt19937& random) {
 
 }  // namespace
 
-std::vector<std::uint8_t> Generate(std::mt19937& random) {
+namespace zimo::testing {
+
+const int kFuzzGeneratedInputs = 3000;
+
+std::vector<std::uint8_t> FuzzGenerate(std::mt19937& random) {
   static const char* const kVersions[] = {"QEL Labrunner 3.0", "QEL Labrunner 4.0",
                                           "QEL Labrunner 4.1", "QEL Labrunner 4.2"};
   std::vector<std::uint8_t> bytes(random() % 2 ? 233 : 214);
@@ -70,12 +70,9 @@ std::vector<std::uint8_t> Generate(std::mt19937& random) {
   return bytes;
 }
 
-}  // namespace labhelper_fuzz
+}  // namespace zimo::testing
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using labhelper_fuzz::kArrays;
-  using labhelper_fuzz::kSize;
-  using labhelper_fuzz::kUntouched;
   labhelper_fuzz::QuietBoxes();
   static std::vector<std::vector<double>> arrays(kArrays, std::vector<double>(kSize, kUntouched));
   const std::string& path = labhelper_fuzz::WriteScratch(data, size);

@@ -9,11 +9,11 @@
 #include "fuzz_support.h"
 #include "labhelper/qeldll32.h"
 
-namespace labhelper_fuzz {
+namespace zimo::testing {
 
-const int kGeneratedInputs = 20000;
+const int kFuzzGeneratedInputs = 20000;
 
-std::vector<std::uint8_t> Generate(std::mt19937& random) {
+std::vector<std::uint8_t> FuzzGenerate(std::mt19937& random) {
   static const char kAlphabet[] = "0123456789ABCDEFabcdef ;\t\r\n-";
   std::vector<std::uint8_t> bytes(random() % 20);
   for (auto& byte : bytes) {
@@ -23,7 +23,7 @@ std::vector<std::uint8_t> Generate(std::mt19937& random) {
   return bytes;
 }
 
-}  // namespace labhelper_fuzz
+}  // namespace zimo::testing
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // A heap copy of exactly the text and its terminator, so any read past

@@ -3,14 +3,12 @@
 // location handles shared by two device numbers, refused registrations,
 // a second process sharing the port, a late opener taking over a port whose
 // owner has gone, an Ethernet card opened through its socket, ZimoServer
-// started by the first open, the DPR set-up arithmetic, and what
-// libcorvan32.so exports.
+// started by the first open, and the DPR set-up arithmetic.
 //
 // The program also plays the second process of the sharing tests: started
 // with CORVAN_TEST_CHILD_ROLE set, it runs that role instead of the tests.
 #include "corvan/device_api.h"
 
-#include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -362,22 +360,6 @@ TEST(DprSetUpTest, VariableAreaAndPollLimits) {
     EXPECT_EQ(b.DprFlushPollLimit, 40u);
     EXPECT_EQ(b.RotBufSize[0], 0x2345u);
   }
-}
-
-TEST(SharedLibraryTest, ExportsTheCFunctionsOnly) {
-  const auto path = zimo::testing::BinDir() / "libcorvan32.so";
-  // Kept loaded after the close: the dialogs' toolkit registers process-wide
-  // state when it loads, which an unload would leave behind as a leak.
-  void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  ASSERT_NE(library, nullptr) << ::dlerror();
-  for (const char* name :
-       {"OpenZimoDevice", "CloseZimoDevice", "ShutdownZimoDevice", "ZimoGetResponseExA",
-        "ZimoGetResponseW", "ZimoSERGetLineA", "LockZimo", "ReleaseZimo", "CalibrateWaitLoop"}) {
-    EXPECT_NE(::dlsym(library, name), nullptr) << name;
-  }
-  // The library's C++ insides stay hidden.
-  EXPECT_EQ(::dlsym(library, "_ZN4zimo6corvan10OpenDeviceEi"), nullptr);
-  ::dlclose(library);
 }
 
 }  // namespace

@@ -110,8 +110,7 @@ class ChecksumSerialChannelImpl final : public AsciiChannel {
                             const char* command) override {
     return ZimoSERCheckResponseA(Dev(device), buffer, max, command);
   }
-  std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max,
-                                   char c) override {
+  std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max, char c) override {
     const char command[2] = {c, 0};
     return ZimoSERCheckResponseA(Dev(device), buffer, max, command);
   }
@@ -287,7 +286,7 @@ std::uint32_t ZimoSERCheckResponseA(std::uint32_t device, char* buffer, std::uin
     return kStatusFailure;
   }
   DeviceLock lock(d);
-  SerFlush(d);
+  SerBeginExchange(d);
   std::uint32_t status = kStatusBadAck;
   std::uint32_t left = max;
   bool done = false;

@@ -234,6 +234,29 @@ TEST_F(SerialTransportTest, ResponseExchangeCollectsUntilTheEndOfTheResponse) {
   EXPECT_EQ(ZimoSERGetResponseW(0, wide, 100, u"MUTE"), 0u);
 }
 
+// A card busy past the time-out answers "P5" late, before it reads what
+// came after: that answer must not be taken for the answer to "P6", and the
+// line must be cleared once only.
+TEST_F(SerialTransportTest, LateAnswerIsNeverTakenForTheNextCommands) {
+  Answer([](const std::string& line) -> std::string {
+    if (line == "P5") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kCharTimeoutMs + 150));
+      return "5\r\x06";
+    }
+    if (line == "P6") return "6\r\x06";
+    if (line == "I3=2 I6=1") return "\x06";
+    return "";
+  });
+  char buffer[100];
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "P5"), kStatusTimeout);
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "P6"), kStatusAck | 2u);
+  EXPECT_STREQ(buffer, "6\r");
+  EXPECT_EQ(block().SerialLastError, 0u);
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "P6"), kStatusAck | 2u);
+  EXPECT_STREQ(buffer, "6\r");
+  EXPECT_EQ(peer_->received(), "P5\rI3=2 I6=1\r\x18P6\rP6\r");
+}
+
 TEST_F(SerialTransportTest, ControlResponseSendsTheCharacterAsALine) {
   Answer([](const std::string& line) -> std::string {
     return line == "\x07" ? std::string(

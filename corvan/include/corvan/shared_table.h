@@ -256,7 +256,11 @@ struct SharedDeviceBlock {
   std::uint32_t EthOwnerProcessId;     // kNoOwner when none
   std::uint32_t SerialOwnerHandle;     // kNoOwner when none
   std::uint32_t SerialOwnerProcessId;  // kNoOwner when none
-  std::uint8_t Unused1D8C[372];
+  // Host-side state kept in otherwise unused room:
+  // 1 once a serial exchange timed out or failed, so that a reply still on
+  // its way is cleared from the line before the next command is sent.
+  std::uint32_t SerialLineUnsettled;
+  std::uint8_t Unused1D90[368];
   std::uint32_t TransportUserCount;
   // Used by the server's build only: its DPR mirror's background
   // coordinate-system count and real-time motor count.
@@ -439,7 +443,7 @@ static_assert(offsetof(SharedDeviceBlock, EthOwnerSocket) == 0x1D7C);
 static_assert(offsetof(SharedDeviceBlock, EthOwnerProcessId) == 0x1D80);
 static_assert(offsetof(SharedDeviceBlock, SerialOwnerHandle) == 0x1D84);
 static_assert(offsetof(SharedDeviceBlock, SerialOwnerProcessId) == 0x1D88);
-static_assert(offsetof(SharedDeviceBlock, Unused1D8C) == 0x1D8C);
+static_assert(offsetof(SharedDeviceBlock, SerialLineUnsettled) == 0x1D8C);
 static_assert(offsetof(SharedDeviceBlock, TransportUserCount) == 0x1F00);
 static_assert(offsetof(SharedDeviceBlock, MirrorCoordSysCount) == 0x1F04);
 static_assert(offsetof(SharedDeviceBlock, MirrorMotorCount) == 0x1F08);

@@ -124,7 +124,10 @@ class SerialChannelImpl final : public AsciiChannel {
     return SerGetControlResponse(device, buffer, max, c);
   }
   std::uint32_t ReadReady(int device) override { return SerReadReady(device); }
-  void Flush(int device) override { SerFlush(device); }
+  bool Flush(int device) override {
+    SerFlush(device);
+    return true;
+  }
   std::int32_t LastError(int device) override {
     const SharedDeviceBlock* block = BlockOf(device);
     return block != nullptr ? static_cast<std::int32_t>(block->SerialLastError) : 0;

@@ -24,6 +24,7 @@
 #include "corvan/command_api.h"
 #include "eth_test_fixture.h"
 #include "link/device_open.h"
+#include "platform/message.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "serial_card_fixture.h"
@@ -283,6 +284,43 @@ TEST_F(DeviceOpenTest, EthernetCardOpensThroughItsSocket) {
   EXPECT_EQ(CloseZimoDevice(0), 1);
   EXPECT_EQ(block(0).TransportUserCount, 0u);
   EXPECT_EQ(App().User(0)->Transport, nullptr);
+}
+
+// A card that misses one exchange is not lost when nobody answers the
+// time-out prompt (no message service installed); once the link has gone,
+// sends and flushes fail and say why.
+TEST_F(DeviceOpenTest, EthernetLinkOutlivesAnUnansweredPromptAndAGoneOneFails) {
+  const std::string address = UniqueLoopbackAddress();
+  ASSERT_EQ(RegisterDevice(0, kLocationEthernet, 0, nullptr), 1);
+  ASSERT_EQ(SetLocationRegDword(kLocationEthernet, 0, "IPAddress", AddressNumber(address)), 1);
+  EthCard card(address);
+  server_ = std::make_unique<StandInServer>();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  SetEthTimeoutCapForTesting(150);
+  char buffer[64];
+
+  card.card().script().SetMuted(true);
+  EXPECT_EQ(ZimoGetResponseExA(0, buffer, sizeof buffer, "I10") & kStatusMask, kStatusFailure);
+  card.card().script().SetMuted(false);
+  EXPECT_EQ(ZimoGetResponseExA(0, buffer, sizeof buffer, "I10"), kStatusAck | 8u);
+  EXPECT_STREQ(buffer, "3713707\r");
+  EXPECT_EQ(ZimoSendCommandA(0, "P1=5"), 1);
+
+  // Someone answers Yes: the cable was pulled, the link is given up.
+  {
+    platform::MessageRecorder boxes;
+    platform::ScopedMessageService scoped(boxes);
+    boxes.QueueAnswer(platform::kIdYes);
+    card.card().script().SetMuted(true);
+    EXPECT_EQ(ZimoGetResponseExA(0, buffer, sizeof buffer, "I10") & kStatusMask, kStatusFailure);
+    card.card().script().SetMuted(false);
+    EXPECT_EQ(boxes.count(), 1u);
+  }
+  EXPECT_EQ(ZimoSendCommandA(0, "P1=6"), 0);
+  EXPECT_EQ(ZimoFlush(0), 0);
+  EXPECT_EQ(ZimoGetError(0), 10057);
+  EXPECT_FALSE(card.Received("P1=6"));
+  SetEthTimeoutCapForTesting(0);
 }
 
 TEST_F(DeviceOpenTest, FirstOpenStartsZimoServerAndMapsItsTable) {

@@ -188,9 +188,9 @@ TEST_F(EthTransportTest, LastUserSendsTheCloseRequestOnDatagramLinksOnly) {
     EXPECT_EQ(table_.block(kDevice).TransportUserCount, 0u);
     EXPECT_EQ(table_.block(kDevice).EthOwnerSocket, kNoOwner);
     EXPECT_EQ(table_.block(kDevice).EthOwnerProcessId, kNoOwner);
-    // Closed: requests return at once.
+    // Closed: requests fail at once.
     char dpr[4];
-    EXPECT_EQ(EthDPRGetMem(kDevice, dpr, 0, 4), 0);
+    EXPECT_EQ(EthDPRGetMem(kDevice, dpr, 0, 4), -1);
   }
 }
 
@@ -388,8 +388,8 @@ TEST_F(EthTransportTest, KilledStreamPeerTearsTheConnectionDown) {
   auto event = platform::NamedEvent::Open("ETHEvent0");
   ASSERT_TRUE(event.ok());
   EXPECT_TRUE(event->Wait(std::chrono::milliseconds(0)).ok());
-  // Without a socket every request returns at once.
-  EXPECT_EQ(EthGetResponse(kDevice, text, sizeof text - 1, "I10"), 0u);
+  // Without a socket every request fails at once.
+  EXPECT_EQ(EthGetResponse(kDevice, text, sizeof text - 1, "I10"), 0xF0000000u);
   EXPECT_EQ(boxes.count(), 1u);
 }
 

@@ -12,6 +12,7 @@
 #include "dpr/dpr_eth.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
+#include "link/transport_users.h"
 #include "platform/codepage.h"
 #include "platform/debug.h"
 #include "platform/process.h"
@@ -102,14 +103,6 @@ void CreateSyncObjects(int device, DeviceUserHandle& user) {
       platform::DebugPrintf("%s: %s\n", name, event.status().ToString().c_str());
     }
   }
-}
-
-std::uint32_t DecrementUserCount(SharedDeviceBlock& block) {
-  std::atomic_ref<std::uint32_t> count(block.TransportUserCount);
-  std::uint32_t seen = count.load();
-  while (seen > 0 && !count.compare_exchange_weak(seen, seen - 1)) {
-  }
-  return seen > 0 ? seen - 1 : 0;
 }
 
 // Drops answers that arrived after their request had given up waiting.
@@ -262,8 +255,7 @@ EthSocketHolder* EthOpen(int device, std::uint32_t ip_address) {
     }
   }
 
-  const std::uint32_t count =
-      std::atomic_ref<std::uint32_t>(block->TransportUserCount).fetch_add(1) + 1;
+  const std::uint32_t count = AddTransportUser(*block);
   platform::DebugPrintf("*sock = %d   dwUserCount = %d\n", holder->socket.fd(),
                         static_cast<int>(count));
   CreateSyncObjects(device, *user);
@@ -287,7 +279,7 @@ int EthClose(int device) {
   if (holder == nullptr || block == nullptr || user == nullptr) return 0;
 
   LockEth(device);
-  const std::uint32_t count = DecrementUserCount(*block);
+  const std::uint32_t count = RemoveTransportUser(*block);
   const bool was_owner =
       block->EthOwnerProcessId == static_cast<std::uint32_t>(platform::CurrentProcessId()) &&
       block->EthOwnerSocket == SocketNumber(holder->socket);

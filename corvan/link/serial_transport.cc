@@ -14,6 +14,7 @@
 #include "link/device_registry.h"
 #include "link/library_app.h"
 #include "link/serial_setup.h"
+#include "link/transport_users.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "platform/process.h"
@@ -186,13 +187,13 @@ std::uint32_t SerOpen(int device, LocationHandle& handle) {
   platform::DebugPrintf("Initial Serial Handle = %d   dwUserCount = %d\n",
                         static_cast<int>(block->SerialOwnerHandle),
                         static_cast<int>(block->TransportUserCount));
-  ++block->TransportUserCount;
+  AddTransportUser(*block);
   return 0;
 }
 
 void SerClose(int device, LocationHandle& handle) {
   SharedDeviceBlock* block = BlockOf(device);
-  if (block != nullptr && block->TransportUserCount > 0) --block->TransportUserCount;
+  if (block != nullptr) RemoveTransportUser(*block);
   if (handle.serial.is_open()) {
     handle.serial.Close();
   } else {

@@ -141,6 +141,7 @@ TEST_F(SharedTableCreationTest, ATableStillInUseKeepsItsUsersAndTheirRecords) {
     std::strcpy(b.FirmwareVersion, "1.17");
   }
   old->Devices[3].TransportUserCount = 1;
+  old->Devices[3].TransportUserPids[0] = 77777;
   old->Devices[4].CardType = 6;  // nobody has device 4 open
   ClientProcess live({1, 2});
   ASSERT_TRUE(live.running());
@@ -166,6 +167,7 @@ TEST_F(SharedTableCreationTest, ATableStillInUseKeepsItsUsersAndTheirRecords) {
   }
   ExpectInitial(t->Devices[3], 2, 0xFFFFFFFF);
   EXPECT_EQ(t->Devices[3].FirstOpenDone, 0u);
+  EXPECT_EQ(t->Devices[3].TransportUserPids[0], 0u);
   ExpectInitial(t->Devices[4], 1, 0xFFFFFFFF);
 }
 

@@ -264,6 +264,24 @@ TEST_F(DeviceOpenTest, LateOpenerTakesOverThePortOfAnOwnerThatHasGone) {
   EXPECT_TRUE(ExchangeI10(0));
 }
 
+// The simulated card answers "P5" after the library gave up on it (150 ms
+// against a character time-out of 100 ms): that answer must never come back
+// as the answer to "P6".
+TEST_F(DeviceOpenTest, SerialCardAnsweringLateNeverAnswersTheNextCommand) {
+  RegisterSerialDevice(0, 1);
+  StartCardAndServer();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  char buffer[64];
+  ASSERT_EQ(ZimoGetResponseExA(0, buffer, sizeof buffer, "P5=55 P6=66"), kStatusAck);
+  block(0).SerCharTimeout = 100;
+  card_->card().script().SetReplyDelay(std::chrono::milliseconds(150), 1);
+  EXPECT_EQ(ZimoGetResponseExA(0, buffer, sizeof buffer, "P5") & kStatusMask, kStatusTimeout);
+  EXPECT_EQ(ZimoGetResponseExA(0, buffer, sizeof buffer, "P6"), kStatusAck | 3u);
+  EXPECT_STREQ(buffer, "66\r");
+  EXPECT_EQ(ZimoGetResponseExA(0, buffer, sizeof buffer, "P5"), kStatusAck | 3u);
+  EXPECT_STREQ(buffer, "55\r");
+}
+
 TEST_F(DeviceOpenTest, EthernetCardOpensThroughItsSocket) {
   const std::string address = UniqueLoopbackAddress();
   ASSERT_EQ(RegisterDevice(0, kLocationEthernet, 0, nullptr), 1);

@@ -39,16 +39,10 @@ Result<std::unique_ptr<PtyAttachment>> PtyAttachment::Start(Card& card, const Pt
   pty->slave_path_ = name;
   platform::UniqueFd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!slave) return Status::FromErrno("open " + pty->slave_path_, errno);
-  termios tio{};
-  if (::tcgetattr(slave.get(), &tio) != 0) {
-    return Status::FromErrno("tcgetattr " + pty->slave_path_, errno);
-  }
-  // Raw: every byte passes unchanged both ways (no echo, no CR/LF mapping).
-  // The line keeps the setting while the master is open.
-  ::cfmakeraw(&tio);
-  if (::tcsetattr(slave.get(), TCSANOW, &tio) != 0) {
-    return Status::FromErrno("tcsetattr " + pty->slave_path_, errno);
-  }
+  // Opened and closed once, so that the master sees a hang-up until a host
+  // opens the line. Its settings stay as a fresh port has them: setting the
+  // line up is the host's business, as on a real serial port.
+  slave.reset();
   pty->wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!pty->wake_) return Status::FromErrno("eventfd", errno);
   if (options.com_port != 0) {

@@ -29,7 +29,8 @@ class AsciiChannel {
                                     const char* command) = 0;
   virtual std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max, char c) = 0;
   virtual std::uint32_t ReadReady(int device) = 0;
-  virtual void Flush(int device) = 0;
+  // False when the flush could not reach the card (its link has gone).
+  virtual bool Flush(int device) = 0;
   // The channel's last error code for ZimoGetError.
   virtual std::int32_t LastError(int device) = 0;
 };

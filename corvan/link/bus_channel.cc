@@ -115,7 +115,10 @@ class BusChannelImpl final : public AsciiChannel {
     return ZimoBUSGetControlResponseA(static_cast<std::uint32_t>(device), buffer, Size(max), c);
   }
   std::uint32_t ReadReady(int device) override { return BusReadReady(device); }
-  void Flush(int device) override { ZimoBUSFlush(static_cast<std::uint32_t>(device)); }
+  bool Flush(int device) override {
+    ZimoBUSFlush(static_cast<std::uint32_t>(device));
+    return true;
+  }
   std::int32_t LastError(int device) override { return BusLastError(device); }
 
  private:

@@ -68,8 +68,7 @@ std::uint32_t ControlResponseWord(int device, char* buffer, std::uint32_t size, 
   buffer[0] = 0;
   AsciiChannel* channel = ChannelFor(device);
   if (channel == nullptr) return 0;
-  const std::uint32_t word =
-      channel->GetControlResponse(device, buffer, MaxChars(size), character);
+  const std::uint32_t word = channel->GetControlResponse(device, buffer, MaxChars(size), character);
   const char text[2] = {character, 0};
   LogCommandEntry(device, text, log_as_command);
   return word;
@@ -264,8 +263,7 @@ std::int32_t ZimoFlush(std::uint32_t device) {
   DeviceLock lock(d);
   AsciiChannel* channel = ChannelFor(d);
   if (channel == nullptr) return 0;
-  channel->Flush(d);
-  return 1;
+  return channel->Flush(d) ? 1 : 0;
 }
 
 std::int32_t ZimoDoChecksums(std::uint32_t device, std::int32_t on) {

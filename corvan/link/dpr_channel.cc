@@ -160,7 +160,10 @@ class DprMailboxChannelImpl final : public AsciiChannel {
     return ZimoDPRGetControlResponseA(static_cast<std::uint32_t>(device), buffer, max, c);
   }
   std::uint32_t ReadReady(int device) override { return DprReadReady(device); }
-  void Flush(int device) override { ZimoDPRFlush(static_cast<std::uint32_t>(device)); }
+  bool Flush(int device) override {
+    ZimoDPRFlush(static_cast<std::uint32_t>(device));
+    return true;
+  }
   std::int32_t LastError(int device) override { return DprLastError(device); }
 };
 
@@ -463,8 +466,8 @@ std::uint32_t ZimoDPRGetControlResponseA(std::uint32_t device, char* buffer, std
   // The CR goes on only for a caller whose buffer could have taken the
   // whole driver record; smaller buffers get the answer as the card sent it.
   const bool cr_wanted = max >= r.bytes_returned + 1;
-  const Line line = StoreText(block.text, TextLength(block), buffer, max,
-                              block.status & kStatusMask, cr_wanted);
+  const Line line =
+      StoreText(block.text, TextLength(block), buffer, max, block.status & kStatusMask, cr_wanted);
   return line.status | (line.count & kCountMask);
 }
 

@@ -24,6 +24,9 @@ constexpr char kBel = 0x07;
 constexpr char kLf = 0x0A;
 constexpr char kCr = 0x0D;
 constexpr char kCtrlX = 0x18;
+// The error of a response or line cut to the caller's buffer (the serial
+// transport's "line full").
+constexpr std::uint32_t kEthErrResponseCut = 28;
 // A card error reply: BEL, "ERR", three digits, CR.
 constexpr std::size_t kErrorReplyLength = 8;
 constexpr std::size_t kErrorTextLength = 7;
@@ -81,8 +84,8 @@ void Advance(EthReceiveState& state, std::size_t position) {
 
 // The next line from the fetched text, from state.scan to the first CR, ACK
 // or BEL.
-std::uint32_t HandOutLine(EthPeer& peer, EthReceiveState& state, char* buffer,
-                          std::uint32_t max, std::uint32_t* count) {
+std::uint32_t HandOutLine(EthPeer& peer, EthReceiveState& state, char* buffer, std::uint32_t max,
+                          std::uint32_t* count) {
   const char* data = state.buffer.data();
   const std::size_t s = state.scan;
   const std::size_t e = state.end;
@@ -93,6 +96,7 @@ std::uint32_t HandOutLine(EthPeer& peer, EthReceiveState& state, char* buffer,
   // A line that does not fit goes out in pieces: what fits now, the rest
   // with the next call.
   auto in_pieces = [&] {
+    state.last_error = kEthErrResponseCut;
     Store(buffer, data + s, max);
     *count = max;
     state.scan = state.line_start = s + max;
@@ -115,7 +119,8 @@ std::uint32_t HandOutLine(EthPeer& peer, EthReceiveState& state, char* buffer,
     std::size_t end = stored;
     if (end < max) buffer[end++] = kCr;
     buffer[end] = 0;
-    *count = static_cast<std::uint32_t>(stored);
+    // The count is what the buffer holds, CR included, as on the serial line.
+    *count = static_cast<std::uint32_t>(end);
     state.Empty();
     return kStatusCardError;
   }
@@ -138,8 +143,7 @@ std::uint32_t HandOutLine(EthPeer& peer, EthReceiveState& state, char* buffer,
 
 // The STX of an unsolicited line that ends the text at `end` (with its CR),
 // searching back from the byte before that CR, not past a CR or BEL.
-bool FindUnsolicitedStart(const char* data, std::size_t begin, std::size_t end,
-                          std::size_t* stx) {
+bool FindUnsolicitedStart(const char* data, std::size_t begin, std::size_t end, std::size_t* stx) {
   if (end < begin + 2) return false;
   for (std::size_t i = end - 1; i-- > begin;) {
     if (data[i] == kStx) {
@@ -188,7 +192,10 @@ bool GetBuffer(int device, char* buffer, std::uint32_t max, std::uint32_t* count
   buffer[0] = 0;
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(device);
   EthLockGuard lock(device);
-  if (!EthSocketValid(holder.get())) return true;
+  if (EthSocketGone(holder.get())) {
+    *socket_error = static_cast<int>(kEthErrNotConnected);
+    return false;
+  }
   const std::uint16_t ask = static_cast<std::uint16_t>(std::min<std::uint32_t>(max, 0xFFFF));
   if (ask == 0) return true;
   const EthExchangeResult r =
@@ -227,14 +234,18 @@ class EthernetChannelImpl final : public AsciiChannel {
                             const char* command) override {
     return EthGetResponse(Dev(device), buffer, max, command);
   }
-  std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max,
-                                   char c) override {
+  std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max, char c) override {
     const std::int32_t n = EthGetControlResponse(
         Dev(device), buffer, static_cast<std::uint16_t>(std::min<std::uint32_t>(max, 0xFFFF)), c);
     return n < 0 ? kStatusFailure : static_cast<std::uint32_t>(n);
   }
   std::uint32_t ReadReady(int device) override { return EthReadReady(Dev(device)) & 0xFF; }
-  void Flush(int device) override { EthFlush(Dev(device)); }
+  bool Flush(int device) override {
+    // A card that does not answer the flush is still there; a socket that
+    // has gone is not.
+    EthFlush(Dev(device));
+    return EthSocketValid(EthHolderOf(device).get());
+  }
   std::int32_t LastError(int device) override {
     return static_cast<std::int32_t>(EthGetLastError(Dev(device)));
   }
@@ -252,17 +263,17 @@ void Widen(const std::string& narrow, char16_t* buffer, std::uint32_t max, std::
 
 }  // namespace
 
-std::uint32_t CollectEthResponse(EthPeer& peer, EthReceiveState& state,
-                                 std::string_view command, char* buffer, std::uint32_t max) {
+std::uint32_t CollectEthResponse(EthPeer& peer, EthReceiveState& state, std::string_view command,
+                                 char* buffer, std::uint32_t max) {
   state.last_error = 0;
   buffer[0] = 0;
   if (command.size() > kEthMaxPayload) return kStatusFailure;
   std::vector<char>& data = state.buffer;
   EnsureSize(data, kEthChunk);
-  std::optional<std::size_t> got = peer.Exchange(
-      EthRequest{eth::kHostToCard, eth::kGetResponse, 0, 0,
-                 static_cast<std::uint16_t>(command.size())},
-      command, eth::kResponseTimeoutMs, data.data(), kEthChunk);
+  std::optional<std::size_t> got =
+      peer.Exchange(EthRequest{eth::kHostToCard, eth::kGetResponse, 0, 0,
+                               static_cast<std::uint16_t>(command.size())},
+                    command, eth::kResponseTimeoutMs, data.data(), kEthChunk);
   if (!got) {
     peer.ReportFailure();
     state.Empty();
@@ -321,13 +332,19 @@ std::uint32_t CollectEthResponse(EthPeer& peer, EthReceiveState& state,
     }
   }
   const std::size_t stored = std::min(total, std::size_t{max});
+  if (total > stored && (status == kStatusAck || status == kStatusLine)) {
+    // Cut to the caller's buffer: a failure with what was stored, as the
+    // serial transport reports a response that fills the buffer.
+    status = kStatusFailure;
+    state.last_error = kEthErrResponseCut;
+  }
   Store(buffer, data.data(), stored);
   state.Empty();
   return status | static_cast<std::uint32_t>(stored);
 }
 
-std::uint32_t ReadEthLine(EthPeer& peer, EthReceiveState& state, char* buffer,
-                          std::uint32_t max, std::uint32_t* count) {
+std::uint32_t ReadEthLine(EthPeer& peer, EthReceiveState& state, char* buffer, std::uint32_t max,
+                          std::uint32_t* count) {
   state.last_error = 0;
   buffer[0] = 0;
   *count = 0;
@@ -386,22 +403,35 @@ std::uint32_t ReadEthLine(EthPeer& peer, EthReceiveState& state, char* buffer,
 
 const char* EthSocketErrorText(int socket_error, bool server_build) {
   switch (socket_error) {
-    case 10024: return "No more file descripters available";
-    case 10035: return "The socket is marked as non blocking and the requested operation would block";
-    case 10036: return "The socket is in progress";
+    case 10024:
+      return "No more file descripters available";
+    case 10035:
+      return "The socket is marked as non blocking and the requested operation would block";
+    case 10036:
+      return "The socket is in progress";
     case 10040:
       return "The datagram was too larget to fit into the specified buffer and was truncated";
-    case 10041: return "Specified port is the wrong type for this socket";
-    case 10043: return "Specified port is not supported";
-    case 10044: return "Specified socket type is not supported in this address";
-    case 10047: return "Specified address family not supported";
-    case 10050: return "Network subsytem failed";
+    case 10041:
+      return "Specified port is the wrong type for this socket";
+    case 10043:
+      return "Specified port is not supported";
+    case 10044:
+      return "Specified socket type is not supported in this address";
+    case 10047:
+      return "Specified address family not supported";
+    case 10050:
+      return "Network subsytem failed";
     case 10053:
-    case 10054: return kLostConnectionText;
-    case 10055: return "No buffer space is available";
-    case 10060: return server_build ? kServerTimeoutText : kTimeoutPromptText;
-    case 10093: return "AfxSocketInit not called";
-    default: return "Unknown error";
+    case 10054:
+      return kLostConnectionText;
+    case 10055:
+      return "No buffer space is available";
+    case 10060:
+      return server_build ? kServerTimeoutText : kTimeoutPromptText;
+    case 10093:
+      return "AfxSocketInit not called";
+    default:
+      return "Unknown error";
   }
 }
 
@@ -420,17 +450,11 @@ std::uint32_t EthGetResponse(std::uint32_t device, char* buffer, std::uint32_t m
                              const char* command) {
   const int d = DeviceIndex(device);
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(d);
-  if (!EthSocketValid(holder.get())) return 0;
-  if (buffer == nullptr) return kStatusFailure;
-  if (command == nullptr) {
-    buffer[0] = 0;
-    return kStatusFailure;
-  }
+  if (buffer != nullptr) buffer[0] = 0;
+  if (EthSocketGone(holder.get())) return kStatusFailure;
+  if (buffer == nullptr || command == nullptr) return kStatusFailure;
   EthLockGuard lock(d);
-  if (!EthSocketValid(holder.get())) {
-    buffer[0] = 0;
-    return 0;
-  }
+  if (EthSocketGone(holder.get())) return kStatusFailure;
   SocketPeer peer(d, *holder);
   return CollectEthResponse(peer, holder->receive, command, buffer, max);
 }
@@ -452,11 +476,10 @@ std::uint32_t EthGetLine(std::uint32_t device, char* buffer, std::uint32_t max,
   *count = 0;
   const int d = DeviceIndex(device);
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(d);
-  if (buffer == nullptr) return EthSocketValid(holder.get()) ? kStatusFailure : kStatusAck;
+  if (EthSocketGone(holder.get()) || buffer == nullptr) return kStatusFailure;
   buffer[0] = 0;
-  if (!EthSocketValid(holder.get())) return kStatusAck;
   EthLockGuard lock(d);
-  if (!EthSocketValid(holder.get())) return kStatusAck;
+  if (EthSocketGone(holder.get())) return kStatusFailure;
   SocketPeer peer(d, *holder);
   return ReadEthLine(peer, holder->receive, buffer, max, count);
 }
@@ -502,18 +525,16 @@ std::int32_t EthGetControlResponse(std::uint32_t device, char* buffer, std::uint
   if (character == kCtrlX) return EthFlush(device);
   const int d = DeviceIndex(device);
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(d);
-  if (!EthSocketValid(holder.get())) return 0;
-  if (buffer == nullptr) return -1;
+  if (EthSocketGone(holder.get()) || buffer == nullptr) return -1;
   if (max == 0) return 0;
   EthLockGuard lock(d);
-  if (!EthSocketValid(holder.get())) return 0;
+  if (EthSocketGone(holder.get())) return -1;
   holder->receive.last_error = 0;
   holder->receive.Empty();
-  const EthExchangeResult r = EthExchange(
-      *holder,
-      EthRequest{eth::kCardToHost, eth::kControlResponse,
-                 static_cast<std::uint8_t>(character), 0, max},
-      {}, eth::kKept, buffer, max, EthAnswerKind::kText);
+  const EthExchangeResult r = EthExchange(*holder,
+                                          EthRequest{eth::kCardToHost, eth::kControlResponse,
+                                                     static_cast<std::uint8_t>(character), 0, max},
+                                          {}, eth::kKept, buffer, max, EthAnswerKind::kText);
   if (r.received < 0) {
     buffer[0] = 0;
     const int code = EthReportSocketError(device);
@@ -521,7 +542,12 @@ std::int32_t EthGetControlResponse(std::uint32_t device, char* buffer, std::uint
   }
   std::size_t n = static_cast<std::size_t>(r.received);
   switch (character) {
-    case 2: case 3: case 6: case 7: case 16: case 22:
+    case 2:
+    case 3:
+    case 6:
+    case 7:
+    case 16:
+    case 22:
       break;
     default:
       // The card's answer to the other characters carries nothing to read.
@@ -538,8 +564,8 @@ std::int32_t EthGetControlResponseW(std::uint32_t device, char16_t* buffer, std:
   if (buffer == nullptr) return -1;
   const std::uint16_t narrow_max = static_cast<std::uint16_t>(std::min<std::uint32_t>(max, 0xFFFF));
   std::string narrow(std::size_t{narrow_max} + 1, '\0');
-  const std::int32_t result = EthGetControlResponse(
-      device, narrow.data(), narrow_max, zimo::platform::Utf16ToCp1252Char(character));
+  const std::int32_t result = EthGetControlResponse(device, narrow.data(), narrow_max,
+                                                    zimo::platform::Utf16ToCp1252Char(character));
   zimo::platform::WidenInto(narrow.c_str(), buffer, std::size_t{max} + 1);
   return result;
 }
@@ -577,8 +603,10 @@ std::int32_t EthReportSocketError(std::uint32_t device) {
       return code;
     }
     zimo::platform::DebugOutput(kTimeoutPromptText);
-    if (box::ShowMessageBox(kTimeoutPromptText, kMessageTitle, box::kMbYesNo | box::kMbTopmost) ==
-        box::kIdYes) {
+    // No is the default: a box nobody answers keeps the link, as a
+    // dropped packet needs.
+    if (box::ShowMessageBox(kTimeoutPromptText, kMessageTitle,
+                            box::kMbYesNo | box::kMbDefButton2 | box::kMbTopmost) == box::kIdYes) {
       EthTearDown(d, false);
       return code;
     }

@@ -12,6 +12,7 @@
 #include "dpr/dpr_eth.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
+#include "link/transport_users.h"
 #include "platform/codepage.h"
 #include "platform/debug.h"
 #include "platform/process.h"
@@ -104,14 +105,6 @@ void CreateSyncObjects(int device, DeviceUserHandle& user) {
   }
 }
 
-std::uint32_t DecrementUserCount(SharedDeviceBlock& block) {
-  std::atomic_ref<std::uint32_t> count(block.TransportUserCount);
-  std::uint32_t seen = count.load();
-  while (seen > 0 && !count.compare_exchange_weak(seen, seen - 1)) {
-  }
-  return seen > 0 ? seen - 1 : 0;
-}
-
 // Drops answers that arrived after their request had given up waiting.
 void DropLateAnswers(EthSocketHolder& holder) {
   char scratch[kEthPacketSize];
@@ -192,6 +185,13 @@ bool EthSocketValid(const EthSocketHolder* holder) {
   return holder != nullptr && holder->socket.is_open();
 }
 
+bool EthSocketGone(EthSocketHolder* holder) {
+  if (EthSocketValid(holder)) return false;
+  if (holder != nullptr) holder->receive.last_error = kEthErrNotConnected;
+  platform::SetLastSocketError(static_cast<int>(kEthErrNotConnected));
+  return true;
+}
+
 EthSocketHolder* EthOpen(int device, std::uint32_t ip_address) {
   SharedDeviceBlock* block = BlockOf(device);
   DeviceUserHandle* user = App().User(device);
@@ -255,8 +255,7 @@ EthSocketHolder* EthOpen(int device, std::uint32_t ip_address) {
     }
   }
 
-  const std::uint32_t count =
-      std::atomic_ref<std::uint32_t>(block->TransportUserCount).fetch_add(1) + 1;
+  const std::uint32_t count = AddTransportUser(*block);
   platform::DebugPrintf("*sock = %d   dwUserCount = %d\n", holder->socket.fd(),
                         static_cast<int>(count));
   CreateSyncObjects(device, *user);
@@ -280,10 +279,10 @@ int EthClose(int device) {
   if (holder == nullptr || block == nullptr || user == nullptr) return 0;
 
   LockEth(device);
-  const std::uint32_t count = DecrementUserCount(*block);
-  const bool was_owner = block->EthOwnerProcessId ==
-                             static_cast<std::uint32_t>(platform::CurrentProcessId()) &&
-                         block->EthOwnerSocket == SocketNumber(holder->socket);
+  const std::uint32_t count = RemoveTransportUser(*block);
+  const bool was_owner =
+      block->EthOwnerProcessId == static_cast<std::uint32_t>(platform::CurrentProcessId()) &&
+      block->EthOwnerSocket == SocketNumber(holder->socket);
   if (count == 0 && EthSocketValid(holder.get()) && !holder->tcp) {
     // The card forgets the host of a datagram link only when told.
     if (!holder->timeout_set) (void)SetTimeout(*holder, eth::kShortTimeoutMs);
@@ -400,13 +399,13 @@ struct Outcome {
 // One request under the device's lock. Failures of the kinds in `report` go
 // through the socket-error report (which may tear the socket down).
 Outcome Request(int device, const EthRequest& request, std::string_view payload,
-                std::uint32_t timeout_ms, void* answer, std::size_t answer_size,
-                EthAnswerKind kind, unsigned report) {
+                std::uint32_t timeout_ms, void* answer, std::size_t answer_size, EthAnswerKind kind,
+                unsigned report) {
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(device);
-  if (!EthSocketValid(holder.get())) return {};
+  if (EthSocketGone(holder.get())) return {};
   EthLockGuard lock(device);
   // Another thread may have torn the connection down while this one waited.
-  if (!EthSocketValid(holder.get())) return {};
+  if (EthSocketGone(holder.get())) return {};
   const EthExchangeResult r =
       EthExchange(*holder, request, payload, timeout_ms, answer, answer_size, kind);
   if ((r.send_failed && (report & kReportSend) != 0) ||
@@ -461,7 +460,7 @@ std::uint32_t EthSendLine(std::uint32_t device, const char* text) {
   using namespace zimo::corvan;
   const int d = DeviceIndex(device);
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(d);
-  if (!EthSocketValid(holder.get())) return kStatusFailure;
+  if (EthSocketGone(holder.get())) return kStatusFailure;
   const std::size_t length = text != nullptr ? std::strlen(text) : 0;
   if (text == nullptr || length > kEthMaxPayload) return kStatusFailure;
   char answer = 0;
@@ -493,7 +492,7 @@ std::int32_t EthFlush(std::uint32_t device) {
   char answer = 0;
   const Outcome o = Request(d, EthRequest{eth::kHostToCard, eth::kFlush, 10, 0, 0}, {},
                             eth::kShortTimeoutMs, &answer, 1, EthAnswerKind::kExact, kReportNone);
-  if (!o.valid) return 0;
+  if (!o.valid) return -1;
   EmptyReceiveBuffer(d);
   return o.received >= 1 ? o.received : -1;
 }
@@ -502,13 +501,12 @@ std::uint32_t EthSendChar(std::uint32_t device, char character) {
   using namespace zimo::corvan;
   const int d = DeviceIndex(device);
   // The character goes out as a signed byte widened to 16 bits.
-  const auto value = static_cast<std::uint16_t>(static_cast<std::int16_t>(
-      static_cast<signed char>(character)));
+  const auto value =
+      static_cast<std::uint16_t>(static_cast<std::int16_t>(static_cast<signed char>(character)));
   char answer = 0;
   const Outcome o = Request(d, EthRequest{eth::kHostToCard, eth::kSendChar, value, 0, 0}, {},
-                            eth::kCharTimeoutMs, &answer, 1, EthAnswerKind::kExact,
-                            kReportReceive);
-  if (!o.valid) return 0;
+                            eth::kCharTimeoutMs, &answer, 1, EthAnswerKind::kExact, kReportReceive);
+  if (!o.valid) return kStatusFailure;
   if (character == kCtrlX) EmptyReceiveBuffer(d);
   return o.received >= 1 ? 1 : kStatusFailure;
 }
@@ -520,7 +518,7 @@ std::uint32_t EthSendCharW(std::uint32_t device, char16_t character) {
 std::uint32_t EthReadReady(std::uint32_t device) {
   using namespace zimo::corvan;
   const int d = DeviceIndex(device);
-  if (!EthSocketValid(EthHolderOf(d).get())) return 0;
+  if (EthSocketGone(EthHolderOf(d).get())) return 0;
   if (UnreadText(d)) return 1;
   unsigned char answer[2] = {};
   const Outcome o = Request(d, EthRequest{eth::kCardToHost, eth::kReadReady, 0, 0, 2}, {},
@@ -533,12 +531,11 @@ std::int32_t EthIpAddress(std::uint32_t device, std::int32_t write, std::uint8_t
   if (address == nullptr) return -1;
   const std::uint8_t type = write != 0 ? eth::kHostToCard : eth::kCardToHost;
   unsigned char answer[4] = {};
-  const Outcome o = Request(DeviceIndex(device), EthRequest{type, eth::kIpAddress, 0, 0, 4},
-                            std::string_view(reinterpret_cast<const char*>(address), 4),
-                            eth::kShortTimeoutMs, answer, sizeof answer, EthAnswerKind::kExact,
-                            kReportNone);
-  if (!o.valid) return 0;
-  if (o.received < 0) return -1;
+  const Outcome o =
+      Request(DeviceIndex(device), EthRequest{type, eth::kIpAddress, 0, 0, 4},
+              std::string_view(reinterpret_cast<const char*>(address), 4), eth::kShortTimeoutMs,
+              answer, sizeof answer, EthAnswerKind::kExact, kReportNone);
+  if (!o.valid || o.received < 0) return -1;
   std::memcpy(address, answer, static_cast<std::size_t>(o.received));
   return o.received;
 }
@@ -549,7 +546,7 @@ std::int32_t EthOutp(std::uint32_t device, std::uint8_t offset, std::uint8_t val
   const Outcome o =
       Request(DeviceIndex(device), EthRequest{eth::kHostToCard, eth::kWritePort, offset, value, 0},
               {}, eth::kCharTimeoutMs, &answer, 1, EthAnswerKind::kExact, kReportBoth);
-  return o.valid ? o.received : 0;
+  return o.valid ? o.received : -1;
 }
 
 std::uint32_t EthWriteBuffer(std::uint32_t device, const void* block, std::uint32_t length) {
@@ -558,10 +555,10 @@ std::uint32_t EthWriteBuffer(std::uint32_t device, const void* block, std::uint3
   constexpr std::uint32_t kNotTaken = 0x80000000;
   if (!FitsPacket(block, length)) return kNotTaken;
   unsigned char answer[4] = {};
-  const Outcome o = Request(
-      DeviceIndex(device), EthRequest{eth::kHostToCard, eth::kWriteBuffer, 0, 0, Word(length)},
-      std::string_view(static_cast<const char*>(block), length), eth::kKept, answer,
-      sizeof answer, EthAnswerKind::kExact, kReportSend);
+  const Outcome o = Request(DeviceIndex(device),
+                            EthRequest{eth::kHostToCard, eth::kWriteBuffer, 0, 0, Word(length)},
+                            std::string_view(static_cast<const char*>(block), length), eth::kKept,
+                            answer, sizeof answer, EthAnswerKind::kExact, kReportSend);
   // Without a socket nothing was taken either: 0 would tell the download
   // that every line of the block was accepted.
   if (!o.valid) return kNotTaken;
@@ -586,10 +583,11 @@ std::int32_t EthDPRGetMem(std::uint32_t device, void* destination, std::uint32_t
   using namespace zimo::corvan;
   if (destination == nullptr || offset > 0xFFFF || count > 0xFFFF) return -1;
   if (count == 0) return 0;
-  const Outcome o = Request(
-      DeviceIndex(device), EthRequest{eth::kCardToHost, eth::kReadDpr, Word(offset), 0, Word(count)},
-      {}, eth::kRequestTimeoutMs, destination, count, EthAnswerKind::kExact, kReportBoth);
-  return o.valid ? o.received : 0;
+  const Outcome o =
+      Request(DeviceIndex(device),
+              EthRequest{eth::kCardToHost, eth::kReadDpr, Word(offset), 0, Word(count)}, {},
+              eth::kRequestTimeoutMs, destination, count, EthAnswerKind::kExact, kReportBoth);
+  return o.valid ? o.received : -1;
 }
 
 std::int32_t EthDPRSetMem(std::uint32_t device, const void* source, std::uint32_t offset,
@@ -597,11 +595,12 @@ std::int32_t EthDPRSetMem(std::uint32_t device, const void* source, std::uint32_
   using namespace zimo::corvan;
   if (!FitsPacket(source, count) || offset > 0xFFFF) return -1;
   char answer = 0;
-  const Outcome o = Request(
-      DeviceIndex(device), EthRequest{eth::kCardToHost, eth::kWriteDpr, Word(offset), 0, Word(count)},
-      std::string_view(static_cast<const char*>(source), count), eth::kRequestTimeoutMs, &answer,
-      1, EthAnswerKind::kExact, kReportBoth);
-  return o.valid ? o.received : 0;
+  const Outcome o =
+      Request(DeviceIndex(device),
+              EthRequest{eth::kCardToHost, eth::kWriteDpr, Word(offset), 0, Word(count)},
+              std::string_view(static_cast<const char*>(source), count), eth::kRequestTimeoutMs,
+              &answer, 1, EthAnswerKind::kExact, kReportBoth);
+  return o.valid ? o.received : -1;
 }
 
 std::int32_t EthDPRSetMemBit(std::uint32_t device, std::uint32_t offset, std::uint32_t bit,
@@ -617,7 +616,7 @@ std::int32_t EthDPRSetMemBit(std::uint32_t device, std::uint32_t offset, std::ui
                                        static_cast<std::uint16_t>(set != 0 ? 1 : 0), 4},
                             std::string_view(payload, 4), eth::kRequestTimeoutMs, &answer, 1,
                             EthAnswerKind::kExact, kReportBoth);
-  return o.valid ? o.received : 0;
+  return o.valid ? o.received : -1;
 }
 
 std::int32_t EthDPRSetMemBits(std::uint32_t device, std::uint32_t offset, std::uint32_t first,
@@ -629,11 +628,11 @@ std::int32_t EthDPRSetMemBits(std::uint32_t device, std::uint32_t offset, std::u
   PutLittleEndian(~mask, payload);
   PutLittleEndian(static_cast<std::uint32_t>(std::uint64_t{value} << first) & mask, payload + 4);
   char answer = 0;
-  const Outcome o = Request(
-      DeviceIndex(device), EthRequest{eth::kCardToHost, eth::kSetDprBits, Word(offset), 0, 8},
-      std::string_view(payload, 8), eth::kRequestTimeoutMs, &answer, 1, EthAnswerKind::kExact,
-      kReportBoth);
-  return o.valid ? o.received : 0;
+  const Outcome o = Request(DeviceIndex(device),
+                            EthRequest{eth::kCardToHost, eth::kSetDprBits, Word(offset), 0, 8},
+                            std::string_view(payload, 8), eth::kRequestTimeoutMs, &answer, 1,
+                            EthAnswerKind::kExact, kReportBoth);
+  return o.valid ? o.received : -1;
 }
 
 std::int32_t EthDPRGetMemBit(std::uint32_t device, std::uint32_t offset, std::uint32_t bit,
@@ -653,8 +652,8 @@ std::int32_t EthDPRGetMemBits(std::uint32_t device, std::uint32_t offset, std::u
   unsigned char dword[4] = {};
   const std::int32_t got = EthDPRGetMem(device, dword, offset, 4);
   if (got == 4 && value != nullptr) {
-    *value = (zimo::corvan::GetLittleEndian(dword) & zimo::corvan::FieldMask(first, count)) >>
-             first;
+    *value =
+        (zimo::corvan::GetLittleEndian(dword) & zimo::corvan::FieldMask(first, count)) >> first;
   }
   return got;
 }
@@ -663,9 +662,9 @@ std::int32_t EthRotBufInit(std::uint32_t device, std::uint16_t buffer) {
   using namespace zimo::corvan;
   char answer = 0;
   const Outcome o =
-      Request(DeviceIndex(device), EthRequest{eth::kHostToCard, eth::kRotBufInit, buffer, 0, 0},
-              {}, eth::kKept, &answer, 1, EthAnswerKind::kExact, kReportBoth);
-  return o.valid ? o.received : 0;
+      Request(DeviceIndex(device), EthRequest{eth::kHostToCard, eth::kRotBufInit, buffer, 0, 0}, {},
+              eth::kKept, &answer, 1, EthAnswerKind::kExact, kReportBoth);
+  return o.valid ? o.received : -1;
 }
 
 std::int32_t EthRotBufPut(std::uint32_t device, std::uint16_t buffer, const void* data,
@@ -677,7 +676,7 @@ std::int32_t EthRotBufPut(std::uint32_t device, std::uint16_t buffer, const void
       DeviceIndex(device), EthRequest{eth::kHostToCard, eth::kRotBufPut, buffer, 0, Word(length)},
       std::string_view(static_cast<const char*>(data), length), eth::kRequestTimeoutMs, answer,
       sizeof answer, EthAnswerKind::kExact, kReportBoth);
-  if (!o.valid) return 0;
+  if (!o.valid) return -1;
   if (o.received == 4) {
     if (word1 != nullptr) *word1 = static_cast<std::uint16_t>(answer[0] | answer[1] << 8);
     if (word2 != nullptr) *word2 = static_cast<std::uint16_t>(answer[2] | answer[3] << 8);

@@ -89,9 +89,9 @@ void EncodeEthRequest(const EthRequest& request, std::uint8_t out[kEthHeaderSize
 // the buffer is empty when `scan` equals `end` (both are then 0).
 struct EthReceiveState {
   std::vector<char> buffer;
-  std::size_t scan = 0;        // next unread character
-  std::size_t line_start = 0;  // start of the line handed out next
-  std::size_t end = 0;         // end of the fetched text
+  std::size_t scan = 0;          // next unread character
+  std::size_t line_start = 0;    // start of the line handed out next
+  std::size_t end = 0;           // end of the fetched text
   std::uint32_t last_error = 0;  // the card's error number from the last BEL reply
 
   bool HasUnread() const { return scan < end; }
@@ -102,11 +102,11 @@ struct EthReceiveState {
 // it). A device number that shares its Location and Enumeration with the
 // device that opened the socket reaches the same holder.
 struct EthSocketHolder {
-  int device = -1;  // the device the socket was opened for: its lock, its shared block
+  int device = -1;          // the device the socket was opened for: its lock, its shared block
   platform::Socket socket;  // closed once the connection has been torn down
   bool tcp = false;
-  bool owner = false;            // this process connected the socket
-  bool timeout_set = false;      // this process has set a receive time-out on it
+  bool owner = false;        // this process connected the socket
+  bool timeout_set = false;  // this process has set a receive time-out on it
   EthReceiveState receive;
 };
 
@@ -128,6 +128,15 @@ int EthClose(int device);
 std::shared_ptr<EthSocketHolder> EthHolderOf(int device);
 // True when `holder` is there and its socket has not been torn down.
 bool EthSocketValid(const EthSocketHolder* holder);
+
+// The error an operation on a device whose socket has gone leaves behind
+// (in EthLastError and as the socket error): "not connected".
+inline constexpr std::uint32_t kEthErrNotConnected = 10057;
+
+// True when `holder` has no usable socket. A holder whose socket was torn
+// down gets kEthErrNotConnected as its last error, so that the failure the
+// caller returns says why.
+bool EthSocketGone(EthSocketHolder* holder);
 
 // The device's Ethernet request lock, waiting without limit. Recursive for
 // the holding thread. Nothing happens when the device has no lock here.

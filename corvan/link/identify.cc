@@ -11,7 +11,6 @@
 #include "link/library_app.h"
 #include "link/link_list.h"
 #include "link/text_utils.h"
-#include "platform/codepage.h"
 
 namespace zimo::corvan {
 
@@ -263,15 +262,6 @@ char* CopyFirmwareText(std::uint32_t device, FirmwareText which, char* buffer, s
   return buffer;
 }
 
-char16_t* CopyFirmwareTextW(std::uint32_t device, FirmwareText which, char16_t* buffer,
-                            std::uint32_t size) {
-  if (buffer == nullptr || size == 0) return buffer;
-  char narrow[kFirmwareTextSize + 1];
-  CopyFirmwareText(device, which, narrow, sizeof narrow);
-  zimo::platform::WidenInto(narrow, buffer, size);
-  return buffer;
-}
-
 }  // namespace
 
 extern "C" {
@@ -295,16 +285,8 @@ char* ZimoGetRomVersionA(std::uint32_t device, char* buffer, std::uint32_t size)
   return CopyFirmwareText(device, FirmwareText::kVersion, buffer, size);
 }
 
-char16_t* ZimoGetRomVersionW(std::uint32_t device, char16_t* buffer, std::uint32_t size) {
-  return CopyFirmwareTextW(device, FirmwareText::kVersion, buffer, size);
-}
-
 char* ZimoGetRomDateA(std::uint32_t device, char* buffer, std::uint32_t size) {
   return CopyFirmwareText(device, FirmwareText::kDate, buffer, size);
-}
-
-char16_t* ZimoGetRomDateW(std::uint32_t device, char16_t* buffer, std::uint32_t size) {
-  return CopyFirmwareTextW(device, FirmwareText::kDate, buffer, size);
 }
 
 std::int32_t ZimoInBootStrapMode(std::uint32_t device) {

@@ -110,13 +110,15 @@ class ChecksumSerialChannelImpl final : public AsciiChannel {
                             const char* command) override {
     return ZimoSERCheckResponseA(Dev(device), buffer, max, command);
   }
-  std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max,
-                                   char c) override {
+  std::uint32_t GetControlResponse(int device, char* buffer, std::uint32_t max, char c) override {
     const char command[2] = {c, 0};
     return ZimoSERCheckResponseA(Dev(device), buffer, max, command);
   }
   std::uint32_t ReadReady(int device) override { return SerReadReady(device); }
-  void Flush(int device) override { SerFlush(device); }
+  bool Flush(int device) override {
+    SerFlush(device);
+    return true;
+  }
   std::int32_t LastError(int device) override {
     return static_cast<std::int32_t>(zimo::corvan::LastError(device));
   }
@@ -195,9 +197,11 @@ std::uint32_t ZimoSERCheckSendLineA(std::uint32_t device, const char* text) {
       SetLastError(d, kErrUserCancelled);
       return 0;
     }
-    const int choice =
-        zimo::platform::ShowMessageBox(kBadChecksumText, kBadChecksumTitle,
-                                       zimo::platform::kMbOkCancel | zimo::platform::kMbTopmost);
+    // Cancel is the default: a box nobody answers ends the exchange instead
+    // of retrying for ever under the device lock.
+    const int choice = zimo::platform::ShowMessageBox(
+        kBadChecksumText, kBadChecksumTitle,
+        zimo::platform::kMbOkCancel | zimo::platform::kMbDefButton2 | zimo::platform::kMbTopmost);
     if (choice != zimo::platform::kIdOk) {
       SetLastError(d, kErrUserCancelled);
       return 0;
@@ -287,7 +291,7 @@ std::uint32_t ZimoSERCheckResponseA(std::uint32_t device, char* buffer, std::uin
     return kStatusFailure;
   }
   DeviceLock lock(d);
-  SerFlush(d);
+  SerBeginExchange(d);
   std::uint32_t status = kStatusBadAck;
   std::uint32_t left = max;
   bool done = false;

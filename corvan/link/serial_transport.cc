@@ -14,6 +14,7 @@
 #include "link/device_registry.h"
 #include "link/library_app.h"
 #include "link/serial_setup.h"
+#include "link/transport_users.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "platform/process.h"
@@ -29,6 +30,8 @@ constexpr char kCr = 0x0D;
 constexpr char kCtrlX = 0x18;
 constexpr std::uint32_t kCharSendGiveUpMs = 1000;
 constexpr std::uint32_t kFlushDrainLimit = 255;
+// A card's whole output queue and then some.
+constexpr std::uint32_t kSettleDrainLimit = 8192;
 constexpr std::uint32_t kCommandScratchMax = 255;
 
 SharedDeviceBlock* BlockOf(int device) {
@@ -122,7 +125,10 @@ class SerialChannelImpl final : public AsciiChannel {
     return SerGetControlResponse(device, buffer, max, c);
   }
   std::uint32_t ReadReady(int device) override { return SerReadReady(device); }
-  void Flush(int device) override { SerFlush(device); }
+  bool Flush(int device) override {
+    SerFlush(device);
+    return true;
+  }
   std::int32_t LastError(int device) override {
     const SharedDeviceBlock* block = BlockOf(device);
     return block != nullptr ? static_cast<std::int32_t>(block->SerialLastError) : 0;
@@ -181,13 +187,13 @@ std::uint32_t SerOpen(int device, LocationHandle& handle) {
   platform::DebugPrintf("Initial Serial Handle = %d   dwUserCount = %d\n",
                         static_cast<int>(block->SerialOwnerHandle),
                         static_cast<int>(block->TransportUserCount));
-  ++block->TransportUserCount;
+  AddTransportUser(*block);
   return 0;
 }
 
 void SerClose(int device, LocationHandle& handle) {
   SharedDeviceBlock* block = BlockOf(device);
-  if (block != nullptr && block->TransportUserCount > 0) --block->TransportUserCount;
+  if (block != nullptr) RemoveTransportUser(*block);
   if (handle.serial.is_open()) {
     handle.serial.Close();
   } else {
@@ -278,7 +284,10 @@ std::uint32_t SerReadCharTimed(int device, char* c) {
       return 1;
     }
     const std::uint32_t elapsed = platform::TickCount() - start;
-    if (elapsed > block->SerCharTimeout) return kStatusTimeout;
+    if (elapsed > block->SerCharTimeout) {
+      block->SerialLineUnsettled = 1;
+      return kStatusTimeout;
+    }
     WaitForInput(*port, block->SerCharTimeout - elapsed + 1);
   }
 }
@@ -331,6 +340,7 @@ std::uint32_t SerSendLine(int device, const char* text) {
   if (written.ok() && *written == want) return static_cast<std::uint32_t>(want);
   block->SerialLastError = written.ok() ? platform::win32::kErrorTimeout
                                         : platform::Win32ErrorFromStatus(written.status());
+  block->SerialLineUnsettled = 1;
   std::uint32_t errors = 0;
   SerReportCommError(device, &errors, nullptr);
   if (errors != 0) return kStatusFailure;
@@ -380,6 +390,46 @@ void SerFlush(int device) {
     if (quiet >= block->SerFlushTimeout) break;
     WaitForInput(*port, block->SerFlushTimeout - quiet);
   }
+}
+
+void SerBeginExchange(int device) {
+  SharedDeviceBlock* block = BlockOf(device);
+  platform::SerialPort* port = SerialPortOf(device);
+  DeviceLock lock(device);
+  if (block == nullptr || port == nullptr || block->SerialLineUnsettled == 0) {
+    SerFlush(device);
+    return;
+  }
+  // An earlier exchange timed out or failed: its answer may still be on the
+  // way. Have the card drop what it holds and read the line up to the echo
+  // of the Ctrl-X (a card that was busy answers the earlier command first),
+  // then until it stays quiet, so that no late answer is taken for the
+  // answer to the command that follows. Only what came in is dropped: the
+  // lines still going out (the settings restored after a time-out) must
+  // reach the card.
+  (void)port->PurgeComm(platform::comm::kPurgeRxAbort | platform::comm::kPurgeRxClear);
+  const char ctrl_x = kCtrlX;
+  auto written = port->Write(&ctrl_x, 1);
+  if (!written.ok() || *written != 1) return;  // still unsettled
+  bool echoed = false;
+  std::uint32_t drained = 0;
+  std::uint32_t last = platform::TickCount();
+  while (drained < kSettleDrainLimit) {
+    char c = 0;
+    if (ReadOne(*port, &c)) {
+      ++drained;
+      last = platform::TickCount();
+      if (c == kCtrlX) echoed = true;
+      continue;
+    }
+    const std::uint32_t limit = echoed ? block->SerFlushTimeout : block->SerCharTimeout;
+    const std::uint32_t quiet = platform::TickCount() - last;
+    if (quiet >= limit) break;
+    WaitForInput(*port, limit - quiet);
+  }
+  // Without the echo the card may still be busy: the next exchange tries
+  // again.
+  if (echoed) block->SerialLineUnsettled = 0;
 }
 
 std::uint32_t SerGetLine(int device, char* buffer, std::uint32_t max, std::uint32_t* count) {
@@ -439,6 +489,7 @@ std::uint32_t SerGetLine(int device, char* buffer, std::uint32_t max, std::uint3
   } else if (timed_out) {
     SerReportCommError(device, nullptr, nullptr);
     block->SerialLastError = kSerErrTimeout;
+    block->SerialLineUnsettled = 1;
     status = kStatusTimeout;
   } else if (n > 0 && buffer[0] == kStx) {
     App().rings().StoreUSResponse(static_cast<std::uint32_t>(device), buffer + 1, n - 1);
@@ -509,6 +560,8 @@ std::uint32_t SerGetBuffer(int device, char* buffer, std::uint32_t max, std::uin
 
 void SerSendCommand(int device, const char* text) {
   DeviceLock lock(device);
+  SharedDeviceBlock* block = BlockOf(device);
+  if (block != nullptr && block->SerialLineUnsettled != 0) SerBeginExchange(device);
   SerSendLine(device, text);
   char scratch[kCommandScratchMax + 1];
   std::uint32_t n = 0;
@@ -529,7 +582,7 @@ std::uint32_t SerGetResponse(int device, char* buffer, std::uint32_t max, const 
     }
     return kStatusFailure;
   }
-  SerFlush(device);
+  SerBeginExchange(device);
   SerSendLine(device, command);
   std::uint32_t n = 0;
   const std::uint32_t status = Collect(device, buffer, max, &n, false);
@@ -547,7 +600,7 @@ std::uint32_t SerGetResponse(int device, char* buffer, std::uint32_t max, const 
 std::uint32_t SerGetControlResponse(int device, char* buffer, std::uint32_t max, char c) {
   DeviceLock lock(device);
   if (RefuseBuffer(device, buffer, max, nullptr)) return kStatusFailure;
-  SerFlush(device);
+  SerBeginExchange(device);
   const char line[2] = {c, 0};
   SerSendLine(device, line);
   std::uint32_t n = 0;

@@ -62,6 +62,11 @@ std::uint32_t SerSendChar(int device, char c);
 std::uint32_t SerSendLine(int device, const char* text);
 std::uint32_t SerReadReady(int device);
 void SerFlush(int device);
+// The start of an exchange: a flush, or, after an exchange that timed out or
+// failed, clearing the card's output and the line (Ctrl-X, everything up to
+// its echo, then until the line is quiet), so that an answer that comes late
+// is never read as the answer to a later command.
+void SerBeginExchange(int device);
 void SerSendCommand(int device, const char* text);
 std::uint32_t SerGetLine(int device, char* buffer, std::uint32_t max, std::uint32_t* count);
 std::uint32_t SerGetBuffer(int device, char* buffer, std::uint32_t max, std::uint32_t* count);

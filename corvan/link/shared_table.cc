@@ -87,6 +87,10 @@ platform::Status InitializeDeviceSlot(SharedDeviceTable& table, int slot, std::u
   b.SerialOwnerHandle = kNoOwner;
   b.SerialOwnerProcessId = kNoOwner;
   b.TransportUserCount = 0;
+  // The users behind the count go with it, or a later open would give back
+  // shares that are no longer counted.
+  for (std::uint32_t& pid : b.TransportUserPids) pid = 0;
+  b.SerialLineUnsettled = 0;
   b.HostRotaryMode = 0;
   return platform::Status::Ok();
 }

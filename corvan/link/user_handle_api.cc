@@ -2,14 +2,16 @@
 
 #include "link/library_app.h"
 
-namespace zimo::corvan {
+using zimo::corvan::App;
+using zimo::corvan::DeviceIndex;
+using zimo::corvan::DeviceUserHandle;
 
-DeviceUserHandle* ZimoGetUserHandle(std::uint32_t device) {
-  return App().User(DeviceIndex(device));
-}
+extern "C" {
 
-void ZimoSetWindow(std::uint32_t device, std::uint32_t window) {
+DeviceUserHandle* ZimoGetUserHandle(uint32_t device) { return App().User(DeviceIndex(device)); }
+
+void ZimoSetWindow(uint32_t device, uint32_t window) {
   if (DeviceUserHandle* user = App().User(DeviceIndex(device))) user->WindowHandle = window;
 }
 
-}  // namespace zimo::corvan
+}  // extern "C"

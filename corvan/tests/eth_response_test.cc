@@ -99,15 +99,30 @@ TEST(EthResponseCollectTest, PacketsBecomeStatusCountAndText) {
       {"card error into a small buffer", {"\aERR017\r"}, 3, 0xE0000003, "\aER", 0, 17},
       {"LF-ended reply", {"abc\n"}, 100, 0x80000004, "abc\n", 1, 0},
       {"CR-ended reply without ACK", {"12\r"}, 100, 0x00000003, "12\r", 1, 0},
-      {"long CR-ended reply without ACK is no card error", {"12345678\r"}, 100, 0x00000009,
-       "12345678\r", 1, 0},
+      {"long CR-ended reply without ACK is no card error",
+       {"12345678\r"},
+       100,
+       0x00000009,
+       "12345678\r",
+       1,
+       0},
       {"reply cut short", {"abc"}, 100, 0x00000003, "abc", 1, 0},
       {"empty datagram", {""}, 100, 0x00000000, "", 1, 0},
       {"two packets", {full_x, "yz\x06"}, 2000, 0x80000000 | 1402, full_x + "yz", 0, 0},
-      {"more than the caller takes", {full_x, Repeat('y', 1400), "\x06"}, 10, 0x8000000A,
-       Repeat('x', 10), 0, 0},
-      {"card error after a full packet", {full_x, "ab\aERR012\r"}, 100, 0xE0000007, "\aERR012",
-       0, 12},
+      {"more than the caller takes",
+       {full_x, Repeat('y', 1400), "\x06"},
+       10,
+       0xF000000A,
+       Repeat('x', 10),
+       0,
+       28},
+      {"card error after a full packet",
+       {full_x, "ab\aERR012\r"},
+       100,
+       0xE0000007,
+       "\aERR012",
+       0,
+       12},
       {"no answer", {std::nullopt}, 100, 0xF0000000, "", 0, 0},
       {"continuation lost", {full_x, std::nullopt}, 2000, 1400, full_x, 0, 0},
   };
@@ -174,8 +189,7 @@ TEST(EthResponseCollectTest, EndlessResponseEndsAtTheLimit) {
   EndlessPeer peer;
   EthReceiveState state;
   GuardedBuffer buffer(100);
-  EXPECT_EQ(CollectEthResponse(peer, state, "I10", buffer.data(), buffer.max()),
-            0xF0000000u | 100);
+  EXPECT_EQ(CollectEthResponse(peer, state, "I10", buffer.data(), buffer.max()), 0xF0000000u | 100);
   EXPECT_TRUE(buffer.guard_intact());
   EXPECT_LE(peer.exchanges * kEthChunk, kEthResponseLimit);
   EXPECT_LT(state.buffer.size(), 8 * kEthRecvBufferStep);  // beyond max nothing is kept
@@ -221,14 +235,26 @@ TEST(EthLineReaderTest, HandsOutOneLineAtATimeFromOneFetch) {
   long_lines.push_back({"b\r", 0, 2});
   long_lines.push_back({"", 0x80000000, 0});
   const Case cases[] = {
-      {"lines then the end", {"1\r2\r\x06"}, 100,
-       {{"1\r", 0, 2}, {"2\r", 0, 2}, {"", 0x80000000, 0}}, 1},
-      {"a line then a card error", {"1\r\aERR003\r"}, 100,
-       {{"1\r", 0, 2}, {"\aERR003\r", 0xE0000000, 7}}, 1},
-      {"CR LF lines", {"1\r\n2\r\n", "\x06"}, 100,
-       {{"1\r", 0, 2}, {"2\r", 0, 2}, {"", 0x80000000, 0}}, 2},
-      {"a line longer than the buffer comes in pieces", {"abcdef\r\x06"}, 4,
-       {{"abcd", 0xF0000000, 4}, {"ef\r", 0, 3}, {"", 0x80000000, 0}}, 1},
+      {"lines then the end",
+       {"1\r2\r\x06"},
+       100,
+       {{"1\r", 0, 2}, {"2\r", 0, 2}, {"", 0x80000000, 0}},
+       1},
+      {"a line then a card error",
+       {"1\r\aERR003\r"},
+       100,
+       {{"1\r", 0, 2}, {"\aERR003\r", 0xE0000000, 8}},
+       1},
+      {"CR LF lines",
+       {"1\r\n2\r\n", "\x06"},
+       100,
+       {{"1\r", 0, 2}, {"2\r", 0, 2}, {"", 0x80000000, 0}},
+       2},
+      {"a line longer than the buffer comes in pieces",
+       {"abcdef\r\x06"},
+       4,
+       {{"abcd", 0xF0000000, 4}, {"ef\r", 0, 3}, {"", 0x80000000, 0}},
+       1},
       {"a response over two packets", {full, "b\r\x06"}, 200, long_lines, 2},
       {"a reply cut short", {"abc"}, 100, {{"", 0, 0}}, 1},
       {"no answer", {std::nullopt}, 100, {{"", 0xF0000000, 0}}, 1},
@@ -250,7 +276,7 @@ TEST(EthLineReaderTest, HandsOutOneLineAtATimeFromOneFetch) {
 TEST(EthLineReaderTest, CardErrorNumberAndRestoreAreKept) {
   ScriptedPeer peer({"1\r\aERR042\r"});
   EthReceiveState state;
-  ExpectLines(peer, state, 100, {{"1\r", 0, 2}, {"\aERR042\r", 0xE0000000, 7}});
+  ExpectLines(peer, state, 100, {{"1\r", 0, 2}, {"\aERR042\r", 0xE0000000, 8}});
   EXPECT_EQ(state.last_error, 42u);
 
   ScriptedPeer cut({"abc"});
@@ -314,8 +340,7 @@ TEST_P(EthCardResponseTest, ResponseOverSeveralPacketsIsReassembledExactly) {
 
 TEST_P(EthCardResponseTest, LinesComeOneByOneThenTheEnd) {
   GuardedBuffer buffer(100);
-  ASSERT_EQ(EthGetResponse(kDevice, buffer.data(), buffer.max(), "P1=11 P2=22 P3=33"),
-            0x80000000u);
+  ASSERT_EQ(EthGetResponse(kDevice, buffer.data(), buffer.max(), "P1=11 P2=22 P3=33"), 0x80000000u);
   ASSERT_EQ(EthSendLine(kDevice, "P1..3"), 5u + 8u);
   const std::vector<Line> lines = {
       {"11\r", 0, 3}, {"22\r", 0, 3}, {"33\r", 0, 3}, {"", 0x80000000, 0}};
@@ -334,6 +359,18 @@ TEST_P(EthCardResponseTest, CardErrorsKeepTheirNumber) {
   EXPECT_EQ(EthGetLastError(kDevice), 3u);
   EXPECT_EQ(EthGetResponse(kDevice, buffer.data(), buffer.max(), "I10"), 0x80000008u);
   EXPECT_EQ(EthGetLastError(kDevice), 0u);
+}
+
+// A response longer than the caller's buffer is reported as cut, as on the
+// serial line: failure with the characters stored and the "line full" error.
+TEST_P(EthCardResponseTest, ResponseLongerThanTheBufferIsACutNotAnEnd) {
+  GuardedBuffer buffer(100);
+  EXPECT_EQ(EthGetResponse(kDevice, buffer.data(), buffer.max(), "I100..999"), 0xF0000064u);
+  EXPECT_EQ(buffer.text().size(), 100u);
+  EXPECT_EQ(EthGetLastError(kDevice), 28u);
+  // The next exchange starts clean.
+  EXPECT_EQ(EthGetResponse(kDevice, buffer.data(), buffer.max(), "I10"), 0x80000008u);
+  EXPECT_EQ(buffer.text(), "3713707\r");
 }
 
 TEST_P(EthCardResponseTest, ControlCharactersAnswerTextOrNothing) {
@@ -443,7 +480,7 @@ TEST_F(EthSilentCardTest, DeviceZeroAsksWhetherTheCableWasUnplugged) {
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[0].text, kTimeoutPrompt);
   EXPECT_EQ(shown[0].caption, "ZIMO TCP/IP");
-  EXPECT_EQ(shown[0].flags, platform::kMbYesNo | platform::kMbTopmost);
+  EXPECT_EQ(shown[0].flags, platform::kMbYesNo | platform::kMbDefButton2 | platform::kMbTopmost);
   EXPECT_EQ(shown[1].text, kNotifyPrompt);
   EXPECT_TRUE(EthSocketValid(EthHolderOf(0).get()));
   EXPECT_TRUE(card_.Received("I10"));  // the card took the line and said nothing
@@ -456,7 +493,22 @@ TEST_F(EthSilentCardTest, DeviceZeroAsksWhetherTheCableWasUnplugged) {
   EXPECT_EQ(boxes_.count(), 1u);
   EXPECT_FALSE(EthSocketValid(EthHolderOf(0).get()));
   EXPECT_EQ(table_.block(0).EthOwnerSocket, kNoOwner);
-  EXPECT_EQ(EthGetResponse(0, buffer.data(), buffer.max(), "I10"), 0u);
+
+  // Every later operation fails and says why; nothing reads as success.
+  EXPECT_EQ(EthGetResponse(0, buffer.data(), buffer.max(), "I10"), 0xF0000000u);
+  EXPECT_EQ(EthGetLastError(0), 10057u);
+  std::uint32_t count = 5;
+  EXPECT_EQ(EthGetLine(0, buffer.data(), buffer.max(), &count), 0xF0000000u);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(EthGetBuffer(0, buffer.data(), buffer.max(), &count), -1);
+  EXPECT_EQ(EthGetControlResponse(0, buffer.data(), 100, 2), -1);
+  EXPECT_EQ(EthSendLine(0, "I10"), 0xF0000000u);
+  EXPECT_EQ(EthSendChar(0, 'A'), 0xF0000000u);
+  EXPECT_EQ(EthFlush(0), -1);
+  EXPECT_EQ(EthDPRGetMem(0, dpr, 0, 4), -1);
+  EXPECT_EQ(EthDPRSetMem(0, dpr, 0, 4), -1);
+  EXPECT_EQ(EthReadReady(0), 0u);
+  EXPECT_EQ(boxes_.count(), 1u);  // and asks nobody again
 }
 
 TEST_F(EthSilentCardTest, OtherDevicesAndTheNoAnswerStopTheQuestions) {
@@ -468,8 +520,7 @@ TEST_F(EthSilentCardTest, OtherDevicesAndTheNoAnswerStopTheQuestions) {
   EXPECT_EQ(boxes_.count(), 0u);
   EXPECT_TRUE(debug.Contains(kNotifyPrompt));
   // The dispatcher's view: a failure, no count.
-  EXPECT_EQ(EthernetChannel().GetControlResponse(1, buffer.data(), buffer.max(), 2),
-            0xF0000000u);
+  EXPECT_EQ(EthernetChannel().GetControlResponse(1, buffer.data(), buffer.max(), 2), 0xF0000000u);
   std::uint32_t count = 5;
   EXPECT_EQ(EthernetChannel().GetLine(1, buffer.data(), buffer.max(), &count), 0xF0000000u);
   EXPECT_EQ(count, 0u);
@@ -525,8 +576,8 @@ TEST(EthRoguePeerTest, OversizedTruncatedAndGarbageAnswersNeverOverrunABuffer) {
     const std::uint32_t status = EthGetLine(1, buffer.data(), buffer.max(), &count);
     ASSERT_LE(count, buffer.max());
     (void)status;
-    const std::int32_t control = EthGetControlResponse(
-        1, buffer.data(), static_cast<std::uint16_t>(buffer.max()), 2);
+    const std::int32_t control =
+        EthGetControlResponse(1, buffer.data(), static_cast<std::uint16_t>(buffer.max()), 2);
     ASSERT_TRUE(control == -1 || (control >= 0 && control <= 16)) << control;
     ASSERT_TRUE(buffer.guard_intact());
   }

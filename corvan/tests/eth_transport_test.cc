@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -191,9 +193,9 @@ TEST_F(EthTransportTest, LastUserSendsTheCloseRequestOnDatagramLinksOnly) {
     EXPECT_EQ(table_.block(kDevice).TransportUserCount, 0u);
     EXPECT_EQ(table_.block(kDevice).EthOwnerSocket, kNoOwner);
     EXPECT_EQ(table_.block(kDevice).EthOwnerProcessId, kNoOwner);
-    // Closed: requests return at once.
+    // Closed: requests fail at once.
     char dpr[4];
-    EXPECT_EQ(EthDPRGetMem(kDevice, dpr, 0, 4), 0);
+    EXPECT_EQ(EthDPRGetMem(kDevice, dpr, 0, 4), -1);
   }
 }
 
@@ -210,6 +212,43 @@ TEST_F(EthTransportTest, CloseThatIsNotTheLastClosesItsOwnSocketAndSendsNothing)
   EXPECT_EQ(OpenDescriptors(), before);
   // Nobody may copy the number of a socket that was closed.
   EXPECT_EQ(table_.block(kDevice).EthOwnerSocket, kNoOwner);
+}
+
+// A client killed while it had the device open leaves its share behind; the
+// next open gives it back, so the last real user still closes the link.
+// The share of a process that is alive stays.
+TEST_F(EthTransportTest, SharesOfEndedProcessesAreGivenBackAtTheNextOpen) {
+  RoguePeer peer(address_, [](const std::string&) { return std::string(1, '\x01'); });
+  table_.Register(kDevice, 0, false);
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+  const pid_t alive = ::fork();
+  if (alive == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+
+  // One share of a killed client, then one of a live one.
+  SharedDeviceBlock& block = table_.block(kDevice);
+  block.TransportUserCount = 1;
+  block.TransportUserPids[0] = static_cast<std::uint32_t>(ended);
+  ASSERT_NE(EthOpen(kDevice, AddressNumber(address_)), nullptr);
+  EXPECT_EQ(block.TransportUserCount, 1u);
+  EXPECT_EQ(EthClose(kDevice), 0);
+  ASSERT_EQ(peer.requests().size(), 1u);
+  EXPECT_EQ(Hex(peer.requests()[0]), Hex(Bytes({0x40, 0xD0, 0, 0, 0, 0, 0, 0})));
+  EXPECT_EQ(block.TransportUserCount, 0u);
+
+  block.TransportUserCount = 1;
+  block.TransportUserPids[3] = static_cast<std::uint32_t>(alive);
+  ASSERT_NE(EthOpen(kDevice, AddressNumber(address_)), nullptr);
+  EXPECT_EQ(block.TransportUserCount, 2u);
+  EXPECT_EQ(EthClose(kDevice), 0);
+  EXPECT_EQ(peer.requests().size(), 1u);  // the live user still has the link
+  EXPECT_EQ(block.TransportUserCount, 1u);
+  ::kill(alive, SIGKILL);
+  ::waitpid(alive, nullptr, 0);
 }
 
 TEST_F(EthTransportTest, FailedConnectLeavesNothingHeld) {
@@ -407,8 +446,8 @@ TEST_F(EthTransportTest, KilledStreamPeerTearsTheConnectionDown) {
   auto event = platform::NamedEvent::Open("ETHEvent0");
   ASSERT_TRUE(event.ok());
   EXPECT_TRUE(event->Wait(std::chrono::milliseconds(0)).ok());
-  // Without a socket every request returns at once.
-  EXPECT_EQ(EthGetResponse(kDevice, text, sizeof text - 1, "I10"), 0u);
+  // Without a socket every request fails at once.
+  EXPECT_EQ(EthGetResponse(kDevice, text, sizeof text - 1, "I10"), 0xF0000000u);
   EXPECT_EQ(boxes.count(), 1u);
 }
 

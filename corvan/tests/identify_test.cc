@@ -423,8 +423,6 @@ TEST_F(IdentifyCardTest, FirstOpenOfAnOlderCardFillsTheTable) {
   char text[20];
   EXPECT_STREQ(ZimoGetRomVersionA(0, text, sizeof text), "1.16F");
   EXPECT_STREQ(ZimoGetRomDateA(0, text, 6), "09/22");
-  char16_t wide[20];
-  EXPECT_EQ(std::u16string(ZimoGetRomVersionW(0, wide, 20)), u"1.16F");
   EXPECT_EQ(ZimoInBootStrapMode(0), 0);
   line.block().CardType = 9;
   EXPECT_EQ(ZimoGetZimoType(0), 2);  // asked again

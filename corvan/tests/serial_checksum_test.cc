@@ -304,9 +304,21 @@ TEST_F(ChecksumFaultTest, SixBadTransmitSumsAskAndCancelGivesUp) {
   EXPECT_EQ(boxes_.last()->text,
             "Checksum communications error, Bad Data on Transmit to ZIMO. Retried 5 times "
             "already! Do you want to retry again?");
-  EXPECT_EQ(boxes_.last()->flags, platform::kMbOkCancel | platform::kMbTopmost);
+  EXPECT_EQ(boxes_.last()->flags,
+            platform::kMbOkCancel | platform::kMbDefButton2 | platform::kMbTopmost);
   EXPECT_EQ(card_.Count(kCtrlN), 6);
   EXPECT_EQ(card_.Count(kCr), 0);  // the card never ran the line
+}
+
+// Nobody at the screen: the box's unattended answer ends the exchange
+// rather than retrying for ever under the device lock.
+TEST_F(ChecksumFaultTest, UnansweredBoxGivesUp) {
+  card_.bad_transmit_sums = 1000;
+  char buffer[101];
+  EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, "P1"), 0xD0000000u);
+  EXPECT_EQ(device_->block().SerialLastError, 80u);
+  EXPECT_EQ(boxes_.count(), 1u);
+  EXPECT_EQ(card_.Count(kCtrlN), 6);
 }
 
 TEST_F(ChecksumFaultTest, OkGivesSixMoreAttempts) {

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 #include "corvan/command_api.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
+#include "link/serial_setup.h"
 #include "link/serial_transport.h"
 #include "platform/process.h"
 #include "platform/serial_port.h"
@@ -232,6 +234,63 @@ TEST_F(SerialTransportTest, ResponseExchangeCollectsUntilTheEndOfTheResponse) {
   EXPECT_EQ(ZimoSERGetResponseW(0, wide, 100, u"TWO"), 5u);
   EXPECT_EQ(std::u16string(wide), u"A\rBB\r");
   EXPECT_EQ(ZimoSERGetResponseW(0, wide, 100, u"MUTE"), 0u);
+}
+
+// A card busy past the time-out answers "P5" late, before it reads what
+// came after: that answer must not be taken for the answer to "P6", and the
+// line must be cleared once only.
+TEST_F(SerialTransportTest, LateAnswerIsNeverTakenForTheNextCommands) {
+  Answer([](const std::string& line) -> std::string {
+    if (line == "P5") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kCharTimeoutMs + 150));
+      return "5\r\x06";
+    }
+    if (line == "P6") return "6\r\x06";
+    if (line == "I3=2 I6=1") return "\x06";
+    return "";
+  });
+  char buffer[100];
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "P5"), kStatusTimeout);
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "P6"), kStatusAck | 2u);
+  EXPECT_STREQ(buffer, "6\r");
+  EXPECT_EQ(block().SerialLastError, 0u);
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "P6"), kStatusAck | 2u);
+  EXPECT_STREQ(buffer, "6\r");
+  EXPECT_EQ(peer_->received(), "P5\rI3=2 I6=1\r\x18P6\rP6\r");
+}
+
+// A port opens with whatever line settings it had: here a fresh terminal's
+// (echo, line editing, CR to NL, XON/XOFF). The library's own set-up must
+// make every byte pass unchanged both ways, the checksum bytes included.
+TEST_F(SerialTransportTest, EveryBytePassesUnchangedOverACookedLine) {
+  handle_.serial.Close();
+  // The set-up opened the port already: cook the line again.
+  termios t{};
+  ASSERT_EQ(::tcgetattr(pty_.slave_hold.get(), &t), 0);
+  t.c_lflag |= ECHO | ICANON | ISIG | IEXTEN;
+  t.c_iflag |= ICRNL | IXON;
+  t.c_oflag |= OPOST | ONLCR;
+  ASSERT_EQ(::tcsetattr(pty_.slave_hold.get(), TCSANOW, &t), 0);
+  ASSERT_EQ(SerOpen(0, handle_), 0u);
+  ASSERT_EQ(SetupSerialPort(0, block(), handle_.serial, nullptr), 1);
+
+  std::string all;
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+  for (char c : all) ASSERT_EQ(SerSendChar(0, c), 1u);
+  std::string got;
+  char c;
+  pollfd p{pty_.master.get(), POLLIN, 0};
+  while (got.size() < all.size() && ::poll(&p, 1, 2000) > 0 &&
+         ::read(pty_.master.get(), &c, 1) == 1) {
+    got += c;
+  }
+  EXPECT_EQ(got, all);
+
+  ASSERT_EQ(::write(pty_.master.get(), all.data(), all.size()), static_cast<ssize_t>(all.size()));
+  got.clear();
+  while (got.size() < all.size() && SerReadCharTimed(0, &c) == 1) got += c;
+  EXPECT_EQ(got, all);
+  EXPECT_EQ(CardReceivedNow(), "");  // nothing was echoed back to the card
 }
 
 TEST_F(SerialTransportTest, ControlResponseSendsTheCharacterAsALine) {

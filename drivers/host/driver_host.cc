@@ -17,7 +17,7 @@ constexpr char kLinkPrefix[] = "\\DosDevices\\";
 
 }  // namespace
 
-std::vector<DriverSpec> StandardDrivers() {
+std::vector<HostedDriver> StandardDrivers() {
   return {
       {"ZimoPCI", Bus::kPci, &pci::ZimoPciDriverEntry},
       {"ZimoISA", Bus::kIsa, &pci::ZimoIsaDriverEntry},
@@ -25,7 +25,7 @@ std::vector<DriverSpec> StandardDrivers() {
   };
 }
 
-DriverHost::DriverHost(std::vector<DriverSpec> drivers) : specs_(std::move(drivers)) {
+DriverHost::DriverHost(std::vector<HostedDriver> drivers) : hosted_(std::move(drivers)) {
   kernel_ = std::make_unique<kernel::Kernel>(machine_.access());
   bus_ = std::make_unique<kernel::BusDriver>(*kernel_, "PciBus");
   usb_bus_ = std::make_unique<kernel::UsbBus>(*kernel_, "UsbHub");
@@ -34,11 +34,11 @@ DriverHost::DriverHost(std::vector<DriverSpec> drivers) : specs_(std::move(drive
     std::lock_guard lock(cards_mu_);
     new_links_.push_back(link);
   });
-  for (const DriverSpec& spec : specs_) {
+  for (const HostedDriver& hosted : hosted_) {
     kernel::DriverObject* driver = nullptr;
-    if (kernel::NtSuccess(kernel_->LoadDriver(spec.name, spec.entry,
-                                              kServicesKey + spec.name, &driver))) {
-      drivers_[spec.name] = driver;
+    if (kernel::NtSuccess(
+            kernel_->LoadDriver(hosted.name, hosted.entry, kServicesKey + hosted.name, &driver))) {
+      drivers_[hosted.name] = driver;
     }
   }
 }
@@ -66,17 +66,17 @@ void DriverHost::DeleteChild(Bus bus, kernel::DeviceObject* pdo) {
   }
 }
 
-DriverSpec* DriverHost::DriverFor(Bus bus) {
-  for (DriverSpec& spec : specs_) {
-    if (spec.bus == bus && drivers_.count(spec.name) != 0) return &spec;
+HostedDriver* DriverHost::DriverFor(Bus bus) {
+  for (HostedDriver& hosted : hosted_) {
+    if (hosted.bus == bus && drivers_.count(hosted.name) != 0) return &hosted;
   }
   return nullptr;
 }
 
 NTSTATUS DriverHost::AddCard(const CardConfig& config, int* card) {
   std::lock_guard pnp(pnp_mu_);
-  DriverSpec* spec = DriverFor(config.bus);
-  if (spec == nullptr) return kernel::kStatusNoSuchDevice;
+  HostedDriver* hosted = DriverFor(config.bus);
+  if (hosted == nullptr) return kernel::kStatusNoSuchDevice;
   std::shared_ptr<Slot> slot = machine_.Plug(config);
   if (!slot) return kernel::kStatusInsufficientResources;
   kernel::DeviceObject* pdo =
@@ -91,7 +91,7 @@ NTSTATUS DriverHost::AddCard(const CardConfig& config, int* card) {
     std::lock_guard lock(cards_mu_);
     new_links_.clear();
   }
-  kernel::DriverObject* driver = drivers_[spec->name];
+  kernel::DriverObject* driver = drivers_[hosted->name];
   NTSTATUS status = driver->add_device(driver, pdo);
   if (!kernel::NtSuccess(status)) {
     DeleteChild(config.bus, pdo);
@@ -106,7 +106,8 @@ NTSTATUS DriverHost::AddCard(const CardConfig& config, int* card) {
   {
     std::lock_guard lock(cards_mu_);
     for (const std::string& link : new_links_) {
-      if (link.rfind(kLinkPrefix, 0) == 0) entry.info.device_name = link.substr(sizeof(kLinkPrefix) - 1);
+      if (link.rfind(kLinkPrefix, 0) == 0)
+        entry.info.device_name = link.substr(sizeof(kLinkPrefix) - 1);
     }
     cards_[slot->id] = entry;
   }

@@ -22,7 +22,7 @@
 
 namespace zimo::drivers::host {
 
-struct DriverSpec {
+struct HostedDriver {
   std::string name;  // "ZimoPCI": the driver object "\Driver\ZimoPCI"
   Bus bus;
   kernel::DriverEntryRoutine entry;
@@ -30,7 +30,7 @@ struct DriverSpec {
 
 // The drivers this host loads: ZimoPCI for PCI cards, the same driver
 // answering for ISA cards ("\\.\ZimoISA%d"), and ZimoUSB for USB cards.
-std::vector<DriverSpec> StandardDrivers();
+std::vector<HostedDriver> StandardDrivers();
 
 struct CardInfo {
   int id = -1;
@@ -42,7 +42,7 @@ struct CardInfo {
 
 class DriverHost {
  public:
-  explicit DriverHost(std::vector<DriverSpec> drivers = StandardDrivers());
+  explicit DriverHost(std::vector<HostedDriver> drivers = StandardDrivers());
   ~DriverHost();  // removes every card, unloads the drivers
   DriverHost(const DriverHost&) = delete;
   DriverHost& operator=(const DriverHost&) = delete;
@@ -87,15 +87,15 @@ class DriverHost {
 
   kernel::NTSTATUS Start(Entry& entry);
   kernel::NTSTATUS Remove(int card, bool surprise);
-  DriverSpec* DriverFor(Bus bus);
+  HostedDriver* DriverFor(Bus bus);
   void DeleteChild(Bus bus, kernel::DeviceObject* pdo);
 
   SimMachine machine_;
   std::unique_ptr<kernel::Kernel> kernel_;
   std::unique_ptr<kernel::BusDriver> bus_;
   std::unique_ptr<kernel::UsbBus> usb_bus_;
-  std::vector<DriverSpec> specs_;
-  std::map<std::string, kernel::DriverObject*> drivers_;  // by spec name
+  std::vector<HostedDriver> hosted_;
+  std::map<std::string, kernel::DriverObject*> drivers_;  // by name
 
   std::mutex pnp_mu_;  // one plug-and-play operation at a time, as the manager sends them
   mutable std::mutex cards_mu_;

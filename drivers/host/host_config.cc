@@ -63,9 +63,11 @@ bool ParseCardConfig(std::string_view text, CardConfig* config, std::string* err
 
 platform::Result<std::vector<CardConfig>> ReadRegistryCards() {
   std::vector<CardConfig> cards;
-  if (!platform::RegistryKey::Exists(platform::kHkeyLocalMachine, kCardsKey)) return cards;
-  auto root = platform::RegistryKey::Open(platform::kHkeyLocalMachine, kCardsKey,
-                                          platform::kKeyRead);
+  auto root =
+      platform::RegistryKey::Open(platform::kHkeyLocalMachine, kCardsKey, platform::kKeyRead);
+  // Only a missing key means no cards: a registry that cannot be read says
+  // why (a malformed file names its line).
+  if (!root.ok() && root.status().code() == platform::Code::kNotFound) return cards;
   if (!root.ok()) return root.status();
   auto names = root->SubkeyNames();
   if (!names.ok()) return names.status();

@@ -38,7 +38,8 @@ std::filesystem::path EventLogPath();
 // a word it does not know.
 bool ParseCardConfig(std::string_view text, CardConfig* config, std::string* error);
 
-// The cards listed in the registry (none when the key is missing).
+// The cards listed in the registry (none when the key is missing); an
+// error when the registry cannot be read or a card's values are wrong.
 platform::Result<std::vector<CardConfig>> ReadRegistryCards();
 
 }  // namespace zimo::drivers::host

@@ -1,12 +1,19 @@
 // The drivers as user mode sees them: zimo-drvhost serving simulated cards,
 // reached through the platform's DeviceIoControl client.
+#include <sys/wait.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <iterator>
 
 #include "drivers/zimo_ioctl.h"
 #include "host_process.h"
 #include "platform/device_io.h"
+#include "platform/home.h"
 #include "platform/named_event.h"
 #include "platform/registry.h"
 #include "platform/services.h"
@@ -131,7 +138,8 @@ TEST_F(HostTest, InterruptsSetTheEventsTheLibraryHandsOver) {
   std::vector<platform::NamedEvent> events;
   uint32_t set[9] = {};
   for (int i = 0; i < 8; ++i) {
-    events.push_back(platform::NamedEvent::Create(names[i], platform::EventReset::kAuto, false).value());
+    events.push_back(
+        platform::NamedEvent::Create(names[i], platform::EventReset::kAuto, false).value());
     set[i] = platform::EventHandleForDriver(names[i]);
   }
   auto stop = platform::NamedEvent::CreateUnnamed(platform::EventReset::kAuto, false).value();
@@ -185,8 +193,8 @@ TEST_F(HostTest, BadInputGetsItsStatusAndTheHostServesOn) {
   DeviceFile f = OpenDevice("\\\\.\\ZimoPCI0");
   // Short record, offsets outside the DPR.
   uint8_t small[10] = {};
-  IoControlResult r = f.DeviceIoControl(IOCTL_ZIMO_BUS_GET_LINE, small, sizeof(small), small,
-                                        sizeof(small));
+  IoControlResult r =
+      f.DeviceIoControl(IOCTL_ZIMO_BUS_GET_LINE, small, sizeof(small), small, sizeof(small));
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.bytes_returned, 0u);
   uint32_t offset = 16384;
@@ -220,8 +228,8 @@ TEST_F(HostTest, BadInputGetsItsStatusAndTheHostServesOn) {
   {
     auto raw = platform::UnixConnection::Connect(platform::DeviceSocketPath("ZimoPCI1"), 5s);
     ASSERT_TRUE(raw.ok());
-    platform::device_io_wire::RequestHeader header{platform::device_io_wire::kRequestMagic,
-                                                   IOCTL_ZIMO_BUS_SEND_LINE, 100, 0, 0, 0};
+    platform::device_io_wire::RequestHeader header{
+        platform::device_io_wire::kRequestMagic, IOCTL_ZIMO_BUS_SEND_LINE, 100, 0, 0, 0};
     ASSERT_TRUE(raw->SendAll(&header, sizeof(header)).ok());
   }
   EXPECT_TRUE(host.process().IsRunning());
@@ -229,6 +237,26 @@ TEST_F(HostTest, BadInputGetsItsStatusAndTheHostServesOn) {
     DeviceFile g = OpenDevice(name);
     EXPECT_EQ(Call(g, IOCTL_ZIMO_DPR_AVAILABLE).bytes_returned, 1u);
   }
+}
+
+// A registry the host cannot read is no empty list of cards: the host says
+// which line of which file is wrong and does not start.
+TEST_F(HostTest, MalformedRegistryStopsTheStartWithItsFileAndLine) {
+  {
+    std::ofstream reg(platform::RegistryFile(), std::ios::binary | std::ios::trunc);
+    reg << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zimo]\r\nthis is no value\r\n";
+  }
+  const std::filesystem::path err = std::filesystem::path(home_.path()) / "drvhost.err";
+  // A host that took the file for "no cards" would serve on: stopped after a
+  // while, it exits with 124.
+  const std::string command = "timeout 10 '" + (zimo::testing::BinDir() / "zimo-drvhost").string() +
+                              "' 2>'" + err.string() + "'";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  std::ifstream in(err);
+  const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(said.find(platform::RegistryFile().string() + ":4"), std::string::npos) << said;
 }
 
 TEST_F(HostTest, StartedAsTheDriverServiceWithItsCardsInTheRegistry) {
@@ -244,8 +272,8 @@ TEST_F(HostTest, StartedAsTheDriverServiceWithItsCardsInTheRegistry) {
   const std::string image = (zimo::testing::BinDir() / "zimo-drvhost").string();
   ASSERT_EQ(platform::CreateServiceA(manager, "ZimoPCI", "ZimoPCI", platform::kServiceAllAccess,
                                      platform::kServiceKernelDriver, platform::kServiceDemandStart,
-                                     platform::kServiceErrorNormal, image.c_str(), nullptr,
-                                     nullptr, nullptr, nullptr, nullptr, &service),
+                                     platform::kServiceErrorNormal, image.c_str(), nullptr, nullptr,
+                                     nullptr, nullptr, nullptr, &service),
             0);
   ASSERT_EQ(platform::StartServiceA(service, 0, nullptr), 0);
   auto control = ConnectControl();
@@ -253,7 +281,8 @@ TEST_F(HostTest, StartedAsTheDriverServiceWithItsCardsInTheRegistry) {
   {
     DeviceFile f = OpenDevice("\\\\.\\ZIMOISA0");
     ZimoIsaResourceInfo isa{};
-    EXPECT_EQ(f.DeviceIoControl(IOCTL_ZIMO_GET_RESOURCES, nullptr, 0, &isa, 16).bytes_returned, 16u);
+    EXPECT_EQ(f.DeviceIoControl(IOCTL_ZIMO_GET_RESOURCES, nullptr, 0, &isa, 16).bytes_returned,
+              16u);
     EXPECT_NE(isa.port_base, 0u);
     uint32_t type = 0;
     f.DeviceIoControl(IOCTL_ZIMO_GET_CARD_TYPE, nullptr, 0, &type, 4);

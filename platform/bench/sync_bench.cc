@@ -1,5 +1,8 @@
 // Named mutexes and events against their floors, measured in the same run:
 // a bare robust pthread mutex in shared memory and a bare futex wake-up.
+// The named mutex inherits priority (the kernel hands it on at release), so
+// its floor is the bare mutex of the same kind (BM_BarePiRobustMutex*); the
+// plain robust mutex shows what the hand-over costs.
 //
 //   BM_*Uncontended         lock + unlock, one process
 //   BM_*Contended           lock + unlock while a second process hammers the
@@ -82,12 +85,13 @@ void Reap(pid_t pid) {
   ::waitpid(pid, &status, 0);
 }
 
-void InitBareMutex(pthread_mutex_t* mutex) {
+void InitBareMutex(pthread_mutex_t* mutex, bool inherit = false) {
   pthread_mutexattr_t attr;
   pthread_mutexattr_init(&attr);
   pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
   pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
   pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  if (inherit) pthread_mutexattr_setprotocol(&attr, PTHREAD_PRIO_INHERIT);
   pthread_mutex_init(mutex, &attr);
   pthread_mutexattr_destroy(&attr);
 }
@@ -102,16 +106,19 @@ void FutexWake(std::atomic<uint32_t>* word) {
 
 // --- mutexes ---------------------------------------------------------------
 
-void BM_BareRobustMutexUncontended(benchmark::State& state) {
+void BareUncontended(benchmark::State& state, bool inherit) {
   SharedPage page;
   auto* control = new (page.data) Control;
-  InitBareMutex(&control->mutex);
+  InitBareMutex(&control->mutex, inherit);
   for (auto _ : state) {
     pthread_mutex_lock(&control->mutex);
     pthread_mutex_unlock(&control->mutex);
   }
 }
+void BM_BareRobustMutexUncontended(benchmark::State& state) { BareUncontended(state, false); }
 BENCHMARK(BM_BareRobustMutexUncontended);
+void BM_BarePiRobustMutexUncontended(benchmark::State& state) { BareUncontended(state, true); }
+BENCHMARK(BM_BarePiRobustMutexUncontended);
 
 void BM_NamedMutexUncontended(benchmark::State& state) {
   BenchHome home;
@@ -124,10 +131,10 @@ void BM_NamedMutexUncontended(benchmark::State& state) {
 }
 BENCHMARK(BM_NamedMutexUncontended);
 
-void BM_BareRobustMutexContended(benchmark::State& state) {
+void BareContended(benchmark::State& state, bool inherit) {
   SharedPage page;
   auto* control = new (page.data) Control;
-  InitBareMutex(&control->mutex);
+  InitBareMutex(&control->mutex, inherit);
   pid_t peer = StartPeer([control] {
     while (control->stop.load(std::memory_order_relaxed) == 0) {
       pthread_mutex_lock(&control->mutex);
@@ -141,7 +148,10 @@ void BM_BareRobustMutexContended(benchmark::State& state) {
   control->stop = 1;
   Reap(peer);
 }
+void BM_BareRobustMutexContended(benchmark::State& state) { BareContended(state, false); }
 BENCHMARK(BM_BareRobustMutexContended);
+void BM_BarePiRobustMutexContended(benchmark::State& state) { BareContended(state, true); }
+BENCHMARK(BM_BarePiRobustMutexContended);
 
 void BM_NamedMutexContended(benchmark::State& state) {
   BenchHome home;

@@ -35,6 +35,11 @@ Status InitMutex(void* data) {
   pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
   pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
   pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  // Priority inheritance makes the kernel hand the lock to the next waiter
+  // on release. With a plain futex mutex the release clears the word first
+  // and wakes a waiter afterwards; a process killed between the two steps
+  // would leave that waiter asleep on a free mutex for good.
+  pthread_mutexattr_setprotocol(&attr, PTHREAD_PRIO_INHERIT);
   int rc = pthread_mutex_init(&block->mutex, &attr);
   pthread_mutexattr_destroy(&attr);
   if (rc != 0) return Status::FromErrno("initialisation of a shared mutex", rc);

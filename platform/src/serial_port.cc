@@ -666,14 +666,9 @@ Result<PtyPair> OpenPtyPair() {
   }
   UniqueFd hold(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!hold) return Status::FromErrno(std::string("open ") + name, errno);
-  // One termios serves the pair: raw, so neither side translates anything.
-  termios t{};
-  if (::tcgetattr(hold.get(), &t) != 0) return Status::FromErrno("read pty settings", errno);
-  ::cfmakeraw(&t);
-  t.c_cflag |= CLOCAL | CREAD;
-  if (::tcsetattr(hold.get(), TCSANOW, &t) != 0) {
-    return Status::FromErrno("set pty raw", errno);
-  }
+  // The line keeps the settings a fresh terminal has (echo, line editing,
+  // CR to NL, XON/XOFF): like a real port, it passes bytes unchanged only
+  // once its opener has set it up.
   return PtyPair{std::move(master), std::filesystem::path(name), std::move(hold)};
 }
 

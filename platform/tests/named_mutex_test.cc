@@ -7,8 +7,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/file_mapping.h"
 #include "sync_test_support.h"
@@ -312,6 +315,75 @@ TEST_F(NamedMutexTest, UnnamedMutexesGetDistinctHiddenNames) {
   EXPECT_EQ(ProbeFromChild(a->name()), kTaken);
   EXPECT_EQ(ProbeFromChild(b->name()), kBusy);
   EXPECT_TRUE(b->Unlock().ok());
+}
+
+// Holders killed at random, some inside their release, while the others
+// wait with and without a time limit: afterwards every survivor must still
+// get the mutex. A release that clears the word and is killed before it
+// wakes anyone, or a wake-up spent on a waiter whose time ran out, would
+// leave an untimed waiter asleep on a free mutex.
+TEST_F(NamedMutexTest, WaitersSurviveHoldersKilledAtRandom) {
+  constexpr int kWorkers = 6;
+  constexpr int kKills = 150;
+  struct Shared {
+    std::atomic<uint32_t> stop;
+    std::atomic<uint64_t> progress[kWorkers];
+  };
+  void* page =
+      ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(page, MAP_FAILED);
+  auto* shared = new (page) Shared{};
+  Result<NamedMutex> m = NamedMutex::Create("MutexZimo0");
+  ASSERT_TRUE(m.ok());
+
+  auto start = [&](int slot) {
+    return std::make_unique<Child>([shared, slot] {
+      Result<NamedMutex> theirs = NamedMutex::Open("MutexZimo0");
+      if (!theirs.ok()) return 1;
+      const bool timed = slot % 2 == 1;
+      while (shared->stop.load() == 0) {
+        Status s = timed ? theirs->Lock(milliseconds(1)) : theirs->Lock();
+        if (s.code() == Code::kTimeout) continue;
+        if (!s.ok() && s.code() != Code::kAbandoned) return 2;
+        shared->progress[slot].fetch_add(1);
+        if (!theirs->Unlock().ok()) return 3;
+      }
+      return 0;
+    });
+  };
+  std::vector<std::unique_ptr<Child>> workers;
+  for (int i = 0; i < kWorkers; ++i) workers.push_back(start(i));
+
+  std::mt19937 random(12345);
+  for (int k = 0; k < kKills; ++k) {
+    const int victim = static_cast<int>(random() % kWorkers);
+    const uint64_t seen = shared->progress[victim].load();
+    // Let it take the mutex at least once, then kill it wherever it is.
+    for (int spin = 0; spin < 2000 && shared->progress[victim].load() == seen; ++spin) {
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 300));
+    workers[victim]->Kill();
+    workers[victim] = start(victim);
+  }
+
+  // Every worker, the untimed ones above all, keeps taking the mutex.
+  uint64_t before[kWorkers];
+  for (int i = 0; i < kWorkers; ++i) before[i] = shared->progress[i].load();
+  for (int i = 0; i < kWorkers; ++i) {
+    const auto until = std::chrono::steady_clock::now() + sync_test::kLong;
+    while (shared->progress[i].load() < before[i] + 20 &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+    EXPECT_GE(shared->progress[i].load(), before[i] + 20) << "worker " << i << " is stuck";
+  }
+  shared->stop = 1;
+  for (auto& w : workers) EXPECT_EQ(w->Wait(), 0);
+  Status last = m->Lock(milliseconds(1000));
+  EXPECT_TRUE(last.ok() || last.code() == Code::kAbandoned) << last.ToString();
+  (void)m->Unlock();
+  ::munmap(page, sizeof(Shared));
 }
 
 }  // namespace

@@ -54,7 +54,9 @@ int ServerApp::Main(int argc, const char* const* argv) {
   HandleTerminationSignals();
   if (!InitInstance(how)) {
     if (run_flag_) ExitInstance();
-    return kExitFailed;
+    // A second instance ends as a normal end: the first one serves. Any
+    // other start that failed says so.
+    return another_instance_ ? kExitOk : kExitFailed;
   }
   server_.Run();
   server_.StopServing();
@@ -67,8 +69,7 @@ int ServerApp::Register(Switch how) {
                            : UnregisterZimoServer();
   if (!s.ok()) {
     ServerTrace("ZimoServer: %s failed: %s",
-                how == Switch::kRegister ? "registration" : "unregistration",
-                s.ToString().c_str());
+                how == Switch::kRegister ? "registration" : "unregistration", s.ToString().c_str());
     return kExitFailed;
   }
   ServerTrace("ZimoServer: %s", how == Switch::kRegister ? "registered" : "unregistered");
@@ -85,6 +86,7 @@ bool ServerApp::InitInstance(Switch how) {
   }
   if (mutex->already_existed()) {
     ServerTrace("ZimoServer: another instance is running");
+    another_instance_ = true;
     return false;
   }
   instance_ = std::move(*mutex);

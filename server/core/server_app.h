@@ -38,6 +38,7 @@ class ServerApp {
   void RegisterClassObjects();
 
   bool run_flag_ = false;
+  bool another_instance_ = false;  // InitInstance met a running server
   std::optional<platform::NamedMutex> instance_;
   // Declared before the server, so that the server (and the objects its
   // connections hold) goes first.

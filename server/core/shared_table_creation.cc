@@ -3,6 +3,7 @@
 #include <string>
 
 #include "corvan/shared_table.h"
+#include "platform/named_mutex.h"
 #include "platform/registry.h"
 
 namespace zimo::server {
@@ -18,6 +19,15 @@ uint32_t DeviceValue(int device, const char* name, uint32_t fallback) {
   if (!key.ok()) return fallback;
   auto v = key->GetDword(name);
   return v.ok() ? *v : fallback;
+}
+
+// Whether some live process has the device open. Every open keeps the
+// device's command lock open until its close, whatever the transport, and
+// the lock's name is free again once no live process holds it; the shared
+// transport counts are kept by the serial and Ethernet transports only.
+bool DeviceOpenElsewhere(int device) {
+  const std::string name = "MutexZimo" + std::to_string(device);
+  return platform::NamedMutex::Open(name).ok();
 }
 
 }  // namespace
@@ -41,7 +51,7 @@ platform::Result<platform::FileMapping> CreateSharedDeviceTable(
   if (taken_over) table->UserCount = users;
 
   for (int d = 0; d < kServerCards; ++d) {
-    if (taken_over && table->Devices[d].TransportUserCount != 0) continue;  // still in use
+    if (taken_over && DeviceOpenElsewhere(d)) continue;  // a live client still uses it
     const uint32_t location = DeviceValue(d, "Location", corvan::kLocationUnknown);
     const uint32_t enumeration = DeviceValue(d, "Enumeration", 0xFFFFFFFFu);
     platform::Status s = corvan::InitializeDeviceSlot(*table, d, location, enumeration);

@@ -5,8 +5,9 @@
 // held back by a scripted reply delay. Unsolicited messages go out as STX
 // lines between replies; a muted card sends nothing.
 //
-// The slave's line is put into raw mode once, at start; hosts may open and
-// close it as often as they like. While no host has it open the card sends
+// The slave's line settings are left as a fresh port has them (echo, line
+// editing, character mapping): the host sets its end up, as on a real
+// serial line. Hosts may open and close it as often as they like. While no host has it open the card sends
 // nothing, so its unsolicited messages wait for a listener (or for another
 // port of the card). Given a COM number, the slave
 // is registered as that port (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM) for as

@@ -22,9 +22,7 @@ std::int32_t bZIMOIsSpran(std::uint32_t device);
 // none) into `buffer`: at most size - 1 characters, always terminated when
 // size is above 0. Return `buffer`.
 char* ZimoGetRomVersionA(std::uint32_t device, char* buffer, std::uint32_t size);
-char16_t* ZimoGetRomVersionW(std::uint32_t device, char16_t* buffer, std::uint32_t size);
 char* ZimoGetRomDateA(std::uint32_t device, char* buffer, std::uint32_t size);
-char16_t* ZimoGetRomDateW(std::uint32_t device, char16_t* buffer, std::uint32_t size);
 
 // Asks the card whether it runs its bootstrap firmware; 1 when it does. The
 // answer is kept for the device (a card in bootstrap mode is identified only

@@ -162,6 +162,9 @@ struct DeviceConfigBlock {
   std::uint32_t ReservedAC[347];
 };
 
+// Transport users whose process ids the device record keeps.
+inline constexpr int kTransportUserEntries = 32;
+
 // The cross-process state of one device.
 struct SharedDeviceBlock {
   std::uint32_t BlockSize;
@@ -256,7 +259,14 @@ struct SharedDeviceBlock {
   std::uint32_t EthOwnerProcessId;     // kNoOwner when none
   std::uint32_t SerialOwnerHandle;     // kNoOwner when none
   std::uint32_t SerialOwnerProcessId;  // kNoOwner when none
-  std::uint8_t Unused1D8C[372];
+  // Host-side state kept in otherwise unused room:
+  // 1 once a serial exchange timed out or failed, so that a reply still on
+  // its way is cleared from the line before the next command is sent.
+  std::uint32_t SerialLineUnsettled;
+  // The process ids behind TransportUserCount (0: a free entry), so that
+  // the shares of processes that ended without closing can be given back.
+  std::uint32_t TransportUserPids[kTransportUserEntries];
+  std::uint8_t Unused1E10[240];
   std::uint32_t TransportUserCount;
   // Used by the server's build only: its DPR mirror's background
   // coordinate-system count and real-time motor count.
@@ -439,7 +449,8 @@ static_assert(offsetof(SharedDeviceBlock, EthOwnerSocket) == 0x1D7C);
 static_assert(offsetof(SharedDeviceBlock, EthOwnerProcessId) == 0x1D80);
 static_assert(offsetof(SharedDeviceBlock, SerialOwnerHandle) == 0x1D84);
 static_assert(offsetof(SharedDeviceBlock, SerialOwnerProcessId) == 0x1D88);
-static_assert(offsetof(SharedDeviceBlock, Unused1D8C) == 0x1D8C);
+static_assert(offsetof(SharedDeviceBlock, SerialLineUnsettled) == 0x1D8C);
+static_assert(offsetof(SharedDeviceBlock, TransportUserPids) == 0x1D90);
 static_assert(offsetof(SharedDeviceBlock, TransportUserCount) == 0x1F00);
 static_assert(offsetof(SharedDeviceBlock, MirrorCoordSysCount) == 0x1F04);
 static_assert(offsetof(SharedDeviceBlock, MirrorMotorCount) == 0x1F08);

@@ -20,6 +20,8 @@
 #include "corvan/command_api.h"
 #include "corvan/device_api.h"
 #include "corvan/registry_api.h"
+#include "platform/registry.h"
+#include "platform/serial_port.h"
 
 namespace {
 
@@ -38,8 +40,9 @@ constexpr char kUsage[] =
     "(8 complete, C time-out, D bad acknowledge, E card error, F failure).\n"
     "\n"
     "Exit status: 0 when every exchange completed (card errors included),\n"
-    "1 when the device could not be opened or an exchange timed out or\n"
-    "failed, 2 for a usage error.\n";
+    "1 when the device could not be opened (the reason is printed) or an\n"
+    "exchange timed out, failed or did not reach the card (its error is\n"
+    "printed), 2 for a usage error.\n";
 
 const char* StatusName(std::uint32_t word) {
   switch (word & zimo::corvan::kStatusMask) {
@@ -81,7 +84,8 @@ void PrintResponse(const char* text, std::uint32_t count) {
   if (!line.empty()) std::printf("%s\n", line.c_str());
 }
 
-// Exchanges one line; false when it timed out or failed.
+// Exchanges one line; false when it timed out or failed, or the line did
+// not reach the card.
 bool Exchange(std::uint32_t device, const std::string& line, std::vector<char>& buffer) {
   std::printf("> %s\n", line.c_str());
   const std::uint32_t word = ZimoGetResponseExA(
@@ -89,10 +93,59 @@ bool Exchange(std::uint32_t device, const std::string& line, std::vector<char>& 
   const std::uint32_t count = word & zimo::corvan::kCountMask;
   PrintResponse(buffer.data(), count);
   std::printf("= 0x%08X (%s, %u characters)\n", word, StatusName(word), count);
-  std::fflush(stdout);
   const std::uint32_t status = word & zimo::corvan::kStatusMask;
-  return status != zimo::corvan::kStatusTimeout && status != zimo::corvan::kStatusBadAck &&
-         status != zimo::corvan::kStatusFailure;
+  bool answered = status != zimo::corvan::kStatusTimeout && status != zimo::corvan::kStatusBadAck &&
+                  status != zimo::corvan::kStatusFailure;
+  // Nothing at all came back: the line may not even have gone out (a link
+  // that was dropped). The library's error says which.
+  if (answered && status == zimo::corvan::kStatusLine && count == 0 && ZimoGetError(device) != 0) {
+    answered = false;
+  }
+  if (!answered) {
+    char text[128] = {};
+    const std::int32_t error = ZimoGetErrorStrA(device, text, sizeof text);
+    if (error != 0) std::printf("! error %d %s\n", static_cast<int>(error), text);
+  }
+  std::fflush(stdout);
+  return answered;
+}
+
+constexpr std::uint32_t kSerialLocation = 2;
+constexpr char kDeviceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZIMO\\Device";
+constexpr char kServerClassKey[] = "ZimoServer.ZimoService\\CLSID";
+
+// Why the device could not be opened, as far as the registry and the system
+// tell: a registry that cannot be read, no registered server, no registered
+// device, a serial port that is not there; else the card did not answer.
+std::string OpenFailureReason(std::uint32_t device) {
+  namespace platform = zimo::platform;
+  const std::string device_key = kDeviceKey + std::to_string(device);
+  auto key =
+      platform::RegistryKey::Open(platform::kHkeyLocalMachine, device_key, platform::kKeyRead);
+  if (!key.ok() && key.status().code() != platform::Code::kNotFound) {
+    return "the registry cannot be read: " + key.status().message();
+  }
+  if (!platform::RegistryKey::Exists(platform::kHkeyClassesRoot, kServerClassKey)) {
+    return "ZimoServer is not registered; run `zimoserver -RegServer` once";
+  }
+  auto location =
+      key.ok() ? key->GetDword("Location") : platform::Result<std::uint32_t>(key.status());
+  if (!location.ok()) {
+    return "device " + std::to_string(device) +
+           " is not registered (no Location); give -s COM for a serial card";
+  }
+  if (*location == kSerialLocation) {
+    auto enumeration = key->GetDword("Enumeration");
+    const int port = enumeration.ok() ? static_cast<int>(*enumeration) : 0;
+    const std::string name = "COM" + std::to_string(port);
+    auto opened = platform::SerialPort::Open("\\\\.\\" + name, platform::SerialShare::kShared);
+    if (!opened.ok()) {
+      return "serial port " + name +
+             " is not there or cannot be used: " + opened.status().message();
+    }
+    return "the card on " + name + " (" + opened->device_path().string() + ") did not answer";
+  }
+  return "the card (Location " + std::to_string(*location) + ") did not answer";
 }
 
 // A number from 0 to 7 (a device, or a serial port's Enumeration).
@@ -104,8 +157,6 @@ bool ParseZeroToSeven(const char* text, std::uint32_t* number) {
   *number = static_cast<std::uint32_t>(value);
   return true;
 }
-
-constexpr std::uint32_t kSerialLocation = 2;
 
 }  // namespace
 
@@ -144,15 +195,13 @@ int main(int argc, char** argv) {
 
   if (register_serial && (DrvSetDeviceDword(device, "Location", kSerialLocation) != 0 ||
                           DrvSetDeviceDword(device, "Enumeration", serial_port) != 0)) {
-    std::fprintf(stderr, "zimo-term: device %u could not be registered on COM%u\n", device,
-                 serial_port);
+    std::fprintf(stderr, "zimo-term: device %u could not be registered on COM%u: %s\n", device,
+                 serial_port, OpenFailureReason(device).c_str());
     return 1;
   }
   if (OpenZimoDevice(device) != 1) {
-    std::fprintf(stderr,
-                 "zimo-term: device %u could not be opened (is it registered, is ZimoServer "
-                 "available and does its card answer?)\n",
-                 device);
+    std::fprintf(stderr, "zimo-term: device %u could not be opened: %s\n", device,
+                 OpenFailureReason(device).c_str());
     return 1;
   }
   std::vector<char> buffer(kResponseBufferSize);

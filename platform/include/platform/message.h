@@ -58,10 +58,15 @@ std::vector<int> BoxButtons(uint32_t flags);
 // named is beyond the last).
 int DefaultAnswer(uint32_t flags);
 
+// A box nobody answers (no person at the screen, or a window-system box
+// not picked up within its wait) gets the answer of its default button, in
+// every service. Code that asks while holding a device lock makes the
+// answer that keeps the link and ends the operation its default.
 class MessageService {
  public:
   virtual ~MessageService() = default;
-  // Shows a box and returns the answer (one of kId...).
+  // Shows a box and returns the answer (one of kId...); unattended, the
+  // default button's answer (DefaultAnswer(flags)).
   virtual int Show(std::string_view text, std::string_view caption, uint32_t flags) = 0;
 };
 

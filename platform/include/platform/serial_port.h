@@ -247,7 +247,8 @@ class SerialPort {
 // A pseudo-terminal pair: the port side (slave) is what SerialPort opens by
 // its path; the far side (master) is the card's end. The pair holds one
 // descriptor of the slave itself, so the master never sees a hang-up while
-// no port is open. Both sides start in raw mode.
+// no port is open. The line starts with a fresh terminal's settings
+// (cooked), as a real port may.
 struct PtyPair {
   UniqueFd master;
   std::filesystem::path slave_path;

@@ -1,0 +1,255 @@
+// The library's export table: exactly the C functions the library is known
+// to offer, nothing missing (a client binding by name stops at the first
+// missing one) and nothing extra (no C++ insides, no leftover names).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "temp_home.h"
+
+namespace {
+
+const std::set<std::string> kExports = {
+    "BackupLinkList",
+    "CalibrateWaitLoop",
+    "ChangeGet",
+    "ChangeReadReady",
+    "ChangeStore",
+    "CloseZimoDevice",
+    "DrvCloseServiceManager",
+    "DrvConfigureDriver",
+    "DrvCreateServicesNode",
+    "DrvDeleteServicesNode",
+    "DrvIsDriverLoaded",
+    "DrvLoadKernelDriver",
+    "DrvNumberOfDevices",
+    "DrvOpenDeviceKey",
+    "DrvOpenNcKey",
+    "DrvOpenRegKey",
+    "DrvQueryDeviceDword",
+    "DrvQueryDeviceString",
+    "DrvQueryNcBool",
+    "DrvQueryNcDouble",
+    "DrvQueryNcDword",
+    "DrvQueryNcString",
+    "DrvRemoveDevice",
+    "DrvRemoveDriver",
+    "DrvSetDeviceDword",
+    "DrvSetDeviceString",
+    "DrvSetMapperName",
+    "DrvSetNcBool",
+    "DrvSetNcDouble",
+    "DrvSetNcDword",
+    "DrvSetNcString",
+    "DrvUnloadKernelDriver",
+    "GetUSResponse",
+    "Inp",
+    "LockZimo",
+    "LockZimoDPR",
+    "MapDeviceNumToEnumAndLocation",
+    "MapLocAndEnumFromDeviceNum",
+    "OpenZimoDevice",
+    "Outp",
+    "ReleaseZimo",
+    "ReleaseZimoDPR",
+    "RestoreLinkList",
+    "SetLanguageModule",
+    "ShutdownZimoDevice",
+    "StoreUSResponse",
+    "USReadReady",
+    "VMETestOpenZimoDevice",
+    "ZimoBUSFlush",
+    "ZimoBUSGetBufferA",
+    "ZimoBUSGetBufferW",
+    "ZimoBUSGetControlResponseA",
+    "ZimoBUSGetControlResponseW",
+    "ZimoBUSGetLineA",
+    "ZimoBUSGetLineW",
+    "ZimoBUSGetResponseA",
+    "ZimoBUSGetResponseW",
+    "ZimoBUSSendCommandA",
+    "ZimoBUSSendCommandW",
+    "ZimoBUSSendLineA",
+    "ZimoBUSSendLineW",
+    "ZimoCommandLog",
+    "ZimoConfigure",
+    "ZimoDPRAddressRange",
+    "ZimoDPRAvailable",
+    "ZimoDPRComm",
+    "ZimoDPRDWordBitSet",
+    "ZimoDPRFloat",
+    "ZimoDPRFlush",
+    "ZimoDPRGetBufferA",
+    "ZimoDPRGetBufferW",
+    "ZimoDPRGetControlResponseA",
+    "ZimoDPRGetControlResponseW",
+    "ZimoDPRGetDWord",
+    "ZimoDPRGetDWordMask",
+    "ZimoDPRGetFloat",
+    "ZimoDPRGetLineA",
+    "ZimoDPRGetLineW",
+    "ZimoDPRGetMem",
+    "ZimoDPRGetMemBit",
+    "ZimoDPRGetMemBits",
+    "ZimoDPRGetResponseA",
+    "ZimoDPRGetResponseW",
+    "ZimoDPRGetWord",
+    "ZimoDPRLFixed",
+    "ZimoDPRResetDWordBit",
+    "ZimoDPRSendCommandA",
+    "ZimoDPRSendCommandW",
+    "ZimoDPRSendLineA",
+    "ZimoDPRSendLineW",
+    "ZimoDPRSetDWord",
+    "ZimoDPRSetDWordBit",
+    "ZimoDPRSetDWordMask",
+    "ZimoDPRSetFloat",
+    "ZimoDPRSetMem",
+    "ZimoDPRSetMemBit",
+    "ZimoDPRSetMemBits",
+    "ZimoDPRSetWord",
+    "ZimoDPRStatus",
+    "ZimoDoChecksums",
+    "ZimoFlush",
+    "ZimoGetAsciiComm",
+    "ZimoGetBufferA",
+    "ZimoGetBufferW",
+    "ZimoGetCommandLogging",
+    "ZimoGetControlResponseA",
+    "ZimoGetControlResponseExA",
+    "ZimoGetControlResponseExW",
+    "ZimoGetControlResponseW",
+    "ZimoGetDpramAvailable",
+    "ZimoGetEnumeration",
+    "ZimoGetError",
+    "ZimoGetErrorStrA",
+    "ZimoGetErrorStrW",
+    "ZimoGetIVariable",
+    "ZimoGetIVariableDouble",
+    "ZimoGetIVariableLong",
+    "ZimoGetLineA",
+    "ZimoGetLineExA",
+    "ZimoGetLineExW",
+    "ZimoGetLineW",
+    "ZimoGetLocation",
+    "ZimoGetResponseA",
+    "ZimoGetResponseExA",
+    "ZimoGetResponseExW",
+    "ZimoGetResponseW",
+    "ZimoGetRomDateA",
+    "ZimoGetRomVersionA",
+    "ZimoGetUserHandle",
+    "ZimoGetVariable",
+    "ZimoGetVariableDouble",
+    "ZimoGetVariableLong",
+    "ZimoGetVariableStrA",
+    "ZimoGetVariableStrW",
+    "ZimoGetZimoType",
+    "ZimoINTRFireEventInit",
+    "ZimoINTRFuncCallInit",
+    "ZimoINTRInit",
+    "ZimoINTRRunThreadInit",
+    "ZimoINTRSetupInterruptEvent",
+    "ZimoINTRSetupMask",
+    "ZimoINTRTerminate",
+    "ZimoINTRWndMsgInit",
+    "ZimoInBootStrapMode",
+    "ZimoLMH",
+    "ZimoLoadNTDriver",
+    "ZimoMotionBufOpen",
+    "ZimoNTDriverLoaded",
+    "ZimoNcAvailable",
+    "ZimoReadReady",
+    "ZimoRemoveNTDriver",
+    "ZimoRotBufOpen",
+    "ZimoSERCheckGetLineA",
+    "ZimoSERCheckResponseA",
+    "ZimoSERCheckSendLineA",
+    "ZimoSERDoChecksums",
+    "ZimoSERFlush",
+    "ZimoSERGetBaudrate",
+    "ZimoSERGetBufferA",
+    "ZimoSERGetBufferW",
+    "ZimoSERGetControlResponseA",
+    "ZimoSERGetControlResponseW",
+    "ZimoSERGetLineA",
+    "ZimoSERGetLineW",
+    "ZimoSERGetPort",
+    "ZimoSERGetResponseA",
+    "ZimoSERGetResponseW",
+    "ZimoSERReadReady",
+    "ZimoSERSendCharA",
+    "ZimoSERSendCharW",
+    "ZimoSERSendCommandA",
+    "ZimoSERSendCommandW",
+    "ZimoSERSendLineA",
+    "ZimoSERSendLineW",
+    "ZimoSelect",
+    "ZimoSendCharA",
+    "ZimoSendCharW",
+    "ZimoSendCommandA",
+    "ZimoSendCommandW",
+    "ZimoSendLineA",
+    "ZimoSendLineW",
+    "ZimoSerCheckAllWentWell",
+    "ZimoSetAsciiComm",
+    "ZimoSetCommandLogging",
+    "ZimoSetCriticalIVars",
+    "ZimoSetIVariable",
+    "ZimoSetIVariableDouble",
+    "ZimoSetIVariableLong",
+    "ZimoSetLanguage",
+    "ZimoSetVariable",
+    "ZimoSetVariableDouble",
+    "ZimoSetVariableLong",
+    "ZimoSetWindow",
+    "ZimoUnloadNTDriver",
+    "bZIMOIsSpran",
+    "getBitValue",
+    "hex_long2",
+    "strtod24",
+    "strtod32dp",
+    "strtod32f",
+    "strtod48f",
+    "strtod48l",
+    "szLoadStringA",
+    "szStripControlCharA",
+    "szStripWhiteSpaceA",
+};
+
+// The dynamic symbols libcorvan32.so defines, as the system's symbol lister
+// reports them; empty when it cannot be read.
+std::set<std::string> DefinedExports() {
+  const auto path = zimo::testing::BinDir() / "libcorvan32.so";
+  const std::string command = "nm -D --defined-only '" + path.string() + "' 2>&1";
+  std::set<std::string> names;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return names;
+  char line[512];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    const std::size_t space = text.rfind(' ');
+    names.insert(space == std::string::npos ? text : text.substr(space + 1));
+  }
+  if (::pclose(pipe) != 0) names.clear();  // the lister failed: its words are no names
+  return names;
+}
+
+TEST(ExportTable, LibraryExportsExactlyTheListedFunctions) {
+  const std::set<std::string> defined = DefinedExports();
+  ASSERT_FALSE(defined.empty());
+  std::string missing, extra;
+  for (const std::string& name : kExports) {
+    if (defined.count(name) == 0) missing += " " + name;
+  }
+  for (const std::string& name : defined) {
+    if (kExports.count(name) == 0) extra += " " + name;
+  }
+  EXPECT_EQ(missing, "");
+  EXPECT_EQ(extra, "");
+}
+
+}  // namespace

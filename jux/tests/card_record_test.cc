@@ -11,6 +11,7 @@
 #include "gtest/gtest.h"
 #include "jux/jux170.h"
 #include "platform/message.h"
+#include "src/internal.h"
 #include "platform/registry.h"
 #include "temp_home.h"
 
@@ -99,6 +100,23 @@ TEST(ErrorTexts, TextsAreTheTableOnesByteForByte) {
   // Cut to the buffer with its terminator.
   record.last_error = 58;
   EXPECT_EQ(Text(&record, &result, 4), "Buf");
+}
+
+TEST(ErrorTexts, CardErrorRepliesGiveFiftyPlusTheNumber) {
+  struct Case {
+    const char* reply;
+    int32_t code;  // 0: none stored
+  };
+  const Case cases[] = {
+      {"\aERR015\r", 65}, {"\aERR\r", 53}, {"\aERR003\r", 53}, {"1\r\aERR017\r", 67},
+      {"\a\r", 0},        {"\aE\r", 0},    {"\aERR1\r", 51},
+  };
+  for (const Case& c : cases) {
+    tagMCardInfo record;
+    std::memset(&record, 0, sizeof(record));
+    EXPECT_EQ(jux::StoreCardError(&record, c.reply, std::strlen(c.reply)), 0);
+    EXPECT_EQ(record.last_error, c.code) << c.reply;
+  }
 }
 
 TEST(ErrorTexts, LastErrorFallsBackToTheGlobalOne) {

@@ -11,8 +11,8 @@
 #include "gtest/gtest.h"
 #include "jux/jux170.h"
 #include "platform/message.h"
-#include "src/internal.h"
 #include "platform/registry.h"
+#include "src/internal.h"
 #include "temp_home.h"
 
 namespace {

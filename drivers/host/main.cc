@@ -12,6 +12,7 @@
 #include "host/device_server.h"
 #include "host/driver_host.h"
 #include "host/host_config.h"
+#include "host/legacy_isa.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
 
   DriverHost host;
   host.kernel().SetErrorLogFile(EventLogPath());
+  LoadPortIoHelper(host);
   ControlServer control(host);
   if (zimo::platform::Status s = control.Listen(ControlSocketPath()); !s.ok()) {
     if (s.code() == zimo::platform::Code::kAlreadyExists) {
@@ -75,6 +77,10 @@ int main(int argc, char** argv) {
     DeviceServer devices(host.kernel());
     devices.Start();
     for (const CardConfig& config : cards) {
+      if (config.legacy_port != 0) {
+        if (!PlugLegacyCard(host, config)) ++failures;
+        continue;
+      }
       int card = -1;
       const zimo::kernel::NTSTATUS status = host.AddCard(config, &card);
       if (!zimo::kernel::NtSuccess(status)) {

@@ -82,6 +82,15 @@ size_t CopyText(char* dest, size_t capacity, const char* src) {
 
 bool IsCtrl(char c) { return std::iscntrl(static_cast<unsigned char>(c)) != 0; }
 
+void ReleaseSlot(int slot) {
+  if (slot < 0 || slot >= kMaxCards) return;
+  SlotResources& s = g_slots[slot];
+  s.serial.reset();
+  s.serial_errors = 0;
+  if (s.bus_range != nullptr) HwDeletePort(static_cast<HwPortRange>(s.bus_range));
+  s.bus_range = nullptr;
+}
+
 void PollPause() { zimo::platform::CurrentClock().Sleep(kPollPause); }
 
 }  // namespace jux

@@ -5,18 +5,6 @@
 #include "jux/jux170.h"
 
 extern "C" {
-int BUSInit(tagMCardInfo* record);
-int BUSCloseComm(tagMCardInfo* record);
-int BUSSendChar(tagMCardInfo* record, char c);
-int BUSSendLine(tagMCardInfo* record, const char* line);
-int BUSGetLine(tagMCardInfo* record, char* buffer, int size);
-int BUSGetLineCR(tagMCardInfo* record, char* buffer, int size);
-int BUSSendCommand(tagMCardInfo* record, const char* line);
-int BUSGetControlResponse(tagMCardInfo* record, char* buffer, int size, char c);
-int BUSGetResponse(tagMCardInfo* record, char* buffer, int size, const char* command);
-int BUSFlush(tagMCardInfo* record);
-int BUSIsLineWaiting(tagMCardInfo* record);
-
 int DPRInit(tagMCardInfo* record);
 int DPRShutdown(tagMCardInfo* record);
 int DPRSendChar(tagMCardInfo* record, char c);

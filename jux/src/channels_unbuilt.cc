@@ -1,31 +1,12 @@
-// The bus-port and DPR mailbox channels as they stand until the port-I/O
-// helper driver's client is in: no port range can be claimed and no window
-// mapped, so opening fails with the claim's and the mapping's codes, and
-// every other call finds its channel closed.
+// The DPR mailbox channel as it stands until the helper driver maps
+// windows: no window can be mapped, so opening fails with the mapping's code
+// and every other call finds the channel closed.
 #include "channels.h"
 #include "internal.h"
 
 using namespace jux;
 
 extern "C" {
-
-int BUSInit(tagMCardInfo* r) {
-  if (r == nullptr) return 0;
-  r->bus_open = 0;
-  r->connected = 0;
-  SetError(r, 1011);
-  return 0;
-}
-int BUSCloseComm(tagMCardInfo*) { return 1; }
-int BUSSendChar(tagMCardInfo* r, char) { return SetError(r, 2003), 0; }
-int BUSSendLine(tagMCardInfo* r, const char*) { return SetError(r, 2003), 0; }
-int BUSGetLine(tagMCardInfo*, char*, int) { return 0; }
-int BUSGetLineCR(tagMCardInfo*, char*, int) { return 0; }
-int BUSSendCommand(tagMCardInfo* r, const char* line) { return BUSSendLine(r, line); }
-int BUSGetControlResponse(tagMCardInfo* r, char*, int, char) { return SetError(r, 2003), 0; }
-int BUSGetResponse(tagMCardInfo* r, char*, int, const char*) { return SetError(r, 2003), 0; }
-int BUSFlush(tagMCardInfo*) { return 1; }
-int BUSIsLineWaiting(tagMCardInfo*) { return 0; }
 
 int DPRInit(tagMCardInfo* r) {
   if (r == nullptr || (!r->bus_open && r->bus_type != 2)) return 0;
@@ -54,12 +35,3 @@ int DPRSendCommand(tagMCardInfo* r, const char*) { return SetError(r, 4003), 0; 
 int DPRIsLineWaiting(tagMCardInfo*) { return 0; }
 
 }  // extern "C"
-
-namespace jux {
-void ReleaseSlot(int slot) {
-  if (slot < 0 || slot >= kMaxCards) return;
-  SlotResources& s = Slot(slot);
-  s.serial.reset();
-  s.serial_errors = 0;
-}
-}  // namespace jux

@@ -142,6 +142,20 @@ int PFlush(tagMCardInfo* record);
 char* szStripControlChar(char* text);
 char* szStripWhiteSpace(char* text);
 
+/* Bus-port channel. */
+int BUSInit(tagMCardInfo* record);
+int BUSCardOnLine(tagMCardInfo* record);
+int BUSCloseComm(tagMCardInfo* record);
+int BUSSendChar(tagMCardInfo* record, char c);
+int BUSSendLine(tagMCardInfo* record, const char* line);
+int BUSGetLine(tagMCardInfo* record, char* buffer, int size);
+int BUSGetLineCR(tagMCardInfo* record, char* buffer, int size);
+int BUSSendCommand(tagMCardInfo* record, const char* line);
+int BUSGetControlResponse(tagMCardInfo* record, char* buffer, int size, char c);
+int BUSGetResponse(tagMCardInfo* record, char* buffer, int size, const char* command);
+int BUSFlush(tagMCardInfo* record);
+int BUSIsLineWaiting(tagMCardInfo* record);
+
 /* Serial channel. */
 int SERInit(tagMCardInfo* record);
 int SERCloseComm(tagMCardInfo* record);
@@ -202,9 +216,14 @@ long copy_gathered_data_from_DPRAM(const char* name, long source, char type, dou
                                    long start);
 void get_first_derivative(double* samples, long n);
 
-/* Port-I/O helper driver: registration. */
+/* Port-I/O helper driver. */
+typedef struct HwPortRangeRec* HwPortRange;
 int HwIsDriverConfigured(void);
 int HwConfigureDriver(void);
+HwPortRange HwNewPortRange(unsigned long first, unsigned long count);
+unsigned char HwInp(HwPortRange range, unsigned long offset);
+int HwOutp(HwPortRange range, unsigned long offset, unsigned char value);
+int HwDeletePort(HwPortRange range);
 
 #ifdef __cplusplus
 }

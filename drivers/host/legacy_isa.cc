@@ -24,8 +24,15 @@ kernel::DriverObject* LoadPortIoHelper(DriverHost& host) {
   return driver;
 }
 
-std::shared_ptr<Slot> PlugLegacyCard(DriverHost& host, const CardConfig& config) {
-  return host.machine().Plug(config);
+LegacyCards::~LegacyCards() {
+  for (auto& card : cards_) card.second.reset();
+}
+
+std::shared_ptr<Slot> LegacyCards::Plug(const CardConfig& config) {
+  std::shared_ptr<Slot> slot = host_.machine().Plug(config);
+  if (!slot) return nullptr;
+  cards_.emplace_back(slot, std::make_unique<cardsim::IsaDprWindow>(*slot->bus));
+  return slot;
 }
 
 }  // namespace zimo::drivers::host

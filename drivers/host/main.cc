@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
   DriverHost host;
   host.kernel().SetErrorLogFile(EventLogPath());
   LoadPortIoHelper(host);
+  LegacyCards legacy(host);
   ControlServer control(host);
   if (zimo::platform::Status s = control.Listen(ControlSocketPath()); !s.ok()) {
     if (s.code() == zimo::platform::Code::kAlreadyExists) {
@@ -78,7 +79,7 @@ int main(int argc, char** argv) {
     devices.Start();
     for (const CardConfig& config : cards) {
       if (config.legacy_port != 0) {
-        if (!PlugLegacyCard(host, config)) ++failures;
+        if (!legacy.Plug(config)) ++failures;
         continue;
       }
       int card = -1;

@@ -1,8 +1,11 @@
 #include "tqa58/tqa58.h"
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
+
+#include "platform/file_mapping.h"
 
 namespace zimo::drivers::tqa58 {
 namespace {
@@ -13,14 +16,24 @@ constexpr char kDeviceName[] = "\\Device\\Tqa58";
 constexpr char kLinkName[] = "\\DosDevices\\_Default";
 constexpr size_t kEntrySize = 12;
 constexpr size_t kMaxEntries = 32;
+constexpr uint32_t kWindowSize = 16384;
 
 struct Range {
   uint64_t first;
   uint32_t count;
 };
 
+// A memory window handed out: the named shared mapping that is the memory
+// at that physical address (a legacy card's DPR decodes into it), and how
+// many maps hold it.
+struct Window {
+  platform::FileMapping mapping;
+  int holders = 0;
+};
+
 struct State {
   std::mutex mu;
+  std::map<uint32_t, Window> windows;  // by token (the physical address)
   PortsInUse in_use;
   std::map<uint32_t, Range> ranges;  // by range number
   uint32_t next_range = 1;
@@ -137,6 +150,36 @@ NTSTATUS DispatchControl(kernel::DeviceObject* device, kernel::Irp& irp) {
       }
       PutWord(buffer + 4, 0);
       return Complete(device, irp, kernel::kStatusSuccess, size);
+    }
+    case kMapMemory: {
+      if (in < 20 || out < 16) return Complete(device, irp, kernel::kStatusInvalidParameter);
+      const uint32_t physical = Word(buffer + 8);
+      const uint32_t size = Word(buffer + 12);
+      if (physical == 0 || size == 0 || size > kWindowSize) {
+        return Complete(device, irp, kernel::kStatusInvalidParameter);
+      }
+      Window& w = s.windows[physical];
+      if (w.holders == 0) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "ZimoIsaDpr%05X", physical);
+        auto mapping = platform::FileMapping::Create(name, kWindowSize);
+        if (!mapping.ok()) {
+          s.windows.erase(physical);
+          return Complete(device, irp, kernel::kStatusInsufficientResources);
+        }
+        w.mapping = std::move(*mapping);
+      }
+      ++w.holders;
+      std::memset(buffer, 0, 16);
+      PutWord(buffer + 4, physical);
+      PutWord(buffer + 8, size);
+      return Complete(device, irp, kernel::kStatusSuccess, 16);
+    }
+    case kUnmapMemory: {
+      if (in < 4) return Complete(device, irp, kernel::kStatusInvalidParameter);
+      auto it = s.windows.find(Word(buffer));
+      if (it != s.windows.end() && --it->second.holders <= 0) s.windows.erase(it);
+      return Complete(device, irp, kernel::kStatusSuccess);
     }
     case kCloseSession:
       return Complete(device, irp, kernel::kStatusSuccess);

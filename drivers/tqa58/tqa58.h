@@ -13,6 +13,11 @@
 //              12-byte entries {range u8, op u8 (read 1/2/4, write 8/16/32
 //              bytes), offset u16, value u32, host address u32}; the same
 //              list comes back with the values read (repeat stays 0)
+//   0xF003BBCC map memory: in {1, 0, physical address, size, 0}; out 16 bytes
+//              {0, token, size, 0}: the token (the physical address) names the
+//              window, the shared mapping "ZimoIsaDpr%05X" of the address
+//              (at most 16384 bytes), which the caller maps itself
+//   0xF003BBD0 unmap memory: in u32 token
 //   0xF003BBE8 close session: in u32 session id (ranges are released by
 //              their own requests: the session id does not tell clients apart)
 #pragma once

@@ -89,6 +89,8 @@ void ReleaseSlot(int slot) {
   s.serial_errors = 0;
   if (s.bus_range != nullptr) HwDeletePort(static_cast<HwPortRange>(s.bus_range));
   s.bus_range = nullptr;
+  HwUnmapMemory(&s.dpr_mapping);
+  s.dpr_window = nullptr;
 }
 
 void PollPause() { zimo::platform::CurrentClock().Sleep(kPollPause); }

@@ -2,21 +2,9 @@
 // driver's internal calls.
 #pragma once
 
-#include "jux/jux170.h"
+#include <cstdint>
 
-extern "C" {
-int DPRInit(tagMCardInfo* record);
-int DPRShutdown(tagMCardInfo* record);
-int DPRSendChar(tagMCardInfo* record, char c);
-int DPRSendLine(tagMCardInfo* record, const char* line);
-int DPRGetLine(tagMCardInfo* record, char* buffer, unsigned size);
-int DPRGetLineCR(tagMCardInfo* record, char* buffer, unsigned size);
-int DPRGetControlResponse(tagMCardInfo* record, char* buffer, unsigned size, char c);
-int DPRGetResponse(tagMCardInfo* record, char* buffer, unsigned size, const char* command);
-int DPRFlush(tagMCardInfo* record);
-int DPRSendCommand(tagMCardInfo* record, const char* line);
-int DPRIsLineWaiting(tagMCardInfo* record);
-}
+#include "jux/jux170.h"
 
 namespace jux {
 
@@ -24,6 +12,12 @@ int HwIsDriverRunning();
 int HwStartDriver();
 // The system error behind the last failed driver start.
 long HwLastSystemError();
+
+// Maps `size` bytes of physical memory through the helper driver: the
+// address, with the mapping object in *mapping and the driver's token in
+// *token; null when refused. Unmapping a null mapping is a success.
+uint8_t* HwMapMemory(void** mapping, uint32_t physical, uint32_t size, uint32_t* token);
+int HwUnmapMemory(void** mapping);
 
 // Frees whatever a slot still holds (port, range, mapping).
 void ReleaseSlot(int slot);

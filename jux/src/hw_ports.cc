@@ -1,5 +1,6 @@
 // The port-I/O helper driver's session: port ranges claimed for the
 // process, and single port accesses, each one request to the driver.
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include "channels.h"
 #include "internal.h"
 #include "platform/device_io.h"
+#include "platform/file_mapping.h"
 
 struct HwPortRangeRec {
   int32_t range = -1;  // the driver's range number; -1: none
@@ -24,6 +26,8 @@ constexpr uint32_t kSessionInfo = 0xF003BC0C;
 constexpr uint32_t kClaimRange = 0xF003BBDC;
 constexpr uint32_t kReleaseRange = 0xF003BBE0;
 constexpr uint32_t kPortAccess = 0xF003BBC4;
+constexpr uint32_t kMapMemory = 0xF003BBCC;
+constexpr uint32_t kUnmapMemory = 0xF003BBD0;
 constexpr size_t kListSize = 396;  // a header and room for 32 entries of 12 bytes
 
 struct Session {
@@ -113,6 +117,56 @@ bool Access(HwPortRange range, unsigned long offset, uint8_t op, uint32_t* value
 }
 
 }  // namespace
+
+// A card slot's DPR window: the driver's token and this process's view.
+struct HwMapping {
+  uint32_t token = 0;
+  p::FileMapping view;
+};
+
+uint8_t* HwMapMemory(void** mapping, uint32_t physical, uint32_t size, uint32_t* token) {
+  HwUnmapMemory(mapping);
+  auto device = OpenDevice();
+  if (!device) return nullptr;
+  uint8_t in[20] = {};
+  uint8_t out[16] = {};
+  Put(in, 1);
+  Put(in + 8, physical);
+  Put(in + 12, size);
+  const p::IoControlResult r =
+      device->DeviceIoControl(kMapMemory, in, sizeof(in), out, sizeof(out));
+  if (!r.ok || r.bytes_returned != sizeof(out) || Get(out + 4) == 0) return nullptr;
+  auto m = std::make_unique<HwMapping>();
+  m->token = Get(out + 4);
+  char name[32];
+  std::snprintf(name, sizeof(name), "ZimoIsaDpr%05X", m->token);
+  auto view = p::FileMapping::Open(name);
+  if (!view.ok() || view->size() < size) {
+    Put(in, m->token);
+    device->DeviceIoControl(kUnmapMemory, in, 4, nullptr, 0);
+    return nullptr;
+  }
+  m->view = std::move(*view);
+  *token = m->token;
+  uint8_t* address = static_cast<uint8_t*>(m->view.data());
+  *mapping = m.release();
+  return address;
+}
+
+int HwUnmapMemory(void** mapping) {
+  auto* m = static_cast<HwMapping*>(*mapping);
+  if (m == nullptr) return 1;
+  *mapping = nullptr;
+  int result = 0;
+  if (auto device = OpenDevice()) {
+    uint8_t in[4];
+    Put(in, m->token);
+    result = device->DeviceIoControl(kUnmapMemory, in, sizeof(in), nullptr, 0).ok ? 1 : 0;
+  }
+  delete m;
+  return result;
+}
+
 }  // namespace jux
 
 extern "C" {

@@ -25,7 +25,7 @@ class Bus : public ::testing::Test {
     config.bus = host::Bus::kIsa;
     config.legacy_port = 528;
     config.legacy_dpr = 0xD4000;
-    slot_ = host::PlugLegacyCard(host_, config);
+    slot_ = legacy_.Plug(config);
     ASSERT_NE(slot_, nullptr);
     devices_ = std::make_unique<host::DeviceServer>(host_.kernel());
     devices_->Start();
@@ -59,6 +59,7 @@ class Bus : public ::testing::Test {
 
   zimo::testing::TempHome home_;
   host::DriverHost host_;
+  host::LegacyCards legacy_{host_};
   std::shared_ptr<host::Slot> slot_;
   std::unique_ptr<host::DeviceServer> devices_;
   tagMCardInfo* record_ = nullptr;

@@ -172,6 +172,19 @@ int SERFlush(tagMCardInfo* record);
 int SERIsLineWaiting(tagMCardInfo* record);
 int SERCanSendChar(tagMCardInfo* record);
 
+/* DPR mailbox channel. */
+int DPRInit(tagMCardInfo* record);
+int DPRShutdown(tagMCardInfo* record);
+int DPRSendChar(tagMCardInfo* record, char c);
+int DPRSendLine(tagMCardInfo* record, const char* line);
+int DPRGetLine(tagMCardInfo* record, char* buffer, unsigned size);
+int DPRGetLineCR(tagMCardInfo* record, char* buffer, unsigned size);
+int DPRGetControlResponse(tagMCardInfo* record, char* buffer, unsigned size, char c);
+int DPRGetResponse(tagMCardInfo* record, char* buffer, unsigned size, const char* command);
+int DPRFlush(tagMCardInfo* record);
+int DPRSendCommand(tagMCardInfo* record, const char* line);
+int DPRIsLineWaiting(tagMCardInfo* record);
+
 /* DPR data access (the mapped window). */
 unsigned short PDPRGetWord(tagMCardInfo* record, char bank, long offset);
 int PDPRSetWord(tagMCardInfo* record, char bank, long offset, unsigned short value);

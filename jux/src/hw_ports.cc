@@ -8,6 +8,7 @@
 
 #include "channels.h"
 #include "internal.h"
+#include "platform/clock.h"
 #include "platform/device_io.h"
 #include "platform/file_mapping.h"
 
@@ -49,12 +50,19 @@ uint32_t Get(const uint8_t* at) {
   return v;
 }
 
-// The helper's device; started once more when it cannot be opened.
+// The helper's device. When it cannot be opened the driver is started; the
+// driver host then needs a moment before it serves the device, so the open
+// is tried again for a while (on the current clock).
 std::optional<p::DeviceFile> OpenDevice() {
   auto device = p::DeviceFile::Open(kDevice);
-  if (!device.ok()) {
-    HwStartDriver();
-    device = p::DeviceFile::Open(kDevice);
+  if (!device.ok() && HwStartDriver()) {
+    p::Clock& clock = p::CurrentClock();
+    const auto deadline = clock.Now() + std::chrono::seconds(10);
+    for (;;) {
+      device = p::DeviceFile::Open(kDevice);
+      if (device.ok() || clock.Now() >= deadline) break;
+      clock.Sleep(std::chrono::milliseconds(20));
+    }
   }
   if (!device.ok()) return std::nullopt;
   return std::move(*device);

@@ -129,6 +129,37 @@ TEST_F(Bus, MutedCardIsTriedWithDoublingTimeouts) {
   HwDeletePort(range);
 }
 
+TEST_F(Bus, CardThatNeverStopsSendingIsNotFound) {
+  // A character always waits: the drain gives up at the 5002nd.
+  slot_->bus->StickPortBits(2, 0x1, 0x1);
+  tagMCardInfo* r = Open(0);
+  EXPECT_EQ(r->bus_open, 0);
+  EXPECT_EQ(r->last_error, 2001);
+}
+
+TEST_F(Bus, CardThatTakesNothingTimesOutSending) {
+  tagMCardInfo* r = Open();
+  ASSERT_EQ(r->bus_open, 1);
+  slot_->bus->StickPortBits(2, 0x2, 0x0);
+  EXPECT_EQ(BUSSendLine(r, "I10"), 0);
+  EXPECT_EQ(r->last_error, 2004);
+  EXPECT_EQ(r->send_status, 2004);
+  EXPECT_EQ(BUSSendChar(r, 'x'), 0);
+}
+
+TEST_F(Bus, ResponseThatBreaksOffFailsAndKeepsItsText) {
+  tagMCardInfo* r = Open();
+  ASSERT_EQ(r->bus_open, 1);
+  card().script().SetAckOmitted(true);
+  card().SetIVar(10, 3713707);
+  r->timeout = 50;
+  r->retries = 1;
+  char buffer[32];
+  EXPECT_EQ(BUSGetResponse(r, buffer, 31, "I10"), 0);
+  EXPECT_EQ(r->last_error, 2002);
+  EXPECT_STREQ(buffer, "3713707\r");
+}
+
 TEST_F(Bus, ClaimsDoNotOverlap) {
   HwPortRange first = HwNewPortRange(528, 8);
   ASSERT_NE(first, nullptr);

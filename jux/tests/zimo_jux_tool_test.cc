@@ -3,11 +3,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <regex>
 #include <string>
 
 #include "cardsim/attach_pty.h"
 #include "cardsim/card.h"
 #include "gtest/gtest.h"
+#include "jux/jux170.h"
+#include "platform/registry.h"
+#include "platform/services.h"
 #include "temp_home.h"
 
 namespace {
@@ -50,6 +54,38 @@ TEST(ZimoJux, PrintsResponsesAndErrors) {
   EXPECT_EQ(RunTool("--bogus", &code), "");
   EXPECT_EQ(code, 2);
   (*pty)->Stop();
+}
+
+// The whole road: the helper driver registered as a service whose program
+// is the driver host with a legacy card; zimo-jux starts it and talks over
+// the bus.
+TEST(ZimoJux, BusCardThroughTheHelperDriverService) {
+  zimo::testing::TempHome home;
+  ASSERT_EQ(HwConfigureDriver(), 1);
+  auto key = zimo::platform::RegistryKey::Open(zimo::platform::kHkeyLocalMachine,
+                                               "SYSTEM\\CurrentControlSet\\Services\\Tqa58");
+  ASSERT_TRUE(key.ok());
+  const std::string image = "\"" + (zimo::testing::BinDir() / "zimo-drvhost").string() +
+                            "\" --no-registry --card \"isa port=528 dpr=0xD4000\"";
+  ASSERT_TRUE(key->SetExpandString("ImagePath", image).ok());
+  int code = -1;
+  const std::string out = RunTool("--method bus --base 528 I10 I10=I10", &code);
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_TRUE(std::regex_match(out, std::regex("> I10\n[0-9]+\nerror 0 No errors to report\\.\n"
+                                               "> I10=I10\nerror 0 No errors to report\\.\n")))
+      << out;
+  // The DPR channel of the same card, through the running host.
+  EXPECT_TRUE(std::regex_match(RunTool("--method dpr --base 528 --dpr 0xD4000 VER", &code),
+                               std::regex("> VER\n1\\.16F\nerror 0 No errors to report\\.\n")));
+  EXPECT_EQ(code, 0);
+  // Stop the service's driver host.
+  zimo::platform::ScHandle manager = 0, service = 0;
+  ASSERT_EQ(zimo::platform::OpenSCManagerA(nullptr, nullptr, 0xF003F, &manager), 0);
+  ASSERT_EQ(zimo::platform::OpenServiceA(manager, "Tqa58", 0xF01FF, &service), 0);
+  zimo::platform::ServiceStatus status;
+  zimo::platform::ControlService(service, 1, &status);
+  zimo::platform::CloseServiceHandle(service);
+  zimo::platform::CloseServiceHandle(manager);
 }
 
 }  // namespace

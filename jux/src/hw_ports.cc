@@ -70,7 +70,12 @@ std::optional<p::DeviceFile> OpenDevice() {
 
 Session* OpenSession() {
   std::lock_guard lock(g_process_mu);
-  if (g_session) return g_session.get();
+  // A session whose driver went away (its host ended) is opened anew.
+  if (g_session && g_session->device.is_open()) return g_session.get();
+  if (g_session) {
+    std::lock_guard session_lock(g_session->mu);
+    g_session.reset();
+  }
   auto session = std::make_unique<Session>();
   auto device = OpenDevice();
   if (!device) return nullptr;

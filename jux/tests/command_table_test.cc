@@ -171,6 +171,20 @@ TEST_F(Table, LostReplyIsRetriedThenSentAnew) {
   remove_from_command_table(&never.c);
 }
 
+TEST_F(Table, GatherSettingsAreReadFromTheCard) {
+  Control a(record_);
+  add_myself_to_the_active_Vocto_list(&a.c);
+  for (int n = 10; n <= 45; ++n) card_.SetIVar(n, n * 1000 + 7);
+  long ivars[46];
+  for (long& v : ivars) v = -1;
+  EXPECT_EQ(get_gather_Ivars("TABLE", ivars), 1);
+  EXPECT_EQ(ivars[9], -1);
+  for (int n = 10; n <= 45; ++n) EXPECT_EQ(ivars[n], n * 1000 + 7) << n;
+  EXPECT_EQ(card_.IVar(58), 1);
+  EXPECT_EQ(get_gather_Ivars("OTHER", ivars), 0);
+  remove_myself_from_the_active_Vocto_list(&a.c);
+}
+
 TEST_F(Table, ActiveListFindsCardsByExactName) {
   Control a(record_), none(nullptr);
   add_myself_to_the_active_Vocto_list(&none.c);

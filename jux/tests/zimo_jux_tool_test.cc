@@ -78,6 +78,15 @@ TEST(ZimoJux, BusCardThroughTheHelperDriverService) {
   EXPECT_TRUE(std::regex_match(RunTool("--method dpr --base 528 --dpr 0xD4000 VER", &code),
                                std::regex("> VER\n1\\.16F\nerror 0 No errors to report\\.\n")));
   EXPECT_EQ(code, 0);
+  // While this process holds the card's ports, another process is refused
+  // and keeps no claim; once they are given back it gets them.
+  HwPortRange held = HwNewPortRange(528, 8);
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(RunTool("--method bus --base 528 I10", &code),
+            "open failed\nerror 1011 Bus port address already in use by another device.\n");
+  HwDeletePort(held);
+  EXPECT_EQ(RunTool("--method bus --base 528 I10=I10", &code),
+            "> I10=I10\nerror 0 No errors to report.\n");
   // Stop the service's driver host.
   zimo::platform::ScHandle manager = 0, service = 0;
   ASSERT_EQ(zimo::platform::OpenSCManagerA(nullptr, nullptr, 0xF003F, &manager), 0);

@@ -2,6 +2,8 @@
 #include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -10,7 +12,7 @@
 #include "cardsim/card.h"
 #include "gtest/gtest.h"
 #include "jux/jux170.h"
-#include "platform/registry.h"
+#include "platform/home.h"
 #include "platform/services.h"
 #include "temp_home.h"
 
@@ -56,18 +58,21 @@ TEST(ZimoJux, PrintsResponsesAndErrors) {
   (*pty)->Stop();
 }
 
-// The whole road: the helper driver registered as a service whose program
-// is the driver host with a legacy card; zimo-jux starts it and talks over
-// the bus.
+// The whole road: the helper driver registered as a service, its launcher
+// (the driver host with a legacy card) installed as the driver's file;
+// zimo-jux starts it and talks over the bus.
 TEST(ZimoJux, BusCardThroughTheHelperDriverService) {
   zimo::testing::TempHome home;
   ASSERT_EQ(HwConfigureDriver(), 1);
-  auto key = zimo::platform::RegistryKey::Open(zimo::platform::kHkeyLocalMachine,
-                                               "SYSTEM\\CurrentControlSet\\Services\\Tqa58");
-  ASSERT_TRUE(key.ok());
-  const std::string image = "\"" + (zimo::testing::BinDir() / "zimo-drvhost").string() +
-                            "\" --no-registry --card \"isa port=528 dpr=0xD4000\"";
-  ASSERT_TRUE(key->SetExpandString("ImagePath", image).ok());
+  // The installer's launcher where the system loads the driver from.
+  const std::filesystem::path drivers = zimo::platform::WindowsDir() / "System32" / "drivers";
+  std::filesystem::create_directories(drivers);
+  {
+    std::ofstream launcher(drivers / "Tqa58.sys");
+    launcher << "#!/bin/sh\nexec \"" << (zimo::testing::BinDir() / "zimo-drvhost").string()
+             << "\" --no-registry --card \"isa port=528 dpr=0xD4000\"\n";
+  }
+  std::filesystem::permissions(drivers / "Tqa58.sys", std::filesystem::perms::owner_all);
   int code = -1;
   const std::string out = RunTool("--method bus --base 528 I10 I10=I10", &code);
   EXPECT_EQ(code, 0) << out;

@@ -27,6 +27,7 @@ constexpr uint32_t kSessionInfo = 0xF003BC0C;
 constexpr uint32_t kClaimRange = 0xF003BBDC;
 constexpr uint32_t kReleaseRange = 0xF003BBE0;
 constexpr uint32_t kPortAccess = 0xF003BBC4;
+constexpr uint32_t kCloseSession = 0xF003BBE8;
 constexpr uint32_t kMapMemory = 0xF003BBCC;
 constexpr uint32_t kUnmapMemory = 0xF003BBD0;
 constexpr size_t kListSize = 396;  // a header and room for 32 entries of 12 bytes
@@ -42,6 +43,22 @@ struct Session {
 
 std::mutex g_process_mu;
 std::unique_ptr<Session> g_session;
+
+// At unload the session is closed in the driver (its own port range
+// released first, when it holds one).
+struct SessionCloser {
+  ~SessionCloser() {
+    std::lock_guard lock(g_process_mu);
+    if (!g_session || !g_session->device.is_open()) return;
+    Session& s = *g_session;
+    std::lock_guard session_lock(s.mu);
+    uint8_t in[8] = {};
+    std::memcpy(in, &s.id, 4);
+    if (s.holds_range0) s.device.DeviceIoControl(kReleaseRange, in, sizeof(in), nullptr, 0);
+    s.device.DeviceIoControl(kCloseSession, in, 4, nullptr, 0);
+    g_session.reset();
+  }
+} g_session_closer;
 
 void Put(uint8_t* at, uint32_t v) { std::memcpy(at, &v, 4); }
 uint32_t Get(const uint8_t* at) {

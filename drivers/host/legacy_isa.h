@@ -5,6 +5,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -29,6 +31,20 @@ class LegacyCards {
   // Plugs a card (config.legacy_port set) into the machine; null when no
   // slot is free.
   std::shared_ptr<Slot> Plug(const CardConfig& config);
+
+  // The control command "legacy <port> <knob> ..." for the card at that
+  // port; nullopt for any other command. Knobs:
+  //   mute on|off            the card logs but answers nothing
+  //   error <n> [count]      the next count lines fail with ERRn
+  //   fail <text> <n>|off    lines holding the text fail with ERRn
+  //   endless on|off         a character is always waiting (the card never stops sending)
+  //   txready low|normal     the card takes no character (status bit 1 held low)
+  //   status <length>        the "?" reply has that many characters (0: the model's)
+  //   delay <ms> [count]     replies are held back
+  //   bootstrap              the card enters bootstrap mode
+  //   log                    ok <entries received, separated by "|">
+  //   clear-log              ok
+  std::optional<std::string> Control(const std::vector<std::string>& words);
 
  private:
   DriverHost& host_;

@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
   LoadPortIoHelper(host);
   LegacyCards legacy(host);
   ControlServer control(host);
+  control.SetExtraCommands(
+      [&legacy](const std::vector<std::string>& words) { return legacy.Control(words); });
   if (zimo::platform::Status s = control.Listen(ControlSocketPath()); !s.ok()) {
     if (s.code() == zimo::platform::Code::kAlreadyExists) {
       std::fprintf(stderr, "zimo-drvhost: a driver host already runs for this home\n");

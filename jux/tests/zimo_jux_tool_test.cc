@@ -15,6 +15,7 @@
 #include "platform/home.h"
 #include "platform/services.h"
 #include "temp_home.h"
+#include "tests/host_process.h"
 
 namespace {
 
@@ -83,6 +84,33 @@ TEST(ZimoJux, BusCardThroughTheHelperDriverService) {
   EXPECT_TRUE(std::regex_match(RunTool("--method dpr --base 528 --dpr 0xD4000 VER", &code),
                                std::regex("> VER\n1\\.16F\nerror 0 No errors to report\\.\n")));
   EXPECT_EQ(code, 0);
+  // The card's knobs through the driver host's control commands.
+  auto control = zimo::drivers::testing::ConnectControl();
+  ASSERT_TRUE(control.ok());
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 fail I10 3"), "ok");
+  EXPECT_EQ(RunTool("--method bus --base 528 I10", &code),
+            "> I10\nerror 53 Syntax error, unrecognized command, or bad program structure (i.e. "
+            "missing ENDIF or ENDWHILE)\n");
+  // Without the CTRL-Y answer the "?" reply decides: 11 characters is no card.
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 fail CLOSE 3"), "ok");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 status 11"), "ok");
+  EXPECT_EQ(RunTool("--method bus --base 528 --retries 0 I10", &code),
+            "open failed\nerror 53 Syntax error, unrecognized command, or bad program structure "
+            "(i.e. missing ENDIF or ENDWHILE)\n");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 status 12"), "ok");
+  EXPECT_EQ(RunTool("--method bus --base 528 --retries 0 P1", &code),
+            "> P1\n0\nerror 0 No errors to report.\n");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 fail off"), "ok");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 status 0"), "ok");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 clear-log"), "ok");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 error 0"), "ok");
+  EXPECT_EQ(RunTool("--method bus --base 528 P1", &code),
+            "> P1\n0\nerror 0 No errors to report.\n");
+  const std::string log = zimo::drivers::testing::Control(*control, "legacy 528 log");
+  EXPECT_NE(log.find("|P1|"), std::string::npos) << log;
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 999 log"),
+            "error no legacy card at 999");
+
   // While this process holds the card's ports, another process is refused
   // and keeps no claim; once they are given back it gets them.
   HwPortRange held = HwNewPortRange(528, 8);

@@ -171,6 +171,13 @@ TEST_F(Bus, ClaimsDoNotOverlap) {
   HwDeletePort(first);
   HwDeletePort(other);
   EXPECT_EQ(HwInp(nullptr, 2), 0);
+  // The ports of a card that a hosted driver runs are not handed out.
+  host::CardConfig pnp;
+  pnp.bus = host::Bus::kIsa;
+  int id = -1;
+  ASSERT_TRUE(zimo::kernel::NtSuccess(host_.AddCard(pnp, &id)));
+  const auto started = host_.machine().Get(id);
+  EXPECT_EQ(HwNewPortRange(static_cast<unsigned long>(started->port_base) + 2, 2), nullptr);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
    the port-I/O helper driver), the DPR mailbox or a serial port. Every card
    function takes the record first and returns 1 (or a count) for success and
    0 for failure, leaving the code in the record's last-error word (or in the
-   library's global last error when there is no record). Waits count polls. */
+   library's global last error when there is no record). Waits count polls.
+   A reading call's `size` counts characters: the buffer holds size + 1
+   bytes, the text always terminated within them. */
 #ifndef JUX_JUX170_H_
 #define JUX_JUX170_H_
 

@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 PtyAttachment::PtyAttachment(Card& card, const PtyOptions& options)
-    : card_(card), options_(options) {}
+    : card_(card), options_(options), line_rate_(options.line_rate) {}
 
 Result<std::unique_ptr<PtyAttachment>> PtyAttachment::Start(Card& card, const PtyOptions& options) {
   std::unique_ptr<PtyAttachment> pty(new PtyAttachment(card, options));
@@ -125,7 +125,7 @@ void PtyAttachment::Run() {
     if (fds[0].revents & POLLIN) {
       // A host that wrote and closed at once still gets its command run.
       const ssize_t got = ::read(master_.get(), buffer, sizeof(buffer));
-      if (got > 0) {
+      if (got > 0 && line_rate_.Hears(master_.get())) {
         // CTRL-X flushes: output still held back is dropped (in bootstrap
         // mode the byte may be firmware data instead).
         const std::string_view in(buffer, static_cast<size_t>(got));

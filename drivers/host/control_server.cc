@@ -127,6 +127,9 @@ std::string ControlServer::Execute(std::string_view line) {
   const std::string command = Lower(words[0]);
 
   if (command == "ping" || command == "quit") return "ok";
+  if (extra_) {
+    if (std::optional<std::string> reply = extra_(words)) return *reply;
+  }
   if (command == "list") {
     std::string reply = "ok ";
     for (const CardInfo& c : host_.Cards()) {

@@ -12,6 +12,8 @@
 //   error <card> <number> [n]   ok  (the card's next n lines fail with ERRnnn)
 //   mute <card> on|off          ok
 //   list                        ok <card>:<device>:<words>;...
+//   legacy <port> <knob> ...    legacy ISA cards (host/legacy_isa.h), when
+//                               the host has them
 //   quit                        ok  (the host ends)
 //
 // Failures: "error 0x<status> <what>" for a driver's status, "error <what>"
@@ -21,8 +23,10 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -37,6 +41,10 @@ class ControlServer {
  public:
   explicit ControlServer(DriverHost& host);
   ~ControlServer();
+  // Commands the host adds: the hook answers a line it knows (words as
+  // given), else nullopt. Set before Listen.
+  using ExtraCommands = std::function<std::optional<std::string>(const std::vector<std::string>&)>;
+  void SetExtraCommands(ExtraCommands extra) { extra_ = std::move(extra); }
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
 
@@ -61,6 +69,7 @@ class ControlServer {
   DriverHost& host_;
   platform::UnixListener listener_;
   std::mutex mu_;
+  ExtraCommands extra_;
   std::vector<std::unique_ptr<Client>> clients_;
 };
 

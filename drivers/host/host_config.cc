@@ -1,6 +1,7 @@
 #include "host/host_config.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <sstream>
 
 #include "platform/home.h"
@@ -20,6 +21,17 @@ std::string Lower(std::string_view s) {
 
 std::filesystem::path ControlSocketPath() { return platform::RunDir() / "zimo-drvhost.ctl"; }
 std::filesystem::path EventLogPath() { return platform::RunDir() / "zimo-drvhost-events.log"; }
+
+// "port=N" and "dpr=ADDRESS" (C number forms) of a legacy ISA card.
+static bool ParseLegacy(const std::string& w, CardConfig* c) {
+  const size_t eq = w.find('=');
+  char* end = nullptr;
+  const unsigned long v = std::strtoul(w.c_str() + eq + 1, &end, 0);
+  if (end == w.c_str() + eq + 1 || *end != '\0' || v == 0 || v > 0xFFFFFFFFul) return false;
+  (w[0] == 'p' ? c->legacy_port : c->legacy_dpr) = static_cast<uint32_t>(v);
+  c->bus = Bus::kIsa;
+  return true;
+}
 
 bool ParseCardConfig(std::string_view text, CardConfig* config, std::string* error) {
   CardConfig c;
@@ -52,6 +64,7 @@ bool ParseCardConfig(std::string_view text, CardConfig* config, std::string* err
     } else if (w.rfind("id=", 0) == 0 && w.size() > 3 &&
                w.find_first_not_of("0123456789", 3) == std::string::npos && w.size() <= 5) {
       c.usb_id = std::stoi(w.substr(3));
+    } else if ((w.rfind("port=", 0) == 0 || w.rfind("dpr=", 0) == 0) && ParseLegacy(w, &c)) {
     } else {
       if (error != nullptr) *error = "unknown card word \"" + word + "\"";
       return false;

@@ -12,6 +12,7 @@
 #include "host/device_server.h"
 #include "host/driver_host.h"
 #include "host/host_config.h"
+#include "host/legacy_isa.h"
 
 namespace {
 
@@ -105,7 +106,11 @@ int main(int argc, char** argv) {
 
   DriverHost host;
   host.kernel().SetErrorLogFile(EventLogPath());
+  LoadPortIoHelper(host);
+  LegacyCards legacy(host);
   ControlServer control(host);
+  control.SetExtraCommands(
+      [&legacy](const std::vector<std::string>& words) { return legacy.Control(words); });
   if (zimo::platform::Status s = control.Listen(ControlSocketPath()); !s.ok()) {
     if (s.code() == zimo::platform::Code::kAlreadyExists) {
       std::fprintf(stderr, "zimo-drvhost: a driver host already runs for this home\n");
@@ -119,6 +124,10 @@ int main(int argc, char** argv) {
     DeviceServer devices(host.kernel());
     devices.Start();
     for (const CardConfig& config : cards) {
+      if (config.legacy_port != 0) {
+        if (!legacy.Plug(config)) ++failures;
+        continue;
+      }
       int card = -1;
       const zimo::kernel::NTSTATUS status = host.AddCard(config, &card);
       if (!zimo::kernel::NtSuccess(status)) {

@@ -1,6 +1,7 @@
 #include "host/sim_machine.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "cardsim/card_model.h"
@@ -28,6 +29,12 @@ std::string FormatCardConfig(const CardConfig& config) {
   if (config.absent) text += " absent";
   if (!config.version.empty()) text += " version=" + config.version;
   if (config.usb_id >= 0) text += " id=" + std::to_string(config.usb_id);
+  if (config.legacy_port != 0) {
+    char legacy[48];
+    std::snprintf(legacy, sizeof(legacy), " port=%u dpr=0x%X", config.legacy_port,
+                  config.legacy_dpr);
+    text += legacy;
+  }
   return text;
 }
 
@@ -97,6 +104,11 @@ std::shared_ptr<Slot> SimMachine::Plug(const CardConfig& config) {
   slot->memory_base = kMemoryBase + kMemoryStride * static_cast<uint64_t>(index);
   slot->port_base = config.port_in_memory ? slot->memory_base + kPortMemoryOffset
                                           : io_base + kPortLength * static_cast<uint64_t>(index);
+  if (config.legacy_port != 0) {
+    slot->port_base = config.legacy_port;
+    slot->port_length = 8;
+    slot->memory_base = config.legacy_dpr;
+  }
   slot->vector = 0x30 + static_cast<uint32_t>(index);
   slot->level = 5 + static_cast<uint32_t>(index % 11);
 

@@ -33,10 +33,15 @@ struct CardConfig {
   std::string version;       // firmware version reply; empty: the model's
   std::string type_text;     // "TYPE" reply; empty: the model's
   int usb_id = -1;           // USB: the identification row (-1: by layout)
+  // A legacy ISA card: jumpered to 8 ports from this address and its DPR
+  // window at legacy_dpr; no plug-and-play driver takes it. 0: not legacy.
+  uint32_t legacy_port = 0;
+  uint32_t legacy_dpr = 0;
 };
 
 // Text form used by the control commands and the registry:
-// "pci|isa|usb older|spran [nodpr] [dprunused] [noirq] [memport] [absent] [version=X] [id=N]".
+// "pci|isa|usb older|spran [nodpr] [dprunused] [noirq] [memport] [absent] [version=X] [id=N]
+// [port=N dpr=ADDRESS]".
 std::string FormatCardConfig(const CardConfig& config);
 
 struct Slot {

@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "platform/registry.h"
 
@@ -620,9 +622,26 @@ Status SerialPort::TransmitCommChar(char c) {
   }
 }
 
+namespace {
+std::mutex g_injected_mu;
+std::map<std::string, uint32_t> g_injected;  // device path -> error bits
+}  // namespace
+
+void InjectCommErrors(const std::filesystem::path& device, uint32_t bits) {
+  std::lock_guard lock(g_injected_mu);
+  g_injected[device.string()] |= bits;
+}
+
 Result<CommErrors> SerialPort::ClearCommError() {
   if (!fd_) return Status(Code::kInvalidArgument, "port not open", EBADF);
   CommErrors out;
+  {
+    std::lock_guard lock(g_injected_mu);
+    if (auto it = g_injected.find(path_.string()); it != g_injected.end()) {
+      out.errors |= it->second;
+      g_injected.erase(it);
+    }
+  }
   if (have_icount_) {
     uint32_t before[5];
     std::memcpy(before, icount_, sizeof before);

@@ -525,7 +525,13 @@ int32_t StartServiceA(ScHandle service, uint32_t argc, const char* const* argv) 
 
   std::filesystem::path program;
   std::vector<std::string> args;
-  if (int32_t r = ParseImagePath(StringOr(key, "ImagePath"), &program, &args)) return r;
+  std::string image = StringOr(key, "ImagePath");
+  // A kernel driver without ImagePath is loaded from the system's drivers
+  // folder under its own name, where an installer puts its launcher.
+  if (image.empty() && DwordOr(key, "Type", 0) == kServiceKernelDriver) {
+    image = "\\SystemRoot\\System32\\drivers\\" + name + ".sys";
+  }
+  if (int32_t r = ParseImagePath(image, &program, &args)) return r;
   for (uint32_t i = 0; i < argc && argv != nullptr; ++i) {
     if (argv[i] != nullptr) args.push_back(Cp1252ToUtf8(argv[i]));
   }

@@ -19,8 +19,10 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cardsim/card.h"
+#include "cardsim/pty_line_rate.h"
 #include "platform/status.h"
 #include "platform/unix_socket.h"
 
@@ -31,6 +33,8 @@ struct PtyOptions {
   std::chrono::milliseconds unsolicited_poll{5};
   // Register the slave as COM port n (1 to 255); 0: not registered.
   int com_port = 0;
+  // The card's line rate: bytes sent at another rate go unanswered. 0: any.
+  uint32_t line_rate = 0;
 };
 
 class PtyAttachment {
@@ -43,6 +47,8 @@ class PtyAttachment {
 
   // The device path the host opens, e.g. "/dev/pts/7".
   const std::string& slave_path() const { return slave_path_; }
+  // The rates the host's side ran at when bytes came, in order (see PtyLineRate).
+  std::vector<uint32_t> rates_seen() const { return line_rate_.seen(); }
 
   // Stops the card's side, hosts then read nothing more, and takes back the
   // COM port registration. Idempotent.
@@ -54,6 +60,7 @@ class PtyAttachment {
 
   Card& card_;
   const PtyOptions options_;
+  PtyLineRate line_rate_;
   platform::UniqueFd master_;
   platform::UniqueFd wake_;
   std::string slave_path_;

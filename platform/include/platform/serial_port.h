@@ -244,6 +244,11 @@ class SerialPort {
   uint32_t icount_[5] = {};  // frame, overrun, parity, break, buffer overrun
 };
 
+// Line errors a pseudo-terminal cannot produce, for tests: the next
+// ClearCommError of a port open at `device` reports `bits` (comm::kError*)
+// as well.
+void InjectCommErrors(const std::filesystem::path& device, uint32_t bits);
+
 // A pseudo-terminal pair: the port side (slave) is what SerialPort opens by
 // its path; the far side (master) is the card's end. The pair holds one
 // descriptor of the slave itself, so the master never sees a hang-up while

@@ -4,7 +4,8 @@
 // (REG_DWORD), "ImagePath" (REG_EXPAND_SZ), "DisplayName", "Group",
 // "ObjectName" (REG_SZ), "DependOnService" (REG_MULTI_SZ).
 //
-// Starting a service runs the program that ImagePath names: a path, or a
+// Starting a service runs the program that ImagePath names (a kernel driver
+// without ImagePath: "\SystemRoot\System32\drivers\<name>.sys"): a path, or a
 // command line whose first word is the program (quoted, or the longest
 // leading run of words that names an existing file). Windows paths go through
 // the path helper ("\SystemRoot\System32\drivers\ZIMO.SYS" is

@@ -1,0 +1,285 @@
+// The process-wide list of active controls and the periodic command table.
+// Controls that show the same command share one entry, so each due command
+// goes to the card once per tick; a tick sends through the record of the
+// control whose timer fired. Everything runs on the controls' one thread.
+#include <cctype>
+#include <cstring>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "internal.h"
+#include "platform/message.h"
+
+using namespace jux;
+
+namespace {
+
+constexpr size_t kCommandSize = 41;  // 40 characters and a terminator
+constexpr size_t kResponseSize = 16384;
+constexpr short kOneShot = 4;
+
+struct Node {
+  JuxControl* control;
+  long interval;
+  short kind;
+};
+
+struct Entry {
+  std::vector<Node> controls;
+  char command[kCommandSize] = {};
+  std::string response;
+  std::string previous;
+  long smallest = 0;  // smallest positive interval of its controls; 0: never due
+  short kind() const { return controls.empty() ? 0 : controls.front().kind; }
+};
+
+std::vector<JuxControl*> g_active;
+std::list<std::unique_ptr<Entry>> g_entries;
+Entry* g_cursor = nullptr;
+long g_tick = 0;
+
+bool Space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// White space inside either text is ignored; white space left over after the
+// other text ended prevents the match.
+bool SameCommand(const char* entry, const char* text) {
+  while (*entry != '\0' && *text != '\0') {
+    if (Space(*entry)) {
+      ++entry;
+    } else if (Space(*text)) {
+      ++text;
+    } else if (*entry != *text) {
+      return false;
+    } else {
+      ++entry;
+      ++text;
+    }
+  }
+  return *entry == '\0' && *text == '\0';
+}
+
+// A control with an interval of 0 or less is never due, so it takes no part.
+void Recompute(Entry& e) {
+  e.smallest = 0;
+  for (const Node& n : e.controls) {
+    if (n.interval > 0 && (e.smallest == 0 || n.interval < e.smallest)) e.smallest = n.interval;
+  }
+}
+
+void WarnTooLong() {
+  zimo::platform::ShowMessageBox(
+      "The 'ZIMOCommandString' for this control is too long.  Please limit it to 40 characters.",
+      "Warning", zimo::platform::kMbOk | zimo::platform::kMbIconExclamation);
+}
+
+Entry* EntryOf(JuxControl* control, Node** node = nullptr) {
+  for (auto& e : g_entries) {
+    for (Node& n : e->controls) {
+      if (n.control == control) {
+        if (node != nullptr) *node = &n;
+        return e.get();
+      }
+    }
+  }
+  return nullptr;
+}
+
+int Add(JuxControl* control, const char* command, long interval, short kind) {
+  const char* text = command != nullptr ? command : "";
+  if (text[0] != '\0' && kind != kOneShot) {
+    for (auto& e : g_entries) {
+      if (e->kind() != kOneShot && SameCommand(e->command, text)) {
+        e->controls.push_back({control, interval, kind});
+        Recompute(*e);
+        g_cursor = nullptr;
+        return 1;
+      }
+    }
+  }
+  auto e = std::make_unique<Entry>();
+  e->controls.push_back({control, interval, kind});
+  Recompute(*e);
+  if (std::strlen(text) > kCommandSize - 1) {
+    WarnTooLong();
+  } else {
+    CopyText(e->command, sizeof(e->command), text);
+  }
+  g_entries.push_back(std::move(e));
+  g_cursor = nullptr;
+  return 1;
+}
+
+int Take(JuxControl* control, long* interval, short* kind) {
+  for (auto it = g_entries.begin(); it != g_entries.end(); ++it) {
+    Entry& e = **it;
+    for (auto n = e.controls.begin(); n != e.controls.end(); ++n) {
+      if (n->control != control) continue;
+      *interval = n->interval;
+      *kind = n->kind;
+      e.controls.erase(n);
+      if (!e.controls.empty()) {
+        Recompute(e);
+      } else {
+        if (g_cursor == &e) g_cursor = nullptr;
+        g_entries.erase(it);
+        if (g_entries.empty()) g_cursor = nullptr;
+      }
+      return 1;
+    }
+  }
+  return 0;
+}
+
+void Repaint(JuxControl* control) {
+  if (control == nullptr || control->refresh == nullptr) return;
+  if (control->ambient_ui_dead != nullptr && control->ambient_ui_dead(control)) return;
+  control->refresh(control);
+}
+
+}  // namespace
+
+extern "C" {
+
+void add_myself_to_the_active_Vocto_list(JuxControl* control) {
+  for (JuxControl* c : g_active) {
+    if (c == control) return;
+  }
+  g_active.push_back(control);
+}
+
+void remove_myself_from_the_active_Vocto_list(JuxControl* control) {
+  for (auto it = g_active.begin(); it != g_active.end(); ++it) {
+    if (*it == control) {
+      g_active.erase(it);
+      return;
+    }
+  }
+}
+
+int FindCardByName(const char* name, tagMCardInfo** record) {
+  if (record != nullptr) *record = nullptr;
+  if (name == nullptr || name[0] == '\0' || record == nullptr) return 0;
+  for (JuxControl* c : g_active) {
+    if (c == nullptr || c->record == nullptr || c->record->name[0] == '\0') continue;
+    if (std::strncmp(c->record->name, name, kNameSize) == 0) {
+      *record = c->record;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int get_Vocto_m_struct_address(JuxControl* caller, const char* name, tagMCardInfo** record) {
+  (void)caller;
+  return FindCardByName(name, record);
+}
+
+int add_to_command_table(JuxControl* control, char* command, long interval, short kind) {
+  return Add(control, command, interval, kind);
+}
+
+int remove_from_command_table(JuxControl* control) {
+  long interval = 0;
+  short kind = 0;
+  return Take(control, &interval, &kind);
+}
+
+int get_ZIMO_response_string(JuxControl* control, char* buffer) {
+  if (buffer == nullptr) return 0;
+  buffer[0] = '\0';
+  Node* node = nullptr;
+  Entry* e = EntryOf(control, &node);
+  if (e == nullptr || e->response.empty()) return 0;
+  CopyText(buffer, kResponseSize, e->response.c_str());
+  if (node->kind == kOneShot) e->response.clear();
+  return 1;
+}
+
+int set_ZIMO_command_string(JuxControl* control, const char* command, int in_place) {
+  const char* text = command != nullptr ? command : "";
+  if (std::strlen(text) > kCommandSize - 1) {
+    WarnTooLong();
+    return 0;
+  }
+  if (in_place) {
+    Entry* e = EntryOf(control);
+    if (e == nullptr) return 0;
+    CopyText(e->command, sizeof(e->command), text);
+    return 1;
+  }
+  long interval = 0;
+  short kind = 0;
+  if (!Take(control, &interval, &kind)) return 0;
+  Add(control, text, interval, kind);
+  return 1;
+}
+
+int set_ZIMO_command_interval(JuxControl* control, long interval) {
+  Node* node = nullptr;
+  Entry* e = EntryOf(control, &node);
+  if (e == nullptr) return 0;
+  node->interval = interval;
+  Recompute(*e);
+  g_tick = 1;
+  return 1;
+}
+
+int update_commands_in_table(tagMCardInfo* record, int send) {
+  if (g_entries.empty()) return 1;
+  auto it = g_entries.begin();
+  // A pass that resumes at its cursor may only read there (the command went
+  // out on the last tick); every later entry is sent as usual. A pass from
+  // the start has no reply outstanding.
+  bool read_only = false;
+  if (g_cursor != nullptr) {
+    while (it != g_entries.end() && it->get() != g_cursor) ++it;
+    if (it == g_entries.end())
+      it = g_entries.begin();
+    else
+      read_only = !send;
+  }
+  static char buffer[kResponseSize];
+  for (; it != g_entries.end(); ++it) {
+    Entry& e = **it;
+    g_cursor = &e;
+    const bool retry = read_only;
+    read_only = false;
+    if (record == nullptr || e.command[0] == '\0') continue;
+    if (e.kind() != kOneShot) {
+      if (e.smallest <= 0 || g_tick % e.smallest != 0) continue;
+      if (!retry) PSendLine(record, e.command);
+      // The buffer holds its characters and a terminator.
+      if (!PGetLine(record, buffer, kResponseSize - 1)) {
+        // The first failure waits for the late reply on the next tick; a
+        // retry that fails too gives up on it and sends anew.
+        return retry ? 1 : 0;
+      }
+      szStripControlChar(buffer);
+      e.previous = e.response;
+      e.response = buffer;
+      if (e.response != e.previous) {
+        for (const Node& n : e.controls) {
+          if (n.interval > 0 && g_tick % n.interval == 0) Repaint(n.control);
+        }
+      }
+    } else {
+      if (!retry) {
+        PSendLine(record, e.command);
+        return 0;
+      }
+      if (!PIsLineWaiting(record)) return 0;
+      PGetLine(record, buffer, kResponseSize - 1);
+      PFlush(record);
+      e.command[0] = '\0';
+      e.response = buffer;
+      Repaint(e.controls.front().control);
+    }
+  }
+  g_cursor = nullptr;
+  ++g_tick;
+  return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,133 @@
+// zimo-jux against the simulated card on a serial line.
+#include <sys/wait.h>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "cardsim/attach_pty.h"
+#include "cardsim/card.h"
+#include "gtest/gtest.h"
+#include "jux/jux170.h"
+#include "platform/home.h"
+#include "platform/services.h"
+#include "temp_home.h"
+#include "tests/host_process.h"
+
+namespace {
+
+// Runs zimo-jux with `args`; its standard output and exit code.
+std::string RunTool(const std::string& args, int* code) {
+  const char* bin = std::getenv("ZIMO_BIN_DIR");
+  const std::string command = std::string(bin != nullptr ? bin : ".") + "/zimo-jux " + args;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  std::string out;
+  char buffer[512];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+TEST(ZimoJux, PrintsResponsesAndErrors) {
+  zimo::testing::TempHome home;
+  zimo::cardsim::Card card(zimo::cardsim::CardModel::Older());
+  card.SetIVar(10, 3713707);
+  zimo::cardsim::PtyOptions options;
+  options.com_port = 6;
+  auto pty = zimo::cardsim::PtyAttachment::Start(card, options);
+  ASSERT_TRUE(pty.ok());
+  card.script().FailLinesMatching("BAD", 3);
+  int code = -1;
+  EXPECT_EQ(RunTool("--method serial --com 6 --baud 38400 I10 BAD", &code),
+            "> I10\n3713707\nerror 0 No errors to report.\n"
+            "> BAD\nerror 53 Syntax error, unrecognized command, or bad program structure (i.e. "
+            "missing ENDIF or ENDWHILE)\n");
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(RunTool("--method serial --com 7 I10", &code),
+            "open failed\nerror 3013 CreateFile() API failed.  Communication port may already be "
+            "in use.\n");
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(RunTool("--method sim I10", &code), "> I10\nerror 0 No errors to report.\n");
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(RunTool("--bogus", &code), "");
+  EXPECT_EQ(code, 2);
+  (*pty)->Stop();
+}
+
+// The whole road: the helper driver registered as a service, its launcher
+// (the driver host with a legacy card) installed as the driver's file;
+// zimo-jux starts it and talks over the bus.
+TEST(ZimoJux, BusCardThroughTheHelperDriverService) {
+  zimo::testing::TempHome home;
+  ASSERT_EQ(HwConfigureDriver(), 1);
+  // The installer's launcher where the system loads the driver from.
+  const std::filesystem::path drivers = zimo::platform::WindowsDir() / "System32" / "drivers";
+  std::filesystem::create_directories(drivers);
+  {
+    std::ofstream launcher(drivers / "Tqa58.sys");
+    launcher << "#!/bin/sh\nexec \"" << (zimo::testing::BinDir() / "zimo-drvhost").string()
+             << "\" --no-registry --card \"isa port=528 dpr=0xD4000\"\n";
+  }
+  std::filesystem::permissions(drivers / "Tqa58.sys", std::filesystem::perms::owner_all);
+  int code = -1;
+  const std::string out = RunTool("--method bus --base 528 I10 I10=I10", &code);
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_TRUE(std::regex_match(out, std::regex("> I10\n[0-9]+\nerror 0 No errors to report\\.\n"
+                                               "> I10=I10\nerror 0 No errors to report\\.\n")))
+      << out;
+  // The DPR channel of the same card, through the running host.
+  EXPECT_TRUE(std::regex_match(RunTool("--method dpr --base 528 --dpr 0xD4000 VER", &code),
+                               std::regex("> VER\n1\\.16F\nerror 0 No errors to report\\.\n")));
+  EXPECT_EQ(code, 0);
+  // The card's knobs through the driver host's control commands.
+  auto control = zimo::drivers::testing::ConnectControl();
+  ASSERT_TRUE(control.ok());
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 fail I10 3"), "ok");
+  EXPECT_EQ(RunTool("--method bus --base 528 I10", &code),
+            "> I10\nerror 53 Syntax error, unrecognized command, or bad program structure (i.e. "
+            "missing ENDIF or ENDWHILE)\n");
+  // Without the CTRL-Y answer the "?" reply decides: 11 characters is no card.
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 fail CLOSE 3"), "ok");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 status 11"), "ok");
+  EXPECT_EQ(RunTool("--method bus --base 528 --retries 0 I10", &code),
+            "open failed\nerror 53 Syntax error, unrecognized command, or bad program structure "
+            "(i.e. missing ENDIF or ENDWHILE)\n");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 status 12"), "ok");
+  EXPECT_EQ(RunTool("--method bus --base 528 --retries 0 P1", &code),
+            "> P1\n0\nerror 0 No errors to report.\n");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 fail off"), "ok");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 status 0"), "ok");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 clear-log"), "ok");
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 error 0"), "ok");
+  EXPECT_EQ(RunTool("--method bus --base 528 P1", &code),
+            "> P1\n0\nerror 0 No errors to report.\n");
+  const std::string log = zimo::drivers::testing::Control(*control, "legacy 528 log");
+  EXPECT_NE(log.find("|P1|"), std::string::npos) << log;
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 999 log"),
+            "error no legacy card at 999");
+
+  // While this process holds the card's ports, another process is refused
+  // and keeps no claim; once they are given back it gets them.
+  HwPortRange held = HwNewPortRange(528, 8);
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(RunTool("--method bus --base 528 I10", &code),
+            "open failed\nerror 1011 Bus port address already in use by another device.\n");
+  HwDeletePort(held);
+  EXPECT_EQ(RunTool("--method bus --base 528 I10=I10", &code),
+            "> I10=I10\nerror 0 No errors to report.\n");
+  // Stop the service's driver host.
+  zimo::platform::ScHandle manager = 0, service = 0;
+  ASSERT_EQ(zimo::platform::OpenSCManagerA(nullptr, nullptr, 0xF003F, &manager), 0);
+  ASSERT_EQ(zimo::platform::OpenServiceA(manager, "Tqa58", 0xF01FF, &service), 0);
+  zimo::platform::ServiceStatus status;
+  zimo::platform::ControlService(service, 1, &status);
+  zimo::platform::CloseServiceHandle(service);
+  zimo::platform::CloseServiceHandle(manager);
+}
+
+}  // namespace

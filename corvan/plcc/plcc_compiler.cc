@@ -54,12 +54,12 @@ class Output {
       int n = std::snprintf(line, sizeof line, "WP:$%06lX", static_cast<unsigned long>(address));
       for (std::size_t j = 0; j < 8; ++j) {
         n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), ",$%06lX",
-                           static_cast<unsigned long>(words[i + j] & 0xFFFFFF));
+                           static_cast<unsigned long>(words[i + j]));
       }
       Line(line);
     }
     for (; i < count; ++i, ++address) {
-      Format("WP:$%06lX,$%06lX", address, words[i] & 0xFFFFFF);
+      Format("WP:$%06lX,$%06lX", address, words[i]);
     }
   }
   bool Finish() { return std::fflush(f_) == 0 && !failed_ && !std::ferror(f_); }

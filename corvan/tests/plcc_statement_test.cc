@@ -1,0 +1,267 @@
+// Statement code of compiled PLCs, compared word for word with the card
+// code each statement must give, on both card generations; every compiled
+// block also passes the structure check.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "plcc/plcc_compiler.h"
+#include "plcc_test_files.h"
+#include "plcc_verifier.h"
+#include "temp_home.h"
+
+namespace zimo::corvan::plcc {
+namespace {
+
+using testing::OutputLines;
+using testing::VerifierTargets;
+using testing::VerifyPlccCode;
+using testing::WriteText;
+using Words = std::vector<std::uint32_t>;
+
+// Routine k of the older test card lies at $2000 + 16k; the extended
+// firmware has its fixed table at $FF00 + 2k.
+PlccTarget Older(const char* firmware = "1.16F") {
+  PlccTarget t = PlccTarget::Older(firmware);
+  for (std::uint32_t k = 0; k < kLinkListWords; ++k) t.link_list[k] = 0x2000 + 16 * k;
+  return t;
+}
+PlccTarget Spran(const char* firmware = "1.940") {
+  PlccTarget t = PlccTarget::Spran(firmware);
+  for (std::uint32_t k = 0; k < kLinkListWords; ++k) t.link_list[k] = 0x3000 + 16 * k;
+  return t;
+}
+std::uint32_t Ext(std::uint32_t k) { return 0xFF00 + 2 * k; }
+std::uint32_t Old(std::uint32_t k) { return 0x2000 + 16 * k; }
+
+// The three words that unpack A with the extended firmware.
+const Words kUnpack = {0x0C1881, 0x00C000, 0x213514};
+
+Words Cat(std::initializer_list<Words> parts) {
+  Words all;
+  for (const Words& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+class PlccStatementTest : public ::testing::Test {
+ protected:
+  // Compiles `source` and returns the code words of its blocks (the card
+  // program area from its origin on); the words also pass the verifier.
+  Words Compile(const PlccTarget& t, const std::string& source, int expect = 0) {
+    WriteText(in_, source);
+    result_ = CompilePlccFile(t, in_.c_str(), out_.c_str(), nullptr);
+    EXPECT_EQ(result_.result, expect) << source;
+    if (result_.result != 0) return {};
+    std::uint32_t origin = t.code_start;
+    std::uint32_t count = result_.words - 98;
+    if (source.find("OPEN SERVO") != std::string::npos) {
+      origin = 0x40040;
+      count = result_.words - 64;
+    } else if (source.find("OPEN VARPLCC") != std::string::npos) {
+      origin = 0x4004;
+      count = result_.words;
+    }
+    std::map<std::uint32_t, std::uint32_t> memory;
+    for (const std::string& line : OutputLines(out_)) {
+      if (line.rfind("WP:$", 0) != 0) continue;
+      std::vector<std::uint32_t> fields;
+      for (std::size_t at = line.find('$'); at != std::string::npos; at = line.find('$', at + 1)) {
+        fields.push_back(static_cast<std::uint32_t>(std::stoul(line.substr(at + 1), nullptr, 16)));
+      }
+      for (std::size_t i = 1; i < fields.size(); ++i) {
+        memory[fields[0] + static_cast<std::uint32_t>(i - 1)] = fields[i];
+      }
+    }
+    Words words;
+    for (std::uint32_t a = origin; a < origin + count; ++a) words.push_back(memory[a]);
+    origin_ = origin;
+    VerifierTargets targets;
+    targets.slot_table = t.slot_table;
+    targets.chain_end = t.chain_end;
+    for (std::uint32_t k = 0; k < kLinkListWords; ++k) {
+      targets.routines.insert(t.link_list[k]);
+      targets.routines.insert(Ext(k));
+    }
+    const bool ext = t.spran && CompareFirmware5(t.firmware.c_str(), "1.936") > 0;
+    for (std::uint32_t k : {37u, 41u, 42u})
+      targets.text_routines.insert(ext ? Ext(k) : t.link_list[k]);
+    EXPECT_EQ(VerifyPlccCode(words, origin, targets), "") << source;
+    return words;
+  }
+
+  // The words of the statements of one PLCC n block, without its end of scan.
+  Words Body(const PlccTarget& t, const std::string& statements, int n = 1) {
+    Words w = Compile(t, "OPEN PLCC " + std::to_string(n) + "\n" + statements + "CLOSE\n");
+    const std::size_t tail = (t.spran ? 15 : 13) - (n == 0 ? 1 : 0);
+    if (w.size() < tail) return {};
+    w.resize(w.size() - tail);
+    return w;
+  }
+
+  zimo::testing::TempHome home_;
+  std::filesystem::path in_ = home_.path() / "PROG.PMC";
+  std::filesystem::path out_ = home_.path() / "PROG.56K";
+  PlccCompileResult result_;
+  std::uint32_t origin_ = 0;
+};
+
+TEST_F(PlccStatementTest, LVariableReadsAndWrites) {
+  struct Case {
+    const char* name;
+    PlccTarget target;
+    std::string source;
+    Words words;
+  };
+  const std::vector<Case> cases = {
+      {"whole X word",
+       Spran(),
+       "L1->X:$10,24\nOPEN PLCC 1\nL1=L1\n",
+       {0x56F000, 0x000010, 0x547000, 0x000010}},
+      {"whole Y word",
+       Spran(),
+       "L1->Y:$10,24\nOPEN PLCC 1\nL1=L1\n",
+       {0x5EF000, 0x000010, 0x5C7000, 0x000010}},
+      {"unsigned field at bit 8",
+       Older(),
+       "L1->X:$10,24\nL2->X:$20,8,8\nOPEN PLCC 1\nL1=L2\n",
+       {0x44F000, 0x000020, 0x47F400, 0x008000, 0x47F4C8, 0x0000FF, 0x20007E, 0x21AE00, 0x547000,
+        0x000010}},
+      {"unsigned field at bit 0",
+       Older(),
+       "L1->X:$10,24\nL3->X:$20,0,4\nOPEN PLCC 1\nL1=L3\n",
+       {0x57F000, 0x000020, 0x47F400, 0x00000F, 0x20007E, 0x21AE00, 0x547000, 0x000010}},
+      {"field written through the firmware",
+       Spran(),
+       "L2->X:$20,8,8\nOPEN PLCC 1\nL2=1\n",
+       {0x56F400, 0x000001, 0x2FB800, 0x292000, 0x0BF080, Ext(54)}},
+      {"field written inline",
+       Older(),
+       "L2->X:$20,8,8\nOPEN PLCC 1\nL2=1\n",
+       {0x56F400, 0x000001, 0x0446B9, 0x0003F8, 0x218413, 0x47F400, 0x000080, 0x47F4C8, 0x00FF00,
+        0x212F70, 0x20007E, 0x47F017, 0x000020, 0x200076, 0x200010, 0x04C6B9, 0x547000, 0x000020}},
+      {"array loads R4 once",
+       Spran(),
+       "L5->X:$100[16]\nL1->X:$10,24\nOPEN PLCC 1\nL1=L5[2]\nL1=L5[3]\n",
+       {0x56F400, 0x000002, 0x014F86, 0x219C00, 0x64F400, 0x000100, 0x56EC00, 0x547000, 0x000010,
+        0x56F400, 0x000003, 0x014F86, 0x219C00, 0x56EC00, 0x547000, 0x000010}},
+      {"array after OPTIMIZE OFF",
+       Spran(),
+       "OPTIMIZE OFF\nL5->X:$100[16]\nL1->X:$10,24\nOPEN PLCC 1\nL1=L5[2]\nL1=L5[3]\n",
+       {0x56F400, 0x000002, 0x014F86, 0x219C00, 0x64F400, 0x000100, 0x56EC00, 0x547000, 0x000010,
+        0x56F400, 0x000003, 0x014F86, 0x219C00, 0x64F400, 0x000100, 0x56EC00, 0x547000, 0x000010}},
+  };
+  for (const Case& c : cases) {
+    Words w = Compile(c.target, c.source + "CLOSE\n");
+    w.resize(w.size() >= c.words.size() ? c.words.size() : w.size());
+    EXPECT_EQ(w, c.words) << c.name;
+  }
+}
+
+TEST_F(PlccStatementTest, FloatingExpressions) {
+  const Words p1 = {0x64A400, 0x3C0100, 0x48EC00};
+  const Words store_p4 = {0x0BF080, Ext(33), 0x64A400, 0x3C0400, 0x486C00};
+  struct Case {
+    const char* source;
+    Words words;
+  };
+  const std::vector<Case> cases = {
+      // The product first, then the deferred sum from the stack.
+      {"P4=P1+P2*P3\n", Cat({p1,
+                             {0x487F00, 0x3C0200, 0x48EC00, 0x3C0300, 0x42EC00},
+                             kUnpack,
+                             {0x0BF080, Ext(18), 0x42DF00, 0x0BF080, Ext(16)},
+                             store_p4})},
+      // Equal priorities go left to right without the data stack.
+      {"P4=P1-P2-P3\n", Cat({p1,
+                             {0x3C0200, 0x42EC00},
+                             kUnpack,
+                             {0x0BF080, Ext(17), 0x64A400, 0x3C0300, 0x42EC00, 0x0BF080, Ext(17)},
+                             store_p4})},
+      {"P4=P0\n", {0x64A400, 0x48E400, 0x3C0400, 0x486C00}},
+      {"P4=P300\n", {0x64A400, 0x74F400, 300, 0x48EC00, 0x3C0400, 0x486C00}},
+      // I100 goes through A: the left side waits on the stack.
+      {"P4=P1*I100+2\n", Cat({p1,
+                              {0x487F00, 0x3C6400, 0x0BF080, Ext(27), 0x42DF00, 0x0BF080, Ext(18),
+                               0x45F400, 0x400000, 0x44F400, 0x000801, 0x0BF080, Ext(16)},
+                              store_p4})},
+      // The minus sign is applied before the absolute value, once.
+      {"P4=ABS(-P2)\n", Cat({{0x64A400, 0x3C0200, 0x48EC00},
+                             kUnpack,
+                             {0x200036, 0x01DD15, 0x200026, 0x01DD15},
+                             store_p4})},
+      {"P4=-(P2+P3)\n", Cat({{0x64A400, 0x3C0200, 0x48EC00, 0x3C0300, 0x42EC00},
+                             kUnpack,
+                             {0x0BF080, Ext(16), 0x200036, 0x01DD15},
+                             store_p4})},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Body(Spran(), c.source), c.words) << c.source;
+}
+
+TEST_F(PlccStatementTest, IntegerExpressionsAndIndexedStores) {
+  const std::string defs = "L1->X:$10,24\nL2->X:$11,24\nL3->X:$12,24\nL4->X:$13,24\n";
+  // Immediate subtraction, and the deferred one that comes back popped.
+  Words w = Compile(Spran(), defs + "OPEN PLCC 1\nL1=L2-L3\nCLOSE\n");
+  w.resize(7);
+  EXPECT_EQ(w, (Words{0x56F000, 0x11, 0x45F000, 0x12, 0x200064, 0x547000, 0x10}));
+  w = Compile(Spran(), defs + "OPEN PLCC 1\nL1=L2-L3*L4\nCLOSE\n");
+  w.resize(16);
+  EXPECT_EQ(w, (Words{0x56F000, 0x11, 0x487F00, 0x56F000, 0x12, 0x45F000, 0x13, 0x218700, 0x2000F0,
+                      0x0C1D2E, 0x42DF00, 0x280000, 0x200036, 0x200060, 0x547000, 0x10}));
+
+  // An or-assignment to an array element: read, OR, store with the index
+  // taken back from the stack.
+  w = Compile(Spran(), "L1->X:$100[16]\nOPEN PLCC 1\nL1[2]|=5\nCLOSE\n");
+  w.resize(21);
+  EXPECT_EQ(w, (Words{0x56F400, 2,        0x487F00, 0x56F400, 5,        0x48E709, 0x497F00,
+                      0x014F86, 0x219C00, 0x64F400, 0x000100, 0x56EC00, 0x42DF00, 0x200062,
+                      0x218E00, 0x48DF09, 0x497F00, 0x014F86, 0x219C00, 0x48DF00, 0x546C00}));
+}
+
+TEST_F(PlccStatementTest, QStoreOnAnOlderCard) {
+  EXPECT_EQ(Body(Older(), "Q5=1\n", 3),
+            (Words{0x56F400, 0x400000, 0x50F400, 0x000800, 0x20001B, 0x07F08D, 0x8003, 0x0BF080,
+                   Old(36), 0x07ED95, 0x3D0500, 0x05F425, 0x0003FF, 0x000000, 0x486D00, 0x0465A4}));
+}
+
+TEST_F(PlccStatementTest, ConditionsAndTheirJumps) {
+  const std::uint32_t c = Spran().code_start;
+  const Words p_const_one = {0x56F400, 0x400000, 0x50F400, 0x000800};
+  // IF (L1=5): integer compare, false jump past the ENDIF.
+  Words w = Compile(Spran(), "L1->X:$10,24\nOPEN PLCC 1\nIF (L1=5)\nP1=1\nENDIF\nCLOSE\n");
+  w.resize(17);
+  EXPECT_EQ(
+      w,
+      Cat({{0x56F000, 0x10, 0x487F00, 0x56F400, 5, 0x42DF00, 0x280000, 0x200064, 0x0AF0A2, c + 17},
+           p_const_one,
+           {0x64A400, 0x3C0100, 0x486C00}}));
+
+  // IF (P1>1) OR (P2>1): the first line jumps on true to THEN, the second
+  // on false past the ENDIF.
+  const Words p_gt_one_tail = Cat({p_const_one, kUnpack, {0x42DF00, 0x0BF080, Ext(32)}});
+  EXPECT_EQ(Body(Spran(), "IF (P1>1)\nOR (P2>1)\nP3=1\nENDIF\n"),
+            Cat({{0x64A400, 0x3C0100, 0x48EC00, 0x487F00},
+                 p_gt_one_tail,
+                 {0x0AF0A9, c + 32},
+                 {0x64A400, 0x3C0200, 0x48EC00, 0x487F00},
+                 p_gt_one_tail,
+                 {0x0AF0A1, c + 39},
+                 p_const_one,
+                 {0x64A400, 0x3C0300, 0x486C00}}));
+
+  // IF (P1~P2): |X - A| against 0.5, false on JGE.
+  EXPECT_EQ(Body(Spran(), "IF (P1~P2)\nP3=1\nENDIF\n"),
+            Cat({{0x64A400, 0x3C0100, 0x48EC00, 0x487F00, 0x3C0200, 0x48EC00},
+                 kUnpack,
+                 {0x42DF00, 0x0BF080, Ext(17), 0x200026, 0x01DD15, 0x254000, 0x44F400, 0x0007FF,
+                  0x0BF080, Ext(32), 0x0AF0A1, c + 28},
+                 p_const_one,
+                 {0x64A400, 0x3C0300, 0x486C00}}));
+}
+
+}  // namespace
+}  // namespace zimo::corvan::plcc

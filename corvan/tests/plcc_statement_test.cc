@@ -265,3 +265,162 @@ TEST_F(PlccStatementTest, ConditionsAndTheirJumps) {
 
 }  // namespace
 }  // namespace zimo::corvan::plcc
+
+namespace zimo::corvan::plcc {
+namespace {
+
+TEST_F(PlccStatementTest, IfElseAndNestedBlocks) {
+  const std::uint32_t c = Spran().code_start;
+  const std::uint32_t s = Spran().slot_table;
+  const Words one = {0x56F400, 0x400000, 0x50F400, 0x000800};
+  auto p_gt_one = [](std::uint32_t p, std::uint32_t target) {
+    return Cat({{0x64A400, 0x3C0000 + (p << 8), 0x48EC00, 0x487F00, 0x56F400, 0x400000, 0x50F400,
+                 0x000800},
+                kUnpack,
+                {0x42DF00, 0x0BF080, Ext(32), 0x0AF0A1, target}});
+  };
+  // The false exit lands after the ELSE's jump; the jump lands after ENDIF.
+  EXPECT_EQ(Body(Spran(), "IF (P1>1)\nP2=1\nELSE\nP3=1\nENDIF\n"),
+            Cat({p_gt_one(1, c + 25),
+                 one,
+                 {0x64A400, 0x3C0200, 0x486C00, 0x0AF080, c + 32},
+                 one,
+                 {0x64A400, 0x3C0300, 0x486C00}}));
+  // An IF inside a WHILE of PLCC 3: the loop gives up its scan with the
+  // resume point on its condition.
+  EXPECT_EQ(Body(Spran(), "WHILE (P1>1)\nIF (P2>1)\nP3=1\nENDIF\nENDWHILE\n", 3),
+            Cat({p_gt_one(1, c + 52),
+                 p_gt_one(2, c + 39),
+                 one,
+                 {0x64A400, 0x3C0300, 0x486C00, 0x07F084, s + 7, 0x56F400, s + 8, 0x200044,
+                  0x0AF0AA, s + 8, 0x64F400, c, 0x077094, s + 7, 0x0AF080, s + 8}}));
+}
+
+TEST_F(PlccStatementTest, LoopsOfServoAndVarPlccSections) {
+  // OPEN SERVO loops branch straight back, counted from the branch.
+  Words w = Compile(Spran(), "OPEN SERVO\nWHILE (P1>1)\nP2=1\nENDWHILE\nCLOSE\n");
+  ASSERT_EQ(w.size(), 28u);
+  EXPECT_EQ(w[15], 0x40059u);
+  EXPECT_EQ(Words(w.begin() + 23, w.end()),
+            (Words{0x0D10C0, 0xFFFFE9, 0x200013, 0x0AF080, 0x04000B}));
+  // VARPLCC loops restart through P:$4002.
+  w = Compile(Spran(), "OPEN VARPLCC\nWHILE (MP1>0)\nMP2=1\nENDWHILE\nCLOSE\n");
+  EXPECT_EQ(w, (Words{0x64F400, 0x000400, 0x3C0100, 0x56EC00, 0x487F00, 0x200013, 0x42DF00,
+                      0x280000, 0x200064, 0x0AF0A1, 0x00401A, 0x56F400, 0x000001, 0x64F400,
+                      0x000400, 0x3C0200, 0x546C00, 0x64F400, 0x004004, 0x077094, 0x004002,
+                      0x00000C, 0x64F400, 0x004004, 0x077094, 0x004002, 0x00000C}));
+}
+
+TEST_F(PlccStatementTest, ServoCallsOfIAndMRoutinesKeepR1AndN1) {
+  const Words expected = {0x3C6400, 0x617F00, 0x796700, 0x0BF080, Ext(27),
+                          0x79E700, 0x61DF00, 0x0BF080, Ext(33),  0x64A400,
+                          0x3C0100, 0x486C00, 0x200013, 0x0AF080, 0x04000B};
+  EXPECT_EQ(Compile(Spran(), "OPEN SERVO\nP1=I100\nCLOSE\n"), expected);
+  // The server's build compiles the same source to the same words.
+  PlccTarget server = Spran();
+  server.server_build = true;
+  EXPECT_EQ(Compile(server, "OPEN SERVO\nP1=I100\nCLOSE\n"), expected);
+}
+
+TEST_F(PlccStatementTest, CommandsWaitForAFreeSlot) {
+  struct Case {
+    const char* firmware;
+    Words words;
+  };
+  const std::uint32_t c = Spran().code_start;
+  const std::uint32_t s = Spran().slot_table;
+  const std::uint32_t r41 = 0x3000 + 16 * 41;
+  const std::vector<Case> spran = {
+      // Text at +16 from the TST's word, the PLC's addressing shifted by 4.
+      {"1.935",
+       {0x64F400, c + 4,    0x077094, s + 3,    0x56B100, 0x61F403, c + 22,   0x0AF0A2, s + 4,
+        0x07D98E, 0x07F08F, c - 31,   0x0C1EC9, 0x64F400, 0x001A00, 0x200010, 0x543100, 0x07D98E,
+        0x0BF080, r41,      0x0AF080, c + 25,   0x840000, 0x23314A, 0x2B0000}},
+      // Older firmware: text at +17, shift by 12 and the command cells.
+      {"1.934", {0x64F400, c + 4,    0x077094, s + 3,    0x56B100, 0x61F403,
+                 c + 23,   0x0AF0A2, s + 4,    0x07D98E, 0x543100, 0x07F08E,
+                 c - 31,   0x0C1ED8, 0x64F400, 0x001A00, 0x547000, 0x3000 + 16 * 43 + 1,
+                 0x07D98E, 0x0BF080, r41,      0x0AF080, c + 26,   0x840000,
+                 0x23314A, 0x2B0000}},
+  };
+  for (const Case& k : spran) {
+    EXPECT_EQ(Body(Spran(k.firmware), "COMMAND\"#1J+\"\n"), k.words) << k.firmware;
+  }
+  // PLCC 0 of an older card uses its own slot Y:$75A and returns while busy.
+  const std::uint32_t oc = Older().code_start;
+  const std::uint32_t os = Older().slot_table;
+  EXPECT_EQ(Body(Older(), "COMMAND\"X\"\n", 0),
+            (Words{0x64F400, oc + 4,   0x077094, os + 1,   0x5EF000, 0x00075A, 0x45F403, oc + 21,
+                   0x0AF0AA, oc + 11,  0x00000C, 0x22B41B, 0x07F08D, 0x8000,   0x24FF60, 0x20004E,
+                   0x200010, 0x5C7000, 0x00075A, 0x0AF080, oc + 23,  0x000000, 0x580000}));
+}
+
+TEST_F(PlccStatementTest, LockDisplayAndCopyReg) {
+  EXPECT_EQ(Body(Spran(), "LOCK 2,P300\n"), (Words{0x3D0200, 0x55F400, 1200, 0x0BF080, Ext(55),
+                                                   0x64A400, 0x0BF080, Ext(33), 0x486C00}));
+  EXPECT_EQ(
+      Body(Spran(), "DISPLAY 10,8.3,P5\n"),
+      Cat({{0x65A400, 0x3D0500, 0x48ED00},
+           kUnpack,
+           {0x61F400, 0x108A, 0x054FA1, 0x64F400, 0x10E1, 0x3C0400, 0x0BF080, Ext(38), 0x0461A0}}));
+  EXPECT_EQ(Compile(Spran(), "OPEN SERVO\nCOPYREG P5\nCLOSE\n"),
+            (Words{0x3C0500, 0x382400, 0x64A400, 0x205700, 0x415700, 0x204000, 0x43573C, 0x65D800,
+                   0x415700, 0x405700, 0x4ED800, 0xC28500, 0x4C5044, 0x204C00, 0x218700, 0x2050B4,
+                   0x204822, 0x486700, 0x060590, 0x000007, 0x48DF00, 0x0BF080, 0x00FF62, 0x0BF080,
+                   0x00FF42, 0x485C00, 0x200013, 0x0AF080, 0x04000B}));
+}
+
+TEST_F(PlccStatementTest, BadInput) {
+  const std::string deep =
+      "OPEN PLCC 1\nP1=" + std::string(124, '(') + "1" + std::string(124, ')') + "\nCLOSE\n";
+  Compile(Spran(), deep, 45);
+  const std::string just =
+      "OPEN PLCC 1\nP1=" + std::string(123, '(') + "1" + std::string(123, ')') + "\nCLOSE\n";
+  Compile(Spran(), just, 0);
+  // One token may push twice: an operand and its operator wait with the
+  // opening.
+  std::string twice = "OPEN PLCC 1\nP1=";
+  for (int i = 0; i < 62; ++i) twice += "1+(";
+  twice += "1" + std::string(62, ')') + "\nCLOSE\n";
+  Compile(Spran(), twice, 45);
+  Compile(Spran(), "OPEN PLCC 1\nP1=1E400\nCLOSE\n", 33);
+}
+
+}  // namespace
+}  // namespace zimo::corvan::plcc
+
+namespace zimo::corvan::plcc {
+namespace {
+
+// The structure check itself must see the faults it is there for.
+TEST(PlccVerifierTest, FindsBrokenCode) {
+  VerifierTargets t;
+  t.slot_table = 0x50020;
+  t.chain_end = 0x50060;
+  t.routines = {0xFF40};
+  struct Case {
+    const char* name;
+    Words code;
+    bool sound;
+  };
+  const std::vector<Case> cases = {
+      {"jumps to itself, a slot and a routine",
+       {0x0AF0A2, 0x1000, 0x0AF080, 0x50024, 0x0BF080, 0xFF40},
+       true},
+      {"unpatched false exit", {0x0AF0A2, 0x2000000}, false},
+      {"flag bit left on a word", {0x4000000 | 0x56F400, 5}, false},
+      {"jump into an extension word", {0x56F400, 5, 0x0AF080, 0x1001}, false},
+      {"jump to an odd slot word", {0x0AF080, 0x50025}, false},
+      {"last instruction cut short", {0x200013, 0x0AF080}, false},
+      {"text skipped after the display call",
+       {0x0BF080, 0xFF40, 0x0AF080, 0x1005, 0x414200, 0x200013},
+       true},
+  };
+  t.text_routines = {0xFF40};
+  for (const Case& c : cases) {
+    EXPECT_EQ(VerifyPlccCode(c.code, 0x1000, t).empty(), c.sound) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace zimo::corvan::plcc

@@ -68,7 +68,10 @@ inline std::string VerifyPlccCode(const std::vector<std::uint32_t>& code, std::u
     } else if (w == 0x0D10C0) {
       jumps.push_back({i, (here + ext) & 0xFFFFFF});
     }
-    const bool text_call = w == 0x0BF080 && t.text_routines.count(ext) != 0 &&
+    // A command or display hands its text to the card, then jumps over it;
+    // older cards leave a command in Y:$75A / Y:$75B.
+    const bool text_call = ((w == 0x0BF080 && t.text_routines.count(ext) != 0) ||
+                            (w == 0x5C7000 && (ext == 0x75A || ext == 0x75B))) &&
                            code.size() > i + 2 && code[i + 2] == 0x0AF080;
     if (after_text_call && w == 0x0AF080) {
       // The words up to the jump's target are text.

@@ -87,6 +87,9 @@ class PlccStatementTest : public ::testing::Test {
       targets.routines.insert(t.link_list[k]);
       targets.routines.insert(Ext(k));
     }
+    // Divide and modulo have a second entry one word on.
+    targets.routines.insert(t.link_list[39] + 1);
+    targets.routines.insert(t.link_list[40] + 1);
     const bool ext = t.spran && CompareFirmware5(t.firmware.c_str(), "1.936") > 0;
     for (std::uint32_t k : {37u, 41u, 42u})
       targets.text_routines.insert(ext ? Ext(k) : t.link_list[k]);

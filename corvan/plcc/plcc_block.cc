@@ -195,6 +195,7 @@ class Generator {
   int error_ = 0;
 
   bool a_loaded_ = false;
+  bool has_value_ = false;  // an operand was loaded since the statement began
   std::uint32_t pending_op_ = 0;
   bool negate_pending_ = false;
   bool int_stmt_ = false;
@@ -274,6 +275,7 @@ int Generator::Token(std::size_t i) {
   }
   // Everything else starts a statement.
   Boundary(code, value);
+  if (error_ != 0) return error_;
   const std::uint32_t v = U32(value);
   switch (code) {
     case kTokIf:
@@ -437,6 +439,7 @@ int Generator::Operand(std::uint32_t k, double value) {
       break;
   }
   st().integer_context = Int();
+  has_value_ = true;
   if (!a_loaded_) {
     const bool negate = negate_pending_;
     const int r = LoadA(k, value, negate);
@@ -989,6 +992,13 @@ void Generator::PatchBack(std::size_t from, std::uint32_t placeholder, std::uint
 
 void Generator::Boundary(std::uint32_t code, double value) {
   while (depth_ > 1) Reduce();
+  const bool was_assignment = (prev_ >= 256 && prev_ <= 287) || (prev_ >= 770 && prev_ <= 775);
+  if (was_assignment && !has_value_) {
+    // "P1=" with nothing after it: there is no value to store.
+    error_ = -kErrFormat;
+    return;
+  }
+  has_value_ = false;
   st().integer_context = Int();
   StatementEnd(prev_, prev_value_, code);
   depth_ = 1;

@@ -392,6 +392,9 @@ TEST_F(PlccStatementTest, BadInput) {
   twice += "1" + std::string(62, ')') + "\nCLOSE\n";
   Compile(Spran(), twice, 45);
   Compile(Spran(), "OPEN PLCC 1\nP1=1E400\nCLOSE\n", 33);
+  // An assignment with nothing to assign is refused, not stored from
+  // whatever A holds.
+  Compile(Spran(), "OPEN PLCC 1\nP1=\nCLOSE\n", 35);
 }
 
 }  // namespace

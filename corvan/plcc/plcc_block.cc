@@ -826,7 +826,7 @@ void Generator::CallFunction(std::uint32_t c) {
     --depth_;
     PopX();
     emit_.CallRoutine(kPoppedRoutine[op & 7]);
-  } else if (depth_ > 1 && NegatedAfterFunction(Top())) {
+  } else if (depth_ > 0 && NegatedAfterFunction(Top())) {
     emit_.CallRoutine(31);
     ClearTopMinus();
   }
@@ -964,7 +964,7 @@ int Generator::Reduce() {
     if (!now_int) emit_.UnpackIfPacked();
     PopX();
     ApplyOperator(op, true);
-  } else if (depth_ > 1 && NegatedAfterOpening(Top())) {
+  } else if (depth_ > 0 && NegatedAfterOpening(Top())) {
     emit_.NegateA(now_int);
     ClearTopMinus();
   }
@@ -1000,7 +1000,9 @@ void Generator::Boundary(std::uint32_t code, double value) {
   }
   has_value_ = false;
   st().integer_context = Int();
-  StatementEnd(prev_, prev_value_, code);
+  // The bottom entry is the open statement; a minus sign already applied
+  // to its value has been cleared there.
+  StatementEnd(ops_[0], prev_value_, code);
   depth_ = 1;
   ops_[0] = code;
   vals_[0] = U32(value);

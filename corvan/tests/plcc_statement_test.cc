@@ -202,6 +202,8 @@ TEST_F(PlccStatementTest, FloatingExpressions) {
                              kUnpack,
                              {0x200036, 0x01DD15, 0x200026, 0x01DD15},
                              store_p4})},
+      // Negated once, at the load.
+      {"P4=-P2\n", Cat({{0x64A400, 0x3C0200, 0x48EC00}, kUnpack, {0x200036, 0x01DD15}, store_p4})},
       {"P4=-(P2+P3)\n", Cat({{0x64A400, 0x3C0200, 0x48EC00, 0x3C0300, 0x42EC00},
                              kUnpack,
                              {0x0BF080, Ext(16), 0x200036, 0x01DD15},
@@ -431,6 +433,88 @@ TEST(PlccVerifierTest, FindsBrokenCode) {
   for (const Case& c : cases) {
     EXPECT_EQ(VerifyPlccCode(c.code, 0x1000, t).empty(), c.sound) << c.name;
   }
+}
+
+}  // namespace
+}  // namespace zimo::corvan::plcc
+
+namespace zimo::corvan::plcc {
+namespace {
+
+TEST_F(PlccStatementTest, MoreStatementsOnTheExtendedFirmware) {
+  const std::uint32_t c = Spran().code_start;
+  const std::uint32_t s = Spran().slot_table;
+  const Words p1 = {0x64A400, 0x3C0100, 0x48EC00};
+  const Words store_p1 = {0x0BF080, Ext(33), 0x64A400, 0x3C0100, 0x486C00};
+  struct Case {
+    std::string source;
+    Words words;
+  };
+  const std::vector<Case> cases = {
+      {"ENABLE PLC 1,3\n", {0x56F400, 0, 0x50F400, 0x0A0000, 0x0BF080, Ext(35)}},
+      {"DISABLE PLCC 2..4\n", {0x56F400, 0, 0x50F400, 0x1C3000, 0x0BF080, Ext(35)}},
+      {"SETPHASE 1,3\n", {0x200013, 0x280500, 0x0BF080, Ext(57)}},
+      {"SETPHASE 32\n", {0x56F400, 0x000080, 0x280000, 0x0BF080, Ext(57)}},
+      {"UNLOCK 3\n", {0x2C0300, 0x0BF080, Ext(56)}},
+      {"DISPLAY 3\"HI\"\n",
+       {0x65F400, 0x1083, 0x61F400, c + 8, 0x0BF080, Ext(37), 0x0AF080, c + 9, 0x484900}},
+      // A control character goes through the slot with its two pool words.
+      {"SENDS^A\n",
+       {0x64F400, c + 4,    0x077094, s + 3,    0x56B100, 0x61F403, c + 22,   0x0AF0A2,
+        s + 4,    0x07D98E, 0x543100, 0x07F08E, c - 31,   0x0C1ED8, 0x64F400, 0x001A00,
+        0x547000, 0x0035C3, 0x07D98E, 0x565C00, 0x643200, 0x050C03, 0x340000, 0x000001}},
+      {"M7|=P1\n", Cat({p1,
+                        {0x487F00, 0x3C0700, 0x0BF080, Ext(28), 0x42DF00, 0x0BF080, Ext(20),
+                         0x3C0700, 0x0BF080, Ext(30)}})},
+      // The index of P(e) becomes a variable number before the store.
+      {"P(3)=P1\n", Cat({{0x56F400, 0x600000, 0x50F400, 0x000801, 0x487F00},
+                         p1,
+                         {0x48DF09, 0x497F00},
+                         kUnpack,
+                         {0x0BF080, Ext(44), 0x210E00, 0x0140C6, 0x001FFF, 0x219C00, 0x64A400,
+                          0x48DF00, 0x486C00}})},
+      {"L1->X:$10,24\nOPEN PLCC 1\nL1=FTOI(P1)\n",
+       Cat({p1, kUnpack, {0x0BF080, Ext(44), 0x0C1D30, 0x547000, 0x000010}})},
+      {"L1->X:$10,24\nOPEN PLCC 1\nP1=ITOF(L1)\n",
+       Cat({{0x56F000, 0x000010, 0x0C1C30, 0x0BF080, Ext(49)}, store_p1})},
+      {"F2->L:$200\nOPEN PLCC 1\nF2=P1\n", Cat({p1, {0x487000, 0x000200}})},
+      {"F2->D:$200\nOPEN PLCC 1\nF2=P1\n",
+       Cat({p1, kUnpack, {0x0BF080, Ext(44), 0x487000, 0x000200}})},
+      {"F2->D:$200\nOPEN PLCC 1\nP1=F2\n",
+       Cat({{0x48F000, 0x000200, 0x0BF080, Ext(49)}, store_p1})},
+      {"P1=Q(2)\n", Cat({{0x56F400, 0x400000, 0x50F400, 0x000801, 0x22B41B, 0x07F08D, c - 31,
+                          0x0BF080, Ext(36), 0x69E500},
+                         kUnpack,
+                         {0x0BF080, Ext(3)},
+                         store_p1})},
+  };
+  for (const Case& k : cases) {
+    const std::string src =
+        k.source.find("OPEN PLCC") == std::string::npos ? "OPEN PLCC 1\n" + k.source : k.source;
+    Words w = Compile(Spran(), src + "CLOSE\n");
+    const std::size_t tail = 15;
+    w.resize(w.size() >= tail ? w.size() - tail : 0);
+    EXPECT_EQ(w, k.words) << k.source;
+  }
+}
+
+TEST_F(PlccStatementTest, AddressOnBothGenerations) {
+  const std::uint32_t c = Spran().code_start;
+  EXPECT_EQ(Body(Spran(), "ADDRESS#2&3\n"),
+            (Words{0x07F08E, c - 31, 0x0140C6, 0xC00FFF, 0x0140C2, 0x041000, 0x07708C, c - 31}));
+  EXPECT_EQ(Body(Older(), "ADDRESS#2\n"),
+            (Words{0x07F084, 0x8001, 0x2E0700, 0x258117, 0x200046, 0x200062, 0x07708C, 0x8001}));
+}
+
+TEST_F(PlccStatementTest, RingStationVariablesAndServoReturn) {
+  EXPECT_EQ(Compile(Spran(), "OPEN VARPLCC\nMP1=MI5+MM300\nCLOSE\n"),
+            (Words{0x57F400, 5,        0x0D0008, 0x0C1D30, 0x74F400, 300,      0x218400,
+                   0x0D0009, 0x0C1D30, 0x218541, 0x200060, 0x64F400, 0x000400, 0x3C0100,
+                   0x546C00, 0x64F400, 0x004004, 0x077094, 0x004002, 0x00000C}));
+  // The minus sign is taken by the value once; the return itself does not
+  // negate again.
+  EXPECT_EQ(Compile(Spran(), "OPEN SERVO\nRET(-1)\nCLOSE\n"),
+            (Words{0x56F400, 0xFFFFFF, 0x0AF080, 0x04000B, 0x200013, 0x0AF080, 0x04000B}));
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ std::string Generate(std::mt19937& random) {
                                         "COMMAND\"#1J+\"",
                                         "SEND^A",
                                         "CMD^B",
-                                        "DISPLAY 3,\"HI\"",
+                                        "DISPLAY 3\"HI\"",
                                         "DISPLAY 10,8.3,P5",
                                         "ADDRESS#2&3",
                                         "ADDRESS#P4",
@@ -182,24 +182,15 @@ std::string Structured(std::mt19937& random) {
              expr(true) + "\n";
         break;
       case 5: {
-        static const char* const kCommands[] = {"COMMAND\"#1J+\"",
-                                                "SEND^A",
-                                                "DISPLAY 3,\"HI\"",
-                                                "DISPLAY 10,8.3,Q5",
-                                                "ADDRESS#2&3",
-                                                "LOCK 2,P300",
-                                                "UNLOCK 1",
-                                                "SETPHASE 1,3",
-                                                "ENABLE PLC 1",
-                                                "DISABLE PLCC 2..4",
-                                                "RETURN",
-                                                "ADDRESS#P4",
-                                                "F2=P1",
-                                                "F3[L1]=P2",
-                                                "M(P1)=2",
-                                                "M(P1)|=2",
-                                                "Q(3)=P1",
-                                                "M7^=P1"};
+        static const char* const kCommands[] = {"COMMAND\"#1J+\"", "SEND^A",
+                                                "DISPLAY 3\"HI\"", "DISPLAY 10,8.3,Q5",
+                                                "ADDRESS#2&3",     "LOCK 2,P300",
+                                                "UNLOCK 1",        "SETPHASE 1,3",
+                                                "ENABLE PLC 1",    "DISABLE PLCC 2..4",
+                                                "RETURN",          "ADDRESS#P4",
+                                                "F2=P1",           "F3[L1]=P2",
+                                                "M(P1)=2",         "M(P1)|=2",
+                                                "Q(3)=P1",         "M7^=P1"};
         s += kCommands[random() % 18];
         s += "\n";
         break;

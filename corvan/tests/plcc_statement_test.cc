@@ -519,3 +519,20 @@ TEST_F(PlccStatementTest, RingStationVariablesAndServoReturn) {
 
 }  // namespace
 }  // namespace zimo::corvan::plcc
+
+namespace zimo::corvan::plcc {
+namespace {
+
+// Eleven words: one line of eight, then one line per word.
+TEST_F(PlccStatementTest, BlockWordsAsMemoryWrites) {
+  Compile(Spran(), "OPEN VARPLCC\nMP1=MP2\nCLOSE\n");
+  EXPECT_EQ(
+      OutputLines(out_),
+      (std::vector<std::string>{
+          "MI15=0", "WP:$004004,$64F400,$000400,$3C0200,$56EC00,$3C0100,$546C00,$64F400,$004004",
+          "WP:$00400C,$077094", "WP:$00400D,$004002", "WP:$00400E,$00000C", "WP:$004000,$00400F",
+          "WP:$004002,$004004"}));
+}
+
+}  // namespace
+}  // namespace zimo::corvan::plcc

@@ -90,6 +90,8 @@ class PlccStatementTest : public ::testing::Test {
     // Divide and modulo have a second entry one word on.
     targets.routines.insert(t.link_list[39] + 1);
     targets.routines.insert(t.link_list[40] + 1);
+    // VARPLCC sections divide and take the modulo at 4 to 7.
+    for (std::uint32_t k = 4; k <= 7; ++k) targets.routines.insert(k);
     const bool ext = t.spran && CompareFirmware5(t.firmware.c_str(), "1.936") > 0;
     for (std::uint32_t k : {37u, 41u, 42u})
       targets.text_routines.insert(ext ? Ext(k) : t.link_list[k]);
@@ -532,6 +534,21 @@ TEST_F(PlccStatementTest, BlockWordsAsMemoryWrites) {
           "MI15=0", "WP:$004004,$64F400,$000400,$3C0200,$56EC00,$3C0100,$546C00,$64F400,$004004",
           "WP:$00400C,$077094", "WP:$00400D,$004002", "WP:$00400E,$00000C", "WP:$004000,$00400F",
           "WP:$004002,$004004"}));
+}
+
+}  // namespace
+}  // namespace zimo::corvan::plcc
+
+namespace zimo::corvan::plcc {
+namespace {
+
+// VARPLCC sections divide with their own short routines.
+TEST_F(PlccStatementTest, VarPlccDividesWithItsOwnRoutines) {
+  Words w = Compile(Spran(), "OPEN VARPLCC\nMP1=MP2/MP3%MP4\nCLOSE\n");
+  w.resize(w.size() >= 5 ? w.size() - 5 : 0);
+  EXPECT_EQ(
+      w, (Words{0x64F400, 0x000400, 0x3C0200, 0x56EC00, 0x3C0300, 0x45EC00, 0x0D0004, 0x64F400,
+                0x000400, 0x3C0400, 0x45EC00, 0x0D0006, 0x64F400, 0x000400, 0x3C0100, 0x546C00}));
 }
 
 }  // namespace

@@ -99,6 +99,8 @@ void CompileAndCheck(const PlccTarget& t, const std::string& source) {
   // Divide and modulo have a second entry one word on.
   targets.routines.insert(t.link_list[39] + 1);
   targets.routines.insert(t.link_list[40] + 1);
+  // VARPLCC sections divide and take the modulo at 4 to 7.
+  for (std::uint32_t k = 4; k <= 7; ++k) targets.routines.insert(k);
   for (std::uint32_t k : {37u, 41u, 42u}) {
     targets.text_routines.insert(t.link_list[k]);
     targets.text_routines.insert(0xFF00 + 2 * k);

@@ -38,6 +38,29 @@ constexpr std::uint32_t kCopyRegWords[25] = {
 bool IsHigh(std::uint32_t k) { return k == 130 || k == 131 || k == 134 || k == 135; }
 bool IsBinary(std::uint32_t k) { return k >= 128 && k <= 135; }
 
+bool StartsStatement(std::uint32_t k) {
+  if ((k >= 256 && k <= 287) || (k >= 770 && k <= 775) || (k >= 320 && k <= 330)) return true;
+  switch (k) {
+    case kTokIf:
+    case kTokWhile:
+    case kTokAndLine:
+    case kTokOrLine:
+    case kTokReturn:
+    case 336:
+    case 337:
+    case 338:
+    case kTokOpenServo:
+    case kTokCopyReg:
+    case kTokOpenVarPlcc:
+    case kTokElse:
+    case kTokEndIf:
+    case kTokEndWhile:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Token values are doubles; the generator wants their integer bits.
 std::uint32_t U32(double v) {
   if (!std::isfinite(v) || v < -2147483648.0 || v > 4294967295.0) return 0;
@@ -273,7 +296,7 @@ int Generator::Token(std::size_t i) {
     c_.optimize = false;
     return 0;
   }
-  // Everything else starts a statement.
+  if (!StartsStatement(code)) return 0;  // nothing the generator acts on
   Boundary(code, value);
   if (error_ != 0) return error_;
   const std::uint32_t v = U32(value);

@@ -1,67 +1,1579 @@
+// The statement code of one compiled block: the token loop, expressions with
+// an operator stack beside the card's data stack, conditions with their
+// forward jumps, blocks and every command statement.
 #include "plcc/plcc_block.h"
+
+#include <cmath>
 
 namespace zimo::corvan::plcc {
 
 namespace {
 
-void EmitBlockExit(BlockKind kind, PlccEmitter& emit, int plc) {
-  PlccCodeBuffer& code = emit.code();
-  switch (kind) {
-    case BlockKind::kPlcc:
-      emit.EmitPlccReturnCode(plc);
-      break;
-    case BlockKind::kServo:
-      code.Append(0x200013);  // CLR A
-      code.Append(0x0AF080);  // JMP SERVORTN
-      code.Append(0x04000B);
-      break;
-    case BlockKind::kVarPlcc:
-      code.Append(0x64F400);  // MOVE #>$4004,R4
-      code.Append(0x004004);
-      code.Append(0x077094);  // MOVEM R4,P:$4002: restart at the start
-      code.Append(0x004002);
-      code.Append(0x00000C);  // RTS
+constexpr std::uint32_t kTrueExit = 0x1000000;
+constexpr std::uint32_t kFalseExit = 0x2000000;
+constexpr std::uint32_t kServoReturn = 0x4000B;
+constexpr std::uint32_t kVarPlccStart = 0x4004;
+constexpr std::uint32_t kVarPlccRestart = 0x4002;
+constexpr std::size_t kStackLimit = 124;
+constexpr std::size_t kStackCapacity = kStackLimit + 8;
+
+// Jump words by (comparison >> 1) & 7 for = > < ~ != !> !< !~.
+constexpr std::uint32_t kTrueJump[8] = {0x0AF0AA, 0x0AF0A9, 0x0AF0A7, 0x0AF0A9,
+                                        0x0AF0A2, 0x0AF0A1, 0x0AF0AF, 0x0AF0A1};
+constexpr std::uint32_t kFalseJump[8] = {0x0AF0A2, 0x0AF0A1, 0x0AF0AF, 0x0AF0A1,
+                                         0x0AF0AA, 0x0AF0A9, 0x0AF0A7, 0x0AF0A9};
+// The approximate comparisons ~ and !~, by bit 3 of the code.
+constexpr std::uint32_t kApproxTrueJump[2] = {0x0AF0A9, 0x0AF0A1};
+constexpr std::uint32_t kApproxFalseJump[2] = {0x0AF0A1, 0x0AF0A9};
+// Routines that apply an operator with the left operand in X and the right
+// one in A (popped) and with A left, X right (pushed), by operator & 7.
+constexpr int kPoppedRoutine[8] = {16, 24, 18, 25, 20, 21, 22, 26};
+constexpr int kPushedRoutine[8] = {16, 17, 18, 19, 20, 21, 22, 23};
+
+constexpr std::uint32_t kCopyRegWords[25] = {
+    0x382400, 0x64A400, 0x205700, 0x415700, 0x204000, 0x43573C, 0x65D800, 0x415700, 0x405700,
+    0x4ED800, 0xC28500, 0x4C5044, 0x204C00, 0x218700, 0x2050B4, 0x204822, 0x486700, 0x060590,
+    0x000007, 0x48DF00, 0x0BF080, 0x00FF62, 0x0BF080, 0x00FF42, 0x485C00};
+
+bool IsHigh(std::uint32_t k) { return k == 130 || k == 131 || k == 134 || k == 135; }
+bool IsBinary(std::uint32_t k) { return k >= 128 && k <= 135; }
+
+bool StartsStatement(std::uint32_t k) {
+  if ((k >= 256 && k <= 287) || (k >= 770 && k <= 775) || (k >= 320 && k <= 330)) return true;
+  switch (k) {
+    case kTokIf:
+    case kTokWhile:
+    case kTokAndLine:
+    case kTokOrLine:
+    case kTokReturn:
+    case 336:
+    case 337:
+    case 338:
+    case kTokOpenServo:
+    case kTokCopyReg:
+    case kTokOpenVarPlcc:
+    case kTokElse:
+    case kTokEndIf:
+    case kTokEndWhile:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Token values are doubles; the generator wants their integer bits.
+std::uint32_t U32(double v) {
+  if (!std::isfinite(v) || v < -2147483648.0 || v > 4294967295.0) return 0;
+  return static_cast<std::uint32_t>(static_cast<std::int64_t>(v));
+}
+
+// Entries whose minus sign is applied when the value below them closes.
+bool NegatedAfterOpening(std::uint32_t c) {
+  if ((c & 1) == 0) return false;
+  if (c >= 65 && c <= 97) return true;
+  switch (c) {
+    case 103:
+    case 105:
+    case 107:
+    case 111:
+    case 113:
+    case 117:
+    case 119:
+    case 121:
+    case 169:
+    case 171:
+    case 257:
+    case 259:
+    case 261:
+    case 263:
+    case 267:
+    case 649:
+    case 651:
+    case 653:
+    case 655:
+      return true;
+    default:
       break;
   }
+  return (c >= 177 && c <= 191) || (c >= 269 && c <= 287);
+}
+
+bool NegatedAfterFunction(std::uint32_t c) {
+  if ((c & 1) == 0) return false;
+  if (c >= 65 && c <= 97) return true;
+  switch (c) {
+    case 111:
+    case 115:
+    case 169:
+    case 171:
+    case 257:
+    case 259:
+    case 261:
+    case 263:
+    case 269:
+    case 271:
+    case 279:
+    case 281:
+    case 649:
+    case 651:
+    case 653:
+    case 655:
+      return true;
+    default:
+      break;
+  }
+  return c >= 177 && c <= 191;
+}
+
+class Generator {
+ public:
+  Generator(PlccCompilation& c, BlockKind kind, const PlccToken* tokens, std::size_t count,
+            std::uint32_t address, PlccCodeBuffer& code, PlccEntryTable& table)
+      : c_(c),
+        kind_(kind),
+        tokens_(tokens),
+        count_(count),
+        address_(address),
+        code_(code),
+        table_(table),
+        emit_(c, code) {}
+
+  int Run();
+
+ private:
+  EmitterState& st() { return emit_.state(); }
+  std::uint32_t Here() const { return address_ + static_cast<std::uint32_t>(code_.size()); }
+  std::uint32_t NextCode(std::size_t i) const {
+    return i + 1 < count_ ? tokens_[i + 1].code & 0x3FF : 0;
+  }
+  bool NextIsHigh() const { return IsHigh(NextCode(cur_)); }
+  bool FtoiOpen() const { return ftoi_ != 0; }
+  bool Int() const { return !FtoiOpen() && (int_stmt_ || bracket_ != 0 || itof_ != 0); }
+  bool Servo() const { return kind_ == BlockKind::kServo; }
+  std::uint32_t Next() const {
+    const std::uint32_t n = static_cast<std::uint32_t>(plc_);
+    return plc_ > 0 ? c_.target.slot_table + 2 * n + 2 : c_.target.chain_end;
+  }
+
+  void Push(std::uint32_t code, std::uint32_t value) {
+    if (depth_ >= kStackCapacity) {
+      overflow_ = true;
+      return;
+    }
+    ops_[depth_] = code;
+    vals_[depth_] = value;
+    ++depth_;
+  }
+  std::uint32_t Top() const { return depth_ > 0 ? ops_[depth_ - 1] : 0; }
+  void ClearTopMinus() {
+    if (depth_ > 0) ops_[depth_ - 1] &= ~1u;
+  }
+  void PushA() {
+    st().integer_context = Int();
+    emit_.EmitPushA();
+  }
+  void PopX() { emit_.Put(0x42DF00); }  // MOVE L:(R7)+,X
+  void ServoCall(int routine);
+
+  int Token(std::size_t i);
+  int Operand(std::uint32_t k, double value);
+  int LoadA(std::uint32_t k, double value, bool negate);
+  int LoadX(std::uint32_t k, double value);
+  bool ThroughA(std::uint32_t k, double value) const;
+  void Opening(std::uint32_t code, double value);
+  void ApplyOperator(std::uint32_t op, bool popped);
+  void ReduceBinaries();
+  int Reduce();
+  void Compare(std::uint32_t c, bool true_jump, bool from_connective);
+  void Connective(std::uint32_t code);
+  void CallFunction(std::uint32_t c);
+
+  void Boundary(std::uint32_t code, double value);
+  void StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t);
+  void IndexedStore(std::uint32_t v);
+  void PatchBack(std::size_t from, std::uint32_t placeholder, std::uint32_t stop_marks,
+                 std::uint32_t target, bool clear_line_marks);
+  void EndBlock(std::uint32_t code);
+  void EndWhile();
+  void BlockExit();
+  void CommandText(std::uint32_t offset, bool control);
+  void Address(std::uint32_t v);
+  void DisplayText(std::uint32_t v);
+  void DisplayVariable(std::uint32_t v);
+
+  PlccCompilation& c_;
+  BlockKind kind_;
+  const PlccToken* tokens_;
+  std::size_t count_;
+  std::uint32_t address_;
+  PlccCodeBuffer& code_;
+  PlccEntryTable& table_;
+  PlccEmitter emit_;
+
+  std::uint32_t ops_[kStackCapacity] = {};
+  std::uint32_t vals_[kStackCapacity] = {};
+  std::size_t depth_ = 1;
+  bool overflow_ = false;
+  std::size_t cur_ = 0;
+  int error_ = 0;
+
+  bool a_loaded_ = false;
+  bool has_value_ = false;  // an operand was loaded since the statement began
+  std::uint32_t pending_op_ = 0;
+  bool negate_pending_ = false;
+  bool int_stmt_ = false;
+  int ftoi_ = 0;
+  int itof_ = 0;
+  int bracket_ = 0;
+
+  std::uint32_t prev_ = 0;
+  std::uint32_t prev_value_ = 0;
+  int plc_ = 0;
+  bool plc_open_ = false;
+  bool end_ = false;
+};
+
+int Generator::Run() {
+  for (cur_ = 0; cur_ < count_ && !end_; ++cur_) {
+    const int r = Token(cur_);
+    if (r != 0) return r;
+    if (error_ != 0) return error_;
+    if (overflow_ || depth_ > kStackLimit) return -kErrStack;
+    if (code_.overflowed()) return -kErrMemory;
+  }
+  return code_.overflowed() ? -kErrMemory : 0;
+}
+
+int Generator::Token(std::size_t i) {
+  const std::uint32_t code = tokens_[i].code & 0x3FF;
+  const double value = tokens_[i].value;
+  st().integer_context = Int();
+  if (code >= 32 && code <= 63) return Operand(code, value);
+  if ((code >= 64 && code <= 97) || (code >= 102 && code <= 107) || (code >= 110 && code <= 121)) {
+    Opening(code, value);
+    return 0;
+  }
+  if (code == kTokCloseParen || code == 108) {
+    const int want = code == kTokCloseParen ? 96 : 106;
+    int r = -1;
+    while (depth_ > 1 && r != want) r = Reduce();
+    if (!NextIsHigh()) ReduceBinaries();
+    return 0;
+  }
+  if (IsBinary(code)) {
+    pending_op_ = code;
+    return 0;
+  }
+  if (code == 136 || code == 137) {
+    while (depth_ > 2) Reduce();
+    PushA();
+    Push(code, 0);
+    a_loaded_ = false;
+    negate_pending_ = (code & 1) != 0;
+    return 0;
+  }
+  if (code >= 168 && code <= 171) {
+    Connective(code);
+    return 0;
+  }
+  if ((code >= 176 && code <= 191) || (code >= 648 && code <= 655)) {
+    while (depth_ > 2) Reduce();
+    const std::uint32_t bottom = ops_[0] & ~1u;
+    const std::uint32_t kind = prev_value_ & 30;
+    if (code >= 648 && bottom == kTokIndexedTarget &&
+        (kind == 10 || kind == 12 || kind == 16 || kind == 18 || kind == 20)) {
+      emit_.Put(0x487F00);  // the index, an integer, goes unpacked
+      bracket_ = 0;
+    } else {
+      PushA();
+    }
+    Push(code, 0);
+    a_loaded_ = false;
+    negate_pending_ = (code & 1) != 0;
+    return 0;
+  }
+  if (code == kTokOptimizeOff) {
+    c_.optimize = false;
+    return 0;
+  }
+  if (!StartsStatement(code)) return 0;  // nothing the generator acts on
+  Boundary(code, value);
+  if (error_ != 0) return error_;
+  const std::uint32_t v = U32(value);
+  switch (code) {
+    case kTokIf:
+      st().pending_mark = kBlockMark;
+      break;
+    case kTokWhile:
+      st().pending_mark = kBlockMark;
+      st().r4_cache = 0;
+      break;
+    case kTokAndLine:
+    case kTokOrLine: {
+      std::size_t i0 = code_.size();
+      const bool and_line = code == kTokAndLine;
+      // A true earlier line goes on with this one; a failed one tries it.
+      PatchBack(i0, and_line ? kTrueExit : kFalseExit,
+                and_line ? (kBlockMark | kLineMark) : kBlockMark, Here(), false);
+      st().pending_mark = kLineMark;
+      break;
+    }
+    case kTokElse: {
+      emit_.Put(0x0AF080);  // JMP to the end of the IF
+      emit_.Put(kFalseExit);
+      PatchBack(code_.size() - 2, kFalseExit, kBlockMark, Here(), false);
+      st().r4_cache = 0;
+      break;
+    }
+    case kTokEndIf:
+      PatchBack(code_.size(), kFalseExit, kBlockMark, Here(), true);
+      EndBlock(code);
+      break;
+    case kTokEndWhile:
+      EndWhile();
+      EndBlock(code);
+      break;
+    case kTokOpenPlcc: {
+      if (plc_open_) emit_.EmitPlccReturnCode(plc_);
+      plc_open_ = true;
+      plc_ = static_cast<int>(v & 31);
+      const std::uint32_t here = Here();
+      table_[static_cast<std::size_t>(plc_)] = 0x800000 + here;
+      table_[33 + 2 * static_cast<std::size_t>(plc_)] = here;
+      break;
+    }
+    case kTokClose:
+      BlockExit();
+      end_ = true;
+      break;
+    case kTokReturn:
+      BlockExit();
+      break;
+    case 320:
+    case 321:
+    case 322:
+    case 323: {
+      emit_.Put(0x56F400);  // MOVE #>mask>>8,A
+      emit_.Put((v >> 8) & 0xFFFFFF);
+      emit_.Put(0x50F400);  // MOVE #>low byte and kind,A0
+      emit_.Put(((v << 16) & 0xFF0000) + (code - 320) * 0x1000);
+      emit_.CallRoutine(35);
+      break;
+    }
+    case 336: {  // LOCK n,Pm
+      emit_.Put(0x3D0000 + ((v & 7) << 8));
+      const std::uint32_t k = (v & 0x1FFF00) >> 6;
+      if (k < 256) {
+        emit_.Put(0x2D0000 + (k << 8));
+      } else {
+        emit_.Put(0x55F400);
+        emit_.Put(k);
+      }
+      emit_.CallRoutine(55);
+      emit_.Put(0x64A400);  // MOVE X:$24,R4
+      emit_.CallRoutine(33);
+      emit_.Put(0x486C00);  // MOVE A,L:(R4+N4)
+      st().r4_cache = 0;
+      break;
+    }
+    case 337:
+      emit_.Put(0x2C0000 + ((v & 0xFF) << 8));
+      emit_.CallRoutine(56);
+      break;
+    case 338: {
+      if ((v >> 24) != 0) {
+        emit_.Put(0x56F400);
+        emit_.Put(v >> 24);
+      } else {
+        emit_.Put(0x200013);  // CLR A
+      }
+      const std::uint32_t lo = v & 0xFFFFFF;
+      if (lo < 256) {
+        emit_.Put(0x280000 + (lo << 8));
+      } else {
+        emit_.Put(0x50F400);
+        emit_.Put(lo);
+      }
+      emit_.CallRoutine(57);
+      break;
+    }
+    case kTokCommandText:
+      CommandText(v, false);
+      break;
+    case kTokCommandChar:
+      if (c_.spran) {
+        CommandText(v, true);
+      } else {
+        emit_.Put(0x2C0000 + ((v & 0xFF) << 8));  // MOVE #c,A1
+        emit_.Put(0x545B00);                      // MOVE A1,X:(R3)+
+      }
+      break;
+    case 326:
+      Address(v);
+      break;
+    case kTokDisplayText:
+      DisplayText(v);
+      break;
+    case kTokDisplayVar:
+      DisplayVariable(v);
+      break;
+    case kTokCopyReg:
+      emit_.EmitLoadN4(v);
+      for (std::uint32_t w : kCopyRegWords) emit_.Put(w);
+      st().r4_cache = 0;
+      break;
+    case kTokOpenVarPlcc:
+      int_stmt_ = true;
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+bool Generator::ThroughA(std::uint32_t k, double value) const {
+  if (k == 32 || k == 34 || k == 46) return true;
+  if (k == 44) {
+    const std::uint32_t n = U32(value);
+    return n < c_.f_table.size() && (c_.f_table[n].flags & 1) != 0;
+  }
+  return false;
+}
+
+int Generator::Operand(std::uint32_t k, double value) {
+  switch (k) {
+    case 32:
+    case 34:
+    case 36:
+    case 38:
+    case 44:
+      if (!FtoiOpen()) int_stmt_ = false;
+      break;
+    case 42:
+    case 46:
+      if (bracket_ == 0 && itof_ == 0) int_stmt_ = true;
+      break;
+    case 48:
+    case 50:
+    case 52:
+      int_stmt_ = true;
+      break;
+    default:
+      break;
+  }
+  st().integer_context = Int();
+  has_value_ = true;
+  if (!a_loaded_) {
+    const bool negate = negate_pending_;
+    const int r = LoadA(k, value, negate);
+    if (r != 0) return r;
+    a_loaded_ = true;
+    if (negate) {
+      if (k != kTokConstant) emit_.NegateA(Int());
+      ClearTopMinus();
+      negate_pending_ = false;
+    }
+    return 0;
+  }
+  const std::uint32_t op = pending_op_;
+  const bool defer = !IsHigh(op) && NextIsHigh();
+  if (defer) {
+    PushA();
+    const int r = LoadA(k, value, false);
+    if (r != 0) return r;
+    Push(op, 0);
+    return 0;
+  }
+  if (ThroughA(k, value)) {
+    PushA();
+    const int r = LoadA(k, value, false);
+    if (r != 0) return r;
+    PopX();
+    ApplyOperator(op, true);
+  } else {
+    const int r = LoadX(k, value);
+    if (r != 0) return r;
+    ApplyOperator(op, false);
+  }
+  if (!NextIsHigh()) ReduceBinaries();
+  return 0;
+}
+
+void Generator::ApplyOperator(std::uint32_t op, bool popped) {
+  if (Int()) {
+    emit_.EmitIntOperator(op, popped);
+  } else {
+    emit_.UnpackIfPacked();
+    emit_.CallRoutine(popped ? kPoppedRoutine[op & 7] : kPushedRoutine[op & 7]);
+    st().packed = false;
+  }
+}
+
+void Generator::ReduceBinaries() {
+  while (depth_ > 1 && IsBinary(Top())) Reduce();
+}
+
+void Generator::ServoCall(int routine) {
+  // The servo loop's R1 and N1 survive the I/M routines.
+  if (Servo()) {
+    emit_.Put(0x617F00);  // MOVE R1,X:-(R7)
+    emit_.Put(0x796700);  // MOVE N1,Y:(R7)
+  }
+  emit_.CallRoutine(routine);
+  if (Servo()) {
+    emit_.Put(0x79E700);  // MOVE Y:(R7),N1
+    emit_.Put(0x61DF00);  // MOVE X:(R7)+,R1
+  }
+  st().r4_cache = 0;
+}
+
+int Generator::LoadA(std::uint32_t k, double value, bool negate) {
+  const std::uint32_t n = U32(value);
+  const PlccTarget& t = c_.target;
+  if (st().pending_mark != 0) st().r4_cache = 0;
+  switch (k) {
+    case 36:  // P
+      if (!c_.spran) {
+        emit_.Put(0x48F000);  // MOVE L:$1000+n,A
+        emit_.Put(n + 0x1000);
+      } else {
+        emit_.LoadR4(0x64A400, 0, false, 0x6000);
+        if (n > 0) {
+          emit_.EmitLoadN4(n);
+          emit_.Put(0x48EC00);
+        } else {
+          emit_.Put(0x48E400);
+        }
+      }
+      st().packed = true;
+      return 0;
+    case 38:  // Q
+      if (Servo() && c_.extended_firmware) {
+        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        if (n > 0) {
+          emit_.EmitLoadN4(n);
+          emit_.Put(0x48EC00);
+        } else {
+          emit_.Put(0x48E400);
+        }
+      } else if (c_.extended_firmware) {
+        emit_.Put(0x07F08F);
+        emit_.Put(t.code_start - 32 + static_cast<std::uint32_t>(plc_));
+        emit_.EmitLoadN4(n);
+        emit_.CallRoutine(59);
+      } else {
+        if (!c_.spran || st().pending_mark != 0) emit_.Put(0x20001B);  // CLR B
+        emit_.EmitQAddress(n, plc_);
+        emit_.Put(0x48ED00);  // MOVE L:(R5+N5),A
+        emit_.Put(0x0465A4);  // MOVEC M4,M5
+      }
+      st().packed = true;
+      return 0;
+    case 32:
+    case 34:
+      emit_.EmitLoadN4(n);
+      ServoCall(k == 32 ? 27 : 28);
+      st().packed = false;
+      return 0;
+    case 42:
+      emit_.EmitLRead(static_cast<int>(n & 8191), false);
+      return 0;
+    case 44:
+      emit_.EmitFRead(static_cast<int>(n & 8191), false);
+      return 0;
+    case 46:
+      emit_.Put(0x0BF080);  // JSR MTR_NUM
+      emit_.Put(0x040015);
+      st().r4_cache = 0;
+      return 0;
+    case 48:
+    case 50:
+    case 52:
+      emit_.EmitRingRead(static_cast<int>(n), k, false);
+      return 0;
+    case kTokConstant: {
+      double v = negate ? -value : value;
+      if (Int()) {
+        if (!std::isfinite(v)) return -kErrPack;
+        const std::int64_t whole = static_cast<std::int64_t>(std::fmod(std::trunc(v), 16777216.0));
+        const std::uint32_t w = static_cast<std::uint32_t>(whole) & 0xFFFFFF;
+        if (w == 0) {
+          emit_.Put(0x200013);
+        } else {
+          emit_.Put(0x56F400);
+          emit_.Put(w);
+        }
+        return 0;
+      }
+      std::uint32_t lo = 0;
+      std::uint32_t hi = 0;
+      const int r = PackCardFloat(v, &lo, &hi);
+      if (r != 0) return r;
+      if (v == 0) {
+        emit_.Put(0x200013);  // CLR A
+      } else {
+        emit_.Put(0x56F400);
+        emit_.Put(hi);
+        emit_.Put(0x50F400);
+        emit_.Put(lo);
+      }
+      st().packed = true;
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+int Generator::LoadX(std::uint32_t k, double value) {
+  const std::uint32_t n = U32(value);
+  const PlccTarget& t = c_.target;
+  if (st().pending_mark != 0) st().r4_cache = 0;
+  switch (k) {
+    case 36:
+      if (!c_.spran) {
+        emit_.Put(0x42F000);
+        emit_.Put(n + 0x1000);
+      } else {
+        emit_.LoadR4(0x64A400, 0, false, 0x6000);
+        if (n > 0) {
+          emit_.EmitLoadN4(n);
+          emit_.Put(0x42EC00);
+        } else {
+          emit_.Put(0x42E400);
+        }
+      }
+      return 0;
+    case 38:
+      if (Servo() && c_.extended_firmware) {
+        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        if (n > 0) {
+          emit_.EmitLoadN4(n);
+          emit_.Put(0x42EC00);
+        } else {
+          emit_.Put(0x42E400);
+        }
+      } else if (c_.extended_firmware) {
+        emit_.Put(0x07F08F);
+        emit_.Put(t.code_start - 32 + static_cast<std::uint32_t>(plc_));
+        emit_.EmitLoadN4(n);
+        emit_.CallRoutine(60);
+      } else {
+        const bool keep_r5 = !st().packed;
+        if (!c_.spran || keep_r5) emit_.Put(0x22B41B);  // CLR B R5,R4
+        emit_.EmitQAddress(n, plc_);
+        emit_.Put(0x42ED00);  // MOVE L:(R5+N5),X
+        emit_.Put(0x0465A4);
+        if (keep_r5) emit_.Put(0x229500);  // MOVE R4,R5
+      }
+      return 0;
+    case 42:
+      emit_.EmitLRead(static_cast<int>(n & 8191), true);
+      return 0;
+    case 44:
+      emit_.EmitFRead(static_cast<int>(n & 8191), true);
+      return 0;
+    case 48:
+    case 50:
+    case 52:
+      emit_.EmitRingRead(static_cast<int>(n), k, true);
+      return 0;
+    case kTokConstant: {
+      if (Int()) {
+        if (!std::isfinite(value)) return -kErrPack;
+        const std::int64_t whole =
+            static_cast<std::int64_t>(std::fmod(std::trunc(value), 16777216.0));
+        emit_.Put(0x45F400);
+        emit_.Put(static_cast<std::uint32_t>(whole) & 0xFFFFFF);
+        return 0;
+      }
+      std::uint32_t lo = 0;
+      std::uint32_t hi = 0;
+      const int r = PackCardFloat(value, &lo, &hi);
+      if (r != 0) return r;
+      emit_.Put(0x45F400);
+      emit_.Put(hi);
+      emit_.Put(0x44F400);
+      emit_.Put(lo);
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+void Generator::Opening(std::uint32_t code, double value) {
+  if (a_loaded_) {
+    PushA();
+    Push(pending_op_, 0);
+  }
+  const std::uint32_t base = code & ~1u;
+  const bool function = (base >= 64 && base <= 94) || base == 114;
+  if (function && !FtoiOpen()) int_stmt_ = false;
+  if (base == 110) {
+    if (bracket_ == 0 && itof_ == 0) int_stmt_ = true;
+    ftoi_ = -1;
+  } else if (base == 112) {
+    if (!FtoiOpen()) int_stmt_ = false;
+    itof_ = -1;
+  } else if (base == 96) {
+    if (ftoi_ != 0) --ftoi_;
+    if (itof_ != 0) --itof_;
+  } else if (base == 102 || base == 104 || base == 106 || (base >= 116 && base <= 120)) {
+    const bool open_before = bracket_ != 0;
+    --bracket_;
+    if (base == 102 && !open_before && itof_ == 0) int_stmt_ = true;
+    if (base == 104 && !FtoiOpen()) int_stmt_ = false;
+    if (base >= 116) int_stmt_ = true;
+  }
+  Push(code, U32(value));
+  a_loaded_ = false;
+  negate_pending_ = (code & 1) != 0;
+}
+
+void Generator::Compare(std::uint32_t c, bool true_jump, bool from_connective) {
+  const bool integer = Int();
+  if ((c & 1) != 0) emit_.NegateA(integer);
+  if (!integer) {
+    if (!st().packed) emit_.CallRoutine(33);
+    emit_.CallRoutine(34);  // the right operand in working form
+    st().packed = false;
+  }
+  PopX();
+  const std::uint32_t index = (c >> 1) & 7;
+  if ((c & 6) == 6) {
+    emit_.CallRoutine(17);  // X - A
+    emit_.CallRoutine(7);   // |X - A|
+    emit_.Put(0x254000);    // MOVE #$40,X1
+    emit_.Put(0x44F400);    // MOVE #>$7FF,X0: 0.5
+    emit_.Put(0x0007FF);
+    emit_.CallRoutine(32);
+    const std::uint32_t b = (c >> 3) & 1;
+    emit_.Put(true_jump ? kApproxTrueJump[b] : kApproxFalseJump[b]);
+  } else if (integer) {
+    emit_.Put(0x280000);  // MOVE #0,A0
+    emit_.Put(0x200064);  // SUB X1,A
+    emit_.Put(true_jump ? kTrueJump[index] : kFalseJump[index]);
+    if (from_connective) int_stmt_ = false;
+  } else {
+    emit_.CallRoutine(32);
+    emit_.Put(true_jump ? kTrueJump[index] : kFalseJump[index]);
+  }
+  emit_.Put(true_jump ? kTrueExit : kFalseExit);
+}
+
+void Generator::Connective(std::uint32_t code) {
+  while (depth_ > 3) Reduce();
+  if (depth_ < 3) return;
+  const std::uint32_t c = ops_[2];
+  depth_ = 2;
+  const bool is_or = (code & ~1u) == 168;
+  if (c >= 176 && c <= 191) {
+    Compare(c, is_or, true);
+    if (is_or) {
+      // The right side starts here; the left side's failed parts land on it.
+      PatchBack(code_.size() - 2, kFalseExit, kBlockMark | kLineMark, Here(), false);
+    }
+  }
+  Push(code, 0);
+  a_loaded_ = false;
+  negate_pending_ = (code & 1) != 0;
+}
+
+void Generator::CallFunction(std::uint32_t c) {
+  const std::uint32_t base = c & ~1u;
+  const PlccTarget& t = c_.target;
+  const std::uint32_t addressing = c_.spran ? t.code_start - 32 + static_cast<std::uint32_t>(plc_)
+                                            : t.table_base + static_cast<std::uint32_t>(plc_);
+  if (base == 114) {
+    if (!st().packed) emit_.CallRoutine(33);
+    emit_.EmitRoutineCall(0x4001D);
+  } else {
+    const int routine = static_cast<int>((c & 31) >> 1);
+    if (routine <= 1) {
+      st().r4_cache = 0;
+      emit_.UnpackIfPacked();
+      ServoCall(routine);
+    } else if (routine == 3) {
+      if (Servo()) {
+        emit_.Put(0x617F00);  // MOVE R1,X:-(R7)
+        emit_.Put(0x69F000);  // MOVE Y:$2000,R1
+        emit_.Put(0x002000);
+        emit_.UnpackIfPacked();
+        emit_.CallRoutine(3);
+        emit_.Put(0x61DF00);  // MOVE X:(R7)+,R1
+      } else {
+        emit_.Put(0x22B41B);
+        st().r4_cache = 0;
+        emit_.Put(0x07F08D);
+        emit_.Put(addressing);
+        emit_.CallRoutine(36);
+        emit_.Put(c_.spran ? 0x69E500 : 0x07ED91);
+        if (!st().packed) {
+          emit_.Put(0x229500);
+        } else {
+          emit_.CallRoutine(34);
+        }
+        st().packed = false;
+        emit_.CallRoutine(3);
+      }
+    } else if (routine == 15) {
+      if (Servo()) {
+        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        emit_.Put(0x42E400);  // MOVE L:(R4),X: Q0
+        emit_.UnpackIfPacked();
+      } else {
+        emit_.Put(0x22B41B);
+        st().r4_cache = 0;
+        emit_.Put(0x07F08D);
+        emit_.Put(addressing);
+        emit_.CallRoutine(36);
+        emit_.Put(c_.spran ? 0x6DE500 : 0x07ED95);
+        emit_.Put(0x42E500);  // MOVE L:(R5),X
+        if (!st().packed) {
+          emit_.Put(0x229500);
+        } else {
+          emit_.CallRoutine(34);
+        }
+      }
+      st().packed = false;
+      emit_.CallRoutine(15);
+    } else {
+      emit_.UnpackIfPacked();
+      emit_.CallRoutine(routine);
+    }
+  }
+  st().packed = false;
+  if (depth_ > 1 && IsHigh(Top())) {
+    const std::uint32_t op = Top();
+    --depth_;
+    PopX();
+    emit_.CallRoutine(kPoppedRoutine[op & 7]);
+  } else if (depth_ > 0 && NegatedAfterFunction(Top())) {
+    emit_.CallRoutine(31);
+    ClearTopMinus();
+  }
+}
+
+int Generator::Reduce() {
+  if (depth_ <= 1) return -1;
+  const std::uint32_t c = ops_[depth_ - 1];
+  const std::uint32_t value = vals_[depth_ - 1];
+  --depth_;
+  const bool integer = Int();
+  if (IsBinary(c)) {
+    PopX();
+    if (!integer) emit_.UnpackIfPacked();
+    ApplyOperator(c, true);
+    return 0;
+  }
+  if (c >= 176 && c <= 191) {
+    Compare(c, NextCode(cur_) == kTokOrLine, false);
+    return 0;
+  }
+  if (c >= 648 && c <= 655) {
+    const std::uint32_t target = prev_value_;
+    if ((c & 1) != 0) emit_.NegateA(integer);
+    const bool plain = c >= 654;
+    const std::uint32_t op = 132 + ((c - 648) >> 1);
+    if (integer) {
+      if (!plain) {
+        emit_.Put(0x48E709);  // TFR A,B L:(R7),A
+        emit_.Put(0x497F00);  // MOVE B,L:-(R7)
+        emit_.EmitLRead(static_cast<int>((target >> 8) & 8191), false);
+        PopX();
+        emit_.EmitIntOperator(op, true);
+      }
+      emit_.Put(0x48DF09);  // TFR A,B L:(R7)+,A
+      emit_.Put(0x497F00);
+      return 0;
+    }
+    if (!plain) {
+      if (!st().packed) emit_.CallRoutine(33);
+      emit_.Put(0x48E709);
+      emit_.Put(0x497F00);
+      emit_.CallRoutine(34);
+      emit_.CallRoutine(1);  // the element
+      PopX();
+      emit_.CallRoutine(kPoppedRoutine[(c >> 1) & 7]);
+      st().packed = false;
+    }
+    if (!st().packed) emit_.CallRoutine(33);
+    st().packed = true;
+    emit_.Put(0x48DF09);
+    emit_.Put(0x497F00);
+    if ((target & 30) != 12) {
+      // The index becomes a variable number 0-8191.
+      emit_.CallRoutine(34);
+      emit_.CallRoutine(44);
+      emit_.Put(0x210E00);  // MOVE A0,A
+      emit_.Put(0x0140C6);
+      emit_.Put(0x001FFF);
+      st().packed = false;
+    }
+    return 0;
+  }
+  if (!(c >= 64 && c <= 121)) return 0;
+  const std::uint32_t base = c & 0x3FE;
+  const bool function = (base >= 64 && base <= 94) || base == 114;
+  if ((c & 1) != 0) {
+    if (function) {
+      emit_.UnpackIfPacked();
+      emit_.CallRoutine(31);
+    } else {
+      if (!integer) emit_.UnpackIfPacked();
+      if (FtoiOpen()) {
+        emit_.CallRoutine(31);
+      } else {
+        emit_.NegateA(integer);
+      }
+    }
+    st().packed = false;
+  }
+  if (function) {
+    CallFunction(c);
+    return 96;
+  }
+  int result = 96;
+  switch (base) {
+    case 102:
+      emit_.EmitLRead(static_cast<int>(value & 8191), false);
+      ++bracket_;
+      result = 106;
+      break;
+    case 104:
+      emit_.EmitFRead(static_cast<int>(value & 8191), false);
+      ++bracket_;
+      result = 106;
+      break;
+    case 106:
+      ++bracket_;
+      result = 106;
+      break;
+    case 116:
+    case 118:
+    case 120:
+      emit_.EmitRingRead(-1, base, false);
+      ++bracket_;
+      result = 106;
+      break;
+    case 110:
+      emit_.UnpackIfPacked();
+      emit_.Put(0x0BF080);  // JSR FTOL
+      emit_.Put(c_.routines.entry[44]);
+      emit_.Put(0x0C1D30);  // ASL #24,A,A
+      st().r4_cache = 0;
+      ftoi_ = 0;
+      break;
+    case 112:
+      emit_.Put(0x0C1C30);  // ASR #24,A,A
+      emit_.Put(0x0BF080);  // JSR LTOF
+      emit_.Put(c_.routines.entry[49]);
+      st().r4_cache = 0;
+      st().packed = false;
+      itof_ = 0;
+      break;
+    case 96:
+      if (ftoi_ != 0) ++ftoi_;
+      if (itof_ != 0) ++itof_;
+      break;
+    default:
+      break;
+  }
+  const bool now_int = Int();
+  if (depth_ > 1 && IsHigh(Top())) {
+    const std::uint32_t op = Top();
+    --depth_;
+    if (!now_int) emit_.UnpackIfPacked();
+    PopX();
+    ApplyOperator(op, true);
+  } else if (depth_ > 0 && NegatedAfterOpening(Top())) {
+    emit_.NegateA(now_int);
+    ClearTopMinus();
+  }
+  return result;
+}
+
+void Generator::PatchBack(std::size_t from, std::uint32_t placeholder, std::uint32_t stop_marks,
+                          std::uint32_t target, bool clear_line_marks) {
+  std::size_t i = from;
+  while (i-- > 0) {
+    std::uint32_t& cell = code_[i];
+    if (cell == placeholder) {
+      cell = target;
+      st().r4_cache = 0;
+      continue;
+    }
+    const bool stop = (cell & stop_marks) != 0;
+    if (clear_line_marks) cell &= ~kLineMark;
+    if (stop) {
+      if (clear_line_marks) cell &= ~kBlockMark;
+      return;
+    }
+  }
+}
+
+void Generator::Boundary(std::uint32_t code, double value) {
+  while (depth_ > 1) Reduce();
+  const bool was_assignment = (prev_ >= 256 && prev_ <= 287) || (prev_ >= 770 && prev_ <= 775);
+  if (was_assignment && !has_value_) {
+    // "P1=" with nothing after it: there is no value to store.
+    error_ = -kErrFormat;
+    return;
+  }
+  has_value_ = false;
+  st().integer_context = Int();
+  // The bottom entry is the open statement; a minus sign already applied
+  // to its value has been cleared there.
+  StatementEnd(ops_[0], prev_value_, code);
+  depth_ = 1;
+  ops_[0] = code;
+  vals_[0] = U32(value);
+  prev_ = code;
+  prev_value_ = U32(value);
+  a_loaded_ = false;
+  pending_op_ = 0;
+  ftoi_ = 0;
+  itof_ = 0;
+  bracket_ = 0;
+  const bool assignment = (code >= 256 && code <= 287) || (code >= 770 && code <= 775);
+  negate_pending_ = assignment && (code & 1) != 0;
+  if (!assignment && code != kTokIf) st().r4_cache = 0;
+  int_stmt_ = false;
+  if (code == 266 || code == 267 || (code >= 272 && code <= 277) || (code >= 282 && code <= 287) ||
+      code == 774 || code == 775) {
+    int_stmt_ = true;
+  } else if (code >= 770 && code <= 773) {
+    const std::uint32_t kind = prev_value_ & 30;
+    int_stmt_ = kind == 10 || kind == 16 || kind == 18 || kind == 20;
+  }
+}
+
+void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) {
+  const bool negated = (s & 1) != 0;
+  const std::uint32_t base = s & ~1u;
+  const PlccTarget& tg = c_.target;
+  const std::uint32_t plc = static_cast<std::uint32_t>(plc_);
+  auto negate_first = [&] {
+    if (negated) {
+      emit_.UnpackIfPacked();
+      emit_.CallRoutine(31);
+      st().packed = false;
+    }
+  };
+  if (base >= 256 && base <= 263) {
+    negate_first();
+    if (base == 256 || base == 258) {
+      emit_.UnpackIfPacked();
+      emit_.EmitLoadN4(v);
+      ServoCall(base == 256 ? 29 : 30);
+      return;
+    }
+    if (!st().packed) emit_.CallRoutine(33);
+    st().packed = true;
+    if (base == 260) {
+      if (!c_.spran) {
+        emit_.Put(0x487000);  // MOVE A,L:$1000+n
+        emit_.Put(v + 0x1000);
+        return;
+      }
+      emit_.LoadR4(0x64A400, 0, false, 0x6000);
+      if (v == 0) {
+        emit_.Put(0x486400);
+      } else {
+        emit_.EmitLoadN4(v);
+        emit_.Put(0x486C00);
+      }
+      return;
+    }
+    // Q
+    if (!c_.extended_firmware) {
+      if (!c_.spran) emit_.Put(0x20001B);  // CLR B
+      emit_.EmitQAddress(v, plc_);
+      emit_.Put(0x486D00);  // MOVE A,L:(R5+N5)
+      emit_.Put(0x0465A4);  // MOVEC M4,M5
+    } else if (!Servo()) {
+      emit_.Put(0x07F08F);
+      emit_.Put(tg.code_start - 32 + plc);
+      emit_.EmitLoadN4(v);
+      emit_.CallRoutine(61);
+    } else {
+      emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+      if (v == 0) {
+        emit_.Put(0x486400);
+      } else {
+        emit_.EmitLoadN4(v);
+        emit_.Put(0x486C00);
+      }
+    }
+    return;
+  }
+  switch (base) {
+    case 266:
+      if (negated) emit_.NegateA(true);
+      if (v == 8192) {
+        emit_.EmitRoutineCall(12);  // CHN_WRITE
+      } else {
+        emit_.EmitLWrite(static_cast<int>(v & 8191));
+      }
+      return;
+    case 268:
+      negate_first();
+      emit_.EmitFWrite(static_cast<int>(v & 8191));
+      return;
+    case 270:
+    case 278:
+    case 280:
+      negate_first();
+      st().integer_context = false;
+      emit_.EmitPushA();
+      emit_.EmitLoadN4(v);
+      ServoCall(28);
+      PopX();
+      emit_.CallRoutine(base == 270 ? 20 : base == 278 ? 21 : 22);
+      emit_.EmitLoadN4(v);
+      ServoCall(30);
+      st().r4_cache = 0;
+      st().packed = false;
+      return;
+    case 272:
+    case 274:
+    case 276:
+      if (negated) emit_.NegateA(true);
+      if (base == 272) {
+        st().r4_cache = 0;
+        emit_.Put(0x57F400);  // MOVE #v,B
+        emit_.Put(v);
+        emit_.EmitRoutineCall(10);
+      } else if (base == 274) {
+        st().r4_cache = 0;
+        emit_.EmitLoadN4(v);
+        emit_.EmitRoutineCall(11);
+      } else {
+        emit_.LoadR4(0x64F400, 0x000400, true, 0x400);
+        if (v == 0) {
+          emit_.Put(0x546400);
+        } else {
+          emit_.EmitLoadN4(v);
+          emit_.Put(0x546C00);
+        }
+      }
+      return;
+    case 282:
+    case 284:
+    case 286:
+      if (negated) emit_.NegateA(true);
+      emit_.EmitLRead(static_cast<int>(v & 8191), true);
+      emit_.EmitIntOperator(base == 282 ? 132 : base == 284 ? 133 : 134, true);
+      emit_.EmitLWrite(static_cast<int>(v & 8191));
+      return;
+    case kTokIf:
+    case kTokWhile:
+    case kTokAndLine:
+    case kTokOrLine:
+      if (t == kTokAndLine || t == kTokOrLine) return;
+      // The true path starts here.
+      PatchBack(code_.size(), kTrueExit, kBlockMark, Here(), false);
+      st().r4_cache = 0;
+      return;
+    case 770:
+      IndexedStore(v);
+      return;
+    case 772:
+      if ((v & 30) == 10) {
+        emit_.EmitLWrite(static_cast<int>((v >> 8) & 8191));
+      } else {
+        emit_.Put(0x219C00);  // MOVE A1,N4
+        emit_.Put(0x48DF00);  // MOVE L:(R7)+,A
+        emit_.CallRoutine(34);
+        ServoCall(30);
+      }
+      st().r4_cache = 0;
+      return;
+    case 774:
+      if (negated) emit_.Put(0x200036);  // NEG A
+      emit_.Put(0x0AF080);
+      emit_.Put(kServoReturn);
+      return;
+    default:
+      return;
+  }
+}
+
+void Generator::IndexedStore(std::uint32_t v) {
+  const PlccTarget& t = c_.target;
+  switch (v & 30) {
+    case 0:
+    case 2:
+      emit_.Put(0x219C00);
+      emit_.Put(0x48DF00);
+      emit_.CallRoutine(34);
+      ServoCall((v & 30) == 0 ? 29 : 30);
+      break;
+    case 4:
+      emit_.Put(0x219C00);
+      emit_.LoadR4(0x64A400, 0, false, 0x6000);
+      emit_.Put(0x48DF00);
+      emit_.Put(0x486C00);
+      break;
+    case 6:
+      if (!Servo()) {
+        emit_.Put(0x219D00);  // MOVE A1,N5
+        emit_.Put(0x07F08F);
+        emit_.Put(t.code_start - 32 + static_cast<std::uint32_t>(plc_));
+        emit_.CallRoutine(36);
+        emit_.Put(0x6DE500);
+        emit_.Put(0x05F425);
+        emit_.Put(0x001FFF);
+        emit_.Put(0x48DF00);
+        emit_.Put(0x486D00);
+        emit_.Put(0x0465A4);
+      } else {
+        emit_.Put(0x219C00);
+        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        emit_.Put(0x48DF00);
+        emit_.Put(0x486C00);
+      }
+      break;
+    case 10:
+      emit_.EmitLWrite(static_cast<int>((v >> 8) & 8191));
+      break;
+    case 12:
+      st().packed = true;  // the value was pushed packed
+      emit_.EmitFWrite(static_cast<int>((v >> 8) & 8191));
+      break;
+    case 16:
+      emit_.Put(0x218F00);
+      emit_.Put(0x48DF00);
+      emit_.EmitRoutineCall(10);
+      st().r4_cache = 0;
+      break;
+    case 18:
+      emit_.Put(0x0140C6);
+      emit_.Put(0x0001FF);
+      emit_.Put(0x219C00);
+      emit_.Put(0x48DF00);
+      emit_.EmitRoutineCall(11);
+      st().r4_cache = 0;
+      break;
+    case 20:
+      emit_.LoadR4(0x64F400, 0x000400, true, 0x400);
+      emit_.Put(0x0140C6);
+      emit_.Put(0x0001FF);
+      emit_.Put(0x219C00);
+      emit_.Put(0x48DF00);
+      emit_.Put(0x546C00);
+      break;
+    default:
+      break;
+  }
+}
+
+void Generator::EndBlock(std::uint32_t code) {
+  depth_ = 1;
+  ops_[0] = code;
+  int_stmt_ = false;
+  ftoi_ = itof_ = bracket_ = 0;
+  st().r4_cache = 0;
+}
+
+void Generator::EndWhile() {
+  // The loop's first condition word carries the block mark.
+  std::size_t mark = code_.size();
+  while (mark-- > 0) {
+    if ((code_[mark] & kBlockMark) != 0) break;
+  }
+  const std::uint32_t start = address_ + static_cast<std::uint32_t>(mark);
+  const std::uint32_t length = kind_ == BlockKind::kPlcc ? 13 : kind_ == BlockKind::kServo ? 2 : 5;
+  PatchBack(code_.size(), kFalseExit, kBlockMark, Here() + length, true);
+  const std::uint32_t n = static_cast<std::uint32_t>(plc_);
+  const PlccTarget& t = c_.target;
+  switch (kind_) {
+    case BlockKind::kPlcc: {
+      const std::uint32_t slot = t.slot_table + 2 * n + 1;
+      const std::uint32_t next = Next();
+      emit_.Put(0x07F084);  // MOVEM P:slot target,X0
+      emit_.Put(slot);
+      emit_.Put(0x56F400);
+      emit_.Put(next);
+      emit_.Put(0x200044);  // SUB X0,A
+      emit_.Put(0x0AF0AA);  // JEQ next: disabled meanwhile
+      emit_.Put(next);
+      emit_.Put(0x64F400);  // MOVE #>loop start,R4
+      emit_.Put(start);
+      emit_.Put(0x077094);  // MOVEM R4,P:slot target
+      emit_.Put(slot);
+      if (plc_ > 0) {
+        emit_.Put(0x0AF080);
+        emit_.Put(next);
+      } else {
+        emit_.Put(0x00000C);
+        emit_.Put(0x000000);
+      }
+      break;
+    }
+    case BlockKind::kServo: {
+      const std::uint32_t bra = Here();
+      emit_.Put(0x0D10C0);  // BRA back to the loop start
+      emit_.Put((start - bra) & 0xFFFFFF);
+      break;
+    }
+    case BlockKind::kVarPlcc:
+      emit_.Put(0x64F400);
+      emit_.Put(start);
+      emit_.Put(0x077094);
+      emit_.Put(kVarPlccRestart);
+      emit_.Put(0x00000C);
+      break;
+  }
+}
+
+void Generator::BlockExit() {
+  switch (kind_) {
+    case BlockKind::kPlcc:
+      emit_.EmitPlccReturnCode(plc_);
+      break;
+    case BlockKind::kServo:
+      emit_.Put(0x200013);  // CLR A
+      emit_.Put(0x0AF080);  // JMP SERVORTN
+      emit_.Put(kServoReturn);
+      break;
+    case BlockKind::kVarPlcc:
+      emit_.Put(0x64F400);  // MOVE #>$4004,R4
+      emit_.Put(kVarPlccStart);
+      emit_.Put(0x077094);  // MOVEM R4,P:$4002: restart at the start
+      emit_.Put(kVarPlccRestart);
+      emit_.Put(0x00000C);  // RTS
+      break;
+  }
+}
+
+void Generator::CommandText(std::uint32_t offset, bool control) {
+  const PlccTarget& t = c_.target;
+  const std::uint32_t n = static_cast<std::uint32_t>(plc_);
+  const std::uint32_t next = Next();
+  const bool zero = plc_ == 0;
+  // The resume point is the slot test: the PLC waits for a free slot.
+  emit_.Put(0x64F400);
+  emit_.Put(Here() + 3);
+  emit_.Put(0x077094);
+  emit_.Put(t.slot_table + 2 * n + 1);
+  st().r4_cache = 0;
+  std::size_t text_cell = 0;
+  if (!c_.spran) {
+    emit_.Put(0x5EF000);  // MOVE Y:command slot,A
+    emit_.Put(zero ? 0x75A : 0x75B);
+    emit_.Put(0x45F403);  // TST A #>text,X1
+    text_cell = code_.size();
+    emit_.Put(0);
+    if (!zero) {
+      emit_.Put(0x0AF0A2);  // JNE next
+      emit_.Put(next);
+    } else {
+      emit_.Put(0x0AF0AA);  // JEQ over the RTS
+      emit_.Put(Here() + 2);
+      emit_.Put(0x00000C);
+    }
+    emit_.Put(0x22B41B);  // CLR B R5,R4
+    emit_.Put(0x07F08D);  // MOVEM P:entry word,B1
+    emit_.Put(t.table_base + n);
+    emit_.Put(0x24FF60);  // ADD X1,A #$FF,X0
+    emit_.Put(0x20004E);  // AND X0,B
+    emit_.Put(0x200010);  // ADD B,A
+    emit_.Put(0x5C7000);  // MOVE A1,Y:command slot
+    emit_.Put(zero ? 0x75A : 0x75B);
+  } else {
+    emit_.Put(zero ? 0x5EB100 : 0x56B100);  // MOVE Y:/X:$31,A
+    emit_.Put(0x61F403);                    // TST A #>text,R1
+    text_cell = code_.size();
+    emit_.Put(0);
+    if (!zero) {
+      emit_.Put(0x0AF0A2);
+      emit_.Put(next);
+    } else {
+      emit_.Put(0x05A402);  // BEQ *+2
+      emit_.Put(0x00000C);
+    }
+    const std::uint32_t buffer = zero ? 0x1900 : 0x1A00;
+    const std::uint32_t cells = zero ? c_.routines.entry[43] : c_.routines.entry[43] + 1;
+    const bool newer = !control && CompareFirmware5(t.firmware.c_str(), "1.935") >= 0;
+    if (newer) {
+      emit_.Put(0x07D98E);  // MOVEM P:(R1)+,A
+      emit_.Put(0x07F08F);
+      emit_.Put(t.code_start - 32 + n);
+      emit_.Put(0x0C1EC9);  // LSR #4,B
+      emit_.Put(0x64F400);
+      emit_.Put(buffer);
+      emit_.Put(0x200010);
+      emit_.Put(zero ? 0x5C3100 : 0x543100);
+    } else {
+      emit_.Put(0x07D98E);
+      emit_.Put(zero ? 0x5C3100 : 0x543100);
+      emit_.Put(0x07F08E);
+      emit_.Put(t.code_start - 32 + n);
+      emit_.Put(0x0C1ED8);  // LSR #12,A
+      emit_.Put(0x64F400);
+      emit_.Put(buffer);
+      emit_.Put(0x547000);
+      emit_.Put(cells & 0xFFFFFF);
+    }
+    emit_.Put(0x07D98E);
+    if (control) {
+      emit_.Put(0x565C00);                    // MOVE A,X:(R4)+
+      emit_.Put(zero ? 0x6C3200 : 0x643200);  // MOVE R4,X:/Y:$32
+      emit_.Put(0x050C03);                    // BRA *+3
+      code_[text_cell] = Here();
+      emit_.EmitPoolWords(offset, 1);
+      return;
+    }
+    emit_.Put(0x0BF080);
+    emit_.Put(c_.routines.entry[zero ? 42 : 41]);
+  }
+  emit_.Put(0x0AF080);  // JMP over the text
+  const std::size_t jump_cell = code_.size();
+  emit_.Put(0);
+  if (text_cell < code_.size()) code_[text_cell] = Here();
+  emit_.EmitPoolWords(offset, 1);
+  if (jump_cell < code_.size()) code_[jump_cell] = Here();
+}
+
+void Generator::Address(std::uint32_t v) {
+  const PlccTarget& t = c_.target;
+  const std::uint32_t n = static_cast<std::uint32_t>(plc_);
+  const std::uint32_t m = v & 0xFF;
+  const std::uint32_t cs = (v >> 8) & 0xFF;
+  const std::uint32_t pn = v >> 16;
+  const std::uint32_t word = t.code_start - 32 + n;
+  if (!c_.spran) {
+    emit_.Put(0x07F084);  // MOVEM P:entry word,X0
+    emit_.Put(t.table_base + n);
+    emit_.Put(0x2E0000 + (m != 0 ? 0x0700 : 0) + (cs != 0 ? 0x3800 : 0));
+    std::uint32_t f = 0x8000;
+    if (m != 0) f += (m - 1) << 8;
+    if (cs != 0) f += (cs - 1) << 11;
+    emit_.Put(0x250017 + (f & 0xFFFF));  // NOT A #f,X1
+    emit_.Put(0x200046);                 // AND X0,A
+    emit_.Put(0x200062);                 // OR X1,A
+    emit_.Put(0x07708C);
+    emit_.Put(t.table_base + n);
+    return;
+  }
+  if (m == 128 || cs == 128) {
+    emit_.Put(0x45F400);  // MOVE #>n,X1
+    emit_.Put(pn & 0xFFFFFF);
+    emit_.Put(0x0BF080);
+    emit_.Put(c_.routines.entry[58]);
+    if (m == 128) {
+      emit_.Put(0x0C1C8B);  // ASR #5,B,B
+      emit_.Put(0x212461);  // TFR X1,A B0,X0
+    } else {
+      emit_.Put(0x212400);  // MOVE B0,X0
+    }
+    emit_.Put(0x21CF17);  // NOT A A,B
+    emit_.Put(0x20004E);  // AND X0,B
+    emit_.Put(0x07F085);
+    emit_.Put(word);
+    emit_.Put(0x200066);  // AND X1,A
+    emit_.Put(0x200010);  // ADD B,A
+    emit_.Put(0x07708C);
+    emit_.Put(word);
+    st().r4_cache = 0;
+    return;
+  }
+  std::uint32_t mask = 0;
+  std::uint32_t fields = 0;
+  if (m != 0) {
+    mask += 0x1F000;
+    fields += (m - 1) << 12;
+  }
+  if (cs != 0) {
+    mask += 0x3E0000;
+    fields += (cs - 1) << 17;
+  }
+  emit_.Put(0x07F08E);
+  emit_.Put(word);
+  emit_.Put(0x0140C6);
+  emit_.Put(~mask & 0xFFFFFF);
+  emit_.Put(0x0140C2);
+  emit_.Put(fields & 0xFFFFFF);
+  emit_.Put(0x07708C);
+  emit_.Put(word);
+}
+
+void Generator::DisplayText(std::uint32_t v) {
+  const std::uint32_t buffer = c_.spran ? 0x1080 : 0x780;
+  emit_.Put(0x65F400);  // MOVE #>position,R5
+  emit_.Put(buffer + (v >> 16));
+  emit_.Put(0x61F400);  // MOVE #>text,R1
+  const std::size_t text_cell = code_.size();
+  emit_.Put(0);
+  emit_.Put(0x0BF080);
+  emit_.Put(c_.routines.entry[37]);
+  emit_.Put(0x0AF080);
+  const std::size_t jump_cell = code_.size();
+  emit_.Put(0);
+  if (text_cell < code_.size()) code_[text_cell] = Here();
+  emit_.EmitPoolWords(v & 0xFFFF, 0);
+  if (jump_cell < code_.size()) code_[jump_cell] = Here();
+  st().r4_cache = 0;
+}
+
+void Generator::DisplayVariable(std::uint32_t v) {
+  const PlccTarget& t = c_.target;
+  const std::uint32_t type = v & 3;
+  const std::uint32_t num = (v & 0xFFFF) >> 2;
+  const std::uint32_t position = (v >> 16) & 0xFF;
+  const std::uint32_t decimals = (v >> 24) & 0xF;
+  const std::uint32_t rest = (v >> 28) & 0xF;
+  if (type <= 1) {
+    emit_.EmitLoadN4(num);
+    emit_.CallRoutine(type == 0 ? 27 : 28);
+  } else {
+    if (type == 2) {
+      if (c_.spran) {
+        emit_.Put(0x65A400);  // MOVE X:$24,R5
+        if (num < 256) {
+          emit_.Put(0x3D0000 + (num << 8));
+        } else {
+          emit_.Put(0x75F400);
+          emit_.Put(num);
+        }
+        emit_.Put(0x48ED00);
+      } else {
+        emit_.Put(0x48F000);
+        emit_.Put(num + 0x1000);
+      }
+    } else if (c_.extended_firmware) {
+      emit_.Put(0x07F08F);
+      emit_.Put(t.code_start - 32 + static_cast<std::uint32_t>(plc_));
+      emit_.EmitLoadN4(num);
+      emit_.CallRoutine(59);
+    } else {
+      if (!c_.spran) emit_.Put(0x20001B);
+      emit_.EmitQAddress(num, plc_);
+      emit_.Put(0x48ED00);
+      emit_.Put(0x0465A4);
+    }
+    emit_.CallRoutine(34);
+  }
+  emit_.Put(0x61F400);  // MOVE #>position,R1
+  emit_.Put((c_.spran ? 0x1080 : 0x780) + position);
+  emit_.Put(0x054FA1);  // MOVEC #$4F,M1
+  emit_.Put(0x64F400);  // MOVE #>format,R4
+  emit_.Put((c_.spran ? 0x10DE : 0x7DE) + decimals);
+  emit_.Put(0x3C0000 + (rest << 8));  // MOVE #rest,N4
+  emit_.CallRoutine(38);
+  emit_.Put(0x0461A0);  // MOVEC M0,M1
+  st().r4_cache = 0;
 }
 
 }  // namespace
 
 int GeneratePlccCode(PlccCompilation& c, BlockKind kind, const PlccToken* tokens, std::size_t count,
                      std::uint32_t address, PlccCodeBuffer& code, PlccEntryTable& table) {
-  // The assembly listing and statement code are not part of this build;
-  // a block that needs them is refused rather than half compiled.
   if (c.asm_output) return -kErrFormat;
-  PlccEmitter emit(c, code);
-  bool plc_open = false;
-  int plc = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint32_t k = tokens[i].code & 0x3FF;
-    switch (k) {
-      case kTokOpenPlcc: {
-        if (plc_open) emit.EmitPlccReturnCode(plc);
-        plc_open = true;
-        plc = static_cast<int>(tokens[i].value);
-        const std::uint32_t here = address + static_cast<std::uint32_t>(code.size());
-        table[static_cast<std::size_t>(plc)] = 0x800000 + here;
-        table[33 + 2 * static_cast<std::size_t>(plc)] = here;
-        break;
-      }
-      case kTokOpenServo:
-      case kTokOpenVarPlcc:
-        break;
-      case kTokReturn:
-        EmitBlockExit(kind, emit, plc);
-        break;
-      case kTokClose:
-        EmitBlockExit(kind, emit, plc);
-        return code.overflowed() ? -kErrMemory : 0;
-      default:
-        return -kErrFormat;
-    }
-    if (code.overflowed()) return -kErrMemory;
-  }
-  return code.overflowed() ? -kErrMemory : 0;
+  Generator g(c, kind, tokens, count, address, code, table);
+  return g.Run();
 }
 
 }  // namespace zimo::corvan::plcc

@@ -34,6 +34,14 @@ constexpr std::uint32_t kServoHeader[kServoHeaderWords] = {
     0x059402, 0x00000C, 0x200061, 0x208800, 0x0C1881, 0x00C000, 0x213514, 0x00000C,
 };
 
+// At least six upper-case hex digits of v at p (as "%06lX"); returns the end.
+char* Hex(char* p, std::uint32_t v) {
+  int digits = 6;
+  while (digits < 8 && (v >> (4 * digits)) != 0) ++digits;
+  for (int d = digits - 1; d >= 0; --d) *p++ = "0123456789ABCDEF"[(v >> (4 * d)) & 0xF];
+  return p;
+}
+
 // Output lines end with CR LF; the first failed write is remembered.
 class Output {
  public:
@@ -46,20 +54,30 @@ class Output {
     std::snprintf(line, sizeof line, format, a, b);
     Line(line);
   }
-  // Words as "WP:" lines: eight to a line, the rest one per line.
+  // Words as "WP:" lines: eight to a line, the rest one per line. The hex
+  // is written by hand: this is most of a compile's output.
   void Words(std::uint32_t address, const std::uint32_t* words, std::size_t count) {
+    char line[128];
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8, address += 8) {
-      char line[128];
-      int n = std::snprintf(line, sizeof line, "WP:$%06lX", static_cast<unsigned long>(address));
+      std::memcpy(line, "WP:$", 4);
+      char* p = Hex(line + 4, address);
       for (std::size_t j = 0; j < 8; ++j) {
-        n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), ",$%06lX",
-                           static_cast<unsigned long>(words[i + j] & 0xFFFFFF));
+        *p++ = ',';
+        *p++ = '$';
+        p = Hex(p, words[i + j]);
       }
+      *p = '\0';
       Line(line);
     }
     for (; i < count; ++i, ++address) {
-      Format("WP:$%06lX,$%06lX", address, words[i] & 0xFFFFFF);
+      std::memcpy(line, "WP:$", 4);
+      char* p = Hex(line + 4, address);
+      *p++ = ',';
+      *p++ = '$';
+      p = Hex(p, words[i]);
+      *p = '\0';
+      Line(line);
     }
   }
   bool Finish() { return std::fflush(f_) == 0 && !failed_ && !std::ferror(f_); }

@@ -9,74 +9,82 @@ void PlccEmitter::EmitRoutineCall(std::uint32_t address) {
   const RoutineTable& r = c_.routines;
   // Three short routines are cheaper inline than called.
   if (c_.extended_firmware && address == r.entry[34]) {
-    code_.Append(0x0C1881);  // EXTRACTU #$00C000,A,B
-    code_.Append(0x00C000);
-    code_.Append(0x213514);  // SUB B,A B0,R5
+    Put(0x0C1881);  // EXTRACTU #$00C000,A,B
+    Put(0x00C000);
+    Put(0x213514);  // SUB B,A B0,R5
   } else if (address == r.entry[31]) {
-    code_.Append(0x200036);  // NEG A
-    code_.Append(0x01DD15);  // NORM R5,A
+    Put(0x200036);  // NEG A
+    Put(0x01DD15);  // NORM R5,A
   } else if (address == r.entry[7]) {
-    code_.Append(0x200026);  // ABS A
-    code_.Append(0x01DD15);
+    Put(0x200026);  // ABS A
+    Put(0x01DD15);
   } else if (address >= 0x1000) {
-    code_.Append(0x0BF080);  // JSR long
-    code_.Append(address);
+    Put(0x0BF080);  // JSR long
+    Put(address);
+    state_.r4_cache = 0;  // a firmware routine may use R4
   } else {
-    code_.Append(0x0D0000 | address);  // JSR short
+    Put(0x0D0000 | address);  // JSR short
+    state_.r4_cache = 0;
   }
 }
 
-void PlccEmitter::EmitLoadN4(std::uint32_t n) {
-  const std::uint32_t mark = state_.pending_mark;
-  if (mark != 0) state_.r4_cache = 0;  // the marked word becomes a jump target
-  if (n >= 256) {
-    code_.Append(0x74F400 + mark);
-    code_.Append(n);
-  } else {
-    code_.Append(0x3C0000 + (n << 8) + mark);
+void PlccEmitter::Put(std::uint32_t word) {
+  if (state_.pending_mark != 0) {
+    state_.r4_cache = 0;  // the marked word becomes a jump target
+    word |= state_.pending_mark;
+    state_.pending_mark = 0;
   }
-  state_.pending_mark = 0;
+  code_.Append(word);
+}
+
+void PlccEmitter::EmitLoadN4(std::uint32_t n) {
+  if (n >= 256) {
+    Put(0x74F400);
+    Put(n);
+  } else {
+    Put(0x3C0000 + (n << 8));
+  }
 }
 
 void PlccEmitter::EmitIntOperator(std::uint32_t op, bool popped) {
   const RoutineTable& r = c_.routines;
   switch (op) {
     case 128:
-      code_.Append(0x200060);  // ADD X1,A
+      Put(0x200060);  // ADD X1,A
       break;
     case 129:
       if (popped) {
-        code_.Append(0x280000);  // MOVE #0,A0
-        code_.Append(0x200036);  // NEG A
-        code_.Append(0x200060);  // ADD X1,A
+        Put(0x280000);  // MOVE #0,A0
+        Put(0x200036);  // NEG A
+        Put(0x200060);  // ADD X1,A
       } else {
-        code_.Append(0x200064);  // SUB X1,A
+        Put(0x200064);  // SUB X1,A
       }
       break;
     case 130:
-      code_.Append(0x218700);  // MOVE A1,Y1
-      code_.Append(0x2000F0);  // MPY X1,Y1,A
+      Put(0x218700);  // MOVE A1,Y1
+      Put(0x2000F0);  // MPY X1,Y1,A
       if (c_.spran) {
-        code_.Append(0x0C1D2E);  // ASL #23,A,A
+        Put(0x0C1D2E);  // ASL #23,A,A
       } else {
-        code_.Append(0x200022);  // ASR A
-        code_.Append(0x210E00);  // MOVE A0,A
+        Put(0x200022);  // ASR A
+        Put(0x210E00);  // MOVE A0,A
       }
       break;
     case 131:
       EmitRoutineCall(popped ? r.divide_popped : r.divide_pushed);
       break;
     case 132:
-      code_.Append(0x200062);  // OR X1,A
-      code_.Append(0x218E00);  // MOVE A1,A
+      Put(0x200062);  // OR X1,A
+      Put(0x218E00);  // MOVE A1,A
       break;
     case 133:
-      code_.Append(0x200063);  // EOR X1,A
-      code_.Append(0x218E00);
+      Put(0x200063);  // EOR X1,A
+      Put(0x218E00);
       break;
     case 134:
-      code_.Append(0x200066);  // AND X1,A
-      code_.Append(0x218E00);
+      Put(0x200066);  // AND X1,A
+      Put(0x218E00);
       break;
     case 135:
       EmitRoutineCall(popped ? r.modulo_popped : r.modulo_pushed);
@@ -88,7 +96,7 @@ void PlccEmitter::EmitIntOperator(std::uint32_t op, bool popped) {
 
 void PlccEmitter::EmitPushA() {
   if (!state_.packed && !state_.integer_context) EmitRoutineCall(c_.routines.entry[33]);
-  code_.Append(0x487F00);  // MOVE A,L:-(R7)
+  Put(0x487F00);  // MOVE A,L:-(R7)
 }
 
 void PlccEmitter::EmitPoolWords(std::size_t offset, std::size_t min_words_minus_1) {
@@ -97,7 +105,7 @@ void PlccEmitter::EmitPoolWords(std::size_t offset, std::size_t min_words_minus_
   for (std::size_t p = offset; p + 3 <= pool.size(); p += 3) {
     const std::uint32_t word =
         (std::uint32_t{pool[p]} << 16) | (std::uint32_t{pool[p + 1]} << 8) | pool[p + 2];
-    code_.Append(word);
+    Put(word);
     ++words;
     const bool has_zero = pool[p] == 0 || pool[p + 1] == 0 || pool[p + 2] == 0;
     if (words >= min_words_minus_1 + 1 && has_zero) break;
@@ -109,33 +117,33 @@ void PlccEmitter::EmitPlccReturnCode(int n) {
   const std::uint32_t un = static_cast<std::uint32_t>(n);
   const std::uint32_t target_word = t.slot_table + 2 * un + 1;
   const std::uint32_t next = n > 0 ? t.slot_table + 2 * un + 2 : t.chain_end;
-  code_.Append(0x07F084);  // MOVEM P:slot target,X0
-  code_.Append(target_word);
-  code_.Append(0x56F400);  // MOVE #next,A
-  code_.Append(next);
-  code_.Append(0x200044);  // SUB X0,A
-  code_.Append(0x0AF0AA);  // JEQ next: disabled meanwhile
-  code_.Append(next);
+  Put(0x07F084);  // MOVEM P:slot target,X0
+  Put(target_word);
+  Put(0x56F400);  // MOVE #next,A
+  Put(next);
+  Put(0x200044);  // SUB X0,A
+  Put(0x0AF0AA);  // JEQ next: disabled meanwhile
+  Put(next);
   // Restart from the beginning next scan: slot target := entry word.
   if (c_.spran) {
-    code_.Append(0x07F08E);  // MOVEM P:entry,A
-    code_.Append(t.table_base + un);
-    code_.Append(0x0140C6);  // AND #$7FFFF,A
-    code_.Append(0x07FFFF);
-    code_.Append(0x07708C);  // MOVEM A1,P:slot target
-    code_.Append(target_word);
+    Put(0x07F08E);  // MOVEM P:entry,A
+    Put(t.table_base + un);
+    Put(0x0140C6);  // AND #$7FFFF,A
+    Put(0x07FFFF);
+    Put(0x07708C);  // MOVEM A1,P:slot target
+    Put(target_word);
   } else {
-    code_.Append(0x07F094);  // MOVEM P:entry,R4
-    code_.Append(t.table_base + un);
-    code_.Append(0x077094);  // MOVEM R4,P:slot target
-    code_.Append(target_word);
+    Put(0x07F094);  // MOVEM P:entry,R4
+    Put(t.table_base + un);
+    Put(0x077094);  // MOVEM R4,P:slot target
+    Put(target_word);
     state_.r4_cache = 0;
   }
   if (n > 0) {
-    code_.Append(0x0AF080);  // JMP next slot
-    code_.Append(next);
+    Put(0x0AF080);  // JMP next slot
+    Put(next);
   } else {
-    code_.Append(0x00000C);  // RTS
+    Put(0x00000C);  // RTS
   }
 }
 

@@ -61,6 +61,10 @@ class PlccEmitter {
   EmitterState& state() { return state_; }
   PlccCodeBuffer& code() { return code_; }
 
+  // Appends one word; a pending mark rides on it and then is gone.
+  void Put(std::uint32_t word);
+  // Routine k of the routine table.
+  void CallRoutine(int k) { EmitRoutineCall(c_.routines.entry[static_cast<std::size_t>(k)]); }
   void EmitRoutineCall(std::uint32_t address);
   void EmitLoadN4(std::uint32_t n);
   void EmitIntOperator(std::uint32_t op, bool popped);
@@ -71,7 +75,24 @@ class PlccEmitter {
   // End of scan of PLCC n.
   void EmitPlccReturnCode(int n);
 
+  // Variable access. `servo` tells the emitters that the block is the
+  // OPEN SERVO section, `plc` is the current PLC number.
+  void EmitLWrite(int n);
+  void EmitLRead(int n, bool to_x1);
+  // n = -1: the indexed form (index in A); kind 48/50/52 (or their bracket
+  // codes 116/118/120) for MI, MM, MP.
+  void EmitRingRead(int n, std::uint32_t kind, bool to_x1);
+  void EmitFWrite(int n);
+  void EmitFRead(int n, bool to_x);
+  void EmitQAddress(std::uint32_t n, int plc);
+  // MOVE #n,B1-style load of R4 with a base, skipped while R4 holds `tag`.
+  void LoadR4(std::uint32_t first, std::uint32_t ext, bool two_words, std::uint32_t tag);
+  void UnpackIfPacked();
+  void NegateA(bool integer);
+
  private:
+  void IndexMask(int width);
+
   const PlccCompilation& c_;
   PlccCodeBuffer& code_;
   EmitterState state_;

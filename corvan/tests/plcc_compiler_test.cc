@@ -175,12 +175,6 @@ TEST_F(PlccCompilerTest, TokenizerErrorInABlockIsReported) {
   EXPECT_EQ(Output(), (std::vector<std::string>{";MYFILE", "CLS DISPLCC 0..31 "}));
 }
 
-TEST_F(PlccCompilerTest, BlocksWithStatementsAreRefusedWhole) {
-  const PlccCompileResult r = Compile(Older(), "OPEN PLCC 1\nP1=1\nCLOSE\n");
-  EXPECT_EQ(r.result, 35);
-  EXPECT_EQ(Output(), (std::vector<std::string>{"CLS DISPLCC 0..31 "}));
-}
-
 TEST_F(PlccCompilerTest, FilesThatCannotBeUsed) {
   PlccCompileResult r =
       CompilePlccFile(Older(), (home_.path() / "MISSING.PMC").c_str(), out_.c_str(), nullptr);

@@ -15,6 +15,7 @@ struct SimOptions {
   CardModel model = CardModel::Older();
   bool pty = false;
   int com_port = 0;             // register the pseudo-terminal as this COM port
+  long long firmware_bytes = 0;  // the length of the firmware image to expect
   std::vector<EthOptions> eth;  // one per address and port, UDP and/or TCP
   bool mute = false;
   int error = 0;         // card error the next lines fail with

@@ -50,7 +50,7 @@ struct Run {
   DownloadProgressCallback progress = nullptr;
   std::string path;  // as the caller gave it, for the texts
   std::vector<std::uint8_t> image;
-  const std::atomic<bool>* abort = nullptr;
+  std::function<bool()> aborted;
   std::uint32_t poll_limit = kDefaultPortPollLimit;
   std::function<void(const char*)> count_error;
   // The dialog's loaders check the shared bootstrap flag instead of asking
@@ -67,7 +67,7 @@ struct Run {
     if (progress == nullptr || image.empty()) return;
     progress(static_cast<std::int32_t>(position * 100 / image.size()));
   }
-  bool Aborted() const { return abort != nullptr && abort->load(); }
+  bool Aborted() const { return aborted && aborted(); }
   void SetBootstrapFlag(std::uint32_t value) const {
     if (SharedDeviceBlock* block = App().Block(device)) block->BootstrapFlag = value;
   }
@@ -135,14 +135,20 @@ void DownloadingMessage(const Run& run) {
 // The image through port registers 5, 6 and 7, then the verification.
 void BusLoader(Run& run) {
   const auto d = static_cast<std::uint32_t>(run.device);
-  // The bootstrap loader serves no mailbox: a device on the DPR mailbox is
-  // switched to the bus port before the card is asked anything.
-  if (!run.dialog && ZimoGetAsciiComm(d) == 1 && ZimoSetAsciiComm(d, 0) == 0) {
+  // The dialog refuses on the shared bootstrap flag before it sends
+  // anything. The library's entry asks the card, and the bootstrap loader
+  // serves no mailbox: a device on the DPR mailbox is switched to the bus
+  // port first.
+  if (run.dialog && !CheckBootstrap(run)) return;
+  const SharedDeviceBlock* block = App().Block(run.device);
+  const bool bus_port = block != nullptr && (!run.dialog || block->Location == kLocationIsa ||
+                                             block->Location == kLocationPci);
+  if (!bus_port || (ZimoGetAsciiComm(d) == 1 && ZimoSetAsciiComm(d, 0) == 0)) {
     run.Message(kFwCannotSetBus);
     run.Error(kFwCannotSetBus);
     return;
   }
-  if (!CheckBootstrap(run)) return;
+  if (!run.dialog && !CheckBootstrap(run)) return;
   LockZimo(d);
   run.Message(kFwCtrlD);
   ZimoSendCharA(d, kCtrlD);
@@ -373,6 +379,7 @@ bool BeginProcessRun(Run& run, std::uint32_t device, DownloadMessageCallback mes
   run.progress = progress;
   run.path = path != nullptr ? path : "";
   run.count_error = [&state](const char* text) { state.ReportDownloadError(text, 0); };
+  run.aborted = [&state] { return state.aborted(); };
   char text[kTextSize];
   if (!DeviceOpenHere(run.device)) {
     run.Message(kFwNotOpen);
@@ -439,7 +446,7 @@ std::int32_t StartFirmwareDownload(std::uint32_t location, std::uint32_t enumera
   run.message = message;
   run.progress = progress;
   run.path = path != nullptr ? path : "";
-  run.abort = &context.abort();
+  run.aborted = [&context] { return context.abort().load(); };
   run.dialog = true;
   run.count_error = [&context](const char*) { context.add_error(); };
   char text[kTextSize];

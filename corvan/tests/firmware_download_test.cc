@@ -23,6 +23,7 @@
 #include "corvan/command_api.h"
 #include "corvan/device_api.h"
 #include "corvan/device_level_api.h"
+#include "corvan/download_api.h"
 #include "corvan/firmware_api.h"
 #include "download/download_state.h"
 #include "eth_test_fixture.h"
@@ -226,6 +227,22 @@ TEST_P(PciFirmwareTest, WithoutAMessageCallbackNothingIsSaved) {
   EXPECT_FALSE(Logged(card(), "$$$***"));
   EXPECT_FALSE(Logged(card(), "SAVE"));
   EXPECT_EQ(block().BootstrapFlag, 0u);
+}
+
+// Stops the running download at its first progress report.
+std::int32_t AbortAtOnce(std::int32_t) {
+  ZimoAbortDownload(0);
+  return 1;
+}
+
+TEST_P(PciFirmwareTest, AnAbortEndsTheImageAfterTheCurrentWordAndTheCardIsVerified) {
+  const std::vector<std::uint8_t> image = Image(300);
+  // The card expects one word, so the CTRL-R after it ends the image.
+  card().firmware().set_expected_bytes(3);
+  FastWaits waits;
+  EXPECT_EQ(ZimoDownloadFirmwareFile(0, nullptr, &AbortAtOnce, WriteImage(image).c_str()), 1);
+  EXPECT_EQ(card().firmware().words(), std::vector<std::uint32_t>{Words(image)[0]});
+  EXPECT_FALSE(card().InBootstrap());
 }
 
 TEST_P(PciFirmwareTest, AMailboxDeviceIsSwitchedToTheBusPortAndStaysThere) {

@@ -93,9 +93,7 @@ std::string Card::TakeStreamOutput() {
   return DrainUnsolicitedLocked(ModeLocked());
 }
 
-void Card::FeedImageByte(char c) {
-  firmware_.AddSerialByte(static_cast<uint8_t>(c));
-}
+void Card::FeedImageByte(char c) { firmware_.AddSerialByte(static_cast<uint8_t>(c)); }
 
 CardOutput Card::FeedWithDelay(std::string_view bytes_in) {
   CardOutput output;

@@ -454,6 +454,7 @@ std::int32_t StartFirmwareDownload(std::uint32_t location, std::uint32_t enumera
     run.Message(text);
     context.add_error();
     DownloadState& state = DownloadState::Instance();
+    state.set_active(false);  // no program download's callbacks hear of it
     state.ReportDownloadError(text, 1);
     state.WriteLog(kDownloadFallbackLog, run.path.c_str());
     return 0;

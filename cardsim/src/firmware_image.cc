@@ -7,6 +7,7 @@ namespace zimo::cardsim {
 void FirmwareImage::Start() {
   std::lock_guard<std::mutex> lock(mu_);
   words_.clear();
+  blocks_.clear();
   partial_ = 0;
   partial_count_ = 0;
 }
@@ -38,15 +39,22 @@ void FirmwareImage::AddBlock(std::string_view bytes, bool first_block) {
   std::lock_guard<std::mutex> lock(mu_);
   if (first_block) {
     words_.clear();
+    blocks_.clear();
     partial_ = 0;
     partial_count_ = 0;
   }
+  blocks_.push_back(Block{first_block, bytes.size()});
   for (char c : bytes) AddByteLocked(static_cast<uint8_t>(c), false);
 }
 
 std::vector<uint32_t> FirmwareImage::words() const {
   std::lock_guard<std::mutex> lock(mu_);
   return words_;
+}
+
+std::vector<FirmwareImage::Block> FirmwareImage::blocks() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return blocks_;
 }
 
 std::size_t FirmwareImage::bytes() const {

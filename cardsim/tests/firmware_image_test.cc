@@ -88,6 +88,7 @@ TEST_F(FirmwareImageTest, BlocksAreLowFirstAndRebuiltAcrossASplitWord) {
   card_.LoadFirmwareBlock(bytes.substr(4), false);
   EXPECT_EQ(card_.firmware().words(), kWords);
   EXPECT_EQ(card_.firmware_bytes(), 12u);
+  EXPECT_EQ(card_.firmware().blocks(), (std::vector<FirmwareImage::Block>{{true, 4}, {false, 8}}));
 }
 
 TEST_F(FirmwareImageTest, AfterTheImageTheFirmwareAnswersStatusAndVersion) {

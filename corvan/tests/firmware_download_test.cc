@@ -422,6 +422,10 @@ TEST_P(EthFirmwareTest, BlocksOf1024AndTheRestRebuildTheImage) {
       1);
   EXPECT_EQ(card_.card().firmware().words(), Words(image));
   EXPECT_EQ(card_.card().firmware().words().size(), 1666u);
+  using Block = cardsim::FirmwareImage::Block;
+  EXPECT_EQ(card_.card().firmware().blocks(),
+            (std::vector<Block>{
+                {true, 1024}, {false, 1024}, {false, 1024}, {false, 1024}, {false, 902}}));
   EXPECT_FALSE(card_.card().InBootstrap());
   EXPECT_EQ(block().BootstrapFlag, 0u);
   EXPECT_TRUE(card_.Received("I3=2I63=1I64=1?"));

@@ -32,6 +32,13 @@ class FirmwareImage {
   void AddBlock(std::string_view bytes, bool first_block);
 
   std::vector<uint32_t> words() const;
+  // The blocks of the current image as they came: first-block flag and size.
+  struct Block {
+    bool first = false;
+    std::size_t size = 0;
+    bool operator==(const Block&) const = default;
+  };
+  std::vector<Block> blocks() const;
   // Bytes received for the image, a partial word included.
   std::size_t bytes() const;
 
@@ -55,6 +62,7 @@ class FirmwareImage {
 
   mutable std::mutex mu_;
   std::vector<uint32_t> words_;
+  std::vector<Block> blocks_;
   uint32_t partial_ = 0;
   int partial_count_ = 0;
   std::size_t expected_bytes_ = 0;

@@ -24,16 +24,16 @@ void PortRegisters::TakeData(uint8_t value, std::chrono::microseconds now) {
   if (image_ && !card_.InBootstrap()) image_ = false;
   if (image_) {
     // A firmware image arrives as words: low byte in register 5, middle in
-    // 6, high in 7, the write to 7 completing the word. CTRL-R with 5 and 6
-    // cleared ends the image.
-    if (value == ctrl::kCtrlR && regs_[5] == 0 && regs_[6] == 0) {
-      image_ = false;
-      card_.Feed(std::string_view("\x12", 1));
-      card_.LeaveBootstrap();
+    // 6, high in 7, the write to 7 completing the word. A configured image
+    // length ends the image; without one, CTRL-R with 5 and 6 cleared does.
+    const bool ended = card_.firmware().expected_bytes() != 0
+                           ? card_.firmware().Complete()
+                           : value == ctrl::kCtrlR && regs_[5] == 0 && regs_[6] == 0;
+    if (!ended) {
+      card_.LoadFirmwareWord((uint32_t{value} << 16) | (uint32_t{regs_[6]} << 8) | regs_[5]);
       return;
     }
-    card_.LoadFirmwareWord((uint32_t{value} << 16) | (uint32_t{regs_[6]} << 8) | regs_[5]);
-    return;
+    image_ = false;
   }
   const char c = static_cast<char>(value);
   // CTRL-X flushes: the card drops whatever output still waits for the host.

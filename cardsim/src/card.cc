@@ -99,6 +99,7 @@ Reply Card::ExecuteLocked(std::string_view line) {
     reply.error = error;
   } else {
     reply = interp_->Run(line);
+    firmware_.ShapeReply(line, reply);
   }
   Finish(reply);
   return reply;
@@ -143,11 +144,11 @@ Reply Card::BootstrapControl(char c) {
       break;
     case ctrl::kCtrlO:  // a serial firmware image follows
       image_mode_ = true;
-      firmware_bytes_ = 0;
+      firmware_.Start();
       reply.ack = false;
       break;
     case ctrl::kCtrlR:  // start the firmware
-      bootstrap_ = false;
+      bootstrap_ = firmware_.stay_in_bootstrap();
       image_mode_ = false;
       reply.ack = false;
       break;
@@ -257,19 +258,17 @@ void Card::LeaveBootstrap() {
 void Card::LoadFirmwareBlock(std::string_view bytes, bool first_block) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   if (!bootstrap_) return;
-  if (first_block) firmware_bytes_ = 0;
-  firmware_bytes_ += bytes.size();
+  firmware_.AddBlock(bytes, first_block);
 }
 
 void Card::LoadFirmwareWord(uint32_t word) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
-  (void)word;
-  if (bootstrap_) firmware_bytes_ += 3;
+  if (bootstrap_) firmware_.AddWord(word);
 }
 
 size_t Card::firmware_bytes() const {
   std::lock_guard<std::recursive_mutex> lock(mu_);
-  return firmware_bytes_;
+  return firmware_.bytes();
 }
 
 uint32_t Card::MotorServoStatus(int motor) const {

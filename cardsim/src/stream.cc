@@ -93,10 +93,7 @@ std::string Card::TakeStreamOutput() {
   return DrainUnsolicitedLocked(ModeLocked());
 }
 
-void Card::FeedImageByte(char c) {
-  (void)c;  // the image itself is not kept: the simulated firmware stays as it is
-  ++firmware_bytes_;
-}
+void Card::FeedImageByte(char c) { firmware_.AddSerialByte(static_cast<uint8_t>(c)); }
 
 CardOutput Card::FeedWithDelay(std::string_view bytes_in) {
   CardOutput output;
@@ -117,16 +114,25 @@ std::string Card::Feed(std::string_view bytes_in, std::chrono::microseconds* del
   for (size_t i = 0; i < bytes_in.size(); ++i) {
     char c = bytes_in[i];
     if (image_mode_) {
-      // A serial firmware image: every byte is data, except a CTRL-R that
-      // ends the input at a word boundary, which ends the image.
-      bool last = i + 1 == bytes_in.size();
-      if (c == ctrl::kCtrlR && last && firmware_bytes_ % 3 == 0) {
+      // A serial firmware image. With its length configured, every byte up
+      // to that length is data and the image ends there; otherwise a CTRL-R
+      // that ends the input at a word boundary ends it.
+      if (firmware_.expected_bytes() != 0) {
+        if (!firmware_.Complete()) {
+          FeedImageByte(c);
+          continue;
+        }
         image_mode_ = false;
-        answer(ControlLocked(c), ModeLocked());
       } else {
-        FeedImageByte(c);
+        bool last = i + 1 == bytes_in.size();
+        if (c == ctrl::kCtrlR && last && firmware_.bytes() % 3 == 0) {
+          image_mode_ = false;
+          answer(ControlLocked(c), ModeLocked());
+        } else {
+          FeedImageByte(c);
+        }
+        continue;
       }
-      continue;
     }
     auto u = static_cast<unsigned char>(c);
     if (c == ctrl::kCr) {

@@ -128,6 +128,10 @@ Status Parser::Option(const std::string& name, const std::optional<std::string>&
     const auto n = integer(0, 0xFFFFFF);
     if (!n) return bad_value();
     model_edits.push_back([n = static_cast<uint32_t>(*n)](CardModel& m) { m.dpr_card_base = n; });
+  } else if (name == "firmware-bytes") {
+    const auto n = integer(0, 0x3FFFFFF);
+    if (!n) return bad_value();
+    options.firmware_bytes = *n;
   } else if (name == "com") {
     const auto n = integer(1, 255);
     if (!n) return bad_value();
@@ -192,7 +196,7 @@ const char* SimUsage() {
          "Card:\n"
          "  --model older|spran|spran8  card generation (default older)\n"
          "  --type N  --type-text TEXT  --version TEXT  --date TEXT  --cpu TEXT\n"
-         "  --motors N  --i10 N  --dpr-base N  --bootstrap\n"
+         "  --motors N  --i10 N  --dpr-base N  --bootstrap  --firmware-bytes N\n"
          "Ports:\n"
          "  --pty                 serial port on a pseudo-terminal\n"
          "  --com N               the same, registered as COM port N in $ZIMO_HOME\n"

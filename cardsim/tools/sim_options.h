@@ -14,8 +14,9 @@ namespace zimo::cardsim {
 struct SimOptions {
   CardModel model = CardModel::Older();
   bool pty = false;
-  int com_port = 0;             // register the pseudo-terminal as this COM port
-  std::vector<EthOptions> eth;  // one per address and port, UDP and/or TCP
+  int com_port = 0;              // register the pseudo-terminal as this COM port
+  long long firmware_bytes = 0;  // the length of the firmware image to expect
+  std::vector<EthOptions> eth;   // one per address and port, UDP and/or TCP
   bool mute = false;
   int error = 0;         // card error the next lines fail with
   int error_count = 1;   // how many lines (-1: all)

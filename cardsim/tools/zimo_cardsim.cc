@@ -92,6 +92,7 @@ int main(int argc, char** argv) {
 
   Card card(options.model);
   card.script().SetMuted(options.mute);
+  card.firmware().set_expected_bytes(static_cast<size_t>(options.firmware_bytes));
   card.script().SetAckOmitted(options.ack_omitted);
   if (options.error != 0) card.script().InjectError(options.error, options.error_count);
   if (options.delay_ms > 0) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cardsim/card_model.h"
+#include "cardsim/firmware_image.h"
 #include "cardsim/memory.h"
 #include "cardsim/reply.h"
 #include "cardsim/script.h"
@@ -105,6 +106,8 @@ class Card {
   // One firmware word from the port registers (5 low, 6 middle, 7 high).
   void LoadFirmwareWord(uint32_t word);
   size_t firmware_bytes() const;
+  // The image the loader keeps, its configured length and its faults.
+  FirmwareImage& firmware() { return firmware_; }
 
   // The card's motors: status words, positions (counts), and a scripting
   // hook to place a motor.
@@ -161,7 +164,7 @@ class Card {
 
   bool bootstrap_ = false;
   bool image_mode_ = false;  // serial firmware bytes follow ^O
-  size_t firmware_bytes_ = 0;
+  FirmwareImage firmware_;
 
   std::atomic<bool> servo_run_{false};
   std::thread servo_thread_;

@@ -44,9 +44,9 @@ int TestDeviceAtLocation(std::uint32_t location, std::uint32_t enumeration,
 // no download dialog.
 int ChooseFirmwareFile(std::uint32_t location, std::uint32_t enumeration);
 
-// Installs the firmware download dialog that ChooseFirmwareFile runs: it is
-// given the device interface and the chosen file's name (the process is in
-// the file's folder) and runs modally.
+// Replaces the firmware download dialog that ChooseFirmwareFile runs (the
+// library's own at start): it is given the device interface and the chosen
+// file's full path and runs modally.
 using FirmwareDownloadDialogRunner = std::function<void(
     std::uint32_t location, std::uint32_t enumeration, const std::string& file_name)>;
 void SetFirmwareDownloadDialogRunner(FirmwareDownloadDialogRunner runner);

@@ -39,8 +39,8 @@ class ConfigUi {
   // modal. They write what they change into the registry themselves.
   virtual void EditDeviceProperties(int device) = 0;
   virtual void EditSerialPort(int device) = 0;
-  // The open-file dialog: the chosen file's name and extension, without its
-  // folder (the process is left in that folder), or nothing when cancelled.
+  // The open-file dialog: the chosen file's full path, or nothing when
+  // cancelled.
   virtual std::optional<std::string> ChooseFile(const FileChoiceRequest& request) = 0;
   // The firmware download dialog for a device interface and a file, modal.
   // False when there is no such dialog to run.

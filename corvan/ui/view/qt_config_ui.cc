@@ -13,6 +13,7 @@
 #include "view/available_devices_dialog.h"
 #include "view/comm_type_dialog.h"
 #include "view/device_properties_dialog.h"
+#include "view/firmware_download_dialog.h"
 #include "view/serial_port_dialog.h"
 
 namespace zimo::corvan::dialogs::view {
@@ -23,7 +24,7 @@ std::mutex& FirmwareDialogMutex() {
   return mutex;
 }
 FirmwareDownloadDialog& FirmwareDialog() {
-  static FirmwareDownloadDialog dialog;
+  static FirmwareDownloadDialog dialog = &RunFirmwareDownloadDialog;
   return dialog;
 }
 
@@ -78,7 +79,7 @@ std::optional<std::string> QtConfigUi::ChooseFile(const FileChoiceRequest& reque
   open.file_must_exist = request.file_must_exist;
   const std::optional<ui::ChosenFile> chosen = ui::GetOpenFileName(open);
   if (!chosen) return std::nullopt;
-  return chosen->file_title;
+  return chosen->path.string();
 }
 
 bool QtConfigUi::RunFirmwareDownload(std::uint32_t location, std::uint32_t enumeration,

@@ -15,11 +15,10 @@
 
 namespace zimo::corvan::dialogs::view {
 
-// The firmware download dialog, once the firmware loader provides it: runs
-// modally for a device interface and a firmware file (its name; the process
-// is in the file's folder).
-using FirmwareDownloadDialog = std::function<void(
-    std::uint32_t location, std::uint32_t enumeration, const std::string& file_name)>;
+// The firmware download dialog: runs modally for a device interface and a
+// firmware file (its full path). The library's own dialog unless replaced.
+using FirmwareDownloadDialog = std::function<void(std::uint32_t location, std::uint32_t enumeration,
+                                                  const std::string& file_name)>;
 void SetFirmwareDownloadDialog(FirmwareDownloadDialog dialog);
 
 class QtConfigUi : public ConfigUi {

@@ -316,7 +316,10 @@ const CardModel& Card::model() const { return model_; }
 
 void Card::AdvanceServo(int cycles) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
-  motors_->Advance(cycles);
+  for (int c = 0; c < cycles; ++c) {
+    motors_->Advance(1);
+    interp_->ServoCycle();
+  }
 }
 
 void Card::StartServoThread(std::chrono::microseconds period) {

@@ -104,7 +104,22 @@ int Interpreter::MDefinitionCommand(Scanner& s, Reply& reply, int first, int las
       if (s.Accept(',')) {
         auto a = s.Unsigned();
         if (!a) return card_error::kBadCommand;
-        if (s.Accept(',')) {
+        if (*a == 24) {
+          // Offset 24 is the whole word; a width after it says nothing more
+          // ("X:$a,24,1"), a format letter may follow ("X:$a,24,S").
+          if (s.Accept(',')) {
+            bool format_next = true;
+            if (Scanner::IsDigit(s.Peek())) {
+              if (!s.Unsigned()) return card_error::kBadCommand;
+              format_next = s.Accept(',');
+            }
+            if (format_next) {
+              char format = s.Take();
+              if (format != 'U' && format != 'S') return card_error::kBadCommand;
+              def.is_signed = format == 'S';
+            }
+          }
+        } else if (s.Accept(',')) {
           auto b = s.Unsigned();
           if (!b) return card_error::kBadCommand;
           def.offset = static_cast<int>(std::min<uint64_t>(*a, 99));
@@ -114,9 +129,6 @@ int Interpreter::MDefinitionCommand(Scanner& s, Reply& reply, int first, int las
             if (format != 'U' && format != 'S') return card_error::kBadCommand;
             def.is_signed = format == 'S';
           }
-        } else if (*a == 24) {  // "addr,24": the whole word
-          def.offset = 0;
-          def.width = 24;
         } else {  // "addr,n": bit n
           def.offset = static_cast<int>(std::min<uint64_t>(*a, 99));
           def.width = 1;

@@ -130,6 +130,9 @@ int Interpreter::RunOne(Scanner& s, Reply& reply) {
     case 'Q':
     case 'M':
       if (Scanner::IsDigit(s.PeekRaw(1))) return Variable(s, reply);
+      if (c == 'M' && (s.PeekRaw(1) == 'I' || s.PeekRaw(1) == 'i') &&
+          Scanner::IsDigit(s.PeekRaw(2)))
+        return RingStationVariable(s, reply);
       break;
     default:
       break;

@@ -68,6 +68,9 @@ int Interpreter::Variable(Scanner& s, Reply& reply) {
     }
     last = *end;
   }
+  uint64_t step = 1;
+  if (s.Accept(',') && !VariableSeries(s, *first, &last, &step)) return card_error::kBadCommand;
+  if (last >= static_cast<uint64_t>(vars_.count())) return card_error::kBadCommand;
   int from = static_cast<int>(*first);
   int to = static_cast<int>(last);
   if (letter == 'M' && s.AcceptWord("->")) return MDefinitionCommand(s, reply, from, to);
@@ -77,10 +80,11 @@ int Interpreter::Variable(Scanner& s, Reply& reply) {
     context.degrees = vars_.I(15) == 0;
     auto value = EvaluateExpression(s, context);
     if (!value) return card_error::kBadCommand;
-    for (int n = from; n <= to; ++n) WriteVariable(letter, n, *value);
+    for (int n = from; n <= to; n += static_cast<int>(step)) WriteVariable(letter, n, *value);
     return 0;
   }
-  for (int n = from; n <= to; ++n) reply.lines.push_back(VariableText(letter, n));
+  for (int n = from; n <= to; n += static_cast<int>(step))
+    reply.lines.push_back(VariableText(letter, n));
   return 0;
 }
 

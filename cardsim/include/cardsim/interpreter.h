@@ -115,6 +115,14 @@ class Interpreter {
   int Undefine(Scanner& s, Reply& reply);
   int UndefineAll(Scanner& s, Reply& reply);
   int PlcList(Scanner& s, bool enable);
+  // Compiled PLCs (plcc_slots.cc).
+  int EnablePlcc(Scanner& s, Reply& reply);
+  int DisablePlcc(Scanner& s, Reply& reply);
+  int PlccList(Scanner& s, bool enable);
+  // "In,count,step": the rest after the first ','; the last number and step.
+  static bool VariableSeries(Scanner& s, uint64_t first, uint64_t* last, uint64_t* step);
+  // Ring-station variables MIn.
+  int RingStationVariable(Scanner& s, Reply& reply);
   bool BufferName(Scanner& s, std::string* name);
 
   // Memory (memory_commands.cc).
@@ -149,6 +157,7 @@ class Interpreter {
   int AxisDefinition(Scanner& s, Reply& reply);
 
   const CardModel& model_;
+  std::map<int, double> ring_station_vars_;  // MIn
   Memory& memory_;
   Variables& vars_;
   Motors& motors_;

@@ -113,8 +113,9 @@ bool BeginDownloadRequest(std::uint32_t device, const DownloadCallbacks& callbac
 }
 
 void RunDownloadPipeline(const std::string& full_path) {
+  // The request has reset the run already; resetting here again would lose
+  // an abort made between the request and the worker's start.
   DownloadState& state = DownloadState::Instance();
-  state.BeginRun();
   const int device = state.device();
   const DownloadOptions options = state.options();
   const bool checksums = state.checksum_mode() == 1 && SerialDevice(device);

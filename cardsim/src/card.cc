@@ -159,6 +159,7 @@ Reply Card::BootstrapControl(char c) {
 
 uint32_t Card::ExecuteBlock(std::string_view block) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
+  if (auto scripted = script_->TakeBlockStatus()) return *scripted;
   uint32_t position = 0;
   size_t start = 0;
   while (start < block.size()) {

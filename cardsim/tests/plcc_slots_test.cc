@@ -1,5 +1,6 @@
 // Compiled-PLC enables: the jump slot of each listed PLC points at its
-// resume address or, when disabled, at the next slot.
+// resume address or, when disabled, at the next slot; variable series and
+// ring-station variables; scripted answers to download blocks.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -43,6 +44,17 @@ TEST(PlccSlots, SetUpLinesOfCompiledPrograms) {
   EXPECT_EQ(card.Execute("MI15=7").error, 0);
   EXPECT_EQ(card.Execute("MI14=0").error, 0);
   EXPECT_EQ(card.Execute("MI15 MI14").lines, (std::vector<std::string>{"7", "0"}));
+}
+
+TEST(BlockStatus, ScriptedAnswerRunsNothing) {
+  Card card(CardModel::Older());
+  const std::string block("P1=5\0XYZZY\0", 12);
+  card.script().SetBlockStatus(0x80000007u, 1);
+  EXPECT_EQ(card.ExecuteBlock(block), 0x80000007u);
+  EXPECT_EQ(card.Execute("P1").lines, (std::vector<std::string>{"0"}));
+  // The card's own answer again: the failing line's position and error.
+  EXPECT_EQ(card.ExecuteBlock(block), 0x80030002u);
+  EXPECT_EQ(card.Execute("P1").lines, (std::vector<std::string>{"5"}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // only what follows it is sent again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -87,6 +88,36 @@ TEST_P(EthDownloadTest, BlocksAndAResentRest) {
   ASSERT_NE(done, g_messages.end());
   EXPECT_EQ((done + 1)->rfind("Downloaded 304 lines in ", 0), 0u) << *(done + 1);
   EXPECT_EQ(g_messages.back(), "END.");
+}
+
+TEST_P(EthDownloadTest, StatusWordsThatNameNoLineEndTheFile) {
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  server_->table()->Devices[0].PlccEnabled = 0;
+  WriteText(Path("PMC"), "P1=1\nP2=2\n");
+  struct Case {
+    std::uint32_t status;
+    Lines reports;
+  };
+  // The part sent holds six lines: the header's two, the marker, P1, P2
+  // and CLOSE, so position 7 is past it.
+  const Case cases[] = {
+      {0x80000000u, {"Error: 1 : Download protocol error: block status 80000000."}},
+      {0x80000007u, {"Error: 1 : Download protocol error: block status 80000007."}},
+      // A named line whose error field is 0 stands for error 3.
+      {0x80000004u,
+       {"**ZIMO Error 3, Data error or unrecognized command.", "  File: " + Path("PMC"),
+        "  Line: 1, \"P1=1;1\""}},
+  };
+  for (const Case& c : cases) {
+    g_messages.clear();
+    card_.card().script().SetBlockStatus(c.status, 1);
+    EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), 1, 0, 0, 1), 0);
+    const auto at =
+        std::find(g_messages.begin(), g_messages.end(), "Downloading file: " + Path("EXM"));
+    ASSERT_NE(at, g_messages.end());
+    EXPECT_EQ(Lines(at + 1, at + 1 + static_cast<long>(c.reports.size())), c.reports)
+        << std::hex << c.status;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(UdpAndTcp, EthDownloadTest, ::testing::Values(false, true),

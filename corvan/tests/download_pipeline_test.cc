@@ -3,6 +3,7 @@
 // and compiler errors, the error limit, aborts and refused requests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "corvan/command_api.h"
 #include "corvan/device_api.h"
 #include "corvan/download_api.h"
 #include "download/download_state.h"
@@ -272,6 +274,36 @@ TEST_F(PipelineTest, AbortFromAnotherThread) {
     if (r[0] == 'P') program.push_back(r);
   }
   EXPECT_EQ(program, (Lines{"P1=1", "P2=2", "P3=3", "P4=4", "P5=5"}));
+}
+
+TEST_F(PipelineTest, TimeOutIsError1021) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  WriteText(Path("PMC"), "P1=1 ;3\n");
+  line.card().card().script().SetMuted(true);
+  EXPECT_EQ(DownloadWithErrors(Path("PMC"), 0), 0);
+  line.card().card().script().SetMuted(false);
+  EXPECT_EQ(g_errors,
+            (std::vector<ErrorCall>{{Path("PMC"), 1021, 3, "Timeout during communication read"}}));
+}
+
+TEST_F(PipelineTest, ChecksummedRun) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  WriteText(Path("PMC"), "P1=1\nXYZZY\nP3=3\n");
+  DownloadState::Instance().set_checksum_mode(1);
+  EXPECT_EQ(DownloadWithErrors(Path("PMC"), 1), 0);
+  DownloadState::Instance().set_checksum_mode(0);
+  const Lines m = Messages();
+  EXPECT_NE(std::find(m.begin(), m.end(), "+++ Doing checksummed communications +++"), m.end());
+  EXPECT_EQ(g_errors,
+            (std::vector<ErrorCall>{{Path("PMC"), 3, 2, "Data error or unrecognized command."}}));
+  EXPECT_EQ(line.card().card().IVarValue(4), 0.0);  // checksums off again after the run
+  char reply[32];
+  ZimoGetResponseA(0, reply, sizeof reply, "P3");
+  EXPECT_STREQ(reply, "3\r");
 }
 
 std::atomic<bool> g_release{false};

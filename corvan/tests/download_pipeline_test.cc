@@ -306,6 +306,34 @@ TEST_F(PipelineTest, ChecksummedRun) {
   EXPECT_STREQ(reply, "3\r");
 }
 
+TEST_F(PipelineTest, WideEntriesAndADeviceNotOpen) {
+  EXPECT_EQ(ZimoDownloadW(0, OnMessage, nullptr, nullptr, u"x.pmc", 1, 0, 0, 1), 0);
+  EXPECT_EQ(ZimoThreadDownloadW(0, OnMessage, nullptr, nullptr, u"x.pmc", 1, 0, 0, 1), 0);
+  // A path with no 8-bit form reports nothing.
+  EXPECT_EQ(ZimoDownloadW(0, OnMessage, nullptr, nullptr, u"\u4E00.pmc", 1, 0, 0, 1), 0);
+  EXPECT_EQ(Messages(), (Lines{"Error: 1 Line 1 : File not found: x.pmc",
+                               "Error: 1 Line 1 : File not found: x.pmc"}));
+  // Nothing is open in this process: the send stage counts an error.
+  g_messages.clear();
+  WriteText(Path("PMC"), "P1=1\n");
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), 0, 0, 0, 1), 0);
+  EXPECT_EQ(Messages(), (Lines{"Error: 1 : ZIMO Device not open.", "Total Warnings: 0",
+                               "Total Errors: 1", "END."}));
+}
+
+TEST_F(PipelineTest, CompilationWithoutALinkListStopsTheRun) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().LinkListValid = 0;
+  WriteText(Path("56K"), "P9=9\n");  // a stale file that must not be sent
+  WriteText(Path("PMC"), "P1=1\n");
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), 0, 0, 0, 1), 0);
+  EXPECT_EQ(Messages(), (Lines{"Compiling for PLCC: " + Path("EXM") + " = " + Path("56K"),
+                               "Error: 1 : PLCC Err: The card's link list is not known.",
+                               "Total Warnings: 0", "Total Errors: 1", "END."}));
+  EXPECT_EQ(From(line.card().received(), "closeI6=1"), (Lines{"closeI6=1"}));
+}
+
 std::atomic<bool> g_release{false};
 std::int32_t HoldingMessage(const char* text, std::int32_t n) {
   OnMessage(text, n);

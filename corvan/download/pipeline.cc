@@ -48,7 +48,7 @@ class DownloadWorker {
     std::lock_guard<std::mutex> lock(mutex_);
     Join();
     try {
-      thread_ = std::thread([path = std::move(full_path)] { RunDownloadPipeline(path); });
+      thread_ = std::thread([path = std::move(full_path)] { (void)RunDownloadPipeline(path); });
     } catch (...) {
       return false;
     }
@@ -112,7 +112,7 @@ bool BeginDownloadRequest(std::uint32_t device, const DownloadCallbacks& callbac
   return false;
 }
 
-void RunDownloadPipeline(const std::string& full_path) {
+std::uint32_t RunDownloadPipeline(const std::string& full_path) {
   // The request has reset the run already; resetting here again would lose
   // an abort made between the request and the worker's start.
   DownloadState& state = DownloadState::Instance();
@@ -164,9 +164,11 @@ void RunDownloadPipeline(const std::string& full_path) {
   state.ReportDownloadMessage("END.");
   preprocessor.ClearDictionary();
   const DownloadProgressCallback progress = state.callbacks().progress;
+  const std::uint32_t errors = state.errors();
   state.EndRun();
   if (progress != nullptr) progress(100);
   if (checksums) ZimoSERDoChecksums(static_cast<std::uint32_t>(device), 0);
+  return errors;
 }
 
 }  // namespace zimo::corvan
@@ -185,9 +187,10 @@ extern "C" std::int32_t ZimoDownloadA(std::uint32_t device, DownloadMessageCallb
   if (!BeginDownloadRequest(device, callbacks, options, source, &full)) {
     return 0;
   }
-  RunDownloadPipeline(full);
+  // The count of this run, taken before another request may begin.
+  const std::uint32_t errors = RunDownloadPipeline(full);
   state.set_active(false);
-  return state.errors() == 0 ? 1 : 0;
+  return errors == 0 ? 1 : 0;
 }
 
 extern "C" std::int32_t ZimoDownloadW(std::uint32_t device, DownloadMessageCallback message,

@@ -3,6 +3,7 @@
 // log) and the entries that run it in the caller's thread or on a worker.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "download/download_state.h"
@@ -19,7 +20,8 @@ bool BeginDownloadRequest(std::uint32_t device, const DownloadCallbacks& callbac
                           const DownloadOptions& options, const char* source,
                           std::string* full_path);
 
-// Runs every stage for the request begun; clears busy at its end.
-void RunDownloadPipeline(const std::string& full_path);
+// Runs every stage for the request begun; clears busy at its end. The
+// run's error count.
+std::uint32_t RunDownloadPipeline(const std::string& full_path);
 
 }  // namespace zimo::corvan

@@ -160,6 +160,7 @@ Reply Card::BootstrapControl(char c) {
 
 uint32_t Card::ExecuteBlock(std::string_view block) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
+  if (auto scripted = script_->TakeBlockStatus()) return *scripted;
   uint32_t position = 0;
   size_t start = 0;
   while (start < block.size()) {
@@ -315,7 +316,10 @@ const CardModel& Card::model() const { return model_; }
 
 void Card::AdvanceServo(int cycles) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
-  motors_->Advance(cycles);
+  for (int c = 0; c < cycles; ++c) {
+    motors_->Advance(1);
+    interp_->ServoCycle();
+  }
 }
 
 void Card::StartServoThread(std::chrono::microseconds period) {

@@ -21,7 +21,11 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"CLOSE", &Interpreter::Close},
         {"CLEAR", &Interpreter::Clear},
         {"CLR", &Interpreter::Clear},
-        {"CLS", &Interpreter::Nothing},
+        {"CLS", &Interpreter::Close},
+        {"ENABLEPLCC", &Interpreter::EnablePlcc},
+        {"ENAPLCC", &Interpreter::EnablePlcc},
+        {"DISABLEPLCC", &Interpreter::DisablePlcc},
+        {"DISPLCC", &Interpreter::DisablePlcc},
         {"ENABLEPLC", &Interpreter::EnablePlc},
         {"ENAPLC", &Interpreter::EnablePlc},
         {"DISABLEPLC", &Interpreter::DisablePlc},
@@ -142,17 +146,29 @@ int Interpreter::Open(Scanner& s, Reply&) {
   if (!open_buffer_.empty()) return card_error::kBufferInUse;
   open_buffer_ = name;
   buffers_[name];  // an opened buffer exists, even while empty
+  BufferChanged(name);
   return 0;
 }
 
-int Interpreter::Close(Scanner&, Reply&) {
+int Interpreter::CloseBuffer() {
+  // Closing checks the program's structure: a block left open or an ELSE,
+  // ENDIF or ENDWHILE without its start is a structural error. The lines
+  // stay; such a program does not run.
+  std::string name = std::move(open_buffer_);
   open_buffer_.clear();
-  return 0;
+  if (name.empty()) return 0;
+  UpdateProgramTables();
+  if (name == "ROT") return 0;
+  const CompiledProgram* program = Compiled(name);
+  return program != nullptr && !program->well_formed ? card_error::kStructure : 0;
 }
+
+int Interpreter::Close(Scanner&, Reply&) { return CloseBuffer(); }
 
 int Interpreter::Clear(Scanner&, Reply&) {
   if (open_buffer_.empty()) return card_error::kNoBufferOpen;
   buffers_[open_buffer_].clear();
+  BufferChanged(open_buffer_);
   return 0;
 }
 
@@ -170,7 +186,15 @@ int Interpreter::PlcList(Scanner& s, bool enable) {
     }
     for (uint64_t n = *first; n <= last; ++n) mask |= 1u << n;
   } while (s.Accept(','));
-  plc_enabled_ = enable ? (plc_enabled_ | mask) : (plc_enabled_ & ~mask);
+  if (enable) {
+    // A program with a broken structure is not started.
+    for (int n = 0; n < 32; ++n) {
+      if (((mask >> n) & 1u) == 0) continue;
+      const CompiledProgram* program = Compiled("PLC " + std::to_string(n));
+      if (program != nullptr && !program->well_formed) return card_error::kBadStructureRun;
+    }
+  }
+  SetPlcEnabled(enable ? (plc_enabled_ | mask) : (plc_enabled_ & ~mask));
   return 0;
 }
 

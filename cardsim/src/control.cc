@@ -62,7 +62,7 @@ Reply Interpreter::Control(char c) {
       for (int cs = 1; cs <= kReported; ++cs) add(CoordStatusText(cs));
       break;
     case 0x04:  // ^D: disable all PLC programs
-      plc_enabled_ = 0;
+      SetPlcEnabled(0);
       break;
     case 0x06:
       for (int m = 1; m <= reported; ++m) {

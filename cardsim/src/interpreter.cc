@@ -40,7 +40,7 @@ Reply Interpreter::Run(std::string_view line) {
     reply.error = card_error::kCommunication;
     return reply;
   }
-  Scanner s(line);
+  Scanner s(StripComment(line));
   if (!selected_ && s.Peek() != '@') {
     reply.silent = true;
     return reply;
@@ -65,22 +65,46 @@ Reply Interpreter::Run(std::string_view line) {
 bool Interpreter::IntoBuffer(Scanner& s, Reply& reply) {
   // While a buffer is open, lines go into it. CLOSE ends it, and the rest of
   // the line runs on line (true); OPEN is refused; CLEAR empties it first.
-  if (s.AcceptWord("CLOSE")) {
-    open_buffer_.clear();
-    return true;
+  if (s.AcceptWord("CLOSE") || s.AcceptWord("CLS")) {
+    int error = CloseBuffer();
+    if (error != 0) reply.error = error;
+    return error == 0;
   }
   if (s.AcceptWord("OPEN")) {
     reply.error = card_error::kBufferInUse;
     return false;
   }
-  if (s.AcceptWord("CLEAR") || s.AcceptWord("CLR")) buffers_[open_buffer_].clear();
+  // Status queries and listings are answered at once, never stored.
+  size_t at = s.pos();
+  if (s.Peek() == '?' || s.AcceptWord("LIST")) {
+    s.Reset(at);
+    return true;
+  }
+  if (s.AcceptWord("CLEAR") || s.AcceptWord("CLR")) {
+    buffers_[open_buffer_].clear();
+    BufferChanged(open_buffer_);
+  }
   if (!s.AtEnd()) {
     auto& buffer = buffers_[open_buffer_];
     if (buffer.size() >= kBufferLines) {
       reply.error = card_error::kBufferFull;
       return false;
     }
-    buffer.emplace_back(s.Rest());
+    // A line that ends with CLOSE (or CLS) closes the buffer behind it.
+    std::string text(s.Rest());
+    size_t cut = text.size();
+    for (std::string_view word : {std::string_view(" CLOSE"), std::string_view(" CLS")}) {
+      if (text.size() >= word.size() &&
+          text.compare(text.size() - word.size(), word.size(), word) == 0) {
+        cut = text.size() - word.size();
+      }
+    }
+    buffer.push_back(text.substr(0, cut));
+    BufferChanged(open_buffer_);
+    if (cut != text.size()) {
+      int error = CloseBuffer();
+      if (error != 0) reply.error = error;
+    }
   }
   return false;
 }
@@ -99,15 +123,25 @@ int Interpreter::RunOne(Scanner& s, Reply& reply) {
     case '%':
       return FeedRate(s, reply);
     case '$':
+      if (in_program_) return card_error::kBadCommand;
       return Reset(s, reply);
     case 'I':
     case 'P':
     case 'Q':
     case 'M':
       if (Scanner::IsDigit(s.PeekRaw(1))) return Variable(s, reply);
+      if (c == 'M' && (s.PeekRaw(1) == 'I' || s.PeekRaw(1) == 'i') &&
+          Scanner::IsDigit(s.PeekRaw(2)))
+        return RingStationVariable(s, reply);
       break;
     default:
       break;
+  }
+  if (in_program_) {
+    // Buffer handling belongs to the host, not to a running program.
+    for (std::string_view word : {"OPEN", "CLOSE", "CLEAR", "SAVE", "LIST"}) {
+      if (s.AcceptWord(word)) return card_error::kBadCommand;
+    }
   }
   for (const CommandWord& command : CommandTable()) {
     size_t start = s.pos();
@@ -189,7 +223,9 @@ std::string Interpreter::CoordStatusText(int coord) const {
   return word::Hex24(0) + word::Hex24(second);
 }
 
-std::string Interpreter::GlobalStatusText() const { return word::Hex48(global_status_); }
+std::string Interpreter::GlobalStatusText() const {
+  return word::Hex48(global_status_ | BufferStatusBits());
+}
 
 int Interpreter::Status(Scanner& s, Reply& reply) {
   int marks = 0;
@@ -226,18 +262,30 @@ int Interpreter::Reset(Scanner& s, Reply& reply) {
     // Back to the factory state: settings, variables, buffers.
     vars_.Reset();
     buffers_.clear();
+    compiled_.clear();
     open_buffer_.clear();
     axes_.clear();
     feed_.clear();
+    plcs_ = {};
     plc_enabled_ = 0;
     motors_.KillAll();
+    UpdateProgramTables();
     return 0;
   }
   if (s.AcceptWord("$$$")) {
     // A reset starts from the saved settings with the motors stopped.
+    // Stored programs stay; every PLC that holds one is enabled again and
+    // runs as I5 allows.
     vars_.RestoreI(saved_i_);
     open_buffer_.clear();
+    plcs_ = {};
+    uint32_t with_program = 0;
+    for (int n = 0; n < 32; ++n) {
+      const auto* lines = Buffer("PLC " + std::to_string(n));
+      if (lines != nullptr && !lines->empty()) with_program |= 1u << n;
+    }
     plc_enabled_ = 0;
+    SetPlcEnabled(with_program);
     motors_.StopAll();
     return 0;
   }

@@ -68,6 +68,9 @@ int Interpreter::Variable(Scanner& s, Reply& reply) {
     }
     last = *end;
   }
+  uint64_t step = 1;
+  if (s.Accept(',') && !VariableSeries(s, *first, &last, &step)) return card_error::kBadCommand;
+  if (last >= static_cast<uint64_t>(vars_.count())) return card_error::kBadCommand;
   int from = static_cast<int>(*first);
   int to = static_cast<int>(last);
   if (letter == 'M' && s.AcceptWord("->")) return MDefinitionCommand(s, reply, from, to);
@@ -77,10 +80,11 @@ int Interpreter::Variable(Scanner& s, Reply& reply) {
     context.degrees = vars_.I(15) == 0;
     auto value = EvaluateExpression(s, context);
     if (!value) return card_error::kBadCommand;
-    for (int n = from; n <= to; ++n) WriteVariable(letter, n, *value);
+    for (int n = from; n <= to; n += static_cast<int>(step)) WriteVariable(letter, n, *value);
     return 0;
   }
-  for (int n = from; n <= to; ++n) reply.lines.push_back(VariableText(letter, n));
+  for (int n = from; n <= to; n += static_cast<int>(step))
+    reply.lines.push_back(VariableText(letter, n));
   return 0;
 }
 
@@ -104,7 +108,22 @@ int Interpreter::MDefinitionCommand(Scanner& s, Reply& reply, int first, int las
       if (s.Accept(',')) {
         auto a = s.Unsigned();
         if (!a) return card_error::kBadCommand;
-        if (s.Accept(',')) {
+        if (*a == 24) {
+          // Offset 24 is the whole word; a width after it says nothing more
+          // ("X:$a,24,1"), a format letter may follow ("X:$a,24,S").
+          if (s.Accept(',')) {
+            bool format_next = true;
+            if (Scanner::IsDigit(s.Peek())) {
+              if (!s.Unsigned()) return card_error::kBadCommand;
+              format_next = s.Accept(',');
+            }
+            if (format_next) {
+              char format = s.Take();
+              if (format != 'U' && format != 'S') return card_error::kBadCommand;
+              def.is_signed = format == 'S';
+            }
+          }
+        } else if (s.Accept(',')) {
           auto b = s.Unsigned();
           if (!b) return card_error::kBadCommand;
           def.offset = static_cast<int>(std::min<uint64_t>(*a, 99));
@@ -114,9 +133,6 @@ int Interpreter::MDefinitionCommand(Scanner& s, Reply& reply, int first, int las
             if (format != 'U' && format != 'S') return card_error::kBadCommand;
             def.is_signed = format == 'S';
           }
-        } else if (*a == 24) {  // "addr,24": the whole word
-          def.offset = 0;
-          def.width = 24;
         } else {  // "addr,n": bit n
           def.offset = static_cast<int>(std::min<uint64_t>(*a, 99));
           def.width = 1;

@@ -86,6 +86,11 @@ class DownloadState {
 
   bool busy() const { return busy_; }
   void set_busy(bool busy) { busy_ = busy; }
+  // Marks a download busy unless one already is: false when it was.
+  bool TryMarkBusy() {
+    bool expected = false;
+    return busy_.compare_exchange_strong(expected, true);
+  }
   bool aborted() const { return abort_; }
   bool active() const { return active_; }
   void set_active(bool active) { active_ = active; }

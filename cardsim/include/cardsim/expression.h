@@ -22,4 +22,9 @@ struct ExpressionContext {
 // nullopt with the scanner where it was; the card answers ERR003.
 std::optional<double> EvaluateExpression(Scanner& scanner, const ExpressionContext& context);
 
+// A program condition: comparisons of two expressions with = != > < ~ !> !<
+// !~ ("~" is within one of each other), joined by AND and OR (AND binds
+// tighter; parentheses group). Evaluates to nullopt when it does not parse.
+std::optional<bool> EvaluateCondition(Scanner& scanner, const ExpressionContext& context);
+
 }  // namespace zimo::cardsim

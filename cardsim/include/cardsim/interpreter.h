@@ -4,6 +4,7 @@
 // calls it under its lock.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -14,6 +15,7 @@
 #include "cardsim/lexer.h"
 #include "cardsim/memory.h"
 #include "cardsim/motors.h"
+#include "cardsim/program.h"
 #include "cardsim/reply.h"
 #include "cardsim/script.h"
 #include "cardsim/variables.h"
@@ -39,6 +41,14 @@ class Interpreter {
   const std::vector<std::string>* Buffer(const std::string& name) const;
   uint64_t global_status() const { return global_status_; }
   void set_global_status(uint64_t status) { global_status_ = status; }
+  // The card's own work in one servo cycle, after the motors have moved:
+  // the cycle counter (X:0), the countdown timer (Y:$700 on older cards),
+  // then one scan of each enabled PLC that I5 lets run, in number order,
+  // and last the commands those scans issued.
+  void ServoCycle();
+  // Where PLC n resumes at its next scan (statement index; 0 = its start).
+  size_t PlcResumePoint(int n) const { return plcs_[static_cast<size_t>(n & 31)].pc; }
+
   // The 12 hex digits of the status words.
   std::string MotorStatusText(int motor) const;
   std::string CoordStatusText(int coord) const;
@@ -62,6 +72,24 @@ class Interpreter {
   int FeedRate(Scanner& s, Reply& reply);
   int Reset(Scanner& s, Reply& reply);
 
+  // Programs (plc_runner.cc).
+  struct PlcState {
+    size_t pc = 0;  // statement the next scan starts at
+    int motor = 1;  // the PLC's own addressed motor and coordinate system
+    int coord = 1;
+    bool has_command = false;  // the command slot: one command waits for the scan's end
+    std::string command;
+  };
+  const CompiledProgram* Compiled(const std::string& name);
+  void BufferChanged(const std::string& name);
+  void ScanPlc(int n);
+  void IssuePlcCommands();
+  int RunInProgram(std::string_view text, int& motor, int& coord, bool as_program);
+  std::optional<bool> Condition(const std::string& text, int coord);
+  void SetPlcEnabled(uint32_t mask);
+  void UpdateProgramTables();
+  uint32_t BufferStatusBits() const;
+
   // Variables (variable_commands.cc).
   int Variable(Scanner& s, Reply& reply);
   int MDefinitionCommand(Scanner& s, Reply& reply, int first, int last);
@@ -78,6 +106,7 @@ class Interpreter {
   int List(Scanner& s, Reply& reply);
   int Open(Scanner& s, Reply& reply);
   int Close(Scanner& s, Reply& reply);
+  int CloseBuffer();
   int Clear(Scanner& s, Reply& reply);
   int EnablePlc(Scanner& s, Reply& reply);
   int DisablePlc(Scanner& s, Reply& reply);
@@ -86,6 +115,14 @@ class Interpreter {
   int Undefine(Scanner& s, Reply& reply);
   int UndefineAll(Scanner& s, Reply& reply);
   int PlcList(Scanner& s, bool enable);
+  // Compiled PLCs (plcc_slots.cc).
+  int EnablePlcc(Scanner& s, Reply& reply);
+  int DisablePlcc(Scanner& s, Reply& reply);
+  int PlccList(Scanner& s, bool enable);
+  // "In,count,step": the rest after the first ','; the last number and step.
+  static bool VariableSeries(Scanner& s, uint64_t first, uint64_t* last, uint64_t* step);
+  // Ring-station variables MIn.
+  int RingStationVariable(Scanner& s, Reply& reply);
   bool BufferName(Scanner& s, std::string* name);
 
   // Memory (memory_commands.cc).
@@ -120,6 +157,7 @@ class Interpreter {
   int AxisDefinition(Scanner& s, Reply& reply);
 
   const CardModel& model_;
+  std::map<int, double> ring_station_vars_;  // MIn
   Memory& memory_;
   Variables& vars_;
   Motors& motors_;
@@ -133,6 +171,9 @@ class Interpreter {
   std::map<std::string, std::vector<std::string>> buffers_;  // "PLC 3", "PROG 999", "ROT"
   std::string open_buffer_;
   uint32_t plc_enabled_ = 0;
+  std::array<PlcState, 32> plcs_{};
+  std::map<std::string, CompiledProgram> compiled_;  // dropped when the buffer changes
+  bool in_program_ = false;                          // running a program's statement
   uint64_t global_status_ = 0;
   std::vector<double> saved_i_;
   std::string last_line_;

@@ -10,11 +10,19 @@ namespace zimo::cardsim {
 
 // Card error numbers (the "nnn" of BEL "ERRnnn").
 namespace card_error {
-inline constexpr int kBadCommand = 3;     // data error or unrecognised command
-inline constexpr int kCommunication = 4;  // a line overran the card's input buffer
-inline constexpr int kNoBufferOpen = 5;   // needs an open buffer
-inline constexpr int kBufferFull = 6;     // no room in the buffer
-inline constexpr int kBufferInUse = 7;    // another buffer is open
+inline constexpr int kBadCommand = 3;        // data error or unrecognised command
+inline constexpr int kCommunication = 4;     // a line overran the card's input buffer
+inline constexpr int kNoBufferOpen = 5;      // needs an open buffer
+inline constexpr int kBufferFull = 6;        // no room in the buffer
+inline constexpr int kBufferInUse = 7;       // another buffer is open
+inline constexpr int kRunning = 1;           // not allowed while a program runs
+inline constexpr int kNoRingNode = 8;        // no station at that ring node
+inline constexpr int kStructure = 9;         // a program's blocks do not match
+inline constexpr int kOpenLoop = 12;         // a motor of the coordinate system is open loop
+inline constexpr int kNotActivated = 13;     // a motor of the coordinate system is not activated
+inline constexpr int kNoMotors = 14;         // no motor in the coordinate system
+inline constexpr int kNoProgram = 15;        // no valid program buffer pointed to
+inline constexpr int kBadStructureRun = 16;  // running a program whose blocks do not match
 }  // namespace card_error
 
 struct Reply {

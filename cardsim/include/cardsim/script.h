@@ -38,6 +38,12 @@ class Script {
   // The delay for the next reply (consumes one of `count`).
   std::chrono::microseconds TakeReplyDelay();
 
+  // The next `count` program download blocks are answered with `status`
+  // without running a line (block_status.cc).
+  void SetBlockStatus(uint32_t status, int count = 1);
+  // The scripted answer to the next block, or none.
+  std::optional<uint32_t> TakeBlockStatus();
+
   // Responses end without ACK (a card that forgets its acknowledge).
   void SetAckOmitted(bool omitted);
   bool ack_omitted() const;
@@ -60,6 +66,8 @@ class Script {
 
  private:
   mutable std::mutex mu_;
+  uint32_t block_status_ = 0;
+  int block_status_count_ = 0;
   Memory* memory_;
   bool muted_ = false;
   int inject_error_ = 0;

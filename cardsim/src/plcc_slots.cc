@@ -1,0 +1,85 @@
+// Compiled PLCs run from a chain of jump slots in program memory: slot n is
+// a long jump at S + 2n whose target word at S + 2n + 1 is the PLC's resume
+// address while it is enabled, and the next slot (S + 2n + 2) while it is
+// disabled. S lies 32 words above the table base B, whose word n holds the
+// PLC's entry address (bit 23 set, addressing bits 16-22 above it).
+#include <string>
+
+#include "cardsim/expression.h"
+#include "cardsim/variables.h"
+
+#include "cardsim/interpreter.h"
+
+namespace zimo::cardsim {
+
+namespace {
+
+constexpr uint32_t kOlderTableBase = 0x8000;
+constexpr uint32_t kSpranTableBase = 0x50000;
+constexpr uint32_t kEntryAddressMask = 0x7FFFF;
+
+}  // namespace
+
+int Interpreter::PlccList(Scanner& s, bool enable) {
+  // "n", "n,m,...", or "n..m".
+  uint32_t mask = 0;
+  do {
+    auto first = s.Unsigned();
+    if (!first || *first > 31) return card_error::kBadCommand;
+    uint64_t last = *first;
+    if (s.AcceptWord("..")) {
+      auto end = s.Unsigned();
+      if (!end || *end > 31 || *end < *first) return card_error::kBadCommand;
+      last = *end;
+    }
+    for (uint64_t n = *first; n <= last; ++n) mask |= 1u << n;
+  } while (s.Accept(','));
+  const uint32_t base = model_.spran ? kSpranTableBase : kOlderTableBase;
+  const uint32_t slots = base + 32;
+  for (uint32_t n = 0; n < 32; ++n) {
+    if (((mask >> n) & 1u) == 0) continue;
+    const uint32_t target =
+        enable ? (memory_.Read(Space::kP, base + n) & kEntryAddressMask) : slots + 2 * n + 2;
+    memory_.Write(Space::kP, slots + 2 * n + 1, target);
+  }
+  return 0;
+}
+
+// "I159,32,100": 32 variables from I159 on, 100 apart.
+bool Interpreter::VariableSeries(Scanner& s, uint64_t first, uint64_t* last, uint64_t* step) {
+  auto count = s.Unsigned();
+  if (!count || *count == 0 || !s.Accept(',')) return false;
+  auto by = s.Unsigned();
+  if (!by || *by == 0) return false;
+  *step = *by;
+  *last = first + (*count - 1) * *by;
+  return true;
+}
+
+// Ring-station variables: MIn queries and assignments (values kept by the
+// card, 0 until set).
+int Interpreter::RingStationVariable(Scanner& s, Reply& reply) {
+  s.Take();
+  s.Take();
+  auto n = s.Unsigned();
+  constexpr uint64_t kRingStationVars = 1024;
+  if (!n || *n >= kRingStationVars) return card_error::kBadCommand;
+  const int index = static_cast<int>(*n);
+  if (s.Accept('=')) {
+    ExpressionContext context;
+    context.read = [this](char l, int v) { return ReadVariable(l, v); };
+    auto value = EvaluateExpression(s, context);
+    if (!value) return card_error::kBadCommand;
+    ring_station_vars_[index] = *value;
+    return 0;
+  }
+  const auto it = ring_station_vars_.find(index);
+  reply.lines.push_back(Variables::Format(it != ring_station_vars_.end() ? it->second : 0.0));
+  return 0;
+}
+
+int Interpreter::EnablePlcc(Scanner& s, Reply&) { return PlccList(s, true); }
+
+int Interpreter::DisablePlcc(Scanner& s, Reply&) { return PlccList(s, false); }
+
+}  // namespace zimo::cardsim

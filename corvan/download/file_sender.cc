@@ -1,0 +1,308 @@
+#include "download/file_sender.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "corvan/command_api.h"
+#include "corvan/eth_api.h"
+#include "corvan/shared_table.h"
+#include "download/download_files.h"
+#include "download/download_state.h"
+#include "download/source_name.h"
+#include "link/bus_channel.h"
+#include "link/library_app.h"
+
+namespace zimo::corvan {
+
+namespace {
+
+constexpr int kLineBuffer = 255;
+constexpr std::uint32_t kReplySize = 255;
+constexpr std::uint32_t kTimeoutError = 1021;
+
+bool IsControl(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F;
+}
+
+bool HasSend(const char* text) {
+  return std::strstr(text, "send") != nullptr || std::strstr(text, "SEND") != nullptr;
+}
+
+// Whether the device has a transport open in this process.
+bool OpenHere(int device) {
+  DeviceUserHandle* user = App().User(device);
+  return user != nullptr && user->OpenCount > 0 && App().Block(device) != nullptr;
+}
+
+void ReportText(const char* format, const char* argument) {
+  char text[kReportTextSize];
+  std::snprintf(text, sizeof text, format, argument);
+  DownloadState::Instance().ReportDownloadMessage(text);
+}
+
+long FileLength(std::FILE* f) {
+  std::fseek(f, 0, SEEK_END);
+  const long length = std::ftell(f);
+  std::fseek(f, 0, SEEK_SET);
+  return length;
+}
+
+void ReportPosition(std::FILE* f, long length) {
+  const DownloadProgressCallback progress = DownloadState::Instance().callbacks().progress;
+  if (progress != nullptr && length > 0) {
+    progress(static_cast<std::int32_t>(std::ftell(f) * 100 / length));
+  }
+}
+
+// The card's error number in a reply such as "ERR003": its first digits.
+std::int32_t ErrorNumberIn(const char* reply) {
+  const char* p = reply;
+  while (*p != '\0' && !(*p >= '0' && *p <= '9')) ++p;
+  return *p != '\0' ? static_cast<std::int32_t>(std::strtol(p, nullptr, 10)) : 0;
+}
+
+// Bus, dual-ported RAM and serial cards: one line at a time, its reply read
+// before the next goes out.
+void SendLines(int device, const char* path) {
+  DownloadState& state = DownloadState::Instance();
+  const std::uint32_t d = static_cast<std::uint32_t>(device);
+  if (!OpenHere(device)) {
+    state.ReportDownloadError("ZIMO Device not open.", 0);
+    return;
+  }
+  LockZimo(d);
+  SharedDeviceBlock* block = App().Block(device);
+  if (block->Location == kLocationSerial && App().User(device)->ChecksumMode != 0) {
+    state.ReportDownloadMessage("+++ Doing checksummed communications +++");
+  }
+  block->DownloadBusy = 1;
+  std::FILE* f = OpenHostFile(path, "rb");
+  if (f == nullptr) {
+    state.ReportDownloadError("Could not open file.", 0);
+  } else {
+    const long length = FileLength(f);
+    ZimoSendCommandA(d, "close");
+    ReportText("Downloading file: %s", path);
+    char file_name[kSourceNameSize];
+    std::snprintf(file_name, sizeof file_name, "%s", path);
+    char line[kLineBuffer];
+    std::string sent;
+    std::uint32_t line_number = 0;
+    std::uint32_t lines_read = 0;
+    bool waiting = false;
+    char reply[kReplySize];
+    while (!state.aborted()) {
+      if (waiting) {
+        for (;;) {
+          const std::uint32_t word = ZimoGetLineExA(d, reply, kReplySize);
+          const std::uint32_t status = word & kStatusMask;
+          // Plain lines and unsolicited lines (kept in the ring) are not
+          // the end of the reply.
+          if (status == kStatusLine || status == kStatusUnsolicited) continue;
+          if ((status & kErrorBits) != 0) {
+            const std::int32_t number = status == kStatusTimeout
+                                            ? static_cast<std::int32_t>(kTimeoutError)
+                                            : ErrorNumberIn(reply);
+            state.ReportCardError(file_name, number, line_number, sent.c_str());
+          }
+          break;
+        }
+        waiting = false;
+        continue;
+      }
+      if (std::fgets(line, sizeof line, f) == nullptr) break;
+      ++lines_read;
+      if (std::strstr(line, "->") != nullptr) {
+        char* out = line;
+        for (const char* p = line; *p != '\0'; ++p) {
+          if (!IsControl(*p) && *p != ' ' && *p != '\t') *out++ = *p;
+        }
+        *out = '\0';
+      }
+      const bool keep_semicolon = HasSend(line);
+      sent.clear();
+      const char* p = line;
+      for (; *p != '\0'; ++p) {
+        if (*p == ';' && !keep_semicolon) break;
+        if (!IsControl(*p)) sent.push_back(*p);
+      }
+      line_number = lines_read;
+      if (*p == ';') {
+        if (p[1] >= '0' && p[1] <= '9') line_number = CommentLineNumber(p);
+        CommentSourceName(p, file_name, sizeof file_name);
+      }
+      if (!sent.empty()) {
+        ZimoSendLineA(d, sent.c_str());
+        waiting = true;
+      }
+      if (lines_read % 5 == 0) ReportPosition(f, length);
+    }
+    std::fclose(f);
+  }
+  block->DownloadBusy = 0;
+  ReleaseZimo(d);
+}
+
+bool UsbSend(int device, const char* data, std::uint32_t size, std::uint32_t* status) {
+  return UsbWriteBlock(device, data, size) && UsbReadBlockStatus(device, status);
+}
+
+bool EthSend(int device, const char* data, std::uint32_t size, std::uint32_t* status) {
+  *status = EthWriteBuffer(static_cast<std::uint32_t>(device), data, size);
+  return true;
+}
+
+struct BlockSender {
+  BlockSend send;
+  std::uint32_t capacity;
+  std::uint32_t threshold;
+  const char* missing_text;
+  const char* opening;
+};
+
+// USB and Ethernet cards: blocks of NUL-ended lines; a failing line is
+// answered with its position and only what follows it goes out again.
+void SendBlocks(int device, const char* path, const BlockSender& how) {
+  DownloadState& state = DownloadState::Instance();
+  const std::uint32_t d = static_cast<std::uint32_t>(device);
+  if (!OpenHere(device)) {
+    state.ReportDownloadError(how.missing_text, 0);
+    return;
+  }
+  LockZimo(d);
+  SharedDeviceBlock* block = App().Block(device);
+  char reply[kReplySize];
+  ZimoFlush(d);
+  ZimoSendLineA(d, how.opening);
+  ZimoGetLineA(d, reply, kReplySize);
+  ZimoFlush(d);
+  // Opened read-only: the sender never writes the file.
+  std::FILE* f = OpenHostFile(path, "rb");
+  if (f == nullptr) {
+    state.ReportDownloadError("Could not open file.", 0);
+    ReleaseZimo(d);
+    return;
+  }
+  const auto started = std::chrono::steady_clock::now();
+  const long length = FileLength(f);
+  ReportText("Downloading file: %s", path);
+  block->DownloadBusy = 1;
+
+  std::string current_file = path;
+  std::string buffer;
+  buffer.reserve(how.capacity);
+  std::vector<std::string> names;  // the file of each line in the buffer
+  std::size_t offset = 0;          // where the next send starts
+  std::size_t first_unsent = 0;    // index of the first line at `offset`
+  std::uint32_t lines_read = 0;
+  char line[kLineBuffer];
+  bool more = true;
+  bool failed = false;
+  while (more && !state.aborted() && !failed) {
+    more = std::fgets(line, sizeof line, f) != nullptr;
+    if (more) {
+      ++lines_read;
+      char name[kSourceNameSize];
+      if (CommentSourceName(line, name, sizeof name)) current_file = name;
+      std::string text;
+      for (const char* p = line; *p != '\0'; ++p) {
+        if (!IsControl(*p)) text.push_back(*p);
+      }
+      if (!text.empty()) {
+        buffer += text;
+        buffer.push_back('\0');
+        names.push_back(current_file);
+      }
+      if (lines_read % 5 == 0) ReportPosition(f, length);
+      if (buffer.size() < how.threshold) continue;
+    }
+    while (offset < buffer.size() && !state.aborted()) {
+      std::uint32_t status = 0;
+      if (!how.send(device, buffer.data() + offset,
+                    static_cast<std::uint32_t>(buffer.size() - offset), &status)) {
+        state.ReportDownloadError("Download block was not taken by the card.", 0);
+        failed = true;
+        break;
+      }
+      if ((status & kBlockLineFailed) == 0) break;
+      const std::size_t part_lines = names.size() - first_unsent;
+      const std::size_t position = status & 0xFFFF;
+      if (position == 0 || position > part_lines) {
+        char text[kReportTextSize];
+        std::snprintf(text, sizeof text, "Download protocol error: block status %08X.",
+                      static_cast<unsigned>(status));
+        state.ReportDownloadError(text, 0);
+        failed = true;
+        break;
+      }
+      // The failing line, and past it for the next send.
+      std::size_t at = offset;
+      for (std::size_t k = 1; k < position; ++k) at += std::strlen(buffer.data() + at) + 1;
+      const char* failing = buffer.data() + at;
+      const std::size_t index = first_unsent + position - 1;
+      std::int32_t number = static_cast<std::int32_t>((status >> 16) & 0xFF);
+      if (number == 0) number = 3;
+      state.ReportCardError(names[index].c_str(), number,
+                            static_cast<std::uint32_t>(CommentLineNumber(failing)), failing);
+      offset = at + std::strlen(failing) + 1;
+      first_unsent = index + 1;
+    }
+    buffer.clear();
+    names.clear();
+    offset = 0;
+    first_unsent = 0;
+  }
+  std::fclose(f);
+  ZimoFlush(d);
+  state.ReportDownloadMessage("Download Complete!!");
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+  char text[kReportTextSize];
+  std::snprintf(text, sizeof text, "Downloaded %d lines in %d msecs", static_cast<int>(lines_read),
+                static_cast<int>(elapsed));
+  state.ReportDownloadMessage(text);
+  block->DownloadBusy = 0;
+  ReleaseZimo(d);
+}
+
+}  // namespace
+
+}  // namespace zimo::corvan
+
+using namespace zimo::corvan;
+
+extern "C" void ZimoDownloadFile(std::uint32_t device, const char* path) {
+  const int d = DeviceIndex(device);
+  CommLibraryApp& app = App();
+  app.MapTable();
+  const SharedDeviceBlock* block = app.Block(d);
+  const std::uint32_t location = block != nullptr ? block->Location : kLocationUnknown;
+  bool block_sender = false;
+  if (location == kLocationUsb) {
+    SendBlocks(d, path,
+               {UsbSend, kUsbDownloadBlock, kUsbDownloadThreshold, "ZIMO USB Device not found.",
+                "CLOSEI3=2"});
+    block_sender = true;
+  } else if (location == kLocationEthernet) {
+    SendBlocks(
+        d, path,
+        {EthSend, kEthDownloadBlock, kEthDownloadThreshold, "ZIMO Ethernet Device not found.",
+         app.server_build() ? "CLOSE I3=2" : "CLOSEI3=2"});
+    block_sender = true;
+  } else {
+    SendLines(d, path);
+  }
+  DownloadState& state = DownloadState::Instance();
+  if (state.aborted()) {
+    char reply[80];
+    ZimoGetResponseA(device, reply, sizeof reply, "CLOSE");
+  }
+  if (block_sender) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}

@@ -1,0 +1,266 @@
+#include "download/pipeline.h"
+
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "corvan/command_api.h"
+#include "corvan/download_api.h"
+#include "corvan/plcc_api.h"
+#include "corvan/shared_table.h"
+#include "download/dictionary.h"
+#include "download/download_files.h"
+#include "download/preprocessor.h"
+#include "link/error_texts.h"
+#include "link/library_app.h"
+#include "link/serial_checksum.h"
+#include "platform/codepage.h"
+
+namespace zimo::corvan {
+
+namespace {
+
+bool SerialDevice(int device) {
+  App().MapTable();
+  const SharedDeviceBlock* block = App().Block(device);
+  return block != nullptr && block->Location == kLocationSerial;
+}
+
+bool PlccEnabled(int device) {
+  App().MapTable();
+  const SharedDeviceBlock* block = App().Block(device);
+  return block != nullptr && block->PlccEnabled != 0;
+}
+
+void Report(const char* format, const char* a, const char* b = "") {
+  char text[kReportTextSize];
+  std::snprintf(text, sizeof text, format, a, b);
+  DownloadState::Instance().ReportDownloadMessage(text);
+}
+
+// The worker of the threaded form. A finished worker is joined when the
+// next one starts (or at exit); one that starts its successor from its own
+// callback lets go of itself instead.
+class DownloadWorker {
+ public:
+  ~DownloadWorker() { Join(); }
+  bool Start(std::string full_path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Join();
+    try {
+      thread_ = std::thread([path = std::move(full_path)] { (void)RunDownloadPipeline(path); });
+    } catch (...) {
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  void Join() {
+    if (!thread_.joinable()) return;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      thread_.detach();
+    } else {
+      thread_.join();
+    }
+  }
+  std::mutex mutex_;
+  std::thread thread_;
+};
+
+DownloadWorker& Worker() {
+  static DownloadWorker worker;
+  return worker;
+}
+
+bool NarrowPath(const char16_t* path, std::string* out) {
+  if (path == nullptr) return false;
+  out->clear();
+  for (const char16_t* p = path; *p != u'\0'; ++p) {
+    const char ch = platform::Utf16ToCp1252Char(*p);
+    if (ch == '?' && *p != u'?') return false;
+    out->push_back(ch);
+  }
+  return out->size() <= 255;
+}
+
+}  // namespace
+
+bool BeginDownloadRequest(std::uint32_t device, const DownloadCallbacks& callbacks,
+                          const DownloadOptions& options, const char* source,
+                          std::string* full_path) {
+  DownloadState& state = DownloadState::Instance();
+  // Busy is taken here, before anything else, so that two requests cannot
+  // both start.
+  if (!state.TryMarkBusy()) {
+    if (callbacks.message != nullptr) callbacks.message(kAlreadyRunning, 1);
+    return false;
+  }
+  state.BeginRequest(static_cast<int>(device), callbacks, options);
+  state.BeginRun();
+  SourceProblem problem = SourceProblem::kNotFound;
+  *full_path = FullDownloadPath(source, &problem);
+  if (problem == SourceProblem::kNone) return true;
+  const char* format = problem == SourceProblem::kNotFound       ? "File not found: %s"
+                       : problem == SourceProblem::kAccessDenied ? "Access permission denied to: %s"
+                                                                 : "Unable to locate file: %s";
+  char text[kReportTextSize];
+  std::snprintf(text, sizeof text, format, source != nullptr ? source : "");
+  state.ReportDownloadError(text, 1);
+  state.WriteLog(kDownloadFallbackLog, source != nullptr ? source : "");
+  state.EndRun();
+  return false;
+}
+
+std::uint32_t RunDownloadPipeline(const std::string& full_path) {
+  // The request has reset the run already; resetting here again would lose
+  // an abort made between the request and the worker's start.
+  DownloadState& state = DownloadState::Instance();
+  const int device = state.device();
+  const DownloadOptions options = state.options();
+  const bool checksums = state.checksum_mode() == 1 && SerialDevice(device);
+  if (checksums) ZimoSERDoChecksums(static_cast<std::uint32_t>(device), 1);
+
+  const std::string exm = SiblingPath(full_path, "EXM");
+  const std::string log = SiblingPath(full_path, "LOG");
+  const std::string map = SiblingPath(full_path, "MAP");
+  const std::string tbl = SiblingPath(full_path, "TBL");
+  const std::string k56 = SiblingPath(full_path, "56K");
+  state.source_path() = full_path;
+  state.output_paths() = {exm, log, map, tbl, k56};
+
+  MacroPreprocessor& preprocessor = DownloadPreprocessor();
+  preprocessor.ClearDictionary();
+  if (state.errors() == 0 && options.macro != 0) {
+    Report("Processing Macro File: %s", full_path.c_str());
+    preprocessor.Run(device, full_path, exm);
+  }
+  const bool plcc = PlccEnabled(device);
+  if (state.errors() == 0 && plcc) {
+    Report("Compiling for PLCC: %s = %s", exm.c_str(), k56.c_str());
+    ZimoCompilePLCC(static_cast<std::uint32_t>(device), k56.c_str(),
+                    options.macro != 0 ? exm.c_str() : full_path.c_str());
+  }
+  if (state.errors() == 0 && options.download != 0) {
+    const std::string& file = plcc ? k56 : options.macro != 0 ? exm : full_path;
+    ZimoDownloadFile(static_cast<std::uint32_t>(device), file.c_str());
+  }
+  if (state.errors() == 0 && options.map != 0 && options.macro != 0) {
+    Report("Writing MAP file: %s", map.c_str());
+    WriteMapFile(preprocessor.dictionary(), map.c_str(), full_path.c_str());
+  }
+  if (!state.aborted() && options.macro != 0) {
+    Report("Writing macro dictionary table: %s", tbl.c_str());
+    if (!WriteDictionaryFile(preprocessor.dictionary(), tbl.c_str())) {
+      state.ReportDownloadError("Unable to write dictionary file.", 0);
+    }
+  }
+  char text[kReportTextSize];
+  std::snprintf(text, sizeof text, "Total Warnings: %u", static_cast<unsigned>(state.warnings()));
+  state.ReportDownloadMessage(text);
+  std::snprintf(text, sizeof text, "Total Errors: %u", static_cast<unsigned>(state.errors()));
+  state.ReportDownloadMessage(text);
+  if (options.log == 1) state.WriteLog(HostFilePath(log.c_str()).c_str(), full_path.c_str());
+  state.ReportDownloadMessage("END.");
+  preprocessor.ClearDictionary();
+  const DownloadProgressCallback progress = state.callbacks().progress;
+  const std::uint32_t errors = state.errors();
+  state.EndRun();
+  if (progress != nullptr) progress(100);
+  if (checksums) ZimoSERDoChecksums(static_cast<std::uint32_t>(device), 0);
+  return errors;
+}
+
+}  // namespace zimo::corvan
+
+using namespace zimo::corvan;
+
+extern "C" std::int32_t ZimoDownloadA(std::uint32_t device, DownloadMessageCallback message,
+                                      DownloadLineSourceCallback line_source,
+                                      DownloadProgressCallback progress, const char* source,
+                                      std::int32_t macro, std::int32_t map, std::int32_t log,
+                                      std::int32_t download) {
+  std::string full;
+  const DownloadCallbacks callbacks{message, line_source, progress, nullptr};
+  const DownloadOptions options{macro, map, log, download};
+  DownloadState& state = DownloadState::Instance();
+  if (!BeginDownloadRequest(device, callbacks, options, source, &full)) {
+    return 0;
+  }
+  // The count of this run, taken before another request may begin.
+  const std::uint32_t errors = RunDownloadPipeline(full);
+  state.set_active(false);
+  return errors == 0 ? 1 : 0;
+}
+
+extern "C" std::int32_t ZimoDownloadW(std::uint32_t device, DownloadMessageCallback message,
+                                      DownloadLineSourceCallback line_source,
+                                      DownloadProgressCallback progress, const char16_t* source,
+                                      std::int32_t macro, std::int32_t map, std::int32_t log,
+                                      std::int32_t download) {
+  std::string narrow;
+  if (!NarrowPath(source, &narrow)) return 0;
+  return ZimoDownloadA(device, message, line_source, progress, narrow.c_str(), macro, map, log,
+                       download);
+}
+
+extern "C" std::int32_t ZimoThreadDownloadA(std::uint32_t device, DownloadMessageCallback message,
+                                            DownloadLineSourceCallback line_source,
+                                            DownloadProgressCallback progress, const char* source,
+                                            std::int32_t macro, std::int32_t map, std::int32_t log,
+                                            std::int32_t download) {
+  std::string full;
+  const DownloadCallbacks callbacks{message, line_source, progress, nullptr};
+  const DownloadOptions options{macro, map, log, download};
+  if (!BeginDownloadRequest(device, callbacks, options, source, &full)) return 0;
+  if (!Worker().Start(full)) {
+    DownloadState::Instance().EndRun();
+    return 0;
+  }
+  return 1;
+}
+
+extern "C" std::int32_t ZimoThreadDownloadW(std::uint32_t device, DownloadMessageCallback message,
+                                            DownloadLineSourceCallback line_source,
+                                            DownloadProgressCallback progress,
+                                            const char16_t* source, std::int32_t macro,
+                                            std::int32_t map, std::int32_t log,
+                                            std::int32_t download) {
+  std::string narrow;
+  if (!NarrowPath(source, &narrow)) return 0;
+  return ZimoThreadDownloadA(device, message, line_source, progress, narrow.c_str(), macro, map,
+                             log, download);
+}
+
+extern "C" std::int32_t ZimoCompilePLCC(std::uint32_t device, const char* output,
+                                        const char* input) {
+  DownloadState& state = DownloadState::Instance();
+  if (state.options().download != 0) ZimoSendCommandA(device, "closeI6=1");
+  App().MapTable();
+  const SharedDeviceBlock* block = App().Block(DeviceIndex(device));
+  if (block == nullptr || block->LinkListValid != 1) {
+    // Without the card's link list nothing can be compiled; an error here
+    // keeps the send stage from sending a missing or stale file.
+    state.ReportDownloadError("PLCC Err: The card's link list is not known.", 0);
+    return 0;
+  }
+  Report("PLCC Compiling ZIMO file: %s", input != nullptr ? input : "");
+  std::uint32_t count = 0;
+  const std::int32_t r = ZimoPlccCompilerA(device, &count, input, output);
+  char text[kReportTextSize];
+  if (r != 0) {
+    std::snprintf(text, sizeof text, "PLCC Err: %s",
+                  LoadLibraryString(static_cast<std::uint32_t>(r)));
+    state.ReportDownloadError(text, count);
+    return 0;
+  }
+  Report("Success in Compiling to output file: %s", output != nullptr ? output : "");
+  if (count != 0) {
+    std::snprintf(text, sizeof text, "PLCC(s) used %u program memory locations",
+                  static_cast<unsigned>(count));
+    state.ReportDownloadMessage(text);
+  } else {
+    state.ReportDownloadMessage("No PLCC(s) were compiled");
+  }
+  return 1;
+}

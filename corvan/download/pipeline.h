@@ -1,0 +1,27 @@
+// The download pipeline: the stages of one program download in their
+// order (macro pass, PLC compilation, sending, MAP and dictionary files,
+// log) and the entries that run it in the caller's thread or on a worker.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "download/download_state.h"
+
+namespace zimo::corvan {
+
+inline constexpr char kAlreadyRunning[] = "Download thread already running!";
+
+// Validates the request and starts it: stores callbacks and switches and
+// resets the run's counts. False (after the refusal or the report of a
+// missing source) when the run cannot go on; `full_path` receives the
+// source's full path.
+bool BeginDownloadRequest(std::uint32_t device, const DownloadCallbacks& callbacks,
+                          const DownloadOptions& options, const char* source,
+                          std::string* full_path);
+
+// Runs every stage for the request begun; clears busy at its end. The
+// run's error count.
+std::uint32_t RunDownloadPipeline(const std::string& full_path);
+
+}  // namespace zimo::corvan

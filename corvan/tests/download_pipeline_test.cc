@@ -1,0 +1,374 @@
+// The download pipeline against a simulated card on its pseudo-terminal:
+// the reports in their order, the side files, what the card receives, card
+// and compiler errors, the error limit, aborts and refused requests.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "corvan/command_api.h"
+#include "corvan/device_api.h"
+#include "corvan/download_api.h"
+#include "download/download_state.h"
+#include "download/pipeline.h"
+#include "plcc_test_files.h"
+#include "serial_card_fixture.h"
+
+namespace zimo::corvan {
+namespace {
+
+using namespace zimo::corvan::testing;
+using plcc::testing::OutputLines;
+using plcc::testing::ReadText;
+using plcc::testing::WriteText;
+using Lines = std::vector<std::string>;
+
+class CardOnLine {
+ public:
+  explicit CardOnLine(cardsim::CardModel model) {
+    RegisterSerialDevice(0, 1);
+    card_ = std::make_unique<SerialCard>(1, std::move(model));
+    server_ = std::make_unique<StandInServer>();
+  }
+  ~CardOnLine() {
+    ShutdownZimoDevice(0, 1);
+    CommLibraryApp::Instance().End();
+  }
+  bool Open() { return OpenZimoDevice(0) == 1; }
+  SharedDeviceBlock& block() { return server_->table()->Devices[0]; }
+  SerialCard& card() { return *card_; }
+
+ private:
+  std::unique_ptr<SerialCard> card_;
+  std::unique_ptr<StandInServer> server_;
+};
+
+std::mutex g_mutex;
+Lines g_messages;
+struct ErrorCall {
+  std::string file;
+  std::int32_t error;
+  std::uint32_t line;
+  std::string text;
+  bool operator==(const ErrorCall&) const = default;
+};
+std::vector<ErrorCall> g_errors;
+std::vector<std::int32_t> g_progress;
+
+std::int32_t OnMessage(const char* text, std::int32_t) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_messages.push_back(text);
+  return 0;
+}
+std::int32_t OnProgress(std::int32_t percent) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_progress.push_back(percent);
+  return 0;
+}
+Lines Messages() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_messages;
+}
+
+class PipelineTest : public ::testing::Test {
+ protected:
+  PipelineTest() {
+    g_messages.clear();
+    g_errors.clear();
+    g_progress.clear();
+    std::filesystem::current_path(home_.path());
+  }
+  ~PipelineTest() override {
+    DownloadState::Instance().set_active(false);
+    ZimoSetMaxDownloadErrors(10);
+  }
+  std::string Path(const char* ext) const {
+    return (home_.path() / ("PROG." + std::string(ext))).string();
+  }
+  // The lines the card received, from the first "close" on.
+  static Lines From(const Lines& received, const std::string& first) {
+    for (std::size_t i = 0; i < received.size(); ++i) {
+      if (received[i] == first)
+        return Lines(received.begin() + static_cast<long>(i), received.end());
+    }
+    return {};
+  }
+
+  zimo::testing::TempHome home_;
+  LibraryClock clock_;
+};
+
+TEST_F(PipelineTest, CleanRunWithEverySwitch) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  ASSERT_EQ(line.block().LinkListValid, 1u);
+  ASSERT_NE(line.block().PlccEnabled, 0u);
+  WriteText(Path("PMC"), "#define LIMIT 100\nP1=LIMIT ; limit\nOPEN PLCC 1\nCLOSE\n");
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, OnProgress, Path("PMC").c_str(), 1, 1, 1, 1), 1);
+  const Lines expected{"Processing Macro File: " + Path("PMC"),
+                       "ZIMO2 found",
+                       "Total Lines: 4",
+                       "Compiling for PLCC: " + Path("EXM") + " = " + Path("56K"),
+                       "PLCC Compiling ZIMO file: " + Path("EXM"),
+                       "Success in Compiling to output file: " + Path("56K"),
+                       "PLCC(s) used 111 program memory locations",
+                       "Downloading file: " + Path("56K"),
+                       "Writing MAP file: " + Path("MAP"),
+                       "Writing macro dictionary table: " + Path("TBL"),
+                       "Total Warnings: 0",
+                       "Total Errors: 0",
+                       "END."};
+  EXPECT_EQ(Messages(), expected);
+  EXPECT_EQ(g_progress.back(), 100);
+  for (const char* ext : {"EXM", "56K", "MAP", "TBL", "LOG"}) {
+    EXPECT_TRUE(std::filesystem::exists(Path(ext))) << ext;
+  }
+  // The log holds every report up to the totals.
+  const Lines log = OutputLines(Path("LOG"));
+  ASSERT_EQ(log.size(), 2u + expected.size() - 1);
+  EXPECT_EQ(log[0], ";Log created by ZIMO Win32 Driver from file: " + Path("PMC"));
+  EXPECT_EQ(log[2], "000001:            " + expected[0]);
+  EXPECT_EQ(log.back(), "000012:            Total Errors: 0");
+  EXPECT_EQ(OutputLines(Path("TBL")), (Lines{"LIMIT=100", "_ZIMO2_="}));
+
+  // Every line of the 56K file once, after "closeI6=1" and "close".
+  Lines sent;
+  for (const std::string& l : OutputLines(Path("56K"))) {
+    std::string text = l.substr(0, l.find(';'));
+    if (!text.empty()) sent.push_back(text);
+  }
+  const Lines received = From(line.card().received(), "closeI6=1");
+  ASSERT_GE(received.size(), 2u);
+  EXPECT_EQ(received[1], "close");
+  EXPECT_EQ(Lines(received.begin() + 2, received.end()), sent);
+  // The program words are in the card's P memory.
+  for (const std::string& l : sent) {
+    if (l.rfind("WP:$", 0) != 0) continue;
+    std::uint32_t address = std::stoul(l.substr(4, 6), nullptr, 16);
+    for (std::size_t at = l.find(",$"); at != std::string::npos; at = l.find(",$", at + 1)) {
+      const std::uint32_t word = std::stoul(l.substr(at + 2, 6), nullptr, 16);
+      ASSERT_EQ(line.card().card().memory().Read(cardsim::Space::kP, address), word) << l;
+      ++address;
+    }
+  }
+}
+
+std::int32_t OnError(const char* file, std::int32_t error, std::uint32_t line, const char* text) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_errors.push_back({file, error, line, text});
+  return 0;
+}
+
+// A request with an error callback, which only the internal entry takes.
+std::int32_t DownloadWithErrors(const std::string& source, std::int32_t macro) {
+  std::string full;
+  const DownloadCallbacks callbacks{OnMessage, nullptr, nullptr, OnError};
+  if (!BeginDownloadRequest(0, callbacks, DownloadOptions{macro, 0, 0, 1}, source.c_str(), &full)) {
+    return -1;
+  }
+  RunDownloadPipeline(full);
+  DownloadState::Instance().set_active(false);
+  return DownloadState::Instance().errors() == 0 ? 1 : 0;
+}
+
+TEST_F(PipelineTest, CardErrorOnLineSeven) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  WriteText(Path("PMC"), "P1=1\nP2=2\nP3=3\nP4=4\nP5=5\n; remark\nXYZZY ; oops\nP8=8\n");
+  EXPECT_EQ(DownloadWithErrors(Path("PMC"), 1), 0);
+  const Lines m = Messages();
+  EXPECT_EQ(Lines(m.end() - 7, m.end()),
+            (Lines{"**ZIMO Error 3, Data error or unrecognized command.", "  File: " + Path("PMC"),
+                   "  Line: 7, \"XYZZY \"", "Writing macro dictionary table: " + Path("TBL"),
+                   "Total Warnings: 0", "Total Errors: 1", "END."}));
+  EXPECT_EQ(g_errors,
+            (std::vector<ErrorCall>{{Path("PMC"), 3, 7, "Data error or unrecognized command."}}));
+  EXPECT_EQ(From(line.card().received(), "close"),
+            (Lines{"close", "P1=1", "P2=2", "P3=3", "P4=4", "P5=5", "XYZZY ", "P8=8", "CLOSE"}));
+}
+
+TEST_F(PipelineTest, CompilerErrorSendsNothing) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  std::string text = "OPEN PLCC 1\n";
+  for (int i = 2; i < 12; ++i) text += "P" + std::to_string(i) + "=1\n";
+  text += "P1=1+ ;12\nCLOSE\n";
+  WriteText(Path("PMC"), text);
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), 1, 1, 0, 1), 0);
+  const Lines m = Messages();
+  const Lines expected{"**Error 35, PLCC Illegal Command or Format in string",
+                       "  File: " + Path("PMC"),
+                       "  Line: 12, \"P1=1+ ;12\"",
+                       "Download aborted. PLCC Compiler Error.",
+                       "Error: 2 Line 12 : PLCC Err: PLCC Illegal Command or Format in string",
+                       "Total Warnings: 0",
+                       "Total Errors: 2",
+                       "END."};
+  ASSERT_GE(m.size(), expected.size());
+  EXPECT_EQ(Lines(m.end() - static_cast<long>(expected.size()), m.end()), expected);
+  // Only the compile stage's "closeI6=1" and the closing "CLOSE" of the
+  // aborted run reach the card: no program line.
+  EXPECT_EQ(From(line.card().received(), "closeI6=1"), (Lines{"closeI6=1"}));
+  EXPECT_FALSE(std::filesystem::exists(Path("TBL")));
+  EXPECT_FALSE(std::filesystem::exists(Path("MAP")));
+}
+
+TEST_F(PipelineTest, MissingSourceWritesTheFallbackLog) {
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, "x.pmc", 1, 1, 1, 1), 0);
+  EXPECT_EQ(Messages(), (Lines{"Error: 1 Line 1 : File not found: x.pmc"}));
+  EXPECT_EQ(OutputLines(home_.path() / "ZIMODNLD.LOG"),
+            (Lines{";Log created by ZIMO Win32 Driver from file: x.pmc", ";",
+                   "000001:            Error: 1 Line 1 : File not found: x.pmc"}));
+  EXPECT_FALSE(std::filesystem::exists(home_.path() / "x.EXM"));
+}
+
+TEST_F(PipelineTest, NoLogAndTheErrorLimit) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  WriteText(Path("PMC"), "P1=1\n#else\nXYZZY\nP2=2\n");
+  ZimoSetMaxDownloadErrors(1);
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), 1, 1, 2, 1), 0);
+  const Lines m = Messages();
+  EXPECT_EQ(Lines(m.begin() + 2, m.end()),
+            (Lines{"Error: 1 Line 2 : Misplaced #ELSE macro.",
+                   "Download aborted. Errors exceed 1 maximum.", "Total Lines: 2",
+                   "Total Warnings: 0", "Total Errors: 1", "END."}));
+  for (const char* ext : {"LOG", "TBL", "MAP", "56K"}) {
+    EXPECT_FALSE(std::filesystem::exists(Path(ext))) << ext;
+  }
+}
+
+TEST_F(PipelineTest, AbortFromAnotherThread) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  std::string text;
+  for (int i = 1; i <= 40; ++i) text += "P" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  WriteText(Path("PMC"), text);
+  // The fifth line's progress report asks for the stop from a thread of
+  // its own.
+  static std::atomic<int> calls;
+  calls = 0;
+  auto progress = [](std::int32_t) -> std::int32_t {
+    if (++calls == 1) std::thread([] { ZimoAbortDownload(0); }).join();
+    return 0;
+  };
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, progress, Path("PMC").c_str(), 0, 0, 0, 1), 1);
+  const Lines m = Messages();
+  EXPECT_EQ(m[1], "Download aborted at users request.");
+  Lines received = From(line.card().received(), "close");
+  ASSERT_FALSE(received.empty());
+  EXPECT_EQ(received.back(), "CLOSE");
+  Lines program;
+  for (const std::string& r : received) {
+    if (r[0] == 'P') program.push_back(r);
+  }
+  EXPECT_EQ(program, (Lines{"P1=1", "P2=2", "P3=3", "P4=4", "P5=5"}));
+}
+
+TEST_F(PipelineTest, TimeOutIsError1021) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  WriteText(Path("PMC"), "P1=1 ;3\n");
+  line.card().card().script().SetMuted(true);
+  EXPECT_EQ(DownloadWithErrors(Path("PMC"), 0), 0);
+  line.card().card().script().SetMuted(false);
+  EXPECT_EQ(g_errors,
+            (std::vector<ErrorCall>{{Path("PMC"), 1021, 3, "Timeout during communication read"}}));
+}
+
+TEST_F(PipelineTest, ChecksummedRun) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  WriteText(Path("PMC"), "P1=1\nXYZZY\nP3=3\n");
+  DownloadState::Instance().set_checksum_mode(1);
+  EXPECT_EQ(DownloadWithErrors(Path("PMC"), 1), 0);
+  DownloadState::Instance().set_checksum_mode(0);
+  const Lines m = Messages();
+  EXPECT_NE(std::find(m.begin(), m.end(), "+++ Doing checksummed communications +++"), m.end());
+  EXPECT_EQ(g_errors,
+            (std::vector<ErrorCall>{{Path("PMC"), 3, 2, "Data error or unrecognized command."}}));
+  EXPECT_EQ(line.card().card().IVarValue(4), 0.0);  // checksums off again after the run
+  char reply[32];
+  ZimoGetResponseA(0, reply, sizeof reply, "P3");
+  EXPECT_STREQ(reply, "3\r");
+}
+
+TEST_F(PipelineTest, WideEntriesAndADeviceNotOpen) {
+  EXPECT_EQ(ZimoDownloadW(0, OnMessage, nullptr, nullptr, u"x.pmc", 1, 0, 0, 1), 0);
+  EXPECT_EQ(ZimoThreadDownloadW(0, OnMessage, nullptr, nullptr, u"x.pmc", 1, 0, 0, 1), 0);
+  // A path with no 8-bit form reports nothing.
+  EXPECT_EQ(ZimoDownloadW(0, OnMessage, nullptr, nullptr, u"\u4E00.pmc", 1, 0, 0, 1), 0);
+  EXPECT_EQ(Messages(), (Lines{"Error: 1 Line 1 : File not found: x.pmc",
+                               "Error: 1 Line 1 : File not found: x.pmc"}));
+  // Nothing is open in this process: the send stage counts an error.
+  g_messages.clear();
+  WriteText(Path("PMC"), "P1=1\n");
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), 0, 0, 0, 1), 0);
+  EXPECT_EQ(Messages(), (Lines{"Error: 1 : ZIMO Device not open.", "Total Warnings: 0",
+                               "Total Errors: 1", "END."}));
+}
+
+TEST_F(PipelineTest, CompilationWithoutALinkListStopsTheRun) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().LinkListValid = 0;
+  WriteText(Path("56K"), "P9=9\n");  // a stale file that must not be sent
+  WriteText(Path("PMC"), "P1=1\n");
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), 0, 0, 0, 1), 0);
+  EXPECT_EQ(Messages(), (Lines{"Compiling for PLCC: " + Path("EXM") + " = " + Path("56K"),
+                               "Error: 1 : PLCC Err: The card's link list is not known.",
+                               "Total Warnings: 0", "Total Errors: 1", "END."}));
+  EXPECT_EQ(From(line.card().received(), "closeI6=1"), (Lines{"closeI6=1"}));
+}
+
+std::atomic<bool> g_release{false};
+std::int32_t HoldingMessage(const char* text, std::int32_t n) {
+  OnMessage(text, n);
+  while (!g_release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return 0;
+}
+Lines g_second;
+std::int32_t SecondMessage(const char* text, std::int32_t) {
+  g_second.push_back(text);
+  return 0;
+}
+
+TEST_F(PipelineTest, OneDownloadAtATime) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  WriteText(Path("PMC"), "P1=1\n");
+  g_release = false;
+  g_second.clear();
+  ASSERT_EQ(
+      ZimoThreadDownloadA(0, HoldingMessage, nullptr, nullptr, Path("PMC").c_str(), 1, 0, 0, 1), 1);
+  EXPECT_EQ(ZimoDownloadA(0, SecondMessage, nullptr, nullptr, Path("PMC").c_str(), 1, 0, 0, 1), 0);
+  EXPECT_EQ(
+      ZimoThreadDownloadA(0, SecondMessage, nullptr, nullptr, Path("PMC").c_str(), 1, 0, 0, 1), 0);
+  EXPECT_EQ(g_second,
+            (Lines{"Download thread already running!", "Download thread already running!"}));
+  g_release = true;
+  while (DownloadState::Instance().busy())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const Lines m = Messages();
+  EXPECT_EQ(m.back(), "END.");
+  for (const std::string& text : m) EXPECT_NE(text, "Download thread already running!");
+  // The worker has ended; a new request is taken.
+  EXPECT_EQ(ZimoDownloadA(0, SecondMessage, nullptr, nullptr, Path("PMC").c_str(), 1, 0, 0, 1), 1);
+}
+
+}  // namespace
+}  // namespace zimo::corvan

@@ -1,0 +1,75 @@
+// Program download to a USB card served by the driver host: blocks through
+// the driver's download controls; every line runs once, a failing line is
+// reported and only the rest of its block goes again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "corvan/command_api.h"
+#include "corvan/device_api.h"
+#include "corvan/download_api.h"
+#include "download/download_state.h"
+#include "link/device_registry.h"
+#include "link/library_app.h"
+#include "pci_card_fixture.h"
+#include "plcc_test_files.h"
+#include "serial_card_fixture.h"
+
+namespace zimo::corvan {
+namespace {
+
+using testing::DriverHostProcess;
+using testing::LibraryClock;
+using testing::StandInServer;
+using testing::WaitForDriverDevice;
+using Lines = std::vector<std::string>;
+
+Lines g_messages;
+std::int32_t OnMessage(const char* text, std::int32_t) {
+  g_messages.push_back(text);
+  return 0;
+}
+
+TEST(UsbDownload, EveryLineRunsOnce) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  std::filesystem::current_path(home.path());
+  ASSERT_EQ(RegisterDevice(0, kLocationUsb, 0, nullptr), 1);
+  auto host = std::make_unique<DriverHostProcess>(std::vector<std::string>{"usb older"});
+  ASSERT_TRUE(WaitForDriverDevice("ZimoUSB0"));
+  auto server = std::make_unique<StandInServer>();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  server->table()->Devices[0].PlccEnabled = 0;
+
+  // Each line but the seventh counts itself in P0.
+  std::string text = "P0=0\n";
+  for (int i = 2; i <= 400; ++i) text += i == 7 ? "XYZZY\n" : "P0=P0+1 ; count\n";
+  const std::string source = (home.path() / "PROG.PMC").string();
+  plcc::testing::WriteText(source, text);
+  g_messages.clear();
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, source.c_str(), 1, 0, 0, 1), 0);
+  char reply[64] = {};
+  ZimoGetResponseA(0, reply, sizeof reply, "P0");
+  EXPECT_STREQ(reply, "398\r");
+  const auto at = std::find(g_messages.begin(), g_messages.end(),
+                            "**ZIMO Error 3, Data error or unrecognized command.");
+  ASSERT_NE(at, g_messages.end());
+  EXPECT_EQ(*(at + 1), "  File: " + source);
+  EXPECT_EQ(*(at + 2), "  Line: 7, \"XYZZY;7\"");
+  EXPECT_NE(std::find(g_messages.begin(), g_messages.end(), "Download Complete!!"),
+            g_messages.end());
+  EXPECT_EQ(DownloadState::Instance().errors(), 1u);
+
+  ShutdownZimoDevice(0, 1);
+  App().End();
+  DownloadState::Instance().set_active(false);
+  server.reset();
+  host.reset();
+}
+
+}  // namespace
+}  // namespace zimo::corvan

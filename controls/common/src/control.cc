@@ -60,6 +60,17 @@ HRESULT Control::Save(PropertyBag& bag) {
   return automation::S_OK;
 }
 
+std::vector<automation::Guid> Control::Interfaces() const {
+  std::vector<automation::Guid> ids;
+  if (const automation::InterfaceInfo* info = TypeInfo()) ids.push_back(info->iid);
+  ids.push_back(kIidControl);
+  return ids;
+}
+
+void Control::UseMessageService(platform::MessageService* service) {
+  platform::SetMessageService(service);
+}
+
 Extent Control::SetExtent(const Extent&) { return extent_; }
 
 void Control::DoPropExchange(PropExchange& px) {

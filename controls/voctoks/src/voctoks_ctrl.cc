@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "corvan_binding.h"
+#include "pages.h"
 #include "platform/message.h"
 #include "platform/process.h"
 #include "voctoks/voctoks_ids.h"
@@ -172,7 +173,10 @@ HRESULT CVoctoKSCtrl::Invoke(automation::DispId id, uint16_t flags,
   return Table().Invoke(*this, id, flags, args, result, excep);
 }
 
-std::vector<automation::Guid> CVoctoKSCtrl::Interfaces() const { return {kDispatchIid}; }
+std::unique_ptr<controls::PropertyFrame> CVoctoKSCtrl::CreatePropertyFrame(
+    std::shared_ptr<automation::Dispatch> self) {
+  return MakePropertyFrame(std::move(self));
+}
 
 std::vector<automation::Guid> CVoctoKSCtrl::PropertyPages() const {
   return {kGeneralPageClsid, kDownloadPageClsid, kUploadPageClsid, kAboutPageClsid};

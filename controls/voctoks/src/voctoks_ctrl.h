@@ -72,7 +72,8 @@ class CVoctoKSCtrl : public controls::Control {
   HRESULT Invoke(automation::DispId id, uint16_t flags, std::span<automation::Variant> args,
                  automation::Variant* result, automation::ExcepInfo* excep) override;
   const automation::InterfaceInfo* TypeInfo() const override { return &kDVoctoKS; }
-  std::vector<automation::Guid> Interfaces() const override;
+  std::unique_ptr<controls::PropertyFrame> CreatePropertyFrame(
+      std::shared_ptr<automation::Dispatch> self) override;
   std::vector<automation::Guid> PropertyPages() const override;
   void AboutBox() override;
   std::string IconName() const override { return "voctoks"; }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -11,6 +12,14 @@
 
 namespace {
 FakeCorvanState state;
+
+// A process that cannot reach the state (the test container) sets the
+// reply and the device count through the environment.
+[[maybe_unused]] const bool kFromEnvironment = [] {
+  if (const char* reply = std::getenv("FAKE_CORVAN_REPLY")) state.reply = reply;
+  if (const char* count = std::getenv("FAKE_CORVAN_DEVICES")) state.device_count = std::atoi(count);
+  return true;
+}();
 
 void Record(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Record(const char* format, ...) {

@@ -95,6 +95,20 @@ class UploadDialog : public QDialog, public UploadView {
   bool cancelled_ = false;
 };
 
+// Without a window system the operations still run, behind no dialog.
+class HeadlessDownload : public DownloadView {
+ public:
+  void AddMessage(const std::string&) override {}
+  void SetProgress(int) override {}
+};
+class HeadlessUpload : public UploadView {
+ public:
+  void SetText(const std::string&) override {}
+  void SetRange(int32_t) override {}
+  void SetPosition(int32_t) override {}
+  bool cancelled() const override { return false; }
+};
+
 // A dialog that is never shown still carries the state (Cancel flag).
 template <typename Dialog>
 std::unique_ptr<Dialog> Shown(std::unique_ptr<Dialog> dialog, bool visible) {
@@ -135,11 +149,11 @@ QString AboutDialog::credits() const { return credits_->text(); }
 void InstallQtServices() {
   ControlServices& s = Services();
   s.make_download_view = [](CVoctoKSCtrl& control, bool visible) -> std::unique_ptr<DownloadView> {
-    if (!CanShow()) return nullptr;
+    if (!CanShow()) return std::make_unique<HeadlessDownload>();
     return Shown(std::make_unique<DownloadDialog>(control), visible);
   };
   s.make_upload_view = [](CVoctoKSCtrl&, bool visible) -> std::unique_ptr<UploadView> {
-    if (!CanShow()) return nullptr;
+    if (!CanShow()) return std::make_unique<HeadlessUpload>();
     return Shown(std::make_unique<UploadDialog>(), visible);
   };
   s.process_messages = [] {

@@ -22,12 +22,19 @@
 #include "automation/connection_point.h"
 #include "automation/dispatch.h"
 #include "controls/property_bag.h"
+#include "controls/property_page.h"
+#include "platform/message.h"
 
 namespace zimo::controls {
 
 using automation::DispId;
 using automation::HRESULT;
 using automation::Variant;
+
+// What a container asks for to learn that an object is a control (and may
+// treat it as a Control).
+inline constexpr automation::Guid kIidControl = automation::MakeGuid(
+    0xB196B288, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07});
 
 inline constexpr DispId kDispidEnabled = -514;
 inline constexpr DispId kDispidAboutBox = -552;
@@ -108,6 +115,20 @@ class Control : public automation::Dispatch {
   virtual std::string IconName() const { return {}; }
 
   const automation::InterfaceInfo& events() const { return events_; }
+
+  // The dispatch interface and kIidControl.
+  std::vector<automation::Guid> Interfaces() const override;
+
+  // The frame of the control's pages, bound to `self` (this control).
+  virtual std::unique_ptr<PropertyFrame> CreatePropertyFrame(
+      std::shared_ptr<automation::Dispatch> self) {
+    return nullptr;
+  }
+
+  // Boxes the control shows go to `service` (null: the console). Virtual so
+  // that it reaches the control library's own message service when the
+  // control lives in a library of its own.
+  virtual void UseMessageService(platform::MessageService* service);
 
  protected:
   // The control's persisted properties; derived classes start with

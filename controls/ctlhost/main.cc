@@ -12,6 +12,7 @@
 //   set <member> <value>
 //   call <member> [args...]    args: 12, -3, 'X' (its code), "text", @ (a text out
 //                              parameter, printed after the call)
+//   tick <id>                  one tick of a control's window timer
 //   answer <n>                 the answer of the next box (1 OK, 2 Cancel, 6 Yes, 7 No)
 //   pages                      open the control's property pages
 //   page <n> set <id> <text> | page <n> check <id> 0|1 | page <n> press <id>
@@ -77,6 +78,15 @@ class Host : public controls::ControlSite, public platform::MessageService {
   bool UIDead() const override { return false; }
   void OnChanged(automation::DispId id) override { Print("changed " + std::to_string(id)); }
   void OnModified(bool) override {}
+  // Timers are reported and ticked by the script ("tick <id>"), so runs
+  // never depend on time.
+  bool SetTimer(controls::Control*, int id, int interval_ms) override {
+    Print("timer " + std::to_string(id) + " every " + std::to_string(interval_ms) + " ms");
+    return true;
+  }
+  void KillTimer(controls::Control*, int id) override {
+    Print("timer " + std::to_string(id) + " killed");
+  }
 
   // MessageService: boxes are printed and answered from the script.
   int Show(std::string_view text, std::string_view caption, uint32_t flags) override {
@@ -214,6 +224,11 @@ class Host : public controls::ControlSite, public platform::MessageService {
       platform::Status s = bag.SaveFile(w[1]);
       if (!s.ok()) return Fail("save: " + s.message());
       Print("save: ok");
+      return true;
+    }
+    if (cmd == "tick" && w.size() == 2) {
+      control_->OnTimer(std::atoi(w[1].c_str()));
+      Print("tick " + w[1]);
       return true;
     }
     if (cmd == "answer" && w.size() == 2) {

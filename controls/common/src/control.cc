@@ -71,6 +71,14 @@ void Control::UseMessageService(platform::MessageService* service) {
   platform::SetMessageService(service);
 }
 
+bool Control::SetTimer(int id, int interval_ms) {
+  return site_ != nullptr && site_->SetTimer(this, id, interval_ms);
+}
+
+void Control::KillTimer(int id) {
+  if (site_ != nullptr) site_->KillTimer(this, id);
+}
+
 Extent Control::SetExtent(const Extent&) { return extent_; }
 
 void Control::DoPropExchange(PropExchange& px) {

@@ -120,7 +120,13 @@ class Site : public ControlSite {
   bool UIDead() const override { return true; }
   void OnChanged(automation::DispId id) override { changed.push_back(id); }
   void OnModified(bool m) override { modified.push_back(m); }
+  bool SetTimer(Control* c, int id, int ms) override {
+    timers.push_back({id, ms});
+    return true;
+  }
+  void KillTimer(Control*, int id) override { timers.push_back({id, 0}); }
   bool user_mode = false;
+  std::vector<std::pair<int, int>> timers;
   std::vector<automation::DispId> changed;
   std::vector<bool> modified;
 };
@@ -157,6 +163,16 @@ TEST(ControlTest, SiteAmbientsNotificationsAndEvents) {
   c.Call(4, kMethod, {});
   c.Call(4, kMethod, {});
   EXPECT_EQ(rang, (std::vector<int32_t>{101, 102}));
+}
+
+TEST(ControlTest, WindowTimersGoThroughTheSite) {
+  SampleControl c;
+  EXPECT_FALSE(c.SetTimer(1, 100));  // no site, no timer
+  Site site;
+  c.SetClientSite(&site);
+  EXPECT_TRUE(c.SetTimer(1, 100));
+  c.KillTimer(1);
+  EXPECT_EQ(site.timers, (std::vector<std::pair<int, int>>{{1, 100}, {1, 0}}));
 }
 
 TEST(ControlTest, TheExtentIsFixedAt32PixelsAndEnabledHasItsHook) {

@@ -43,6 +43,8 @@ inline constexpr DispId kDispidAmbientDisplayName = -702;
 inline constexpr DispId kDispidAmbientUserMode = -709;
 inline constexpr DispId kDispidAmbientUIDead = -710;
 
+class Control;
+
 // The container's side of one placed control.
 class ControlSite {
  public:
@@ -57,6 +59,11 @@ class ControlSite {
   virtual void OnModified(bool modified) = 0;
   // The window the control's boxes and dialogs belong to; 0 for none.
   virtual uintptr_t ParentWindow() const { return 0; }
+  // Window timers of the control's window: the container calls the
+  // control's OnTimer(id) every `interval_ms` until KillTimer. False when
+  // the container has no timers.
+  virtual bool SetTimer(Control* control, int id, int interval_ms) { return false; }
+  virtual void KillTimer(Control* control, int id) {}
 };
 
 // A size in HIMETRIC units (0.01 mm).
@@ -115,6 +122,12 @@ class Control : public automation::Dispatch {
   virtual std::string IconName() const { return {}; }
 
   const automation::InterfaceInfo& events() const { return events_; }
+
+  // Window timers, through the site (false without one).
+  bool SetTimer(int id, int interval_ms);
+  void KillTimer(int id);
+  // A timer's tick.
+  virtual void OnTimer(int id) {}
 
   // The dispatch interface and kIidControl.
   std::vector<automation::Guid> Interfaces() const override;

@@ -41,7 +41,9 @@ TEST(CtlHostTest, AScriptDrivesTheControlByNameAndDispid) {
                                     << "page 1 set 219 50\n"
                                     << "press OK\n"
                                     << "get DownloadMaxErrors\n"
-                                    << "save form.bag\n";
+                                    << "save form.bag\n"
+                                    << "load form.bag\n"
+                                    << "get DownloadMaxErrors\n";
   const std::string command = "cd " + dir.string() + " && FAKE_CORVAN_REPLY=$'42\\r' " +
                               "./zimo-ctlhost script.txt > out.txt 2> err.txt";
   ASSERT_EQ(std::system(("bash -c \"" + command + "\"").c_str()), 0)

@@ -74,6 +74,8 @@ TEST(CtlHostTest, AScriptDrivesTheControlByNameAndDispid) {
                       "press OK: closed",
                       "get DownloadMaxErrors: 50",
                       "save: ok",
+                      "load: ok",
+                      "get DownloadMaxErrors: 50",
                   }));
   // The design-time save wrote the settings file.
   auto ini = platform::ReadLines(dir / "Vocto1.INI");

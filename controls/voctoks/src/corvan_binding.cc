@@ -1,6 +1,7 @@
 #include "corvan_binding.h"
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "platform/message.h"
@@ -82,7 +83,7 @@ platform::Module BindCorvanLibrary() {
   }
   // The table's members are function pointers in the order of the names.
   static_assert(sizeof(CorvanFunctions) == kCorvanFunctionCount * sizeof(void*));
-  void** slots = reinterpret_cast<void**>(&Corvan());
+  char* slots = reinterpret_cast<char*>(&Corvan());
   for (int i = 0; i < kCorvanFunctionCount; ++i) {
     auto address = module->Symbol(kCorvanFunctionNames[i]);
     if (!address.ok()) {
@@ -93,7 +94,8 @@ platform::Module BindCorvanLibrary() {
       (void)module->Free();
       return {};
     }
-    slots[i] = *address;
+    void* function = *address;
+    std::memcpy(slots + i * sizeof(void*), &function, sizeof function);
   }
   return std::move(*module);
 }

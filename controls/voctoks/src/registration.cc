@@ -44,7 +44,7 @@ const automation::InprocClassRegistration kClasses[] = {
 }  // namespace
 
 const controls::ControlModuleInfo& ModuleInfo() {
-  static const controls::ControlModuleInfo info{kTypeLibId, "1.0", "VoctoKS ActiveX Control module",
+  static const controls::ControlModuleInfo info{kTypeLibId, "1.0", "VoctoKS Control module",
                                                 kClasses};
   return info;
 }

@@ -22,7 +22,7 @@ inline constexpr HRESULT kSelfRegClassFailed = automation::MakeHresult(0x8004020
 struct ControlModuleInfo {
   automation::Guid typelib;
   std::string_view typelib_version;      // "1.0"
-  std::string_view typelib_description;  // "VoctoKS ActiveX Control module"
+  std::string_view typelib_description;  // "VoctoKS Control module"
   // The control class first, then its page classes.
   std::span<const automation::InprocClassRegistration> classes;
 };

@@ -39,22 +39,22 @@ using DllCanUnloadNowFn = int32_t();
 
 // What one in-process class registers under HKEY_CLASSES_ROOT.
 struct InprocClassRegistration {
-  Guid clsid;
-  std::string_view description;  // the class key's default value (user type name)
-  std::string_view prog_id;      // "VOCTOKS.VoctoKSCtrl.1"
+  Guid clsid{};
+  std::string_view description{};  // the class key's default value (user type name)
+  std::string_view prog_id{};      // "VOCTOKS.VoctoKSCtrl.1"
   // Written with CurVer when not empty (controls); pages have none.
-  std::string_view version_independent_prog_id;
-  std::string_view threading_model;  // "Apartment", or empty for none
+  std::string_view version_independent_prog_id{};
+  std::string_view threading_model{};  // "Apartment", or empty for none
   // Controls: the "Control" key, ToolboxBitmap32 ("<module>, <id>"),
   // MiscStatus with its default and MiscStatus\1.
   bool control = false;
   bool insertable = false;
   int toolbox_bitmap = 0;
   std::string_view misc_status = "0";
-  std::string_view misc_status_content;
+  std::string_view misc_status_content{};
   // The type library the class belongs to (none when null).
-  Guid typelib;
-  std::string_view typelib_version;
+  Guid typelib{};
+  std::string_view typelib_version{};
 };
 
 // A type library's keys: TypeLib\{id}\<version> with its description, the

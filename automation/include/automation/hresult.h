@@ -43,6 +43,7 @@ inline constexpr HRESULT REGDB_E_READREGDB = MakeHresult(0x80040150);
 inline constexpr HRESULT REGDB_E_WRITEREGDB = MakeHresult(0x80040151);
 inline constexpr HRESULT CO_E_CLASSSTRING = MakeHresult(0x800401F3);
 inline constexpr HRESULT CO_E_APPNOTFOUND = MakeHresult(0x800401F5);
+inline constexpr HRESULT CO_E_DLLNOTFOUND = MakeHresult(0x800401F8);
 inline constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = MakeHresult(0x80080005);
 inline constexpr HRESULT CO_E_SERVER_STOPPING = MakeHresult(0x80080008);
 

@@ -45,7 +45,9 @@ class Dpr : public ::testing::Test {
     std::strcpy(image.name, "DPR");
     image.method = 2;  // no port: the record stays closed
     image.retries = retries;
-    image.timeout = 500;
+    // A generous poll budget: the card serves its mailbox from its own
+    // thread, which a loaded machine may hold back for a while.
+    image.timeout = 20000;
     record_ = JUXInit(&image);
     if (record_ == nullptr) return nullptr;
     record_->method = 1;

@@ -287,6 +287,11 @@ double Card::MotorPosition(int motor) const {
   return motors_->Position(motor);
 }
 
+double Card::MotorCommandedPosition(int motor) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return motors_->CommandedPosition(motor);
+}
+
 double Card::MotorFollowingError(int motor) const {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   return motors_->FollowingError(motor);
@@ -317,6 +322,7 @@ const CardModel& Card::model() const { return model_; }
 void Card::AdvanceServo(int cycles) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   for (int c = 0; c < cycles; ++c) {
+    interp_->MotionCycle();
     motors_->Advance(1);
     interp_->ServoCycle();
   }

@@ -64,6 +64,11 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"P", &Interpreter::ReportPosition},
         {"V", &Interpreter::ReportVelocity},
         {"F", &Interpreter::ReportFollowingError},
+        {"B", &Interpreter::Begin},
+        {"R", &Interpreter::RunProgram},
+        {"A", &Interpreter::Abort},
+        {"PMATCH", &Interpreter::PositionMatch},
+        {"PC", &Interpreter::ProgramCounter},
     };
     // Longest first, so "VERSION" wins over "VER" and "V".
     std::stable_sort(t.begin(), t.end(), [](const CommandWord& a, const CommandWord& b) {
@@ -140,6 +145,11 @@ int Interpreter::Open(Scanner& s, Reply&) {
   std::string name;
   if (!BufferName(s, &name)) return card_error::kBadCommand;
   if (!open_buffer_.empty()) return card_error::kBufferInUse;
+  for (const auto& [coord, state] : cs_) {
+    if (state.running && name == "PROG " + std::to_string(state.program)) {
+      return card_error::kRunning;
+    }
+  }
   open_buffer_ = name;
   buffers_[name];  // an opened buffer exists, even while empty
   BufferChanged(name);

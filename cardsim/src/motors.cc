@@ -35,7 +35,43 @@ void Motors::StartMove(int motor, Motor& m) {
   m.pre_jog = m.cmd - m.home_offset;
   m.homing = false;
   m.to_target = false;
+  m.driven = false;
   (void)motor;
+}
+
+void Motors::Drive(int motor, double position, double velocity) {
+  if (!Valid(motor)) return;
+  Motor& m = motors_[motor - 1];
+  if (m.mode != Mode::kClosed) return;
+  m.driven = true;
+  m.to_target = m.homing = false;
+  m.target_vel = 0;
+  m.cmd = position + m.home_offset;
+  m.cmd_vel = velocity;
+}
+
+void Motors::Release(int motor) {
+  if (!Valid(motor)) return;
+  Motor& m = motors_[motor - 1];
+  m.driven = false;
+  m.cmd_vel = 0;
+}
+
+bool Motors::ClosedLoop(int motor) const {
+  return Valid(motor) && motors_[motor - 1].mode == Mode::kClosed;
+}
+
+void Motors::AdoptCommandedWord(int motor, Motor& m) {
+  // The commanded-position word is the card's own: a host or program write
+  // into it moves the motor there (a step, as the card's servo sees it).
+  int64_t word = memory_.ReadFixed48(CommandedAddress(motor));
+  if (word == m.published_cmd || m.mode != Mode::kClosed) return;
+  double scale = I(motor, 8) * 32;
+  if (scale <= 0) scale = 3072;
+  m.cmd = static_cast<double>(word) / scale + m.home_offset;
+  m.cmd_vel = m.target_vel = 0;
+  m.to_target = m.homing = m.driven = false;
+  m.published_cmd = word;
 }
 
 void Motors::JogPositive(int motor) {
@@ -108,6 +144,7 @@ void Motors::Kill(int motor) {
   if (!Valid(motor)) return;
   Motor& m = motors_[motor - 1];
   m.mode = Mode::kKilled;
+  m.driven = false;
   m.cmd = m.act;
   m.cmd_vel = m.act_vel = m.target_vel = 0;
   m.to_target = m.homing = false;
@@ -119,6 +156,7 @@ void Motors::OpenLoop(int motor, double percent) {
   if (!Active(motor)) return;
   Motor& m = motors_[motor - 1];
   m.mode = Mode::kOpen;
+  m.driven = false;
   m.output = std::clamp(percent, -100.0, 100.0);
   m.to_target = m.homing = false;
   m.target_vel = m.cmd_vel = 0;
@@ -206,7 +244,10 @@ void Motors::SetPosition(int motor, double position) {
 void Motors::Advance(int cycles) {
   double dt = CycleMs();
   for (int c = 0; c < cycles; ++c) {
-    for (int i = 1; i <= count(); ++i) Step(i, motors_[i - 1], dt);
+    for (int i = 1; i <= count(); ++i) {
+      AdoptCommandedWord(i, motors_[i - 1]);
+      Step(i, motors_[i - 1], dt);
+    }
   }
   if (cycles > 0) PublishAll();
 }
@@ -224,6 +265,10 @@ void Motors::Step(int motor, Motor& m, double dt) {
       m.cmd_vel = 0;
       break;
     case Mode::kClosed: {
+      if (m.driven) {
+        m.act += (m.cmd - m.act) * (1.0 - std::exp(-dt / kLagMs));
+        break;
+      }
       double accel = std::fabs(I(motor, 19));
       if (m.to_target) {
         double speed = std::fabs(I(motor, m.homing ? 23 : 22));
@@ -295,6 +340,7 @@ void Motors::Publish(int motor) {
   memory_.Write(Space::kX, ServoStatusAddress(motor), ServoStatus(motor));
   memory_.Write(Space::kY, MotorStatusAddress(motor), MotorStatus(motor));
   memory_.WriteFixed48(CommandedAddress(motor), CommandedPosition(motor) * scale);
+  motors_[motor - 1].published_cmd = memory_.ReadFixed48(CommandedAddress(motor));
   memory_.WriteFixed48(ActualAddress(motor), Position(motor) * scale);
 }
 

@@ -111,6 +111,7 @@ class Card {
   uint32_t MotorServoStatus(int motor) const;
   uint32_t MotorStatusWord(int motor) const;
   double MotorPosition(int motor) const;
+  double MotorCommandedPosition(int motor) const;
   double MotorFollowingError(int motor) const;
   void SetMotorPosition(int motor, double counts);
   // Enabled PLC programs, one bit per PLC number.

@@ -66,6 +66,13 @@ class Motors {
   uint32_t MotorStatus(int motor) const;
   bool InPosition(int motor) const;
 
+  // A motion program sets the commanded position (counts, the motor's
+  // frame) and velocity (counts/ms) each cycle; the plant follows. Any
+  // motor command ends this; Release holds the motor where it is.
+  void Drive(int motor, double position, double velocity);
+  void Release(int motor);
+  bool ClosedLoop(int motor) const;
+
   // Scripting: place a motor's plant at a position (commanded and actual).
   void SetPosition(int motor, double position);
 
@@ -96,7 +103,10 @@ class Motors {
     double output = 0;       // open-loop output, percent
     bool fatal = false;
     bool warn = false;
+    bool driven = false;        // a motion program sets cmd
+    int64_t published_cmd = 0;  // the commanded-position word as last written
   };
+  void AdoptCommandedWord(int motor, Motor& m);
   bool Active(int motor) const;
   double I(int motor, int k) const;
   double CycleMs() const;

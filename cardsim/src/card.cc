@@ -1,5 +1,6 @@
 #include "cardsim/card.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -322,6 +323,7 @@ const CardModel& Card::model() const { return model_; }
 void Card::AdvanceServo(int cycles) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   for (int c = 0; c < cycles; ++c) {
+    simulated_ms_ += vars_->I(10) > 0 ? vars_->I(10) / 8388608.0 : 0;
     interp_->MotionCycle();
     motors_->Advance(1);
     interp_->ServoCycle();
@@ -340,6 +342,38 @@ void Card::StartServoThread(std::chrono::microseconds period) {
       AdvanceServo(1);
     }
   });
+}
+
+void Card::StartServoClock(double time_scale) {
+  if (!(time_scale > 0)) time_scale = 1.0;
+  if (servo_run_.exchange(true)) return;
+  servo_thread_ = std::thread([this, time_scale] {
+    using Clock = std::chrono::steady_clock;
+    auto last = Clock::now();
+    double due_ms = 0;  // simulated time owed
+    while (servo_run_.load()) {
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+      auto now = Clock::now();
+      due_ms += std::chrono::duration<double, std::milli>(now - last).count() * time_scale;
+      last = now;
+      while (servo_run_.load()) {
+        double cycle_ms = IVarValue(10) / 8388608.0;
+        if (cycle_ms <= 0) break;
+        double cycles = std::floor(due_ms / cycle_ms);
+        if (cycles < 1) break;
+        int batch = static_cast<int>(std::min(cycles, 64.0));
+        AdvanceServo(batch);
+        due_ms -= batch * cycle_ms;
+      }
+      // Fell far behind (a slow machine, a debugger): do not race to catch up.
+      due_ms = std::min(due_ms, 100.0 * time_scale);
+    }
+  });
+}
+
+double Card::SimulatedMs() const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return simulated_ms_;
 }
 
 void Card::StopServoThread() {

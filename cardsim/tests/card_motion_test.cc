@@ -2,6 +2,7 @@
 // moves, dwells, the feed-rate override, and the card's refusals.
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -178,6 +179,30 @@ TEST(MotionPrograms, ProgramsAndPlcsMoveMotorsThroughTheCommandedWord) {
   Type(card, {"WD$28,0"});
   card.AdvanceServo(100);
   EXPECT_NEAR(card.MotorPosition(1), 0.0, 0.01);
+}
+
+}  // namespace
+}  // namespace zimo::cardsim
+
+namespace zimo::cardsim {
+namespace {
+
+TEST(ServoClock, CyclesFollowI10AtOnceAndTheTimeScaleRunsLongProgramsFast) {
+  Card card(CardModel::Older());
+  card.AdvanceServo(10);
+  EXPECT_NEAR(card.SimulatedMs(), 10 * 3713707 / 8388608.0, 1e-9);
+  card.Execute("I10=8388608");  // 1 ms cycles from the next one on
+  card.AdvanceServo(5);
+  EXPECT_NEAR(card.SimulatedMs(), 10 * 3713707 / 8388608.0 + 5, 1e-9);
+
+  // Two simulated seconds through the background clock at 400 times real time.
+  Type(card, {"&1 #1->X", "OPEN PROG 4 CLR", "DWE2000", "P1=1", "CLOSE", "B4R"});
+  card.StartServoClock(400);
+  for (int i = 0; i < 2000 && card.PVar(1) != 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  card.StopServoThread();
+  EXPECT_DOUBLE_EQ(card.PVar(1), 1.0);
 }
 
 }  // namespace

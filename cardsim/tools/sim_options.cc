@@ -124,6 +124,11 @@ Status Parser::Option(const std::string& name, const std::optional<std::string>&
     const auto n = integer(1, 0xFFFFFF);
     if (!n) return bad_value();
     model_edits.push_back([n = static_cast<uint32_t>(*n)](CardModel& m) { m.i10 = n; });
+  } else if (name == "time-scale") {
+    char* end = nullptr;
+    double scale = std::strtod(v.c_str(), &end);
+    if (end == v.c_str() || *end != '\0' || !(scale > 0) || scale > 1e6) return bad_value();
+    options.time_scale = scale;
   } else if (name == "dpr-base") {
     const auto n = integer(0, 0xFFFFFF);
     if (!n) return bad_value();
@@ -208,6 +213,7 @@ const char* SimUsage() {
          "Running:\n"
          "  --config FILE         more options, one \"name value\" per line\n"
          "  --no-servo            do not run the servo clock\n"
+         "  --time-scale X        simulated time runs X times as fast as wall time\n"
          "  --no-stdin            ignore standard input; run until a signal\n"
          "\n"
          "Commands on standard input, each answered \"ok\" or \"error TEXT\":\n"
@@ -234,7 +240,8 @@ Result<SimOptions> ParseSimOptions(const std::vector<std::string>& args) {
   Parser p;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg.rfind("--", 0) != 0 || arg.size() == 2) return Bad("unexpected argument \"" + arg + "\"");
+    if (arg.rfind("--", 0) != 0 || arg.size() == 2)
+      return Bad("unexpected argument \"" + arg + "\"");
     std::string name = arg.substr(2);
     std::optional<std::string> value;
     if (const size_t eq = name.find('='); eq != std::string::npos) {
@@ -243,8 +250,8 @@ Result<SimOptions> ParseSimOptions(const std::vector<std::string>& args) {
     } else if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
       // A following word that is not an option is this option's value,
       // unless the option is a flag (then it is an error below).
-      static const char* const kFlags[] = {"help", "pty", "mute", "no-ack", "no-servo",
-                                           "no-stdin", "bootstrap"};
+      static const char* const kFlags[] = {"help",     "pty",      "mute",     "no-ack",
+                                           "no-servo", "no-stdin", "bootstrap"};
       bool flag = false;
       for (const char* f : kFlags) flag = flag || name == f;
       if (!flag) value = args[++i];

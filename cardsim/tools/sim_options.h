@@ -23,7 +23,8 @@ struct SimOptions {
   int delay_count = -1;  // how many replies (-1: all)
   bool ack_omitted = false;
   std::vector<std::string> unsolicited;  // messages queued at start
-  bool servo = true;                     // run the servo clock in real time
+  bool servo = true;                     // run the servo clock
+  double time_scale = 1.0;               // simulated time per wall time
   bool read_stdin = true;                // take control commands from stdin; EOF ends
   bool help = false;
 };

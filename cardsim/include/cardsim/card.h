@@ -127,7 +127,14 @@ class Card {
   // Motors step with the servo clock: one step per cycle of I10.
   void AdvanceServo(int cycles);
   // Or let a background thread advance one cycle per `period`.
-  void StartServoThread(std::chrono::microseconds period = std::chrono::microseconds(442));
+  void StartServoThread(std::chrono::microseconds period);
+  // Or keep simulated time running `time_scale` times as fast as wall time,
+  // the cycle following I10 (1: real time; 100: a one-second program ends
+  // in 10 ms). The thread catches up in batches and never holds the card's
+  // lock for more than 64 cycles at a time.
+  void StartServoClock(double time_scale = 1.0);
+  // Simulated milliseconds since the card was made (all servo cycles run).
+  double SimulatedMs() const;
   void StopServoThread();
 
   // True while checksummed serial mode (I4 = 1) is on.
@@ -164,6 +171,7 @@ class Card {
   bool image_mode_ = false;  // serial firmware bytes follow ^O
   size_t firmware_bytes_ = 0;
 
+  double simulated_ms_ = 0;
   std::atomic<bool> servo_run_{false};
   std::thread servo_thread_;
 };

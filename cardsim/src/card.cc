@@ -315,6 +315,16 @@ std::optional<std::vector<std::string>> Card::ProgramBuffer(const std::string& n
   return *lines;
 }
 
+void Card::AddRingStation(int node, double station_type) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  interp_->AddRingStation(node, station_type);
+}
+
+void Card::RemoveRingStation(int node) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  interp_->RemoveRingStation(node);
+}
+
 Memory& Card::memory() { return *memory_; }
 const Memory& Card::memory() const { return *memory_; }
 Script& Card::script() { return *script_; }

@@ -64,6 +64,7 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"P", &Interpreter::ReportPosition},
         {"V", &Interpreter::ReportVelocity},
         {"F", &Interpreter::ReportFollowingError},
+        {"MS", &Interpreter::RingCommand},
         {"B", &Interpreter::Begin},
         {"R", &Interpreter::RunProgram},
         {"A", &Interpreter::Abort},

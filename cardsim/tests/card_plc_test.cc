@@ -379,3 +379,45 @@ TEST(PlcBadInput, AFullBufferRefusesTheLineAndKeepsWhatItHas) {
 
 }  // namespace
 }  // namespace zimo::cardsim
+
+namespace zimo::cardsim {
+namespace {
+
+TEST(Ring, StationsAnswerTheirVariablesAndAbsentNodesErr008) {
+  struct Case {
+    const char* line;
+    int error;
+    Lines reply;
+  };
+  for (bool spran : {false, true}) {
+    Card card(spran ? CardModel::Spran() : CardModel::Older());
+    card.AddRingStation(0, 5);
+    card.AddRingStation(13, 7);
+    const Case cases[] = {
+        {"MS0,I3", 0, {"5"}},
+        {"MS13,I3 MS13,I996", 0, {"7", "13"}},
+        {"MS0,I12=1 MS0,I12", 0, {"1"}},
+        {"MS 0 , I 910 = $10 MS0,I910", 0, {"16"}},
+        {"I9=1 MS0,I3 I9=0", 0, {"MS0,I3=5"}},
+        {"MS1,I3", card_error::kNoRingNode, {}},
+        {"MS0,I1000", card_error::kBadCommand, {}},
+        {"MS0,P3", card_error::kBadCommand, {}},
+    };
+    for (const Case& c : cases) {
+      Reply reply = card.Execute(c.line);
+      EXPECT_EQ(reply.error, c.error) << c.line;
+      if (c.error == 0) {
+        EXPECT_EQ(reply.lines, c.reply) << c.line;
+      }
+    }
+    // Nodes past the generation's last: older cards have 14, SPRAN cards 64.
+    EXPECT_EQ(card.Execute("MS14,I3").error,
+              spran ? card_error::kNoRingNode : card_error::kBadCommand);
+    EXPECT_EQ(card.Execute("MS64,I3").error, card_error::kBadCommand);
+    card.RemoveRingStation(13);
+    EXPECT_EQ(card.Execute("MS13,I3").error, card_error::kNoRingNode);
+  }
+}
+
+}  // namespace
+}  // namespace zimo::cardsim

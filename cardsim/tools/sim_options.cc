@@ -129,6 +129,23 @@ Status Parser::Option(const std::string& name, const std::optional<std::string>&
     double scale = std::strtod(v.c_str(), &end);
     if (end == v.c_str() || *end != '\0' || !(scale > 0) || scale > 1e6) return bad_value();
     options.time_scale = scale;
+  } else if (name == "ring") {
+    // "N[:TYPE]", several separated by commas.
+    size_t start = 0;
+    while (start <= v.size()) {
+      size_t comma = v.find(',', start);
+      std::string item =
+          v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      size_t colon = item.find(':');
+      std::optional<long long> node = ParseInteger(item.substr(0, colon));
+      std::optional<long long> type = colon == std::string::npos
+                                          ? std::optional<long long>(1)
+                                          : ParseInteger(item.substr(colon + 1));
+      if (!node || *node < 0 || *node > 63 || !type) return bad_value();
+      options.ring.emplace_back(static_cast<int>(*node), static_cast<double>(*type));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
   } else if (name == "dpr-base") {
     const auto n = integer(0, 0xFFFFFF);
     if (!n) return bad_value();
@@ -214,6 +231,7 @@ const char* SimUsage() {
          "  --config FILE         more options, one \"name value\" per line\n"
          "  --no-servo            do not run the servo clock\n"
          "  --time-scale X        simulated time runs X times as fast as wall time\n"
+         "  --ring N[:TYPE],...   ring stations on these nodes (TYPE: their I3, default 1)\n"
          "  --no-stdin            ignore standard input; run until a signal\n"
          "\n"
          "Commands on standard input, each answered \"ok\" or \"error TEXT\":\n"

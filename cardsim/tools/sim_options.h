@@ -22,10 +22,11 @@ struct SimOptions {
   int delay_ms = 0;      // reply delay
   int delay_count = -1;  // how many replies (-1: all)
   bool ack_omitted = false;
-  std::vector<std::string> unsolicited;  // messages queued at start
-  bool servo = true;                     // run the servo clock
-  double time_scale = 1.0;               // simulated time per wall time
-  bool read_stdin = true;                // take control commands from stdin; EOF ends
+  std::vector<std::string> unsolicited;      // messages queued at start
+  bool servo = true;                         // run the servo clock
+  double time_scale = 1.0;                   // simulated time per wall time
+  std::vector<std::pair<int, double>> ring;  // ring stations: node, station type (its I3)
+  bool read_stdin = true;                    // take control commands from stdin; EOF ends
   bool help = false;
 };
 

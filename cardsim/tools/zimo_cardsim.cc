@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
     card.script().SetReplyDelay(std::chrono::milliseconds(options.delay_ms), options.delay_count);
   }
   for (const std::string& message : options.unsolicited) card.PostUnsolicited(message);
+  for (const auto& [node, type] : options.ring) card.AddRingStation(node, type);
   if (options.servo) card.StartServoClock(options.time_scale);
 
   std::unique_ptr<PtyAttachment> pty;

@@ -119,6 +119,11 @@ class Card {
   // Lines stored in a program buffer ("PLC 3", "PROG 999", "ROT"), if any.
   std::optional<std::vector<std::string>> ProgramBuffer(const std::string& name) const;
 
+  // Ring stations (none at start): a station on `node` whose I3 reads
+  // `station_type`; RemoveRingStation makes the node absent again.
+  void AddRingStation(int node, double station_type = 1);
+  void RemoveRingStation(int node);
+
   Memory& memory();
   const Memory& memory() const;
   Script& script();

@@ -51,6 +51,11 @@ class Interpreter {
   void MotionCycle();
   bool ProgramRunning(int coord) const;
 
+  // Ring stations: each has I0..I999; an absent node answers ERR008.
+  void AddRingStation(int node, double station_type);
+  void RemoveRingStation(int node);
+  int ring_nodes() const { return model_.spran ? 64 : 14; }
+
   // Where PLC n resumes at its next scan (statement index; 0 = its start).
   size_t PlcResumePoint(int n) const { return plcs_[static_cast<size_t>(n & 31)].pc; }
 
@@ -134,6 +139,8 @@ class Interpreter {
   };
   std::map<int, AxisOf> AxesOf(int coord) const;
 
+  int RingCommand(Scanner& s, Reply& reply);
+
   // Variables (variable_commands.cc).
   int Variable(Scanner& s, Reply& reply);
   int MDefinitionCommand(Scanner& s, Reply& reply, int first, int last);
@@ -210,6 +217,7 @@ class Interpreter {
   std::map<std::string, CompiledProgram> compiled_;  // dropped when the buffer changes
   bool in_program_ = false;                          // running a program's statement
   std::map<int, CoordState> cs_;                     // motion program state per system
+  std::map<int, std::vector<double>> stations_;      // ring node -> its I-variables
   uint64_t global_status_ = 0;
   std::vector<double> saved_i_;
   std::string last_line_;

@@ -303,6 +303,16 @@ void Card::SetMotorPosition(int motor, double counts) {
   motors_->SetPosition(motor, counts);
 }
 
+void Card::SetLimitSwitch(int motor, bool positive, bool on) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  motors_->SetLimitSwitch(motor, positive, on);
+}
+
+void Card::SetPlantFault(int motor, double load, bool stuck) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  motors_->SetPlantFault(motor, load, stuck);
+}
+
 uint32_t Card::PlcEnabled() const {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   return interp_->plc_enabled();

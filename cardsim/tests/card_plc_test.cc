@@ -421,3 +421,73 @@ TEST(Ring, StationsAnswerTheirVariablesAndAbsentNodesErr008) {
 
 }  // namespace
 }  // namespace zimo::cardsim
+
+namespace zimo::cardsim {
+namespace {
+
+TEST(PlcPrograms, AutotuningHandshakeJogsBackOnceThroughTheCommandSlot) {
+  Card card(CardModel::Older());
+  // The single-motor autotuning program for motor 1, older-card words.
+  Type(card, {"M0->x:0,24",
+              "M1023->x:$07F0,24",
+              "M1022->x:$07F1,24",
+              "M1021->x:$3d,13,1",
+              "M1020->X:$0003,18",
+              "M1019->X:$0003,19",
+              "M1018->X:$3a,4,20",
+              "M1017->d:$2b",
+              "M1016->d:$80b",
+              "M1015->X:$33,24,S",
+              "M1014->Y:$814,2,1",
+              "OPEN PLC 31 CLEAR",
+              "P996=-1",
+              "P1021=P1022*8388608/I10",
+              "M1020=1",
+              "M1019=1",
+              "M1016=M1017",
+              "M1018=P1020",
+              "M1023=M0",
+              "M1022=M0-M1023",
+              "WHILE(abs(M1017-M1016)<P1023andM1022<P1021)",
+              "M1022=M0-M1023",
+              "ENDWHILE",
+              "M1019=0",
+              "M1018=0",
+              "M1023=M0",
+              "M1022=M0-M1023",
+              "WHILE(ABS(M1015)>(I109*32*2)ANDM1022<P1021)",
+              "M1022=M0-M1023",
+              "ENDWHILE",
+              "IF(M1014=0)",
+              "CMD\"#1J= p996=-123\"",
+              "WHILE(P996!=-123)",
+              "ENDWHILE",
+              "WHILE(M1021=1)",
+              "ENDWHILE",
+              "WHILE(M1021=0)",
+              "ENDWHILE",
+              "ELSE",
+              "CMD\"#1J/\"",
+              "ENDIF",
+              "P1019=0",
+              "P996=123",
+              "DIS PLC 31",
+              "CLS"});
+  // 50 output units (800 in the 20-bit field) for at most 300 ms or 200 counts of
+  // travel, in the position word's units.
+  Type(card, {"P1020=800", "P1022=300", "P1023=200*96*32", "P1019=1", "#1O0", "I5=2 ENA PLC 31"});
+  std::vector<double> p996;
+  for (int c = 0; c < 4000 && card.PlcEnabled() != 0; ++c) {
+    card.AdvanceServo(1);
+    if (p996.empty() || p996.back() != card.PVar(996)) p996.push_back(card.PVar(996));
+  }
+  EXPECT_EQ(p996, (std::vector<double>{-1, -123, 123}));  // the command ran once
+  EXPECT_EQ(card.PVar(1019), 0);
+  EXPECT_EQ(card.PlcEnabled(), 0u);
+  card.AdvanceServo(100);
+  EXPECT_EQ(card.MotorPosition(1), 0);                   // jogged back to where it started
+  EXPECT_EQ(card.MotorServoStatus(1) & (1u << 18), 0u);  // closed loop again
+}
+
+}  // namespace
+}  // namespace zimo::cardsim

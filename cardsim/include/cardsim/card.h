@@ -114,6 +114,10 @@ class Card {
   double MotorCommandedPosition(int motor) const;
   double MotorFollowingError(int motor) const;
   void SetMotorPosition(int motor, double counts);
+  // Scripted plant: a limit switch (servo word bit 21 positive, 22
+  // negative), a steady load (counts/ms^2) or a plant that cannot move.
+  void SetLimitSwitch(int motor, bool positive, bool on);
+  void SetPlantFault(int motor, double load, bool stuck = false);
   // Enabled PLC programs, one bit per PLC number.
   uint32_t PlcEnabled() const;
   // Lines stored in a program buffer ("PLC 3", "PROG 999", "ROT"), if any.

@@ -70,6 +70,10 @@ class Variables {
   static std::string FormatHex(double value);
 
  private:
+  double OutputAddressIVar(int motor) const;
+  double FeedbackAddressIVar(int motor) const;
+  void WriteFeedbackTable();
+
   const CardModel& model_;
   Memory& memory_;
   int count_;

@@ -309,6 +309,7 @@ void Interpreter::MotionCycle() {
   double dt = vars_.I(10) > 0 ? vars_.I(10) / 8388608.0 : 3713707 / 8388608.0;
   for (auto& [coord, c] : cs_) {
     if (!c.running) continue;
+    writer_ = "&" + std::to_string(coord);
     const CompiledProgram* program = Compiled(ProgramName(c.program));
     if (program == nullptr || !program->well_formed) {
       StopProgram(coord);

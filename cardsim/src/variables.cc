@@ -174,7 +174,9 @@ double Variables::I(int n) const { return Valid(n) ? i_[n] : 0.0; }
 
 void Variables::SetI(int n, double value) {
   if (!Valid(n)) return;
+  double old = i_[n];
   i_[n] = value;
+  if (i_change_hook_ && old != value) i_change_hook_(n, old, value);
   if (i_hook_) i_hook_(n, value);
 }
 

@@ -8,9 +8,11 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -128,6 +130,29 @@ class Card {
   void AddRingStation(int node, double station_type = 1);
   void RemoveRingStation(int node);
 
+  // The change log: while on, every change of an I-variable and of a
+  // watched memory word is kept with the simulated time and its writer
+  // ("host", "PLC n", "CMD PLC n" for a PLC's command, "&c" for a motion
+  // program, "servo" for the card's own cycle work).
+  struct Change {
+    double ms = 0;
+    std::string writer;
+    std::string what;  // "I129", "X:$3D", "Y:$700"
+    double old_value = 0, new_value = 0;
+  };
+  void SetChangeLogging(bool on);
+  void WatchWord(Space space, uint32_t address);
+  std::vector<Change> Changes() const;
+  void ClearChanges();
+  // Snapshots of the settings (every I-variable) and the watched words;
+  // the compare lists what differs, one "what: old -> new" line each.
+  struct Snapshot {
+    std::vector<double> i;
+    std::map<std::string, uint32_t> words;
+  };
+  Snapshot TakeSnapshot() const;
+  static std::vector<std::string> Compare(const Snapshot& before, const Snapshot& after);
+
   Memory& memory();
   const Memory& memory() const;
   Script& script();
@@ -181,6 +206,10 @@ class Card {
   size_t firmware_bytes_ = 0;
 
   double simulated_ms_ = 0;
+  mutable std::mutex changes_mu_;
+  bool logging_changes_ = false;
+  std::deque<Change> changes_;
+  std::set<std::pair<Space, uint32_t>> watched_;
   std::atomic<bool> servo_run_{false};
   std::thread servo_thread_;
 };

@@ -56,6 +56,11 @@ class Interpreter {
   void RemoveRingStation(int node);
   int ring_nodes() const { return model_.spran ? 64 : 14; }
 
+  // Who is writing now, for the card's change log: "host", "PLC n",
+  // "CMD PLC n", "&c" (a motion program), "servo".
+  const std::string& writer() const { return writer_; }
+  void set_writer(std::string writer) { writer_ = std::move(writer); }
+
   // Where PLC n resumes at its next scan (statement index; 0 = its start).
   size_t PlcResumePoint(int n) const { return plcs_[static_cast<size_t>(n & 31)].pc; }
 
@@ -216,8 +221,9 @@ class Interpreter {
   std::array<PlcState, 32> plcs_{};
   std::map<std::string, CompiledProgram> compiled_;  // dropped when the buffer changes
   bool in_program_ = false;                          // running a program's statement
-  std::map<int, CoordState> cs_;                     // motion program state per system
-  std::map<int, std::vector<double>> stations_;      // ring node -> its I-variables
+  std::string writer_ = "host";
+  std::map<int, CoordState> cs_;                 // motion program state per system
+  std::map<int, std::vector<double>> stations_;  // ring node -> its I-variables
   uint64_t global_status_ = 0;
   std::vector<double> saved_i_;
   std::string last_line_;

@@ -491,3 +491,91 @@ TEST(PlcPrograms, AutotuningHandshakeJogsBackOnceThroughTheCommandSlot) {
 
 }  // namespace
 }  // namespace zimo::cardsim
+
+namespace zimo::cardsim {
+namespace {
+
+TEST(PlcPrograms, CurrentFeedbackTestFillsItsSlotsThroughARetargetedMVariable) {
+  Card card(CardModel::Older());
+  // Motor 1 with its current readings at X:/Y:$710 (channel 0: I182 = 49158).
+  Type(card, {"I182=49158",
+              "M102->Y:$c002,8,16,S",
+              "M104->Y:$c003,8,16,S",
+              "M107->Y:$c004,8,16,S",
+              "M114->X:$c005,14",
+              "WY:$728,$10c005,$10c006,0",
+              "M105->X:$710,8,16,S",
+              "M106->Y:$710,8,16,S",
+              "M90->Y:$700,0,24,S",
+              "M91->L:$1000",
+              "M92->Y:$BC5B,0,12",
+              "P100..104=0",
+              "P200..204=0",
+              "M114=1",
+              "M114=0",
+              "M114=1",
+              "M114=0",
+              "I901=2 I902=0",
+              "ENDG I48=0",
+              "ENDG I48=0",
+              "DEL GAT",
+              "DELETE TRACE"});
+  Type(card, {"OPEN PLC 31 CLEAR",
+              "I10=8388608/(2*1.500000)*3",
+              "P999=0",
+              "P998=0",
+              "M114=1",
+              "M102=0M104=0M107=0",
+              "WHILE (P999 < 10 AND P996=-1)",
+              "  M102=0M104=0M107=0",
+              "  M90=1000*8388608/I10",
+              "  WHILE (M90>0 and P996=-1)",
+              "  ENDWHILE",
+              "  M92=100+P999",
+              "  M91=M105",
+              "  M92=200+P999",
+              "  M91=M106",
+              "M102=I900*0.01*10.000000",
+              "M104=-I900*0.01*10.000000",
+              "M107=0",
+              "  P998=P998+.5",
+              "  M90=1000*8388608/I10",
+              "  WHILE (M90>0 and P996=-1)",
+              "  ENDWHILE",
+              "  IF (P999 > 4)",
+              "    M92=100+P999-5",
+              "    M91=M105-M91",
+              "    M92=200+P999-5",
+              "    M91=M106-M91",
+              "  ENDIF",
+              "  P999=P999+1",
+              "  P998=P998+.5",
+              "ENDWHILE",
+              "M102=0M104=0M107=0",
+              "DISABLE PLC 31",
+              "I10=3713707",
+              "cmd\"WY:$728,0\"",
+              "CLOSE",
+              "P996=-1 I5=2 ENA PLC 31"});
+  // Readings 7 (X) and 3 (Y) for the first five passes (1 ms cycles from the
+  // PLC's first line on), 19 and 10 after them.
+  card.memory().Write(Space::kX, 0x710, 7 << 8);
+  card.memory().Write(Space::kY, 0x710, 3 << 8);
+  card.AdvanceServo(10500);
+  EXPECT_EQ(card.IVar(10), 8388608);
+  EXPECT_EQ(card.PVar(998), 5);
+  card.memory().Write(Space::kX, 0x710, 19 << 8);
+  card.memory().Write(Space::kY, 0x710, 10 << 8);
+  for (int c = 0; c < 20000 && card.PlcEnabled() != 0; ++c) card.AdvanceServo(1);
+  card.AdvanceServo(1);  // the command slot's write runs after the last scan
+  EXPECT_EQ(Ask(card, "P100..109"),
+            (Lines{"12", "12", "12", "12", "12", "19", "19", "19", "19", "19"}));
+  EXPECT_EQ(Ask(card, "P200..204"), (Lines{"7", "7", "7", "7", "7"}));
+  EXPECT_EQ(card.PVar(998), 10);
+  EXPECT_EQ(card.IVar(10), 3713707);
+  EXPECT_EQ(card.memory().Read(Space::kY, 0x728), 0u);  // the feedback entries dropped
+  EXPECT_EQ(Ask(card, "M91->"), Lines{"L:$10CC"});      // left on P204
+}
+
+}  // namespace
+}  // namespace zimo::cardsim

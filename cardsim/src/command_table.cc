@@ -19,6 +19,8 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"CPU", &Interpreter::Cpu},
         {"OPEN", &Interpreter::Open},
         {"CLOSE", &Interpreter::Close},
+        {"CLOS", &Interpreter::Close},
+        {"OPN", &Interpreter::Open},
         {"CLEAR", &Interpreter::Clear},
         {"CLR", &Interpreter::Clear},
         {"CLS", &Interpreter::Close},

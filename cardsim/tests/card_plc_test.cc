@@ -113,9 +113,9 @@ TEST(PlcLanguage, ComparisonsAndConnectives) {
 
 TEST(PlcLanguage, ShortFormsCommentsAndStructureInStoredPrograms) {
   Card card(CardModel::Older());
-  Type(card, {"OPEN PLC 3 CLEAR", "P10=0", "IF (P1 = 1)   ; first", "P10=P10+1", "ELSE",
-              "IF(P1=2)P10=P10+20", "ENDI", "WHILE (P11 < 3)   ; do a delay", "P11=P11+1", "ENDW",
-              "P12=1", "CLS", "I5=2 P1=2 ENA PLC 3"});
+  Type(card, {"OPN PLC 3 CLR", "P10=0", "IF (P1 = 1)   ; first", "P10=P10+1", "ELSE",
+              "IF(P1=2)P10=P10+20", "END I", "WHILE (P11 < 3)   ; do a delay", "P11=P11+1",
+              "END WHI", "P12=1", "CLOS", "I5=2 P1=2 ENA PLC 3"});
   EXPECT_EQ(card.ProgramBuffer("PLC 3")->at(1), "IF (P1 = 1)   ");
   card.AdvanceServo(1);  // the WHILE body runs once, then the scan ends
   EXPECT_DOUBLE_EQ(card.PVar(10), 20.0);

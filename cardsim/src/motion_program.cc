@@ -72,6 +72,15 @@ int Interpreter::Begin(Scanner& s, Reply&) {
   c.program = static_cast<int>(*n);
   c.pc = c.sub = 0;
   c.pvt = c.inc = false;
+  // The system's defaults: acceleration time Isx87 (ms) and feed rate Isx89
+  // in units per Isx90 ms.
+  int base = (model_.spran ? 5000 : 0) + 100 * coord_;
+  if (vars_.Valid(base + 90)) {
+    c.ta = std::max(vars_.I(base + 87), 0.0);
+    double per_ms = vars_.I(base + 90) > 0 ? vars_.I(base + 90) : 1000.0;
+    c.f = std::max(vars_.I(base + 89), 0.0) * 1000.0 / per_ms;
+    c.tm = 0;
+  }
   return 0;
 }
 

@@ -207,3 +207,22 @@ TEST(ServoClock, CyclesFollowI10AtOnceAndTheTimeScaleRunsLongProgramsFast) {
 
 }  // namespace
 }  // namespace zimo::cardsim
+
+namespace zimo::cardsim {
+namespace {
+
+TEST(MotionPrograms, BeginTakesTheSystemsDefaultAccelerationAndFeedRate) {
+  for (bool spran : {false, true}) {
+    Card card(spran ? CardModel::Spran() : CardModel::Older());
+    // System 2: TA 100 ms and 250 units per 500 ms (500 units/s).
+    const std::string base = spran ? "I52" : "I2";
+    Type(card, {base + "87=100 " + base + "89=250 " + base + "90=500", "&2 #3->X",
+                "OPEN PROG 8 CLR", "X1000", "P2=1", "CLOSE", "&2B8R"});
+    double ms = RunUntil(
+        card, [&] { return card.PVar(2) == 1; }, 5000);
+    EXPECT_NEAR(ms, 2000.0, CycleMs(card));
+  }
+}
+
+}  // namespace
+}  // namespace zimo::cardsim

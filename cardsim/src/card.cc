@@ -1,6 +1,8 @@
 #include "cardsim/card.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "cardsim/interpreter.h"
@@ -26,6 +28,14 @@ std::string ControlName(char c) {
   return std::string(1, c);
 }
 
+constexpr size_t kChangeLimit = 100000;
+
+std::string WordName(Space space, uint32_t address) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%c:$%X", static_cast<char>(space), address);
+  return text;
+}
+
 std::string Trim(std::string_view s) {
   size_t b = s.find_first_not_of(" \t");
   if (b == std::string_view::npos) return {};
@@ -44,6 +54,20 @@ Card::Card(CardModel model)
       bootstrap_(model_.bootstrap) {
   InitCardWords();
   vars_->SetIWriteHook([this](int n, double value) { OnIVarWritten(n, value); });
+  vars_->SetIChangeHook([this](int n, double old, double now) {
+    std::lock_guard<std::mutex> lock(changes_mu_);
+    if (!logging_changes_) return;
+    if (changes_.size() >= kChangeLimit) changes_.pop_front();
+    changes_.push_back({simulated_ms_, interp_->writer(), "I" + std::to_string(n), old, now});
+  });
+  memory_->SetWatchHook([this](const WordChange& c) {
+    std::lock_guard<std::mutex> lock(changes_mu_);
+    if (!logging_changes_) return;
+    if (changes_.size() >= kChangeLimit) changes_.pop_front();
+    changes_.push_back({simulated_ms_, interp_ ? interp_->writer() : "host",
+                        WordName(c.space, c.address), static_cast<double>(c.old_value),
+                        static_cast<double>(c.new_value)});
+  });
 }
 
 Card::~Card() { StopServoThread(); }
@@ -88,7 +112,7 @@ Reply Card::ExecuteLocked(std::string_view line) {
   }
   script_->Log(std::string(line));
   Reply reply;
-  if (script_->muted()) {
+  if (script_->muted() || script_->TakeSilence(std::string(line))) {
     reply.silent = true;
     return reply;
   }
@@ -98,7 +122,9 @@ Reply Card::ExecuteLocked(std::string_view line) {
              error != 0) {
     reply.error = error;
   } else {
+    interp_->set_writer("host");
     reply = interp_->Run(line);
+    interp_->set_writer("servo");
     firmware_.ShapeReply(line, reply);
   }
   Finish(reply);
@@ -117,7 +143,9 @@ Reply Card::ControlLocked(char c) {
     reply.silent = true;
     return reply;
   }
+  interp_->set_writer("host");
   reply = bootstrap_ ? BootstrapControl(c) : interp_->Control(c);
+  interp_->set_writer("servo");
   Finish(reply);
   return reply;
 }
@@ -287,6 +315,11 @@ double Card::MotorPosition(int motor) const {
   return motors_->Position(motor);
 }
 
+double Card::MotorCommandedPosition(int motor) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return motors_->CommandedPosition(motor);
+}
+
 double Card::MotorFollowingError(int motor) const {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   return motors_->FollowingError(motor);
@@ -295,6 +328,16 @@ double Card::MotorFollowingError(int motor) const {
 void Card::SetMotorPosition(int motor, double counts) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   motors_->SetPosition(motor, counts);
+}
+
+void Card::SetLimitSwitch(int motor, bool positive, bool on) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  motors_->SetLimitSwitch(motor, positive, on);
+}
+
+void Card::SetPlantFault(int motor, double load, bool stuck) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  motors_->SetPlantFault(motor, load, stuck);
 }
 
 uint32_t Card::PlcEnabled() const {
@@ -309,6 +352,72 @@ std::optional<std::vector<std::string>> Card::ProgramBuffer(const std::string& n
   return *lines;
 }
 
+void Card::AddRingStation(int node, double station_type) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  interp_->AddRingStation(node, station_type);
+}
+
+void Card::RemoveRingStation(int node) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  interp_->RemoveRingStation(node);
+}
+
+void Card::SetChangeLogging(bool on) {
+  std::lock_guard<std::mutex> lock(changes_mu_);
+  logging_changes_ = on;
+}
+
+void Card::WatchWord(Space space, uint32_t address) {
+  {
+    std::lock_guard<std::mutex> lock(changes_mu_);
+    watched_.insert({space, address});
+  }
+  memory_->Watch(space, address);
+}
+
+std::vector<Card::Change> Card::Changes() const {
+  std::lock_guard<std::mutex> lock(changes_mu_);
+  return {changes_.begin(), changes_.end()};
+}
+
+void Card::ClearChanges() {
+  std::lock_guard<std::mutex> lock(changes_mu_);
+  changes_.clear();
+}
+
+Card::Snapshot Card::TakeSnapshot() const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  Snapshot snap;
+  snap.i = vars_->SnapshotI();
+  std::set<std::pair<Space, uint32_t>> watched;
+  {
+    std::lock_guard<std::mutex> guard(changes_mu_);
+    watched = watched_;
+  }
+  for (const auto& [space, address] : watched) {
+    snap.words[WordName(space, address)] = memory_->Read(space, address);
+  }
+  return snap;
+}
+
+std::vector<std::string> Card::Compare(const Snapshot& before, const Snapshot& after) {
+  std::vector<std::string> out;
+  for (size_t n = 0; n < std::min(before.i.size(), after.i.size()); ++n) {
+    if (before.i[n] != after.i[n]) {
+      out.push_back("I" + std::to_string(n) + ": " + Variables::Format(before.i[n]) + " -> " +
+                    Variables::Format(after.i[n]));
+    }
+  }
+  for (const auto& [name, value] : after.words) {
+    auto it = before.words.find(name);
+    if (it == before.words.end() || it->second == value) continue;
+    char text[64];
+    std::snprintf(text, sizeof text, "%s: $%06X -> $%06X", name.c_str(), it->second, value);
+    out.push_back(text);
+  }
+  return out;
+}
+
 Memory& Card::memory() { return *memory_; }
 const Memory& Card::memory() const { return *memory_; }
 Script& Card::script() { return *script_; }
@@ -317,6 +426,9 @@ const CardModel& Card::model() const { return model_; }
 void Card::AdvanceServo(int cycles) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   for (int c = 0; c < cycles; ++c) {
+    simulated_ms_ += vars_->I(10) > 0 ? vars_->I(10) / 8388608.0 : 0;
+    interp_->MotionCycle();
+    interp_->set_writer("servo");
     motors_->Advance(1);
     interp_->ServoCycle();
   }
@@ -334,6 +446,38 @@ void Card::StartServoThread(std::chrono::microseconds period) {
       AdvanceServo(1);
     }
   });
+}
+
+void Card::StartServoClock(double time_scale) {
+  if (!(time_scale > 0)) time_scale = 1.0;
+  if (servo_run_.exchange(true)) return;
+  servo_thread_ = std::thread([this, time_scale] {
+    using Clock = std::chrono::steady_clock;
+    auto last = Clock::now();
+    double due_ms = 0;  // simulated time owed
+    while (servo_run_.load()) {
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+      auto now = Clock::now();
+      due_ms += std::chrono::duration<double, std::milli>(now - last).count() * time_scale;
+      last = now;
+      while (servo_run_.load()) {
+        double cycle_ms = IVarValue(10) / 8388608.0;
+        if (cycle_ms <= 0) break;
+        double cycles = std::floor(due_ms / cycle_ms);
+        if (cycles < 1) break;
+        int batch = static_cast<int>(std::min(cycles, 64.0));
+        AdvanceServo(batch);
+        due_ms -= batch * cycle_ms;
+      }
+      // Fell far behind (a slow machine, a debugger): do not race to catch up.
+      due_ms = std::min(due_ms, 100.0 * time_scale);
+    }
+  });
+}
+
+double Card::SimulatedMs() const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return simulated_ms_;
 }
 
 void Card::StopServoThread() {

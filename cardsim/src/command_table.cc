@@ -19,6 +19,8 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"CPU", &Interpreter::Cpu},
         {"OPEN", &Interpreter::Open},
         {"CLOSE", &Interpreter::Close},
+        {"CLOS", &Interpreter::Close},
+        {"OPN", &Interpreter::Open},
         {"CLEAR", &Interpreter::Clear},
         {"CLR", &Interpreter::Clear},
         {"CLS", &Interpreter::Close},
@@ -68,6 +70,12 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"P", &Interpreter::ReportPosition},
         {"V", &Interpreter::ReportVelocity},
         {"F", &Interpreter::ReportFollowingError},
+        {"MS", &Interpreter::RingCommand},
+        {"B", &Interpreter::Begin},
+        {"R", &Interpreter::RunProgram},
+        {"A", &Interpreter::Abort},
+        {"PMATCH", &Interpreter::PositionMatch},
+        {"PC", &Interpreter::ProgramCounter},
     };
     // Longest first, so "VERSION" wins over "VER" and "V".
     std::stable_sort(t.begin(), t.end(), [](const CommandWord& a, const CommandWord& b) {
@@ -144,6 +152,11 @@ int Interpreter::Open(Scanner& s, Reply&) {
   std::string name;
   if (!BufferName(s, &name)) return card_error::kBadCommand;
   if (!open_buffer_.empty()) return card_error::kBufferInUse;
+  for (const auto& [coord, state] : cs_) {
+    if (state.running && name == "PROG " + std::to_string(state.program)) {
+      return card_error::kRunning;
+    }
+  }
   open_buffer_ = name;
   buffers_[name];  // an opened buffer exists, even while empty
   BufferChanged(name);

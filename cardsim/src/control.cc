@@ -72,7 +72,10 @@ Reply Interpreter::Control(char c) {
     case 0x07:
       add(GlobalStatusText());
       break;
-    case 0x0B:  // ^K: kill all motors
+    case 0x0B:  // ^K: kill all motors, which ends every motion program
+      for (auto& [coord, state] : cs_) {
+        if (state.running) StopProgram(coord);
+      }
       motors_.KillAll();
       break;
     case 0x10:

@@ -65,12 +65,12 @@ Reply Interpreter::Run(std::string_view line) {
 bool Interpreter::IntoBuffer(Scanner& s, Reply& reply) {
   // While a buffer is open, lines go into it. CLOSE ends it, and the rest of
   // the line runs on line (true); OPEN is refused; CLEAR empties it first.
-  if (s.AcceptWord("CLOSE") || s.AcceptWord("CLS")) {
+  if (s.AcceptWord("CLOSE") || s.AcceptWord("CLOS") || s.AcceptWord("CLS")) {
     int error = CloseBuffer();
     if (error != 0) reply.error = error;
     return error == 0;
   }
-  if (s.AcceptWord("OPEN")) {
+  if (s.AcceptWord("OPEN") || s.AcceptWord("OPN")) {
     reply.error = card_error::kBufferInUse;
     return false;
   }

@@ -21,12 +21,51 @@ uint32_t Memory::Read(Space space, uint32_t address) const {
 
 void Memory::Write(Space space, uint32_t address, uint32_t value) {
   bool in_dpr;
+  std::vector<WordChange> changes;
   {
     std::lock_guard<std::mutex> lock(mu_);
+    uint32_t old = watching_ ? ReadLocked(space, address) : 0;
     WriteLocked(space, address, value);
     in_dpr = space != Space::kP && address - dpr_base_ < kDprWords;
+    if (watching_) CollectChange(space, address, old, &changes);
   }
   if (in_dpr) Notify(static_cast<size_t>(address - dpr_base_) * 4, 4);
+  ReportChanges(changes);
+}
+
+void Memory::Watch(Space space, uint32_t address) {
+  std::lock_guard<std::mutex> lock(mu_);
+  watched_.insert({space, address & word::kMask24});
+  watching_ = true;
+}
+
+void Memory::ClearWatches() {
+  std::lock_guard<std::mutex> lock(mu_);
+  watched_.clear();
+  watching_ = false;
+}
+
+void Memory::SetWatchHook(std::function<void(const WordChange&)> hook) {
+  std::lock_guard<std::mutex> lock(mu_);
+  watch_hook_ = std::move(hook);
+}
+
+void Memory::CollectChange(Space space, uint32_t address, uint32_t old,
+                           std::vector<WordChange>* changes) const {
+  if (watched_.count({space, address & word::kMask24}) == 0) return;
+  uint32_t now = ReadLocked(space, address);
+  if (now != old) changes->push_back({space, address, old, now});
+}
+
+void Memory::ReportChanges(const std::vector<WordChange>& changes) {
+  if (changes.empty()) return;
+  std::function<void(const WordChange&)> hook;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    hook = watch_hook_;
+  }
+  if (!hook) return;
+  for (const WordChange& c : changes) hook(c);
 }
 
 uint32_t Memory::ReadLocked(Space space, uint32_t address) const {
@@ -68,13 +107,21 @@ uint64_t Memory::ReadPair(uint32_t address) const {
 
 void Memory::WritePair(uint32_t address, uint64_t value) {
   bool in_dpr;
+  std::vector<WordChange> changes;
   {
     std::lock_guard<std::mutex> lock(mu_);
+    uint32_t old_x = watching_ ? ReadLocked(Space::kX, address) : 0;
+    uint32_t old_y = watching_ ? ReadLocked(Space::kY, address) : 0;
     WriteLocked(Space::kX, address, static_cast<uint32_t>(value >> 24));
     WriteLocked(Space::kY, address, static_cast<uint32_t>(value));
     in_dpr = address - dpr_base_ < kDprWords;
+    if (watching_) {
+      CollectChange(Space::kX, address, old_x, &changes);
+      CollectChange(Space::kY, address, old_y, &changes);
+    }
   }
   if (in_dpr) Notify(static_cast<size_t>(address - dpr_base_) * 4, 4);
+  ReportChanges(changes);
 }
 
 double Memory::ReadFloat48(uint32_t address) const {

@@ -88,6 +88,11 @@ int Interpreter::AxisDefinition(Scanner& s, Reply& reply) {
   if (Scanner::IsDigit(c) || c == '-' || c == '+' || c == '.') scale = s.SignedNumber();
   char axis = s.Peek();
   if (axis == '\0' || kAxes.find(axis) == std::string_view::npos) {
+    if (scale && *scale == 0) {  // "#4->0": in the system, moving no axis
+      for (auto& [cs, motors] : axes_) motors.erase(motor_);
+      axes_[coord_][motor_].assign(1, '0');
+      return 0;
+    }
     if (scale) return card_error::kBadCommand;
     s.Reset(start);
     auto cs = axes_.find(coord_);

@@ -6,7 +6,12 @@
 namespace zimo::cardsim {
 
 namespace {
-constexpr double kLagMs = 2.0;  // time constant of the closed loop
+// The plant: counts/ms^2 of acceleration per output unit, and viscous
+// friction (1/ms). With the default gains (Ixx30 2048, Ixx31 1800) the loop
+// is critically damped at 1 rad/ms and lags a steady move by 2 ms.
+constexpr double kPlantGain = 0.01;
+constexpr double kFriction = 0.2;
+constexpr double kFullOutput = 32767;  // "On" percentages are of this
 }  // namespace
 
 Motors::Motors(const CardModel& model, Variables& vars, Memory& memory)
@@ -35,7 +40,78 @@ void Motors::StartMove(int motor, Motor& m) {
   m.pre_jog = m.cmd - m.home_offset;
   m.homing = false;
   m.to_target = false;
+  m.driven = false;
   (void)motor;
+}
+
+void Motors::Drive(int motor, double position, double velocity) {
+  if (!Valid(motor)) return;
+  Motor& m = motors_[motor - 1];
+  if (m.mode != Mode::kClosed) return;
+  m.driven = true;
+  m.to_target = m.homing = false;
+  m.target_vel = 0;
+  m.cmd = position + m.home_offset;
+  m.cmd_vel = velocity;
+}
+
+void Motors::Release(int motor) {
+  if (!Valid(motor)) return;
+  Motor& m = motors_[motor - 1];
+  m.driven = false;
+  m.cmd_vel = 0;
+}
+
+void Motors::SetLimitSwitch(int motor, bool positive, bool on) {
+  if (!Valid(motor)) return;
+  (positive ? motors_[motor - 1].switch_positive : motors_[motor - 1].switch_negative) = on;
+  Publish(motor);
+}
+
+void Motors::SetPlantFault(int motor, double load, bool stuck) {
+  if (!Valid(motor)) return;
+  motors_[motor - 1].load = load;
+  motors_[motor - 1].stuck = stuck;
+}
+
+bool Motors::ClosedLoop(int motor) const {
+  return Valid(motor) && motors_[motor - 1].mode == Mode::kClosed;
+}
+
+uint32_t Motors::OutputAddress(int motor) const {
+  uint32_t i = static_cast<uint32_t>(motor - 1);
+  return model_.spran ? 0xAE + 0x80 * i : 0x3A + 0x3C * i;
+}
+
+uint32_t Motors::FollowingErrorAddress(int motor) const {
+  uint32_t i = static_cast<uint32_t>(motor - 1);
+  return model_.spran ? 0x9D + 0x80 * i : 0x33 + 0x3C * i;
+}
+
+void Motors::AdoptOutputWord(int motor, Motor& m) {
+  // In open loop the output word drives the motor: the host or a program
+  // writes it (older cards bits 4-23, SPRAN cards bits 8-23, signed).
+  uint32_t word = memory_.Read(Space::kX, OutputAddress(motor));
+  if (word == m.published_output || m.mode != Mode::kOpen) return;
+  int shift = model_.spran ? 8 : 4;
+  int width = 24 - shift;
+  int32_t v = static_cast<int32_t>(word >> shift);
+  if (v & (1 << (width - 1))) v -= 1 << width;
+  m.output = model_.spran ? v : v / 16.0;
+  m.published_output = word;
+}
+
+void Motors::AdoptCommandedWord(int motor, Motor& m) {
+  // The commanded-position word is the card's own: a host or program write
+  // into it moves the motor there (a step, as the card's servo sees it).
+  int64_t word = memory_.ReadFixed48(CommandedAddress(motor));
+  if (word == m.published_cmd || m.mode != Mode::kClosed) return;
+  double scale = I(motor, 8) * 32;
+  if (scale <= 0) scale = 3072;
+  m.cmd = static_cast<double>(word) / scale + m.home_offset;
+  m.cmd_vel = m.target_vel = 0;
+  m.to_target = m.homing = m.driven = false;
+  m.published_cmd = word;
 }
 
 void Motors::JogPositive(int motor) {
@@ -108,8 +184,10 @@ void Motors::Kill(int motor) {
   if (!Valid(motor)) return;
   Motor& m = motors_[motor - 1];
   m.mode = Mode::kKilled;
+  m.driven = false;
   m.cmd = m.act;
-  m.cmd_vel = m.act_vel = m.target_vel = 0;
+  // The amplifier is off: the plant coasts to rest on its friction.
+  m.cmd_vel = m.target_vel = 0;
   m.to_target = m.homing = false;
   m.output = 0;
   Publish(motor);
@@ -119,7 +197,8 @@ void Motors::OpenLoop(int motor, double percent) {
   if (!Active(motor)) return;
   Motor& m = motors_[motor - 1];
   m.mode = Mode::kOpen;
-  m.output = std::clamp(percent, -100.0, 100.0);
+  m.driven = false;
+  m.output = std::clamp(percent, -100.0, 100.0) / 100.0 * kFullOutput;
   m.to_target = m.homing = false;
   m.target_vel = m.cmd_vel = 0;
   m.fatal = false;
@@ -141,9 +220,10 @@ void Motors::StopAll() {
 }
 
 double Motors::Position(int motor) const {
+  // The encoder counts whole counts.
   if (!Valid(motor)) return 0;
   const Motor& m = motors_[motor - 1];
-  return m.act - m.home_offset;
+  return std::round(m.act - m.home_offset);
 }
 
 double Motors::CommandedPosition(int motor) const {
@@ -178,6 +258,15 @@ uint32_t Motors::ServoStatus(int motor) const {
   if (m.to_target) w |= servo_bit::kDefiniteMove;
   if (!m.to_target && m.target_vel == 0 && m.cmd_vel == 0) w |= servo_bit::kVelocityZero;
   if (m.homing) w |= servo_bit::kHomeSearch;
+  // Software limits (Ixx13 positive, Ixx14 negative; 0 is none) and the
+  // scripted limit switches.
+  double at = Position(motor);
+  if (m.switch_positive || (I(motor, 13) != 0 && at > I(motor, 13))) {
+    w |= servo_bit::kPositiveLimit;
+  }
+  if (m.switch_negative || (I(motor, 14) != 0 && at < I(motor, 14))) {
+    w |= servo_bit::kNegativeLimit;
+  }
   if (model_.spran && m.mode != Mode::kKilled) w |= servo_bit::kAmpEnabledSpran;
   return w;
 }
@@ -206,64 +295,117 @@ void Motors::SetPosition(int motor, double position) {
 void Motors::Advance(int cycles) {
   double dt = CycleMs();
   for (int c = 0; c < cycles; ++c) {
-    for (int i = 1; i <= count(); ++i) Step(i, motors_[i - 1], dt);
+    for (int i = 1; i <= count(); ++i) {
+      AdoptCommandedWord(i, motors_[i - 1]);
+      AdoptOutputWord(i, motors_[i - 1]);
+      Step(i, motors_[i - 1], dt);
+    }
   }
   if (cycles > 0) PublishAll();
 }
 
+double Motors::ServoOutput(int motor, const Motor& m, double cmd, double cmd_acc) const {
+  // Proportional on the following error, derivative on the plant's
+  // velocity, velocity and acceleration feed-forward, integral; in output
+  // units, limited to Ixx69.
+  double kp = I(motor, 30) / 2048.0;
+  double kd = I(motor, 31) / 1000.0;
+  double kvff = I(motor, 32) / 1000.0;
+  double ki = I(motor, 33) / 1e6;
+  double kaff = I(motor, 35) / 1000.0;
+  double e = cmd - m.act;
+  double a = kp * e + kvff * m.cmd_vel - kd * m.act_vel + ki * m.integral + kaff * cmd_acc;
+  double limit = std::fabs(I(motor, 69));
+  return std::clamp(a / kPlantGain, -limit, limit);
+}
+
+void Motors::Plant(int motor, Motor& m, double dt, double cmd_from, double cmd_acc) {
+  // Inertia and viscous friction: acceleration = gain x output - friction x
+  // velocity (+ a scripted load). Sub-steps keep a stiff loop stable.
+  double kp = std::max(I(motor, 30) / 2048.0, 0.0);
+  double rate = std::sqrt(kp) + std::fabs(I(motor, 31)) / 1000.0 + kFriction;
+  int steps = std::clamp(static_cast<int>(std::ceil(dt * rate / 0.2)), 2, 400);
+  double h = dt / steps;
+  for (int k = 0; k < steps; ++k) {
+    double u = 0;
+    if (m.mode == Mode::kClosed) {
+      // The commanded position moves on smoothly within the cycle.
+      double cmd = cmd_from + (m.cmd - cmd_from) * (k + 1) / steps;
+      u = ServoOutput(motor, m, cmd, cmd_acc);
+      m.integral += (cmd - m.act) * h;
+    } else if (m.mode == Mode::kOpen) {
+      u = m.output;
+    }
+    m.servo_out = u;
+    if (m.stuck) {
+      m.act_vel = 0;
+      continue;
+    }
+    // Exact over the sub-step for a held output: the velocity moves
+    // exponentially toward drive / friction.
+    double v_end = (kPlantGain * u + m.load) / kFriction;
+    double decay = std::exp(-kFriction * h);
+    m.act += v_end * h + (m.act_vel - v_end) * (1 - decay) / kFriction;
+    m.act_vel = v_end + (m.act_vel - v_end) * decay;
+  }
+  if (m.mode == Mode::kClosed && m.cmd_vel == 0 && std::fabs(m.cmd - m.act) < 1e-9 &&
+      std::fabs(m.act_vel) < 1e-9 && m.load == 0) {
+    m.act = m.cmd;  // at rest on the target
+    m.act_vel = 0;
+  }
+}
+
 void Motors::Step(int motor, Motor& m, double dt) {
-  double before = m.act;
+  double cmd_vel_before = m.cmd_vel;
+  double cmd_before = m.cmd;
   switch (m.mode) {
     case Mode::kKilled:
-      m.cmd = m.act;
-      m.cmd_vel = 0;
-      break;
     case Mode::kOpen:
-      m.act += m.output / 100.0 * std::fabs(I(motor, 16)) * dt;
+      Plant(motor, m, dt, m.act, 0);
       m.cmd = m.act;
       m.cmd_vel = 0;
+      m.integral = 0;
       break;
     case Mode::kClosed: {
-      double accel = std::fabs(I(motor, 19));
-      if (m.to_target) {
-        double speed = std::fabs(I(motor, m.homing ? 23 : 22));
-        double dist = m.target - m.cmd;
-        if (std::fabs(dist) <= std::max(std::fabs(m.cmd_vel) * dt, 1e-9) || speed == 0) {
-          m.cmd = m.target;
-          m.cmd_vel = m.target_vel = 0;
-          m.to_target = false;
-          if (m.homing) {
-            m.homing = false;
-            m.home_complete = true;
-            m.home_offset = m.target;
+      if (!m.driven) {
+        double accel = std::fabs(I(motor, 19));
+        if (m.to_target) {
+          double speed = std::fabs(I(motor, m.homing ? 23 : 22));
+          double dist = m.target - m.cmd;
+          if (std::fabs(dist) <= std::max(std::fabs(m.cmd_vel) * dt, 1e-9) || speed == 0) {
+            m.cmd = m.target;
+            m.cmd_vel = m.target_vel = 0;
+            m.to_target = false;
+            if (m.homing) {
+              m.homing = false;
+              m.home_complete = true;
+              m.home_offset = m.target;
+            }
+          } else {
+            double reach = accel > 0 ? std::sqrt(2 * accel * std::fabs(dist)) : speed;
+            m.target_vel = std::copysign(std::min(speed, reach), dist);
           }
-        } else {
-          double reach = accel > 0 ? std::sqrt(2 * accel * std::fabs(dist)) : speed;
-          m.target_vel = std::copysign(std::min(speed, reach), dist);
         }
+        double dv = m.target_vel - m.cmd_vel;
+        double step = accel > 0 ? accel * dt : std::fabs(dv);
+        m.cmd_vel += std::clamp(dv, -step, step);
+        if (m.to_target) {  // never overshoot the target
+          double next = m.cmd + m.cmd_vel * dt;
+          if ((m.target - m.cmd) * (m.target - next) < 0) m.cmd_vel = (m.target - m.cmd) / dt;
+        }
+        m.cmd += m.cmd_vel * dt;
       }
-      double dv = m.target_vel - m.cmd_vel;
-      double step = accel > 0 ? accel * dt : std::fabs(dv);
-      m.cmd_vel += std::clamp(dv, -step, step);
-      if (m.to_target) {  // never overshoot the target
-        double next = m.cmd + m.cmd_vel * dt;
-        if ((m.target - m.cmd) * (m.target - next) < 0) m.cmd_vel = (m.target - m.cmd) / dt;
-      }
-      m.cmd += m.cmd_vel * dt;
-      m.act += (m.cmd - m.act) * (1.0 - std::exp(-dt / kLagMs));
-      if (std::fabs(m.cmd - m.act) < 1e-9) m.act = m.cmd;
+      // A program's or a host's step of the commanded position is a step.
+      Plant(motor, m, dt, m.cmd_vel != 0 ? cmd_before : m.cmd, (m.cmd_vel - cmd_vel_before) / dt);
       double fe16 = std::fabs(m.cmd - m.act) * 16;
       m.warn = I(motor, 12) > 0 && fe16 > I(motor, 12);
       if (I(motor, 11) > 0 && fe16 > I(motor, 11)) {
-        m.act_vel = (m.act - before) / dt;
         Kill(motor);
         m.fatal = true;
-        return;
       }
       break;
     }
   }
-  m.act_vel = (m.act - before) / dt;
 }
 
 uint32_t Motors::ServoStatusAddress(int motor) const {
@@ -295,6 +437,25 @@ void Motors::Publish(int motor) {
   memory_.Write(Space::kX, ServoStatusAddress(motor), ServoStatus(motor));
   memory_.Write(Space::kY, MotorStatusAddress(motor), MotorStatus(motor));
   memory_.WriteFixed48(CommandedAddress(motor), CommandedPosition(motor) * scale);
+  Motor& m = motors_[motor - 1];
+  m.published_cmd = memory_.ReadFixed48(CommandedAddress(motor));
+  // The output word: what the servo (or the open loop) applies.
+  int shift = model_.spran ? 8 : 4;
+  int width = 24 - shift;
+  double units = m.mode == Mode::kOpen ? m.output : (m.mode == Mode::kKilled ? 0 : m.servo_out);
+  double raw = std::round(model_.spran ? units : units * 16);
+  double top = static_cast<double>((1 << (width - 1)) - 1);
+  auto bits = static_cast<uint32_t>(static_cast<int32_t>(std::clamp(raw, -top - 1, top)));
+  uint32_t old = memory_.Read(Space::kX, OutputAddress(motor));
+  uint32_t low = (1u << shift) - 1;
+  memory_.Write(Space::kX, OutputAddress(motor), (old & low) | ((bits << shift) & 0xFFFFFFu));
+  m.published_output = memory_.Read(Space::kX, OutputAddress(motor));
+  // The following error word, in 1/(Ixx09 x 32) count.
+  double fe_scale = I(motor, 9) * 32;
+  if (fe_scale <= 0) fe_scale = 3072;
+  double fe = std::clamp(std::round(FollowingError(motor) * fe_scale), -8388608.0, 8388607.0);
+  memory_.Write(Space::kX, FollowingErrorAddress(motor),
+                static_cast<uint32_t>(static_cast<int32_t>(fe)) & 0xFFFFFFu);
   memory_.WriteFixed48(ActualAddress(motor), Position(motor) * scale);
 }
 

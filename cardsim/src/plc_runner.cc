@@ -79,6 +79,7 @@ void Interpreter::ScanPlc(int n) {
   if (program == nullptr || !program->well_formed) return;
   const auto& st = program->statements;
   PlcState& plc = plcs_[static_cast<size_t>(n)];
+  writer_ = PlcName(n);
   size_t pc = plc.pc < st.size() ? plc.pc : 0;
   while (pc < st.size()) {
     const Statement& s = st[pc];
@@ -119,9 +120,11 @@ void Interpreter::ScanPlc(int n) {
 }
 
 void Interpreter::IssuePlcCommands() {
-  for (PlcState& plc : plcs_) {
+  for (size_t n = 0; n < plcs_.size(); ++n) {
+    PlcState& plc = plcs_[n];
     if (!plc.has_command) continue;
     plc.has_command = false;
+    writer_ = "CMD " + PlcName(static_cast<int>(n));
     std::string text = std::move(plc.command);
     if (text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x20) {
       std::swap(motor_, plc.motor);
@@ -153,6 +156,7 @@ void Interpreter::ServoCycle() {
     ScanPlc(n);
   }
   IssuePlcCommands();
+  writer_ = "servo";
 }
 
 void Interpreter::UpdateProgramTables() {

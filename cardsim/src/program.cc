@@ -34,6 +34,15 @@ bool TakeParenthesised(Scanner& s, std::string* inside) {
   return false;
 }
 
+// Takes as many letters of `tail` as follow, in order (the optional end of
+// a keyword such as END[ ]W[HILE]).
+void AcceptTail(Scanner& s, std::string_view tail) {
+  for (char c : tail) {
+    if (s.PeekRaw(0) != c) return;
+    s.Take();
+  }
+}
+
 class Compiler {
  public:
   CompiledProgram Run(const std::vector<std::string>& lines) {
@@ -123,9 +132,11 @@ class Compiler {
       }
       first = false;
       if (s.AtEnd()) break;
-      if (s.AcceptWord("ENDWHILE") || s.AcceptWord("ENDW")) {
+      if (s.AcceptWord("ENDW")) {
+        AcceptTail(s, "HILE");  // ENDW, ENDWH, ... ENDWHILE
         EndWhile(n);
-      } else if (s.AcceptWord("ENDIF") || s.AcceptWord("ENDI")) {
+      } else if (s.AcceptWord("ENDI")) {
+        AcceptTail(s, "F");
         EndIf(n);
       } else if (s.AcceptWord("ELSE")) {
         Else(n);
@@ -133,7 +144,7 @@ class Compiler {
         Conditional(s, n, true);
       } else if (s.AcceptWord("WHILE")) {
         Conditional(s, n, false);
-      } else if (s.AcceptWord("COMMAND") || s.AcceptWord("CMD")) {
+      } else if (s.AcceptWord("COMMAND") || s.AcceptWord("CMD") || s.AcceptWord("CD")) {
         Command(s, n);
       } else {
         Add(Statement::Kind::kPlain, std::string(s.Rest()), n);

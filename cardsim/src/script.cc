@@ -19,6 +19,54 @@ void Script::SetMuted(bool muted) {
   muted_ = muted;
 }
 
+void Script::SilenceAfter(int after, int count) {
+  std::lock_guard<std::mutex> lock(mu_);
+  silence_after_ = std::max(after, 0);
+  silence_text_.clear();
+  silence_count_ = count;
+  silent_ = false;
+}
+
+void Script::SilenceAt(std::string text, int count) {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  silence_text_ = std::move(text);
+  silence_after_ = -1;
+  silence_count_ = count;
+  silent_ = false;
+}
+
+void Script::ClearSilence() {
+  std::lock_guard<std::mutex> lock(mu_);
+  silence_after_ = -1;
+  silence_text_.clear();
+  silent_ = false;
+}
+
+bool Script::TakeSilence(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!silent_) {
+    if (silence_after_ > 0) {
+      --silence_after_;
+      return false;
+    }
+    std::string upper = line;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    bool start = silence_after_ == 0 ||
+                 (!silence_text_.empty() && upper.find(silence_text_) != std::string::npos);
+    if (!start) return false;
+    silent_ = true;
+    silence_after_ = -1;
+    silence_text_.clear();
+  }
+  if (silence_count_ == 0) {
+    silent_ = false;
+    return false;
+  }
+  if (silence_count_ > 0 && --silence_count_ == 0) silent_ = false;
+  return true;
+}
+
 bool Script::muted() const {
   std::lock_guard<std::mutex> lock(mu_);
   return muted_;

@@ -12,6 +12,8 @@ namespace {
 // Older cards keep P-variables at L:$1000 + p and M definitions at $BC00 + n.
 // SPRAN cards find their P-variables through the pointer in X:$24.
 constexpr uint32_t kOlderPBase = 0x1000;
+constexpr uint32_t kOlderFeedbackTable = 0x720;
+constexpr uint32_t kSpranFeedbackTable = 0x3501;
 constexpr uint32_t kOlderMDefBase = 0xBC00;
 constexpr uint32_t kSpranPPointer = 0x24;
 constexpr uint32_t kSpranPBase = 0x6000;
@@ -81,27 +83,100 @@ void Variables::Reset() {
   }
   for (int m = 1; m <= model_.motors && m * 100 + 99 < count_; ++m) {
     int b = m * 100;
-    i_[b + 0] = 1;       // activated
-    i_[b + 8] = 96;      // position scale
-    i_[b + 9] = 96;      // velocity scale
-    i_[b + 11] = 32000;  // fatal following error limit, 1/16 count
-    i_[b + 12] = 16000;  // warning following error limit, 1/16 count
-    i_[b + 16] = 32;     // maximum speed, counts/ms
-    i_[b + 19] = 0.25;   // jog acceleration, counts/ms^2
-    i_[b + 22] = 32;     // jog speed, counts/ms
-    i_[b + 23] = 32;     // homing speed, counts/ms
-    i_[b + 28] = 160;    // in-position band, 1/16 count
+    i_[b + 0] = 1;         // activated
+    i_[b + 8] = 96;        // position scale
+    i_[b + 9] = 96;        // velocity scale
+    i_[b + 11] = 32000;    // fatal following error limit, 1/16 count
+    i_[b + 12] = 16000;    // warning following error limit, 1/16 count
+    i_[b + 16] = 32;       // maximum speed, counts/ms
+    i_[b + 19] = 0.25;     // jog acceleration, counts/ms^2
+    i_[b + 22] = 32;       // jog speed, counts/ms
+    i_[b + 23] = 32;       // homing speed, counts/ms
+    i_[b + 28] = 160;      // in-position band, 1/16 count
+    i_[b + 7] = 96;        // master scale
+    i_[b + 17] = 0.5;      // maximum program acceleration, counts/ms^2
+    i_[b + 20] = 50;       // jog and home acceleration time, ms
+    i_[b + 21] = 50;       // their S-curve time, ms
+    i_[b + 30] = 2048;     // proportional gain
+    i_[b + 31] = 1800;     // derivative gain
+    i_[b + 67] = 4194304;  // linear position error limit
+    i_[b + 69] = 32767;    // output limit
+    i_[b + 2] = OutputAddressIVar(m);
+    i_[b + 3] = FeedbackAddressIVar(m);
+    if (model_.spran) i_[b + 92] = 10;  // jog-to-position calculation time, ms
   }
+  // Settings of a working card: calculation and segmentation times, and
+  // per coordinate system default acceleration, feed rate and time base.
+  // I11 (programmed move calculation time) stays 0: hosts read "I10..11"
+  // of a fresh card and expect that.
+  if (!model_.spran) i_[12] = 10;
+  for (int cs = 1; cs <= model_.coordinate_systems(); ++cs) {
+    int b = (model_.spran ? 5000 : 0) + 100 * cs;
+    if (b + 99 >= count_) break;
+    if (model_.spran) i_[b + 13] = 10;
+    i_[b + 87] = 10;
+    i_[b + 89] = 1000;
+    i_[b + 90] = 1000;
+    i_[b + 94] = 1644;
+  }
+  if (!model_.spran) i_[13] = 10;
+  WriteFeedbackTable();
   for (int n = 0; n < count_; ++n) DefineM(n, MDefinition{});
   for (int p = 0; p < count_; ++p) SetP(p, 0.0);
   if (i_hook_ && model_.spran) i_hook_(24, i_[24]);  // I24 may have moved the DPR window
+}
+
+double Variables::OutputAddressIVar(int motor) const {
+  // Where the card's output for the motor goes, by card type.
+  int k = motor - 1;
+  static constexpr uint32_t kBases[] = {0x78000, 0x78100, 0x78200, 0x78300,
+                                        0x79200, 0x79300, 0x7A200, 0x7A300};
+  static constexpr uint32_t kBases8[] = {0x78200, 0x78300, 0x79200, 0x79300,
+                                         0x7A200, 0x7A300, 0x7B200, 0x7B300};
+  static constexpr uint32_t kBases7[] = {0x78400, 0x79400, 0x7A400, 0x7B400};
+  switch (model_.type) {
+    case 1:
+    case 2:
+      return 0xC002 + 8 * (k % 8);
+    case 3:
+      return 0xC0A0 + 4 * (k % 8);
+    case 5: {
+      static constexpr uint32_t kOff[] = {2, 3, 0xA, 0xB};
+      return kBases[(k / 4) % 8] + kOff[k % 4];
+    }
+    case 7:
+      return kBases7[(k / 8) % 4] + 0x20 + 4 * (k % 8);
+    default: {
+      static constexpr uint32_t kOff[] = {2, 0xA, 0x12, 0x1A};
+      return (model_.type == 8 ? kBases8 : kBases)[(k / 4) % 8] + kOff[k % 4];
+    }
+  }
+}
+
+double Variables::FeedbackAddressIVar(int motor) const {
+  int k = motor - 1;
+  if (!model_.spran) return kOlderFeedbackTable + k;
+  return model_.type == 7 ? kSpranFeedbackTable + 1 + 2 * k : kSpranFeedbackTable + k;
+}
+
+void Variables::WriteFeedbackTable() {
+  // One entry per motor (its encoder), then a 0 word that ends the table.
+  uint32_t table = model_.spran ? kSpranFeedbackTable : kOlderFeedbackTable;
+  int entries = model_.spran && model_.type == 7 ? 2 * model_.motors : model_.motors;
+  for (int k = 0; k < entries; ++k) {
+    memory_.Write(Space::kY, table + static_cast<uint32_t>(k),
+                  0xC000 + 4 * static_cast<uint32_t>(k));
+  }
+  memory_.Write(Space::kY, table + static_cast<uint32_t>(entries), 0);
 }
 
 double Variables::I(int n) const { return Valid(n) ? i_[n] : 0.0; }
 
 void Variables::SetI(int n, double value) {
   if (!Valid(n)) return;
+  double old = i_[n];
   i_[n] = value;
+  if (i_change_hook_ && old != value) i_change_hook_(n, old, value);
   if (i_hook_) i_hook_(n, value);
 }
 

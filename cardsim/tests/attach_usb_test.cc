@@ -131,15 +131,15 @@ TEST_F(UsbPortTest, DprRequestsStayInsideTheWindow) {
 }
 
 TEST_F(UsbPortTest, DownloadBlocksReportTheFailingLine) {
-  Out(rq::kDownloadBlock, "I100=1\0I101=2\0XYZZY\0I102=3\0"s);
+  Out(rq::kDownloadBlock, "I100=1\0I101=2\0XYZZY\0I104=3\0"s);
   const uint32_t status = FromLe32(InData(rq::kDownloadStatus, 4));
   EXPECT_EQ(status & 0x80000000u, 0x80000000u);
   EXPECT_EQ(status & 0xFFFF, 3u);
   EXPECT_EQ((status >> 16) & 0xFF, 3u);
   EXPECT_EQ(card_.IVar(101), 2);
-  EXPECT_EQ(card_.IVar(102), 0);  // lines after the failing one do not run
+  EXPECT_EQ(card_.IVar(104), 0);  // lines after the failing one do not run
 
-  Out(rq::kDownloadBlock, "I102=3\0"s);
+  Out(rq::kDownloadBlock, "I104=3\0"s);
   EXPECT_EQ(FromLe32(InData(rq::kDownloadStatus, 4)), 0u);
 }
 

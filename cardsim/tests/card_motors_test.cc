@@ -73,10 +73,19 @@ TEST(KillAndOpenLoop, OpenTheLoopAndDropTheAmplifier) {
   Card older(CardModel::Older());
   older.Execute("#1O50");
   EXPECT_TRUE(older.MotorServoStatus(1) & servo_bit::kOpenLoop);
-  older.AdvanceServo(Cycles(100));
-  EXPECT_NEAR(older.MotorPosition(1), 0.5 * 32 * 100, 20);  // 50 % of Ixx16
+  // Half output: the velocity rises to 819.2 counts/ms with the plant's
+  // 5 ms time constant (0.01 counts/ms^2 per output unit, friction 0.2/ms).
+  const double cycle_ms = 3713707.0 / 8388608.0;
+  const double v_end = 0.01 * 32767 * 0.5 / 0.2;
+  older.AdvanceServo(Cycles(5));
+  double t = Cycles(5) * cycle_ms;
+  EXPECT_NEAR(Number(older, "#1V") / cycle_ms, v_end * (1 - std::exp(-0.2 * t)), 2.0);
+  older.AdvanceServo(Cycles(100) - Cycles(5));
+  t = Cycles(100) * cycle_ms;
+  EXPECT_NEAR(older.MotorPosition(1), v_end * (t - (1 - std::exp(-0.2 * t)) / 0.2), 3.0);
   EXPECT_EQ(older.MotorFollowingError(1), 0);
   older.Control(ctrl::kCtrlK);
+  older.AdvanceServo(Cycles(200));  // a killed motor coasts to rest
   for (int m = 1; m <= 8; ++m) {
     EXPECT_TRUE(older.MotorServoStatus(m) & servo_bit::kOpenLoop) << m;
     EXPECT_FALSE(older.MotorStatusWord(m) & motor_bit::kAmpEnabledOlder) << m;
@@ -115,10 +124,10 @@ TEST(Deactivated, MotorsWithIxx00ZeroIgnoreCommands) {
 
 TEST(Reports, ControlCharactersListTheFirstEightMotors) {
   Card card(CardModel::Spran());
-  card.SetMotorPosition(1, 12.5);
+  card.SetMotorPosition(1, 12.4);  // the encoder counts whole counts
   card.SetMotorPosition(8, -3);
   card.SetMotorPosition(9, 99);  // beyond the eight reported
-  EXPECT_EQ(card.Control(ctrl::kCtrlP).lines, std::vector<std::string>{"12.5 0 0 0 0 0 0 -3"});
+  EXPECT_EQ(card.Control(ctrl::kCtrlP).lines, std::vector<std::string>{"12 0 0 0 0 0 0 -3"});
   card.Execute("#1J+");
   card.AdvanceServo(Cycles(20));
   std::string fe = card.Control(ctrl::kCtrlF).lines.at(0);

@@ -113,9 +113,9 @@ TEST(PlcLanguage, ComparisonsAndConnectives) {
 
 TEST(PlcLanguage, ShortFormsCommentsAndStructureInStoredPrograms) {
   Card card(CardModel::Older());
-  Type(card, {"OPEN PLC 3 CLEAR", "P10=0", "IF (P1 = 1)   ; first", "P10=P10+1", "ELSE",
-              "IF(P1=2)P10=P10+20", "ENDI", "WHILE (P11 < 3)   ; do a delay", "P11=P11+1", "ENDW",
-              "P12=1", "CLS", "I5=2 P1=2 ENA PLC 3"});
+  Type(card, {"OPN PLC 3 CLR", "P10=0", "IF (P1 = 1)   ; first", "P10=P10+1", "ELSE",
+              "IF(P1=2)P10=P10+20", "END I", "WHILE (P11 < 3)   ; do a delay", "P11=P11+1",
+              "END WHI", "P12=1", "CLOS", "I5=2 P1=2 ENA PLC 3"});
   EXPECT_EQ(card.ProgramBuffer("PLC 3")->at(1), "IF (P1 = 1)   ");
   card.AdvanceServo(1);  // the WHILE body runs once, then the scan ends
   EXPECT_DOUBLE_EQ(card.PVar(10), 20.0);
@@ -375,6 +375,206 @@ TEST(PlcBadInput, AFullBufferRefusesTheLineAndKeepsWhatItHas) {
   EXPECT_EQ(card.Execute("P2=2").error, card_error::kBufferFull);
   EXPECT_EQ(card.Execute("CLOSE").error, 0);
   EXPECT_EQ(card.ProgramBuffer("PLC 1")->size(), 65536u);
+}
+
+}  // namespace
+}  // namespace zimo::cardsim
+
+namespace zimo::cardsim {
+namespace {
+
+TEST(Ring, StationsAnswerTheirVariablesAndAbsentNodesErr008) {
+  struct Case {
+    const char* line;
+    int error;
+    Lines reply;
+  };
+  for (bool spran : {false, true}) {
+    Card card(spran ? CardModel::Spran() : CardModel::Older());
+    card.AddRingStation(0, 5);
+    card.AddRingStation(13, 7);
+    const Case cases[] = {
+        {"MS0,I3", 0, {"5"}},
+        {"MS13,I3 MS13,I996", 0, {"7", "13"}},
+        {"MS0,I12=1 MS0,I12", 0, {"1"}},
+        {"MS 0 , I 910 = $10 MS0,I910", 0, {"16"}},
+        {"I9=1 MS0,I3 I9=0", 0, {"MS0,I3=5"}},
+        {"MS1,I3", card_error::kNoRingNode, {}},
+        {"MS0,I1000", card_error::kBadCommand, {}},
+        {"MS0,P3", card_error::kBadCommand, {}},
+    };
+    for (const Case& c : cases) {
+      Reply reply = card.Execute(c.line);
+      EXPECT_EQ(reply.error, c.error) << c.line;
+      if (c.error == 0) {
+        EXPECT_EQ(reply.lines, c.reply) << c.line;
+      }
+    }
+    // Nodes past the generation's last: older cards have 14, SPRAN cards 64.
+    EXPECT_EQ(card.Execute("MS14,I3").error,
+              spran ? card_error::kNoRingNode : card_error::kBadCommand);
+    EXPECT_EQ(card.Execute("MS64,I3").error, card_error::kBadCommand);
+    card.RemoveRingStation(13);
+    EXPECT_EQ(card.Execute("MS13,I3").error, card_error::kNoRingNode);
+  }
+}
+
+}  // namespace
+}  // namespace zimo::cardsim
+
+namespace zimo::cardsim {
+namespace {
+
+TEST(PlcPrograms, AutotuningHandshakeJogsBackOnceThroughTheCommandSlot) {
+  Card card(CardModel::Older());
+  // The single-motor autotuning program for motor 1, older-card words.
+  Type(card, {"M0->x:0,24",
+              "M1023->x:$07F0,24",
+              "M1022->x:$07F1,24",
+              "M1021->x:$3d,13,1",
+              "M1020->X:$0003,18",
+              "M1019->X:$0003,19",
+              "M1018->X:$3a,4,20",
+              "M1017->d:$2b",
+              "M1016->d:$80b",
+              "M1015->X:$33,24,S",
+              "M1014->Y:$814,2,1",
+              "OPEN PLC 31 CLEAR",
+              "P996=-1",
+              "P1021=P1022*8388608/I10",
+              "M1020=1",
+              "M1019=1",
+              "M1016=M1017",
+              "M1018=P1020",
+              "M1023=M0",
+              "M1022=M0-M1023",
+              "WHILE(abs(M1017-M1016)<P1023andM1022<P1021)",
+              "M1022=M0-M1023",
+              "ENDWHILE",
+              "M1019=0",
+              "M1018=0",
+              "M1023=M0",
+              "M1022=M0-M1023",
+              "WHILE(ABS(M1015)>(I109*32*2)ANDM1022<P1021)",
+              "M1022=M0-M1023",
+              "ENDWHILE",
+              "IF(M1014=0)",
+              "CMD\"#1J= p996=-123\"",
+              "WHILE(P996!=-123)",
+              "ENDWHILE",
+              "WHILE(M1021=1)",
+              "ENDWHILE",
+              "WHILE(M1021=0)",
+              "ENDWHILE",
+              "ELSE",
+              "CMD\"#1J/\"",
+              "ENDIF",
+              "P1019=0",
+              "P996=123",
+              "DIS PLC 31",
+              "CLS"});
+  // 50 output units (800 in the 20-bit field) for at most 300 ms or 200 counts of
+  // travel, in the position word's units.
+  Type(card, {"P1020=800", "P1022=300", "P1023=200*96*32", "P1019=1", "#1O0", "I5=2 ENA PLC 31"});
+  std::vector<double> p996;
+  for (int c = 0; c < 4000 && card.PlcEnabled() != 0; ++c) {
+    card.AdvanceServo(1);
+    if (p996.empty() || p996.back() != card.PVar(996)) p996.push_back(card.PVar(996));
+  }
+  EXPECT_EQ(p996, (std::vector<double>{-1, -123, 123}));  // the command ran once
+  EXPECT_EQ(card.PVar(1019), 0);
+  EXPECT_EQ(card.PlcEnabled(), 0u);
+  card.AdvanceServo(100);
+  EXPECT_EQ(card.MotorPosition(1), 0);                   // jogged back to where it started
+  EXPECT_EQ(card.MotorServoStatus(1) & (1u << 18), 0u);  // closed loop again
+}
+
+}  // namespace
+}  // namespace zimo::cardsim
+
+namespace zimo::cardsim {
+namespace {
+
+TEST(PlcPrograms, CurrentFeedbackTestFillsItsSlotsThroughARetargetedMVariable) {
+  Card card(CardModel::Older());
+  // Motor 1 with its current readings at X:/Y:$710 (channel 0: I182 = 49158).
+  Type(card, {"I182=49158",
+              "M102->Y:$c002,8,16,S",
+              "M104->Y:$c003,8,16,S",
+              "M107->Y:$c004,8,16,S",
+              "M114->X:$c005,14",
+              "WY:$728,$10c005,$10c006,0",
+              "M105->X:$710,8,16,S",
+              "M106->Y:$710,8,16,S",
+              "M90->Y:$700,0,24,S",
+              "M91->L:$1000",
+              "M92->Y:$BC5B,0,12",
+              "P100..104=0",
+              "P200..204=0",
+              "M114=1",
+              "M114=0",
+              "M114=1",
+              "M114=0",
+              "I901=2 I902=0",
+              "ENDG I48=0",
+              "ENDG I48=0",
+              "DEL GAT",
+              "DELETE TRACE"});
+  Type(card, {"OPEN PLC 31 CLEAR",
+              "I10=8388608/(2*1.500000)*3",
+              "P999=0",
+              "P998=0",
+              "M114=1",
+              "M102=0M104=0M107=0",
+              "WHILE (P999 < 10 AND P996=-1)",
+              "  M102=0M104=0M107=0",
+              "  M90=1000*8388608/I10",
+              "  WHILE (M90>0 and P996=-1)",
+              "  ENDWHILE",
+              "  M92=100+P999",
+              "  M91=M105",
+              "  M92=200+P999",
+              "  M91=M106",
+              "M102=I900*0.01*10.000000",
+              "M104=-I900*0.01*10.000000",
+              "M107=0",
+              "  P998=P998+.5",
+              "  M90=1000*8388608/I10",
+              "  WHILE (M90>0 and P996=-1)",
+              "  ENDWHILE",
+              "  IF (P999 > 4)",
+              "    M92=100+P999-5",
+              "    M91=M105-M91",
+              "    M92=200+P999-5",
+              "    M91=M106-M91",
+              "  ENDIF",
+              "  P999=P999+1",
+              "  P998=P998+.5",
+              "ENDWHILE",
+              "M102=0M104=0M107=0",
+              "DISABLE PLC 31",
+              "I10=3713707",
+              "cmd\"WY:$728,0\"",
+              "CLOSE",
+              "P996=-1 I5=2 ENA PLC 31"});
+  // Readings 7 (X) and 3 (Y) for the first five passes (1 ms cycles from the
+  // PLC's first line on), 19 and 10 after them.
+  card.memory().Write(Space::kX, 0x710, 7 << 8);
+  card.memory().Write(Space::kY, 0x710, 3 << 8);
+  card.AdvanceServo(10500);
+  EXPECT_EQ(card.IVar(10), 8388608);
+  EXPECT_EQ(card.PVar(998), 5);
+  card.memory().Write(Space::kX, 0x710, 19 << 8);
+  card.memory().Write(Space::kY, 0x710, 10 << 8);
+  for (int c = 0; c < 20000 && card.PlcEnabled() != 0; ++c) card.AdvanceServo(1);
+  card.AdvanceServo(1);  // the command slot's write runs after the last scan
+  EXPECT_EQ(Ask(card, "P100..109"),
+            (Lines{"12", "12", "12", "12", "12", "19", "19", "19", "19", "19"}));
+  EXPECT_EQ(Ask(card, "P200..204"), (Lines{"7", "7", "7", "7", "7"}));
+  EXPECT_EQ(card.PVar(998), 10);
+  EXPECT_EQ(card.IVar(10), 3713707);
+  EXPECT_EQ(card.memory().Read(Space::kY, 0x728), 0u);  // the feedback entries dropped
+  EXPECT_EQ(Ask(card, "M91->"), Lines{"L:$10CC"});      // left on P204
 }
 
 }  // namespace

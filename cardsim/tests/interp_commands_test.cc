@@ -204,11 +204,11 @@ TEST(Addressing, OnlyTheCardAtAddressZeroAnswers) {
 
 TEST(SaveAndReset, DollarsRestoreSavedSettingsAndFactoryDefaults) {
   Card card(CardModel::Older());
-  card.Execute("I130=500 SAVE I130=9");
+  card.Execute("I150=500 SAVE I150=9");
   card.Execute("$$$");
-  EXPECT_EQ(card.IVar(130), 500);
+  EXPECT_EQ(card.IVar(150), 500);
   card.Execute("P1=4 $$$***");
-  EXPECT_EQ(card.IVar(130), 0);
+  EXPECT_EQ(card.IVar(150), 0);
   EXPECT_DOUBLE_EQ(card.PVar(1), 0.0);
   EXPECT_EQ(card.IVar(10), 3713707);
 }

@@ -71,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
         Exchange{"???\r", "000000000000\r\x06", ""},
         Exchange{"I10\r", "3713707\r\x06", ""},
         Exchange{"I9=1 I10\r", "I10=3713707\r\x06", ""},
-        Exchange{"I130..133\r", "0\r0\r0\r0\r\x06", ""},
+        Exchange{"I140..143\r", "0\r0\r0\r0\r\x06", ""},
         Exchange{"I108..109\r", "96\r96\r\x06", ""},
         Exchange{"P100..105=7 P100 P105 P106\r", "7\r7\r0\r\x06", ""},
         Exchange{"P2=4P1=P2+3*I10 P1\r", "11141125\r\x06", ""},

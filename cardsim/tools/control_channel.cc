@@ -1,6 +1,7 @@
 #include "control_channel.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <sstream>
@@ -26,6 +27,11 @@ std::optional<bool> OnOff(const std::string& text) {
 }  // namespace
 
 ControlResult RunControlCommand(Card& card, const std::string& command) {
+  static Card::Snapshot no_snapshot;
+  return RunControlCommand(card, command, &no_snapshot);
+}
+
+ControlResult RunControlCommand(Card& card, const std::string& command, Card::Snapshot* snapshot) {
   ControlResult result;
   std::string line = command;
   while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
@@ -67,9 +73,91 @@ ControlResult RunControlCommand(Card& card, const std::string& command) {
     if (rest.empty()) return fail("unsolicited needs a text");
     card.PostUnsolicited(rest);
   } else if (verb == "log") {
-    for (const std::string& entry : card.script().received()) result.lines.push_back("log " + entry);
+    for (const std::string& entry : card.script().received())
+      result.lines.push_back("log " + entry);
   } else if (verb == "clear-log") {
     card.script().ClearLog();
+  } else if (verb == "silence") {
+    // "silence after N [COUNT]", "silence at TEXT [COUNT]", "silence off"
+    std::string c;
+    words >> c;
+    const std::optional<long> count = c.empty() ? std::optional<long>(-1) : Number(c);
+    if (a == "off" && b.empty()) {
+      card.script().ClearSilence();
+    } else if (a == "after" && Number(b) && *Number(b) >= 0 && count && *count >= -1) {
+      card.script().SilenceAfter(static_cast<int>(*Number(b)), static_cast<int>(*count));
+    } else if (a == "at" && !b.empty() && count && *count >= -1) {
+      card.script().SilenceAt(b, static_cast<int>(*count));
+    } else {
+      return fail("silence takes: after N [COUNT], at TEXT [COUNT] or off");
+    }
+  } else if (verb == "changes") {
+    // "changes on|off", "changes" lists them, "changes clear"
+    if (a == "clear") {
+      card.ClearChanges();
+    } else if (!a.empty()) {
+      const std::optional<bool> on = OnOff(a);
+      if (!on) return fail("changes takes on, off or clear");
+      card.SetChangeLogging(*on);
+    } else {
+      for (const Card::Change& c : card.Changes()) {
+        char text[160];
+        std::snprintf(text, sizeof text, "change %.3f %s %s %.10g %.10g", c.ms, c.writer.c_str(),
+                      c.what.c_str(), c.old_value, c.new_value);
+        result.lines.push_back(text);
+      }
+    }
+  } else if (verb == "watch") {
+    // "watch X|Y ADDRESS" (decimal or $hex)
+    std::optional<long> address = b.size() > 1 && b[0] == '$'
+                                      ? std::optional<long>(std::strtol(b.c_str() + 1, nullptr, 16))
+                                      : Number(b);
+    if ((a != "X" && a != "Y") || !address || *address < 0 || *address > 0xFFFFFF) {
+      return fail("watch takes X or Y and an address");
+    }
+    card.WatchWord(a == "X" ? Space::kX : Space::kY, static_cast<uint32_t>(*address));
+  } else if (verb == "snapshot") {
+    *snapshot = card.TakeSnapshot();
+  } else if (verb == "compare") {
+    for (const std::string& d : Card::Compare(*snapshot, card.TakeSnapshot())) {
+      result.lines.push_back("differs " + d);
+    }
+  } else if (verb == "fault") {
+    // "fault MOTOR LOAD [stuck]"
+    std::string c;
+    words >> c;
+    const std::optional<long> motor = Number(a);
+    char* end = nullptr;
+    const double load = std::strtod(b.c_str(), &end);
+    if (!motor || b.empty() || *end != '\0' || (!c.empty() && c != "stuck")) {
+      return fail("fault takes a motor, a load and optionally stuck");
+    }
+    card.SetPlantFault(static_cast<int>(*motor), load, c == "stuck");
+  } else if (verb == "limit") {
+    // "limit MOTOR +|- on|off"
+    std::string c;
+    words >> c;
+    const std::optional<long> motor = Number(a);
+    const std::optional<bool> on = OnOff(c);
+    if (!motor || (b != "+" && b != "-") || !on)
+      return fail("limit takes a motor, + or -, on or off");
+    card.SetLimitSwitch(static_cast<int>(*motor), b == "+", *on);
+  } else if (verb == "ring") {
+    // "ring NODE [TYPE]" adds a station, "ring NODE off" removes it
+    const std::optional<long> node = Number(a);
+    if (!node) return fail("ring takes a node and a type or off");
+    if (b == "off") {
+      card.RemoveRingStation(static_cast<int>(*node));
+    } else {
+      const std::optional<long> type = b.empty() ? std::optional<long>(1) : Number(b);
+      if (!type) return fail("ring takes a node and a type or off");
+      card.AddRingStation(static_cast<int>(*node), static_cast<double>(*type));
+    }
+  } else if (verb == "servo") {
+    // "servo N": run N servo cycles now
+    const std::optional<long> n = Number(a);
+    if (!n || *n < 0 || *n > 100000000) return fail("servo takes a number of cycles");
+    card.AdvanceServo(static_cast<int>(*n));
   } else if (verb == "quit") {
     result.quit = true;
   } else {

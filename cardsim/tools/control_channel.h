@@ -17,5 +17,7 @@ struct ControlResult {
 };
 
 ControlResult RunControlCommand(Card& card, const std::string& command);
+// The same with the snapshot that "snapshot" takes and "compare" compares with.
+ControlResult RunControlCommand(Card& card, const std::string& command, Card::Snapshot* snapshot);
 
 }  // namespace zimo::cardsim

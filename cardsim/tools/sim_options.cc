@@ -1,5 +1,6 @@
 #include "sim_options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -84,6 +85,7 @@ Status Parser::Option(const std::string& name, const std::optional<std::string>&
       {"no-ack", [&] { options.ack_omitted = true; }},
       {"no-servo", [&] { options.servo = false; }},
       {"no-stdin", [&] { options.read_stdin = false; }},
+      {"log-changes", [&] { options.log_changes = true; }},
       {"bootstrap", [&] { model_edits.push_back([](CardModel& m) { m.bootstrap = true; }); }},
   };
   if (auto f = flags.find(name); f != flags.end()) {
@@ -124,6 +126,80 @@ Status Parser::Option(const std::string& name, const std::optional<std::string>&
     const auto n = integer(1, 0xFFFFFF);
     if (!n) return bad_value();
     model_edits.push_back([n = static_cast<uint32_t>(*n)](CardModel& m) { m.i10 = n; });
+  } else if (name == "time-scale") {
+    char* end = nullptr;
+    double scale = std::strtod(v.c_str(), &end);
+    if (end == v.c_str() || *end != '\0' || !(scale > 0) || scale > 1e6) return bad_value();
+    options.time_scale = scale;
+  } else if (name == "silence-after" || name == "silence-at") {
+    // "N[,COUNT]" or "TEXT[,COUNT]"
+    std::string head = v;
+    const size_t comma = v.rfind(',');
+    if (comma != std::string::npos) {
+      const std::optional<long long> count = ParseInteger(v.substr(comma + 1));
+      if (!count || *count < -1) return bad_value();
+      options.silence_count = static_cast<int>(*count);
+      head = v.substr(0, comma);
+    }
+    if (name == "silence-at") {
+      if (head.empty()) return bad_value();
+      options.silence_at = head;
+    } else {
+      const std::optional<long long> n = ParseInteger(head);
+      if (!n || *n < 0 || *n > 1000000000) return bad_value();
+      options.silence_after = static_cast<int>(*n);
+    }
+  } else if (name == "watch") {
+    // "X:$3D", "Y:1792"
+    if (v.size() < 3 || (v[0] != 'X' && v[0] != 'Y' && v[0] != 'x' && v[0] != 'y') || v[1] != ':') {
+      return bad_value();
+    }
+    const std::optional<long long> address = ParseInteger(v.substr(2));
+    if (!address || *address < 0 || *address > 0xFFFFFF) return bad_value();
+    options.watch.emplace_back(static_cast<char>(std::toupper(static_cast<unsigned char>(v[0]))),
+                               static_cast<uint32_t>(*address));
+  } else if (name == "fault") {
+    // "MOTOR,LOAD[,stuck]"
+    const size_t c1 = v.find(',');
+    if (c1 == std::string::npos) return bad_value();
+    const size_t c2 = v.find(',', c1 + 1);
+    const std::optional<long long> motor = ParseInteger(v.substr(0, c1));
+    const std::string load_text =
+        v.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
+    char* end = nullptr;
+    const double load = std::strtod(load_text.c_str(), &end);
+    const bool stuck = c2 != std::string::npos && v.substr(c2 + 1) == "stuck";
+    if (!motor || *motor < 1 || *motor > 32 || load_text.empty() || *end != '\0' ||
+        (c2 != std::string::npos && !stuck)) {
+      return bad_value();
+    }
+    options.faults.push_back({static_cast<int>(*motor), load, stuck});
+  } else if (name == "limit") {
+    // "MOTOR,+" or "MOTOR,-": that limit switch on at start
+    const size_t c = v.find(',');
+    const std::optional<long long> motor = ParseInteger(v.substr(0, c));
+    if (c == std::string::npos || !motor || *motor < 1 || *motor > 32 ||
+        (v.substr(c + 1) != "+" && v.substr(c + 1) != "-")) {
+      return bad_value();
+    }
+    options.limits.emplace_back(static_cast<int>(*motor), v.substr(c + 1) == "+");
+  } else if (name == "ring") {
+    // "N[:TYPE]", several separated by commas.
+    size_t start = 0;
+    while (start <= v.size()) {
+      size_t comma = v.find(',', start);
+      std::string item =
+          v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      size_t colon = item.find(':');
+      std::optional<long long> node = ParseInteger(item.substr(0, colon));
+      std::optional<long long> type = colon == std::string::npos
+                                          ? std::optional<long long>(1)
+                                          : ParseInteger(item.substr(colon + 1));
+      if (!node || *node < 0 || *node > 63 || !type) return bad_value();
+      options.ring.emplace_back(static_cast<int>(*node), static_cast<double>(*type));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
   } else if (name == "dpr-base") {
     const auto n = integer(0, 0xFFFFFF);
     if (!n) return bad_value();
@@ -212,11 +288,25 @@ const char* SimUsage() {
          "Running:\n"
          "  --config FILE         more options, one \"name value\" per line\n"
          "  --no-servo            do not run the servo clock\n"
+         "  --time-scale X        simulated time runs X times as fast as wall time\n"
+         "  --ring N[:TYPE],...   ring stations on these nodes (TYPE: their I3, default 1)\n"
+         "Test access:\n"
+         "  --silence-after N[,COUNT]  silent after N more lines, for COUNT lines (-1: no end)\n"
+         "  --silence-at TEXT[,COUNT]  silent from the first line containing TEXT\n"
+         "  --log-changes         log changes of I-variables and watched words\n"
+         "  --watch X:ADDR        watch a memory word (repeatable; ADDR decimal or $hex)\n"
+         "  --fault MOTOR,LOAD[,stuck]  a steady load (counts/ms^2) or a stuck plant\n"
+         "  --limit MOTOR,+|-     a limit switch on at start\n"
          "  --no-stdin            ignore standard input; run until a signal\n"
          "\n"
          "Commands on standard input, each answered \"ok\" or \"error TEXT\":\n"
          "  mute on|off   error N [COUNT]   delay MS [COUNT]   ack on|off\n"
-         "  unsolicited TEXT   log (prints \"log ENTRY\" lines)   clear-log   quit\n";
+         "  unsolicited TEXT   log (prints \"log ENTRY\" lines)   clear-log   quit\n"
+         "  silence after N [COUNT] | at TEXT [COUNT] | off\n"
+         "  changes on|off|clear   changes (prints \"change MS WRITER WHAT OLD NEW\")\n"
+         "  watch X|Y ADDR   snapshot   compare (prints \"differs ...\" lines)\n"
+         "  fault MOTOR LOAD [stuck]   limit MOTOR +|- on|off   ring NODE [TYPE|off]\n"
+         "  servo N (run N servo cycles)\n";
 }
 
 Result<EthOptions> ParseEndpoint(const std::string& text) {
@@ -238,7 +328,8 @@ Result<SimOptions> ParseSimOptions(const std::vector<std::string>& args) {
   Parser p;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg.rfind("--", 0) != 0 || arg.size() == 2) return Bad("unexpected argument \"" + arg + "\"");
+    if (arg.rfind("--", 0) != 0 || arg.size() == 2)
+      return Bad("unexpected argument \"" + arg + "\"");
     std::string name = arg.substr(2);
     std::optional<std::string> value;
     if (const size_t eq = name.find('='); eq != std::string::npos) {
@@ -247,8 +338,8 @@ Result<SimOptions> ParseSimOptions(const std::vector<std::string>& args) {
     } else if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
       // A following word that is not an option is this option's value,
       // unless the option is a flag (then it is an error below).
-      static const char* const kFlags[] = {"help", "pty", "mute", "no-ack", "no-servo",
-                                           "no-stdin", "bootstrap"};
+      static const char* const kFlags[] = {"help",     "pty",      "mute",     "no-ack",
+                                           "no-servo", "no-stdin", "bootstrap"};
       bool flag = false;
       for (const char* f : kFlags) flag = flag || name == f;
       if (!flag) value = args[++i];

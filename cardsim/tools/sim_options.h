@@ -23,9 +23,23 @@ struct SimOptions {
   int delay_ms = 0;      // reply delay
   int delay_count = -1;  // how many replies (-1: all)
   bool ack_omitted = false;
-  std::vector<std::string> unsolicited;  // messages queued at start
-  bool servo = true;                     // run the servo clock in real time
-  bool read_stdin = true;                // take control commands from stdin; EOF ends
+  std::vector<std::string> unsolicited;      // messages queued at start
+  bool servo = true;                         // run the servo clock
+  double time_scale = 1.0;                   // simulated time per wall time
+  std::vector<std::pair<int, double>> ring;  // ring stations: node, station type (its I3)
+  int silence_after = -1;                    // lines answered before going silent
+  std::string silence_at;                    // or the text that starts the silence
+  int silence_count = -1;                    // lines of silence (-1: no end)
+  bool log_changes = false;
+  std::vector<std::pair<char, uint32_t>> watch;  // watched words: X or Y, address
+  struct Fault {
+    int motor = 0;
+    double load = 0;
+    bool stuck = false;
+  };
+  std::vector<Fault> faults;
+  std::vector<std::pair<int, bool>> limits;  // motor, positive switch on
+  bool read_stdin = true;                    // take control commands from stdin; EOF ends
   bool help = false;
 };
 

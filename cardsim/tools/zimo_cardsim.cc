@@ -99,7 +99,18 @@ int main(int argc, char** argv) {
     card.script().SetReplyDelay(std::chrono::milliseconds(options.delay_ms), options.delay_count);
   }
   for (const std::string& message : options.unsolicited) card.PostUnsolicited(message);
-  if (options.servo) card.StartServoThread();
+  for (const auto& [node, type] : options.ring) card.AddRingStation(node, type);
+  if (options.silence_after >= 0)
+    card.script().SilenceAfter(options.silence_after, options.silence_count);
+  if (!options.silence_at.empty())
+    card.script().SilenceAt(options.silence_at, options.silence_count);
+  for (const auto& [space, address] : options.watch) {
+    card.WatchWord(space == 'X' ? zimo::cardsim::Space::kX : zimo::cardsim::Space::kY, address);
+  }
+  card.SetChangeLogging(options.log_changes);
+  for (const auto& f : options.faults) card.SetPlantFault(f.motor, f.load, f.stuck);
+  for (const auto& [motor, positive] : options.limits) card.SetLimitSwitch(motor, positive, true);
+  if (options.servo) card.StartServoClock(options.time_scale);
 
   std::unique_ptr<PtyAttachment> pty;
   if (options.pty) {

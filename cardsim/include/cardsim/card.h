@@ -8,9 +8,11 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -114,12 +116,45 @@ class Card {
   uint32_t MotorServoStatus(int motor) const;
   uint32_t MotorStatusWord(int motor) const;
   double MotorPosition(int motor) const;
+  double MotorCommandedPosition(int motor) const;
   double MotorFollowingError(int motor) const;
   void SetMotorPosition(int motor, double counts);
+  // Scripted plant: a limit switch (servo word bit 21 positive, 22
+  // negative), a steady load (counts/ms^2) or a plant that cannot move.
+  void SetLimitSwitch(int motor, bool positive, bool on);
+  void SetPlantFault(int motor, double load, bool stuck = false);
   // Enabled PLC programs, one bit per PLC number.
   uint32_t PlcEnabled() const;
   // Lines stored in a program buffer ("PLC 3", "PROG 999", "ROT"), if any.
   std::optional<std::vector<std::string>> ProgramBuffer(const std::string& name) const;
+
+  // Ring stations (none at start): a station on `node` whose I3 reads
+  // `station_type`; RemoveRingStation makes the node absent again.
+  void AddRingStation(int node, double station_type = 1);
+  void RemoveRingStation(int node);
+
+  // The change log: while on, every change of an I-variable and of a
+  // watched memory word is kept with the simulated time and its writer
+  // ("host", "PLC n", "CMD PLC n" for a PLC's command, "&c" for a motion
+  // program, "servo" for the card's own cycle work).
+  struct Change {
+    double ms = 0;
+    std::string writer;
+    std::string what;  // "I129", "X:$3D", "Y:$700"
+    double old_value = 0, new_value = 0;
+  };
+  void SetChangeLogging(bool on);
+  void WatchWord(Space space, uint32_t address);
+  std::vector<Change> Changes() const;
+  void ClearChanges();
+  // Snapshots of the settings (every I-variable) and the watched words;
+  // the compare lists what differs, one "what: old -> new" line each.
+  struct Snapshot {
+    std::vector<double> i;
+    std::map<std::string, uint32_t> words;
+  };
+  Snapshot TakeSnapshot() const;
+  static std::vector<std::string> Compare(const Snapshot& before, const Snapshot& after);
 
   Memory& memory();
   const Memory& memory() const;
@@ -129,7 +164,14 @@ class Card {
   // Motors step with the servo clock: one step per cycle of I10.
   void AdvanceServo(int cycles);
   // Or let a background thread advance one cycle per `period`.
-  void StartServoThread(std::chrono::microseconds period = std::chrono::microseconds(442));
+  void StartServoThread(std::chrono::microseconds period);
+  // Or keep simulated time running `time_scale` times as fast as wall time,
+  // the cycle following I10 (1: real time; 100: a one-second program ends
+  // in 10 ms). The thread catches up in batches and never holds the card's
+  // lock for more than 64 cycles at a time.
+  void StartServoClock(double time_scale = 1.0);
+  // Simulated milliseconds since the card was made (all servo cycles run).
+  double SimulatedMs() const;
   void StopServoThread();
 
   // True while checksummed serial mode (I4 = 1) is on.
@@ -166,6 +208,11 @@ class Card {
   bool image_mode_ = false;  // serial firmware bytes follow ^O
   FirmwareImage firmware_;
 
+  double simulated_ms_ = 0;
+  mutable std::mutex changes_mu_;
+  bool logging_changes_ = false;
+  std::deque<Change> changes_;
+  std::set<std::pair<Space, uint32_t>> watched_;
   std::atomic<bool> servo_run_{false};
   std::thread servo_thread_;
 };

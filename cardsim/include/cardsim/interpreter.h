@@ -46,6 +46,21 @@ class Interpreter {
   // then one scan of each enabled PLC that I5 lets run, in number order,
   // and last the commands those scans issued.
   void ServoCycle();
+  // Motion programs: each running coordinate system moves its motors one
+  // servo cycle on (before the motors step).
+  void MotionCycle();
+  bool ProgramRunning(int coord) const;
+
+  // Ring stations: each has I0..I999; an absent node answers ERR008.
+  void AddRingStation(int node, double station_type);
+  void RemoveRingStation(int node);
+  int ring_nodes() const { return model_.spran ? 64 : 14; }
+
+  // Who is writing now, for the card's change log: "host", "PLC n",
+  // "CMD PLC n", "&c" (a motion program), "servo".
+  const std::string& writer() const { return writer_; }
+  void set_writer(std::string writer) { writer_ = std::move(writer); }
+
   // Where PLC n resumes at its next scan (statement index; 0 = its start).
   size_t PlcResumePoint(int n) const { return plcs_[static_cast<size_t>(n & 31)].pc; }
 
@@ -89,6 +104,47 @@ class Interpreter {
   void SetPlcEnabled(uint32_t mask);
   void UpdateProgramTables();
   uint32_t BufferStatusBits() const;
+
+  // Motion programs (motion_program.cc).
+  struct MotorMove {
+    int motor = 0;
+    double p0 = 0, v0 = 0, p1 = 0, v1 = 0;  // counts, counts per ms
+    double start = 0, end = 0;              // LINEAR: start and end, counts
+  };
+  struct CoordState {
+    int program = -1;  // "Bn"; -1: none pointed to
+    size_t pc = 0;     // next statement
+    size_t sub = 0;    // position inside a statement holding several commands
+    bool running = false;
+    bool pvt = false;  // PVT mode, else LINEAR
+    bool inc = false;
+    double ta = 10, tm = 0, f = 1000, segment = 0;  // ms, ms (0: by F), units/s, ms
+    std::map<char, double> axis;                    // axis positions
+    std::map<char, double> axis_vel;                // end velocities, units/ms
+    // What the program is doing now.
+    bool moving = false, dwelling = false, cubic = false;
+    double t = 0, duration = 0, accel_time = 0;
+    std::vector<MotorMove> moves;
+  };
+  int Begin(Scanner& s, Reply& reply);
+  int RunProgram(Scanner& s, Reply& reply);
+  int Abort(Scanner& s, Reply& reply);
+  int PositionMatch(Scanner& s, Reply& reply);
+  int ProgramCounter(Scanner& s, Reply& reply);
+  int RunChecks(int coord);
+  void MatchPositions(int coord);
+  void StopProgram(int coord);
+  bool MotionStatement(int coord, CoordState& c, const std::string& text);
+  bool AxisMove(int coord, CoordState& c, Scanner& s);
+  void ApplyMove(CoordState& c, double t);
+  std::optional<double> ProgramValue(Scanner& s, int coord);
+  struct AxisOf {
+    double scale = 1, offset = 0;
+    char letter = 0;  // 0: a motor in the system that moves no axis
+  };
+  std::map<int, AxisOf> AxesOf(int coord) const;
+
+  int RingCommand(Scanner& s, Reply& reply);
 
   // Variables (variable_commands.cc).
   int Variable(Scanner& s, Reply& reply);
@@ -174,6 +230,9 @@ class Interpreter {
   std::array<PlcState, 32> plcs_{};
   std::map<std::string, CompiledProgram> compiled_;  // dropped when the buffer changes
   bool in_program_ = false;                          // running a program's statement
+  std::string writer_ = "host";
+  std::map<int, CoordState> cs_;                 // motion program state per system
+  std::map<int, std::vector<double>> stations_;  // ring node -> its I-variables
   uint64_t global_status_ = 0;
   std::vector<double> saved_i_;
   std::string last_line_;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -16,6 +17,13 @@
 namespace zimo::cardsim {
 
 enum class Space : char { kX = 'X', kY = 'Y', kP = 'P' };
+
+// A change of a watched word (Memory::Watch).
+struct WordChange {
+  Space space;
+  uint32_t address;
+  uint32_t old_value, new_value;
+};
 
 class Memory {
  public:
@@ -72,6 +80,13 @@ class Memory {
   // Everything back to zero (the DPR too); stuck bits stay.
   void Clear();
 
+  // Watched words: every write through Write or WritePair that changes one
+  // is reported to the hook (outside the memory's lock). DPR byte writes of
+  // the host are not watched.
+  void Watch(Space space, uint32_t address);
+  void ClearWatches();
+  void SetWatchHook(std::function<void(const WordChange&)> hook);
+
  private:
   struct Cell {
     uint32_t x = 0;
@@ -81,6 +96,9 @@ class Memory {
   void WriteLocked(Space space, uint32_t address, uint32_t value);
   void ApplyStuckLocked(size_t first_byte, size_t length);
   void Notify(size_t offset, size_t length);
+  void CollectChange(Space space, uint32_t address, uint32_t old,
+                     std::vector<WordChange>* changes) const;
+  void ReportChanges(const std::vector<WordChange>& changes);
 
   mutable std::mutex mu_;
   uint32_t dpr_base_;
@@ -89,6 +107,9 @@ class Memory {
   std::vector<uint8_t> dpr_;
   std::unordered_map<size_t, std::pair<uint32_t, uint32_t>> stuck_;  // dword offset -> mask, value
   std::function<void(size_t, size_t)> write_hook_;
+  std::set<std::pair<Space, uint32_t>> watched_;
+  bool watching_ = false;
+  std::function<void(const WordChange&)> watch_hook_;
 };
 
 }  // namespace zimo::cardsim

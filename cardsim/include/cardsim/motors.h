@@ -66,6 +66,18 @@ class Motors {
   uint32_t MotorStatus(int motor) const;
   bool InPosition(int motor) const;
 
+  // A motion program sets the commanded position (counts, the motor's
+  // frame) and velocity (counts/ms) each cycle; the plant follows. Any
+  // motor command ends this; Release holds the motor where it is.
+  void Drive(int motor, double position, double velocity);
+  void Release(int motor);
+  bool ClosedLoop(int motor) const;
+
+  // Scripting: a limit switch, and plant faults (a steady load in
+  // counts/ms^2, or a plant that does not move at all).
+  void SetLimitSwitch(int motor, bool positive, bool on);
+  void SetPlantFault(int motor, double load, bool stuck);
+
   // Scripting: place a motor's plant at a position (commanded and actual).
   void SetPosition(int motor, double position);
 
@@ -77,6 +89,8 @@ class Motors {
   uint32_t MotorStatusAddress(int motor) const;
   uint32_t CommandedAddress(int motor) const;
   uint32_t ActualAddress(int motor) const;
+  uint32_t OutputAddress(int motor) const;          // X: the output word
+  uint32_t FollowingErrorAddress(int motor) const;  // X: following error, 1/(Ixx09 x 32) count
 
  private:
   enum class Mode { kClosed, kOpen, kKilled };
@@ -93,10 +107,22 @@ class Motors {
     bool home_complete = false;
     double home_offset = 0;  // reported = plant - home_offset
     double pre_jog = 0;      // reported position before the last jog
-    double output = 0;       // open-loop output, percent
+    double output = 0;       // open-loop output, output units (the output word)
+    double servo_out = 0;    // the output the servo or the open loop applied last
+    double integral = 0;     // of the following error, counts x ms
+    double load = 0;         // scripted load, counts/ms^2
+    bool stuck = false;      // scripted: the plant does not move
+    bool switch_positive = false, switch_negative = false;  // scripted limit switches
     bool fatal = false;
     bool warn = false;
+    bool driven = false;            // a motion program sets cmd
+    int64_t published_cmd = 0;      // the commanded-position word as last written
+    uint32_t published_output = 0;  // the output word as last written
   };
+  void AdoptCommandedWord(int motor, Motor& m);
+  void AdoptOutputWord(int motor, Motor& m);
+  double ServoOutput(int motor, const Motor& m, double cmd, double cmd_acc) const;
+  void Plant(int motor, Motor& m, double dt, double cmd_from, double cmd_acc);
   bool Active(int motor) const;
   double I(int motor, int k) const;
   double CycleMs() const;

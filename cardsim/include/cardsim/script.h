@@ -24,6 +24,16 @@ class Script {
   void SetMuted(bool muted);
   bool muted() const;
 
+  // Silence for a while: after `after` more command lines have been
+  // answered (or at the first line containing `text`, any case), the card
+  // goes silent for `count` lines (-1: until ClearSilence), running
+  // nothing, and then answers again.
+  void SilenceAfter(int after, int count = -1);
+  void SilenceAt(std::string text, int count = -1);
+  void ClearSilence();
+  // Called by the card per command line: true when this line gets silence.
+  bool TakeSilence(const std::string& line);
+
   // The next `count` command lines fail with card error `error` (ERRnnn)
   // instead of running. Count -1 fails every line until cleared with 0.
   void InjectError(int error, int count = 1);
@@ -70,6 +80,10 @@ class Script {
   int block_status_count_ = 0;
   Memory* memory_;
   bool muted_ = false;
+  int silence_after_ = -1;    // lines still answered before the silence
+  std::string silence_text_;  // or the text that starts it
+  int silence_count_ = 0;     // lines of silence once started (-1: no end)
+  bool silent_ = false;
   int inject_error_ = 0;
   int inject_count_ = 0;
   std::string match_pattern_;

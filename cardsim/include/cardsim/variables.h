@@ -45,6 +45,10 @@ class Variables {
   bool IsAddressIVar(int n) const;
   // Called after every I-variable write (the card reacts to some, e.g. I24).
   void SetIWriteHook(std::function<void(int, double)> hook) { i_hook_ = std::move(hook); }
+  // Called when a write changes an I-variable's value (number, old, new).
+  void SetIChangeHook(std::function<void(int, double, double)> hook) {
+    i_change_hook_ = std::move(hook);
+  }
 
   double P(int n) const;
   void SetP(int n, double value);
@@ -70,6 +74,10 @@ class Variables {
   static std::string FormatHex(double value);
 
  private:
+  double OutputAddressIVar(int motor) const;
+  double FeedbackAddressIVar(int motor) const;
+  void WriteFeedbackTable();
+
   const CardModel& model_;
   Memory& memory_;
   int count_;
@@ -78,6 +86,7 @@ class Variables {
   std::map<std::pair<int, int>, double> q_;
   std::map<int, double> self_;  // values of M-variables defined as "*"
   std::function<void(int, double)> i_hook_;
+  std::function<void(int, double, double)> i_change_hook_;
 };
 
 }  // namespace zimo::cardsim

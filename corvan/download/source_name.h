@@ -10,10 +10,10 @@ namespace zimo::corvan {
 // The longest name kept, terminator included.
 inline constexpr std::size_t kSourceNameSize = 260;
 
-// When the first ';' of `line` outside double quotes is followed by a
-// letter, '/' or '.', copies the text from that character to the end of the
-// line (without its CR/LF, at most size - 1 characters, terminated) into
-// `name` and returns true; otherwise leaves `name` alone and returns false.
+// Looks for the first ';' in `line` that is not inside double quotes. If
+// the next character is a letter, '/' or '.', copies from there to the end
+// of the line, minus CR/LF, into `name` (truncated to size - 1, always
+// NUL-terminated) and returns true. Otherwise `name` is untouched: false.
 bool CommentSourceName(const char* line, char* name, std::size_t size);
 
 // The line number a program line carries: the decimal number right after

@@ -1,7 +1,7 @@
-// The map of the card's dual-ported RAM window as the host sees it: 16384
-// bytes of host byte offsets, the same for every card, with fixed areas that
-// differ between the older cards and the faster (SPRAN) generation. A card
-// word at card address A lies at host offset (A - DprCardBase) * 4.
+// Host-side layout of the 16384-byte dual-ported RAM area, expressed as host
+// byte offsets. The area is the same size on all cards, but the placement of
+// the fixed regions differs between older cards and the SPRAN generation.
+// Card address A corresponds to host offset (A - DprCardBase) * 4.
 #pragma once
 
 #include <cstdint>

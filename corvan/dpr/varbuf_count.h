@@ -1,7 +1,7 @@
-// The two DPR words of the variable background service and the write buffer
-// that device open clears: the total number of variable-background entries
-// (0 suspends the service) and the number of write-buffer entries the card
-// has still to take (0: the buffer is free).
+// Two DPR words, both zeroed when a device is opened: the variable
+// background service's entry total (zero pauses the service) and the count
+// of write-buffer entries not yet consumed by the card (zero means the
+// buffer is available).
 #pragma once
 
 #include <cstdint>

@@ -65,15 +65,13 @@ inline constexpr int kVariableQueryTries = 5;
 int QueryVariableText(CardCommandPath& path, int device, char letter, std::uint32_t number,
                       char* out);
 
-// Value text to number. "$" starts a hexadecimal number; any other text is
-// an integer in the C conventions of automatic base (decimal, "0x"
-// hexadecimal, leading 0 octal) for the integer form and a decimal number
-// (always with '.', whatever the process's locale) for the double form,
-// which takes a "$" text as the number its digits make. Text that is no
-// number gives 0. The integer form gives the 32 bits of a "$" number as a
-// signed value ($FFFFFFFF is -1; longer numbers are held at $FFFFFFFF) and
-// holds other numbers beyond the 32-bit range at its limits. The 16-bit
-// getters take the low 16 bits of the integer form.
+// Parse a value string. A leading "$" marks hex in both forms. Otherwise the
+// integer form detects the base the C way (decimal, "0x" hex, leading 0
+// octal) and the double form reads a decimal number with '.' as separator
+// regardless of locale. Unparsable text yields 0. In the integer form a "$"
+// value is taken as 32 bits, signed ($FFFFFFFF is -1, anything longer is
+// pinned at $FFFFFFFF), and other values clamp to the 32-bit limits. The
+// 16-bit getters keep the low 16 bits of the integer result.
 std::int32_t VariableTextToLong(const char* text);
 double VariableTextToDouble(const char* text);
 

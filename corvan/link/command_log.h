@@ -1,8 +1,8 @@
 // The command log of one device in one process: the commands sent and the
 // first line of each response, one entry per line ending CR LF, in a file
 // of the caller's choosing ("ZimoCLog.log" in the working directory after
-// open). Entries stop once the file has reached 100000 bytes, until logging
-// is switched on again (which empties the file).
+// open). Once the file is 100000 bytes long nothing more is appended, until
+// logging is turned on afresh, which truncates it.
 #pragma once
 
 #include <cstdint>

@@ -17,8 +17,8 @@ bool OpenDevice(int device);
 // number outside 0 to 8, else 1.
 int CloseDevice(int device, bool force);
 
-// The open handshake: brings the card's communication settings to a known
-// state and checks that it answers. Runs under the device lock.
+// Handshake done on open: resets the card's link settings to known values
+// and verifies that the card replies. Holds the device lock throughout.
 bool InitAsciiHandshake(int device);
 
 // DPR set-up of the first opener, the parts that need no card access:

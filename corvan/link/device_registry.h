@@ -92,12 +92,12 @@ RegKey OpenLocationRegKey(std::uint32_t location, std::uint32_t enumeration, boo
 // 1 when the key exists (nothing is created), else 0.
 int DeviceKeyExists(int device);
 int LocationKeyExists(std::uint32_t location, std::uint32_t enumeration);
-// Deletes "Device%d" below the root (with its NC keys); 1 on success, 0 when
-// the root cannot be opened or the deletion fails. Creates nothing.
+// Removes the root's "Device%d" subtree, NC keys included. 1 if removed; 0
+// if the root will not open or removal fails. Never creates keys.
 int DeleteDeviceKey(int device);
 
-// Readers: 1 when the value was read, else 0 with the default in *out.
-// Writers: 1 on success, else 0. A null default text reads as empty.
+// Getters return 1 on a successful read; otherwise 0, and *out holds the
+// default (a null default string counts as ""). Setters return 1 or 0.
 int GetRootRegString(const char* name, std::string* out, const char* default_text);
 int SetRootRegString(const char* name, const char* text);
 int GetDeviceRegString(int device, const char* name, std::string* out, const char* default_text);
@@ -115,9 +115,10 @@ int GetLocationRegDword(std::uint32_t location, std::uint32_t enumeration, const
 int SetLocationRegDword(std::uint32_t location, std::uint32_t enumeration, const char* name,
                         std::uint32_t value);
 
-// The same on the per-location key of the device's registered "Location" and
-// "Enumeration" (both read with default 0): an unregistered device reaches
-// no per-location key, so its reads give the default and its writes fail.
+// Like the location accessors above, but the location key is found through
+// the device's own "Location" and "Enumeration" values (each defaulting to
+// 0). A device never registered has no such key: getters yield the default
+// and setters fail.
 int GetDeviceLocationDword(int device, const char* name, std::uint32_t* out,
                            std::uint32_t default_value);
 int SetDeviceLocationDword(int device, const char* name, std::uint32_t value);
@@ -127,11 +128,10 @@ int SetDeviceLocationDword(int device, const char* name, std::uint32_t value);
 // number in *device when found; else 0 with 0 in *device. Creates nothing.
 int FindDeviceByLocation(std::uint32_t location, std::uint32_t enumeration, int* device);
 
-// Writes "Location" and "Enumeration" of the device key (creating it) and,
-// when the table is mapped (`table` not null), the same into the device's
-// shared block. A device number outside 0 to 7, a Location outside 1 to 5 or
-// an Enumeration outside 0 to 7 is refused: 0 and nothing changes. 1 when
-// both values were written.
+// Stores "Location" and "Enumeration" under the device key, creating the key
+// if needed, and mirrors them into the device's shared block if `table` is
+// non-null. Rejected with 0 and no change unless device is 0..7, Location
+// 1..5 and Enumeration 0..7. Returns 1 once both values are stored.
 int RegisterDevice(int device, std::uint32_t location, std::uint32_t enumeration,
                    SharedDeviceTable* table);
 
@@ -141,8 +141,8 @@ int RegisterDevice(int device, std::uint32_t location, std::uint32_t enumeration
 // device number outside 0 to 7 or a failed write.
 int UnregisterDevice(int device, SharedDeviceTable* table);
 
-// Count of consecutive device keys Device0, Device1, ... up to the first
-// missing one, at most 8; removed devices count. Creates nothing.
+// Counts Device0, Device1, ... until the first gap (8 at most). Keys of
+// removed devices still count. Never creates keys.
 int CountDeviceKeys();
 
 }  // namespace zimo::corvan

@@ -3,9 +3,9 @@
 // over the library are these numbers, so a code is turned into words by
 // looking its number up here.
 //
-// Loading follows the library's long-standing rules: a result lives in one of
-// three rotating 256-byte buffers (valid until three further loads), and a
-// text that starts with "!" continues with the text of the next number. The
+// Loads behave as they always have: each result goes into the next of three
+// 256-byte buffers used in turn (valid until three more loads), and a text
+// beginning with "!" is continued by the following number's text. The
 // buffers belong to the calling thread, so two threads loading texts at once
 // never overwrite each other's results, and a continued chain that would not
 // fit is cut at 255 characters.

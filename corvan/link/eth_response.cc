@@ -583,8 +583,8 @@ std::int32_t EthReportSocketError(std::uint32_t device) {
   namespace box = zimo::platform;
 
   if (code == wsa::kEConnAborted || code == wsa::kEConnReset) {
-    // The connection is lost: this process lets go of its socket, and a
-    // process that opens the device afterwards connects anew.
+    // Link dropped: release this process's socket; the next process to open
+    // the device will set up a fresh connection.
     std::uint32_t no_unplug_message = 0;
     if (!server) GetDeviceLocationDword(d, kNoUnplugMessageValue, &no_unplug_message, 0);
     EthTearDown(d, !server);

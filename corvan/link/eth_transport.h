@@ -6,9 +6,9 @@
 // One socket per device is shared by every process that uses the device:
 // the first opener connects and keeps its process id and descriptor in the
 // device's shared block; later openers take a copy of that descriptor. The
-// named mutex "ETHMutext%d" keeps each request together with its answer
-// across all of them, also for the DPR, rotary and download requests that
-// run without the command lock.
+// named mutex "ETHMutext%d" makes each request/answer pair atomic across
+// those processes, including DPR, rotary and download requests, which do not
+// take the command lock.
 //
 // The exports of this family are declared in corvan/eth_api.h; the readers
 // of text responses are in eth_response.h.
@@ -92,7 +92,7 @@ struct EthReceiveState {
   std::size_t scan = 0;          // next unread character
   std::size_t line_start = 0;    // start of the line handed out next
   std::size_t end = 0;           // end of the fetched text
-  std::uint32_t last_error = 0;  // the card's error number from the last BEL reply
+  std::uint32_t last_error = 0;  // error number the card sent after its latest BEL
 
   bool HasUnread() const { return scan < end; }
   void Empty() { scan = line_start = end = 0; }

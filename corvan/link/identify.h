@@ -41,9 +41,9 @@ inline constexpr std::int32_t kScaleVariableLimit = 8338608;
 // per minute.
 inline constexpr double kVelocityScaleNumerator = 503316480000.0;
 
-// Bit n of a hexadecimal text counted from its right end (digit
-// strlen - n/4 - 1, bit n mod 4 of it); 0 for a negative n, a position
-// before the text or a character that is no hexadecimal digit.
+// Treats `text` as a hex number and returns its bit n, counting from the
+// rightmost digit (digit index strlen - n/4 - 1, bit n mod 4 within it).
+// Yields 0 if n < 0, n lies past the leftmost digit, or the digit is not hex.
 int HexTextBit(const char* text, int n);
 
 // The card type a name in a "TYPE" reply (or a link-list section name)
@@ -77,9 +77,9 @@ bool ReadFirmwareDate(CardCommandPath& path, int device, SharedDeviceBlock& bloc
 // position and velocity scale factors of the block's motors. Returns 1.
 int ComputeServoTiming(CardCommandPath& path, int device, SharedDeviceBlock& block);
 
-// Asks "?" and sets the block's bootstrap flag when the answer holds
-// "BOOTSTRAP" (USB and Ethernet cards answer in bootstrap mode with a line
-// feed first, then the text on a line of its own). Returns the flag.
+// Sends "?" and raises the block's bootstrap flag if the reply contains
+// "BOOTSTRAP" (a USB or Ethernet card in that mode first sends a line feed,
+// then the word on its own line). Returns the flag.
 int QueryBootstrapMode(CardCommandPath& path, int device, SharedDeviceBlock& block);
 
 // The first opener's set-up of the card fields, in the order device open
@@ -95,8 +95,8 @@ void RunFirstOpenIdentification(int device);
 // block holds for every process.
 bool IsOpenInProcess(int device);
 
-// The bootstrap flag as the last open or query found it; 0 when the table
-// is not mapped or the number names no device.
+// Bootstrap flag as recorded by the latest open or query; 0 if the table is
+// not mapped or the device number is invalid.
 std::uint32_t GetBootstrapFlag(int device);
 
 }  // namespace zimo::corvan

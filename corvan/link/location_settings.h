@@ -52,16 +52,16 @@ void ReadLocationSettings(std::uint32_t location, std::uint32_t enumeration,
 int WriteLocationSettings(std::uint32_t location, std::uint32_t enumeration,
                           DeviceConfigBlock block);
 
-// Fills `block` for device `device` (0 to 7): Location and Enumeration come
-// from the device's shared block when `table` is mapped (not null; the
-// Location is then also stored in the block's Location field), else from the
-// device key (default 0); then ReadLocationSettings. Another device number
-// changes nothing.
+// Loads the settings of device 0..7 into `block`. With a non-null `table`
+// the Location/Enumeration pair is taken from the device's shared block (and
+// Location is copied into `block`); otherwise from the device key, default
+// 0. The rest comes from ReadLocationSettings. Out-of-range devices are
+// ignored.
 void LoadDeviceSettings(int device, DeviceConfigBlock& block, const SharedDeviceTable* table);
 
-// Writes `block` to the per-location key of the device's registered Location
-// and Enumeration (device key, default 0). The result of
-// WriteLocationSettings; 0 for a device number outside 0 to 7.
+// Saves `block` under the location key named by the device key's Location
+// and Enumeration (both default 0). Returns what WriteLocationSettings
+// returns, or 0 if device is not 0..7.
 int WriteDeviceSettings(int device, DeviceConfigBlock block);
 
 }  // namespace zimo::corvan

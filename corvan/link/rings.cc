@@ -107,8 +107,8 @@ int SharedRings::Take(RingKind kind, std::uint32_t device, char* buffer, std::ui
     if (c == kCr) break;
     buffer[count++] = c;
   }
-  // A partial line (the ring ran empty or the limit came first) is consumed
-  // as far as it was copied, and is terminated like a whole one.
+  // If we stopped early (ring empty or buffer limit), only the copied part is
+  // consumed; the result is NUL-terminated all the same.
   buffer[count] = '\0';
   ring.StoreRead(r);
   return 1;

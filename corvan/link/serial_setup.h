@@ -18,8 +18,7 @@ inline constexpr std::uint32_t kSerialOutQueue = 500;
 // Above this rate the line runs with two stop bits.
 inline constexpr std::uint32_t kTwoStopBitsAbove = 110000;
 
-// The number of 1 ms waits that fit into a time-out of the given
-// milliseconds (the library's wait-loop calibration).
+// Wait-loop calibration: how many 1 ms waits make up `timeout_ms`.
 using WaitCalibration = std::function<std::uint32_t(std::uint32_t timeout_ms)>;
 
 // Set-up after the port is open, for device `device` (0 to 7):
@@ -37,8 +36,8 @@ using WaitCalibration = std::function<std::uint32_t(std::uint32_t timeout_ms)>;
 //     SerialParity with 7 data bits when not 0, else 8;
 //  6. applies SerialDcb (its result is not checked);
 //  7. makes CR the stored event character, for the next apply;
-//  8. reads the port's time-outs into SerialTimeouts and sets read interval
-//     1000 ms, read total 0 x n + 2000 ms, write total 0 x n + 1000 ms.
+//  8. saves the current port time-outs in SerialTimeouts, then sets read
+//     interval 1000 ms, read total 0 x n + 2000 ms, write total 0 x n + 1000 ms.
 // 1 when the last write succeeds; 0 at the first failing port call (3, 4 or
 // 8), with a debug line naming it. `shared` keeps what was stored up to then.
 int SetupSerialPort(int device, SharedDeviceBlock& shared, platform::SerialPort& port,

@@ -1,13 +1,13 @@
-// The serial transport: the card's ASCII command language over a serial
-// port, for devices whose Location is 2. The exports of the ZimoSER family
+// Serial transport: text commands to a card over a serial port, used for
+// devices registered with Location 2. The exports of the ZimoSER family
 // (corvan/serial_api.h) are thin wrappers over these operations; the
 // dispatcher reaches them through SerialChannel().
 //
 // The port is opened once per process and (Location, Enumeration) and shared
 // between processes: the first opener's process id and descriptor are kept
-// in the device's shared block, and later openers take a copy of that
-// descriptor. All exchanges run under the device lock, so one exchange at a
-// time reaches the port from all processes together.
+// in the device's shared block, and later openers duplicate that
+// descriptor. Every exchange holds the device lock, so across all processes
+// only one exchange uses the port at any moment.
 #pragma once
 
 #include <cstdint>

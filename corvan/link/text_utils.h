@@ -12,12 +12,12 @@ namespace zimo::corvan {
 bool IsControlChar(char c);
 bool IsWhiteSpaceChar(char c);
 
-// Removes every control character from the zero-terminated text in place and
-// returns the text; a null text gives null.
+// Deletes control characters from `text` in place; returns `text` (null
+// stays null).
 char* StripControlChars(char* text);
 
-// Removes every control character and every white-space character in place
-// and returns the text; a null text gives null.
+// Deletes control and white-space characters from `text` in place; returns
+// `text` (null stays null).
 char* StripWhiteSpace(char* text);
 
 // Copies at most `capacity` - 1 characters of the zero-terminated `text` into

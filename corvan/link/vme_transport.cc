@@ -59,7 +59,7 @@ constexpr std::uint32_t kTestFlushWait = 25000;
 std::atomic<bool> g_host_to_card{false};
 std::atomic<bool> g_card_to_host{false};
 
-// The handlers run in the bus manager's context and only set their flag.
+// Called from the bus manager, so they do nothing but raise a flag.
 std::int32_t HostToCardHandler(std::int32_t, std::int32_t) {
   g_host_to_card.store(true, std::memory_order_release);
   return 0;

@@ -24,7 +24,8 @@ int PlccTokenizeLine(PlccCompilation& c, const char*& pos, PlccToken* tokens, st
 // 1. Pattern letters in lower case are optional; '_' is an optional blank.
 int MatchKeyword(const char* input, const char* pattern, const char** end);
 
-// Blank, tab, CR, LF, ';' and the end of the text.
+// True for the characters that end a token: blank, tab, CR, LF, ';' or the
+// terminating NUL.
 bool IsTokenDelimiter(char c);
 
 // The per-token grammar check; a null token resets the grammar state.
@@ -33,7 +34,8 @@ bool IsTokenDelimiter(char c);
 int CheckPlccToken(PlccCompilation& c, const PlccToken* token, const PlccToken* tokens,
                    std::size_t slot);
 
-// 0 when the current statement may end here, else -37 or -35.
+// Returns 0 if the statement being parsed can legally stop at this point;
+// otherwise -37 or -35.
 int IsPlccStatementComplete(const PlccCompilation& c);
 
 // Definition parsers (text after "->"): fill entry n of the L or F table.

@@ -1,5 +1,5 @@
-// Direct access to card data words in the mapped DPR window, and the two
-// conversions of the card's 48-bit words.
+// Reads and writes card data words straight from the mapped DPR window,
+// plus conversion of both 48-bit word formats.
 #include <cmath>
 #include <cstring>
 

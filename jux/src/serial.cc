@@ -85,7 +85,7 @@ void InputPause(tagMCardInfo* r) {
   (void)::ppoll(&fd, 1, &pause, nullptr);
 }
 
-// Waits until the output queue is empty, at most timeout polls.
+// Polls until the transmit queue drains, giving up after `timeout` polls.
 bool WaitOutputEmpty(tagMCardInfo* r) {
   for (int32_t i = 0;; ++i) {
     p::ComStat stat;

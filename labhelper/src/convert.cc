@@ -99,7 +99,9 @@ using zimo::labhelper::PutRow;
 
 extern "C" {
 
-// Coefficients of sum_k p_k (T/2)^(n-k) (1 - z^-1)^k (1 + z^-1)^(n-k).
+// Bilinear-transform mapping of an order-n polynomial in s (`in`) to one in
+// z^-1 (`out`), scaled so no division remains: term k adds in[k] times
+// (T/2)^(n-k), times k factors of (1 - z^-1) and n-k factors of (1 + z^-1).
 void convert_s_to_z(double* out, const double* in, int16_t order, double sample_time) {
   if (out == nullptr) return;
   std::fill(out, out + kCoefficients, 0.0);
@@ -107,7 +109,7 @@ void convert_s_to_z(double* out, const double* in, int16_t order, double sample_
   const int n = order;
   const double half = sample_time / 2;
   for (int k = 0; k <= n; ++k) {
-    // (1 - z^-1)^k (1 + z^-1)^(n-k), built one factor at a time.
+    // Multiply out k factors of (1 - z^-1) and n-k of (1 + z^-1).
     double term[kCoefficients] = {1.0};
     for (int f = 0; f < n; ++f) {
       const double sign = f < k ? -1.0 : 1.0;

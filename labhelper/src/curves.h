@@ -1,5 +1,5 @@
-// The thinning rule shared by every builder of plot arrays, so an x array and
-// the y arrays drawn against it always have the same length.
+// One decimation rule used by all plot-array builders, which guarantees
+// that an x array and every y array plotted against it match in length.
 #pragma once
 
 #include <cstdint>

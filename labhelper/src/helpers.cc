@@ -57,8 +57,8 @@ int DigitValue(char c) {
   return 0;
 }
 
-// `digits` digits of `text` from `first`, most significant first; the
-// digits past the end of a shorter text count as 0.
+// Decodes `digits` digits of `text` starting at index `first`, most
+// significant first; positions beyond the end of the text read as 0.
 uint64_t Digits(const char* text, int first, int digits) {
   uint64_t value = 0;
   bool ended = text == nullptr;

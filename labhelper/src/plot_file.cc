@@ -1,7 +1,7 @@
-// Binary plot files: written in versions 4.0 and 4.1, read in 3.0, 4.0 and
-// 4.1. A reader takes everything it needs from the file first and stores
-// into the caller's record and arrays only when the whole file has been
-// found sound, so a refused file changes nothing.
+// Binary plot files. We write format 4.0 and 4.1 and accept 3.0, 4.0 and
+// 4.1 on input. Readers parse the whole file into locals first and copy into
+// the caller's record and arrays only after it all checks out, so a
+// rejected file leaves the caller's data untouched.
 #include <sys/stat.h>
 
 #include <algorithm>

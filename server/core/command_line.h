@@ -1,7 +1,7 @@
-// The switches of zimoserver's command line. The text after the program
-// name is scanned: a switch begins after a '-' or '/', and the whole rest
-// of the line from there must equal a switch word (without regard to case),
-// so "-RegServer" registers but "-RegServer now" is no switch at all.
+// Parsing of zimoserver's command-line switches. Everything after the
+// program name is examined: a '-' or '/' starts a switch, and the entire
+// remainder of the line must match a switch word case-insensitively. Hence
+// "-RegServer" registers, while "-RegServer now" is not recognised.
 #pragma once
 
 #include <string>

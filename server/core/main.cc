@@ -1,5 +1,5 @@
-// zimoserver: the server that owns the cards of one machine for several
-// client programs at once.
+// zimoserver: single owner of a machine's cards, serving any number of
+// client programs concurrently.
 #include "core/server_app.h"
 
 int main(int argc, char** argv) {

@@ -1,6 +1,6 @@
-// The server's status print: one formatted line to standard output. The
-// server has no console, so the lines are seen where standard output is
-// redirected (a log file, a test).
+// Status output of the server: prints one formatted line to stdout. With no
+// console attached, the output is only visible where stdout is redirected,
+// e.g. a log file or a test harness.
 #pragma once
 
 namespace zimo::server {

@@ -23,12 +23,12 @@ class ZimoService : public automation::DispatchImpl<ZimoService> {
 
   HRESULT StartScan();
   HRESULT StopScan();
-  // The service keeps no scanning state and no interval: the getters give 0.
+  // Scanning is not tracked at all; both getters report 0.
   HRESULT get_IsScanning(int32_t* value);
   HRESULT put_IsScanning(int32_t value);
   HRESULT get_ScanInterval(int32_t* value);
   HRESULT put_ScanInterval(int32_t value);
-  // Leaves the caller's device number as it was.
+  // Does not modify *device.
   HRESULT Select(int32_t* device);
 
   // How a container draws the object.

@@ -14,10 +14,10 @@ inline constexpr uint64_t kMask48 = 0xFFFFFFFFFFFFull;
 // A 24-bit word as a signed number (bit 23 is the sign).
 int32_t SignExtend24(uint32_t w);
 
-// 48-bit floating word: a 36-bit two's-complement mantissa in the upper
-// bits and a 12-bit exponent (offset 2047) in the lower 12;
-// value = mantissa / 2^35 * 2^(exponent - 2047). Values too large for the
-// exponent saturate, values too small become 0.
+// The card's 48-bit float, to and from double: signed 36-bit mantissa on
+// top, 12-bit exponent biased by 2047 underneath, so that
+// value = mantissa / 2^35 * 2^(exponent - 2047). When encoding, magnitudes
+// too big for the exponent clamp to the largest value; tiny ones become 0.
 uint64_t EncodeFloat48(double value);
 double DecodeFloat48(uint64_t w);
 

@@ -1,10 +1,9 @@
-// The bus channel (the ZimoBUS family): the card's ASCII command language
-// through its host port, for ISA, PCI and USB cards, by the driver's port
-// I/O controls. The driver moves the characters; this channel turns lines
-// into whole responses, hands unsolicited lines (STX) to the device's ring
-// and restores the card's communication settings after a time-out. The
-// command API uses it for bus devices whose ASCII channel is 0; these
-// exports can also be called directly and take no lock themselves.
+// Bus channel (ZimoBUS...): text commands to ISA, PCI and USB cards via the
+// host port, using the driver's port I/O controls. The driver only shifts
+// bytes; this layer assembles complete replies, diverts STX-prefixed lines
+// into the device's unsolicited ring and puts the card's link settings back
+// once a time-out occurs. The command API routes bus devices with ASCII
+// channel 0 here; the exports may also be used directly and do no locking.
 //
 // Results are CommStatusWords (corvan/command_api.h). A failed driver call,
 // a device that is not open in this process, a null buffer or text, a
@@ -20,8 +19,8 @@
 
 extern "C" {
 
-// Discards the card's pending output; nonzero when the driver call went
-// through.
+// Throws away whatever the card has queued; nonzero if the driver call
+// succeeded.
 std::int32_t ZimoBUSFlush(std::uint32_t device);
 
 // Sends one command line (the driver appends CR): the text length + 1.
@@ -37,8 +36,8 @@ std::uint32_t ZimoBUSSendCommandW(std::uint32_t device, const char16_t* text);
 // ring: status 0x10000000, count 0, the buffer emptied.
 std::uint32_t ZimoBUSGetLineA(std::uint32_t device, char* buffer, std::int32_t size,
                               std::uint32_t* count);
-// As A into 16-bit text; *count is the number of 16-bit characters written,
-// terminator included.
+// UTF-16 version; *count counts 16-bit units written, including the
+// terminator.
 std::uint32_t ZimoBUSGetLineW(std::uint32_t device, char16_t* buffer, std::int32_t size,
                               std::uint32_t* count);
 

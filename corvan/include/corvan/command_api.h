@@ -1,6 +1,6 @@
-// Corvan32's ASCII command API: send a character or a line to a card, read
-// a line or all waiting lines, exchange a command or a control character for
-// its whole response, flush, test for waiting output, fetch the last error.
+// Corvan32's text-command interface to a card: write a character or a line,
+// read one line or everything pending, run a command (or control character)
+// and collect the full reply, flush, poll for pending output, query errors.
 // Every function takes the device's command lock ("MutexZimo%d") for its
 // whole run and picks the transport from the device's Location.
 //
@@ -12,8 +12,7 @@
 //
 // Results of the line functions are a CommStatusWord: the count of
 // characters stored in bits 0 to 27, the status in bits 28 to 31 (constants
-// below). The Ex functions return the whole word, their plain twins the
-// count only.
+// below). Ex variants hand back the full word; the others just the count.
 //
 // Buffers: `size` is the size of the caller's buffer in characters. At most
 // size - 1 characters are stored and the text is always terminated; a null
@@ -59,16 +58,16 @@ std::uint32_t ServerGetResponse(std::uint32_t device, char* buffer, std::uint32_
 
 extern "C" {
 
-// The device lock. LockZimo waits without limit and returns 0 when taken,
-// 0x80 when the previous owner ended holding it (the caller owns it now);
-// nothing happens (result 0) when the device is not open in this process.
-// ReleaseZimo returns nonzero when it released the lock, 0 when the device
-// has no lock here or the caller did not hold it. The lock is recursive.
+// Per-device lock (recursive). LockZimo blocks until it gets the lock and
+// returns 0, or 0x80 if the former holder died with it held (the caller now
+// owns it). If this process has not opened the device it does nothing and
+// returns 0. ReleaseZimo: nonzero if the lock was let go; 0 if there is no
+// lock for the device in this process or the caller is not its owner.
 std::uint32_t LockZimo(std::uint32_t device);
 std::int32_t ReleaseZimo(std::uint32_t device);
 
-// 1 when dual-ported RAM is usable from this process; 0 when the device is
-// not open here.
+// 1 if this process can reach the card's dual-ported RAM; 0 if the device
+// has not been opened in this process.
 std::int32_t ZimoGetDpramAvailable(std::uint32_t device);
 
 std::uint32_t ZimoSendCharA(std::uint32_t device, char character);

@@ -1,29 +1,28 @@
 // Opening and closing Zimo devices 0 to 7 for the calling process.
 //
-// The first open of a device in a process starts ZimoServer through the
-// object layer when the shared device table does not exist yet, maps the
-// table, opens the transport of the device's registered Location and
-// Enumeration (one transport per Location and Enumeration in the process,
-// shared by the devices that map to it), brings the card's communication
-// settings to a known state and, for the first opener after the server
-// started, identifies the card. Later opens in the process only count.
+// A process's first open of a device: if the shared table is missing, have
+// the object layer launch ZimoServer; map the table; open the transport for
+// the device's registered Location/Enumeration (a process keeps one per
+// pair, reused by every device registered there); reset the card's link
+// settings to known values; and, if nobody has opened it since the server
+// came up, identify the card. Further opens just bump a counter.
 #pragma once
 
 #include <cstdint>
 
 extern "C" {
 
-// 1 when the device is open for the calling process (again: one more
-// reference), 0 on failure; a failure leaves the device closed here.
+// Returns 1 once the device is open in this process (a repeat open adds a
+// reference); 0 on failure, in which case it stays closed here.
 std::int32_t OpenZimoDevice(std::uint32_t device);
 
-// Drops one open reference; the transport closes with the last one.
-// 1, also for a device that is not open in this process (nothing happens
-// then); 0 for a device number above 8.
+// Releases one reference; the last one closes the transport. Returns 1,
+// including the no-op case of a device this process has not opened; 0 only
+// when device > 8.
 std::int32_t CloseZimoDevice(std::uint32_t device);
 
-// With `force` nonzero drops every open reference at once, else one. Takes
-// 0 to 8 (slot 8 never has anything open); 0 for larger numbers, else 1.
+// Releases all references if `force` is nonzero, otherwise one. Accepts
+// 0..8 (nothing is ever open on slot 8) and returns 1; 0 beyond that.
 std::int32_t ShutdownZimoDevice(std::uint32_t device, std::int32_t force);
 
 // Counts how many 1 ms waits fit into `milliseconds` into *count; 1, or 0

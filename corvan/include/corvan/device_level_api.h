@@ -1,15 +1,14 @@
-// Functions on a device as a whole: where it is (Location and Enumeration,
-// and the mapping between device numbers and locations), which ASCII channel
-// a bus device uses, loading and unloading its driver service, and the
-// language module of the library's texts.
+// Whole-device calls: Location/Enumeration lookup and the device-number to
+// location mapping, choice of ASCII channel on bus cards, driver service
+// load/unload, and selection of the language module for library texts.
 #pragma once
 
 #include <cstdint>
 
 extern "C" {
 
-// The device's Location code and Enumeration as its shared record holds them
-// (0 when the shared device table is not mapped or the number is above 7).
+// Location code / Enumeration from the device's shared record; 0 if the
+// shared table is not mapped or device > 7.
 std::uint32_t ZimoGetLocation(std::uint32_t device);
 std::uint32_t ZimoGetEnumeration(std::uint32_t device);
 
@@ -57,9 +56,9 @@ std::int32_t ZimoNcAvailable(void);
 // `default_module`. A null slot, or one that holds null, changes nothing
 // and returns 0.
 std::int32_t SetLanguageModule(const char* language, void* default_module, void** slot);
-// Switches the library's texts to `language` with the library's own module
-// as default, and records the language (or "English" when the switch
-// failed) as the device's "Language": 1 when it switched.
+// Changes the library's text language (falling back to the library module
+// itself) and saves it as the device's "Language" value, or "English" if the
+// change did not succeed. Returns 1 on success.
 std::int32_t ZimoSetLanguage(std::uint32_t device, const char* language);
 // Stores this process's language module handle into *handle and returns
 // handle.

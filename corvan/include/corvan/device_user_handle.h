@@ -1,8 +1,8 @@
 // The per-process half of a device: what one process holds for a device
 // slot beside the shared table (its transport, its handles of the device's
 // named locks and events, its ASCII channel choice, logging, buffer and
-// gather state, interrupt notification). Each process keeps one per slot,
-// nine in all; they are used only by threads of their own process.
+// gather state, interrupt notification). A process has nine of these, one
+// for each slot, and never shares them with other processes.
 //
 // This is a plain C++ record with no binary layout promise: the handles are
 // owners of platform objects, and an empty owner stands for the handle value
@@ -40,8 +40,8 @@ struct VarBufUser {
   std::uint16_t data_offset = 0;     // host DPR byte offset of the data
 };
 
-// What an interrupt notification hands to its target: the "Test Data" text,
-// the number 4, and the bit of the source that fired last.
+// Passed to whoever receives an interrupt notification: Data is "Test Data",
+// Size is 4, Bit is the bit of the source that most recently fired.
 struct InterruptInfo {
   const char* Data = nullptr;
   std::uint32_t Size = 0;
@@ -49,7 +49,7 @@ struct InterruptInfo {
 };
 
 struct DeviceUserHandle {
-  // Opens of this device in this process not yet closed.
+  // Outstanding opens (open minus close) made by this process.
   std::uint32_t OpenCount = 0;
   // The device's transport in this process (driver device, serial port, or
   // the holder of the shared Ethernet socket); null when not open. The
@@ -63,7 +63,7 @@ struct DeviceUserHandle {
   std::vector<char> EthRecvBuffer;
   std::size_t EthScanPtr = 0;
   std::size_t EthLineStart = 0;
-  std::uint32_t EthLastError = 0;  // the card's error number from the last BEL reply
+  std::uint32_t EthLastError = 0;  // error number the card sent after its latest BEL
   std::uint32_t CommandLogging = 0;
   char CommandLogName[kCommandLogNameSize] = {};
   platform::TextFileWriter CommandLogFile;  // the open command log
@@ -73,8 +73,8 @@ struct DeviceUserHandle {
   std::uint32_t DprAvailable = 0;     // dual-ported RAM usable from this process
   platform::NamedMutex DprDataMutex;  // "DPRMutexZimo%d"
   std::array<std::optional<VarBufUser>, kVbgUserSlots> VbgUsers;
-  // Host byte offset of each binary rotary buffer's data, valid in the
-  // process that initialised the buffer.
+  // Where each binary rotary buffer's data starts (host DPR byte offset);
+  // only meaningful in the process that set that buffer up.
   std::array<std::uint32_t, kRotaryBuffers> RotBufDataOffset{};
   // Uploaded gather samples per source; empty when absent.
   std::array<std::vector<double>, kGatherSources> GatherData;

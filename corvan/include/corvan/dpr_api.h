@@ -1,18 +1,16 @@
-// Raw access to a card's dual-ported RAM (DPR): the 16384-byte window that
-// the card and the host both read and write. Every function takes host byte
-// offsets into the window (a card word at card address A lies at host offset
-// (A - DprCardBase) * 4) and routes each call by the device's link: ISA,
-// PCI and USB cards through their driver, Ethernet cards through the
-// network; serial devices and devices not open in this process have no DPR
-// access and get the failure result.
+// Direct reads and writes of a card's dual-ported RAM (DPR), the 16384-byte
+// area shared by card and host. Offsets are host byte offsets into that area;
+// card address A maps to host offset (A - DprCardBase) * 4. Calls go through
+// the driver for ISA, PCI and USB cards and over the network for Ethernet
+// cards. Serial devices, and devices this process has not opened, cannot
+// reach DPR and always get the failure result.
 //
-// Bits and bit fields address the 32-bit location that starts at the given
-// byte offset (also an unaligned one); bit numbers count from its bit 0.
-// A request that does not lie wholly inside the window fails without
-// touching the card. None of these functions takes a lock: each access is
-// one driver call or one network request (several for a block of more than
-// 1400 bytes on the network), and a read-modify-write such as
-// ZimoDPRSetDWordMask is not atomic against the card or other processes.
+// Bit accessors work on the 32-bit value at the given byte offset (which
+// need not be aligned), with bit 0 as its lowest bit. Anything reaching
+// outside the area is rejected before the card is touched. There is no
+// locking here: every access is a single driver call or network request
+// (network blocks over 1400 bytes are split), so read-modify-write helpers
+// like ZimoDPRSetDWordMask can race with the card and other processes.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,9 @@
-// The DPR mailbox channel: the card's ASCII command language through a
-// mailbox in its dual-ported RAM instead of its bus port, for ISA and PCI
-// cards (and USB cards, whose driver keeps the mailbox for them). The
-// command API uses it for bus devices whose ASCII channel is 1; the test
-// whether DPR is usable, the switch that turns the card's mailbox on and
-// off, and the per-device lock of the host copies of DPR data live here too.
+// DPR mailbox channel: text commands exchanged through a mailbox in the
+// card's dual-ported RAM rather than its bus port. Serves ISA and PCI cards,
+// and USB cards, whose driver supplies the mailbox for them. The command API
+// selects it for bus devices with ASCII channel 1. Also here: the DPR-usable
+// check, the card-side mailbox on/off switch, and each device's lock guarding
+// the host copies of DPR data.
 //
 // Readers take a buffer of max + 1 characters: at most max characters are
 // stored and the text is always terminated. Lines come back with their CR

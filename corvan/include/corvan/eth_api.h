@@ -39,9 +39,9 @@ std::int32_t EthFlush(std::uint32_t device);
 // the card answered, else 0xF0000000. The W form sends the low byte.
 std::uint32_t EthSendChar(std::uint32_t device, char character);
 std::uint32_t EthSendCharW(std::uint32_t device, char16_t character);
-// 1 when this process holds unread response text (nothing is sent);
-// otherwise the first byte of the card's answer (1 when output waits); 0
-// when the card did not answer.
+// 1 straight away if response text is already buffered in this process (no
+// request goes out). Otherwise asks the card and returns the first byte of
+// its reply (1 means output is pending), or 0 if no reply arrived.
 std::uint32_t EthReadReady(std::uint32_t device);
 // Reads (write 0) or writes the card's IP address through the 4-byte
 // buffer, which receives the card's answer. Bytes received (4) or -1.
@@ -124,10 +124,10 @@ std::int32_t EthGetControlResponseW(std::uint32_t device, char16_t* buffer, std:
 // The card's error number of the last BEL reply (0 for none).
 std::uint32_t EthGetLastError(std::uint32_t device);
 
-// The socket-error report: the calling thread's last socket error, its text
-// to the debug channel, and for a lost connection (10053, 10054) or a
-// confirmed unplug (10060) the teardown of this process's socket, with the
-// messages and prompts titled "ZIMO TCP/IP". Returns the error number.
+// Fetches the calling thread's last socket error and logs its text to the
+// debug channel. If the link dropped (10053, 10054) or the card was
+// confirmed unplugged (10060), also tears down this process's socket,
+// showing messages/prompts captioned "ZIMO TCP/IP". Returns the error.
 std::int32_t EthReportSocketError(std::uint32_t device);
 
 }  // extern "C"

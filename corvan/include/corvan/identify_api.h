@@ -1,8 +1,7 @@
-// Corvan32's card identity exports: the card type and generation found when
-// the device was first opened, the firmware version and date, the bootstrap
-// query, and the link list file through which a card's firmware link list
-// is kept for compiling PLC programs without a card (into the offline
-// device slot 8).
+// Corvan32 exports describing the card: type and generation (determined at
+// first open), firmware version and date, bootstrap check, and the link list
+// file. Saving a card's firmware link list to that file lets PLC programs be
+// compiled later with no card attached, by loading it into offline slot 8.
 #pragma once
 
 #include <cstdint>
@@ -38,9 +37,9 @@ std::int32_t BackupLinkList(std::uint32_t device);
 
 // Fills the offline slot 8 from the link list file's section `section_name`
 // ("<version>- <type reply>"): its 68 entries, the card type the name stands
-// for and the values that follow from it. 1 on success; 0 when an entry is
-// missing or out of range (slot 8's list is then cleared and not valid) or
-// the shared device table is not mapped.
+// for and the values derived from that type. Returns 1 on success; 0 if the
+// shared table is unmapped or any entry is absent or out of range (slot 8's
+// list is left cleared and marked invalid).
 std::int32_t RestoreLinkList(const char* section_name);
 
 }  // extern "C"

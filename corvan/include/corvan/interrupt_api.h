@@ -12,9 +12,9 @@
 //                 block) on the waiting thread
 //   kind 0x50000  the program's event is set
 //
-// A set bit in a mask disables its source: the driver does not enable it
-// and the waiting thread ignores it. USB, serial and Ethernet devices have
-// no interrupt notification.
+// Masks are inverted: a 1 bit turns its source off, both in the driver and
+// in the waiting thread. Only bus cards (ISA, PCI) support any of this; USB,
+// serial and Ethernet devices do not.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +26,8 @@ class NamedEvent;
 
 namespace zimo::corvan {
 
-// The information block a notification hands over (corvan/device_user_handle.h):
-// the text "Test Data", the number 4, and the bit of the source that fired.
+// Block passed along with each notification (see corvan/device_user_handle.h);
+// it holds "Test Data", the value 4 and the bit of the firing source.
 struct InterruptInfo;
 
 // Sources and their bits.
@@ -75,26 +75,27 @@ std::int32_t ZimoINTRRunThreadInit(std::uint32_t device, ZimoIntrThreadStart fun
 std::int32_t ZimoINTRFireEventInit(std::uint32_t device, zimo::platform::NamedEvent* event,
                                    std::uint32_t mask);
 
-// Stores the notification (`target` is the window handle, the function, or
-// the event's address), sends the mask to the driver and starts the waiting
-// thread when none runs. 1 when the thread runs; 0 when the mask could not
-// be set, the thread could not start, or the device is a PCI card whose
-// settings disable interrupts (the driver then gets the mask 255).
+// Records how to notify (`target` holds the window handle, the function or
+// the event's address, depending on `kind`), passes the mask on to the driver
+// and launches the waiting thread if it is not already up. Returns 1 once the
+// thread is running, else 0: mask rejected, thread failed to start, or a PCI
+// card configured with interrupts off (its driver is given mask 255).
 std::int32_t ZimoINTRInit(std::uint32_t device, std::uintptr_t target, std::uint32_t kind,
                           std::uint32_t parameter, std::uint32_t mask);
 
-// Stops the waiting thread and waits for it: 1, also when none runs; 0 when
-// called from the waiting thread itself, or for a PCI card whose settings
-// disable interrupts (which gets the mask 255 again).
+// Ends the waiting thread and joins it. Returns 1 (also if no thread was
+// running); 0 if invoked on the waiting thread itself, or for a PCI card
+// configured with interrupts off (its mask is reset to 255).
 std::int32_t ZimoINTRTerminate(std::uint32_t device);
 
-// Sends the mask to the driver: 1 on success, 0 when the device is not open
-// here or the driver refused it.
+// Passes the mask on to the driver. 1 if accepted; 0 if this process has not
+// opened the device or the driver rejects it.
 std::int32_t ZimoINTRSetupMask(std::uint32_t device, std::uint32_t mask);
 
-// Hands the named event (created when it does not exist yet) to the driver,
-// which sets it on any interrupt of the card: 1 on success, 0 when the
-// device is not open here, the name is empty or the driver refused it.
+// Opens (or creates) the named event and registers it with the driver, which
+// then signals it for every interrupt the card raises. 1 if registered; 0 if
+// this process has not opened the device, the name is empty, or the driver
+// rejects it.
 std::int32_t ZimoINTRSetupInterruptEvent(std::uint32_t device, const char* event_name);
 
 }  // extern "C"

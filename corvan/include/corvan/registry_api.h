@@ -3,9 +3,9 @@
 // keys lie below HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\ZIMO;
 // texts are 8-bit (Windows-1252).
 //
-// Results are Windows error numbers: 0 success; 2 when the key cannot be
-// opened, the value is missing or has another type; other numbers as the
-// registry reports them. A query stores the default in its out argument on
+// Return values are Windows error codes: 0 for success, 2 if the key will
+// not open or the value is absent or of the wrong type, and otherwise
+// whatever the registry call returned. A query stores the default in its out argument on
 // any failure. A device number outside 0 to 7 names no key: queries give the
 // default and 2, writes 2, key openers 0, and nothing is created.
 //
@@ -22,8 +22,8 @@ extern "C" {
 std::uint32_t DrvOpenRegKey(std::uint32_t number, const char* sub_key);
 // "Device%d" below the root, created when missing.
 std::uint32_t DrvOpenDeviceKey(std::uint32_t device);
-// Count of consecutive device keys from Device0 on, at most 8 (removed
-// devices count). The keys are only opened.
+// Number of gap-free device keys starting at Device0, capped at 8; removed
+// devices are included. Only opens keys, never creates them.
 std::int32_t DrvNumberOfDevices(void);
 
 std::int32_t DrvSetDeviceDword(std::uint32_t device, const char* value_name, std::uint32_t value);

@@ -1,7 +1,7 @@
-// The two byte rings each device has in the shared device table: the
-// unsolicited-message ring (lines a card sent without being asked, stored by
-// the transports without their STX) and the change ring (state-changing
-// commands one process sent, so that others can replay or show them).
+// Each device owns two byte rings in the shared table. The unsolicited ring
+// holds lines the card pushed on its own (the transports strip the STX). The
+// change ring logs commands that alter card state, so other processes can
+// display or repeat them.
 //
 // Every record ends with CR. A take hands out the next record without its CR
 // and consumes it: the first process to take a line is the only one that
@@ -40,9 +40,9 @@ class RingLocks {
   virtual void Unlock(RingKind kind, int device) = 0;
 };
 
-// The ring functions over one process's view of the table. Results follow
-// the library's exports: 1 done, 0 when the table is not mapped, the device
-// is 8 or above, or the request is refused.
+// Ring operations on this process's mapping of the table. Return values
+// match the exported calls: 1 on success; 0 if the table is unmapped, the
+// device number is 8 or more, or the operation is rejected.
 class SharedRings {
  public:
   // `table` null means not mapped (yet); `locks` null means no locking,

@@ -1,7 +1,7 @@
-// Exports over the two rings of each device in the shared device table: the
-// lines cards sent unasked (stored by the transports) and the record of
-// state-changing commands. Results: 1 done, 0 when the table is not mapped,
-// the device is 8 or above, or the request is refused.
+// Exported access to each device's two shared-table rings: unsolicited card
+// lines (filled by the transports) and the log of commands that change card
+// state. Return 1 on success; 0 if the table is unmapped, device >= 8, or the
+// operation is rejected.
 #pragma once
 
 #include <stdint.h>

@@ -1,5 +1,5 @@
-// The serial transport's exports (the ZimoSER family): the card's ASCII
-// command language over an RS-232 port, for devices whose Location is 2.
+// Exports of the serial transport (ZimoSER...): text commands to a card
+// through an RS-232 port; used by devices registered with Location 2.
 // One open port is shared by every process that uses the device: the first
 // opens it, the others take a copy of its handle.
 //
@@ -7,11 +7,10 @@
 // of max + 1 characters: at most max characters are stored and the text is
 // always terminated. Every operation but the two getters holds the device's
 // command lock for its whole run. Failures leave a code in the device's
-// serial last error (ZimoGetError): 1011 port not open, 1008 time-out, 81 a
-// character that could not be written, 82 a response that ended in ACK
-// without a CR-ended line, 28 a full line buffer or a command line longer
-// than 298 characters, the card's error number after BEL, or the system's
-// error code of a failed write.
+// serial last error (ZimoGetError): 1011 port closed, 1008 time-out, 81 a
+// character failed to go out, 82 ACK came before any CR-terminated line, 28
+// line buffer full or command over 298 characters; otherwise the number the
+// card sent after BEL, or the OS error of a failed write.
 #pragma once
 
 #include <cstdint>
@@ -24,12 +23,12 @@ std::uint32_t ZimoSERGetPort(std::uint32_t device);
 // Characters written (0 or 1).
 std::uint32_t ZimoSERSendCharA(std::uint32_t device, char character);
 std::uint32_t ZimoSERSendCharW(std::uint32_t device, char16_t character);
-// Characters written including the CR; 0 when the write fell short;
-// 0xF0000000 when the port reports a line error or the text is too long.
+// Returns how many characters went out, CR included; 0 on a short write;
+// 0xF0000000 on a port line error or an over-long text.
 std::uint32_t ZimoSERSendLineA(std::uint32_t device, const char* text);
 std::uint32_t ZimoSERSendLineW(std::uint32_t device, const char16_t* text);
 
-// 1 when characters wait in the input queue and no line error is flagged.
+// 1 if input is queued and the port shows no line error.
 std::uint32_t ZimoSERReadReady(std::uint32_t device);
 // When characters wait: purges the port, sends Ctrl-X and drains the card's
 // output up to its echoed Ctrl-X.
@@ -45,9 +44,9 @@ std::uint32_t ZimoSERGetLineA(std::uint32_t device, char* buffer, std::uint32_t 
 // terminator.
 std::uint32_t ZimoSERGetLineW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
                               std::uint32_t* count);
-// Lines until the end of the response (or a time-out, card error or
-// failure), back to back with their CRs: the status bits of the line that
-// ended the collection; *count = characters stored.
+// Reads lines (kept with their CRs, concatenated) until the reply ends or
+// a time-out, card error or failure stops it. Returns the status bits of the
+// last line read; *count gets the number of characters stored.
 std::uint32_t ZimoSERGetBufferA(std::uint32_t device, char* buffer, std::uint32_t max,
                                 std::uint32_t* count);
 std::uint32_t ZimoSERGetBufferW(std::uint32_t device, char16_t* buffer, std::uint32_t max,

@@ -5,11 +5,11 @@
 //
 // Each device slot 0 to 8 has a driver-service record: the service manager
 // this process opened for it, the service's name and a file to delete when
-// the manager closes. The exports take the record index (callers pass a
-// device number); an index above 8 is refused (0). A record whose name is
-// empty takes the name of its device's driver from the device's registered
+// the manager closes. Exports are indexed by record, which callers treat as
+// the device number; indices over 8 are rejected with 0. A record with an
+// empty name falls back to the driver matching the device's registered
 // Location: "ZimoISA", "ZimoPCI" or "ZimoUSB" (serial and Ethernet devices
-// have no driver, and their records act on no service).
+// need no driver, so their records touch no service).
 //
 // A service made here is a kernel driver started by the system (start type
 // system start, error control normal) in load-order group "Base", with the

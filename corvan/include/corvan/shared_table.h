@@ -1,7 +1,7 @@
-// The shared device table "ZimoSharedMemory": one named section of 0x1E000
-// bytes that ZimoServer creates and every library instance maps. Several
-// processes and two builds (the library and the server's own build) read and
-// write it, so every offset and width below is part of the format.
+// Layout of "ZimoSharedMemory", the 0x1E000-byte named section ZimoServer
+// creates and each library instance maps. It is shared between processes and
+// between two builds (library and server), so the offsets and field widths
+// here are a binary contract and must not move.
 //
 // Field names follow the table's own names (UpperCamel), so code that reads a
 // field reads the name the format gives it. Every field lies at its natural
@@ -22,9 +22,9 @@ namespace zimo::corvan {
 inline constexpr char kSharedTableName[] = "ZimoSharedMemory";
 inline constexpr std::size_t kSharedTableSize = 0x1E000;
 
-// Device slots 0 to 7 are real devices; slot 8 is the offline slot into which
-// a link list is restored from file. It has a shared block, a service record
-// and ring space, but no config block, and is never opened.
+// Slots 0..7 belong to real devices. Slot 8 is an offline slot that only
+// receives a link list loaded from a file: it gets a shared block, service
+// record and ring space but no config block, and nobody ever opens it.
 inline constexpr int kDeviceSlots = 9;
 inline constexpr int kRealDevices = 8;
 inline constexpr int kOfflineSlot = 8;
@@ -124,7 +124,7 @@ struct SerialTimeoutsRecord {
   std::uint32_t WriteTotalTimeoutConstant;
 };
 
-// One per device slot, written and read by the driver-service functions.
+// Per-slot state owned by the driver-service code.
 struct DriverServiceRecord {
   std::uint32_t ServiceManagerHandle;  // 0 when the service manager is closed
   char ServiceName[20];                // kernel-driver service name
@@ -268,8 +268,8 @@ struct SharedDeviceBlock {
   std::uint32_t TransportUserPids[kTransportUserEntries];
   std::uint8_t Unused1E10[240];
   std::uint32_t TransportUserCount;
-  // Used by the server's build only: its DPR mirror's background
-  // coordinate-system count and real-time motor count.
+  // Only the server build uses these: how many background coordinate
+  // systems and real-time motors its DPR mirror covers.
   std::uint32_t MirrorCoordSysCount;
   std::uint32_t MirrorMotorCount;
   std::uint32_t HostRotaryMode;
@@ -303,12 +303,11 @@ SharedDeviceTable* SharedTableAt(void* view);
 // size at offset 0, a user count of 0, and the language module value.
 void InitializeTableHeader(SharedDeviceTable& table, std::uint32_t language_module);
 
-// Writes the start values of one real device slot (0 to 7): the block size,
-// card type 1, the default servo time, scale factors 3072.0, the gather
-// defaults, PLC compilation enabled, no transport owners, the given Location
-// and Enumeration (from the device's registry values), and 0 in every other
-// field that has a start value. Fields without a start value are left as
-// they are (zero in a fresh section). Slot 8 and numbers outside 0 to 7 are
+// Initialises real slot 0..7: block size, card type 1, default servo time,
+// 3072.0 scale factors, gather defaults, PLC compile on, no transport owners,
+// Location and Enumeration as passed (taken from the registry), and zero for
+// the remaining initialised fields. Fields with no initial value are not
+// touched (a new section has them zeroed). Slot 8 and numbers outside 0 to 7 are
 // refused with kInvalidArgument and nothing is written.
 platform::Status InitializeDeviceSlot(SharedDeviceTable& table, int slot, std::uint32_t location,
                                       std::uint32_t enumeration);

@@ -1,7 +1,6 @@
-// The card's word formats as the host meets them: hexadecimal text in
-// command replies (memory reads, gathered samples) and pairs of 32-bit
-// dwords in the DPR copies. The card's processor works on 24-bit words and
-// on 48-bit pairs of them:
+// Converters for the card's numeric formats, which reach the host either as
+// hex text (memory-read replies, gather data) or as 32-bit dword pairs in
+// DPR. Underneath, the card computes with 24-bit words and 48-bit doubles:
 //
 //   24-bit word     two's complement, 6 digits, most significant first
 //   48-bit fixed    signed upper word * 2^24 + unsigned lower word, 12 digits
@@ -15,11 +14,10 @@
 // In DPR a 48-bit word is two dwords, lower word first, each 24-bit word in
 // bits 0-23 of its dword (the upper dword presented sign-extended).
 //
-// Text functions read a digit as its value minus '0' when it is below 'A'
-// and minus '7' otherwise: upper-case 'A' to 'F' give 10 to 15. Nothing is
-// validated, so lower-case or non-hexadecimal text gives a defined but
-// meaningless number (getBitValue alone also takes lower-case digits). A
-// null text gives 0.
+// Text parsing turns each digit into c - '0' for c < 'A', else c - '7', so
+// 'A'..'F' map to 10..15. There is no validation: lower-case or non-hex input
+// yields a deterministic but useless value (only getBitValue understands
+// lower case). Null text returns 0.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +33,7 @@ std::int32_t hex_long2(const char* text, std::int32_t digits);
 // bit beyond the text, or a character that is no hexadecimal digit.
 std::int32_t getBitValue(const char* text, std::int32_t bit);
 
-// 6 digits: the 24-bit word sign-extended from bit 23.
+// Parses 6 digits as a 24-bit word, sign taken from bit 23.
 double strtod24(const char* text);
 // 12 digits: the 48-bit fixed word.
 double strtod48l(const char* text);

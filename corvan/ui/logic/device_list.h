@@ -1,9 +1,9 @@
-// The device list dialog's logic ("ZIMO Devices"): one line per device
-// number 0 to 7 with how it is configured, and the buttons that register a
-// card under a free number, remove a registration, test a card, edit its
-// settings and start the two user programs. Everything is re-read from the
-// registry and the shared device table at every fill, so changes made by
-// other processes show up after the next button or selection change.
+// Model behind the "ZIMO Devices" dialog: a row per device 0..7 describing
+// its configuration, plus the actions behind its buttons (add a card on an
+// unused number, delete a registration, test, edit settings, launch either
+// of the two user programs). Each refill reads the registry and the shared
+// table afresh, so another process's changes appear as soon as a button is
+// pressed or the selection moves.
 #pragma once
 
 #include <array>

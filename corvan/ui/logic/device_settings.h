@@ -28,8 +28,8 @@ int ConfigureDeviceSettings(ConfigUi& ui, int device, std::uint32_t location);
 using ProgramStarter = std::function<std::uint32_t(std::string_view command_line)>;
 
 // Starts the program of user button `button` (1 or 2), "UserApp%dPath",
-// as "<path> /zimo <device>". 1 when it was started; 0 when none is
-// configured (nothing is said) or it did not start (a message says why).
+// as "<path> /zimo <device>". Returns 1 on a successful launch; 0 either
+// silently (no program set) or after a message explaining the failure.
 int LaunchUserApp(int button, int device, const ProgramStarter& start);
 
 }  // namespace zimo::corvan::dialogs

@@ -13,7 +13,8 @@
 
 namespace zimo::corvan::dialogs {
 
-// Result codes of the test, also stored in the caller's out value.
+// Possible test outcomes; the same value is written to the caller's out
+// parameter.
 inline constexpr std::int32_t kTestDetected = 0;
 inline constexpr std::int32_t kTestSerialHandshakeFailed = 51;
 inline constexpr std::int32_t kTestFirmwareFailed = 205;
@@ -39,8 +40,8 @@ class DeviceTest {
   // The device number registered for the pair; 0 when there is none.
   int TestDeviceAtLocation(std::uint32_t location, std::uint32_t enumeration,
                            std::int32_t* result);
-  // 1 when a firmware file was chosen and the firmware download dialog ran
-  // for it, 0 when the choice was cancelled or there is no download dialog.
+  // 1 if the user picked a firmware file and the download dialog was shown
+  // for it; 0 if the pick was cancelled or no download dialog exists.
   int ChooseFirmwareFile(std::uint32_t location, std::uint32_t enumeration);
 
  private:

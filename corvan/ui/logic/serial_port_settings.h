@@ -1,6 +1,6 @@
-// The serial port dialog's logic ("Configure ZIMO Serial Port"): baud rate,
-// parity, RTS control, CTS output and the two time-outs of one device, kept
-// in the serial location key of the device's Enumeration. The port is shown
+// Model of the "Configure ZIMO Serial Port" dialog. It edits a device's
+// baud rate, parity, RTS control, CTS output and both time-outs, all stored
+// in the serial location key for the device's Enumeration. The port is shown
 // but not changed: the transport opens the port its Enumeration names.
 #pragma once
 

@@ -125,7 +125,7 @@ inline constexpr uint32_t kDefaultI10 = 3713707;
 
 #pragma pack(push, 1)
 
-// Input and output of every get-line and control-response code (268 bytes).
+// Shared in/out buffer for the get-line and control-response codes; 268 bytes.
 struct LineIoBlock {
   char text[256];      // in: control character in byte 0; out: the text, NUL-terminated
   uint32_t status;     // out: top four bits
@@ -174,10 +174,11 @@ struct ZimoIsaResourceInfo {
 };
 static_assert(sizeof(ZimoIsaResourceInfo) == 16);
 
-// Input of IOCTL_ZIMO_SET_INTR_EVENTS: nine handle slots, slots 0 to 7 the
-// sources IN-POSITION, BUFFER-REQUEST, FOLLOWING ERROR, FATAL FOLLOWING
-// ERROR, HOST-REQUEST, IR5, IR6, IR7; slot 8 is not read. The drivers take
-// 8-byte handles (72 bytes) and 32-bit callers' 4-byte handles (36 bytes).
+// IOCTL_ZIMO_SET_INTR_EVENTS payload: nine event handles. Entries 0..7 map to
+// the interrupt sources in bit order (IN-POSITION, BUFFER-REQUEST, FOLLOWING
+// ERROR, FATAL FOLLOWING ERROR, HOST-REQUEST, IR5, IR6, IR7); entry 8 is
+// ignored. Native handles are 8 bytes (72 in all); a 32-bit caller passes
+// 4-byte handles (36 in all).
 inline constexpr size_t kIntrEventSlots = 9;
 struct ZimoIntrEventSet {
   uint64_t handles[kIntrEventSlots];

@@ -16,8 +16,8 @@
 
 namespace zimo::platform {
 
-// An IPv4 address and port. The address is a number whose most significant
-// byte is the first number of the dotted form, as the library keeps it.
+// IPv4 address plus port. The address is held as the library holds it: the
+// first dotted-quad number sits in the top byte.
 struct Ipv4Endpoint {
   uint32_t address = 0;
   uint16_t port = 0;

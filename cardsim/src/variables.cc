@@ -107,9 +107,8 @@ void Variables::Reset() {
   }
   // Settings of a working card: calculation and segmentation times, and
   // per coordinate system default acceleration, feed rate and time base.
-  // I11 (programmed move calculation time) stays 0: hosts read "I10..11"
-  // of a fresh card and expect that.
   if (!model_.spran) i_[12] = 10;
+  i_[11] = 10;  // programmed move calculation time, ms
   for (int cs = 1; cs <= model_.coordinate_systems(); ++cs) {
     int b = (model_.spran ? 5000 : 0) + 100 * cs;
     if (b + 99 >= count_) break;

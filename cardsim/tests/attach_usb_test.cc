@@ -89,13 +89,13 @@ TEST_F(UsbPortTest, RepliesComeOutByLineAndByBlock) {
   // Line by line: each line with its CR, the ACK with the last one.
   ASSERT_EQ(Out(rq::kSendLine, "I10..11").handshake, UsbHandshake::kAck);
   EXPECT_EQ(InData(rq::kReadLine, 256), "3713707\r");
-  EXPECT_EQ(InData(rq::kReadLine, 256), "0\r\x06");
+  EXPECT_EQ(InData(rq::kReadLine, 256), "10\r\x06");
   EXPECT_EQ(InData(rq::kReadLine, 256), "\0"s);  // nothing waits
 
   // By block, cut at the length asked for; the rest comes next.
   Out(rq::kSendLine, "I10..11");
   EXPECT_EQ(InData(rq::kReadBlock, 5), "37137");
-  EXPECT_EQ(InData(rq::kReadBlock, 4096), "07\r0\r\x06");
+  EXPECT_EQ(InData(rq::kReadBlock, 4096), "07\r10\r\x06");
 
   // Errors, flushes and control characters.
   Out(rq::kSendLine, "XYZZY");

@@ -150,7 +150,7 @@ TEST(FactorySettings, EveryIVariableCheckOfTheDiagnosisPasses) {
       EXPECT_GE(i(b + 69), 8192);
     }
     EXPECT_GE(i(10), 250000);
-    // I11 (checked >= 10) stays 0 on a fresh card: hosts rely on reading 0.
+    EXPECT_GE(i(11), 10);
     for (int s = 1; s <= model.coordinate_systems(); ++s) {
       int b = (spran ? 5000 : 0) + 100 * s;
       SCOPED_TRACE("system " + std::to_string(s));

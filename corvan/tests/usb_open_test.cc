@@ -110,8 +110,8 @@ TEST_F(UsbCardTest, GetLineCallsTakeATwoLineReply) {
   char line[64];
   EXPECT_EQ(ZimoGetLineExA(0, line, sizeof line - 1), kStatusLine | 8u);
   EXPECT_STREQ(line, "3713707\r");
-  EXPECT_EQ(ZimoGetLineExA(0, line, sizeof line - 1), kStatusLine | 2u);
-  EXPECT_STREQ(line, "0\r");
+  EXPECT_EQ(ZimoGetLineExA(0, line, sizeof line - 1), kStatusLine | 3u);
+  EXPECT_STREQ(line, "10\r");
   EXPECT_EQ(ZimoGetLineExA(0, line, sizeof line - 1), kStatusAck);
   EXPECT_STREQ(line, "");
 
@@ -119,8 +119,8 @@ TEST_F(UsbCardTest, GetLineCallsTakeATwoLineReply) {
   ASSERT_EQ(ZimoSendLineA(0, "I10..11"), 8u);
   EXPECT_EQ(ZimoGetLineA(0, line, sizeof line - 1), 8u);
   char all[64];
-  EXPECT_EQ(ZimoGetBufferA(0, all, sizeof all - 1), 2u);
-  EXPECT_STREQ(all, "0\r");
+  EXPECT_EQ(ZimoGetBufferA(0, all, sizeof all - 1), 3u);
+  EXPECT_STREQ(all, "10\r");
 }
 
 TEST_F(UsbCardTest, CardErrorReachesTheErrorFunctions) {

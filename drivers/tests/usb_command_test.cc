@@ -20,9 +20,9 @@ TEST_F(UsbTest, ATwoLineReplyTakesThreeGetLines) {
   EXPECT_EQ(line.count, 8u);
   EXPECT_EQ(Query(IOCTL_ZIMO_BUS_READ_READY).count, 1u);  // more lines are being handed out
   line = LineCode(IOCTL_ZIMO_BUS_GET_LINE);
-  EXPECT_STREQ(line.text, "0\r");
+  EXPECT_STREQ(line.text, "10\r");
   EXPECT_EQ(line.status, kLineCr);
-  EXPECT_EQ(line.count, 2u);
+  EXPECT_EQ(line.count, 3u);
   line = LineCode(IOCTL_ZIMO_BUS_GET_LINE);
   EXPECT_EQ(line.status, kLineEnd);
   EXPECT_EQ(line.count, 0u);

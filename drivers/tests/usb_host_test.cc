@@ -86,7 +86,7 @@ TEST_F(UsbHostTest, TheTextChannelOfAUsbCard) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].status, kLineCr);
   EXPECT_EQ(lines[1].status, kLineCr);
-  EXPECT_STREQ(lines[1].text, "0\r");
+  EXPECT_STREQ(lines[1].text, "10\r");
   EXPECT_EQ(lines[2].status, kLineEnd);
   EXPECT_EQ(lines[2].count, 0u);
 

@@ -195,4 +195,22 @@ TEST_F(Serial, ReadStoppedBySizeKeepsItsText) {
   EXPECT_STREQ(buffer, "707");
 }
 
+// What came behind the end of a read stays queued input: it is reported as
+// waiting and read away as a pending response before the next command.
+TEST_F(Serial, TextAfterTheEndOfAReadStaysQueued) {
+  Attach();
+  tagMCardInfo* r = Open();
+  ASSERT_EQ(r->connected, 1);
+  card_.SetIVar(10, 3713707);
+  card_.SetIVar(11, 42);
+  ASSERT_EQ(SERSendLine(r, "I10..11"), 1);
+  char buffer[64];
+  ASSERT_EQ(SERGetLineCR(r, buffer, 63), 1);
+  EXPECT_STREQ(buffer, "3713707");
+  EXPECT_EQ(SERIsLineWaiting(r), 1);
+  ASSERT_EQ(PGetResponse(r, buffer, 63, "I10"), 1);
+  EXPECT_STREQ(buffer, "3713707");
+  EXPECT_EQ(SERIsLineWaiting(r), 0);
+}
+
 }  // namespace

@@ -52,23 +52,32 @@ bool Poll(tagMCardInfo* r, p::ComStat* stat) {
 
 enum class Take { kChar, kNone, kFailed };
 
-// The next received character: from the read-ahead buffer, else one poll of
-// the port and, when it reports input, one read of everything queued.
-// kNone: the poll found nothing (an idle poll); kFailed: the port is gone.
+// Fills the empty read-ahead buffer: one poll of the port and, when it
+// reports input, one read of everything queued. kChar: the buffer holds
+// input; kNone: the poll found nothing (an idle poll); kFailed: the port is
+// gone.
+Take FillInput(tagMCardInfo* r, SerialInput& in) {
+  p::ComStat stat;
+  if (!Poll(r, &stat)) return Take::kFailed;
+  if (stat.in_queue == 0) return Take::kNone;
+  in.clear();
+  // No more than the poll counted: that much is there, whatever the port's
+  // read time-outs are.
+  auto got = Port(r)->Read(in.bytes, std::min<size_t>(stat.in_queue, sizeof(in.bytes)));
+  if (!got.ok() || *got == 0) return Take::kNone;
+  in.end = *got;
+  return Take::kChar;
+}
+
+// The next received character: from the read-ahead buffer, else after
+// FillInput.
 Take TakeChar(tagMCardInfo* r, char* c) {
   SlotResources* slot = SlotOf(r);
   if (slot == nullptr) return Take::kFailed;
   SerialInput& in = slot->serial_input;
   if (in.size() == 0) {
-    p::ComStat stat;
-    if (!Poll(r, &stat)) return Take::kFailed;
-    if (stat.in_queue == 0) return Take::kNone;
-    in.clear();
-    // No more than the poll counted: that much is there, whatever the
-    // port's read time-outs are.
-    auto got = Port(r)->Read(in.bytes, std::min<size_t>(stat.in_queue, sizeof(in.bytes)));
-    if (!got.ok() || *got == 0) return Take::kNone;
-    in.end = *got;
+    const Take filled = FillInput(r, in);
+    if (filled != Take::kChar) return filled;
   }
   *c = in.bytes[in.begin++];
   if (in.size() == 0) in.clear();
@@ -243,9 +252,20 @@ int GetLine(tagMCardInfo* r, char* buffer, unsigned size, bool stop_at_cr) {
 // Reads pending responses away into `buffer`, at most 11, while they succeed.
 // The command's own outcome decides the record's code, not what ended the
 // reading of old output.
+// The card echoes the CTRL-X sent just before: when that echo is already
+// queued it is taken here, as the line reader would skip it anyway. An echo
+// alone is no pending response, and reading it as one would wait out the
+// whole timeout for a response that never comes.
 void ReadPending(tagMCardInfo* r, char* buffer, unsigned size) {
-  p::ComStat stat;
-  if (!Poll(r, &stat) || stat.in_queue == 0) return;
+  SlotResources* slot = SlotOf(r);
+  if (slot == nullptr) return;
+  SerialInput& in = slot->serial_input;
+  for (;;) {
+    if (in.size() == 0 && FillInput(r, in) != Take::kChar) return;  // nothing queued
+    if (in.bytes[in.begin] != 24) break;
+    ++in.begin;
+    if (in.size() == 0) in.clear();
+  }
   const int32_t code = r->last_error;
   for (int i = 0; i < 11; ++i) {
     if (!SERGetLine(r, buffer, size)) break;

@@ -3,7 +3,8 @@
 //  - bus: the port accesses jux170 makes, sent by the benchmark itself as
 //    single-entry requests to the helper driver;
 //  - DPR: the benchmark's own mailbox exchange on the mapped window;
-//  - serial: a direct exchange on the pseudo-terminal.
+//  - serial: a direct exchange on the pseudo-terminal, in the line mode
+//    jux170 sets: CTRL-X and "I10" CR out, what comes read until the ACK.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -195,14 +196,40 @@ BENCHMARK(BM_SerialJux)->UseRealTime();
 void BM_SerialFloor(benchmark::State& state) {
   SerialCard s;
   auto port = p::SerialPort::Open("COM2");
+  if (!port.ok()) {
+    state.SkipWithError("no port");
+    return;
+  }
+  // The line as jux170 leaves it after bringing the card on line: the card's
+  // rate, 8 data bits, no parity, one stop bit, CTS output flow control, no
+  // XON/XOFF.
+  p::Dcb line = *port->GetCommState();
+  line.baud_rate = 38400;
+  line.byte_size = 8;
+  line.parity = p::dcb::kNoParity;
+  line.stop_bits = p::dcb::kOneStopBit;
+  line.flags |= p::dcb::kOutxCtsFlow;
+  line.flags &= ~(p::dcb::kOutX | p::dcb::kInX);
+  if (!port->SetCommState(line).ok()) state.SkipWithError("line settings");
+  // A read returns what is queued, or waits for the first characters to come.
   p::CommTimeouts t;
+  t.read_interval_timeout = p::kMaxDword;
+  t.read_total_timeout_multiplier = p::kMaxDword;
   t.read_total_timeout_constant = 1000;
   (void)port->SetCommTimeouts(t);
+  char reply[64];
   for (auto _ : state) {
+    // The same bytes jux170 puts on the line: CTRL-X (the card flushes and
+    // echoes it), then the command.
+    (void)port->TransmitCommChar(24);
     (void)port->Write("I10\r", 4);
-    char c = 0;
-    while (c != 6) {
-      if (!port->Read(&c, 1).ok()) break;
+    for (;;) {
+      auto got = port->Read(reply, sizeof(reply));
+      if (!got.ok() || *got == 0) {
+        state.SkipWithError("no reply");
+        break;
+      }
+      if (std::memchr(reply, 6, *got) != nullptr) break;
     }
   }
 }

@@ -87,6 +87,7 @@ void ReleaseSlot(int slot) {
   SlotResources& s = g_slots[slot];
   s.serial.reset();
   s.serial_errors = 0;
+  s.serial_input.clear();
   if (s.bus_range != nullptr) HwDeletePort(static_cast<HwPortRange>(s.bus_range));
   s.bus_range = nullptr;
   HwUnmapMemory(&s.dpr_mapping);

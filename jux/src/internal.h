@@ -38,10 +38,23 @@ long GlobalError();
 // Card errors in a received text (bus and serial): 0 with the code stored.
 int StoreCardError(tagMCardInfo* record, const char* text, size_t length);
 
+// Characters a serial read took off the port beyond the one it needed: a
+// poll that finds input reads all that is queued at once, and the rest is
+// handed out from here before the port is asked again. They still count as
+// queued input.
+struct SerialInput {
+  char bytes[512];
+  size_t begin = 0;
+  size_t end = 0;
+  size_t size() const { return end - begin; }
+  void clear() { begin = end = 0; }
+};
+
 // Resources of one slot, alive while the record holding the slot is open.
 struct SlotResources {
   std::optional<zimo::platform::SerialPort> serial;
-  uint32_t serial_errors = 0;   // line error bits seen by polls since the last report
+  uint32_t serial_errors = 0;  // line error bits seen by polls since the last report
+  SerialInput serial_input;
   void* bus_range = nullptr;    // HwPortRange of the bus channel
   void* dpr_mapping = nullptr;  // mapping object of the DPR channel
   uint8_t* dpr_window = nullptr;

@@ -1,9 +1,12 @@
 // The serial channel: a card on a COM port, with the same framing as the bus
 // channel. Waits poll the port's status (ClearCommError); each poll pauses
 // once (kPollPause), and the record's timeout counts polls without a
-// character.
+// character. A poll that finds input reads all of it in one go; the readers
+// then take it character by character from the slot's input buffer, which
+// counts as queued input, and ask the port again only once it is empty.
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -34,14 +37,51 @@ p::SerialPort* Port(tagMCardInfo* r) {
 }
 
 // The port's status; line errors are kept until a failure reports them.
+// The input count includes what was read ahead into the slot's buffer.
 bool Poll(tagMCardInfo* r, p::ComStat* stat) {
   p::SerialPort* port = Port(r);
   if (port == nullptr) return false;
   auto e = port->ClearCommError();
   if (!e.ok()) return false;
-  SlotOf(r)->serial_errors |= e->errors;
+  SlotResources* slot = SlotOf(r);
+  slot->serial_errors |= e->errors;
   *stat = e->stat;
+  stat->in_queue += static_cast<uint32_t>(slot->serial_input.size());
   return true;
+}
+
+enum class Take { kChar, kNone, kFailed };
+
+// Fills the empty read-ahead buffer: one poll of the port and, when it
+// reports input, one read of everything queued. kChar: the buffer holds
+// input; kNone: the poll found nothing (an idle poll); kFailed: the port is
+// gone.
+Take FillInput(tagMCardInfo* r, SerialInput& in) {
+  p::ComStat stat;
+  if (!Poll(r, &stat)) return Take::kFailed;
+  if (stat.in_queue == 0) return Take::kNone;
+  in.clear();
+  // No more than the poll counted: that much is there, whatever the port's
+  // read time-outs are.
+  auto got = Port(r)->Read(in.bytes, std::min<size_t>(stat.in_queue, sizeof(in.bytes)));
+  if (!got.ok() || *got == 0) return Take::kNone;
+  in.end = *got;
+  return Take::kChar;
+}
+
+// The next received character: from the read-ahead buffer, else after
+// FillInput.
+Take TakeChar(tagMCardInfo* r, char* c) {
+  SlotResources* slot = SlotOf(r);
+  if (slot == nullptr) return Take::kFailed;
+  SerialInput& in = slot->serial_input;
+  if (in.size() == 0) {
+    const Take filled = FillInput(r, in);
+    if (filled != Take::kChar) return filled;
+  }
+  *c = in.bytes[in.begin++];
+  if (in.size() == 0) in.clear();
+  return Take::kChar;
 }
 
 // The code of the first line error bit in the order they are reported, or 0.
@@ -102,6 +142,7 @@ void CloseSlotPort(tagMCardInfo* r) {
     if (slot->serial->is_open()) (void)slot->serial->PurgeComm(0xF);
     slot->serial.reset();
     slot->serial_errors = 0;
+    slot->serial_input.clear();
   }
   r->serial_handle = 0;
 }
@@ -115,6 +156,7 @@ bool OpenPort(tagMCardInfo* r) {
   if (!port.ok()) return false;
   slot->serial.emplace(std::move(*port));
   slot->serial_errors = 0;
+  slot->serial_input.clear();
   r->serial_handle = static_cast<uint32_t>(r->slot) + 1;
   return true;
 }
@@ -152,30 +194,27 @@ End ReadText(tagMCardInfo* r, char* buffer, unsigned size, bool stop_at_cr, size
   int32_t idle = 0;
   End end = End::kSize;
   while (n < size) {
-    p::ComStat stat;
-    if (!Poll(r, &stat)) {
+    char c = 0;
+    const Take took = TakeChar(r, &c);
+    if (took == Take::kFailed) {
       end = End::kTimeout;
       break;
     }
-    if (stat.in_queue > 0) {
-      char c = 0;
-      auto got = Port(r)->Read(&c, 1);
-      if (got.ok() && *got == 1) {
-        idle = 0;
-        // The card answers the CTRL-X sent before a command by echoing it:
-        // an acknowledgement of the flush, not text of the response.
-        if (c == 24 && n == 0) continue;
-        buffer[n++] = c;
-        if (c == kAck) {
-          end = End::kAck;
-          break;
-        }
-        if (stop_at_cr && c == kCr) {
-          end = End::kCr;
-          break;
-        }
-        continue;
+    if (took == Take::kChar) {
+      idle = 0;
+      // The card answers the CTRL-X sent before a command by echoing it:
+      // an acknowledgement of the flush, not text of the response.
+      if (c == 24 && n == 0) continue;
+      buffer[n++] = c;
+      if (c == kAck) {
+        end = End::kAck;
+        break;
       }
+      if (stop_at_cr && c == kCr) {
+        end = End::kCr;
+        break;
+      }
+      continue;
     }
     if (idle >= r->timeout) {
       end = End::kTimeout;
@@ -213,9 +252,20 @@ int GetLine(tagMCardInfo* r, char* buffer, unsigned size, bool stop_at_cr) {
 // Reads pending responses away into `buffer`, at most 11, while they succeed.
 // The command's own outcome decides the record's code, not what ended the
 // reading of old output.
+// The card echoes the CTRL-X sent just before: when that echo is already
+// queued it is taken here, as the line reader would skip it anyway. An echo
+// alone is no pending response, and reading it as one would wait out the
+// whole timeout for a response that never comes.
 void ReadPending(tagMCardInfo* r, char* buffer, unsigned size) {
-  p::ComStat stat;
-  if (!Poll(r, &stat) || stat.in_queue == 0) return;
+  SlotResources* slot = SlotOf(r);
+  if (slot == nullptr) return;
+  SerialInput& in = slot->serial_input;
+  for (;;) {
+    if (in.size() == 0 && FillInput(r, in) != Take::kChar) return;  // nothing queued
+    if (in.bytes[in.begin] != 24) break;
+    ++in.begin;
+    if (in.size() == 0) in.clear();
+  }
   const int32_t code = r->last_error;
   for (int i = 0; i < 11; ++i) {
     if (!SERGetLine(r, buffer, size)) break;
@@ -447,20 +497,17 @@ int SERFlush(tagMCardInfo* r) {
   int32_t idle = 0;
   bool timed_out = false;
   while (n < 254) {
-    p::ComStat stat;
-    if (!Poll(r, &stat)) {
+    char c = 0;
+    const Take took = TakeChar(r, &c);
+    if (took == Take::kFailed) {
       timed_out = true;
       break;
     }
-    if (stat.in_queue > 0) {
-      char c = 0;
-      auto got = Port(r)->Read(&c, 1);
-      if (got.ok() && *got == 1) {
-        text[n++] = c;
-        idle = 0;
-        if (c == kAck) break;
-        continue;
-      }
+    if (took == Take::kChar) {
+      text[n++] = c;
+      idle = 0;
+      if (c == kAck) break;
+      continue;
     }
     if (idle >= r->timeout) {
       timed_out = true;

@@ -1,8 +1,10 @@
 // The serial channel against the simulated card on a pseudo-terminal
 // registered as COM3.
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cardsim/attach_pty.h"
@@ -193,6 +195,48 @@ TEST_F(Serial, ReadStoppedBySizeKeepsItsText) {
   EXPECT_STREQ(buffer, "3713");
   ASSERT_EQ(SERGetLineCR(r, buffer, 7), 1);
   EXPECT_STREQ(buffer, "707");
+}
+
+// An echo of the flush already queued when a command goes out is no pending
+// response: the command waits only for its own reply.
+TEST_F(Serial, QueuedFlushEchoIsNoPendingResponse) {
+  Attach();
+  tagMCardInfo* r = Open();
+  ASSERT_EQ(r->connected, 1);
+  ASSERT_EQ(SERSendChar(r, 24), 1);
+  for (int i = 0; i < 5000 && !SERIsLineWaiting(r); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(SERIsLineWaiting(r), 1) << "the card never echoed CTRL-X";
+  card_.script().SetMuted(true);
+  p::FakeClock clock;
+  clock.set_auto_advance(true);
+  p::ScopedClock scoped(clock);
+  r->timeout = 23;
+  char buffer[16];
+  const auto start = clock.Now();
+  EXPECT_EQ(SERGetResponse(r, buffer, 15, "I10"), 0);
+  EXPECT_EQ(r->last_error, 3004);
+  // The muted card's own reply ran out once: timeout polls, 100 us each.
+  EXPECT_EQ((clock.Now() - start).count(), 23 * 100);
+}
+
+// What came behind the end of a read stays queued input: it is reported as
+// waiting and read away as a pending response before the next command.
+TEST_F(Serial, TextAfterTheEndOfAReadStaysQueued) {
+  Attach();
+  tagMCardInfo* r = Open();
+  ASSERT_EQ(r->connected, 1);
+  card_.SetIVar(10, 3713707);
+  card_.SetIVar(11, 42);
+  ASSERT_EQ(SERSendLine(r, "I10..11"), 1);
+  char buffer[64];
+  ASSERT_EQ(SERGetLineCR(r, buffer, 63), 1);
+  EXPECT_STREQ(buffer, "3713707");
+  EXPECT_EQ(SERIsLineWaiting(r), 1);
+  ASSERT_EQ(PGetResponse(r, buffer, 63, "I10"), 1);
+  EXPECT_STREQ(buffer, "3713707");
+  EXPECT_EQ(SERIsLineWaiting(r), 0);
 }
 
 }  // namespace

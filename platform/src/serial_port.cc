@@ -199,6 +199,10 @@ SerialPort::SerialPort(UniqueFd fd, std::filesystem::path path)
   dcb_.xon_lim = 2048;
   dcb_.xoff_lim = 512;
   have_icount_ = LoadIcount().ok();
+  // Whether the device has modem lines at all; asked once, so that a status
+  // poll of a line without them costs no look at its flow settings.
+  int lines = 0;
+  have_modem_lines_ = ::ioctl(fd_.get(), TIOCMGET, &lines) == 0 || !NoModemLines(errno);
 }
 
 Result<SerialPort> SerialPort::Open(std::string_view name, SerialShare share) {
@@ -663,7 +667,7 @@ Result<CommErrors> SerialPort::ClearCommError() {
   out.stat.out_queue = static_cast<uint32_t>(pending);
   termios t{};
   int lines = 0;
-  if (::tcgetattr(fd_.get(), &t) == 0 && (t.c_cflag & CRTSCTS) &&
+  if (have_modem_lines_ && ::tcgetattr(fd_.get(), &t) == 0 && (t.c_cflag & CRTSCTS) &&
       ::ioctl(fd_.get(), TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS)) {
     out.stat.flags |= comm::kCtsHold;
   }

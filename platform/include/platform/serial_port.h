@@ -241,7 +241,8 @@ class SerialPort {
   LineState applied_;
   CommTimeouts timeouts_;
   bool have_icount_ = false;
-  uint32_t icount_[5] = {};  // frame, overrun, parity, break, buffer overrun
+  uint32_t icount_[5] = {};        // frame, overrun, parity, break, buffer overrun
+  bool have_modem_lines_ = false;  // without them (a pseudo-terminal) CTS never holds
 };
 
 // Line errors a pseudo-terminal cannot produce, for tests: the next

@@ -4,6 +4,7 @@
 #include "plcc/plcc_block.h"
 
 #include <cmath>
+#include <string>
 
 namespace zimo::corvan::plcc {
 
@@ -337,6 +338,7 @@ int Generator::Token(std::size_t i) {
       if (plc_open_) emit_.EmitPlccReturnCode(plc_);
       plc_open_ = true;
       plc_ = static_cast<int>(v & 31);
+      code_.AddNote("PLCC" + std::to_string(plc_) + "Start");
       const std::uint32_t here = Here();
       table_[static_cast<std::size_t>(plc_)] = 0x800000 + here;
       table_[33 + 2 * static_cast<std::size_t>(plc_)] = here;
@@ -397,26 +399,41 @@ int Generator::Token(std::size_t i) {
       emit_.CallRoutine(57);
       break;
     }
-    case kTokCommandText:
+    case kTokCommandText: {
+      const std::size_t from = code_.size();
       CommandText(v, false);
+      code_.AddNote(from, code_.size(), ";***** Cmd SENDx N/A *****");
       break;
-    case kTokCommandChar:
+    }
+    case kTokCommandChar: {
+      const std::size_t from = code_.size();
       if (c_.spran) {
         CommandText(v, true);
       } else {
         emit_.Put(0x2C0000 + ((v & 0xFF) << 8));  // MOVE #c,A1
         emit_.Put(0x545B00);                      // MOVE A1,X:(R3)+
       }
+      code_.AddNote(from, code_.size(), ";***** Cmd ^CHAR N/A *****");
       break;
-    case 326:
+    }
+    case 326: {
+      const std::size_t from = code_.size();
       Address(v);
+      code_.AddNote(from, code_.size(), ";***** Cmd ADDRESS N/A *****");
       break;
-    case kTokDisplayText:
+    }
+    case kTokDisplayText: {
+      const std::size_t from = code_.size();
       DisplayText(v);
+      code_.AddNote(from, code_.size(), ";***** Cmd DISPLAY STR N/A *****");
       break;
-    case kTokDisplayVar:
+    }
+    case kTokDisplayVar: {
+      const std::size_t from = code_.size();
       DisplayVariable(v);
+      code_.AddNote(from, code_.size(), ";***** Cmd DISPLAY VAR N/A *****");
       break;
+    }
     case kTokCopyReg:
       emit_.EmitLoadN4(v);
       for (std::uint32_t w : kCopyRegWords) emit_.Put(w);
@@ -1571,7 +1588,6 @@ void Generator::DisplayVariable(std::uint32_t v) {
 
 int GeneratePlccCode(PlccCompilation& c, BlockKind kind, const PlccToken* tokens, std::size_t count,
                      std::uint32_t address, PlccCodeBuffer& code, PlccEntryTable& table) {
-  if (c.asm_output) return -kErrFormat;
   Generator g(c, kind, tokens, count, address, code, table);
   return g.Run();
 }

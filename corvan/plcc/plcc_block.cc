@@ -4,6 +4,7 @@
 #include "plcc/plcc_block.h"
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 namespace zimo::corvan::plcc {
@@ -17,6 +18,9 @@ constexpr std::uint32_t kVarPlccStart = 0x4004;
 constexpr std::uint32_t kVarPlccRestart = 0x4002;
 constexpr std::size_t kStackLimit = 124;
 constexpr std::size_t kStackCapacity = kStackLimit + 8;
+// Enclosing IF/WHILE blocks the listing keeps labels for (three entries
+// each on a 125-entry stack).
+constexpr std::size_t kLabelLevels = 41;
 
 // Jump words by (comparison >> 1) & 7 for = > < ~ != !> !< !~.
 constexpr std::uint32_t kTrueJump[8] = {0x0AF0AA, 0x0AF0A9, 0x0AF0A7, 0x0AF0A9,
@@ -232,7 +236,64 @@ class Generator {
   int plc_ = 0;
   bool plc_open_ = false;
   bool end_ = false;
+
+  // Listing labels: the innermost IF/WHILE (its number and current false
+  // label) and the ones around it.
+  struct LabelLevel {
+    int label = 0;
+    int false_count = 0;
+  };
+  void OpenLabel(bool is_while);
+  void CloseLabel();
+  void AddBlockLabel(const char* format, bool with_false);
+  int label_count_ = 0;
+  LabelLevel label_;
+  bool in_label_ = false;
+  LabelLevel label_stack_[kLabelLevels];
+  std::size_t label_depth_ = 0;
 };
+
+void Generator::OpenLabel(bool is_while) {
+  if (!code_.listing()) return;
+  if (in_label_) {
+    if (label_depth_ >= kLabelLevels) {
+      error_ = -kErrStack;
+      return;
+    }
+    label_stack_[label_depth_++] = label_;
+  }
+  in_label_ = true;
+  label_.label = ++label_count_;
+  label_.false_count = 1;
+  char text[64];
+  std::snprintf(text, sizeof text, is_while ? "L%d\t\t\t; WHILE%d Start" : "L%d\t\t\t; IF%d Start",
+                label_.label, label_.label);
+  code_.AddLabel("L" + std::to_string(label_.label), text);
+}
+
+void Generator::CloseLabel() {
+  if (label_depth_ > 0) {
+    label_ = label_stack_[--label_depth_];
+  } else {
+    in_label_ = false;
+  }
+}
+
+// A label line of the innermost block: "L<n>THEN" or "L<n>F<f>" with its
+// comment; the format takes the label, the false counter and the label.
+void Generator::AddBlockLabel(const char* format, bool with_false) {
+  if (!code_.listing() || !in_label_) return;
+  char text[96];
+  char name[32];
+  if (with_false) {
+    std::snprintf(text, sizeof text, format, label_.label, label_.false_count, label_.label);
+    std::snprintf(name, sizeof name, "L%dF%d", label_.label, label_.false_count);
+  } else {
+    std::snprintf(text, sizeof text, format, label_.label);
+    std::snprintf(name, sizeof name, "L%dTHEN", label_.label);
+  }
+  code_.AddLabel(name, text);
+}
 
 int Generator::Run() {
   for (cur_ = 0; cur_ < count_ && !end_; ++cur_) {
@@ -304,10 +365,12 @@ int Generator::Token(std::size_t i) {
   switch (code) {
     case kTokIf:
       st().pending_mark = kBlockMark;
+      OpenLabel(false);
       break;
     case kTokWhile:
       st().pending_mark = kBlockMark;
       st().r4_cache = 0;
+      OpenLabel(true);
       break;
     case kTokAndLine:
     case kTokOrLine: {
@@ -324,14 +387,20 @@ int Generator::Token(std::size_t i) {
       emit_.Put(kFalseExit);
       PatchBack(code_.size() - 2, kFalseExit, kBlockMark, Here(), false);
       st().r4_cache = 0;
+      AddBlockLabel("L%dF%d\t\t; ELSE%d FALSE path", true);
+      ++label_.false_count;
       break;
     }
     case kTokEndIf:
       PatchBack(code_.size(), kFalseExit, kBlockMark, Here(), true);
+      AddBlockLabel("L%dF%d\t\t; ENDIF%d", true);
+      CloseLabel();
       EndBlock(code);
       break;
     case kTokEndWhile:
       EndWhile();
+      AddBlockLabel("L%dF%d\t\t; WHILE%d False Path", true);
+      CloseLabel();
       EndBlock(code);
       break;
     case kTokOpenPlcc: {
@@ -1192,6 +1261,7 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       // The true path starts here.
       PatchBack(code_.size(), kTrueExit, kBlockMark, Here(), false);
       st().r4_cache = 0;
+      AddBlockLabel("L%dTHEN\t\t; Conditional EXP TRUE path", false);
       return;
     case 770:
       IndexedStore(v);

@@ -43,16 +43,22 @@ class PlccCodeBuffer {
 
   // For the assembly listing: text lines placed before a cell, or standing
   // for cells [cell, end) that the listing does not show as instructions.
+  // A note may name its cell: jumps to that cell then use the name.
   struct Note {
     std::size_t cell;
     std::size_t end;
     std::string text;
+    std::string label;
   };
   void set_listing(bool on) { listing_ = on; }
   bool listing() const { return listing_; }
   void AddNote(std::string text) { AddNote(words_.size(), words_.size(), std::move(text)); }
   void AddNote(std::size_t cell, std::size_t end, std::string text) {
-    if (listing_) notes_.push_back(Note{cell, end, std::move(text)});
+    if (listing_) notes_.push_back(Note{cell, end, std::move(text), {}});
+  }
+  void AddLabel(std::string label, std::string text) {
+    if (listing_)
+      notes_.push_back(Note{words_.size(), words_.size(), std::move(text), std::move(label)});
   }
   const std::vector<Note>& notes() const { return notes_; }
   void set_usable(std::size_t usable) { usable_ = usable; }

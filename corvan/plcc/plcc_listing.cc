@@ -1,6 +1,7 @@
 #include "plcc/plcc_listing.h"
 
 #include <cstdio>
+#include <map>
 #include <set>
 
 namespace zimo::corvan::plcc {
@@ -21,6 +22,7 @@ struct Fixed {
 
 // Instructions without a parallel move that take no operand word.
 constexpr Fixed kFixed[] = {
+    {0x000000, "NOP"},
     {0x00000C, "RTS"},
     {0x0003F8, "ORI\t#3,MR"},
     {0x0446B9, "MOVEC\tSR,Y0"},
@@ -57,6 +59,34 @@ const char* Find(const Fixed* table, std::size_t n, std::uint32_t word) {
     if (table[i].word == word) return table[i].text;
   }
   return nullptr;
+}
+
+// The data-ALU part of a parallel-move word; false for an operation the
+// lister does not know.
+bool AluText(std::uint32_t b, std::string* text) {
+  text->clear();
+  if (b == 0) return true;
+  if (const char* f = Find(kAlu, sizeof kAlu / sizeof kAlu[0], b)) {
+    *text = f;
+    return true;
+  }
+  if ((b & 0x80) != 0) {  // multiplications: 1 QQQ d kkk
+    static const char* const kPair[8] = {"X0,X0", "Y0,Y0", "X1,X0", "Y1,Y0",
+                                         "X0,Y1", "Y0,X0", "X1,Y0", "Y1,X1"};
+    static const char* const kMultiply[4] = {"MPY", "MPYR", "MAC", "MACR"};
+    *text = std::string(kMultiply[b & 3]) + "\t" + ((b & 4) != 0 ? "-" : "") + kPair[(b >> 4) & 7] +
+            ((b & 8) != 0 ? ",B" : ",A");
+    return true;
+  }
+  // Two-operand operations with a source register: 0 JJJ d ooo.
+  static const char* const kSource[8] = {nullptr, nullptr, "X", "Y", "X0", "Y0", "X1", "Y1"};
+  static const char* const kOperation[8] = {"ADD", "TFR", "OR", "EOR", "SUB", "CMP", "AND", "CMPM"};
+  const std::uint32_t source = (b >> 4) & 7;
+  const std::uint32_t op = b & 7;
+  if ((b & 0x80) != 0 || source < 2) return false;
+  if (source < 4 && op != 0 && op != 4) return false;
+  *text = std::string(kOperation[op]) + "\t" + kSource[source] + ((b & 8) != 0 ? ",B" : ",A");
+  return true;
 }
 
 std::string Hex6(std::uint32_t v) {
@@ -110,6 +140,14 @@ bool ParallelMove(std::uint32_t w, std::uint32_t ext, std::string* move, std::si
   move->clear();
   const std::uint32_t field = w >> 8;
   if (field == 0x2000) return true;
+  if ((w & 0xFFE000) == 0x204000) {  // address register update
+    static const char* const kUpdate[4] = {"(R%u)-N%u", "(R%u)+N%u", "(R%u)-", "(R%u)+"};
+    const unsigned r = (w >> 8) & 7;
+    char text[16];
+    std::snprintf(text, sizeof text, kUpdate[(w >> 11) & 3], r, r);
+    *move = text;
+    return true;
+  }
   if ((w >> 18) == 0x08) {  // register to register
     const std::uint32_t src = (w >> 13) & 0x1F;
     const std::uint32_t dst = (w >> 8) & 0x1F;
@@ -177,6 +215,10 @@ class Lister {
       if (target != 0 && Inside(target)) labels_.insert(target);
       i += length;
     }
+    for (const Note& n : code_.notes()) {
+      const std::uint32_t a = origin_ + static_cast<std::uint32_t>(n.cell);
+      if (!n.label.empty() && named_.count(a) == 0) named_[a] = n.label;
+    }
     std::size_t next_note = 0;
     const auto& notes = code_.notes();
     for (std::size_t i = 0; i < code_.size();) {
@@ -223,9 +265,11 @@ class Lister {
   }
   void Label(std::size_t i) {
     const std::uint32_t a = origin_ + static_cast<std::uint32_t>(i);
-    if (labels_.count(a) != 0) lines_.push_back(Name(a));
+    if (labels_.count(a) != 0 && named_.count(a) == 0) lines_.push_back(Name(a));
   }
-  static std::string Name(std::uint32_t a) {
+  std::string Name(std::uint32_t a) const {
+    const auto named = named_.find(a);
+    if (named != named_.end()) return named->second;
     char text[16];
     std::snprintf(text, sizeof text, "L_%06lX", static_cast<unsigned long>(a));
     return text;
@@ -259,6 +303,13 @@ class Lister {
         const std::uint32_t to = (here + ext) & 0xFFFFFF;
         *target = to;
         two = "BRA\t" + Target(to);
+      } else if ((w & 0xFF00F0) == 0x060090 && (w & 0xF) == 0) {
+        // DOR: the loop runs to the instruction before the label.
+        const std::uint32_t to = (here + ext + 1) & 0xFFFFFF;
+        *target = to;
+        char count[16];
+        std::snprintf(count, sizeof count, "#%u,", static_cast<unsigned>((w >> 8) & 0xFF));
+        two = std::string("DOR\t") + count + Target(to);
       } else if (w == 0x0C1881) {
         two = "EXTRACTU\t#" + Hex6(ext) + ",A,B";
       } else if (w == 0x0140C6) {
@@ -298,11 +349,11 @@ class Lister {
     } else {
       std::string move;
       std::size_t move_length = 1;
-      const char* alu = (w & 0xFF) == 0 ? "" : Find(kAlu, sizeof kAlu / sizeof kAlu[0], w & 0xFF);
-      if (alu != nullptr && ParallelMove(w, ext, &move, &move_length) &&
-          (move_length == 1 || has_ext) && (*alu != '\0' || !move.empty())) {
+      std::string alu;
+      if (AluText(w & 0xFF, &alu) && ParallelMove(w, ext, &move, &move_length) &&
+          (move_length == 1 || has_ext) && (!alu.empty() || !move.empty())) {
         length = move_length;
-        if (*alu == '\0') {
+        if (alu.empty()) {
           out = "MOVE\t" + move;
         } else {
           out = alu;
@@ -324,6 +375,7 @@ class Lister {
   std::uint32_t origin_;
   std::vector<std::string>& lines_;
   std::set<std::uint32_t> labels_;
+  std::map<std::uint32_t, std::string> named_;
 };
 
 }  // namespace

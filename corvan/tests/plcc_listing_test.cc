@@ -181,6 +181,110 @@ TEST_F(PlccListingTest, VarPlccStartsWithItsOrigin) {
   EXPECT_EQ(l[1], "\tORG\t$4004\t\t;Start of VARPlcc");
 }
 
+TEST_F(PlccListingTest, IfElseBlocksAndTheirLabels) {
+  const PlccTarget t = Spran();
+  const Lines store_p1 = {"\tMOVE\tX:$24,R4", "\tMOVE\t#$1,N4", "\tMOVE\tA,L:(R4+N4)"};
+  const Lines l = Block(t,
+                        "L1->X:$10,24\nOPEN PLCC 1\nIF (L1=5)\nP1=1\nELSE\nP1=2\nENDIF\n"
+                        "IF (L1=5)\nP1=1\nENDIF\nCLOSE\n");
+  const Lines condition = {"\tMOVE\tX:$000010,A", "\tMOVE\tA,L:-(R7)", "\tMOVE\t#>$000005,A",
+                           "\tMOVE\tL:(R7)+,X",   "\tMOVE\t#$0,A0",    "\tSUB\tX1,A"};
+  const Lines p1_one = {"\tMOVE\t#>$400000,A", "\tMOVE\t#>$000800,A0"};
+  const Lines p1_two = {"\tMOVE\t#>$400000,A", "\tMOVE\t#>$000801,A0"};
+  const Lines expected = Cat({{"PLCC1Start", "L1\t\t\t; IF1 Start"},
+                              condition,
+                              {"\tJNE\tL1F1", "L1THEN\t\t; Conditional EXP TRUE path"},
+                              p1_one,
+                              store_p1,
+                              {"\tJMP\tL1F2", "L1F1\t\t; ELSE1 FALSE path"},
+                              p1_two,
+                              store_p1,
+                              {"L1F2\t\t; ENDIF1", "L2\t\t\t; IF2 Start"},
+                              condition,
+                              {"\tJNE\tL2F1", "L2THEN\t\t; Conditional EXP TRUE path"},
+                              p1_one,
+                              store_p1,
+                              {"L2F1\t\t; ENDIF2"},
+                              SpranEnd(t, 1)});
+  EXPECT_EQ(l, expected);
+}
+
+TEST_F(PlccListingTest, CommandsWithoutTextFormAreComments) {
+  const Lines l = Block(
+      Spran(),
+      "OPEN PLCC 1\nCMD\"P1\"\nDISPLAY 10,8.3,P5\nDISPLAY 0 \"AB\"\nADDRESS #2\nCMD^A\nCLOSE\n");
+  ASSERT_GE(l.size(), 6u);
+  EXPECT_EQ(Lines(l.begin(), l.begin() + 6),
+            (Lines{"PLCC1Start", ";***** Cmd SENDx N/A *****", ";***** Cmd DISPLAY VAR N/A *****",
+                   ";***** Cmd DISPLAY STR N/A *****", ";***** Cmd ADDRESS N/A *****",
+                   ";***** Cmd ^CHAR N/A *****"}));
+  // The end of scan follows directly: no pool text is listed.
+  EXPECT_EQ(l[6].rfind("\tMOVE\tP:$", 0), 0u);
+}
+
+TEST_F(PlccListingTest, NestingPastTheLabelStackGives45) {
+  std::string nested;
+  for (int i = 0; i < 42; ++i) nested += "IF (P1>1)\n";
+  std::string closing;
+  for (int i = 0; i < 42; ++i) closing += "ENDIF\n";
+  Compile(Spran(), "OPEN PLCC 1\n" + nested + closing + "CLOSE\n", 0);
+  Compile(Spran(), "OPEN PLCC 1\n" + nested + "IF (P1>1)\n" + closing + "ENDIF\nCLOSE\n", 45);
+}
+
+// The listing shows what the code words do where the card's own listing
+// text would not: the R1/N1 save around I/M calls in OPEN SERVO, the M4
+// restore after Q access and the older cards' P and Q forms.
+TEST_F(PlccListingTest, ServoCallsAndRegisterRelativeOperands) {
+  const Lines l = Compile(Spran("1.938"),
+                          "L3->X:(R1-3)\nL4->X:(R1+63)\nL5->Y:(R0-64)\nOPEN SERVO\n"
+                          "L3=L4+L5\nM1=I100\nCLOSE\n");
+  const Lines body = {"SERVO_BUF\t\t; Start of OpenServo Program",
+                      "\tMOVE\tX:(R1+$3F),A",
+                      "\tMOVE\tY:(R0-$40),X1",
+                      "\tADD\tX1,A",
+                      "\tMOVE\tA1,X:(R1-$03)",
+                      "\tMOVE\t#$64,N4",
+                      "\tMOVE\tR1,X:-(R7)",
+                      "\tMOVE\tN1,Y:(R7)",
+                      "\tJSR\t$00FF36",
+                      "\tMOVE\tY:(R7),N1",
+                      "\tMOVE\tX:(R7)+,R1",
+                      "\tMOVE\t#$1,N4",
+                      "\tMOVE\tR1,X:-(R7)",
+                      "\tMOVE\tN1,Y:(R7)",
+                      "\tJSR\t$00FF3C",
+                      "\tMOVE\tY:(R7),N1",
+                      "\tMOVE\tX:(R7)+,R1",
+                      "\tCLR\tA",
+                      "\tJMP\t$04000B"};
+  ASSERT_GE(l.size(), body.size());
+  EXPECT_EQ(Lines(l.end() - static_cast<long>(body.size()), l.end()), body);
+}
+
+TEST_F(PlccListingTest, QStoreOnAnOlderCardRestoresFromM4) {
+  const PlccTarget t = Older();
+  const Lines l = Block(t, "OPEN PLCC 3\nQ5=1\nCLOSE\n");
+  char address[48];
+  std::snprintf(address, sizeof address, "\tMOVEM\tP:$%06lX,B1",
+                static_cast<unsigned long>(t.table_base + 3));
+  char routine[32];
+  std::snprintf(routine, sizeof routine, "\tJSR\t$%06lX", 0x2000ul + 16 * 36);
+  const Lines expected = {"PLCC3Start",
+                          "\tMOVE\t#>$400000,A",
+                          "\tMOVE\t#>$000800,A0",
+                          "\tCLR\tB",
+                          address,
+                          routine,
+                          "\tMOVEM\tP:(R5+N5),R5",
+                          "\tMOVE\t#$5,N5",
+                          "\tMOVEC\t#$0003FF,M5",
+                          "\tNOP",
+                          "\tMOVE\tA,L:(R5+N5)",
+                          "\tMOVEC\tM4,M5"};
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
 TEST_F(PlccListingTest, UnwritableListingGives41) {
   WriteText(in_, "ASMOUT\nOPEN PLCC 1\nP1=1\nCLOSE\n");
   const PlccCompileResult r = CompilePlccFile(Spran(), in_.c_str(), "/dev/full", nullptr);

@@ -196,8 +196,13 @@ class Generator {
   void Boundary(std::uint32_t code, double value);
   void StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t);
   void IndexedStore(std::uint32_t v);
-  void PatchBack(std::size_t from, std::uint32_t placeholder, std::uint32_t stop_marks,
+  // Points the placeholders back to the first stop mark at `target`; true
+  // when there were any.
+  bool PatchBack(std::size_t from, std::uint32_t placeholder, std::uint32_t stop_marks,
                  std::uint32_t target, bool clear_line_marks);
+  // The failed parts of a condition land here: in the listing a false
+  // label of its own, and later failures get the next one.
+  void OrFalsePath();
   void EndBlock(std::uint32_t code);
   void EndWhile();
   void BlockExit();
@@ -269,6 +274,12 @@ void Generator::OpenLabel(bool is_while) {
   std::snprintf(text, sizeof text, is_while ? "L%d\t\t\t; WHILE%d Start" : "L%d\t\t\t; IF%d Start",
                 label_.label, label_.label);
   code_.AddLabel("L" + std::to_string(label_.label), text);
+}
+
+void Generator::OrFalsePath() {
+  if (!code_.listing() || !in_label_) return;
+  AddBlockLabel("L%dF%d\t\t; Logical OR FALSE path", true);
+  ++label_.false_count;
 }
 
 void Generator::CloseLabel() {
@@ -377,8 +388,11 @@ int Generator::Token(std::size_t i) {
       std::size_t i0 = code_.size();
       const bool and_line = code == kTokAndLine;
       // A true earlier line goes on with this one; a failed one tries it.
-      PatchBack(i0, and_line ? kTrueExit : kFalseExit,
-                and_line ? (kBlockMark | kLineMark) : kBlockMark, Here(), false);
+      if (PatchBack(i0, and_line ? kTrueExit : kFalseExit,
+                    and_line ? (kBlockMark | kLineMark) : kBlockMark, Here(), false) &&
+          !and_line) {
+        OrFalsePath();
+      }
       st().pending_mark = kLineMark;
       break;
     }
@@ -858,7 +872,9 @@ void Generator::Connective(std::uint32_t code) {
     Compare(c, is_or, true);
     if (is_or) {
       // The right side starts here; the left side's failed parts land on it.
-      PatchBack(code_.size() - 2, kFalseExit, kBlockMark | kLineMark, Here(), false);
+      if (PatchBack(code_.size() - 2, kFalseExit, kBlockMark | kLineMark, Here(), false)) {
+        OrFalsePath();
+      }
     }
   }
   Push(code, 0);
@@ -1080,23 +1096,26 @@ int Generator::Reduce() {
   return result;
 }
 
-void Generator::PatchBack(std::size_t from, std::uint32_t placeholder, std::uint32_t stop_marks,
+bool Generator::PatchBack(std::size_t from, std::uint32_t placeholder, std::uint32_t stop_marks,
                           std::uint32_t target, bool clear_line_marks) {
+  bool patched = false;
   std::size_t i = from;
   while (i-- > 0) {
     std::uint32_t& cell = code_[i];
     if (cell == placeholder) {
       cell = target;
       st().r4_cache = 0;
+      patched = true;
       continue;
     }
     const bool stop = (cell & stop_marks) != 0;
     if (clear_line_marks) cell &= ~kLineMark;
     if (stop) {
       if (clear_line_marks) cell &= ~kBlockMark;
-      return;
+      break;
     }
   }
+  return patched;
 }
 
 void Generator::Boundary(std::uint32_t code, double value) {

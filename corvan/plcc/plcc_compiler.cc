@@ -343,7 +343,7 @@ int Compiler::FinishBlock() {
   for (std::size_t i = 0; i < words.size(); ++i) words[i] = (*code_)[i];
   if (c_.asm_output) {
     std::vector<std::string> lines;
-    PrintPlccListing(c_, *code_, next_address_, lines);
+    PrintPlccListing(*code_, next_address_, lines);
     for (const std::string& l : lines) out_.Line(l.c_str());
   } else {
     out_.Words(next_address_, words.data(), words.size());

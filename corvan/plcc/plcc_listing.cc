@@ -1,5 +1,6 @@
 #include "plcc/plcc_listing.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -199,15 +200,21 @@ bool ParallelMove(std::uint32_t w, std::uint32_t ext, std::string* move, std::si
 
 class Lister {
  public:
-  Lister(const PlccCompilation& c, const PlccCodeBuffer& code, std::uint32_t origin,
-         std::vector<std::string>& lines)
-      : c_(c), code_(code), origin_(origin), lines_(lines) {}
+  Lister(const PlccCodeBuffer& code, std::uint32_t origin, std::vector<std::string>& lines)
+      : code_(code), origin_(origin), lines_(lines) {}
 
   void Run() {
+    notes_ = code_.notes();
+    std::stable_sort(notes_.begin(), notes_.end(),
+                     [](const Note& a, const Note& b) { return a.cell < b.cell; });
+    for (const Note& n : notes_) {
+      if (n.end > n.cell && hidden_.count(n.cell) == 0) hidden_[n.cell] = n.end;
+    }
     // The jump targets inside the block get labels.
     for (std::size_t i = 0; i < code_.size();) {
-      if (const Note* n = Hidden(i)) {
-        i = n->end;
+      const auto hidden = hidden_.find(i);
+      if (hidden != hidden_.end()) {
+        i = hidden->second;
         continue;
       }
       std::uint32_t target = 0;
@@ -215,12 +222,12 @@ class Lister {
       if (target != 0 && Inside(target)) labels_.insert(target);
       i += length;
     }
-    for (const Note& n : code_.notes()) {
+    for (const Note& n : notes_) {
       const std::uint32_t a = origin_ + static_cast<std::uint32_t>(n.cell);
       if (!n.label.empty() && named_.count(a) == 0) named_[a] = n.label;
     }
     std::size_t next_note = 0;
-    const auto& notes = code_.notes();
+    const std::vector<Note>& notes = notes_;
     for (std::size_t i = 0; i < code_.size();) {
       Label(i);
       bool skipped = false;
@@ -254,12 +261,6 @@ class Lister {
     lines_.push_back(text.substr(start));
   }
 
-  const Note* Hidden(std::size_t i) const {
-    for (const Note& n : code_.notes()) {
-      if (n.cell == i && n.end > i) return &n;
-    }
-    return nullptr;
-  }
   bool Inside(std::uint32_t a) const {
     return a >= origin_ && a <= origin_ + static_cast<std::uint32_t>(code_.size());
   }
@@ -370,19 +371,20 @@ class Lister {
     return length;
   }
 
-  const PlccCompilation& c_;
   const PlccCodeBuffer& code_;
   std::uint32_t origin_;
   std::vector<std::string>& lines_;
   std::set<std::uint32_t> labels_;
   std::map<std::uint32_t, std::string> named_;
+  std::vector<Note> notes_;
+  std::map<std::size_t, std::size_t> hidden_;  // first cell -> end of unlisted code
 };
 
 }  // namespace
 
-void PrintPlccListing(const PlccCompilation& c, const PlccCodeBuffer& code, std::uint32_t origin,
+void PrintPlccListing(const PlccCodeBuffer& code, std::uint32_t origin,
                       std::vector<std::string>& lines) {
-  Lister(c, code, origin, lines).Run();
+  Lister(code, origin, lines).Run();
 }
 
 int PrintServoHeader(std::vector<std::string>& lines) {

@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "plcc/plcc_compilation.h"
 #include "plcc/plcc_emit.h"
 
 namespace zimo::corvan::plcc {
 
 // Appends the listing of `code`, whose first word lies at `origin`, to
 // `lines` (one entry per line, without line end).
-void PrintPlccListing(const PlccCompilation& c, const PlccCodeBuffer& code, std::uint32_t origin,
+void PrintPlccListing(const PlccCodeBuffer& code, std::uint32_t origin,
                       std::vector<std::string>& lines);
 
 // The OPEN SERVO header as text; returns the header's size in words (the

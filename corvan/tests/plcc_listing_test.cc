@@ -231,6 +231,42 @@ TEST_F(PlccListingTest, NestingPastTheLabelStackGives45) {
   Compile(Spran(), "OPEN PLCC 1\n" + nested + "IF (P1>1)\n" + closing + "ENDIF\nCLOSE\n", 45);
 }
 
+// Label lines and jumps (not calls) of a block's listing.
+Lines Flow(const Lines& block) {
+  Lines flow;
+  for (const std::string& line : block) {
+    if (line.rfind("PLCC", 0) == 0) continue;
+    if (line[0] != '\t' && line[0] != ';') flow.push_back(line);
+    const bool jump = line.rfind("\tJ", 0) == 0 && line.rfind("\tJSR", 0) != 0;
+    if (jump || line.rfind("\tBRA", 0) == 0) flow.push_back(line);
+  }
+  return flow;
+}
+
+TEST_F(PlccListingTest, OrGroupsGetFalseLabelsOfTheirOwn) {
+  const PlccTarget t = Spran();
+  char next[32];
+  std::snprintf(next, sizeof next, "\tJEQ\t$%06lX", static_cast<unsigned long>(t.slot_table + 4));
+  const std::string end_jump = std::string(next) + "\t\t; PLCC DISABLED RET";
+  std::snprintf(next, sizeof next, "\tJMP\t$%06lX", static_cast<unsigned long>(t.slot_table + 4));
+  const std::string last = next;
+  // A OR B: A holds -> THEN; no false label between the sides.
+  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 OR P2>1)\nP3=1\nENDIF\nCLOSE\n")),
+            (Lines{"L1\t\t\t; IF1 Start", "\tJLT\tL1THEN", "\tJGE\tL1F1",
+                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F1\t\t; ENDIF1", end_jump, last}));
+  // A AND B OR C: the failed AND group tries C at a false label of its own.
+  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 AND P2>1 OR P3>1)\nP3=1\nENDIF\nCLOSE\n")),
+            (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1", "\tJLT\tL1THEN",
+                   "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2",
+                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
+  // An OR line: the line before jumps on true, the OR line tries its own
+  // condition and fails to the ENDIF.
+  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1)\nAND (P2>1)\nOR (P3>1)\nP3=1\nENDIF\nCLOSE\n")),
+            (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1", "\tJLT\tL1THEN",
+                   "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2",
+                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
+}
+
 // The listing shows what the code words do where the card's own listing
 // text would not: the R1/N1 save around I/M calls in OPEN SERVO, the M4
 // restore after Q access and the older cards' P and Q forms.

@@ -351,6 +351,13 @@ class Lister {
       std::string move;
       std::size_t move_length = 1;
       std::string alu;
+      if (w == 0x64F400 && has_ext && i + 2 < code_.size() && code_[i + 2] == 0x077094 &&
+          Inside(ext)) {
+        // A restart point for the PLC's slot: the loop start, by its label.
+        *target = ext;
+        if (text != nullptr) *text = "MOVE\t#" + Target(ext) + ",R4";
+        return 2;
+      }
       if (AluText(w & 0xFF, &alu) && ParallelMove(w, ext, &move, &move_length) &&
           (move_length == 1 || has_ext) && (!alu.empty() || !move.empty())) {
         length = move_length;

@@ -181,6 +181,25 @@ TEST_F(PlccListingTest, VarPlccStartsWithItsOrigin) {
   EXPECT_EQ(l[1], "\tORG\t$4004\t\t;Start of VARPlcc");
 }
 
+TEST_F(PlccListingTest, LoopRestartsNameTheLoopStart) {
+  Lines v =
+      Compile(Spran("1.938"), "OPEN VARPLCC\nWHILE (MP1>0)\nMP2=1\nENDWHILE\nRETURN\nCLOSE\n");
+  ASSERT_GE(v.size(), 2u);
+  v.resize(v.size() - 2);  // the section's closing memory writes
+  // RETURN and CLOSE restart the section at its start, which is the loop's
+  // start too.
+  const Lines restart = {"\tMOVE\t#L1,R4", "\tMOVEM\tR4,P:$004002", "\tRTS"};
+  const Lines tail = Cat({restart, {"L1F1\t\t; WHILE1 False Path"}, restart, restart});
+  ASSERT_GE(v.size(), tail.size());
+  EXPECT_EQ(Lines(v.end() - static_cast<long>(tail.size()), v.end()), tail);
+  EXPECT_EQ(v[2], "L1\t\t\t; WHILE1 Start");
+
+  const Lines p = Block(Spran(), "OPEN PLCC 2\nWHILE (P1>1)\nP1=0\nENDWHILE\nCLOSE\n");
+  int named = 0;
+  for (const std::string& line : p) named += line == "\tMOVE\t#L1,R4";
+  EXPECT_EQ(named, 1);
+}
+
 TEST_F(PlccListingTest, IfElseBlocksAndTheirLabels) {
   const PlccTarget t = Spran();
   const Lines store_p1 = {"\tMOVE\tX:$24,R4", "\tMOVE\t#$1,N4", "\tMOVE\tA,L:(R4+N4)"};

@@ -4,6 +4,8 @@
 #include "plcc/plcc_block.h"
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 namespace zimo::corvan::plcc {
 
@@ -16,6 +18,9 @@ constexpr std::uint32_t kVarPlccStart = 0x4004;
 constexpr std::uint32_t kVarPlccRestart = 0x4002;
 constexpr std::size_t kStackLimit = 124;
 constexpr std::size_t kStackCapacity = kStackLimit + 8;
+// Enclosing IF/WHILE blocks the listing keeps labels for (three entries
+// each on a 125-entry stack).
+constexpr std::size_t kLabelLevels = 41;
 
 // Jump words by (comparison >> 1) & 7 for = > < ~ != !> !< !~.
 constexpr std::uint32_t kTrueJump[8] = {0x0AF0AA, 0x0AF0A9, 0x0AF0A7, 0x0AF0A9,
@@ -191,8 +196,13 @@ class Generator {
   void Boundary(std::uint32_t code, double value);
   void StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t);
   void IndexedStore(std::uint32_t v);
-  void PatchBack(std::size_t from, std::uint32_t placeholder, std::uint32_t stop_marks,
+  // Points the placeholders back to the first stop mark at `target`; true
+  // when there were any.
+  bool PatchBack(std::size_t from, std::uint32_t placeholder, std::uint32_t stop_marks,
                  std::uint32_t target, bool clear_line_marks);
+  // The failed parts of a condition land here: in the listing a false
+  // label of its own, and later failures get the next one.
+  void OrFalsePath();
   void EndBlock(std::uint32_t code);
   void EndWhile();
   void BlockExit();
@@ -231,7 +241,70 @@ class Generator {
   int plc_ = 0;
   bool plc_open_ = false;
   bool end_ = false;
+
+  // Listing labels: the innermost IF/WHILE (its number and current false
+  // label) and the ones around it.
+  struct LabelLevel {
+    int label = 0;
+    int false_count = 0;
+  };
+  void OpenLabel(bool is_while);
+  void CloseLabel();
+  void AddBlockLabel(const char* format, bool with_false);
+  int label_count_ = 0;
+  LabelLevel label_;
+  bool in_label_ = false;
+  LabelLevel label_stack_[kLabelLevels];
+  std::size_t label_depth_ = 0;
 };
+
+void Generator::OpenLabel(bool is_while) {
+  if (!code_.listing()) return;
+  if (in_label_) {
+    if (label_depth_ >= kLabelLevels) {
+      error_ = -kErrStack;
+      return;
+    }
+    label_stack_[label_depth_++] = label_;
+  }
+  in_label_ = true;
+  label_.label = ++label_count_;
+  label_.false_count = 1;
+  char text[64];
+  std::snprintf(text, sizeof text, is_while ? "L%d\t\t\t; WHILE%d Start" : "L%d\t\t\t; IF%d Start",
+                label_.label, label_.label);
+  code_.AddLabel("L" + std::to_string(label_.label), text);
+}
+
+void Generator::OrFalsePath() {
+  if (!code_.listing() || !in_label_) return;
+  AddBlockLabel("L%dF%d\t\t; Logical OR FALSE path", true);
+  ++label_.false_count;
+}
+
+void Generator::CloseLabel() {
+  if (label_depth_ > 0) {
+    label_ = label_stack_[--label_depth_];
+  } else {
+    in_label_ = false;
+  }
+}
+
+// A label line of the innermost block: "L<n>THEN" or "L<n>F<f>" with its
+// comment; the format takes the label, the false counter and the label.
+void Generator::AddBlockLabel(const char* format, bool with_false) {
+  if (!code_.listing() || !in_label_) return;
+  char text[96];
+  char name[32];
+  if (with_false) {
+    std::snprintf(text, sizeof text, format, label_.label, label_.false_count, label_.label);
+    std::snprintf(name, sizeof name, "L%dF%d", label_.label, label_.false_count);
+  } else {
+    std::snprintf(text, sizeof text, format, label_.label);
+    std::snprintf(name, sizeof name, "L%dTHEN", label_.label);
+  }
+  code_.AddLabel(name, text);
+}
 
 int Generator::Run() {
   for (cur_ = 0; cur_ < count_ && !end_; ++cur_) {
@@ -303,18 +376,23 @@ int Generator::Token(std::size_t i) {
   switch (code) {
     case kTokIf:
       st().pending_mark = kBlockMark;
+      OpenLabel(false);
       break;
     case kTokWhile:
       st().pending_mark = kBlockMark;
       st().r4_cache = 0;
+      OpenLabel(true);
       break;
     case kTokAndLine:
     case kTokOrLine: {
       std::size_t i0 = code_.size();
       const bool and_line = code == kTokAndLine;
       // A true earlier line goes on with this one; a failed one tries it.
-      PatchBack(i0, and_line ? kTrueExit : kFalseExit,
-                and_line ? (kBlockMark | kLineMark) : kBlockMark, Here(), false);
+      if (PatchBack(i0, and_line ? kTrueExit : kFalseExit,
+                    and_line ? (kBlockMark | kLineMark) : kBlockMark, Here(), false) &&
+          !and_line) {
+        OrFalsePath();
+      }
       st().pending_mark = kLineMark;
       break;
     }
@@ -323,20 +401,27 @@ int Generator::Token(std::size_t i) {
       emit_.Put(kFalseExit);
       PatchBack(code_.size() - 2, kFalseExit, kBlockMark, Here(), false);
       st().r4_cache = 0;
+      AddBlockLabel("L%dF%d\t\t; ELSE%d FALSE path", true);
+      ++label_.false_count;
       break;
     }
     case kTokEndIf:
       PatchBack(code_.size(), kFalseExit, kBlockMark, Here(), true);
+      AddBlockLabel("L%dF%d\t\t; ENDIF%d", true);
+      CloseLabel();
       EndBlock(code);
       break;
     case kTokEndWhile:
       EndWhile();
+      AddBlockLabel("L%dF%d\t\t; WHILE%d False Path", true);
+      CloseLabel();
       EndBlock(code);
       break;
     case kTokOpenPlcc: {
       if (plc_open_) emit_.EmitPlccReturnCode(plc_);
       plc_open_ = true;
       plc_ = static_cast<int>(v & 31);
+      code_.AddNote("PLCC" + std::to_string(plc_) + "Start");
       const std::uint32_t here = Here();
       table_[static_cast<std::size_t>(plc_)] = 0x800000 + here;
       table_[33 + 2 * static_cast<std::size_t>(plc_)] = here;
@@ -397,26 +482,41 @@ int Generator::Token(std::size_t i) {
       emit_.CallRoutine(57);
       break;
     }
-    case kTokCommandText:
+    case kTokCommandText: {
+      const std::size_t from = code_.size();
       CommandText(v, false);
+      code_.AddNote(from, code_.size(), ";***** Cmd SENDx N/A *****");
       break;
-    case kTokCommandChar:
+    }
+    case kTokCommandChar: {
+      const std::size_t from = code_.size();
       if (c_.spran) {
         CommandText(v, true);
       } else {
         emit_.Put(0x2C0000 + ((v & 0xFF) << 8));  // MOVE #c,A1
         emit_.Put(0x545B00);                      // MOVE A1,X:(R3)+
       }
+      code_.AddNote(from, code_.size(), ";***** Cmd ^CHAR N/A *****");
       break;
-    case 326:
+    }
+    case 326: {
+      const std::size_t from = code_.size();
       Address(v);
+      code_.AddNote(from, code_.size(), ";***** Cmd ADDRESS N/A *****");
       break;
-    case kTokDisplayText:
+    }
+    case kTokDisplayText: {
+      const std::size_t from = code_.size();
       DisplayText(v);
+      code_.AddNote(from, code_.size(), ";***** Cmd DISPLAY STR N/A *****");
       break;
-    case kTokDisplayVar:
+    }
+    case kTokDisplayVar: {
+      const std::size_t from = code_.size();
       DisplayVariable(v);
+      code_.AddNote(from, code_.size(), ";***** Cmd DISPLAY VAR N/A *****");
       break;
+    }
     case kTokCopyReg:
       emit_.EmitLoadN4(v);
       for (std::uint32_t w : kCopyRegWords) emit_.Put(w);
@@ -772,7 +872,9 @@ void Generator::Connective(std::uint32_t code) {
     Compare(c, is_or, true);
     if (is_or) {
       // The right side starts here; the left side's failed parts land on it.
-      PatchBack(code_.size() - 2, kFalseExit, kBlockMark | kLineMark, Here(), false);
+      if (PatchBack(code_.size() - 2, kFalseExit, kBlockMark | kLineMark, Here(), false)) {
+        OrFalsePath();
+      }
     }
   }
   Push(code, 0);
@@ -994,23 +1096,26 @@ int Generator::Reduce() {
   return result;
 }
 
-void Generator::PatchBack(std::size_t from, std::uint32_t placeholder, std::uint32_t stop_marks,
+bool Generator::PatchBack(std::size_t from, std::uint32_t placeholder, std::uint32_t stop_marks,
                           std::uint32_t target, bool clear_line_marks) {
+  bool patched = false;
   std::size_t i = from;
   while (i-- > 0) {
     std::uint32_t& cell = code_[i];
     if (cell == placeholder) {
       cell = target;
       st().r4_cache = 0;
+      patched = true;
       continue;
     }
     const bool stop = (cell & stop_marks) != 0;
     if (clear_line_marks) cell &= ~kLineMark;
     if (stop) {
       if (clear_line_marks) cell &= ~kBlockMark;
-      return;
+      break;
     }
   }
+  return patched;
 }
 
 void Generator::Boundary(std::uint32_t code, double value) {
@@ -1175,6 +1280,7 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       // The true path starts here.
       PatchBack(code_.size(), kTrueExit, kBlockMark, Here(), false);
       st().r4_cache = 0;
+      AddBlockLabel("L%dTHEN\t\t; Conditional EXP TRUE path", false);
       return;
     case 770:
       IndexedStore(v);
@@ -1571,7 +1677,6 @@ void Generator::DisplayVariable(std::uint32_t v) {
 
 int GeneratePlccCode(PlccCompilation& c, BlockKind kind, const PlccToken* tokens, std::size_t count,
                      std::uint32_t address, PlccCodeBuffer& code, PlccEntryTable& table) {
-  if (c.asm_output) return -kErrFormat;
   Generator g(c, kind, tokens, count, address, code, table);
   return g.Run();
 }

@@ -1,6 +1,5 @@
-// Code of one compiled block: its entry into the PLC tables, its exits and
-// its end of scan. Statements inside a block are not compiled by this
-// build: a block that holds any is refused whole.
+// Code of one compiled block: its statements, its entry into the PLC tables,
+// its exits and its end of scan.
 #pragma once
 
 #include <array>

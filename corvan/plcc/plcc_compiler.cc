@@ -11,6 +11,7 @@
 #include "plcc/plcc_block.h"
 #include "plcc/plcc_compilation.h"
 #include "plcc/plcc_emit.h"
+#include "plcc/plcc_listing.h"
 #include "plcc/plcc_tokenizer.h"
 
 namespace zimo::corvan::plcc {
@@ -240,6 +241,7 @@ PlccCompileResult Compiler::Run() {
 void Compiler::WriteClosingLines() {
   const PlccTarget& t = c_.target;
   if (c_.servo_section) {
+    if (c_.asm_output) return;  // the listing printed its own header
     std::uint32_t header[kServoHeaderWords];
     std::memcpy(header, kServoHeader, sizeof header);
     header[20] = kServoBase + kServoHeaderWords + total_;
@@ -300,18 +302,25 @@ int Compiler::StartBlock(std::uint32_t first, const std::string& line) {
       return kErrFormat;
     }
     out_.Line("\x11 CLS I159,32,100=0");
-    next_address_ = kServoBase + kServoHeaderWords;
+    std::uint32_t header = kServoHeaderWords;
+    if (c_.asm_output) {
+      std::vector<std::string> lines;
+      header = static_cast<std::uint32_t>(PrintServoHeader(lines));
+      for (const std::string& l : lines) out_.Line(l.c_str());
+    }
+    next_address_ = kServoBase + header;
     c_.servo_section = true;
     servo_opened_ = true;
     code_capacity_ = 3072;
     token_capacity_ = 1536;
-    reserve_ = kServoHeaderWords;
+    reserve_ = header;
     kind_ = BlockKind::kServo;
   } else {
     if (c_.varplcc_section || c_.servo_section || table_started_ || !c_.servo_firmware) {
       return kErrFormat;
     }
     out_.Line(t.server_build ? "MI14=0" : "MI15=0");
+    if (c_.asm_output) out_.Line("\tORG\t$4004\t\t;Start of VARPlcc");
     next_address_ = kVarPlccStart;
     c_.varplcc_section = true;
     code_capacity_ = 8100;
@@ -327,11 +336,18 @@ int Compiler::StartBlock(std::uint32_t first, const std::string& line) {
 
 int Compiler::FinishBlock() {
   code_->Clear();
+  code_->set_listing(c_.asm_output);
   const int r = GeneratePlccCode(c_, kind_, tokens_.data(), index_, next_address_, *code_, table_);
   if (r < 0) return -r;
   std::vector<std::uint32_t> words(code_->size());
   for (std::size_t i = 0; i < words.size(); ++i) words[i] = (*code_)[i];
-  out_.Words(next_address_, words.data(), words.size());
+  if (c_.asm_output) {
+    std::vector<std::string> lines;
+    PrintPlccListing(*code_, next_address_, lines);
+    for (const std::string& l : lines) out_.Line(l.c_str());
+  } else {
+    out_.Words(next_address_, words.data(), words.size());
+  }
   if (out_.failed()) return kErrOutput;
   next_address_ += static_cast<std::uint32_t>(words.size());
   total_ += static_cast<std::uint32_t>(words.size());

@@ -1,6 +1,7 @@
 #include "plcc/plcc_emit.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace zimo::corvan::plcc {
@@ -117,6 +118,7 @@ void PlccEmitter::EmitPlccReturnCode(int n) {
   const std::uint32_t un = static_cast<std::uint32_t>(n);
   const std::uint32_t target_word = t.slot_table + 2 * un + 1;
   const std::uint32_t next = n > 0 ? t.slot_table + 2 * un + 2 : t.chain_end;
+  const std::size_t from = code_.size();
   Put(0x07F084);  // MOVEM P:slot target,X0
   Put(target_word);
   Put(0x56F400);  // MOVE #next,A
@@ -145,6 +147,43 @@ void PlccEmitter::EmitPlccReturnCode(int n) {
   } else {
     Put(0x00000C);  // RTS
   }
+  if (code_.listing()) code_.AddNote(from, code_.size(), ReturnCodeText(n));
+}
+
+std::string PlccEmitter::ReturnCodeText(int n) const {
+  const PlccTarget& t = c_.target;
+  const unsigned long un = static_cast<unsigned long>(n);
+  const unsigned long target_word = t.slot_table + 2 * un + 1;
+  const unsigned long next = n > 0 ? t.slot_table + 2 * un + 2 : t.chain_end;
+  const unsigned long entry = t.table_base + un;
+  char text[512];
+  int used = std::snprintf(text, sizeof text,
+                           "\tMOVE\tP:$%06lX,X0\t;*** PLCC RET CODE ***\n"
+                           "\tMOVE\t#$%06lX,A\n"
+                           "\tSUB\tX0,A\n"
+                           "\tJEQ\t$%06lX\t\t; PLCC DISABLED RET\n"
+                           ";****** Restore the PLCC program counter to the beginning *******\n",
+                           target_word, next, next);
+  std::string out(text, static_cast<std::size_t>(used));
+  // Older cards move the entry word through R4, as their code words do.
+  if (c_.spran) {
+    used = std::snprintf(text, sizeof text,
+                         "\tMOVE\tP:$%06lX,A\n\tAND\t#$7FFFF,A\n\tMOVE\tA1,P:$%06lX\n", entry,
+                         target_word);
+  } else {
+    used = std::snprintf(text, sizeof text, "\tMOVE\tP:$%06lX,R4\n\tMOVE\tR4,P:$%06lX\n", entry,
+                         target_word);
+  }
+  out.append(text, static_cast<std::size_t>(used));
+  used = std::snprintf(text, sizeof text, "PLCC%dEnd\t\t;*** Goto next PLCC program *** \n", n);
+  out.append(text, static_cast<std::size_t>(used));
+  if (n > 0) {
+    used = std::snprintf(text, sizeof text, "\tJMP\t$%06lX", target_word + 1);
+    out.append(text, static_cast<std::size_t>(used));
+  } else {
+    out += "\tRTS";
+  }
+  return out;
 }
 
 int PackCardFloat(double value, std::uint32_t* low, std::uint32_t* high) {

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "plcc/plcc_compilation.h"
@@ -36,7 +38,29 @@ class PlccCodeBuffer {
   void Clear() {
     words_.clear();
     overflowed_ = false;
+    notes_.clear();
   }
+
+  // For the assembly listing: text lines placed before a cell, or standing
+  // for cells [cell, end) that the listing does not show as instructions.
+  // A note may name its cell: jumps to that cell then use the name.
+  struct Note {
+    std::size_t cell;
+    std::size_t end;
+    std::string text;
+    std::string label;
+  };
+  void set_listing(bool on) { listing_ = on; }
+  bool listing() const { return listing_; }
+  void AddNote(std::string text) { AddNote(words_.size(), words_.size(), std::move(text)); }
+  void AddNote(std::size_t cell, std::size_t end, std::string text) {
+    if (listing_) notes_.push_back(Note{cell, end, std::move(text), {}});
+  }
+  void AddLabel(std::string label, std::string text) {
+    if (listing_)
+      notes_.push_back(Note{words_.size(), words_.size(), std::move(text), std::move(label)});
+  }
+  const std::vector<Note>& notes() const { return notes_; }
   void set_usable(std::size_t usable) { usable_ = usable; }
   std::size_t usable() const { return usable_; }
 
@@ -44,6 +68,8 @@ class PlccCodeBuffer {
   std::vector<std::uint32_t> words_;
   std::size_t usable_;
   bool overflowed_ = false;
+  bool listing_ = false;
+  std::vector<Note> notes_;
 };
 
 // What the emitters share with the statement generator.
@@ -74,6 +100,8 @@ class PlccEmitter {
   void EmitPoolWords(std::size_t offset, std::size_t min_words_minus_1);
   // End of scan of PLCC n.
   void EmitPlccReturnCode(int n);
+  // Its listing text (lines separated by newlines).
+  std::string ReturnCodeText(int n) const;
 
   // Variable access. `servo` tells the emitters that the block is the
   // OPEN SERVO section, `plc` is the current PLC number.

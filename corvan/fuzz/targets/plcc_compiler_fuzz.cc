@@ -1,7 +1,8 @@
 // Fuzz target: the PLC compiler core. The input is a card program source;
 // it is compiled for both card generations, as it is and wrapped in a PLC
 // block. No input may crash the compiler or upset a sanitizer, and every
-// successful compile must give code that passes the structure check.
+// successful compile must give code that passes the structure check (an
+// assembly listing only has to come out without a fault).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +48,8 @@ void CompileAndCheck(const PlccTarget& t, const std::string& source) {
   const std::string output(text, length);
   std::free(text);
   if (r.result != 0 || r.words == 0) return;
+  // A listing carries text in place of the block's memory writes.
+  if (Upper(source).find("ASMOUT") != std::string::npos) return;
 
   // Lines of the source are copied to the output; only the compiler's own
   // memory writes count.

@@ -1,0 +1,350 @@
+// The assembly listing (ASMOUT): the OPEN SERVO header, the end of scan,
+// the instruction lines of statement code with labels at jump targets, the
+// commands that have no text form, and an unwritable listing.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "plcc/plcc_compiler.h"
+#include "plcc_test_files.h"
+#include "temp_home.h"
+
+namespace zimo::corvan::plcc {
+namespace {
+
+using testing::OutputLines;
+using testing::WriteText;
+using Lines = std::vector<std::string>;
+
+// Routine k of the test cards lies at $3000 + 16k (older: $2000 + 16k);
+// the extended firmware ("1.940") has its own at $FF00 + 2k.
+PlccTarget Older() {
+  PlccTarget t = PlccTarget::Older("1.16F");
+  for (std::uint32_t k = 0; k < kLinkListWords; ++k) t.link_list[k] = 0x2000 + 16 * k;
+  return t;
+}
+PlccTarget Spran(const char* firmware = "1.940") {
+  PlccTarget t = PlccTarget::Spran(firmware);
+  for (std::uint32_t k = 0; k < kLinkListWords; ++k) t.link_list[k] = 0x3000 + 16 * k;
+  return t;
+}
+
+Lines Cat(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const Lines& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+class PlccListingTest : public ::testing::Test {
+ protected:
+  Lines Compile(const PlccTarget& t, const std::string& source, int expect = 0) {
+    WriteText(in_, "ASMOUT\n" + source);
+    result_ = CompilePlccFile(t, in_.c_str(), out_.c_str(), nullptr);
+    EXPECT_EQ(result_.result, expect) << source;
+    return OutputLines(out_);
+  }
+  // The listing lines of a single PLCC block: from its start label to the
+  // line before the PLC tables' memory writes.
+  Lines Block(const PlccTarget& t, const std::string& source) {
+    const Lines all = Compile(t, source);
+    Lines block;
+    bool in = false;
+    for (const std::string& line : all) {
+      if (line.rfind("PLCC", 0) == 0 && line.find("Start") != std::string::npos) in = true;
+      if (line.rfind("WP:", 0) == 0) in = false;
+      if (in) block.push_back(line);
+    }
+    return block;
+  }
+
+  zimo::testing::TempHome home_;
+  std::filesystem::path in_ = home_.path() / "PROG.PMC";
+  std::filesystem::path out_ = home_.path() / "PROG.56K";
+  PlccCompileResult result_;
+};
+
+// End of scan of PLCC n on a SPRAN card (B $20000? no: values from the
+// target), built from the listing's fixed text.
+Lines SpranEnd(const PlccTarget& t, int n) {
+  char a[128];
+  Lines l;
+  const unsigned long s = t.slot_table;
+  const unsigned long target = s + 2 * static_cast<unsigned long>(n) + 1;
+  const unsigned long next = n > 0 ? target + 1 : t.chain_end;
+  std::snprintf(a, sizeof a, "\tMOVE\tP:$%06lX,X0\t;*** PLCC RET CODE ***", target);
+  l.push_back(a);
+  std::snprintf(a, sizeof a, "\tMOVE\t#$%06lX,A", next);
+  l.push_back(a);
+  l.push_back("\tSUB\tX0,A");
+  std::snprintf(a, sizeof a, "\tJEQ\t$%06lX\t\t; PLCC DISABLED RET", next);
+  l.push_back(a);
+  l.push_back(";****** Restore the PLCC program counter to the beginning *******");
+  std::snprintf(a, sizeof a, "\tMOVE\tP:$%06lX,A", static_cast<unsigned long>(t.table_base) + n);
+  l.push_back(a);
+  l.push_back("\tAND\t#$7FFFF,A");
+  std::snprintf(a, sizeof a, "\tMOVE\tA1,P:$%06lX", target);
+  l.push_back(a);
+  std::snprintf(a, sizeof a, "PLCC%dEnd\t\t;*** Goto next PLCC program *** ", n);
+  l.push_back(a);
+  if (n > 0) {
+    std::snprintf(a, sizeof a, "\tJMP\t$%06lX", target + 1);
+    l.push_back(a);
+  } else {
+    l.push_back("\tRTS");
+  }
+  return l;
+}
+
+TEST_F(PlccListingTest, EndOfScanOfPlccZeroAndFive) {
+  const PlccTarget t = Spran();
+  EXPECT_EQ(Block(t, "OPEN PLCC 0\nCLOSE\n"), Cat({{"PLCC0Start"}, SpranEnd(t, 0)}));
+  const Lines five = Block(t, "OPEN PLCC 5\nCLOSE\n");
+  EXPECT_EQ(five, Cat({{"PLCC5Start"}, SpranEnd(t, 5)}));
+  // The last line jumps to S + 12.
+  char jmp[32];
+  std::snprintf(jmp, sizeof jmp, "\tJMP\t$%06lX", static_cast<unsigned long>(t.slot_table + 12));
+  ASSERT_FALSE(five.empty());
+  EXPECT_EQ(five.back(), jmp);
+  // The PLC tables still go out as memory writes after the listing.
+  EXPECT_NE(OutputLines(out_).back().rfind("WP:$", 0), std::string::npos);
+}
+
+TEST_F(PlccListingTest, OlderCardsListTheirOwnRestart) {
+  const PlccTarget t = Older();
+  const Lines l = Block(t, "OPEN PLCC 2\nCLOSE\n");
+  ASSERT_EQ(l.size(), 10u);
+  char a[64];
+  std::snprintf(a, sizeof a, "\tMOVE\tP:$%06lX,R4", static_cast<unsigned long>(t.table_base + 2));
+  EXPECT_EQ(l[6], a);
+  std::snprintf(a, sizeof a, "\tMOVE\tR4,P:$%06lX", static_cast<unsigned long>(t.slot_table + 5));
+  EXPECT_EQ(l[7], a);
+}
+
+TEST_F(PlccListingTest, ServoHeaderReplacesTheHeaderWords) {
+  const Lines l = Compile(Spran("1.938"), "OPEN SERVO\nCLOSE\n");
+  EXPECT_EQ(result_.words, 67u);  // the header still counts 64 words
+  const Lines header = {
+      "\x11 CLS I159,32,100=0",
+      "\tOPT CEX,CC,NOIDW,NOINTR",
+      "\tLIST",
+      "\tORG\tP:$40000\t\t; Open Servo Entry Point",
+      "\tBCLR\t#0,X:(R3)\t\t; CLR STACK PUSH FLG",
+      "\tJCLR\t#3,SP,SERVO_BUF",
+      "\tMOVEC\tSSL,X:(R3)-",
+      "\tMOVEC\tSSH,Y:(R3)",
+      "\tMOVEC\tSSL,X:(R3)-",
+      "\tMOVEC\tSSH,Y:(R3)",
+      "\tMOVEC\tSSL,X:(R3)-",
+      "\tMOVEC\tSSH,Y:(R3)",
+      "\tBSET\t#0,X:(R3)\t\t; SET STACK PUSH FLG",
+      "\tBRA\t<SERVO_BUF",
+      "SERVORTN\t\t\t; OPEN SERVO RTN",
+      "\tJCLR\t#0,X:(R3),$1",
+      "\tMOVEC\tY:(R3)+,SSH\t ; RESTORE 3 JSR ON H/W STACK",
+      "\tMOVEC\tX:(R3),SSL",
+      "\tMOVEC\tY:(R3)+,SSH",
+      "\tMOVEC\tX:(R3),SSL",
+      "\tMOVEC\tY:(R3)+,SSH",
+      "\tMOVEC\tX:(R3),SSL",
+      "\tJMP\t\t<$1",
+      "SERVO_SIZE",
+      "\tDC      0",
+      "\t;***************************************************************",
+      "MTR_NUM",
+      "\t;   INP:    N1 = BL",
+      "\t;   OUT:    A = MTR_NUM",
+      "\t;   USES:   B,R4,Y0",
+      "\t;****************************************************************",
+      "\tMOVE    #0,R4",
+      "\tMOVE    R1,B",
+      "\tMOVE    N1,Y0",
+      "\tSUB     Y0,B",
+      "MTR_LP  SUB     Y0,B    (R4)+",
+      "\tBPL     MTR_LP",
+      "\tMOVE    R4,A",
+      "\tRTS",
+      "SERVO_BUF\t\t; Start of OpenServo Program",
+  };
+  ASSERT_GE(l.size(), header.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(header.size())), header);
+  // No header words after the section: the listing ends with the block.
+  for (const std::string& line : l) EXPECT_EQ(line.rfind("WP:", 0), std::string::npos) << line;
+}
+
+TEST_F(PlccListingTest, VarPlccStartsWithItsOrigin) {
+  const Lines l = Compile(Spran("1.938"), "OPEN VARPLCC\nCLOSE\n");
+  ASSERT_GE(l.size(), 2u);
+  EXPECT_EQ(l[0], "MI15=0");
+  EXPECT_EQ(l[1], "\tORG\t$4004\t\t;Start of VARPlcc");
+}
+
+TEST_F(PlccListingTest, LoopRestartsNameTheLoopStart) {
+  Lines v =
+      Compile(Spran("1.938"), "OPEN VARPLCC\nWHILE (MP1>0)\nMP2=1\nENDWHILE\nRETURN\nCLOSE\n");
+  ASSERT_GE(v.size(), 2u);
+  v.resize(v.size() - 2);  // the section's closing memory writes
+  // RETURN and CLOSE restart the section at its start, which is the loop's
+  // start too.
+  const Lines restart = {"\tMOVE\t#L1,R4", "\tMOVEM\tR4,P:$004002", "\tRTS"};
+  const Lines tail = Cat({restart, {"L1F1\t\t; WHILE1 False Path"}, restart, restart});
+  ASSERT_GE(v.size(), tail.size());
+  EXPECT_EQ(Lines(v.end() - static_cast<long>(tail.size()), v.end()), tail);
+  EXPECT_EQ(v[2], "L1\t\t\t; WHILE1 Start");
+
+  const Lines p = Block(Spran(), "OPEN PLCC 2\nWHILE (P1>1)\nP1=0\nENDWHILE\nCLOSE\n");
+  int named = 0;
+  for (const std::string& line : p) named += line == "\tMOVE\t#L1,R4";
+  EXPECT_EQ(named, 1);
+}
+
+TEST_F(PlccListingTest, IfElseBlocksAndTheirLabels) {
+  const PlccTarget t = Spran();
+  const Lines store_p1 = {"\tMOVE\tX:$24,R4", "\tMOVE\t#$1,N4", "\tMOVE\tA,L:(R4+N4)"};
+  const Lines l = Block(t,
+                        "L1->X:$10,24\nOPEN PLCC 1\nIF (L1=5)\nP1=1\nELSE\nP1=2\nENDIF\n"
+                        "IF (L1=5)\nP1=1\nENDIF\nCLOSE\n");
+  const Lines condition = {"\tMOVE\tX:$000010,A", "\tMOVE\tA,L:-(R7)", "\tMOVE\t#>$000005,A",
+                           "\tMOVE\tL:(R7)+,X",   "\tMOVE\t#$0,A0",    "\tSUB\tX1,A"};
+  const Lines p1_one = {"\tMOVE\t#>$400000,A", "\tMOVE\t#>$000800,A0"};
+  const Lines p1_two = {"\tMOVE\t#>$400000,A", "\tMOVE\t#>$000801,A0"};
+  const Lines expected = Cat({{"PLCC1Start", "L1\t\t\t; IF1 Start"},
+                              condition,
+                              {"\tJNE\tL1F1", "L1THEN\t\t; Conditional EXP TRUE path"},
+                              p1_one,
+                              store_p1,
+                              {"\tJMP\tL1F2", "L1F1\t\t; ELSE1 FALSE path"},
+                              p1_two,
+                              store_p1,
+                              {"L1F2\t\t; ENDIF1", "L2\t\t\t; IF2 Start"},
+                              condition,
+                              {"\tJNE\tL2F1", "L2THEN\t\t; Conditional EXP TRUE path"},
+                              p1_one,
+                              store_p1,
+                              {"L2F1\t\t; ENDIF2"},
+                              SpranEnd(t, 1)});
+  EXPECT_EQ(l, expected);
+}
+
+TEST_F(PlccListingTest, CommandsWithoutTextFormAreComments) {
+  const Lines l = Block(
+      Spran(),
+      "OPEN PLCC 1\nCMD\"P1\"\nDISPLAY 10,8.3,P5\nDISPLAY 0 \"AB\"\nADDRESS #2\nCMD^A\nCLOSE\n");
+  ASSERT_GE(l.size(), 6u);
+  EXPECT_EQ(Lines(l.begin(), l.begin() + 6),
+            (Lines{"PLCC1Start", ";***** Cmd SENDx N/A *****", ";***** Cmd DISPLAY VAR N/A *****",
+                   ";***** Cmd DISPLAY STR N/A *****", ";***** Cmd ADDRESS N/A *****",
+                   ";***** Cmd ^CHAR N/A *****"}));
+  // The end of scan follows directly: no pool text is listed.
+  EXPECT_EQ(l[6].rfind("\tMOVE\tP:$", 0), 0u);
+}
+
+TEST_F(PlccListingTest, NestingPastTheLabelStackGives45) {
+  std::string nested;
+  for (int i = 0; i < 42; ++i) nested += "IF (P1>1)\n";
+  std::string closing;
+  for (int i = 0; i < 42; ++i) closing += "ENDIF\n";
+  Compile(Spran(), "OPEN PLCC 1\n" + nested + closing + "CLOSE\n", 0);
+  Compile(Spran(), "OPEN PLCC 1\n" + nested + "IF (P1>1)\n" + closing + "ENDIF\nCLOSE\n", 45);
+}
+
+// Label lines and jumps (not calls) of a block's listing.
+Lines Flow(const Lines& block) {
+  Lines flow;
+  for (const std::string& line : block) {
+    if (line.rfind("PLCC", 0) == 0) continue;
+    if (line[0] != '\t' && line[0] != ';') flow.push_back(line);
+    const bool jump = line.rfind("\tJ", 0) == 0 && line.rfind("\tJSR", 0) != 0;
+    if (jump || line.rfind("\tBRA", 0) == 0) flow.push_back(line);
+  }
+  return flow;
+}
+
+TEST_F(PlccListingTest, OrGroupsGetFalseLabelsOfTheirOwn) {
+  const PlccTarget t = Spran();
+  char next[32];
+  std::snprintf(next, sizeof next, "\tJEQ\t$%06lX", static_cast<unsigned long>(t.slot_table + 4));
+  const std::string end_jump = std::string(next) + "\t\t; PLCC DISABLED RET";
+  std::snprintf(next, sizeof next, "\tJMP\t$%06lX", static_cast<unsigned long>(t.slot_table + 4));
+  const std::string last = next;
+  // A OR B: A holds -> THEN; no false label between the sides.
+  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 OR P2>1)\nP3=1\nENDIF\nCLOSE\n")),
+            (Lines{"L1\t\t\t; IF1 Start", "\tJLT\tL1THEN", "\tJGE\tL1F1",
+                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F1\t\t; ENDIF1", end_jump, last}));
+  // A AND B OR C: the failed AND group tries C at a false label of its own.
+  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 AND P2>1 OR P3>1)\nP3=1\nENDIF\nCLOSE\n")),
+            (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1", "\tJLT\tL1THEN",
+                   "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2",
+                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
+  // An OR line: the line before jumps on true, the OR line tries its own
+  // condition and fails to the ENDIF.
+  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1)\nAND (P2>1)\nOR (P3>1)\nP3=1\nENDIF\nCLOSE\n")),
+            (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1", "\tJLT\tL1THEN",
+                   "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2",
+                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
+}
+
+// The listing shows what the code words do where the card's own listing
+// text would not: the R1/N1 save around I/M calls in OPEN SERVO, the M4
+// restore after Q access and the older cards' P and Q forms.
+TEST_F(PlccListingTest, ServoCallsAndRegisterRelativeOperands) {
+  const Lines l = Compile(Spran("1.938"),
+                          "L3->X:(R1-3)\nL4->X:(R1+63)\nL5->Y:(R0-64)\nOPEN SERVO\n"
+                          "L3=L4+L5\nM1=I100\nCLOSE\n");
+  const Lines body = {"SERVO_BUF\t\t; Start of OpenServo Program",
+                      "\tMOVE\tX:(R1+$3F),A",
+                      "\tMOVE\tY:(R0-$40),X1",
+                      "\tADD\tX1,A",
+                      "\tMOVE\tA1,X:(R1-$03)",
+                      "\tMOVE\t#$64,N4",
+                      "\tMOVE\tR1,X:-(R7)",
+                      "\tMOVE\tN1,Y:(R7)",
+                      "\tJSR\t$00FF36",
+                      "\tMOVE\tY:(R7),N1",
+                      "\tMOVE\tX:(R7)+,R1",
+                      "\tMOVE\t#$1,N4",
+                      "\tMOVE\tR1,X:-(R7)",
+                      "\tMOVE\tN1,Y:(R7)",
+                      "\tJSR\t$00FF3C",
+                      "\tMOVE\tY:(R7),N1",
+                      "\tMOVE\tX:(R7)+,R1",
+                      "\tCLR\tA",
+                      "\tJMP\t$04000B"};
+  ASSERT_GE(l.size(), body.size());
+  EXPECT_EQ(Lines(l.end() - static_cast<long>(body.size()), l.end()), body);
+}
+
+TEST_F(PlccListingTest, QStoreOnAnOlderCardRestoresFromM4) {
+  const PlccTarget t = Older();
+  const Lines l = Block(t, "OPEN PLCC 3\nQ5=1\nCLOSE\n");
+  char address[48];
+  std::snprintf(address, sizeof address, "\tMOVEM\tP:$%06lX,B1",
+                static_cast<unsigned long>(t.table_base + 3));
+  char routine[32];
+  std::snprintf(routine, sizeof routine, "\tJSR\t$%06lX", 0x2000ul + 16 * 36);
+  const Lines expected = {"PLCC3Start",
+                          "\tMOVE\t#>$400000,A",
+                          "\tMOVE\t#>$000800,A0",
+                          "\tCLR\tB",
+                          address,
+                          routine,
+                          "\tMOVEM\tP:(R5+N5),R5",
+                          "\tMOVE\t#$5,N5",
+                          "\tMOVEC\t#$0003FF,M5",
+                          "\tNOP",
+                          "\tMOVE\tA,L:(R5+N5)",
+                          "\tMOVEC\tM4,M5"};
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+TEST_F(PlccListingTest, UnwritableListingGives41) {
+  WriteText(in_, "ASMOUT\nOPEN PLCC 1\nP1=1\nCLOSE\n");
+  const PlccCompileResult r = CompilePlccFile(Spran(), in_.c_str(), "/dev/full", nullptr);
+  EXPECT_EQ(r.result, 41);
+}
+
+}  // namespace
+}  // namespace zimo::corvan::plcc

@@ -1,0 +1,110 @@
+/* Motor tuning: card-query helpers, step statistics and filtering, the
+ * limit and phasing programs, data differentiation and the slope and
+ * magnitude estimators. Exported from libcorvan32.so; plain C.
+ *
+ * The procedures that send card programs return 1 when every line went to
+ * the card and 0 when they refused their arguments or the card stopped
+ * answering (they send nothing after the first exchange that timed out or
+ * failed; a card error reply does not stop them). */
+#ifndef ZIMO_CORVAN_TUNING_API_H_
+#define ZIMO_CORVAN_TUNING_API_H_
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Card-query helpers ---- */
+
+/* Composes a command (printf rules, at most 255 characters) and exchanges it
+ * for its reply, stored into `reply` (at most `size` characters) with white
+ * space and ACK outside quotes removed. A longer command is not sent and
+ * leaves an empty reply. */
+void FormatAndGetResponse(uint32_t device, char* reply, uint32_t size, const char* format, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 4, 5)))
+#endif
+    ;
+/* Composes a command the same way and sends it without reading a reply; the
+ * transport's count, or -1 when the command is too long and was not sent. */
+int32_t FormatAndSendLine(uint32_t device, const char* format, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+/* Removes white space and ACK (0x06) outside double quotes, in place. */
+void szStripUnquotedSpaceA(char* text);
+/* The I-variable as a 32-bit value, 0 when the card does not answer. */
+int32_t GetIVariableLongOrZero(uint32_t device, uint32_t number);
+/* 1 when the card's global status shows a buffered (program or rotary)
+ * mode, else 0. */
+int32_t InBufferedMode(uint32_t device);
+/* Rounds a number text: truncates, then adds 1 when the remainder is at
+ * least 0.5 (so negative values are only truncated: -2.7 gives -2). */
+int32_t Round(const char* text);
+/* The number text truncated toward zero. */
+int32_t ConvertToLong(const char* text);
+/* Writes the value as upper-case hexadecimal ("%lX", at most 8 digits and
+ * the terminator) into `out`; returns `out`. */
+char* ConvertToHex(int32_t value, char* out);
+/* 1 when the low 16 bits of the I-variable (signed) equal the text's value. */
+int32_t CompareIvar(uint32_t device, uint32_t number, const char* text);
+/* A 48-bit card word (12 hexadecimal digits, signed upper half). */
+int64_t ConvertWordToLong(const char* word);
+/* The same value printed with six decimals into `out` (at least 32 bytes);
+ * returns `out`. */
+char* ConvertWordToStringFloat(const char* word, char* out);
+/* The 24-bit word at text + offset, sign-extended, its upper 16 bits. */
+int16_t ConvertWordToShort(const char* text, int16_t offset);
+
+/* ---- Step statistics and filtering (no card traffic) ---- */
+
+/* Each statistics text buffer holds at least this many bytes. */
+#define ZIMO_STEP_TEXT_SIZE 64
+/* Rise time, peak time, natural frequency, overshoot, damping ratio and
+ * settling time of a gathered step response of `count` samples. */
+void CalculateStepStatistics(const int32_t* samples, int32_t count, int32_t step, int32_t i10,
+                             int32_t i19, char* rise, char* peak, char* natural, char* overshoot,
+                             char* damping, char* settling);
+/* Second-order low-pass filter over the samples, in place; the count, or 0
+ * for no samples or a corner text that is 0 or no number (samples kept). */
+int32_t LowPassFilterTheData(int32_t* samples, int32_t count, const char* corner);
+/* Time derivative of the values in place, with the smallest and largest
+ * result. A zero sample time only shows "sample_time = 0". */
+void DifferentiateTheData(int32_t* values, int32_t count, int32_t i10, int32_t i19,
+                          int32_t* minimum, int32_t* maximum);
+
+/* ---- Limit and phasing programs (motors 1 to 8) ---- */
+
+/* PLC 30: kills the motor when a position limit is hit (not enabled here). */
+int32_t DownloadPosLimitPLC(uint32_t device, int16_t motor);
+/* PLC 32: kills the motor above the speed; enabled once complete. */
+int32_t DownloadVelLimitPLC(uint32_t device, int16_t motor, int32_t speed);
+/* PLC 31: rough phasing, started at once; P998 reaches 10 when done. */
+int32_t DownloadAndRunRoughPhasePLC(uint32_t device, int16_t motor);
+/* Writes a fine-phasing PLC for the motor with the present phase register
+ * value into a file; 1 written, 0 when the file cannot be created or the
+ * value cannot be read (no file is left then). */
+int32_t CreateIncrementalFinePhasePLC(uint32_t device, const char* path, int16_t plc, int16_t motor,
+                                      int32_t unused1, int32_t unused2);
+
+/* ---- Position-loop moves ---- */
+
+/* Writes motion program 999, a PVT move of both gantry motors out by P1023
+ * and back in P1022 ms segments; neither gathers nor starts it. */
+int32_t DoAGantryParabolic(uint32_t device, int16_t first, int16_t second);
+
+/* ---- Estimators ---- */
+
+/* Read 90 (Slope) or 10 (MagEstimation) whole numbers from a text file,
+ * evaluate the estimation network and send "P1023=%f". 0, with nothing
+ * sent, when the file cannot be opened or holds fewer numbers. */
+int32_t Slope(uint32_t device, const char* path);
+int32_t MagEstimation(uint32_t device, const char* path);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZIMO_CORVAN_TUNING_API_H_ */

@@ -1,0 +1,84 @@
+// Inside the tuning code: the helpers that are not exported, the card
+// program writer the procedures share, and the forms of the procedures that
+// take a command path (the exports use the library's own).
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+#include "dpr/variables.h"
+
+namespace zimo::corvan::tuning {
+
+// A device number from an export; numbers beyond int stay out of range and
+// are refused by the command API.
+inline int ToDeviceIndex(std::uint32_t device) {
+  return device <= 0x7FFFFFFFu ? static_cast<int>(device) : -1;
+}
+
+// A command line: at most 255 characters and the terminator.
+inline constexpr std::size_t kCommandSize = 256;
+// The shared reply buffer of the procedures: 255 characters.
+inline constexpr std::uint32_t kReplyMax = 255;
+
+// Exactly `count` characters (fewer when the text ends first), 4 bits for
+// each of '0'-'9' and 'A'-'F'; anything else is skipped.
+std::uint32_t ParseHexDigits(const char* text, std::int32_t count);
+
+// Composes a command; false (and `out` empty) when it does not fit.
+bool ComposeCommand(char* out, const char* format, va_list args);
+
+// Sends a card program one line an exchange. Once an exchange times out or
+// fails, nothing more is sent and ok() stays false; a card error reply does
+// not stop it. A line that does not fit is not sent and also stops it.
+class ProgramWriter {
+ public:
+  ProgramWriter(CardCommandPath& path, int device) : path_(path), device_(device) {}
+
+  bool Line(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  bool ok() const { return ok_; }
+  // The last reply (white space outside quotes removed).
+  const char* reply() const { return reply_; }
+  // The status word of the last exchange.
+  std::uint32_t status() const { return status_; }
+
+ private:
+  CardCommandPath& path_;
+  int device_;
+  bool ok_ = true;
+  std::uint32_t status_ = 0;
+  char reply_[kReplyMax + 1] = {};
+};
+
+// Whether the global status ("???") shows a buffered mode; `card_type` is
+// the device's card type code.
+int InBufferedMode(CardCommandPath& path, int device, int card_type);
+
+// The procedures over a given path (motor checks included).
+int DownloadPosLimitPLC(CardCommandPath& path, int device, int motor);
+int DownloadVelLimitPLC(CardCommandPath& path, int device, int motor, std::int32_t speed);
+int DownloadAndRunRoughPhasePLC(CardCommandPath& path, int device, int motor);
+int CreateIncrementalFinePhasePLC(CardCommandPath& path, int device, const char* file, int plc,
+                                  int motor);
+// The gantry parabolic program for motors `first` and `second` (1 to 8);
+// `card_type` picks the older or the newer card map (4 and above).
+int DoAGantryParabolic(CardCommandPath& path, int device, int card_type, int first, int second);
+
+// The estimation networks: `inputs` holds 90 (slope) or 10 (magnitude)
+// numbers; the estimate goes into `estimate`. The first argument is not
+// used. Both return 0.
+inline constexpr int kSlopeInputs = 90;
+inline constexpr int kMagnitudeInputs = 10;
+int SlopeNetwork(void* unused, const float* inputs, float* estimate);
+int MagnitudeNetwork(void* unused, const float* inputs, float* estimate);
+
+// Reads `count` whole numbers from the text file; false when it cannot be
+// opened or holds fewer.
+bool ReadEstimatorInputs(const char* file, int count, float* out);
+// Reads the file, evaluates the network and sends "P1023=%f"; 1 when the
+// card took the line.
+int RunEstimator(CardCommandPath& path, int device, const char* file, int count,
+                 int (*network)(void*, const float*, float*));
+
+}  // namespace zimo::corvan::tuning

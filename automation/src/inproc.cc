@@ -6,6 +6,7 @@
 
 #include "automation/activation.h"
 #include "platform/module.h"
+#include "class_keys.h"
 #include "platform/registry.h"
 
 namespace zimo::automation {
@@ -15,33 +16,10 @@ using platform::kHkeyClassesRoot;
 using platform::RegistryKey;
 using platform::Status;
 
-Status SetKey(const std::string& path, std::string_view default_value) {
-  auto key = RegistryKey::Create(kHkeyClassesRoot, path);
-  if (!key.ok()) return key.status();
-  if (default_value.empty()) return Status::Ok();
-  return key->SetString("", default_value);
-}
-
-Status SetNamedValue(const std::string& path, std::string_view name, std::string_view value) {
-  auto key = RegistryKey::Create(kHkeyClassesRoot, path);
-  if (!key.ok()) return key.status();
-  return key->SetString(name, value);
-}
-
-Status DeleteTree(const std::string& path) {
-  if (!RegistryKey::Exists(kHkeyClassesRoot, path)) return Status::Ok();
-  auto root = RegistryKey::Open(kHkeyClassesRoot, "");
-  if (!root.ok()) return root.status();
-  Status s = root->DeleteTree(path);
-  return s.code() == platform::Code::kNotFound ? Status::Ok() : s;
-}
-
-template <typename... Steps>
-Status All(Steps&&... steps) {
-  Status s;
-  ((s.ok() ? (s = steps(), 0) : 0), ...);
-  return s;
-}
+using class_keys::All;
+using class_keys::DeleteTree;
+using class_keys::SetKey;
+using class_keys::SetNamedValue;
 
 // Libraries loaded for objects, by path; freed only when they say so.
 struct LoadedLibraries {

@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "automation/activation.h"
-#include "platform/module.h"
 #include "class_keys.h"
+#include "platform/module.h"
 #include "platform/registry.h"
 
 namespace zimo::automation {

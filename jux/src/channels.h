@@ -25,4 +25,25 @@ void ReleaseSlot(int slot);
 // One character straight onto the serial line (TransmitCommChar).
 void SerialTransmit(tagMCardInfo* record, char c);
 
+// Control characters whose reply is read back as a response line (STX, ETX,
+// ENQ, ACK, BEL, TAB, CR, DLE, SYN, ETB, EM); the others are only sent.
+inline bool IsReplyControl(char c) {
+  switch (c) {
+    case 2:
+    case 3:
+    case 5:
+    case 6:
+    case 7:
+    case 9:
+    case 13:
+    case 16:
+    case 22:
+    case 23:
+    case 25:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace jux

@@ -86,25 +86,6 @@ void Unmap(tagMCardInfo* r) {
   r->mailbox = 0;
 }
 
-bool IsReplyControl(char c) {
-  switch (c) {
-    case 2:
-    case 3:
-    case 5:
-    case 6:
-    case 7:
-    case 9:
-    case 13:
-    case 16:
-    case 22:
-    case 23:
-    case 25:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // The card's stored DPR address and the host's must agree; the card keeps a
 // new one only after "save".
 void SetAddress(tagMCardInfo* r) {

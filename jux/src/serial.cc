@@ -273,25 +273,6 @@ void ReadPending(tagMCardInfo* r, char* buffer, unsigned size) {
   r->last_error = code;
 }
 
-bool IsReplyControl(char c) {
-  switch (c) {
-    case 2:
-    case 3:
-    case 5:
-    case 6:
-    case 7:
-    case 9:
-    case 13:
-    case 16:
-    case 22:
-    case 23:
-    case 25:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 namespace jux {

@@ -53,10 +53,24 @@ void IsaDprWindow::Attach(uint32_t address) {
 // on the next round).
 void IsaDprWindow::Sync() {
   auto* shared = static_cast<uint32_t*>(mapping_.data());
+  // The host writes a command as several words (text, then its flag). A pass
+  // that reads the window while the host is writing could hand the card the
+  // flag without the text, so the host's words are taken only from a pass
+  // that reads the same as the one before it.
+  std::vector<uint32_t> host_words(kWords);
+  std::vector<uint32_t> again(kWords);
+  for (uint32_t i = 0; i < kWords; ++i)
+    host_words[i] = __atomic_load_n(&shared[i], __ATOMIC_SEQ_CST);
+  for (int pass = 0; pass < 1000; ++pass) {
+    for (uint32_t i = 0; i < kWords; ++i) again[i] = __atomic_load_n(&shared[i], __ATOMIC_SEQ_CST);
+    if (again == host_words) break;
+    host_words.swap(again);
+    std::this_thread::yield();
+  }
   std::vector<uint32_t> card(kWords);
   bus_.ReadDpr(0, card.data(), BusAttachment::kDprSize);
   for (uint32_t i = 0; i < kWords; ++i) {
-    const uint32_t host = __atomic_load_n(&shared[i], __ATOMIC_SEQ_CST);
+    const uint32_t host = host_words[i];
     if (host != seen_[i]) {
       bus_.WriteDpr32(i * 4, host);
       seen_[i] = host;

@@ -1,11 +1,14 @@
 // The DPR mailbox channel: a legacy ISA card at port 528 whose DPR the
 // helper driver maps at 0xD4000, in a driver host running in this process.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cardsim/isa_dpr_window.h"
 #include "cardsim/memory.h"
 #include "gtest/gtest.h"
 #include "host/device_server.h"
@@ -13,6 +16,7 @@
 #include "host/legacy_isa.h"
 #include "jux/jux170.h"
 #include "platform/clock.h"
+#include "platform/file_mapping.h"
 #include "temp_home.h"
 
 namespace {
@@ -57,6 +61,21 @@ class Dpr : public ::testing::Test {
     record_->last_error = 0;
     POpenChannel(record_);
     return record_;
+  }
+  // Lets the card decode at 0xD4000 from power-up (as X:$786/$787 hold it)
+  // and waits until its window is there, so a test of the version check
+  // does not race the card's first look at its decode registers.
+  void DecodeHereFromPowerUp() {
+    zimo::cardsim::Memory& m = card().memory();
+    m.Write(Space::kX, 0x786, 0xD);
+    m.Write(Space::kX, 0x787, 0x45);
+    m.Write(Space::kX, 0xE009, 0xD);
+    m.Write(Space::kX, 0xE00A, 0x45);
+    const std::string name = zimo::cardsim::IsaDprWindow::WindowName(0xD4000);
+    for (int i = 0; i < 5000 && !zimo::platform::FileMapping::Open(name).ok(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(zimo::platform::FileMapping::Open(name).ok());
   }
   std::vector<std::string> Log() { return card().script().received(); }
   bool Logged(const std::string& line) {
@@ -120,6 +139,7 @@ TEST_F(Dpr, AgreesOnTheAddressAndTalksThroughTheMailbox) {
 
 TEST_F(Dpr, FirmwareBelow114IsRefused) {
   Plug("1.13");
+  DecodeHereFromPowerUp();
   tagMCardInfo* r = Open(1);
   const auto log = Log();
   // A failed check leaves the channel closed, so the retry asks nothing more.
@@ -133,12 +153,14 @@ TEST_F(Dpr, FirmwareBelow114IsRefused) {
 
 TEST_F(Dpr, Firmware114Passes) {
   Plug("1.14");
+  DecodeHereFromPowerUp();
   tagMCardInfo* r = Open(3);
   EXPECT_EQ(r->dpr_open, 1) << r->last_error;
 }
 
 TEST_F(Dpr, ErrorReplyToVerIsRefused) {
   Plug();
+  DecodeHereFromPowerUp();
   card().script().FailLinesMatching("VER", 3);
   tagMCardInfo* r = Open(1);
   EXPECT_EQ(r->dpr_open, 0);

@@ -62,8 +62,8 @@ int16_t ConvertWordToShort(const char* text, int16_t offset);
 
 /* Each statistics text buffer holds at least this many bytes. */
 #define ZIMO_STEP_TEXT_SIZE 64
-/* Rise time, peak time, natural frequency, overshoot, damping ratio and
- * settling time of a gathered step response of `count` samples. */
+/* Figures of merit of a gathered step response (`count` samples), each
+ * written as text into its own buffer. */
 void CalculateStepStatistics(const int32_t* samples, int32_t count, int32_t step, int32_t i10,
                              int32_t i19, char* rise, char* peak, char* natural, char* overshoot,
                              char* damping, char* settling);

@@ -174,11 +174,9 @@ struct ZimoIsaResourceInfo {
 };
 static_assert(sizeof(ZimoIsaResourceInfo) == 16);
 
-// IOCTL_ZIMO_SET_INTR_EVENTS payload: nine event handles. Entries 0..7 map to
-// the interrupt sources in bit order (IN-POSITION, BUFFER-REQUEST, FOLLOWING
-// ERROR, FATAL FOLLOWING ERROR, HOST-REQUEST, IR5, IR6, IR7); entry 8 is
-// ignored. Native handles are 8 bytes (72 in all); a 32-bit caller passes
-// 4-byte handles (36 in all).
+// IOCTL_ZIMO_SET_INTR_EVENTS payload: one event handle per interrupt source,
+// indexed by the source's bit number (0..7); the ninth slot is unused. The
+// 72-byte form carries 8-byte handles, the 36-byte form 4-byte ones.
 inline constexpr size_t kIntrEventSlots = 9;
 struct ZimoIntrEventSet {
   uint64_t handles[kIntrEventSlots];

@@ -1,11 +1,9 @@
-/* libjux170.so: the older backend library. One to eight cards, each
-   described by a 352-byte card record, reached over the bus ports (through
-   the port-I/O helper driver), the DPR mailbox or a serial port. Every card
-   function takes the record first and returns 1 (or a count) for success and
-   0 for failure, leaving the code in the record's last-error word (or in the
-   library's global last error when there is no record). Waits count polls.
-   A reading call's `size` counts characters: the buffer holds size + 1
-   bytes, the text always terminated within them. */
+/* libjux170.so: up to eight cards, each held in a 352-byte record and
+   reached through the bus ports, the DPR mailbox or a serial port.
+   Card calls take the record first; nonzero means success, and on failure
+   the error code is in r->last_error (the global one without a record).
+   Time-outs count polls. A reader's `size` is its character count; the
+   buffer needs size + 1 bytes and is always terminated. */
 #ifndef JUX_JUX170_H_
 #define JUX_JUX170_H_
 

@@ -1,11 +1,9 @@
-/* qeldll32: the lab program's helper library. Plot files and text export,
- * curve arrays and axis scaling, continuous-to-discrete controller
- * conversions, and small file, text and card-word helpers.
+/* qeldll32: helpers of the lab program: plot files and their text export,
+ * curves and axes, discrete forms of continuous controllers, and small file,
+ * text and card-word functions.
  *
- * Flat C functions. Texts are 8-bit and zero-terminated, arrays are passed as
- * a pointer to their first element, records as a pointer to a packed copy.
- * Results of 16 bits are 1 for success and 0 for failure unless a function
- * says otherwise. */
+ * Plain C calls on 8-bit NUL-ended texts, plain arrays and packed records.
+ * 16-bit results: 1 done, 0 failed, where a function says nothing else. */
 #ifndef LABHELPER_QELDLL32_H_
 #define LABHELPER_QELDLL32_H_
 

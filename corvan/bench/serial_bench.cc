@@ -4,129 +4,18 @@
 // exchange done directly on the port by this program (write the line, read
 // up to the ACK). Both run against the same card in the same run, so their
 // ratio is the library's own cost.
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <memory>
-#include <mutex>
-#include <string>
+#include <cstdint>
 
-#include "cardsim/attach_pty.h"
-#include "cardsim/card.h"
 #include "corvan/command_api.h"
-#include "corvan/device_api.h"
-#include "link/device_registry.h"
-#include "link/library_app.h"
-#include "platform/clock.h"
-#include "platform/file_mapping.h"
-#include "platform/serial_port.h"
+#include "serial_bench_fixture.h"
 
 namespace {
 
 using namespace zimo;
 
-// Runs the library's fixed waits of the open (calibrations, handshake
-// pauses) twenty times faster; the measurement runs on the real clock.
-class FastClock : public platform::Clock {
- public:
-  static constexpr int kScale = 20;
-  platform::Micros Now() const override {
-    return std::chrono::duration_cast<platform::Micros>(
-               std::chrono::steady_clock::now().time_since_epoch()) *
-           kScale;
-  }
-  bool WaitUntil(platform::Micros deadline, std::stop_token stop) override {
-    const platform::Micros left = deadline - Now();
-    if (left.count() <= 0) return true;
-    std::mutex mutex;
-    std::unique_lock<std::mutex> lock(mutex);
-    std::condition_variable_any wake;
-    return !wake.wait_until(lock, stop, std::chrono::steady_clock::now() + left / kScale,
-                            [] { return false; });
-  }
-};
-
-// The card on COM1 as device 0, opened through the library in the server's
-// build (the table is this program's own), and a direct descriptor of the
-// same port.
-class Bench {
- public:
-  Bench() : card_(cardsim::CardModel::Older()) {
-    char home[] = "/tmp/zimo-serial-bench-XXXXXX";
-    if (::mkdtemp(home) == nullptr) Fail("mkdtemp");
-    home_ = home;
-    ::setenv("ZIMO_HOME", home, 1);
-    auto pty = cardsim::PtyAttachment::Start(card_);
-    if (!pty.ok()) Fail(pty.status().ToString());
-    pty_ = std::move(pty.value());
-    if (!platform::RegisterComPort(1, pty_->slave_path()).ok()) Fail("COM1");
-    if (corvan::RegisterDevice(0, corvan::kLocationSerial, 1, nullptr) != 1) Fail("Device0");
-
-    table_ = std::make_unique<corvan::SharedDeviceTable>();
-    corvan::InitializeTableHeader(*table_, 0);
-    (void)corvan::InitializeDeviceSlot(*table_, 0, corvan::kLocationSerial, 1);
-    corvan::CommLibraryApp::UseServerTable(table_.get());
-    {
-      FastClock fast;
-      platform::ScopedClock scoped(fast);
-      if (OpenZimoDevice(0) != 1) Fail("OpenZimoDevice(0)");
-    }
-    direct_ = ::open(pty_->slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (direct_ < 0) Fail("open the port directly");
-  }
-  ~Bench() {
-    ::close(direct_);
-    ShutdownZimoDevice(0, 1);
-    corvan::App().End();
-    pty_->Stop();
-    std::error_code ec;
-    std::filesystem::remove_all(home_, ec);
-  }
-
-  // The direct exchange: the line out, then everything up to the ACK.
-  bool DirectExchange(char* buffer, size_t size) {
-    static constexpr char kLine[] = "I10\r";
-    if (::write(direct_, kLine, sizeof kLine - 1) != static_cast<ssize_t>(sizeof kLine - 1)) {
-      return false;
-    }
-    size_t n = 0;
-    while (n < size) {
-      pollfd p{direct_, POLLIN, 0};
-      if (::poll(&p, 1, 2000) <= 0) return false;
-      const ssize_t got = ::read(direct_, buffer + n, size - n);
-      if (got <= 0) return false;
-      n += static_cast<size_t>(got);
-      if (buffer[n - 1] == 0x06) return true;
-    }
-    return false;
-  }
-
- private:
-  [[noreturn]] static void Fail(const std::string& what) {
-    std::fprintf(stderr, "serial_bench: %s failed\n", what.c_str());
-    std::exit(1);
-  }
-
-  std::string home_;
-  cardsim::Card card_;
-  std::unique_ptr<cardsim::PtyAttachment> pty_;
-  std::unique_ptr<corvan::SharedDeviceTable> table_;
-  int direct_ = -1;
-};
-
-Bench& TheBench() {
-  static Bench bench;
-  return bench;
-}
+using bench::TheBench;
 
 void BM_LibraryRoundTrip(benchmark::State& state) {
   TheBench();
@@ -143,10 +32,10 @@ void BM_LibraryRoundTrip(benchmark::State& state) {
 BENCHMARK(BM_LibraryRoundTrip)->UseRealTime();
 
 void BM_DirectRoundTrip(benchmark::State& state) {
-  Bench& bench = TheBench();
+  bench::Bench& bench = TheBench();
   char buffer[64];
   for (auto _ : state) {
-    if (!bench.DirectExchange(buffer, sizeof buffer)) {
+    if (!bench.DirectExchange("I10", buffer, sizeof buffer)) {
       state.SkipWithError("the direct exchange failed");
       break;
     }

@@ -7,62 +7,21 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "host/device_server.h"
-#include "host/driver_host.h"
-#include "host/legacy_isa.h"
 #include "jux/jux170.h"
-#include "temp_home.h"
+#include "legacy_card_fixture.h"
 
 namespace {
 
 namespace host = zimo::drivers::host;
 
-class Bus : public ::testing::Test {
+class Bus : public jux_testing::LegacyCardTest {
  protected:
-  void SetUp() override {
-    ASSERT_NE(host::LoadPortIoHelper(host_), nullptr);
-    host::CardConfig config;
-    config.bus = host::Bus::kIsa;
-    config.legacy_port = 528;
-    config.legacy_dpr = 0xD4000;
-    slot_ = legacy_.Plug(config);
-    ASSERT_NE(slot_, nullptr);
-    devices_ = std::make_unique<host::DeviceServer>(host_.kernel());
-    devices_->Start();
-  }
-  void TearDown() override {
-    if (record_ != nullptr) JUXShutDown(&record_);
-    devices_.reset();
-  }
-  zimo::cardsim::Card& card() { return *slot_->card; }
-  // A record made without a channel, then opened on the bus.
-  tagMCardInfo* Open(int retries = 3) {
-    tagMCardInfo image;
-    std::memset(&image, 0, sizeof(image));
-    std::strcpy(image.name, "BUS");
-    image.method = 2;  // no port: the record stays closed
-    image.retries = retries;
-    image.timeout = 500;
-    record_ = JUXInit(&image);
-    if (record_ == nullptr) return nullptr;
-    record_->method = 0;
-    record_->bus_base = 528;
-    record_->bus_type = 1;
-    record_->last_error = 0;
-    POpenChannel(record_);
-    return record_;
-  }
+  void SetUp() override { Plug(); }
+  tagMCardInfo* Open(int retries = 3) { return OpenRecord("BUS", 0, retries, 500); }
   size_t Count(const std::string& entry) {
-    const auto log = card().script().received();
+    const auto log = Log();
     return static_cast<size_t>(std::count(log.begin(), log.end(), entry));
   }
-
-  zimo::testing::TempHome home_;
-  host::DriverHost host_;
-  host::LegacyCards legacy_{host_};
-  std::shared_ptr<host::Slot> slot_;
-  std::unique_ptr<host::DeviceServer> devices_;
-  tagMCardInfo* record_ = nullptr;
 };
 
 TEST_F(Bus, OpensAndExchangesCommands) {

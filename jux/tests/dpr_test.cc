@@ -11,57 +11,20 @@
 #include "cardsim/isa_dpr_window.h"
 #include "cardsim/memory.h"
 #include "gtest/gtest.h"
-#include "host/device_server.h"
-#include "host/driver_host.h"
-#include "host/legacy_isa.h"
 #include "jux/jux170.h"
+#include "legacy_card_fixture.h"
 #include "platform/clock.h"
 #include "platform/file_mapping.h"
-#include "temp_home.h"
 
 namespace {
 
-namespace host = zimo::drivers::host;
 using zimo::cardsim::Space;
 
-class Dpr : public ::testing::Test {
+class Dpr : public jux_testing::LegacyCardTest {
  protected:
-  void Plug(const std::string& version = "") {
-    ASSERT_NE(host::LoadPortIoHelper(host_), nullptr);
-    host::CardConfig config;
-    config.bus = host::Bus::kIsa;
-    config.legacy_port = 528;
-    config.legacy_dpr = 0xD4000;
-    config.version = version;
-    slot_ = legacy_.Plug(config);
-    ASSERT_NE(slot_, nullptr);
-    devices_ = std::make_unique<host::DeviceServer>(host_.kernel());
-    devices_->Start();
-  }
-  void TearDown() override {
-    if (record_ != nullptr) JUXShutDown(&record_);
-    devices_.reset();
-  }
-  zimo::cardsim::Card& card() { return *slot_->card; }
-  tagMCardInfo* Open(int retries = 3) {
-    tagMCardInfo image;
-    std::memset(&image, 0, sizeof(image));
-    std::strcpy(image.name, "DPR");
-    image.method = 2;  // no port: the record stays closed
-    image.retries = retries;
-    // A generous poll budget: the card serves its mailbox from its own
-    // thread, which a loaded machine may hold back for a while.
-    image.timeout = 20000;
-    record_ = JUXInit(&image);
-    if (record_ == nullptr) return nullptr;
-    record_->method = 1;
-    record_->bus_base = 528;
-    record_->dpr_base = 0xD4000;
-    record_->bus_type = 1;
-    record_->last_error = 0;
-    POpenChannel(record_);
-    return record_;
-  }
+  // A generous poll budget: the card serves its mailbox from its own
+  // thread, which a loaded machine may hold back for a while.
+  tagMCardInfo* Open(int retries = 3) { return OpenRecord("DPR", 1, retries, 20000); }
   // Lets the card decode at 0xD4000 from power-up (as X:$786/$787 hold it)
   // and waits until its window is there, so a test of the version check
   // does not race the card's first look at its decode registers.
@@ -77,18 +40,10 @@ class Dpr : public ::testing::Test {
     }
     ASSERT_TRUE(zimo::platform::FileMapping::Open(name).ok());
   }
-  std::vector<std::string> Log() { return card().script().received(); }
   bool Logged(const std::string& line) {
     const auto log = Log();
     return std::find(log.begin(), log.end(), line) != log.end();
   }
-
-  zimo::testing::TempHome home_;
-  host::DriverHost host_;
-  host::LegacyCards legacy_{host_};
-  std::shared_ptr<host::Slot> slot_;
-  std::unique_ptr<host::DeviceServer> devices_;
-  tagMCardInfo* record_ = nullptr;
 };
 
 TEST_F(Dpr, AgreesOnTheAddressAndTalksThroughTheMailbox) {

@@ -185,9 +185,8 @@ int Interpreter::Clear(Scanner&, Reply&) {
   return 0;
 }
 
-int Interpreter::PlcList(Scanner& s, bool enable) {
-  // "n", "n,m,...", or "n..m".
-  uint32_t mask = 0;
+int Interpreter::ProgramNumbers(Scanner& s, uint32_t* mask) {
+  // "n", "n,m,...", or "n..m", each from 0 to 31.
   do {
     auto first = s.Unsigned();
     if (!first || *first > 31) return card_error::kBadCommand;
@@ -197,8 +196,14 @@ int Interpreter::PlcList(Scanner& s, bool enable) {
       if (!end || *end > 31 || *end < *first) return card_error::kBadCommand;
       last = *end;
     }
-    for (uint64_t n = *first; n <= last; ++n) mask |= 1u << n;
+    for (uint64_t n = *first; n <= last; ++n) *mask |= 1u << n;
   } while (s.Accept(','));
+  return 0;
+}
+
+int Interpreter::PlcList(Scanner& s, bool enable) {
+  uint32_t mask = 0;
+  if (int error = ProgramNumbers(s, &mask); error != 0) return error;
   if (enable) {
     // A program with a broken structure is not started.
     for (int n = 0; n < 32; ++n) {

@@ -21,19 +21,8 @@ constexpr uint32_t kEntryAddressMask = 0x7FFFF;
 }  // namespace
 
 int Interpreter::PlccList(Scanner& s, bool enable) {
-  // "n", "n,m,...", or "n..m".
   uint32_t mask = 0;
-  do {
-    auto first = s.Unsigned();
-    if (!first || *first > 31) return card_error::kBadCommand;
-    uint64_t last = *first;
-    if (s.AcceptWord("..")) {
-      auto end = s.Unsigned();
-      if (!end || *end > 31 || *end < *first) return card_error::kBadCommand;
-      last = *end;
-    }
-    for (uint64_t n = *first; n <= last; ++n) mask |= 1u << n;
-  } while (s.Accept(','));
+  if (int error = ProgramNumbers(s, &mask); error != 0) return error;
   const uint32_t base = model_.spran ? kSpranTableBase : kOlderTableBase;
   const uint32_t slots = base + 32;
   for (uint32_t n = 0; n < 32; ++n) {

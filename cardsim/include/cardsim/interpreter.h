@@ -170,6 +170,8 @@ class Interpreter {
   int Nothing(Scanner& s, Reply& reply);
   int Undefine(Scanner& s, Reply& reply);
   int UndefineAll(Scanner& s, Reply& reply);
+  // The PLC numbers of an ENABLE/DISABLE list, as bits of *mask.
+  static int ProgramNumbers(Scanner& s, uint32_t* mask);
   int PlcList(Scanner& s, bool enable);
   // Compiled PLCs (plcc_slots.cc).
   int EnablePlcc(Scanner& s, Reply& reply);

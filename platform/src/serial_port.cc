@@ -299,6 +299,11 @@ Result<Line> ReadLine(int fd) {
 
 }  // namespace
 
+uint32_t LineRateOf(int fd) {
+  KernelTermios2 t2{};
+  return ::ioctl(fd, kTcGets2, &t2) == 0 ? t2.c_ospeed : 0;
+}
+
 Result<Dcb> SerialPort::GetCommState() const {
   Result<Line> line = ReadLine(fd_.get());
   if (!line.ok()) return line.status();

@@ -262,4 +262,9 @@ struct PtyPair {
 };
 Result<PtyPair> OpenPtyPair();
 
+// The output rate the line of `fd` is set to, in bits per second (also a
+// rate without a B-constant); 0 when it cannot be read. On a
+// pseudo-terminal's master it is the rate the slave's user set.
+uint32_t LineRateOf(int fd);
+
 }  // namespace zimo::platform

@@ -13,7 +13,7 @@ target_include_directories(corvan32 PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 # goes in, whether or not something in the library calls it. The archives are
 # named as plain link options because the dialogs also pull the core in as an
 # ordinary dependency.
-set(corvan32_whole zimo_corvan)
+set(corvan32_whole zimo_corvan zimo_plcc_core)
 if(TARGET zimo_corvan_dialogs)
   list(APPEND corvan32_whole zimo_corvan_dialogs)
 endif()

@@ -29,6 +29,19 @@ PlccTarget PlccTarget::Spran(std::string firmware) {
   return t;
 }
 
+LabRoutineTable MakeLabRoutineTable(const std::uint32_t (&v)[kLabLinkValues]) {
+  LabRoutineTable t{};
+  for (int k = 0; k < 24; ++k) t[k] = v[k];
+  const int second_set[8] = {16, 24, 18, 25, 20, 21, 22, 26};
+  for (int k = 0; k < 8; ++k) t[24 + k] = v[second_set[k]];
+  for (int k = 0; k < 12; ++k) t[32 + k] = v[27 + k];
+  t[44] = v[40] + 1;
+  t[45] = v[40];
+  t[46] = v[39] + 1;
+  t[47] = v[39];
+  return t;
+}
+
 int CompareFirmware5(const char* version, const char* reference) {
   if (version == nullptr || !(version[0] >= '0' && version[0] <= '9')) return -1;
   return std::strncmp(version, reference, 5);
@@ -41,8 +54,21 @@ PlccCompilation::PlccCompilation(const PlccTarget& t)
     : target(t),
       l_table(kDefinitionEntries),
       f_table(kDefinitionEntries),
-      pool(kStringPoolSize, 0) {
+      pool(target.limits.pool_bytes != 0 ? target.limits.pool_bytes : kStringPoolSize, 0) {
   spran = target.spran;
+  // The lab's table holds each link value the generator needs once more:
+  // back to link-list order, the pushed forms following from the popped.
+  if (target.has_lab_routines) {
+    const LabRoutineTable& r = target.lab_routines;
+    target.link_list.fill(0);
+    for (int k = 0; k < 24; ++k) target.link_list[k] = r[k];
+    target.link_list[24] = r[25];
+    target.link_list[25] = r[27];
+    target.link_list[26] = r[31];
+    for (int k = 0; k < 12; ++k) target.link_list[27 + k] = r[32 + k];
+    target.link_list[39] = r[47];
+    target.link_list[40] = r[45];
+  }
   extended_firmware = spran && CompareFirmware5(target.firmware.c_str(), "1.936") > 0;
   servo_firmware = extended_firmware && CompareFirmware5(target.firmware.c_str(), "1.937") > 0;
   variable_limit = static_cast<int>(target.variable_count);
@@ -65,6 +91,12 @@ PlccCompilation::PlccCompilation(const PlccTarget& t)
   } else {
     routines.divide_pushed = target.link_list[39] + 1;
     routines.modulo_pushed = target.link_list[40] + 1;
+  }
+  if (target.has_lab_routines) {
+    routines.modulo_pushed = target.lab_routines[44];
+    routines.modulo_popped = target.lab_routines[45];
+    routines.divide_pushed = target.lab_routines[46];
+    routines.divide_popped = target.lab_routines[47];
   }
 }
 

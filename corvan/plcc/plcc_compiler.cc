@@ -89,8 +89,9 @@ class Output {
   bool failed_ = false;
 };
 
-// One source line; false at the end of the input.
-bool ReadLine(std::FILE* in, std::string& line) {
+}  // namespace
+
+bool ReadPlccSourceLine(std::FILE* in, std::string& line) {
   line.clear();
   int ch;
   bool any = false;
@@ -102,6 +103,8 @@ bool ReadLine(std::FILE* in, std::string& line) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return any;
 }
+
+namespace {
 
 // Upper-case outside quoted texts and comments.
 void UpperCaseLine(std::string& line) {
@@ -194,6 +197,8 @@ class Compiler {
   std::uint32_t total_ = 0;
   std::uint32_t error_line_ = 0;
   std::uint32_t open_line_ = 0;
+  std::uint32_t input_line_ = 0;
+  std::uint32_t open_input_line_ = 0;
   bool servo_opened_ = false;
   char file_name_[kSourceNameSize] = "";
 };
@@ -201,24 +206,31 @@ class Compiler {
 PlccCompileResult Compiler::Run() {
   PlccCompileResult result;
   result.extended_firmware = c_.extended_firmware;
-  token_capacity_ = c_.spran ? 32768 : 7680;
-  code_capacity_ = c_.spran ? 65536 : 15360;
+  const PlccLimits& limits = c_.target.limits;
+  token_capacity_ = limits.tokens != 0 ? limits.tokens : c_.spran ? 32768 : 7680;
+  code_capacity_ = limits.code_words != 0 ? limits.code_words : c_.spran ? 65536 : 15360;
   tokens_.assign(token_capacity_, PlccToken{});
   code_ = std::make_unique<PlccCodeBuffer>(code_capacity_);
   next_address_ = c_.target.code_start;
+  if (!c_.target.first_line.empty()) out_.Line(c_.target.first_line.c_str());
 
   std::string line;
   int error = 0;
-  while (error == 0 && ReadLine(in_, line)) error = Line(line);
+  while (error == 0 && ReadPlccSourceLine(in_, line)) {
+    ++input_line_;
+    error = Line(line);
+  }
   if (error == 0 && in_block_) {
     // A block the file never closed: refused at its OPEN line.
     error = kErrFormat;
     error_line_ = open_line_;
+    input_line_ = open_input_line_;
   }
   result.servo_opened = servo_opened_;
   if (error != 0) {
     result.result = error;
     result.words = error_line_;
+    result.input_line = input_line_;
     return result;
   }
   std::uint32_t words = 0;
@@ -288,7 +300,7 @@ int Compiler::StartBlock(std::uint32_t first, const std::string& line) {
   if (first == kTokOpenPlcc) {
     if (c_.register_relative || c_.servo_section || c_.varplcc_section) return kErrFormat;
     if (!table_started_) {
-      out_.Line("CLS DISPLCC 0..31 ");
+      if (!t.table_start_line.empty()) out_.Line(t.table_start_line.c_str());
       table_.fill(0);
       table_[0] = t.chain_end;
       for (std::size_t n = 0; n < 32; ++n) table_[32 + 2 * n] = 0x0AF080;
@@ -331,6 +343,7 @@ int Compiler::StartBlock(std::uint32_t first, const std::string& line) {
   code_->set_usable(code_capacity_);
   in_block_ = true;
   open_line_ = static_cast<std::uint32_t>(CommentLineNumber(line.c_str()));
+  open_input_line_ = input_line_;
   return 0;
 }
 
@@ -351,7 +364,10 @@ int Compiler::FinishBlock() {
   if (out_.failed()) return kErrOutput;
   next_address_ += static_cast<std::uint32_t>(words.size());
   total_ += static_cast<std::uint32_t>(words.size());
-  if (total_ + 16 + reserve_ > code_capacity_) return kErrMemory;
+  const std::size_t total_limit = c_.target.limits.total_words;
+  if (total_limit != 0 ? total_ > total_limit : total_ + 16 + reserve_ > code_capacity_) {
+    return kErrMemory;
+  }
   in_block_ = false;
   any_closed_ = true;
   index_ = 0;
@@ -364,6 +380,7 @@ int Compiler::Line(std::string& line) {
   UpperCaseLine(line);
   CommentSourceName(line.c_str(), file_name_, sizeof file_name_);
   const bool too_long = line.size() > kLineLimit;
+  if (too_long && c_.target.refuse_long_lines) return ReportLineError(kErrFormat, line);
   std::string text = line.substr(0, kLineLimit) + "\n";
 
   const std::size_t start = index_;
@@ -390,7 +407,8 @@ int Compiler::Line(std::string& line) {
     const int s = StructurePass(tokens_, start, start + static_cast<std::size_t>(r), &closed);
     if (s != 0) return s;
     index_ += static_cast<std::size_t>(r);
-    if (index_ + 64 > token_capacity_) return kErrTokens;
+    const std::size_t most = c_.target.limits.program_tokens;
+    if (most != 0 ? index_ > most : index_ + 64 > token_capacity_) return kErrTokens;
     return closed ? FinishBlock() : 0;
   }
 

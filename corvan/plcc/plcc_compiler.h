@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "plcc/plcc_target.h"
 
@@ -28,7 +29,14 @@ struct PlccCompileResult {
   // (the card then counts as a 56303).
   bool extended_firmware = false;
   bool servo_opened = false;
+  // On failure: the input line (counted from 1) being compiled, or 0 when
+  // the failure belongs to no line.
+  std::uint32_t input_line = 0;
 };
+
+// One source line without its LF or CR LF; false at the end of the input.
+// Callers that look for a line the compiler refused read with it too.
+bool ReadPlccSourceLine(std::FILE* in, std::string& line);
 
 // Compiles `in` into `out` (CR LF lines). `sink` may be null.
 PlccCompileResult CompilePlccStream(const PlccTarget& target, std::FILE* in, std::FILE* out,

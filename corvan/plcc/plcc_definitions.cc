@@ -80,7 +80,9 @@ int ParseXYDefinition(PlccCompilation& c, const char* text, int n, const char** 
   ++p;
   if (*p == ':') ++p;
   p = SkipBlanks(p);
+  const bool lab = c.target.language == PlccLanguage::kLab;
   if (*p == '(') {
+    if (lab) return -kErrFormat;
     d.flags = y ? 0x40 : 0;
     return ParseRegisterRelative(c, p, y ? 0x200A0u : 0x20080u, d, end);
   }
@@ -92,6 +94,7 @@ int ParseXYDefinition(PlccCompilation& c, const char* text, int n, const char** 
   d.address = static_cast<std::int32_t>(address);
   const std::uint32_t x = y ? 0 : 112;
   if (*p == '[') {
+    if (lab) return -kErrFormat;
     std::int64_t size = 0;
     r = ParseDefinitionNumber(p + 1, &size, &p);
     if (r != 0) return r;
@@ -168,8 +171,20 @@ int ParseXYDefinition(PlccCompilation& c, const char* text, int n, const char** 
     code =
         width == 24 ? x + 121 : x + static_cast<std::uint32_t>(first) + base + (is_signed ? 1 : 0);
   }
-  d.flags =
+  const std::uint8_t flags =
       static_cast<std::uint8_t>((y ? 0x40 : 0) | static_cast<int>(first) | (is_signed ? 0x80 : 0));
+  // The lab's L-variables each name a place of their own: a second name for
+  // the same field (sign aside) is refused.
+  if (lab) {
+    for (const VariableDefinition& other : c.l_table) {
+      if (&other != &d && other.defined() && other.address == static_cast<std::int32_t>(address) &&
+          (other.flags & 0x7F) == (flags & 0x7F) && other.width == width) {
+        d = VariableDefinition{};
+        return -kErrTwice;
+      }
+    }
+  }
+  d.flags = flags;
   d.width = static_cast<std::uint8_t>(width);
   d.code = code;
   *end = p;

@@ -132,6 +132,13 @@ int ParseNumberList(const char*& p, long first, long last, long offset, double* 
   return 0;
 }
 
+// Spellings that differ between callers: the lab's COMMAND also reads "CD".
+struct KeywordPatterns {
+  const char* command;
+};
+constexpr KeywordPatterns kFullPatterns = {"CoMmanD"};
+constexpr KeywordPatterns kLabPatterns = {"CommanD"};
+
 class LineScanner {
  public:
   LineScanner(PlccCompilation& c, PlccToken* tokens, std::size_t& slot, std::size_t capacity)
@@ -144,6 +151,8 @@ class LineScanner {
   int EmitUncounted(std::uint32_t code, double value);
   bool condition() const { return c_.grammar.condition; }
   bool in_special_section() const { return c_.servo_section || c_.varplcc_section; }
+  bool lab() const { return c_.target.language == PlccLanguage::kLab; }
+  const KeywordPatterns& patterns() const { return lab() ? kLabPatterns : kFullPatterns; }
 
   int Word(const char*& p);
   int Function(const char*& p, std::uint32_t code);
@@ -408,6 +417,7 @@ int LineScanner::Word(const char*& p) {
       if (is("ATAN")) return Function(p, 84);
       if (is("AND")) return Connective(p, kTokAndLine, 170);
       if (is("ASMOUT")) {
+        if (lab()) return -kErrFormat;
         c_.asm_output = true;
         return EmitUncounted(kTokAsmOut, 0);
       }
@@ -429,7 +439,7 @@ int LineScanner::Word(const char*& p) {
         return Emit(kTokCopyReg, v);
       }
       if (is("COS")) return Function(p, 74);
-      if (is("CoMmanD")) return CommandText(p, false);
+      if (is(patterns().command)) return CommandText(p, false);
       if (is("CLeaR")) return 0;
       if (is("CHN")) {
         if (!c_.varplcc_section) return -kErrFormat;
@@ -550,6 +560,7 @@ int LineScanner::Word(const char*& p) {
     }
     case 'R':
       if (is("RETurn")) {
+        if (lab()) return -kErrFormat;
         const char* q = SkipBlanks(p);
         if (*q != '(') return Emit(kTokReturn);
         if (!c_.servo_section) return -kErrFormat;
@@ -601,6 +612,7 @@ int LineScanner::Open(const char*& p) {
     if (n < 0 || n > 31 || n != std::floor(n)) return -kErrRange;
     return Emit(kTokOpenPlcc, n);
   }
+  if (lab()) return -kErrFormat;
   if (MatchKeyword(q, "SERVO", &e) == 0) {
     p = e;
     return Emit(kTokOpenServo);
@@ -746,8 +758,18 @@ int ParseAssignOperator(const char*& p, bool* minus) {
 int LineScanner::VariableL(const char*& p) {
   double value = 0;
   const char* e = ScanWholeNumber(p, &value);
-  const int limit = c_.varplcc_section ? 512 : kDefinitionEntries;
-  if (e == nullptr || value >= limit) return -kErrFormat;
+  const int limit = c_.varplcc_section ? 512 : lab() ? 1024 : kDefinitionEntries;
+  if (e == nullptr) return -kErrFormat;
+  if (value >= limit) {
+    // The lab's definition of a number past its table is still a definition:
+    // refused as one, never copied through.
+    const char* q = SkipBlanks(e);
+    if (lab() && q[0] == '-' && q[1] == '>') {
+      const int r = EmitUncounted(kTokLDefinition, value);
+      return r != 0 ? r : -kErrRange;
+    }
+    return -kErrFormat;
+  }
   const int n = static_cast<int>(value);
   p = SkipBlanks(e);
   if (p[0] == '-' && p[1] == '>') {
@@ -1018,7 +1040,7 @@ int LineScanner::Address(const char*& p) {
   const long motors = c_.spran ? 32 : 8;
   const long systems = c_.spran ? 16 : 8;
   const char first = *p;
-  if (first != '#' && first != '&') return -kErrFormat;
+  if (first != '#' && (first != '&' || lab())) return -kErrFormat;
   ++p;
   if (*p == 'P') {
     if (!c_.extended_firmware) return -kErrRange;
@@ -1033,7 +1055,7 @@ int LineScanner::Address(const char*& p) {
   long system = first == '&' ? a : 0;
   const char* q = SkipBlanks(p);
   const char second = first == '#' ? '&' : '#';
-  if (*q == second) {
+  if (*q == second && !lab()) {
     ++q;
     const long b = ScanDigits(q);
     if (b < 1 || b > (second == '#' ? motors : systems)) return -kErrRange;

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "platform/message.h"
 
@@ -31,6 +33,25 @@ const std::string& WriteScratch(const std::uint8_t* data, std::size_t size) {
   if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
   std::fclose(file);
   return path;
+}
+
+void EnterScratchFolder() {
+  static const bool entered = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string path = std::string(tmp != nullptr ? tmp : "/tmp") + "/labhelper_fuzz_dir_" +
+                             std::to_string(getpid());
+    std::filesystem::create_directories(path);
+    std::filesystem::current_path(path);
+    // Leave it behind empty-handed when the process ends.
+    std::atexit([] {
+      const std::filesystem::path here = std::filesystem::current_path();
+      std::filesystem::current_path(here.parent_path());
+      std::error_code ignored;
+      std::filesystem::remove_all(here, ignored);
+    });
+    return true;
+  }();
+  (void)entered;
 }
 
 }  // namespace labhelper_fuzz

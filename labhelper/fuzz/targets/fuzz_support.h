@@ -17,5 +17,7 @@ namespace labhelper_fuzz {
 void QuietBoxes();
 // Writes the input to this process's scratch file and returns its path.
 const std::string& WriteScratch(const std::uint8_t* data, std::size_t size);
+// Makes a folder of this process's own the current folder, once.
+void EnterScratchFolder();
 
 }  // namespace labhelper_fuzz

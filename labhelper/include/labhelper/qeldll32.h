@@ -206,6 +206,19 @@ double convert_short_word_to_long(const char* text);
 double convert_word_to_long(const char* text);
 double convert_word_to_double(const char* text);
 
+/* The student's algorithm. check_for_BEGIN_and_END gives 1 when BEGIN and,
+ * later, END stand in the text (any case) and adds a line feed to a text
+ * that does not end in one: the text's buffer holds one byte more; a text
+ * of 65535 bytes or more is refused (0, untouched).
+ * demacrotize_the_file writes the card source "plc0.$$$" in the current
+ * folder (the name argument is not used): 0 done, 1 duplicate macro,
+ * 2 the file cannot be made. compile_the_file turns it into card commands
+ * with the routine addresses of "LISTLINK.TXT": 0 done, 1 a line refused
+ * (its student line shown), 2 an input or link list that cannot be read. */
+int16_t check_for_BEGIN_and_END(char* text);
+int16_t demacrotize_the_file(char* text, const char* output_name, float sample_time);
+int16_t compile_the_file(const char* input, const char* output);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -342,7 +342,9 @@ TEST_F(LabCompilerTest, SameCodeAsTheCardLibraryForAnOlderCard) {
       "OPEN PLCC 3\nWHILE(P1<10)\nAND(P2!=0)\nP1=P1+1\nENDWHILE\nCLOSE\n",
       "OPEN PLCC 1\nENABLE PLCC 2,3\nDISABLE PLC 4..6\nCMD\"#1J+\"\nSEND\"x\"\nCLOSE\n",
   };
-  for (const char* p : programs) {
+  std::vector<std::string> sources(std::begin(programs), std::end(programs));
+  sources.push_back(ReadText(DataPath("pid_plc0.txt")));  // the demacrotized PID
+  for (const std::string& p : sources) {
     const Compiled lab = Compile(p);
     const Compiled card = CompileForCard(p);
     ASSERT_EQ(lab.result, 0) << p;
@@ -350,6 +352,14 @@ TEST_F(LabCompilerTest, SameCodeAsTheCardLibraryForAnOlderCard) {
     EXPECT_FALSE(Code(lab.out).empty());
     EXPECT_EQ(Written(lab.out), Written(card.out)) << p;
   }
+}
+
+TEST_F(LabCompilerTest, OnlyTheLabReadsCdAsCommand) {
+  const std::string source = "OPEN PLCC 0\nCD\"#1J+\"\nCLOSE\n";
+  EXPECT_EQ(Compile(source).result, 0);
+  const Compiled card = CompileForCard(source);
+  EXPECT_NE(card.result, 0);
+  EXPECT_EQ(card.line, 2u);
 }
 
 TEST_F(LabCompilerTest, CompileTheFileWithoutProgramsCopiesLines) {
@@ -380,6 +390,14 @@ TEST_F(LabCompilerTest, FrameDuplicateIsReportedOnTheBeginLine) {
   EXPECT_EQ(compile_the_file("plc0.$$$", "plc0.56k"), 1);
   ASSERT_EQ(recorder_.boxes().size(), 1u);
   EXPECT_EQ(recorder_.boxes()[0].text, "Error on line 3");
+}
+
+TEST_F(LabCompilerTest, UntaggedFailureWithNoTagAfterItCountsPastTheEnd) {
+  WriteLinkList();
+  WriteText(Path("plc0.$$$"), "P1=1 ;Line 1\r\nOPEN PLCC 0\r\nP1=L1\r\nCLOSE\r\n");
+  EXPECT_EQ(compile_the_file("plc0.$$$", "plc0.56k"), 1);
+  ASSERT_EQ(recorder_.boxes().size(), 1u);
+  EXPECT_EQ(recorder_.boxes()[0].text, "Error on line 5");
 }
 
 TEST_F(LabCompilerTest, MissingInputOrLinkListIsReportedAndWritesNothing) {
@@ -417,6 +435,10 @@ TEST_F(LabCompilerTest, PidAlgorithmLoadsIntoTheCard) {
                                                words.lower_bound(0x8062));
   EXPECT_EQ(table, TableWithOnlyProgram0(static_cast<std::uint32_t>(code)));
   EXPECT_EQ(words.size(), 98 + code);
+  // The card library writes the same words for an older card with this link.
+  const Compiled library = CompileForCard(ReadText(Path("plc0.$$$")));
+  ASSERT_EQ(library.result, 0);
+  EXPECT_EQ(words, Written(library.out));
 
   cardsim::Card card(cardsim::CardModel::Older());
   for (const std::string& line : lines) {

@@ -354,6 +354,35 @@ TEST_F(LabCompilerTest, SameCodeAsTheCardLibraryForAnOlderCard) {
   }
 }
 
+TEST_F(LabCompilerTest, CompileTheFileWritesTheWholeCommandFile) {
+  WriteLinkList();
+  WriteText(Path("plc0.$$$"),
+            "OPEN PLCC 0 ;Line 1\r\nENABLE PLC 1..3,5 ;Line 2\r\nDIS PLCC 0 ;Line 3\r\n"
+            "CLOSE ;Line 4\r\n");
+  ASSERT_EQ(compile_the_file("plc0.$$$", "plc0.56k"), 0);
+  // 24 code words at $8062 (two ENABLE/DISABLE forms calling link value 35,
+  // then the end of scan of program 0), the table, the word count.
+  const std::string pairs = ",$0AF080,$008060,$0AF080,$008060,$0AF080,$008060,$0AF080,$008060";
+  const std::string entries = ",$008060,$008060,$008060,$008060,$008060,$008060,$008060,$008060";
+  EXPECT_EQ(ReadText(Path("plc0.56k")),
+            "DISABLE PLCC 0..31\r\n"
+            "WP:$008062,$56F400,$000000,$50F400,$2E0000,$0BF080,$002118,$56F400,$000000\r\n"
+            "WP:$00806A,$50F400,$013000,$0BF080,$002118,$07F084,$008021,$56F400,$008060\r\n"
+            "WP:$008072,$200044,$0AF0AA,$008060,$07F094,$008000,$077094,$008021,$00000C\r\n"
+            "WP:$008000,$808062,$008060,$008060,$008060,$008060,$008060,$008060,$008060\r\n"
+            "WP:$008008" +
+                entries + "\r\nWP:$008010" + entries + "\r\nWP:$008018" + entries +
+                "\r\n"
+                "WP:$008020,$0AF080,$008062,$0AF080,$008060,$0AF080,$008060,$0AF080,$008060\r\n"
+                "WP:$008028" +
+                pairs + "\r\nWP:$008030" + pairs + "\r\nWP:$008038" + pairs + "\r\nWP:$008040" +
+                pairs + "\r\nWP:$008048" + pairs + "\r\nWP:$008050" + pairs + "\r\nWP:$008058" +
+                pairs +
+                "\r\n"
+                "WP:$008060,$00000C\r\n"
+                "WP:$008061,$000018\r\n");
+}
+
 TEST_F(LabCompilerTest, OnlyTheLabReadsCdAsCommand) {
   const std::string source = "OPEN PLCC 0\nCD\"#1J+\"\nCLOSE\n";
   EXPECT_EQ(Compile(source).result, 0);

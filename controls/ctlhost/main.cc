@@ -87,6 +87,7 @@ class Host : public controls::ControlSite, public platform::MessageService {
   void KillTimer(controls::Control*, int id) override {
     Print("timer " + std::to_string(id) + " killed");
   }
+  void InvalidateControl(controls::Control*) override { Print("repaint"); }
 
   // MessageService: boxes are printed and answered from the script.
   int Show(std::string_view text, std::string_view caption, uint32_t flags) override {

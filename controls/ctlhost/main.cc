@@ -1,7 +1,8 @@
 // zimo-ctlhost: a scriptable container for the in-process controls. It reads
 // one step per line (from the file named on the command line, or stdin) and
-// prints one line per step; events, bound-property notifications and boxes
-// are printed as they happen. Runs offscreen when there is no display.
+// prints one line per step; events, bound-property notifications, timers,
+// repaints and boxes are printed as they happen. Runs offscreen when there is
+// no display.
 //
 //   register <library>         load a control library and let it register itself
 //   create <ProgID>            make a control in-process

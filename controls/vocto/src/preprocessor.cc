@@ -300,22 +300,22 @@ bool Preprocessor::Directive(FileState& fs, std::string& line, size_t at) {
     return true;
   }
   if (StartsWithNoCase(line, i, "else")) {
-    line.resize(at);
     if (fs.nesting > 0) {
       fs.skip = !fs.skip;
     } else {
       Warning(fs, 3, line);
     }
+    line.resize(at);
     return true;
   }
   if (StartsWithNoCase(line, i, "endif")) {
-    line.resize(at);
     if (fs.nesting > 0) {
       --fs.nesting;
       fs.skip = false;
     } else {
       Warning(fs, 4, line);
     }
+    line.resize(at);
     return true;
   }
   if (StartsWithNoCase(line, i, "include")) {

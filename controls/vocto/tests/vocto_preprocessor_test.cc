@@ -115,6 +115,24 @@ TEST_F(PreprocessorTest, BuiltInMacrosExpandAndABlankBeforeTheCommaIsAnError) {
                                        true));
 }
 
+TEST_F(PreprocessorTest, ConditionalsAreOneLevelDeepAndWarnWhenUnmatched) {
+  Source("main.pmc",
+         "#else\n#endif\n"
+         "#ifdef NOPE\n#define D 4\nA=1\n"  // skipped, but the definition counts
+         "#ifdef NOPE2\nB=1\n#endif\n"      // this #endif ends the outer skip too
+         "C=D\n");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(File("main.out"), Out("C=4  ; file \"main.pmc\", line 9: C=D\n\n"));
+  EXPECT_EQ(File("errors.txt"),
+            Errors("Warning in \"main.pmc\", line 1:   #else\n"
+                   " Description: use of #else without '#ifdef' or '#ifndef'\n\n"
+                   "Warning in \"main.pmc\", line 2:   #endif\n"
+                   " Description: use of #endif without '#ifdef' or '#ifndef'\n\n"
+                   "Warning in \"main.pmc\", line 9:   C=D\n"
+                   " Description: unmatched number of '#endif's\n\n",
+                   true));
+}
+
 TEST_F(PreprocessorTest, CommentsEndTheLineAndASelfIncludeIsReadOnce) {
   Source("main.pmc", "X=5;comment\n; only a comment\n#include \"main.pmc\"\nY=6 // more\n");
   EXPECT_TRUE(Run());

@@ -94,5 +94,42 @@ TEST_F(VoctoCardTest, TwoControlsShowingOneCommandShareItsEntryAndRepaint) {
   EXPECT_EQ(std::count(log.begin(), log.end(), "P 1"), 0);
 }
 
+TEST_F(VoctoCardTest, ADestroyedControlLeavesTheCommandTable) {
+  CVoctoCtrl& a = MakeBus();
+  CVoctoCtrl& b = Make(&other_site_);
+  char p1[] = "P1";
+  ASSERT_EQ(add_to_command_table(a.jux_control(), p1, 1, 0), 1);
+  ASSERT_EQ(add_to_command_table(b.jux_control(), p1, 1, 0), 1);
+  controls_.pop_back();  // b goes
+  card().SetPVar(1, 9);
+  a.OnTimer(1);  // a new response repaints every control still showing it
+  EXPECT_EQ(site_.repaints, 1);
+  EXPECT_EQ(other_site_.repaints, 0);
+  EXPECT_EQ(remove_from_command_table(a.jux_control()), 1);
+}
+
+TEST_F(VoctoCardTest, ADprControlReachesTheCardsMemory) {
+  CVoctoCtrl& c = Make(nullptr, false);
+  site_.user_mode = false;
+  c.InitNew();
+  c.put_CommMethod(1);
+  c.put_DPRBaseAddress(Bstr(u"$D4000"));
+  site_.user_mode = true;
+  c.put_Enabled(true);
+  ASSERT_NE(c.card_record(), nullptr);
+  ASSERT_EQ(c.card_record()->method, 1);
+  EXPECT_TRUE(c.DPRSetDWord(0x700, 0x123456));
+  EXPECT_EQ(c.DPRGetDWord(0x700), 0x123456);
+  EXPECT_TRUE(c.DPRDWordSetBit(0x700, 31));
+  EXPECT_TRUE(c.DPRDWordBitSet(0x700, 31));
+  EXPECT_EQ(static_cast<uint32_t>(c.DPRGetDWord(0x700)), 0x80123456u);
+  EXPECT_TRUE(c.DPRSetWord('X', 0x701, 0x1234));
+  EXPECT_EQ(c.DPRGetWord('X', 0x701), 0x1234);
+  EXPECT_TRUE(errors_.empty());
+  Bstr out;
+  EXPECT_TRUE(c.GetResponse(&out, Bstr(u"VER")));
+  EXPECT_EQ(out, Bstr(u"1.16F"));
+}
+
 }  // namespace
 }  // namespace zimo::vocto::testing

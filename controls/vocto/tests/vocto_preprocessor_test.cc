@@ -140,6 +140,12 @@ TEST_F(PreprocessorTest, CommentsEndTheLineAndASelfIncludeIsReadOnce) {
                                   "Y=6   ; file \"main.pmc\", line 4: Y=6 \n"));
 }
 
+TEST_F(PreprocessorTest, ALastLineWithoutItsLineEndKeepsItsLastWord) {
+  Source("main.pmc", "#define MAX 100\nX=MAX");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(File("main.out"), Out("X=100  ; file \"main.pmc\", line 2: X=MAX\n"));
+}
+
 TEST_F(PreprocessorTest, IncludedFilesAreMarkedAndTheirMacrosKnown) {
   Source("defs.h", "#define SPEED 40\n");
   Source("main.pmc", "#include <defs.h>\nI122=SPEED\n");

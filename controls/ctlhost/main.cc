@@ -1,7 +1,8 @@
 // zimo-ctlhost: a scriptable container for the in-process controls. It reads
 // one step per line (from the file named on the command line, or stdin) and
-// prints one line per step; events, bound-property notifications and boxes
-// are printed as they happen. Runs offscreen when there is no display.
+// prints one line per step; events, bound-property notifications, timers,
+// repaints and boxes are printed as they happen. Runs offscreen when there is
+// no display.
 //
 //   register <library>         load a control library and let it register itself
 //   create <ProgID>            make a control in-process
@@ -87,6 +88,7 @@ class Host : public controls::ControlSite, public platform::MessageService {
   void KillTimer(controls::Control*, int id) override {
     Print("timer " + std::to_string(id) + " killed");
   }
+  void InvalidateControl(controls::Control*) override { Print("repaint"); }
 
   // MessageService: boxes are printed and answered from the script.
   int Show(std::string_view text, std::string_view caption, uint32_t flags) override {

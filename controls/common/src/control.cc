@@ -79,6 +79,10 @@ void Control::KillTimer(int id) {
   if (site_ != nullptr) site_->KillTimer(this, id);
 }
 
+void Control::Refresh() {
+  if (site_ != nullptr) site_->InvalidateControl(this);
+}
+
 Extent Control::SetExtent(const Extent&) { return extent_; }
 
 void Control::DoPropExchange(PropExchange& px) {

@@ -41,6 +41,9 @@ void PropertyPage::LoadFromObject() {
         bool b = false;
         (void)v.To(&b);
         text = b ? "1" : "0";
+      } else if (f.kind == FieldKind::kRadio) {
+        int32_t n = 0;
+        text = automation::Succeeded(v.To(&n)) && n == f.radio_value ? "1" : "0";
       } else {
         automation::Bstr s;
         if (automation::Succeeded(v.To(&s))) text = s.ToAnsi();
@@ -67,6 +70,16 @@ void PropertyPage::SetText(int control_id, std::string_view text) {
 }
 
 void PropertyPage::SetChecked(int control_id, bool checked) {
+  const PageField* field = Field(control_id);
+  if (checked && field != nullptr && field->kind == FieldKind::kRadio) {
+    // Checking one button of a group clears the others.
+    for (const PageField& f : description_.fields) {
+      if (f.kind == FieldKind::kRadio && f.property == field->property &&
+          f.control_id != control_id) {
+        SetText(f.control_id, "0");
+      }
+    }
+  }
   SetText(control_id, checked ? "1" : "0");
 }
 
@@ -94,7 +107,11 @@ bool PropertyPage::Apply() {
     if (!dirty_[f.control_id]) continue;
     const std::string& text = values_[f.control_id];
     Variant value;
-    if (f.kind == FieldKind::kCheck) {
+    if (f.kind == FieldKind::kRadio) {
+      dirty_[f.control_id] = false;
+      if (text != "1") continue;  // the checked button of the group writes it
+      value = Variant(f.radio_value);
+    } else if (f.kind == FieldKind::kCheck) {
       value = Variant(text == "1");
     } else if (f.kind == FieldKind::kNumber) {
       int32_t v = 0;

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -35,6 +36,11 @@ PropertyFrameDialog::PropertyFrameDialog(PropertyFrame& frame, QWidget* parent)
         box->setObjectName(name);
         connect(box, &QCheckBox::toggled, this, [this, i] { PullFromWidgets(i); });
         v->addWidget(box);
+      } else if (f.kind == FieldKind::kRadio) {
+        auto* radio = new QRadioButton(label, w);
+        radio->setObjectName(name);
+        connect(radio, &QRadioButton::toggled, this, [this, i] { PullFromWidgets(i); });
+        v->addWidget(radio);
       } else {
         auto* row = new QHBoxLayout;
         if (!label.isEmpty()) row->addWidget(new QLabel(label, w));
@@ -128,6 +134,9 @@ void PropertyFrameDialog::PullFromWidgets(size_t i) {
   for (const PageField& f : page.description().fields) {
     QWidget* w = Control(i, f.control_id);
     if (auto* box = qobject_cast<QCheckBox*>(w)) page.SetChecked(f.control_id, box->isChecked());
+    if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+      if (radio->isChecked()) page.SetChecked(f.control_id, true);
+    }
     if (auto* edit = qobject_cast<QLineEdit*>(w))
       page.SetText(f.control_id, edit->text().toStdString());
   }
@@ -140,6 +149,9 @@ void PropertyFrameDialog::PushToWidgets(size_t i) {
   for (const PageField& f : page.description().fields) {
     QWidget* w = Control(i, f.control_id);
     if (auto* box = qobject_cast<QCheckBox*>(w)) box->setChecked(page.Checked(f.control_id));
+    if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+      if (page.Checked(f.control_id)) radio->setChecked(true);
+    }
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
       edit->setText(QString::fromStdString(page.Text(f.control_id)));
     }

@@ -64,6 +64,8 @@ class ControlSite {
   // the container has no timers.
   virtual bool SetTimer(Control* control, int id, int interval_ms) { return false; }
   virtual void KillTimer(Control* control, int id) {}
+  // The control asks to be drawn again.
+  virtual void InvalidateControl(Control* control) {}
 };
 
 // A size in HIMETRIC units (0.01 mm).
@@ -128,6 +130,8 @@ class Control : public automation::Dispatch {
   void KillTimer(int id);
   // A timer's tick.
   virtual void OnTimer(int id) {}
+  // Asks the container to draw the control again (nothing without a site).
+  void Refresh();
 
   // The dispatch interface and kIidControl.
   std::vector<automation::Guid> Interfaces() const override;

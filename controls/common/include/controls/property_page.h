@@ -21,7 +21,9 @@
 
 namespace zimo::controls {
 
-enum class FieldKind { kCheck, kNumber, kText };
+// kRadio: one button of a group bound to the same property; the checked
+// button's radio_value goes to the property.
+enum class FieldKind { kCheck, kNumber, kText, kRadio };
 
 struct PageField {
   int control_id;
@@ -31,6 +33,7 @@ struct PageField {
   bool range_checked = false;
   int32_t min = 0;
   int32_t max = 0;
+  int32_t radio_value = 0;
 };
 
 // A push button of a page: its id and label; pressing it calls OnCommand.

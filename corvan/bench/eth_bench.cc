@@ -18,7 +18,7 @@
 #include "cardsim/attach_eth.h"
 #include "cardsim/card.h"
 #include "corvan/eth_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/eth_transport.h"
 #include "link/library_app.h"

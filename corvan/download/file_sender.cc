@@ -10,7 +10,7 @@
 
 #include "corvan/command_api.h"
 #include "corvan/eth_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "download/download_files.h"
 #include "download/download_state.h"
 #include "download/source_name.h"

@@ -7,7 +7,7 @@
 #include "corvan/command_api.h"
 #include "corvan/download_api.h"
 #include "corvan/plcc_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "download/dictionary.h"
 #include "download/download_files.h"
 #include "download/preprocessor.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "corvan/dpr_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "dpr/dpr_map.h"
 #include "drivers/zimo_ioctl.h"
 #include "link/driver_device.h"

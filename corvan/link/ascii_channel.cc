@@ -1,7 +1,7 @@
 #include "link/ascii_channel.h"
 
 #include "corvan/command_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/bus_channel.h"
 #include "link/dpr_channel.h"
 #include "link/eth_response.h"

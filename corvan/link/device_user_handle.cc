@@ -1,4 +1,4 @@
-#include "corvan/device_user_handle.h"
+#include "corvan/internal/device_user_handle.h"
 
 #include <cstring>
 

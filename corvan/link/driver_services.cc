@@ -65,7 +65,7 @@ bool LockDatabase(ScHandle manager, platform::ScLock* lock) {
   for (int tries = 0; tries < kServiceLockTries; ++tries) {
     const std::int32_t error = Track(platform::LockServiceDatabase(manager, lock));
     if (error == 0) return true;
-    if (error != platform::winerr::kServiceDatabaseLocked) return false;
+    if (error != platform::win32::kErrorServiceDatabaseLocked) return false;
     std::this_thread::sleep_for(kLockRetry);
   }
   return false;
@@ -78,7 +78,7 @@ int OpenKernelService(ScHandle manager, const std::string& name, bool create) {
   const std::int32_t error =
       Track(platform::OpenServiceA(manager, name.c_str(), platform::kServiceAllAccess, &service));
   platform::ScLock lock = 0;
-  if (error == platform::winerr::kServiceDoesNotExist && create && LockDatabase(manager, &lock)) {
+  if (error == platform::win32::kErrorServiceDoesNotExist && create && LockDatabase(manager, &lock)) {
     const std::string binary = DriverBinaryPath(name);
     Track(platform::CreateServiceA(manager, name.c_str(), nullptr, platform::kServiceAllAccess,
                                    platform::kServiceKernelDriver, platform::kServiceSystemStart,
@@ -108,7 +108,7 @@ ServiceState StateOf(const std::string& name) {
   const std::int32_t opened =
       Track(platform::OpenServiceA(manager, name.c_str(), platform::kServiceQueryStatus, &service));
   ServiceState state = ServiceState::kUnknown;
-  if (opened == platform::winerr::kServiceDoesNotExist) {
+  if (opened == platform::win32::kErrorServiceDoesNotExist) {
     state = ServiceState::kMissing;
   } else if (opened == 0) {
     platform::ServiceStatus status;
@@ -155,7 +155,7 @@ int DeleteService(const std::string& name) {
   const std::int32_t opened =
       Track(platform::OpenServiceA(manager, name.c_str(), platform::kServiceAllAccess, &service));
   int result = 0;
-  if (opened == platform::winerr::kServiceDoesNotExist) {
+  if (opened == platform::win32::kErrorServiceDoesNotExist) {
     result = 1;
   } else if (opened == 0) {
     platform::ScLock lock = 0;
@@ -288,7 +288,7 @@ std::int32_t DrvCreateServicesNode(std::uint32_t index, std::int32_t create) {
   const std::int32_t opened =
       platform::OpenServiceA(manager, name.c_str(), platform::kServiceAllAccess, &service);
   Close(service);
-  if (opened == platform::winerr::kServiceDoesNotExist && create == 0) {
+  if (opened == platform::win32::kErrorServiceDoesNotExist && create == 0) {
     Track(opened);
     return 0;  // the manager stays open for the caller
   }

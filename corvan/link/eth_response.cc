@@ -403,32 +403,32 @@ std::uint32_t ReadEthLine(EthPeer& peer, EthReceiveState& state, char* buffer, s
 
 const char* EthSocketErrorText(int socket_error, bool server_build) {
   switch (socket_error) {
-    case 10024:
+    case platform::wsa::kEMFile:
       return "No more file descripters available";
-    case 10035:
+    case platform::wsa::kEWouldBlock:
       return "The socket is marked as non blocking and the requested operation would block";
-    case 10036:
+    case platform::wsa::kEInProgress:
       return "The socket is in progress";
-    case 10040:
+    case platform::wsa::kEMsgSize:
       return "The datagram was too larget to fit into the specified buffer and was truncated";
-    case 10041:
+    case platform::wsa::kEPrototype:
       return "Specified port is the wrong type for this socket";
-    case 10043:
+    case platform::wsa::kEProtoNoSupport:
       return "Specified port is not supported";
-    case 10044:
+    case platform::wsa::kESocktNoSupport:
       return "Specified socket type is not supported in this address";
-    case 10047:
+    case platform::wsa::kEAfNoSupport:
       return "Specified address family not supported";
-    case 10050:
+    case platform::wsa::kENetDown:
       return "Network subsytem failed";
-    case 10053:
-    case 10054:
+    case platform::wsa::kEConnAborted:
+    case platform::wsa::kEConnReset:
       return kLostConnectionText;
-    case 10055:
+    case platform::wsa::kENoBufs:
       return "No buffer space is available";
-    case 10060:
+    case platform::wsa::kETimedOut:
       return server_build ? kServerTimeoutText : kTimeoutPromptText;
-    case 10093:
+    case platform::wsa::kNotInitialised:
       return "AfxSocketInit not called";
     default:
       return "Unknown error";

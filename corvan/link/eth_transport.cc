@@ -8,7 +8,7 @@
 
 #include "corvan/command_api.h"
 #include "corvan/eth_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "dpr/dpr_eth.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"

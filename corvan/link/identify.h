@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "dpr/variables.h"
 
 namespace zimo::corvan {

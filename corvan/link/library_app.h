@@ -14,10 +14,10 @@
 #include <memory>
 #include <mutex>
 
-#include "corvan/device_user_handle.h"
-#include "corvan/ring_locks.h"
-#include "corvan/rings.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/device_user_handle.h"
+#include "corvan/internal/ring_locks.h"
+#include "corvan/internal/rings.h"
+#include "corvan/internal/shared_table.h"
 #include "platform/file_mapping.h"
 #include "platform/serial_port.h"
 

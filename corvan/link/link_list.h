@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "dpr/variables.h"
 
 namespace zimo::corvan {

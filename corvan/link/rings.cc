@@ -1,4 +1,4 @@
-#include "corvan/rings.h"
+#include "corvan/internal/rings.h"
 
 #include <atomic>
 #include <cstring>

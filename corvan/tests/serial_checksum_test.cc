@@ -23,7 +23,7 @@
 #include "cardsim/card.h"
 #include "cardsim/script.h"
 #include "corvan/command_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
 #include "link/serial_transport.h"

@@ -27,7 +27,7 @@ struct DialogSession {
 bool MayConfigureDrivers() {
   platform::ScHandle manager = 0;
   if (platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerAllAccess, &manager) !=
-      platform::winerr::kSuccess) {
+      platform::win32::kErrorSuccess) {
     return false;
   }
   platform::CloseServiceHandle(manager);

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "platform/file_mapping.h"
 #include "platform/status.h"
 

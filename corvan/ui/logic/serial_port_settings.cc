@@ -1,6 +1,6 @@
 #include "logic/serial_port_settings.h"
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "logic/dialog_messages.h"
 

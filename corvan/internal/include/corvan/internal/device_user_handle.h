@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
 #include "platform/text_file.h"

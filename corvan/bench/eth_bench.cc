@@ -80,7 +80,8 @@ class Bench {
     corvan::RegisterDevice(kUdpDevice, corvan::kLocationEthernet, 0, table);
     corvan::RegisterDevice(kTcpDevice, corvan::kLocationEthernet, 1, table);
     corvan::SetLocationRegDword(corvan::kLocationEthernet, 1, "TCPMode", 1);
-    ok_ = corvan::EthOpen(kUdpDevice, ip_) != nullptr && corvan::EthOpen(kTcpDevice, ip_) != nullptr;
+    ok_ =
+        corvan::EthOpen(kUdpDevice, ip_) != nullptr && corvan::EthOpen(kTcpDevice, ip_) != nullptr;
   }
   ~Bench() = default;
 

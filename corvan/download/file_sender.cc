@@ -16,6 +16,7 @@
 #include "download/source_name.h"
 #include "link/bus_channel.h"
 #include "link/library_app.h"
+#include "link/serial_checksum.h"
 
 namespace zimo::corvan {
 
@@ -78,7 +79,7 @@ void SendLines(int device, const char* path) {
   }
   LockZimo(d);
   SharedDeviceBlock* block = App().Block(device);
-  if (block->Location == kLocationSerial && App().User(device)->ChecksumMode != 0) {
+  if (block->Location == kLocationSerial && ChecksumsOn(*App().User(device))) {
     state.ReportDownloadMessage("+++ Doing checksummed communications +++");
   }
   block->DownloadBusy = 1;
@@ -279,7 +280,7 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
 using namespace zimo::corvan;
 
 extern "C" void ZimoDownloadFile(std::uint32_t device, const char* path) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   CommLibraryApp& app = App();
   app.MapTable();
   const SharedDeviceBlock* block = app.Block(d);

@@ -54,7 +54,8 @@ bool QueryDword(const RegKey& key, const char* name, std::uint32_t* value) {
   std::uint32_t size = sizeof data;
   const int32_t rc = reg::RegQueryValueExA(key.handle(), name, nullptr, &type,
                                            reinterpret_cast<std::uint8_t*>(&data), &size);
-  if (rc != reg::win32::kErrorSuccess || type != reg::kRegDword || size != sizeof data) return false;
+  if (rc != reg::win32::kErrorSuccess || type != reg::kRegDword || size != sizeof data)
+    return false;
   *value = data;
   return true;
 }

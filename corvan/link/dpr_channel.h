@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "dpr/variables.h"
 #include "link/ascii_channel.h"
+#include "link/variables.h"
 
 namespace zimo::corvan {
 

@@ -78,7 +78,8 @@ int OpenKernelService(ScHandle manager, const std::string& name, bool create) {
   const std::int32_t error =
       Track(platform::OpenServiceA(manager, name.c_str(), platform::kServiceAllAccess, &service));
   platform::ScLock lock = 0;
-  if (error == platform::win32::kErrorServiceDoesNotExist && create && LockDatabase(manager, &lock)) {
+  if (error == platform::win32::kErrorServiceDoesNotExist && create &&
+      LockDatabase(manager, &lock)) {
     const std::string binary = DriverBinaryPath(name);
     Track(platform::CreateServiceA(manager, name.c_str(), nullptr, platform::kServiceAllAccess,
                                    platform::kServiceKernelDriver, platform::kServiceSystemStart,
@@ -270,7 +271,7 @@ namespace platform = zimo::platform;
 extern "C" {
 
 std::int32_t DrvCreateServicesNode(std::uint32_t index, std::int32_t create) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   DriverServiceRecord* record = Record(i);
   if (record == nullptr) return 0;
   const std::string name = RecordServiceName(i);
@@ -303,7 +304,7 @@ std::int32_t DrvCreateServicesNode(std::uint32_t index, std::int32_t create) {
 }
 
 void DrvCloseServiceManager(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   DriverServiceRecord* record = Record(i);
   if (record == nullptr) return;
   {
@@ -320,25 +321,25 @@ void DrvCloseServiceManager(std::uint32_t index) {
 }
 
 std::int32_t DrvDeleteServicesNode(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   return DeleteService(RecordServiceName(i));
 }
 
 std::int32_t DrvLoadKernelDriver(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   return StartDriverService(RecordServiceName(i));
 }
 
 std::int32_t DrvUnloadKernelDriver(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   return StopDriverService(RecordServiceName(i));
 }
 
 std::int32_t DrvIsDriverLoaded(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   return IsDriverServiceRunning(RecordServiceName(i));
 }
@@ -346,8 +347,8 @@ std::int32_t DrvIsDriverLoaded(std::uint32_t index) {
 std::int32_t DrvConfigureDriver(std::uint32_t index, const DeviceConfigBlock* block) {
   const int created = DrvCreateServicesNode(index, 1);
   const int unloaded = DrvUnloadKernelDriver(index);
-  const int written = block != nullptr && IsDeviceNumber(DeviceIndex(index))
-                          ? WriteDeviceSettings(DeviceIndex(index), *block)
+  const int written = block != nullptr && IsDeviceNumber(IndexFromDeviceNumber(index))
+                          ? WriteDeviceSettings(IndexFromDeviceNumber(index), *block)
                           : 0;
   const int loaded = DrvLoadKernelDriver(index);
   DrvCloseServiceManager(index);
@@ -355,7 +356,7 @@ std::int32_t DrvConfigureDriver(std::uint32_t index, const DeviceConfigBlock* bl
 }
 
 std::int32_t DrvRemoveDriver(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   const std::string name = RecordServiceName(i);
   const int loaded = IsDriverServiceRunning(name);
@@ -365,7 +366,7 @@ std::int32_t DrvRemoveDriver(std::uint32_t index) {
 }
 
 std::int32_t DrvRemoveDevice(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   const std::string name = RecordServiceName(i);
   if (IsDriverServiceRunning(name) != 0) StopDriverService(name);

@@ -240,7 +240,7 @@ std::uint32_t GetBootstrapFlag(int device) {
 namespace {
 
 using zimo::corvan::App;
-using zimo::corvan::DeviceIndex;
+using zimo::corvan::IndexFromDeviceNumber;
 using zimo::corvan::kFirmwareTextSize;
 using zimo::corvan::SharedDeviceBlock;
 
@@ -251,7 +251,7 @@ enum class FirmwareText { kVersion, kDate };
 // another process may have left it without a terminator.
 char* CopyFirmwareText(std::uint32_t device, FirmwareText which, char* buffer, std::uint32_t size) {
   if (buffer == nullptr || size == 0) return buffer;
-  const SharedDeviceBlock* block = App().Block(DeviceIndex(device));
+  const SharedDeviceBlock* block = App().Block(IndexFromDeviceNumber(device));
   const char* field = block == nullptr                  ? ""
                       : which == FirmwareText::kVersion ? block->FirmwareVersion
                                                         : block->FirmwareDate;
@@ -267,7 +267,7 @@ char* CopyFirmwareText(std::uint32_t device, FirmwareText which, char* buffer, s
 extern "C" {
 
 std::int32_t ZimoGetZimoType(std::uint32_t device) {
-  const int index = DeviceIndex(device);
+  const int index = IndexFromDeviceNumber(device);
   SharedDeviceBlock* block = App().Block(index);
   if (block == nullptr) return 0;
   if (zimo::corvan::IsOpenInProcess(index)) {
@@ -277,7 +277,7 @@ std::int32_t ZimoGetZimoType(std::uint32_t device) {
 }
 
 std::int32_t bZIMOIsSpran(std::uint32_t device) {
-  const SharedDeviceBlock* block = App().Block(DeviceIndex(device));
+  const SharedDeviceBlock* block = App().Block(IndexFromDeviceNumber(device));
   return block != nullptr && block->SpranFlag == 1 ? 1 : 0;
 }
 
@@ -290,7 +290,7 @@ char* ZimoGetRomDateA(std::uint32_t device, char* buffer, std::uint32_t size) {
 }
 
 std::int32_t ZimoInBootStrapMode(std::uint32_t device) {
-  const int index = DeviceIndex(device);
+  const int index = IndexFromDeviceNumber(device);
   SharedDeviceBlock* block = App().Block(index);
   if (block == nullptr) return 0;
   if (!zimo::corvan::IsOpenInProcess(index)) return block->BootstrapFlag != 0 ? 1 : 0;

@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "corvan/internal/shared_table.h"
-#include "dpr/variables.h"
+#include "link/variables.h"
 
 namespace zimo::corvan {
 

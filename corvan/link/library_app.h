@@ -118,9 +118,14 @@ class CommLibraryApp {
   std::uint32_t last_open_error_ = 0;
 };
 
-// A device number from an export as an index: 0 to 8, else -1.
-inline int DeviceIndex(std::uint32_t device) {
+// The two directions between the device numbers of the exports and the
+// library's slot indexes: a number as an index (0 to 8, else -1), and an
+// index as the number the exports take.
+inline int IndexFromDeviceNumber(std::uint32_t device) {
   return device < static_cast<std::uint32_t>(kDeviceSlots) ? static_cast<int>(device) : -1;
+}
+inline std::uint32_t DeviceNumberFromIndex(int device) {
+  return static_cast<std::uint32_t>(device);
 }
 // True for a device that can be opened: 0 to 7.
 inline bool IsRealDevice(int device) { return device >= 0 && device < kRealDevices; }

@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "corvan/internal/shared_table.h"
-#include "dpr/variables.h"
+#include "link/variables.h"
 
 namespace zimo::corvan {
 

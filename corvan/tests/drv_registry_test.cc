@@ -119,9 +119,11 @@ TEST_F(DrvRegistry, DeviceStringQueryFitsTheCallersBuffer) {
     EXPECT_EQ(buffer[c.size], 'z') << "written past the buffer";
   }
   char buffer[4] = "abc";
-  EXPECT_EQ(DrvQueryDeviceString(1, "Language", buffer, 0, "English"), win32::kErrorInvalidParameter);
+  EXPECT_EQ(DrvQueryDeviceString(1, "Language", buffer, 0, "English"),
+            win32::kErrorInvalidParameter);
   EXPECT_STREQ(buffer, "abc");
-  EXPECT_EQ(DrvQueryDeviceString(1, "Language", nullptr, 10, "English"), win32::kErrorInvalidParameter);
+  EXPECT_EQ(DrvQueryDeviceString(1, "Language", nullptr, 10, "English"),
+            win32::kErrorInvalidParameter);
 }
 
 TEST_F(DrvRegistry, DeviceNumbersOutsideTheRangeAreRefusedWithoutKeys) {

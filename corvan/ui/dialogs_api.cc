@@ -52,8 +52,7 @@ int TestDevice(int device, std::int32_t* result) {
   return session.screen.tester().TestDevice(device, result);
 }
 
-int TestDeviceAtLocation(std::uint32_t location, std::uint32_t enumeration,
-                         std::int32_t* result) {
+int TestDeviceAtLocation(std::uint32_t location, std::uint32_t enumeration, std::int32_t* result) {
   DialogSession session;
   return session.screen.tester().TestDeviceAtLocation(location, enumeration, result);
 }

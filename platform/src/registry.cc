@@ -336,7 +336,8 @@ int32_t KeyForRead(Store& store, HKey handle, uint32_t need, const Key** key,
   if (int32_t r = store.Refresh()) return r;
   const Key* k = FindKey(store.tree(), path);
   if (k == nullptr) {
-    if (!IsPredefined(handle)) return Fail(win32::kErrorKeyDeleted, JoinPath(path) + " was deleted");
+    if (!IsPredefined(handle))
+      return Fail(win32::kErrorKeyDeleted, JoinPath(path) + " was deleted");
     k = &EmptyKey();
   }
   *key = k;
@@ -635,7 +636,8 @@ int32_t CopyData(uint32_t value_type, const std::vector<uint8_t>& bytes, uint32_
 
 template <typename Char>
 int32_t CopyName(const std::basic_string<Char>& text, Char* out, uint32_t* size) {
-  if (out == nullptr || size == nullptr) return Fail(win32::kErrorInvalidParameter, "no name buffer");
+  if (out == nullptr || size == nullptr)
+    return Fail(win32::kErrorInvalidParameter, "no name buffer");
   if (text.size() + 1 > *size) return Fail(win32::kErrorMoreData, "the name buffer is too small");
   std::copy(text.begin(), text.end(), out);
   out[text.size()] = 0;

@@ -440,7 +440,8 @@ int32_t CreateServiceA(ScHandle manager, const char* service_name, const char* d
       std::string_view(service_name).find_first_of("\\/") != std::string_view::npos) {
     return win32::kErrorInvalidName;
   }
-  if (binary_path_name == nullptr || *binary_path_name == '\0') return win32::kErrorInvalidParameter;
+  if (binary_path_name == nullptr || *binary_path_name == '\0')
+    return win32::kErrorInvalidParameter;
   std::string name = Cp1252ToUtf8(service_name);
 
   bool created = false;

@@ -100,12 +100,14 @@ TEST_F(RegistryTest, ResultCodesFollowWin32) {
   EXPECT_EQ(RegCreateKeyExA(root_, "Vol", 0, nullptr, kRegOptionVolatile, kKeyAllAccess, nullptr,
                             &h, nullptr),
             win32::kErrorInvalidParameter);
-  EXPECT_EQ(RegQueryValueExA(root_, "Missing", nullptr, &type, buf, &size), win32::kErrorFileNotFound);
+  EXPECT_EQ(RegQueryValueExA(root_, "Missing", nullptr, &type, buf, &size),
+            win32::kErrorFileNotFound);
   EXPECT_EQ(RegQueryValueExA(root_, "Location", nullptr, &type, buf, nullptr),
             win32::kErrorInvalidParameter);
 
   // Size only, then a short buffer: the needed size comes back either way.
-  EXPECT_EQ(RegQueryValueExA(root_, "Language", nullptr, &type, nullptr, &size), win32::kErrorSuccess);
+  EXPECT_EQ(RegQueryValueExA(root_, "Language", nullptr, &type, nullptr, &size),
+            win32::kErrorSuccess);
   EXPECT_EQ(size, 8u);
   EXPECT_EQ(type, kRegSz);
   size = 4;
@@ -433,7 +435,8 @@ TEST(RegistryFileTest, MalformedFileIsReportedAndNeverRewritten) {
                               nullptr, &h, nullptr),
               win32::kErrorBadDb);
     std::vector<uint8_t> d = Dword(1);
-    EXPECT_EQ(RegSetValueExA(kHkeyLocalMachine, "X", 0, kRegDword, d.data(), 4), win32::kErrorBadDb);
+    EXPECT_EQ(RegSetValueExA(kHkeyLocalMachine, "X", 0, kRegDword, d.data(), 4),
+              win32::kErrorBadDb);
     EXPECT_EQ(RegDeleteTreeA(kHkeyLocalMachine, "A"), win32::kErrorBadDb);
     EXPECT_EQ(RegOpenKeyExA(kHkeyLocalMachine, "A", 0, kKeyRead, &h), win32::kErrorBadDb);
     auto typed = RegistryKey::Create(kHkeyLocalMachine, "SOFTWARE\\New");

@@ -103,7 +103,8 @@ TEST_F(ServicesTest, RecordsLiveInTheRegistryAsWindowsKeepsThem) {
 
   ScHandle other = 0;
   EXPECT_EQ(Create("zimo", "/bin/true", &other), win32::kErrorServiceExists);
-  EXPECT_EQ(OpenServiceA(scm_, "Missing", kServiceAllAccess, &other), win32::kErrorServiceDoesNotExist);
+  EXPECT_EQ(OpenServiceA(scm_, "Missing", kServiceAllAccess, &other),
+            win32::kErrorServiceDoesNotExist);
   EXPECT_EQ(Create("", "/bin/true", &other), win32::kErrorInvalidName);
   EXPECT_EQ(Create("a\\b", "/bin/true", &other), win32::kErrorInvalidName);
   EXPECT_EQ(Create("NoImage", "", &other), win32::kErrorInvalidParameter);
@@ -121,7 +122,8 @@ TEST_F(ServicesTest, RecordsLiveInTheRegistryAsWindowsKeepsThem) {
   // A stopped service goes at once.
   EXPECT_EQ(DeleteService(s), win32::kErrorSuccess);
   EXPECT_FALSE(RegistryKey::Exists(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\ZIMO"));
-  EXPECT_EQ(OpenServiceA(scm_, "ZIMO", kServiceAllAccess, &other), win32::kErrorServiceDoesNotExist);
+  EXPECT_EQ(OpenServiceA(scm_, "ZIMO", kServiceAllAccess, &other),
+            win32::kErrorServiceDoesNotExist);
   EXPECT_EQ(QueryServiceStatus(s, &status), win32::kErrorServiceDoesNotExist);
   EXPECT_EQ(CloseServiceHandle(s), win32::kErrorSuccess);
   EXPECT_EQ(CloseServiceHandle(s), win32::kErrorInvalidHandle);
@@ -252,7 +254,8 @@ TEST_F(ServicesTest, DeletingARunningServiceWaitsForItsStop) {
   EXPECT_EQ(status.current_state, kServiceRunning);
 
   ASSERT_EQ(ControlService(s, kServiceControlStop, &status), win32::kErrorSuccess);
-  EXPECT_EQ(OpenServiceA(scm_, "Busy", kServiceAllAccess, &other), win32::kErrorServiceDoesNotExist);
+  EXPECT_EQ(OpenServiceA(scm_, "Busy", kServiceAllAccess, &other),
+            win32::kErrorServiceDoesNotExist);
   CloseServiceHandle(s);
 }
 

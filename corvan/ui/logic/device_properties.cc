@@ -9,8 +9,7 @@
 
 namespace zimo::corvan::dialogs {
 
-DeviceProperties::DeviceProperties(int device)
-    : device_(device), caption_(DeviceCaption(device)) {
+DeviceProperties::DeviceProperties(int device) : device_(device), caption_(DeviceCaption(device)) {
   GetDeviceRegDword(device_, kLocationValue, &location_, 0);
   GetDeviceRegDword(device_, kEnumerationValue, &enumeration_, 0);
 }

@@ -24,7 +24,8 @@ int BaudIndexOf(std::uint32_t baud) {
 }
 
 std::uint32_t BaudOfIndex(int index) {
-  if (index < 0 || index >= static_cast<int>(kBaudRates.size())) return kBaudRates[kDefaultBaudIndex];
+  if (index < 0 || index >= static_cast<int>(kBaudRates.size()))
+    return kBaudRates[kDefaultBaudIndex];
   return kBaudRates[index];
 }
 

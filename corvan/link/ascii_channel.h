@@ -40,6 +40,11 @@ class AsciiChannel {
 // number is outside 0 to 7 or the Location has no transport (results 0).
 AsciiChannel* ChannelOfDevice(int device);
 
+// The command API's exchange of a command for its whole response, for the
+// library's own callers: device lock, the device's channel, the command log.
+// The CommStatusWord; `buffer` (of `size`) always terminated.
+std::uint32_t ExchangeResponse(int device, char* buffer, std::uint32_t size, const char* command);
+
 // Switches checksummed communication of the device through its transport;
 // 0 where the Location has none.
 int SwitchChecksums(int device, int on);

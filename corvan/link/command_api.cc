@@ -76,6 +76,19 @@ std::uint32_t ControlResponseWord(int device, char* buffer, std::uint32_t size, 
 
 }  // namespace
 
+std::uint32_t ExchangeResponse(int d, char* buffer, std::uint32_t size, const char* command) {
+  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (d < 0 || d >= kDeviceSlots) d = -1;  // no slot: the lock and channel refuse it
+  DeviceLock lock(d);
+  buffer[0] = 0;
+  AsciiChannel* channel = ChannelFor(d);
+  if (channel == nullptr) return 0;
+  const std::uint32_t word = channel->GetResponse(d, buffer, MaxChars(size), command);
+  LogCommandEntry(d, command, true);
+  LogCommandEntry(d, buffer, false);
+  return word;
+}
+
 std::uint32_t ServerGetResponse(std::uint32_t device, char* buffer, std::uint32_t size,
                                 const char* format, ...) {
   char command[kSendCommandMax + 1];
@@ -199,16 +212,7 @@ std::uint32_t ZimoGetControlResponseW(std::uint32_t device, char16_t* buffer, st
 
 std::uint32_t ZimoGetResponseExA(std::uint32_t device, char* buffer, std::uint32_t size,
                                  const char* command) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
-  const int d = IndexFromDeviceNumber(device);
-  DeviceLock lock(d);
-  buffer[0] = 0;
-  AsciiChannel* channel = ChannelFor(d);
-  if (channel == nullptr) return 0;
-  const std::uint32_t word = channel->GetResponse(d, buffer, MaxChars(size), command);
-  LogCommandEntry(d, command, true);
-  LogCommandEntry(d, buffer, false);
-  return word;
+  return zimo::corvan::ExchangeResponse(IndexFromDeviceNumber(device), buffer, size, command);
 }
 
 std::uint32_t ZimoGetResponseA(std::uint32_t device, char* buffer, std::uint32_t size,

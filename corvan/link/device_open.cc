@@ -7,12 +7,12 @@
 
 #include "automation/dispatch.h"
 #include "corvan/command_api.h"
-#include "corvan/dpr_channel_api.h"
-#include "corvan/identify_api.h"
 #include "corvan/registry_api.h"
+#include "link/ascii_channel.h"
 #include "link/command_log.h"
 #include "link/device_lock.h"
 #include "link/device_registry.h"
+#include "link/dpr_channel.h"
 #include "link/identify.h"
 #include "link/library_app.h"
 #include "link/location_settings.h"
@@ -79,17 +79,17 @@ void IdentifyCard(int device, SharedDeviceBlock& block) {
 }  // namespace
 
 bool CardStatusHandshake(int device) {
-  const std::uint32_t d = static_cast<std::uint32_t>(device);
-  if (ZimoInBootStrapMode(d) != 0) return true;
+  if (InBootstrapMode(device) != 0) return true;
   char reply[kHandshakeReplyMax + 1] = {};
-  const std::uint32_t count = ZimoGetResponseA(d, reply, sizeof reply, "I3=2I6=1I63=1I64=1?");
+  const std::uint32_t count =
+      ExchangeResponse(device, reply, sizeof reply, "I3=2I6=1I63=1I64=1?") & kCountMask;
   if (count < kStatusReplyMin || count > kStatusReplyMax) {
     platform::DebugPrintf("Open handshake: status reply of %u characters is no card status\n",
                           count);
     return false;
   }
-  ZimoGetZimoType(d);
-  ZimoDPRAvailable(d);
+  CardTypeOf(device);
+  RefreshDprAvailable(device);
   return true;
 }
 

@@ -246,6 +246,17 @@ AsciiChannel& DprMailboxChannel() {
   return channel;
 }
 
+int RefreshDprAvailable(int d) {
+  if (!IsRealDevice(d)) return 0;
+  DeviceUserHandle* user = App().User(d);
+  const SharedDeviceBlock* block = App().Block(d);
+  user->DprAvailable = 0;
+  Transport* transport = TransportOf(d);
+  if (block == nullptr || user->Transport == nullptr || transport == nullptr) return 0;
+  user->DprAvailable = static_cast<std::uint32_t>(transport->TestDprAvailable(d, *block));
+  return static_cast<int>(user->DprAvailable);
+}
+
 }  // namespace zimo::corvan
 
 using zimo::corvan::Dev;
@@ -272,23 +283,14 @@ std::int32_t ReleaseZimoDPR(std::uint32_t device) {
 }
 
 std::int32_t ZimoDPRAvailable(std::uint32_t device) {
-  using namespace zimo::corvan;
-  const int d = Dev(device);
-  if (!IsRealDevice(d)) return 0;
-  DeviceUserHandle* user = App().User(d);
-  const SharedDeviceBlock* block = App().Block(d);
-  user->DprAvailable = 0;
-  Transport* transport = TransportOf(d);
-  if (block == nullptr || user->Transport == nullptr || transport == nullptr) return 0;
-  user->DprAvailable = static_cast<std::uint32_t>(transport->TestDprAvailable(d, *block));
-  return static_cast<std::int32_t>(user->DprAvailable);
+  return zimo::corvan::RefreshDprAvailable(Dev(device));
 }
 
 std::int32_t ZimoDPRComm(std::uint32_t device, std::int32_t on) {
   using namespace zimo::corvan;
   const int d = Dev(device);
   if (!IsRealDevice(d)) return 0;
-  const int available = ZimoDPRAvailable(device);
+  const int available = RefreshDprAvailable(d);
   SharedDeviceBlock* block = App().Block(d);
   if (block == nullptr) return 0;
   if (available == 0) {

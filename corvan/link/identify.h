@@ -99,4 +99,10 @@ bool IsOpenInProcess(int device);
 // not mapped or the device number is invalid.
 std::uint32_t GetBootstrapFlag(int device);
 
+// ZimoGetZimoType and ZimoInBootStrapMode for the library's own callers, by
+// slot index: the card type (asked again when the device is open here), and
+// 1 when the card is in bootstrap mode.
+std::int32_t CardTypeOf(int index);
+int InBootstrapMode(int index);
+
 }  // namespace zimo::corvan

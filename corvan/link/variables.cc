@@ -11,6 +11,7 @@
 
 #include "corvan/command_api.h"
 #include "corvan/variables_api.h"
+#include "link/ascii_channel.h"
 #include "link/library_app.h"
 #include "platform/codepage.h"
 
@@ -22,7 +23,7 @@ class CommandApiPath final : public CardCommandPath {
  public:
   std::uint32_t GetResponseEx(int device, char* buffer, std::uint32_t size,
                               const char* command) override {
-    return ZimoGetResponseExA(static_cast<std::uint32_t>(device), buffer, size, command);
+    return ExchangeResponse(device, buffer, size, command);
   }
   std::uint32_t GetLine(int device, char* buffer, std::uint32_t size) override {
     return ZimoGetLineA(static_cast<std::uint32_t>(device), buffer, size);

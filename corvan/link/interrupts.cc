@@ -18,6 +18,7 @@
 #include "link/device_registry.h"
 #include "link/driver_device.h"
 #include "link/library_app.h"
+#include "link/transport.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "platform/device_io.h"
@@ -74,7 +75,8 @@ std::atomic_ref<std::uint32_t> StopFlag(DeviceUserHandle& user) {
 }
 
 bool IsInterruptLocation(std::uint32_t location) {
-  return location == kLocationIsa || location == kLocationPci;
+  const Transport* transport = TransportFor(location);
+  return transport != nullptr && transport->HasInterrupts();
 }
 
 // A PCI card whose settings disable interrupts: it only ever gets mask 255.

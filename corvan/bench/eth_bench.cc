@@ -18,7 +18,7 @@
 #include "cardsim/attach_eth.h"
 #include "cardsim/card.h"
 #include "corvan/eth_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/eth_transport.h"
 #include "link/library_app.h"
@@ -80,7 +80,8 @@ class Bench {
     corvan::RegisterDevice(kUdpDevice, corvan::kLocationEthernet, 0, table);
     corvan::RegisterDevice(kTcpDevice, corvan::kLocationEthernet, 1, table);
     corvan::SetLocationRegDword(corvan::kLocationEthernet, 1, "TCPMode", 1);
-    ok_ = corvan::EthOpen(kUdpDevice, ip_) != nullptr && corvan::EthOpen(kTcpDevice, ip_) != nullptr;
+    ok_ =
+        corvan::EthOpen(kUdpDevice, ip_) != nullptr && corvan::EthOpen(kTcpDevice, ip_) != nullptr;
   }
   ~Bench() = default;
 

@@ -10,12 +10,13 @@
 
 #include "corvan/command_api.h"
 #include "corvan/eth_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "download/download_files.h"
 #include "download/download_state.h"
 #include "download/source_name.h"
 #include "link/bus_channel.h"
 #include "link/library_app.h"
+#include "link/serial_checksum.h"
 
 namespace zimo::corvan {
 
@@ -78,7 +79,7 @@ void SendLines(int device, const char* path) {
   }
   LockZimo(d);
   SharedDeviceBlock* block = App().Block(device);
-  if (block->Location == kLocationSerial && App().User(device)->ChecksumMode != 0) {
+  if (block->Location == kLocationSerial && ChecksumsOn(*App().User(device))) {
     state.ReportDownloadMessage("+++ Doing checksummed communications +++");
   }
   block->DownloadBusy = 1;
@@ -279,7 +280,7 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
 using namespace zimo::corvan;
 
 extern "C" void ZimoDownloadFile(std::uint32_t device, const char* path) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   CommLibraryApp& app = App();
   app.MapTable();
   const SharedDeviceBlock* block = app.Block(d);

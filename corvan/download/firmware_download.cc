@@ -13,14 +13,15 @@
 #include "corvan/bus_api.h"
 #include "corvan/command_api.h"
 #include "corvan/device_level_api.h"
-#include "corvan/device_user_handle.h"
 #include "corvan/errors.h"
 #include "corvan/eth_api.h"
 #include "corvan/firmware_api.h"
+#include "corvan/internal/device_user_handle.h"
+#include "corvan/internal/shared_table.h"
 #include "corvan/serial_api.h"
-#include "corvan/shared_table.h"
 #include "download/download_state.h"
 #include "drivers/zimo_ioctl.h"
+#include "link/card_text.h"
 #include "link/device_registry.h"
 #include "link/driver_device.h"
 #include "link/error_texts.h"
@@ -35,7 +36,6 @@
 namespace zimo::corvan {
 namespace {
 
-constexpr char kCtrlX = 24, kCtrlD = 4, kCr = 13, kCtrlO = 15, kCtrlR = 18, kCtrlZ = 26;
 constexpr unsigned kPortStatus = 2, kPortLow = 5, kPortMiddle = 6, kPortHigh = 7;
 constexpr std::uint8_t kPortTakesWord = 0x02;
 constexpr std::uint32_t kReplyLimit = 70;

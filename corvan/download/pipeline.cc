@@ -6,8 +6,8 @@
 
 #include "corvan/command_api.h"
 #include "corvan/download_api.h"
+#include "corvan/internal/shared_table.h"
 #include "corvan/plcc_api.h"
-#include "corvan/shared_table.h"
 #include "download/dictionary.h"
 #include "download/download_files.h"
 #include "download/preprocessor.h"
@@ -237,7 +237,7 @@ extern "C" std::int32_t ZimoCompilePLCC(std::uint32_t device, const char* output
   DownloadState& state = DownloadState::Instance();
   if (state.options().download != 0) ZimoSendCommandA(device, "closeI6=1");
   App().MapTable();
-  const SharedDeviceBlock* block = App().Block(DeviceIndex(device));
+  const SharedDeviceBlock* block = App().Block(IndexFromDeviceNumber(device));
   if (block == nullptr || block->LinkListValid != 1) {
     // Without the card's link list nothing can be compiled; an error here
     // keeps the send stage from sending a missing or stale file.

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "download/download_files.h"
 #include "download/download_state.h"
 #include "link/library_app.h"

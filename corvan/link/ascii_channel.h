@@ -1,7 +1,7 @@
-// The transports behind the command API, all with one shape: the dispatcher
-// picks a channel by the device's Location (and, for bus devices, the
-// process's ASCII channel choice; for serial ones, the checksum flag) and
-// calls the operation of the same role.
+// The ASCII channels behind the command API, all with one shape: the
+// dispatcher asks the device's transport for its channel (the bus or
+// mailbox choice, plain or checksummed serial) and calls the operation of
+// the same role.
 //
 // Readers store at most `max` characters into a buffer of max + 1 and
 // always terminate the text. Results are CommStatusWords (command_api.h).
@@ -35,24 +35,18 @@ class AsciiChannel {
   virtual std::int32_t LastError(int device) = 0;
 };
 
-enum class ChannelKind {
-  kNone,  // a Location without a transport: nothing happens, results 0
-  kBus,
-  kDprMailbox,
-  kSerial,
-  kSerialChecksum,
-  kEthernet,
-};
+// The channel the device's exchanges take in this process, as its
+// transport says (link/transport.h); null when the table is not mapped, the
+// number is outside 0 to 7 or the Location has no transport (results 0).
+AsciiChannel* ChannelOfDevice(int device);
 
-// The channel the device's exchanges take in this process; kNone when the
-// table is not mapped or the number is outside 0 to 7.
-ChannelKind ChannelKindOf(int device);
+// The command API's exchange of a command for its whole response, for the
+// library's own callers: device lock, the device's channel, the command log.
+// The CommStatusWord; `buffer` (of `size`) always terminated.
+std::uint32_t ExchangeResponse(int device, char* buffer, std::uint32_t size, const char* command);
 
-// The channel of a kind; null for kNone.
-AsciiChannel* ChannelOf(ChannelKind kind);
-
-// Switches checksummed communication of a serial device (the card's I4 and
-// this process's checksum flag); the checksummed transport's result.
-int SwitchSerialChecksums(int device, int on);
+// Switches checksummed communication of the device through its transport;
+// 0 where the Location has none.
+int SwitchChecksums(int device, int on);
 
 }  // namespace zimo::corvan

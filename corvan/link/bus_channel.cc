@@ -8,6 +8,7 @@
 #include "corvan/bus_api.h"
 #include "corvan/command_api.h"
 #include "drivers/zimo_ioctl.h"
+#include "link/card_text.h"
 #include "link/driver_device.h"
 #include "link/library_app.h"
 #include "link/text_utils.h"
@@ -16,14 +17,12 @@
 namespace zimo::corvan {
 namespace {
 
-constexpr char kStx = 2;
-constexpr char kAck = 6;
 constexpr std::uint32_t kLineTextSize = sizeof(drivers::LineIoBlock::text);  // 256
 constexpr std::uint32_t kHighestPortRegister = 16;
 
 using drivers::LineIoBlock;
 
-int Dev(std::uint32_t device) { return DeviceIndex(device); }
+int Dev(std::uint32_t device) { return IndexFromDeviceNumber(device); }
 
 platform::IoControlResult Ioctl(int device, std::uint32_t code, const void* in,
                                 std::uint32_t in_size, void* out, std::uint32_t out_size) {

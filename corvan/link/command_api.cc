@@ -27,7 +27,7 @@ constexpr char kGlobalStatusChar = 7;
 constexpr int kErrorStrConversionFailed = -3;
 
 // The device's channel, or null when nothing is there (result 0).
-AsciiChannel* ChannelFor(int device) { return ChannelOf(ChannelKindOf(device)); }
+AsciiChannel* ChannelFor(int device) { return ChannelOfDevice(device); }
 
 bool IsOpenHere(int device) {
   if (!IsRealDevice(device)) return false;
@@ -76,6 +76,19 @@ std::uint32_t ControlResponseWord(int device, char* buffer, std::uint32_t size, 
 
 }  // namespace
 
+std::uint32_t ExchangeResponse(int d, char* buffer, std::uint32_t size, const char* command) {
+  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (d < 0 || d >= kDeviceSlots) d = -1;  // no slot: the lock and channel refuse it
+  DeviceLock lock(d);
+  buffer[0] = 0;
+  AsciiChannel* channel = ChannelFor(d);
+  if (channel == nullptr) return 0;
+  const std::uint32_t word = channel->GetResponse(d, buffer, MaxChars(size), command);
+  LogCommandEntry(d, command, true);
+  LogCommandEntry(d, buffer, false);
+  return word;
+}
+
 std::uint32_t ServerGetResponse(std::uint32_t device, char* buffer, std::uint32_t size,
                                 const char* format, ...) {
   char command[kSendCommandMax + 1];
@@ -94,14 +107,14 @@ using namespace zimo::corvan;  // NOLINT: the exports below are the library's ow
 extern "C" {
 
 std::int32_t ZimoGetDpramAvailable(std::uint32_t device) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   if (!IsOpenHere(d)) return 0;
   DeviceLock lock(d);
   return App().User(d)->DprAvailable != 0 ? 1 : 0;
 }
 
 std::uint32_t ZimoSendCharA(std::uint32_t device, char character) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   AsciiChannel* channel = ChannelFor(d);
   if (channel == nullptr) return 0;
@@ -116,7 +129,7 @@ std::uint32_t ZimoSendCharW(std::uint32_t device, char16_t character) {
 }
 
 std::uint32_t ZimoSendLineA(std::uint32_t device, const char* text) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   AsciiChannel* channel = ChannelFor(d);
   if (channel == nullptr) return 0;
@@ -131,7 +144,7 @@ std::uint32_t ZimoSendLineW(std::uint32_t device, const char16_t* text) {
 }
 
 std::uint32_t ZimoGetLineExA(std::uint32_t device, char* buffer, std::uint32_t size) {
-  return GetLineWord(DeviceIndex(device), buffer, size);
+  return GetLineWord(IndexFromDeviceNumber(device), buffer, size);
 }
 
 std::uint32_t ZimoGetLineA(std::uint32_t device, char* buffer, std::uint32_t size) {
@@ -152,7 +165,7 @@ std::uint32_t ZimoGetLineW(std::uint32_t device, char16_t* buffer, std::uint32_t
 
 std::uint32_t ZimoGetBufferA(std::uint32_t device, char* buffer, std::uint32_t size) {
   if (BadBuffer(buffer, size)) return 0;
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   buffer[0] = 0;
   AsciiChannel* channel = ChannelFor(d);
@@ -172,7 +185,7 @@ std::uint32_t ZimoGetBufferW(std::uint32_t device, char16_t* buffer, std::uint32
 
 std::uint32_t ZimoGetControlResponseExA(std::uint32_t device, char* buffer, std::uint32_t size,
                                         char character) {
-  return ControlResponseWord(DeviceIndex(device), buffer, size, character,
+  return ControlResponseWord(IndexFromDeviceNumber(device), buffer, size, character,
                              /*log_as_command=*/false);
 }
 
@@ -186,7 +199,7 @@ std::uint32_t ZimoGetControlResponseExW(std::uint32_t device, char16_t* buffer, 
   if (BadBuffer(buffer, size)) return kStatusFailure;
   std::string narrow = NarrowBufferFor(size);
   const std::uint32_t word =
-      ControlResponseWord(DeviceIndex(device), narrow.data(), size,
+      ControlResponseWord(IndexFromDeviceNumber(device), narrow.data(), size,
                           zimo::platform::Utf16ToCp1252Char(character), /*log_as_command=*/true);
   WidenInto(narrow, buffer, size);
   return word;
@@ -199,16 +212,7 @@ std::uint32_t ZimoGetControlResponseW(std::uint32_t device, char16_t* buffer, st
 
 std::uint32_t ZimoGetResponseExA(std::uint32_t device, char* buffer, std::uint32_t size,
                                  const char* command) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
-  const int d = DeviceIndex(device);
-  DeviceLock lock(d);
-  buffer[0] = 0;
-  AsciiChannel* channel = ChannelFor(d);
-  if (channel == nullptr) return 0;
-  const std::uint32_t word = channel->GetResponse(d, buffer, MaxChars(size), command);
-  LogCommandEntry(d, command, true);
-  LogCommandEntry(d, buffer, false);
-  return word;
+  return zimo::corvan::ExchangeResponse(IndexFromDeviceNumber(device), buffer, size, command);
 }
 
 std::uint32_t ZimoGetResponseA(std::uint32_t device, char* buffer, std::uint32_t size,
@@ -233,7 +237,7 @@ std::uint32_t ZimoGetResponseW(std::uint32_t device, char16_t* buffer, std::uint
 }
 
 std::int32_t ZimoSendCommandA(std::uint32_t device, const char* command) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   if (!IsOpenHere(d)) return 0;
   DeviceLock lock(d);
   AsciiChannel* channel = ChannelFor(d);
@@ -251,14 +255,14 @@ std::int32_t ZimoSendCommandW(std::uint32_t device, const char16_t* command) {
 }
 
 std::uint32_t ZimoReadReady(std::uint32_t device) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   AsciiChannel* channel = ChannelFor(d);
   return channel != nullptr ? channel->ReadReady(d) : 0;
 }
 
 std::int32_t ZimoFlush(std::uint32_t device) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   if (!IsOpenHere(d)) return 0;
   DeviceLock lock(d);
   AsciiChannel* channel = ChannelFor(d);
@@ -267,10 +271,7 @@ std::int32_t ZimoFlush(std::uint32_t device) {
 }
 
 std::int32_t ZimoDoChecksums(std::uint32_t device, std::int32_t on) {
-  const int d = DeviceIndex(device);
-  const SharedDeviceBlock* block = IsRealDevice(d) ? App().Block(d) : nullptr;
-  if (block == nullptr || block->Location != kLocationSerial) return 0;
-  return SwitchSerialChecksums(d, on);
+  return SwitchChecksums(IndexFromDeviceNumber(device), on);
 }
 
 std::int32_t ZimoMotionBufOpen(std::uint32_t device) {
@@ -297,7 +298,7 @@ std::int32_t ZimoSetCriticalIVars(std::uint32_t device) {
 }
 
 std::int32_t ZimoGetError(std::uint32_t device) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   AsciiChannel* channel = ChannelFor(d);
   if (channel == nullptr) return 0;
@@ -311,7 +312,7 @@ std::int32_t ZimoGetError(std::uint32_t device) {
 }
 
 std::int32_t ZimoGetErrorStrA(std::uint32_t device, char* buffer, std::uint32_t size) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   const std::int32_t code = ZimoGetError(device);
   if (code < 1 || buffer == nullptr || size == 0) return code;
@@ -323,7 +324,7 @@ std::int32_t ZimoGetErrorStrA(std::uint32_t device, char* buffer, std::uint32_t 
 }
 
 std::int32_t ZimoGetErrorStrW(std::uint32_t device, char16_t* buffer, std::uint32_t size) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   const std::int32_t code = ZimoGetError(device);
   if (code < 1 || buffer == nullptr || size == 0) return code;
@@ -335,16 +336,16 @@ std::int32_t ZimoGetErrorStrW(std::uint32_t device, char16_t* buffer, std::uint3
 }
 
 std::int32_t ZimoSetCommandLogging(std::uint32_t device, std::int32_t on, const char* name) {
-  return SetCommandLogging(DeviceIndex(device), on != 0, name);
+  return SetCommandLogging(IndexFromDeviceNumber(device), on != 0, name);
 }
 
 std::int32_t ZimoGetCommandLogging(std::uint32_t device) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   return IsRealDevice(d) ? static_cast<std::int32_t>(App().User(d)->CommandLogging) : 0;
 }
 
 std::int32_t ZimoCommandLog(std::uint32_t device, const char* text) {
-  return WriteCommandLogAlways(DeviceIndex(device), text);
+  return WriteCommandLogAlways(IndexFromDeviceNumber(device), text);
 }
 
 }  // extern "C"

@@ -150,12 +150,12 @@ using namespace zimo::corvan;  // NOLINT: the exports below are the library's ow
 extern "C" {
 
 std::uint32_t ZimoGetLocation(std::uint32_t device) {
-  const SharedDeviceBlock* block = BlockOf(DeviceIndex(device));
+  const SharedDeviceBlock* block = BlockOf(IndexFromDeviceNumber(device));
   return block != nullptr ? block->Location : 0;
 }
 
 std::uint32_t ZimoGetEnumeration(std::uint32_t device) {
-  const SharedDeviceBlock* block = BlockOf(DeviceIndex(device));
+  const SharedDeviceBlock* block = BlockOf(IndexFromDeviceNumber(device));
   return block != nullptr ? block->Enumeration : 0;
 }
 
@@ -167,7 +167,7 @@ std::int32_t MapDeviceNumToEnumAndLocation(std::uint32_t location, std::uint32_t
 
 std::int32_t MapLocAndEnumFromDeviceNum(std::uint32_t device, std::uint32_t* location,
                                         std::uint32_t* enumeration) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   if (!IsDeviceNumber(d) || DeviceKeyExists(d) == 0) return 0;
   std::uint32_t l = 0;
   std::uint32_t e = 0;
@@ -179,7 +179,7 @@ std::int32_t MapLocAndEnumFromDeviceNum(std::uint32_t device, std::uint32_t* loc
 }
 
 std::int32_t ZimoGetAsciiComm(std::uint32_t device) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   const SharedDeviceBlock* block = BlockOf(d);
   if (block == nullptr) return 0;
   std::uint32_t mode = 0;
@@ -191,7 +191,7 @@ std::int32_t ZimoGetAsciiComm(std::uint32_t device) {
 }
 
 std::int32_t ZimoSetAsciiComm(std::uint32_t device, std::int32_t mode) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   SharedDeviceBlock* block = BlockOf(d);
   if (block == nullptr) return 0;
   DeviceUserHandle& user = *App().User(d);

@@ -27,11 +27,11 @@ int ReleaseDevice(int device) {
 extern "C" {
 
 std::uint32_t LockZimo(std::uint32_t device) {
-  return zimo::corvan::LockDevice(zimo::corvan::DeviceIndex(device));
+  return zimo::corvan::LockDevice(zimo::corvan::IndexFromDeviceNumber(device));
 }
 
 std::int32_t ReleaseZimo(std::uint32_t device) {
-  return zimo::corvan::ReleaseDevice(zimo::corvan::DeviceIndex(device));
+  return zimo::corvan::ReleaseDevice(zimo::corvan::IndexFromDeviceNumber(device));
 }
 
 }  // extern "C"

@@ -5,12 +5,18 @@
 
 #include <cstdint>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 
 namespace zimo::corvan {
 
+// The DPR bookkeeping of a first opener whose card has usable DPR (the DPR
+// layer above the link supplies it): poll limits, buffers, variable area.
+// Open lock and device lock held.
+using FirstOpenSetUp = void (*)(int device, SharedDeviceBlock& block, DeviceConfigBlock& config);
+
 // OpenZimoDevice: true when the device is open for this process on return.
-bool OpenDevice(int device);
+// Every step that depends on the Location is the device's transport's.
+bool OpenDevice(int device, FirstOpenSetUp dpr_set_up);
 // CloseDevice(device, force): drops one open reference, or all of them with
 // `force`; the last one closes the transport and the device's locks. A
 // device that is not open in this process is left alone. 0 for a device

@@ -44,7 +44,7 @@ RegKey OpenPath(const std::string& relative, bool create) {
   } else {
     rc = reg::RegOpenKeyExA(reg::kHkeyLocalMachine, path.c_str(), 0, reg::kKeyAllAccess, &handle);
   }
-  return rc == reg::winerr::kSuccess ? RegKey(handle) : RegKey();
+  return rc == reg::win32::kErrorSuccess ? RegKey(handle) : RegKey();
 }
 
 bool QueryDword(const RegKey& key, const char* name, std::uint32_t* value) {
@@ -54,7 +54,8 @@ bool QueryDword(const RegKey& key, const char* name, std::uint32_t* value) {
   std::uint32_t size = sizeof data;
   const int32_t rc = reg::RegQueryValueExA(key.handle(), name, nullptr, &type,
                                            reinterpret_cast<std::uint8_t*>(&data), &size);
-  if (rc != reg::winerr::kSuccess || type != reg::kRegDword || size != sizeof data) return false;
+  if (rc != reg::win32::kErrorSuccess || type != reg::kRegDword || size != sizeof data)
+    return false;
   *value = data;
   return true;
 }
@@ -66,7 +67,7 @@ bool QueryText(const RegKey& key, const char* name, std::string* text) {
   std::uint32_t size = sizeof buffer;
   const int32_t rc = reg::RegQueryValueExA(key.handle(), name, nullptr, &type,
                                            reinterpret_cast<std::uint8_t*>(buffer), &size);
-  if (rc != reg::winerr::kSuccess || (type != reg::kRegSz && type != reg::kRegExpandSz)) {
+  if (rc != reg::win32::kErrorSuccess || (type != reg::kRegSz && type != reg::kRegExpandSz)) {
     return false;
   }
   text->assign(buffer, strnlen(buffer, size));
@@ -76,7 +77,7 @@ bool QueryText(const RegKey& key, const char* name, std::string* text) {
 bool SetDword(const RegKey& key, const char* name, std::uint32_t value) {
   return key.is_open() && reg::RegSetValueExA(key.handle(), name, 0, reg::kRegDword,
                                               reinterpret_cast<const std::uint8_t*>(&value),
-                                              sizeof value) == reg::winerr::kSuccess;
+                                              sizeof value) == reg::win32::kErrorSuccess;
 }
 
 bool SetText(const RegKey& key, const char* name, const char* text) {
@@ -84,7 +85,7 @@ bool SetText(const RegKey& key, const char* name, const char* text) {
   return key.is_open() && reg::RegSetValueExA(key.handle(), name, 0, reg::kRegSz,
                                               reinterpret_cast<const std::uint8_t*>(text),
                                               static_cast<std::uint32_t>(std::strlen(text) + 1)) ==
-                              reg::winerr::kSuccess;
+                              reg::win32::kErrorSuccess;
 }
 
 int ReadDword(const RegKey& key, const char* name, std::uint32_t* out,
@@ -180,7 +181,7 @@ int DeleteDeviceKey(int device) {
   // The device's NC keys go with it; a plain key delete would refuse a
   // device that has NC settings.
   const std::string name = DeviceKeyName(device);
-  return reg::RegDeleteTreeA(root.handle(), name.c_str()) == reg::winerr::kSuccess ? 1 : 0;
+  return reg::RegDeleteTreeA(root.handle(), name.c_str()) == reg::win32::kErrorSuccess ? 1 : 0;
 }
 
 int GetRootRegString(const char* name, std::string* out, const char* default_text) {

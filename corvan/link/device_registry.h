@@ -20,7 +20,7 @@
 #include <string_view>
 #include <utility>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "platform/registry.h"
 
 namespace zimo::corvan {

@@ -9,21 +9,22 @@
 #include "corvan/command_api.h"
 #include "corvan/dpr_channel_api.h"
 #include "drivers/zimo_ioctl.h"
+#include "link/card_text.h"
 #include "link/driver_device.h"
 #include "link/library_app.h"
+#include "link/transport.h"
 #include "platform/codepage.h"
 
 namespace zimo::corvan {
 namespace {
 
-constexpr char kCr = 13;
 constexpr std::uint32_t kLineTextSize = sizeof(drivers::LineIoBlock::text);  // 256
 constexpr std::uint32_t kMaxCommand = 255;
 constexpr int kFlushReads = 5;
 constexpr std::uint32_t kFlushScratchMax = 256;
 constexpr std::uint32_t kReplyMax = 63;
 
-int Dev(std::uint32_t device) { return DeviceIndex(device); }
+int Dev(std::uint32_t device) { return IndexFromDeviceNumber(device); }
 
 platform::IoControlResult Ioctl(int device, std::uint32_t code, const void* in,
                                 std::uint32_t in_size, void* out, std::uint32_t out_size) {
@@ -245,6 +246,17 @@ AsciiChannel& DprMailboxChannel() {
   return channel;
 }
 
+int RefreshDprAvailable(int d) {
+  if (!IsRealDevice(d)) return 0;
+  DeviceUserHandle* user = App().User(d);
+  const SharedDeviceBlock* block = App().Block(d);
+  user->DprAvailable = 0;
+  Transport* transport = TransportOf(d);
+  if (block == nullptr || user->Transport == nullptr || transport == nullptr) return 0;
+  user->DprAvailable = static_cast<std::uint32_t>(transport->TestDprAvailable(d, *block));
+  return static_cast<int>(user->DprAvailable);
+}
+
 }  // namespace zimo::corvan
 
 using zimo::corvan::Dev;
@@ -271,37 +283,14 @@ std::int32_t ReleaseZimoDPR(std::uint32_t device) {
 }
 
 std::int32_t ZimoDPRAvailable(std::uint32_t device) {
-  using namespace zimo::corvan;
-  const int d = Dev(device);
-  if (!IsRealDevice(d)) return 0;
-  DeviceUserHandle* user = App().User(d);
-  const SharedDeviceBlock* block = App().Block(d);
-  user->DprAvailable = 0;
-  if (block == nullptr || user->Transport == nullptr) return 0;
-  switch (block->Location) {
-    case kLocationIsa:
-    case kLocationPci: {
-      const zimo::platform::IoControlResult r =
-          Ioctl(d, zimo::drivers::IOCTL_ZIMO_DPR_AVAILABLE, nullptr, 0, nullptr, 0);
-      user->DprAvailable = r.ok && r.bytes_returned != 0 ? 1 : 0;
-      break;
-    }
-    case kLocationUsb:
-    case kLocationEthernet:
-      user->DprAvailable =
-          static_cast<std::uint32_t>(TestDprByCommands(LibraryCommandPath(), d, block->CardType));
-      break;
-    default:
-      break;
-  }
-  return static_cast<std::int32_t>(user->DprAvailable);
+  return zimo::corvan::RefreshDprAvailable(Dev(device));
 }
 
 std::int32_t ZimoDPRComm(std::uint32_t device, std::int32_t on) {
   using namespace zimo::corvan;
   const int d = Dev(device);
   if (!IsRealDevice(d)) return 0;
-  const int available = ZimoDPRAvailable(device);
+  const int available = RefreshDprAvailable(d);
   SharedDeviceBlock* block = App().Block(d);
   if (block == nullptr) return 0;
   if (available == 0) {

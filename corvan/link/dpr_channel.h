@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "dpr/variables.h"
 #include "link/ascii_channel.h"
+#include "link/variables.h"
 
 namespace zimo::corvan {
 
@@ -38,5 +38,10 @@ inline constexpr std::uint32_t kDprPatternAddress = 0xD000;
 int TestDprByCommands(CardCommandPath& path, int device, std::int32_t card_type);
 
 AsciiChannel& DprMailboxChannel();
+
+// ZimoDPRAvailable for the library's own callers: asks the device's
+// transport whether its DPR is usable from this process, keeps the answer
+// in DprAvailable and returns it (0 when the device is not open here).
+int RefreshDprAvailable(int device);
 
 }  // namespace zimo::corvan

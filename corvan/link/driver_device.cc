@@ -6,7 +6,7 @@
 #include <mutex>
 #include <utility>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/library_app.h"
 #include "platform/win_error.h"
 

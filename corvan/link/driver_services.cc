@@ -65,7 +65,7 @@ bool LockDatabase(ScHandle manager, platform::ScLock* lock) {
   for (int tries = 0; tries < kServiceLockTries; ++tries) {
     const std::int32_t error = Track(platform::LockServiceDatabase(manager, lock));
     if (error == 0) return true;
-    if (error != platform::winerr::kServiceDatabaseLocked) return false;
+    if (error != platform::win32::kErrorServiceDatabaseLocked) return false;
     std::this_thread::sleep_for(kLockRetry);
   }
   return false;
@@ -78,7 +78,8 @@ int OpenKernelService(ScHandle manager, const std::string& name, bool create) {
   const std::int32_t error =
       Track(platform::OpenServiceA(manager, name.c_str(), platform::kServiceAllAccess, &service));
   platform::ScLock lock = 0;
-  if (error == platform::winerr::kServiceDoesNotExist && create && LockDatabase(manager, &lock)) {
+  if (error == platform::win32::kErrorServiceDoesNotExist && create &&
+      LockDatabase(manager, &lock)) {
     const std::string binary = DriverBinaryPath(name);
     Track(platform::CreateServiceA(manager, name.c_str(), nullptr, platform::kServiceAllAccess,
                                    platform::kServiceKernelDriver, platform::kServiceSystemStart,
@@ -108,7 +109,7 @@ ServiceState StateOf(const std::string& name) {
   const std::int32_t opened =
       Track(platform::OpenServiceA(manager, name.c_str(), platform::kServiceQueryStatus, &service));
   ServiceState state = ServiceState::kUnknown;
-  if (opened == platform::winerr::kServiceDoesNotExist) {
+  if (opened == platform::win32::kErrorServiceDoesNotExist) {
     state = ServiceState::kMissing;
   } else if (opened == 0) {
     platform::ServiceStatus status;
@@ -155,7 +156,7 @@ int DeleteService(const std::string& name) {
   const std::int32_t opened =
       Track(platform::OpenServiceA(manager, name.c_str(), platform::kServiceAllAccess, &service));
   int result = 0;
-  if (opened == platform::winerr::kServiceDoesNotExist) {
+  if (opened == platform::win32::kErrorServiceDoesNotExist) {
     result = 1;
   } else if (opened == 0) {
     platform::ScLock lock = 0;
@@ -270,7 +271,7 @@ namespace platform = zimo::platform;
 extern "C" {
 
 std::int32_t DrvCreateServicesNode(std::uint32_t index, std::int32_t create) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   DriverServiceRecord* record = Record(i);
   if (record == nullptr) return 0;
   const std::string name = RecordServiceName(i);
@@ -288,7 +289,7 @@ std::int32_t DrvCreateServicesNode(std::uint32_t index, std::int32_t create) {
   const std::int32_t opened =
       platform::OpenServiceA(manager, name.c_str(), platform::kServiceAllAccess, &service);
   Close(service);
-  if (opened == platform::winerr::kServiceDoesNotExist && create == 0) {
+  if (opened == platform::win32::kErrorServiceDoesNotExist && create == 0) {
     Track(opened);
     return 0;  // the manager stays open for the caller
   }
@@ -303,7 +304,7 @@ std::int32_t DrvCreateServicesNode(std::uint32_t index, std::int32_t create) {
 }
 
 void DrvCloseServiceManager(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   DriverServiceRecord* record = Record(i);
   if (record == nullptr) return;
   {
@@ -320,25 +321,25 @@ void DrvCloseServiceManager(std::uint32_t index) {
 }
 
 std::int32_t DrvDeleteServicesNode(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   return DeleteService(RecordServiceName(i));
 }
 
 std::int32_t DrvLoadKernelDriver(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   return StartDriverService(RecordServiceName(i));
 }
 
 std::int32_t DrvUnloadKernelDriver(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   return StopDriverService(RecordServiceName(i));
 }
 
 std::int32_t DrvIsDriverLoaded(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   return IsDriverServiceRunning(RecordServiceName(i));
 }
@@ -346,8 +347,8 @@ std::int32_t DrvIsDriverLoaded(std::uint32_t index) {
 std::int32_t DrvConfigureDriver(std::uint32_t index, const DeviceConfigBlock* block) {
   const int created = DrvCreateServicesNode(index, 1);
   const int unloaded = DrvUnloadKernelDriver(index);
-  const int written = block != nullptr && IsDeviceNumber(DeviceIndex(index))
-                          ? WriteDeviceSettings(DeviceIndex(index), *block)
+  const int written = block != nullptr && IsDeviceNumber(IndexFromDeviceNumber(index))
+                          ? WriteDeviceSettings(IndexFromDeviceNumber(index), *block)
                           : 0;
   const int loaded = DrvLoadKernelDriver(index);
   DrvCloseServiceManager(index);
@@ -355,7 +356,7 @@ std::int32_t DrvConfigureDriver(std::uint32_t index, const DeviceConfigBlock* bl
 }
 
 std::int32_t DrvRemoveDriver(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   const std::string name = RecordServiceName(i);
   const int loaded = IsDriverServiceRunning(name);
@@ -365,7 +366,7 @@ std::int32_t DrvRemoveDriver(std::uint32_t index) {
 }
 
 std::int32_t DrvRemoveDevice(std::uint32_t index) {
-  const int i = DeviceIndex(index);
+  const int i = IndexFromDeviceNumber(index);
   if (Record(i) == nullptr) return 0;
   const std::string name = RecordServiceName(i);
   if (IsDriverServiceRunning(name) != 0) StopDriverService(name);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 
 namespace zimo::corvan {
 

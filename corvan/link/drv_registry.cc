@@ -12,7 +12,7 @@ namespace zimo::corvan {
 namespace {
 
 namespace reg = platform;
-namespace winerr = platform::winerr;
+namespace win32 = platform::win32;
 
 constexpr char kMapperKeyPath[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Motionmap";
 constexpr char kMapperValue[] = "Mapping Name";
@@ -31,7 +31,7 @@ RegKey OpenNcKey(std::uint32_t device, std::uint32_t nc, const char* section, bo
 // A missing key counts as a missing value.
 std::int32_t QueryDword(const RegKey& key, const char* name, std::uint32_t* value,
                         std::uint32_t default_value) {
-  std::int32_t rc = winerr::kFileNotFound;
+  std::int32_t rc = win32::kErrorFileNotFound;
   if (key.is_open()) {
     std::uint32_t type = reg::kRegNone;
     std::uint32_t data = 0;
@@ -40,12 +40,12 @@ std::int32_t QueryDword(const RegKey& key, const char* name, std::uint32_t* valu
                                reinterpret_cast<std::uint8_t*>(&data), &size);
     // A value of another type (a text, a binary of any length) is missing,
     // whatever the query said about its size.
-    if ((rc == winerr::kSuccess || rc == winerr::kMoreData) && type != reg::kRegDword) {
-      rc = winerr::kFileNotFound;
-    } else if (rc == winerr::kSuccess && size != sizeof data) {
-      rc = winerr::kFileNotFound;
+    if ((rc == win32::kErrorSuccess || rc == win32::kErrorMoreData) && type != reg::kRegDword) {
+      rc = win32::kErrorFileNotFound;
+    } else if (rc == win32::kErrorSuccess && size != sizeof data) {
+      rc = win32::kErrorFileNotFound;
     }
-    if (rc == winerr::kSuccess) {
+    if (rc == win32::kErrorSuccess) {
       if (value != nullptr) *value = data;
       return rc;
     }
@@ -56,8 +56,8 @@ std::int32_t QueryDword(const RegKey& key, const char* name, std::uint32_t* valu
 
 std::int32_t QueryString(const RegKey& key, const char* name, char* buffer, std::uint32_t size,
                          const char* default_text) {
-  if (buffer == nullptr || size == 0) return winerr::kInvalidParameter;
-  std::int32_t rc = winerr::kFileNotFound;
+  if (buffer == nullptr || size == 0) return win32::kErrorInvalidParameter;
+  std::int32_t rc = win32::kErrorFileNotFound;
   if (key.is_open()) {
     // Read into a copy, so a failed query leaves no half text behind and the
     // result can be terminated whatever the stored data holds.
@@ -66,18 +66,18 @@ std::int32_t QueryString(const RegKey& key, const char* name, char* buffer, std:
     std::uint32_t data_size = size;
     rc = reg::RegQueryValueExA(key.handle(), name, nullptr, &type,
                                reinterpret_cast<std::uint8_t*>(data.data()), &data_size);
-    if ((rc == winerr::kSuccess || rc == winerr::kMoreData) && type != reg::kRegSz &&
+    if ((rc == win32::kErrorSuccess || rc == win32::kErrorMoreData) && type != reg::kRegSz &&
         type != reg::kRegExpandSz) {
-      rc = winerr::kFileNotFound;
+      rc = win32::kErrorFileNotFound;
     }
-    if (rc == winerr::kSuccess) {
+    if (rc == win32::kErrorSuccess) {
       const std::size_t length = strnlen(data.data(), data_size);
       if (length < size) {
         std::memcpy(buffer, data.data(), length);
         buffer[length] = '\0';
         return rc;
       }
-      rc = winerr::kMoreData;  // no room for the terminator
+      rc = win32::kErrorMoreData;  // no room for the terminator
     }
   }
   CopyTerminated(buffer, size, default_text);
@@ -85,13 +85,13 @@ std::int32_t QueryString(const RegKey& key, const char* name, char* buffer, std:
 }
 
 std::int32_t SetDword(const RegKey& key, const char* name, std::uint32_t value) {
-  if (!key.is_open()) return winerr::kFileNotFound;
+  if (!key.is_open()) return win32::kErrorFileNotFound;
   return reg::RegSetValueExA(key.handle(), name, 0, reg::kRegDword,
                              reinterpret_cast<const std::uint8_t*>(&value), sizeof value);
 }
 
 std::int32_t SetString(const RegKey& key, const char* name, const char* text) {
-  if (!key.is_open()) return winerr::kFileNotFound;
+  if (!key.is_open()) return win32::kErrorFileNotFound;
   if (text == nullptr) text = "";
   return reg::RegSetValueExA(key.handle(), name, 0, reg::kRegSz,
                              reinterpret_cast<const std::uint8_t*>(text),
@@ -125,8 +125,8 @@ int NcValueNames::Next(std::uint32_t device, std::uint32_t nc, const char* secti
     std::uint32_t length = sizeof buffer;
     const std::int32_t rc = reg::RegEnumValueA(key_.handle(), index_++, buffer, &length, nullptr,
                                                nullptr, nullptr, nullptr);
-    if (rc == winerr::kMoreData) continue;
-    if (rc != winerr::kSuccess) break;
+    if (rc == win32::kErrorMoreData) continue;
+    if (rc != win32::kErrorSuccess) break;
     if (name != nullptr) name->assign(buffer, length);
     return 1;
   }
@@ -221,7 +221,7 @@ std::int32_t DrvQueryNcDouble(std::uint32_t device, std::uint32_t nc, const char
       DrvQueryNcString(device, nc, section, value_name, text, sizeof text, default_text);
   if (value != nullptr) {
     // The default as given, not its text, which may have been cut.
-    *value = rc == zimo::platform::winerr::kSuccess ? std::atof(text) : default_value;
+    *value = rc == zimo::platform::win32::kErrorSuccess ? std::atof(text) : default_value;
   }
   return rc;
 }
@@ -237,7 +237,7 @@ std::int32_t DrvQueryNcBool(std::uint32_t device, std::uint32_t nc, const char* 
   const std::int32_t rc =
       DrvQueryNcDword(device, nc, section, value_name, &value, default_flag != 0 ? 1 : 0);
   if (flag != nullptr) {
-    *flag = rc == zimo::platform::winerr::kSuccess ? (value != 0 ? 1 : 0) : default_flag;
+    *flag = rc == zimo::platform::win32::kErrorSuccess ? (value != 0 ? 1 : 0) : default_flag;
   }
   return rc;
 }
@@ -247,7 +247,7 @@ std::int32_t DrvSetMapperName(const char* name) {
   reg::HKey handle = 0;
   const std::int32_t rc = reg::RegOpenKeyExA(reg::kHkeyLocalMachine, zimo::corvan::kMapperKeyPath,
                                              0, reg::kKeyWrite, &handle);
-  if (rc != reg::winerr::kSuccess) return rc;
+  if (rc != reg::win32::kErrorSuccess) return rc;
   RegKey key(handle);
   return zimo::corvan::SetString(key, zimo::corvan::kMapperValue, name);
 }

@@ -8,6 +8,7 @@
 
 #include "corvan/command_api.h"
 #include "corvan/eth_api.h"
+#include "link/card_text.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
 #include "platform/codepage.h"
@@ -18,12 +19,6 @@
 namespace zimo::corvan {
 namespace {
 
-constexpr char kStx = 0x02;
-constexpr char kAck = 0x06;
-constexpr char kBel = 0x07;
-constexpr char kLf = 0x0A;
-constexpr char kCr = 0x0D;
-constexpr char kCtrlX = 0x18;
 // The error of a response or line cut to the caller's buffer (the serial
 // transport's "line full").
 constexpr std::uint32_t kEthErrResponseCut = 28;
@@ -403,32 +398,32 @@ std::uint32_t ReadEthLine(EthPeer& peer, EthReceiveState& state, char* buffer, s
 
 const char* EthSocketErrorText(int socket_error, bool server_build) {
   switch (socket_error) {
-    case 10024:
+    case platform::wsa::kEMFile:
       return "No more file descripters available";
-    case 10035:
+    case platform::wsa::kEWouldBlock:
       return "The socket is marked as non blocking and the requested operation would block";
-    case 10036:
+    case platform::wsa::kEInProgress:
       return "The socket is in progress";
-    case 10040:
+    case platform::wsa::kEMsgSize:
       return "The datagram was too larget to fit into the specified buffer and was truncated";
-    case 10041:
+    case platform::wsa::kEPrototype:
       return "Specified port is the wrong type for this socket";
-    case 10043:
+    case platform::wsa::kEProtoNoSupport:
       return "Specified port is not supported";
-    case 10044:
+    case platform::wsa::kESocktNoSupport:
       return "Specified socket type is not supported in this address";
-    case 10047:
+    case platform::wsa::kEAfNoSupport:
       return "Specified address family not supported";
-    case 10050:
+    case platform::wsa::kENetDown:
       return "Network subsytem failed";
-    case 10053:
-    case 10054:
+    case platform::wsa::kEConnAborted:
+    case platform::wsa::kEConnReset:
       return kLostConnectionText;
-    case 10055:
+    case platform::wsa::kENoBufs:
       return "No buffer space is available";
-    case 10060:
+    case platform::wsa::kETimedOut:
       return server_build ? kServerTimeoutText : kTimeoutPromptText;
-    case 10093:
+    case platform::wsa::kNotInitialised:
       return "AfxSocketInit not called";
     default:
       return "Unknown error";
@@ -448,7 +443,7 @@ extern "C" {
 
 std::uint32_t EthGetResponse(std::uint32_t device, char* buffer, std::uint32_t max,
                              const char* command) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(d);
   if (buffer != nullptr) buffer[0] = 0;
   if (EthSocketGone(holder.get())) return kStatusFailure;
@@ -474,7 +469,7 @@ std::uint32_t EthGetLine(std::uint32_t device, char* buffer, std::uint32_t max,
   std::uint32_t ignored = 0;
   if (count == nullptr) count = &ignored;
   *count = 0;
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(d);
   if (EthSocketGone(holder.get()) || buffer == nullptr) return kStatusFailure;
   buffer[0] = 0;
@@ -502,7 +497,7 @@ std::int32_t EthGetBuffer(std::uint32_t device, char* buffer, std::uint32_t max,
   *count = 0;
   if (buffer == nullptr) return -1;
   int socket_error = 0;
-  if (GetBuffer(DeviceIndex(device), buffer, max, count, &socket_error)) {
+  if (GetBuffer(IndexFromDeviceNumber(device), buffer, max, count, &socket_error)) {
     return static_cast<std::int32_t>(*count);
   }
   return socket_error == zimo::platform::wsa::kEWouldBlock ? socket_error : -1;
@@ -523,7 +518,7 @@ std::int32_t EthGetControlResponse(std::uint32_t device, char* buffer, std::uint
                                    char character) {
   if (buffer != nullptr) buffer[0] = 0;
   if (character == kCtrlX) return EthFlush(device);
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(d);
   if (EthSocketGone(holder.get()) || buffer == nullptr) return -1;
   if (max == 0) return 0;
@@ -571,13 +566,13 @@ std::int32_t EthGetControlResponseW(std::uint32_t device, char16_t* buffer, std:
 }
 
 std::uint32_t EthGetLastError(std::uint32_t device) {
-  std::shared_ptr<EthSocketHolder> holder = EthHolderOf(DeviceIndex(device));
+  std::shared_ptr<EthSocketHolder> holder = EthHolderOf(IndexFromDeviceNumber(device));
   return holder != nullptr ? holder->receive.last_error : 0;
 }
 
 std::int32_t EthReportSocketError(std::uint32_t device) {
   const int code = zimo::platform::LastSocketError();
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   const bool server = App().server_build();
   namespace wsa = zimo::platform::wsa;
   namespace box = zimo::platform;

@@ -8,8 +8,8 @@
 
 #include "corvan/command_api.h"
 #include "corvan/eth_api.h"
-#include "corvan/shared_table.h"
-#include "dpr/dpr_eth.h"
+#include "corvan/internal/shared_table.h"
+#include "link/card_text.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
 #include "link/transport_users.h"
@@ -22,9 +22,6 @@
 namespace zimo::corvan {
 namespace {
 
-constexpr char kAck = 0x06;
-constexpr char kLf = 0x0A;
-constexpr char kCr = 0x0D;
 constexpr char kTcpModeValue[] = "TCPMode";
 // Connecting a stream socket gives up after this long; the card on a
 // loopback or local network answers at once or refuses.
@@ -83,7 +80,8 @@ platform::Result<platform::Socket> Connect(std::uint32_t ip_address, bool tcp) {
   return socket;
 }
 
-void CreateSyncObjects(int device, DeviceUserHandle& user) {
+void CreateSyncObjects(int device, DeviceUserHandle& device_user) {
+  EthDeviceState& user = EthStateOf(device_user);
   char name[32];
   if (!user.EthMutex.valid()) {
     std::snprintf(name, sizeof name, "ETHMutext%d", device);
@@ -259,8 +257,6 @@ EthSocketHolder* EthOpen(int device, std::uint32_t ip_address) {
   platform::DebugPrintf("*sock = %d   dwUserCount = %d\n", holder->socket.fd(),
                         static_cast<int>(count));
   CreateSyncObjects(device, *user);
-  // DPR access of Ethernet devices goes through this transport.
-  InstallEthDprRoute();
   EthSocketHolder* raw = holder.get();
   std::lock_guard<std::mutex> guard(table.mutex);
   table.holders[device] = std::move(holder);
@@ -309,8 +305,10 @@ int EthClose(int device) {
                         static_cast<int>(block->EthOwnerSocket), static_cast<int>(closed_socket),
                         static_cast<int>(count));
   ReleaseEth(device);
-  user->EthMutex = platform::NamedMutex();
-  user->EthEvent = platform::NamedEvent();
+  if (EthDeviceState* state = EthStateIf(*user)) {
+    state->EthMutex = platform::NamedMutex();
+    state->EthEvent = platform::NamedEvent();
+  }
   return 0;
 }
 
@@ -318,8 +316,9 @@ void LockEth(int device) {
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(device);
   const int lock_device = holder != nullptr ? holder->device : device;
   DeviceUserHandle* user = App().User(lock_device);
-  if (user == nullptr || !user->EthMutex.valid()) return;
-  platform::Status s = user->EthMutex.Lock();
+  EthDeviceState* state = user != nullptr ? EthStateIf(*user) : nullptr;
+  if (state == nullptr || !state->EthMutex.valid()) return;
+  platform::Status s = state->EthMutex.Lock();
   // An abandoned lock is ours now: a request of a process that ended never
   // half-writes anything the next request reads.
   if (!s.ok() && s.code() != platform::Code::kAbandoned) {
@@ -331,8 +330,9 @@ void ReleaseEth(int device) {
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(device);
   const int lock_device = holder != nullptr ? holder->device : device;
   DeviceUserHandle* user = App().User(lock_device);
-  if (user == nullptr || !user->EthMutex.valid()) return;
-  (void)user->EthMutex.Unlock();
+  EthDeviceState* state = user != nullptr ? EthStateIf(*user) : nullptr;
+  if (state == nullptr || !state->EthMutex.valid()) return;
+  (void)state->EthMutex.Unlock();
 }
 
 EthExchangeResult EthExchange(EthSocketHolder& holder, const EthRequest& request,
@@ -370,7 +370,8 @@ void EthTearDown(int device, bool set_event) {
   if (SharedDeviceBlock* block = BlockOf(holder->device)) block->EthOwnerSocket = kNoOwner;
   if (set_event) {
     DeviceUserHandle* user = App().User(holder->device);
-    if (user != nullptr && user->EthEvent.valid()) (void)user->EthEvent.Set();
+    EthDeviceState* state = user != nullptr ? EthStateIf(*user) : nullptr;
+    if (state != nullptr && state->EthEvent.valid()) (void)state->EthEvent.Set();
   }
 }
 
@@ -381,8 +382,6 @@ void EthTearDown(int device, bool set_event) {
 
 namespace zimo::corvan {
 namespace {
-
-constexpr char kCtrlX = 0x18;
 
 enum ReportOn : unsigned {
   kReportNone = 0,
@@ -449,16 +448,16 @@ bool FitsPacket(const void* data, std::uint32_t length) {
 }  // namespace
 }  // namespace zimo::corvan
 
-using zimo::corvan::DeviceIndex;
 using zimo::corvan::EthAnswerKind;
 using zimo::corvan::EthRequest;
+using zimo::corvan::IndexFromDeviceNumber;
 namespace eth = zimo::corvan::eth;
 
 extern "C" {
 
 std::uint32_t EthSendLine(std::uint32_t device, const char* text) {
   using namespace zimo::corvan;
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   std::shared_ptr<EthSocketHolder> holder = EthHolderOf(d);
   if (EthSocketGone(holder.get())) return kStatusFailure;
   const std::size_t length = text != nullptr ? std::strlen(text) : 0;
@@ -488,7 +487,7 @@ void EthSendCommandW(std::uint32_t device, const char16_t* text) {
 
 std::int32_t EthFlush(std::uint32_t device) {
   using namespace zimo::corvan;
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   char answer = 0;
   const Outcome o = Request(d, EthRequest{eth::kHostToCard, eth::kFlush, 10, 0, 0}, {},
                             eth::kShortTimeoutMs, &answer, 1, EthAnswerKind::kExact, kReportNone);
@@ -499,7 +498,7 @@ std::int32_t EthFlush(std::uint32_t device) {
 
 std::uint32_t EthSendChar(std::uint32_t device, char character) {
   using namespace zimo::corvan;
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   // The character goes out as a signed byte widened to 16 bits.
   const auto value =
       static_cast<std::uint16_t>(static_cast<std::int16_t>(static_cast<signed char>(character)));
@@ -517,7 +516,7 @@ std::uint32_t EthSendCharW(std::uint32_t device, char16_t character) {
 
 std::uint32_t EthReadReady(std::uint32_t device) {
   using namespace zimo::corvan;
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   if (EthSocketGone(EthHolderOf(d).get())) return 0;
   if (UnreadText(d)) return 1;
   unsigned char answer[2] = {};
@@ -532,7 +531,7 @@ std::int32_t EthIpAddress(std::uint32_t device, std::int32_t write, std::uint8_t
   const std::uint8_t type = write != 0 ? eth::kHostToCard : eth::kCardToHost;
   unsigned char answer[4] = {};
   const Outcome o =
-      Request(DeviceIndex(device), EthRequest{type, eth::kIpAddress, 0, 0, 4},
+      Request(IndexFromDeviceNumber(device), EthRequest{type, eth::kIpAddress, 0, 0, 4},
               std::string_view(reinterpret_cast<const char*>(address), 4), eth::kShortTimeoutMs,
               answer, sizeof answer, EthAnswerKind::kExact, kReportNone);
   if (!o.valid || o.received < 0) return -1;
@@ -543,9 +542,9 @@ std::int32_t EthIpAddress(std::uint32_t device, std::int32_t write, std::uint8_t
 std::int32_t EthOutp(std::uint32_t device, std::uint8_t offset, std::uint8_t value) {
   using namespace zimo::corvan;
   char answer = 0;
-  const Outcome o =
-      Request(DeviceIndex(device), EthRequest{eth::kHostToCard, eth::kWritePort, offset, value, 0},
-              {}, eth::kCharTimeoutMs, &answer, 1, EthAnswerKind::kExact, kReportBoth);
+  const Outcome o = Request(IndexFromDeviceNumber(device),
+                            EthRequest{eth::kHostToCard, eth::kWritePort, offset, value, 0}, {},
+                            eth::kCharTimeoutMs, &answer, 1, EthAnswerKind::kExact, kReportBoth);
   return o.valid ? o.received : -1;
 }
 
@@ -555,7 +554,7 @@ std::uint32_t EthWriteBuffer(std::uint32_t device, const void* block, std::uint3
   constexpr std::uint32_t kNotTaken = 0x80000000;
   if (!FitsPacket(block, length)) return kNotTaken;
   unsigned char answer[4] = {};
-  const Outcome o = Request(DeviceIndex(device),
+  const Outcome o = Request(IndexFromDeviceNumber(device),
                             EthRequest{eth::kHostToCard, eth::kWriteBuffer, 0, 0, Word(length)},
                             std::string_view(static_cast<const char*>(block), length), eth::kKept,
                             answer, sizeof answer, EthAnswerKind::kExact, kReportSend);
@@ -571,7 +570,7 @@ std::uint32_t EthWriteFirmwareBlock(std::uint32_t device, std::uint16_t block_va
   if (!FitsPacket(data, length)) return 0;
   unsigned char answer = 0;
   const Outcome o =
-      Request(DeviceIndex(device),
+      Request(IndexFromDeviceNumber(device),
               EthRequest{eth::kHostToCard, eth::kFirmwareBlock, block_value, 0, Word(length)},
               std::string_view(static_cast<const char*>(data), length), eth::kKept, &answer, 1,
               EthAnswerKind::kExact, kReportSend);
@@ -584,7 +583,7 @@ std::int32_t EthDPRGetMem(std::uint32_t device, void* destination, std::uint32_t
   if (destination == nullptr || offset > 0xFFFF || count > 0xFFFF) return -1;
   if (count == 0) return 0;
   const Outcome o =
-      Request(DeviceIndex(device),
+      Request(IndexFromDeviceNumber(device),
               EthRequest{eth::kCardToHost, eth::kReadDpr, Word(offset), 0, Word(count)}, {},
               eth::kRequestTimeoutMs, destination, count, EthAnswerKind::kExact, kReportBoth);
   return o.valid ? o.received : -1;
@@ -596,7 +595,7 @@ std::int32_t EthDPRSetMem(std::uint32_t device, const void* source, std::uint32_
   if (!FitsPacket(source, count) || offset > 0xFFFF) return -1;
   char answer = 0;
   const Outcome o =
-      Request(DeviceIndex(device),
+      Request(IndexFromDeviceNumber(device),
               EthRequest{eth::kCardToHost, eth::kWriteDpr, Word(offset), 0, Word(count)},
               std::string_view(static_cast<const char*>(source), count), eth::kRequestTimeoutMs,
               &answer, 1, EthAnswerKind::kExact, kReportBoth);
@@ -611,7 +610,7 @@ std::int32_t EthDPRSetMemBit(std::uint32_t device, std::uint32_t offset, std::ui
   char payload[4];
   PutLittleEndian(set != 0 ? mask : ~mask, payload);
   char answer = 0;
-  const Outcome o = Request(DeviceIndex(device),
+  const Outcome o = Request(IndexFromDeviceNumber(device),
                             EthRequest{eth::kCardToHost, eth::kSetDprBit, Word(offset),
                                        static_cast<std::uint16_t>(set != 0 ? 1 : 0), 4},
                             std::string_view(payload, 4), eth::kRequestTimeoutMs, &answer, 1,
@@ -628,7 +627,7 @@ std::int32_t EthDPRSetMemBits(std::uint32_t device, std::uint32_t offset, std::u
   PutLittleEndian(~mask, payload);
   PutLittleEndian(static_cast<std::uint32_t>(std::uint64_t{value} << first) & mask, payload + 4);
   char answer = 0;
-  const Outcome o = Request(DeviceIndex(device),
+  const Outcome o = Request(IndexFromDeviceNumber(device),
                             EthRequest{eth::kCardToHost, eth::kSetDprBits, Word(offset), 0, 8},
                             std::string_view(payload, 8), eth::kRequestTimeoutMs, &answer, 1,
                             EthAnswerKind::kExact, kReportBoth);
@@ -661,9 +660,9 @@ std::int32_t EthDPRGetMemBits(std::uint32_t device, std::uint32_t offset, std::u
 std::int32_t EthRotBufInit(std::uint32_t device, std::uint16_t buffer) {
   using namespace zimo::corvan;
   char answer = 0;
-  const Outcome o =
-      Request(DeviceIndex(device), EthRequest{eth::kHostToCard, eth::kRotBufInit, buffer, 0, 0}, {},
-              eth::kKept, &answer, 1, EthAnswerKind::kExact, kReportBoth);
+  const Outcome o = Request(IndexFromDeviceNumber(device),
+                            EthRequest{eth::kHostToCard, eth::kRotBufInit, buffer, 0, 0}, {},
+                            eth::kKept, &answer, 1, EthAnswerKind::kExact, kReportBoth);
   return o.valid ? o.received : -1;
 }
 
@@ -672,10 +671,11 @@ std::int32_t EthRotBufPut(std::uint32_t device, std::uint16_t buffer, const void
   using namespace zimo::corvan;
   if (!FitsPacket(data, length)) return -1;
   unsigned char answer[4] = {};
-  const Outcome o = Request(
-      DeviceIndex(device), EthRequest{eth::kHostToCard, eth::kRotBufPut, buffer, 0, Word(length)},
-      std::string_view(static_cast<const char*>(data), length), eth::kRequestTimeoutMs, answer,
-      sizeof answer, EthAnswerKind::kExact, kReportBoth);
+  const Outcome o =
+      Request(IndexFromDeviceNumber(device),
+              EthRequest{eth::kHostToCard, eth::kRotBufPut, buffer, 0, Word(length)},
+              std::string_view(static_cast<const char*>(data), length), eth::kRequestTimeoutMs,
+              answer, sizeof answer, EthAnswerKind::kExact, kReportBoth);
   if (!o.valid) return -1;
   if (o.received == 4) {
     if (word1 != nullptr) *word1 = static_cast<std::uint16_t>(answer[0] | answer[1] << 8);

@@ -20,6 +20,9 @@
 #include <string_view>
 #include <vector>
 
+#include "link/transport.h"
+#include "platform/named_event.h"
+#include "platform/named_mutex.h"
 #include "platform/socket.h"
 
 namespace zimo::corvan {
@@ -109,6 +112,19 @@ struct EthSocketHolder {
   bool timeout_set = false;  // this process has set a receive time-out on it
   EthReceiveState receive;
 };
+
+// The Ethernet transport's own state of a device in this process: its
+// handles of the request lock and of the event set when the link drops.
+struct EthDeviceState : TransportDeviceState {
+  platform::NamedMutex EthMutex;  // "ETHMutext%d"
+  platform::NamedEvent EthEvent;  // "ETHEvent%d"
+};
+inline EthDeviceState& EthStateOf(DeviceUserHandle& user) {
+  return TransportStateOf<EthDeviceState>(user);
+}
+inline EthDeviceState* EthStateIf(const DeviceUserHandle& user) {
+  return TransportStateIf<EthDeviceState>(user);
+}
 
 // Connects the device (or takes a copy of the socket another process
 // connected), counts this process in TransportUserCount and creates this

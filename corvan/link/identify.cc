@@ -235,12 +235,26 @@ std::uint32_t GetBootstrapFlag(int device) {
   return block != nullptr ? block->BootstrapFlag : 0;
 }
 
+std::int32_t CardTypeOf(int index) {
+  SharedDeviceBlock* block = App().Block(index);
+  if (block == nullptr) return 0;
+  if (IsOpenInProcess(index)) DetectCardType(LibraryCommandPath(), index, *block);
+  return block->CardType;
+}
+
+int InBootstrapMode(int index) {
+  SharedDeviceBlock* block = App().Block(index);
+  if (block == nullptr) return 0;
+  if (!IsOpenInProcess(index)) return block->BootstrapFlag != 0 ? 1 : 0;
+  return QueryBootstrapMode(LibraryCommandPath(), index, *block);
+}
+
 }  // namespace zimo::corvan
 
 namespace {
 
 using zimo::corvan::App;
-using zimo::corvan::DeviceIndex;
+using zimo::corvan::IndexFromDeviceNumber;
 using zimo::corvan::kFirmwareTextSize;
 using zimo::corvan::SharedDeviceBlock;
 
@@ -251,7 +265,7 @@ enum class FirmwareText { kVersion, kDate };
 // another process may have left it without a terminator.
 char* CopyFirmwareText(std::uint32_t device, FirmwareText which, char* buffer, std::uint32_t size) {
   if (buffer == nullptr || size == 0) return buffer;
-  const SharedDeviceBlock* block = App().Block(DeviceIndex(device));
+  const SharedDeviceBlock* block = App().Block(IndexFromDeviceNumber(device));
   const char* field = block == nullptr                  ? ""
                       : which == FirmwareText::kVersion ? block->FirmwareVersion
                                                         : block->FirmwareDate;
@@ -267,17 +281,11 @@ char* CopyFirmwareText(std::uint32_t device, FirmwareText which, char* buffer, s
 extern "C" {
 
 std::int32_t ZimoGetZimoType(std::uint32_t device) {
-  const int index = DeviceIndex(device);
-  SharedDeviceBlock* block = App().Block(index);
-  if (block == nullptr) return 0;
-  if (zimo::corvan::IsOpenInProcess(index)) {
-    zimo::corvan::DetectCardType(zimo::corvan::LibraryCommandPath(), index, *block);
-  }
-  return block->CardType;
+  return zimo::corvan::CardTypeOf(IndexFromDeviceNumber(device));
 }
 
 std::int32_t bZIMOIsSpran(std::uint32_t device) {
-  const SharedDeviceBlock* block = App().Block(DeviceIndex(device));
+  const SharedDeviceBlock* block = App().Block(IndexFromDeviceNumber(device));
   return block != nullptr && block->SpranFlag == 1 ? 1 : 0;
 }
 
@@ -290,11 +298,7 @@ char* ZimoGetRomDateA(std::uint32_t device, char* buffer, std::uint32_t size) {
 }
 
 std::int32_t ZimoInBootStrapMode(std::uint32_t device) {
-  const int index = DeviceIndex(device);
-  SharedDeviceBlock* block = App().Block(index);
-  if (block == nullptr) return 0;
-  if (!zimo::corvan::IsOpenInProcess(index)) return block->BootstrapFlag != 0 ? 1 : 0;
-  return zimo::corvan::QueryBootstrapMode(zimo::corvan::LibraryCommandPath(), index, *block);
+  return zimo::corvan::InBootstrapMode(IndexFromDeviceNumber(device));
 }
 
 }  // extern "C"

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "corvan/shared_table.h"
-#include "dpr/variables.h"
+#include "corvan/internal/shared_table.h"
+#include "link/variables.h"
 
 namespace zimo::corvan {
 
@@ -98,5 +98,11 @@ bool IsOpenInProcess(int device);
 // Bootstrap flag as recorded by the latest open or query; 0 if the table is
 // not mapped or the device number is invalid.
 std::uint32_t GetBootstrapFlag(int device);
+
+// ZimoGetZimoType and ZimoInBootStrapMode for the library's own callers, by
+// slot index: the card type (asked again when the device is open here), and
+// 1 when the card is in bootstrap mode.
+std::int32_t CardTypeOf(int index);
+int InBootstrapMode(int index);
 
 }  // namespace zimo::corvan

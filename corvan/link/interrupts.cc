@@ -18,6 +18,7 @@
 #include "link/device_registry.h"
 #include "link/driver_device.h"
 #include "link/library_app.h"
+#include "link/transport.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "platform/device_io.h"
@@ -45,7 +46,7 @@ struct EventSet {
 };
 
 // The process's interrupt state beside the devices' records.
-struct InterruptState {
+struct ProcessInterrupts {
   std::mutex mutex;  // guards the tables and every device's notification fields
   std::array<std::shared_ptr<EventSet>, kRealDevices> events;
   // The device number whose events each (Location, Enumeration) made.
@@ -53,28 +54,29 @@ struct InterruptState {
   std::array<platform::NamedEvent, kRealDevices> user_events;  // ZimoINTRSetupInterruptEvent
   WindowMessageSender window_sender;
 
-  InterruptState() {
+  ProcessInterrupts() {
     for (auto& row : owner) row.fill(-1);
   }
 };
 
-InterruptState& State() {
-  static InterruptState state;
+ProcessInterrupts& State() {
+  static ProcessInterrupts state;
   return state;
 }
 
 std::shared_ptr<EventSet> EventsOf(int device) {
-  InterruptState& s = State();
+  ProcessInterrupts& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
   return s.events[static_cast<std::size_t>(device)];
 }
 
 std::atomic_ref<std::uint32_t> StopFlag(DeviceUserHandle& user) {
-  return std::atomic_ref<std::uint32_t>(user.IntrStopFlag);
+  return std::atomic_ref<std::uint32_t>(user.Interrupts.IntrStopFlag);
 }
 
 bool IsInterruptLocation(std::uint32_t location) {
-  return location == kLocationIsa || location == kLocationPci;
+  const Transport* transport = TransportFor(location);
+  return transport != nullptr && transport->HasInterrupts();
 }
 
 // A PCI card whose settings disable interrupts: it only ever gets mask 255.
@@ -101,7 +103,7 @@ struct Notification {
 };
 
 void Notify(int device, DeviceUserHandle& user, const Notification& n, std::uint32_t bit) {
-  InterruptInfo* info = &user.IntrInfo;
+  InterruptInfo* info = &user.Interrupts.IntrInfo;
   switch (n.kind) {
     case kNotifyWindowMessage: {
       WindowMessageSender sender;
@@ -147,14 +149,14 @@ void WaitForInterrupts(int device) {
   }
   {
     std::lock_guard<std::mutex> lock(State().mutex);
-    user.IntrInfo.Data = kInfoText;
-    user.IntrInfo.Size = kInfoSize;
-    user.IntrThreadId = static_cast<std::uint32_t>(::gettid());
+    user.Interrupts.IntrInfo.Data = kInfoText;
+    user.Interrupts.IntrInfo.Size = kInfoSize;
+    user.Interrupts.IntrThreadId = static_cast<std::uint32_t>(::gettid());
   }
   // Without its events the thread cannot hear anything: it says so through
   // its stop flag, which its starter reads once the start event is set.
   StopFlag(user).store(usable ? 0 : 1);
-  if (user.IntrStartEvent.valid()) (void)user.IntrStartEvent.Set();
+  if (user.Interrupts.IntrStartEvent.valid()) (void)user.Interrupts.IntrStartEvent.Set();
   if (!usable) return;
 
   std::array<platform::NamedEvent*, kEventCount> waits{};
@@ -170,15 +172,16 @@ void WaitForInterrupts(int device) {
     Notification n;
     {
       std::lock_guard<std::mutex> lock(State().mutex);
-      n = {user.NotifyTarget, user.NotifyKind, user.NotifyParameter, user.NotifyMask};
-      if ((n.mask & bit) == 0) user.IntrInfo.Bit = bit;
+      n = {user.Interrupts.NotifyTarget, user.Interrupts.NotifyKind,
+           user.Interrupts.NotifyParameter, user.Interrupts.NotifyMask};
+      if ((n.mask & bit) == 0) user.Interrupts.IntrInfo.Bit = bit;
     }
     if ((n.mask & bit) == 0) Notify(device, user, n, bit);
   }
 }
 
 int Dev(std::uint32_t device) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   return IsRealDevice(d) ? d : -1;
 }
 
@@ -238,7 +241,7 @@ int CreateInterruptEvents(std::uint32_t location, std::uint32_t enumeration) {
     platform::DebugOutput("Unable to hand the interrupt events to the driver\n");
     return 0;
   }
-  InterruptState& s = State();
+  ProcessInterrupts& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.events[static_cast<std::size_t>(device)] = std::move(set);
   s.owner[location][enumeration] = device;
@@ -248,7 +251,7 @@ int CreateInterruptEvents(std::uint32_t location, std::uint32_t enumeration) {
 void CloseInterruptEvents(std::uint32_t location, std::uint32_t enumeration) {
   if (location >= kLocationRows || enumeration >= kEnumerations) return;
   std::shared_ptr<EventSet> set;
-  InterruptState& s = State();
+  ProcessInterrupts& s = State();
   {
     std::lock_guard<std::mutex> lock(s.mutex);
     const int device = std::exchange(s.owner[location][enumeration], -1);
@@ -257,6 +260,24 @@ void CloseInterruptEvents(std::uint32_t location, std::uint32_t enumeration) {
     s.user_events[static_cast<std::size_t>(device)] = platform::NamedEvent();
   }
   // The events close with the last holder of the set.
+}
+
+int StopInterrupts(int d) {
+  if (!IsRealDevice(d)) return 0;
+  if (InterruptsDisabled(d)) {
+    SendMask(d, kIntrAllSources);
+    return 0;
+  }
+  DeviceUserHandle& user = *App().User(d);
+  if (!user.Interrupts.IntrThread.joinable()) return 1;
+  if (user.Interrupts.IntrThread.get_id() == std::this_thread::get_id()) return 0;
+  std::shared_ptr<EventSet> set = EventsOf(d);
+  if (set != nullptr && set->events[kStopEvent].valid()) (void)set->events[kStopEvent].Set();
+  StopFlag(user).store(1);
+  user.Interrupts.IntrThread.join();
+  user.Interrupts.IntrThread = std::thread();
+  user.Interrupts.IntrThreadId = 0;
+  return 1;
 }
 
 }  // namespace zimo::corvan
@@ -296,62 +317,46 @@ std::int32_t ZimoINTRInit(std::uint32_t device, std::uintptr_t target, std::uint
   DeviceUserHandle& user = *App().User(d);
   {
     std::lock_guard<std::mutex> lock(State().mutex);
-    user.NotifyTarget = target;
-    user.NotifyKind = kind;
-    user.NotifyDevice = static_cast<std::uint32_t>(d);
-    user.NotifyParameter = parameter;
-    user.NotifyMask = mask;
+    user.Interrupts.NotifyTarget = target;
+    user.Interrupts.NotifyKind = kind;
+    user.Interrupts.NotifyDevice = static_cast<std::uint32_t>(d);
+    user.Interrupts.NotifyParameter = parameter;
+    user.Interrupts.NotifyMask = mask;
   }
   if (InterruptsDisabled(d)) {
     SendMask(d, kIntrAllSources);
     return 0;
   }
   if (!SendMask(d, mask)) return 0;
-  if (user.IntrThread.joinable()) return 1;
+  if (user.Interrupts.IntrThread.joinable()) return 1;
 
-  if (!user.IntrStartEvent.valid()) {
+  if (!user.Interrupts.IntrStartEvent.valid()) {
     auto start =
         zimo::platform::NamedEvent::CreateUnnamed(zimo::platform::EventReset::kAuto, false);
     if (!start.ok()) return 0;
-    user.IntrStartEvent = std::move(start.value());
+    user.Interrupts.IntrStartEvent = std::move(start.value());
   }
   // The device travels with the thread itself, so two starts for two
   // devices cannot mix up their devices.
   try {
-    user.IntrThread = std::thread(WaitForInterrupts, d);
+    user.Interrupts.IntrThread = std::thread(WaitForInterrupts, d);
   } catch (const std::system_error&) {
     return 0;
   }
   zimo::platform::SleepMs(kStartSettleMs);
-  RaiseToTimeCritical(user.IntrThread);
-  (void)user.IntrStartEvent.Wait();
+  RaiseToTimeCritical(user.Interrupts.IntrThread);
+  (void)user.Interrupts.IntrStartEvent.Wait();
   if (StopFlag(user).load() != 0) {
-    user.IntrThread.join();
-    user.IntrThread = std::thread();
-    user.IntrThreadId = 0;
+    user.Interrupts.IntrThread.join();
+    user.Interrupts.IntrThread = std::thread();
+    user.Interrupts.IntrThreadId = 0;
     return 0;
   }
   return 1;
 }
 
 std::int32_t ZimoINTRTerminate(std::uint32_t device) {
-  using namespace zimo::corvan;
-  const int d = Dev(device);
-  if (d < 0) return 0;
-  if (InterruptsDisabled(d)) {
-    SendMask(d, kIntrAllSources);
-    return 0;
-  }
-  DeviceUserHandle& user = *App().User(d);
-  if (!user.IntrThread.joinable()) return 1;
-  if (user.IntrThread.get_id() == std::this_thread::get_id()) return 0;
-  std::shared_ptr<EventSet> set = EventsOf(d);
-  if (set != nullptr && set->events[kStopEvent].valid()) (void)set->events[kStopEvent].Set();
-  StopFlag(user).store(1);
-  user.IntrThread.join();
-  user.IntrThread = std::thread();
-  user.IntrThreadId = 0;
-  return 1;
+  return zimo::corvan::StopInterrupts(zimo::corvan::IndexFromDeviceNumber(device));
 }
 
 std::int32_t ZimoINTRSetupMask(std::uint32_t device, std::uint32_t mask) {

@@ -24,4 +24,9 @@ int CreateInterruptEvents(std::uint32_t location, std::uint32_t enumeration);
 // Enumeration). The device's waiting thread must have stopped.
 void CloseInterruptEvents(std::uint32_t location, std::uint32_t enumeration);
 
+// Stops the device's interrupt waiting thread in this process (or, for a PCI
+// card with interrupts off, masks every source). 1 when no thread is left
+// running, 0 when called from the thread itself or the number is bad.
+int StopInterrupts(int device);
+
 }  // namespace zimo::corvan

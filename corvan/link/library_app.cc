@@ -6,7 +6,6 @@
 #include <mutex>
 
 #include "automation/dispatch.h"
-#include "corvan/device_api.h"
 #include "link/device_open.h"
 #include "platform/debug.h"
 
@@ -87,7 +86,7 @@ void CommLibraryApp::End() {
   // see the right transport user count and owner.
   for (int device = 0; device < kRealDevices; ++device) {
     if (users_[device].Transport != nullptr || users_[device].CommandMutex.valid()) {
-      ShutdownZimoDevice(static_cast<std::uint32_t>(device), 1);
+      CloseDevice(device, true);
     }
   }
   if (table_ != nullptr && !server_build_) {

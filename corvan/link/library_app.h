@@ -14,10 +14,10 @@
 #include <memory>
 #include <mutex>
 
-#include "corvan/device_user_handle.h"
-#include "corvan/ring_locks.h"
-#include "corvan/rings.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/device_user_handle.h"
+#include "corvan/internal/ring_locks.h"
+#include "corvan/internal/rings.h"
+#include "corvan/internal/shared_table.h"
 #include "platform/file_mapping.h"
 #include "platform/serial_port.h"
 
@@ -118,9 +118,14 @@ class CommLibraryApp {
   std::uint32_t last_open_error_ = 0;
 };
 
-// A device number from an export as an index: 0 to 8, else -1.
-inline int DeviceIndex(std::uint32_t device) {
+// The two directions between the device numbers of the exports and the
+// library's slot indexes: a number as an index (0 to 8, else -1), and an
+// index as the number the exports take.
+inline int IndexFromDeviceNumber(std::uint32_t device) {
   return device < static_cast<std::uint32_t>(kDeviceSlots) ? static_cast<int>(device) : -1;
+}
+inline std::uint32_t DeviceNumberFromIndex(int device) {
+  return static_cast<std::uint32_t>(device);
 }
 // True for a device that can be opened: 0 to 7.
 inline bool IsRealDevice(int device) { return device >= 0 && device < kRealDevices; }

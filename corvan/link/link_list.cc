@@ -159,7 +159,7 @@ extern "C" {
 
 std::int32_t BackupLinkList(std::uint32_t device) {
   using namespace zimo::corvan;
-  const int index = DeviceIndex(device);
+  const int index = IndexFromDeviceNumber(device);
   const SharedDeviceBlock* block = App().Block(index);
   if (block == nullptr) return 0;
   return zimo::corvan::BackupLinkList(LibraryCommandPath(), index, *block);

@@ -14,8 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "corvan/shared_table.h"
-#include "dpr/variables.h"
+#include "corvan/internal/shared_table.h"
+#include "link/variables.h"
 
 namespace zimo::corvan {
 

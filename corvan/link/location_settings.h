@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <span>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 
 namespace zimo::corvan {
 

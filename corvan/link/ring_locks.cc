@@ -1,4 +1,4 @@
-#include "corvan/ring_locks.h"
+#include "corvan/internal/ring_locks.h"
 
 #include <cstdio>
 

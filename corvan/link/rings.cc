@@ -1,12 +1,13 @@
-#include "corvan/rings.h"
+#include "corvan/internal/rings.h"
 
 #include <atomic>
 #include <cstring>
 
+#include "link/card_text.h"
+
 namespace zimo::corvan {
 namespace {
 
-constexpr char kCr = '\r';
 constexpr std::uint32_t kRingEnd = static_cast<std::uint32_t>(kRingSize);
 
 // One ring inside the table. The indexes are read without the lock by the

@@ -13,9 +13,9 @@
 
 namespace {
 
-using zimo::corvan::DeviceIndex;
+using zimo::corvan::IndexFromDeviceNumber;
 
-int Dev(std::uint32_t device) { return DeviceIndex(device); }
+int Dev(std::uint32_t device) { return IndexFromDeviceNumber(device); }
 
 const zimo::corvan::SharedDeviceBlock* BlockOf(std::uint32_t device) {
   int d = Dev(device);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "corvan/command_api.h"
+#include "link/card_text.h"
 #include "link/device_lock.h"
 #include "link/library_app.h"
 #include "link/serial_transport.h"
@@ -12,12 +13,6 @@
 namespace zimo::corvan {
 namespace {
 
-constexpr char kStx = 0x02;
-constexpr char kAck = 0x06;
-constexpr char kBel = 0x07;
-constexpr char kCr = 0x0D;
-constexpr char kCtrlN = 0x0E;
-constexpr char kCtrlX = 0x18;
 constexpr unsigned char kLastControlCharacter = 26;
 // The card's echo of Ctrl-X comes behind at most this much pending output.
 constexpr int kResetDrainLimit = 255;
@@ -140,6 +135,21 @@ AsciiChannel& ChecksumSerialChannel() {
   return channel;
 }
 
+int SetSerialChecksums(int d, int on) {
+  DeviceUserHandle* user = IsRealDevice(d) ? App().User(d) : nullptr;
+  if (user == nullptr) return 1;
+  DeviceLock lock(d);
+  char scratch[kSwitchScratchMax + 1];
+  const char* line = on != 0 ? kSwitchOnLine : kSwitchOffLine;
+  SerGetResponse(d, scratch, kSwitchScratchMax, line);
+  App().rings().ChangeStore(static_cast<std::uint32_t>(d), line);
+  // A moment for the card to take up the new mode before the first
+  // checksummed line.
+  if (on != 0) zimo::platform::SleepMs(1);
+  SerialStateOf(*user).ChecksumMode = on != 0 ? 1 : 0;
+  return 1;
+}
+
 }  // namespace zimo::corvan
 
 using namespace zimo::corvan;  // NOLINT: the exports below are the library's own
@@ -147,28 +157,16 @@ using namespace zimo::corvan;  // NOLINT: the exports below are the library's ow
 extern "C" {
 
 std::int32_t ZimoSERDoChecksums(std::uint32_t device, std::int32_t on) {
-  const int d = DeviceIndex(device);
-  DeviceUserHandle* user = IsRealDevice(d) ? App().User(d) : nullptr;
-  if (user == nullptr) return 1;
-  DeviceLock lock(d);
-  char scratch[kSwitchScratchMax + 1];
-  const char* line = on != 0 ? kSwitchOnLine : kSwitchOffLine;
-  SerGetResponse(d, scratch, kSwitchScratchMax, line);
-  App().rings().ChangeStore(device, line);
-  // A moment for the card to take up the new mode before the first
-  // checksummed line.
-  if (on != 0) zimo::platform::SleepMs(1);
-  user->ChecksumMode = on != 0 ? 1 : 0;
-  return 1;
+  return SetSerialChecksums(IndexFromDeviceNumber(device), on);
 }
 
 std::uint32_t ZimoSERCheckSendLineA(std::uint32_t device, const char* text) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   SetLastError(d, 0);
   DeviceUserHandle* user = IsRealDevice(d) ? App().User(d) : nullptr;
   if (user == nullptr || text == nullptr) return 0;
   if (IsControlCharacter(text[0])) {
-    user->LastChecksum = static_cast<unsigned char>(text[0]);
+    SerialStateOf(*user).LastChecksum = static_cast<unsigned char>(text[0]);
     return SerSendChar(d, text[0]);
   }
   const std::size_t length = std::strlen(text);
@@ -188,7 +186,7 @@ std::uint32_t ZimoSERCheckSendLineA(std::uint32_t device, const char* text) {
     char answer = 0;
     if (SerReadCharTimed(d, &answer) == 1 && static_cast<std::uint8_t>(answer) == sum) {
       if (SerSendChar(d, kCr) != 1) return 0;
-      user->LastChecksum = sum;
+      SerialStateOf(*user).LastChecksum = sum;
       return 1;
     }
     ResetCardLine(d);
@@ -212,7 +210,7 @@ std::uint32_t ZimoSERCheckSendLineA(std::uint32_t device, const char* text) {
 
 std::uint32_t ZimoSERCheckGetLineA(std::uint32_t device, char* buffer, std::uint32_t max,
                                    std::uint32_t* count) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   std::uint32_t ignored = 0;
   if (count == nullptr) count = &ignored;
   *count = 0;
@@ -236,7 +234,8 @@ std::uint32_t ZimoSERCheckGetLineA(std::uint32_t device, char* buffer, std::uint
       // The end of the response: the card repeats the sum it confirmed.
       char echoed = 0;
       if (SerReadCharTimed(d, &echoed) != 1) return kStatusTimeout;
-      if (static_cast<std::uint8_t>(echoed) == static_cast<std::uint8_t>(user->LastChecksum)) {
+      if (static_cast<std::uint8_t>(echoed) ==
+          static_cast<std::uint8_t>(SerialStateOf(*user).LastChecksum)) {
         return kStatusAck;
       }
       SetLastError(d, kErrBadAcknowledge);
@@ -280,7 +279,7 @@ std::uint32_t ZimoSERCheckGetLineA(std::uint32_t device, char* buffer, std::uint
 
 std::uint32_t ZimoSERCheckResponseA(std::uint32_t device, char* buffer, std::uint32_t max,
                                     const char* command) {
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   SetLastError(d, 0);
   if (buffer == nullptr || command == nullptr) return kStatusFailure;
   buffer[0] = 0;
@@ -341,7 +340,7 @@ std::uint32_t ZimoSerCheckAllWentWell(std::uint32_t device, std::uint32_t status
                                       std::uint8_t checksum) {
   const std::uint32_t top = status & kStatusMask;
   if (top == kStatusTimeout || top == kStatusFailure || top == kStatusCardError) return status;
-  const int d = DeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   if (top != kStatusAck) return status;
   if (buffer == nullptr) {

@@ -3,7 +3,7 @@
 // the CR follows only when that sum matches ours, so a garbled line is never
 // run. Replies carry a sum byte after every CR and after the ACK; the ACK's
 // byte is the sum of the command being answered (kept as LastChecksum).
-// The dispatcher switches to these while the process's ChecksumMode is on.
+// The dispatcher switches to these while the device's ChecksumMode is on.
 //
 // Readers store at most max characters and always terminate, so buffers
 // need max + 1. The serial last error says what went wrong: 80 the user
@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "link/ascii_channel.h"
+#include "link/transport.h"
 
 namespace zimo::corvan {
 
@@ -25,8 +26,29 @@ inline constexpr int kChecksumTriesBeforeAsking = 6;
 // Attempts of one checksummed response exchange.
 inline constexpr int kChecksumExchangeAttempts = 5;
 
+// The serial transport's own state of a device in this process.
+struct SerialDeviceState : TransportDeviceState {
+  std::uint32_t ChecksumMode = 0;  // checksummed communication on
+  std::uint32_t LastChecksum = 0;  // the sum the card's next ACK repeats
+};
+
+// The device's serial state, made when it has none yet.
+inline SerialDeviceState& SerialStateOf(DeviceUserHandle& user) {
+  return TransportStateOf<SerialDeviceState>(user);
+}
+// True while the device's exchanges are checksummed in this process.
+inline bool ChecksumsOn(const DeviceUserHandle& user) {
+  const SerialDeviceState* state = TransportStateIf<SerialDeviceState>(user);
+  return state != nullptr && state->ChecksumMode != 0;
+}
+
 // The 8-bit wrapping sum of a text.
 std::uint8_t CardChecksum(const char* text, std::uint32_t length);
+
+// Switches checksummed communication of a serial device: the card's I4 by
+// one exchange under the device lock, then this process's flag. 1; also 1
+// for a number outside 0 to 7, which changes nothing.
+int SetSerialChecksums(int device, int on);
 
 // The checksummed serial transport as the command API's dispatcher calls it.
 AsciiChannel& ChecksumSerialChannel();

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "platform/serial_port.h"
 
 namespace zimo::corvan {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "corvan/command_api.h"
+#include "link/card_text.h"
 #include "link/device_lock.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
@@ -23,11 +24,6 @@
 namespace zimo::corvan {
 namespace {
 
-constexpr char kStx = 0x02;
-constexpr char kAck = 0x06;
-constexpr char kBel = 0x07;
-constexpr char kCr = 0x0D;
-constexpr char kCtrlX = 0x18;
 constexpr std::uint32_t kCharSendGiveUpMs = 1000;
 constexpr std::uint32_t kFlushDrainLimit = 255;
 // A card's whole output queue and then some.

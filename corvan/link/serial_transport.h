@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/ascii_channel.h"
 #include "platform/serial_port.h"
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 
 namespace zimo::corvan {
 

@@ -3,15 +3,18 @@
 #include "link/library_app.h"
 
 using zimo::corvan::App;
-using zimo::corvan::DeviceIndex;
 using zimo::corvan::DeviceUserHandle;
+using zimo::corvan::IndexFromDeviceNumber;
 
 extern "C" {
 
-DeviceUserHandle* ZimoGetUserHandle(uint32_t device) { return App().User(DeviceIndex(device)); }
+DeviceUserHandle* ZimoGetUserHandle(uint32_t device) {
+  return App().User(IndexFromDeviceNumber(device));
+}
 
 void ZimoSetWindow(uint32_t device, uint32_t window) {
-  if (DeviceUserHandle* user = App().User(DeviceIndex(device))) user->WindowHandle = window;
+  if (DeviceUserHandle* user = App().User(IndexFromDeviceNumber(device)))
+    user->WindowHandle = window;
 }
 
 }  // extern "C"

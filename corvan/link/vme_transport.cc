@@ -8,15 +8,11 @@
 
 #include "corvan/command_api.h"
 #include "corvan/vme_api.h"
+#include "link/card_text.h"
 #include "platform/message.h"
 
 namespace zimo::corvan {
 namespace {
-
-constexpr char kAck = 0x06;
-constexpr char kBel = 0x07;
-constexpr char kCr = 0x0D;
-constexpr char kCtrlX = 0x18;
 
 constexpr int kStartRegister = 0;
 constexpr int kReplyTakenRegister = 1;
@@ -71,7 +67,8 @@ std::int32_t CardToHostHandler(std::int32_t, std::int32_t) {
 }
 
 void SpinOneIteration() {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::nanoseconds(kVmeWaitIterationNs);
+  const auto until =
+      std::chrono::steady_clock::now() + std::chrono::nanoseconds(kVmeWaitIterationNs);
   while (std::chrono::steady_clock::now() < until) {
   }
 }
@@ -121,8 +118,8 @@ bool VmeZimoDevice::LoadLibrary() {
     const std::uint32_t error = loaded.status().code() == platform::Code::kNotFound
                                     ? kErrorModNotFound
                                     : static_cast<std::uint32_t>(loaded.status().os_error());
-    platform::ShowMessageBox(Format("Error: %d in loading VMIC library.", static_cast<int>(error)), kLoadTitle,
-                             kBoxFlags);
+    platform::ShowMessageBox(Format("Error: %d in loading VMIC library.", static_cast<int>(error)),
+                             kLoadTitle, kBoxFlags);
     return false;
   }
   module_ = std::move(loaded.value());
@@ -135,10 +132,9 @@ bool VmeZimoDevice::LoadLibrary() {
   auto install = module_.Function<VmeInstallInterruptHandlerFn>("vmeInstallInterruptHandler");
   if (!init.ok() || !term.ok() || !get_address.ok() || !lock.ok() || !unlock.ok() ||
       !free_address.ok() || !install.ok()) {
-    platform::ShowMessageBox(
-        Format("Error: %d in loading VMIC-VMEMGR library functions.",
-               static_cast<int>(kErrorProcNotFound)),
-        kLoadTitle, kBoxFlags);
+    platform::ShowMessageBox(Format("Error: %d in loading VMIC-VMEMGR library functions.",
+                                    static_cast<int>(kErrorProcNotFound)),
+                             kLoadTitle, kBoxFlags);
     FreeLibrary();
     return false;
   }
@@ -182,9 +178,9 @@ bool VmeZimoDevice::LockWindow(std::int32_t kind, std::uint32_t address, std::ui
   void* at = nullptr;
   const std::int32_t got = get_window_address_(0, handle, &at);
   if (got != 0 || at == nullptr) {
-    Report(Format("vmeGetVmeWindowAdr call returned %lX as the OS or VME Manager error code",
-                  Hex(got))
-               .c_str());
+    Report(
+        Format("vmeGetVmeWindowAdr call returned %lX as the OS or VME Manager error code", Hex(got))
+            .c_str());
     // A failed step holds nothing.
     (void)unlock_window_(0, handle);
     return false;
@@ -226,8 +222,7 @@ bool VmeZimoDevice::Open() {
   if (!module_.loaded() && !LoadLibrary()) return false;
   const std::int32_t initialised = init_(0, 0);
   if (initialised != 0) {
-    Report(Format("vmeInit call returned %lX as the OS or VME Manager error code",
-                  Hex(initialised))
+    Report(Format("vmeInit call returned %lX as the OS or VME Manager error code", Hex(initialised))
                .c_str());
     FreeLibrary();
     return false;
@@ -235,8 +230,7 @@ bool VmeZimoDevice::Open() {
   started_ = true;
   if (install_handler_(0, level_, vector_ - 1, HostToCardHandler) != 0 ||
       install_handler_(0, level_, vector_, CardToHostHandler) != 0) {
-    Report(Format("Couldn't install a vector for level %ld", static_cast<long>(level_))
-               .c_str());
+    Report(Format("Couldn't install a vector for level %ld", static_cast<long>(level_)).c_str());
     Close();
     return false;
   }
@@ -400,9 +394,8 @@ extern "C" {
 
 std::int32_t VMETestOpenZimoDevice(void) {
   using namespace zimo::corvan;
-  VmeZimoDevice device(0, kTestMailboxAddress, kTestDprAddress, kTestLevel,
-                       kTestAddressModifier, kTestSixth, kTestVector, kTestReplyWait,
-                       kTestFlushWait);
+  VmeZimoDevice device(0, kTestMailboxAddress, kTestDprAddress, kTestLevel, kTestAddressModifier,
+                       kTestSixth, kTestVector, kTestReplyWait, kTestFlushWait);
   if (!device.Open()) return 0;
   device.MapDprWindow();
   device.Close();

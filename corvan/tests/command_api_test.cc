@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "corvan/device_api.h"
+#include "link/serial_checksum.h"
 #include "serial_card_fixture.h"
 
 namespace zimo::corvan {
@@ -272,7 +273,7 @@ TEST_F(CommandApiTest, BufferQueriesTestTheirBitOfTheGlobalStatusReply) {
 // switched off again, through the plain one.
 TEST_F(CommandApiTest, ChecksummedModeTakesTheChecksummedTransport) {
   ASSERT_EQ(ZimoDoChecksums(0, 1), 1);
-  EXPECT_EQ(App().User(0)->ChecksumMode, 1u);
+  EXPECT_EQ(SerialStateOf(*App().User(0)).ChecksumMode, 1u);
   EXPECT_TRUE(card_->card().ChecksumMode());
   char buffer[100];
   const std::uint32_t word = ZimoGetResponseExA(0, buffer, sizeof buffer, "I10");

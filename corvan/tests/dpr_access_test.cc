@@ -14,10 +14,10 @@
 
 #include "corvan/bus_api.h"
 #include "corvan/command_api.h"
-#include "dpr/dpr_access.h"
 #include "dpr/dpr_map.h"
 #include "dpr/rotary_reset.h"
 #include "dpr/varbuf_count.h"
+#include "link/transports.h"
 #include "pci_card_fixture.h"
 
 namespace zimo::corvan {
@@ -214,7 +214,7 @@ TEST(DprNetworkRouteTest, BlocksGoInChunksAndOnlyExactAnswersCount) {
   table->Devices[3].Location = kLocationEthernet;
   MemoryRoute route;
   for (std::uint32_t i = 0; i < kDprWindowBytes; ++i) route.dpr[i] = static_cast<std::uint8_t>(i);
-  SetDprNetworkRoute(&route);
+  ScopedTransportOverride over(kLocationEthernet, MakeEthernetTransport(route));
 
   std::vector<std::uint8_t> block(3000, 0);
   ASSERT_NE(ZimoDPRGetMem(3, 100, 3000, block.data()), nullptr);
@@ -252,7 +252,7 @@ TEST(DprNetworkRouteTest, BlocksGoInChunksAndOnlyExactAnswersCount) {
   EXPECT_EQ(ZimoDPRSetMemBit(3, 0, 1, 1), 0);
   EXPECT_EQ(ZimoDPRSetMem(3, 0, 4, &value), nullptr);
 
-  SetDprNetworkRoute(nullptr);
+  over.Restore();  // the card's own route: device 3 has no link open
   EXPECT_EQ(ZimoDPRGetDWord(3, 0), 0u);
   App().End();
 }

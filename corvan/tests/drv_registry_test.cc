@@ -16,7 +16,7 @@ namespace {
 
 using platform::kHkeyLocalMachine;
 using platform::RegistryKey;
-namespace winerr = platform::winerr;
+namespace win32 = platform::win32;
 
 const std::string kRoot = kDriverRootKeyPath;
 
@@ -72,9 +72,9 @@ TEST_F(DrvRegistry, DeviceDwordQueryTakesOnlyDwords) {
     std::uint32_t value;
   };
   const Case cases[] = {
-      {"Location", winerr::kSuccess, 4},       {"Text", winerr::kFileNotFound, 77},
-      {"LongText", winerr::kFileNotFound, 77}, {"Binary", winerr::kFileNotFound, 77},
-      {"Missing", winerr::kFileNotFound, 77},
+      {"Location", win32::kErrorSuccess, 4},       {"Text", win32::kErrorFileNotFound, 77},
+      {"LongText", win32::kErrorFileNotFound, 77}, {"Binary", win32::kErrorFileNotFound, 77},
+      {"Missing", win32::kErrorFileNotFound, 77},
   };
   for (const Case& c : cases) {
     std::uint32_t value = 0;
@@ -85,13 +85,13 @@ TEST_F(DrvRegistry, DeviceDwordQueryTakesOnlyDwords) {
 
 TEST_F(DrvRegistry, QueryOfDeviceWithoutKeyCreatesItAndGivesDefault) {
   std::uint32_t value = 0;
-  EXPECT_EQ(DrvQueryDeviceDword(5, "Location", &value, 3), winerr::kFileNotFound);
+  EXPECT_EQ(DrvQueryDeviceDword(5, "Location", &value, 3), win32::kErrorFileNotFound);
   EXPECT_EQ(value, 3u);
   EXPECT_TRUE(KeyExists("Device5"));
 }
 
 TEST_F(DrvRegistry, DeviceStringQueryFitsTheCallersBuffer) {
-  ASSERT_EQ(DrvSetDeviceString(1, "Language", "German"), winerr::kSuccess);
+  ASSERT_EQ(DrvSetDeviceString(1, "Language", "German"), win32::kErrorSuccess);
   RegistryKey key = MakeKey("Device1");
   ASSERT_TRUE(key.SetDword("Number", 5).ok());
   ASSERT_TRUE(key.SetExpandString("Path", "%SystemRoot%").ok());
@@ -103,12 +103,12 @@ TEST_F(DrvRegistry, DeviceStringQueryFitsTheCallersBuffer) {
     const char* text;
   };
   const Case cases[] = {
-      {"Language", 32, winerr::kSuccess, "German"},
-      {"Language", 7, winerr::kSuccess, "German"},   // exactly fits
-      {"Language", 6, winerr::kMoreData, "Engli"},   // too long: the default, cut
-      {"Missing", 4, winerr::kFileNotFound, "Eng"},  // "English" into 4 bytes
-      {"Number", 32, winerr::kFileNotFound, "English"},
-      {"Path", 32, winerr::kSuccess, "%SystemRoot%"},
+      {"Language", 32, win32::kErrorSuccess, "German"},
+      {"Language", 7, win32::kErrorSuccess, "German"},   // exactly fits
+      {"Language", 6, win32::kErrorMoreData, "Engli"},   // too long: the default, cut
+      {"Missing", 4, win32::kErrorFileNotFound, "Eng"},  // "English" into 4 bytes
+      {"Number", 32, win32::kErrorFileNotFound, "English"},
+      {"Path", 32, win32::kErrorSuccess, "%SystemRoot%"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.name << " in " << c.size);
@@ -119,9 +119,11 @@ TEST_F(DrvRegistry, DeviceStringQueryFitsTheCallersBuffer) {
     EXPECT_EQ(buffer[c.size], 'z') << "written past the buffer";
   }
   char buffer[4] = "abc";
-  EXPECT_EQ(DrvQueryDeviceString(1, "Language", buffer, 0, "English"), winerr::kInvalidParameter);
+  EXPECT_EQ(DrvQueryDeviceString(1, "Language", buffer, 0, "English"),
+            win32::kErrorInvalidParameter);
   EXPECT_STREQ(buffer, "abc");
-  EXPECT_EQ(DrvQueryDeviceString(1, "Language", nullptr, 10, "English"), winerr::kInvalidParameter);
+  EXPECT_EQ(DrvQueryDeviceString(1, "Language", nullptr, 10, "English"),
+            win32::kErrorInvalidParameter);
 }
 
 TEST_F(DrvRegistry, DeviceNumbersOutsideTheRangeAreRefusedWithoutKeys) {
@@ -129,16 +131,16 @@ TEST_F(DrvRegistry, DeviceNumbersOutsideTheRangeAreRefusedWithoutKeys) {
     SCOPED_TRACE(device);
     std::uint32_t value = 0;
     char text[16] = "";
-    EXPECT_EQ(DrvQueryDeviceDword(device, "Location", &value, 6), winerr::kFileNotFound);
+    EXPECT_EQ(DrvQueryDeviceDword(device, "Location", &value, 6), win32::kErrorFileNotFound);
     EXPECT_EQ(value, 6u);
     EXPECT_EQ(DrvQueryDeviceString(device, "Language", text, sizeof text, "English"),
-              winerr::kFileNotFound);
+              win32::kErrorFileNotFound);
     EXPECT_STREQ(text, "English");
-    EXPECT_EQ(DrvSetDeviceDword(device, "Location", 4), winerr::kFileNotFound);
-    EXPECT_EQ(DrvSetDeviceString(device, "Language", "x"), winerr::kFileNotFound);
+    EXPECT_EQ(DrvSetDeviceDword(device, "Location", 4), win32::kErrorFileNotFound);
+    EXPECT_EQ(DrvSetDeviceString(device, "Language", "x"), win32::kErrorFileNotFound);
     EXPECT_EQ(DrvOpenDeviceKey(device), 0u);
     EXPECT_EQ(DrvOpenNcKey(device, 0, "Axis"), 0u);
-    EXPECT_EQ(DrvSetNcDword(device, 0, nullptr, "X", 1), winerr::kFileNotFound);
+    EXPECT_EQ(DrvSetNcDword(device, 0, nullptr, "X", 1), win32::kErrorFileNotFound);
   }
   EXPECT_FALSE(RegistryKey::Exists(kHkeyLocalMachine, kRoot));
 }
@@ -146,7 +148,7 @@ TEST_F(DrvRegistry, DeviceNumbersOutsideTheRangeAreRefusedWithoutKeys) {
 TEST_F(DrvRegistry, OpenedKeysAreCreatedWithTheLibraryClass) {
   const platform::HKey sub = DrvOpenRegKey(12345, "Extra\\Deep");
   ASSERT_NE(sub, 0u);
-  EXPECT_EQ(platform::RegCloseKey(sub), winerr::kSuccess);
+  EXPECT_EQ(platform::RegCloseKey(sub), win32::kErrorSuccess);
   EXPECT_EQ(RegistryKey::Open(kHkeyLocalMachine, kRoot + "\\Extra\\Deep")->ClassText().value(),
             kLibraryKeyClass);
 
@@ -155,44 +157,44 @@ TEST_F(DrvRegistry, OpenedKeysAreCreatedWithTheLibraryClass) {
   std::uint32_t value = 9;
   ASSERT_EQ(platform::RegSetValueExA(root, "UserApp1Name", 0, platform::kRegSz,
                                      reinterpret_cast<const std::uint8_t*>("Tool"), 5),
-            winerr::kSuccess);
+            win32::kErrorSuccess);
   platform::RegCloseKey(root);
   EXPECT_EQ(RegistryKey::Open(kHkeyLocalMachine, kRoot)->GetString("UserApp1Name").value(), "Tool");
 
   const platform::HKey device = DrvOpenDeviceKey(3);
   ASSERT_NE(device, 0u);
   platform::RegCloseKey(device);
-  EXPECT_EQ(DrvQueryDeviceDword(3, "Location", &value, 0), winerr::kFileNotFound);
+  EXPECT_EQ(DrvQueryDeviceDword(3, "Location", &value, 0), win32::kErrorFileNotFound);
   EXPECT_TRUE(KeyExists("Device3"));
 }
 
 TEST_F(DrvRegistry, NcKeysSitBelowTheDeviceWithOptionalSection) {
-  ASSERT_EQ(DrvSetNcDword(2, 1, nullptr, "Count", 5), winerr::kSuccess);
-  ASSERT_EQ(DrvSetNcDword(2, 1, "", "Empty", 6), winerr::kSuccess);
-  ASSERT_EQ(DrvSetNcString(2, 1, "Spindle", "Name", "S1"), winerr::kSuccess);
+  ASSERT_EQ(DrvSetNcDword(2, 1, nullptr, "Count", 5), win32::kErrorSuccess);
+  ASSERT_EQ(DrvSetNcDword(2, 1, "", "Empty", 6), win32::kErrorSuccess);
+  ASSERT_EQ(DrvSetNcString(2, 1, "Spindle", "Name", "S1"), win32::kErrorSuccess);
   EXPECT_EQ(MakeKey("Device2\\Nc1").GetDword("Count").value(), 5u);
   EXPECT_EQ(MakeKey("Device2\\Nc1").GetDword("Empty").value(), 6u);
   EXPECT_EQ(MakeKey("Device2\\Nc1\\Spindle").GetString("Name").value(), "S1");
 
   std::uint32_t value = 0;
-  EXPECT_EQ(DrvQueryNcDword(2, 1, nullptr, "Count", &value, 0), winerr::kSuccess);
+  EXPECT_EQ(DrvQueryNcDword(2, 1, nullptr, "Count", &value, 0), win32::kErrorSuccess);
   EXPECT_EQ(value, 5u);
   char text[8];
-  EXPECT_EQ(DrvQueryNcString(2, 1, "Spindle", "Name", text, sizeof text, ""), winerr::kSuccess);
+  EXPECT_EQ(DrvQueryNcString(2, 1, "Spindle", "Name", text, sizeof text, ""), win32::kErrorSuccess);
   EXPECT_STREQ(text, "S1");
   EXPECT_EQ(DrvQueryNcString(2, 1, "Spindle", "Missing", text, sizeof text, "dflt"),
-            winerr::kFileNotFound);
+            win32::kErrorFileNotFound);
   EXPECT_STREQ(text, "dflt");
   // The NC dword query takes REG_DWORD only.
-  EXPECT_EQ(DrvQueryNcDword(2, 1, "Spindle", "Name", &value, 11), winerr::kFileNotFound);
+  EXPECT_EQ(DrvQueryNcDword(2, 1, "Spindle", "Name", &value, 11), win32::kErrorFileNotFound);
   EXPECT_EQ(value, 11u);
 }
 
 TEST_F(DrvRegistry, NcDoublesAreStoredAsTextAndConvertedBack) {
-  ASSERT_EQ(DrvSetNcDouble(0, 0, "Axis", "Scale", 0.125), winerr::kSuccess);
+  ASSERT_EQ(DrvSetNcDouble(0, 0, "Axis", "Scale", 0.125), win32::kErrorSuccess);
   EXPECT_EQ(MakeKey("Device0\\Nc0\\Axis").GetString("Scale").value(), "0.125000");
-  ASSERT_EQ(DrvSetNcString(0, 0, "Axis", "Junk", "abc"), winerr::kSuccess);
-  ASSERT_EQ(DrvSetNcDouble(0, 0, "Axis", "Huge", 1e300), winerr::kSuccess);
+  ASSERT_EQ(DrvSetNcString(0, 0, "Axis", "Junk", "abc"), win32::kErrorSuccess);
+  ASSERT_EQ(DrvSetNcDouble(0, 0, "Axis", "Huge", 1e300), win32::kErrorSuccess);
 
   struct Case {
     const char* name;
@@ -200,10 +202,10 @@ TEST_F(DrvRegistry, NcDoublesAreStoredAsTextAndConvertedBack) {
     double value;
   };
   const Case cases[] = {
-      {"Scale", winerr::kSuccess, 0.125},
-      {"Junk", winerr::kSuccess, 0.0},
-      {"Huge", winerr::kSuccess, 1e300},
-      {"Missing", winerr::kFileNotFound, -2.5},
+      {"Scale", win32::kErrorSuccess, 0.125},
+      {"Junk", win32::kErrorSuccess, 0.0},
+      {"Huge", win32::kErrorSuccess, 1e300},
+      {"Missing", win32::kErrorFileNotFound, -2.5},
   };
   for (const Case& c : cases) {
     double value = 99.0;
@@ -212,15 +214,15 @@ TEST_F(DrvRegistry, NcDoublesAreStoredAsTextAndConvertedBack) {
   }
   // A default too long to show as 43 characters is still given back whole.
   double value = 0;
-  EXPECT_EQ(DrvQueryNcDouble(0, 0, "Axis", "Missing", &value, -1e200), winerr::kFileNotFound);
+  EXPECT_EQ(DrvQueryNcDouble(0, 0, "Axis", "Missing", &value, -1e200), win32::kErrorFileNotFound);
   EXPECT_EQ(value, -1e200);
 }
 
 TEST_F(DrvRegistry, NcBoolsAreZeroOrOne) {
-  ASSERT_EQ(DrvSetNcBool(1, 0, nullptr, "On", 9), winerr::kSuccess);
+  ASSERT_EQ(DrvSetNcBool(1, 0, nullptr, "On", 9), win32::kErrorSuccess);
   EXPECT_EQ(MakeKey("Device1\\Nc0").GetDword("On").value(), 1u);
-  ASSERT_EQ(DrvSetNcBool(1, 0, nullptr, "Off", 0), winerr::kSuccess);
-  ASSERT_EQ(DrvSetNcDword(1, 0, nullptr, "Five", 5), winerr::kSuccess);
+  ASSERT_EQ(DrvSetNcBool(1, 0, nullptr, "Off", 0), win32::kErrorSuccess);
+  ASSERT_EQ(DrvSetNcDword(1, 0, nullptr, "Five", 5), win32::kErrorSuccess);
 
   struct Case {
     const char* name;
@@ -228,10 +230,10 @@ TEST_F(DrvRegistry, NcBoolsAreZeroOrOne) {
     std::int32_t flag;
   };
   const Case cases[] = {
-      {"On", winerr::kSuccess, 1},
-      {"Off", winerr::kSuccess, 0},
-      {"Five", winerr::kSuccess, 1},
-      {"Missing", winerr::kFileNotFound, 7},  // the default as given
+      {"On", win32::kErrorSuccess, 1},
+      {"Off", win32::kErrorSuccess, 0},
+      {"Five", win32::kErrorSuccess, 1},
+      {"Missing", win32::kErrorFileNotFound, 7},  // the default as given
   };
   for (const Case& c : cases) {
     std::int32_t flag = -1;
@@ -242,11 +244,11 @@ TEST_F(DrvRegistry, NcBoolsAreZeroOrOne) {
 
 TEST_F(DrvRegistry, MapperNameNeedsItsKeyToExist) {
   const std::string mapper = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Motionmap";
-  EXPECT_EQ(DrvSetMapperName("ZimoMap"), winerr::kFileNotFound);
+  EXPECT_EQ(DrvSetMapperName("ZimoMap"), win32::kErrorFileNotFound);
   EXPECT_FALSE(RegistryKey::Exists(kHkeyLocalMachine, mapper));
 
   ASSERT_TRUE(RegistryKey::Create(kHkeyLocalMachine, mapper).ok());
-  EXPECT_EQ(DrvSetMapperName("ZimoMap"), winerr::kSuccess);
+  EXPECT_EQ(DrvSetMapperName("ZimoMap"), win32::kErrorSuccess);
   EXPECT_EQ(RegistryKey::Open(kHkeyLocalMachine, mapper)->GetString("Mapping Name").value(),
             "ZimoMap");
 }

@@ -22,7 +22,7 @@
 #include "cardsim/attach_eth.h"
 #include "cardsim/attach_requests.h"
 #include "cardsim/card.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/eth_transport.h"
 #include "link/library_app.h"

@@ -107,7 +107,7 @@ TEST_F(InterruptsTest, EachKindOfNotificationFiresForEnabledSourcesOnly) {
   std::thread::id waiting_thread;
   {
     std::lock_guard<std::mutex> lock(delivered_.mutex);
-    waiting_thread = App().User(0)->IntrThread.get_id();
+    waiting_thread = App().User(0)->Interrupts.IntrThread.get_id();
   }
   struct Message {
     std::uintptr_t window;
@@ -121,7 +121,7 @@ TEST_F(InterruptsTest, EachKindOfNotificationFiresForEnabledSourcesOnly) {
     g_delivered->Add(static_cast<std::uint32_t>(f), m, "message");
   });
   ASSERT_EQ(ZimoINTRWndMsgInit(0, 0x1234, 0x401, 0x01), 1);
-  EXPECT_EQ(App().User(0)->IntrThread.get_id(), waiting_thread);
+  EXPECT_EQ(App().User(0)->Interrupts.IntrThread.get_id(), waiting_thread);
   Raise(0x02);
   ASSERT_TRUE(delivered_.WaitFor(2));
   ASSERT_EQ(messages.size(), 1u);
@@ -148,7 +148,7 @@ TEST_F(InterruptsTest, EachKindOfNotificationFiresForEnabledSourcesOnly) {
 
   // Terminate ends the waiting thread; nothing is heard after it.
   EXPECT_EQ(ZimoINTRTerminate(0), 1);
-  EXPECT_FALSE(App().User(0)->IntrThread.joinable());
+  EXPECT_FALSE(App().User(0)->Interrupts.IntrThread.joinable());
   Raise(0x08);
   EXPECT_EQ(event->Wait(200ms).code(), platform::Code::kTimeout);
   EXPECT_EQ(ZimoINTRTerminate(0), 1);  // no thread: 1
@@ -166,7 +166,7 @@ TEST_F(InterruptsTest, TheWaitingThreadCannotStopItself) {
 TEST_F(InterruptsTest, ACardWithInterruptsDisabledGetsNoThread) {
   block().InterruptsEnabled = 0;
   EXPECT_EQ(ZimoINTRFuncCallInit(0, &OnInterrupt, 0, 0), 0);
-  EXPECT_FALSE(App().User(0)->IntrThread.joinable());
+  EXPECT_FALSE(App().User(0)->Interrupts.IntrThread.joinable());
   Raise(0xFF);
   EXPECT_EQ(ZimoINTRTerminate(0), 0);
   EXPECT_EQ(delivered_.size(), 0u);

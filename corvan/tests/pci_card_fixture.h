@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/driver_device.h"
 #include "link/library_app.h"

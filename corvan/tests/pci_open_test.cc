@@ -348,9 +348,9 @@ TEST_F(InProcessPciTest, InterruptsOfAnOpenedDeviceAndClose) {
   ASSERT_EQ(App().User(0)->DprAvailable, 1u);
   ASSERT_EQ(CloseZimoDevice(0), 1);
   EXPECT_EQ(App().User(0)->DprAvailable, 0u);
-  EXPECT_FALSE(App().User(0)->IntrThread.joinable());
+  EXPECT_FALSE(App().User(0)->Interrupts.IntrThread.joinable());
   EXPECT_FALSE(HasDriverDevice(0));
-  EXPECT_FALSE(App().User(0)->IntrStartEvent.valid());
+  EXPECT_FALSE(App().User(0)->Interrupts.IntrStartEvent.valid());
   g_heard = nullptr;
 
   // Opened again, the device works as before, its port registers 5 and 6
@@ -369,7 +369,7 @@ class InterruptsDisabledTest : public InProcessPciTest {
 TEST_F(InterruptsDisabledTest, NoNotificationStarts) {
   EXPECT_EQ(server_->table()->Devices[0].InterruptsEnabled, 0u);
   EXPECT_EQ(ZimoINTRFuncCallInit(0, &OnInterrupt, 0, 0), 0);
-  EXPECT_FALSE(App().User(0)->IntrThread.joinable());
+  EXPECT_FALSE(App().User(0)->Interrupts.IntrThread.joinable());
 }
 
 // An ISA card takes the same path; its interrupts are always handed over,

@@ -1,4 +1,4 @@
-#include "corvan/rings.h"
+#include "corvan/internal/rings.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "corvan/ring_locks.h"
+#include "corvan/internal/ring_locks.h"
 #include "temp_home.h"
 
 namespace zimo::corvan {

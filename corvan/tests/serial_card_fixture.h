@@ -23,7 +23,7 @@
 #include "automation/local_server.h"
 #include "cardsim/attach_pty.h"
 #include "cardsim/card.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
 #include "platform/clock.h"

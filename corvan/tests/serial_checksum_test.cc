@@ -23,7 +23,7 @@
 #include "cardsim/card.h"
 #include "cardsim/script.h"
 #include "corvan/command_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
 #include "link/serial_transport.h"
@@ -80,7 +80,7 @@ class SerialDevice {
     SerClose(kDevice, handle_);
     user.Transport = nullptr;
     user.CommandMutex = platform::NamedMutex();
-    user.ChecksumMode = 0;
+    user.TransportState.reset();
     App().End();
   }
 
@@ -117,7 +117,7 @@ class ChecksumCardTest : public ::testing::Test {
 TEST_F(ChecksumCardTest, SwitchedOnEveryExchangeIsCheckedAndSwitchedOffItIsPlainAgain) {
   ASSERT_EQ(ZimoSERDoChecksums(kDevice, 1), 1);
   EXPECT_TRUE(card_.ChecksumMode());
-  EXPECT_EQ(device_->user().ChecksumMode, 1u);
+  EXPECT_EQ(SerialStateOf(device_->user()).ChecksumMode, 1u);
   char record[400];
   ASSERT_EQ(App().rings().ChangeGet(kDevice, record, 399), 1);
   EXPECT_STREQ(record, "CLOSE I3=2 I6=1 I4=1");
@@ -125,19 +125,19 @@ TEST_F(ChecksumCardTest, SwitchedOnEveryExchangeIsCheckedAndSwitchedOffItIsPlain
   char buffer[101];
   EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, "I10"), 0x80000008u);
   EXPECT_STREQ(buffer, "3713707\r");
-  EXPECT_EQ(device_->user().LastChecksum, Sum("I10"));
+  EXPECT_EQ(SerialStateOf(device_->user()).LastChecksum, Sum("I10"));
 
   // An empty response counts as 1.
   EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, "P1=5"), 0x80000001u);
   EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, "P1"), 0x80000002u);
   EXPECT_STREQ(buffer, "5\r");
-  EXPECT_EQ(device_->user().LastChecksum, 0x81u);
+  EXPECT_EQ(SerialStateOf(device_->user()).LastChecksum, 0x81u);
 
   // A control character goes alone and is what the ACK is followed by.
   const std::uint32_t status = ZimoSERCheckResponseA(kDevice, buffer, 100, "\x07");
   EXPECT_EQ(status, 0x8000000Du);
   EXPECT_EQ(std::strlen(buffer), 13u);
-  EXPECT_EQ(device_->user().LastChecksum, 7u);
+  EXPECT_EQ(SerialStateOf(device_->user()).LastChecksum, 7u);
 
   EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, "NONSENSE") & kStatusMask, 0xE0000000u);
   EXPECT_EQ(device_->block().SerialLastError, 3u);
@@ -160,7 +160,7 @@ TEST_F(ChecksumCardTest, SwitchedOnEveryExchangeIsCheckedAndSwitchedOffItIsPlain
 
   ASSERT_EQ(ZimoSERDoChecksums(kDevice, 0), 1);
   EXPECT_FALSE(card_.ChecksumMode());
-  EXPECT_EQ(device_->user().ChecksumMode, 0u);
+  EXPECT_EQ(SerialStateOf(device_->user()).ChecksumMode, 0u);
   EXPECT_EQ(SerGetResponse(kDevice, buffer, 100, "I10"), 0x80000008u);
   EXPECT_STREQ(buffer, "3713707\r");
 }
@@ -273,7 +273,7 @@ class ChecksumFaultTest : public ::testing::Test {
  protected:
   ChecksumFaultTest() {
     device_ = std::make_unique<SerialDevice>(card_.port());
-    device_->user().ChecksumMode = 1;
+    SerialStateOf(device_->user()).ChecksumMode = 1;
   }
   ~ChecksumFaultTest() override { device_.reset(); }
 
@@ -363,7 +363,7 @@ TEST_F(ChecksumFaultTest, ResponsesThatFillTheBufferAreNotRunAgain) {
 }
 
 TEST_F(ChecksumFaultTest, LineReaderChecksEachLineAndTheAcknowledge) {
-  device_->user().LastChecksum = Sum("P1");
+  SerialStateOf(device_->user()).LastChecksum = Sum("P1");
   ASSERT_EQ(ZimoSERCheckSendLineA(kDevice, "P1"), 1u);
   char buffer[101];
   std::uint32_t count = 0;
@@ -382,7 +382,7 @@ TEST_F(ChecksumFaultTest, LinesThatCannotBeCheckedAreRefused) {
   // A byte above 0x7F is text, not a control character: it is summed.
   char buffer[101];
   EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, "\xC1P"), 0x80000002u);
-  EXPECT_EQ(device_->user().LastChecksum, Sum("\xC1P"));
+  EXPECT_EQ(SerialStateOf(device_->user()).LastChecksum, Sum("\xC1P"));
   EXPECT_EQ(card_.Count(kCtrlN), 1);
 }
 

@@ -1,4 +1,4 @@
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "corvan/command_api.h"
-#include "dpr/variables.h"
+#include "link/variables.h"
 
 namespace zimo::corvan::testing {
 

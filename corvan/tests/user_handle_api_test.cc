@@ -23,8 +23,8 @@ TEST(UserHandleApi, EverySlotHasItsOwnRecordAndNoneBeyond) {
   EXPECT_EQ(ZimoGetUserHandle(0xFFFFFFFF), nullptr);
 
   // Library start reset the real slots; the offline slot keeps zero bytes.
-  EXPECT_EQ(ZimoGetUserHandle(5)->NotifyDevice, 5u);
-  EXPECT_EQ(ZimoGetUserHandle(8)->NotifyDevice, 0u);
+  EXPECT_EQ(ZimoGetUserHandle(5)->Interrupts.NotifyDevice, 5u);
+  EXPECT_EQ(ZimoGetUserHandle(8)->Interrupts.NotifyDevice, 0u);
 }
 
 TEST(UserHandleApi, SetWindowKeepsTheHandleInThatDevicesRecordOnly) {

@@ -1,7 +1,7 @@
 // Card variable access: query retries, reply forms and value conversion,
 // assignments and their change-ring echo; then the exports against the
 // simulated card on a pseudo-terminal, through the whole library.
-#include "dpr/variables.h"
+#include "link/variables.h"
 
 #include <gtest/gtest.h>
 

@@ -47,14 +47,16 @@ extern "C" {
 
 std::int32_t Slope(std::uint32_t device, const char* path) {
   using namespace zimo::corvan::tuning;
-  return RunEstimator(zimo::corvan::LibraryCommandPath(), ToDeviceIndex(device), path, kSlopeInputs,
+  return RunEstimator(zimo::corvan::LibraryCommandPath(),
+                      zimo::corvan::IndexFromDeviceNumber(device), path, kSlopeInputs,
                       &SlopeNetwork);
 }
 
 std::int32_t MagEstimation(std::uint32_t device, const char* path) {
   using namespace zimo::corvan::tuning;
-  return RunEstimator(zimo::corvan::LibraryCommandPath(), ToDeviceIndex(device), path,
-                      kMagnitudeInputs, &MagnitudeNetwork);
+  return RunEstimator(zimo::corvan::LibraryCommandPath(),
+                      zimo::corvan::IndexFromDeviceNumber(device), path, kMagnitudeInputs,
+                      &MagnitudeNetwork);
 }
 
 }  // extern "C"

@@ -195,24 +195,24 @@ extern "C" {
 
 std::int32_t DownloadPosLimitPLC(std::uint32_t device, std::int16_t motor) {
   return zimo::corvan::tuning::DownloadPosLimitPLC(
-      zimo::corvan::LibraryCommandPath(), zimo::corvan::tuning::ToDeviceIndex(device), motor);
+      zimo::corvan::LibraryCommandPath(), zimo::corvan::IndexFromDeviceNumber(device), motor);
 }
 
 std::int32_t DownloadVelLimitPLC(std::uint32_t device, std::int16_t motor, std::int32_t speed) {
   return zimo::corvan::tuning::DownloadVelLimitPLC(zimo::corvan::LibraryCommandPath(),
-                                                   zimo::corvan::tuning::ToDeviceIndex(device),
+                                                   zimo::corvan::IndexFromDeviceNumber(device),
                                                    motor, speed);
 }
 
 std::int32_t DownloadAndRunRoughPhasePLC(std::uint32_t device, std::int16_t motor) {
   return zimo::corvan::tuning::DownloadAndRunRoughPhasePLC(
-      zimo::corvan::LibraryCommandPath(), zimo::corvan::tuning::ToDeviceIndex(device), motor);
+      zimo::corvan::LibraryCommandPath(), zimo::corvan::IndexFromDeviceNumber(device), motor);
 }
 
 std::int32_t CreateIncrementalFinePhasePLC(std::uint32_t device, const char* path, std::int16_t plc,
                                            std::int16_t motor, std::int32_t, std::int32_t) {
   return zimo::corvan::tuning::CreateIncrementalFinePhasePLC(
-      zimo::corvan::LibraryCommandPath(), zimo::corvan::tuning::ToDeviceIndex(device), path, plc,
+      zimo::corvan::LibraryCommandPath(), zimo::corvan::IndexFromDeviceNumber(device), path, plc,
       motor);
 }
 

@@ -67,7 +67,7 @@ extern "C" {
 
 std::int32_t DoAGantryParabolic(std::uint32_t device, std::int16_t first, std::int16_t second) {
   using namespace zimo::corvan;
-  const int d = tuning::ToDeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   const SharedDeviceBlock* block = IsRealDevice(d) ? App().Block(d) : nullptr;
   return tuning::DoAGantryParabolic(LibraryCommandPath(), d, block != nullptr ? block->CardType : 0,
                                     first, second);

@@ -12,13 +12,12 @@
 #include "corvan/tuning_api.h"
 #include "corvan/variables_api.h"
 #include "corvan/word_formats_api.h"
+#include "link/card_text.h"
 #include "link/library_app.h"
 #include "tuning/tuning.h"
 
 namespace zimo::corvan::tuning {
 namespace {
-
-constexpr char kAck = 0x06;
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -94,9 +93,9 @@ int InBufferedMode(CardCommandPath& path, int device, int card_type) {
 
 namespace {
 
+using zimo::corvan::IndexFromDeviceNumber;
 using zimo::corvan::tuning::ClampToInt32;
 using zimo::corvan::tuning::ParseHexDigits;
-using zimo::corvan::tuning::ToDeviceIndex;
 
 // The 48-bit word's value: signed upper half times 2^24 plus the lower half.
 double WordValue(const char* word) {
@@ -143,7 +142,7 @@ void szStripUnquotedSpaceA(char* text) {
     const char c = *in;
     if (c == '"') {
       quoted = !quoted;
-    } else if (!quoted && (zimo::corvan::tuning::IsSpace(c) || c == zimo::corvan::tuning::kAck)) {
+    } else if (!quoted && (zimo::corvan::tuning::IsSpace(c) || c == zimo::corvan::kAck)) {
       continue;
     }
     *out++ = c;
@@ -157,7 +156,7 @@ std::int32_t GetIVariableLongOrZero(std::uint32_t device, std::uint32_t number) 
 
 std::int32_t InBufferedMode(std::uint32_t device) {
   using namespace zimo::corvan;
-  const int d = ToDeviceIndex(device);
+  const int d = IndexFromDeviceNumber(device);
   const SharedDeviceBlock* block = IsRealDevice(d) ? App().Block(d) : nullptr;
   return tuning::InBufferedMode(LibraryCommandPath(), d, block != nullptr ? block->CardType : 0);
 }

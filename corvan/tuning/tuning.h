@@ -7,15 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dpr/variables.h"
+#include "link/library_app.h"
+#include "link/variables.h"
 
 namespace zimo::corvan::tuning {
-
-// A device number from an export; numbers beyond int stay out of range and
-// are refused by the command API.
-inline int ToDeviceIndex(std::uint32_t device) {
-  return device <= 0x7FFFFFFFu ? static_cast<int>(device) : -1;
-}
 
 // A command line: at most 255 characters and the terminator.
 inline constexpr std::size_t kCommandSize = 256;

@@ -27,7 +27,7 @@ struct DialogSession {
 bool MayConfigureDrivers() {
   platform::ScHandle manager = 0;
   if (platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerAllAccess, &manager) !=
-      platform::winerr::kSuccess) {
+      platform::win32::kErrorSuccess) {
     return false;
   }
   platform::CloseServiceHandle(manager);
@@ -52,8 +52,7 @@ int TestDevice(int device, std::int32_t* result) {
   return session.screen.tester().TestDevice(device, result);
 }
 
-int TestDeviceAtLocation(std::uint32_t location, std::uint32_t enumeration,
-                         std::int32_t* result) {
+int TestDeviceAtLocation(std::uint32_t location, std::uint32_t enumeration, std::int32_t* result) {
   DialogSession session;
   return session.screen.tester().TestDeviceAtLocation(location, enumeration, result);
 }

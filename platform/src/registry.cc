@@ -37,8 +37,8 @@ int32_t Fail(int32_t code, std::string detail, int err = 0) {
 
 int32_t IoError(bool writing, const std::string& what, int err) {
   int32_t code = (err == EACCES || err == EPERM || err == EROFS)
-                     ? winerr::kAccessDenied
-                     : (writing ? winerr::kCantWrite : winerr::kCantRead);
+                     ? win32::kErrorAccessDenied
+                     : (writing ? win32::kErrorCantWrite : win32::kErrorCantRead);
   return Fail(code, what, err);
 }
 
@@ -120,7 +120,7 @@ class Store {
         parse_status_ = Status::Ok();
         loaded_ = true;
       }
-      return winerr::kSuccess;
+      return win32::kErrorSuccess;
     }
     if (loaded_ && StampOf(st) == stamp_) return Parsed();
     int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
@@ -176,10 +176,10 @@ class Store {
     }
     RemoveStaleTemporaries(file);
     int32_t result = Refresh();
-    if (result == winerr::kSuccess) {
+    if (result == win32::kErrorSuccess) {
       bool changed = false;
       result = change(tree_, &changed);
-      if (result == winerr::kSuccess && changed) result = Save();
+      if (result == win32::kErrorSuccess && changed) result = Save();
     }
     ::close(lock_fd);  // releases the lock
     return result;
@@ -204,8 +204,8 @@ class Store {
 
  private:
   int32_t Parsed() {
-    if (parse_status_.ok()) return winerr::kSuccess;
-    return Fail(winerr::kBadDb, parse_status_.message());
+    if (parse_status_.ok()) return win32::kErrorSuccess;
+    return Fail(win32::kErrorBadDb, parse_status_.message());
   }
 
   // A writer killed between creating its "<file>.tmp.<pid>" and the rename
@@ -270,7 +270,7 @@ class Store {
       return IoError(true, "cannot write " + file_.string(), err);
     }
     stamp_ = StampOf(st);
-    return winerr::kSuccess;
+    return win32::kErrorSuccess;
   }
 
   std::filesystem::path file_;
@@ -288,13 +288,13 @@ int32_t HandlePath(const Store& store, HKey key, std::vector<std::string>* path,
   if (IsPredefined(key)) {
     *path = PredefinedPath(key);
     *access = kKeyAllAccess;
-    return winerr::kSuccess;
+    return win32::kErrorSuccess;
   }
   const HandleInfo* info = store.FindHandle(key);
-  if (info == nullptr) return Fail(winerr::kInvalidHandle, "not an open registry key handle");
+  if (info == nullptr) return Fail(win32::kErrorInvalidHandle, "not an open registry key handle");
   *path = info->path;
   *access = info->access;
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 Key* FindKey(const Tree& tree, const std::vector<std::string>& path) {
@@ -332,16 +332,17 @@ int32_t KeyForRead(Store& store, HKey handle, uint32_t need, const Key** key,
   uint32_t access = 0;
   if (int32_t r = HandlePath(store, handle, &path, &access)) return r;
   if ((access & need) != need)
-    return Fail(winerr::kAccessDenied, "the key was not opened for this access");
+    return Fail(win32::kErrorAccessDenied, "the key was not opened for this access");
   if (int32_t r = store.Refresh()) return r;
   const Key* k = FindKey(store.tree(), path);
   if (k == nullptr) {
-    if (!IsPredefined(handle)) return Fail(winerr::kKeyDeleted, JoinPath(path) + " was deleted");
+    if (!IsPredefined(handle))
+      return Fail(win32::kErrorKeyDeleted, JoinPath(path) + " was deleted");
     k = &EmptyKey();
   }
   *key = k;
   if (path_out != nullptr) *path_out = std::move(path);
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 // Runs `change` on the handle's key under the file lock. A predefined root
@@ -353,13 +354,13 @@ int32_t ChangeKey(Store& store, HKey handle, uint32_t need, bool add_root, F cha
   uint32_t access = 0;
   if (int32_t r = HandlePath(store, handle, &path, &access)) return r;
   if ((access & need) != need)
-    return Fail(winerr::kAccessDenied, "the key was not opened for this access");
+    return Fail(win32::kErrorAccessDenied, "the key was not opened for this access");
   bool predefined = IsPredefined(handle);
   return store.Write([&](Tree& tree, bool* changed) -> int32_t {
     Key* k = FindKey(tree, path);
     if (k == nullptr) {
-      if (!predefined) return Fail(winerr::kKeyDeleted, JoinPath(path) + " was deleted");
-      if (!add_root) return Fail(winerr::kFileNotFound, "nothing under " + JoinPath(path));
+      if (!predefined) return Fail(win32::kErrorKeyDeleted, JoinPath(path) + " was deleted");
+      if (!add_root) return Fail(win32::kErrorFileNotFound, "nothing under " + JoinPath(path));
       k = EnsureKey(tree, path, "", nullptr);
     }
     return change(*k, path, changed);
@@ -370,12 +371,12 @@ bool ValidText(std::string_view s) { return s.find_first_of("\r\n") == std::stri
 
 int32_t CoreCreateKey(HKey parent, std::string_view sub_key, std::string_view class_text,
                       uint32_t options, uint32_t access, HKey* result, uint32_t* disposition) {
-  if (result == nullptr) return Fail(winerr::kInvalidParameter, "no place for the key handle");
+  if (result == nullptr) return Fail(win32::kErrorInvalidParameter, "no place for the key handle");
   if (options != kRegOptionNonVolatile) {
-    return Fail(winerr::kInvalidParameter, "only non-volatile keys are supported");
+    return Fail(win32::kErrorInvalidParameter, "only non-volatile keys are supported");
   }
   if (!ValidText(class_text))
-    return Fail(winerr::kInvalidParameter, "a class text cannot hold line breaks");
+    return Fail(win32::kErrorInvalidParameter, "a class text cannot hold line breaks");
   std::vector<std::string> parts;
   if (int32_t r = regtree::SplitPath(sub_key, &parts)) {
     return Fail(r, "bad key name \"" + std::string(sub_key) + "\"");
@@ -390,30 +391,30 @@ int32_t CoreCreateKey(HKey parent, std::string_view sub_key, std::string_view cl
   bool predefined = IsPredefined(parent);
   if (int32_t r = store.Refresh()) return r;
   if (FindKey(store.tree(), path) == nullptr && !predefined) {
-    return Fail(winerr::kKeyDeleted, JoinPath(path) + " was deleted");
+    return Fail(win32::kErrorKeyDeleted, JoinPath(path) + " was deleted");
   }
   bool created = false;
   if (FindKey(store.tree(), full) == nullptr) {
     if ((parent_access & kKeyCreateSubKey) == 0) {
-      return Fail(winerr::kAccessDenied, "the parent key was not opened to create subkeys");
+      return Fail(win32::kErrorAccessDenied, "the parent key was not opened to create subkeys");
     }
     int32_t r = store.Write([&](Tree& tree, bool* changed) -> int32_t {
       if (FindKey(tree, path) == nullptr && !predefined) {
-        return Fail(winerr::kKeyDeleted, JoinPath(path) + " was deleted");
+        return Fail(win32::kErrorKeyDeleted, JoinPath(path) + " was deleted");
       }
       EnsureKey(tree, full, class_text, &created);
       *changed = created;
-      return winerr::kSuccess;
+      return win32::kErrorSuccess;
     });
-    if (r != winerr::kSuccess) return r;
+    if (r != win32::kErrorSuccess) return r;
   }
   *result = store.AddHandle(std::move(full), access);
   if (disposition != nullptr) *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t CoreOpenKey(HKey parent, std::string_view sub_key, uint32_t access, HKey* result) {
-  if (result == nullptr) return Fail(winerr::kInvalidParameter, "no place for the key handle");
+  if (result == nullptr) return Fail(win32::kErrorInvalidParameter, "no place for the key handle");
   std::vector<std::string> parts;
   if (int32_t r = regtree::SplitPath(sub_key, &parts)) {
     return Fail(r, "bad key name \"" + std::string(sub_key) + "\"");
@@ -428,24 +429,24 @@ int32_t CoreOpenKey(HKey parent, std::string_view sub_key, uint32_t access, HKey
   full.insert(full.end(), parts.begin(), parts.end());
   if (FindKey(store.tree(), full) == nullptr) {
     if (FindKey(store.tree(), path) == nullptr && !IsPredefined(parent)) {
-      return Fail(winerr::kKeyDeleted, JoinPath(path) + " was deleted");
+      return Fail(win32::kErrorKeyDeleted, JoinPath(path) + " was deleted");
     }
     // A predefined root that the file does not mention yet still opens.
     if (!(parts.empty() && IsPredefined(parent))) {
-      return Fail(winerr::kFileNotFound, "no key " + JoinPath(full));
+      return Fail(win32::kErrorFileNotFound, "no key " + JoinPath(full));
     }
   }
   *result = store.AddHandle(std::move(full), access);
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t CoreCloseKey(HKey key) {
-  if (IsPredefined(key)) return winerr::kSuccess;
+  if (IsPredefined(key)) return win32::kErrorSuccess;
   Store& store = Store::Get();
   std::lock_guard<std::mutex> lock(store.mu);
   if (!store.RemoveHandle(key))
-    return Fail(winerr::kInvalidHandle, "not an open registry key handle");
-  return winerr::kSuccess;
+    return Fail(win32::kErrorInvalidHandle, "not an open registry key handle");
+  return win32::kErrorSuccess;
 }
 
 int32_t CoreQueryValue(HKey key, std::string_view name, RegValue* out) {
@@ -457,16 +458,16 @@ int32_t CoreQueryValue(HKey key, std::string_view name, RegValue* out) {
   for (const RegValue& v : k->values) {
     if (EqualsNoCase(v.name, name)) {
       *out = v;
-      return winerr::kSuccess;
+      return win32::kErrorSuccess;
     }
   }
-  return Fail(winerr::kFileNotFound,
+  return Fail(win32::kErrorFileNotFound,
               JoinPath(path) + " has no value \"" + std::string(name) + "\"");
 }
 
 int32_t CoreSetValue(HKey key, std::string_view name, uint32_t type, std::vector<uint8_t> data) {
   if (!ValidText(name) || Utf8ToUtf16(name).size() > kMaxValueNameLength) {
-    return Fail(winerr::kInvalidParameter, "bad value name");
+    return Fail(win32::kErrorInvalidParameter, "bad value name");
   }
   Store& store = Store::Get();
   std::lock_guard<std::mutex> lock(store.mu);
@@ -480,7 +481,7 @@ int32_t CoreSetValue(HKey key, std::string_view name, uint32_t type, std::vector
                        k.values.push_back(RegValue{std::string(name), type, std::move(data)});
                        *changed = true;
                      }
-                     return winerr::kSuccess;
+                     return win32::kErrorSuccess;
                    });
 }
 
@@ -490,11 +491,11 @@ int32_t CoreDeleteValue(HKey key, std::string_view name) {
   return ChangeKey(store, key, kKeySetValue, false,
                    [&](Key& k, const std::vector<std::string>& path, bool* changed) -> int32_t {
                      if (!k.RemoveValue(name)) {
-                       return Fail(winerr::kFileNotFound,
+                       return Fail(win32::kErrorFileNotFound,
                                    JoinPath(path) + " has no value \"" + std::string(name) + "\"");
                      }
                      *changed = true;
-                     return winerr::kSuccess;
+                     return win32::kErrorSuccess;
                    });
 }
 
@@ -504,7 +505,7 @@ int32_t CoreDeleteKey(HKey key, std::string_view sub_key, bool tree) {
     return Fail(r, "bad key name \"" + std::string(sub_key) + "\"");
   }
   if (parts.empty() && !tree && IsPredefined(key)) {
-    return Fail(winerr::kAccessDenied, "a root key cannot be deleted");
+    return Fail(win32::kErrorAccessDenied, "a root key cannot be deleted");
   }
   Store& store = Store::Get();
   std::lock_guard<std::mutex> lock(store.mu);
@@ -516,22 +517,22 @@ int32_t CoreDeleteKey(HKey key, std::string_view sub_key, bool tree) {
                        *changed = !k.subkeys.empty() || !k.values.empty();
                        k.subkeys.clear();
                        k.values.clear();
-                       return winerr::kSuccess;
+                       return win32::kErrorSuccess;
                      }
                      Tree& t = store.mutable_tree();
                      Key* target = FindKey(t, full);
                      if (target == nullptr)
-                       return Fail(winerr::kFileNotFound, "no key " + JoinPath(full));
+                       return Fail(win32::kErrorFileNotFound, "no key " + JoinPath(full));
                      if (!tree && !target->subkeys.empty()) {
-                       return Fail(winerr::kAccessDenied,
+                       return Fail(win32::kErrorAccessDenied,
                                    JoinPath(full) + " has subkeys and cannot be deleted");
                      }
                      std::vector<std::string> parent_path(full.begin(), full.end() - 1);
                      if (parent_path.empty())
-                       return Fail(winerr::kAccessDenied, "a root key cannot be deleted");
+                       return Fail(win32::kErrorAccessDenied, "a root key cannot be deleted");
                      FindKey(t, parent_path)->RemoveSubkey(full.back());
                      *changed = true;
-                     return winerr::kSuccess;
+                     return win32::kErrorSuccess;
                    });
 }
 
@@ -553,7 +554,7 @@ int32_t CoreListKey(HKey key, uint32_t need, KeyListing* out) {
     out->subkey_classes.push_back(sub->class_text);
   }
   out->values = k->values;
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t CoreEnumKey(HKey key, uint32_t index, std::string* name, std::string* class_text) {
@@ -561,10 +562,10 @@ int32_t CoreEnumKey(HKey key, uint32_t index, std::string* name, std::string* cl
   std::lock_guard<std::mutex> lock(store.mu);
   const Key* k = nullptr;
   if (int32_t r = KeyForRead(store, key, kKeyEnumerateSubKeys, &k)) return r;
-  if (index >= k->subkeys.size()) return Fail(winerr::kNoMoreItems, "no more subkeys");
+  if (index >= k->subkeys.size()) return Fail(win32::kErrorNoMoreItems, "no more subkeys");
   *name = k->subkeys[index]->name;
   *class_text = k->subkeys[index]->class_text;
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t CoreEnumValue(HKey key, uint32_t index, RegValue* out) {
@@ -572,9 +573,9 @@ int32_t CoreEnumValue(HKey key, uint32_t index, RegValue* out) {
   std::lock_guard<std::mutex> lock(store.mu);
   const Key* k = nullptr;
   if (int32_t r = KeyForRead(store, key, kKeyQueryValue, &k)) return r;
-  if (index >= k->values.size()) return Fail(winerr::kNoMoreItems, "no more values");
+  if (index >= k->values.size()) return Fail(win32::kErrorNoMoreItems, "no more values");
   *out = k->values[index];
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 // ---- A and W edges -------------------------------------------------------
@@ -618,29 +619,30 @@ void Terminate(std::u16string* u) {
 int32_t CopyData(uint32_t value_type, const std::vector<uint8_t>& bytes, uint32_t* type,
                  uint8_t* data, uint32_t* data_size) {
   if (type != nullptr) *type = value_type;
-  if (data_size == nullptr) return winerr::kSuccess;
+  if (data_size == nullptr) return win32::kErrorSuccess;
   uint32_t needed = static_cast<uint32_t>(bytes.size());
   if (data == nullptr) {
     *data_size = needed;
-    return winerr::kSuccess;
+    return win32::kErrorSuccess;
   }
   if (*data_size < needed) {
     *data_size = needed;
-    return Fail(winerr::kMoreData, "the buffer is too small");
+    return Fail(win32::kErrorMoreData, "the buffer is too small");
   }
   if (needed != 0) std::memcpy(data, bytes.data(), needed);
   *data_size = needed;
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 template <typename Char>
 int32_t CopyName(const std::basic_string<Char>& text, Char* out, uint32_t* size) {
-  if (out == nullptr || size == nullptr) return Fail(winerr::kInvalidParameter, "no name buffer");
-  if (text.size() + 1 > *size) return Fail(winerr::kMoreData, "the name buffer is too small");
+  if (out == nullptr || size == nullptr)
+    return Fail(win32::kErrorInvalidParameter, "no name buffer");
+  if (text.size() + 1 > *size) return Fail(win32::kErrorMoreData, "the name buffer is too small");
   std::copy(text.begin(), text.end(), out);
   out[text.size()] = 0;
   *size = static_cast<uint32_t>(text.size());
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 template <typename Char>
@@ -658,7 +660,7 @@ template <typename Char>
 int32_t EnumKeyImpl(HKey key, uint32_t index, Char* name, uint32_t* name_size, Char* class_text,
                     uint32_t* class_size, uint64_t* last_write_time) {
   if (name == nullptr || name_size == nullptr)
-    return Fail(winerr::kInvalidParameter, "no name buffer");
+    return Fail(win32::kErrorInvalidParameter, "no name buffer");
   std::string n, c;
   if (int32_t r = CoreEnumKey(key, index, &n, &c)) return r;
   if (int32_t r = CopyName(Outward<Char>(n), name, name_size)) return r;
@@ -668,7 +670,7 @@ int32_t EnumKeyImpl(HKey key, uint32_t index, Char* name, uint32_t* name_size, C
     *class_size = static_cast<uint32_t>(Outward<Char>(c).size());
   }
   if (last_write_time != nullptr) *last_write_time = 0;
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 }  // namespace
@@ -710,7 +712,7 @@ int32_t RegFlushKey(HKey key) {
 int32_t RegQueryValueExA(HKey key, const char* value_name, uint32_t*, uint32_t* type, uint8_t* data,
                          uint32_t* data_size) {
   if (data != nullptr && data_size == nullptr) {
-    return Fail(winerr::kInvalidParameter, "a data buffer needs its size");
+    return Fail(win32::kErrorInvalidParameter, "a data buffer needs its size");
   }
   RegValue v;
   if (int32_t r = CoreQueryValue(key, FromA(value_name), &v)) return r;
@@ -720,7 +722,7 @@ int32_t RegQueryValueExA(HKey key, const char* value_name, uint32_t*, uint32_t* 
 int32_t RegQueryValueExW(HKey key, const char16_t* value_name, uint32_t*, uint32_t* type,
                          uint8_t* data, uint32_t* data_size) {
   if (data != nullptr && data_size == nullptr) {
-    return Fail(winerr::kInvalidParameter, "a data buffer needs its size");
+    return Fail(win32::kErrorInvalidParameter, "a data buffer needs its size");
   }
   RegValue v;
   if (int32_t r = CoreQueryValue(key, FromW(value_name), &v)) return r;
@@ -729,7 +731,7 @@ int32_t RegQueryValueExW(HKey key, const char16_t* value_name, uint32_t*, uint32
 
 int32_t RegSetValueExA(HKey key, const char* value_name, uint32_t, uint32_t type,
                        const uint8_t* data, uint32_t data_size) {
-  if (data == nullptr && data_size != 0) return Fail(winerr::kInvalidParameter, "no data");
+  if (data == nullptr && data_size != 0) return Fail(win32::kErrorInvalidParameter, "no data");
   std::vector<uint8_t> bytes;
   if (IsStringType(type)) {
     std::u16string u =
@@ -744,7 +746,7 @@ int32_t RegSetValueExA(HKey key, const char* value_name, uint32_t, uint32_t type
 
 int32_t RegSetValueExW(HKey key, const char16_t* value_name, uint32_t, uint32_t type,
                        const uint8_t* data, uint32_t data_size) {
-  if (data == nullptr && data_size != 0) return Fail(winerr::kInvalidParameter, "no data");
+  if (data == nullptr && data_size != 0) return Fail(win32::kErrorInvalidParameter, "no data");
   std::vector<uint8_t> bytes;
   if (data_size != 0) bytes.assign(data, data + data_size);
   if (IsStringType(type) && bytes.size() % 2 == 0) {
@@ -769,10 +771,10 @@ int32_t RegEnumKeyExW(HKey key, uint32_t index, char16_t* name, uint32_t* name_s
 int32_t RegEnumValueA(HKey key, uint32_t index, char* value_name, uint32_t* value_name_size,
                       uint32_t*, uint32_t* type, uint8_t* data, uint32_t* data_size) {
   if (value_name == nullptr || value_name_size == nullptr) {
-    return Fail(winerr::kInvalidParameter, "no name buffer");
+    return Fail(win32::kErrorInvalidParameter, "no name buffer");
   }
   if (data != nullptr && data_size == nullptr) {
-    return Fail(winerr::kInvalidParameter, "a data buffer needs its size");
+    return Fail(win32::kErrorInvalidParameter, "a data buffer needs its size");
   }
   RegValue v;
   if (int32_t r = CoreEnumValue(key, index, &v)) return r;
@@ -783,10 +785,10 @@ int32_t RegEnumValueA(HKey key, uint32_t index, char* value_name, uint32_t* valu
 int32_t RegEnumValueW(HKey key, uint32_t index, char16_t* value_name, uint32_t* value_name_size,
                       uint32_t*, uint32_t* type, uint8_t* data, uint32_t* data_size) {
   if (value_name == nullptr || value_name_size == nullptr) {
-    return Fail(winerr::kInvalidParameter, "no name buffer");
+    return Fail(win32::kErrorInvalidParameter, "no name buffer");
   }
   if (data != nullptr && data_size == nullptr) {
-    return Fail(winerr::kInvalidParameter, "a data buffer needs its size");
+    return Fail(win32::kErrorInvalidParameter, "a data buffer needs its size");
   }
   RegValue v;
   if (int32_t r = CoreEnumValue(key, index, &v)) return r;
@@ -823,7 +825,7 @@ int32_t RegQueryInfoKeyA(HKey key, char* class_text, uint32_t* class_size, uint3
   if (max_value_len != nullptr) *max_value_len = max_data;
   if (security_descriptor_size != nullptr) *security_descriptor_size = 0;
   if (last_write_time != nullptr) *last_write_time = 0;
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t RegDeleteValueA(HKey key, const char* value_name) {
@@ -851,19 +853,19 @@ namespace {
 
 Status ToStatus(int32_t err) {
   switch (err) {
-    case winerr::kSuccess:
+    case win32::kErrorSuccess:
       return Status::Ok();
-    case winerr::kFileNotFound:
+    case win32::kErrorFileNotFound:
       return Status(Code::kNotFound, "registry: " + t_detail);
-    case winerr::kKeyDeleted:
+    case win32::kErrorKeyDeleted:
       return Status(Code::kClosed, "registry: " + t_detail);
-    case winerr::kBadDb:
+    case win32::kErrorBadDb:
       return Status(Code::kBadData, "registry file is malformed: " + t_detail);
-    case winerr::kAccessDenied:
+    case win32::kErrorAccessDenied:
       return Status(Code::kOsError, "registry: access denied: " + t_detail,
                     t_errno != 0 ? t_errno : EACCES);
-    case winerr::kCantRead:
-    case winerr::kCantWrite:
+    case win32::kErrorCantRead:
+    case win32::kErrorCantWrite:
       return Status(Code::kOsError, "registry: " + t_detail, t_errno);
     default:
       return Status(Code::kInvalidArgument, "registry: " + t_detail);
@@ -875,7 +877,7 @@ std::string KeyText(HKey key) {
   std::lock_guard<std::mutex> lock(store.mu);
   std::vector<std::string> path;
   uint32_t access = 0;
-  if (HandlePath(store, key, &path, &access) != winerr::kSuccess) return "(closed key)";
+  if (HandlePath(store, key, &path, &access) != win32::kErrorSuccess) return "(closed key)";
   return JoinPath(path);
 }
 
@@ -919,7 +921,7 @@ Result<RegistryKey> RegistryKey::Create(HKey parent, std::string_view path,
 
 bool RegistryKey::Exists(HKey parent, std::string_view path) {
   HKey h = 0;
-  if (CoreOpenKey(parent, path, kKeyQueryValue, &h) != winerr::kSuccess) return false;
+  if (CoreOpenKey(parent, path, kKeyQueryValue, &h) != win32::kErrorSuccess) return false;
   CoreCloseKey(h);
   return true;
 }
@@ -1019,20 +1021,20 @@ Status RegistryKey::DeleteTree(std::string_view path) {
 int32_t WinErrorOf(const Status& status) {
   switch (status.code()) {
     case Code::kOk:
-      return winerr::kSuccess;
+      return win32::kErrorSuccess;
     case Code::kNotFound:
-      return winerr::kFileNotFound;
+      return win32::kErrorFileNotFound;
     case Code::kClosed:
-      return winerr::kKeyDeleted;
+      return win32::kErrorKeyDeleted;
     case Code::kBadData:
-      return winerr::kBadDb;
+      return win32::kErrorBadDb;
     case Code::kOsError: {
       int e = status.os_error();
-      if (e == EACCES || e == EPERM || e == EROFS) return winerr::kAccessDenied;
-      return winerr::kCantWrite;
+      if (e == EACCES || e == EPERM || e == EROFS) return win32::kErrorAccessDenied;
+      return win32::kErrorCantWrite;
     }
     default:
-      return winerr::kInvalidParameter;
+      return win32::kErrorInvalidParameter;
   }
 }
 

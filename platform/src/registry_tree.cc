@@ -247,23 +247,23 @@ bool Key::RemoveValue(std::string_view value_name) {
 
 int32_t SplitPath(std::string_view path, std::vector<std::string>* parts) {
   parts->clear();
-  if (path.empty()) return winerr::kSuccess;
+  if (path.empty()) return win32::kErrorSuccess;
   if (path.back() == '\\') path.remove_suffix(1);
-  if (path.empty() || path.front() == '\\') return winerr::kBadPathname;
+  if (path.empty() || path.front() == '\\') return win32::kErrorBadPathname;
   size_t start = 0;
   while (true) {
     size_t end = path.find('\\', start);
     std::string_view part = path.substr(start, end == std::string_view::npos ? end : end - start);
-    if (part.empty()) return winerr::kBadPathname;
+    if (part.empty()) return win32::kErrorBadPathname;
     if (part.size() > kMaxKeyNameLength * 3 || Utf8ToUtf16(part).size() > kMaxKeyNameLength ||
         !ValidName(part)) {
-      return winerr::kInvalidParameter;
+      return win32::kErrorInvalidParameter;
     }
     parts->emplace_back(part);
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 Status Parse(std::string_view text, const std::string& file_name, Tree* tree) {
@@ -337,7 +337,7 @@ Status Parse(std::string_view text, const std::string& file_name, Tree* tree) {
         return fail(line_no, "unknown root key \"" + std::string(root) + "\"");
       }
       std::vector<std::string> sub;
-      if (slash != std::string_view::npos && SplitPath(rest, &sub) != winerr::kSuccess) {
+      if (slash != std::string_view::npos && SplitPath(rest, &sub) != win32::kErrorSuccess) {
         return fail(line_no, "bad key path \"" + std::string(inner) + "\"");
       }
       parts.insert(parts.end(), sub.begin(), sub.end());

@@ -81,19 +81,19 @@ std::string KeyPathOf(const std::string& name) {
 
 int32_t ServiceName(ScHandle service, std::string* name) {
   std::optional<Entry> e = HandleTable::Get().Find(service);
-  if (!e || e->kind != Entry::kService) return winerr::kInvalidHandle;
+  if (!e || e->kind != Entry::kService) return win32::kErrorInvalidHandle;
   *name = e->name;
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t OpenRecord(const std::string& name, RegistryKey* key) {
   Result<RegistryKey> k = RegistryKey::Open(kHkeyLocalMachine, KeyPathOf(name));
   if (!k.ok()) {
     int32_t err = WinErrorOf(k.status());
-    return err == winerr::kFileNotFound ? winerr::kServiceDoesNotExist : err;
+    return err == win32::kErrorFileNotFound ? win32::kErrorServiceDoesNotExist : err;
   }
   *key = std::move(*k);
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 uint32_t DwordOr(const RegistryKey& key, const char* name, uint32_t fallback) {
@@ -205,7 +205,7 @@ class ServiceLock {
 // Removes the record of a service marked for deletion once it has stopped.
 void FinishDelete(const std::string& name) {
   RegistryKey key;
-  if (OpenRecord(name, &key) != winerr::kSuccess) return;
+  if (OpenRecord(name, &key) != win32::kErrorSuccess) return;
   if (DwordOr(key, "DeleteFlag", 0) == 0) return;
   Result<RegistryKey> services = RegistryKey::Open(kHkeyLocalMachine, kServicesKeyPath);
   if (services.ok()) (void)services->DeleteTree(name);
@@ -310,7 +310,7 @@ std::optional<std::filesystem::path> FindOnPath(const std::string& name) {
 int32_t ParseImagePath(std::string_view image, std::filesystem::path* program,
                        std::vector<std::string>* args) {
   while (!image.empty() && (image.front() == ' ' || image.front() == '\t')) image.remove_prefix(1);
-  if (image.empty()) return winerr::kFileNotFound;
+  if (image.empty()) return win32::kErrorFileNotFound;
   std::string program_text;
   std::string_view rest;
   if (image.front() == '"') {
@@ -339,12 +339,12 @@ int32_t ParseImagePath(std::string_view image, std::filesystem::path* program,
   } else if (std::optional<std::filesystem::path> found = FindOnPath(program_text)) {
     *program = *found;
   } else {
-    return winerr::kFileNotFound;
+    return win32::kErrorFileNotFound;
   }
-  if (!IsRegular(*program)) return winerr::kFileNotFound;
-  if (::access(program->c_str(), X_OK) != 0) return winerr::kBadExeFormat;
+  if (!IsRegular(*program)) return win32::kErrorFileNotFound;
+  if (::access(program->c_str(), X_OK) != 0) return win32::kErrorBadExeFormat;
   *args = SplitArguments(rest);
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t Spawn(const std::string& name, const std::filesystem::path& program,
@@ -384,14 +384,14 @@ int32_t Spawn(const std::string& name, const std::filesystem::path& program,
   posix_spawn_file_actions_destroy(&actions);
   switch (rc) {
     case 0:
-      return winerr::kSuccess;
+      return win32::kErrorSuccess;
     case ENOENT:
-      return winerr::kFileNotFound;
+      return win32::kErrorFileNotFound;
     case ENOMEM:
     case EAGAIN:
-      return winerr::kNotEnoughMemory;
+      return win32::kErrorNotEnoughMemory;
     default:
-      return winerr::kBadExeFormat;
+      return win32::kErrorBadExeFormat;
   }
 }
 
@@ -418,13 +418,13 @@ void SetServiceStopWaitMs(int ms) { g_stop_wait_ms.store(ms < 0 ? 0 : ms); }
 
 int32_t OpenSCManagerA(const char* machine_name, const char* database_name, uint32_t,
                        ScHandle* manager) {
-  if (manager == nullptr) return winerr::kInvalidParameter;
-  if (machine_name != nullptr && *machine_name != '\0') return winerr::kInvalidParameter;
+  if (manager == nullptr) return win32::kErrorInvalidParameter;
+  if (machine_name != nullptr && *machine_name != '\0') return win32::kErrorInvalidParameter;
   if (database_name != nullptr && CompareNoCase1252(database_name, "ServicesActive") != 0) {
-    return winerr::kInvalidParameter;
+    return win32::kErrorInvalidParameter;
   }
   *manager = HandleTable::Get().Add(Entry{Entry::kManager, {}, -1});
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t CreateServiceA(ScHandle manager, const char* service_name, const char* display_name,
@@ -433,22 +433,23 @@ int32_t CreateServiceA(ScHandle manager, const char* service_name, const char* d
                        const char* dependencies, const char* service_start_name, const char*,
                        ScHandle* service) {
   std::optional<Entry> m = HandleTable::Get().Find(manager);
-  if (!m || m->kind != Entry::kManager) return winerr::kInvalidHandle;
-  if (service == nullptr) return winerr::kInvalidParameter;
+  if (!m || m->kind != Entry::kManager) return win32::kErrorInvalidHandle;
+  if (service == nullptr) return win32::kErrorInvalidParameter;
   if (service_name == nullptr || *service_name == '\0' ||
       std::string_view(service_name).size() > 256 ||
       std::string_view(service_name).find_first_of("\\/") != std::string_view::npos) {
-    return winerr::kInvalidName;
+    return win32::kErrorInvalidName;
   }
-  if (binary_path_name == nullptr || *binary_path_name == '\0') return winerr::kInvalidParameter;
+  if (binary_path_name == nullptr || *binary_path_name == '\0')
+    return win32::kErrorInvalidParameter;
   std::string name = Cp1252ToUtf8(service_name);
 
   bool created = false;
   Result<RegistryKey> key = RegistryKey::Create(kHkeyLocalMachine, KeyPathOf(name), "", &created);
   if (!key.ok()) return WinErrorOf(key.status());
   if (!created) {
-    return DwordOr(*key, "DeleteFlag", 0) != 0 ? winerr::kServiceMarkedForDelete
-                                               : winerr::kServiceExists;
+    return DwordOr(*key, "DeleteFlag", 0) != 0 ? win32::kErrorServiceMarkedForDelete
+                                               : win32::kErrorServiceExists;
   }
   Status s = key->SetDword("Type", service_type);
   if (s.ok()) s = key->SetDword("Start", start_type);
@@ -477,22 +478,22 @@ int32_t CreateServiceA(ScHandle manager, const char* service_name, const char* d
     return WinErrorOf(s);
   }
   *service = HandleTable::Get().Add(Entry{Entry::kService, name, -1});
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t OpenServiceA(ScHandle manager, const char* service_name, uint32_t, ScHandle* service) {
   std::optional<Entry> m = HandleTable::Get().Find(manager);
-  if (!m || m->kind != Entry::kManager) return winerr::kInvalidHandle;
-  if (service == nullptr) return winerr::kInvalidParameter;
+  if (!m || m->kind != Entry::kManager) return win32::kErrorInvalidHandle;
+  if (service == nullptr) return win32::kErrorInvalidParameter;
   if (service_name == nullptr || *service_name == '\0' ||
       std::string_view(service_name).find_first_of("\\/") != std::string_view::npos) {
-    return winerr::kInvalidName;
+    return win32::kErrorInvalidName;
   }
   std::string name = Cp1252ToUtf8(service_name);
   RegistryKey key;
   if (int32_t r = OpenRecord(name, &key)) return r;
   *service = HandleTable::Get().Add(Entry{Entry::kService, name, -1});
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t DeleteService(ScHandle service) {
@@ -502,7 +503,7 @@ int32_t DeleteService(ScHandle service) {
   ServiceLock lock(name);
   RegistryKey key;
   if (int32_t r = OpenRecord(name, &key)) return r;
-  if (DwordOr(key, "DeleteFlag", 0) != 0) return winerr::kServiceMarkedForDelete;
+  if (DwordOr(key, "DeleteFlag", 0) != 0) return win32::kErrorServiceMarkedForDelete;
   if (Running(name)) return WinErrorOf(key.SetDword("DeleteFlag", 1));
   Result<RegistryKey> services = RegistryKey::Open(kHkeyLocalMachine, kServicesKeyPath);
   if (!services.ok()) return WinErrorOf(services.status());
@@ -518,10 +519,10 @@ int32_t StartServiceA(ScHandle service, uint32_t argc, const char* const* argv) 
   ServiceLock lock(name);
   RegistryKey key;
   if (int32_t r = OpenRecord(name, &key)) return r;
-  if (DwordOr(key, "DeleteFlag", 0) != 0) return winerr::kServiceMarkedForDelete;
+  if (DwordOr(key, "DeleteFlag", 0) != 0) return win32::kErrorServiceMarkedForDelete;
   if (DwordOr(key, "Start", kServiceDemandStart) == kServiceDisabled)
-    return winerr::kServiceDisabled;
-  if (Running(name)) return winerr::kServiceAlreadyRunning;
+    return win32::kErrorServiceDisabled;
+  if (Running(name)) return win32::kErrorServiceAlreadyRunning;
 
   std::filesystem::path program;
   std::vector<std::string> args;
@@ -547,14 +548,14 @@ int32_t StartServiceA(ScHandle service, uint32_t argc, const char* const* argv) 
     // Without a record nobody could stop it: do not leave it running.
     Signal(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
-    return start ? winerr::kAccessDenied : winerr::kBadExeFormat;
+    return start ? win32::kErrorAccessDenied : win32::kErrorBadExeFormat;
   }
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t QueryServiceStatus(ScHandle service, ServiceStatus* status) {
   Children::Get().Reap();
-  if (status == nullptr) return winerr::kInvalidParameter;
+  if (status == nullptr) return win32::kErrorInvalidParameter;
   std::string name;
   if (int32_t r = ServiceName(service, &name)) return r;
   RegistryKey key;
@@ -569,7 +570,7 @@ int32_t QueryServiceStatus(ScHandle service, ServiceStatus* status) {
     status->current_state = kServiceStopped;
     FinishDelete(name);
   }
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t ControlService(ScHandle service, uint32_t control, ServiceStatus* status) {
@@ -579,21 +580,21 @@ int32_t ControlService(ScHandle service, uint32_t control, ServiceStatus* status
   if (control == kServiceControlInterrogate) {
     ServiceStatus s;
     if (int32_t r = QueryServiceStatus(service, &s)) return r;
-    if (s.current_state != kServiceRunning) return winerr::kServiceNotActive;
+    if (s.current_state != kServiceRunning) return win32::kErrorServiceNotActive;
     if (status != nullptr) *status = s;
-    return winerr::kSuccess;
+    return win32::kErrorSuccess;
   }
-  if (control != kServiceControlStop) return winerr::kInvalidServiceControl;
+  if (control != kServiceControlStop) return win32::kErrorInvalidServiceControl;
   ServiceLock lock(name);
   RegistryKey key;
   if (int32_t r = OpenRecord(name, &key)) return r;
   uint32_t type = DwordOr(key, "Type", 0);
   std::optional<RunRecord> r = Running(name);
-  if (!r) return winerr::kServiceNotActive;
+  if (!r) return win32::kErrorServiceNotActive;
   Signal(r->pid, SIGTERM);
   if (!WaitGone(*r, g_stop_wait_ms.load())) {
     Signal(r->pid, SIGKILL);
-    if (!WaitGone(*r, kKillWaitMs)) return winerr::kServiceRequestTimeout;
+    if (!WaitGone(*r, kKillWaitMs)) return win32::kErrorServiceRequestTimeout;
   }
   std::remove(RunFile(name, ".pid").c_str());
   key = RegistryKey();
@@ -603,11 +604,11 @@ int32_t ControlService(ScHandle service, uint32_t control, ServiceStatus* status
     status->service_type = type;
     status->current_state = kServiceStopped;
   }
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t QueryServiceConfigA(ScHandle service, ServiceConfig* config) {
-  if (config == nullptr) return winerr::kInvalidParameter;
+  if (config == nullptr) return win32::kErrorInvalidParameter;
   std::string name;
   if (int32_t r = ServiceName(service, &name)) return r;
   RegistryKey key;
@@ -624,37 +625,37 @@ int32_t QueryServiceConfigA(ScHandle service, ServiceConfig* config) {
     for (const std::string& d : *deps) c.dependencies.push_back(Utf8ToCp1252(d));
   }
   *config = std::move(c);
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t LockServiceDatabase(ScHandle manager, ScLock* lock) {
   std::optional<Entry> m = HandleTable::Get().Find(manager);
-  if (!m || m->kind != Entry::kManager) return winerr::kInvalidHandle;
-  if (lock == nullptr) return winerr::kInvalidParameter;
+  if (!m || m->kind != Entry::kManager) return win32::kErrorInvalidHandle;
+  if (lock == nullptr) return win32::kErrorInvalidParameter;
   std::filesystem::path path = RunDir() / "service-database.lock";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return winerr::kAccessDenied;
+  if (fd < 0) return win32::kErrorAccessDenied;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    return winerr::kServiceDatabaseLocked;
+    return win32::kErrorServiceDatabaseLocked;
   }
   *lock = HandleTable::Get().Add(Entry{Entry::kLock, {}, fd});
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t UnlockServiceDatabase(ScLock lock) {
   std::optional<Entry> e = HandleTable::Get().Find(lock);
-  if (!e || e->kind != Entry::kLock) return winerr::kInvalidServiceLock;
+  if (!e || e->kind != Entry::kLock) return win32::kErrorInvalidServiceLock;
   e = HandleTable::Get().Remove(lock);
   if (e) ::close(e->lock_fd);
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 int32_t CloseServiceHandle(ScHandle handle) {
   std::optional<Entry> e = HandleTable::Get().Find(handle);
-  if (!e || e->kind == Entry::kLock) return winerr::kInvalidHandle;
+  if (!e || e->kind == Entry::kLock) return win32::kErrorInvalidHandle;
   HandleTable::Get().Remove(handle);
-  return winerr::kSuccess;
+  return win32::kErrorSuccess;
 }
 
 }  // namespace zimo::platform

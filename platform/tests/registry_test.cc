@@ -66,18 +66,18 @@ class RegistryTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(RegCreateKeyExA(kHkeyLocalMachine, kRoot, 0, "Base", kRegOptionNonVolatile,
                               kKeyAllAccess, nullptr, &root_, nullptr),
-              winerr::kSuccess);
+              win32::kErrorSuccess);
     HKey dev = 0;
     ASSERT_EQ(RegCreateKeyExA(root_, "Device0\\Nc0", 0, nullptr, 0, kKeyAllAccess, nullptr, &dev,
                               nullptr),
-              winerr::kSuccess);
+              win32::kErrorSuccess);
     RegCloseKey(dev);
     std::vector<uint8_t> d = Dword(4);
-    ASSERT_EQ(RegSetValueExA(root_, "Location", 0, kRegDword, d.data(), 4), winerr::kSuccess);
+    ASSERT_EQ(RegSetValueExA(root_, "Location", 0, kRegDword, d.data(), 4), win32::kErrorSuccess);
     const char text[] = "English";
     ASSERT_EQ(RegSetValueExA(root_, "Language", 0, kRegSz, reinterpret_cast<const uint8_t*>(text),
                              sizeof text),
-              winerr::kSuccess);
+              win32::kErrorSuccess);
   }
   void TearDown() override { RegCloseKey(root_); }
 
@@ -91,57 +91,59 @@ TEST_F(RegistryTest, ResultCodesFollowWin32) {
   uint32_t size = 0;
   uint32_t type = 0;
 
-  EXPECT_EQ(RegOpenKeyExA(root_, "Device7", 0, kKeyRead, &h), winerr::kFileNotFound);
-  EXPECT_EQ(RegOpenKeyExA(root_, "\\Device0", 0, kKeyRead, &h), winerr::kBadPathname);
-  EXPECT_EQ(RegOpenKeyExA(root_, "Device0\\\\Nc0", 0, kKeyRead, &h), winerr::kBadPathname);
+  EXPECT_EQ(RegOpenKeyExA(root_, "Device7", 0, kKeyRead, &h), win32::kErrorFileNotFound);
+  EXPECT_EQ(RegOpenKeyExA(root_, "\\Device0", 0, kKeyRead, &h), win32::kErrorBadPathname);
+  EXPECT_EQ(RegOpenKeyExA(root_, "Device0\\\\Nc0", 0, kKeyRead, &h), win32::kErrorBadPathname);
   EXPECT_EQ(RegOpenKeyExA(root_, std::string(256, 'k').c_str(), 0, kKeyRead, &h),
-            winerr::kInvalidParameter);
-  EXPECT_EQ(RegOpenKeyExA(root_, "Device0", 0, kKeyRead, nullptr), winerr::kInvalidParameter);
+            win32::kErrorInvalidParameter);
+  EXPECT_EQ(RegOpenKeyExA(root_, "Device0", 0, kKeyRead, nullptr), win32::kErrorInvalidParameter);
   EXPECT_EQ(RegCreateKeyExA(root_, "Vol", 0, nullptr, kRegOptionVolatile, kKeyAllAccess, nullptr,
                             &h, nullptr),
-            winerr::kInvalidParameter);
-  EXPECT_EQ(RegQueryValueExA(root_, "Missing", nullptr, &type, buf, &size), winerr::kFileNotFound);
+            win32::kErrorInvalidParameter);
+  EXPECT_EQ(RegQueryValueExA(root_, "Missing", nullptr, &type, buf, &size),
+            win32::kErrorFileNotFound);
   EXPECT_EQ(RegQueryValueExA(root_, "Location", nullptr, &type, buf, nullptr),
-            winerr::kInvalidParameter);
+            win32::kErrorInvalidParameter);
 
   // Size only, then a short buffer: the needed size comes back either way.
-  EXPECT_EQ(RegQueryValueExA(root_, "Language", nullptr, &type, nullptr, &size), winerr::kSuccess);
+  EXPECT_EQ(RegQueryValueExA(root_, "Language", nullptr, &type, nullptr, &size),
+            win32::kErrorSuccess);
   EXPECT_EQ(size, 8u);
   EXPECT_EQ(type, kRegSz);
   size = 4;
-  EXPECT_EQ(RegQueryValueExA(root_, "Language", nullptr, &type, buf, &size), winerr::kMoreData);
+  EXPECT_EQ(RegQueryValueExA(root_, "Language", nullptr, &type, buf, &size), win32::kErrorMoreData);
   EXPECT_EQ(size, 8u);
   size = sizeof buf;
-  EXPECT_EQ(RegQueryValueExA(root_, "Language", nullptr, &type, buf, &size), winerr::kSuccess);
+  EXPECT_EQ(RegQueryValueExA(root_, "Language", nullptr, &type, buf, &size), win32::kErrorSuccess);
   EXPECT_STREQ(reinterpret_cast<char*>(buf), "English");
 
   char name[8];
   uint32_t name_size = sizeof name;
   EXPECT_EQ(RegEnumKeyExA(root_, 1, name, &name_size, nullptr, nullptr, nullptr, nullptr),
-            winerr::kNoMoreItems);
+            win32::kErrorNoMoreItems);
   name_size = 7;  // "Device0" needs 8 with its terminator
   EXPECT_EQ(RegEnumKeyExA(root_, 0, name, &name_size, nullptr, nullptr, nullptr, nullptr),
-            winerr::kMoreData);
+            win32::kErrorMoreData);
   name_size = sizeof name;
   EXPECT_EQ(RegEnumKeyExA(root_, 0, name, &name_size, nullptr, nullptr, nullptr, nullptr),
-            winerr::kSuccess);
+            win32::kErrorSuccess);
   EXPECT_STREQ(name, "Device0");
   EXPECT_EQ(name_size, 7u);
   name_size = sizeof name;
   EXPECT_EQ(RegEnumValueA(root_, 2, name, &name_size, nullptr, nullptr, nullptr, nullptr),
-            winerr::kNoMoreItems);
+            win32::kErrorNoMoreItems);
 
-  EXPECT_EQ(RegDeleteKeyA(root_, "Device0"), winerr::kAccessDenied);  // has Nc0
-  EXPECT_EQ(RegDeleteKeyA(root_, "Device5"), winerr::kFileNotFound);
-  EXPECT_EQ(RegDeleteValueA(root_, "Missing"), winerr::kFileNotFound);
+  EXPECT_EQ(RegDeleteKeyA(root_, "Device0"), win32::kErrorAccessDenied);  // has Nc0
+  EXPECT_EQ(RegDeleteKeyA(root_, "Device5"), win32::kErrorFileNotFound);
+  EXPECT_EQ(RegDeleteValueA(root_, "Missing"), win32::kErrorFileNotFound);
 
   // A read-only handle may read but not write.
-  ASSERT_EQ(RegOpenKeyExA(kHkeyLocalMachine, kRoot, 0, kKeyRead, &h), winerr::kSuccess);
+  ASSERT_EQ(RegOpenKeyExA(kHkeyLocalMachine, kRoot, 0, kKeyRead, &h), win32::kErrorSuccess);
   size = sizeof buf;
-  EXPECT_EQ(RegQueryValueExA(h, "Location", nullptr, &type, buf, &size), winerr::kSuccess);
+  EXPECT_EQ(RegQueryValueExA(h, "Location", nullptr, &type, buf, &size), win32::kErrorSuccess);
   std::vector<uint8_t> d = Dword(1);
-  EXPECT_EQ(RegSetValueExA(h, "Location", 0, kRegDword, d.data(), 4), winerr::kAccessDenied);
-  EXPECT_EQ(RegCloseKey(h), winerr::kSuccess);
+  EXPECT_EQ(RegSetValueExA(h, "Location", 0, kRegDword, d.data(), 4), win32::kErrorAccessDenied);
+  EXPECT_EQ(RegCloseKey(h), win32::kErrorSuccess);
   // A closed handle is an invalid one (6) for every call.
   EXPECT_EQ(RegCloseKey(h), 6);
   EXPECT_EQ(RegQueryValueExA(h, "Location", nullptr, &type, buf, &size), 6);
@@ -152,12 +154,12 @@ TEST_F(RegistryTest, ResultCodesFollowWin32) {
 
 TEST_F(RegistryTest, HandleOfDeletedKeyReportsKeyDeleted) {
   HKey nc = 0;
-  ASSERT_EQ(RegOpenKeyExA(root_, "Device0\\Nc0", 0, kKeyAllAccess, &nc), winerr::kSuccess);
-  EXPECT_EQ(RegDeleteTreeA(root_, "Device0"), winerr::kSuccess);
+  ASSERT_EQ(RegOpenKeyExA(root_, "Device0\\Nc0", 0, kKeyAllAccess, &nc), win32::kErrorSuccess);
+  EXPECT_EQ(RegDeleteTreeA(root_, "Device0"), win32::kErrorSuccess);
   uint32_t size = 0;
-  EXPECT_EQ(RegQueryValueExA(nc, "X", nullptr, nullptr, nullptr, &size), winerr::kKeyDeleted);
+  EXPECT_EQ(RegQueryValueExA(nc, "X", nullptr, nullptr, nullptr, &size), win32::kErrorKeyDeleted);
   std::vector<uint8_t> d = Dword(1);
-  EXPECT_EQ(RegSetValueExA(nc, "X", 0, kRegDword, d.data(), 4), winerr::kKeyDeleted);
+  EXPECT_EQ(RegSetValueExA(nc, "X", 0, kRegDword, d.data(), 4), win32::kErrorKeyDeleted);
   EXPECT_FALSE(RegistryKey::Exists(root_, "Device0"));
   RegCloseKey(nc);
 }
@@ -167,12 +169,12 @@ TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirCase) {
   HKey h = 0;
   ASSERT_EQ(RegCreateKeyExA(kHkeyLocalMachine, "system\\currentcontrolset\\services\\zimo\\DEVICE0",
                             0, nullptr, 0, kKeyAllAccess, nullptr, &h, &disposition),
-            winerr::kSuccess);
+            win32::kErrorSuccess);
   EXPECT_EQ(disposition, kRegOpenedExistingKey);
   RegCloseKey(h);
   ASSERT_EQ(RegCreateKeyExA(root_, "alpha", 0, "Motion Drivers", 0, kKeyAllAccess, nullptr, &h,
                             &disposition),
-            winerr::kSuccess);
+            win32::kErrorSuccess);
   EXPECT_EQ(disposition, kRegCreatedNewKey);
   RegCloseKey(h);
 
@@ -192,7 +194,7 @@ TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirCase) {
   char name[32];
   uint32_t name_size = sizeof name;
   ASSERT_EQ(RegEnumKeyExA(root_, 0, name, &name_size, nullptr, cls, &cls_size, nullptr),
-            winerr::kSuccess);
+            win32::kErrorSuccess);
   EXPECT_STREQ(cls, "Motion Drivers");
 }
 
@@ -213,7 +215,7 @@ TEST_F(RegistryTest, EveryTypeSurvivesTheFile) {
   ASSERT_TRUE(key->SetDword("Bit23", 0x00800000).ok());  // a sign bit of 24-bit words
   // A REG_SZ set without its terminator in odd bytes must not be lost either.
   const uint8_t odd[] = {'a', 0, 'b'};
-  ASSERT_EQ(RegSetValueExW(key->handle(), u"Odd", 0, kRegSz, odd, 3), winerr::kSuccess);
+  ASSERT_EQ(RegSetValueExW(key->handle(), u"Odd", 0, kRegSz, odd, 3), win32::kErrorSuccess);
 
   std::string text = FileText();
   EXPECT_EQ(text.rfind("REGEDIT4\n\n", 0), 0u);
@@ -253,12 +255,12 @@ TEST_F(RegistryTest, AAndWFormsConvertAtTheEdge) {
   const char latin[] = "Gr\xfc\xdf \x80";  // Windows-1252: Grüß €
   ASSERT_EQ(RegSetValueExA(root_, "Text", 0, kRegSz, reinterpret_cast<const uint8_t*>(latin),
                            sizeof latin - 1),  // no terminator: one is added
-            winerr::kSuccess);
+            win32::kErrorSuccess);
   char16_t wide[16];
   uint32_t size = sizeof wide;
   ASSERT_EQ(
       RegQueryValueExW(root_, u"TEXT", nullptr, nullptr, reinterpret_cast<uint8_t*>(wide), &size),
-      winerr::kSuccess);
+      win32::kErrorSuccess);
   EXPECT_EQ(size, 14u);
   EXPECT_EQ(std::u16string(wide), u"Grüß €");
 
@@ -266,7 +268,7 @@ TEST_F(RegistryTest, AAndWFormsConvertAtTheEdge) {
   size = sizeof narrow;
   ASSERT_EQ(
       RegQueryValueExA(root_, "Text", nullptr, nullptr, reinterpret_cast<uint8_t*>(narrow), &size),
-      winerr::kSuccess);
+      win32::kErrorSuccess);
   EXPECT_EQ(size, 7u);
   EXPECT_STREQ(narrow, latin);
   EXPECT_EQ(*RegistryKey::Open(root_, "")->GetString("Text"), "Grüß €");
@@ -275,11 +277,11 @@ TEST_F(RegistryTest, AAndWFormsConvertAtTheEdge) {
   const char16_t cjk[] = u"\u4e2d";
   ASSERT_EQ(
       RegSetValueExW(root_, u"Wide", 0, kRegSz, reinterpret_cast<const uint8_t*>(cjk), sizeof cjk),
-      winerr::kSuccess);
+      win32::kErrorSuccess);
   size = sizeof narrow;
   ASSERT_EQ(
       RegQueryValueExA(root_, "Wide", nullptr, nullptr, reinterpret_cast<uint8_t*>(narrow), &size),
-      winerr::kSuccess);
+      win32::kErrorSuccess);
   EXPECT_STREQ(narrow, "?");
 }
 
@@ -289,7 +291,7 @@ TEST_F(RegistryTest, TypedGettersRefuseOtherTypes) {
   EXPECT_EQ(key->GetDword("Language").status().code(), Code::kInvalidArgument);
   EXPECT_EQ(key->GetString("Location").status().code(), Code::kInvalidArgument);
   EXPECT_EQ(key->GetDword("Missing").status().code(), Code::kNotFound);
-  EXPECT_EQ(WinErrorOf(key->GetDword("Missing").status()), winerr::kFileNotFound);
+  EXPECT_EQ(WinErrorOf(key->GetDword("Missing").status()), win32::kErrorFileNotFound);
   EXPECT_EQ(RegistryKey::Open(kHkeyLocalMachine, "SYSTEM\\Nope").status().code(), Code::kNotFound);
   EXPECT_EQ(key->DeleteSubkey("Device0").code(), Code::kOsError);  // has subkeys
   EXPECT_TRUE(key->DeleteTree("Device0").ok());
@@ -431,11 +433,12 @@ TEST(RegistryFileTest, MalformedFileIsReportedAndNeverRewritten) {
     HKey h = 0;
     EXPECT_EQ(RegCreateKeyExA(kHkeyLocalMachine, "SOFTWARE\\New", 0, nullptr, 0, kKeyAllAccess,
                               nullptr, &h, nullptr),
-              winerr::kBadDb);
+              win32::kErrorBadDb);
     std::vector<uint8_t> d = Dword(1);
-    EXPECT_EQ(RegSetValueExA(kHkeyLocalMachine, "X", 0, kRegDword, d.data(), 4), winerr::kBadDb);
-    EXPECT_EQ(RegDeleteTreeA(kHkeyLocalMachine, "A"), winerr::kBadDb);
-    EXPECT_EQ(RegOpenKeyExA(kHkeyLocalMachine, "A", 0, kKeyRead, &h), winerr::kBadDb);
+    EXPECT_EQ(RegSetValueExA(kHkeyLocalMachine, "X", 0, kRegDword, d.data(), 4),
+              win32::kErrorBadDb);
+    EXPECT_EQ(RegDeleteTreeA(kHkeyLocalMachine, "A"), win32::kErrorBadDb);
+    EXPECT_EQ(RegOpenKeyExA(kHkeyLocalMachine, "A", 0, kKeyRead, &h), win32::kErrorBadDb);
     auto typed = RegistryKey::Create(kHkeyLocalMachine, "SOFTWARE\\New");
     EXPECT_EQ(typed.status().code(), Code::kBadData);
     EXPECT_THAT(typed.status().message(), HasSubstr(RegistryFile().string()));

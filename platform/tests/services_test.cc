@@ -46,7 +46,7 @@ std::string WaitForFile(const std::filesystem::path& path) {
 class ServicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess, &scm_), winerr::kSuccess);
+    ASSERT_EQ(OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess, &scm_), win32::kErrorSuccess);
   }
   void TearDown() override {
     // Nothing a test started may outlive it.
@@ -67,8 +67,8 @@ class ServicesTest : public ::testing::Test {
   // Creates and starts a service whose stop TearDown makes sure of.
   ScHandle Started(const char* name, const char* image) {
     ScHandle s = 0;
-    EXPECT_EQ(Create(name, image, &s), winerr::kSuccess);
-    EXPECT_EQ(StartServiceA(s, 0, nullptr), winerr::kSuccess);
+    EXPECT_EQ(Create(name, image, &s), win32::kErrorSuccess);
+    EXPECT_EQ(StartServiceA(s, 0, nullptr), win32::kErrorSuccess);
     ScHandle keep = 0;
     OpenServiceA(scm_, name, kServiceAllAccess, &keep);
     started_.push_back(keep);
@@ -86,7 +86,7 @@ TEST_F(ServicesTest, RecordsLiveInTheRegistryAsWindowsKeepsThem) {
                            kServiceSystemStart, kServiceErrorNormal,
                            "\\SystemRoot\\System32\\drivers\\ZIMO.SYS", "Base", nullptr, "",
                            nullptr, nullptr, &s),
-            winerr::kSuccess);
+            win32::kErrorSuccess);
   auto key = RegistryKey::Open(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\ZIMO");
   ASSERT_TRUE(key.ok());
   EXPECT_EQ(*key->GetDword("Type"), kServiceKernelDriver);
@@ -97,41 +97,43 @@ TEST_F(ServicesTest, RecordsLiveInTheRegistryAsWindowsKeepsThem) {
   EXPECT_EQ(key->GetValue("DisplayName").status().code(), Code::kNotFound);
 
   ServiceConfig config;
-  ASSERT_EQ(QueryServiceConfigA(s, &config), winerr::kSuccess);
+  ASSERT_EQ(QueryServiceConfigA(s, &config), win32::kErrorSuccess);
   EXPECT_EQ(config.binary_path_name, "\\SystemRoot\\System32\\drivers\\ZIMO.SYS");
   EXPECT_EQ(config.start_type, kServiceSystemStart);
 
   ScHandle other = 0;
-  EXPECT_EQ(Create("zimo", "/bin/true", &other), winerr::kServiceExists);
-  EXPECT_EQ(OpenServiceA(scm_, "Missing", kServiceAllAccess, &other), winerr::kServiceDoesNotExist);
-  EXPECT_EQ(Create("", "/bin/true", &other), winerr::kInvalidName);
-  EXPECT_EQ(Create("a\\b", "/bin/true", &other), winerr::kInvalidName);
-  EXPECT_EQ(Create("NoImage", "", &other), winerr::kInvalidParameter);
-  EXPECT_EQ(Create("X", "/bin/true", nullptr), winerr::kInvalidParameter);
+  EXPECT_EQ(Create("zimo", "/bin/true", &other), win32::kErrorServiceExists);
+  EXPECT_EQ(OpenServiceA(scm_, "Missing", kServiceAllAccess, &other),
+            win32::kErrorServiceDoesNotExist);
+  EXPECT_EQ(Create("", "/bin/true", &other), win32::kErrorInvalidName);
+  EXPECT_EQ(Create("a\\b", "/bin/true", &other), win32::kErrorInvalidName);
+  EXPECT_EQ(Create("NoImage", "", &other), win32::kErrorInvalidParameter);
+  EXPECT_EQ(Create("X", "/bin/true", nullptr), win32::kErrorInvalidParameter);
   EXPECT_EQ(CreateServiceA(s, "Y", nullptr, 0, 1, 1, 1, "/bin/true", nullptr, nullptr, nullptr,
                            nullptr, nullptr, &other),
-            winerr::kInvalidHandle);  // a service handle is no manager
+            win32::kErrorInvalidHandle);  // a service handle is no manager
 
   ServiceStatus status;
-  ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+  ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
   EXPECT_EQ(status.current_state, kServiceStopped);
   EXPECT_EQ(status.service_type, kServiceKernelDriver);
-  EXPECT_EQ(ControlService(s, kServiceControlStop, &status), winerr::kServiceNotActive);
+  EXPECT_EQ(ControlService(s, kServiceControlStop, &status), win32::kErrorServiceNotActive);
 
   // A stopped service goes at once.
-  EXPECT_EQ(DeleteService(s), winerr::kSuccess);
+  EXPECT_EQ(DeleteService(s), win32::kErrorSuccess);
   EXPECT_FALSE(RegistryKey::Exists(kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\ZIMO"));
-  EXPECT_EQ(OpenServiceA(scm_, "ZIMO", kServiceAllAccess, &other), winerr::kServiceDoesNotExist);
-  EXPECT_EQ(QueryServiceStatus(s, &status), winerr::kServiceDoesNotExist);
-  EXPECT_EQ(CloseServiceHandle(s), winerr::kSuccess);
-  EXPECT_EQ(CloseServiceHandle(s), winerr::kInvalidHandle);
-  EXPECT_EQ(OpenSCManagerA("otherhost", nullptr, 0, &other), winerr::kInvalidParameter);
+  EXPECT_EQ(OpenServiceA(scm_, "ZIMO", kServiceAllAccess, &other),
+            win32::kErrorServiceDoesNotExist);
+  EXPECT_EQ(QueryServiceStatus(s, &status), win32::kErrorServiceDoesNotExist);
+  EXPECT_EQ(CloseServiceHandle(s), win32::kErrorSuccess);
+  EXPECT_EQ(CloseServiceHandle(s), win32::kErrorInvalidHandle);
+  EXPECT_EQ(OpenSCManagerA("otherhost", nullptr, 0, &other), win32::kErrorInvalidParameter);
 }
 
 TEST_F(ServicesTest, StartsStopsAndReportsARealProgram) {
   ScHandle s = Started("Sleeper", "/bin/sleep 30");
   ServiceStatus status;
-  ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+  ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
   EXPECT_EQ(status.current_state, kServiceRunning);
   EXPECT_EQ(status.controls_accepted, kServiceAcceptStop);
   pid_t pid = status.process_id;
@@ -140,23 +142,23 @@ TEST_F(ServicesTest, StartsStopsAndReportsARealProgram) {
   // Detached: a session of its own.
   EXPECT_EQ(::getsid(pid), pid);
 
-  EXPECT_EQ(StartServiceA(s, 0, nullptr), winerr::kServiceAlreadyRunning);
-  EXPECT_EQ(ControlService(s, 99, &status), winerr::kInvalidServiceControl);
-  ASSERT_EQ(ControlService(s, kServiceControlInterrogate, &status), winerr::kSuccess);
+  EXPECT_EQ(StartServiceA(s, 0, nullptr), win32::kErrorServiceAlreadyRunning);
+  EXPECT_EQ(ControlService(s, 99, &status), win32::kErrorInvalidServiceControl);
+  ASSERT_EQ(ControlService(s, kServiceControlInterrogate, &status), win32::kErrorSuccess);
   EXPECT_EQ(status.current_state, kServiceRunning);
 
-  ASSERT_EQ(ControlService(s, kServiceControlStop, &status), winerr::kSuccess);
+  ASSERT_EQ(ControlService(s, kServiceControlStop, &status), win32::kErrorSuccess);
   EXPECT_EQ(status.current_state, kServiceStopped);
   EXPECT_TRUE(ProcessGone(pid));
-  ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+  ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
   EXPECT_EQ(status.current_state, kServiceStopped);
   EXPECT_EQ(status.process_id, 0);
-  EXPECT_EQ(ControlService(s, kServiceControlStop, &status), winerr::kServiceNotActive);
-  EXPECT_EQ(ControlService(s, kServiceControlInterrogate, &status), winerr::kServiceNotActive);
+  EXPECT_EQ(ControlService(s, kServiceControlStop, &status), win32::kErrorServiceNotActive);
+  EXPECT_EQ(ControlService(s, kServiceControlInterrogate, &status), win32::kErrorServiceNotActive);
 
   // And again: a stopped service starts anew.
-  ASSERT_EQ(StartServiceA(s, 0, nullptr), winerr::kSuccess);
-  ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+  ASSERT_EQ(StartServiceA(s, 0, nullptr), win32::kErrorSuccess);
+  ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
   EXPECT_EQ(status.current_state, kServiceRunning);
   EXPECT_NE(status.process_id, pid);
   CloseServiceHandle(s);
@@ -171,8 +173,8 @@ TEST_F(ServicesTest, DriverImagePathRunsTheInstalledLauncherWithItsArguments) {
   const char* argv[] = {"extra arg"};
   ScHandle s = 0;
   ASSERT_EQ(Create("ZIMO", "\\SystemRoot\\System32\\drivers\\ZIMO.SYS -x \"a b\"", &s),
-            winerr::kSuccess);
-  ASSERT_EQ(StartServiceA(s, 1, argv), winerr::kSuccess);
+            win32::kErrorSuccess);
+  ASSERT_EQ(StartServiceA(s, 1, argv), win32::kErrorSuccess);
   ScHandle keep = 0;
   OpenServiceA(scm_, "ZIMO", kServiceAllAccess, &keep);
   started_.push_back(keep);
@@ -205,18 +207,18 @@ TEST_F(ServicesTest, StartFailuresSayWhy) {
   };
   const Case cases[] = {
       {"NoProgram", (home_.path() / "missing").string(), kServiceDemandStart,
-       winerr::kFileNotFound},
-      {"NoSuchCommand", "no-such-command-here", kServiceDemandStart, winerr::kFileNotFound},
-      {"NotExecutable", plain.string(), kServiceDemandStart, winerr::kBadExeFormat},
-      {"Disabled", "/bin/sleep 30", kServiceDisabled, winerr::kServiceDisabled},
+       win32::kErrorFileNotFound},
+      {"NoSuchCommand", "no-such-command-here", kServiceDemandStart, win32::kErrorFileNotFound},
+      {"NotExecutable", plain.string(), kServiceDemandStart, win32::kErrorBadExeFormat},
+      {"Disabled", "/bin/sleep 30", kServiceDisabled, win32::kErrorServiceDisabled},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScHandle s = 0;
-    ASSERT_EQ(Create(c.name, c.image.c_str(), &s, c.start_type), winerr::kSuccess);
+    ASSERT_EQ(Create(c.name, c.image.c_str(), &s, c.start_type), win32::kErrorSuccess);
     EXPECT_EQ(StartServiceA(s, 0, nullptr), c.error);
     ServiceStatus status;
-    ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+    ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
     EXPECT_EQ(status.current_state, kServiceStopped);
     CloseServiceHandle(s);
   }
@@ -230,10 +232,10 @@ TEST_F(ServicesTest, AProgramThatIgnoresTheStopIsKilled) {
   ScHandle s = Started("Stubborn", (home_.path() / "stubborn.sh").string().c_str());
   ASSERT_EQ(WaitForFile(home_.path() / "ready"), "");
   ServiceStatus status;
-  ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+  ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
   pid_t pid = status.process_id;
   SetServiceStopWaitMs(100);
-  ASSERT_EQ(ControlService(s, kServiceControlStop, &status), winerr::kSuccess);
+  ASSERT_EQ(ControlService(s, kServiceControlStop, &status), win32::kErrorSuccess);
   SetServiceStopWaitMs(kServiceStopWaitMs);
   EXPECT_EQ(status.current_state, kServiceStopped);
   EXPECT_TRUE(ProcessGone(pid));
@@ -242,39 +244,40 @@ TEST_F(ServicesTest, AProgramThatIgnoresTheStopIsKilled) {
 
 TEST_F(ServicesTest, DeletingARunningServiceWaitsForItsStop) {
   ScHandle s = Started("Busy", "/bin/sleep 30");
-  ASSERT_EQ(DeleteService(s), winerr::kSuccess);
-  EXPECT_EQ(DeleteService(s), winerr::kServiceMarkedForDelete);
-  EXPECT_EQ(StartServiceA(s, 0, nullptr), winerr::kServiceMarkedForDelete);
+  ASSERT_EQ(DeleteService(s), win32::kErrorSuccess);
+  EXPECT_EQ(DeleteService(s), win32::kErrorServiceMarkedForDelete);
+  EXPECT_EQ(StartServiceA(s, 0, nullptr), win32::kErrorServiceMarkedForDelete);
   ScHandle other = 0;
-  EXPECT_EQ(Create("Busy", "/bin/true", &other), winerr::kServiceMarkedForDelete);
+  EXPECT_EQ(Create("Busy", "/bin/true", &other), win32::kErrorServiceMarkedForDelete);
   ServiceStatus status;
-  ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+  ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
   EXPECT_EQ(status.current_state, kServiceRunning);
 
-  ASSERT_EQ(ControlService(s, kServiceControlStop, &status), winerr::kSuccess);
-  EXPECT_EQ(OpenServiceA(scm_, "Busy", kServiceAllAccess, &other), winerr::kServiceDoesNotExist);
+  ASSERT_EQ(ControlService(s, kServiceControlStop, &status), win32::kErrorSuccess);
+  EXPECT_EQ(OpenServiceA(scm_, "Busy", kServiceAllAccess, &other),
+            win32::kErrorServiceDoesNotExist);
   CloseServiceHandle(s);
 }
 
 TEST_F(ServicesTest, AProcessThatDiedCountsAsStopped) {
   ScHandle s = Started("Victim", "/bin/sleep 30");
   ServiceStatus status;
-  ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+  ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
   ASSERT_EQ(::kill(status.process_id, SIGKILL), 0);
   for (int i = 0; i < 1000 && status.current_state == kServiceRunning; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+    ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
   }
   EXPECT_EQ(status.current_state, kServiceStopped);
-  EXPECT_EQ(ControlService(s, kServiceControlStop, &status), winerr::kServiceNotActive);
-  EXPECT_EQ(StartServiceA(s, 0, nullptr), winerr::kSuccess);
+  EXPECT_EQ(ControlService(s, kServiceControlStop, &status), win32::kErrorServiceNotActive);
+  EXPECT_EQ(StartServiceA(s, 0, nullptr), win32::kErrorSuccess);
   CloseServiceHandle(s);
 }
 
 TEST_F(ServicesTest, OtherProcessesSeeAndStopTheService) {
   ScHandle s = Started("Shared", "/bin/sleep 30");
   ServiceStatus status;
-  ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+  ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
   pid_t service_pid = status.process_id;
 
   pid_t child = ::fork();
@@ -295,7 +298,7 @@ TEST_F(ServicesTest, OtherProcessesSeeAndStopTheService) {
   ::waitpid(child, &wstatus, 0);
   ASSERT_TRUE(WIFEXITED(wstatus));
   ASSERT_EQ(WEXITSTATUS(wstatus), 0);
-  ASSERT_EQ(QueryServiceStatus(s, &status), winerr::kSuccess);
+  ASSERT_EQ(QueryServiceStatus(s, &status), win32::kErrorSuccess);
   EXPECT_EQ(status.current_state, kServiceRunning);
   EXPECT_NE(status.process_id, service_pid);
   EXPECT_TRUE(ProcessGone(service_pid));
@@ -304,23 +307,23 @@ TEST_F(ServicesTest, OtherProcessesSeeAndStopTheService) {
 
 TEST_F(ServicesTest, TheDatabaseLockHasOneHolderAcrossProcesses) {
   ScLock lock = 0;
-  ASSERT_EQ(LockServiceDatabase(scm_, &lock), winerr::kSuccess);
+  ASSERT_EQ(LockServiceDatabase(scm_, &lock), win32::kErrorSuccess);
   ScLock second = 0;
-  EXPECT_EQ(LockServiceDatabase(scm_, &second), winerr::kServiceDatabaseLocked);
+  EXPECT_EQ(LockServiceDatabase(scm_, &second), win32::kErrorServiceDatabaseLocked);
   pid_t child = ::fork();
   if (child == 0) {
     ScHandle m = 0;
     ScLock l = 0;
     OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess, &m);
-    ::_exit(LockServiceDatabase(m, &l) == winerr::kServiceDatabaseLocked ? 0 : 1);
+    ::_exit(LockServiceDatabase(m, &l) == win32::kErrorServiceDatabaseLocked ? 0 : 1);
   }
   int wstatus = 0;
   ::waitpid(child, &wstatus, 0);
   EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
-  EXPECT_EQ(UnlockServiceDatabase(lock), winerr::kSuccess);
-  EXPECT_EQ(UnlockServiceDatabase(lock), winerr::kInvalidServiceLock);
-  ASSERT_EQ(LockServiceDatabase(scm_, &second), winerr::kSuccess);
-  EXPECT_EQ(UnlockServiceDatabase(second), winerr::kSuccess);
+  EXPECT_EQ(UnlockServiceDatabase(lock), win32::kErrorSuccess);
+  EXPECT_EQ(UnlockServiceDatabase(lock), win32::kErrorInvalidServiceLock);
+  ASSERT_EQ(LockServiceDatabase(scm_, &second), win32::kErrorSuccess);
+  EXPECT_EQ(UnlockServiceDatabase(second), win32::kErrorSuccess);
 }
 
 }  // namespace

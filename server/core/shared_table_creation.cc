@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "platform/file_mapping.h"
 #include "platform/status.h"
 
@@ -26,7 +26,8 @@ inline constexpr int kServerCards = corvan::kRealDevices;
 // other records get their start values, so their users lose nothing.
 // Fails when the mapping cannot be created or mapped: the server must not
 // run without a table.
-platform::Result<platform::FileMapping> CreateSharedDeviceTable(ServerCardState (&cards)[kServerCards]);
+platform::Result<platform::FileMapping> CreateSharedDeviceTable(
+    ServerCardState (&cards)[kServerCards]);
 
 // Writes the server's identity into the header: its process id, and 0 for
 // the process handle field (a handle value means nothing in another process).

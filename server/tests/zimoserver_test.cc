@@ -11,7 +11,7 @@
 #include "automation/activation.h"
 #include "automation/local_server.h"
 #include "core/server_ids.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "platform/file_mapping.h"
 #include "platform/home.h"
 #include "platform/process.h"

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/location_settings.h"
 #include "logic/dialog_messages.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
 #include "logic/dialog_messages.h"
@@ -61,12 +61,11 @@ std::string DeviceList::LineOf(int device) {
       std::uint32_t port = enumeration - 1;
       std::uint32_t baud = 38400;
       std::uint32_t parity = 0;
-      GetLocationRegDword(kLocationSerial, enumeration, "SerialPortNumber", &port,
-                          enumeration - 1);
+      GetLocationRegDword(kLocationSerial, enumeration, "SerialPortNumber", &port, enumeration - 1);
       GetLocationRegDword(kLocationSerial, enumeration, "SerialBaudrate", &baud, 38400);
       GetLocationRegDword(kLocationSerial, enumeration, "SerialParity", &parity, 0);
-      std::snprintf(text, sizeof text, "COM%d, Baudrate:%d, Parity:%s",
-                    static_cast<int>(port + 1), static_cast<int>(baud), ParityName(parity));
+      std::snprintf(text, sizeof text, "COM%d, Baudrate:%d, Parity:%s", static_cast<int>(port + 1),
+                    static_cast<int>(baud), ParityName(parity));
       line += text;
       break;
     }

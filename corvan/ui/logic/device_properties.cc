@@ -2,15 +2,14 @@
 
 #include <cstdio>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/location_settings.h"
 #include "logic/dialog_messages.h"
 
 namespace zimo::corvan::dialogs {
 
-DeviceProperties::DeviceProperties(int device)
-    : device_(device), caption_(DeviceCaption(device)) {
+DeviceProperties::DeviceProperties(int device) : device_(device), caption_(DeviceCaption(device)) {
   GetDeviceRegDword(device_, kLocationValue, &location_, 0);
   GetDeviceRegDword(device_, kEnumerationValue, &enumeration_, 0);
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
 #include "logic/dialog_messages.h"

@@ -4,7 +4,7 @@
 
 #include "corvan/command_api.h"
 #include "corvan/device_api.h"
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_open.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "link/card_text.h"
 #include "logic/config_ui.h"
 
 namespace zimo::corvan::dialogs {
@@ -28,7 +29,6 @@ inline constexpr char kFirmwareFilter[] = "Firmware Files (*.bin)|*.bin;*.BIN |A
 inline constexpr char kFirmwareExtension[] = "bin";
 inline constexpr char kFirmwareInitialName[] = "*.bin";
 // What the card's firmware loader answers instead of its status.
-inline constexpr char kCtrlR = 18;
 
 class DeviceTest {
  public:
@@ -38,8 +38,7 @@ class DeviceTest {
   // receives the code, except for a device without a valid Location.
   int TestDevice(int device, std::int32_t* result);
   // The device number registered for the pair; 0 when there is none.
-  int TestDeviceAtLocation(std::uint32_t location, std::uint32_t enumeration,
-                           std::int32_t* result);
+  int TestDeviceAtLocation(std::uint32_t location, std::uint32_t enumeration, std::int32_t* result);
   // 1 if the user picked a firmware file and the download dialog was shown
   // for it; 0 if the pick was cancelled or no download dialog exists.
   int ChooseFirmwareFile(std::uint32_t location, std::uint32_t enumeration);

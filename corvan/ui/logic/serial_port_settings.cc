@@ -1,6 +1,6 @@
 #include "logic/serial_port_settings.h"
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "link/device_registry.h"
 #include "logic/dialog_messages.h"
 
@@ -24,7 +24,8 @@ int BaudIndexOf(std::uint32_t baud) {
 }
 
 std::uint32_t BaudOfIndex(int index) {
-  if (index < 0 || index >= static_cast<int>(kBaudRates.size())) return kBaudRates[kDefaultBaudIndex];
+  if (index < 0 || index >= static_cast<int>(kBaudRates.size()))
+    return kBaudRates[kDefaultBaudIndex];
   return kBaudRates[index];
 }
 

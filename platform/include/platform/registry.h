@@ -4,7 +4,7 @@
 //
 // Two faces over one store:
 //  * Win32-shaped calls (RegOpenKeyExA, RegQueryValueExW, ...) that return the
-//    Windows error number as a plain int32_t (winerr::kSuccess == 0). A forms
+//    Windows error number as a plain int32_t (win32::kErrorSuccess == 0). A forms
 //    take Windows-1252 text, W forms char16_t text, the Windows way.
 //  * RegistryKey, a typed RAII owner with UTF-8 text, for new code.
 //
@@ -53,26 +53,9 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "platform/win_error.h"
 
 namespace zimo::platform {
-
-// Windows error numbers, as the system's texts know them.
-namespace winerr {
-inline constexpr int32_t kSuccess = 0;
-inline constexpr int32_t kFileNotFound = 2;
-inline constexpr int32_t kPathNotFound = 3;
-inline constexpr int32_t kAccessDenied = 5;
-inline constexpr int32_t kInvalidHandle = 6;
-inline constexpr int32_t kNotEnoughMemory = 8;
-inline constexpr int32_t kInvalidParameter = 87;
-inline constexpr int32_t kBadPathname = 161;
-inline constexpr int32_t kMoreData = 234;
-inline constexpr int32_t kNoMoreItems = 259;
-inline constexpr int32_t kBadDb = 1009;       // the registry file is corrupt
-inline constexpr int32_t kCantWrite = 1013;   // the registry file could not be written
-inline constexpr int32_t kCantRead = 1012;    // the registry file could not be read
-inline constexpr int32_t kKeyDeleted = 1018;  // the handle's key was deleted
-}  // namespace winerr
 
 // Key handle: a 32-bit value, so it fits the fields of shared tables. 0 is no
 // handle; the predefined roots have their Windows values.

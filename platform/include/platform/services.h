@@ -22,7 +22,7 @@
 // are kServiceRunning or kServiceStopped: a started program counts as running
 // at once, so kServiceStartPending is never reported.
 //
-// Calls return the Windows error number (winerr::kSuccess == 0) instead of
+// Calls return the Windows error number (win32::kErrorSuccess == 0) instead of
 // setting a last error; handles come back through out arguments. Handles are
 // 32-bit values local to the process, 0 is none. Texts are Windows-1252.
 #pragma once
@@ -34,23 +34,6 @@
 #include "platform/registry.h"
 
 namespace zimo::platform {
-
-namespace winerr {
-inline constexpr int32_t kBadExeFormat = 193;
-inline constexpr int32_t kServiceRequestTimeout = 1053;
-inline constexpr int32_t kInvalidServiceControl = 1052;
-inline constexpr int32_t kServiceDatabaseLocked = 1055;
-inline constexpr int32_t kServiceAlreadyRunning = 1056;
-inline constexpr int32_t kInvalidServiceAccount = 1057;
-inline constexpr int32_t kServiceDisabled = 1058;
-inline constexpr int32_t kServiceDoesNotExist = 1060;
-inline constexpr int32_t kServiceCannotAcceptControl = 1061;
-inline constexpr int32_t kServiceNotActive = 1062;
-inline constexpr int32_t kInvalidServiceLock = 1071;
-inline constexpr int32_t kServiceMarkedForDelete = 1072;
-inline constexpr int32_t kServiceExists = 1073;
-inline constexpr int32_t kInvalidName = 123;
-}  // namespace winerr
 
 using ScHandle = uint32_t;
 using ScLock = uint32_t;

@@ -10,7 +10,8 @@
 
 namespace zimo::platform {
 
-// Win32 error numbers.
+// Win32 error numbers (what GetLastError gives and what the registry and
+// service calls return); the only Windows error namespace besides wsa.
 namespace win32 {
 inline constexpr uint32_t kErrorSuccess = 0;
 inline constexpr uint32_t kErrorInvalidFunction = 1;  // the device has no such operation
@@ -30,19 +31,40 @@ inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorBrokenPipe = 109;
 inline constexpr uint32_t kErrorDiskFull = 112;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr uint32_t kErrorInvalidName = 123;
 inline constexpr uint32_t kErrorDirNotEmpty = 145;
+inline constexpr uint32_t kErrorBadPathname = 161;
 inline constexpr uint32_t kErrorBusy = 170;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
+inline constexpr uint32_t kErrorBadExeFormat = 193;
 inline constexpr uint32_t kErrorFilenameExcedRange = 206;
 inline constexpr uint32_t kErrorFileTooLarge = 223;
+inline constexpr uint32_t kErrorMoreData = 234;
 // WAIT_TIMEOUT: what the wait functions return when their time-out passes.
 // It is a wait result, not what a failed call leaves behind: a call that
 // failed with ETIMEDOUT reports kErrorTimeout.
 inline constexpr uint32_t kWaitTimeout = 258;
+inline constexpr uint32_t kErrorNoMoreItems = 259;
 inline constexpr uint32_t kErrorAbandonedWait0 = 735;
 inline constexpr uint32_t kErrorOperationAborted = 995;
 inline constexpr uint32_t kErrorIoPending = 997;
-inline constexpr uint32_t kErrorNoAccess = 998;  // bad memory address
+inline constexpr uint32_t kErrorNoAccess = 998;     // bad memory address
+inline constexpr uint32_t kErrorBadDb = 1009;       // the registry file is corrupt
+inline constexpr uint32_t kErrorCantRead = 1012;    // the registry file could not be read
+inline constexpr uint32_t kErrorCantWrite = 1013;   // the registry file could not be written
+inline constexpr uint32_t kErrorKeyDeleted = 1018;  // the handle's key was deleted
+inline constexpr uint32_t kErrorInvalidServiceControl = 1052;
+inline constexpr uint32_t kErrorServiceRequestTimeout = 1053;
+inline constexpr uint32_t kErrorServiceDatabaseLocked = 1055;
+inline constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
+inline constexpr uint32_t kErrorInvalidServiceAccount = 1057;
+inline constexpr uint32_t kErrorServiceDisabled = 1058;
+inline constexpr uint32_t kErrorServiceDoesNotExist = 1060;
+inline constexpr uint32_t kErrorServiceCannotAcceptControl = 1061;
+inline constexpr uint32_t kErrorServiceNotActive = 1062;
+inline constexpr uint32_t kErrorInvalidServiceLock = 1071;
+inline constexpr uint32_t kErrorServiceMarkedForDelete = 1072;
+inline constexpr uint32_t kErrorServiceExists = 1073;
 inline constexpr uint32_t kErrorIoDevice = 1117;
 inline constexpr uint32_t kErrorNoSystemResources = 1450;
 inline constexpr uint32_t kErrorTimeout = 1460;

@@ -1,4 +1,4 @@
-#include "dpr/variables.h"
+#include "link/variables.h"
 
 #include <cctype>
 #include <charconv>
@@ -11,6 +11,7 @@
 
 #include "corvan/command_api.h"
 #include "corvan/variables_api.h"
+#include "link/ascii_channel.h"
 #include "link/library_app.h"
 #include "platform/codepage.h"
 
@@ -22,7 +23,7 @@ class CommandApiPath final : public CardCommandPath {
  public:
   std::uint32_t GetResponseEx(int device, char* buffer, std::uint32_t size,
                               const char* command) override {
-    return ZimoGetResponseExA(static_cast<std::uint32_t>(device), buffer, size, command);
+    return ExchangeResponse(device, buffer, size, command);
   }
   std::uint32_t GetLine(int device, char* buffer, std::uint32_t size) override {
     return ZimoGetLineA(static_cast<std::uint32_t>(device), buffer, size);
@@ -36,12 +37,6 @@ class CommandApiPath final : public CardCommandPath {
   void Lock(int device) override { LockZimo(static_cast<std::uint32_t>(device)); }
   void Unlock(int device) override { ReleaseZimo(static_cast<std::uint32_t>(device)); }
 };
-
-// A device number from an export; numbers no device has stay out of range
-// and are refused by the command API.
-int ToDevice(std::uint32_t device) {
-  return device <= static_cast<std::uint32_t>(INT_MAX) ? static_cast<int>(device) : -1;
-}
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
@@ -176,21 +171,21 @@ void SetVariableDouble(CardCommandPath& path, int device, char letter, std::uint
 
 int ZimoGetIVariableStrA(std::uint32_t device, char* text, std::uint32_t number) {
   if (text == nullptr) return 0;
-  return QueryVariableText(LibraryCommandPath(), ToDevice(device), 'I', number, text);
+  return QueryVariableText(LibraryCommandPath(), IndexFromDeviceNumber(device), 'I', number, text);
 }
 
 }  // namespace zimo::corvan
 
+using zimo::corvan::IndexFromDeviceNumber;
 using zimo::corvan::LibraryCommandPath;
-using zimo::corvan::ToDevice;
 
 extern "C" {
 
 std::int32_t ZimoGetVariableStrA(std::uint32_t device, char letter, char* text,
                                  std::uint32_t number) {
   if (text == nullptr) return 0;
-  return zimo::corvan::QueryVariableText(LibraryCommandPath(), ToDevice(device), letter, number,
-                                         text);
+  return zimo::corvan::QueryVariableText(LibraryCommandPath(), IndexFromDeviceNumber(device),
+                                         letter, number, text);
 }
 
 std::int32_t ZimoGetVariableStrW(std::uint32_t device, char16_t letter, char16_t* text,
@@ -205,8 +200,8 @@ std::int32_t ZimoGetVariableStrW(std::uint32_t device, char16_t letter, char16_t
 
 std::int16_t ZimoGetVariable(std::uint32_t device, char letter, std::uint32_t number,
                              std::int16_t default_value) {
-  return zimo::corvan::GetVariable16(LibraryCommandPath(), ToDevice(device), letter, number,
-                                     default_value);
+  return zimo::corvan::GetVariable16(LibraryCommandPath(), IndexFromDeviceNumber(device), letter,
+                                     number, default_value);
 }
 
 std::int16_t ZimoGetIVariable(std::uint32_t device, std::uint32_t number,
@@ -216,8 +211,8 @@ std::int16_t ZimoGetIVariable(std::uint32_t device, std::uint32_t number,
 
 std::int32_t ZimoGetVariableLong(std::uint32_t device, char letter, std::uint32_t number,
                                  std::int32_t default_value) {
-  return zimo::corvan::GetVariable32(LibraryCommandPath(), ToDevice(device), letter, number,
-                                     default_value);
+  return zimo::corvan::GetVariable32(LibraryCommandPath(), IndexFromDeviceNumber(device), letter,
+                                     number, default_value);
 }
 
 std::int32_t ZimoGetIVariableLong(std::uint32_t device, std::uint32_t number,
@@ -227,8 +222,8 @@ std::int32_t ZimoGetIVariableLong(std::uint32_t device, std::uint32_t number,
 
 double ZimoGetVariableDouble(std::uint32_t device, char letter, std::uint32_t number,
                              double default_value) {
-  return zimo::corvan::GetVariableDouble(LibraryCommandPath(), ToDevice(device), letter, number,
-                                         default_value);
+  return zimo::corvan::GetVariableDouble(LibraryCommandPath(), IndexFromDeviceNumber(device),
+                                         letter, number, default_value);
 }
 
 double ZimoGetIVariableDouble(std::uint32_t device, std::uint32_t number, double default_value) {
@@ -236,18 +231,21 @@ double ZimoGetIVariableDouble(std::uint32_t device, std::uint32_t number, double
 }
 
 void ZimoSetVariable(std::uint32_t device, char letter, std::uint32_t number, std::int16_t value) {
-  zimo::corvan::SetVariable16(LibraryCommandPath(), ToDevice(device), letter, number, value,
+  zimo::corvan::SetVariable16(LibraryCommandPath(), IndexFromDeviceNumber(device), letter, number,
+                              value,
                               /*echo=*/false);
 }
 
 void ZimoSetIVariable(std::uint32_t device, std::uint32_t number, std::int16_t value) {
-  zimo::corvan::SetVariable16(LibraryCommandPath(), ToDevice(device), 'I', number, value,
+  zimo::corvan::SetVariable16(LibraryCommandPath(), IndexFromDeviceNumber(device), 'I', number,
+                              value,
                               /*echo=*/true);
 }
 
 void ZimoSetVariableLong(std::uint32_t device, char letter, std::uint32_t number,
                          std::int32_t value) {
-  zimo::corvan::SetVariable32(LibraryCommandPath(), ToDevice(device), letter, number, value,
+  zimo::corvan::SetVariable32(LibraryCommandPath(), IndexFromDeviceNumber(device), letter, number,
+                              value,
                               /*echo=*/true);
 }
 
@@ -256,7 +254,8 @@ void ZimoSetIVariableLong(std::uint32_t device, std::uint32_t number, std::int32
 }
 
 void ZimoSetVariableDouble(std::uint32_t device, char letter, std::uint32_t number, double value) {
-  zimo::corvan::SetVariableDouble(LibraryCommandPath(), ToDevice(device), letter, number, value,
+  zimo::corvan::SetVariableDouble(LibraryCommandPath(), IndexFromDeviceNumber(device), letter,
+                                  number, value,
                                   /*echo=*/true);
 }
 

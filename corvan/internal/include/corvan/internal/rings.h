@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 
 namespace zimo::corvan {
 

@@ -1,8 +1,14 @@
 // The per-process half of a device: what one process holds for a device
-// slot beside the shared table (its transport, its handles of the device's
-// named locks and events, its ASCII channel choice, logging, buffer and
-// gather state, interrupt notification). A process has nine of these, one
-// for each slot, and never shares them with other processes.
+// slot beside the shared table. A process has nine of these, one for each
+// slot, and never shares them with other processes.
+//
+// The record keeps what every device has (its transport, its named locks,
+// the ASCII channel choice, the command log, the window handle), then one
+// member per service that keeps per-device state (DPR buffers, gathering,
+// interrupts): a new service adds its own struct here, not more flat
+// fields. What a transport keeps per device (the Ethernet lock and event,
+// the serial checksum state) is the transport's own type behind
+// TransportState (link/transport.h).
 //
 // This is a plain C++ record with no binary layout promise: the handles are
 // owners of platform objects, and an empty owner stands for the handle value
@@ -12,11 +18,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
 
-#include "corvan/shared_table.h"
+#include "corvan/internal/shared_table.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
 #include "platform/text_file.h"
@@ -48,38 +55,29 @@ struct InterruptInfo {
   std::uint32_t Bit = 0;
 };
 
-struct DeviceUserHandle {
-  // Outstanding opens (open minus close) made by this process.
-  std::uint32_t OpenCount = 0;
-  // The device's transport in this process (driver device, serial port, or
-  // the holder of the shared Ethernet socket); null when not open. The
-  // location handle table owns it.
-  LocationHandle* Transport = nullptr;
-  platform::NamedMutex CommandMutex;  // "MutexZimo%d"
-  platform::NamedEvent EthEvent;      // "ETHEvent%d"
-  platform::NamedMutex EthMutex;      // "ETHMutext%d"
-  // The Ethernet receive buffer, and the scan position and line start as
-  // offsets into it (it grows, so positions cannot be pointers).
-  std::vector<char> EthRecvBuffer;
-  std::size_t EthScanPtr = 0;
-  std::size_t EthLineStart = 0;
-  std::uint32_t EthLastError = 0;  // error number the card sent after its latest BEL
-  std::uint32_t CommandLogging = 0;
-  char CommandLogName[kCommandLogNameSize] = {};
-  platform::TextFileWriter CommandLogFile;  // the open command log
-  std::uint32_t ChecksumMode = 0;           // checksummed serial communication on
-  std::uint32_t LastChecksum = 0;
-  std::uint32_t AsciiCommMode = 0;    // 0 bus channel, 1 DPR mailbox
-  std::uint32_t DprAvailable = 0;     // dual-ported RAM usable from this process
-  platform::NamedMutex DprDataMutex;  // "DPRMutexZimo%d"
+// What a transport keeps per device in this process; each transport derives
+// its own.
+struct TransportDeviceState {
+  virtual ~TransportDeviceState() = default;
+};
+
+// The DPR buffers this process set up on the device.
+struct DprBufferState {
   std::array<std::optional<VarBufUser>, kVbgUserSlots> VbgUsers;
   // Where each binary rotary buffer's data starts (host DPR byte offset);
   // only meaningful in the process that set that buffer up.
   std::array<std::uint32_t, kRotaryBuffers> RotBufDataOffset{};
+};
+
+// Gathered data this process uploaded.
+struct GatherState {
   // Uploaded gather samples per source; empty when absent.
   std::array<std::vector<double>, kGatherSources> GatherData;
   std::vector<double> RtGatherResult;  // empty until the process allocates it
-  // The interrupt waiting thread of this device in this process.
+};
+
+// The device's interrupt waiting thread in this process and whom it tells.
+struct InterruptState {
   std::uint32_t IntrThreadId = 0;
   std::thread IntrThread;
   platform::NamedEvent IntrStartEvent;  // the thread sets it when it is ready
@@ -93,14 +91,38 @@ struct DeviceUserHandle {
   std::uint32_t NotifyParameter = 0;
   std::uint32_t NotifyMask = 0;
   InterruptInfo IntrInfo;
-  std::uint32_t WindowHandle = 0;  // set by ZimoSetWindow; 0 after open
+};
+
+struct DeviceUserHandle {
+  // Outstanding opens (open minus close) made by this process.
+  std::uint32_t OpenCount = 0;
+  // The device's transport in this process (driver device, serial port, or
+  // the holder of the shared Ethernet socket); null when not open. The
+  // location handle table owns it.
+  LocationHandle* Transport = nullptr;
+  platform::NamedMutex CommandMutex;  // "MutexZimo%d"
+  platform::NamedMutex DprDataMutex;  // "DPRMutexZimo%d"
+  std::uint32_t AsciiCommMode = 0;    // 0 bus channel, 1 DPR mailbox
+  std::uint32_t DprAvailable = 0;     // dual-ported RAM usable from this process
+  std::uint32_t CommandLogging = 0;
+  char CommandLogName[kCommandLogNameSize] = {};
+  platform::TextFileWriter CommandLogFile;  // the open command log
+  std::uint32_t WindowHandle = 0;           // set by ZimoSetWindow; 0 after open
+
+  // The transport's own per-device state; null until the transport makes it.
+  std::unique_ptr<TransportDeviceState> TransportState;
+
+  // Per-device services.
+  DprBufferState DprBuffers;
+  GatherState Gather;
+  InterruptState Interrupts;
 };
 
 // Puts the record of device slot `slot` (0 to 7) to its state at library
 // start: not open, no transport, no locks or events, bus channel, logging
-// off with no name, no buffers, no notification (its device field set to
-// the slot). The interrupt thread must have been stopped before; a thread
-// still running is left to its owner.
+// off with no name, no transport state, no buffers, no notification (its
+// device field set to the slot). The interrupt thread must have been
+// stopped before; a thread still running is left to its owner.
 void ResetDeviceUserHandle(DeviceUserHandle& user, int slot);
 
 }  // namespace zimo::corvan

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "corvan/rings.h"
+#include "corvan/internal/rings.h"
 #include "platform/named_mutex.h"
 
 namespace zimo::corvan {

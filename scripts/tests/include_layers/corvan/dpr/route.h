@@ -1,0 +1,3 @@
+#pragma once
+#include "drivers/ioctl.h"
+#include "link/channel.h"

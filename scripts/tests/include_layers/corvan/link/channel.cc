@@ -1,0 +1,3 @@
+#include "corvan/internal/table.h"
+#include "dpr/route.h"
+#include "platform/status.h"

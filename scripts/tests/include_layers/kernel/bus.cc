@@ -1,0 +1,1 @@
+#include "drivers/ioctl.h"

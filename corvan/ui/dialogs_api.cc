@@ -1,6 +1,6 @@
 // The exported dialogs: each call makes sure a window application is there,
 // builds the Qt side of the dialogs over the real drivers and runs them.
-#include "corvan/dialogs_api.h"
+#include "dialogs_backend.h"
 
 #include "logic/device_list.h"
 #include "logic/device_probe.h"
@@ -52,8 +52,7 @@ int TestDevice(int device, std::int32_t* result) {
   return session.screen.tester().TestDevice(device, result);
 }
 
-int TestDeviceAtLocation(std::uint32_t location, std::uint32_t enumeration,
-                         std::int32_t* result) {
+int TestDeviceAtLocation(std::uint32_t location, std::uint32_t enumeration, std::int32_t* result) {
   DialogSession session;
   return session.screen.tester().TestDeviceAtLocation(location, enumeration, result);
 }

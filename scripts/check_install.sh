@@ -70,6 +70,13 @@ for file in "$prefix"/bin/* "$prefix/$libdir"/*.so; do
   fi
 done
 
+# Every installed header compiles alone as C99.
+for header in "$prefix"/include/*/*.h; do
+  printf '#include <%s>\ntypedef int header_check;\n' "${header#"$prefix/include/"}" >"$work/alone.c"
+  cc -std=c99 -Wall -Wextra -Werror -pedantic -I"$prefix/include" -fsyntax-only "$work/alone.c" ||
+    fail "${header#"$prefix/"} does not compile as C"
+done
+
 # The example, with pkg-config and with find_package.
 export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
 # shellcheck disable=SC2046,SC2086

@@ -37,4 +37,6 @@ info=$(dpkg-deb --info "$deb")
 depends=$(sed -n 's/^ Depends: //p' <<<"$info")
 grep -q 'libc6' <<<"$depends" || fail "no computed dependencies: '$depends'"
 grep -q 'libqt6widgets6' <<<"$depends" || fail "the Qt dependency is missing: '$depends'"
+echo "Contents:"
+grep -v '/$' <<<"$contents"
 echo "Depends: $depends"

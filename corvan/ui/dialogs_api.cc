@@ -1,6 +1,6 @@
 // The exported dialogs: each call makes sure a window application is there,
 // builds the Qt side of the dialogs over the real drivers and runs them.
-#include "corvan/dialogs_api.h"
+#include "dialogs_backend.h"
 
 #include "logic/device_list.h"
 #include "logic/device_probe.h"

@@ -5,7 +5,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "host/control_server.h"
@@ -13,6 +16,8 @@
 #include "host/driver_host.h"
 #include "host/host_config.h"
 #include "host/legacy_isa.h"
+#include "platform/home.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -22,7 +27,69 @@ void OnSignal(int) {
   if (g_control != nullptr) g_control->Stop();
 }
 
-constexpr char kUsage[] = "usage: zimo-drvhost [--card \"WORDS\"]... [--no-registry]\n";
+constexpr char kUsage[] =
+    "usage: zimo-drvhost [--card \"WORDS\"]... [--no-registry]\n"
+    "       zimo-drvhost --install | --uninstall\n";
+
+// The drivers this host carries, as the services that start it know them.
+constexpr const char* kDriverServices[] = {"ZimoPCI", "ZimoISA", "ZimoUSB", "Tqa58"};
+
+// A driver service runs the binary in the system's drivers folder under the
+// service's name; here that binary is a launcher of this program, wherever
+// it is installed.
+std::filesystem::path DriversDir() { return zimo::platform::WindowsDir() / "System32" / "drivers"; }
+std::filesystem::path LauncherPath(const char* service) {
+  return DriversDir() / (std::string(service) + ".SYS");
+}
+
+int InstallLaunchers() {
+  const std::filesystem::path self = zimo::platform::ExecutablePath();
+  if (self.empty()) {
+    std::fprintf(stderr, "zimo-drvhost: cannot tell where this program lies\n");
+    return 1;
+  }
+  std::string quoted = "'";
+  for (char c : self.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+  std::error_code ec;
+  std::filesystem::create_directories(DriversDir(), ec);
+  for (const char* service : kDriverServices) {
+    const std::filesystem::path launcher = LauncherPath(service);
+    {
+      std::ofstream out(launcher, std::ios::trunc);
+      out << "#!/bin/sh\nexec " << quoted << " \"$@\"\n";
+      if (!out.flush()) {
+        std::fprintf(stderr, "zimo-drvhost: cannot write %s\n", launcher.c_str());
+        return 1;
+      }
+    }
+    std::filesystem::permissions(launcher,
+                                 std::filesystem::perms::owner_all |
+                                     std::filesystem::perms::group_read |
+                                     std::filesystem::perms::group_exec,
+                                 ec);
+    if (ec) {
+      std::fprintf(stderr, "zimo-drvhost: cannot make %s executable: %s\n", launcher.c_str(),
+                   ec.message().c_str());
+      return 1;
+    }
+  }
+  std::printf("zimo-drvhost: driver services start %s\n", self.c_str());
+  return 0;
+}
+
+int UninstallLaunchers() {
+  for (const char* service : kDriverServices) {
+    std::error_code ec;
+    std::filesystem::remove(LauncherPath(service), ec);
+    if (ec) {
+      std::fprintf(stderr, "zimo-drvhost: cannot remove %s: %s\n", LauncherPath(service).c_str(),
+                   ec.message().c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
 
 constexpr char kHelp[] =
     "\n"
@@ -34,6 +101,11 @@ constexpr char kHelp[] =
     "Cards come from the registry, then from each --card, numbered per kind in\n"
     "that order (the first PCI card is ZimoPCI0). --no-registry skips the\n"
     "registry.\n"
+    "\n"
+    "--install writes, for each driver service (ZimoPCI, ZimoISA, ZimoUSB,\n"
+    "Tqa58), the launcher of this program that the service starts\n"
+    "($ZIMO_HOME/windows/System32/drivers/<name>.SYS), and ends; --uninstall\n"
+    "removes them.\n"
     "\n"
     "Card words (any order):\n"
     "  pci|isa|usb      the bus (default pci)\n"
@@ -79,6 +151,8 @@ int main(int argc, char** argv) {
       std::fputs(kHelp, stdout);
       return 0;
     }
+    if (argc == 2 && std::strcmp(argv[i], "--install") == 0) return InstallLaunchers();
+    if (argc == 2 && std::strcmp(argv[i], "--uninstall") == 0) return UninstallLaunchers();
     if (std::strcmp(argv[i], "--card") == 0 && i + 1 < argc) {
       CardConfig config;
       std::string error;

@@ -15,39 +15,42 @@
 // text is always terminated. Lines keep their CRs; an ACK is never stored.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
+#ifdef __cplusplus
+#include <cstdint>  // std:: names for C++ includers
+#else
+#include <uchar.h>
+#endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // Throws away whatever the card has queued; nonzero if the driver call
 // succeeded.
-std::int32_t ZimoBUSFlush(std::uint32_t device);
+int32_t ZimoBUSFlush(uint32_t device);
 
 // Sends one command line (the driver appends CR): the text length + 1.
-std::uint32_t ZimoBUSSendLineA(std::uint32_t device, const char* text);
+uint32_t ZimoBUSSendLineA(uint32_t device, const char* text);
 // 0 when the text cannot be converted.
-std::uint32_t ZimoBUSSendLineW(std::uint32_t device, const char16_t* text);
+uint32_t ZimoBUSSendLineW(uint32_t device, const char16_t* text);
 // Flush, then send the line; the send's result.
-std::uint32_t ZimoBUSSendCommandA(std::uint32_t device, const char* text);
-std::uint32_t ZimoBUSSendCommandW(std::uint32_t device, const char16_t* text);
+uint32_t ZimoBUSSendCommandA(uint32_t device, const char* text);
+uint32_t ZimoBUSSendCommandW(uint32_t device, const char16_t* text);
 
 // One line: the status bits; the characters stored go to *count. A line
 // that starts with STX goes, without the STX, to the unsolicited-message
 // ring: status 0x10000000, count 0, the buffer emptied.
-std::uint32_t ZimoBUSGetLineA(std::uint32_t device, char* buffer, std::int32_t size,
-                              std::uint32_t* count);
+uint32_t ZimoBUSGetLineA(uint32_t device, char* buffer, int32_t size, uint32_t* count);
 // UTF-16 version; *count counts 16-bit units written, including the
 // terminator.
-std::uint32_t ZimoBUSGetLineW(std::uint32_t device, char16_t* buffer, std::int32_t size,
-                              std::uint32_t* count);
+uint32_t ZimoBUSGetLineW(uint32_t device, char16_t* buffer, int32_t size, uint32_t* count);
 
 // Lines back to back until the response ends (ACK, time-out, card error,
 // failure or a line cut by the buffer): that line's status bits; *count =
 // the characters stored before it. Unsolicited lines take no room.
-std::uint32_t ZimoBUSGetBufferA(std::uint32_t device, char* buffer, std::int32_t size,
-                                std::uint32_t* count);
-std::uint32_t ZimoBUSGetBufferW(std::uint32_t device, char16_t* buffer, std::int32_t size,
-                                std::uint32_t* count);
+uint32_t ZimoBUSGetBufferA(uint32_t device, char* buffer, int32_t size, uint32_t* count);
+uint32_t ZimoBUSGetBufferW(uint32_t device, char16_t* buffer, int32_t size, uint32_t* count);
 
 // Flush, send the command, collect the whole response: the status of the
 // line that ended it (0 when the buffer filled first) OR the characters
@@ -56,24 +59,24 @@ std::uint32_t ZimoBUSGetBufferW(std::uint32_t device, char16_t* buffer, std::int
 // communication settings are restored ("I3=2 I6=1 I63=1I64=1", also put
 // into the change ring) and the result is 0xC0000000 without a count. A
 // size below 1 sends the command and reads nothing (result 0).
-std::uint32_t ZimoBUSGetResponseA(std::uint32_t device, char* buffer, std::int32_t size,
-                                  const char* command);
-std::uint32_t ZimoBUSGetResponseW(std::uint32_t device, char16_t* buffer, std::int32_t size,
-                                  const char16_t* command);
+uint32_t ZimoBUSGetResponseA(uint32_t device, char* buffer, int32_t size, const char* command);
+uint32_t ZimoBUSGetResponseW(uint32_t device, char16_t* buffer, int32_t size,
+                             const char16_t* command);
 
 // Sends a control character and reads its answer. Characters the card
 // answers at once come back with status 0 and their count; for those
 // without a direct answer (5, 9) the following lines are collected as
 // ZimoBUSGetBufferA does and their status is returned with the count.
-std::uint32_t ZimoBUSGetControlResponseA(std::uint32_t device, char* buffer, std::int32_t size,
-                                         char character);
-std::uint32_t ZimoBUSGetControlResponseW(std::uint32_t device, char16_t* buffer, std::int32_t size,
-                                         char16_t character);
+uint32_t ZimoBUSGetControlResponseA(uint32_t device, char* buffer, int32_t size, char character);
+uint32_t ZimoBUSGetControlResponseW(uint32_t device, char16_t* buffer, int32_t size,
+                                    char16_t character);
 
 // Card port registers 0 to 16 of bus devices whose ASCII channel is 0 or 1.
 // Outp: the driver's transfer count, 0 when refused or failed. Inp: the
 // byte read, 255 when refused or failed.
-std::int32_t Outp(std::uint32_t device, std::uint32_t offset, std::uint8_t value);
-std::uint8_t Inp(std::uint32_t device, std::uint32_t offset);
+int32_t Outp(uint32_t device, uint32_t offset, uint8_t value);
+uint8_t Inp(uint32_t device, uint32_t offset);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif

@@ -23,123 +23,133 @@
 // converts and calls its A form.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
+#ifdef __cplusplus
+#include <cstdint>  // std:: names for C++ includers
+#else
+#include <uchar.h>
+#endif
 
+#ifdef __cplusplus
 namespace zimo::corvan {
 
 // Status nibbles of a CommStatusWord.
-inline constexpr std::uint32_t kStatusLine = 0x00000000;         // a CR-ended line; more may follow
-inline constexpr std::uint32_t kStatusUnsolicited = 0x10000000;  // stored in the ring instead
-inline constexpr std::uint32_t kStatusAck = 0x80000000;          // the response is complete
-inline constexpr std::uint32_t kStatusTimeout = 0xC0000000;
-inline constexpr std::uint32_t kStatusBadAck = 0xD0000000;  // checksummed serial mode
-inline constexpr std::uint32_t kStatusCardError = 0xE0000000;
-inline constexpr std::uint32_t kStatusFailure = 0xF0000000;
-inline constexpr std::uint32_t kStatusMask = 0xF0000000;
-inline constexpr std::uint32_t kCountMask = 0x0FFFFFFF;
+inline constexpr uint32_t kStatusLine = 0x00000000;         // a CR-ended line; more may follow
+inline constexpr uint32_t kStatusUnsolicited = 0x10000000;  // stored in the ring instead
+inline constexpr uint32_t kStatusAck = 0x80000000;          // the response is complete
+inline constexpr uint32_t kStatusTimeout = 0xC0000000;
+inline constexpr uint32_t kStatusBadAck = 0xD0000000;  // checksummed serial mode
+inline constexpr uint32_t kStatusCardError = 0xE0000000;
+inline constexpr uint32_t kStatusFailure = 0xF0000000;
+inline constexpr uint32_t kStatusMask = 0xF0000000;
+inline constexpr uint32_t kCountMask = 0x0FFFFFFF;
 // Any of time-out, card error, failure.
-inline constexpr std::uint32_t kErrorBits = 0x70000000;
+inline constexpr uint32_t kErrorBits = 0x70000000;
 
 // What LockZimo returns.
-inline constexpr std::uint32_t kWaitObject0 = 0;
-inline constexpr std::uint32_t kWaitAbandoned = 0x80;
-inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+inline constexpr uint32_t kWaitObject0 = 0;
+inline constexpr uint32_t kWaitAbandoned = 0x80;
+inline constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
 
 // The text that brings the card's communication variables to a known state.
 inline constexpr char kCriticalIVars[] = "I3=2I6=1I63=1I64=1";
 
+#ifdef ZIMO_CORVAN_INTERNAL
+// Not exported; for the library's own programs and tests.
 // The server's build of ZimoGetResponseA: the command is formatted
 // printf-style (into at most 255 characters; a longer one is cut) and the
 // whole CommStatusWord of ZimoGetResponseExA is returned.
-std::uint32_t ServerGetResponse(std::uint32_t device, char* buffer, std::uint32_t size,
-                                const char* format, ...) __attribute__((format(printf, 4, 5)));
+uint32_t ServerGetResponse(uint32_t device, char* buffer, uint32_t size, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+#endif
 
 }  // namespace zimo::corvan
+#endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // Per-device lock (recursive). LockZimo blocks until it gets the lock and
 // returns 0, or 0x80 if the former holder died with it held (the caller now
 // owns it). If this process has not opened the device it does nothing and
 // returns 0. ReleaseZimo: nonzero if the lock was let go; 0 if there is no
 // lock for the device in this process or the caller is not its owner.
-std::uint32_t LockZimo(std::uint32_t device);
-std::int32_t ReleaseZimo(std::uint32_t device);
+uint32_t LockZimo(uint32_t device);
+int32_t ReleaseZimo(uint32_t device);
 
 // 1 if this process can reach the card's dual-ported RAM; 0 if the device
 // has not been opened in this process.
-std::int32_t ZimoGetDpramAvailable(std::uint32_t device);
+int32_t ZimoGetDpramAvailable(uint32_t device);
 
-std::uint32_t ZimoSendCharA(std::uint32_t device, char character);
-std::uint32_t ZimoSendCharW(std::uint32_t device, char16_t character);
-std::uint32_t ZimoSendLineA(std::uint32_t device, const char* text);
-std::uint32_t ZimoSendLineW(std::uint32_t device, const char16_t* text);
+uint32_t ZimoSendCharA(uint32_t device, char character);
+uint32_t ZimoSendCharW(uint32_t device, char16_t character);
+uint32_t ZimoSendLineA(uint32_t device, const char* text);
+uint32_t ZimoSendLineW(uint32_t device, const char16_t* text);
 
-std::uint32_t ZimoGetLineA(std::uint32_t device, char* buffer, std::uint32_t size);
-std::uint32_t ZimoGetLineW(std::uint32_t device, char16_t* buffer, std::uint32_t size);
-std::uint32_t ZimoGetLineExA(std::uint32_t device, char* buffer, std::uint32_t size);
-std::uint32_t ZimoGetLineExW(std::uint32_t device, char16_t* buffer, std::uint32_t size);
-std::uint32_t ZimoGetBufferA(std::uint32_t device, char* buffer, std::uint32_t size);
-std::uint32_t ZimoGetBufferW(std::uint32_t device, char16_t* buffer, std::uint32_t size);
+uint32_t ZimoGetLineA(uint32_t device, char* buffer, uint32_t size);
+uint32_t ZimoGetLineW(uint32_t device, char16_t* buffer, uint32_t size);
+uint32_t ZimoGetLineExA(uint32_t device, char* buffer, uint32_t size);
+uint32_t ZimoGetLineExW(uint32_t device, char16_t* buffer, uint32_t size);
+uint32_t ZimoGetBufferA(uint32_t device, char* buffer, uint32_t size);
+uint32_t ZimoGetBufferW(uint32_t device, char16_t* buffer, uint32_t size);
 
-std::uint32_t ZimoGetControlResponseExA(std::uint32_t device, char* buffer, std::uint32_t size,
-                                        char character);
-std::uint32_t ZimoGetControlResponseExW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
-                                        char16_t character);
-std::uint32_t ZimoGetControlResponseA(std::uint32_t device, char* buffer, std::uint32_t size,
-                                      char character);
-std::uint32_t ZimoGetControlResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
-                                      char16_t character);
+uint32_t ZimoGetControlResponseExA(uint32_t device, char* buffer, uint32_t size, char character);
+uint32_t ZimoGetControlResponseExW(uint32_t device, char16_t* buffer, uint32_t size,
+                                   char16_t character);
+uint32_t ZimoGetControlResponseA(uint32_t device, char* buffer, uint32_t size, char character);
+uint32_t ZimoGetControlResponseW(uint32_t device, char16_t* buffer, uint32_t size,
+                                 char16_t character);
 
-std::uint32_t ZimoGetResponseExA(std::uint32_t device, char* buffer, std::uint32_t size,
-                                 const char* command);
-std::uint32_t ZimoGetResponseExW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
-                                 const char16_t* command);
-std::uint32_t ZimoGetResponseA(std::uint32_t device, char* buffer, std::uint32_t size,
-                               const char* command);
-std::uint32_t ZimoGetResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
-                               const char16_t* command);
+uint32_t ZimoGetResponseExA(uint32_t device, char* buffer, uint32_t size, const char* command);
+uint32_t ZimoGetResponseExW(uint32_t device, char16_t* buffer, uint32_t size,
+                            const char16_t* command);
+uint32_t ZimoGetResponseA(uint32_t device, char* buffer, uint32_t size, const char* command);
+uint32_t ZimoGetResponseW(uint32_t device, char16_t* buffer, uint32_t size,
+                          const char16_t* command);
 
 // Exchanges the command for its response (at most 255 characters, dropped).
 // Nonzero after a clean exchange; 0 when the device is not open here or the
 // exchange reported a time-out, card error or failure.
-std::int32_t ZimoSendCommandA(std::uint32_t device, const char* command);
-std::int32_t ZimoSendCommandW(std::uint32_t device, const char16_t* command);
+int32_t ZimoSendCommandA(uint32_t device, const char* command);
+int32_t ZimoSendCommandW(uint32_t device, const char16_t* command);
 
 // Nonzero when the card has output waiting.
-std::uint32_t ZimoReadReady(std::uint32_t device);
+uint32_t ZimoReadReady(uint32_t device);
 // Discards pending card output. Nonzero when done; 0 when the device is not
 // open here.
-std::int32_t ZimoFlush(std::uint32_t device);
+int32_t ZimoFlush(uint32_t device);
 // Serial devices: switches checksummed communication; 0 when it cannot be
 // switched (other Locations, or checksummed mode is not available).
-std::int32_t ZimoDoChecksums(std::uint32_t device, std::int32_t on);
+int32_t ZimoDoChecksums(uint32_t device, int32_t on);
 
 // 1 when the addressed motion program buffer (rotary buffer) is open, from
 // the card's global status (control character 7).
-std::int32_t ZimoMotionBufOpen(std::uint32_t device);
-std::int32_t ZimoRotBufOpen(std::uint32_t device);
+int32_t ZimoMotionBufOpen(uint32_t device);
+int32_t ZimoRotBufOpen(uint32_t device);
 // Sends "I3=2I6=1I63=1I64=1" and records it in the change ring; 1.
-std::int32_t ZimoSetCriticalIVars(std::uint32_t device);
+int32_t ZimoSetCriticalIVars(uint32_t device);
 
 // The transport's last error code (0 for none); its text, when above 0, is
 // kept as the device's last error text.
-std::int32_t ZimoGetError(std::uint32_t device);
+int32_t ZimoGetError(uint32_t device);
 // The code as ZimoGetError; when above 0 the last error text is copied into
 // the buffer (at most size - 1 characters, terminated). The buffer is left
 // alone when there is no error.
-std::int32_t ZimoGetErrorStrA(std::uint32_t device, char* buffer, std::uint32_t size);
+int32_t ZimoGetErrorStrA(uint32_t device, char* buffer, uint32_t size);
 // As A, into 16-bit text; -3 when the text cannot be converted.
-std::int32_t ZimoGetErrorStrW(std::uint32_t device, char16_t* buffer, std::uint32_t size);
+int32_t ZimoGetErrorStrW(uint32_t device, char16_t* buffer, uint32_t size);
 
 // The command log: every exchange (command, then ";" and the first response
 // line) while logging is on, into "ZimoCLog.log" in the working directory or
 // the name given. A name of more than 259 characters is refused (0) and
 // nothing changes; otherwise 1.
-std::int32_t ZimoSetCommandLogging(std::uint32_t device, std::int32_t on, const char* name);
-std::int32_t ZimoGetCommandLogging(std::uint32_t device);
+int32_t ZimoSetCommandLogging(uint32_t device, int32_t on, const char* name);
+int32_t ZimoGetCommandLogging(uint32_t device);
 // Writes one entry (the text up to its first control character) whatever
 // the flag and the file size; 1 (0 when the device number is out of range).
-std::int32_t ZimoCommandLog(std::uint32_t device, const char* text);
+int32_t ZimoCommandLog(uint32_t device, const char* text);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif

@@ -13,63 +13,65 @@
 // like ZimoDPRSetDWordMask can race with the card and other processes.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
+#ifdef __cplusplus
+#include <cstdint>  // std:: names for C++ includers
+#endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // Reads `length` bytes at `offset` into `destination`: the destination, or
 // 0 when the read failed (the destination is then untouched).
-void* ZimoDPRGetMem(std::uint32_t device, std::uint32_t offset, std::uint32_t length,
-                    void* destination);
+void* ZimoDPRGetMem(uint32_t device, uint32_t offset, uint32_t length, void* destination);
 // Writes `length` bytes of `source` at `offset`: the source, or 0 when
 // nothing could be written (no DPR, a block outside the window, a failed
 // request). A block split into several network requests may be written in
 // part when a later request fails.
-const void* ZimoDPRSetMem(std::uint32_t device, std::uint32_t offset, std::uint32_t length,
-                          const void* source);
+const void* ZimoDPRSetMem(uint32_t device, uint32_t offset, uint32_t length, const void* source);
 
 // Bits [first_bit, first_bit + bit_count) of the dword at `offset`, shifted
 // down to bit 0, into *value: nonzero on success (*value is written only
 // then); 0 for a null value pointer.
-std::int32_t ZimoDPRGetMemBits(std::uint32_t device, std::uint32_t offset, std::uint16_t first_bit,
-                               std::uint16_t bit_count, std::uint32_t* value);
+int32_t ZimoDPRGetMemBits(uint32_t device, uint32_t offset, uint16_t first_bit, uint16_t bit_count,
+                          uint32_t* value);
 // Replaces those bits by `value` (masked to the field's width, so no other
 // bit changes): nonzero on success.
-std::int32_t ZimoDPRSetMemBits(std::uint32_t device, std::uint32_t offset, std::uint16_t first_bit,
-                               std::uint16_t bit_count, std::uint32_t value);
+int32_t ZimoDPRSetMemBits(uint32_t device, uint32_t offset, uint16_t first_bit, uint16_t bit_count,
+                          uint32_t value);
 // Bit `bit` (0 to 31) of the dword at `offset` into *value (1 or 0).
-std::int32_t ZimoDPRGetMemBit(std::uint32_t device, std::uint32_t offset, std::uint32_t bit,
-                              std::uint32_t* value);
+int32_t ZimoDPRGetMemBit(uint32_t device, uint32_t offset, uint32_t bit, uint32_t* value);
 // Sets the bit (value not 0) or clears it (value 0).
-std::int32_t ZimoDPRSetMemBit(std::uint32_t device, std::uint32_t offset, std::uint32_t bit,
-                              std::uint32_t value);
+int32_t ZimoDPRSetMemBit(uint32_t device, uint32_t offset, uint32_t bit, uint32_t value);
 
 // The bit (0 or 1); 0 when the read failed.
-std::int32_t ZimoDPRDWordBitSet(std::uint32_t device, std::uint32_t offset, std::uint16_t bit);
-void ZimoDPRSetDWordBit(std::uint32_t device, std::uint32_t offset, std::uint16_t bit);
-void ZimoDPRResetDWordBit(std::uint32_t device, std::uint32_t offset, std::uint16_t bit);
+int32_t ZimoDPRDWordBitSet(uint32_t device, uint32_t offset, uint16_t bit);
+void ZimoDPRSetDWordBit(uint32_t device, uint32_t offset, uint16_t bit);
+void ZimoDPRResetDWordBit(uint32_t device, uint32_t offset, uint16_t bit);
 
 // Words, dwords and single-precision floats; readers give 0 when the read
 // failed, writers skip a write they cannot make.
-std::uint16_t ZimoDPRGetWord(std::uint32_t device, std::uint32_t offset);
-void ZimoDPRSetWord(std::uint32_t device, std::uint32_t offset, std::uint16_t value);
-std::uint32_t ZimoDPRGetDWord(std::uint32_t device, std::uint32_t offset);
-void ZimoDPRSetDWord(std::uint32_t device, std::uint32_t offset, std::uint32_t value);
+uint16_t ZimoDPRGetWord(uint32_t device, uint32_t offset);
+void ZimoDPRSetWord(uint32_t device, uint32_t offset, uint16_t value);
+uint32_t ZimoDPRGetDWord(uint32_t device, uint32_t offset);
+void ZimoDPRSetDWord(uint32_t device, uint32_t offset, uint32_t value);
 // The four bytes read as an IEEE single, widened.
-double ZimoDPRGetFloat(std::uint32_t device, std::uint32_t offset);
+double ZimoDPRGetFloat(uint32_t device, uint32_t offset);
 // Stores the IEEE single nearest to `value`.
-void ZimoDPRSetFloat(std::uint32_t device, std::uint32_t offset, double value);
+void ZimoDPRSetFloat(uint32_t device, uint32_t offset, double value);
 // Reads the dword and writes it back with `mask` set (flag 1) or cleared
 // (any other flag).
-void ZimoDPRSetDWordMask(std::uint32_t device, std::uint32_t offset, std::uint32_t mask,
-                         std::int32_t flag);
+void ZimoDPRSetDWordMask(uint32_t device, uint32_t offset, uint32_t mask, int32_t flag);
 // The dword AND `mask`.
-std::uint32_t ZimoDPRGetDWordMask(std::uint32_t device, std::uint32_t offset, std::uint32_t mask);
+uint32_t ZimoDPRGetDWordMask(uint32_t device, uint32_t offset, uint32_t mask);
 
 // A bound of the window: with `host` set, 0 (start) or 16384 (`end` set);
 // otherwise the card-side start or end address for the device's card:
 // $D000-$E000 on older cards, $60000-$61000 on SPRAN cards, $6C000-$6D000
 // on SPRAN cards of card type 8.
-std::uint32_t ZimoDPRAddressRange(std::uint32_t device, std::int32_t end, std::int32_t host);
+uint32_t ZimoDPRAddressRange(uint32_t device, int32_t end, int32_t host);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif

@@ -17,85 +17,105 @@
 // serial and Ethernet devices do not.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
+#ifdef __cplusplus
+#include <cstdint>  // std:: names for C++ includers
+#endif
+
+// The block passed along with each notification (it holds "Test Data", the
+// value 4 and the bit of the firing source) and the event that
+// ZimoINTRFireEventInit sets: opaque to C programs.
+#ifdef __cplusplus
 #include <functional>
 
 namespace zimo::platform {
 class NamedEvent;
 }
+namespace zimo::corvan {
+struct InterruptInfo;
+}
+typedef zimo::corvan::InterruptInfo ZimoInterruptInfo;
+typedef zimo::platform::NamedEvent ZimoNamedEvent;
+#else
+typedef struct ZimoInterruptInfo ZimoInterruptInfo;
+typedef struct ZimoNamedEvent ZimoNamedEvent;
+#endif
 
+#ifdef __cplusplus
 namespace zimo::corvan {
 
-// Block passed along with each notification (see corvan/device_user_handle.h);
-// it holds "Test Data", the value 4 and the bit of the firing source.
-struct InterruptInfo;
-
 // Sources and their bits.
-inline constexpr std::uint32_t kIntrInPosition = 0x01;
-inline constexpr std::uint32_t kIntrBufferRequest = 0x02;
-inline constexpr std::uint32_t kIntrFollowingError = 0x04;
-inline constexpr std::uint32_t kIntrFatalFollowingError = 0x08;
-inline constexpr std::uint32_t kIntrHostRequest = 0x10;
-inline constexpr std::uint32_t kIntrLine5 = 0x20;
-inline constexpr std::uint32_t kIntrLine6 = 0x40;
-inline constexpr std::uint32_t kIntrLine7 = 0x80;
-inline constexpr std::uint32_t kIntrAllSources = 0xFF;
+inline constexpr uint32_t kIntrInPosition = 0x01;
+inline constexpr uint32_t kIntrBufferRequest = 0x02;
+inline constexpr uint32_t kIntrFollowingError = 0x04;
+inline constexpr uint32_t kIntrFatalFollowingError = 0x08;
+inline constexpr uint32_t kIntrHostRequest = 0x10;
+inline constexpr uint32_t kIntrLine5 = 0x20;
+inline constexpr uint32_t kIntrLine6 = 0x40;
+inline constexpr uint32_t kIntrLine7 = 0x80;
+inline constexpr uint32_t kIntrAllSources = 0xFF;
 
 // Notification kinds.
-inline constexpr std::uint32_t kNotifyWindowMessage = 0x10000;
-inline constexpr std::uint32_t kNotifyRunThread = 0x20000;
-inline constexpr std::uint32_t kNotifyFunctionCall = 0x30000;
-inline constexpr std::uint32_t kNotifySetEvent = 0x50000;
+inline constexpr uint32_t kNotifyWindowMessage = 0x10000;
+inline constexpr uint32_t kNotifyRunThread = 0x20000;
+inline constexpr uint32_t kNotifyFunctionCall = 0x30000;
+inline constexpr uint32_t kNotifySetEvent = 0x50000;
 
+#ifdef ZIMO_CORVAN_INTERNAL
+// Not exported; for the library's own programs and tests.
 // The window system's synchronous message delivery: this system has no
 // windows of its own, so the program (or its user-interface layer) installs
 // the function that carries a message to the window its handle names. With
 // none installed, window-message notifications are dropped.
-using WindowMessageSender = std::function<void(std::uintptr_t window, std::uint32_t message,
-                                               std::uintptr_t first, std::intptr_t second)>;
+using WindowMessageSender =
+    std::function<void(uintptr_t window, uint32_t message, uintptr_t first, intptr_t second)>;
 void SetWindowMessageSender(WindowMessageSender sender);
+#endif
 
 }  // namespace zimo::corvan
+#endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // The function-call notification's target.
-typedef void (*ZimoIntrFunction)(std::uint32_t parameter, zimo::corvan::InterruptInfo* info);
+typedef void (*ZimoIntrFunction)(uint32_t parameter, ZimoInterruptInfo* info);
 // The run-thread notification's target (a thread start function).
-typedef std::uint32_t (*ZimoIntrThreadStart)(void* info);
+typedef uint32_t (*ZimoIntrThreadStart)(void* info);
 
 // Choose the kind and call ZimoINTRInit. The event of ZimoINTRFireEventInit
 // must stay alive while the notification stands.
-std::int32_t ZimoINTRWndMsgInit(std::uint32_t device, std::uintptr_t window, std::uint32_t message,
-                                std::uint32_t mask);
-std::int32_t ZimoINTRFuncCallInit(std::uint32_t device, ZimoIntrFunction function,
-                                  std::uint32_t parameter, std::uint32_t mask);
-std::int32_t ZimoINTRRunThreadInit(std::uint32_t device, ZimoIntrThreadStart function,
-                                   std::uint32_t parameter, std::uint32_t mask);
-std::int32_t ZimoINTRFireEventInit(std::uint32_t device, zimo::platform::NamedEvent* event,
-                                   std::uint32_t mask);
+int32_t ZimoINTRWndMsgInit(uint32_t device, uintptr_t window, uint32_t message, uint32_t mask);
+int32_t ZimoINTRFuncCallInit(uint32_t device, ZimoIntrFunction function, uint32_t parameter,
+                             uint32_t mask);
+int32_t ZimoINTRRunThreadInit(uint32_t device, ZimoIntrThreadStart function, uint32_t parameter,
+                              uint32_t mask);
+int32_t ZimoINTRFireEventInit(uint32_t device, ZimoNamedEvent* event, uint32_t mask);
 
 // Records how to notify (`target` holds the window handle, the function or
 // the event's address, depending on `kind`), passes the mask on to the driver
 // and launches the waiting thread if it is not already up. Returns 1 once the
 // thread is running, else 0: mask rejected, thread failed to start, or a PCI
 // card configured with interrupts off (its driver is given mask 255).
-std::int32_t ZimoINTRInit(std::uint32_t device, std::uintptr_t target, std::uint32_t kind,
-                          std::uint32_t parameter, std::uint32_t mask);
+int32_t ZimoINTRInit(uint32_t device, uintptr_t target, uint32_t kind, uint32_t parameter,
+                     uint32_t mask);
 
 // Ends the waiting thread and joins it. Returns 1 (also if no thread was
 // running); 0 if invoked on the waiting thread itself, or for a PCI card
 // configured with interrupts off (its mask is reset to 255).
-std::int32_t ZimoINTRTerminate(std::uint32_t device);
+int32_t ZimoINTRTerminate(uint32_t device);
 
 // Passes the mask on to the driver. 1 if accepted; 0 if this process has not
 // opened the device or the driver rejects it.
-std::int32_t ZimoINTRSetupMask(std::uint32_t device, std::uint32_t mask);
+int32_t ZimoINTRSetupMask(uint32_t device, uint32_t mask);
 
 // Opens (or creates) the named event and registers it with the driver, which
 // then signals it for every interrupt the card raises. 1 if registered; 0 if
 // this process has not opened the device, the name is empty, or the driver
 // rejects it.
-std::int32_t ZimoINTRSetupInterruptEvent(std::uint32_t device, const char* event_name);
+int32_t ZimoINTRSetupInterruptEvent(uint32_t device, const char* event_name);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif

@@ -13,58 +13,61 @@
 // card sent after BEL, or the OS error of a failed write.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
+#ifdef __cplusplus
+#include <cstdint>  // std:: names for C++ includers
+#else
+#include <uchar.h>
+#endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
-std::uint32_t ZimoSERGetBaudrate(std::uint32_t device);
-std::uint32_t ZimoSERGetPort(std::uint32_t device);
+uint32_t ZimoSERGetBaudrate(uint32_t device);
+uint32_t ZimoSERGetPort(uint32_t device);
 
 // Characters written (0 or 1).
-std::uint32_t ZimoSERSendCharA(std::uint32_t device, char character);
-std::uint32_t ZimoSERSendCharW(std::uint32_t device, char16_t character);
+uint32_t ZimoSERSendCharA(uint32_t device, char character);
+uint32_t ZimoSERSendCharW(uint32_t device, char16_t character);
 // Returns how many characters went out, CR included; 0 on a short write;
 // 0xF0000000 on a port line error or an over-long text.
-std::uint32_t ZimoSERSendLineA(std::uint32_t device, const char* text);
-std::uint32_t ZimoSERSendLineW(std::uint32_t device, const char16_t* text);
+uint32_t ZimoSERSendLineA(uint32_t device, const char* text);
+uint32_t ZimoSERSendLineW(uint32_t device, const char16_t* text);
 
 // 1 if input is queued and the port shows no line error.
-std::uint32_t ZimoSERReadReady(std::uint32_t device);
+uint32_t ZimoSERReadReady(uint32_t device);
 // When characters wait: purges the port, sends Ctrl-X and drains the card's
 // output up to its echoed Ctrl-X.
-void ZimoSERFlush(std::uint32_t device);
+void ZimoSERFlush(uint32_t device);
 // Sends the line and drops its response.
-void ZimoSERSendCommandA(std::uint32_t device, const char* text);
-void ZimoSERSendCommandW(std::uint32_t device, const char16_t* text);
+void ZimoSERSendCommandA(uint32_t device, const char* text);
+void ZimoSERSendCommandW(uint32_t device, const char16_t* text);
 
 // One line: the status bits; the characters stored go to *count.
-std::uint32_t ZimoSERGetLineA(std::uint32_t device, char* buffer, std::uint32_t max,
-                              std::uint32_t* count);
+uint32_t ZimoSERGetLineA(uint32_t device, char* buffer, uint32_t max, uint32_t* count);
 // As A; *count is the number of 16-bit characters written with the
 // terminator.
-std::uint32_t ZimoSERGetLineW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
-                              std::uint32_t* count);
+uint32_t ZimoSERGetLineW(uint32_t device, char16_t* buffer, uint32_t max, uint32_t* count);
 // Reads lines (kept with their CRs, concatenated) until the reply ends or
 // a time-out, card error or failure stops it. Returns the status bits of the
 // last line read; *count gets the number of characters stored.
-std::uint32_t ZimoSERGetBufferA(std::uint32_t device, char* buffer, std::uint32_t max,
-                                std::uint32_t* count);
-std::uint32_t ZimoSERGetBufferW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
-                                std::uint32_t* count);
+uint32_t ZimoSERGetBufferA(uint32_t device, char* buffer, uint32_t max, uint32_t* count);
+uint32_t ZimoSERGetBufferW(uint32_t device, char16_t* buffer, uint32_t max, uint32_t* count);
 // Flush, send the command, collect the response: status bits OR characters
 // stored. After a time-out the card's serial protocol settings are restored
 // ("I3=2 I6=1", also recorded in the change ring) and the error is 1008.
-std::uint32_t ZimoSERGetResponseA(std::uint32_t device, char* buffer, std::uint32_t max,
-                                  const char* command);
+uint32_t ZimoSERGetResponseA(uint32_t device, char* buffer, uint32_t max, const char* command);
 // Characters stored, without status bits; 0 after a time-out.
-std::uint32_t ZimoSERGetResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
-                                  const char16_t* command);
+uint32_t ZimoSERGetResponseW(uint32_t device, char16_t* buffer, uint32_t max,
+                             const char16_t* command);
 // Sends the control character as a one-character line and collects its
 // answer (unsolicited lines included): status bits OR characters stored.
-std::uint32_t ZimoSERGetControlResponseA(std::uint32_t device, char* buffer, std::uint32_t max,
-                                         char character);
+uint32_t ZimoSERGetControlResponseA(uint32_t device, char* buffer, uint32_t max, char character);
 // Status bits only.
-std::uint32_t ZimoSERGetControlResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t max,
-                                         char16_t character);
+uint32_t ZimoSERGetControlResponseW(uint32_t device, char16_t* buffer, uint32_t max,
+                                    char16_t character);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif

@@ -21,52 +21,69 @@
 // callers that explain it (DrvLastServiceError).
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
+#ifdef __cplusplus
+#include <cstdint>  // std:: names for C++ includers
+#endif
 
+// The settings block of a driver's location key (the library's shared
+// table lays it out); opaque to C programs.
+#ifdef __cplusplus
 namespace zimo::corvan {
-struct DeviceConfigBlock;  // corvan/shared_table.h
+struct DeviceConfigBlock;
 }
+typedef zimo::corvan::DeviceConfigBlock ZimoDeviceConfigBlock;
+#else
+typedef struct ZimoDeviceConfigBlock ZimoDeviceConfigBlock;
+#endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // Opens the service manager into the record and the record's service; with
 // `create` set makes the service when it does not exist. 1 when the
 // service exists (or was made) and is a kernel driver: the manager stays
 // open in the record. 0 otherwise; the manager stays open only when the
 // service merely does not exist.
-std::int32_t DrvCreateServicesNode(std::uint32_t index, std::int32_t create);
+int32_t DrvCreateServicesNode(uint32_t index, int32_t create);
 // Closes the record's manager when this process opened it, and deletes the
 // record's file when it names one.
-void DrvCloseServiceManager(std::uint32_t index);
+void DrvCloseServiceManager(uint32_t index);
 // Deletes the record's service: 1 when deleted or when there is no such
 // service, 0 on other failures.
-std::int32_t DrvDeleteServicesNode(std::uint32_t index);
+int32_t DrvDeleteServicesNode(uint32_t index);
 // Starts the record's service: 1 when started.
-std::int32_t DrvLoadKernelDriver(std::uint32_t index);
+int32_t DrvLoadKernelDriver(uint32_t index);
 // Stops it when it runs: 1 when stopped, and also when there is no such
 // service; 0 when it was not running or the stop failed.
-std::int32_t DrvUnloadKernelDriver(std::uint32_t index);
+int32_t DrvUnloadKernelDriver(uint32_t index);
 // 1 when the service is a kernel driver that runs (or is stopping), and also
 // when there is no such service; else 0.
-std::int32_t DrvIsDriverLoaded(std::uint32_t index);
+int32_t DrvIsDriverLoaded(uint32_t index);
 // Makes the service, stops it, writes the settings block to the device's
 // location key, starts the service and closes the manager, every step even
 // after a failed one: 1 when all four succeeded.
-std::int32_t DrvConfigureDriver(std::uint32_t index, const zimo::corvan::DeviceConfigBlock* block);
+int32_t DrvConfigureDriver(uint32_t index, const ZimoDeviceConfigBlock* block);
 // Stops the service when it runs and deletes it: 2 when it ran and is
 // deleted, 1 when it did not run and is deleted, 0 when it could not be
 // deleted.
-std::int32_t DrvRemoveDriver(std::uint32_t index);
+int32_t DrvRemoveDriver(uint32_t index);
 // Stops the service when it runs and deletes the device's registry key:
 // 1 when the key is deleted.
-std::int32_t DrvRemoveDevice(std::uint32_t index);
+int32_t DrvRemoveDevice(uint32_t index);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif
 
+#if defined(__cplusplus) && defined(ZIMO_CORVAN_INTERNAL)
+// Not exported; for the library's own code and tests.
 namespace zimo::corvan {
 
 // The Windows error of the calling thread's last failed service call (0
 // when the last one succeeded).
-std::int32_t DrvLastServiceError();
+int32_t DrvLastServiceError();
 
 }  // namespace zimo::corvan
+#endif

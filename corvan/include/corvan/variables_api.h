@@ -14,37 +14,38 @@
 // The letter is one character ('I', 'P', 'Q', 'M'), the number unsigned.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
+#ifdef __cplusplus
+#include <cstdint>  // std:: names for C++ includers
+#else
+#include <uchar.h>
+#endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // 1 and the value text (at most 39 characters) in `text`, which must hold 40
 // bytes (W: 40 characters); 0, with `text` untouched, on failure.
-std::int32_t ZimoGetVariableStrA(std::uint32_t device, char letter, char* text,
-                                 std::uint32_t number);
-std::int32_t ZimoGetVariableStrW(std::uint32_t device, char16_t letter, char16_t* text,
-                                 std::uint32_t number);
+int32_t ZimoGetVariableStrA(uint32_t device, char letter, char* text, uint32_t number);
+int32_t ZimoGetVariableStrW(uint32_t device, char16_t letter, char16_t* text, uint32_t number);
 
-std::int16_t ZimoGetVariable(std::uint32_t device, char letter, std::uint32_t number,
-                             std::int16_t default_value);
-std::int16_t ZimoGetIVariable(std::uint32_t device, std::uint32_t number,
-                              std::int16_t default_value);
-std::int32_t ZimoGetVariableLong(std::uint32_t device, char letter, std::uint32_t number,
-                                 std::int32_t default_value);
-std::int32_t ZimoGetIVariableLong(std::uint32_t device, std::uint32_t number,
-                                  std::int32_t default_value);
-double ZimoGetVariableDouble(std::uint32_t device, char letter, std::uint32_t number,
-                             double default_value);
-double ZimoGetIVariableDouble(std::uint32_t device, std::uint32_t number, double default_value);
+int16_t ZimoGetVariable(uint32_t device, char letter, uint32_t number, int16_t default_value);
+int16_t ZimoGetIVariable(uint32_t device, uint32_t number, int16_t default_value);
+int32_t ZimoGetVariableLong(uint32_t device, char letter, uint32_t number, int32_t default_value);
+int32_t ZimoGetIVariableLong(uint32_t device, uint32_t number, int32_t default_value);
+double ZimoGetVariableDouble(uint32_t device, char letter, uint32_t number, double default_value);
+double ZimoGetIVariableDouble(uint32_t device, uint32_t number, double default_value);
 
 // Not recorded in the change ring.
-void ZimoSetVariable(std::uint32_t device, char letter, std::uint32_t number, std::int16_t value);
-void ZimoSetIVariable(std::uint32_t device, std::uint32_t number, std::int16_t value);
-void ZimoSetVariableLong(std::uint32_t device, char letter, std::uint32_t number,
-                         std::int32_t value);
-void ZimoSetIVariableLong(std::uint32_t device, std::uint32_t number, std::int32_t value);
+void ZimoSetVariable(uint32_t device, char letter, uint32_t number, int16_t value);
+void ZimoSetIVariable(uint32_t device, uint32_t number, int16_t value);
+void ZimoSetVariableLong(uint32_t device, char letter, uint32_t number, int32_t value);
+void ZimoSetIVariableLong(uint32_t device, uint32_t number, int32_t value);
 // Written with six decimals ("I130=1.500000").
-void ZimoSetVariableDouble(std::uint32_t device, char letter, std::uint32_t number, double value);
-void ZimoSetIVariableDouble(std::uint32_t device, std::uint32_t number, double value);
+void ZimoSetVariableDouble(uint32_t device, char letter, uint32_t number, double value);
+void ZimoSetIVariableDouble(uint32_t device, uint32_t number, double value);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif

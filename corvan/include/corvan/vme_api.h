@@ -4,12 +4,19 @@
 // and closes again. Needs the VME bus manager library ("VMEMGR.dll").
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
+#ifdef __cplusplus
+#include <cstdint>  // std:: names for C++ includers
+#endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // 1 when a card answered; 0 when the bus manager is missing or failed (its
 // message box says why) or no card answered.
-std::int32_t VMETestOpenZimoDevice(void);
+int32_t VMETestOpenZimoDevice(void);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif

@@ -20,18 +20,23 @@
 // lower case). Null text returns 0.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
+#ifdef __cplusplus
+#include <cstdint>  // std:: names for C++ includers
+#endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // `digits` characters accumulated as value * 16 + digit in 32 bits (more
 // than 8 digits wrap); 0 for a null text or a count below 1.
-std::int32_t hex_long2(const char* text, std::int32_t digits);
+int32_t hex_long2(const char* text, int32_t digits);
 
 // 1 when bit `bit` of the hexadecimal number in the terminated `text` is
 // set (bit 0 is the lowest bit of the last digit); 0 for a negative bit, a
 // bit beyond the text, or a character that is no hexadecimal digit.
-std::int32_t getBitValue(const char* text, std::int32_t bit);
+int32_t getBitValue(const char* text, int32_t bit);
 
 // Parses 6 digits as a 24-bit word, sign taken from bit 23.
 double strtod24(const char* text);
@@ -48,8 +53,10 @@ double strtod32f(const char* text);
 // The DPR form of a 48-bit floating word (two dwords, lower first) times
 // `scale`: 0 when the mantissa is 0, or when the result is not a finite
 // number. Equal to strtod48f of the same word.
-double ZimoDPRFloat(const std::uint32_t* words, double scale);
+double ZimoDPRFloat(const uint32_t* words, double scale);
 // The DPR form of a 48-bit fixed word times `scale`.
-double ZimoDPRLFixed(const std::uint32_t* words, double scale);
+double ZimoDPRLFixed(const uint32_t* words, double scale);
 
+#ifdef __cplusplus
 }  // extern "C"
+#endif

@@ -2,7 +2,7 @@
 // application: ZimoSelect and ZimoConfigure make one for the call and take
 // it down again, return the chosen device or their failure value, and show
 // nothing where there is no window system.
-#include "corvan/dialogs_api.h"
+#include "dialogs_backend.h"
 
 #include <gtest/gtest.h>
 

@@ -60,7 +60,9 @@ void PlccEmitter::EmitLWrite(int n) {
   const std::uint32_t addr = static_cast<std::uint32_t>(d.address) & 0xFFFFFF;
   const std::uint32_t y = (d.flags & 0x40) != 0 ? 0x80000 : 0;
   if (c_.InOverlay(n)) {
+    const std::size_t from = code_.size();
     EmitLoadN4(static_cast<std::uint32_t>(n));
+    Say(from, "\tMOVE\t#%i,N4\t\t;  L%i = A", n, n);
     state_.r4_cache = 0;
     CallRoutine(48);
     return;
@@ -69,6 +71,7 @@ void PlccEmitter::EmitLWrite(int n) {
     IndexMask(d.width);
     LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
     Put(0x48DF00);  // MOVE L:(R7)+,A: the value
+    Say(code_.size() - 1, "\tMOVE\tL:(R7)+,A\t; Data on Stack");
     Put(d.code | 0x140000);
     return;
   }
@@ -79,12 +82,14 @@ void PlccEmitter::EmitLWrite(int n) {
   if (d.width == 24) {
     Put(y | 0x547000);
     Put(addr);
+    Remark(code_.size() - 2, "\t\t; L%d = A", n);
     return;
   }
   const std::uint32_t o = d.flags & 0x1F;
   const std::uint32_t w = d.width;
   const std::uint32_t m = (1u << w) - 1;
   if (c_.extended_firmware && !c_.varplcc_section) {
+    const std::size_t from = code_.size();
     Put(0x2F0000 + (d.code << 8));  // MOVE #<code,B
     if (addr >= 256) {
       Put(0x51F400);  // MOVE #addr,B0
@@ -92,12 +97,16 @@ void PlccEmitter::EmitLWrite(int n) {
     } else {
       Put(0x290000 + (addr << 8));
     }
+    Say(from, "\tMOVE\t#<$%X,B\n\tMOVE\t#$%X,B0", static_cast<unsigned>(d.code & 0xFF),
+        static_cast<unsigned>(addr));
     CallRoutine(54);
     state_.r4_cache = 0;
     return;
   }
   Put(0x0446B9);  // MOVEC SR,Y0
+  Remark(code_.size() - 1, "\t\t; Save STATUS REG");
   Put(0x0003F8);  // ORI #3,MR: no interrupts while the word is rebuilt
+  Remark(code_.size() - 1, "\t\t; BLK INTR");
   if (o != 0) {
     Put(0x218413);  // CLR A A1,X0
     const std::uint32_t t = 24 - o;
@@ -133,8 +142,10 @@ void PlccEmitter::EmitLWrite(int n) {
   }
   Put(0x200010);  // ADD B,A
   Put(0x04C6B9);  // MOVEC Y0,SR
+  Remark(code_.size() - 1, "\t\t; Restore STATUS REG");
   Put(y | 0x547000);
   Put(addr);
+  Remark(code_.size() - 2, "\t\t; L%d = A", n);
 }
 
 void PlccEmitter::EmitLRead(int n, bool to_x1) {
@@ -143,10 +154,15 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   const std::uint32_t y = (d.flags & 0x40) != 0 ? 0x80000 : 0;
   if (state_.pending_mark != 0) state_.r4_cache = 0;
   if (c_.InOverlay(n) && !c_.varplcc_section) {
+    const std::size_t from = code_.size();
     EmitLoadN4(static_cast<std::uint32_t>(n));
+    Say(from, "\tMOVE\t#%i,N4\t\t;  L%i", n, n);
     CallRoutine(47);
     state_.r4_cache = 0;
-    if (to_x1) Put(0x218500);  // MOVE A1,X1
+    if (to_x1) {
+      Put(0x218500);  // MOVE A1,X1
+      Say(code_.size() - 1, "\tMOVE\tA1,X1\t\t;  Read to X1");
+    }
     return;
   }
   if (IsLArray(d)) {
@@ -162,6 +178,9 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   if (d.width == 24) {
     Put(y | (to_x1 ? 0x45F000 : 0x56F000));
     Put(addr);
+    Say(code_.size() - 2,
+        to_x1 ? "\tMOVE\t%s:$%X,X1\t\t; X1 = L%d" : "\tMOVE\t%s:$%X,A\t\t; A = L%d",
+        y != 0 ? "Y" : "X", static_cast<unsigned>(addr), n);
     return;
   }
   const std::uint32_t o = d.flags & 0x1F;
@@ -177,8 +196,10 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
     }
     if (to_x1) {
       Put(0x218400);  // MOVE A1,X0
+      Say(code_.size() - 1, "\tMOVE\tA1,X0\t\t; Save A");
       CallRoutine(53);
       Put(0x218541);  // TFR X0,A A1,X1
+      Say(code_.size() - 1, "\tTFR\tX0,A\tA1,X1\t\t; Put data into X1 & restore A");
     } else {
       CallRoutine(53);
     }
@@ -242,6 +263,7 @@ void PlccEmitter::EmitRingRead(int n, std::uint32_t kind, bool to_x1) {
       LoadR4(0x64F400, 0x000400, true, 0x400);
       Put(0x0140C6);
       Put(0x0001FF);
+      Say(code_.size() - 2, "\tAND\t#$1FF,A\t; LIMIT to 511");
       Put(0x219C00);
       Put(0x56EC00);
       return;
@@ -249,10 +271,11 @@ void PlccEmitter::EmitRingRead(int n, std::uint32_t kind, bool to_x1) {
     state_.r4_cache = 0;
     if (k == 48) {
       Put(0x218F00);  // MOVE A1,B
-      EmitRoutineCall(8);
+      EmitRoutineCall(8, "MI_READ // LIMITS B to 0 1999");
     } else {
       Put(0x0140C6);  // AND #$1FF,A
       Put(0x0001FF);
+      Say(code_.size() - 2, "\tAND\t#$1FF,A\t; LIMIT to 511");
       Put(0x219C00);
       EmitRoutineCall(9);
     }
@@ -263,6 +286,7 @@ void PlccEmitter::EmitRingRead(int n, std::uint32_t kind, bool to_x1) {
     state_.r4_cache = 0;
     Put(0x57F400);  // MOVE #n,B
     Put(un);
+    Say(code_.size() - 2, "\tMOVE\t#>%u,B", un);
     finish(8);
   } else if (k == 50) {
     state_.r4_cache = 0;
@@ -342,6 +366,7 @@ void PlccEmitter::EmitQAddress(std::uint32_t n, int plc) {
   if (c_.spran) {
     Put(0x07F08F);  // MOVEM P:addressing word,B
     Put(t.code_start - 32 + p);
+    Say(code_.size() - 2, "\tMOVE\tP:$%06lX,B", static_cast<unsigned long>(t.code_start - 32 + p));
     CallRoutine(36);
     Put(0x6DE500);  // MOVE Y:(R5),R5
   } else {
@@ -351,15 +376,18 @@ void PlccEmitter::EmitQAddress(std::uint32_t n, int plc) {
     Put(0x07ED95);  // MOVEM P:(R5+N5),R5
   }
   state_.r4_cache = 0;
+  const std::size_t n5 = code_.size();
   if (n >= 256) {
     Put(0x75F400);
     Put(n);
   } else {
     Put(0x3D0000 + (n << 8));
   }
+  Say(n5, "\tMOVE\t#%d,N5\t\t; N5 = nn of Qnn", static_cast<int>(n));
   Put(0x05F425);  // MOVEC #modulo,M5
   if (c_.spran) {
     Put(0x001FFF);
+    Say(code_.size() - 2, "\tMOVE\t#$1FFF,M5\t; M5 = modulo 8191");
   } else {
     Put(0x0003FF);
     Put(0x000000);

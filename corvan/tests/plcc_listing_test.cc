@@ -181,50 +181,120 @@ TEST_F(PlccListingTest, VarPlccStartsWithItsOrigin) {
   EXPECT_EQ(l[1], "\tORG\t$4004\t\t;Start of VARPlcc");
 }
 
-TEST_F(PlccListingTest, LoopRestartsNameTheLoopStart) {
+TEST_F(PlccListingTest, VarPlccLoopReturnAndClose) {
   Lines v =
       Compile(Spran("1.938"), "OPEN VARPLCC\nWHILE (MP1>0)\nMP2=1\nENDWHILE\nRETURN\nCLOSE\n");
   ASSERT_GE(v.size(), 2u);
   v.resize(v.size() - 2);  // the section's closing memory writes
-  // RETURN and CLOSE restart the section at its start, which is the loop's
-  // start too.
-  const Lines restart = {"\tMOVE\t#L1,R4", "\tMOVEM\tR4,P:$004002", "\tRTS"};
-  const Lines tail = Cat({restart, {"L1F1\t\t; WHILE1 False Path"}, restart, restart});
+  const Lines tail = {"\tMOVE\t#L1,R4\t\t; WHILE1",
+                      "\tMOVE\tR4,P:$004002\t\t; Restart While",
+                      "\tRTS\t\t; EndWh RTN from PLCC",
+                      "L1F1\t\t; WHILE1 False Path",
+                      "\tMOVE\t#$004004,R4\t\t; PC to $004004",
+                      "\tMOVE\tR4,P:$004002\t\t; Restart While",
+                      "\tRTS\t\t; EndWh RTN from PLCC",
+                      "\tMOVE\t#$004004,R4\t\t; PC to $004004",
+                      "\tMOVE\tR4,P:$004002\t\t; Restart at PLCC Start",
+                      "\tRTS\t\t; CLOSE RTN from PLCC"};
   ASSERT_GE(v.size(), tail.size());
   EXPECT_EQ(Lines(v.end() - static_cast<long>(tail.size()), v.end()), tail);
   EXPECT_EQ(v[2], "L1\t\t\t; WHILE1 Start");
+}
 
-  const Lines p = Block(Spran(), "OPEN PLCC 2\nWHILE (P1>1)\nP1=0\nENDWHILE\nCLOSE\n");
-  int named = 0;
-  for (const std::string& line : p) named += line == "\tMOVE\t#L1,R4";
-  EXPECT_EQ(named, 1);
+// The first loop of a PLC lists the shared EndWhile block, later loops
+// jump to it; PLCC 0 leaves its scan with RTS.
+TEST_F(PlccListingTest, LoopsShareOneEndWhileBlock) {
+  const PlccTarget t = Spran();
+  const unsigned long s = t.slot_table;
+  char a[96];
+  auto line = [&a](const char* format, unsigned long v) {
+    std::snprintf(a, sizeof a, format, v);
+    return std::string(a);
+  };
+  auto loop = [](const char* n) {
+    return Lines{std::string("\tMOVE\tX:$24,R4\t; X:P_BASE to R4"),
+                 std::string("\tMOVE\t#") + n + ",N4",
+                 std::string("\tMOVE\tL:(R4+N4),A\t; A = P") + n,
+                 "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+                 "\tMOVE\t#>$400000,A",
+                 "\tMOVE\t#$800,A0\t; A = 1.000000",
+                 "\tJSR\t$00FF44\t\t; Unpack A",
+                 "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+                 "\tJSR\t$00FF40\t\t; CMP X,A"};
+  };
+  auto body = [](const char* n) {
+    return Lines{"\tCLR\tA\t; A = 0.000000", "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                 std::string("\tMOVE\t#") + n + ",N4",
+                 std::string("\tMOVE\tA,L:(R4+N4)\t; P") + n + " = A"};
+  };
+  const std::string source = "WHILE (P1>1)\nP1=0\nENDWHILE\nWHILE (P2>1)\nP2=0\nENDWHILE\nCLOSE\n";
+  const Lines expected =
+      Cat({{"PLCC2Start", "L1\t\t\t; WHILE1 Start"},
+           loop("1"),
+           {"\tJGE\tL1F1\t\t; JMP FALSE", "L1THEN\t\t; Conditional EXP TRUE path"},
+           body("1"),
+           {"\tMOVE\t#L1,R4\t\t; WHILE1", "PLCC2EndW\t\t; PLCC2 ENDWhile Code",
+            line("\tMOVE\tP:$%06lX,X0\t;*** EndWhile CODE ***", s + 5),
+            line("\tMOVE\t#$%06lX,A", s + 6), "\tSUB\tX0,A",
+            line("\tJEQ\t$%06lX\t\t; PLCC DISABLED RET", s + 6),
+            line("\tMOVE\tR4,P:$%06lX\t\t; Restart While", s + 5),
+            line("\tJMP\t$%06lX\t\t; GOTO next PLC", s + 6), "L1F1\t\t; WHILE1 False Path",
+            "L2\t\t\t; WHILE2 Start"},
+           loop("2"),
+           {"\tJGE\tL2F1\t\t; JMP FALSE", "L2THEN\t\t; Conditional EXP TRUE path"},
+           body("2"),
+           {"\tMOVE\t#L2,R4\t\t; WHILE2", "\tJMP\tPLCC2EndW\t; JMP to PLCC2 ENDWhile Code",
+            "L2F1\t\t; WHILE2 False Path"},
+           SpranEnd(t, 2)});
+  EXPECT_EQ(Block(t, "OPEN PLCC 2\n" + source), expected);
+
+  // PLCC 0 leaves through RTS, and every PLC has its own block.
+  const Lines two = Block(t,
+                          "OPEN PLCC 0\nWHILE (P1>1)\nP1=0\nENDWHILE\n"
+                          "OPEN PLCC 1\nWHILE (P1>1)\nP1=0\nENDWHILE\nCLOSE\n");
+  Lines ends;
+  for (const std::string& l : two) {
+    if ((l.rfind("PLCC", 0) == 0 && l.find("EndW") != std::string::npos) ||
+        l.find("END PLC") != std::string::npos || l.find("GOTO next") != std::string::npos) {
+      ends.push_back(l);
+    }
+  }
+  EXPECT_EQ(ends, (Lines{"PLCC0EndW\t\t; PLCC0 ENDWhile Code", "\tRTS\t\t; END PLC 0",
+                         "PLCC1EndW\t\t; PLCC1 ENDWhile Code",
+                         line("\tJMP\t$%06lX\t\t; GOTO next PLC", s + 4)}));
 }
 
 TEST_F(PlccListingTest, IfElseBlocksAndTheirLabels) {
   const PlccTarget t = Spran();
-  const Lines store_p1 = {"\tMOVE\tX:$24,R4", "\tMOVE\t#$1,N4", "\tMOVE\tA,L:(R4+N4)"};
+  const Lines store_p1 = {"\tMOVE\tX:$24,R4\t; X:P_BASE to R4", "\tMOVE\t#1,N4",
+                          "\tMOVE\tA,L:(R4+N4)\t; P1 = A"};
   const Lines l = Block(t,
                         "L1->X:$10,24\nOPEN PLCC 1\nIF (L1=5)\nP1=1\nELSE\nP1=2\nENDIF\n"
                         "IF (L1=5)\nP1=1\nENDIF\nCLOSE\n");
-  const Lines condition = {"\tMOVE\tX:$000010,A", "\tMOVE\tA,L:-(R7)", "\tMOVE\t#>$000005,A",
-                           "\tMOVE\tL:(R7)+,X",   "\tMOVE\t#$0,A0",    "\tSUB\tX1,A"};
-  const Lines p1_one = {"\tMOVE\t#>$400000,A", "\tMOVE\t#>$000800,A0"};
-  const Lines p1_two = {"\tMOVE\t#>$400000,A", "\tMOVE\t#>$000801,A0"};
-  const Lines expected = Cat({{"PLCC1Start", "L1\t\t\t; IF1 Start"},
-                              condition,
-                              {"\tJNE\tL1F1", "L1THEN\t\t; Conditional EXP TRUE path"},
-                              p1_one,
-                              store_p1,
-                              {"\tJMP\tL1F2", "L1F1\t\t; ELSE1 FALSE path"},
-                              p1_two,
-                              store_p1,
-                              {"L1F2\t\t; ENDIF1", "L2\t\t\t; IF2 Start"},
-                              condition,
-                              {"\tJNE\tL2F1", "L2THEN\t\t; Conditional EXP TRUE path"},
-                              p1_one,
-                              store_p1,
-                              {"L2F1\t\t; ENDIF2"},
-                              SpranEnd(t, 1)});
+  const Lines condition = {"\tMOVE\tX:$10,A\t\t; A = L1",
+                           "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+                           "\tMOVE\t#>5,A",
+                           "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+                           "\tMOVE\t#0,A0\t\t; Pop Lnn NEG",
+                           "\tSUB\tX1,A"};
+  const Lines p1_one = {"\tMOVE\t#>$400000,A", "\tMOVE\t#$800,A0\t; A = 1.000000"};
+  const Lines p1_two = {"\tMOVE\t#>$400000,A", "\tMOVE\t#$801,A0\t; A = 2.000000"};
+  const Lines expected =
+      Cat({{"PLCC1Start", "L1\t\t\t; IF1 Start"},
+           condition,
+           {"\tJNE\tL1F1\t\t; JMP FALSE", "L1THEN\t\t; Conditional EXP TRUE path"},
+           p1_one,
+           store_p1,
+           {"\tJMP\tL1F2\t\t; ELSE JMP ENDIF", "L1F1\t\t; ELSE1 FALSE path"},
+           p1_two,
+           store_p1,
+           {"L1F2\t\t; ENDIF1", "L2\t\t\t; IF2 Start"},
+           condition,
+           {"\tJNE\tL2F1\t\t; JMP FALSE", "L2THEN\t\t; Conditional EXP TRUE path"},
+           p1_one,
+           store_p1,
+           {"L2F1\t\t; ENDIF2"},
+           SpranEnd(t, 1)});
   EXPECT_EQ(l, expected);
 }
 
@@ -270,20 +340,23 @@ TEST_F(PlccListingTest, OrGroupsGetFalseLabelsOfTheirOwn) {
   std::snprintf(next, sizeof next, "\tJMP\t$%06lX", static_cast<unsigned long>(t.slot_table + 4));
   const std::string last = next;
   // A OR B: A holds -> THEN; no false label between the sides.
-  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 OR P2>1)\nP3=1\nENDIF\nCLOSE\n")),
-            (Lines{"L1\t\t\t; IF1 Start", "\tJLT\tL1THEN", "\tJGE\tL1F1",
-                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F1\t\t; ENDIF1", end_jump, last}));
+  EXPECT_EQ(
+      Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 OR P2>1)\nP3=1\nENDIF\nCLOSE\n")),
+      (Lines{"L1\t\t\t; IF1 Start", "\tJLT\tL1THEN\t\t; JMP TRUE", "\tJGE\tL1F1\t\t; JMP FALSE",
+             "L1THEN\t\t; Conditional EXP TRUE path", "L1F1\t\t; ENDIF1", end_jump, last}));
   // A AND B OR C: the failed AND group tries C at a false label of its own.
-  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 AND P2>1 OR P3>1)\nP3=1\nENDIF\nCLOSE\n")),
-            (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1", "\tJLT\tL1THEN",
-                   "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2",
-                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
+  EXPECT_EQ(
+      Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 AND P2>1 OR P3>1)\nP3=1\nENDIF\nCLOSE\n")),
+      (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1\t\t; JMP FALSE", "\tJLT\tL1THEN\t\t; JMP TRUE",
+             "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2\t\t; JMP FALSE",
+             "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
   // An OR line: the line before jumps on true, the OR line tries its own
   // condition and fails to the ENDIF.
-  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1)\nAND (P2>1)\nOR (P3>1)\nP3=1\nENDIF\nCLOSE\n")),
-            (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1", "\tJLT\tL1THEN",
-                   "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2",
-                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
+  EXPECT_EQ(
+      Flow(Block(t, "OPEN PLCC 1\nIF (P1>1)\nAND (P2>1)\nOR (P3>1)\nP3=1\nENDIF\nCLOSE\n")),
+      (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1\t\t; JMP FALSE", "\tJLT\tL1THEN\t\t; JMP TRUE",
+             "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2\t\t; JMP FALSE",
+             "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
 }
 
 // The listing shows what the code words do where the card's own listing
@@ -296,22 +369,23 @@ TEST_F(PlccListingTest, ServoCallsAndRegisterRelativeOperands) {
   const Lines body = {"SERVO_BUF\t\t; Start of OpenServo Program",
                       "\tMOVE\tX:(R1+$3F),A",
                       "\tMOVE\tY:(R0-$40),X1",
-                      "\tADD\tX1,A",
+                      "\tADD\tX1,A\t\t; Lnn ADD",
                       "\tMOVE\tA1,X:(R1-$03)",
-                      "\tMOVE\t#$64,N4",
+                      "\tMOVE\t#100,N4",
                       "\tMOVE\tR1,X:-(R7)",
                       "\tMOVE\tN1,Y:(R7)",
-                      "\tJSR\t$00FF36",
+                      "\tJSR\t$00FF36\t\t; A=I/M100",
                       "\tMOVE\tY:(R7),N1",
                       "\tMOVE\tX:(R7)+,R1",
-                      "\tMOVE\t#$1,N4",
+                      "\tMOVE\t#1,N4",
                       "\tMOVE\tR1,X:-(R7)",
                       "\tMOVE\tN1,Y:(R7)",
-                      "\tJSR\t$00FF3C",
+                      "\tJSR\t$00FF3C\t\t; I/M1 = A",
                       "\tMOVE\tY:(R7),N1",
                       "\tMOVE\tX:(R7)+,R1",
                       "\tCLR\tA",
-                      "\tJMP\t$04000B"};
+                      "\tJMP\tSERVORTN",
+                      "\tEND\t\t; End of Open Servo code"};
   ASSERT_GE(l.size(), body.size());
   EXPECT_EQ(Lines(l.end() - static_cast<long>(body.size()), l.end()), body);
 }
@@ -323,19 +397,19 @@ TEST_F(PlccListingTest, QStoreOnAnOlderCardRestoresFromM4) {
   std::snprintf(address, sizeof address, "\tMOVEM\tP:$%06lX,B1",
                 static_cast<unsigned long>(t.table_base + 3));
   char routine[32];
-  std::snprintf(routine, sizeof routine, "\tJSR\t$%06lX", 0x2000ul + 16 * 36);
+  std::snprintf(routine, sizeof routine, "\tJSR\t$%06lX\t\t; Get C.S. Q", 0x2000ul + 16 * 36);
   const Lines expected = {"PLCC3Start",
                           "\tMOVE\t#>$400000,A",
-                          "\tMOVE\t#>$000800,A0",
+                          "\tMOVE\t#$800,A0\t; A = 1.000000",
                           "\tCLR\tB",
                           address,
                           routine,
                           "\tMOVEM\tP:(R5+N5),R5",
-                          "\tMOVE\t#$5,N5",
+                          "\tMOVE\t#5,N5\t\t; N5 = nn of Qnn",
                           "\tMOVEC\t#$0003FF,M5",
                           "\tNOP",
-                          "\tMOVE\tA,L:(R5+N5)",
-                          "\tMOVEC\tM4,M5"};
+                          "\tMOVE\tA,L:(R5+N5)\t; Q5 = A",
+                          "\tMOVEC\tM4,M5\t\t; Restore M5"};
   ASSERT_GE(l.size(), expected.size());
   EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
 }

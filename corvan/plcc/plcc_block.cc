@@ -744,7 +744,8 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
     case 34: {
       emit_.EmitLoadN4(n);
       char name[32];
-      std::snprintf(name, sizeof name, "A=I/M%u", static_cast<unsigned>(n));
+      std::snprintf(name, sizeof name, c_.target.server_build ? "A = I/M%u" : "A=I/M%u",
+                    static_cast<unsigned>(n));
       ServoCall(k == 32 ? 27 : 28, name);
       st().packed = false;
       return 0;
@@ -996,7 +997,7 @@ void Generator::CallFunction(std::uint32_t c) {
     if (routine <= 1) {
       st().r4_cache = 0;
       emit_.UnpackIfPacked();
-      ServoCall(routine, Servo() ? "I/M(A)" : "Remaining Funcs(A)");
+      ServoCall(routine, Servo() && !c_.target.server_build ? "I/M(A)" : "Remaining Funcs(A)");
     } else if (routine == 3) {
       if (Servo()) {
         emit_.Put(0x617F00);  // MOVE R1,X:-(R7)
@@ -1349,11 +1350,17 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       st().integer_context = false;
       emit_.EmitPushA();
       emit_.EmitLoadN4(v);
-      ServoCall(28);
-      PopX();
-      emit_.CallRoutine(base == 270 ? 20 : base == 278 ? 21 : 22);
+      char read[32];
+      char write[32];
+      std::snprintf(read, sizeof read, c_.target.server_build ? "Read Mnn" : "A=I/M%u",
+                    static_cast<unsigned>(v));
+      std::snprintf(write, sizeof write, c_.target.server_build ? "M%u = A" : "I/M%u = A",
+                    static_cast<unsigned>(v));
+      ServoCall(28, read);
+      PopX("\tMOVE\tL:(R7)+,X\t\t; X = ExpRight");
+      emit_.CallRoutine(base == 270 ? 20 : base == 278 ? 21 : 22, "Call Pop Operator");
       emit_.EmitLoadN4(v);
-      ServoCall(30);
+      ServoCall(30, write);
       st().r4_cache = 0;
       st().packed = false;
       return;
@@ -1407,8 +1414,9 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       } else {
         emit_.Put(0x219C00);  // MOVE A1,N4
         emit_.Put(0x48DF00);  // MOVE L:(R7)+,A
+        emit_.Remark(code_.size() - 1, "\t; Pop A off Stack");
         emit_.CallRoutine(34);
-        ServoCall(30);
+        ServoCall(30, c_.target.server_build ? "M(Exp) = A " : "M(Exp) = A");
       }
       st().r4_cache = 0;
       return;
@@ -1432,14 +1440,21 @@ void Generator::IndexedStore(std::uint32_t v) {
     case 2:
       emit_.Put(0x219C00);
       emit_.Put(0x48DF00);
+      emit_.Remark(code_.size() - 1, "\t; Pop A off Stack");
       emit_.CallRoutine(34);
-      ServoCall((v & 30) == 0 ? 29 : 30);
+      if ((v & 30) == 0) {
+        ServoCall(29, c_.target.server_build ? "I/M(Exp) = A " : "I/M(Exp) = A");
+      } else {
+        ServoCall(30, c_.target.server_build ? "M(Exp) = A " : "M(Exp) = A");
+      }
       break;
     case 4:
       emit_.Put(0x219C00);
-      emit_.LoadR4(0x64A400, 0, false, 0x6000);
+      LoadPBase();
       emit_.Put(0x48DF00);
+      emit_.Remark(code_.size() - 1, "\t; Pop A off Stack");
       emit_.Put(0x486C00);
+      emit_.Remark(code_.size() - 1, "\t; P(Exp) = A");
       break;
     case 6:
       if (!Servo()) {
@@ -1451,8 +1466,11 @@ void Generator::IndexedStore(std::uint32_t v) {
         emit_.Put(0x05F425);
         emit_.Put(0x001FFF);
         emit_.Put(0x48DF00);
+        emit_.Remark(code_.size() - 1, "\t; Pop A off Stack");
         emit_.Put(0x486D00);
+        emit_.Remark(code_.size() - 1, "\t; Q(Exp) = A");
         emit_.Put(0x0465A4);
+        emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
       } else {
         emit_.Put(0x219C00);
         emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);

@@ -3,6 +3,7 @@
 // commands that have no text form, and an unwritable listing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -390,6 +391,32 @@ TEST_F(PlccListingTest, ServoCallsAndRegisterRelativeOperands) {
   EXPECT_EQ(Lines(l.end() - static_cast<long>(body.size()), l.end()), body);
 }
 
+// The server's build lists the same save around I/M calls; only the
+// comments of the calls read differently.
+TEST_F(PlccListingTest, ServerBuildKeepsTheSaveAroundIMCalls) {
+  PlccTarget server = Spran("1.938");
+  server.server_build = true;
+  const Lines l = Compile(server, "OPEN SERVO\nM1=I100\nM(2)=P1\nCLOSE\n");
+  const Lines saved = {"\tMOVE\tR1,X:-(R7)", "\tMOVE\tN1,Y:(R7)"};
+  const Lines restored = {"\tMOVE\tY:(R7),N1", "\tMOVE\tX:(R7)+,R1"};
+  const Lines expected = Cat({{"SERVO_BUF\t\t; Start of OpenServo Program", "\tMOVE\t#100,N4"},
+                              saved,
+                              {"\tJSR\t$00FF36\t\t; A = I/M100"},
+                              restored,
+                              {"\tMOVE\t#1,N4"},
+                              saved,
+                              {"\tJSR\t$00FF3C\t\t; I/M1 = A"},
+                              restored});
+  const auto start = std::find(l.begin(), l.end(), expected[0]);
+  ASSERT_GE(static_cast<std::size_t>(l.end() - start), expected.size());
+  EXPECT_EQ(Lines(start, start + static_cast<long>(expected.size())), expected);
+  // The indexed M store.
+  const auto store = std::find(l.begin(), l.end(), "\tJSR\t$00FF3C\t\t; M(Exp) = A ");
+  ASSERT_NE(store, l.end());
+  EXPECT_EQ(Lines(store - 2, store + 3),
+            Cat({saved, {"\tJSR\t$00FF3C\t\t; M(Exp) = A "}, restored}));
+}
+
 TEST_F(PlccListingTest, QStoreOnAnOlderCardRestoresFromM4) {
   const PlccTarget t = Older();
   const Lines l = Block(t, "OPEN PLCC 3\nQ5=1\nCLOSE\n");
@@ -412,6 +439,141 @@ TEST_F(PlccListingTest, QStoreOnAnOlderCardRestoresFromM4) {
                           "\tMOVEC\tM4,M5\t\t; Restore M5"};
   ASSERT_GE(l.size(), expected.size());
   EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+// The lines of `all` from the first one equal to `from` up to the first
+// one equal to `to` (both included); empty when either is missing.
+Lines Between(const Lines& all, const std::string& from, const std::string& to) {
+  const auto first = std::find(all.begin(), all.end(), from);
+  if (first == all.end()) return {};
+  const auto last = std::find(first, all.end(), to);
+  if (last == all.end()) return {};
+  return Lines(first, last + 1);
+}
+
+TEST_F(PlccListingTest, ApproximateComparisons) {
+  const Lines operands = {"L1\t\t\t; IF1 Start",
+                          "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tL:(R4+N4),A\t; A = P1",
+                          "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+                          "\tMOVE\t#2,N4",
+                          "\tMOVE\tL:(R4+N4),A\t; A = P2",
+                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+                          "\tJSR\t$00FF22\t\t; FSUB_XA",
+                          "\tJSR\t$00FF0E\t\t; FABS",
+                          "\tMOVE\t#$40,X1\t\t; .5 flt to X",
+                          "\tMOVE\t#>$7FF,X0",
+                          "\tJSR\t$00FF40\t\t; CMP X,A"};
+  const struct {
+    const char* comparison;
+    const char* jump;
+  } cases[] = {{"~", "\tJGE\tL1F1\t\t; JMP FALSE"}, {"!~", "\tJLT\tL1F1\t\t; JMP FALSE"}};
+  for (const auto& c : cases) {
+    const Lines l = Block(
+        Spran(), std::string("OPEN PLCC 1\nIF (P1") + c.comparison + "P2)\nP3=1\nENDIF\nCLOSE\n");
+    EXPECT_EQ(Between(l, "L1\t\t\t; IF1 Start", "L1THEN\t\t; Conditional EXP TRUE path"),
+              Cat({operands, {c.jump, "L1THEN\t\t; Conditional EXP TRUE path"}}))
+        << c.comparison;
+  }
+}
+
+// A minus sign after the comparison negates the operand as it is loaded,
+// listed as calls (the words use EXTRACTU and NEG A / NORM R5,A).
+TEST_F(PlccListingTest, NegatedRightSideOfAComparison) {
+  const Lines l = Block(Spran(), "OPEN PLCC 1\nIF (P1>-P2)\nP3=1\nENDIF\nCLOSE\n");
+  EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P2", "\tJGE\tL1F1\t\t; JMP FALSE"),
+            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P2", "\tJSR\t$00FF44\t\t; Unpack A",
+                   "\tJSR\t$00FF3E\t\t; Negate A", "\tJSR\t$00FF42\t\t; Pack A",
+                   "\tJSR\t$00FF44\t\t; Unpack A", "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+                   "\tJSR\t$00FF40\t\t; CMP X,A", "\tJGE\tL1F1\t\t; JMP FALSE"}));
+}
+
+TEST_F(PlccListingTest, IntegerOperators) {
+  const std::string defs = "L1->X:$10,24\nL2->X:$11,24\nL3->X:$12,24\nL4->X:$13,24\n";
+  const Lines load = {"\tMOVE\tX:$11,A\t\t; A = L2", "\tMOVE\tX:$12,X1\t\t; X1 = L3"};
+  const std::string store = "\tMOVE\tA1,X:$000010\t\t; L1 = A";
+  const Lines multiply = {"\tMOVE\tA1,Y1\t\t; Y1 = A1", "\tMPY\tX1,Y1,A\t\t; A = X1*Y1"};
+  const struct {
+    bool spran;
+    const char* op;
+    Lines text;
+  } cases[] = {
+      {true, "+", {"\tADD\tX1,A\t\t; Lnn ADD"}},
+      {true, "-", {"\tSUB\tX1,A\t\t; Push Lnn SUB"}},
+      {true, "*", Cat({multiply, {"\tASL\t#23,A,A\t\t; Fract to Int"}})},
+      {false, "*",
+       Cat({multiply, {"\tASR\tA\t\t; Fract to Int", "\tMOVE\tA0,A\t\t; Sign extend"}})},
+      {true, "|", {"\tOR\tX1,A\t\t; A = X1 | A", "\tMOVE\tA1,A\t\t; Sign extend"}},
+      {true, "^", {"\tEOR\tX1,A\t\t; A = X1 ^ A", "\tMOVE\tA1,A\t\t; Sign extend"}},
+      {true, "&", {"\tAND\tX1,A\t\t; A = X1 & A", "\tMOVE\tA1,A\t\t; Sign extend"}},
+      {true, "/", {"\tJSR\t$00FF5A\t\t; Push DIV Opr"}},
+      {true, "%", {"\tJSR\t$00FF5C\t\t; Push Modulo Opr"}},
+  };
+  for (const auto& c : cases) {
+    const Lines l =
+        Block(c.spran ? Spran() : Older(), defs + "OPEN PLCC 1\nL1=L2" + c.op + "L3\nCLOSE\n");
+    EXPECT_EQ(Between(l, load[0], store), Cat({load, c.text, {store}})) << c.op;
+  }
+  // The deferred operand: the stacked "-" is applied reversed.
+  const Lines l = Block(Spran(), defs + "OPEN PLCC 1\nL1=L2-L3*L4\nCLOSE\n");
+  EXPECT_EQ(Between(l, "\tMOVE\tX:$11,A\t\t; A = L2", store),
+            Cat({{"\tMOVE\tX:$11,A\t\t; A = L2", "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+                  "\tMOVE\tX:$12,A\t\t; A = L3", "\tMOVE\tX:$13,X1\t\t; X1 = L4"},
+                 multiply,
+                 {"\tASL\t#23,A,A\t\t; Fract to Int", "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+                  "\tMOVE\t#0,A0\t\t; Pop Lnn SUB", "\tNEG\tA", "\tADD\tX1,A", store}}));
+}
+
+TEST_F(PlccListingTest, ConversionMarkersAndCalls) {
+  const Lines l = Block(Spran(), "L1->X:$10,24\nOPEN PLCC 1\nL1=FTOI(P1)\nP1=ITOF(L1)\nCLOSE\n");
+  const Lines expected = {"PLCC1Start",
+                          "; **** Now inside a FTOI(",
+                          "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tL:(R4+N4),A\t; A = P1",
+                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tJSR\t$00FF58\t\t; FTOL",
+                          "\tASL\t#24,A,A\t\t; Make 24 bit INT",
+                          "\tMOVE\tA1,X:$000010\t\t; L1 = A",
+                          "; **** Now inside a ITOF(",
+                          "\tMOVE\tX:$10,A\t\t; A = L1",
+                          "\tASR\t#24,A,A\t\t; Make 24 bit INT to 48 bit",
+                          "\tJSR\t$00FF62\t\t; LTOF",
+                          "\tJSR\t$00FF42\t\t; Pack A",
+                          "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tA,L:(R4+N4)\t; P1 = A"};
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+TEST_F(PlccListingTest, LockUnlockEnableAndSetphase) {
+  const PlccTarget t = Spran();
+  const Lines l =
+      Block(t, "OPEN PLCC 1\nLOCK 2,P300\nUNLOCK 2\nENABLE PLC 1,3\nSETPHASE 1,2\nCLOSE\n");
+  EXPECT_EQ(l, Cat({{"PLCC1Start", "\tMOVE\t#     2,N5", "\tMOVE\t#001200,B1",
+                     "\tJSR\t$00FF6E\t\t; lock A", "\tMOVE\tX:$24,R4", "\tJSR\t$00FF42\t\t; pack A",
+                     "\tMOVE\tA,L:(R4+N4)", "\tMOVE\t# 2,A1", "\tJSR\t$00FF70\t\t; unlock A",
+                     "\tMOVE\t#$000000,A", "\tMOVE\t#$0A0000,A0", "\tJSR\t$00FF46\t\t; ena plc A",
+                     "\tCLR\tA", "\tMOVE\t#$000003,A0", "\tJSR\t$00FF72\t\t; SETPHASE A"},
+                    SpranEnd(t, 1)}));
+}
+
+TEST_F(PlccListingTest, CopyRegListsItsRoutine) {
+  const Lines l = Compile(Spran(), "OPEN SERVO\nCOPYREG P5\nCLOSE\n");
+  const Lines golden = testing::GoldenLines("listing_copyreg.txt");
+  ASSERT_GE(l.size(), golden.size());
+  EXPECT_EQ(Lines(l.end() - static_cast<long>(golden.size()), l.end()), golden);
+}
+
+// Older cards: P variables at $1000 + n, as their code words have them.
+TEST_F(PlccListingTest, OlderCardPVariables) {
+  const Lines l = Block(Older(), "OPEN PLCC 1\nP2=P1\nCLOSE\n");
+  ASSERT_GE(l.size(), 3u);
+  EXPECT_EQ(Lines(l.begin(), l.begin() + 3), (Lines{"PLCC1Start", "\tMOVE\tL:$001001,A\t; A = P1",
+                                                    "\tMOVE\tA,L:$001002\t; P2 = A"}));
 }
 
 TEST_F(PlccListingTest, UnwritableListingGives41) {

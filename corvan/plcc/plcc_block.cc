@@ -217,6 +217,12 @@ class Generator {
     emit_.Say(from, "%s", text);
   }
   void ServoCall(int routine, const char* name = nullptr);
+  // MOVE Y:$2000,R4 unless R4 holds the Q0 base already.
+  void LoadQBase() {
+    const std::size_t from = code_.size();
+    emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+    if (code_.size() > from) emit_.Say(from, "\tMOVE\tY:$%06lX,R4\t\t; Q0 Base Adr", 0x2000ul);
+  }
   // MOVE X:$24,R4 unless R4 holds the P base already.
   void LoadPBase() {
     const std::size_t from = code_.size();
@@ -401,6 +407,7 @@ int Generator::Token(std::size_t i) {
     if (code >= 648 && bottom == kTokIndexedTarget &&
         (kind == 10 || kind == 12 || kind == 16 || kind == 18 || kind == 20)) {
       emit_.Put(0x487F00);  // the index, an integer, goes unpacked
+      emit_.Remark(code_.size() - 1, "\t; // Save Left Exp A Reg is integer");
       bracket_ = 0;
     } else {
       PushA();
@@ -650,12 +657,14 @@ int Generator::Operand(std::uint32_t k, double value) {
     return 0;
   }
   if (ThroughA(k, value)) {
+    code_.AddNote(";*** (oper == HIType) || NextOperatorLow ***");
     PushA();
     const int r = LoadA(k, value, false);
     if (r != 0) return r;
-    PopX();
+    PopX("\tMOVE\tL:(R7)+,X\t; Stack to X");
     ApplyOperator(op, true);
   } else {
+    if (k == 36) code_.AddNote(";*** (oper == HIType) || NextOperatorLow ***");
     const int r = LoadX(k, value);
     if (r != 0) return r;
     ApplyOperator(op, false);
@@ -718,13 +727,14 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
       return 0;
     case 38:  // Q
       if (Servo() && c_.extended_firmware) {
-        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        LoadQBase();
         if (n > 0) {
           emit_.EmitLoadN4(n);
           emit_.Put(0x48EC00);
         } else {
           emit_.Put(0x48E400);
         }
+        emit_.Remark(code_.size() - 1, "\t; A = Q%u", n);
       } else if (c_.extended_firmware) {
         emit_.Put(0x07F08F);
         emit_.Put(t.code_start - 32 + static_cast<std::uint32_t>(plc_));
@@ -829,7 +839,7 @@ int Generator::LoadX(std::uint32_t k, double value) {
       return 0;
     case 38:
       if (Servo() && c_.extended_firmware) {
-        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        LoadQBase();
         if (n > 0) {
           emit_.EmitLoadN4(n);
           emit_.Put(0x42EC00);
@@ -1025,7 +1035,7 @@ void Generator::CallFunction(std::uint32_t c) {
       }
     } else if (routine == 15) {
       if (Servo()) {
-        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        LoadQBase();
         emit_.Put(0x42E400);  // MOVE L:(R4),X: Q0
         emit_.Remark(code_.size() - 1, "\t\t; Read Q0 t0 X");
         emit_.UnpackIfPacked();
@@ -1320,13 +1330,14 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       emit_.EmitLoadN4(v);
       emit_.CallRoutine(61);
     } else {
-      emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+      LoadQBase();
       if (v == 0) {
         emit_.Put(0x486400);
       } else {
         emit_.EmitLoadN4(v);
         emit_.Put(0x486C00);
       }
+      emit_.Remark(code_.size() - 1, "\t; Q%u = A", v);
     }
     return;
   }
@@ -1473,7 +1484,7 @@ void Generator::IndexedStore(std::uint32_t v) {
         emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
       } else {
         emit_.Put(0x219C00);
-        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        LoadQBase();
         emit_.Put(0x48DF00);
         emit_.Put(0x486C00);
       }

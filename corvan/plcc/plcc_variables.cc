@@ -22,9 +22,11 @@ void PlccEmitter::LoadR4(std::uint32_t first, std::uint32_t ext, bool two_words,
                          std::uint32_t tag) {
   if (state_.pending_mark != 0) state_.r4_cache = 0;
   if (c_.optimize && state_.r4_cache == tag) return;
+  const std::size_t from = code_.size();
   Put(first);
   if (two_words) Put(ext);
   state_.r4_cache = tag;
+  if (tag == 0x400) Say(from, "\tMOVE\t#$%X,R4", 0x400u);  // the MP base
 }
 
 void PlccEmitter::UnpackIfPacked() {
@@ -324,6 +326,7 @@ void PlccEmitter::EmitFWrite(int n) {
     if (state_.packed) CallRoutine(34);
     Put(0x0BF080);
     Put(ftol);
+    Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; FTOL A ", static_cast<unsigned long>(ftol));
     state_.packed = true;
   }
   if (!state_.packed) CallRoutine(33);
@@ -356,6 +359,8 @@ void PlccEmitter::EmitFRead(int n, bool to_x) {
   if ((d.flags & 1) != 0) {
     Put(0x0BF080);  // JSR LTOF
     Put(c_.routines.entry[49]);
+    Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; LTOF A",
+        static_cast<unsigned long>(c_.routines.entry[49]));
     state_.packed = false;
   }
 }

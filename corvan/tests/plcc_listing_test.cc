@@ -526,6 +526,39 @@ TEST_F(PlccListingTest, IntegerOperators) {
                   "\tMOVE\t#0,A0\t\t; Pop Lnn SUB", "\tNEG\tA", "\tADD\tX1,A", store}}));
 }
 
+// An operand read through A is applied from the stack; a P operand goes
+// into X. Both are announced by the same comment line.
+TEST_F(PlccListingTest, OperandsAppliedAtOnce) {
+  const PlccTarget t = Spran();
+  const Lines p2 = {"PLCC1Start", "\tMOVE\tX:$24,R4\t; X:P_BASE to R4", "\tMOVE\t#2,N4",
+                    "\tMOVE\tL:(R4+N4),A\t; A = P2",
+                    ";*** (oper == HIType) || NextOperatorLow ***"};
+  const Lines store = {"\tMOVE\tX:$24,R4\t; X:P_BASE to R4", "\tMOVE\t#1,N4",
+                       "\tMOVE\tA,L:(R4+N4)\t; P1 = A"};
+  EXPECT_EQ(Block(t, "OPEN PLCC 1\nP1=P2+I3\nCLOSE\n"),
+            Cat({p2,
+                 {"\tMOVE\tA,L:-(R7)\t; Push A on Stack", "\tMOVE\t#3,N4",
+                  "\tJSR\t$00FF36\t\t; A=I/M3", "\tMOVE\tL:(R7)+,X\t; Stack to X",
+                  "\tJSR\t$00FF20\t\t; Call Pop Operator", "\tJSR\t$00FF42\t\t; Pack A"},
+                 store,
+                 SpranEnd(t, 1)}));
+  EXPECT_EQ(Block(t, "OPEN PLCC 1\nP1=P2+P3\nCLOSE\n"),
+            Cat({p2,
+                 {"\tMOVE\t#3,N4", "\tMOVE\tL:(R4+N4),X\t; X = P3", "\tJSR\t$00FF44\t\t; Unpack A",
+                  "\tJSR\t$00FF20\t\t; Call Push Operator", "\tJSR\t$00FF42\t\t; Pack A"},
+                 store,
+                 SpranEnd(t, 1)}));
+}
+
+TEST_F(PlccListingTest, RingStationVariables) {
+  const Lines l = Compile(Spran("1.938"), "OPEN VARPLCC\nMP2=MI3+MM4\nCLOSE\n");
+  EXPECT_EQ(Between(l, "\tMOVE\t#>3,B", "\tMOVE\tA1,X:(R4+N4)"),
+            (Lines{"\tMOVE\t#>3,B", "\tJSR\t$000008\t\t; MI_READ", "\tASL\t#24,A,A",
+                   "\tMOVE\t#4,N4", "\tMOVE\tA1,X0", "\tJSR\t$000009\t\t; MM_READ",
+                   "\tASL\t#24,A,A", "\tTFR\tX0,A\tA1,X1", "\tADD\tX1,A\t\t; Lnn ADD",
+                   "\tMOVE\t#$400,R4", "\tMOVE\t#2,N4", "\tMOVE\tA1,X:(R4+N4)"}));
+}
+
 TEST_F(PlccListingTest, ConversionMarkersAndCalls) {
   const Lines l = Block(Spran(), "L1->X:$10,24\nOPEN PLCC 1\nL1=FTOI(P1)\nP1=ITOF(L1)\nCLOSE\n");
   const Lines expected = {"PLCC1Start",

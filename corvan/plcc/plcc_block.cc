@@ -217,6 +217,18 @@ class Generator {
     emit_.Say(from, "%s", text);
   }
   void ServoCall(int routine, const char* name = nullptr);
+  // Q n through the extended firmware's Q routine k (B: the PLC's
+  // addressing word, N4: n).
+  void QRoutineCall(std::uint32_t n, int k) {
+    const std::uint32_t word = c_.target.code_start - 32 + static_cast<std::uint32_t>(plc_);
+    emit_.Put(0x07F08F);
+    emit_.Put(word);
+    emit_.Say(code_.size() - 2, "\tMOVE\tP:$%06lX,B", static_cast<unsigned long>(word));
+    const std::size_t from = code_.size();
+    emit_.EmitLoadN4(n);
+    emit_.Say(from, "\tMOVE\t#%06ld,N4", static_cast<long>(n));
+    emit_.CallRoutine(k);
+  }
   // MOVE Y:$2000,R4 unless R4 holds the Q0 base already.
   void LoadQBase() {
     const std::size_t from = code_.size();
@@ -704,7 +716,6 @@ void Generator::ServoCall(int routine, const char* name) {
 
 int Generator::LoadA(std::uint32_t k, double value, bool negate) {
   const std::uint32_t n = U32(value);
-  const PlccTarget& t = c_.target;
   if (st().pending_mark != 0) st().r4_cache = 0;
   switch (k) {
     case 36:  // P
@@ -736,10 +747,7 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
         }
         emit_.Remark(code_.size() - 1, "\t; A = Q%u", n);
       } else if (c_.extended_firmware) {
-        emit_.Put(0x07F08F);
-        emit_.Put(t.code_start - 32 + static_cast<std::uint32_t>(plc_));
-        emit_.EmitLoadN4(n);
-        emit_.CallRoutine(59);
+        QRoutineCall(n, 59);
       } else {
         if (!c_.spran || st().pending_mark != 0) emit_.Put(0x20001B);  // CLR B
         emit_.EmitQAddress(n, plc_);
@@ -818,7 +826,6 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
 
 int Generator::LoadX(std::uint32_t k, double value) {
   const std::uint32_t n = U32(value);
-  const PlccTarget& t = c_.target;
   if (st().pending_mark != 0) st().r4_cache = 0;
   switch (k) {
     case 36:
@@ -847,19 +854,22 @@ int Generator::LoadX(std::uint32_t k, double value) {
           emit_.Put(0x42E400);
         }
       } else if (c_.extended_firmware) {
-        emit_.Put(0x07F08F);
-        emit_.Put(t.code_start - 32 + static_cast<std::uint32_t>(plc_));
-        emit_.EmitLoadN4(n);
-        emit_.CallRoutine(60);
+        QRoutineCall(n, 60);
       } else {
         const bool keep_r5 = !st().packed;
-        if (!c_.spran || keep_r5) emit_.Put(0x22B41B);  // CLR B R5,R4
+        if (!c_.spran || keep_r5) {
+          emit_.Put(0x22B41B);  // CLR B R5,R4
+          emit_.Say(code_.size() - 1, "\tCLR B R5,R4;\t\t CLR B & SAVE R5");
+        }
         emit_.EmitQAddress(n, plc_);
         emit_.Put(0x42ED00);  // MOVE L:(R5+N5),X
         emit_.Remark(code_.size() - 1, "\t; X = Q%u", n);
         emit_.Put(0x0465A4);
         emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
-        if (keep_r5) emit_.Put(0x229500);  // MOVE R4,R5
+        if (keep_r5) {
+          emit_.Put(0x229500);  // MOVE R4,R5
+          emit_.Say(code_.size() - 1, "\tMOVE\tR4,R5\t\t; Restore R5");
+        }
       }
       return 0;
     case 42:
@@ -1278,8 +1288,6 @@ void Generator::Boundary(std::uint32_t code, double value) {
 void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) {
   const bool negated = (s & 1) != 0;
   const std::uint32_t base = s & ~1u;
-  const PlccTarget& tg = c_.target;
-  const std::uint32_t plc = static_cast<std::uint32_t>(plc_);
   auto negate_first = [&] {
     if (negated) {
       emit_.UnpackIfPacked();
@@ -1325,10 +1333,7 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       emit_.Put(0x0465A4);  // MOVEC M4,M5
       emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
     } else if (!Servo()) {
-      emit_.Put(0x07F08F);
-      emit_.Put(tg.code_start - 32 + plc);
-      emit_.EmitLoadN4(v);
-      emit_.CallRoutine(61);
+      QRoutineCall(v, 61);
     } else {
       LoadQBase();
       if (v == 0) {

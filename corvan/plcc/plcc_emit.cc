@@ -20,6 +20,7 @@ const char* RoutineName(const RoutineTable& r, std::uint32_t address) {
       {36, "Get C.S. Q"},  {44, "FTOL"},       {49, "LTOF"},           {47, "L/Mnn Read"},
       {48, "L/Mnn Write"}, {53, "L_Read0"},    {54, "L_Write0"},       {55, "lock A"},
       {56, "unlock A"},    {57, "SETPHASE A"}, {59, "QreadA "},        {60, "Qreadx "},
+      {61, "QwriteA "},
   };
   for (const auto& n : kNames) {
     if (r.entry[static_cast<std::size_t>(n.k)] == address) return n.name;

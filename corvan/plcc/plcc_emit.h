@@ -131,6 +131,8 @@ class PlccEmitter {
   void EmitQAddress(std::uint32_t n, int plc);
   // MOVE #n,B1-style load of R4 with a base, skipped while R4 holds `tag`.
   void LoadR4(std::uint32_t first, std::uint32_t ext, bool two_words, std::uint32_t tag);
+  // R4 := an L or F table's address, skipped while R4 holds it.
+  void LoadTable(std::uint32_t addr);
   void UnpackIfPacked();
   void NegateA(bool integer);
 

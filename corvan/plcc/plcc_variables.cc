@@ -29,6 +29,12 @@ void PlccEmitter::LoadR4(std::uint32_t first, std::uint32_t ext, bool two_words,
   if (tag == 0x400) Say(from, "\tMOVE\t#$%X,R4", 0x400u);  // the MP base
 }
 
+void PlccEmitter::LoadTable(std::uint32_t addr) {
+  const std::size_t from = code_.size();
+  LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
+  if (code_.size() > from) Say(from, "\tMOVE\t#$%06lX,R4\t", static_cast<unsigned long>(addr));
+}
+
 void PlccEmitter::UnpackIfPacked() {
   if (state_.packed) CallRoutine(34);
   state_.packed = false;
@@ -48,12 +54,14 @@ void PlccEmitter::NegateA(bool integer) {
 // The index in A limited to the array, then into N4.
 void PlccEmitter::IndexMask(int width) {
   const std::uint32_t k = (1u << width) - 1;
+  const std::size_t from = code_.size();
   if (k < 64) {
     Put(0x014086 + (k << 8));  // AND #<k,A
   } else {
     Put(0x0140C6);  // AND #k,A
     Put(k);
   }
+  Say(from, "\tAND\t#$%X,A\t", static_cast<unsigned>(k));
   Put(0x219C00);  // MOVE A1,N4
 }
 
@@ -71,7 +79,7 @@ void PlccEmitter::EmitLWrite(int n) {
   }
   if (IsLArray(d)) {
     IndexMask(d.width);
-    LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
+    LoadTable(addr);
     Put(0x48DF00);  // MOVE L:(R7)+,A: the value
     Say(code_.size() - 1, "\tMOVE\tL:(R7)+,A\t; Data on Stack");
     Put(d.code | 0x140000);
@@ -169,7 +177,7 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   }
   if (IsLArray(d)) {
     IndexMask(d.width);
-    LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
+    LoadTable(addr);
     Put(d.code | (to_x1 ? 0x58000 : 0x168000));
     return;
   }
@@ -220,24 +228,29 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   if ((d.flags & 0x80) != 0) {
     Put(y | 0x44F000);  // MOVE X:addr,X0
     Put(addr);
+    Remark(code_.size() - 2, "\t\t; L%d Old", n);
     if (o + w < 24) {
       load_y1(o + w, 0x270000, 0x47F400);
       load_y1(24 - w, 0x2700C8, 0x47F4C8);
       Put(0x212400);  // MOVE B0,X0
+      Remark(code_.size() - 1, "\t\t; Old Data right justify");
     } else {
       load_y1(o, 0x270000, 0x47F400);
     }
     if (to_x1) {
       Put(0x2000C8);  // MPY X0,Y1,B
       Put(0x21A500);  // MOVE B1,X1
+      Remark(code_.size() - 1, "\t\t; X1 = New Data");
     } else {
       Put(0x2000C0);  // MPY X0,Y1,A
+      Remark(code_.size() - 1, "\t\t; A = New Data");
     }
     return;
   }
   if (o != 0) {
     Put(y | 0x44F000);
     Put(addr);
+    Remark(code_.size() - 2, "\t\t; L%d Old", n);
     load_y1(o, 0x270000, 0x47F400);
     Put(0x47F4C8);  // MPY X0,Y1,B #>m,Y1
     Put(m);
@@ -312,7 +325,7 @@ void PlccEmitter::EmitFWrite(int n) {
   const std::uint32_t ftol = c_.routines.entry[44];
   if (IsFArray(d)) {
     IndexMask(d.width);
-    LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
+    LoadTable(addr);
     Put(0x48DF00);  // the value, packed by its push
     if (d_memory) {
       CallRoutine(34);
@@ -349,7 +362,7 @@ void PlccEmitter::EmitFRead(int n, bool to_x) {
     Put(to_x ? d.code + 52 : d.code + 56);
   } else if (IsFArray(d)) {
     IndexMask(d.width);
-    LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
+    LoadTable(addr);
     Put(to_x ? 0x42EC00 : 0x48EC00);
   } else {
     Put(to_x ? 0x42F000 : 0x48F000);

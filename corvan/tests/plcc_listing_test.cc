@@ -559,6 +559,58 @@ TEST_F(PlccListingTest, RingStationVariables) {
                    "\tMOVE\t#$400,R4", "\tMOVE\t#2,N4", "\tMOVE\tA1,X:(R4+N4)"}));
 }
 
+// L array elements: the table's address is loaded once while R4 holds it
+// (every time after OPTIMIZE OFF).
+TEST_F(PlccListingTest, ArrayElements) {
+  const std::string source =
+      "L5->X:$100[16]\nL1->X:$10,24\nOPEN PLCC 1\nL1=L5[2]\nL1=L5[3]\nCLOSE\n";
+  const Lines index_and_read = {"\tAND\t#$F,A\t", "\tMOVE\tA1,N4"};
+  const std::string base = "\tMOVE\t#$000100,R4\t";
+  const std::string read = "\tMOVE\tX:(R4+N4),A";
+  const std::string store = "\tMOVE\tA1,X:$000010\t\t; L1 = A";
+  const Lines once = Cat({{"PLCC1Start", "\tMOVE\t#>2,A"},
+                          index_and_read,
+                          {base, read, store},
+                          {"\tMOVE\t#>3,A"},
+                          index_and_read,
+                          {read, store}});
+  Lines l = Block(Spran(), source);
+  ASSERT_GE(l.size(), once.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(once.size())), once);
+  const Lines every = Cat({{"PLCC1Start", "\tMOVE\t#>2,A"},
+                           index_and_read,
+                           {base, read, store},
+                           {"\tMOVE\t#>3,A"},
+                           index_and_read,
+                           {base, read, store}});
+  l = Block(Spran(), "OPTIMIZE OFF\n" + source);
+  ASSERT_GE(l.size(), every.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(every.size())), every);
+}
+
+// Q variables through the extended firmware's routines.
+TEST_F(PlccListingTest, QThroughTheFirmwareRoutines) {
+  const PlccTarget t = Spran();
+  char word[48];
+  std::snprintf(word, sizeof word, "\tMOVE\tP:$%06lX,B",
+                static_cast<unsigned long>(t.code_start - 32 + 3));
+  const Lines l = Block(t, "OPEN PLCC 3\nP1=Q5\nQ6=P1\nCLOSE\n");
+  const Lines expected = {"PLCC3Start",
+                          word,
+                          "\tMOVE\t#000005,N4",
+                          "\tJSR\t$00FF76\t\t; QreadA ",
+                          "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tA,L:(R4+N4)\t; P1 = A",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tL:(R4+N4),A\t; A = P1",
+                          word,
+                          "\tMOVE\t#000006,N4",
+                          "\tJSR\t$00FF7A\t\t; QwriteA "};
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
 TEST_F(PlccListingTest, ConversionMarkersAndCalls) {
   const Lines l = Block(Spran(), "L1->X:$10,24\nOPEN PLCC 1\nL1=FTOI(P1)\nP1=ITOF(L1)\nCLOSE\n");
   const Lines expected = {"PLCC1Start",

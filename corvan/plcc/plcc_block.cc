@@ -1109,7 +1109,7 @@ int Generator::Reduce() {
         emit_.Put(0x48E709);  // TFR A,B L:(R7),A
         emit_.Put(0x497F00);  // MOVE B,L:-(R7)
         emit_.EmitLRead(static_cast<int>((target >> 8) & 8191), false);
-        PopX();
+        PopX("\tMOVE\tL:(R7)+,X\t\t; X = ExpRight");
         emit_.EmitIntOperator(op, true);
       }
       emit_.Put(0x48DF09);  // TFR A,B L:(R7)+,A
@@ -1120,23 +1120,26 @@ int Generator::Reduce() {
       if (!st().packed) emit_.CallRoutine(33);
       emit_.Put(0x48E709);
       emit_.Put(0x497F00);
-      emit_.CallRoutine(34);
-      emit_.CallRoutine(1);  // the element
-      PopX();
-      emit_.CallRoutine(kPoppedRoutine[(c >> 1) & 7]);
+      emit_.CallRoutine(34, "UnPack A");
+      emit_.CallRoutine(1, "A = M(ExpLeft)");  // the element
+      PopX("\tMOVE\tL:(R7)+,X\t\t; X = ExpRight");
+      emit_.CallRoutine(kPoppedRoutine[(c >> 1) & 7], "Call Pop Operator");
       st().packed = false;
     }
     if (!st().packed) emit_.CallRoutine(33);
     st().packed = true;
     emit_.Put(0x48DF09);
+    emit_.Remark(code_.size() - 1, "\t\t; RghtExp->B, LeftExp->A");
     emit_.Put(0x497F00);
+    emit_.Remark(code_.size() - 1, "\t\t; B->Stack");
     if ((target & 30) != 12) {
       // The index becomes a variable number 0-8191.
       emit_.CallRoutine(34);
-      emit_.CallRoutine(44);
+      emit_.CallRoutine(44, "FTOL(Exp)");
       emit_.Put(0x210E00);  // MOVE A0,A
       emit_.Put(0x0140C6);
       emit_.Put(0x001FFF);
+      emit_.Say(code_.size() - 2, "\tAND\t#8191,A\t\t; Force (Exp = 0-8191)");
       st().packed = false;
     }
     return 0;

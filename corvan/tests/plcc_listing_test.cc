@@ -611,6 +611,52 @@ TEST_F(PlccListingTest, QThroughTheFirmwareRoutines) {
   EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
 }
 
+TEST_F(PlccListingTest, CompoundAssignmentToAnArrayElement) {
+  const Lines l = Block(Spran(), "L1->X:$100[16]\nOPEN PLCC 1\nL1[2]|=5\nCLOSE\n");
+  const Lines index = {"\tAND\t#$F,A\t", "\tMOVE\tA1,N4"};
+  const Lines expected =
+      Cat({{"PLCC1Start", "\tMOVE\t#>2,A", "\tMOVE\tA,L:-(R7)\t; Push A on Stack", "\tMOVE\t#>5,A",
+            "\tTFR\tA,B\tL:(R7),A", "\tMOVE\tB,L:-(R7)"},
+           index,
+           {"\tMOVE\t#$000100,R4\t", "\tMOVE\tX:(R4+N4),A", "\tMOVE\tL:(R7)+,X\t\t; X = ExpRight",
+            "\tOR\tX1,A\t\t; A = X1 | A", "\tMOVE\tA1,A\t\t; Sign extend", "\tTFR\tA,B\tL:(R7)+,A",
+            "\tMOVE\tB,L:-(R7)"},
+           index,
+           {"\tMOVE\tL:(R7)+,A\t; Data on Stack", "\tMOVE\tA1,X:(R4+N4)"}});
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+TEST_F(PlccListingTest, CompoundAssignmentToAnMVariable) {
+  const Lines l = Block(Spran(), "OPEN PLCC 1\nM(P1)|=3\nCLOSE\n");
+  const Lines expected = {"PLCC1Start",
+                          "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tL:(R4+N4),A\t; A = P1",
+                          "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+                          "\tMOVE\t#>$600000,A",
+                          "\tMOVE\t#$801,A0\t; A = 3.000000",
+                          "\tTFR\tA,B\tL:(R7),A",
+                          "\tMOVE\tB,L:-(R7)",
+                          "\tJSR\t$00FF44\t\t; UnPack A",
+                          "\tJSR\t$00FF02\t\t; A = M(ExpLeft)",
+                          "\tMOVE\tL:(R7)+,X\t\t; X = ExpRight",
+                          "\tJSR\t$00FF28\t\t; Call Pop Operator",
+                          "\tJSR\t$00FF42\t\t; Pack A",
+                          "\tTFR\tA,B\tL:(R7)+,A\t\t; RghtExp->B, LeftExp->A",
+                          "\tMOVE\tB,L:-(R7)\t\t; B->Stack",
+                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tJSR\t$00FF58\t\t; FTOL(Exp)",
+                          "\tMOVE\tA0,A",
+                          "\tAND\t#8191,A\t\t; Force (Exp = 0-8191)",
+                          "\tMOVE\tA1,N4",
+                          "\tMOVE\tL:(R7)+,A\t; Pop A off Stack",
+                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tJSR\t$00FF3C\t\t; M(Exp) = A"};
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
 TEST_F(PlccListingTest, ConversionMarkersAndCalls) {
   const Lines l = Block(Spran(), "L1->X:$10,24\nOPEN PLCC 1\nL1=FTOI(P1)\nP1=ITOF(L1)\nCLOSE\n");
   const Lines expected = {"PLCC1Start",

@@ -40,6 +40,40 @@ constexpr std::uint32_t kCopyRegWords[25] = {
     0x4ED800, 0xC28500, 0x4C5044, 0x204C00, 0x218700, 0x2050B4, 0x204822, 0x486700, 0x060590,
     0x000007, 0x48DF00, 0x0BF080, 0x00FF62, 0x0BF080, 0x00FF42, 0x485C00};
 
+// The register-copy routine as the listing shows it (N4, then the calls of
+// the long-to-float and pack routines at their fixed addresses).
+constexpr const char* kCopyRegText =
+    ";*********************************************************************\n"
+    "SAV_REG                         ; SAVE_REG FUNCTION TO Pn\n"
+    ";   INP:  APOS(Y), DPOS(B10), AVEL(X:LTEMP), DVEL(A10) save to Pn .. Pn+3\n"
+    ";   OUT:  Pn, Pn+1, Pn+2, Pn+3, Pn+4, N4 = n of Pn\n"
+    ";   USES: A, B, R4, Y, N4, R5\n"
+    ";*********************************************************************\n"
+    "\tMOVE\t#%u,N4\n"
+    "\tMOVE    #$24,N0\n"
+    "\tMOVE    X:$24,R4        ; Pn BASE ADDRESS\n"
+    "\tMOVE    (R7)-\n"
+    "\tMOVE    B10,L:(R7)-\n"
+    "\tMOVE    (R0)-N0\n"
+    "\tSUB     Y,B     Y,L:(R7)-\n"
+    "\tMOVE    X:(R0)+,R5\n"
+    "\tMOVE    B10,L:(R7)-\n"
+    "\tMOVE    A10,L:(R7)-\n"
+    "\tMOVE    Y:(R0)+,Y0\n"
+    "\tMOVE    X:(R5),X0 Y:(R0),A\n"
+    "\tSUB     X0,A    X0,Y:(R0)-\n"
+    "\tMOVE    (R4)+N4\n"
+    "\tMOVE    A1,Y1\n"
+    "\tMPY     -Y1,Y0,A (R0)-\n"
+    "\tASR     A       (R0)+N0\n"
+    "\tMOVE    A,L:(R7)\n"
+    "\tDOR     #5,SAV_REND\n"
+    "\tMOVE    L:(R7)+,A\n"
+    "\tJSR\t$%06lX\t\t; LTOF \n"
+    "\tJSR\t$%06lX\t\t; PACK A\n"
+    "\tMOVE    A,L:(R4)+       ; SAVE TO Pn +\n"
+    "SAV_REND";
+
 bool IsHigh(std::uint32_t k) { return k == 130 || k == 131 || k == 134 || k == 135; }
 bool IsBinary(std::uint32_t k) { return k >= 128 && k <= 135; }
 
@@ -177,8 +211,36 @@ class Generator {
     st().integer_context = Int();
     emit_.EmitPushA();
   }
-  void PopX() { emit_.Put(0x42DF00); }  // MOVE L:(R7)+,X
-  void ServoCall(int routine);
+  void PopX(const char* text = "\tMOVE\tL:(R7)+,X\t; Pop X off Stack") {
+    const std::size_t from = code_.size();
+    emit_.Put(0x42DF00);  // MOVE L:(R7)+,X
+    emit_.Say(from, "%s", text);
+  }
+  void ServoCall(int routine, const char* name = nullptr);
+  // Q n through the extended firmware's Q routine k (B: the PLC's
+  // addressing word, N4: n).
+  void QRoutineCall(std::uint32_t n, int k) {
+    const std::uint32_t word = c_.target.code_start - 32 + static_cast<std::uint32_t>(plc_);
+    emit_.Put(0x07F08F);
+    emit_.Put(word);
+    emit_.Say(code_.size() - 2, "\tMOVE\tP:$%06lX,B", static_cast<unsigned long>(word));
+    const std::size_t from = code_.size();
+    emit_.EmitLoadN4(n);
+    emit_.Say(from, "\tMOVE\t#%06ld,N4", static_cast<long>(n));
+    emit_.CallRoutine(k);
+  }
+  // MOVE Y:$2000,R4 unless R4 holds the Q0 base already.
+  void LoadQBase() {
+    const std::size_t from = code_.size();
+    emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+    if (code_.size() > from) emit_.Say(from, "\tMOVE\tY:$%06lX,R4\t\t; Q0 Base Adr", 0x2000ul);
+  }
+  // MOVE X:$24,R4 unless R4 holds the P base already.
+  void LoadPBase() {
+    const std::size_t from = code_.size();
+    emit_.LoadR4(0x64A400, 0, false, 0x6000);
+    if (code_.size() > from) emit_.Remark(from, "\t; X:P_BASE to R4");
+  }
 
   int Token(std::size_t i);
   int Operand(std::uint32_t k, double value);
@@ -205,7 +267,7 @@ class Generator {
   void OrFalsePath();
   void EndBlock(std::uint32_t code);
   void EndWhile();
-  void BlockExit();
+  void BlockExit(bool close);
   void CommandText(std::uint32_t offset, bool control);
   void Address(std::uint32_t v);
   void DisplayText(std::uint32_t v);
@@ -241,6 +303,7 @@ class Generator {
   int plc_ = 0;
   bool plc_open_ = false;
   bool end_ = false;
+  bool endw_listed_ = false;  // the PLC's shared EndWhile text is out
 
   // Listing labels: the innermost IF/WHILE (its number and current false
   // label) and the ones around it.
@@ -356,6 +419,7 @@ int Generator::Token(std::size_t i) {
     if (code >= 648 && bottom == kTokIndexedTarget &&
         (kind == 10 || kind == 12 || kind == 16 || kind == 18 || kind == 20)) {
       emit_.Put(0x487F00);  // the index, an integer, goes unpacked
+      emit_.Remark(code_.size() - 1, "\t; // Save Left Exp A Reg is integer");
       bracket_ = 0;
     } else {
       PushA();
@@ -398,6 +462,7 @@ int Generator::Token(std::size_t i) {
     }
     case kTokElse: {
       emit_.Put(0x0AF080);  // JMP to the end of the IF
+      emit_.Remark(code_.size() - 1, "\t\t; ELSE JMP ENDIF");
       emit_.Put(kFalseExit);
       PatchBack(code_.size() - 2, kFalseExit, kBlockMark, Here(), false);
       st().r4_cache = 0;
@@ -413,7 +478,8 @@ int Generator::Token(std::size_t i) {
       break;
     case kTokEndWhile:
       EndWhile();
-      AddBlockLabel("L%dF%d\t\t; WHILE%d False Path", true);
+      AddBlockLabel(Servo() ? "L%dF%d\t\t; JMP FALSE Label" : "L%dF%d\t\t; WHILE%d False Path",
+                    true);
       CloseLabel();
       EndBlock(code);
       break;
@@ -422,30 +488,36 @@ int Generator::Token(std::size_t i) {
       plc_open_ = true;
       plc_ = static_cast<int>(v & 31);
       code_.AddNote("PLCC" + std::to_string(plc_) + "Start");
+      endw_listed_ = false;
       const std::uint32_t here = Here();
       table_[static_cast<std::size_t>(plc_)] = 0x800000 + here;
       table_[33 + 2 * static_cast<std::size_t>(plc_)] = here;
       break;
     }
     case kTokClose:
-      BlockExit();
+      BlockExit(true);
       end_ = true;
       break;
     case kTokReturn:
-      BlockExit();
+      BlockExit(false);
       break;
     case 320:
     case 321:
     case 322:
     case 323: {
+      const std::size_t from = code_.size();
       emit_.Put(0x56F400);  // MOVE #>mask>>8,A
       emit_.Put((v >> 8) & 0xFFFFFF);
       emit_.Put(0x50F400);  // MOVE #>low byte and kind,A0
       emit_.Put(((v << 16) & 0xFF0000) + (code - 320) * 0x1000);
+      emit_.Say(from, "\tMOVE\t#$%06lX,A\n\tMOVE\t#$%06lX,A0",
+                static_cast<unsigned long>((v >> 8) & 0xFFFFFF),
+                static_cast<unsigned long>(((v << 16) & 0xFF0000) + (code - 320) * 0x1000));
       emit_.CallRoutine(35);
       break;
     }
     case 336: {  // LOCK n,Pm
+      const std::size_t from = code_.size();
       emit_.Put(0x3D0000 + ((v & 7) << 8));
       const std::uint32_t k = (v & 0x1FFF00) >> 6;
       if (k < 256) {
@@ -454,31 +526,38 @@ int Generator::Token(std::size_t i) {
         emit_.Put(0x55F400);
         emit_.Put(k);
       }
+      emit_.Say(from, "\tMOVE\t#%6ld,N5\n\tMOVE\t#%06ld,B1", static_cast<long>(v & 7),
+                static_cast<long>(k));
       emit_.CallRoutine(55);
       emit_.Put(0x64A400);  // MOVE X:$24,R4
-      emit_.CallRoutine(33);
+      emit_.CallRoutine(33, "pack A");
       emit_.Put(0x486C00);  // MOVE A,L:(R4+N4)
       st().r4_cache = 0;
       break;
     }
     case 337:
       emit_.Put(0x2C0000 + ((v & 0xFF) << 8));
+      emit_.Say(code_.size() - 1, "\tMOVE\t#%2ld,A1", static_cast<long>(v & 0xFF));
       emit_.CallRoutine(56);
       break;
     case 338: {
+      const std::size_t from = code_.size();
       if ((v >> 24) != 0) {
         emit_.Put(0x56F400);
         emit_.Put(v >> 24);
+        emit_.Say(from, "\tMOVE\t#>$%6lX,A", static_cast<unsigned long>(v >> 24));
       } else {
         emit_.Put(0x200013);  // CLR A
       }
       const std::uint32_t lo = v & 0xFFFFFF;
+      const std::size_t low_from = code_.size();
       if (lo < 256) {
         emit_.Put(0x280000 + (lo << 8));
       } else {
         emit_.Put(0x50F400);
         emit_.Put(lo);
       }
+      emit_.Say(low_from, "\tMOVE\t#$%06lX,A0", static_cast<unsigned long>(lo));
       emit_.CallRoutine(57);
       break;
     }
@@ -517,11 +596,16 @@ int Generator::Token(std::size_t i) {
       code_.AddNote(from, code_.size(), ";***** Cmd DISPLAY VAR N/A *****");
       break;
     }
-    case kTokCopyReg:
+    case kTokCopyReg: {
+      const std::size_t from = code_.size();
       emit_.EmitLoadN4(v);
       for (std::uint32_t w : kCopyRegWords) emit_.Put(w);
       st().r4_cache = 0;
+      emit_.Say(from, kCopyRegText, static_cast<unsigned>(v),
+                static_cast<unsigned long>(kCopyRegWords[21]),
+                static_cast<unsigned long>(kCopyRegWords[23]));
       break;
+    }
     case kTokOpenVarPlcc:
       int_stmt_ = true;
       break;
@@ -585,12 +669,14 @@ int Generator::Operand(std::uint32_t k, double value) {
     return 0;
   }
   if (ThroughA(k, value)) {
+    code_.AddNote(";*** (oper == HIType) || NextOperatorLow ***");
     PushA();
     const int r = LoadA(k, value, false);
     if (r != 0) return r;
-    PopX();
+    PopX("\tMOVE\tL:(R7)+,X\t; Stack to X");
     ApplyOperator(op, true);
   } else {
+    if (k == 36) code_.AddNote(";*** (oper == HIType) || NextOperatorLow ***");
     const int r = LoadX(k, value);
     if (r != 0) return r;
     ApplyOperator(op, false);
@@ -604,7 +690,8 @@ void Generator::ApplyOperator(std::uint32_t op, bool popped) {
     emit_.EmitIntOperator(op, popped);
   } else {
     emit_.UnpackIfPacked();
-    emit_.CallRoutine(popped ? kPoppedRoutine[op & 7] : kPushedRoutine[op & 7]);
+    emit_.CallRoutine(popped ? kPoppedRoutine[op & 7] : kPushedRoutine[op & 7],
+                      popped ? "Call Pop Operator" : "Call Push Operator");
     st().packed = false;
   }
 }
@@ -613,13 +700,13 @@ void Generator::ReduceBinaries() {
   while (depth_ > 1 && IsBinary(Top())) Reduce();
 }
 
-void Generator::ServoCall(int routine) {
+void Generator::ServoCall(int routine, const char* name) {
   // The servo loop's R1 and N1 survive the I/M routines.
   if (Servo()) {
     emit_.Put(0x617F00);  // MOVE R1,X:-(R7)
     emit_.Put(0x796700);  // MOVE N1,Y:(R7)
   }
-  emit_.CallRoutine(routine);
+  emit_.CallRoutine(routine, name);
   if (Servo()) {
     emit_.Put(0x79E700);  // MOVE Y:(R7),N1
     emit_.Put(0x61DF00);  // MOVE X:(R7)+,R1
@@ -629,52 +716,58 @@ void Generator::ServoCall(int routine) {
 
 int Generator::LoadA(std::uint32_t k, double value, bool negate) {
   const std::uint32_t n = U32(value);
-  const PlccTarget& t = c_.target;
   if (st().pending_mark != 0) st().r4_cache = 0;
   switch (k) {
     case 36:  // P
       if (!c_.spran) {
         emit_.Put(0x48F000);  // MOVE L:$1000+n,A
         emit_.Put(n + 0x1000);
+        emit_.Remark(code_.size() - 2, "\t; A = P%u", n);
       } else {
-        emit_.LoadR4(0x64A400, 0, false, 0x6000);
+        LoadPBase();
         if (n > 0) {
           emit_.EmitLoadN4(n);
           emit_.Put(0x48EC00);
+          emit_.Remark(code_.size() - 1, "\t; A = P%u", n);
         } else {
           emit_.Put(0x48E400);
+          emit_.Remark(code_.size() - 1, "\t; A = P%u", n);
         }
       }
       st().packed = true;
       return 0;
     case 38:  // Q
       if (Servo() && c_.extended_firmware) {
-        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        LoadQBase();
         if (n > 0) {
           emit_.EmitLoadN4(n);
           emit_.Put(0x48EC00);
         } else {
           emit_.Put(0x48E400);
         }
+        emit_.Remark(code_.size() - 1, "\t; A = Q%u", n);
       } else if (c_.extended_firmware) {
-        emit_.Put(0x07F08F);
-        emit_.Put(t.code_start - 32 + static_cast<std::uint32_t>(plc_));
-        emit_.EmitLoadN4(n);
-        emit_.CallRoutine(59);
+        QRoutineCall(n, 59);
       } else {
         if (!c_.spran || st().pending_mark != 0) emit_.Put(0x20001B);  // CLR B
         emit_.EmitQAddress(n, plc_);
         emit_.Put(0x48ED00);  // MOVE L:(R5+N5),A
+        emit_.Remark(code_.size() - 1, "\t; A = Q%u", n);
         emit_.Put(0x0465A4);  // MOVEC M4,M5
+        emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
       }
       st().packed = true;
       return 0;
     case 32:
-    case 34:
+    case 34: {
       emit_.EmitLoadN4(n);
-      ServoCall(k == 32 ? 27 : 28);
+      char name[32];
+      std::snprintf(name, sizeof name, c_.target.server_build ? "A = I/M%u" : "A=I/M%u",
+                    static_cast<unsigned>(n));
+      ServoCall(k == 32 ? 27 : 28, name);
       st().packed = false;
       return 0;
+    }
     case 42:
       emit_.EmitLRead(static_cast<int>(n & 8191), false);
       return 0;
@@ -684,6 +777,7 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
     case 46:
       emit_.Put(0x0BF080);  // JSR MTR_NUM
       emit_.Put(0x040015);
+      emit_.Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; A = MTRNUM()", 0x040015ul);
       st().r4_cache = 0;
       return 0;
     case 48:
@@ -699,9 +793,11 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
         const std::uint32_t w = static_cast<std::uint32_t>(whole) & 0xFFFFFF;
         if (w == 0) {
           emit_.Put(0x200013);
+          emit_.Say(code_.size() - 1, "\tCLR\tA");
         } else {
           emit_.Put(0x56F400);
           emit_.Put(w);
+          emit_.Say(code_.size() - 2, "\tMOVE\t#>%u,A", static_cast<unsigned>(w));
         }
         return 0;
       }
@@ -711,11 +807,14 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
       if (r != 0) return r;
       if (v == 0) {
         emit_.Put(0x200013);  // CLR A
+        emit_.Say(code_.size() - 1, "\tCLR\tA\t; A = %f", v);
       } else {
         emit_.Put(0x56F400);
         emit_.Put(hi);
         emit_.Put(0x50F400);
         emit_.Put(lo);
+        emit_.Say(code_.size() - 4, "\tMOVE\t#>$%06lX,A\n\tMOVE\t#$%X,A0\t; A = %f",
+                  static_cast<unsigned long>(hi), static_cast<unsigned>(lo), v);
       }
       st().packed = true;
       return 0;
@@ -727,26 +826,27 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
 
 int Generator::LoadX(std::uint32_t k, double value) {
   const std::uint32_t n = U32(value);
-  const PlccTarget& t = c_.target;
   if (st().pending_mark != 0) st().r4_cache = 0;
   switch (k) {
     case 36:
       if (!c_.spran) {
         emit_.Put(0x42F000);
         emit_.Put(n + 0x1000);
+        emit_.Remark(code_.size() - 2, "\t; X = P%u", n);
       } else {
-        emit_.LoadR4(0x64A400, 0, false, 0x6000);
+        LoadPBase();
         if (n > 0) {
           emit_.EmitLoadN4(n);
           emit_.Put(0x42EC00);
         } else {
           emit_.Put(0x42E400);
         }
+        emit_.Remark(code_.size() - 1, "\t; X = P%u", n);
       }
       return 0;
     case 38:
       if (Servo() && c_.extended_firmware) {
-        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        LoadQBase();
         if (n > 0) {
           emit_.EmitLoadN4(n);
           emit_.Put(0x42EC00);
@@ -754,17 +854,22 @@ int Generator::LoadX(std::uint32_t k, double value) {
           emit_.Put(0x42E400);
         }
       } else if (c_.extended_firmware) {
-        emit_.Put(0x07F08F);
-        emit_.Put(t.code_start - 32 + static_cast<std::uint32_t>(plc_));
-        emit_.EmitLoadN4(n);
-        emit_.CallRoutine(60);
+        QRoutineCall(n, 60);
       } else {
         const bool keep_r5 = !st().packed;
-        if (!c_.spran || keep_r5) emit_.Put(0x22B41B);  // CLR B R5,R4
+        if (!c_.spran || keep_r5) {
+          emit_.Put(0x22B41B);  // CLR B R5,R4
+          emit_.Say(code_.size() - 1, "\tCLR B R5,R4;\t\t CLR B & SAVE R5");
+        }
         emit_.EmitQAddress(n, plc_);
         emit_.Put(0x42ED00);  // MOVE L:(R5+N5),X
+        emit_.Remark(code_.size() - 1, "\t; X = Q%u", n);
         emit_.Put(0x0465A4);
-        if (keep_r5) emit_.Put(0x229500);  // MOVE R4,R5
+        emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
+        if (keep_r5) {
+          emit_.Put(0x229500);  // MOVE R4,R5
+          emit_.Say(code_.size() - 1, "\tMOVE\tR4,R5\t\t; Restore R5");
+        }
       }
       return 0;
     case 42:
@@ -785,6 +890,8 @@ int Generator::LoadX(std::uint32_t k, double value) {
             static_cast<std::int64_t>(std::fmod(std::trunc(value), 16777216.0));
         emit_.Put(0x45F400);
         emit_.Put(static_cast<std::uint32_t>(whole) & 0xFFFFFF);
+        emit_.Say(code_.size() - 2, "\tMOVE\t#>%u,X1",
+                  static_cast<unsigned>(static_cast<std::uint32_t>(whole) & 0xFFFFFF));
         return 0;
       }
       std::uint32_t lo = 0;
@@ -795,6 +902,8 @@ int Generator::LoadX(std::uint32_t k, double value) {
       emit_.Put(hi);
       emit_.Put(0x44F400);
       emit_.Put(lo);
+      emit_.Say(code_.size() - 4, "\tMOVE\t#>$%06lX,X1\n\tMOVE\t#>$%X,X0\t; X = %f",
+                static_cast<unsigned long>(hi), static_cast<unsigned>(lo), value);
       return 0;
     }
     default:
@@ -813,9 +922,11 @@ void Generator::Opening(std::uint32_t code, double value) {
   if (base == 110) {
     if (bracket_ == 0 && itof_ == 0) int_stmt_ = true;
     ftoi_ = -1;
+    code_.AddNote("; **** Now inside a FTOI(");
   } else if (base == 112) {
     if (!FtoiOpen()) int_stmt_ = false;
     itof_ = -1;
+    code_.AddNote("; **** Now inside a ITOF(");
   } else if (base == 96) {
     if (ftoi_ != 0) --ftoi_;
     if (itof_ != 0) --itof_;
@@ -833,7 +944,15 @@ void Generator::Opening(std::uint32_t code, double value) {
 
 void Generator::Compare(std::uint32_t c, bool true_jump, bool from_connective) {
   const bool integer = Int();
-  if ((c & 1) != 0) emit_.NegateA(integer);
+  if ((c & 1) != 0) {
+    if (integer) {
+      emit_.NegateA(true);
+    } else {
+      if (st().packed) emit_.CallRoutine(34, "unpack A");
+      emit_.CallRoutine(31, "Negate data in A");
+      st().packed = false;
+    }
+  }
   if (!integer) {
     if (!st().packed) emit_.CallRoutine(33);
     emit_.CallRoutine(34);  // the right operand in working form
@@ -847,18 +966,21 @@ void Generator::Compare(std::uint32_t c, bool true_jump, bool from_connective) {
     emit_.Put(0x254000);    // MOVE #$40,X1
     emit_.Put(0x44F400);    // MOVE #>$7FF,X0: 0.5
     emit_.Put(0x0007FF);
+    emit_.Say(code_.size() - 3, "\tMOVE\t#$40,X1\t\t; .5 flt to X\n\tMOVE\t#>$7FF,X0");
     emit_.CallRoutine(32);
     const std::uint32_t b = (c >> 3) & 1;
     emit_.Put(true_jump ? kApproxTrueJump[b] : kApproxFalseJump[b]);
   } else if (integer) {
     emit_.Put(0x280000);  // MOVE #0,A0
     emit_.Put(0x200064);  // SUB X1,A
+    emit_.Say(code_.size() - 2, "\tMOVE\t#0,A0\t\t; Pop Lnn NEG\n\tSUB\tX1,A");
     emit_.Put(true_jump ? kTrueJump[index] : kFalseJump[index]);
     if (from_connective) int_stmt_ = false;
   } else {
     emit_.CallRoutine(32);
     emit_.Put(true_jump ? kTrueJump[index] : kFalseJump[index]);
   }
+  emit_.Remark(code_.size() - 1, "%s", true_jump ? "\t\t; JMP TRUE" : "\t\t; JMP FALSE");
   emit_.Put(true_jump ? kTrueExit : kFalseExit);
 }
 
@@ -895,10 +1017,11 @@ void Generator::CallFunction(std::uint32_t c) {
     if (routine <= 1) {
       st().r4_cache = 0;
       emit_.UnpackIfPacked();
-      ServoCall(routine);
+      ServoCall(routine, Servo() && !c_.target.server_build ? "I/M(A)" : "Remaining Funcs(A)");
     } else if (routine == 3) {
       if (Servo()) {
         emit_.Put(0x617F00);  // MOVE R1,X:-(R7)
+        emit_.Say(code_.size() - 1, "\tMOVE\t R1,X:-(R7)\t\t; Save R1");
         emit_.Put(0x69F000);  // MOVE Y:$2000,R1
         emit_.Put(0x002000);
         emit_.UnpackIfPacked();
@@ -906,10 +1029,11 @@ void Generator::CallFunction(std::uint32_t c) {
         emit_.Put(0x61DF00);  // MOVE X:(R7)+,R1
       } else {
         emit_.Put(0x22B41B);
+        emit_.Say(code_.size() - 1, "\tCLR\tB\tR5,R4\t; Save R5");
         st().r4_cache = 0;
         emit_.Put(0x07F08D);
         emit_.Put(addressing);
-        emit_.CallRoutine(36);
+        emit_.CallRoutine(36, "plcq_base_addr");
         emit_.Put(c_.spran ? 0x69E500 : 0x07ED91);
         if (!st().packed) {
           emit_.Put(0x229500);
@@ -921,8 +1045,9 @@ void Generator::CallFunction(std::uint32_t c) {
       }
     } else if (routine == 15) {
       if (Servo()) {
-        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        LoadQBase();
         emit_.Put(0x42E400);  // MOVE L:(R4),X: Q0
+        emit_.Remark(code_.size() - 1, "\t\t; Read Q0 t0 X");
         emit_.UnpackIfPacked();
       } else {
         emit_.Put(0x22B41B);
@@ -932,6 +1057,7 @@ void Generator::CallFunction(std::uint32_t c) {
         emit_.CallRoutine(36);
         emit_.Put(c_.spran ? 0x6DE500 : 0x07ED95);
         emit_.Put(0x42E500);  // MOVE L:(R5),X
+        emit_.Remark(code_.size() - 1, "\t\t; Read Q0 to X");
         if (!st().packed) {
           emit_.Put(0x229500);
         } else {
@@ -939,10 +1065,10 @@ void Generator::CallFunction(std::uint32_t c) {
         }
       }
       st().packed = false;
-      emit_.CallRoutine(15);
+      emit_.CallRoutine(15, "Remaining Funcs(A)");
     } else {
       emit_.UnpackIfPacked();
-      emit_.CallRoutine(routine);
+      emit_.CallRoutine(routine, "Remaining Funcs(A)");
     }
   }
   st().packed = false;
@@ -950,7 +1076,7 @@ void Generator::CallFunction(std::uint32_t c) {
     const std::uint32_t op = Top();
     --depth_;
     PopX();
-    emit_.CallRoutine(kPoppedRoutine[op & 7]);
+    emit_.CallRoutine(kPoppedRoutine[op & 7], "Call Pop Operator");
   } else if (depth_ > 0 && NegatedAfterFunction(Top())) {
     emit_.CallRoutine(31);
     ClearTopMinus();
@@ -983,7 +1109,7 @@ int Generator::Reduce() {
         emit_.Put(0x48E709);  // TFR A,B L:(R7),A
         emit_.Put(0x497F00);  // MOVE B,L:-(R7)
         emit_.EmitLRead(static_cast<int>((target >> 8) & 8191), false);
-        PopX();
+        PopX("\tMOVE\tL:(R7)+,X\t\t; X = ExpRight");
         emit_.EmitIntOperator(op, true);
       }
       emit_.Put(0x48DF09);  // TFR A,B L:(R7)+,A
@@ -994,23 +1120,26 @@ int Generator::Reduce() {
       if (!st().packed) emit_.CallRoutine(33);
       emit_.Put(0x48E709);
       emit_.Put(0x497F00);
-      emit_.CallRoutine(34);
-      emit_.CallRoutine(1);  // the element
-      PopX();
-      emit_.CallRoutine(kPoppedRoutine[(c >> 1) & 7]);
+      emit_.CallRoutine(34, "UnPack A");
+      emit_.CallRoutine(1, "A = M(ExpLeft)");  // the element
+      PopX("\tMOVE\tL:(R7)+,X\t\t; X = ExpRight");
+      emit_.CallRoutine(kPoppedRoutine[(c >> 1) & 7], "Call Pop Operator");
       st().packed = false;
     }
     if (!st().packed) emit_.CallRoutine(33);
     st().packed = true;
     emit_.Put(0x48DF09);
+    emit_.Remark(code_.size() - 1, "\t\t; RghtExp->B, LeftExp->A");
     emit_.Put(0x497F00);
+    emit_.Remark(code_.size() - 1, "\t\t; B->Stack");
     if ((target & 30) != 12) {
       // The index becomes a variable number 0-8191.
       emit_.CallRoutine(34);
-      emit_.CallRoutine(44);
+      emit_.CallRoutine(44, "FTOL(Exp)");
       emit_.Put(0x210E00);  // MOVE A0,A
       emit_.Put(0x0140C6);
       emit_.Put(0x001FFF);
+      emit_.Say(code_.size() - 2, "\tAND\t#8191,A\t\t; Force (Exp = 0-8191)");
       st().packed = false;
     }
     return 0;
@@ -1064,6 +1193,8 @@ int Generator::Reduce() {
       emit_.Put(0x0BF080);  // JSR FTOL
       emit_.Put(c_.routines.entry[44]);
       emit_.Put(0x0C1D30);  // ASL #24,A,A
+      emit_.Say(code_.size() - 3, "\tJSR\t$%06lX\t\t; FTOL\n\tASL\t#24,A,A\t\t; Make 24 bit INT",
+                static_cast<unsigned long>(c_.routines.entry[44]));
       st().r4_cache = 0;
       ftoi_ = 0;
       break;
@@ -1071,6 +1202,9 @@ int Generator::Reduce() {
       emit_.Put(0x0C1C30);  // ASR #24,A,A
       emit_.Put(0x0BF080);  // JSR LTOF
       emit_.Put(c_.routines.entry[49]);
+      emit_.Say(code_.size() - 3,
+                "\tASR\t#24,A,A\t\t; Make 24 bit INT to 48 bit\n\tJSR\t$%06lX\t\t; LTOF",
+                static_cast<unsigned long>(c_.routines.entry[49]));
       st().r4_cache = 0;
       st().packed = false;
       itof_ = 0;
@@ -1157,8 +1291,6 @@ void Generator::Boundary(std::uint32_t code, double value) {
 void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) {
   const bool negated = (s & 1) != 0;
   const std::uint32_t base = s & ~1u;
-  const PlccTarget& tg = c_.target;
-  const std::uint32_t plc = static_cast<std::uint32_t>(plc_);
   auto negate_first = [&] {
     if (negated) {
       emit_.UnpackIfPacked();
@@ -1171,7 +1303,9 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
     if (base == 256 || base == 258) {
       emit_.UnpackIfPacked();
       emit_.EmitLoadN4(v);
-      ServoCall(base == 256 ? 29 : 30);
+      char name[32];
+      std::snprintf(name, sizeof name, "I/M%u = A", static_cast<unsigned>(v));
+      ServoCall(base == 256 ? 29 : 30, name);
       return;
     }
     if (!st().packed) emit_.CallRoutine(33);
@@ -1180,15 +1314,17 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       if (!c_.spran) {
         emit_.Put(0x487000);  // MOVE A,L:$1000+n
         emit_.Put(v + 0x1000);
+        emit_.Remark(code_.size() - 2, "\t; P%u = A", v);
         return;
       }
-      emit_.LoadR4(0x64A400, 0, false, 0x6000);
+      LoadPBase();
       if (v == 0) {
         emit_.Put(0x486400);
       } else {
         emit_.EmitLoadN4(v);
         emit_.Put(0x486C00);
       }
+      emit_.Remark(code_.size() - 1, "\t; P%u = A", v);
       return;
     }
     // Q
@@ -1196,20 +1332,20 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       if (!c_.spran) emit_.Put(0x20001B);  // CLR B
       emit_.EmitQAddress(v, plc_);
       emit_.Put(0x486D00);  // MOVE A,L:(R5+N5)
+      emit_.Remark(code_.size() - 1, "\t; Q%u = A", v);
       emit_.Put(0x0465A4);  // MOVEC M4,M5
+      emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
     } else if (!Servo()) {
-      emit_.Put(0x07F08F);
-      emit_.Put(tg.code_start - 32 + plc);
-      emit_.EmitLoadN4(v);
-      emit_.CallRoutine(61);
+      QRoutineCall(v, 61);
     } else {
-      emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+      LoadQBase();
       if (v == 0) {
         emit_.Put(0x486400);
       } else {
         emit_.EmitLoadN4(v);
         emit_.Put(0x486C00);
       }
+      emit_.Remark(code_.size() - 1, "\t; Q%u = A", v);
     }
     return;
   }
@@ -1233,11 +1369,17 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       st().integer_context = false;
       emit_.EmitPushA();
       emit_.EmitLoadN4(v);
-      ServoCall(28);
-      PopX();
-      emit_.CallRoutine(base == 270 ? 20 : base == 278 ? 21 : 22);
+      char read[32];
+      char write[32];
+      std::snprintf(read, sizeof read, c_.target.server_build ? "Read Mnn" : "A=I/M%u",
+                    static_cast<unsigned>(v));
+      std::snprintf(write, sizeof write, c_.target.server_build ? "M%u = A" : "I/M%u = A",
+                    static_cast<unsigned>(v));
+      ServoCall(28, read);
+      PopX("\tMOVE\tL:(R7)+,X\t\t; X = ExpRight");
+      emit_.CallRoutine(base == 270 ? 20 : base == 278 ? 21 : 22, "Call Pop Operator");
       emit_.EmitLoadN4(v);
-      ServoCall(30);
+      ServoCall(30, write);
       st().r4_cache = 0;
       st().packed = false;
       return;
@@ -1291,16 +1433,20 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       } else {
         emit_.Put(0x219C00);  // MOVE A1,N4
         emit_.Put(0x48DF00);  // MOVE L:(R7)+,A
+        emit_.Remark(code_.size() - 1, "\t; Pop A off Stack");
         emit_.CallRoutine(34);
-        ServoCall(30);
+        ServoCall(30, c_.target.server_build ? "M(Exp) = A " : "M(Exp) = A");
       }
       st().r4_cache = 0;
       return;
-    case 774:
+    case 774: {
+      const std::size_t from = code_.size();
       if (negated) emit_.Put(0x200036);  // NEG A
       emit_.Put(0x0AF080);
       emit_.Put(kServoReturn);
+      emit_.Say(from, "%s", negated ? "\tNEG\tA\n\tJMP\tSERVORTN" : "\tJMP\tSERVORTN");
       return;
+    }
     default:
       return;
   }
@@ -1313,14 +1459,21 @@ void Generator::IndexedStore(std::uint32_t v) {
     case 2:
       emit_.Put(0x219C00);
       emit_.Put(0x48DF00);
+      emit_.Remark(code_.size() - 1, "\t; Pop A off Stack");
       emit_.CallRoutine(34);
-      ServoCall((v & 30) == 0 ? 29 : 30);
+      if ((v & 30) == 0) {
+        ServoCall(29, c_.target.server_build ? "I/M(Exp) = A " : "I/M(Exp) = A");
+      } else {
+        ServoCall(30, c_.target.server_build ? "M(Exp) = A " : "M(Exp) = A");
+      }
       break;
     case 4:
       emit_.Put(0x219C00);
-      emit_.LoadR4(0x64A400, 0, false, 0x6000);
+      LoadPBase();
       emit_.Put(0x48DF00);
+      emit_.Remark(code_.size() - 1, "\t; Pop A off Stack");
       emit_.Put(0x486C00);
+      emit_.Remark(code_.size() - 1, "\t; P(Exp) = A");
       break;
     case 6:
       if (!Servo()) {
@@ -1332,11 +1485,14 @@ void Generator::IndexedStore(std::uint32_t v) {
         emit_.Put(0x05F425);
         emit_.Put(0x001FFF);
         emit_.Put(0x48DF00);
+        emit_.Remark(code_.size() - 1, "\t; Pop A off Stack");
         emit_.Put(0x486D00);
+        emit_.Remark(code_.size() - 1, "\t; Q(Exp) = A");
         emit_.Put(0x0465A4);
+        emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
       } else {
         emit_.Put(0x219C00);
-        emit_.LoadR4(0x6CF000, 0x002000, true, 0x8000);
+        LoadQBase();
         emit_.Put(0x48DF00);
         emit_.Put(0x486C00);
       }
@@ -1398,6 +1554,7 @@ void Generator::EndWhile() {
     case BlockKind::kPlcc: {
       const std::uint32_t slot = t.slot_table + 2 * n + 1;
       const std::uint32_t next = Next();
+      const std::size_t from = code_.size();
       emit_.Put(0x07F084);  // MOVEM P:slot target,X0
       emit_.Put(slot);
       emit_.Put(0x56F400);
@@ -1416,12 +1573,41 @@ void Generator::EndWhile() {
         emit_.Put(0x00000C);
         emit_.Put(0x000000);
       }
+      // The listing has one EndWhile block per PLC; later loops jump to it.
+      if (!code_.listing()) break;
+      if (endw_listed_) {
+        emit_.Say(from,
+                  "\tMOVE\t#L%d,R4\t\t; WHILE%d\n\tJMP\tPLCC%dEndW\t; JMP to PLCC%d ENDWhile Code",
+                  label_.label, label_.label, plc_, plc_);
+        break;
+      }
+      endw_listed_ = true;
+      char last[64];
+      if (plc_ > 0) {
+        std::snprintf(last, sizeof last, "\tJMP\t$%06lX\t\t; GOTO next PLC",
+                      static_cast<unsigned long>(next));
+      } else {
+        std::snprintf(last, sizeof last, "\tRTS\t\t; END PLC 0");
+      }
+      emit_.Say(from,
+                "\tMOVE\t#L%d,R4\t\t; WHILE%d\n"
+                "PLCC%dEndW\t\t; PLCC%d ENDWhile Code\n"
+                "\tMOVE\tP:$%06lX,X0\t;*** EndWhile CODE ***\n"
+                "\tMOVE\t#$%06lX,A\n"
+                "\tSUB\tX0,A\n"
+                "\tJEQ\t$%06lX\t\t; PLCC DISABLED RET\n"
+                "\tMOVE\tR4,P:$%06lX\t\t; Restart While\n"
+                "%s",
+                label_.label, label_.label, plc_, plc_, static_cast<unsigned long>(slot),
+                static_cast<unsigned long>(next), static_cast<unsigned long>(next),
+                static_cast<unsigned long>(slot), last);
       break;
     }
     case BlockKind::kServo: {
       const std::uint32_t bra = Here();
       emit_.Put(0x0D10C0);  // BRA back to the loop start
       emit_.Put((start - bra) & 0xFFFFFF);
+      emit_.Say(code_.size() - 2, "\tJMP\tL%d\t\t; Back to WHILE%d", label_.label, label_.label);
       break;
     }
     case BlockKind::kVarPlcc:
@@ -1430,11 +1616,16 @@ void Generator::EndWhile() {
       emit_.Put(0x077094);
       emit_.Put(kVarPlccRestart);
       emit_.Put(0x00000C);
+      emit_.Say(code_.size() - 5,
+                "\tMOVE\t#L%d,R4\t\t; WHILE%d\n\tMOVE\tR4,P:$%06lX\t\t; Restart While\n"
+                "\tRTS\t\t; EndWh RTN from PLCC",
+                label_.label, label_.label, static_cast<unsigned long>(kVarPlccRestart));
       break;
   }
 }
 
-void Generator::BlockExit() {
+void Generator::BlockExit(bool close) {
+  const std::size_t from = code_.size();
   switch (kind_) {
     case BlockKind::kPlcc:
       emit_.EmitPlccReturnCode(plc_);
@@ -1443,6 +1634,9 @@ void Generator::BlockExit() {
       emit_.Put(0x200013);  // CLR A
       emit_.Put(0x0AF080);  // JMP SERVORTN
       emit_.Put(kServoReturn);
+      emit_.Say(from, "%s",
+                close ? "\tCLR\tA\n\tJMP\tSERVORTN\n\tEND\t\t; End of Open Servo code"
+                      : "\tJMP\tSERVORTN");
       break;
     case BlockKind::kVarPlcc:
       emit_.Put(0x64F400);  // MOVE #>$4004,R4
@@ -1450,6 +1644,14 @@ void Generator::BlockExit() {
       emit_.Put(0x077094);  // MOVEM R4,P:$4002: restart at the start
       emit_.Put(kVarPlccRestart);
       emit_.Put(0x00000C);  // RTS
+      emit_.Say(from,
+                "\tMOVE\t#$%06lX,R4\t\t; PC to $%06lX\n\tMOVE\tR4,P:$%06lX\t\t; %s\n"
+                "\tRTS\t\t; %s",
+                static_cast<unsigned long>(kVarPlccStart),
+                static_cast<unsigned long>(kVarPlccStart),
+                static_cast<unsigned long>(kVarPlccRestart),
+                close ? "Restart at PLCC Start" : "Restart While",
+                close ? "CLOSE RTN from PLCC" : "EndWh RTN from PLCC");
       break;
   }
 }

@@ -1,13 +1,55 @@
 #include "plcc/plcc_emit.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 namespace zimo::corvan::plcc {
 
-void PlccEmitter::EmitRoutineCall(std::uint32_t address) {
+namespace {
+
+// The listing's names of the routines, by routine number.
+const char* RoutineName(const RoutineTable& r, std::uint32_t address) {
+  static const struct {
+    int k;
+    const char* name;
+  } kNames[] = {
+      {34, "Unpack A"},    {33, "Pack A"},     {31, "Negate A"},       {7, "FABS"},
+      {17, "FSUB_XA"},     {32, "CMP X,A"},    {3, "Q(Exp) to A Reg"}, {35, "ena plc A"},
+      {36, "Get C.S. Q"},  {44, "FTOL"},       {49, "LTOF"},           {47, "L/Mnn Read"},
+      {48, "L/Mnn Write"}, {53, "L_Read0"},    {54, "L_Write0"},       {55, "lock A"},
+      {56, "unlock A"},    {57, "SETPHASE A"}, {59, "QreadA "},        {60, "Qreadx "},
+      {61, "QwriteA "},
+  };
+  for (const auto& n : kNames) {
+    if (r.entry[static_cast<std::size_t>(n.k)] == address) return n.name;
+  }
+  switch (address) {
+    case 8:
+      return "MI_READ";
+    case 9:
+      return "MM_READ";
+    case 10:
+      return "MI_WRITE";
+    case 11:
+      return "MM_WRITE";
+    case 12:
+      return "CHN_WRITE";
+    case 0x40015:
+      return "A = MTRNUM()";
+    case 0x4001D:
+      return "FLIMIT ";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+void PlccEmitter::EmitRoutineCall(std::uint32_t address, const char* name) {
   const RoutineTable& r = c_.routines;
+  const std::size_t from = code_.size();
   // Three short routines are cheaper inline than called.
   if (c_.extended_firmware && address == r.entry[34]) {
     Put(0x0C1881);  // EXTRACTU #$00C000,A,B
@@ -27,6 +69,36 @@ void PlccEmitter::EmitRoutineCall(std::uint32_t address) {
     Put(0x0D0000 | address);  // JSR short
     state_.r4_cache = 0;
   }
+  // The listing shows every one of them as the call.
+  if (!code_.listing()) return;
+  if (name == nullptr) name = RoutineName(r, address);
+  if (name != nullptr) {
+    Say(from, "\tJSR\t$%06lX\t\t; %s", static_cast<unsigned long>(address), name);
+  } else {
+    Say(from, "\tJSR\t$%06lX", static_cast<unsigned long>(address));
+  }
+}
+
+void PlccEmitter::Say(std::size_t from, const char* format, ...) {
+  if (!code_.listing()) return;
+  char text[2048];
+  va_list args;
+  va_start(args, format);
+  const int used = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (used < 0) return;
+  code_.AddNote(from, code_.size(), text);
+}
+
+void PlccEmitter::Remark(std::size_t cell, const char* format, ...) {
+  if (!code_.listing()) return;
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  const int used = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (used < 0) return;
+  code_.AddRemark(cell, text);
 }
 
 void PlccEmitter::Put(std::uint32_t word) {
@@ -39,27 +111,33 @@ void PlccEmitter::Put(std::uint32_t word) {
 }
 
 void PlccEmitter::EmitLoadN4(std::uint32_t n) {
+  const std::size_t from = code_.size();
   if (n >= 256) {
     Put(0x74F400);
     Put(n);
   } else {
     Put(0x3C0000 + (n << 8));
   }
+  Say(from, "\tMOVE\t#%u,N4", static_cast<unsigned>(n));
 }
 
 void PlccEmitter::EmitIntOperator(std::uint32_t op, bool popped) {
   const RoutineTable& r = c_.routines;
+  const std::size_t from = code_.size();
   switch (op) {
     case 128:
       Put(0x200060);  // ADD X1,A
+      Say(from, "\tADD\tX1,A\t\t; Lnn ADD");
       break;
     case 129:
       if (popped) {
         Put(0x280000);  // MOVE #0,A0
         Put(0x200036);  // NEG A
         Put(0x200060);  // ADD X1,A
+        Say(from, "\tMOVE\t#0,A0\t\t; Pop Lnn SUB\n\tNEG\tA\n\tADD\tX1,A");
       } else {
         Put(0x200064);  // SUB X1,A
+        Say(from, "\tSUB\tX1,A\t\t; Push Lnn SUB");
       }
       break;
     case 130:
@@ -67,28 +145,39 @@ void PlccEmitter::EmitIntOperator(std::uint32_t op, bool popped) {
       Put(0x2000F0);  // MPY X1,Y1,A
       if (c_.spran) {
         Put(0x0C1D2E);  // ASL #23,A,A
+        Say(from,
+            "\tMOVE\tA1,Y1\t\t; Y1 = A1\n\tMPY\tX1,Y1,A\t\t; A = X1*Y1\n"
+            "\tASL\t#23,A,A\t\t; Fract to Int");
       } else {
         Put(0x200022);  // ASR A
         Put(0x210E00);  // MOVE A0,A
+        Say(from,
+            "\tMOVE\tA1,Y1\t\t; Y1 = A1\n\tMPY\tX1,Y1,A\t\t; A = X1*Y1\n"
+            "\tASR\tA\t\t; Fract to Int\n\tMOVE\tA0,A\t\t; Sign extend");
       }
       break;
     case 131:
-      EmitRoutineCall(popped ? r.divide_popped : r.divide_pushed);
+      EmitRoutineCall(popped ? r.divide_popped : r.divide_pushed,
+                      popped ? "Pop DIV Opr" : "Push DIV Opr");
       break;
     case 132:
       Put(0x200062);  // OR X1,A
       Put(0x218E00);  // MOVE A1,A
+      Say(from, "\tOR\tX1,A\t\t; A = X1 | A\n\tMOVE\tA1,A\t\t; Sign extend");
       break;
     case 133:
       Put(0x200063);  // EOR X1,A
       Put(0x218E00);
+      Say(from, "\tEOR\tX1,A\t\t; A = X1 ^ A\n\tMOVE\tA1,A\t\t; Sign extend");
       break;
     case 134:
       Put(0x200066);  // AND X1,A
       Put(0x218E00);
+      Say(from, "\tAND\tX1,A\t\t; A = X1 & A\n\tMOVE\tA1,A\t\t; Sign extend");
       break;
     case 135:
-      EmitRoutineCall(popped ? r.modulo_popped : r.modulo_pushed);
+      EmitRoutineCall(popped ? r.modulo_popped : r.modulo_pushed,
+                      popped ? "Pop Modulo Opr" : "Push Modulo Opr");
       break;
     default:
       break;
@@ -97,7 +186,9 @@ void PlccEmitter::EmitIntOperator(std::uint32_t op, bool popped) {
 
 void PlccEmitter::EmitPushA() {
   if (!state_.packed && !state_.integer_context) EmitRoutineCall(c_.routines.entry[33]);
+  const std::size_t from = code_.size();
   Put(0x487F00);  // MOVE A,L:-(R7)
+  Say(from, "\tMOVE\tA,L:-(R7)\t; Push A on Stack");
 }
 
 void PlccEmitter::EmitPoolWords(std::size_t offset, std::size_t min_words_minus_1) {

@@ -39,6 +39,7 @@ class PlccCodeBuffer {
     words_.clear();
     overflowed_ = false;
     notes_.clear();
+    remarks_.clear();
   }
 
   // For the assembly listing: text lines placed before a cell, or standing
@@ -61,6 +62,12 @@ class PlccCodeBuffer {
       notes_.push_back(Note{words_.size(), words_.size(), std::move(text), std::move(label)});
   }
   const std::vector<Note>& notes() const { return notes_; }
+  // A comment for the listing line of the instruction that starts at
+  // `cell` (its text carries its own separator); the last one given wins.
+  void AddRemark(std::size_t cell, std::string text) {
+    if (listing_) remarks_.emplace_back(cell, std::move(text));
+  }
+  const std::vector<std::pair<std::size_t, std::string>>& remarks() const { return remarks_; }
   void set_usable(std::size_t usable) { usable_ = usable; }
   std::size_t usable() const { return usable_; }
 
@@ -70,6 +77,7 @@ class PlccCodeBuffer {
   bool overflowed_ = false;
   bool listing_ = false;
   std::vector<Note> notes_;
+  std::vector<std::pair<std::size_t, std::string>> remarks_;
 };
 
 // What the emitters share with the statement generator.
@@ -89,9 +97,17 @@ class PlccEmitter {
 
   // Appends one word; a pending mark rides on it and then is gone.
   void Put(std::uint32_t word);
-  // Routine k of the routine table.
-  void CallRoutine(int k) { EmitRoutineCall(c_.routines.entry[static_cast<std::size_t>(k)]); }
-  void EmitRoutineCall(std::uint32_t address);
+  // Routine k of the routine table. `name` is the call's comment in the
+  // listing (nullptr: the routine's usual name).
+  void CallRoutine(int k, const char* name = nullptr) {
+    EmitRoutineCall(c_.routines.entry[static_cast<std::size_t>(k)], name);
+  }
+  void EmitRoutineCall(std::uint32_t address, const char* name = nullptr);
+  // Listing text standing for the words from `from` to the end of the
+  // buffer (lines separated by newlines); nothing when no listing is made.
+  void Say(std::size_t from, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // A comment on the listing line of the instruction at `cell`.
+  void Remark(std::size_t cell, const char* format, ...) __attribute__((format(printf, 3, 4)));
   void EmitLoadN4(std::uint32_t n);
   void EmitIntOperator(std::uint32_t op, bool popped);
   void EmitPushA();
@@ -115,6 +131,8 @@ class PlccEmitter {
   void EmitQAddress(std::uint32_t n, int plc);
   // MOVE #n,B1-style load of R4 with a base, skipped while R4 holds `tag`.
   void LoadR4(std::uint32_t first, std::uint32_t ext, bool two_words, std::uint32_t tag);
+  // R4 := an L or F table's address, skipped while R4 holds it.
+  void LoadTable(std::uint32_t addr);
   void UnpackIfPacked();
   void NegateA(bool integer);
 

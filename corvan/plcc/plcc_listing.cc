@@ -205,8 +205,28 @@ class Lister {
 
   void Run() {
     notes_ = code_.notes();
-    std::stable_sort(notes_.begin(), notes_.end(),
-                     [](const Note& a, const Note& b) { return a.cell < b.cell; });
+    // Per cell: lines placed before it first, then the widest text standing
+    // for its words (narrower texts inside it are not printed).
+    std::stable_sort(notes_.begin(), notes_.end(), [](const Note& a, const Note& b) {
+      if (a.cell != b.cell) return a.cell < b.cell;
+      const bool a_ranged = a.end > a.cell;
+      const bool b_ranged = b.end > b.cell;
+      if (a_ranged != b_ranged) return !a_ranged;
+      return a.end > b.end;
+    });
+    // Of several texts for the same words the last one given holds.
+    std::vector<Note> kept;
+    for (std::size_t k = 0; k < notes_.size(); ++k) {
+      const Note& n = notes_[k];
+      const bool ranged = n.end > n.cell;
+      if (ranged && k + 1 < notes_.size() && notes_[k + 1].cell == n.cell &&
+          notes_[k + 1].end == n.end) {
+        continue;
+      }
+      kept.push_back(n);
+    }
+    notes_.swap(kept);
+    for (const auto& r : code_.remarks()) remarks_[r.first] = r.second;
     for (const Note& n : notes_) {
       if (n.end > n.cell && hidden_.count(n.cell) == 0) hidden_[n.cell] = n.end;
     }
@@ -227,14 +247,19 @@ class Lister {
       if (!n.label.empty() && named_.count(a) == 0) named_[a] = n.label;
     }
     std::size_t next_note = 0;
+    std::size_t range_from = 0;
+    std::size_t range_end = 0;
     const std::vector<Note>& notes = notes_;
     for (std::size_t i = 0; i < code_.size();) {
       Label(i);
       bool skipped = false;
       while (next_note < notes.size() && notes[next_note].cell <= i) {
         const Note& n = notes[next_note++];
+        if (n.cell >= range_from && n.cell < range_end) continue;  // inside a text shown
         AddLines(n.text);
         if (n.end > i) {
+          range_from = n.cell;
+          range_end = n.end;
           i = n.end;
           skipped = true;
         }
@@ -243,11 +268,17 @@ class Lister {
       std::string text;
       std::uint32_t target = 0;
       const std::size_t length = Decode(i, &text, &target);
+      const auto remark = remarks_.find(i);
+      if (remark != remarks_.end()) text += remark->second;
       lines_.push_back("\t" + text);
       i += length;
     }
     Label(code_.size());
-    while (next_note < notes.size()) AddLines(notes[next_note++].text);
+    while (next_note < notes.size()) {
+      const Note& n = notes[next_note++];
+      if (n.cell >= range_from && n.cell < range_end) continue;
+      AddLines(n.text);
+    }
   }
 
  private:
@@ -385,6 +416,7 @@ class Lister {
   std::map<std::uint32_t, std::string> named_;
   std::vector<Note> notes_;
   std::map<std::size_t, std::size_t> hidden_;  // first cell -> end of unlisted code
+  std::map<std::size_t, std::string> remarks_;
 };
 
 }  // namespace

@@ -22,9 +22,17 @@ void PlccEmitter::LoadR4(std::uint32_t first, std::uint32_t ext, bool two_words,
                          std::uint32_t tag) {
   if (state_.pending_mark != 0) state_.r4_cache = 0;
   if (c_.optimize && state_.r4_cache == tag) return;
+  const std::size_t from = code_.size();
   Put(first);
   if (two_words) Put(ext);
   state_.r4_cache = tag;
+  if (tag == 0x400) Say(from, "\tMOVE\t#$%X,R4", 0x400u);  // the MP base
+}
+
+void PlccEmitter::LoadTable(std::uint32_t addr) {
+  const std::size_t from = code_.size();
+  LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
+  if (code_.size() > from) Say(from, "\tMOVE\t#$%06lX,R4\t", static_cast<unsigned long>(addr));
 }
 
 void PlccEmitter::UnpackIfPacked() {
@@ -46,12 +54,14 @@ void PlccEmitter::NegateA(bool integer) {
 // The index in A limited to the array, then into N4.
 void PlccEmitter::IndexMask(int width) {
   const std::uint32_t k = (1u << width) - 1;
+  const std::size_t from = code_.size();
   if (k < 64) {
     Put(0x014086 + (k << 8));  // AND #<k,A
   } else {
     Put(0x0140C6);  // AND #k,A
     Put(k);
   }
+  Say(from, "\tAND\t#$%X,A\t", static_cast<unsigned>(k));
   Put(0x219C00);  // MOVE A1,N4
 }
 
@@ -60,15 +70,18 @@ void PlccEmitter::EmitLWrite(int n) {
   const std::uint32_t addr = static_cast<std::uint32_t>(d.address) & 0xFFFFFF;
   const std::uint32_t y = (d.flags & 0x40) != 0 ? 0x80000 : 0;
   if (c_.InOverlay(n)) {
+    const std::size_t from = code_.size();
     EmitLoadN4(static_cast<std::uint32_t>(n));
+    Say(from, "\tMOVE\t#%i,N4\t\t;  L%i = A", n, n);
     state_.r4_cache = 0;
     CallRoutine(48);
     return;
   }
   if (IsLArray(d)) {
     IndexMask(d.width);
-    LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
+    LoadTable(addr);
     Put(0x48DF00);  // MOVE L:(R7)+,A: the value
+    Say(code_.size() - 1, "\tMOVE\tL:(R7)+,A\t; Data on Stack");
     Put(d.code | 0x140000);
     return;
   }
@@ -79,12 +92,14 @@ void PlccEmitter::EmitLWrite(int n) {
   if (d.width == 24) {
     Put(y | 0x547000);
     Put(addr);
+    Remark(code_.size() - 2, "\t\t; L%d = A", n);
     return;
   }
   const std::uint32_t o = d.flags & 0x1F;
   const std::uint32_t w = d.width;
   const std::uint32_t m = (1u << w) - 1;
   if (c_.extended_firmware && !c_.varplcc_section) {
+    const std::size_t from = code_.size();
     Put(0x2F0000 + (d.code << 8));  // MOVE #<code,B
     if (addr >= 256) {
       Put(0x51F400);  // MOVE #addr,B0
@@ -92,12 +107,16 @@ void PlccEmitter::EmitLWrite(int n) {
     } else {
       Put(0x290000 + (addr << 8));
     }
+    Say(from, "\tMOVE\t#<$%X,B\n\tMOVE\t#$%X,B0", static_cast<unsigned>(d.code & 0xFF),
+        static_cast<unsigned>(addr));
     CallRoutine(54);
     state_.r4_cache = 0;
     return;
   }
   Put(0x0446B9);  // MOVEC SR,Y0
+  Remark(code_.size() - 1, "\t\t; Save STATUS REG");
   Put(0x0003F8);  // ORI #3,MR: no interrupts while the word is rebuilt
+  Remark(code_.size() - 1, "\t\t; BLK INTR");
   if (o != 0) {
     Put(0x218413);  // CLR A A1,X0
     const std::uint32_t t = 24 - o;
@@ -133,8 +152,10 @@ void PlccEmitter::EmitLWrite(int n) {
   }
   Put(0x200010);  // ADD B,A
   Put(0x04C6B9);  // MOVEC Y0,SR
+  Remark(code_.size() - 1, "\t\t; Restore STATUS REG");
   Put(y | 0x547000);
   Put(addr);
+  Remark(code_.size() - 2, "\t\t; L%d = A", n);
 }
 
 void PlccEmitter::EmitLRead(int n, bool to_x1) {
@@ -143,15 +164,20 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   const std::uint32_t y = (d.flags & 0x40) != 0 ? 0x80000 : 0;
   if (state_.pending_mark != 0) state_.r4_cache = 0;
   if (c_.InOverlay(n) && !c_.varplcc_section) {
+    const std::size_t from = code_.size();
     EmitLoadN4(static_cast<std::uint32_t>(n));
+    Say(from, "\tMOVE\t#%i,N4\t\t;  L%i", n, n);
     CallRoutine(47);
     state_.r4_cache = 0;
-    if (to_x1) Put(0x218500);  // MOVE A1,X1
+    if (to_x1) {
+      Put(0x218500);  // MOVE A1,X1
+      Say(code_.size() - 1, "\tMOVE\tA1,X1\t\t;  Read to X1");
+    }
     return;
   }
   if (IsLArray(d)) {
     IndexMask(d.width);
-    LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
+    LoadTable(addr);
     Put(d.code | (to_x1 ? 0x58000 : 0x168000));
     return;
   }
@@ -162,6 +188,9 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   if (d.width == 24) {
     Put(y | (to_x1 ? 0x45F000 : 0x56F000));
     Put(addr);
+    Say(code_.size() - 2,
+        to_x1 ? "\tMOVE\t%s:$%X,X1\t\t; X1 = L%d" : "\tMOVE\t%s:$%X,A\t\t; A = L%d",
+        y != 0 ? "Y" : "X", static_cast<unsigned>(addr), n);
     return;
   }
   const std::uint32_t o = d.flags & 0x1F;
@@ -177,8 +206,10 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
     }
     if (to_x1) {
       Put(0x218400);  // MOVE A1,X0
+      Say(code_.size() - 1, "\tMOVE\tA1,X0\t\t; Save A");
       CallRoutine(53);
       Put(0x218541);  // TFR X0,A A1,X1
+      Say(code_.size() - 1, "\tTFR\tX0,A\tA1,X1\t\t; Put data into X1 & restore A");
     } else {
       CallRoutine(53);
     }
@@ -197,24 +228,29 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   if ((d.flags & 0x80) != 0) {
     Put(y | 0x44F000);  // MOVE X:addr,X0
     Put(addr);
+    Remark(code_.size() - 2, "\t\t; L%d Old", n);
     if (o + w < 24) {
       load_y1(o + w, 0x270000, 0x47F400);
       load_y1(24 - w, 0x2700C8, 0x47F4C8);
       Put(0x212400);  // MOVE B0,X0
+      Remark(code_.size() - 1, "\t\t; Old Data right justify");
     } else {
       load_y1(o, 0x270000, 0x47F400);
     }
     if (to_x1) {
       Put(0x2000C8);  // MPY X0,Y1,B
       Put(0x21A500);  // MOVE B1,X1
+      Remark(code_.size() - 1, "\t\t; X1 = New Data");
     } else {
       Put(0x2000C0);  // MPY X0,Y1,A
+      Remark(code_.size() - 1, "\t\t; A = New Data");
     }
     return;
   }
   if (o != 0) {
     Put(y | 0x44F000);
     Put(addr);
+    Remark(code_.size() - 2, "\t\t; L%d Old", n);
     load_y1(o, 0x270000, 0x47F400);
     Put(0x47F4C8);  // MPY X0,Y1,B #>m,Y1
     Put(m);
@@ -242,6 +278,7 @@ void PlccEmitter::EmitRingRead(int n, std::uint32_t kind, bool to_x1) {
       LoadR4(0x64F400, 0x000400, true, 0x400);
       Put(0x0140C6);
       Put(0x0001FF);
+      Say(code_.size() - 2, "\tAND\t#$1FF,A\t; LIMIT to 511");
       Put(0x219C00);
       Put(0x56EC00);
       return;
@@ -249,10 +286,11 @@ void PlccEmitter::EmitRingRead(int n, std::uint32_t kind, bool to_x1) {
     state_.r4_cache = 0;
     if (k == 48) {
       Put(0x218F00);  // MOVE A1,B
-      EmitRoutineCall(8);
+      EmitRoutineCall(8, "MI_READ // LIMITS B to 0 1999");
     } else {
       Put(0x0140C6);  // AND #$1FF,A
       Put(0x0001FF);
+      Say(code_.size() - 2, "\tAND\t#$1FF,A\t; LIMIT to 511");
       Put(0x219C00);
       EmitRoutineCall(9);
     }
@@ -263,6 +301,7 @@ void PlccEmitter::EmitRingRead(int n, std::uint32_t kind, bool to_x1) {
     state_.r4_cache = 0;
     Put(0x57F400);  // MOVE #n,B
     Put(un);
+    Say(code_.size() - 2, "\tMOVE\t#>%u,B", un);
     finish(8);
   } else if (k == 50) {
     state_.r4_cache = 0;
@@ -286,7 +325,7 @@ void PlccEmitter::EmitFWrite(int n) {
   const std::uint32_t ftol = c_.routines.entry[44];
   if (IsFArray(d)) {
     IndexMask(d.width);
-    LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
+    LoadTable(addr);
     Put(0x48DF00);  // the value, packed by its push
     if (d_memory) {
       CallRoutine(34);
@@ -300,6 +339,7 @@ void PlccEmitter::EmitFWrite(int n) {
     if (state_.packed) CallRoutine(34);
     Put(0x0BF080);
     Put(ftol);
+    Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; FTOL A ", static_cast<unsigned long>(ftol));
     state_.packed = true;
   }
   if (!state_.packed) CallRoutine(33);
@@ -322,7 +362,7 @@ void PlccEmitter::EmitFRead(int n, bool to_x) {
     Put(to_x ? d.code + 52 : d.code + 56);
   } else if (IsFArray(d)) {
     IndexMask(d.width);
-    LoadR4(addr < 256 ? 0x340000 + (addr << 8) : 0x64F400, addr, addr >= 256, addr);
+    LoadTable(addr);
     Put(to_x ? 0x42EC00 : 0x48EC00);
   } else {
     Put(to_x ? 0x42F000 : 0x48F000);
@@ -332,6 +372,8 @@ void PlccEmitter::EmitFRead(int n, bool to_x) {
   if ((d.flags & 1) != 0) {
     Put(0x0BF080);  // JSR LTOF
     Put(c_.routines.entry[49]);
+    Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; LTOF A",
+        static_cast<unsigned long>(c_.routines.entry[49]));
     state_.packed = false;
   }
 }
@@ -342,6 +384,7 @@ void PlccEmitter::EmitQAddress(std::uint32_t n, int plc) {
   if (c_.spran) {
     Put(0x07F08F);  // MOVEM P:addressing word,B
     Put(t.code_start - 32 + p);
+    Say(code_.size() - 2, "\tMOVE\tP:$%06lX,B", static_cast<unsigned long>(t.code_start - 32 + p));
     CallRoutine(36);
     Put(0x6DE500);  // MOVE Y:(R5),R5
   } else {
@@ -351,15 +394,18 @@ void PlccEmitter::EmitQAddress(std::uint32_t n, int plc) {
     Put(0x07ED95);  // MOVEM P:(R5+N5),R5
   }
   state_.r4_cache = 0;
+  const std::size_t n5 = code_.size();
   if (n >= 256) {
     Put(0x75F400);
     Put(n);
   } else {
     Put(0x3D0000 + (n << 8));
   }
+  Say(n5, "\tMOVE\t#%d,N5\t\t; N5 = nn of Qnn", static_cast<int>(n));
   Put(0x05F425);  // MOVEC #modulo,M5
   if (c_.spran) {
     Put(0x001FFF);
+    Say(code_.size() - 2, "\tMOVE\t#$1FFF,M5\t; M5 = modulo 8191");
   } else {
     Put(0x0003FF);
     Put(0x000000);

@@ -3,6 +3,7 @@
 // commands that have no text form, and an unwritable listing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -181,50 +182,120 @@ TEST_F(PlccListingTest, VarPlccStartsWithItsOrigin) {
   EXPECT_EQ(l[1], "\tORG\t$4004\t\t;Start of VARPlcc");
 }
 
-TEST_F(PlccListingTest, LoopRestartsNameTheLoopStart) {
+TEST_F(PlccListingTest, VarPlccLoopReturnAndClose) {
   Lines v =
       Compile(Spran("1.938"), "OPEN VARPLCC\nWHILE (MP1>0)\nMP2=1\nENDWHILE\nRETURN\nCLOSE\n");
   ASSERT_GE(v.size(), 2u);
   v.resize(v.size() - 2);  // the section's closing memory writes
-  // RETURN and CLOSE restart the section at its start, which is the loop's
-  // start too.
-  const Lines restart = {"\tMOVE\t#L1,R4", "\tMOVEM\tR4,P:$004002", "\tRTS"};
-  const Lines tail = Cat({restart, {"L1F1\t\t; WHILE1 False Path"}, restart, restart});
+  const Lines tail = {"\tMOVE\t#L1,R4\t\t; WHILE1",
+                      "\tMOVE\tR4,P:$004002\t\t; Restart While",
+                      "\tRTS\t\t; EndWh RTN from PLCC",
+                      "L1F1\t\t; WHILE1 False Path",
+                      "\tMOVE\t#$004004,R4\t\t; PC to $004004",
+                      "\tMOVE\tR4,P:$004002\t\t; Restart While",
+                      "\tRTS\t\t; EndWh RTN from PLCC",
+                      "\tMOVE\t#$004004,R4\t\t; PC to $004004",
+                      "\tMOVE\tR4,P:$004002\t\t; Restart at PLCC Start",
+                      "\tRTS\t\t; CLOSE RTN from PLCC"};
   ASSERT_GE(v.size(), tail.size());
   EXPECT_EQ(Lines(v.end() - static_cast<long>(tail.size()), v.end()), tail);
   EXPECT_EQ(v[2], "L1\t\t\t; WHILE1 Start");
+}
 
-  const Lines p = Block(Spran(), "OPEN PLCC 2\nWHILE (P1>1)\nP1=0\nENDWHILE\nCLOSE\n");
-  int named = 0;
-  for (const std::string& line : p) named += line == "\tMOVE\t#L1,R4";
-  EXPECT_EQ(named, 1);
+// The first loop of a PLC lists the shared EndWhile block, later loops
+// jump to it; PLCC 0 leaves its scan with RTS.
+TEST_F(PlccListingTest, LoopsShareOneEndWhileBlock) {
+  const PlccTarget t = Spran();
+  const unsigned long s = t.slot_table;
+  char a[96];
+  auto line = [&a](const char* format, unsigned long v) {
+    std::snprintf(a, sizeof a, format, v);
+    return std::string(a);
+  };
+  auto loop = [](const char* n) {
+    return Lines{std::string("\tMOVE\tX:$24,R4\t; X:P_BASE to R4"),
+                 std::string("\tMOVE\t#") + n + ",N4",
+                 std::string("\tMOVE\tL:(R4+N4),A\t; A = P") + n,
+                 "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+                 "\tMOVE\t#>$400000,A",
+                 "\tMOVE\t#$800,A0\t; A = 1.000000",
+                 "\tJSR\t$00FF44\t\t; Unpack A",
+                 "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+                 "\tJSR\t$00FF40\t\t; CMP X,A"};
+  };
+  auto body = [](const char* n) {
+    return Lines{"\tCLR\tA\t; A = 0.000000", "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                 std::string("\tMOVE\t#") + n + ",N4",
+                 std::string("\tMOVE\tA,L:(R4+N4)\t; P") + n + " = A"};
+  };
+  const std::string source = "WHILE (P1>1)\nP1=0\nENDWHILE\nWHILE (P2>1)\nP2=0\nENDWHILE\nCLOSE\n";
+  const Lines expected =
+      Cat({{"PLCC2Start", "L1\t\t\t; WHILE1 Start"},
+           loop("1"),
+           {"\tJGE\tL1F1\t\t; JMP FALSE", "L1THEN\t\t; Conditional EXP TRUE path"},
+           body("1"),
+           {"\tMOVE\t#L1,R4\t\t; WHILE1", "PLCC2EndW\t\t; PLCC2 ENDWhile Code",
+            line("\tMOVE\tP:$%06lX,X0\t;*** EndWhile CODE ***", s + 5),
+            line("\tMOVE\t#$%06lX,A", s + 6), "\tSUB\tX0,A",
+            line("\tJEQ\t$%06lX\t\t; PLCC DISABLED RET", s + 6),
+            line("\tMOVE\tR4,P:$%06lX\t\t; Restart While", s + 5),
+            line("\tJMP\t$%06lX\t\t; GOTO next PLC", s + 6), "L1F1\t\t; WHILE1 False Path",
+            "L2\t\t\t; WHILE2 Start"},
+           loop("2"),
+           {"\tJGE\tL2F1\t\t; JMP FALSE", "L2THEN\t\t; Conditional EXP TRUE path"},
+           body("2"),
+           {"\tMOVE\t#L2,R4\t\t; WHILE2", "\tJMP\tPLCC2EndW\t; JMP to PLCC2 ENDWhile Code",
+            "L2F1\t\t; WHILE2 False Path"},
+           SpranEnd(t, 2)});
+  EXPECT_EQ(Block(t, "OPEN PLCC 2\n" + source), expected);
+
+  // PLCC 0 leaves through RTS, and every PLC has its own block.
+  const Lines two = Block(t,
+                          "OPEN PLCC 0\nWHILE (P1>1)\nP1=0\nENDWHILE\n"
+                          "OPEN PLCC 1\nWHILE (P1>1)\nP1=0\nENDWHILE\nCLOSE\n");
+  Lines ends;
+  for (const std::string& l : two) {
+    if ((l.rfind("PLCC", 0) == 0 && l.find("EndW") != std::string::npos) ||
+        l.find("END PLC") != std::string::npos || l.find("GOTO next") != std::string::npos) {
+      ends.push_back(l);
+    }
+  }
+  EXPECT_EQ(ends, (Lines{"PLCC0EndW\t\t; PLCC0 ENDWhile Code", "\tRTS\t\t; END PLC 0",
+                         "PLCC1EndW\t\t; PLCC1 ENDWhile Code",
+                         line("\tJMP\t$%06lX\t\t; GOTO next PLC", s + 4)}));
 }
 
 TEST_F(PlccListingTest, IfElseBlocksAndTheirLabels) {
   const PlccTarget t = Spran();
-  const Lines store_p1 = {"\tMOVE\tX:$24,R4", "\tMOVE\t#$1,N4", "\tMOVE\tA,L:(R4+N4)"};
+  const Lines store_p1 = {"\tMOVE\tX:$24,R4\t; X:P_BASE to R4", "\tMOVE\t#1,N4",
+                          "\tMOVE\tA,L:(R4+N4)\t; P1 = A"};
   const Lines l = Block(t,
                         "L1->X:$10,24\nOPEN PLCC 1\nIF (L1=5)\nP1=1\nELSE\nP1=2\nENDIF\n"
                         "IF (L1=5)\nP1=1\nENDIF\nCLOSE\n");
-  const Lines condition = {"\tMOVE\tX:$000010,A", "\tMOVE\tA,L:-(R7)", "\tMOVE\t#>$000005,A",
-                           "\tMOVE\tL:(R7)+,X",   "\tMOVE\t#$0,A0",    "\tSUB\tX1,A"};
-  const Lines p1_one = {"\tMOVE\t#>$400000,A", "\tMOVE\t#>$000800,A0"};
-  const Lines p1_two = {"\tMOVE\t#>$400000,A", "\tMOVE\t#>$000801,A0"};
-  const Lines expected = Cat({{"PLCC1Start", "L1\t\t\t; IF1 Start"},
-                              condition,
-                              {"\tJNE\tL1F1", "L1THEN\t\t; Conditional EXP TRUE path"},
-                              p1_one,
-                              store_p1,
-                              {"\tJMP\tL1F2", "L1F1\t\t; ELSE1 FALSE path"},
-                              p1_two,
-                              store_p1,
-                              {"L1F2\t\t; ENDIF1", "L2\t\t\t; IF2 Start"},
-                              condition,
-                              {"\tJNE\tL2F1", "L2THEN\t\t; Conditional EXP TRUE path"},
-                              p1_one,
-                              store_p1,
-                              {"L2F1\t\t; ENDIF2"},
-                              SpranEnd(t, 1)});
+  const Lines condition = {"\tMOVE\tX:$10,A\t\t; A = L1",
+                           "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+                           "\tMOVE\t#>5,A",
+                           "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+                           "\tMOVE\t#0,A0\t\t; Pop Lnn NEG",
+                           "\tSUB\tX1,A"};
+  const Lines p1_one = {"\tMOVE\t#>$400000,A", "\tMOVE\t#$800,A0\t; A = 1.000000"};
+  const Lines p1_two = {"\tMOVE\t#>$400000,A", "\tMOVE\t#$801,A0\t; A = 2.000000"};
+  const Lines expected =
+      Cat({{"PLCC1Start", "L1\t\t\t; IF1 Start"},
+           condition,
+           {"\tJNE\tL1F1\t\t; JMP FALSE", "L1THEN\t\t; Conditional EXP TRUE path"},
+           p1_one,
+           store_p1,
+           {"\tJMP\tL1F2\t\t; ELSE JMP ENDIF", "L1F1\t\t; ELSE1 FALSE path"},
+           p1_two,
+           store_p1,
+           {"L1F2\t\t; ENDIF1", "L2\t\t\t; IF2 Start"},
+           condition,
+           {"\tJNE\tL2F1\t\t; JMP FALSE", "L2THEN\t\t; Conditional EXP TRUE path"},
+           p1_one,
+           store_p1,
+           {"L2F1\t\t; ENDIF2"},
+           SpranEnd(t, 1)});
   EXPECT_EQ(l, expected);
 }
 
@@ -270,20 +341,23 @@ TEST_F(PlccListingTest, OrGroupsGetFalseLabelsOfTheirOwn) {
   std::snprintf(next, sizeof next, "\tJMP\t$%06lX", static_cast<unsigned long>(t.slot_table + 4));
   const std::string last = next;
   // A OR B: A holds -> THEN; no false label between the sides.
-  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 OR P2>1)\nP3=1\nENDIF\nCLOSE\n")),
-            (Lines{"L1\t\t\t; IF1 Start", "\tJLT\tL1THEN", "\tJGE\tL1F1",
-                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F1\t\t; ENDIF1", end_jump, last}));
+  EXPECT_EQ(
+      Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 OR P2>1)\nP3=1\nENDIF\nCLOSE\n")),
+      (Lines{"L1\t\t\t; IF1 Start", "\tJLT\tL1THEN\t\t; JMP TRUE", "\tJGE\tL1F1\t\t; JMP FALSE",
+             "L1THEN\t\t; Conditional EXP TRUE path", "L1F1\t\t; ENDIF1", end_jump, last}));
   // A AND B OR C: the failed AND group tries C at a false label of its own.
-  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 AND P2>1 OR P3>1)\nP3=1\nENDIF\nCLOSE\n")),
-            (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1", "\tJLT\tL1THEN",
-                   "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2",
-                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
+  EXPECT_EQ(
+      Flow(Block(t, "OPEN PLCC 1\nIF (P1>1 AND P2>1 OR P3>1)\nP3=1\nENDIF\nCLOSE\n")),
+      (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1\t\t; JMP FALSE", "\tJLT\tL1THEN\t\t; JMP TRUE",
+             "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2\t\t; JMP FALSE",
+             "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
   // An OR line: the line before jumps on true, the OR line tries its own
   // condition and fails to the ENDIF.
-  EXPECT_EQ(Flow(Block(t, "OPEN PLCC 1\nIF (P1>1)\nAND (P2>1)\nOR (P3>1)\nP3=1\nENDIF\nCLOSE\n")),
-            (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1", "\tJLT\tL1THEN",
-                   "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2",
-                   "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
+  EXPECT_EQ(
+      Flow(Block(t, "OPEN PLCC 1\nIF (P1>1)\nAND (P2>1)\nOR (P3>1)\nP3=1\nENDIF\nCLOSE\n")),
+      (Lines{"L1\t\t\t; IF1 Start", "\tJGE\tL1F1\t\t; JMP FALSE", "\tJLT\tL1THEN\t\t; JMP TRUE",
+             "L1F1\t\t; Logical OR FALSE path", "\tJGE\tL1F2\t\t; JMP FALSE",
+             "L1THEN\t\t; Conditional EXP TRUE path", "L1F2\t\t; ENDIF1", end_jump, last}));
 }
 
 // The listing shows what the code words do where the card's own listing
@@ -296,24 +370,51 @@ TEST_F(PlccListingTest, ServoCallsAndRegisterRelativeOperands) {
   const Lines body = {"SERVO_BUF\t\t; Start of OpenServo Program",
                       "\tMOVE\tX:(R1+$3F),A",
                       "\tMOVE\tY:(R0-$40),X1",
-                      "\tADD\tX1,A",
+                      "\tADD\tX1,A\t\t; Lnn ADD",
                       "\tMOVE\tA1,X:(R1-$03)",
-                      "\tMOVE\t#$64,N4",
+                      "\tMOVE\t#100,N4",
                       "\tMOVE\tR1,X:-(R7)",
                       "\tMOVE\tN1,Y:(R7)",
-                      "\tJSR\t$00FF36",
+                      "\tJSR\t$00FF36\t\t; A=I/M100",
                       "\tMOVE\tY:(R7),N1",
                       "\tMOVE\tX:(R7)+,R1",
-                      "\tMOVE\t#$1,N4",
+                      "\tMOVE\t#1,N4",
                       "\tMOVE\tR1,X:-(R7)",
                       "\tMOVE\tN1,Y:(R7)",
-                      "\tJSR\t$00FF3C",
+                      "\tJSR\t$00FF3C\t\t; I/M1 = A",
                       "\tMOVE\tY:(R7),N1",
                       "\tMOVE\tX:(R7)+,R1",
                       "\tCLR\tA",
-                      "\tJMP\t$04000B"};
+                      "\tJMP\tSERVORTN",
+                      "\tEND\t\t; End of Open Servo code"};
   ASSERT_GE(l.size(), body.size());
   EXPECT_EQ(Lines(l.end() - static_cast<long>(body.size()), l.end()), body);
+}
+
+// The server's build lists the same save around I/M calls; only the
+// comments of the calls read differently.
+TEST_F(PlccListingTest, ServerBuildKeepsTheSaveAroundIMCalls) {
+  PlccTarget server = Spran("1.938");
+  server.server_build = true;
+  const Lines l = Compile(server, "OPEN SERVO\nM1=I100\nM(2)=P1\nCLOSE\n");
+  const Lines saved = {"\tMOVE\tR1,X:-(R7)", "\tMOVE\tN1,Y:(R7)"};
+  const Lines restored = {"\tMOVE\tY:(R7),N1", "\tMOVE\tX:(R7)+,R1"};
+  const Lines expected = Cat({{"SERVO_BUF\t\t; Start of OpenServo Program", "\tMOVE\t#100,N4"},
+                              saved,
+                              {"\tJSR\t$00FF36\t\t; A = I/M100"},
+                              restored,
+                              {"\tMOVE\t#1,N4"},
+                              saved,
+                              {"\tJSR\t$00FF3C\t\t; I/M1 = A"},
+                              restored});
+  const auto start = std::find(l.begin(), l.end(), expected[0]);
+  ASSERT_GE(static_cast<std::size_t>(l.end() - start), expected.size());
+  EXPECT_EQ(Lines(start, start + static_cast<long>(expected.size())), expected);
+  // The indexed M store.
+  const auto store = std::find(l.begin(), l.end(), "\tJSR\t$00FF3C\t\t; M(Exp) = A ");
+  ASSERT_NE(store, l.end());
+  EXPECT_EQ(Lines(store - 2, store + 3),
+            Cat({saved, {"\tJSR\t$00FF3C\t\t; M(Exp) = A "}, restored}));
 }
 
 TEST_F(PlccListingTest, QStoreOnAnOlderCardRestoresFromM4) {
@@ -323,21 +424,287 @@ TEST_F(PlccListingTest, QStoreOnAnOlderCardRestoresFromM4) {
   std::snprintf(address, sizeof address, "\tMOVEM\tP:$%06lX,B1",
                 static_cast<unsigned long>(t.table_base + 3));
   char routine[32];
-  std::snprintf(routine, sizeof routine, "\tJSR\t$%06lX", 0x2000ul + 16 * 36);
+  std::snprintf(routine, sizeof routine, "\tJSR\t$%06lX\t\t; Get C.S. Q", 0x2000ul + 16 * 36);
   const Lines expected = {"PLCC3Start",
                           "\tMOVE\t#>$400000,A",
-                          "\tMOVE\t#>$000800,A0",
+                          "\tMOVE\t#$800,A0\t; A = 1.000000",
                           "\tCLR\tB",
                           address,
                           routine,
                           "\tMOVEM\tP:(R5+N5),R5",
-                          "\tMOVE\t#$5,N5",
+                          "\tMOVE\t#5,N5\t\t; N5 = nn of Qnn",
                           "\tMOVEC\t#$0003FF,M5",
                           "\tNOP",
-                          "\tMOVE\tA,L:(R5+N5)",
-                          "\tMOVEC\tM4,M5"};
+                          "\tMOVE\tA,L:(R5+N5)\t; Q5 = A",
+                          "\tMOVEC\tM4,M5\t\t; Restore M5"};
   ASSERT_GE(l.size(), expected.size());
   EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+// The lines of `all` from the first one equal to `from` up to the first
+// one equal to `to` (both included); empty when either is missing.
+Lines Between(const Lines& all, const std::string& from, const std::string& to) {
+  const auto first = std::find(all.begin(), all.end(), from);
+  if (first == all.end()) return {};
+  const auto last = std::find(first, all.end(), to);
+  if (last == all.end()) return {};
+  return Lines(first, last + 1);
+}
+
+TEST_F(PlccListingTest, ApproximateComparisons) {
+  const Lines operands = {"L1\t\t\t; IF1 Start",
+                          "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tL:(R4+N4),A\t; A = P1",
+                          "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+                          "\tMOVE\t#2,N4",
+                          "\tMOVE\tL:(R4+N4),A\t; A = P2",
+                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+                          "\tJSR\t$00FF22\t\t; FSUB_XA",
+                          "\tJSR\t$00FF0E\t\t; FABS",
+                          "\tMOVE\t#$40,X1\t\t; .5 flt to X",
+                          "\tMOVE\t#>$7FF,X0",
+                          "\tJSR\t$00FF40\t\t; CMP X,A"};
+  const struct {
+    const char* comparison;
+    const char* jump;
+  } cases[] = {{"~", "\tJGE\tL1F1\t\t; JMP FALSE"}, {"!~", "\tJLT\tL1F1\t\t; JMP FALSE"}};
+  for (const auto& c : cases) {
+    const Lines l = Block(
+        Spran(), std::string("OPEN PLCC 1\nIF (P1") + c.comparison + "P2)\nP3=1\nENDIF\nCLOSE\n");
+    EXPECT_EQ(Between(l, "L1\t\t\t; IF1 Start", "L1THEN\t\t; Conditional EXP TRUE path"),
+              Cat({operands, {c.jump, "L1THEN\t\t; Conditional EXP TRUE path"}}))
+        << c.comparison;
+  }
+}
+
+// A minus sign after the comparison negates the operand as it is loaded,
+// listed as calls (the words use EXTRACTU and NEG A / NORM R5,A).
+TEST_F(PlccListingTest, NegatedRightSideOfAComparison) {
+  const Lines l = Block(Spran(), "OPEN PLCC 1\nIF (P1>-P2)\nP3=1\nENDIF\nCLOSE\n");
+  EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P2", "\tJGE\tL1F1\t\t; JMP FALSE"),
+            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P2", "\tJSR\t$00FF44\t\t; Unpack A",
+                   "\tJSR\t$00FF3E\t\t; Negate A", "\tJSR\t$00FF42\t\t; Pack A",
+                   "\tJSR\t$00FF44\t\t; Unpack A", "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+                   "\tJSR\t$00FF40\t\t; CMP X,A", "\tJGE\tL1F1\t\t; JMP FALSE"}));
+}
+
+TEST_F(PlccListingTest, IntegerOperators) {
+  const std::string defs = "L1->X:$10,24\nL2->X:$11,24\nL3->X:$12,24\nL4->X:$13,24\n";
+  const Lines load = {"\tMOVE\tX:$11,A\t\t; A = L2", "\tMOVE\tX:$12,X1\t\t; X1 = L3"};
+  const std::string store = "\tMOVE\tA1,X:$000010\t\t; L1 = A";
+  const Lines multiply = {"\tMOVE\tA1,Y1\t\t; Y1 = A1", "\tMPY\tX1,Y1,A\t\t; A = X1*Y1"};
+  const struct {
+    bool spran;
+    const char* op;
+    Lines text;
+  } cases[] = {
+      {true, "+", {"\tADD\tX1,A\t\t; Lnn ADD"}},
+      {true, "-", {"\tSUB\tX1,A\t\t; Push Lnn SUB"}},
+      {true, "*", Cat({multiply, {"\tASL\t#23,A,A\t\t; Fract to Int"}})},
+      {false, "*",
+       Cat({multiply, {"\tASR\tA\t\t; Fract to Int", "\tMOVE\tA0,A\t\t; Sign extend"}})},
+      {true, "|", {"\tOR\tX1,A\t\t; A = X1 | A", "\tMOVE\tA1,A\t\t; Sign extend"}},
+      {true, "^", {"\tEOR\tX1,A\t\t; A = X1 ^ A", "\tMOVE\tA1,A\t\t; Sign extend"}},
+      {true, "&", {"\tAND\tX1,A\t\t; A = X1 & A", "\tMOVE\tA1,A\t\t; Sign extend"}},
+      {true, "/", {"\tJSR\t$00FF5A\t\t; Push DIV Opr"}},
+      {true, "%", {"\tJSR\t$00FF5C\t\t; Push Modulo Opr"}},
+  };
+  for (const auto& c : cases) {
+    const Lines l =
+        Block(c.spran ? Spran() : Older(), defs + "OPEN PLCC 1\nL1=L2" + c.op + "L3\nCLOSE\n");
+    EXPECT_EQ(Between(l, load[0], store), Cat({load, c.text, {store}})) << c.op;
+  }
+  // The deferred operand: the stacked "-" is applied reversed.
+  const Lines l = Block(Spran(), defs + "OPEN PLCC 1\nL1=L2-L3*L4\nCLOSE\n");
+  EXPECT_EQ(Between(l, "\tMOVE\tX:$11,A\t\t; A = L2", store),
+            Cat({{"\tMOVE\tX:$11,A\t\t; A = L2", "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+                  "\tMOVE\tX:$12,A\t\t; A = L3", "\tMOVE\tX:$13,X1\t\t; X1 = L4"},
+                 multiply,
+                 {"\tASL\t#23,A,A\t\t; Fract to Int", "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+                  "\tMOVE\t#0,A0\t\t; Pop Lnn SUB", "\tNEG\tA", "\tADD\tX1,A", store}}));
+}
+
+// An operand read through A is applied from the stack; a P operand goes
+// into X. Both are announced by the same comment line.
+TEST_F(PlccListingTest, OperandsAppliedAtOnce) {
+  const PlccTarget t = Spran();
+  const Lines p2 = {"PLCC1Start", "\tMOVE\tX:$24,R4\t; X:P_BASE to R4", "\tMOVE\t#2,N4",
+                    "\tMOVE\tL:(R4+N4),A\t; A = P2",
+                    ";*** (oper == HIType) || NextOperatorLow ***"};
+  const Lines store = {"\tMOVE\tX:$24,R4\t; X:P_BASE to R4", "\tMOVE\t#1,N4",
+                       "\tMOVE\tA,L:(R4+N4)\t; P1 = A"};
+  EXPECT_EQ(Block(t, "OPEN PLCC 1\nP1=P2+I3\nCLOSE\n"),
+            Cat({p2,
+                 {"\tMOVE\tA,L:-(R7)\t; Push A on Stack", "\tMOVE\t#3,N4",
+                  "\tJSR\t$00FF36\t\t; A=I/M3", "\tMOVE\tL:(R7)+,X\t; Stack to X",
+                  "\tJSR\t$00FF20\t\t; Call Pop Operator", "\tJSR\t$00FF42\t\t; Pack A"},
+                 store,
+                 SpranEnd(t, 1)}));
+  EXPECT_EQ(Block(t, "OPEN PLCC 1\nP1=P2+P3\nCLOSE\n"),
+            Cat({p2,
+                 {"\tMOVE\t#3,N4", "\tMOVE\tL:(R4+N4),X\t; X = P3", "\tJSR\t$00FF44\t\t; Unpack A",
+                  "\tJSR\t$00FF20\t\t; Call Push Operator", "\tJSR\t$00FF42\t\t; Pack A"},
+                 store,
+                 SpranEnd(t, 1)}));
+}
+
+TEST_F(PlccListingTest, RingStationVariables) {
+  const Lines l = Compile(Spran("1.938"), "OPEN VARPLCC\nMP2=MI3+MM4\nCLOSE\n");
+  EXPECT_EQ(Between(l, "\tMOVE\t#>3,B", "\tMOVE\tA1,X:(R4+N4)"),
+            (Lines{"\tMOVE\t#>3,B", "\tJSR\t$000008\t\t; MI_READ", "\tASL\t#24,A,A",
+                   "\tMOVE\t#4,N4", "\tMOVE\tA1,X0", "\tJSR\t$000009\t\t; MM_READ",
+                   "\tASL\t#24,A,A", "\tTFR\tX0,A\tA1,X1", "\tADD\tX1,A\t\t; Lnn ADD",
+                   "\tMOVE\t#$400,R4", "\tMOVE\t#2,N4", "\tMOVE\tA1,X:(R4+N4)"}));
+}
+
+// L array elements: the table's address is loaded once while R4 holds it
+// (every time after OPTIMIZE OFF).
+TEST_F(PlccListingTest, ArrayElements) {
+  const std::string source =
+      "L5->X:$100[16]\nL1->X:$10,24\nOPEN PLCC 1\nL1=L5[2]\nL1=L5[3]\nCLOSE\n";
+  const Lines index_and_read = {"\tAND\t#$F,A\t", "\tMOVE\tA1,N4"};
+  const std::string base = "\tMOVE\t#$000100,R4\t";
+  const std::string read = "\tMOVE\tX:(R4+N4),A";
+  const std::string store = "\tMOVE\tA1,X:$000010\t\t; L1 = A";
+  const Lines once = Cat({{"PLCC1Start", "\tMOVE\t#>2,A"},
+                          index_and_read,
+                          {base, read, store},
+                          {"\tMOVE\t#>3,A"},
+                          index_and_read,
+                          {read, store}});
+  Lines l = Block(Spran(), source);
+  ASSERT_GE(l.size(), once.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(once.size())), once);
+  const Lines every = Cat({{"PLCC1Start", "\tMOVE\t#>2,A"},
+                           index_and_read,
+                           {base, read, store},
+                           {"\tMOVE\t#>3,A"},
+                           index_and_read,
+                           {base, read, store}});
+  l = Block(Spran(), "OPTIMIZE OFF\n" + source);
+  ASSERT_GE(l.size(), every.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(every.size())), every);
+}
+
+// Q variables through the extended firmware's routines.
+TEST_F(PlccListingTest, QThroughTheFirmwareRoutines) {
+  const PlccTarget t = Spran();
+  char word[48];
+  std::snprintf(word, sizeof word, "\tMOVE\tP:$%06lX,B",
+                static_cast<unsigned long>(t.code_start - 32 + 3));
+  const Lines l = Block(t, "OPEN PLCC 3\nP1=Q5\nQ6=P1\nCLOSE\n");
+  const Lines expected = {"PLCC3Start",
+                          word,
+                          "\tMOVE\t#000005,N4",
+                          "\tJSR\t$00FF76\t\t; QreadA ",
+                          "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tA,L:(R4+N4)\t; P1 = A",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tL:(R4+N4),A\t; A = P1",
+                          word,
+                          "\tMOVE\t#000006,N4",
+                          "\tJSR\t$00FF7A\t\t; QwriteA "};
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+TEST_F(PlccListingTest, CompoundAssignmentToAnArrayElement) {
+  const Lines l = Block(Spran(), "L1->X:$100[16]\nOPEN PLCC 1\nL1[2]|=5\nCLOSE\n");
+  const Lines index = {"\tAND\t#$F,A\t", "\tMOVE\tA1,N4"};
+  const Lines expected =
+      Cat({{"PLCC1Start", "\tMOVE\t#>2,A", "\tMOVE\tA,L:-(R7)\t; Push A on Stack", "\tMOVE\t#>5,A",
+            "\tTFR\tA,B\tL:(R7),A", "\tMOVE\tB,L:-(R7)"},
+           index,
+           {"\tMOVE\t#$000100,R4\t", "\tMOVE\tX:(R4+N4),A", "\tMOVE\tL:(R7)+,X\t\t; X = ExpRight",
+            "\tOR\tX1,A\t\t; A = X1 | A", "\tMOVE\tA1,A\t\t; Sign extend", "\tTFR\tA,B\tL:(R7)+,A",
+            "\tMOVE\tB,L:-(R7)"},
+           index,
+           {"\tMOVE\tL:(R7)+,A\t; Data on Stack", "\tMOVE\tA1,X:(R4+N4)"}});
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+TEST_F(PlccListingTest, CompoundAssignmentToAnMVariable) {
+  const Lines l = Block(Spran(), "OPEN PLCC 1\nM(P1)|=3\nCLOSE\n");
+  const Lines expected = {"PLCC1Start",
+                          "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tL:(R4+N4),A\t; A = P1",
+                          "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+                          "\tMOVE\t#>$600000,A",
+                          "\tMOVE\t#$801,A0\t; A = 3.000000",
+                          "\tTFR\tA,B\tL:(R7),A",
+                          "\tMOVE\tB,L:-(R7)",
+                          "\tJSR\t$00FF44\t\t; UnPack A",
+                          "\tJSR\t$00FF02\t\t; A = M(ExpLeft)",
+                          "\tMOVE\tL:(R7)+,X\t\t; X = ExpRight",
+                          "\tJSR\t$00FF28\t\t; Call Pop Operator",
+                          "\tJSR\t$00FF42\t\t; Pack A",
+                          "\tTFR\tA,B\tL:(R7)+,A\t\t; RghtExp->B, LeftExp->A",
+                          "\tMOVE\tB,L:-(R7)\t\t; B->Stack",
+                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tJSR\t$00FF58\t\t; FTOL(Exp)",
+                          "\tMOVE\tA0,A",
+                          "\tAND\t#8191,A\t\t; Force (Exp = 0-8191)",
+                          "\tMOVE\tA1,N4",
+                          "\tMOVE\tL:(R7)+,A\t; Pop A off Stack",
+                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tJSR\t$00FF3C\t\t; M(Exp) = A"};
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+TEST_F(PlccListingTest, ConversionMarkersAndCalls) {
+  const Lines l = Block(Spran(), "L1->X:$10,24\nOPEN PLCC 1\nL1=FTOI(P1)\nP1=ITOF(L1)\nCLOSE\n");
+  const Lines expected = {"PLCC1Start",
+                          "; **** Now inside a FTOI(",
+                          "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tL:(R4+N4),A\t; A = P1",
+                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tJSR\t$00FF58\t\t; FTOL",
+                          "\tASL\t#24,A,A\t\t; Make 24 bit INT",
+                          "\tMOVE\tA1,X:$000010\t\t; L1 = A",
+                          "; **** Now inside a ITOF(",
+                          "\tMOVE\tX:$10,A\t\t; A = L1",
+                          "\tASR\t#24,A,A\t\t; Make 24 bit INT to 48 bit",
+                          "\tJSR\t$00FF62\t\t; LTOF",
+                          "\tJSR\t$00FF42\t\t; Pack A",
+                          "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
+                          "\tMOVE\t#1,N4",
+                          "\tMOVE\tA,L:(R4+N4)\t; P1 = A"};
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+TEST_F(PlccListingTest, LockUnlockEnableAndSetphase) {
+  const PlccTarget t = Spran();
+  const Lines l =
+      Block(t, "OPEN PLCC 1\nLOCK 2,P300\nUNLOCK 2\nENABLE PLC 1,3\nSETPHASE 1,2\nCLOSE\n");
+  EXPECT_EQ(l, Cat({{"PLCC1Start", "\tMOVE\t#     2,N5", "\tMOVE\t#001200,B1",
+                     "\tJSR\t$00FF6E\t\t; lock A", "\tMOVE\tX:$24,R4", "\tJSR\t$00FF42\t\t; pack A",
+                     "\tMOVE\tA,L:(R4+N4)", "\tMOVE\t# 2,A1", "\tJSR\t$00FF70\t\t; unlock A",
+                     "\tMOVE\t#$000000,A", "\tMOVE\t#$0A0000,A0", "\tJSR\t$00FF46\t\t; ena plc A",
+                     "\tCLR\tA", "\tMOVE\t#$000003,A0", "\tJSR\t$00FF72\t\t; SETPHASE A"},
+                    SpranEnd(t, 1)}));
+}
+
+TEST_F(PlccListingTest, CopyRegListsItsRoutine) {
+  const Lines l = Compile(Spran(), "OPEN SERVO\nCOPYREG P5\nCLOSE\n");
+  const Lines golden = testing::GoldenLines("listing_copyreg.txt");
+  ASSERT_GE(l.size(), golden.size());
+  EXPECT_EQ(Lines(l.end() - static_cast<long>(golden.size()), l.end()), golden);
+}
+
+// Older cards: P variables at $1000 + n, as their code words have them.
+TEST_F(PlccListingTest, OlderCardPVariables) {
+  const Lines l = Block(Older(), "OPEN PLCC 1\nP2=P1\nCLOSE\n");
+  ASSERT_GE(l.size(), 3u);
+  EXPECT_EQ(Lines(l.begin(), l.begin() + 3), (Lines{"PLCC1Start", "\tMOVE\tL:$001001,A\t; A = P1",
+                                                    "\tMOVE\tA,L:$001002\t; P2 = A"}));
 }
 
 TEST_F(PlccListingTest, UnwritableListingGives41) {

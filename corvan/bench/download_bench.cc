@@ -1,8 +1,9 @@
 // Program lines per second over a serial line to the simulated card on a
 // pseudo-terminal: a prepared file through ZimoDownloadFile (line read,
 // comment and tag handling, one exchange per line under the device lock,
-// reply checks) beside the same lines exchanged directly on the port by
-// this program. Both run against the same card in the same run.
+// reply checks) beside the same lines exchanged directly by this program
+// with a card of the same model on a line of its own. Both run in the same
+// run.
 #include <benchmark/benchmark.h>
 
 #include <fstream>

@@ -1,9 +1,9 @@
 // Command round trips over a serial line to the simulated card on a
 // pseudo-terminal: through the library ("I10" exchanged with
 // ZimoGetResponseExA: flush check, send, line reads, lock) beside the same
-// exchange done directly on the port by this program (write the line, read
-// up to the ACK). Both run against the same card in the same run, so their
-// ratio is the library's own cost.
+// exchange done directly by this program (write the line, read up to the
+// ACK) with a card of the same model on a line of its own in the same mode.
+// Both run in the same run, so their ratio is the library's own cost.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>

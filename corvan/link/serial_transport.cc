@@ -458,6 +458,9 @@ std::uint32_t SerGetLine(int device, char* buffer, std::uint32_t max, std::uint3
   bool timed_out = false;
   std::uint32_t last = platform::TickCount();
   bool in_batch = false;
+  // With nothing held, the answer is usually still on its way: wait for it
+  // before the first read rather than after a read that finds nothing.
+  if (max > 0 && block->SerialAheadCount == 0) WaitForInput(*port, block->SerCharTimeout);
   while (!ended && n < max) {
     // Never past the line's end: what follows belongs to the next read,
     // maybe of another process sharing the port.

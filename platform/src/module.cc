@@ -173,6 +173,13 @@ std::filesystem::path ModuleHandlePath(void* handle) {
   return map->l_name;
 }
 
+bool IsModuleLoaded(const std::filesystem::path& file) {
+  void* handle = file.empty() ? nullptr : ::dlopen(file.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  (void)::dlclose(handle);
+  return true;
+}
+
 std::filesystem::path ModulePathOf(const void* address) {
   Dl_info info{};
   link_map* map = nullptr;

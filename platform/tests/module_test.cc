@@ -145,6 +145,7 @@ TEST(ModuleTest, PlainHandlesReferToTheirFiles) {
 
   Result<Module> libm = Module::Load("libm.so.6");
   ASSERT_TRUE(libm.ok()) << libm.status().ToString();
+  EXPECT_TRUE(IsModuleLoaded(libm->Path()));
   void* again = OpenModuleHandle(libm->Path());
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(fs::canonical(ModuleHandlePath(again)), fs::canonical(libm->Path()));
@@ -159,6 +160,7 @@ TEST(ModuleTest, PlainHandlesReferToTheirFiles) {
   std::ofstream(home.path() / "libbroken.so") << "not a library\n";
   EXPECT_EQ(OpenModuleHandle(home.path() / "libbroken.so"), nullptr);
   EXPECT_EQ(OpenModuleHandle(home.path() / "libmissing.so"), nullptr);
+  EXPECT_FALSE(IsModuleLoaded(home.path() / "libbroken.so"));
   EXPECT_EQ(OpenModuleHandle(""), nullptr);
   EXPECT_TRUE(ModuleHandlePath(nullptr).empty());
   CloseModuleHandle(nullptr);  // harmless

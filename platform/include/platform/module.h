@@ -72,6 +72,8 @@ void CloseModuleHandle(void* handle);
 // The file a handle stands for (the program's own path for the program);
 // empty for null.
 std::filesystem::path ModuleHandlePath(void* handle);
+// Whether `file` is loaded in this process now (by anyone); loads nothing.
+bool IsModuleLoaded(const std::filesystem::path& file);
 
 // The file of the executable or library that holds `address` (a function or
 // object of the caller's own module, giving "the library's own module").

@@ -240,7 +240,10 @@ TEST_F(SerialTransportTest, ResponseExchangeCollectsUntilTheEndOfTheResponse) {
 // character time-out between them: the exchange still reads one response.
 TEST_F(SerialTransportTest, ReplyInSeveralWritesIsOneResponse) {
   const int far = pty_.master.get();
-  Answer([far](const std::string& line) -> std::string {
+  const std::string long_reply =
+      std::string(100, 'a') + "\r" + std::string(100, 'b') + "\r" + std::string(100, 'c') + "\r";
+  Answer([far, long_reply](const std::string& line) -> std::string {
+    if (line == "LONG") return long_reply + "\x06";  // more than one read takes
     if (line != "SPLIT") return "";
     for (const char* piece : {"12", "34\r5", "6\r"}) {
       (void)!::write(far, piece, std::strlen(piece));
@@ -252,6 +255,11 @@ TEST_F(SerialTransportTest, ReplyInSeveralWritesIsOneResponse) {
   EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "SPLIT"), kStatusAck | 8u);
   EXPECT_STREQ(buffer, "1234\r56\r");
   EXPECT_EQ(block().SerialLastError, 0u);
+  EXPECT_EQ(ZimoSERReadReady(0), 0u);
+
+  char long_buffer[400];
+  EXPECT_EQ(ZimoSERGetResponseA(0, long_buffer, 399, "LONG"), kStatusAck | 303u);
+  EXPECT_EQ(std::string(long_buffer), long_reply);
   EXPECT_EQ(ZimoSERReadReady(0), 0u);
 }
 

@@ -20,7 +20,6 @@
 //   page <n> show <id>         print a page field
 //   press OK|Cancel|Apply      a button of the property frame
 //   # ...                      a comment
-#include <dlfcn.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -41,6 +40,7 @@
 #include "controls/control.h"
 #include "controls/ui/property_frame_dialog.h"
 #include "platform/message.h"
+#include "platform/module.h"
 
 namespace {
 
@@ -167,11 +167,14 @@ class Host : public controls::ControlSite, public platform::MessageService {
     std::vector<std::string> w = Words(line);
     const std::string& cmd = w[0];
     if (cmd == "register" && w.size() == 2) {
-      void* handle = dlopen(w[1].c_str(), RTLD_NOW);
-      if (handle == nullptr) return Fail("register: cannot load " + w[1]);
-      auto reg = reinterpret_cast<int32_t (*)()>(dlsym(handle, "DllRegisterServer"));
-      if (reg == nullptr) return Fail("register: no DllRegisterServer");
-      int32_t hr = reg();
+      auto module = platform::Module::Load(w[1]);
+      if (!module.ok()) return Fail("register: cannot load " + w[1]);
+      auto reg = module->Function<int32_t()>("DllRegisterServer");
+      if (!reg.ok() || *reg == nullptr) return Fail("register: no DllRegisterServer");
+      // Stays loaded until the host ends, as a registered server does.
+      static auto* const kept = new std::vector<platform::Module>;
+      kept->push_back(std::move(module.value()));
+      int32_t hr = (*reg)();
       Print("register: " + Hex(hr));
       return hr == 0;
     }

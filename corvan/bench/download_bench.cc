@@ -1,10 +1,13 @@
 // Program lines per second over a serial line to the simulated card on a
 // pseudo-terminal: a prepared file through ZimoDownloadFile (line read,
 // comment and tag handling, one exchange per line under the device lock,
-// reply checks) beside the same lines exchanged directly on the port by
-// this program. Both run against the same card in the same run.
+// reply checks) beside the same lines exchanged directly by this program
+// with a card of the same model on a line of its own. Both run in the same
+// run.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -75,6 +78,49 @@ void BM_DirectLines(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kLines);
 }
 BENCHMARK(BM_DirectLines)->UseRealTime();
+
+// The download and the direct lines in turns, each timed on its own, so both
+// meet the same machine load. Reports the median of each and their ratio.
+void BM_PairedDownload(benchmark::State& state) {
+  bench::Bench& bench = TheBench();
+  const std::string& path = ProgramFile();
+  corvan::DownloadState& download = corvan::DownloadState::Instance();
+  char buffer[64];
+  std::vector<double> library;
+  std::vector<double> direct;
+  using Clock = std::chrono::steady_clock;
+  for (auto _ : state) {
+    const Clock::time_point t0 = Clock::now();
+    download.BeginRun();
+    ZimoDownloadFile(0, path.c_str());
+    const bool library_ok = download.errors() == 0;
+    download.EndRun();
+    const Clock::time_point t1 = Clock::now();
+    bool direct_ok = true;
+    for (const std::string& line : ProgramLines()) {
+      direct_ok = direct_ok && bench.DirectExchange(line, buffer, sizeof buffer);
+    }
+    const Clock::time_point t2 = Clock::now();
+    if (!library_ok || !direct_ok) {
+      state.SkipWithError("a download or a direct exchange failed");
+      return;
+    }
+    library.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+    direct.push_back(std::chrono::duration<double, std::micro>(t2 - t1).count());
+  }
+  auto median = [](std::vector<double>& v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+  };
+  if (library.empty()) return;
+  const double lib_us = median(library);
+  const double direct_us = median(direct);
+  state.counters["library_us"] = lib_us;
+  state.counters["direct_us"] = direct_us;
+  state.counters["ratio"] = lib_us / direct_us;
+  state.SetItemsProcessed(state.iterations() * kLines * 2);
+}
+BENCHMARK(BM_PairedDownload)->UseRealTime();
 
 }  // namespace
 

@@ -1,8 +1,5 @@
 #include "link/device_level_api.h"
 
-#include <dlfcn.h>
-#include <link.h>
-
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -76,12 +73,7 @@ void* g_language_module = nullptr;
 
 // The loader's handle of the file that holds the library's own code.
 void* OwnModule() {
-  static void* own = [] {
-    const std::filesystem::path path =
-        platform::ModulePathOf(reinterpret_cast<const void*>(&OwnModule));
-    void* handle = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-    return handle != nullptr ? handle : dlopen(nullptr, RTLD_LAZY);
-  }();
+  static void* own = platform::OpenModuleHandleOf(reinterpret_cast<const void*>(&OwnModule));
   return own;
 }
 
@@ -91,12 +83,7 @@ void** LanguageSlot() {
 }
 
 // The file a module handle was loaded from.
-std::filesystem::path FileOfModule(void* module) {
-  link_map* map = nullptr;
-  if (module == nullptr || dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return {};
-  if (map->l_name != nullptr && map->l_name[0] != '\0') return map->l_name;
-  return platform::ExecutablePath();  // the program itself
-}
+std::filesystem::path FileOfModule(void* module) { return platform::ModuleHandlePath(module); }
 
 void ShowDriverError(bool load) {
   platform::ShowMessageBox(DriverErrorText(load, DrvLastServiceError()), kDriverErrorCaption,
@@ -245,7 +232,8 @@ std::int32_t SetLanguageModule(const char* language, void* default_module, void*
   if (slot == nullptr || *slot == nullptr) return 0;
   // A satellite loaded before is let go whenever the slot changes.
   auto put = [slot, default_module](void* module) {
-    if (*slot != nullptr && *slot != default_module && *slot != module) dlclose(*slot);
+    if (*slot != nullptr && *slot != default_module && *slot != module)
+      zimo::platform::CloseModuleHandle(*slot);
     *slot = module;
   };
   if (language != nullptr && language[0] != '\0' && std::strcmp(language, "C") != 0) {
@@ -260,7 +248,7 @@ std::int32_t SetLanguageModule(const char* language, void* default_module, void*
       put(default_module);
       return 0;
     }
-    void* loaded = dlopen(satellite.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    void* loaded = zimo::platform::OpenModuleHandle(satellite);
     put(loaded != nullptr ? loaded : default_module);
     return loaded != nullptr ? 1 : 0;
   }

@@ -1,10 +1,5 @@
 #include "link/serial_transport.h"
 
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,10 +38,9 @@ void SetLastError(SharedDeviceBlock* block, std::uint32_t code) {
 // test clock moves with the port's time-outs.
 void WaitForInput(const platform::SerialPort& port, std::uint32_t timeout_ms) {
   const std::uint64_t deadline = platform::TickCount64() + timeout_ms;
-  pollfd p{port.fd(), POLLIN, 0};
-  const int n = ::poll(&p, 1, static_cast<int>(timeout_ms));
-  if (n > 0 && (p.revents & POLLIN) != 0) return;
-  if (n > 0) {
+  const platform::Status waited = port.WaitReadable(timeout_ms);
+  if (waited.ok()) return;
+  if (waited.code() != platform::Code::kTimeout) {
     // The far end hung up: nothing will come, but do not spin.
     platform::SleepMs(1);
     return;
@@ -55,29 +49,34 @@ void WaitForInput(const platform::SerialPort& port, std::uint32_t timeout_ms) {
   if (now < deadline) platform::SleepMs(static_cast<std::uint32_t>(deadline - now));
 }
 
-// Reads one character if one is queued. The port never blocks (it is open
-// for non-blocking reads), so a read that finds nothing returns at once.
-bool ReadOne(const platform::SerialPort& port, char* c) {
-  for (;;) {
-    const ssize_t n = ::read(port.fd(), c, 1);
-    if (n == 1) return true;
-    if (n < 0 && errno == EINTR) continue;
-    return false;
-  }
+// Input taken from the port but not yet read is held in the device's shared
+// block, so that it is the next reader's, whichever process reads next.
+void DropAhead(SharedDeviceBlock& block) {
+  block.SerialAheadStart = 0;
+  block.SerialAheadCount = 0;
 }
 
-// Whether `fd` is the port named `name` (the copy of an owner's descriptor
-// may be stale: the owner closed it and the number now names something else).
-bool IsThePort(int fd, const char* name) {
-  struct stat got {};
-  if (::fstat(fd, &got) != 0 || !S_ISCHR(got.st_mode)) return false;
-  auto number = platform::ComPortNumber(name);
-  if (!number.ok()) return false;
-  auto path = platform::ResolveComPort(*number);
-  if (!path.ok()) return false;
-  struct stat want {};
-  if (::stat(path->c_str(), &want) != 0) return false;
-  return want.st_rdev == got.st_rdev;
+// The next input character, if one is there: first what an earlier read
+// took from the port, else all the port holds now (up to the room there
+// is), in one read. Nothing is handed out past the character asked for:
+// the rest waits for the next reader, of this process or another. Callers
+// hold the device lock.
+bool NextChar(SharedDeviceBlock& block, platform::SerialPort& port, char* c) {
+  if (block.SerialAheadCount == 0) {
+    auto got = port.ReadAvailable(block.SerialAhead, sizeof block.SerialAhead);
+    if (!got.ok() || *got == 0) return false;
+    block.SerialAheadStart = 0;
+    block.SerialAheadCount = static_cast<std::uint32_t>(*got);
+  }
+  if (block.SerialAheadStart >= sizeof block.SerialAhead ||
+      block.SerialAheadCount > sizeof block.SerialAhead - block.SerialAheadStart) {
+    // Not what this library writes there: the record is not to be trusted.
+    DropAhead(block);
+    return false;
+  }
+  *c = block.SerialAhead[block.SerialAheadStart++];
+  if (--block.SerialAheadCount == 0) block.SerialAheadStart = 0;
+  return true;
 }
 
 // The card's error number after BEL: the first decimal digits after the BEL,
@@ -156,7 +155,7 @@ std::uint32_t SerOpen(int device, LocationHandle& handle) {
         platform::DuplicateFdFromProcess(static_cast<pid_t>(owner_pid), static_cast<int>(owner));
     if (copy.ok()) {
       platform::UniqueFd fd(*copy);
-      if (IsThePort(fd.get(), name)) {
+      if (platform::IsComPortDevice(fd.get(), name)) {
         auto adopted = platform::SerialPort::Adopt(std::move(fd));
         if (adopted.ok()) {
           handle.serial = std::move(adopted.value());
@@ -198,6 +197,7 @@ void SerClose(int device, LocationHandle& handle) {
   if (block != nullptr && block->TransportUserCount == 0) {
     block->SerialOwnerProcessId = kNoOwner;
     block->SerialOwnerHandle = kNoOwner;
+    DropAhead(*block);  // nobody holds the line any more
   }
 }
 
@@ -214,6 +214,9 @@ int SerReportCommError(int device, std::uint32_t* errors, platform::ComStat* sta
   } else {
     state.errors = platform::comm::kErrorMode;
   }
+  // Input already taken from the port but not yet read counts as queued.
+  SharedDeviceBlock* block = BlockOf(device);
+  if (port != nullptr && block != nullptr) state.stat.in_queue += block->SerialAheadCount;
   if (errors != nullptr) *errors = state.errors;
   if (stat != nullptr) *stat = state.stat;
 
@@ -275,7 +278,7 @@ std::uint32_t SerReadCharTimed(int device, char* c) {
   const std::uint32_t start = platform::TickCount();
   for (;;) {
     char got = 0;
-    if (ReadOne(*port, &got)) {
+    if (NextChar(*block, *port, &got)) {
       if (c != nullptr) *c = got;
       return 1;
     }
@@ -368,6 +371,7 @@ void SerFlush(int device) {
   DeviceLock lock(device);
   if (SerReadReady(device) == 0) return;
   PurgeSerialPort(*port);
+  DropAhead(*block);
   const char ctrl_x = kCtrlX;
   (void)port->Write(&ctrl_x, 1);
   // Drain until the card's echo of Ctrl-X: whatever it had queued before
@@ -376,7 +380,7 @@ void SerFlush(int device) {
   std::uint32_t last = platform::TickCount();
   while (drained < kFlushDrainLimit) {
     char c = 0;
-    if (ReadOne(*port, &c)) {
+    if (NextChar(*block, *port, &c)) {
       ++drained;
       last = platform::TickCount();
       if (c == kCtrlX) break;
@@ -404,6 +408,7 @@ void SerBeginExchange(int device) {
   // lines still going out (the settings restored after a time-out) must
   // reach the card.
   (void)port->PurgeComm(platform::comm::kPurgeRxAbort | platform::comm::kPurgeRxClear);
+  DropAhead(*block);
   const char ctrl_x = kCtrlX;
   auto written = port->Write(&ctrl_x, 1);
   if (!written.ok() || *written != 1) return;  // still unsettled
@@ -412,7 +417,7 @@ void SerBeginExchange(int device) {
   std::uint32_t last = platform::TickCount();
   while (drained < kSettleDrainLimit) {
     char c = 0;
-    if (ReadOne(*port, &c)) {
+    if (NextChar(*block, *port, &c)) {
       ++drained;
       last = platform::TickCount();
       if (c == kCtrlX) echoed = true;
@@ -449,11 +454,14 @@ std::uint32_t SerGetLine(int device, char* buffer, std::uint32_t max, std::uint3
   bool timed_out = false;
   std::uint32_t last = platform::TickCount();
   bool in_batch = false;
+  // With nothing held, the answer is usually still on its way: wait for it
+  // before the first read rather than after a read that finds nothing.
+  if (max > 0 && block->SerialAheadCount == 0) WaitForInput(*port, block->SerCharTimeout);
   while (!ended && n < max) {
-    // One character per read, never past the line's end: what follows
-    // belongs to the next read, maybe of another process sharing the port.
+    // Never past the line's end: what follows belongs to the next read,
+    // maybe of another process sharing the port.
     char c = 0;
-    if (ReadOne(*port, &c)) {
+    if (NextChar(*block, *port, &c)) {
       in_batch = true;
       buffer[n++] = c;
       if (c == kBel) {

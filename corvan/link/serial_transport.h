@@ -7,7 +7,9 @@
 // between processes: the first opener's process id and descriptor are kept
 // in the device's shared block, and later openers duplicate that
 // descriptor. Every exchange holds the device lock, so across all processes
-// only one exchange uses the port at any moment.
+// only one exchange uses the port at any moment. A read takes all the port
+// holds; what is not handed out yet stays in the device's shared block
+// (SerialAhead) and is the next reader's, in whichever process.
 #pragma once
 
 #include <cstdint>

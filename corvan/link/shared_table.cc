@@ -91,6 +91,8 @@ platform::Status InitializeDeviceSlot(SharedDeviceTable& table, int slot, std::u
   // shares that are no longer counted.
   for (std::uint32_t& pid : b.TransportUserPids) pid = 0;
   b.SerialLineUnsettled = 0;
+  b.SerialAheadStart = 0;
+  b.SerialAheadCount = 0;
   b.HostRotaryMode = 0;
   return platform::Status::Ok();
 }

@@ -236,6 +236,98 @@ TEST_F(SerialTransportTest, ResponseExchangeCollectsUntilTheEndOfTheResponse) {
   EXPECT_EQ(ZimoSERGetResponseW(0, wide, 100, u"MUTE"), 0u);
 }
 
+// The card's answer may come in pieces, with pauses shorter than the
+// character time-out between them: the exchange still reads one response.
+TEST_F(SerialTransportTest, ReplyInSeveralWritesIsOneResponse) {
+  const int far = pty_.master.get();
+  const std::string long_reply =
+      std::string(100, 'a') + "\r" + std::string(100, 'b') + "\r" + std::string(100, 'c') + "\r";
+  Answer([far, long_reply](const std::string& line) -> std::string {
+    if (line == "LONG") return long_reply + "\x06";  // more than one read takes
+    if (line != "SPLIT") return "";
+    for (const char* piece : {"12", "34\r5", "6\r"}) {
+      (void)!::write(far, piece, std::strlen(piece));
+      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    return "\x06";
+  });
+  char buffer[100];
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "SPLIT"), kStatusAck | 8u);
+  EXPECT_STREQ(buffer, "1234\r56\r");
+  EXPECT_EQ(block().SerialLastError, 0u);
+  EXPECT_EQ(ZimoSERReadReady(0), 0u);
+
+  char long_buffer[400];
+  EXPECT_EQ(ZimoSERGetResponseA(0, long_buffer, 399, "LONG"), kStatusAck | 303u);
+  EXPECT_EQ(std::string(long_buffer), long_reply);
+  EXPECT_EQ(ZimoSERReadReady(0), 0u);
+}
+
+// What the card sends after the end of a response (here an unsolicited line
+// and a second response, in the same write as the first) is not the
+// exchange's: it is neither taken into the answer nor dropped, but is
+// there for the next reader, also one that reads through another copy of
+// the port (as another process does).
+TEST_F(SerialTransportTest, WhatFollowsTheEndOfAnExchangeStaysForTheNextReader) {
+  Answer([](const std::string& line) -> std::string {
+    if (line == "FIRST")
+      return "1\r\x06\x02"
+             "EVENT\r9\r\x06";
+    if (line == "THIRD") return "3\r\x06";
+    return "";
+  });
+  char buffer[100];
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "FIRST"), kStatusAck | 2u);
+  EXPECT_STREQ(buffer, "1\r");
+  EXPECT_EQ(App().rings().USReadReady(0), 0);  // not read yet
+  EXPECT_EQ(ZimoSERReadReady(0), 1u);
+
+  block().SerialOwnerProcessId = static_cast<std::uint32_t>(::getpid());
+  block().SerialOwnerHandle = static_cast<std::uint32_t>(handle_.serial.fd());
+  block().TransportUserCount = 1;
+  LocationHandle other;
+  ASSERT_EQ(SerOpen(0, other), 0u);
+  user().Transport = &other;
+  std::uint32_t count = 0;
+  EXPECT_EQ(ZimoSERGetBufferA(0, buffer, 99, &count), kStatusAck);
+  EXPECT_EQ(count, 2u);
+  EXPECT_STREQ(buffer, "9\r");
+  char message[100];
+  ASSERT_EQ(App().rings().GetUSResponse(0, message, 99), 1);
+  EXPECT_STREQ(message, "EVENT");
+  EXPECT_EQ(ZimoSERReadReady(0), 0u);
+
+  // Nothing was held back from the card's next answer either, and no flush
+  // was needed: only the command went out.
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "THIRD"), kStatusAck | 2u);
+  EXPECT_STREQ(buffer, "3\r");
+  EXPECT_EQ(peer_->received(), "FIRST\rTHIRD\r");
+  user().Transport = &handle_;
+  SerClose(0, other);
+}
+
+// Held input is input: a flush drops it with the port's queue (and sends
+// Ctrl-X, as for any waiting input), and the character reader of the
+// checksummed mode takes it first.
+TEST_F(SerialTransportTest, HeldInputIsFlushedAndReadLikeQueuedInput) {
+  Answer([](const std::string& line) -> std::string {
+    if (line == "A")
+      return "1\r\x06"
+             "ab";
+    return "";
+  });
+  char buffer[100];
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "A"), kStatusAck | 2u);
+  char c = 0;
+  ASSERT_EQ(SerReadCharTimed(0, &c), 1u);
+  EXPECT_EQ(c, 'a');
+  EXPECT_EQ(ZimoSERReadReady(0), 1u);
+  ZimoSERFlush(0);
+  EXPECT_EQ(ZimoSERReadReady(0), 0u);
+  EXPECT_TRUE(peer_->WaitFor("A\r\x18"));
+  EXPECT_EQ(SerReadCharTimed(0, &c), kStatusTimeout);
+}
+
 // A card busy past the time-out answers "P5" late, before it reads what
 // came after: that answer must not be taken for the answer to "P6", and the
 // line must be cleared once only.

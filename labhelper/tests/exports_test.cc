@@ -1,5 +1,4 @@
 // libqeldll32.so shows its 44 C functions and nothing else.
-#include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +8,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "platform/module.h"
 
 namespace {
 
@@ -50,14 +51,13 @@ TEST(ExportsTest, OnlyTheCFunctionsAreVisible) {
 }
 
 TEST(ExportsTest, LoadedLibraryAnswers) {
-  void* library = dlopen(LABHELPER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << dlerror();
-  using HexLong = int32_t (*)(const char*);
-  auto hex_long = reinterpret_cast<HexLong>(dlsym(library, "hex_long"));
-  ASSERT_NE(hex_long, nullptr);
-  EXPECT_EQ(hex_long("00000A"), 10);
-  EXPECT_EQ(dlsym(library, "_ZN4zimo9labhelper4BeepEj"), nullptr);
-  dlclose(library);
+  auto library = zimo::platform::Module::Load(LABHELPER_LIBRARY);
+  ASSERT_TRUE(library.ok()) << library.status().ToString();
+  auto hex_long = library->Function<int32_t(const char*)>("hex_long");
+  ASSERT_TRUE(hex_long.ok()) << hex_long.status().ToString();
+  EXPECT_EQ((*hex_long)("00000A"), 10);
+  EXPECT_EQ(library->Symbol("_ZN4zimo9labhelper4BeepEj").status().code(),
+            zimo::platform::Code::kNotFound);
 }
 
 }  // namespace

@@ -150,6 +150,36 @@ Status Module::Free() {
   return Status::Ok();
 }
 
+void* OpenModuleHandle(const std::filesystem::path& file) {
+  return file.empty() ? nullptr : ::dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL);
+}
+
+void* OpenModuleHandleOf(const void* address) {
+  const std::filesystem::path path = ModulePathOf(address);
+  void* handle = path.empty() ? nullptr : ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  return handle != nullptr ? handle : ::dlopen(nullptr, RTLD_LAZY);
+}
+
+void CloseModuleHandle(void* handle) {
+  if (handle != nullptr) (void)::dlclose(handle);
+}
+
+std::filesystem::path ModuleHandlePath(void* handle) {
+  link_map* map = nullptr;
+  if (handle == nullptr || ::dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
+    return {};
+  }
+  if (map->l_name == nullptr || map->l_name[0] == '\0') return ExecutablePath();
+  return map->l_name;
+}
+
+bool IsModuleLoaded(const std::filesystem::path& file) {
+  void* handle = file.empty() ? nullptr : ::dlopen(file.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  (void)::dlclose(handle);
+  return true;
+}
+
 std::filesystem::path ModulePathOf(const void* address) {
   Dl_info info{};
   link_map* map = nullptr;

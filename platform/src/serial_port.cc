@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -542,7 +543,8 @@ Result<size_t> SerialPort::Read(void* data, size_t size) {
     if (t.read_total_timeout_multiplier == kMaxDword &&
         t.read_total_timeout_constant != kMaxDword) {
       // Nothing queued: the first bytes to come within the constant.
-      Status st = WaitReadable(fd_.get(), Deadline(Millis(t.read_total_timeout_constant)));
+      Status st =
+          platform::WaitReadable(fd_.get(), Deadline(Millis(t.read_total_timeout_constant)));
       if (st.code() == Code::kTimeout) return got;
       if (!st.ok()) return st;
       if (!take()) return failure;
@@ -574,9 +576,43 @@ Result<size_t> SerialPort::Read(void* data, size_t size) {
       if (since >= interval) return got;
       left = std::min(left, interval - since);
     }
-    Status st = WaitReadable(fd_.get(), Deadline(left));
+    Status st = platform::WaitReadable(fd_.get(), Deadline(left));
     if (!st.ok() && st.code() != Code::kTimeout) return st;
     // Readable or a timer ran out: the checks above decide.
+  }
+}
+
+Result<size_t> SerialPort::ReadAvailable(void* data, size_t size) {
+  if (!fd_) return Status(Code::kInvalidArgument, "read: port not open", EBADF);
+  if (size == 0) return size_t{0};
+  for (;;) {
+    const ssize_t n = ::read(fd_.get(), data, size);
+    if (n > 0) return static_cast<size_t>(n);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return size_t{0};
+    // End of file or EIO: the far end of the line has gone.
+    if (n == 0 || errno == EIO) return Status(Code::kClosed, "read: the line hung up", EIO);
+    return Status::FromErrno("read", errno);
+  }
+}
+
+Status SerialPort::WaitReadable(uint32_t timeout_ms) const {
+  if (!fd_) return Status(Code::kInvalidArgument, "wait: port not open", EBADF);
+  const Deadline deadline(Millis(timeout_ms));
+  for (;;) {
+    pollfd p{fd_.get(), POLLIN, 0};
+    const int n = ::poll(&p, 1, deadline.poll_ms());
+    if (n > 0) {
+      if (p.revents & POLLNVAL) return Status(Code::kInvalidArgument, "wait: bad port", EBADF);
+      if (!(p.revents & (POLLHUP | POLLERR))) return Status::Ok();
+      // A line that hung up still hands out what came before; after that
+      // reads fail.
+      int queued = 0;
+      if (::ioctl(fd_.get(), FIONREAD, &queued) == 0 && queued > 0) return Status::Ok();
+      return Status(Code::kClosed, "wait: the line hung up", EIO);
+    }
+    if (n < 0 && errno != EINTR) return Status::FromErrno("poll", errno);
+    if (n == 0 && deadline.expired()) return Status(Code::kTimeout, "timed out", ETIMEDOUT);
   }
 }
 
@@ -629,6 +665,24 @@ Status SerialPort::TransmitCommChar(char c) {
     if (n < 0 && errno == EIO) return Status(Code::kClosed, "transmit: the line hung up", EIO);
     return Status::FromErrno("transmit character", n < 0 ? errno : EIO);
   }
+}
+
+bool IsComPortDevice(int fd, std::string_view name) {
+  struct stat got {};
+  if (::fstat(fd, &got) != 0 || !S_ISCHR(got.st_mode)) return false;
+  std::filesystem::path path;
+  if (!name.empty() && name.front() == '/') {
+    path = std::filesystem::path(name);
+  } else {
+    Result<int> number = ComPortNumber(name);
+    if (!number.ok()) return false;
+    auto resolved = ResolveComPort(*number);
+    if (!resolved.ok()) return false;
+    path = *resolved;
+  }
+  struct stat want {};
+  if (::stat(path.c_str(), &want) != 0) return false;
+  return want.st_rdev == got.st_rdev;
 }
 
 namespace {

@@ -134,5 +134,37 @@ TEST(ModuleTest, OwnModuleOfCodeInTheProgramIsTheProgram) {
   EXPECT_TRUE(ModulePathOf(nullptr).empty());
 }
 
+// Plain handles, as a language module slot hands them out: a reference to
+// what is loaded already, a library loaded by its file, and the file each
+// stands for.
+TEST(ModuleTest, PlainHandlesReferToTheirFiles) {
+  void* own = OpenModuleHandleOf(reinterpret_cast<const void*>(&FunctionOfThisProgram));
+  ASSERT_NE(own, nullptr);
+  EXPECT_EQ(ModuleHandlePath(own), ExecutablePath());
+  CloseModuleHandle(own);
+
+  Result<Module> libm = Module::Load("libm.so.6");
+  ASSERT_TRUE(libm.ok()) << libm.status().ToString();
+  EXPECT_TRUE(IsModuleLoaded(libm->Path()));
+  void* again = OpenModuleHandle(libm->Path());
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(fs::canonical(ModuleHandlePath(again)), fs::canonical(libm->Path()));
+  Result<void*> cosine = libm->Symbol("cos");
+  ASSERT_TRUE(cosine.ok());
+  void* by_code = OpenModuleHandleOf(*cosine);
+  EXPECT_EQ(by_code, again);  // the loader hands out one handle per file
+  CloseModuleHandle(by_code);
+  CloseModuleHandle(again);
+
+  testing::TempHome home;
+  std::ofstream(home.path() / "libbroken.so") << "not a library\n";
+  EXPECT_EQ(OpenModuleHandle(home.path() / "libbroken.so"), nullptr);
+  EXPECT_EQ(OpenModuleHandle(home.path() / "libmissing.so"), nullptr);
+  EXPECT_FALSE(IsModuleLoaded(home.path() / "libbroken.so"));
+  EXPECT_EQ(OpenModuleHandle(""), nullptr);
+  EXPECT_TRUE(ModuleHandlePath(nullptr).empty());
+  CloseModuleHandle(nullptr);  // harmless
+}
+
 }  // namespace
 }  // namespace zimo::platform

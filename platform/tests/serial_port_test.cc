@@ -214,6 +214,71 @@ TEST_F(SerialPortTest, ReadTimeoutsKeepTheirWindowsMeaning) {
   slow.join();
 }
 
+// The two calls a line reader builds on: take what is queued in one call,
+// never waiting whatever the time-outs say, and wait for input without
+// taking any.
+TEST_F(SerialPortTest, ReadAvailableTakesWhatIsQueuedAndWaitReadableTakesNothing) {
+  // Time-outs that would make Read wait for every byte asked for.
+  ASSERT_TRUE(port_.SetCommTimeouts({0, 0, 0, 0, 0}).ok());
+  char buf[64];
+  auto none = port_.ReadAvailable(buf, sizeof buf);
+  ASSERT_TRUE(none.ok()) << none.status().ToString();
+  EXPECT_EQ(*none, 0u);
+  EXPECT_EQ(port_.WaitReadable(30).code(), Code::kTimeout);
+  EXPECT_EQ(port_.WaitReadable(0).code(), Code::kTimeout);
+
+  // Two writes of the far end: one call takes both, up to the room given;
+  // the rest stays queued for the next call.
+  WriteAll(far(), "12\r\x06");
+  WriteAll(far(), "\x02MSG\r");
+  WaitQueued(9);
+  ASSERT_TRUE(port_.WaitReadable(0).ok());
+  auto part = port_.ReadAvailable(buf, 3);
+  ASSERT_TRUE(part.ok());
+  EXPECT_EQ(std::string(buf, *part), "12\r");
+  auto rest = port_.ReadAvailable(buf, sizeof buf);
+  ASSERT_TRUE(rest.ok());
+  EXPECT_EQ(std::string(buf, *rest), "\x06\x02MSG\r");
+
+  // A wait ends when input comes, and leaves it queued.
+  std::thread late([&] {
+    std::this_thread::sleep_for(milliseconds(20));
+    WriteAll(far(), "7");
+  });
+  EXPECT_TRUE(port_.WaitReadable(5000).ok());
+  late.join();
+  auto queued = port_.ClearCommError();
+  ASSERT_TRUE(queued.ok());
+  EXPECT_EQ(queued->stat.in_queue, 1u);
+  auto seven = port_.ReadAvailable(buf, sizeof buf);
+  ASSERT_TRUE(seven.ok());
+  EXPECT_EQ(std::string(buf, *seven), "7");
+
+  // The far end goes away: both say so instead of waiting or reading 0.
+  pty_.master.reset();
+  EXPECT_EQ(port_.WaitReadable(5000).code(), Code::kClosed);
+  EXPECT_EQ(port_.ReadAvailable(buf, sizeof buf).status().code(), Code::kClosed);
+
+  SerialPort closed;
+  EXPECT_EQ(closed.ReadAvailable(buf, sizeof buf).status().code(), Code::kInvalidArgument);
+  EXPECT_EQ(closed.WaitReadable(0).code(), Code::kInvalidArgument);
+}
+
+// A copy of another opener's descriptor is only used while it still names
+// the port.
+TEST_F(SerialPortTest, DescriptorIsTheComPortOnlyWhileItNamesIt) {
+  EXPECT_TRUE(IsComPortDevice(port_.fd(), "\\\\.\\COM7"));
+  EXPECT_TRUE(IsComPortDevice(port_.fd(), "com7"));
+  EXPECT_TRUE(IsComPortDevice(port_.fd(), pty_.slave_path.string()));
+  auto other = OpenPtyPair();
+  ASSERT_TRUE(other.ok());
+  EXPECT_FALSE(IsComPortDevice(other->slave_hold.get(), "COM7"));
+  UniqueFd null_file(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  EXPECT_FALSE(IsComPortDevice(null_file.get(), "COM7"));
+  EXPECT_FALSE(IsComPortDevice(port_.fd(), "COM8"));  // registered nowhere: /dev/ttyS7
+  EXPECT_FALSE(IsComPortDevice(port_.fd(), "LPT1"));
+}
+
 TEST_F(SerialPortTest, WriteTimeoutGivesShortCount) {
   // The far end reads nothing, so the output queue fills.
   ASSERT_TRUE(port_.SetCommTimeouts({0, 0, 0, 0, 50}).ok());

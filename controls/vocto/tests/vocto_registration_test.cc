@@ -1,6 +1,5 @@
 // Registration of the library's classes, and a control made in-process
 // from its registration and driven by the test container.
-#include <dlfcn.h>
 
 #include <cstdlib>
 #include <fstream>

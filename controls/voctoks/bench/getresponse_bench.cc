@@ -4,12 +4,13 @@
 // the difference is the control's own cost (dispatch, gates, lock calls,
 // reply clean-up, error check, automation strings).
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "corvan_binding.h"
 #include "fake_corvan.h"
+#include "platform/module.h"
 #include "voctoks_ctrl.h"
 
 namespace {
@@ -17,21 +18,41 @@ namespace {
 using zimo::automation::Bstr;
 using zimo::automation::Variant;
 
-void* Library() {
-  static void* handle = [] {
+// The stand-in library's state block.
+FakeCorvanState* State(const zimo::platform::Module& library) {
+  auto get = library.Function<FakeCorvanState*()>("FakeCorvan");
+  if (!get.ok()) {
+    std::fprintf(stderr, "%s\n", get.status().ToString().c_str());
+    std::exit(1);
+  }
+  return (*get)();
+}
+
+// The stand-in library, loaded for the whole run.
+const zimo::platform::Module& Library() {
+  static const zimo::platform::Module* const library = [] {
     zimo::voctoks::SetCorvanLibraryName(FAKE_CORVAN_FULL);
-    void* h = dlopen(FAKE_CORVAN_FULL, RTLD_NOW);
-    auto state = reinterpret_cast<FakeCorvanState* (*)()>(dlsym(h, "FakeCorvan"))();
-    state->reply = "4000\r";
-    return h;
+    auto loaded = zimo::platform::Module::Load(FAKE_CORVAN_FULL);
+    if (!loaded.ok()) {
+      std::fprintf(stderr, "%s\n", loaded.status().ToString().c_str());
+      std::exit(1);
+    }
+    auto* module = new zimo::platform::Module(std::move(loaded.value()));
+    State(*module)->reply = "4000\r";
+    return module;
   }();
-  return handle;
+  return *library;
 }
 
 void BM_DirectGetResponseEx(benchmark::State& s) {
-  using Fn = uint32_t (*)(uint32_t, char*, uint32_t, const char*);
-  auto get = reinterpret_cast<Fn>(dlsym(Library(), "ZimoGetResponseExA"));
-  auto state = reinterpret_cast<FakeCorvanState* (*)()>(dlsym(Library(), "FakeCorvan"))();
+  auto function =
+      Library().Function<uint32_t(uint32_t, char*, uint32_t, const char*)>("ZimoGetResponseExA");
+  if (!function.ok()) {
+    s.SkipWithError("no ZimoGetResponseExA in the stand-in library");
+    return;
+  }
+  auto* get = *function;
+  FakeCorvanState* state = State(Library());
   char buffer[17000];
   for (auto _ : s) {
     benchmark::DoNotOptimize(get(0, buffer, 16999, "I10"));
@@ -41,8 +62,7 @@ void BM_DirectGetResponseEx(benchmark::State& s) {
 BENCHMARK(BM_DirectGetResponseEx);
 
 void BM_ControlGetResponseByDispid(benchmark::State& s) {
-  Library();
-  auto state = reinterpret_cast<FakeCorvanState* (*)()>(dlsym(Library(), "FakeCorvan"))();
+  FakeCorvanState* state = State(Library());
   zimo::voctoks::CVoctoKSCtrl control;
   control.InitNew();
   control.put_SimulateCommunication(false);

@@ -3,7 +3,6 @@
 // control binds), a recorded site, recorded boxes and OnError events.
 #pragma once
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "corvan_binding.h"
 #include "fake_corvan.h"
 #include "platform/message.h"
+#include "platform/module.h"
 #include "temp_home.h"
 #include "voctoks/voctoks_ids.h"
 #include "voctoks_ctrl.h"
@@ -58,19 +58,20 @@ class VoctoKSTest : public ::testing::Test {
     control_.reset();
     Services() = ControlServices{};
     std::filesystem::current_path(old_dir_);
-    if (handle_ != nullptr) dlclose(handle_);
+    (void)library_.Free();
   }
 
   // Points the binding at `path` and keeps the file loaded, so its state
   // lives across controls.
   void UseLibrary(const char* path) {
     SetCorvanLibraryName(path);
-    if (handle_ != nullptr) dlclose(handle_);
-    handle_ = dlopen(path, RTLD_NOW);
-    ASSERT_NE(handle_, nullptr) << dlerror();
-    auto get = reinterpret_cast<FakeCorvanState* (*)()>(dlsym(handle_, "FakeCorvan"));
-    ASSERT_NE(get, nullptr);
-    fake_ = get();
+    (void)library_.Free();
+    auto loaded = platform::Module::Load(path);
+    ASSERT_TRUE(loaded.ok()) << loaded.status().ToString();
+    library_ = std::move(loaded.value());
+    auto get = library_.Function<FakeCorvanState*()>("FakeCorvan");
+    ASSERT_TRUE(get.ok()) << get.status().ToString();
+    fake_ = (*get)();
     fake_->Reset();
   }
 
@@ -114,7 +115,7 @@ class VoctoKSTest : public ::testing::Test {
   std::filesystem::path old_dir_;
   platform::MessageRecorder boxes_;
   platform::ScopedMessageService scoped_boxes_{boxes_};
-  void* handle_ = nullptr;
+  platform::Module library_;
   FakeCorvanState* fake_ = nullptr;
   RecordingSite site_;
   std::vector<ErrorEvent> errors_;

@@ -1,10 +1,9 @@
 // Registration of the library's classes, and a control made in-process
 // from its registration.
-#include <dlfcn.h>
-
 #include <fstream>
 
 #include "automation/inproc.h"
+#include "platform/module.h"
 #include "platform/registry.h"
 #include "registration.h"
 #include "voctoks_fixture.h"
@@ -86,12 +85,12 @@ TEST_F(VoctoKSRegistrationTest, ClassObjectsMakeOnlyTheControl) {
 
 TEST_F(VoctoKSRegistrationTest, TheLibraryRegistersItselfAndMakesControlsByProgId) {
   const std::filesystem::path library = zimo::testing::BinDir() / "libvoctoks.so";
-  void* handle = dlopen(library.c_str(), RTLD_NOW);
-  ASSERT_NE(handle, nullptr) << dlerror();
-  auto reg = reinterpret_cast<int32_t (*)()>(dlsym(handle, "DllRegisterServer"));
-  auto can_unload = reinterpret_cast<int32_t (*)()>(dlsym(handle, "DllCanUnloadNow"));
-  ASSERT_NE(reg, nullptr);
-  ASSERT_EQ(reg(), 0);
+  auto module = platform::Module::Load(library.string());
+  ASSERT_TRUE(module.ok()) << module.status().ToString();
+  auto reg = module->Function<int32_t()>("DllRegisterServer");
+  auto can_unload = module->Function<int32_t()>("DllCanUnloadNow");
+  ASSERT_TRUE(reg.ok() && can_unload.ok());
+  ASSERT_EQ((*reg)(), 0);
   EXPECT_EQ(Value("CLSID\\" + kControlClsid.ToString() + "\\InprocServer32"),
             std::filesystem::canonical(library).string());
 
@@ -103,11 +102,11 @@ TEST_F(VoctoKSRegistrationTest, TheLibraryRegistersItselfAndMakesControlsByProgI
   ASSERT_EQ(control->CallByName("LastErrorString", automation::kPropertyGet, {}, &text),
             automation::S_OK);
   EXPECT_EQ(text, Variant(automation::Bstr(u"All is very well!")));
-  EXPECT_EQ(can_unload(), automation::S_FALSE);
+  EXPECT_EQ((*can_unload)(), automation::S_FALSE);
   control.reset();
-  EXPECT_EQ(can_unload(), automation::S_OK);
+  EXPECT_EQ((*can_unload)(), automation::S_OK);
   EXPECT_EQ(automation::FreeUnusedLibraries(), 1);
-  dlclose(handle);
+  EXPECT_TRUE(module->Free().ok());
 }
 
 }  // namespace

@@ -59,6 +59,22 @@ class Module {
   std::string name_;  // as asked for, for messages
 };
 
+// Loader handles as such, for module handles that travel through a C
+// interface as plain pointers (a language module slot handed to callers).
+// Each open holds one reference until its close.
+// The file `file` loaded (lazily, its symbols kept to itself); null when it
+// does not load.
+void* OpenModuleHandle(const std::filesystem::path& file);
+// A reference to the file that holds `address`, already loaded; the running
+// program's when no library holds it.
+void* OpenModuleHandleOf(const void* address);
+void CloseModuleHandle(void* handle);
+// The file a handle stands for (the program's own path for the program);
+// empty for null.
+std::filesystem::path ModuleHandlePath(void* handle);
+// Whether `file` is loaded in this process now (by anyone); loads nothing.
+bool IsModuleLoaded(const std::filesystem::path& file);
+
 // The file of the executable or library that holds `address` (a function or
 // object of the caller's own module, giving "the library's own module").
 // Empty when no loaded file holds it.

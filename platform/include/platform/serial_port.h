@@ -204,6 +204,14 @@ class SerialPort {
   //    the next; a time-out that is 0 does not apply, all 0 waits for all.
   // Running out of time is no failure: the result is what came, maybe 0.
   Result<size_t> Read(void* data, size_t size);
+  // What is queued now, up to `size` bytes, in one call; never waits (0
+  // when nothing is there) and ignores the time-outs. A line that hung up
+  // fails with kClosed.
+  Result<size_t> ReadAvailable(void* data, size_t size);
+  // Waits until input is queued, at most `timeout_ms` (0: only looks).
+  // kTimeout when nothing came in time; kClosed when the line hung up and
+  // nothing is left to read.
+  Status WaitReadable(uint32_t timeout_ms) const;
   // Writes, waiting at most the write total (multiplier x size + constant;
   // both 0: no limit) for room in the output queue. Running out of time
   // gives the short count, not a failure.
@@ -244,6 +252,11 @@ class SerialPort {
   uint32_t icount_[5] = {};        // frame, overrun, parity, break, buffer overrun
   bool have_modem_lines_ = false;  // without them (a pseudo-terminal) CTS never holds
 };
+
+// Whether descriptor `fd` is the device that port `name` ("\\.\COMn",
+// "COMn" or a device path) stands for now: a copy of another opener's
+// descriptor may have gone stale and name some other file.
+bool IsComPortDevice(int fd, std::string_view name);
 
 // Line errors a pseudo-terminal cannot produce, for tests: the next
 // ClearCommError of a port open at `device` reports `bits` (comm::kError*)

@@ -164,6 +164,8 @@ struct DeviceConfigBlock {
 
 // Transport users whose process ids the device record keeps.
 inline constexpr int kTransportUserEntries = 32;
+// Serial input read from the port but not yet taken by a reader.
+inline constexpr int kSerialAheadSize = 192;
 
 // The cross-process state of one device.
 struct SharedDeviceBlock {
@@ -266,7 +268,13 @@ struct SharedDeviceBlock {
   // The process ids behind TransportUserCount (0: a free entry), so that
   // the shares of processes that ended without closing can be given back.
   std::uint32_t TransportUserPids[kTransportUserEntries];
-  std::uint8_t Unused1E10[240];
+  // Serial input taken from the port in one read but not yet handed to a
+  // reader (SerialAhead[SerialAheadStart], SerialAheadCount bytes): every
+  // reader in every process takes these before the port's own queue.
+  std::uint32_t SerialAheadStart;
+  std::uint32_t SerialAheadCount;
+  char SerialAhead[kSerialAheadSize];
+  std::uint8_t Unused1ED8[40];
   std::uint32_t TransportUserCount;
   // Only the server build uses these: how many background coordinate
   // systems and real-time motors its DPR mirror covers.
@@ -450,6 +458,9 @@ static_assert(offsetof(SharedDeviceBlock, SerialOwnerHandle) == 0x1D84);
 static_assert(offsetof(SharedDeviceBlock, SerialOwnerProcessId) == 0x1D88);
 static_assert(offsetof(SharedDeviceBlock, SerialLineUnsettled) == 0x1D8C);
 static_assert(offsetof(SharedDeviceBlock, TransportUserPids) == 0x1D90);
+static_assert(offsetof(SharedDeviceBlock, SerialAheadStart) == 0x1E10);
+static_assert(offsetof(SharedDeviceBlock, SerialAhead) == 0x1E18);
+static_assert(offsetof(SharedDeviceBlock, Unused1ED8) == 0x1ED8);
 static_assert(offsetof(SharedDeviceBlock, TransportUserCount) == 0x1F00);
 static_assert(offsetof(SharedDeviceBlock, MirrorCoordSysCount) == 0x1F04);
 static_assert(offsetof(SharedDeviceBlock, MirrorMotorCount) == 0x1F08);

@@ -4,7 +4,8 @@
 // address (0xC6 block writes, over UDP), each beside the same blocks sent by
 // this program by the shortest road: the driver's two I/O controls on a
 // handle of its own, and the 0xC6 requests on a socket of its own. All run
-// against the same cards in the same run; the ratios are printed at the end.
+// against the same cards in the same run; the ratios are printed at the end,
+// also without the fixed 50 ms pause that ends every block download.
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -43,6 +44,8 @@ using namespace std::chrono_literals;
 constexpr int kUsbDevice = 0;
 constexpr int kEthDevice = 1;
 constexpr int kLines = 2000;
+// ZimoDownloadFile's fixed pause after a block download.
+constexpr double kClosingPause = 0.050;
 
 // Where a block goes out: once it holds this many bytes (the library's fill
 // levels for each transport).
@@ -59,7 +62,7 @@ std::filesystem::path ProgramDir() {
 std::vector<std::string> ProgramLines() {
   std::vector<std::string> lines;
   for (int i = 1; i <= kLines; ++i) {
-    lines.push_back("P" + std::to_string(i) + "=" + std::to_string(i) + " ;" + std::to_string(i));
+    lines.push_back("P1=" + std::to_string(i) + " ;" + std::to_string(i));
   }
   return lines;
 }
@@ -197,8 +200,8 @@ class Bench {
 };
 
 Bench& TheBench() {
-  static Bench* bench = new Bench;  // lives for the whole run
-  return *bench;
+  static Bench bench;
+  return bench;
 }
 
 void LibraryDownload(benchmark::State& state, int device) {
@@ -253,22 +256,32 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.iterations > 0 && !run.error_occurred) {
-        seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        seconds_[run.benchmark_name()] =
+            run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
       }
     }
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
     for (const char* transport : {"Usb", "Eth"}) {
-      const auto library = seconds_.find(std::string("BM_Library") + transport + "/real_time");
-      const auto direct = seconds_.find(std::string("BM_Direct") + transport + "/real_time");
+      const auto library = Find(std::string("BM_Library") + transport + "/real_time");
+      const auto direct = Find(std::string("BM_Direct") + transport + "/real_time");
       if (library == seconds_.end() || direct == seconds_.end() || direct->second <= 0) continue;
-      std::printf("%s: library / direct download = %.2f (target <= 1.30)\n", transport,
-                  library->second / direct->second);
+      std::printf(
+          "%s: library / direct download = %.2f; without the library's fixed 50 ms "
+          "closing pause %.2f (target <= 1.30)\n",
+          transport, library->second / direct->second,
+          (library->second - kClosingPause) / direct->second);
     }
   }
 
  private:
+  // The median of repetitions when there are any, else the one run.
+  std::map<std::string, double>::const_iterator Find(const std::string& name) const {
+    const auto median = seconds_.find(name + "_median");
+    return median != seconds_.end() ? median : seconds_.find(name);
+  }
+
   std::map<std::string, double> seconds_;
 };
 

@@ -173,18 +173,18 @@ uint32_t ReadLinePortEx(DeviceExtension& ext, char* buffer, uint32_t requested) 
 uint32_t GetControlResponsePort(DeviceExtension& ext, char c, char* buffer, uint32_t requested) {
   (void)WriteCharPort(ext, c);
   switch (c) {
-    case 2:
-    case 3:
-    case 6:
-    case 7:
-    case 16:
-    case 22:
-    case 25:
+    case ctrl::kCtrlB:
+    case ctrl::kCtrlC:
+    case ctrl::kCtrlF:
+    case ctrl::kCtrlG:
+    case ctrl::kCtrlP:
+    case ctrl::kCtrlV:
+    case ctrl::kCtrlY:
       return kLineEnd | (ReadLinePort(ext, buffer, requested) & kLineCountMask);
-    case 20:
+    case ctrl::kCtrlT:
       return kLineEnd | (ReadLinePortEx(ext, buffer, requested) & kLineCountMask);
-    case 5:
-    case 9:
+    case ctrl::kCtrlE:
+    case ctrl::kCtrlI:
       buffer[0] = '\0';
       return 0;
     default:

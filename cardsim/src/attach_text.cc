@@ -10,7 +10,7 @@ void TextPort::TakeText(std::string_view text) {
   text = text.substr(0, text.find('\0'));
   size_t start = 0;
   while (start <= text.size()) {
-    size_t cr = text.find('\r', start);
+    size_t cr = text.find(ctrl::kCr, start);
     if (cr == std::string_view::npos) cr = text.size();
     if (cr > start || start == 0) AppendReply(card_.Execute(text.substr(start, cr - start)));
     start = cr + 1;

@@ -54,7 +54,7 @@ std::string FormatUnsolicited(std::string_view line, const FrameMode& mode) {
   std::string out;
   if (mode.i64) out += ctrl::kStx;
   out += line;
-  out += '\r';
+  out += ctrl::kCr;
   return out;
 }
 

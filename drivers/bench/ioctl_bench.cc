@@ -6,32 +6,16 @@
 #include <thread>
 
 #include "drivers/zimo_ioctl.h"
-#include "host/device_server.h"
-#include "host/driver_host.h"
+#include "hosted_card.h"
 #include "platform/device_io.h"
-#include "temp_home.h"
 
 namespace {
 
 using namespace zimo;
 
-struct Fixture {
-  zimo::testing::TempHome home;
-  drivers::host::DriverHost host;
-  drivers::host::DeviceServer server{host.kernel()};
-  platform::DeviceFile file;
-
-  Fixture() {
-    server.Start();
-    int card = -1;
-    host.AddCard({}, &card);
-    file = std::move(platform::DeviceFile::Open("\\\\.\\ZimoPCI0").value());
-  }
-};
-
-Fixture& Shared() {
-  static Fixture* fixture = new Fixture;  // lives for the whole run
-  return *fixture;
+drivers::bench::HostedCard& Shared() {
+  static auto* card = new drivers::bench::HostedCard({}, "ZimoPCI0");  // lives for the whole run
+  return *card;
 }
 
 // A request header and a reply header each way, as a no-op control moves.
@@ -56,7 +40,7 @@ void BM_BareUnixSocketRoundTrip(benchmark::State& state) {
 BENCHMARK(BM_BareUnixSocketRoundTrip)->UseRealTime();
 
 void BM_NoOpControl(benchmark::State& state) {
-  platform::DeviceFile& f = Shared().file;
+  platform::DeviceFile& f = Shared().device;
   for (auto _ : state) {
     auto r = f.DeviceIoControl(drivers::IOCTL_ZIMO_DPR_AVAILABLE, nullptr, 0, nullptr, 0);
     benchmark::DoNotOptimize(r);
@@ -65,14 +49,13 @@ void BM_NoOpControl(benchmark::State& state) {
 BENCHMARK(BM_NoOpControl)->UseRealTime();
 
 void BM_LineSendAndRead(benchmark::State& state) {
-  platform::DeviceFile& f = Shared().file;
+  platform::DeviceFile& f = Shared().device;
   drivers::LineIoBlock line{};
   for (auto _ : state) {
     f.DeviceIoControl(drivers::IOCTL_ZIMO_BUS_SEND_LINE, "I10", 4, nullptr, 0);
     do {
       line.requested = 256;
-      f.DeviceIoControl(drivers::IOCTL_ZIMO_BUS_GET_LINE, &line, sizeof(line), &line,
-                        sizeof(line));
+      f.DeviceIoControl(drivers::IOCTL_ZIMO_BUS_GET_LINE, &line, sizeof(line), &line, sizeof(line));
     } while (line.status == drivers::kLineCr);
   }
   state.SetLabel("one send and two line reads");

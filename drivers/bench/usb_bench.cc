@@ -7,31 +7,20 @@
 
 #include "cardsim/attach_usb.h"
 #include "drivers/zimo_ioctl.h"
-#include "host/device_server.h"
-#include "host/driver_host.h"
+#include "hosted_card.h"
 #include "platform/device_io.h"
-#include "temp_home.h"
 
 namespace {
 
 using namespace zimo;
 namespace rq = cardsim::usb_request;
 
-struct Fixture {
-  zimo::testing::TempHome home;
-  drivers::host::DriverHost host;
-  drivers::host::DeviceServer server{host.kernel()};
-  std::shared_ptr<kernel::FileObject> file;
-  platform::DeviceFile device;
-  int card = -1;
-
-  Fixture() {
-    server.Start();
+struct Fixture : drivers::bench::HostedCard {
+  Fixture() : HostedCard(UsbCard(), "ZimoUSB0") {}
+  static drivers::host::CardConfig UsbCard() {
     drivers::host::CardConfig config;
     config.bus = drivers::host::Bus::kUsb;
-    host.AddCard(config, &card);
-    host.kernel().OpenFile("\\\\.\\ZimoUSB0", &file);
-    device = std::move(platform::DeviceFile::Open("\\\\.\\ZimoUSB0").value());
+    return config;
   }
   cardsim::UsbAttachment& port() { return *host.machine().Get(card)->usb; }
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/card_framing.h"
 #include "pci/device_extension.h"
 
 namespace zimo::drivers::pci {
@@ -98,10 +99,10 @@ void FlushMem(DeviceExtension& ext) {
   if (!ext.dpr) return;
   const Layout& l = LayoutOf(ext);
   ClearCardStatus(ext);
-  (void)WriteCtrlCharMem(ext, 24);
+  (void)WriteCtrlCharMem(ext, ctrl::kCtrlX);
   for (int tries = 0; tries < kPolls; ++tries) {
     const uint16_t status = ext.dpr->Read16(l.card_status);
-    if ((status & 0x1F) == 24) {
+    if ((status & 0x1F) == ctrl::kCtrlX) {  // the card's answer to the flush
       ClearCardStatus(ext);
       return;
     }
@@ -158,7 +159,7 @@ uint32_t ReadLineMem(DeviceExtension& ext, LineIoBlock& record) {
   const uint32_t n = card_count == 0 ? 0 : std::min<uint32_t>(card_count - 1u, kMaxReply);
   ext.dpr->ReadBlock(l.card_text, record.text, n);
   uint32_t line_status = kLineCr;
-  if ((status & 0xF) == 6) {
+  if ((status & 0xF) == ctrl::kAck) {
     line_status = kLineEnd;
   } else if ((status & 0x300) != 0) {
     line_status = kLineMore;
@@ -174,16 +175,24 @@ uint32_t GetControlResponseMem(DeviceExtension& ext, char c, LineIoBlock& record
     return 0;
   }
   switch (c) {
-    case 2: case 3: case 6: case 7: case 16: case 20: case 22: case 25:
+    case ctrl::kCtrlB:
+    case ctrl::kCtrlC:
+    case ctrl::kCtrlF:
+    case ctrl::kCtrlG:
+    case ctrl::kCtrlP:
+    case ctrl::kCtrlT:
+    case ctrl::kCtrlV:
+    case ctrl::kCtrlY:
       FlushMem(ext);
       (void)WriteCtrlCharMem(ext, c);
       return ReadLineMem(ext, record) | kLineEnd;
-    case 5: case 9:
+    case ctrl::kCtrlE:
+    case ctrl::kCtrlI:
       FlushMem(ext);
       (void)WriteCtrlCharMem(ext, c);
       record.text[0] = '\0';
       return 0;
-    case 24:
+    case ctrl::kCtrlX:
       FlushMem(ext);
       record.text[0] = '\0';
       return 0;

@@ -1,9 +1,9 @@
 // Plug-and-play requests: start (resources, probe, DPR size), stop, removal
 // and the query and cancel requests around them.
-#include <condition_variable>
 #include <mutex>
 #include <shared_mutex>
 
+#include "kernel/pass_down.h"
 #include "pci/device_extension.h"
 
 namespace zimo::drivers::pci {
@@ -12,42 +12,10 @@ namespace {
 
 using kernel::Irp;
 
-NTSTATUS PassDown(DeviceExtension& ext, Irp& irp) {
-  irp.SkipCurrentStackLocation();
-  return ext.kernel().CallDriver(ext.lower_device, irp);
-}
-
-// Passes the request down and waits until the lower drivers completed it;
-// the request is ours again afterwards, to complete.
-NTSTATUS PassDownAndWait(DeviceExtension& ext, Irp& irp) {
-  struct Signal {
-    std::mutex mu;
-    std::condition_variable cv;
-    bool done = false;
-  } signal;
-  irp.CopyCurrentStackLocationToNext();
-  irp.SetCompletionRoutine([&signal](kernel::DeviceObject*, Irp&) {
-    std::lock_guard lock(signal.mu);
-    signal.done = true;
-    signal.cv.notify_all();
-    return kernel::kStatusMoreProcessingRequired;
-  });
-  ext.kernel().CallDriver(ext.lower_device, irp);
-  std::unique_lock lock(signal.mu);
-  signal.cv.wait(lock, [&signal] { return signal.done; });
-  return irp.io_status.status;
-}
-
-NTSTATUS CompleteWith(DeviceExtension& ext, Irp& irp, NTSTATUS status) {
-  irp.io_status.status = status;
-  ext.kernel().CompleteRequest(irp);
-  return status;
-}
-
 NTSTATUS StartDevice(DeviceExtension& ext, Irp& irp) {
   kernel::Kernel& kernel = ext.kernel();
-  NTSTATUS status = PassDownAndWait(ext, irp);
-  if (!kernel::NtSuccess(status)) return CompleteWith(ext, irp, status);
+  NTSTATUS status = kernel::PassDownAndWait(ext.kernel(), ext.lower_device, irp);
+  if (!kernel::NtSuccess(status)) return kernel::CompleteWith(ext.kernel(), irp, status);
   std::unique_lock resources_lock(ext.resources_mu);
 
   const kernel::ResourceList* resources = irp.CurrentStackLocation().resources_translated;
@@ -92,7 +60,7 @@ NTSTATUS StartDevice(DeviceExtension& ext, Irp& irp) {
   }
   if (!have_port || !have_interrupt || !have_memory) {
     kernel.DbgPrint("ZIMOPCI: Didn't get expected I/O resources\n");
-    return CompleteWith(ext, irp, kernel::kStatusDeviceConfigurationError);
+    return kernel::CompleteWith(ext.kernel(), irp, kernel::kStatusDeviceConfigurationError);
   }
 
   if (port_in_memory) {
@@ -100,7 +68,7 @@ NTSTATUS StartDevice(DeviceExtension& ext, Irp& irp) {
     if (!ext.port_mapping) {
       kernel.DbgPrint("ZIMOPCI: Unable to map port range %llX, length %X\n",
                       static_cast<unsigned long long>(port_start), port_length);
-      return CompleteWith(ext, irp, kernel::kStatusInsufficientResources);
+      return kernel::CompleteWith(ext.kernel(), irp, kernel::kStatusInsufficientResources);
     }
   }
   ext.dpr = kernel.MapIoSpace(memory_start, memory_length);
@@ -108,7 +76,7 @@ NTSTATUS StartDevice(DeviceExtension& ext, Irp& irp) {
     kernel.DbgPrint("ZIMOPCI: Unable to map memory block %llX, length %X\n",
                     static_cast<unsigned long long>(memory_start), memory_length);
     ext.port_mapping.reset();
-    return CompleteWith(ext, irp, kernel::kStatusInsufficientResources);
+    return kernel::CompleteWith(ext.kernel(), irp, kernel::kStatusInsufficientResources);
   }
   ext.port_base = port_start;
   ext.port_length = port_length;
@@ -122,7 +90,7 @@ NTSTATUS StartDevice(DeviceExtension& ext, Irp& irp) {
     ext.port_mapping.reset();
     ext.dpr.reset();
     ext.port_length = 0;
-    return CompleteWith(ext, irp, status);
+    return kernel::CompleteWith(ext.kernel(), irp, status);
   }
   ext.interrupt_vector = vector;
   ext.interrupt_level = level;
@@ -135,14 +103,14 @@ NTSTATUS StartDevice(DeviceExtension& ext, Irp& irp) {
     entry.final_status = kernel::kStatusUnsuccessful;
     entry.strings = {"ZIMOPCI", "Unable to detect device on port."};
     kernel.WriteErrorLogEntry(std::move(entry));
-    return CompleteWith(ext, irp, kernel::kStatusDeviceConfigurationError);
+    return kernel::CompleteWith(ext.kernel(), irp, kernel::kStatusDeviceConfigurationError);
   }
 
   uint32_t size = 0;
   if (!GetDpramSize(ext, &size) || size == 0) ext.dpr.reset();  // runs without DPR
 
   ext.state = PnpState::kStarted;
-  return CompleteWith(ext, irp, kernel::kStatusSuccess);
+  return kernel::CompleteWith(ext.kernel(), irp, kernel::kStatusSuccess);
 }
 
 NTSTATUS RemoveDevice(DeviceExtension& ext, Irp& irp) {
@@ -151,7 +119,7 @@ NTSTATUS RemoveDevice(DeviceExtension& ext, Irp& irp) {
   ReleaseUserIntrEvent(ext);
   StopDevice(ext);
   ext.state = PnpState::kRemoved;
-  const NTSTATUS status = PassDown(ext, irp);
+  const NTSTATUS status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
   // Gives up the dispatcher's hold and the lock's own, then waits for open
   // handles and running requests.
   ext.remove_lock.ReleaseAndWait();
@@ -182,7 +150,7 @@ NTSTATUS DispatchPnp(kernel::DeviceObject* device, Irp& irp) {
   DeviceExtension& ext = Ext(device);
   kernel::Kernel& kernel = ext.kernel();
   NTSTATUS status = ext.remove_lock.Acquire();
-  if (!kernel::NtSuccess(status)) return CompleteWith(ext, irp, status);
+  if (!kernel::NtSuccess(status)) return kernel::CompleteWith(ext.kernel(), irp, status);
 
   const uint8_t minor = irp.CurrentStackLocation().minor;
   switch (minor) {
@@ -192,13 +160,13 @@ NTSTATUS DispatchPnp(kernel::DeviceObject* device, Irp& irp) {
     case kernel::pnp::kQueryRemoveDevice:
       ext.state_before_query_remove = ext.state.load();
       ext.state = PnpState::kRemovePending;
-      status = PassDown(ext, irp);
+      status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
       break;
     case kernel::pnp::kRemoveDevice:
       return RemoveDevice(ext, irp);  // releases the lock itself
     case kernel::pnp::kCancelRemoveDevice:
       if (ext.state == PnpState::kRemovePending) {
-        status = PassDownAndWait(ext, irp);
+        status = kernel::PassDownAndWait(ext.kernel(), ext.lower_device, irp);
         if (kernel::NtSuccess(status)) {
           ext.state = ext.state_before_query_remove.load();
         } else {
@@ -206,9 +174,9 @@ NTSTATUS DispatchPnp(kernel::DeviceObject* device, Irp& irp) {
               "ZIMOPCI: Status %8.8lX returned by PDO for IRP_MN_CANCEL_REMOVE_DEVICE\n",
               static_cast<unsigned long>(static_cast<uint32_t>(status)));
         }
-        CompleteWith(ext, irp, status);
+        kernel::CompleteWith(ext.kernel(), irp, status);
       } else {
-        status = PassDown(ext, irp);
+        status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
       }
       break;
     case kernel::pnp::kStopDevice:
@@ -217,45 +185,44 @@ NTSTATUS DispatchPnp(kernel::DeviceObject* device, Irp& irp) {
       }
       StopDevice(ext);
       ext.state = PnpState::kNotStarted;
-      status = PassDown(ext, irp);
+      status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
       break;
     case kernel::pnp::kQueryStopDevice:
       if (ext.state == PnpState::kStarted) ext.state = PnpState::kStopPending;
-      status = PassDown(ext, irp);
+      status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
       break;
     case kernel::pnp::kCancelStopDevice:
       if (ext.state == PnpState::kStopPending) {
-        status = PassDownAndWait(ext, irp);
+        status = kernel::PassDownAndWait(ext.kernel(), ext.lower_device, irp);
         if (kernel::NtSuccess(status)) {
           ext.state = PnpState::kStarted;
         } else {
-          kernel.DbgPrint(
-              "ZIMOPCI: Status %8.8lX returned by PDO for IRP_MN_CANCEL_STOP_DEVICE\n",
-              static_cast<unsigned long>(static_cast<uint32_t>(status)));
+          kernel.DbgPrint("ZIMOPCI: Status %8.8lX returned by PDO for IRP_MN_CANCEL_STOP_DEVICE\n",
+                          static_cast<unsigned long>(static_cast<uint32_t>(status)));
         }
-        CompleteWith(ext, irp, status);
+        kernel::CompleteWith(ext.kernel(), irp, status);
       } else {
-        status = PassDown(ext, irp);
+        status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
       }
       break;
     case kernel::pnp::kQueryCapabilities: {
       kernel::DeviceCapabilities* caps = irp.CurrentStackLocation().capabilities;
       if (caps == nullptr || caps->version == 0) {
-        status = PassDown(ext, irp);
+        status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
         break;
       }
-      status = PassDownAndWait(ext, irp);
+      status = kernel::PassDownAndWait(ext.kernel(), ext.lower_device, irp);
       if (kernel::NtSuccess(status)) ext.capabilities = *caps;
-      CompleteWith(ext, irp, status);
+      kernel::CompleteWith(ext.kernel(), irp, status);
       break;
     }
     case kernel::pnp::kSurpriseRemoval:
       ext.state = PnpState::kSurpriseRemoved;
       StopDevice(ext);
-      status = PassDown(ext, irp);
+      status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
       break;
     default:
-      status = PassDown(ext, irp);
+      status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
       break;
   }
   ext.remove_lock.Release();

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/card_framing.h"
 #include "pci/device_extension.h"
 
 namespace zimo::drivers::pci {
@@ -19,11 +20,11 @@ constexpr int kCharPolls = 5000;
 constexpr int kShortReadPolls = 250;
 constexpr size_t kMaxLine = 255;
 
-constexpr char kAck = 6;
-constexpr char kBel = 7;
-constexpr char kLf = 10;
-constexpr char kCr = 13;
-constexpr char kCtrlX = 24;
+using ctrl::kAck;
+using ctrl::kBel;
+using ctrl::kCr;
+using ctrl::kCtrlX;
+using ctrl::kLf;
 
 // Step 4 of a line read: a reply that starts with BEL carries the card's
 // error number after "ERR" (3 when it has no digits).
@@ -159,9 +160,7 @@ void FlushPort(DeviceExtension& ext) {
   Drain(ext);
 }
 
-uint32_t ReadReadyPort(DeviceExtension& ext) {
-  return ReadPortByte(ext, kRegStatus) & kReadReady;
-}
+uint32_t ReadReadyPort(DeviceExtension& ext) { return ReadPortByte(ext, kRegStatus) & kReadReady; }
 
 uint32_t ReadLinePort(DeviceExtension& ext, char* buffer, uint32_t requested) {
   return ReadLine(ext, buffer, requested, false);
@@ -174,11 +173,18 @@ uint32_t ReadLinePortEx(DeviceExtension& ext, char* buffer, uint32_t requested) 
 uint32_t GetControlResponsePort(DeviceExtension& ext, char c, char* buffer, uint32_t requested) {
   (void)WriteCharPort(ext, c);
   switch (c) {
-    case 2: case 3: case 6: case 7: case 16: case 22: case 25:
+    case ctrl::kCtrlB:
+    case ctrl::kCtrlC:
+    case ctrl::kCtrlF:
+    case ctrl::kCtrlG:
+    case ctrl::kCtrlP:
+    case ctrl::kCtrlV:
+    case ctrl::kCtrlY:
       return kLineEnd | (ReadLinePort(ext, buffer, requested) & kLineCountMask);
-    case 20:
+    case ctrl::kCtrlT:
       return kLineEnd | (ReadLinePortEx(ext, buffer, requested) & kLineCountMask);
-    case 5: case 9:
+    case ctrl::kCtrlE:
+    case ctrl::kCtrlI:
       buffer[0] = '\0';
       return 0;
     default:
@@ -237,8 +243,7 @@ int ZimoPingAndClean(DeviceExtension& ext) {
         return 0;
       }
       if (++count > kCharPolls) {
-        ext.kernel().DbgPrint("ZIMOPCI: ZimoPingAndClean() Error: Flushed %d characters\n",
-                              count);
+        ext.kernel().DbgPrint("ZIMOPCI: ZimoPingAndClean() Error: Flushed %d characters\n", count);
         return 0;
       }
     } else {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/card_framing.h"
 #include "usb/device_extension.h"
 
 namespace zimo::drivers::usb {
@@ -46,7 +47,7 @@ void WriteLineUsb(DeviceExtension& ext, const char* text, size_t length, size_t 
 }
 
 uint32_t WriteCharUsb(DeviceExtension& ext, char c) {
-  if (c == 24 || c == 20) EmptyResponseBuffer(ext);
+  if (c == ctrl::kCtrlX || c == ctrl::kCtrlT) EmptyResponseBuffer(ext);
   if (ext.card.newer) {
     SendChar(ext, c);
     return 1;
@@ -74,15 +75,18 @@ uint32_t ReadReadyUsb(DeviceExtension& ext) {
 void GetControlResponseUsb(DeviceExtension& ext, LineIoBlock& record) {
   const char c = record.text[0];
   const uint32_t requested = std::min<uint32_t>(record.requested, sizeof(record.text));
-  if (c == 24 || c == 20 || c == 16 || c == 22 || c == 6) EmptyResponseBuffer(ext);
+  if (c == ctrl::kCtrlX || c == ctrl::kCtrlT || c == ctrl::kCtrlP || c == ctrl::kCtrlV ||
+      c == ctrl::kCtrlF) {
+    EmptyResponseBuffer(ext);
+  }
   switch (c) {
-    case 2:
-    case 3:
-    case 6:
-    case 7:
-    case 16:
-    case 22:
-    case 25: {
+    case ctrl::kCtrlB:
+    case ctrl::kCtrlC:
+    case ctrl::kCtrlF:
+    case ctrl::kCtrlG:
+    case ctrl::kCtrlP:
+    case ctrl::kCtrlV:
+    case ctrl::kCtrlY: {
       const uint32_t got =
           VendorIn(ext, vendor::kControlResponse,
                    static_cast<uint16_t>(vendor::kControlResponseValue + static_cast<uint8_t>(c)),
@@ -93,8 +97,8 @@ void GetControlResponseUsb(DeviceExtension& ext, LineIoBlock& record) {
       ext.last_card_error = 0;
       break;
     }
-    case 5:
-    case 9:
+    case ctrl::kCtrlE:
+    case ctrl::kCtrlI:
       VendorFlush(ext);
       SendChar(ext, c);
       record.text[0] = '\0';

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/card_framing.h"
 #include "usb/device_extension.h"
 
 namespace zimo::drivers::usb {
@@ -94,8 +95,8 @@ uint32_t GetIdentText(DeviceExtension& ext, const char* command, char* out, size
   const uint32_t got = ReadBlock(ext, block, 20);
   // The text up to the first ACK, NUL or CR.
   size_t length = 0;
-  while (length < got && block[length] != '\x06' && block[length] != '\0' &&
-         block[length] != '\r') {
+  while (length < got && block[length] != ctrl::kAck && block[length] != '\0' &&
+         block[length] != ctrl::kCr) {
     ++length;
   }
   length = std::min(length, room - 1);
@@ -152,7 +153,7 @@ uint32_t GetLinkListUsb(DeviceExtension& ext, uint32_t* values, size_t max_value
   size_t i = 0;
   while (i < got && count < limit) {
     const char c = block[i];
-    if (c == '\x06' || c == '\0') break;
+    if (c == ctrl::kAck || c == '\0') break;
     if (c == '\r' || c == '\n' || c == ' ') {
       ++i;
       continue;

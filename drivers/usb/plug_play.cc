@@ -1,9 +1,9 @@
 // Plug-and-play requests: start (descriptors, card identification,
 // configuration), stop (unconfigure), capabilities, and removal.
-#include <condition_variable>
 #include <mutex>
 
 #include "kernel/kernel_registry.h"
+#include "kernel/pass_down.h"
 #include "usb/device_extension.h"
 
 namespace zimo::drivers::usb {
@@ -14,38 +14,6 @@ using kernel::Irp;
 
 // The capability bit that lets the device go without a warning to the user.
 constexpr uint32_t kSurpriseRemovalOk = 1u << 9;
-
-NTSTATUS PassDown(DeviceExtension& ext, Irp& irp) {
-  irp.SkipCurrentStackLocation();
-  return ext.kernel().CallDriver(ext.lower_device, irp);
-}
-
-// Passes the request down and waits until the lower drivers completed it;
-// the request is ours again afterwards, to complete.
-NTSTATUS PassDownAndWait(DeviceExtension& ext, Irp& irp) {
-  struct Signal {
-    std::mutex mu;
-    std::condition_variable cv;
-    bool done = false;
-  } signal;
-  irp.CopyCurrentStackLocationToNext();
-  irp.SetCompletionRoutine([&signal](kernel::DeviceObject*, Irp&) {
-    std::lock_guard lock(signal.mu);
-    signal.done = true;
-    signal.cv.notify_all();
-    return kernel::kStatusMoreProcessingRequired;
-  });
-  ext.kernel().CallDriver(ext.lower_device, irp);
-  std::unique_lock lock(signal.mu);
-  signal.cv.wait(lock, [&signal] { return signal.done; });
-  return irp.io_status.status;
-}
-
-NTSTATUS CompleteWith(DeviceExtension& ext, Irp& irp, NTSTATUS status) {
-  irp.io_status.status = status;
-  ext.kernel().CompleteRequest(irp);
-  return status;
-}
 
 NTSTATUS StartDevice(DeviceExtension& ext) {
   ext.started_once = true;
@@ -68,7 +36,7 @@ NTSTATUS RemoveDevice(DeviceExtension& ext, Irp& irp) {
   AbortPipes(ext);
   EndIsoStream(ext);
   ext.remove_lock.ReleaseAndWait();
-  const NTSTATUS status = PassDown(ext, irp);
+  const NTSTATUS status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
 
   ext.removed = true;
   {
@@ -107,37 +75,37 @@ NTSTATUS RemoveDevice(DeviceExtension& ext, Irp& irp) {
 NTSTATUS DispatchPnp(kernel::DeviceObject* device, Irp& irp) {
   DeviceExtension& ext = Ext(device);
   NTSTATUS status = ext.remove_lock.Acquire();
-  if (!kernel::NtSuccess(status)) return CompleteWith(ext, irp, status);
+  if (!kernel::NtSuccess(status)) return kernel::CompleteWith(ext.kernel(), irp, status);
 
   switch (irp.CurrentStackLocation().minor) {
     case kernel::pnp::kStartDevice:
-      status = PassDownAndWait(ext, irp);
+      status = kernel::PassDownAndWait(ext.kernel(), ext.lower_device, irp);
       if (kernel::NtSuccess(status)) {
         status = StartDevice(ext);
         if (kernel::NtSuccess(status)) ext.started = true;
       }
-      CompleteWith(ext, irp, status);
+      kernel::CompleteWith(ext.kernel(), irp, status);
       break;
     case kernel::pnp::kRemoveDevice:
       return RemoveDevice(ext, irp);  // gives up the lock itself
     case kernel::pnp::kStopDevice:
-      PassDownAndWait(ext, irp);
+      kernel::PassDownAndWait(ext.kernel(), ext.lower_device, irp);
       status = Unconfigure(ext);
-      CompleteWith(ext, irp, status);
+      kernel::CompleteWith(ext.kernel(), irp, status);
       break;
     case kernel::pnp::kQueryCapabilities: {
       kernel::DeviceCapabilities* caps = irp.CurrentStackLocation().capabilities;
       if (caps == nullptr || caps->version < 1) {
-        status = PassDown(ext, irp);
+        status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
         break;
       }
-      status = PassDownAndWait(ext, irp);
+      status = kernel::PassDownAndWait(ext.kernel(), ext.lower_device, irp);
       if (kernel::NtSuccess(status)) caps->flags |= kSurpriseRemovalOk;
-      CompleteWith(ext, irp, status);
+      kernel::CompleteWith(ext.kernel(), irp, status);
       break;
     }
     default:  // surprise removal and everything else
-      status = PassDown(ext, irp);
+      status = kernel::PassDown(ext.kernel(), ext.lower_device, irp);
       break;
   }
   ext.remove_lock.Release();

@@ -5,13 +5,18 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/card_framing.h"
 #include "usb/device_extension.h"
 
 namespace zimo::drivers::usb {
 
 namespace {
 
-constexpr char kStx = 0x02, kAck = 0x06, kBel = 0x07, kLf = 0x0A, kCr = 0x0D;
+using ctrl::kAck;
+using ctrl::kBel;
+using ctrl::kCr;
+using ctrl::kLf;
+using ctrl::kStx;
 
 bool EndsLine(char c) { return c == '\0' || c == kAck || c == kLf || c == kCr; }
 

@@ -51,11 +51,14 @@ struct SessionCloser {
     std::lock_guard lock(g_process_mu);
     if (!g_session || !g_session->device.is_open()) return;
     Session& s = *g_session;
-    std::lock_guard session_lock(s.mu);
-    uint8_t in[8] = {};
-    std::memcpy(in, &s.id, 4);
-    if (s.holds_range0) s.device.DeviceIoControl(kReleaseRange, in, sizeof(in), nullptr, 0);
-    s.device.DeviceIoControl(kCloseSession, in, 4, nullptr, 0);
+    {
+      // Released before the session goes: the lock lives inside it.
+      std::lock_guard session_lock(s.mu);
+      uint8_t in[8] = {};
+      std::memcpy(in, &s.id, 4);
+      if (s.holds_range0) s.device.DeviceIoControl(kReleaseRange, in, sizeof(in), nullptr, 0);
+      s.device.DeviceIoControl(kCloseSession, in, 4, nullptr, 0);
+    }
     g_session.reset();
   }
 } g_session_closer;
@@ -90,7 +93,9 @@ Session* OpenSession() {
   // A session whose driver went away (its host ended) is opened anew.
   if (g_session && g_session->device.is_open()) return g_session.get();
   if (g_session) {
-    std::lock_guard session_lock(g_session->mu);
+    // Waits for a running access; the lock is released before the session
+    // (which holds it) goes.
+    { std::lock_guard session_lock(g_session->mu); }
     g_session.reset();
   }
   auto session = std::make_unique<Session>();

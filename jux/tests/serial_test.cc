@@ -11,6 +11,7 @@
 #include "cardsim/card.h"
 #include "gtest/gtest.h"
 #include "jux/jux170.h"
+#include "jux_cards.h"
 #include "platform/clock.h"
 #include "platform/serial_port.h"
 #include "temp_home.h"
@@ -19,19 +20,13 @@ namespace {
 
 namespace p = zimo::platform;
 using zimo::cardsim::Card;
-using zimo::cardsim::CardModel;
 using zimo::cardsim::PtyAttachment;
-using zimo::cardsim::PtyOptions;
 
 class Serial : public ::testing::Test {
  protected:
   void Attach(uint32_t line_rate = 0) {
-    PtyOptions options;
-    options.com_port = 3;
-    options.line_rate = line_rate;
-    auto pty = PtyAttachment::Start(card_, options);
-    ASSERT_TRUE(pty.ok()) << pty.status().ToString();
-    pty_ = std::move(*pty);
+    const zimo::platform::Status attached = serial_.Attach(3, line_rate);
+    ASSERT_TRUE(attached.ok()) << attached.ToString();
   }
   tagMCardInfo Image(int baud) {
     tagMCardInfo image;
@@ -57,8 +52,9 @@ class Serial : public ::testing::Test {
   std::vector<std::string> Log() { return card_.script().received(); }
 
   zimo::testing::TempHome home_;
-  Card card_{CardModel::Older()};
-  std::unique_ptr<PtyAttachment> pty_;
+  jux_testing::PtyCard serial_;
+  Card& card_ = serial_.card;
+  std::unique_ptr<PtyAttachment>& pty_ = serial_.pty;
   tagMCardInfo* record_ = nullptr;
 };
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "kernel/bus_driver.h"
+#include "kernel/pass_down.h"
 #include "kernel/remove_lock.h"
 
 namespace zimo::kernel {
@@ -28,7 +29,9 @@ struct FakeHardware {
     hw->handler = h;
     return true;
   }
-  static void Disconnect(void* self, uint32_t) { static_cast<FakeHardware*>(self)->handler = nullptr; }
+  static void Disconnect(void* self, uint32_t) {
+    static_cast<FakeHardware*>(self)->handler = nullptr;
+  }
   void Raise() { handler.load()(cookie.load()); }
   HardwareAccess Access() {
     HardwareAccess a;
@@ -46,8 +49,8 @@ uint8_t g_user_byte = 0;
 NTSTATUS EchoControl(DeviceObject* device, Irp& irp) {
   const IoStackLocation& l = irp.CurrentStackLocation();
   irp.io_status.information = l.input_length > 0 ? irp.system_buffer[0] : 0;
-  irp.io_status.status = l.input_length > 1 && irp.system_buffer[1] == 1 ? kStatusUnsuccessful
-                                                                          : kStatusSuccess;
+  irp.io_status.status =
+      l.input_length > 1 && irp.system_buffer[1] == 1 ? kStatusUnsuccessful : kStatusSuccess;
   g_user_byte = irp.user_buffer.empty() ? 0 : irp.user_buffer[0];
   irp.system_buffer[0] = 'R';
   device->kernel().CompleteRequest(irp);
@@ -102,14 +105,68 @@ TEST_F(KernelTest, BufferedDeviceControlCopiesBackTheTransferCountOnly) {
   EXPECT_EQ(out, std::vector<uint8_t>(4, 'x'));
 }
 
+// A function driver above the echo device: input byte 2 'w' passes the
+// request down and back, then completes it with its own count of 9; any
+// other passes it down unchanged.
+DeviceObject* g_lower = nullptr;
+NTSTATUS PassDownCreate(DeviceObject* device, Irp& irp) {
+  return PassDown(device->kernel(), g_lower, irp);
+}
+NTSTATUS UpperControl(DeviceObject* device, Irp& irp) {
+  const IoStackLocation& l = irp.CurrentStackLocation();
+  if (l.input_length > 2 && irp.system_buffer[2] == 'w') {
+    const NTSTATUS status = PassDownAndWait(device->kernel(), g_lower, irp);
+    irp.io_status.information = 9;
+    return CompleteWith(device->kernel(), irp, status);
+  }
+  return PassDown(device->kernel(), g_lower, irp);
+}
+NTSTATUS UpperEntry(DriverObject* driver, std::string_view) {
+  driver->major_function[static_cast<size_t>(IrpMajor::kDeviceControl)] = &UpperControl;
+  driver->major_function[static_cast<size_t>(IrpMajor::kCreate)] = &PassDownCreate;
+  return kStatusSuccess;
+}
+
+TEST_F(KernelTest, PassingARequestDownAndBack) {
+  DriverObject* upper_driver = nullptr;
+  DeviceObject* upper = nullptr;
+  ASSERT_EQ(kernel_.LoadDriver("Upper", &UpperEntry, "", &upper_driver), kStatusSuccess);
+  ASSERT_EQ(kernel_.CreateDevice<int>(upper_driver, "", kFileDeviceUnknown, false, &upper),
+            kStatusSuccess);
+  g_lower = kernel_.AttachDeviceToDeviceStack(upper, device_);
+  ASSERT_EQ(g_lower, device_);
+  upper->flags &= ~kDoDeviceInitializing;
+
+  std::shared_ptr<FileObject> file;
+  ASSERT_EQ(kernel_.OpenFile("\\\\.\\Echo0", &file), kStatusSuccess);
+  struct Case {
+    std::vector<uint8_t> in;
+    NTSTATUS status;
+    uint64_t count;
+  } cases[] = {
+      {{3, 0, 'p'}, kStatusSuccess, 3},       // down: the echo's own count
+      {{3, 1, 'p'}, kStatusUnsuccessful, 3},  // down: the echo's failure
+      {{3, 0, 'w'}, kStatusSuccess, 9},       // back up: completed by the upper driver
+      {{3, 1, 'w'}, kStatusUnsuccessful, 9},  // back up with the echo's status
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << int(c.in[1]) << char(c.in[2]));
+    std::vector<uint8_t> out(16, 'x');
+    const DeviceIoResult r = kernel_.DeviceIoControl(*file, 0x1D0000, c.in, out);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.information, c.count);
+  }
+}
+
 TEST_F(KernelTest, LinksAndOpens) {
   std::shared_ptr<FileObject> f;
   EXPECT_EQ(kernel_.OpenFile("\\\\.\\Echo1", &f), kStatusObjectNameNotFound);
   EXPECT_EQ(kernel_.CreateSymbolicLink("\\DosDevices\\ECHO0", "\\Device\\Echo0"),
             kStatusObjectNameCollision);
   std::vector<std::string> seen;
-  const int id = kernel_.AddLinkObserver(
-      [&seen](const std::string& link, bool created) { seen.push_back((created ? "+" : "-") + link); });
+  const int id = kernel_.AddLinkObserver([&seen](const std::string& link, bool created) {
+    seen.push_back((created ? "+" : "-") + link);
+  });
   kernel_.DeleteSymbolicLink("\\dosdevices\\echo0");
   kernel_.RemoveLinkObserver(id);
   EXPECT_EQ(seen, std::vector<std::string>{"-\\DosDevices\\Echo0"});

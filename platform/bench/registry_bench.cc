@@ -4,31 +4,15 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "../testing/temp_home.h"
 #include "platform/home.h"
 #include "platform/registry.h"
 
 namespace zimo::platform {
 namespace {
-
-class BenchHome {
- public:
-  BenchHome() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zimo-bench-XXXXXX").string();
-    path_ = ::mkdtemp(tmpl.data());
-    ::setenv("ZIMO_HOME", path_.c_str(), 1);
-  }
-  ~BenchHome() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 // Eight devices with their NC keys and per-location keys of values.
 RegistryKey Populate(int values_per_key) {
@@ -48,14 +32,14 @@ RegistryKey Populate(int values_per_key) {
 }
 
 void BM_ReadUnchanged(benchmark::State& state) {
-  BenchHome home;
+  zimo::testing::TempHome home;
   RegistryKey key = Populate(static_cast<int>(state.range(0)));
   for (auto _ : state) benchmark::DoNotOptimize(key.GetDword("Value007"));
 }
 BENCHMARK(BM_ReadUnchanged)->Arg(20)->Arg(100);
 
 void BM_Write(benchmark::State& state) {
-  BenchHome home;
+  zimo::testing::TempHome home;
   RegistryKey key = Populate(static_cast<int>(state.range(0)));
   uint32_t n = 0;
   for (auto _ : state) benchmark::DoNotOptimize(key.SetDword("Value007", ++n));
@@ -63,7 +47,7 @@ void BM_Write(benchmark::State& state) {
 BENCHMARK(BM_Write)->Arg(20)->Arg(100);
 
 void BM_ReadAfterOutsideChange(benchmark::State& state) {
-  BenchHome home;
+  zimo::testing::TempHome home;
   RegistryKey key = Populate(static_cast<int>(state.range(0)));
   std::filesystem::path file = RegistryFile();
   for (auto _ : state) {

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "../testing/temp_home.h"
+#include "../tests/sync_test_support.h"
 #include "platform/file_mapping.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
@@ -31,24 +33,10 @@
 namespace zimo::platform {
 namespace {
 
-// A home of the benchmark's own, removed at the end.
-class BenchHome {
- public:
-  BenchHome() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zimo-bench-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) != nullptr) {
-      path_ = tmpl;
-      ::setenv("ZIMO_HOME", path_.c_str(), 1);
-    }
-  }
-  ~BenchHome() {
-    (void)UnlinkHomeSharedMemory();
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-
- private:
-  std::filesystem::path path_;
+// A home of the benchmark's own; its shared memory goes with it.
+struct BenchHome {
+  zimo::testing::TempHome home;
+  ~BenchHome() { (void)UnlinkHomeSharedMemory(); }
 };
 
 struct SharedPage {
@@ -70,20 +58,8 @@ struct Control {
   alignas(64) pthread_mutex_t mutex;
 };
 
-template <typename Body>
-pid_t StartPeer(Body body) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    body();
-    ::_exit(0);
-  }
-  return pid;
-}
-
-void Reap(pid_t pid) {
-  int status;
-  ::waitpid(pid, &status, 0);
-}
+// The second process: a forked child that runs the body and exits.
+using Peer = sync_test::Child;
 
 void InitBareMutex(pthread_mutex_t* mutex, bool inherit = false) {
   pthread_mutexattr_t attr;
@@ -135,18 +111,19 @@ void BareContended(benchmark::State& state, bool inherit) {
   SharedPage page;
   auto* control = new (page.data) Control;
   InitBareMutex(&control->mutex, inherit);
-  pid_t peer = StartPeer([control] {
+  Peer peer([control] {
     while (control->stop.load(std::memory_order_relaxed) == 0) {
       pthread_mutex_lock(&control->mutex);
       pthread_mutex_unlock(&control->mutex);
     }
+    return 0;
   });
   for (auto _ : state) {
     pthread_mutex_lock(&control->mutex);
     pthread_mutex_unlock(&control->mutex);
   }
   control->stop = 1;
-  Reap(peer);
+  (void)peer.Wait();
 }
 void BM_BareRobustMutexContended(benchmark::State& state) { BareContended(state, false); }
 BENCHMARK(BM_BareRobustMutexContended);
@@ -159,20 +136,21 @@ void BM_NamedMutexContended(benchmark::State& state) {
   auto* control = new (page.data) Control;
   Result<NamedMutex> mutex = NamedMutex::Create("MutexZimo0");
   if (!mutex.ok()) return state.SkipWithError(mutex.status().ToString().c_str());
-  pid_t peer = StartPeer([control] {
+  Peer peer([control] {
     Result<NamedMutex> theirs = NamedMutex::Open("MutexZimo0");
-    if (!theirs.ok()) return;
+    if (!theirs.ok()) return 1;
     while (control->stop.load(std::memory_order_relaxed) == 0) {
       (void)theirs->Lock();
       (void)theirs->Unlock();
     }
+    return 0;
   });
   for (auto _ : state) {
     benchmark::DoNotOptimize(mutex->Lock());
     benchmark::DoNotOptimize(mutex->Unlock());
   }
   control->stop = 1;
-  Reap(peer);
+  (void)peer.Wait();
 }
 BENCHMARK(BM_NamedMutexContended);
 
@@ -189,12 +167,13 @@ void BM_BareFutexPingPong(benchmark::State& state) {
   auto take = [](std::atomic<uint32_t>* word) {
     while (word->exchange(0) == 0) FutexWait(word, 0);
   };
-  pid_t peer = StartPeer([&] {
+  Peer peer([&] {
     for (;;) {
       take(&control->ping);
       if (control->stop.load() != 0) break;
       post(&control->pong);
     }
+    return 0;
   });
   for (auto _ : state) {
     post(&control->ping);
@@ -202,7 +181,7 @@ void BM_BareFutexPingPong(benchmark::State& state) {
   }
   control->stop = 1;
   post(&control->ping);
-  Reap(peer);
+  (void)peer.Wait();
 }
 BENCHMARK(BM_BareFutexPingPong)->UseRealTime();
 
@@ -223,7 +202,7 @@ void BM_NamedEventPingPong(benchmark::State& state) {
   Result<NamedEvent> pong = NamedEvent::Create("pong", EventReset::kAuto, false);
   if (!pong.ok()) return state.SkipWithError(pong.status().ToString().c_str());
   NamedEvent& ping = events[5];
-  pid_t peer = StartPeer([&] {
+  Peer peer([&] {
     ForceWaitAnyFallbackForTesting(mode == 2);
     std::vector<NamedEvent*> list;
     for (NamedEvent& e : events) list.push_back(&e);
@@ -236,6 +215,7 @@ void BM_NamedEventPingPong(benchmark::State& state) {
       if (control->stop.load() != 0) break;
       (void)pong->Set();
     }
+    return 0;
   });
   for (auto _ : state) {
     (void)ping.Set();
@@ -243,7 +223,7 @@ void BM_NamedEventPingPong(benchmark::State& state) {
   }
   control->stop = 1;
   (void)ping.Set();
-  Reap(peer);
+  (void)peer.Wait();
 }
 BENCHMARK(BM_NamedEventPingPong)->Arg(0)->Arg(1)->Arg(2)->UseRealTime();
 

@@ -5,9 +5,9 @@
 namespace zimo::vmemgr {
 namespace {
 
-constexpr char kAck = 0x06;
-constexpr char kCr = 0x0D;
-constexpr std::uint8_t kCtrlX = 0x18;
+using cardsim::ctrl::kAck;
+using cardsim::ctrl::kCr;
+constexpr std::uint8_t kCtrlX = cardsim::ctrl::kCtrlX;
 constexpr int kLastTextRegister = 14;
 constexpr std::size_t kChunkMax = 16;
 // Register 1 of a reply chunk whose second register the host never reads.
@@ -117,8 +117,8 @@ void MailboxCard::TakeChunk(std::uint8_t first) {
 
 bool MailboxCard::Post(const std::string& chunk) {
   for (std::size_t i = 1; i < chunk.size(); ++i) {
-    Register(static_cast<int>(i)).store(static_cast<std::uint8_t>(chunk[i]),
-                                        std::memory_order_relaxed);
+    Register(static_cast<int>(i))
+        .store(static_cast<std::uint8_t>(chunk[i]), std::memory_order_relaxed);
   }
   const char last = chunk.back();
   const bool terminated = last == kCr || last == kAck;

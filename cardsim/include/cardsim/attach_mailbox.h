@@ -38,11 +38,11 @@ struct MailboxLayout {
 
 // Card-to-host status words.
 namespace mailbox_status {
-inline constexpr uint16_t kLine = 13;           // a response line
-inline constexpr uint16_t kAck = 6;             // the response is complete
-inline constexpr uint16_t kFlushAnswer = 24;    // the answer to CTRL-X
-inline constexpr uint16_t kUnsolicited = 0x100; // with kLine: a message of the card's own
-inline constexpr uint16_t kError = 0x8000;      // with the error number in BCD, tens in bits 4-7
+inline constexpr uint16_t kLine = ctrl::kCr;            // a response line
+inline constexpr uint16_t kAck = ctrl::kAck;            // the response is complete
+inline constexpr uint16_t kFlushAnswer = ctrl::kCtrlX;  // the answer to CTRL-X
+inline constexpr uint16_t kUnsolicited = 0x100;         // with kLine: a message of the card's own
+inline constexpr uint16_t kError = 0x8000;  // with the error number in BCD, tens in bits 4-7
 
 // 0x8000 | BCD of the number's last two digits (the word has room for two).
 uint16_t Error(int number);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "corvan/internal/library_calls.h"
 #include "link/ascii_channel.h"
 #include "link/command_log.h"
 #include "link/device_lock.h"

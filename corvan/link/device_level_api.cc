@@ -12,6 +12,7 @@
 #include "corvan/services_api.h"
 #include "link/device_lock.h"
 #include "link/device_registry.h"
+#include "link/driver_services.h"
 #include "link/library_app.h"
 #include "platform/codepage.h"
 #include "platform/message.h"

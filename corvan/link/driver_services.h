@@ -40,4 +40,8 @@ int ReconfigureDriverService(std::uint32_t location, std::uint32_t enumeration,
 // deletes it (1). A failed deletion shows text 203 and returns 0.
 int RemoveDriverWithPrompt(int index);
 
+// The Windows error of the calling thread's last failed service call (0
+// when the last one succeeded).
+std::int32_t DrvLastServiceError();
+
 }  // namespace zimo::corvan

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "corvan/internal/library_calls.h"
 #include "corvan/interrupt_api.h"
 #include "drivers/zimo_ioctl.h"
 #include "link/device_registry.h"

@@ -3,6 +3,7 @@
 // unsolicited lines, the command log, the W forms, and input that must be
 // refused without reaching the card.
 #include "corvan/command_api.h"
+#include "corvan/internal/library_calls.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 // the waiting thread ends on request, a card whose settings disable
 // interrupts gets mask 255 and no thread, and the driver gets the program's
 // own event.
+#include "corvan/internal/library_calls.h"
 #include "corvan/interrupt_api.h"
 
 #include <gtest/gtest.h>

@@ -54,15 +54,6 @@ inline constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
 // The text that brings the card's communication variables to a known state.
 inline constexpr char kCriticalIVars[] = "I3=2I6=1I63=1I64=1";
 
-#ifdef ZIMO_CORVAN_INTERNAL
-// Not exported; for the library's own programs and tests.
-// The server's build of ZimoGetResponseA: the command is formatted
-// printf-style (into at most 255 characters; a longer one is cut) and the
-// whole CommStatusWord of ZimoGetResponseExA is returned.
-uint32_t ServerGetResponse(uint32_t device, char* buffer, uint32_t size, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
-#endif
-
 }  // namespace zimo::corvan
 #endif
 

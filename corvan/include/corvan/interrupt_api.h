@@ -26,8 +26,6 @@
 // value 4 and the bit of the firing source) and the event that
 // ZimoINTRFireEventInit sets: opaque to C programs.
 #ifdef __cplusplus
-#include <functional>
-
 namespace zimo::platform {
 class NamedEvent;
 }
@@ -60,17 +58,6 @@ inline constexpr uint32_t kNotifyWindowMessage = 0x10000;
 inline constexpr uint32_t kNotifyRunThread = 0x20000;
 inline constexpr uint32_t kNotifyFunctionCall = 0x30000;
 inline constexpr uint32_t kNotifySetEvent = 0x50000;
-
-#ifdef ZIMO_CORVAN_INTERNAL
-// Not exported; for the library's own programs and tests.
-// The window system's synchronous message delivery: this system has no
-// windows of its own, so the program (or its user-interface layer) installs
-// the function that carries a message to the window its handle names. With
-// none installed, window-message notifications are dropped.
-using WindowMessageSender =
-    std::function<void(uintptr_t window, uint32_t message, uintptr_t first, intptr_t second)>;
-void SetWindowMessageSender(WindowMessageSender sender);
-#endif
 
 }  // namespace zimo::corvan
 #endif

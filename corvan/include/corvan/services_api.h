@@ -77,13 +77,3 @@ int32_t DrvRemoveDevice(uint32_t index);
 }  // extern "C"
 #endif
 
-#if defined(__cplusplus) && defined(ZIMO_CORVAN_INTERNAL)
-// Not exported; for the library's own code and tests.
-namespace zimo::corvan {
-
-// The Windows error of the calling thread's last failed service call (0
-// when the last one succeeded).
-int32_t DrvLastServiceError();
-
-}  // namespace zimo::corvan
-#endif

@@ -36,37 +36,13 @@
 #include "platform/home.h"
 #include "platform/process.h"
 #include "platform/unix_socket.h"
+#include "temp_home.h"
+#include "tests/library_harness.h"
 
 namespace {
 
 using namespace zimo;
 using namespace std::chrono_literals;
-
-// Runs the library's fixed waits of the open (calibrations) twenty times
-// faster; the measurement runs on the real clock.
-class FastClock : public platform::Clock {
- public:
-  static constexpr int kScale = 20;
-  platform::Micros Now() const override {
-    return std::chrono::duration_cast<platform::Micros>(
-               std::chrono::steady_clock::now().time_since_epoch()) *
-           kScale;
-  }
-  bool WaitUntil(platform::Micros deadline, std::stop_token stop) override {
-    const platform::Micros left = deadline - Now();
-    if (left.count() <= 0) return true;
-    std::mutex mutex;
-    std::unique_lock<std::mutex> lock(mutex);
-    std::condition_variable_any wake;
-    return !wake.wait_until(lock, stop, std::chrono::steady_clock::now() + left / kScale,
-                            [] { return false; });
-  }
-};
-
-std::filesystem::path ProgramDir() {
-  if (const char* dir = std::getenv("ZIMO_BIN_DIR")) return dir;
-  return platform::ExecutableDir().parent_path() / "bin";
-}
 
 // The driver host with one older PCI card, device 0 opened through the
 // library in the server's build (the table is this program's own), and a
@@ -74,28 +50,14 @@ std::filesystem::path ProgramDir() {
 class Bench {
  public:
   Bench() {
-    char home[] = "/tmp/zimo-bus-bench-XXXXXX";
-    if (::mkdtemp(home) == nullptr) Fail("mkdtemp");
-    home_ = home;
-    ::setenv("ZIMO_HOME", home, 1);
-    auto host = platform::Spawn(
-        {(ProgramDir() / "zimo-drvhost").string(), "--no-registry", "--card", "pci older"});
+    auto host = corvan::testing::SpawnDriverHost({"pci older"});
     if (!host.ok()) Fail("starting zimo-drvhost: " + host.status().ToString());
     host_ = std::move(host.value());
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!std::filesystem::exists(platform::DeviceSocketPath("ZimoPCI0"))) {
-      if (std::chrono::steady_clock::now() > deadline) Fail("the driver host's device");
-      std::this_thread::sleep_for(10ms);
-    }
+    if (!corvan::testing::WaitForDriverDevice("ZimoPCI0")) Fail("the driver host's device");
     if (corvan::RegisterDevice(0, corvan::kLocationPci, 0, nullptr) != 1) Fail("Device0");
-
-    table_ = std::make_unique<corvan::SharedDeviceTable>();
-    corvan::InitializeTableHeader(*table_, 0);
-    (void)corvan::InitializeDeviceSlot(*table_, 0, corvan::kLocationPci, 0);
-    corvan::CommLibraryApp::UseServerTable(table_.get());
+    table_.AddSlot(0, corvan::kLocationPci, 0);
     {
-      FastClock fast;
-      platform::ScopedClock scoped(fast);
+      corvan::testing::LibraryClock fast;
       if (OpenZimoDevice(0) != 1) Fail("OpenZimoDevice(0)");
     }
     auto raw = platform::DeviceFile::Open("\\\\.\\ZimoPCI0");
@@ -108,8 +70,6 @@ class Bench {
     corvan::App().End();
     (void)host_.Signal(SIGTERM);
     (void)host_.Wait(20s);
-    std::error_code ec;
-    std::filesystem::remove_all(home_, ec);
   }
 
   // The exchange on the driver directly: flush, the line, then lines up to
@@ -145,9 +105,9 @@ class Bench {
     std::exit(1);
   }
 
-  std::string home_;
+  zimo::testing::TempHome home_;
   platform::Process host_;
-  std::unique_ptr<corvan::SharedDeviceTable> table_;
+  corvan::testing::OwnDeviceTable table_;
   platform::DeviceFile raw_;
 };
 

@@ -35,6 +35,8 @@
 #include "platform/home.h"
 #include "platform/process.h"
 #include "platform/socket.h"
+#include "temp_home.h"
+#include "tests/library_harness.h"
 
 namespace {
 
@@ -51,11 +53,6 @@ constexpr double kClosingPause = 0.050;
 // levels for each transport).
 constexpr std::size_t kUsbThreshold = 3840;
 constexpr std::size_t kEthThreshold = 1144;
-
-std::filesystem::path ProgramDir() {
-  if (const char* dir = std::getenv("ZIMO_BIN_DIR")) return dir;
-  return platform::ExecutableDir().parent_path() / "bin";
-}
 
 // The program: one assignment per line, tagged with its line number as the
 // macro pass leaves it.
@@ -85,24 +82,15 @@ std::vector<std::string> Blocks(std::size_t threshold) {
 class Bench {
  public:
   Bench() {
-    char home[] = "/tmp/zimo-block-bench-XXXXXX";
-    if (::mkdtemp(home) == nullptr) Fail("mkdtemp");
-    home_ = home;
-    ::setenv("ZIMO_HOME", home, 1);
     {
       std::ofstream out(File(), std::ios::binary);
       for (const std::string& line : ProgramLines()) out << line << "\r\n";
     }
 
-    auto host = platform::Spawn(
-        {(ProgramDir() / "zimo-drvhost").string(), "--no-registry", "--card", "usb older"});
+    auto host = corvan::testing::SpawnDriverHost({"usb older"});
     if (!host.ok()) Fail("starting zimo-drvhost: " + host.status().ToString());
     host_ = std::move(host.value());
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!std::filesystem::exists(platform::DeviceSocketPath("ZimoUSB0"))) {
-      if (std::chrono::steady_clock::now() > deadline) Fail("the driver host's device");
-      std::this_thread::sleep_for(10ms);
-    }
+    if (!corvan::testing::WaitForDriverDevice("ZimoUSB0")) Fail("the driver host's device");
 
     char address[32];
     std::snprintf(address, sizeof address, "127.78.%u.%u", (::getpid() >> 8) % 250 + 1,
@@ -121,11 +109,8 @@ class Bench {
       Fail("Device1");
     }
     corvan::SetLocationRegDword(corvan::kLocationEthernet, 0, "IPAddress", ip_);
-    table_ = std::make_unique<corvan::SharedDeviceTable>();
-    corvan::InitializeTableHeader(*table_, 0);
-    (void)corvan::InitializeDeviceSlot(*table_, kUsbDevice, corvan::kLocationUsb, 0);
-    (void)corvan::InitializeDeviceSlot(*table_, kEthDevice, corvan::kLocationEthernet, 0);
-    corvan::CommLibraryApp::UseServerTable(table_.get());
+    table_.AddSlot(kUsbDevice, corvan::kLocationUsb, 0);
+    table_.AddSlot(kEthDevice, corvan::kLocationEthernet, 0);
     if (OpenZimoDevice(kUsbDevice) != 1) Fail("OpenZimoDevice(0)");
     if (OpenZimoDevice(kEthDevice) != 1) Fail("OpenZimoDevice(1)");
 
@@ -144,11 +129,9 @@ class Bench {
     corvan::App().End();
     (void)host_.Signal(SIGTERM);
     (void)host_.Wait(20s);
-    std::error_code ec;
-    std::filesystem::remove_all(home_, ec);
   }
 
-  std::string File() const { return home_ + "/PROG.ZKO"; }
+  std::string File() const { return (home_.path() / "PROG.ZKO").string(); }
 
   // One download block and its status through the driver; true when every
   // line was taken.
@@ -189,12 +172,12 @@ class Bench {
     std::exit(1);
   }
 
-  std::string home_;
+  zimo::testing::TempHome home_;
   platform::Process host_;
   cardsim::Card eth_card_{cardsim::CardModel::Older()};
   std::unique_ptr<cardsim::EthAttachment> eth_;
   std::uint32_t ip_ = 0;
-  std::unique_ptr<corvan::SharedDeviceTable> table_;
+  corvan::testing::OwnDeviceTable table_;
   platform::DeviceFile driver_;
   platform::Socket socket_;
 };

@@ -24,6 +24,7 @@
 #include "link/library_app.h"
 #include "platform/file_mapping.h"
 #include "platform/socket.h"
+#include "temp_home.h"
 
 namespace {
 
@@ -47,10 +48,6 @@ class Bench {
 
  private:
   Bench() {
-    char home[] = "/tmp/zimo-eth-bench-XXXXXX";
-    if (::mkdtemp(home) == nullptr) return;
-    home_ = home;
-    ::setenv("ZIMO_HOME", home, 1);
     char address[32];
     std::snprintf(address, sizeof address, "127.77.%u.%u", (::getpid() >> 8) % 250 + 1,
                   ::getpid() % 250 + 1);
@@ -88,7 +85,7 @@ class Bench {
   cardsim::Card card_{cardsim::CardModel::Older()};
   std::unique_ptr<cardsim::EthAttachment> eth_;
   platform::FileMapping mapping_;
-  std::string home_;
+  zimo::testing::TempHome home_;
   std::uint32_t ip_ = 0;
   bool ok_ = false;
 };

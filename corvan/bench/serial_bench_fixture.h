@@ -28,52 +28,25 @@
 #include "link/serial_transport.h"
 #include "platform/clock.h"
 #include "platform/serial_port.h"
+#include "temp_home.h"
+#include "tests/library_harness.h"
 
 namespace zimo::bench {
-
-// Runs the library's fixed waits of the open (calibrations, handshake
-// pauses) twenty times faster; the measurement runs on the real clock.
-class FastClock : public platform::Clock {
- public:
-  static constexpr int kScale = 20;
-  platform::Micros Now() const override {
-    return std::chrono::duration_cast<platform::Micros>(
-               std::chrono::steady_clock::now().time_since_epoch()) *
-           kScale;
-  }
-  bool WaitUntil(platform::Micros deadline, std::stop_token stop) override {
-    const platform::Micros left = deadline - Now();
-    if (left.count() <= 0) return true;
-    std::mutex mutex;
-    std::unique_lock<std::mutex> lock(mutex);
-    std::condition_variable_any wake;
-    return !wake.wait_until(lock, stop, std::chrono::steady_clock::now() + left / kScale,
-                            [] { return false; });
-  }
-};
 
 // The card on a pseudo-terminal registered as COM1, device 0, opened through the library in the
 // server's build (the table is this program's own); beside it the baseline's own card and line.
 class Bench {
  public:
   Bench() : card_(cardsim::CardModel::Older()), direct_card_(cardsim::CardModel::Older()) {
-    char home[] = "/tmp/zimo-serial-bench-XXXXXX";
-    if (::mkdtemp(home) == nullptr) Fail("mkdtemp");
-    home_ = home;
-    ::setenv("ZIMO_HOME", home, 1);
     auto pty = cardsim::PtyAttachment::Start(card_);
     if (!pty.ok()) Fail(pty.status().ToString());
     pty_ = std::move(pty.value());
     if (!platform::RegisterComPort(1, pty_->slave_path()).ok()) Fail("COM1");
     if (corvan::RegisterDevice(0, corvan::kLocationSerial, 1, nullptr) != 1) Fail("Device0");
 
-    table_ = std::make_unique<corvan::SharedDeviceTable>();
-    corvan::InitializeTableHeader(*table_, 0);
-    (void)corvan::InitializeDeviceSlot(*table_, 0, corvan::kLocationSerial, 1);
-    corvan::CommLibraryApp::UseServerTable(table_.get());
+    table_.AddSlot(0, corvan::kLocationSerial, 1);
     {
-      FastClock fast;
-      platform::ScopedClock scoped(fast);
+      corvan::testing::LibraryClock fast;
       if (OpenZimoDevice(0) != 1) Fail("OpenZimoDevice(0)");
     }
     auto direct_pty = cardsim::PtyAttachment::Start(direct_card_);
@@ -101,11 +74,9 @@ class Bench {
     ShutdownZimoDevice(0, 1);
     corvan::App().End();
     pty_->Stop();
-    std::error_code ec;
-    std::filesystem::remove_all(home_, ec);
   }
 
-  const std::string& home() const { return home_; }
+  std::string home() const { return home_.path().string(); }
 
   // The direct exchange of one line on the baseline's line: the line out,
   // then everything up to the ACK.
@@ -132,10 +103,10 @@ class Bench {
     std::exit(1);
   }
 
-  std::string home_;
+  zimo::testing::TempHome home_;
   cardsim::Card card_;
   std::unique_ptr<cardsim::PtyAttachment> pty_;
-  std::unique_ptr<corvan::SharedDeviceTable> table_;
+  corvan::testing::OwnDeviceTable table_;
   cardsim::Card direct_card_;
   std::unique_ptr<cardsim::PtyAttachment> direct_pty_;
   int direct_ = -1;

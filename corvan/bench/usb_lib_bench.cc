@@ -27,6 +27,8 @@
 // process's table, which this program provides in place of the server's.
 #include "link/device_registry.h"
 #include "link/library_app.h"
+#include "temp_home.h"
+#include "tests/library_harness.h"
 
 namespace {
 
@@ -37,35 +39,18 @@ using namespace std::chrono_literals;
 constexpr std::uint8_t kReadBackRequest = 0xD5;
 constexpr std::uint32_t kReadBackBytes = 48;
 
-std::filesystem::path ProgramDir() {
-  if (const char* dir = std::getenv("ZIMO_BIN_DIR")) return dir;
-  return platform::ExecutableDir().parent_path() / "bin";
-}
-
 // The driver host with one USB card, device 0 opened through the library in
 // the server's build (the table is this program's own), and a handle of this
 // program's own on the same driver device.
 class Bench {
  public:
   Bench() {
-    char home[] = "/tmp/zimo-usb-bench-XXXXXX";
-    if (::mkdtemp(home) == nullptr) Fail("mkdtemp");
-    home_ = home;
-    ::setenv("ZIMO_HOME", home, 1);
-    auto host = platform::Spawn(
-        {(ProgramDir() / "zimo-drvhost").string(), "--no-registry", "--card", "usb older"});
+    auto host = corvan::testing::SpawnDriverHost({"usb older"});
     if (!host.ok()) Fail("starting zimo-drvhost: " + host.status().ToString());
     host_ = std::move(host.value());
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!std::filesystem::exists(platform::DeviceSocketPath("ZimoUSB0"))) {
-      if (std::chrono::steady_clock::now() > deadline) Fail("the driver host's device");
-      std::this_thread::sleep_for(10ms);
-    }
+    if (!corvan::testing::WaitForDriverDevice("ZimoUSB0")) Fail("the driver host's device");
     if (corvan::RegisterDevice(0, corvan::kLocationUsb, 0, nullptr) != 1) Fail("Device0");
-    table_ = std::make_unique<corvan::SharedDeviceTable>();
-    corvan::InitializeTableHeader(*table_, 0);
-    (void)corvan::InitializeDeviceSlot(*table_, 0, corvan::kLocationUsb, 0);
-    corvan::CommLibraryApp::UseServerTable(table_.get());
+    table_.AddSlot(0, corvan::kLocationUsb, 0);
     if (OpenZimoDevice(0) != 1) Fail("OpenZimoDevice(0)");
     auto raw = platform::DeviceFile::Open("\\\\.\\ZimoUSB0");
     if (!raw.ok()) Fail("opening the driver device");
@@ -77,8 +62,6 @@ class Bench {
     corvan::App().End();
     (void)host_.Signal(SIGTERM);
     (void)host_.Wait(20s);
-    std::error_code ec;
-    std::filesystem::remove_all(home_, ec);
   }
 
   bool RawExchange() {
@@ -114,9 +97,9 @@ class Bench {
     std::exit(1);
   }
 
-  std::string home_;
+  zimo::testing::TempHome home_;
   platform::Process host_;
-  std::unique_ptr<corvan::SharedDeviceTable> table_;
+  corvan::testing::OwnDeviceTable table_;
   platform::DeviceFile raw_;
 };
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "corvan/internal/shared_table.h"
+#include "library_harness.h"
 #include "link/device_registry.h"
 #include "link/driver_device.h"
 #include "link/library_app.h"
@@ -28,54 +29,6 @@
 namespace zimo::corvan::testing {
 
 using namespace std::chrono_literals;
-
-inline std::filesystem::path DriverHostControlPath() {
-  return platform::RunDir() / "zimo-drvhost.ctl";
-}
-
-// A control connection to the home's driver host: one command line, one
-// reply line ("ok ..." or "error ...").
-class DriverHostControl {
- public:
-  // Connects once the host answers; false after `timeout`.
-  bool Connect(std::chrono::milliseconds timeout = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    do {
-      auto c = platform::UnixConnection::Connect(DriverHostControlPath(), 1s);
-      if (c.ok()) {
-        connection_ = std::move(c.value());
-        if (Command("ping") == "ok") return true;
-      }
-      std::this_thread::sleep_for(10ms);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
-  }
-  std::string Command(const std::string& line) {
-    const std::string out = line + "\n";
-    if (!connection_.SendAll(out.data(), out.size()).ok()) return "send failed";
-    std::string reply;
-    char c;
-    while (connection_.RecvExact(&c, 1, 30s).ok()) {
-      if (c == '\n') return reply;
-      reply += c;
-    }
-    return "no reply";
-  }
-  bool connected() const { return connection_.is_open(); }
-
- private:
-  platform::UnixConnection connection_;
-};
-
-// Waits until the host serves the device ("ZimoPCI0").
-inline bool WaitForDriverDevice(const std::string& name, std::chrono::milliseconds timeout = 20s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  do {
-    if (std::filesystem::exists(platform::DeviceSocketPath(name))) return true;
-    std::this_thread::sleep_for(10ms);
-  } while (std::chrono::steady_clock::now() < deadline);
-  return false;
-}
 
 // What an installer leaves for the driver service `name`: the driver
 // binary of its ImagePath ("\SystemRoot\System32\drivers\<name>.SYS"), here
@@ -103,13 +56,7 @@ inline void InstallDriverHost(const std::string& name, const std::string& bus = 
 class DriverHostProcess {
  public:
   explicit DriverHostProcess(const std::vector<std::string>& cards) {
-    std::vector<std::string> argv = {(zimo::testing::BinDir() / "zimo-drvhost").string(),
-                                     "--no-registry"};
-    for (const std::string& card : cards) {
-      argv.push_back("--card");
-      argv.push_back(card);
-    }
-    auto spawned = platform::Spawn(argv);
+    auto spawned = SpawnDriverHost(cards);
     EXPECT_TRUE(spawned.ok()) << spawned.status().ToString();
     if (spawned.ok()) process_ = std::move(spawned.value());
     EXPECT_TRUE(control_.Connect()) << "the driver host did not come up";

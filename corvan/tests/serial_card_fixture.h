@@ -24,6 +24,7 @@
 #include "cardsim/attach_pty.h"
 #include "cardsim/card.h"
 #include "corvan/internal/shared_table.h"
+#include "library_harness.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
 #include "platform/clock.h"
@@ -143,40 +144,6 @@ inline void RegisterSerialDevice(int device, std::uint32_t enumeration) {
   ASSERT_EQ(SetLocationRegDword(kLocationSerial, enumeration, "SerCharTimeout", kTestCharTimeoutMs),
             1);
 }
-
-// A clock that runs kScale times faster than real time, so the library's
-// fixed waits (calibrations, the open handshake's pauses) pass quickly while
-// keeping their order: a pause still gives the card time to answer. Waits on
-// the port are bounded by poll() in real milliseconds and so stay at least
-// as long as asked.
-class ScaledClock : public platform::Clock {
- public:
-  static constexpr int kScale = 20;
-
-  platform::Micros Now() const override {
-    return std::chrono::duration_cast<platform::Micros>(
-               std::chrono::steady_clock::now().time_since_epoch()) *
-           kScale;
-  }
-  bool WaitUntil(platform::Micros deadline, std::stop_token stop) override {
-    const platform::Micros left = deadline - Now();
-    if (left.count() <= 0) return true;
-    const auto real_deadline = std::chrono::steady_clock::now() + left / kScale;
-    std::mutex mutex;
-    std::unique_lock<std::mutex> lock(mutex);
-    std::condition_variable_any wake;
-    return !wake.wait_until(lock, stop, real_deadline, [] { return false; });
-  }
-};
-
-class LibraryClock {
- public:
-  LibraryClock() : scoped_(clock_) {}
-
- private:
-  ScaledClock clock_;
-  platform::ScopedClock scoped_;
-};
 
 // The path of this test program, for starting it again as a helper process.
 inline std::string TestProgramPath() {

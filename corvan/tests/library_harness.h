@@ -1,0 +1,152 @@
+// What the library's tests and benchmarks both need, free of any test
+// framework: a fast clock for the library's fixed waits, the driver host
+// started with simulated cards, a device table of the program's own in place
+// of the server's, and the folder of the built programs.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "corvan/internal/shared_table.h"
+#include "link/library_app.h"
+#include "platform/clock.h"
+#include "platform/device_io.h"
+#include "platform/home.h"
+#include "platform/process.h"
+#include "platform/unix_socket.h"
+
+namespace zimo::corvan::testing {
+
+// A clock that runs kScale times faster than real time, so the library's
+// fixed waits (calibrations, the open handshake's pauses) pass quickly while
+// keeping their order: a pause still gives the card time to answer. Waits on
+// the port are bounded by poll() in real milliseconds and so stay at least
+// as long as asked.
+class ScaledClock : public platform::Clock {
+ public:
+  static constexpr int kScale = 20;
+
+  platform::Micros Now() const override {
+    return std::chrono::duration_cast<platform::Micros>(
+               std::chrono::steady_clock::now().time_since_epoch()) *
+           kScale;
+  }
+  bool WaitUntil(platform::Micros deadline, std::stop_token stop) override {
+    const platform::Micros left = deadline - Now();
+    if (left.count() <= 0) return true;
+    const auto real_deadline = std::chrono::steady_clock::now() + left / kScale;
+    std::mutex mutex;
+    std::unique_lock<std::mutex> lock(mutex);
+    std::condition_variable_any wake;
+    return !wake.wait_until(lock, stop, real_deadline, [] { return false; });
+  }
+};
+
+// The scaled clock installed for the holder's lifetime.
+class LibraryClock {
+ public:
+  LibraryClock() : scoped_(clock_) {}
+
+ private:
+  ScaledClock clock_;
+  platform::ScopedClock scoped_;
+};
+
+// The folder of the built programs (zimo-drvhost, zimoserver, ...): the one
+// ctest names, else the "bin" folder beside this program's own.
+inline std::filesystem::path ProgramsDir() {
+  if (const char* dir = std::getenv("ZIMO_BIN_DIR")) return dir;
+  return platform::ExecutableDir().parent_path() / "bin";
+}
+
+inline std::filesystem::path DriverHostControlPath() {
+  return platform::RunDir() / "zimo-drvhost.ctl";
+}
+
+// Starts zimo-drvhost, without the registry's cards, serving `cards`
+// ("pci older", "usb older", ...).
+inline platform::Result<platform::Process> SpawnDriverHost(const std::vector<std::string>& cards) {
+  std::vector<std::string> argv = {(ProgramsDir() / "zimo-drvhost").string(), "--no-registry"};
+  for (const std::string& card : cards) {
+    argv.push_back("--card");
+    argv.push_back(card);
+  }
+  return platform::Spawn(argv);
+}
+
+// Waits until the host serves the device ("ZimoPCI0").
+inline bool WaitForDriverDevice(const std::string& name,
+                                std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  do {
+    if (std::filesystem::exists(platform::DeviceSocketPath(name))) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
+// A control connection to the home's driver host: one command line, one
+// reply line ("ok ..." or "error ...").
+class DriverHostControl {
+ public:
+  // Connects once the host answers; false after `timeout`.
+  bool Connect(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+      auto c = platform::UnixConnection::Connect(DriverHostControlPath(), std::chrono::seconds(1));
+      if (c.ok()) {
+        connection_ = std::move(c.value());
+        if (Command("ping") == "ok") return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+  }
+  std::string Command(const std::string& line) {
+    const std::string out = line + "\n";
+    if (!connection_.SendAll(out.data(), out.size()).ok()) return "send failed";
+    std::string reply;
+    char c;
+    while (connection_.RecvExact(&c, 1, std::chrono::seconds(30)).ok()) {
+      if (c == '\n') return reply;
+      reply += c;
+    }
+    return "no reply";
+  }
+  bool connected() const { return connection_.is_open(); }
+
+ private:
+  platform::UnixConnection connection_;
+};
+
+// A device table of the program's own, used by the library in place of the
+// server's (the library in the server's build), with the slots the program
+// sets up.
+class OwnDeviceTable {
+ public:
+  OwnDeviceTable() : table_(std::make_unique<SharedDeviceTable>()) {
+    InitializeTableHeader(*table_, 0);
+    CommLibraryApp::UseServerTable(table_.get());
+  }
+  OwnDeviceTable(const OwnDeviceTable&) = delete;
+  OwnDeviceTable& operator=(const OwnDeviceTable&) = delete;
+
+  void AddSlot(int device, std::uint32_t location, std::uint32_t enumeration) {
+    (void)InitializeDeviceSlot(*table_, device, location, enumeration);
+  }
+  SharedDeviceTable* get() const { return table_.get(); }
+
+ private:
+  std::unique_ptr<SharedDeviceTable> table_;
+};
+
+}  // namespace zimo::corvan::testing

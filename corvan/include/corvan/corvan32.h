@@ -19,5 +19,6 @@
 #include "corvan/eth_api.h"
 #include "corvan/interrupt_api.h"
 #include "corvan/services_api.h"
+#include "corvan/status_api.h"
 #include "corvan/vme_api.h"
 #include "corvan/word_formats_api.h"

@@ -401,7 +401,7 @@ int32_t ZimoDPRGetAssignedCoord(uint32_t d, int32_t m, int32_t) {
 int32_t ZimoDPRGetMotorMotion(uint32_t device, int32_t m) {
   if (!zimo::corvan::DprUsable(device)) return 6;
   const zimo::corvan::SharedDeviceBlock* block = zimo::corvan::BlockOf(device);
-  if (block == nullptr || !zimo::corvan::MotorInRange(*block, m)) return 6;
+  if (block == nullptr || !zimo::corvan::MotorInRange(*block, m)) return 0;  // no such motor
   const uint32_t w =
       zimo::corvan::Locked<uint32_t>(device, 0u, [m](const Copies& c) { return c.ServoWord(m); });
   const bool spran = block->SpranFlag != 0;

@@ -258,7 +258,7 @@ TEST_F(StatusReadersTest, NumbersOutsideTheCardGiveZero) {
   EXPECT_EQ(ZimoDPRPosition(0, 8, 1), 0.0);
   EXPECT_EQ(ZimoDPRMotorEnabled(0, -1), 0);
   EXPECT_EQ(ZimoDPRProgRunning(0, 8), 0);
-  EXPECT_EQ(ZimoDPRGetMotorMotion(0, 8), 6);
+  EXPECT_EQ(ZimoDPRGetMotorMotion(0, 8), 0);
   EXPECT_EQ(ZimoDPRPosition(7, 0, 1), 0.0) << "no such device";
   Spran();
   std::memset(block().SpranRealTimeCopy, 0xFF, sizeof block().SpranRealTimeCopy);

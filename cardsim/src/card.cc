@@ -124,6 +124,7 @@ Reply Card::ExecuteLocked(std::string_view line) {
   } else {
     interp_->set_writer("host");
     reply = interp_->Run(line);
+    interp_->SyncAssignments();
     interp_->set_writer("servo");
     firmware_.ShapeReply(line, reply);
   }
@@ -146,6 +147,12 @@ Reply Card::ControlLocked(char c) {
   interp_->set_writer("host");
   reply = bootstrap_ ? BootstrapControl(c) : interp_->Control(c);
   interp_->set_writer("servo");
+  if (int cut = script_->control_reply_length(c); cut > 0 && !reply.lines.empty()) {
+    reply.lines.resize(1);
+    if (reply.lines.front().size() > static_cast<size_t>(cut)) {
+      reply.lines.front().resize(static_cast<size_t>(cut));
+    }
+  }
   Finish(reply);
   return reply;
 }
@@ -335,6 +342,26 @@ void Card::SetLimitSwitch(int motor, bool positive, bool on) {
   motors_->SetLimitSwitch(motor, positive, on);
 }
 
+void Card::SetMotorStatusBits(int motor, uint32_t servo_bits, uint32_t motor_bits) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  motors_->SetScriptedBits(motor, servo_bits, motor_bits);
+}
+
+void Card::SetCoordStatusBits(int coord, uint32_t first, uint32_t second) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  interp_->SetScriptedCoordBits(coord, first, second);
+}
+
+void Card::SetGlobalError(GlobalError error, bool on) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  interp_->SetGlobalError(error, on);
+}
+
+std::string Card::CoordStatusText(int coord) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return interp_->CoordStatusText(coord);
+}
+
 void Card::SetPlantFault(int motor, double load, bool stuck) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   motors_->SetPlantFault(motor, load, stuck);
@@ -431,6 +458,7 @@ void Card::AdvanceServo(int cycles) {
     interp_->set_writer("servo");
     motors_->Advance(1);
     interp_->ServoCycle();
+    interp_->DprCycle();
   }
 }
 

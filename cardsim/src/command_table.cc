@@ -33,11 +33,15 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"DISABLEPLC", &Interpreter::DisablePlc},
         {"DISPLC", &Interpreter::DisablePlc},
         {"SAVE", &Interpreter::Save},
-        // The card keeps no gather buffer, so ending or deleting one has
-        // nothing to do (the DPR test sends "i48..49=0endgat").
-        {"ENDGATHER", &Interpreter::Nothing},
-        {"ENDGAT", &Interpreter::Nothing},
-        {"ENDG", &Interpreter::Nothing},
+        // The card keeps no gather buffer of its own: GAT and ENDGAT only
+        // start and stop the DPR real-time refresh of older cards.
+        {"ENDGATHER", &Interpreter::EndGather},
+        {"ENDGAT", &Interpreter::EndGather},
+        {"ENDG", &Interpreter::EndGather},
+        {"GATHER", &Interpreter::Gather},
+        {"GAT", &Interpreter::Gather},
+        {"PE", &Interpreter::ExecutionAddress},
+        {"PR", &Interpreter::LinesRemaining},
         {"DELETEGATHER", &Interpreter::Nothing},
         {"DELGAT", &Interpreter::Nothing},
         {"DELETETRACE", &Interpreter::Nothing},

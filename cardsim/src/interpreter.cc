@@ -208,23 +208,21 @@ std::string Interpreter::MotorStatusText(int motor) const {
 }
 
 std::string Interpreter::CoordStatusText(int coord) const {
-  uint32_t second = 0;
-  auto it = axes_.find(coord);
-  if (it != axes_.end() && !it->second.empty()) {
-    bool all_in_position = true;
-    for (const auto& [motor, def] : it->second) {
-      all_in_position = all_in_position && motors_.InPosition(motor);
-      uint32_t status = motors_.MotorStatus(motor);
-      if (status & motor_bit::kWarnFollowingError) second |= 1u << 18;
-      if (status & motor_bit::kFatalFollowingError) second |= 1u << 19;
-    }
-    if (all_in_position) second |= 1u << 17;
-  }
-  return word::Hex24(0) + word::Hex24(second);
+  auto [first, second] = CoordWords(coord);
+  return word::Hex24(first) + word::Hex24(second);
 }
 
 std::string Interpreter::GlobalStatusText() const {
-  return word::Hex48(global_status_ | BufferStatusBits());
+  // The error flags as the status reply carries them: servo error bit 23,
+  // re-entry bit 21, memory checksum bit 14, PROM checksum bit 15 of the
+  // first word.
+  uint64_t errors = 0;
+  auto has = [this](GlobalError e) { return (global_errors_ >> static_cast<int>(e)) & 1u; };
+  if (has(GlobalError::kServo)) errors |= uint64_t{1} << (24 + 23);
+  if (has(GlobalError::kReEntry)) errors |= uint64_t{1} << (24 + 21);
+  if (has(GlobalError::kMemoryChecksum)) errors |= uint64_t{1} << (24 + 14);
+  if (has(GlobalError::kPromChecksum)) errors |= uint64_t{1} << (24 + 15);
+  return word::Hex48(global_status_ | BufferStatusBits() | errors);
 }
 
 int Interpreter::Status(Scanner& s, Reply& reply) {

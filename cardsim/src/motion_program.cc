@@ -59,6 +59,7 @@ void Interpreter::MatchPositions(int coord) {
 void Interpreter::StopProgram(int coord) {
   CoordState& c = cs_[coord];
   c.running = c.moving = c.dwelling = false;
+  c.held = c.step = c.step_wait = false;
   c.moves.clear();
   for (const auto& [motor, a] : AxesOf(coord)) motors_.Release(motor);
 }
@@ -104,7 +105,11 @@ int Interpreter::RunChecks(int coord) {
 }
 
 int Interpreter::RunProgram(Scanner&, Reply&) {
-  if (ProgramRunning(coord_)) return 0;
+  if (ProgramRunning(coord_)) {  // R on a held or stepping program runs it on
+    CoordState& c = cs_[coord_];
+    c.held = c.step = c.step_wait = false;
+    return 0;
+  }
   if (int error = RunChecks(coord_); error != 0) return error;
   CoordState& c = cs_[coord_];
   MatchPositions(coord_);
@@ -331,6 +336,11 @@ void Interpreter::MotionCycle() {
       StopProgram(coord);
       continue;
     }
+    if (c.held || c.step_wait) {  // program time stands still
+      for (const MotorMove& m : c.moves)
+        motors_.Drive(m.motor, motors_.CommandedPosition(m.motor), 0);
+      continue;
+    }
     auto feed = feed_.find(coord);
     double rate = feed == feed_.end() ? 1.0 : std::max(feed->second, 0.0) / 100.0;
     double left = dt;  // time of this cycle still to spend
@@ -340,11 +350,19 @@ void Interpreter::MotionCycle() {
       if (c.t < c.duration) continue;
       left = (c.t - c.duration) / (rate > 0 ? rate : 1);
       c.moving = false;
+      if (c.step) {  // single step: wait for the next step or run
+        c.step_wait = true;
+        continue;
+      }
     } else if (c.dwelling) {
       c.t += dt;
       if (c.t < c.duration) continue;
       left = c.t - c.duration;
       c.dwelling = false;
+      if (c.step) {
+        c.step_wait = true;
+        continue;
+      }
     }
     const auto& st = program->statements;
     for (int budget = kStatementsPerCycle; budget > 0 && c.running; --budget) {
@@ -392,6 +410,10 @@ void Interpreter::MotionCycle() {
         if (c.t < c.duration) break;
         left = c.t - c.duration;
         c.dwelling = false;
+      }
+      if (c.step) {
+        c.step_wait = true;
+        break;
       }
     }
   }

@@ -268,7 +268,7 @@ uint32_t Motors::ServoStatus(int motor) const {
     w |= servo_bit::kNegativeLimit;
   }
   if (model_.spran && m.mode != Mode::kKilled) w |= servo_bit::kAmpEnabledSpran;
-  return w;
+  return (w | m.scripted_servo) & 0xFFFFFFu;
 }
 
 uint32_t Motors::MotorStatus(int motor) const {
@@ -280,7 +280,31 @@ uint32_t Motors::MotorStatus(int motor) const {
   if (m.fatal) w |= motor_bit::kFatalFollowingError;
   if (m.home_complete) w |= motor_bit::kHomeComplete;
   if (!model_.spran && m.mode != Mode::kKilled) w |= motor_bit::kAmpEnabledOlder;
-  return w;
+  // Assignment: SPRAN bit 15 and the system minus 1 in bits 16-19; older
+  // bit 23 and the system minus 1 in bits 20-22.
+  if (m.coord > 0) {
+    auto c = static_cast<uint32_t>(m.coord - 1);
+    w |= model_.spran ? (1u << 15) | ((c & 0xF) << 16) : (1u << 23) | ((c & 0x7) << 20);
+  }
+  return (w | m.scripted_motor) & 0xFFFFFFu;
+}
+
+void Motors::SetAssignment(int motor, int coord) {
+  if (Valid(motor)) motors_[motor - 1].coord = coord;
+}
+
+void Motors::SetScriptedBits(int motor, uint32_t servo_bits, uint32_t motor_bits) {
+  if (!Valid(motor)) return;
+  motors_[motor - 1].scripted_servo = servo_bits & 0xFFFFFFu;
+  motors_[motor - 1].scripted_motor = motor_bits & 0xFFFFFFu;
+  Publish(motor);
+}
+
+int32_t Motors::Output(int motor) const {
+  if (!Valid(motor)) return 0;
+  const Motor& m = motors_[motor - 1];
+  double units = m.mode == Mode::kOpen ? m.output : (m.mode == Mode::kKilled ? 0 : m.servo_out);
+  return static_cast<int32_t>(std::clamp(std::round(units), -32768.0, 32767.0));
 }
 
 void Motors::SetPosition(int motor, double position) {

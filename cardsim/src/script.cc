@@ -119,6 +119,28 @@ bool Script::ack_omitted() const {
   return ack_omitted_;
 }
 
+void Script::SetControlReplyLength(char c, int length) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto u = static_cast<unsigned char>(c);
+  if (u < 32) control_cut_[u] = std::max(length, 0);
+}
+
+int Script::control_reply_length(char c) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto u = static_cast<unsigned char>(c);
+  return u < 32 ? control_cut_[u] : 0;
+}
+
+void Script::SetDprFrozen(bool frozen) {
+  std::lock_guard<std::mutex> lock(mu_);
+  dpr_frozen_ = frozen;
+}
+
+bool Script::dpr_frozen() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return dpr_frozen_;
+}
+
 void Script::SetStatusLength(int length) {
   std::lock_guard<std::mutex> lock(mu_);
   status_length_ = std::max(length, 0);

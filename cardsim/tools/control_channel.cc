@@ -142,6 +142,50 @@ ControlResult RunControlCommand(Card& card, const std::string& command, Card::Sn
     if (!motor || (b != "+" && b != "-") || !on)
       return fail("limit takes a motor, + or -, on or off");
     card.SetLimitSwitch(static_cast<int>(*motor), b == "+", *on);
+  } else if (verb == "freeze") {
+    // "freeze on|off": the fixed DPR buffers stop (or resume) refreshing
+    const std::optional<bool> on = OnOff(a);
+    if (!on || !b.empty()) return fail("freeze takes on or off");
+    card.script().SetDprFrozen(*on);
+  } else if (verb == "motor-bits" || verb == "coord-bits") {
+    // "motor-bits MOTOR SERVO MOTOR", "coord-bits SYSTEM FIRST SECOND" (hex)
+    std::string c;
+    words >> c;
+    const std::optional<long> n = Number(a);
+    char* end1 = nullptr;
+    char* end2 = nullptr;
+    const unsigned long w1 = std::strtoul(b.c_str(), &end1, 16);
+    const unsigned long w2 = std::strtoul(c.c_str(), &end2, 16);
+    if (!n || b.empty() || c.empty() || *end1 != '\0' || *end2 != '\0')
+      return fail(verb + " takes a number and two hex words");
+    if (verb == "motor-bits") {
+      card.SetMotorStatusBits(static_cast<int>(*n), static_cast<uint32_t>(w1),
+                              static_cast<uint32_t>(w2));
+    } else {
+      card.SetCoordStatusBits(static_cast<int>(*n), static_cast<uint32_t>(w1),
+                              static_cast<uint32_t>(w2));
+    }
+  } else if (verb == "global-error") {
+    // "global-error servo|reentry|memory|prom on|off"
+    const std::optional<bool> on = OnOff(b);
+    GlobalError e = GlobalError::kServo;
+    if (a == "reentry")
+      e = GlobalError::kReEntry;
+    else if (a == "memory")
+      e = GlobalError::kMemoryChecksum;
+    else if (a == "prom")
+      e = GlobalError::kPromChecksum;
+    else if (a != "servo")
+      return fail("global-error takes servo, reentry, memory or prom");
+    if (!on) return fail("global-error takes on or off");
+    card.SetGlobalError(e, *on);
+  } else if (verb == "cut") {
+    // "cut CHAR LENGTH": the answer to control character CHAR (its code) is cut
+    const std::optional<long> c = Number(a);
+    const std::optional<long> length = Number(b);
+    if (!c || !length || *c < 0 || *c > 31 || *length < 0)
+      return fail("cut takes a code 0..31 and a length");
+    card.script().SetControlReplyLength(static_cast<char>(*c), static_cast<int>(*length));
   } else if (verb == "ring") {
     // "ring NODE [TYPE]" adds a station, "ring NODE off" removes it
     const std::optional<long> node = Number(a);

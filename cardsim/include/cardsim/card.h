@@ -114,6 +114,15 @@ class Card {
   // negative), a steady load (counts/ms^2) or a plant that cannot move.
   void SetLimitSwitch(int motor, bool positive, bool on);
   void SetPlantFault(int motor, double load, bool stuck = false);
+  // Scripted status bits: ORed into a motor's servo and motor words, into a
+  // coordinate system's two words (jog stop, jog hold, errors); each call
+  // replaces the bits set before (0 clears). Global error flags show in the
+  // status reply and in the DPR's global words.
+  void SetMotorStatusBits(int motor, uint32_t servo_bits, uint32_t motor_bits);
+  void SetCoordStatusBits(int coord, uint32_t first, uint32_t second);
+  void SetGlobalError(GlobalError error, bool on);
+  // A coordinate system's 12 status digits, as ^C reports them.
+  std::string CoordStatusText(int coord) const;
   // Enabled PLC programs, one bit per PLC number.
   uint32_t PlcEnabled() const;
   // Lines stored in a program buffer ("PLC 3", "PROG 999", "ROT"), if any.

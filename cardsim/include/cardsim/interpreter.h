@@ -51,6 +51,23 @@ class Interpreter {
   void MotionCycle();
   bool ProgramRunning(int coord) const;
 
+  // The fixed DPR buffers and the control panel (fixed_buffers.cc), once
+  // per servo cycle after the PLC scans: the real-time and background
+  // refreshes when their handshakes let the card write, and the panel's
+  // requests while I2 = 3.
+  void DprCycle();
+  // Tells the motors which system each serves (their status words show it).
+  void SyncAssignments();
+  // A coordinate system's two status words: program status, then motion
+  // mode and errors (what ^C and the DPR records report).
+  std::pair<uint32_t, uint32_t> CoordWords(int coord) const;
+  // Scripted status: extra bits ORed into a system's words (replacing the
+  // earlier ones), and the card's global error flags.
+  void SetScriptedCoordBits(int coord, uint32_t first, uint32_t second);
+  void SetGlobalError(GlobalError error, bool on);
+  // The two 24-bit global words as the DPR carries them.
+  std::pair<uint32_t, uint32_t> DprGlobalWords() const;
+
   // Ring stations: each has I0..I999; an absent node answers ERR008.
   void AddRingStation(int node, double station_type);
   void RemoveRingStation(int node);
@@ -86,6 +103,10 @@ class Interpreter {
   int Status(Scanner& s, Reply& reply);
   int FeedRate(Scanner& s, Reply& reply);
   int Reset(Scanner& s, Reply& reply);
+  int Gather(Scanner& s, Reply& reply);
+  int EndGather(Scanner& s, Reply& reply);
+  int ExecutionAddress(Scanner& s, Reply& reply);
+  int LinesRemaining(Scanner& s, Reply& reply);
 
   // Programs (plc_runner.cc).
   struct PlcState {
@@ -125,7 +146,20 @@ class Interpreter {
     bool moving = false, dwelling = false, cubic = false;
     double t = 0, duration = 0, accel_time = 0;
     std::vector<MotorMove> moves;
+    // Hold (program time stands still) and single step (the program waits
+    // after each move or dwell until the next step or run).
+    bool held = false, step = false, step_wait = false;
   };
+  // Fixed buffers (fixed_buffers.cc).
+  void RealTimeRefresh();
+  void BackgroundRefresh();
+  void PanelCycle();
+  void PanelAction(int coord, uint8_t actions);
+  uint32_t ProgramStart(int program) const;
+  int32_t ExecutionAddressOf(int coord) const;
+  int32_t LinesRemainingOf(int coord) const;
+  double MoveMsLeft(int coord) const;
+  double AccelMsLeft(int coord) const;
   int Begin(Scanner& s, Reply& reply);
   int RunProgram(Scanner& s, Reply& reply);
   int Abort(Scanner& s, Reply& reply);
@@ -236,6 +270,11 @@ class Interpreter {
   std::map<int, CoordState> cs_;                 // motion program state per system
   std::map<int, std::vector<double>> stations_;  // ring node -> its I-variables
   uint64_t global_status_ = 0;
+  uint32_t global_errors_ = 0;  // bit per GlobalError
+  std::map<int, std::pair<uint32_t, uint32_t>> scripted_coord_;
+  bool gathering_ = false;  // between GAT and ENDGAT
+  uint64_t dpr_cycles_ = 0;
+  std::map<int, int> panel_jog_;  // system -> direction of its panel jog
   std::vector<double> saved_i_;
   std::string last_line_;
 };

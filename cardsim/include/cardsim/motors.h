@@ -78,6 +78,12 @@ class Motors {
   void SetLimitSwitch(int motor, bool positive, bool on);
   void SetPlantFault(int motor, double load, bool stuck);
 
+  // The coordinate system a motor serves (0: none); it shows in the motor
+  // status word. Scripted extra status bits are ORed into the two words.
+  void SetAssignment(int motor, int coord);
+  void SetScriptedBits(int motor, uint32_t servo_bits, uint32_t motor_bits);
+  // The output the motor applies now, in output units (the DAC value).
+  int32_t Output(int motor) const;
   // Scripting: place a motor's plant at a position (commanded and actual).
   void SetPosition(int motor, double position);
 
@@ -115,7 +121,9 @@ class Motors {
     bool switch_positive = false, switch_negative = false;  // scripted limit switches
     bool fatal = false;
     bool warn = false;
-    bool driven = false;            // a motion program sets cmd
+    bool driven = false;  // a motion program sets cmd
+    int coord = 0;        // the coordinate system it serves (0: none)
+    uint32_t scripted_servo = 0, scripted_motor = 0;
     int64_t published_cmd = 0;      // the commanded-position word as last written
     uint32_t published_output = 0;  // the output word as last written
   };

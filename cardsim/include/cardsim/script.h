@@ -16,6 +16,9 @@ namespace zimo::cardsim {
 
 class Memory;
 
+// The card's global error flags a test may raise.
+enum class GlobalError { kServo, kReEntry, kMemoryChecksum, kPromChecksum };
+
 class Script {
  public:
   explicit Script(Memory* memory) : memory_(memory) {}
@@ -66,6 +69,14 @@ class Script {
   void StickDprBits(size_t offset, uint32_t mask, uint32_t value);
   void ClearStuckBits();
 
+  // The answer to control character `c` is cut to `length` characters
+  // (0: whole again), as a card whose reply was cut short.
+  void SetControlReplyLength(char c, int length);
+  int control_reply_length(char c) const;
+  // Freeze the fixed DPR buffers: the card stops refreshing them (and
+  // leaves their handshakes alone) but still answers commands.
+  void SetDprFrozen(bool frozen);
+  bool dpr_frozen() const;
   // Everything the card received, one entry per command line or control
   // character (control characters are logged as "^X" and the like). The log
   // keeps the latest kLogLimit entries.
@@ -91,6 +102,8 @@ class Script {
   std::chrono::microseconds delay_{0};
   int delay_count_ = 0;
   bool ack_omitted_ = false;
+  bool dpr_frozen_ = false;
+  int control_cut_[32] = {};
   int status_length_ = 0;
   std::deque<std::string> log_;
 };

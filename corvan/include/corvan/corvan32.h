@@ -21,6 +21,7 @@
 #include "corvan/rings_api.h"
 #include "corvan/serial_api.h"
 #include "corvan/services_api.h"
+#include "corvan/status_api.h"
 #include "corvan/tuning_api.h"
 #include "corvan/user_handle_api.h"
 #include "corvan/variables_api.h"

@@ -13,6 +13,7 @@
 #include "corvan/download_api.h"
 #include "download/download_state.h"
 #include "download/pipeline.h"
+#include "link/error_texts.h"
 
 namespace zimo::server {
 namespace {
@@ -116,29 +117,6 @@ constexpr MemberInfo kEventMembers[] = {
     {kEventMessage, "Message", kMethod, kMessage},
     {kEventProgress, "Progress", kMethod, kProgress},
     {kEventError, "Error", kMethod, kError},
-};
-
-// One library operation's reports, for the object that started it. The
-// object may go while the operation runs: its reports then reach no one.
-class ObjectReports : public corvan::DownloadReportSink {
- public:
-  ObjectReports(std::weak_ptr<ZimoDevice> object, int32_t device)
-      : object_(std::move(object)), device_(device) {}
-  void Message(const char* text, int32_t new_line) override {
-    if (auto o = object_.lock()) o->FireMessage(device_, text, new_line);
-  }
-  void Progress(int32_t percent) override {
-    if (auto o = object_.lock()) o->FireProgress(device_, percent);
-  }
-  void Error(const char* file, int32_t number, uint32_t line, const char* line_text) override {
-    if (auto o = object_.lock()) {
-      o->FireError(device_, file, number, static_cast<int32_t>(line), line_text);
-    }
-  }
-
- private:
-  std::weak_ptr<ZimoDevice> object_;
-  int32_t device_;
 };
 
 // 8-bit text of an input text the operation needs; false when it is missing.
@@ -303,8 +281,26 @@ HRESULT ZimoDevice::GetLocAndEnum(int32_t device, int32_t* location, int32_t* en
   return S_OK;
 }
 
-std::shared_ptr<corvan::DownloadReportSink> ZimoDevice::ReportsFor(int32_t device) {
-  return std::make_shared<ObjectReports>(weak_from_this(), device);
+void LibraryReports::Message(const char* text, int32_t new_line) {
+  if (auto o = object_.lock()) o->FireMessage(device_, text, new_line);
+}
+
+void LibraryReports::MessageId(uint32_t number, int32_t new_line) {
+  if (auto o = object_.lock()) o->FireMessage(device_, corvan::LoadLibraryString(number), new_line);
+}
+
+void LibraryReports::Progress(int32_t percent) {
+  if (auto o = object_.lock()) o->FireProgress(device_, percent);
+}
+
+void LibraryReports::Error(const char* file, int32_t number, uint32_t line, const char* line_text) {
+  if (auto o = object_.lock()) {
+    o->FireError(device_, file, number, static_cast<int32_t>(line), line_text);
+  }
+}
+
+std::shared_ptr<LibraryReports> ZimoDevice::ReportsFor(int32_t device) {
+  return std::make_shared<LibraryReports>(weak_from_this(), device);
 }
 
 HRESULT ZimoDevice::DownloadFile(int32_t device, const Bstr& path) {

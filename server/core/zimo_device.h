@@ -20,9 +20,7 @@
 #include "automation/dispatch_table.h"
 #include "automation/server_lifetime.h"
 
-namespace zimo::corvan {
-class DownloadReportSink;
-}
+#include "download/download_state.h"
 
 namespace zimo::server {
 
@@ -37,6 +35,29 @@ extern const automation::InterfaceInfo k_IZimoDeviceEvents;
 inline constexpr automation::DispId kEventMessage = 1;
 inline constexpr automation::DispId kEventProgress = 2;
 inline constexpr automation::DispId kEventError = 3;
+
+class ZimoDevice;
+
+// The reports of one library operation, for the object that started it:
+// the library's four callbacks (messages, messages by text number,
+// progress, errors) as that object's events with the operation's device.
+// The object may go while the operation runs; its reports then reach no
+// one.
+class LibraryReports : public corvan::DownloadReportSink {
+ public:
+  LibraryReports(std::weak_ptr<ZimoDevice> object, int32_t device)
+      : object_(std::move(object)), device_(device) {}
+  void Message(const char* text, int32_t new_line) override;  // OnLibMessage
+  // OnLibMessageId: the text of `number` from the library's text table.
+  void MessageId(uint32_t number, int32_t new_line);
+  void Progress(int32_t percent) override;  // OnLibProgress
+  void Error(const char* file, int32_t number, uint32_t line,
+             const char* line_text) override;  // OnLibError
+
+ private:
+  std::weak_ptr<ZimoDevice> object_;
+  int32_t device_;
+};
 
 class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
                    public std::enable_shared_from_this<ZimoDevice> {
@@ -81,7 +102,7 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
                  const char* line_text);
 
   // The reports of one library operation this object started on `device`.
-  std::shared_ptr<corvan::DownloadReportSink> ReportsFor(int32_t device);
+  std::shared_ptr<LibraryReports> ReportsFor(int32_t device);
 
   // How many device locks the object holds on the card (for tests).
   int held_locks(int device) const;

@@ -138,12 +138,6 @@ class EventLog {
     std::lock_guard lock(mu_);
     events_.clear();
   }
-  bool HasProgress(int32_t percent) const {
-    for (const Recorded& e : events()) {
-      if (e.id == kEventProgress && e.args[1] == Variant(percent)) return true;
-    }
-    return false;
-  }
 
  private:
   mutable std::mutex mu_;

@@ -7,8 +7,11 @@
 #include <atomic>
 #include <thread>
 
+#include "automation/event_sink.h"
 #include "core/card_registry.h"
+#include "core/comm_library.h"
 #include "core/device_clients.h"
+#include "core/server_ids.h"
 #include "core/zimo_device.h"
 #include "corvan/command_api.h"
 #include "corvan/device_api.h"
@@ -109,6 +112,69 @@ TEST(ZimoDeviceLocalTest, AnObjectThatGoesWithoutCloseOrUnlockGivesBoth) {
   EXPECT_EQ(b->Close(0), S_OK);
   EXPECT_EQ(OpenCount(0), 0);
   EXPECT_EQ(DeviceClients::Instance().size(0), 0u);
+}
+
+TEST(ZimoDeviceLocalTest, PrintfSendersRefuseALineTooLongForOneCommand) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  RegisterSerialDevice(0, 1);
+  SerialCard card(1, cardsim::CardModel::Older());
+  auto server = std::make_unique<StandInServer>();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  char reply[256] = "untouched";
+  EXPECT_EQ(CommLibrary::GetResponse(0, reply, sizeof reply, "I%d", 10), 0x80000000u | 8u);
+  EXPECT_STREQ(reply, "3713707\r");
+  EXPECT_EQ(CommLibrary::SendCommand(0, "P%d=%s", 1, "5"), 1);
+  EXPECT_TRUE(card.Received("P1=5"));
+  const size_t before = card.received().size();
+  const std::string tail(252, '7');  // "P1=" + 252 digits: 255 characters fit
+  const std::string too_long = tail + "7";
+  EXPECT_EQ(CommLibrary::GetResponse(0, reply, sizeof reply, "P1=%s", too_long.c_str()),
+            0xF0000000u);
+  EXPECT_STREQ(reply, "");
+  EXPECT_EQ(CommLibrary::SendCommand(0, "P1=%s", too_long.c_str()), 0);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(card.received().size(), before);
+  EXPECT_EQ(CommLibrary::SendCommand(0, "P1=%s", tail.c_str()), 1);
+  EXPECT_TRUE(card.Received("P1=" + tail));
+  ShutdownZimoDevice(0, 1);
+  App().End();
+}
+
+TEST(ZimoDeviceLocalTest, LibraryReportsBecomeEventsOfTheStartingObjectOnly) {
+  auto object = std::make_shared<ZimoDevice>(nullptr);
+  std::vector<std::vector<automation::Variant>> got;
+  auto sink = automation::MakeEventSink(
+      k_IZimoDeviceEvents,
+      [&got](automation::DispId id, std::span<automation::Variant> args, automation::Variant*) {
+        std::vector<automation::Variant> row{automation::Variant(id)};
+        row.insert(row.end(), args.begin(), args.end());
+        got.push_back(row);
+        return S_OK;
+      });
+  uint32_t cookie = 0;
+  ASSERT_EQ(object->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
+  std::shared_ptr<LibraryReports> reports = object->ReportsFor(3);
+  reports->MessageId(3, 1);
+  reports->Message("PLCC Compiling ZIMO file: a.pmc", 0);
+  reports->Progress(40);
+  reports->Error("a.56K", 31, 7, "P1=");
+  using automation::Bstr;
+  using automation::Variant;
+  const std::vector<std::vector<Variant>> expected = {
+      {Variant(1), Variant(3), Variant(Bstr::FromAnsi("Data error or unrecognized command.")),
+       Variant(1)},
+      {Variant(1), Variant(3), Variant(Bstr::FromAnsi("PLCC Compiling ZIMO file: a.pmc")),
+       Variant(0)},
+      {Variant(2), Variant(3), Variant(40)},
+      {Variant(3), Variant(3), Variant(Bstr::FromAnsi("a.56K")), Variant(31), Variant(7),
+       Variant(Bstr::FromAnsi("P1="))},
+  };
+  EXPECT_EQ(got, expected);
+  // Once the object is gone its operation's reports reach no one.
+  object.reset();
+  reports->Progress(100);
+  EXPECT_EQ(got.size(), expected.size());
 }
 
 TEST(CardRegistryTest, ReadingCreatesNoKeyAndWritingMakesOne) {

@@ -299,7 +299,15 @@ TEST_F(DeviceServerTest, EventsGoToTheClientWhoseCallStartedTheOperation) {
                   Variant(1)}),
             S_OK);
   ASSERT_EQ(Call(*b, kOpen, {Variant(1)}), S_OK);
-  ASSERT_TRUE(Eventually([&] { return a_events.HasProgress(100); }));
+  // The run's last report is the final progress, after its "END.".
+  ASSERT_TRUE(Eventually([&] {
+    bool ended = false;
+    for (const Recorded& e : a_events.events()) {
+      if (e.id == kEventMessage && e.args[1] == Text("END.")) ended = true;
+      if (ended && e.id == kEventProgress && e.args[1] == Variant(100)) return true;
+    }
+    return false;
+  }));
   EXPECT_EQ(DevicesOf(a_events), std::vector<int32_t>(a_events.events().size(), 0));
   for (const Recorded& e : a_events.events()) {
     if (e.id == kEventMessage) EXPECT_NE(e.args[1], Text("Download thread already running!"));

@@ -90,8 +90,8 @@ TEST_F(DeviceServerTest, ExchangesKeepTheErrorBitsOfEachCall) {
   auto a = NewClient();
   ASSERT_NE(a, nullptr);
   // The server opened both cards for itself before any client's Open.
-  EXPECT_FALSE(control_.Log(0).empty());
-  EXPECT_FALSE(control_.Log(1).empty());
+  EXPECT_TRUE(Contains(control_.Log(0), "TYPE"));
+  EXPECT_TRUE(Contains(control_.Log(1), "TYPE"));
   ASSERT_EQ(Call(*a, kOpen, {Variant(0)}), S_OK);
 
   Answer ok = Ask(*a, 0, "I10");
@@ -345,9 +345,9 @@ TEST_F(DeviceServerTest, EventsGoToTheClientWhoseCallStartedTheOperation) {
 
 // The helper process of the next test: opens card 0, takes its lock,
 // says so on stdout and waits to be killed.
-TEST(DeviceServerHelper, HoldTheLockOfCardZero) {
+TEST(DeviceServerHelper, DISABLED_HoldTheLockOfCardZero) {
   const char* flag = std::getenv("ZIMO_DEVICE_LOCK_HELPER");
-  if (flag == nullptr) GTEST_SKIP() << "helper only";
+  ASSERT_NE(flag, nullptr) << "run by the test below";
   std::shared_ptr<Dispatch> o;
   ASSERT_EQ(automation::CreateInstance("ZimoServer.Zimo", &o), S_OK);
   ASSERT_EQ(Call(*o, kOpen, {Variant(0)}), S_OK);
@@ -373,7 +373,9 @@ TEST_F(DeviceServerTest, AClientThatDiesHoldingTheLockReleasesIt) {
   options.environment = {"ZIMO_DEVICE_LOCK_HELPER=" + flag};
   options.quiet = true;
   auto helper =
-      platform::Spawn({self, "--gtest_filter=DeviceServerHelper.HoldTheLockOfCardZero"}, options);
+      platform::Spawn({self, "--gtest_also_run_disabled_tests",
+                       "--gtest_filter=DeviceServerHelper.DISABLED_HoldTheLockOfCardZero"},
+                      options);
   ASSERT_TRUE(helper.ok()) << helper.status().ToString();
   ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(flag); }));
 

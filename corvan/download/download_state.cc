@@ -62,7 +62,7 @@ void DownloadState::ReportDownloadMessage(const char* text) {
   if (!active_) return;
   ++sequence_;
   log_.push_back(DownloadReport{sequence_, std::string(), text != nullptr ? text : ""});
-  if (callbacks_.message != nullptr) callbacks_.message(log_.back().text.c_str(), 1);
+  callbacks_.ReportMessage(log_.back().text.c_str());
 }
 
 void DownloadState::CheckErrorLimit() {
@@ -124,8 +124,12 @@ void DownloadState::ReportCardError(const char* file, std::int32_t number, std::
   char clean[kReportSize];
   StripControl(report, clean, sizeof clean);
   ReportDownloadMessage(clean);
-  if (callbacks_.error != nullptr)
+  if (callbacks_.sink) {
+    callbacks_.sink->Error(file != nullptr ? file : "", number, line,
+                           line_text != nullptr ? line_text : "");
+  } else if (callbacks_.error != nullptr) {
     callbacks_.error(file != nullptr ? file : "", number, line, text);
+  }
   if (compiler_error_) {
     ReportDownloadMessage("Download aborted. PLCC Compiler Error.");
     abort_ = true;

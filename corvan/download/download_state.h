@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,11 +27,41 @@ struct DownloadOptions {
   std::int32_t download = 0;
 };
 
+// Takes one request's reports with a context of its own (the server hands
+// each request's reports to the client that asked for it). When a request
+// has a sink, messages, progress and card errors go to it instead of the
+// plain callbacks; card errors carry the refused line's text.
+class DownloadReportSink {
+ public:
+  virtual ~DownloadReportSink() = default;
+  virtual void Message(const char* text, std::int32_t new_line) = 0;
+  virtual void Progress(std::int32_t percent) = 0;
+  virtual void Error(const char* file, std::int32_t number, std::uint32_t line,
+                     const char* line_text) = 0;
+};
+
 struct DownloadCallbacks {
   DownloadMessageCallback message = nullptr;
   DownloadLineSourceCallback line_source = nullptr;
   DownloadProgressCallback progress = nullptr;
   DownloadErrorCallback error = nullptr;
+  std::shared_ptr<DownloadReportSink> sink;
+
+  void ReportMessage(const char* text) const {
+    if (sink) {
+      sink->Message(text, 1);
+    } else if (message != nullptr) {
+      message(text, 1);
+    }
+  }
+  void ReportProgress(std::int32_t percent) const {
+    if (sink) {
+      sink->Progress(percent);
+    } else if (progress != nullptr) {
+      progress(percent);
+    }
+  }
+  bool has_progress() const { return sink != nullptr || progress != nullptr; }
 };
 
 struct DownloadReport {
@@ -79,7 +110,11 @@ class DownloadState {
   std::uint32_t level_warnings() const { return include_warnings_.back(); }
 
   int device() const { return device_; }
-  const DownloadCallbacks& callbacks() const { return callbacks_; }
+  // A copy: a report may outlive the request that set them.
+  DownloadCallbacks callbacks() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return callbacks_;
+  }
   const DownloadOptions& options() const { return options_; }
   std::string& source_path() { return source_path_; }
   std::vector<std::string>& output_paths() { return output_paths_; }

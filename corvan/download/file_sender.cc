@@ -55,9 +55,10 @@ long FileLength(std::FILE* f) {
 }
 
 void ReportPosition(std::FILE* f, long length) {
-  const DownloadProgressCallback progress = DownloadState::Instance().callbacks().progress;
-  if (progress != nullptr && length > 0) {
-    progress(static_cast<std::int32_t>(std::ftell(f) * 100 / length));
+  if (length <= 0) return;
+  const DownloadCallbacks callbacks = DownloadState::Instance().callbacks();
+  if (callbacks.has_progress()) {
+    callbacks.ReportProgress(static_cast<std::int32_t>(std::ftell(f) * 100 / length));
   }
 }
 

@@ -93,7 +93,7 @@ bool BeginDownloadRequest(std::uint32_t device, const DownloadCallbacks& callbac
   // Busy is taken here, before anything else, so that two requests cannot
   // both start.
   if (!state.TryMarkBusy()) {
-    if (callbacks.message != nullptr) callbacks.message(kAlreadyRunning, 1);
+    callbacks.ReportMessage(kAlreadyRunning);
     return false;
   }
   state.BeginRequest(static_cast<int>(device), callbacks, options);
@@ -163,12 +163,49 @@ std::uint32_t RunDownloadPipeline(const std::string& full_path) {
   if (options.log == 1) state.WriteLog(HostFilePath(log.c_str()).c_str(), full_path.c_str());
   state.ReportDownloadMessage("END.");
   preprocessor.ClearDictionary();
-  const DownloadProgressCallback progress = state.callbacks().progress;
+  const DownloadCallbacks callbacks = state.callbacks();
   const std::uint32_t errors = state.errors();
   state.EndRun();
-  if (progress != nullptr) progress(100);
+  callbacks.ReportProgress(100);
   if (checksums) ZimoSERDoChecksums(static_cast<std::uint32_t>(device), 0);
   return errors;
+}
+
+std::int32_t RunDownload(std::uint32_t device, const DownloadCallbacks& callbacks,
+                         const DownloadOptions& options, const char* source) {
+  std::string full;
+  if (!BeginDownloadRequest(device, callbacks, options, source, &full)) return 0;
+  // The count of this run, taken before another request may begin.
+  const std::uint32_t errors = RunDownloadPipeline(full);
+  DownloadState::Instance().set_active(false);
+  return errors == 0 ? 1 : 0;
+}
+
+std::int32_t StartThreadDownload(std::uint32_t device, const DownloadCallbacks& callbacks,
+                                 const DownloadOptions& options, const char* source) {
+  std::string full;
+  if (!BeginDownloadRequest(device, callbacks, options, source, &full)) return 0;
+  if (!Worker().Start(full)) {
+    DownloadState::Instance().EndRun();
+    return 0;
+  }
+  return 1;
+}
+
+bool SendFileAsRequest(std::uint32_t device, const DownloadCallbacks& callbacks, const char* path) {
+  DownloadState& state = DownloadState::Instance();
+  if (!state.TryMarkBusy()) {
+    callbacks.ReportMessage(kAlreadyRunning);
+    return false;
+  }
+  DownloadOptions options;
+  options.download = 1;
+  state.BeginRequest(static_cast<int>(device), callbacks, options);
+  state.BeginRun();
+  ZimoDownloadFile(device, path);
+  state.EndRun();
+  state.set_active(false);
+  return true;
 }
 
 }  // namespace zimo::corvan
@@ -180,17 +217,8 @@ extern "C" std::int32_t ZimoDownloadA(std::uint32_t device, DownloadMessageCallb
                                       DownloadProgressCallback progress, const char* source,
                                       std::int32_t macro, std::int32_t map, std::int32_t log,
                                       std::int32_t download) {
-  std::string full;
-  const DownloadCallbacks callbacks{message, line_source, progress, nullptr};
-  const DownloadOptions options{macro, map, log, download};
-  DownloadState& state = DownloadState::Instance();
-  if (!BeginDownloadRequest(device, callbacks, options, source, &full)) {
-    return 0;
-  }
-  // The count of this run, taken before another request may begin.
-  const std::uint32_t errors = RunDownloadPipeline(full);
-  state.set_active(false);
-  return errors == 0 ? 1 : 0;
+  return RunDownload(device, DownloadCallbacks{message, line_source, progress, nullptr, nullptr},
+                     DownloadOptions{macro, map, log, download}, source);
 }
 
 extern "C" std::int32_t ZimoDownloadW(std::uint32_t device, DownloadMessageCallback message,
@@ -209,15 +237,9 @@ extern "C" std::int32_t ZimoThreadDownloadA(std::uint32_t device, DownloadMessag
                                             DownloadProgressCallback progress, const char* source,
                                             std::int32_t macro, std::int32_t map, std::int32_t log,
                                             std::int32_t download) {
-  std::string full;
-  const DownloadCallbacks callbacks{message, line_source, progress, nullptr};
-  const DownloadOptions options{macro, map, log, download};
-  if (!BeginDownloadRequest(device, callbacks, options, source, &full)) return 0;
-  if (!Worker().Start(full)) {
-    DownloadState::Instance().EndRun();
-    return 0;
-  }
-  return 1;
+  return StartThreadDownload(device,
+                             DownloadCallbacks{message, line_source, progress, nullptr, nullptr},
+                             DownloadOptions{macro, map, log, download}, source);
 }
 
 extern "C" std::int32_t ZimoThreadDownloadW(std::uint32_t device, DownloadMessageCallback message,

@@ -24,4 +24,15 @@ bool BeginDownloadRequest(std::uint32_t device, const DownloadCallbacks& callbac
 // run's error count.
 std::uint32_t RunDownloadPipeline(const std::string& full_path);
 
+// The entries behind ZimoDownloadA and ZimoThreadDownloadA, for callers
+// whose reports go to a sink of their own (DownloadCallbacks::sink).
+std::int32_t RunDownload(std::uint32_t device, const DownloadCallbacks& callbacks,
+                         const DownloadOptions& options, const char* source);
+std::int32_t StartThreadDownload(std::uint32_t device, const DownloadCallbacks& callbacks,
+                                 const DownloadOptions& options, const char* source);
+// ZimoDownloadFile as a request of its own, its reports going to
+// `callbacks`: refused (with "Download thread already running!") while a
+// download runs; false then.
+bool SendFileAsRequest(std::uint32_t device, const DownloadCallbacks& callbacks, const char* path);
+
 }  // namespace zimo::corvan

@@ -237,9 +237,12 @@ bool MacroPreprocessor::ReadSourceLine(char* buffer, int size) {
       return false;
     }
     ++level.line;
-    const DownloadProgressCallback progress = state.callbacks().progress;
-    if (progress != nullptr && level.line % 5 == 0 && level.length > 0) {
-      progress(static_cast<std::int32_t>(std::ftell(level.file) * 100 / level.length));
+    if (level.line % 5 == 0 && level.length > 0) {
+      const DownloadCallbacks callbacks = state.callbacks();
+      if (callbacks.has_progress()) {
+        callbacks.ReportProgress(
+            static_cast<std::int32_t>(std::ftell(level.file) * 100 / level.length));
+      }
     }
     state.add_total_lines(1);
     return buffer[0] != '\0';

@@ -34,8 +34,8 @@ bool ParseNumber(const std::string& word, long* value) {
 bool ParseSystemState(const std::string& word, kernel::SystemPowerState* state) {
   using S = kernel::SystemPowerState;
   static const std::pair<const char*, S> kStates[] = {
-      {"working", S::kWorking},     {"sleep1", S::kSleeping1},   {"sleep2", S::kSleeping2},
-      {"sleep3", S::kSleeping3},    {"hibernate", S::kHibernate}, {"off", S::kShutdown},
+      {"working", S::kWorking},  {"sleep1", S::kSleeping1},    {"sleep2", S::kSleeping2},
+      {"sleep3", S::kSleeping3}, {"hibernate", S::kHibernate}, {"off", S::kShutdown},
   };
   for (const auto& [name, s] : kStates) {
     if (word == name) {
@@ -174,7 +174,8 @@ std::string ControlServer::Execute(std::string_view line) {
     std::vector<uint8_t> sets;
     for (size_t i = 2; i < words.size(); ++i) {
       long bits;
-      if (!ParseNumber(words[i], &bits) || bits < 0 || bits > 255) return "error bad bits " + words[i];
+      if (!ParseNumber(words[i], &bits) || bits < 0 || bits > 255)
+        return "error bad bits " + words[i];
       sets.push_back(static_cast<uint8_t>(bits));
     }
     if (sets.empty()) return "error raise needs bits";
@@ -189,6 +190,23 @@ std::string ControlServer::Execute(std::string_view line) {
       return "error error needs a number";
     }
     sim->script().InjectError(static_cast<int>(number), static_cast<int>(count));
+    return "ok";
+  }
+  if (command == "log") {
+    // What the card received, one entry per line or control character, in
+    // order; a '|' inside an entry is sent as "\|" so entries stay apart.
+    std::string reply = "ok ";
+    for (const std::string& entry : sim->script().received()) {
+      for (char c : entry) {
+        if (c == '|' || c == '\\') reply += '\\';
+        reply += c == '\n' ? ' ' : c;
+      }
+      reply += '|';
+    }
+    return reply;
+  }
+  if (command == "clear-log") {
+    sim->script().ClearLog();
     return "ok";
   }
   if (command == "mute") {

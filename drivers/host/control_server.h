@@ -11,6 +11,10 @@
 //                                    deferred procedure runs after the last)
 //   error <card> <number> [n]   ok  (the card's next n lines fail with ERRnnn)
 //   mute <card> on|off          ok
+//   log <card>                  ok <entry>|<entry>|  (what the card received, in
+//                               order: one entry per line or control character
+//                               ("^F"); '|' and '\' inside an entry come as "\|", "\\")
+//   clear-log <card>            ok
 //   list                        ok <card>:<device>:<words>;...
 //   legacy <port> <knob> ...    legacy ISA cards (host/legacy_isa.h), when
 //                               the host has them

@@ -5,10 +5,14 @@
 #include <atomic>
 #include <thread>
 
+#include "core/card_registry.h"
 #include "core/registration.h"
 #include "core/server_ids.h"
 #include "core/server_trace.h"
+#include "core/zimo_device.h"
 #include "core/zimo_service.h"
+#include "corvan/device_api.h"
+#include "link/library_app.h"
 #include "platform/message.h"
 #include "platform/process.h"
 
@@ -124,6 +128,9 @@ bool ServerApp::InitInstance(Switch how) {
     return false;
   }
   table_ = std::move(*table);
+  // 8. The library's process-local device records, over the server's own
+  // table (the server's build never activates a server to find one).
+  corvan::CommLibraryApp::UseServerTable(corvan::SharedTableAt(table_->data()));
   ServerTrace("ZimoServer: shared device table created%s",
               table_->already_existed() ? " (taken over from its users)" : "");
 
@@ -133,9 +140,9 @@ bool ServerApp::InitInstance(Switch how) {
   // 11. The server's identity in the table.
   WriteServerIdentity(*table_, static_cast<uint32_t>(platform::CurrentProcessId()));
 
-  // 12, 13. Opening the cards for the server itself and the TAMRX bridges
-  // are not part of this build.
-  ServerTrace("ZimoServer: cards are not opened by the server in this build");
+  // 12. The cards the server keeps open for itself.
+  ReopenCards();
+  // 13. The TAMRX bridges are not part of this build.
   ServerTrace("ZimoServer: no TAMRX bridges in this build");
   return true;
 }
@@ -148,22 +155,54 @@ void ServerApp::RegisterClassObjects() {
         return automation::S_OK;
       });
   if (!s.ok()) ServerTrace("ZimoServer: class object ZimoService: %s", s.ToString().c_str());
-  ServerTrace("ZimoServer: the ZimoDevice and ZimoNC classes are not part of this build");
+  s = server_.RegisterClassObject(kClsidZimoDevice,
+                                  [lifetime](std::shared_ptr<automation::Dispatch>* out) {
+                                    *out = std::make_shared<ZimoDevice>(lifetime);
+                                    return automation::S_OK;
+                                  });
+  if (!s.ok()) ServerTrace("ZimoServer: class object ZimoDevice: %s", s.ToString().c_str());
+  ServerTrace("ZimoServer: the ZimoNC class is not part of this build");
+}
+
+void ServerApp::ReopenCards() {
+  for (int d = 0; d < kServerCards; ++d) {
+    ServerCardState& card = cards_[d];
+    if (card.server_opened) {
+      CloseZimoDevice(static_cast<uint32_t>(d));
+      card.server_opened = false;
+    }
+    // A device without a key is not configured: it cannot open, and asking
+    // the library would leave an empty key behind that then counts as one.
+    const bool opened =
+        OpenCardKey(d, /*create=*/false) && OpenZimoDevice(static_cast<uint32_t>(d)) != 0;
+    if (opened != card.server_opened) card.server_opened = opened;
+    if (opened) ServerTrace("ZimoServer: device %d opened", d);
+  }
+}
+
+void ServerApp::CloseServerCards() {
+  for (int d = 0; d < kServerCards; ++d) {
+    if (!cards_[d].server_opened) continue;
+    CloseZimoDevice(static_cast<uint32_t>(d));
+    cards_[d].server_opened = false;
+  }
 }
 
 int ServerApp::ExitInstance() {
   g_signal_target = nullptr;
-  // 1-3. NC threads, the watchdog, bridges, mirrors and server-opened cards
-  // are not part of this build: nothing to stop.
-  // 4. The shared device table.
-  table_.reset();
-  // 5. Class objects.
+  // 1, 2. NC threads and the USB watchdog are not part of this build.
+  // 3. The cards the server opened for itself (no bridges or mirrors run).
+  CloseServerCards();
+  // 5. Class objects. Objects clients still hold (a shutdown by signal) go
+  // with their connections now, while the table is still there for what
+  // they close; each still counts in the lifetime until then.
   server_.RevokeClassObjects();
+  server_.Shutdown();
+  // 4. The shared device table, once nothing of the library uses it.
+  if (table_) corvan::App().End();
+  table_.reset();
   // 6.
   std::this_thread::sleep_for(1000ms);
-  // Objects clients still held go with their connections; each still
-  // counts in the lifetime until then.
-  server_.Shutdown();
   lifetime_.reset();
   ServerTrace("ZimoServer: ended");
   return kExitOk;

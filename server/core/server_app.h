@@ -36,6 +36,10 @@ class ServerApp {
   bool InitInstance(Switch how);
   int ExitInstance();
   void RegisterClassObjects();
+  // Opens every configured card for the server itself (a card it held is
+  // closed and opened again); a card that does not open stays unmarked.
+  void ReopenCards();
+  void CloseServerCards();
 
   bool run_flag_ = false;
   bool another_instance_ = false;  // InitInstance met a running server

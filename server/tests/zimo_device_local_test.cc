@@ -1,0 +1,216 @@
+// The device object inside this process, over a serial simulated card and
+// the library linked here: the firmware kind, what Open and Close count,
+// what an object that goes without Close or UnlockDevice gives back, and
+// the card registry routines.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "automation/event_sink.h"
+#include "core/card_registry.h"
+#include "core/comm_library.h"
+#include "core/device_clients.h"
+#include "core/server_ids.h"
+#include "core/zimo_device.h"
+#include "corvan/command_api.h"
+#include "corvan/device_api.h"
+#include "link/library_app.h"
+#include "serial_card_fixture.h"
+
+namespace zimo::server {
+namespace {
+
+using namespace std::chrono_literals;
+using automation::S_OK;
+using corvan::App;
+using corvan::testing::LibraryClock;
+using corvan::testing::RegisterSerialDevice;
+using corvan::testing::SerialCard;
+using corvan::testing::StandInServer;
+
+// Device 0: a serial card of `model` on COM1, with the server's table.
+class SerialCardHere {
+ public:
+  explicit SerialCardHere(cardsim::CardModel model) {
+    RegisterSerialDevice(0, 1);
+    card_ = std::make_unique<SerialCard>(1, std::move(model));
+    server_ = std::make_unique<StandInServer>();
+  }
+  ~SerialCardHere() {
+    ShutdownZimoDevice(0, 1);
+    App().End();
+  }
+
+ private:
+  std::unique_ptr<SerialCard> card_;
+  std::unique_ptr<StandInServer> server_;
+};
+
+int OpenCount(int device) {
+  const corvan::DeviceUserHandle* user = App().User(device);
+  return user != nullptr ? static_cast<int>(user->OpenCount) : -1;
+}
+
+TEST(ZimoDeviceLocalTest, FirmwareTypeComesFromTheCardsTypeText) {
+  const struct {
+    const char* suffix;
+    int32_t kind;
+  } cases[] = {{"", 1}, {" ESA", 2}, {" LHB", 3}};
+  for (const auto& c : cases) {
+    zimo::testing::TempHome home;
+    LibraryClock clock;
+    cardsim::CardModel model = cardsim::CardModel::Older();
+    model.type_text += c.suffix;
+    SerialCardHere card(std::move(model));
+    auto device = std::make_shared<ZimoDevice>(nullptr);
+    ASSERT_EQ(device->Open(0), S_OK) << c.suffix;
+    int32_t kind = -1;
+    EXPECT_EQ(device->GetFirmwareType(0, &kind), S_OK);
+    EXPECT_EQ(kind, c.kind) << "type text ends in \"" << c.suffix << "\"";
+    EXPECT_EQ(device->GetFirmwareType(0, nullptr), automation::E_POINTER);
+  }
+}
+
+TEST(ZimoDeviceLocalTest, AnObjectThatGoesWithoutCloseOrUnlockGivesBoth) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  SerialCardHere card(cardsim::CardModel::Older());
+  auto a = std::make_shared<ZimoDevice>(nullptr);
+  auto b = std::make_shared<ZimoDevice>(nullptr);
+  ASSERT_EQ(a->Open(0), S_OK);
+  ASSERT_EQ(a->Open(0), S_OK);
+  EXPECT_EQ(OpenCount(0), 1);  // twice by one object: one reference
+  ASSERT_EQ(b->Open(0), S_OK);
+  EXPECT_EQ(OpenCount(0), 2);
+  EXPECT_EQ(DeviceClients::Instance().Head(0), b.get());
+
+  EXPECT_EQ(a->LockDevice(0), S_OK);
+  EXPECT_EQ(a->LockDevice(0), S_OK);
+  EXPECT_EQ(a->held_locks(0), 2);
+  EXPECT_EQ(b->UnlockDevice(0), S_OK);  // b holds none: a's stay
+  EXPECT_EQ(a->held_locks(0), 2);
+
+  // While a holds the lock, another thread's exchange waits.
+  std::atomic<bool> done{false};
+  std::string reply;
+  std::thread other([&] {
+    char buffer[256] = {};
+    ZimoGetResponseExA(0, buffer, sizeof buffer, "I10");
+    reply = buffer;
+    done = true;
+  });
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(done.load());
+  a.reset();  // no Close, no UnlockDevice
+  other.join();
+  EXPECT_EQ(reply, "3713707\r");
+  EXPECT_EQ(OpenCount(0), 1);
+  EXPECT_EQ(DeviceClients::Instance().size(0), 1u);
+  EXPECT_EQ(DeviceClients::Instance().Head(0), b.get());
+
+  EXPECT_EQ(b->Close(0), S_OK);
+  EXPECT_EQ(OpenCount(0), 0);
+  EXPECT_EQ(DeviceClients::Instance().size(0), 0u);
+}
+
+TEST(ZimoDeviceLocalTest, PrintfSendersRefuseALineTooLongForOneCommand) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  RegisterSerialDevice(0, 1);
+  SerialCard card(1, cardsim::CardModel::Older());
+  auto server = std::make_unique<StandInServer>();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  char reply[256] = "untouched";
+  EXPECT_EQ(CommLibrary::GetResponse(0, reply, sizeof reply, "I%d", 10), 0x80000000u | 8u);
+  EXPECT_STREQ(reply, "3713707\r");
+  EXPECT_EQ(CommLibrary::SendCommand(0, "P%d=%s", 1, "5"), 1);
+  EXPECT_TRUE(card.Received("P1=5"));
+  const size_t before = card.received().size();
+  const std::string tail(252, '7');  // "P1=" + 252 digits: 255 characters fit
+  const std::string too_long = tail + "7";
+  EXPECT_EQ(CommLibrary::GetResponse(0, reply, sizeof reply, "P1=%s", too_long.c_str()),
+            0xF0000000u);
+  EXPECT_STREQ(reply, "");
+  EXPECT_EQ(CommLibrary::SendCommand(0, "P1=%s", too_long.c_str()), 0);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(card.received().size(), before);
+  EXPECT_EQ(CommLibrary::SendCommand(0, "P1=%s", tail.c_str()), 1);
+  EXPECT_TRUE(card.Received("P1=" + tail));
+  ShutdownZimoDevice(0, 1);
+  App().End();
+}
+
+TEST(ZimoDeviceLocalTest, LibraryReportsBecomeEventsOfTheStartingObjectOnly) {
+  auto object = std::make_shared<ZimoDevice>(nullptr);
+  std::vector<std::vector<automation::Variant>> got;
+  auto sink = automation::MakeEventSink(
+      k_IZimoDeviceEvents,
+      [&got](automation::DispId id, std::span<automation::Variant> args, automation::Variant*) {
+        std::vector<automation::Variant> row{automation::Variant(id)};
+        row.insert(row.end(), args.begin(), args.end());
+        got.push_back(row);
+        return S_OK;
+      });
+  uint32_t cookie = 0;
+  ASSERT_EQ(object->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
+  std::shared_ptr<LibraryReports> reports = object->ReportsFor(3);
+  reports->MessageId(3, 1);
+  reports->Message("PLCC Compiling ZIMO file: a.pmc", 0);
+  reports->Progress(40);
+  reports->Error("a.56K", 31, 7, "P1=");
+  using automation::Bstr;
+  using automation::Variant;
+  const std::vector<std::vector<Variant>> expected = {
+      {Variant(1), Variant(3), Variant(Bstr::FromAnsi("Data error or unrecognized command.")),
+       Variant(1)},
+      {Variant(1), Variant(3), Variant(Bstr::FromAnsi("PLCC Compiling ZIMO file: a.pmc")),
+       Variant(0)},
+      {Variant(2), Variant(3), Variant(40)},
+      {Variant(3), Variant(3), Variant(Bstr::FromAnsi("a.56K")), Variant(31), Variant(7),
+       Variant(Bstr::FromAnsi("P1="))},
+  };
+  EXPECT_EQ(got, expected);
+  // Once the object is gone its operation's reports reach no one.
+  object.reset();
+  reports->Progress(100);
+  EXPECT_EQ(got.size(), expected.size());
+}
+
+TEST(CardRegistryTest, ReadingCreatesNoKeyAndWritingMakesOne) {
+  zimo::testing::TempHome home;
+  auto d2 = platform::RegistryKey::Create(platform::kHkeyLocalMachine,
+                                          std::string(kDriverKeyPath) + "\\Device2");
+  ASSERT_TRUE(d2.ok());
+  ASSERT_TRUE(d2->SetDword("DPRNumCoordSys", 2).ok());
+  ASSERT_TRUE(d2->SetString("Text", "x").ok());
+  ASSERT_EQ(CountConfiguredDevices(), 1);
+
+  uint32_t value = 0;
+  EXPECT_EQ(ReadCardDword(5, "DPRNumCoordSys", &value, 77), 0);
+  EXPECT_EQ(value, 77u);
+  EXPECT_EQ(CountConfiguredDevices(), 1);  // the read made no key
+  EXPECT_EQ(ReadCardDword(2, "DPRNumCoordSys", &value, 77), 1);
+  EXPECT_EQ(value, 2u);
+  EXPECT_EQ(ReadCardDword(2, "Text", &value, 9), 0);  // not a DWORD
+  EXPECT_EQ(value, 9u);
+  EXPECT_EQ(ReadCardDword(8, "DPRNumCoordSys", &value, 4), 0);
+  EXPECT_EQ(value, 4u);
+
+  EXPECT_EQ(WriteCardDword(5, "DPRNumCoordSys", 1), 1);
+  EXPECT_EQ(CountConfiguredDevices(), 2);
+  EXPECT_EQ(ReadCardDword(5, "DPRNumCoordSys", &value, 0), 1);
+  EXPECT_EQ(value, 1u);
+  auto made = platform::RegistryKey::Open(platform::kHkeyLocalMachine,
+                                          std::string(kDriverKeyPath) + "\\Device5");
+  ASSERT_TRUE(made.ok());
+  EXPECT_EQ(made->ClassText().value(), "Motion Drivers");
+
+  auto device = std::make_shared<ZimoDevice>(nullptr);
+  int32_t keys = -1;
+  EXPECT_EQ(device->GetNumDeviceKeys(&keys), S_OK);
+  EXPECT_EQ(keys, 2);
+}
+
+}  // namespace
+}  // namespace zimo::server

@@ -210,6 +210,7 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   const std::uint32_t w = d.width;
   const std::uint32_t m = (1u << w) - 1;
   if (c_.extended_firmware && !c_.varplcc_section) {
+    const std::size_t from = code_.size();
     Put(0x2F0000 + (d.code << 8));
     if (addr >= 256) {
       Put(0x51F400);
@@ -217,6 +218,8 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
     } else {
       Put(0x290000 + (addr << 8));
     }
+    Say(from, "\tMOVE\t#<$%X,B\n\tMOVE\t#$%X,B0", static_cast<unsigned>(d.code & 0xFF),
+        static_cast<unsigned>(addr));
     if (to_x1) {
       Put(0x218400);  // MOVE A1,X0
       Say(code_.size() - 1, "\tMOVE\tA1,X0\t\t; Save A");

@@ -629,6 +629,34 @@ TEST_F(PlccListingTest, InlineBitFieldLines) {
   }
 }
 
+// With the extended firmware a bit field goes through its routines, B
+// holding the field's access code and B0 its address.
+TEST_F(PlccListingTest, BitFieldsThroughTheFirmware) {
+  const Lines l = Block(Spran(),
+                        "L1->X:$10,24\nL2->X:$20,8,8\nL8->X:$123,4,8,S\nOPEN PLCC 1\nL2=1\nL1=L8\n"
+                        "L1=L1+L2\nCLOSE\n");
+  const std::string l1 = "\tMOVE\tA1,X:$000010\t\t; L1 = A";
+  const Lines expected = {"PLCC1Start",
+                          "\tMOVE\t#>1,A",
+                          "\tMOVE\t#<$B8,B",
+                          "\tMOVE\t#$20,B0",
+                          "\tJSR\t$00FF6C\t\t; L_Write0",
+                          "\tMOVE\t#<$B5,B",
+                          "\tMOVE\t#$123,B0",
+                          "\tJSR\t$00FF6A\t\t; L_Read0",
+                          l1,
+                          "\tMOVE\tX:$10,A\t\t; A = L1",
+                          "\tMOVE\t#<$B8,B",
+                          "\tMOVE\t#$20,B0",
+                          "\tMOVE\tA1,X0\t\t; Save A",
+                          "\tJSR\t$00FF6A\t\t; L_Read0",
+                          "\tTFR\tX0,A\tA1,X1\t\t; Put data into X1 & restore A",
+                          "\tADD\tX1,A\t\t; Lnn ADD",
+                          l1};
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
 // F variables: the plain store, the conversions of a D-memory definition
 // and the pop of its value when it is applied to the left operand.
 TEST_F(PlccListingTest, FVariableStoresReadsAndConversions) {

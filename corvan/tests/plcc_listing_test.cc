@@ -756,6 +756,11 @@ TEST_F(PlccListingTest, QFunctionsAndIndexedQStores) {
             (Lines{"\tMOVE\tA1,N5", b, "\tJSR\t$003240\t\t; Get C.S. Q", "\tMOVE\tY:(R5),R5",
                    "\tMOVE\t#$1FFF,M5\t; M5 = modulo 8191", "\tMOVE\tL:(R7)+,A\t; Pop A off Stack",
                    "\tMOVE\tA,L:(R5+N5)\t; Q(Exp) = A", "\tMOVE\tM4,M5\t\t; Restore M5"}));
+  // A deferred Q read restores M5 from M4 as well.
+  const Lines deferred = Block(t, "OPEN PLCC 3\nP1=P2+Q5*P3\nCLOSE\n");
+  EXPECT_EQ(Between(deferred, "\tMOVE\t#5,N5\t\t; N5 = nn of Qnn", "\tMOVE\tM4,M5\t\t; Restore M5"),
+            (Lines{"\tMOVE\t#5,N5\t\t; N5 = nn of Qnn", "\tMOVE\t#$1FFF,M5\t; M5 = modulo 8191",
+                   "\tMOVE\tL:(R5+N5),A\t; A = Q5", "\tMOVE\tM4,M5\t\t; Restore M5"}));
   // In OPEN SERVO the store goes through the Q0 base in R4.
   const Lines servo = Compile(Spran(), "OPEN SERVO\nQ(P3)=P4\nCLOSE\n");
   EXPECT_EQ(Between(servo, "\tMOVE\tA1,N4", "\tMOVE\tA,L:(R4+N4)\t; Q(Exp) = A"),

@@ -229,6 +229,22 @@ class Generator {
     emit_.Say(from, "\tMOVE\t#%06ld,N4", static_cast<long>(n));
     emit_.CallRoutine(k);
   }
+  // M5 back to the linear mode after a Q access.
+  void RestoreM5() {
+    emit_.Put(0x0465A4);  // MOVEC M4,M5
+    emit_.Say(code_.size() - 1, "\tMOVE\tM4,M5\t\t; Restore M5");
+  }
+  // The PLC's addressing word into B1 and the coordinate system's Q base
+  // found from it (R5 saved in R4 first).
+  void QBaseLines(std::uint32_t addressing) {
+    emit_.Put(0x22B41B);  // CLR B R5,R4
+    emit_.Say(code_.size() - 1, "\tCLR\tB\tR5,R4\t; Save R5");
+    st().r4_cache = 0;
+    emit_.Put(0x07F08D);  // MOVEM P:addressing word,B1
+    emit_.Put(addressing);
+    emit_.Say(code_.size() - 2, "\tMOVE\tP:$%06lX,B1", static_cast<unsigned long>(addressing));
+    emit_.CallRoutine(36, "plcq_base_addr");
+  }
   // MOVE Y:$2000,R4 unless R4 holds the Q0 base already.
   void LoadQBase() {
     const std::size_t from = code_.size();
@@ -673,7 +689,8 @@ int Generator::Operand(std::uint32_t k, double value) {
     PushA();
     const int r = LoadA(k, value, false);
     if (r != 0) return r;
-    PopX("\tMOVE\tL:(R7)+,X\t; Stack to X");
+    // A converting F definition lists its pop in a form of its own.
+    PopX(k == 44 ? "\tMOVE\t L:(R7)+,X" : "\tMOVE\tL:(R7)+,X\t; Stack to X");
     ApplyOperator(op, true);
   } else {
     if (k == 36) code_.AddNote(";*** (oper == HIType) || NextOperatorLow ***");
@@ -753,8 +770,7 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
         emit_.EmitQAddress(n, plc_);
         emit_.Put(0x48ED00);  // MOVE L:(R5+N5),A
         emit_.Remark(code_.size() - 1, "\t; A = Q%u", n);
-        emit_.Put(0x0465A4);  // MOVEC M4,M5
-        emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
+        RestoreM5();
       }
       st().packed = true;
       return 0;
@@ -864,8 +880,7 @@ int Generator::LoadX(std::uint32_t k, double value) {
         emit_.EmitQAddress(n, plc_);
         emit_.Put(0x42ED00);  // MOVE L:(R5+N5),X
         emit_.Remark(code_.size() - 1, "\t; X = Q%u", n);
-        emit_.Put(0x0465A4);
-        emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
+        RestoreM5();
         if (keep_r5) {
           emit_.Put(0x229500);  // MOVE R4,R5
           emit_.Say(code_.size() - 1, "\tMOVE\tR4,R5\t\t; Restore R5");
@@ -1028,12 +1043,7 @@ void Generator::CallFunction(std::uint32_t c) {
         emit_.CallRoutine(3);
         emit_.Put(0x61DF00);  // MOVE X:(R7)+,R1
       } else {
-        emit_.Put(0x22B41B);
-        emit_.Say(code_.size() - 1, "\tCLR\tB\tR5,R4\t; Save R5");
-        st().r4_cache = 0;
-        emit_.Put(0x07F08D);
-        emit_.Put(addressing);
-        emit_.CallRoutine(36, "plcq_base_addr");
+        QBaseLines(addressing);
         emit_.Put(c_.spran ? 0x69E500 : 0x07ED91);
         if (!st().packed) {
           emit_.Put(0x229500);
@@ -1050,11 +1060,7 @@ void Generator::CallFunction(std::uint32_t c) {
         emit_.Remark(code_.size() - 1, "\t\t; Read Q0 t0 X");
         emit_.UnpackIfPacked();
       } else {
-        emit_.Put(0x22B41B);
-        st().r4_cache = 0;
-        emit_.Put(0x07F08D);
-        emit_.Put(addressing);
-        emit_.CallRoutine(36);
+        QBaseLines(addressing);
         emit_.Put(c_.spran ? 0x6DE500 : 0x07ED95);
         emit_.Put(0x42E500);  // MOVE L:(R5),X
         emit_.Remark(code_.size() - 1, "\t\t; Read Q0 to X");
@@ -1333,8 +1339,7 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       emit_.EmitQAddress(v, plc_);
       emit_.Put(0x486D00);  // MOVE A,L:(R5+N5)
       emit_.Remark(code_.size() - 1, "\t; Q%u = A", v);
-      emit_.Put(0x0465A4);  // MOVEC M4,M5
-      emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
+      RestoreM5();
     } else if (!Servo()) {
       QRoutineCall(v, 61);
     } else {
@@ -1478,23 +1483,27 @@ void Generator::IndexedStore(std::uint32_t v) {
     case 6:
       if (!Servo()) {
         emit_.Put(0x219D00);  // MOVE A1,N5
+        const std::uint32_t word = t.code_start - 32 + static_cast<std::uint32_t>(plc_);
         emit_.Put(0x07F08F);
-        emit_.Put(t.code_start - 32 + static_cast<std::uint32_t>(plc_));
+        emit_.Put(word);
+        emit_.Say(code_.size() - 2, "\tMOVE\tP:$%06lX,B", static_cast<unsigned long>(word));
         emit_.CallRoutine(36);
         emit_.Put(0x6DE500);
         emit_.Put(0x05F425);
         emit_.Put(0x001FFF);
+        emit_.Say(code_.size() - 2, "\tMOVE\t#$1FFF,M5\t; M5 = modulo 8191");
         emit_.Put(0x48DF00);
         emit_.Remark(code_.size() - 1, "\t; Pop A off Stack");
         emit_.Put(0x486D00);
         emit_.Remark(code_.size() - 1, "\t; Q(Exp) = A");
-        emit_.Put(0x0465A4);
-        emit_.Remark(code_.size() - 1, "\t\t; Restore M5");
+        RestoreM5();
       } else {
         emit_.Put(0x219C00);
         LoadQBase();
         emit_.Put(0x48DF00);
+        emit_.Remark(code_.size() - 1, "\t; Pop A off Stack");
         emit_.Put(0x486C00);
+        emit_.Remark(code_.size() - 1, "\t; Q(Exp) = A");
       }
       break;
     case 10:

@@ -138,6 +138,7 @@ class PlccEmitter {
 
  private:
   void IndexMask(int width);
+  void SayMultiplyMask(std::size_t from, std::uint32_t value);
 
   const PlccCompilation& c_;
   PlccCodeBuffer& code_;

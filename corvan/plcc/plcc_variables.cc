@@ -51,6 +51,12 @@ void PlccEmitter::NegateA(bool integer) {
   state_.packed = false;
 }
 
+// The listing's form of the multiply that shifts a bit field and loads
+// the next mask into Y1 (short or long immediate alike).
+void PlccEmitter::SayMultiplyMask(std::size_t from, std::uint32_t value) {
+  Say(from, "\tMPY\tX0,Y1,B\t#>$%X,Y1", static_cast<unsigned>(value));
+}
+
 // The index in A limited to the array, then into N4.
 void PlccEmitter::IndexMask(int width) {
   const std::uint32_t k = (1u << width) - 1;
@@ -119,6 +125,7 @@ void PlccEmitter::EmitLWrite(int n) {
   Remark(code_.size() - 1, "\t\t; BLK INTR");
   if (o != 0) {
     Put(0x218413);  // CLR A A1,X0
+    Remark(code_.size() - 1, "\t\t; X0 = A");
     const std::uint32_t t = 24 - o;
     if (t < 8) {
       Put(0x270000 | (0x8000 >> t));
@@ -126,16 +133,19 @@ void PlccEmitter::EmitLWrite(int n) {
       Put(0x47F400);
       Put(0x800000 >> t);
     }
+    const std::size_t mask = code_.size();
     if (o > 15) {
       Put(0x2700C8 | ((m << o) >> 8));
     } else {
       Put(0x47F4C8);
       Put((m << o) & 0xFFFFFF);
     }
+    SayMultiplyMask(mask, (m << o) & 0xFFFFFF);
     Put(0x212F70);      // ADD Y1,A B0,B
     Put(0x20007E);      // AND Y1,B
     Put(y | 0x47F017);  // NOT A X:addr,Y1
     Put(addr);
+    Remark(code_.size() - 2, "\t\t; Y1 = Old data");
     Put(0x200076);  // AND Y1,A
   } else {
     Put(0x47F400);
@@ -143,11 +153,14 @@ void PlccEmitter::EmitLWrite(int n) {
     Put(0x20EF76);  // AND Y1,A Y1,B
     Put(0x20001F);  // NOT B
     if (c_.spran) {
+      // A pause before the word is read back, listed as a short branch.
       Put(0x000000);
       Put(0x000000);
+      Say(code_.size() - 2, "\tBRA\t<*+1");
     }
     Put(y | 0x47F000);  // MOVE X:addr,Y1
     Put(addr);
+    Remark(code_.size() - 2, "\t\t; L%d Old", n);
     Put(0x20007E);  // AND Y1,B
   }
   Put(0x200010);  // ADD B,A
@@ -197,6 +210,7 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   const std::uint32_t w = d.width;
   const std::uint32_t m = (1u << w) - 1;
   if (c_.extended_firmware && !c_.varplcc_section) {
+    const std::size_t from = code_.size();
     Put(0x2F0000 + (d.code << 8));
     if (addr >= 256) {
       Put(0x51F400);
@@ -204,6 +218,8 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
     } else {
       Put(0x290000 + (addr << 8));
     }
+    Say(from, "\tMOVE\t#<$%X,B\n\tMOVE\t#$%X,B0", static_cast<unsigned>(d.code & 0xFF),
+        static_cast<unsigned>(addr));
     if (to_x1) {
       Put(0x218400);  // MOVE A1,X0
       Say(code_.size() - 1, "\tMOVE\tA1,X0\t\t; Save A");
@@ -218,12 +234,14 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   }
   // Y1 := 2^(23-s), one word when it fits the short immediate.
   auto load_y1 = [this](std::uint32_t s, std::uint32_t short_op, std::uint32_t long_op) {
+    const std::size_t from = code_.size();
     if (s < 8) {
       Put(short_op | (0x8000 >> s));
     } else {
       Put(long_op);
       Put(0x800000 >> s);
     }
+    if (short_op == 0x2700C8) SayMultiplyMask(from, 0x800000 >> s);
   };
   if ((d.flags & 0x80) != 0) {
     Put(y | 0x44F000);  // MOVE X:addr,X0
@@ -254,6 +272,7 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
     load_y1(o, 0x270000, 0x47F400);
     Put(0x47F4C8);  // MPY X0,Y1,B #>m,Y1
     Put(m);
+    SayMultiplyMask(code_.size() - 2, m);
   } else {
     Put(y | 0x57F000);  // MOVE X:addr,B
     Put(addr);
@@ -286,7 +305,9 @@ void PlccEmitter::EmitRingRead(int n, std::uint32_t kind, bool to_x1) {
     state_.r4_cache = 0;
     if (k == 48) {
       Put(0x218F00);  // MOVE A1,B
-      EmitRoutineCall(8, "MI_READ // LIMITS B to 0 1999");
+      const std::size_t call = code_.size();
+      EmitRoutineCall(8);
+      Say(call, "\tJSR\t$%06lX\t; MI_READ // LIMITS B to 0 1999", 8ul);
     } else {
       Put(0x0140C6);  // AND #$1FF,A
       Put(0x0001FF);
@@ -331,6 +352,7 @@ void PlccEmitter::EmitFWrite(int n) {
       CallRoutine(34);
       Put(0x0BF080);
       Put(ftol);
+      Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; FTOL A ", static_cast<unsigned long>(ftol));
     }
     Put(0x486C00);  // MOVE A,L:(R4+N4)
     return;
@@ -350,6 +372,7 @@ void PlccEmitter::EmitFWrite(int n) {
   } else {
     Put(0x487000);
     Put(addr);
+    Say(code_.size() - 2, "\tMOVE\tA,L:$%06lX\t\t", static_cast<unsigned long>(addr));
   }
 }
 
@@ -390,6 +413,7 @@ void PlccEmitter::EmitQAddress(std::uint32_t n, int plc) {
   } else {
     Put(0x07F08D);  // MOVEM P:entry word,B1
     Put(t.table_base + p);
+    Say(code_.size() - 2, "\tMOVE\tP:$%06lX,B1", static_cast<unsigned long>(t.table_base + p));
     CallRoutine(36);
     Put(0x07ED95);  // MOVEM P:(R5+N5),R5
   }

@@ -421,7 +421,7 @@ TEST_F(PlccListingTest, QStoreOnAnOlderCardRestoresFromM4) {
   const PlccTarget t = Older();
   const Lines l = Block(t, "OPEN PLCC 3\nQ5=1\nCLOSE\n");
   char address[48];
-  std::snprintf(address, sizeof address, "\tMOVEM\tP:$%06lX,B1",
+  std::snprintf(address, sizeof address, "\tMOVE\tP:$%06lX,B1",
                 static_cast<unsigned long>(t.table_base + 3));
   char routine[32];
   std::snprintf(routine, sizeof routine, "\tJSR\t$%06lX\t\t; Get C.S. Q", 0x2000ul + 16 * 36);
@@ -436,7 +436,7 @@ TEST_F(PlccListingTest, QStoreOnAnOlderCardRestoresFromM4) {
                           "\tMOVEC\t#$0003FF,M5",
                           "\tNOP",
                           "\tMOVE\tA,L:(R5+N5)\t; Q5 = A",
-                          "\tMOVEC\tM4,M5\t\t; Restore M5"};
+                          "\tMOVE\tM4,M5\t\t; Restore M5"};
   ASSERT_GE(l.size(), expected.size());
   EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
 }
@@ -559,6 +559,126 @@ TEST_F(PlccListingTest, RingStationVariables) {
                    "\tMOVE\t#$400,R4", "\tMOVE\t#2,N4", "\tMOVE\tA1,X:(R4+N4)"}));
 }
 
+// The indexed MI read names its routine with a single tab before the comment.
+TEST_F(PlccListingTest, IndexedRingStationRead) {
+  const Lines l = Compile(Spran(), "OPEN VARPLCC\nMP2=MI[3]\nCLOSE\n");
+  EXPECT_EQ(Between(l, "\tMOVE\t#>3,A", "\tASL\t#24,A,A"),
+            (Lines{"\tMOVE\t#>3,A", "\tMOVE\tA1,B",
+                   "\tJSR\t$000008\t; MI_READ // LIMITS B to 0 1999", "\tASL\t#24,A,A"}));
+}
+
+// Bit fields written inline (older cards, SPRAN cards before the extended
+// firmware) and read through the multiplier: the masking and shifting lines.
+TEST_F(PlccListingTest, InlineBitFieldLines) {
+  const std::string defs =
+      "L1->X:$10,24\nL2->X:$20,8,8\nL3->X:$21,0,4\nL4->Y:$22,16,8\nL6->X:$23,4,8,S\n"
+      "L7->X:$25,0,20,S\n";
+  const Lines save = {"\tMOVE\t#>1,A", "\tMOVEC\tSR,Y0\t\t; Save STATUS REG",
+                      "\tORI\t#3,MR\t\t; BLK INTR"};
+  const Lines restore = {"\tADD\tB,A", "\tMOVEC\tY0,SR\t\t; Restore STATUS REG"};
+  const Lines low_field = {"\tMOVE\t#>$00000F,Y1", "\tAND\tY1,A\tY1,B", "\tNOT\tB"};
+  const Lines low_old = {"\tMOVE\tX:$000021,Y1\t\t; L3 Old", "\tAND\tY1,B"};
+  const std::string l1 = "\tMOVE\tA1,X:$000010\t\t; L1 = A";
+  const struct {
+    PlccTarget target;
+    const char* statement;
+    Lines lines;
+  } cases[] = {
+      {Older(), "L2=1",
+       Cat({save,
+            {"\tCLR\tA\tA1,X0\t\t; X0 = A", "\tMOVE\t#>$000080,Y1", "\tMPY\tX0,Y1,B\t#>$FF00,Y1",
+             "\tADD\tY1,A\tB0,B", "\tAND\tY1,B", "\tNOT\tA\tX:$000020,Y1\t\t; Y1 = Old data",
+             "\tAND\tY1,A"},
+            restore,
+            {"\tMOVE\tA1,X:$000020\t\t; L2 = A"}})},
+      // A mask above bit 15 fits the short immediate; it is listed by its value.
+      {Older(), "L4=1",
+       Cat({save,
+            {"\tCLR\tA\tA1,X0\t\t; X0 = A", "\tMOVE\t#>$008000,Y1", "\tMPY\tX0,Y1,B\t#>$FF0000,Y1",
+             "\tADD\tY1,A\tB0,B", "\tAND\tY1,B", "\tNOT\tA\tY:$000022,Y1\t\t; Y1 = Old data",
+             "\tAND\tY1,A"},
+            restore,
+            {"\tMOVE\tA1,Y:$000022\t\t; L4 = A"}})},
+      {Older(), "L3=1",
+       Cat({save, low_field, low_old, restore, {"\tMOVE\tA1,X:$000021\t\t; L3 = A"}})},
+      {Spran("1.935"), "L3=1",
+       Cat({save,
+            low_field,
+            {"\tBRA\t<*+1"},
+            low_old,
+            restore,
+            {"\tMOVE\tA1,X:$000021\t\t; L3 = A"}})},
+      {Older(),
+       "L1=L2",
+       {"\tMOVE\tX:$000020,X0\t\t; L2 Old", "\tMOVE\t#>$008000,Y1", "\tMPY\tX0,Y1,B\t#>$FF,Y1",
+        "\tAND\tY1,B", "\tMOVE\tB1,A", l1}},
+      {Older(),
+       "L1=L6",
+       {"\tMOVE\tX:$000023,X0\t\t; L6 Old", "\tMOVE\t#>$000800,Y1", "\tMPY\tX0,Y1,B\t#>$80,Y1",
+        "\tMOVE\tB0,X0\t\t; Old Data right justify", "\tMPY\tX0,Y1,A\t\t; A = New Data", l1}},
+      {Older(),
+       "L1=L7",
+       {"\tMOVE\tX:$000025,X0\t\t; L7 Old", "\tMOVE\t#>$000008,Y1", "\tMPY\tX0,Y1,B\t#>$80000,Y1",
+        "\tMOVE\tB0,X0\t\t; Old Data right justify", "\tMPY\tX0,Y1,A\t\t; A = New Data", l1}},
+  };
+  for (const auto& c : cases) {
+    const Lines l = Block(c.target, defs + "OPEN PLCC 1\n" + c.statement + "\nCLOSE\n");
+    ASSERT_GT(l.size(), c.lines.size()) << c.statement;
+    EXPECT_EQ(Lines(l.begin() + 1, l.begin() + 1 + static_cast<long>(c.lines.size())), c.lines)
+        << c.statement;
+  }
+}
+
+// With the extended firmware a bit field goes through its routines, B
+// holding the field's access code and B0 its address.
+TEST_F(PlccListingTest, BitFieldsThroughTheFirmware) {
+  const Lines l = Block(Spran(),
+                        "L1->X:$10,24\nL2->X:$20,8,8\nL8->X:$123,4,8,S\nOPEN PLCC 1\nL2=1\nL1=L8\n"
+                        "L1=L1+L2\nCLOSE\n");
+  const std::string l1 = "\tMOVE\tA1,X:$000010\t\t; L1 = A";
+  const Lines expected = {"PLCC1Start",
+                          "\tMOVE\t#>1,A",
+                          "\tMOVE\t#<$B8,B",
+                          "\tMOVE\t#$20,B0",
+                          "\tJSR\t$00FF6C\t\t; L_Write0",
+                          "\tMOVE\t#<$B5,B",
+                          "\tMOVE\t#$123,B0",
+                          "\tJSR\t$00FF6A\t\t; L_Read0",
+                          l1,
+                          "\tMOVE\tX:$10,A\t\t; A = L1",
+                          "\tMOVE\t#<$B8,B",
+                          "\tMOVE\t#$20,B0",
+                          "\tMOVE\tA1,X0\t\t; Save A",
+                          "\tJSR\t$00FF6A\t\t; L_Read0",
+                          "\tTFR\tX0,A\tA1,X1\t\t; Put data into X1 & restore A",
+                          "\tADD\tX1,A\t\t; Lnn ADD",
+                          l1};
+  ASSERT_GE(l.size(), expected.size());
+  EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+// F variables: the plain store, the conversions of a D-memory definition
+// and the pop of its value when it is applied to the left operand.
+TEST_F(PlccListingTest, FVariableStoresReadsAndConversions) {
+  const Lines l = Block(Spran(),
+                        "F1->L:$100\nF2->D:$102\nF4->D:$104[8]\nOPEN PLCC 1\nF1=P1\nF2=P6\n"
+                        "P8=P1+F2\nF4[3]=P1\nCLOSE\n");
+  EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P1", "\tMOVE\tA,L:$000100\t\t"),
+            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P1", "\tMOVE\tA,L:$000100\t\t"}));
+  EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P6", "\tMOVE\tA,L:$000102\t\t"),
+            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P6", "\tJSR\t$00FF44\t\t; Unpack A",
+                   "\tJSR\t$00FF58\t\t; FTOL A ", "\tMOVE\tA,L:$000102\t\t"}));
+  EXPECT_EQ(
+      Between(l, ";*** (oper == HIType) || NextOperatorLow ***",
+              "\tJSR\t$00FF20\t\t; Call Pop Operator"),
+      (Lines{";*** (oper == HIType) || NextOperatorLow ***", "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
+             "\tMOVE\tL:$000102,A", "\tJSR\t$00FF62\t\t; LTOF A", "\tMOVE\t L:(R7)+,X",
+             "\tJSR\t$00FF20\t\t; Call Pop Operator"}));
+  EXPECT_EQ(Between(l, "\tMOVE\t#$000104,R4\t", "\tMOVE\tA,L:(R4+N4)"),
+            (Lines{"\tMOVE\t#$000104,R4\t", "\tMOVE\tL:(R7)+,A", "\tJSR\t$00FF44\t\t; Unpack A",
+                   "\tJSR\t$00FF58\t\t; FTOL A ", "\tMOVE\tA,L:(R4+N4)"}));
+}
+
 // L array elements: the table's address is loaded once while R4 holds it
 // (every time after OPTIMIZE OFF).
 TEST_F(PlccListingTest, ArrayElements) {
@@ -609,6 +729,43 @@ TEST_F(PlccListingTest, QThroughTheFirmwareRoutines) {
                           "\tJSR\t$00FF7A\t\t; QwriteA "};
   ASSERT_GE(l.size(), expected.size());
   EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
+}
+
+// Q( and ATAN2( find the coordinate system's Q base through the PLC's
+// addressing word; an indexed Q store uses the Q addressing lines.
+TEST_F(PlccListingTest, QFunctionsAndIndexedQStores) {
+  const PlccTarget t = Spran("1.935");
+  char b1[48];
+  std::snprintf(b1, sizeof b1, "\tMOVE\tP:$%06lX,B1",
+                static_cast<unsigned long>(t.code_start - 32 + 3));
+  char b[48];
+  std::snprintf(b, sizeof b, "\tMOVE\tP:$%06lX,B",
+                static_cast<unsigned long>(t.code_start - 32 + 3));
+  const Lines l = Block(t, "OPEN PLCC 3\nP1=Q(2)\nP2=ATAN2(P1)\nQ(P3)=P4\nCLOSE\n");
+  const Lines base = {"\tCLR\tB\tR5,R4\t; Save R5", b1, "\tJSR\t$003240\t\t; plcq_base_addr"};
+  EXPECT_EQ(Between(l, base[0], "\tJSR\t$003030\t\t; Q(Exp) to A Reg"),
+            Cat({base,
+                 {"\tMOVE\tY:(R5),R1", "\tJSR\t$003220\t\t; Unpack A",
+                  "\tJSR\t$003030\t\t; Q(Exp) to A Reg"}}));
+  EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P1", "\tJSR\t$0030F0\t\t; Remaining Funcs(A)"),
+            Cat({{"\tMOVE\tL:(R4+N4),A\t; A = P1"},
+                 base,
+                 {"\tMOVE\tY:(R5),R5", "\tMOVE\tL:(R5),X\t\t; Read Q0 to X",
+                  "\tJSR\t$003220\t\t; Unpack A", "\tJSR\t$0030F0\t\t; Remaining Funcs(A)"}}));
+  EXPECT_EQ(Between(l, "\tMOVE\tA1,N5", "\tMOVE\tM4,M5\t\t; Restore M5"),
+            (Lines{"\tMOVE\tA1,N5", b, "\tJSR\t$003240\t\t; Get C.S. Q", "\tMOVE\tY:(R5),R5",
+                   "\tMOVE\t#$1FFF,M5\t; M5 = modulo 8191", "\tMOVE\tL:(R7)+,A\t; Pop A off Stack",
+                   "\tMOVE\tA,L:(R5+N5)\t; Q(Exp) = A", "\tMOVE\tM4,M5\t\t; Restore M5"}));
+  // A deferred Q read restores M5 from M4 as well.
+  const Lines deferred = Block(t, "OPEN PLCC 3\nP1=P2+Q5*P3\nCLOSE\n");
+  EXPECT_EQ(Between(deferred, "\tMOVE\t#5,N5\t\t; N5 = nn of Qnn", "\tMOVE\tM4,M5\t\t; Restore M5"),
+            (Lines{"\tMOVE\t#5,N5\t\t; N5 = nn of Qnn", "\tMOVE\t#$1FFF,M5\t; M5 = modulo 8191",
+                   "\tMOVE\tL:(R5+N5),A\t; A = Q5", "\tMOVE\tM4,M5\t\t; Restore M5"}));
+  // In OPEN SERVO the store goes through the Q0 base in R4.
+  const Lines servo = Compile(Spran(), "OPEN SERVO\nQ(P3)=P4\nCLOSE\n");
+  EXPECT_EQ(Between(servo, "\tMOVE\tA1,N4", "\tMOVE\tA,L:(R4+N4)\t; Q(Exp) = A"),
+            (Lines{"\tMOVE\tA1,N4", "\tMOVE\tY:$002000,R4\t\t; Q0 Base Adr",
+                   "\tMOVE\tL:(R7)+,A\t; Pop A off Stack", "\tMOVE\tA,L:(R4+N4)\t; Q(Exp) = A"}));
 }
 
 TEST_F(PlccListingTest, CompoundAssignmentToAnArrayElement) {

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <string>
 
-#include "corvan/internal/library_calls.h"
 #include "link/ascii_channel.h"
 #include "link/command_log.h"
 #include "link/device_lock.h"
@@ -88,17 +87,6 @@ std::uint32_t ExchangeResponse(int d, char* buffer, std::uint32_t size, const ch
   LogCommandEntry(d, command, true);
   LogCommandEntry(d, buffer, false);
   return word;
-}
-
-std::uint32_t ServerGetResponse(std::uint32_t device, char* buffer, std::uint32_t size,
-                                const char* format, ...) {
-  char command[kSendCommandMax + 1];
-  va_list args;
-  va_start(args, format);
-  const int n = format != nullptr ? std::vsnprintf(command, sizeof command, format, args) : -1;
-  va_end(args);
-  if (n < 0) return kStatusFailure;
-  return ZimoGetResponseExA(device, buffer, size, command);
 }
 
 }  // namespace zimo::corvan

@@ -3,7 +3,6 @@
 // unsolicited lines, the command log, the W forms, and input that must be
 // refused without reaching the card.
 #include "corvan/command_api.h"
-#include "corvan/internal/library_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -64,15 +63,6 @@ TEST_F(CommandApiTest, ResponseCarriesTheCardsValueWithAckStatusAndCount) {
   EXPECT_EQ(ZimoGetResponseA(0, buffer, sizeof buffer, "P1=5P1"), 2u);
   EXPECT_STREQ(buffer, "5\r");
   EXPECT_EQ(ZimoGetError(0), 0);
-}
-
-TEST_F(CommandApiTest, ServerFormOfGetResponseFormatsAndKeepsTheStatus) {
-  char buffer[100];
-  EXPECT_EQ(ServerGetResponse(0, buffer, sizeof buffer, "P%d=%d P%d", 4, 12, 4), kStatusAck | 3u);
-  EXPECT_STREQ(buffer, "12\r");
-  // Card text handed in as an argument is never read as a format.
-  const std::uint32_t word = ServerGetResponse(0, buffer, sizeof buffer, "%s", "%s%n%s");
-  EXPECT_EQ(word & kStatusMask, kStatusCardError);
 }
 
 TEST_F(CommandApiTest, MultiLineResponseLiesBackToBack) {

@@ -124,6 +124,9 @@ TEST(ZimoDeviceLocalTest, PrintfSendersRefuseALineTooLongForOneCommand) {
   char reply[256] = "untouched";
   EXPECT_EQ(CommLibrary::GetResponse(0, reply, sizeof reply, "I%d", 10), 0x80000000u | 8u);
   EXPECT_STREQ(reply, "3713707\r");
+  // Card text handed in as an argument is never read as a format.
+  EXPECT_EQ(CommLibrary::GetResponse(0, reply, sizeof reply, "%s", "%s%n%s") & 0xF0000000u,
+            0xE0000000u);
   EXPECT_EQ(CommLibrary::SendCommand(0, "P%d=%s", 1, "5"), 1);
   EXPECT_TRUE(card.Received("P1=5"));
   const size_t before = card.received().size();

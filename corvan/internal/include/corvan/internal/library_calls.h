@@ -1,18 +1,12 @@
-// Library functions that are not exported: the server's own command call and
-// the hook through which a program carries window messages. The server and
-// the tests use them; a client of libcorvan32.so never sees them.
+// Library functions that are not exported: the hook through which a program
+// carries window messages. Programs built with the library and the tests use
+// it; a client of libcorvan32.so never sees it.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
 namespace zimo::corvan {
-
-// ZimoGetResponseA as the server calls it: the command is formatted
-// printf-style into at most 255 characters (a longer one is cut) and the
-// whole status word of ZimoGetResponseExA comes back.
-std::uint32_t ServerGetResponse(std::uint32_t device, char* buffer, std::uint32_t size,
-                                const char* format, ...) __attribute__((format(printf, 4, 5)));
 
 // This system has no windows of its own: the program, or its user-interface
 // layer, installs the function that delivers a message to the window a

@@ -30,34 +30,6 @@ struct Compiled {
   std::string out;
 };
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
-// Every "WP:" word of an output by its address.
-std::map<std::uint32_t, std::uint32_t> Written(const std::string& out) {
-  std::map<std::uint32_t, std::uint32_t> words;
-  for (const std::string& line : Lines(out)) {
-    if (line.rfind("WP:$", 0) != 0) continue;
-    std::stringstream s(line.substr(4));
-    std::string item;
-    std::getline(s, item, ',');
-    std::uint32_t address = static_cast<std::uint32_t>(std::stoul(item, nullptr, 16));
-    while (std::getline(s, item, ',')) {
-      words[address++] = static_cast<std::uint32_t>(std::stoul(item.substr(1), nullptr, 16));
-    }
-  }
-  return words;
-}
-
 // The code words from $8062 on.
 std::vector<std::uint32_t> Code(const std::string& out) {
   const auto words = Written(out);

@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "labhelper_test_support.h"
 
@@ -27,6 +30,35 @@ inline std::string ReadText(const std::string& path) {
 
 inline void WriteText(const std::string& path, const std::string& text) {
   WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+// The lines of a CR LF text.
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+// Every "WP:" word of an output by its address.
+inline std::map<std::uint32_t, std::uint32_t> Written(const std::string& out) {
+  std::map<std::uint32_t, std::uint32_t> words;
+  for (const std::string& line : Lines(out)) {
+    if (line.rfind("WP:$", 0) != 0) continue;
+    std::stringstream s(line.substr(4));
+    std::string item;
+    std::getline(s, item, ',');
+    std::uint32_t address = static_cast<std::uint32_t>(std::stoul(item, nullptr, 16));
+    while (std::getline(s, item, ',')) {
+      words[address++] = static_cast<std::uint32_t>(std::stoul(item.substr(1), nullptr, 16));
+    }
+  }
+  return words;
 }
 
 // Student line numbers 1 to 13; BEGIN on line 8, END on line 13.

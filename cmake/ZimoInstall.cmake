@@ -30,7 +30,8 @@ endforeach()
 
 # Public C headers of the libraries other than Corvan32.
 foreach(header jux/include/jux/jux170.h labhelper/include/labhelper/qeldll32.h
-               vmemgr/include/vmemgr/vmemgr.h controls/voctoks/include/voctoks/voctoks_ids.h)
+               vmemgr/include/vmemgr/vmemgr.h controls/voctoks/include/voctoks/voctoks_ids.h
+               controls/vocto/include/vocto/vocto_ids.h)
   if(EXISTS ${PROJECT_SOURCE_DIR}/${header})
     get_filename_component(folder ${header} DIRECTORY)
     get_filename_component(folder ${folder} NAME)
@@ -80,7 +81,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "The communications library libcorvan32.so with its C headers, pkg-config file and CMake "
     "package, the server zimoserver, the driver host zimo-drvhost, the simulated card "
     "zimo-cardsim, the tools zimo-term, zimo-plcc, zimo-jux and zimo-ctlhost, and the "
-    "libraries libjux170.so, libqeldll32.so, libvoctoks.so and libvmemgr.so.")
+    "libraries libjux170.so, libqeldll32.so, libvoctoks.so, libvocto.so and libvmemgr.so.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -9,8 +9,9 @@
 // own and requests on a socket of its own. The fixed 50 ms pause that ends a
 // block download is in both sides of one pair and in neither side of the
 // other (the library's pause switched off), so that the pair without it
-// shows the library's own cost. All run against the same cards in the same
-// run; the ratios are printed at the end.
+// shows the library's own cost; the BM_Paired benchmarks time the two
+// without the pause in turns and report their medians and ratio. All run
+// against the same cards in the same run; the ratios are printed at the end.
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>

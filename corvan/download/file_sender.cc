@@ -1,5 +1,6 @@
 #include "download/file_sender.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,9 @@ namespace {
 constexpr int kLineBuffer = 255;
 constexpr std::uint32_t kReplySize = 255;
 constexpr std::uint32_t kTimeoutError = 1021;
+
+// The pause that ends every block download, in milliseconds.
+std::atomic<std::int64_t> g_block_pause_ms{50};
 
 bool IsControl(char c) {
   const unsigned char u = static_cast<unsigned char>(c);
@@ -196,12 +200,16 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
   ReportText("Downloading file: %s", path);
   block->DownloadBusy = 1;
 
-  std::string current_file = path;
+  // The files named so far, and for each line in the buffer the index of
+  // its file there.
+  std::vector<std::string> files{path};
+  std::size_t current_file = 0;
   std::string buffer;
   buffer.reserve(how.capacity);
-  std::vector<std::string> names;  // the file of each line in the buffer
-  std::size_t offset = 0;          // where the next send starts
-  std::size_t first_unsent = 0;    // index of the first line at `offset`
+  std::vector<std::size_t> names;
+  names.reserve(how.capacity / 2);
+  std::size_t offset = 0;        // where the next send starts
+  std::size_t first_unsent = 0;  // index of the first line at `offset`
   std::uint32_t lines_read = 0;
   char line[kLineBuffer];
   bool more = true;
@@ -211,13 +219,15 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
     if (more) {
       ++lines_read;
       char name[kSourceNameSize];
-      if (CommentSourceName(line, name, sizeof name)) current_file = name;
-      std::string text;
-      for (const char* p = line; *p != '\0'; ++p) {
-        if (!IsControl(*p)) text.push_back(*p);
+      if (CommentSourceName(line, name, sizeof name) && files[current_file] != name) {
+        files.emplace_back(name);
+        current_file = files.size() - 1;
       }
-      if (!text.empty()) {
-        buffer += text;
+      const std::size_t start = buffer.size();
+      for (const char* p = line; *p != '\0'; ++p) {
+        if (!IsControl(*p)) buffer.push_back(*p);
+      }
+      if (buffer.size() != start) {
         buffer.push_back('\0');
         names.push_back(current_file);
       }
@@ -250,7 +260,7 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
       const std::size_t index = first_unsent + position - 1;
       std::int32_t number = static_cast<std::int32_t>((status >> 16) & 0xFF);
       if (number == 0) number = 3;
-      state.ReportCardError(names[index].c_str(), number,
+      state.ReportCardError(files[names[index]].c_str(), number,
                             static_cast<std::uint32_t>(CommentLineNumber(failing)), failing);
       offset = at + std::strlen(failing) + 1;
       first_unsent = index + 1;
@@ -275,6 +285,10 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
 }
 
 }  // namespace
+
+std::chrono::milliseconds SetBlockDownloadPauseForTesting(std::chrono::milliseconds pause) {
+  return std::chrono::milliseconds(g_block_pause_ms.exchange(pause.count()));
+}
 
 }  // namespace zimo::corvan
 
@@ -306,5 +320,8 @@ extern "C" void ZimoDownloadFile(std::uint32_t device, const char* path) {
     char reply[80];
     ZimoGetResponseA(device, reply, sizeof reply, "CLOSE");
   }
-  if (block_sender) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (block_sender) {
+    const std::int64_t pause = g_block_pause_ms.load(std::memory_order_relaxed);
+    if (pause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+  }
 }

@@ -6,6 +6,7 @@
 // came from.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace zimo::corvan {
@@ -25,5 +26,9 @@ inline constexpr std::uint32_t kBlockLineFailed = 0x80000000;
 // status word; false when the transport failed.
 using BlockSend = bool (*)(int device, const char* block, std::uint32_t size,
                            std::uint32_t* status);
+
+// The pause after a block download (50 ms), for benchmarks that time the
+// transfer without it; returns the pause it replaces.
+std::chrono::milliseconds SetBlockDownloadPauseForTesting(std::chrono::milliseconds pause);
 
 }  // namespace zimo::corvan

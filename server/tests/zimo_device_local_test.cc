@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <string>
 #include <thread>
 
 #include "automation/event_sink.h"
@@ -175,6 +177,49 @@ TEST(ZimoDeviceLocalTest, LibraryReportsBecomeEventsOfTheStartingObjectOnly) {
   object.reset();
   reports->Progress(100);
   EXPECT_EQ(got.size(), expected.size());
+}
+
+TEST(ZimoDeviceLocalTest, WordFormatsConvertTheCardsHexText) {
+  auto device = std::make_shared<ZimoDevice>(nullptr);
+  using Method = HRESULT (ZimoDevice::*)(const automation::Bstr&, double*);
+  const struct {
+    Method method;
+    const char16_t* text;
+    double value;
+  } cases[] = {
+      {&ZimoDevice::strtod48l, u"FFFFFF000001", -16777215.0},
+      {&ZimoDevice::strtod48l, u"000001000000", 16777216.0},
+      {&ZimoDevice::strtod24, u"FFFFFE", -2.0},
+      {&ZimoDevice::strtod24, u"7FFFFF", 8388607.0},
+      // Mantissa 0x400 with exponent 0x801: 2^10 / 2^35 * 2^2.
+      {&ZimoDevice::strtod48f, u"000000400801", std::ldexp(1.0, -23)},
+      // The double word: high half in digits 3-6, low half in digits 9-12.
+      {&ZimoDevice::strtod32dp, u"00FFFF00FFFE", -2.0},
+      // The split single 1.5 (0x3FC00000).
+      {&ZimoDevice::strto32f, u"003FC0000000", 1.5},
+  };
+  for (const auto& c : cases) {
+    double value = 12345.0;
+    EXPECT_EQ((device.get()->*c.method)(automation::Bstr(c.text), &value), S_OK);
+    EXPECT_EQ(value, c.value) << std::string(c.text,
+                                             c.text + std::char_traits<char16_t>::length(c.text));
+  }
+  double value = 0;
+  EXPECT_EQ(device->strtod48l(automation::Bstr(), &value), automation::E_POINTER);
+  EXPECT_EQ(device->strtod48l(automation::Bstr(u"FFFFFF000001"), nullptr), automation::E_POINTER);
+
+  int32_t bit = -1;
+  EXPECT_EQ(device->GetBitValue(automation::Bstr(u"8000"), 15, &bit), S_OK);
+  EXPECT_EQ(bit, 1);
+  EXPECT_EQ(device->GetBitValue(automation::Bstr(u"8000"), 14, &bit), S_OK);
+  EXPECT_EQ(bit, 0);
+
+  // One dword from the caller: the pair's upper dword is 0, never read
+  // from beyond the caller's value. 0x400801 is the word above.
+  int32_t word = 0x400801;
+  ASSERT_EQ(device->DPRFloat(&word, 2.0, &value), S_OK);
+  EXPECT_EQ(value, std::ldexp(1.0, -22));
+  EXPECT_EQ(word, 0x400801);
 }
 
 TEST(CardRegistryTest, ReadingCreatesNoKeyAndWritingMakesOne) {

@@ -25,9 +25,9 @@ using automation::SafeArray;
 using automation::VarType;
 
 // The members in slot order: DISPID, name, m(ethod) / get / put, then
-// each parameter's kind (l long, s short, c unsigned char, d double,
-// f float, q 64-bit, b text, v VARIANT, a SAFEARRAY(long)); a '*' marks an
-// out parameter.
+// each parameter's kind (l long or an enumeration, s short, c unsigned
+// char, d double, f float, q 64-bit, b text, v VARIANT, a SAFEARRAY(long));
+// a '*' marks an out parameter.
 constexpr const char* kPublished = R"(
 0x1 Open m l
 0x2 Close m l

@@ -20,6 +20,8 @@
 #include "download/download_state.h"
 #include "download/pipeline.h"
 #include "link/error_texts.h"
+#include "link/library_app.h"
+#include "link/serial_checksum.h"
 
 namespace zimo::server {
 namespace {
@@ -131,6 +133,7 @@ constexpr ParamInfo kDprAddressRange[] = {
     {"dwDevice", VT_I4}, {"bUpper", VT_I4}, {"bPC", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kSelectDevice[] = {{"hWindow", VT_I4},
                                        {"pDeviceNumber", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kDeviceValuePut[] = {{"dwDevice", VT_I4}, {"value", VT_I4}};
 constexpr ParamInfo kSetChecksums[] = {{"dwDevice", VT_I4}, {"bActive", VT_I4}};
 constexpr ParamInfo kSetAsciiComm[] = {{"dwDevice", VT_I4}, {"newVal", VT_I4}};
 constexpr ParamInfo kGetCommandLogging[] = {{"dwDevice", VT_I4}, {"pbON", VT_I4, ParamDir::kOut}};
@@ -696,6 +699,16 @@ HRESULT ZimoDevice::SetChecksums(int32_t device, int32_t active) {
   return S_OK;
 }
 
+HRESULT ZimoDevice::get_DoChecksums(int32_t device, int32_t* on) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (on == nullptr) return E_POINTER;
+  const corvan::DeviceUserHandle* user = corvan::App().User(device);
+  *on = user != nullptr && corvan::ChecksumsOn(*user) ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT ZimoDevice::put_DoChecksums(int32_t device, int32_t on) { return SetChecksums(device, on); }
+
 HRESULT ZimoDevice::GetAsciiComm(int32_t device, int32_t* mode) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (mode == nullptr) return E_POINTER;
@@ -927,6 +940,8 @@ const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
           R::Row<&ZimoDevice::ChangeStore>(0x22, "ChangeStore", kMethod, kChangeStore),
           R::Row<&ZimoDevice::ChangeReadReady>(0x23, "ChangeReadReady", kMethod, kDevice),
           R::Row<&ZimoDevice::ChangeGet>(0x24, "ChangeGet", kMethod, kDeviceTextOut),
+          R::Row<&ZimoDevice::get_DoChecksums>(0x25, "DoChecksums", kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::put_DoChecksums>(0x25, "DoChecksums", kPropertyPut, kDeviceValuePut),
           R::Row<&ZimoDevice::GetIVariableLong>(0x26, "GetIVariableLong", kMethod,
                                                 kGetIVariableLong),
           R::Row<&ZimoDevice::GetIVariableDouble>(0x27, "GetIVariableDouble", kMethod,

@@ -133,6 +133,9 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   HRESULT SelectDevice(int32_t window, int32_t* device);
   HRESULT get_DPRAvailable(int32_t device, int32_t* value);
   HRESULT SetChecksums(int32_t device, int32_t active);
+  // Whether this process talks to the card with checksums (serial cards).
+  HRESULT get_DoChecksums(int32_t device, int32_t* on);
+  HRESULT put_DoChecksums(int32_t device, int32_t on);
   HRESULT GetAsciiComm(int32_t device, int32_t* mode);
   HRESULT SetAsciiComm(int32_t device, int32_t mode);
   HRESULT get_InBootStrapMode(int32_t device, int32_t* value);

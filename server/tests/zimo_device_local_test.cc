@@ -24,7 +24,9 @@ namespace zimo::server {
 namespace {
 
 using namespace std::chrono_literals;
+using automation::DispId;
 using automation::S_OK;
+using automation::Variant;
 using corvan::App;
 using corvan::testing::LibraryClock;
 using corvan::testing::RegisterSerialDevice;
@@ -177,6 +179,33 @@ TEST(ZimoDeviceLocalTest, LibraryReportsBecomeEventsOfTheStartingObjectOnly) {
   object.reset();
   reports->Progress(100);
   EXPECT_EQ(got.size(), expected.size());
+}
+
+TEST(ZimoDeviceLocalTest, ChecksumsAreSwitchedAndReadForThisProcess) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  SerialCardHere card(cardsim::CardModel::Older());
+  auto device = std::make_shared<ZimoDevice>(nullptr);
+  ASSERT_EQ(device->Open(0), S_OK);
+  const DispId kDoChecksums = 0x25;
+  const DispId kSetChecksums = 0x1d;
+  auto flag = [&] {
+    Variant on(-1);
+    std::vector<Variant> args{0};
+    EXPECT_EQ(device->Invoke(kDoChecksums, automation::kPropertyGet, args, &on, nullptr), S_OK);
+    return on;
+  };
+  EXPECT_EQ(flag(), Variant(0));
+  std::vector<Variant> on{0, 1};
+  ASSERT_EQ(device->Invoke(kDoChecksums, automation::kPropertyPut, on, nullptr, nullptr), S_OK);
+  EXPECT_EQ(flag(), Variant(1));
+  automation::Bstr answer;
+  ASSERT_EQ(device->GetResponse(0, automation::Bstr(u"I10"), &answer), S_OK);
+  EXPECT_EQ(answer.ToAnsi(), "3713707\r");
+  std::vector<Variant> off{0, 0};
+  ASSERT_EQ(device->Invoke(kSetChecksums, automation::kMethod, off, nullptr, nullptr), S_OK);
+  EXPECT_EQ(flag(), Variant(0));
+  ASSERT_EQ(device->Close(0), S_OK);
 }
 
 TEST(ZimoDeviceLocalTest, WordFormatsConvertTheCardsHexText) {

@@ -11,9 +11,17 @@
 #include "corvan/device_api.h"
 #include "corvan/device_level_api.h"
 #include "corvan/download_api.h"
+#include "corvan/dpr_api.h"
+#include "corvan/dpr_channel_api.h"
+#include "corvan/identify_api.h"
+#include "corvan/rings_api.h"
+#include "corvan/variables_api.h"
+#include "corvan/word_formats_api.h"
 #include "download/download_state.h"
 #include "download/pipeline.h"
 #include "link/error_texts.h"
+#include "link/library_app.h"
+#include "link/serial_checksum.h"
 
 namespace zimo::server {
 namespace {
@@ -32,6 +40,7 @@ using automation::SafeArray;
 using automation::VT_BSTR;
 using automation::VT_I2;
 using automation::VT_I4;
+using automation::VT_R4;
 using automation::VT_R8;
 using automation::VT_UI1;
 using automation::VT_VARIANT;
@@ -42,6 +51,9 @@ constexpr uint32_t kErrorBits = 0x70000000;
 // Texts the library writes for one query.
 constexpr uint32_t kLineSize = 256;
 constexpr uint32_t kTextSize = 255;
+// The firmware version and date texts, and a variable's value text.
+constexpr uint32_t kRomTextSize = 30;
+constexpr uint32_t kVariableTextSize = 40;
 
 bool BadDevice(int32_t device) { return device < 0 || device > 7; }
 
@@ -75,36 +87,67 @@ constexpr ParamInfo kGetResponseBuffered[] = {{"dwDevice", VT_I4},
                                               {"bAddLF", VT_I4},
                                               {"pAnswer", VT_BSTR, ParamDir::kOut}};
 
-// The members built so far, in slot order; the others answer
-// DISP_E_MEMBERNOTFOUND.
-constexpr MemberInfo kMembers[] = {
-    {0x1, "Open", kMethod, kDevice},
-    {0x2, "Close", kMethod, kDevice},
-    {0x4, "ReadReady", kPropertyGet, kDeviceGet},
-    {0x5, "SendLine", kMethod, kDeviceLine},
-    {0x6, "SendChar", kMethod, kDeviceChar},
-    {0x7, "GetLine", kMethod, kDeviceTextOut},
-    {0x17, "GetResponse", kMethod, kGetResponse},
-    {0x18, "LockDevice", kMethod, kDevice},
-    {0x19, "UnlockDevice", kMethod, kDevice},
-    {0x1b, "Flush", kMethod, kDevice},
-    {0x1e, "GetControlResponse", kMethod, kGetControlResponse},
-    {0x1f, "LastCommError", kPropertyGet, kDeviceGet},
-    {0x20, "GetLastCommErrorStr", kMethod, kDeviceTextOut},
-    {0x39, "GetLocAndEnum", kMethod, kGetLocAndEnum},
-    {0x3b, "DownloadFile", kMethod, kDeviceFile},
-    {0x3c, "AbortDownload", kMethod, kDevice},
-    {0x3e, "Download", kMethod, kDownload},
-    {0x3f, "DownloadAsynch", kMethod, kDownload},
-    {0x40, "MaxDownloadErrors", kPropertyGet, kValueGet},
-    {0x40, "MaxDownloadErrors", kPropertyPut, kValuePut},
-    {0x42, "SendCommand", kMethod, kSendCommand},
-    {0x43, "GetBuffer", kMethod, kGetBuffer},
-    {0xc5, "GetControlValues", kMethod, kGetControlValues},
-    {0xcf, "GetNumDeviceKeys", kMethod, kValueOut},
-    {0xd7, "GetFirmwareType", kMethod, kDeviceValueOut},
-    {0xd8, "GetResponseBuffered", kMethod, kGetResponseBuffered},
-};
+constexpr ParamInfo kGetIVariableLong[] = {
+    {"dwDevice", VT_I4}, {"num", VT_I4}, {"def", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kGetIVariableDouble[] = {
+    {"dwDevice", VT_I4}, {"num", VT_I4}, {"def", VT_R8}, {"pVal", VT_R8, ParamDir::kOut}};
+constexpr ParamInfo kSetIVariableLong[] = {{"dwDevice", VT_I4}, {"num", VT_I4}, {"newVal", VT_I4}};
+constexpr ParamInfo kSetIVariableDouble[] = {
+    {"dwDevice", VT_I4}, {"num", VT_I4}, {"newVal", VT_R8}};
+constexpr ParamInfo kGetVariableLong[] = {{"dwDevice", VT_I4},
+                                          {"ch", VT_I2},
+                                          {"num", VT_I4},
+                                          {"def", VT_I4},
+                                          {"pVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kGetVariableDouble[] = {{"dwDevice", VT_I4},
+                                            {"ch", VT_I2},
+                                            {"num", VT_I4},
+                                            {"def", VT_R8},
+                                            {"pVal", VT_R8, ParamDir::kOut}};
+constexpr ParamInfo kSetVariableLong[] = {
+    {"dwDevice", VT_I4}, {"ch", VT_I2}, {"num", VT_I4}, {"newVal", VT_I4}};
+constexpr ParamInfo kSetVariableDouble[] = {
+    {"dwDevice", VT_I4}, {"ch", VT_I2}, {"num", VT_I4}, {"newVal", VT_R8}};
+constexpr ParamInfo kDprGetFloat[] = {
+    {"dwDevice", VT_I4}, {"offset", VT_I4}, {"pVal", VT_R4, ParamDir::kOut}};
+constexpr ParamInfo kDprGetLong[] = {
+    {"dwDevice", VT_I4}, {"offset", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kDprSetFloat[] = {{"dwDevice", VT_I4}, {"offset", VT_I4}, {"newVal", VT_R4}};
+constexpr ParamInfo kDprSetLong[] = {{"dwDevice", VT_I4}, {"offset", VT_I4}, {"newVal", VT_I4}};
+constexpr ParamInfo kDprGetShort[] = {
+    {"dwDevice", VT_I4}, {"address", VT_I4}, {"pVal", VT_I2, ParamDir::kOut}};
+constexpr ParamInfo kDprSetShort[] = {{"dwDevice", VT_I4}, {"address", VT_I4}, {"newVal", VT_I2}};
+constexpr ParamInfo kDprBitGet[] = {
+    {"dwDevice", VT_I4}, {"offset", VT_I4}, {"bit", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kDprBit[] = {{"dwDevice", VT_I4}, {"offset", VT_I4}, {"bit", VT_I4}};
+
+constexpr ParamInfo kDprGetDouble[] = {
+    {"dwDevice", VT_I4}, {"address", VT_I4}, {"pVal", VT_R8, ParamDir::kOut}};
+constexpr ParamInfo kDprFloat[] = {
+    {"d", VT_I4, ParamDir::kInOut}, {"scale", VT_R8}, {"pVal", VT_R8, ParamDir::kOut}};
+constexpr ParamInfo kWordText[] = {{"str", VT_BSTR}, {"pVal", VT_R8, ParamDir::kOut}};
+constexpr ParamInfo kGetBitValue[] = {
+    {"hexStr", VT_BSTR}, {"bit", VT_I2}, {"pVal", VT_I4, ParamDir::kOut}};
+
+constexpr ParamInfo kDprAddressRange[] = {
+    {"dwDevice", VT_I4}, {"bUpper", VT_I4}, {"bPC", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kSelectDevice[] = {{"hWindow", VT_I4},
+                                       {"pDeviceNumber", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kDeviceValuePut[] = {{"dwDevice", VT_I4}, {"value", VT_I4}};
+constexpr ParamInfo kSetChecksums[] = {{"dwDevice", VT_I4}, {"bActive", VT_I4}};
+constexpr ParamInfo kSetAsciiComm[] = {{"dwDevice", VT_I4}, {"newVal", VT_I4}};
+constexpr ParamInfo kGetCommandLogging[] = {{"dwDevice", VT_I4}, {"pbON", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kSetCommandLogging[] = {{"dwDevice", VT_I4},
+                                            {"bOn", VT_I4},
+                                            {"bsFilePath", VT_BSTR},
+                                            {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kGetVariableStr[] = {{"dwDevice", VT_I4},
+                                         {"ch", VT_I2},
+                                         {"num", VT_I4},
+                                         {"pVal", VT_BSTR, ParamDir::kOut},
+                                         {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kRestoreLinkList[] = {{"firmwareVersion", VT_BSTR}};
+constexpr ParamInfo kChangeStore[] = {{"dwDevice", VT_I4}, {"buf", VT_BSTR}};
 
 constexpr ParamInfo kMessage[] = {{"Device", VT_I4}, {"Msg", VT_BSTR}, {"bNewLine", VT_I4}};
 constexpr ParamInfo kProgress[] = {{"Device", VT_I4}, {"dwPercent", VT_I4}};
@@ -119,6 +162,22 @@ constexpr MemberInfo kEventMembers[] = {
     {kEventError, "Error", kMethod, kError},
 };
 
+// The converters read a fixed number of digits whatever the text's
+// length: they get the text in a buffer of at least that many characters,
+// the missing ones zero bytes.
+std::string DigitsText(const Bstr& text, size_t digits) {
+  std::string s = text.ToAnsi();
+  if (s.size() < digits) s.resize(digits, '\0');
+  return s;
+}
+
+// The library's 48-bit word from two dwords read at `offset`; false when
+// the read fails.
+bool ReadWordPair(int32_t device, int32_t offset, uint32_t words[2]) {
+  return ZimoDPRGetMem(static_cast<uint32_t>(device), static_cast<uint32_t>(offset), 8, words) !=
+         nullptr;
+}
+
 // 8-bit text of an input text the operation needs; false when it is missing.
 bool InputText(const Bstr& text, std::string* out) {
   if (text.empty()) return false;
@@ -128,7 +187,7 @@ bool InputText(const Bstr& text, std::string* out) {
 
 }  // namespace
 
-const automation::InterfaceInfo kIZimoDevice{"IZimoDevice", kIidIZimoDevice, kMembers};
+const automation::InterfaceInfo& kIZimoDevice = ZimoDevice::Rows().info();
 const automation::InterfaceInfo k_IZimoDeviceEvents{"_IZimoDeviceEvents", kIid_IZimoDeviceEvents,
                                                     kEventMembers};
 
@@ -450,36 +509,508 @@ automation::ConnectionPoint* ZimoDevice::FindConnectionPoint(const automation::G
   return iid == kIid_IZimoDeviceEvents ? &events_ : nullptr;
 }
 
-const automation::DispatchTable<ZimoDevice>& ZimoDevice::Table() {
-  using T = automation::DispatchTable<ZimoDevice>;
-  static const T table(kIZimoDevice,
-                       {T::Bind<&ZimoDevice::Open>(0x1),
-                        T::Bind<&ZimoDevice::Close>(0x2),
-                        T::Bind<&ZimoDevice::get_ReadReady>(0x4, kPropertyGet),
-                        T::Bind<&ZimoDevice::SendLine>(0x5),
-                        T::Bind<&ZimoDevice::SendChar>(0x6),
-                        T::Bind<&ZimoDevice::GetLine>(0x7),
-                        T::Bind<&ZimoDevice::GetResponse>(0x17),
-                        T::Bind<&ZimoDevice::LockDevice>(0x18),
-                        T::Bind<&ZimoDevice::UnlockDevice>(0x19),
-                        T::Bind<&ZimoDevice::Flush>(0x1b),
-                        T::Bind<&ZimoDevice::GetControlResponse>(0x1e),
-                        T::Bind<&ZimoDevice::get_LastCommError>(0x1f, kPropertyGet),
-                        T::Bind<&ZimoDevice::GetLastCommErrorStr>(0x20),
-                        T::Bind<&ZimoDevice::GetLocAndEnum>(0x39),
-                        T::Bind<&ZimoDevice::DownloadFile>(0x3b),
-                        T::Bind<&ZimoDevice::AbortDownload>(0x3c),
-                        T::Bind<&ZimoDevice::Download>(0x3e),
-                        T::Bind<&ZimoDevice::DownloadAsynch>(0x3f),
-                        T::Bind<&ZimoDevice::get_MaxDownloadErrors>(0x40, kPropertyGet),
-                        T::Bind<&ZimoDevice::put_MaxDownloadErrors>(0x40, kPropertyPut),
-                        T::Bind<&ZimoDevice::SendCommand>(0x42),
-                        T::Bind<&ZimoDevice::GetBuffer>(0x43),
-                        T::Bind<&ZimoDevice::GetControlValues>(0xc5),
-                        T::Bind<&ZimoDevice::GetNumDeviceKeys>(0xcf),
-                        T::Bind<&ZimoDevice::GetFirmwareType>(0xd7),
-                        T::Bind<&ZimoDevice::GetResponseBuffered>(0xd8)});
-  return table;
+HRESULT ZimoDevice::GetIVariableLong(int32_t device, int32_t number, int32_t def, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = ZimoGetIVariableLong(static_cast<uint32_t>(device), static_cast<uint32_t>(number), def);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetIVariableDouble(int32_t device, int32_t number, double def, double* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value =
+      ZimoGetIVariableDouble(static_cast<uint32_t>(device), static_cast<uint32_t>(number), def);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SetIVariableLong(int32_t device, int32_t number, int32_t value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoSetIVariableLong(static_cast<uint32_t>(device), static_cast<uint32_t>(number), value);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SetIVariableDouble(int32_t device, int32_t number, double value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoSetIVariableDouble(static_cast<uint32_t>(device), static_cast<uint32_t>(number), value);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetVariableLong(int32_t device, int16_t letter, int32_t number, int32_t def,
+                                    int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = ZimoGetVariableLong(static_cast<uint32_t>(device), static_cast<char>(letter),
+                               static_cast<uint32_t>(number), def);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetVariableDouble(int32_t device, int16_t letter, int32_t number, double def,
+                                      double* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = ZimoGetVariableDouble(static_cast<uint32_t>(device), static_cast<char>(letter),
+                                 static_cast<uint32_t>(number), def);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SetVariableLong(int32_t device, int16_t letter, int32_t number, int32_t value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoSetVariableLong(static_cast<uint32_t>(device), static_cast<char>(letter),
+                      static_cast<uint32_t>(number), value);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SetVariableDouble(int32_t device, int16_t letter, int32_t number,
+                                      double value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoSetVariableDouble(static_cast<uint32_t>(device), static_cast<char>(letter),
+                        static_cast<uint32_t>(number), value);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRGetFloat(int32_t device, int32_t offset, float* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = static_cast<float>(
+      ZimoDPRGetFloat(static_cast<uint32_t>(device), static_cast<uint32_t>(offset)));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRGetLong(int32_t device, int32_t offset, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = static_cast<int32_t>(
+      ZimoDPRGetDWord(static_cast<uint32_t>(device), static_cast<uint32_t>(offset)));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRSetFloat(int32_t device, int32_t offset, float value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoDPRSetFloat(static_cast<uint32_t>(device), static_cast<uint32_t>(offset), value);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRSetLong(int32_t device, int32_t offset, int32_t value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoDPRSetDWord(static_cast<uint32_t>(device), static_cast<uint32_t>(offset),
+                  static_cast<uint32_t>(value));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRGetShort(int32_t device, int32_t offset, int16_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = static_cast<int16_t>(
+      ZimoDPRGetWord(static_cast<uint32_t>(device), static_cast<uint32_t>(offset)));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRSetShort(int32_t device, int32_t offset, int16_t value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoDPRSetWord(static_cast<uint32_t>(device), static_cast<uint32_t>(offset),
+                 static_cast<uint16_t>(value));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRDWordBitSet(int32_t device, int32_t offset, int32_t bit, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = ZimoDPRDWordBitSet(static_cast<uint32_t>(device), static_cast<uint32_t>(offset),
+                              static_cast<uint16_t>(bit));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRResetDWordBit(int32_t device, int32_t offset, int32_t bit) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoDPRResetDWordBit(static_cast<uint32_t>(device), static_cast<uint32_t>(offset),
+                       static_cast<uint16_t>(bit));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRSetDWordBit(int32_t device, int32_t offset, int32_t bit) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoDPRSetDWordBit(static_cast<uint32_t>(device), static_cast<uint32_t>(offset),
+                     static_cast<uint16_t>(bit));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRAddressRange(int32_t device, int32_t upper, int32_t host, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = static_cast<int32_t>(ZimoDPRAddressRange(static_cast<uint32_t>(device), upper, host));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetZimoType(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = ZimoGetZimoType(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetRomVersion(int32_t device, Bstr* text) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (text == nullptr) return E_POINTER;
+  char buffer[kRomTextSize] = {};
+  *text = Bstr::FromAnsi(ZimoGetRomVersionA(static_cast<uint32_t>(device), buffer, kRomTextSize));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetRomDate(int32_t device, Bstr* text) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (text == nullptr) return E_POINTER;
+  char buffer[kRomTextSize] = {};
+  *text = Bstr::FromAnsi(ZimoGetRomDateA(static_cast<uint32_t>(device), buffer, kRomTextSize));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetZimoLocation(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = static_cast<int32_t>(ZimoGetLocation(static_cast<uint32_t>(device)));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetEnumeration(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = static_cast<int32_t>(ZimoGetEnumeration(static_cast<uint32_t>(device)));
+  return S_OK;
+}
+
+// The selection dialog needs a display, which this server process never
+// has; the choice is always "none", and the caller's number stays.
+HRESULT ZimoDevice::SelectDevice(int32_t, int32_t* device) {
+  if (device == nullptr) return E_POINTER;
+  return S_FALSE;
+}
+
+HRESULT ZimoDevice::get_DPRAvailable(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = ZimoDPRAvailable(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SetChecksums(int32_t device, int32_t active) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoDoChecksums(static_cast<uint32_t>(device), active);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::get_DoChecksums(int32_t device, int32_t* on) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (on == nullptr) return E_POINTER;
+  const corvan::DeviceUserHandle* user = corvan::App().User(device);
+  *on = user != nullptr && corvan::ChecksumsOn(*user) ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT ZimoDevice::put_DoChecksums(int32_t device, int32_t on) { return SetChecksums(device, on); }
+
+HRESULT ZimoDevice::GetAsciiComm(int32_t device, int32_t* mode) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (mode == nullptr) return E_POINTER;
+  *mode = ZimoGetAsciiComm(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SetAsciiComm(int32_t device, int32_t mode) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoSetAsciiComm(static_cast<uint32_t>(device), mode);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::get_InBootStrapMode(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = ZimoInBootStrapMode(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::get_IsSpran(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = bZIMOIsSpran(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::get_MotionBufferOpen(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = ZimoMotionBufOpen(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::get_RotaryBufferOpen(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = ZimoRotBufOpen(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SetCriticalIVars(int32_t device) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  return ZimoSetCriticalIVars(static_cast<uint32_t>(device)) != 0 ? S_OK : S_FALSE;
+}
+
+HRESULT ZimoDevice::GetCommandLogging(int32_t device, int32_t* on) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (on == nullptr) return E_POINTER;
+  *on = ZimoGetCommandLogging(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+// An empty path leaves the library's own file name.
+HRESULT ZimoDevice::SetCommandLogging(int32_t device, int32_t on, const Bstr& path,
+                                      int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  std::string name;
+  const bool named = InputText(path, &name);
+  *success =
+      ZimoSetCommandLogging(static_cast<uint32_t>(device), on, named ? name.c_str() : nullptr);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetVariableStr(int32_t device, int16_t letter, int32_t number, Bstr* text,
+                                   int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (text == nullptr || success == nullptr) return E_POINTER;
+  char buffer[kVariableTextSize] = {};
+  *success = ZimoGetVariableStrA(static_cast<uint32_t>(device), static_cast<char>(letter), buffer,
+                                 static_cast<uint32_t>(number));
+  *text = Bstr::FromAnsi(buffer);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::RestoreLinkList(const Bstr& firmware_version) {
+  std::string section;
+  if (!InputText(firmware_version, &section)) return E_POINTER;
+  return ::RestoreLinkList(section.c_str()) != 0 ? S_OK : S_FALSE;
+}
+
+HRESULT ZimoDevice::BackupLinkList(int32_t device) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  return ::BackupLinkList(static_cast<uint32_t>(device)) != 0 ? S_OK : S_FALSE;
+}
+
+// The text is checked before the device number.
+HRESULT ZimoDevice::ChangeStore(int32_t device, const Bstr& text) {
+  std::string line;
+  if (!InputText(text, &line)) return E_POINTER;
+  if (BadDevice(device)) return E_INVALIDARG;
+  return ::ChangeStore(static_cast<uint32_t>(device), line.c_str()) != 0 ? S_OK : S_FALSE;
+}
+
+HRESULT ZimoDevice::ChangeReadReady(int32_t device) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ::ChangeReadReady(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::ChangeGet(int32_t device, Bstr* text) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (text == nullptr) return E_POINTER;
+  char buffer[kTextSize + 1] = {};
+  const int32_t got = ::ChangeGet(static_cast<uint32_t>(device), buffer, kTextSize);
+  *text = got == 0 ? Bstr() : Bstr::FromAnsi(buffer);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::get_USReadReady(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = ::USReadReady(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetUSResponse(int32_t device, Bstr* text) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (text == nullptr) return E_POINTER;
+  char buffer[kTextSize + 1] = {};
+  const int32_t got = ::GetUSResponse(static_cast<uint32_t>(device), buffer, kTextSize);
+  *text = got == 0 ? Bstr() : Bstr::FromAnsi(buffer);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRGetLongDouble(int32_t device, int32_t offset, double* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  uint32_t words[2] = {};
+  if (!ReadWordPair(device, offset, words)) {
+    *value = 0.0;
+    return S_FALSE;
+  }
+  *value = ZimoDPRFloat(words, 1.0);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DPRGetFixedDouble(int32_t device, int32_t offset, double* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  uint32_t words[2] = {};
+  if (!ReadWordPair(device, offset, words)) {
+    *value = 0.0;
+    return S_FALSE;
+  }
+  *value = ZimoDPRLFixed(words, 1.0);
+  return S_OK;
+}
+
+// The caller hands one dword; the upper one of the pair is taken as 0.
+HRESULT ZimoDevice::DPRFloat(int32_t* words, double scale, double* value) {
+  if (words == nullptr || value == nullptr) return E_POINTER;
+  const uint32_t pair[2] = {static_cast<uint32_t>(*words), 0};
+  *value = ZimoDPRFloat(pair, scale);
+  return S_OK;
+}
+
+namespace {
+HRESULT Convert(double (*convert)(const char*), size_t digits, const Bstr& text, double* value) {
+  if (text.empty()) return E_POINTER;
+  if (value == nullptr) return E_POINTER;
+  *value = convert(DigitsText(text, digits).c_str());
+  return S_OK;
+}
+}  // namespace
+
+HRESULT ZimoDevice::strtod48f(const Bstr& text, double* value) {
+  return Convert(::strtod48f, 12, text, value);
+}
+HRESULT ZimoDevice::strtod48l(const Bstr& text, double* value) {
+  return Convert(::strtod48l, 12, text, value);
+}
+HRESULT ZimoDevice::strtod24(const Bstr& text, double* value) {
+  return Convert(::strtod24, 6, text, value);
+}
+HRESULT ZimoDevice::strtod32dp(const Bstr& text, double* value) {
+  return Convert(::strtod32dp, 12, text, value);
+}
+HRESULT ZimoDevice::strto32f(const Bstr& text, double* value) {
+  return Convert(::strtod32f, 12, text, value);
+}
+
+HRESULT ZimoDevice::GetBitValue(const Bstr& text, int16_t bit, int32_t* value) {
+  std::string hex;
+  if (!InputText(text, &hex)) return E_POINTER;
+  if (value == nullptr) return E_POINTER;
+  *value = getBitValue(hex.c_str(), bit);
+  return S_OK;
+}
+
+const automation::DispatchTable<ZimoDevice>& ZimoDevice::Table() { return Rows().table(); }
+
+// The members built so far, in slot order; the others answer
+// DISP_E_MEMBERNOTFOUND.
+const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
+  using R = automation::DispatchRows<ZimoDevice>;
+  static const R rows(
+      "IZimoDevice", kIidIZimoDevice,
+      {
+          R::Row<&ZimoDevice::Open>(0x1, "Open", kMethod, kDevice),
+          R::Row<&ZimoDevice::Close>(0x2, "Close", kMethod, kDevice),
+          R::Row<&ZimoDevice::get_ReadReady>(0x4, "ReadReady", kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::SendLine>(0x5, "SendLine", kMethod, kDeviceLine),
+          R::Row<&ZimoDevice::SendChar>(0x6, "SendChar", kMethod, kDeviceChar),
+          R::Row<&ZimoDevice::GetLine>(0x7, "GetLine", kMethod, kDeviceTextOut),
+          R::Row<&ZimoDevice::DPRAddressRange>(0x9, "DPRAddressRange", kMethod, kDprAddressRange),
+          R::Row<&ZimoDevice::GetZimoType>(0xa, "GetZimoType", kMethod, kDeviceValueOut),
+          R::Row<&ZimoDevice::DPRGetFloat>(0xd, "DPRGetFloat", kMethod, kDprGetFloat),
+          R::Row<&ZimoDevice::DPRGetLong>(0xe, "DPRGetLong", kMethod, kDprGetLong),
+          R::Row<&ZimoDevice::DPRSetFloat>(0x10, "DPRSetFloat", kMethod, kDprSetFloat),
+          R::Row<&ZimoDevice::DPRSetLong>(0x11, "DPRSetLong", kMethod, kDprSetLong),
+          R::Row<&ZimoDevice::DPRFloat>(0x13, "DPRFloat", kMethod, kDprFloat),
+          R::Row<&ZimoDevice::GetRomVersion>(0x14, "GetRomVersion", kMethod, kDeviceTextOut),
+          R::Row<&ZimoDevice::GetRomDate>(0x15, "GetRomDate", kMethod, kDeviceTextOut),
+          R::Row<&ZimoDevice::GetZimoLocation>(0x16, "GetZimoLocation", kMethod, kDeviceValueOut),
+          R::Row<&ZimoDevice::GetResponse>(0x17, "GetResponse", kMethod, kGetResponse),
+          R::Row<&ZimoDevice::LockDevice>(0x18, "LockDevice", kMethod, kDevice),
+          R::Row<&ZimoDevice::UnlockDevice>(0x19, "UnlockDevice", kMethod, kDevice),
+          R::Row<&ZimoDevice::SelectDevice>(0x1a, "SelectDevice", kMethod, kSelectDevice),
+          R::Row<&ZimoDevice::Flush>(0x1b, "Flush", kMethod, kDevice),
+          R::Row<&ZimoDevice::get_DPRAvailable>(0x1c, "DPRAvailable", kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::SetChecksums>(0x1d, "SetChecksums", kMethod, kSetChecksums),
+          R::Row<&ZimoDevice::GetControlResponse>(0x1e, "GetControlResponse", kMethod,
+                                                  kGetControlResponse),
+          R::Row<&ZimoDevice::get_LastCommError>(0x1f, "LastCommError", kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::GetLastCommErrorStr>(0x20, "GetLastCommErrorStr", kMethod,
+                                                   kDeviceTextOut),
+          R::Row<&ZimoDevice::ChangeStore>(0x22, "ChangeStore", kMethod, kChangeStore),
+          R::Row<&ZimoDevice::ChangeReadReady>(0x23, "ChangeReadReady", kMethod, kDevice),
+          R::Row<&ZimoDevice::ChangeGet>(0x24, "ChangeGet", kMethod, kDeviceTextOut),
+          R::Row<&ZimoDevice::get_DoChecksums>(0x25, "DoChecksums", kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::put_DoChecksums>(0x25, "DoChecksums", kPropertyPut, kDeviceValuePut),
+          R::Row<&ZimoDevice::GetIVariableLong>(0x26, "GetIVariableLong", kMethod,
+                                                kGetIVariableLong),
+          R::Row<&ZimoDevice::GetIVariableDouble>(0x27, "GetIVariableDouble", kMethod,
+                                                  kGetIVariableDouble),
+          R::Row<&ZimoDevice::SetIVariableLong>(0x28, "SetIVariableLong", kMethod,
+                                                kSetIVariableLong),
+          R::Row<&ZimoDevice::SetIVariableDouble>(0x29, "SetIVariableDouble", kMethod,
+                                                  kSetIVariableDouble),
+          R::Row<&ZimoDevice::GetAsciiComm>(0x2a, "GetAsciiComm", kMethod, kDeviceValueOut),
+          R::Row<&ZimoDevice::SetAsciiComm>(0x2b, "SetAsciiComm", kMethod, kSetAsciiComm),
+          R::Row<&ZimoDevice::GetVariableLong>(0x2c, "GetVariableLong", kMethod, kGetVariableLong),
+          R::Row<&ZimoDevice::GetVariableDouble>(0x2d, "GetVariableDouble", kMethod,
+                                                 kGetVariableDouble),
+          R::Row<&ZimoDevice::SetVariableLong>(0x2e, "SetVariableLong", kMethod, kSetVariableLong),
+          R::Row<&ZimoDevice::SetVariableDouble>(0x2f, "SetVariableDouble", kMethod,
+                                                 kSetVariableDouble),
+          R::Row<&ZimoDevice::get_InBootStrapMode>(0x30, "InBootStrapMode", kPropertyGet,
+                                                   kDeviceGet),
+          R::Row<&ZimoDevice::get_MotionBufferOpen>(0x31, "MotionBufferOpen", kPropertyGet,
+                                                    kDeviceGet),
+          R::Row<&ZimoDevice::get_RotaryBufferOpen>(0x32, "RotaryBufferOpen", kPropertyGet,
+                                                    kDeviceGet),
+          R::Row<&ZimoDevice::get_IsSpran>(0x33, "IsSpran", kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::RestoreLinkList>(0x34, "RestoreLinkList", kMethod, kRestoreLinkList),
+          R::Row<&ZimoDevice::BackupLinkList>(0x35, "BackupLinkList", kMethod, kDevice),
+          R::Row<&ZimoDevice::SetCriticalIVars>(0x36, "SetCriticalIVars", kMethod, kDevice),
+          R::Row<&ZimoDevice::get_USReadReady>(0x37, "USReadReady", kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::GetUSResponse>(0x38, "GetUSResponse", kMethod, kDeviceTextOut),
+          R::Row<&ZimoDevice::GetLocAndEnum>(0x39, "GetLocAndEnum", kMethod, kGetLocAndEnum),
+          R::Row<&ZimoDevice::DownloadFile>(0x3b, "DownloadFile", kMethod, kDeviceFile),
+          R::Row<&ZimoDevice::AbortDownload>(0x3c, "AbortDownload", kMethod, kDevice),
+          R::Row<&ZimoDevice::Download>(0x3e, "Download", kMethod, kDownload),
+          R::Row<&ZimoDevice::DownloadAsynch>(0x3f, "DownloadAsynch", kMethod, kDownload),
+          R::Row<&ZimoDevice::get_MaxDownloadErrors>(0x40, "MaxDownloadErrors", kPropertyGet,
+                                                     kValueGet),
+          R::Row<&ZimoDevice::put_MaxDownloadErrors>(0x40, "MaxDownloadErrors", kPropertyPut,
+                                                     kValuePut),
+          R::Row<&ZimoDevice::SendCommand>(0x42, "SendCommand", kMethod, kSendCommand),
+          R::Row<&ZimoDevice::GetBuffer>(0x43, "GetBuffer", kMethod, kGetBuffer),
+          R::Row<&ZimoDevice::get_MotionBufferOpen>(0x67, "MotionBufOpen", kPropertyGet,
+                                                    kDeviceGet),
+          R::Row<&ZimoDevice::get_RotaryBufferOpen>(0x68, "RotBufOpen", kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::strtod48f>(0x95, "strtod48f", kMethod, kWordText),
+          R::Row<&ZimoDevice::strtod48l>(0x96, "strtod48l", kMethod, kWordText),
+          R::Row<&ZimoDevice::strtod24>(0x97, "strtod24", kMethod, kWordText),
+          R::Row<&ZimoDevice::strtod32dp>(0x98, "strtod32dp", kMethod, kWordText),
+          R::Row<&ZimoDevice::strto32f>(0x99, "strto32f", kMethod, kWordText),
+          R::Row<&ZimoDevice::GetCommandLogging>(0xc2, "GetCommandLogging", kMethod,
+                                                 kGetCommandLogging),
+          R::Row<&ZimoDevice::SetCommandLogging>(0xc3, "SetCommandLogging", kMethod,
+                                                 kSetCommandLogging),
+          R::Row<&ZimoDevice::GetEnumeration>(0xc4, "GetEnumeration", kMethod, kDeviceValueOut),
+          R::Row<&ZimoDevice::GetControlValues>(0xc5, "GetControlValues", kMethod,
+                                                kGetControlValues),
+          R::Row<&ZimoDevice::GetVariableStr>(0xca, "GetVariableStr", kMethod, kGetVariableStr),
+          R::Row<&ZimoDevice::GetBitValue>(0xce, "GetBitValue", kMethod, kGetBitValue),
+          R::Row<&ZimoDevice::GetNumDeviceKeys>(0xcf, "GetNumDeviceKeys", kMethod, kValueOut),
+          R::Row<&ZimoDevice::DPRGetLongDouble>(0xd0, "DPRGetLongDouble", kMethod, kDprGetDouble),
+          R::Row<&ZimoDevice::DPRGetFixedDouble>(0xd1, "DPRGetFixedDouble", kMethod, kDprGetDouble),
+          R::Row<&ZimoDevice::DPRGetShort>(0xd2, "DPRGetShort", kMethod, kDprGetShort),
+          R::Row<&ZimoDevice::DPRSetShort>(0xd3, "DPRSetShort", kMethod, kDprSetShort),
+          R::Row<&ZimoDevice::DPRDWordBitSet>(0xd4, "DPRDWordBitSet", kMethod, kDprBitGet),
+          R::Row<&ZimoDevice::DPRResetDWordBit>(0xd5, "DPRResetDWordBit", kMethod, kDprBit),
+          R::Row<&ZimoDevice::DPRSetDWordBit>(0xd6, "DPRSetDWordBit", kMethod, kDprBit),
+          R::Row<&ZimoDevice::GetFirmwareType>(0xd7, "GetFirmwareType", kMethod, kDeviceValueOut),
+          R::Row<&ZimoDevice::GetResponseBuffered>(0xd8, "GetResponseBuffered", kMethod,
+                                                   kGetResponseBuffered),
+      });
+  return rows;
 }
 
 }  // namespace zimo::server

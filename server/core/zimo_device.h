@@ -17,7 +17,7 @@
 #include <mutex>
 
 #include "automation/connection_point.h"
-#include "automation/dispatch_table.h"
+#include "automation/dispatch_rows.h"
 #include "automation/server_lifetime.h"
 
 #include "download/download_state.h"
@@ -28,7 +28,7 @@ using automation::Bstr;
 using automation::HRESULT;
 using automation::Variant;
 
-extern const automation::InterfaceInfo kIZimoDevice;
+extern const automation::InterfaceInfo& kIZimoDevice;
 extern const automation::InterfaceInfo k_IZimoDeviceEvents;
 
 // Event DISPIDs of _IZimoDeviceEvents.
@@ -95,6 +95,78 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   HRESULT GetFirmwareType(int32_t device, int32_t* kind);
   HRESULT GetResponseBuffered(int32_t device, const Bstr& question, int32_t add_lf, Bstr* answer);
 
+  // Variables by letter and number.
+  HRESULT GetIVariableLong(int32_t device, int32_t number, int32_t def, int32_t* value);
+  HRESULT GetIVariableDouble(int32_t device, int32_t number, double def, double* value);
+  HRESULT SetIVariableLong(int32_t device, int32_t number, int32_t value);
+  HRESULT SetIVariableDouble(int32_t device, int32_t number, double value);
+  HRESULT GetVariableLong(int32_t device, int16_t letter, int32_t number, int32_t def,
+                          int32_t* value);
+  HRESULT GetVariableDouble(int32_t device, int16_t letter, int32_t number, double def,
+                            double* value);
+  HRESULT SetVariableLong(int32_t device, int16_t letter, int32_t number, int32_t value);
+  HRESULT SetVariableDouble(int32_t device, int16_t letter, int32_t number, double value);
+
+  // Raw dual-ported RAM at host byte offsets.
+  HRESULT DPRGetFloat(int32_t device, int32_t offset, float* value);
+  HRESULT DPRGetLong(int32_t device, int32_t offset, int32_t* value);
+  HRESULT DPRSetFloat(int32_t device, int32_t offset, float value);
+  HRESULT DPRSetLong(int32_t device, int32_t offset, int32_t value);
+  HRESULT DPRGetShort(int32_t device, int32_t offset, int16_t* value);
+  HRESULT DPRSetShort(int32_t device, int32_t offset, int16_t value);
+  HRESULT DPRDWordBitSet(int32_t device, int32_t offset, int32_t bit, int32_t* value);
+  HRESULT DPRResetDWordBit(int32_t device, int32_t offset, int32_t bit);
+  HRESULT DPRSetDWordBit(int32_t device, int32_t offset, int32_t bit);
+  // 48-bit words read from DPR (two dwords, lower first) as numbers: 0.0
+  // and S_FALSE when the read fails.
+  HRESULT DPRGetLongDouble(int32_t device, int32_t offset, double* value);
+  HRESULT DPRGetFixedDouble(int32_t device, int32_t offset, double* value);
+
+  // Identity and settings of a card.
+  HRESULT DPRAddressRange(int32_t device, int32_t upper, int32_t host, int32_t* value);
+  HRESULT GetZimoType(int32_t device, int32_t* value);
+  HRESULT GetRomVersion(int32_t device, Bstr* text);
+  HRESULT GetRomDate(int32_t device, Bstr* text);
+  HRESULT GetZimoLocation(int32_t device, int32_t* value);
+  HRESULT GetEnumeration(int32_t device, int32_t* value);
+  // This server shows no dialogs: no device is ever chosen.
+  HRESULT SelectDevice(int32_t window, int32_t* device);
+  HRESULT get_DPRAvailable(int32_t device, int32_t* value);
+  HRESULT SetChecksums(int32_t device, int32_t active);
+  // Whether this process talks to the card with checksums (serial cards).
+  HRESULT get_DoChecksums(int32_t device, int32_t* on);
+  HRESULT put_DoChecksums(int32_t device, int32_t on);
+  HRESULT GetAsciiComm(int32_t device, int32_t* mode);
+  HRESULT SetAsciiComm(int32_t device, int32_t mode);
+  HRESULT get_InBootStrapMode(int32_t device, int32_t* value);
+  HRESULT get_IsSpran(int32_t device, int32_t* value);
+  // Also MotionBufOpen and RotBufOpen.
+  HRESULT get_MotionBufferOpen(int32_t device, int32_t* value);
+  HRESULT get_RotaryBufferOpen(int32_t device, int32_t* value);
+  HRESULT SetCriticalIVars(int32_t device);
+  HRESULT GetCommandLogging(int32_t device, int32_t* on);
+  HRESULT SetCommandLogging(int32_t device, int32_t on, const Bstr& path, int32_t* success);
+  HRESULT GetVariableStr(int32_t device, int16_t letter, int32_t number, Bstr* text,
+                         int32_t* success);
+
+  // The link list and the shared rings.
+  HRESULT RestoreLinkList(const Bstr& firmware_version);
+  HRESULT BackupLinkList(int32_t device);
+  HRESULT ChangeStore(int32_t device, const Bstr& text);
+  HRESULT ChangeReadReady(int32_t device);
+  HRESULT ChangeGet(int32_t device, Bstr* text);
+  HRESULT get_USReadReady(int32_t device, int32_t* value);
+  HRESULT GetUSResponse(int32_t device, Bstr* text);
+
+  // The card's word formats, from hex text.
+  HRESULT DPRFloat(int32_t* words, double scale, double* value);
+  HRESULT strtod48f(const Bstr& text, double* value);
+  HRESULT strtod48l(const Bstr& text, double* value);
+  HRESULT strtod24(const Bstr& text, double* value);
+  HRESULT strtod32dp(const Bstr& text, double* value);
+  HRESULT strto32f(const Bstr& text, double* value);
+  HRESULT GetBitValue(const Bstr& text, int16_t bit, int32_t* value);
+
   // The three events, fired on this object's sinks on the calling thread.
   void FireMessage(int32_t device, const char* text, int32_t new_line);
   void FireProgress(int32_t device, int32_t percent);
@@ -108,6 +180,8 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   int held_locks(int device) const;
 
   static const automation::DispatchTable<ZimoDevice>& Table();
+  // The interface's rows: its description and its dispatch table.
+  static const automation::DispatchRows<ZimoDevice>& Rows();
 
  protected:
   automation::ConnectionPoint* FindConnectionPoint(const automation::Guid& iid) override;

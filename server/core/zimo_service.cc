@@ -9,7 +9,6 @@ namespace {
 using automation::kMethod;
 using automation::kPropertyGet;
 using automation::kPropertyPut;
-using automation::MemberInfo;
 using automation::ParamDir;
 using automation::ParamInfo;
 using automation::VT_I4;
@@ -18,22 +17,27 @@ constexpr ParamInfo kGetValue[] = {{"pVal", VT_I4, ParamDir::kRetval}};
 constexpr ParamInfo kPutValue[] = {{"value", VT_I4}};
 constexpr ParamInfo kSelect[] = {{"pdwDevice", VT_I4, ParamDir::kOut}};
 
+using Rows = automation::DispatchRows<ZimoService>;
+
 // In slot order.
-constexpr MemberInfo kMembers[] = {
-    {1, "StartScan", kMethod, {}},
-    {2, "StopScan", kMethod, {}},
-    {3, "IsScanning", kPropertyGet, kGetValue},
-    {3, "IsScanning", kPropertyPut, kPutValue},
-    {4, "ScanInterval", kPropertyGet, kGetValue},
-    {4, "ScanInterval", kPropertyPut, kPutValue},
-    {5, "Select", kMethod, kSelect},
-};
+const Rows& ServiceRows() {
+  static const Rows rows(
+      "IZimoService", kIidIZimoService,
+      {Rows::Row<&ZimoService::StartScan>(1, "StartScan", kMethod, {}),
+       Rows::Row<&ZimoService::StopScan>(2, "StopScan", kMethod, {}),
+       Rows::Row<&ZimoService::get_IsScanning>(3, "IsScanning", kPropertyGet, kGetValue),
+       Rows::Row<&ZimoService::put_IsScanning>(3, "IsScanning", kPropertyPut, kPutValue),
+       Rows::Row<&ZimoService::get_ScanInterval>(4, "ScanInterval", kPropertyGet, kGetValue),
+       Rows::Row<&ZimoService::put_ScanInterval>(4, "ScanInterval", kPropertyPut, kPutValue),
+       Rows::Row<&ZimoService::Select>(5, "Select", kMethod, kSelect)});
+  return rows;
+}
 
 }  // namespace
 
-const automation::InterfaceInfo kIZimoService{"IZimoService", kIidIZimoService, kMembers};
-const automation::InterfaceInfo k_IZimoServiceEvents{"_IZimoServiceEvents",
-                                                     kIid_IZimoServiceEvents, {}};
+const automation::InterfaceInfo& kIZimoService = ServiceRows().info();
+const automation::InterfaceInfo k_IZimoServiceEvents{
+    "_IZimoServiceEvents", kIid_IZimoServiceEvents, {}};
 
 ZimoService::ZimoService(automation::ServerLifetime* lifetime)
     : lock_(lifetime), events_(kIid_IZimoServiceEvents) {}
@@ -63,16 +67,6 @@ automation::ConnectionPoint* ZimoService::FindConnectionPoint(const automation::
   return iid == kIid_IZimoServiceEvents ? &events_ : nullptr;
 }
 
-const automation::DispatchTable<ZimoService>& ZimoService::Table() {
-  using T = automation::DispatchTable<ZimoService>;
-  static const T table(kIZimoService,
-                       {T::Bind<&ZimoService::StartScan>(1), T::Bind<&ZimoService::StopScan>(2),
-                        T::Bind<&ZimoService::get_IsScanning>(3, kPropertyGet),
-                        T::Bind<&ZimoService::put_IsScanning>(3, kPropertyPut),
-                        T::Bind<&ZimoService::get_ScanInterval>(4, kPropertyGet),
-                        T::Bind<&ZimoService::put_ScanInterval>(4, kPropertyPut),
-                        T::Bind<&ZimoService::Select>(5)});
-  return table;
-}
+const automation::DispatchTable<ZimoService>& ZimoService::Table() { return ServiceRows().table(); }
 
 }  // namespace zimo::server

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "automation/connection_point.h"
-#include "automation/dispatch_table.h"
+#include "automation/dispatch_rows.h"
 #include "automation/server_lifetime.h"
 #include "core/rgb_image.h"
 
@@ -13,7 +13,7 @@ namespace zimo::server {
 
 using automation::HRESULT;
 
-extern const automation::InterfaceInfo kIZimoService;
+extern const automation::InterfaceInfo& kIZimoService;
 extern const automation::InterfaceInfo k_IZimoServiceEvents;
 
 class ZimoService : public automation::DispatchImpl<ZimoService> {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <string>
 #include <thread>
 
 #include "automation/event_sink.h"
@@ -22,7 +24,9 @@ namespace zimo::server {
 namespace {
 
 using namespace std::chrono_literals;
+using automation::DispId;
 using automation::S_OK;
+using automation::Variant;
 using corvan::App;
 using corvan::testing::LibraryClock;
 using corvan::testing::RegisterSerialDevice;
@@ -178,6 +182,76 @@ TEST(ZimoDeviceLocalTest, LibraryReportsBecomeEventsOfTheStartingObjectOnly) {
   object.reset();
   reports->Progress(100);
   EXPECT_EQ(got.size(), expected.size());
+}
+
+TEST(ZimoDeviceLocalTest, ChecksumsAreSwitchedAndReadForThisProcess) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  SerialCardHere card(cardsim::CardModel::Older());
+  auto device = std::make_shared<ZimoDevice>(nullptr);
+  ASSERT_EQ(device->Open(0), S_OK);
+  const DispId kDoChecksums = 0x25;
+  const DispId kSetChecksums = 0x1d;
+  auto flag = [&] {
+    Variant on(-1);
+    std::vector<Variant> args{0};
+    EXPECT_EQ(device->Invoke(kDoChecksums, automation::kPropertyGet, args, &on, nullptr), S_OK);
+    return on;
+  };
+  EXPECT_EQ(flag(), Variant(0));
+  std::vector<Variant> on{0, 1};
+  ASSERT_EQ(device->Invoke(kDoChecksums, automation::kPropertyPut, on, nullptr, nullptr), S_OK);
+  EXPECT_EQ(flag(), Variant(1));
+  automation::Bstr answer;
+  ASSERT_EQ(device->GetResponse(0, automation::Bstr(u"I10"), &answer), S_OK);
+  EXPECT_EQ(answer.ToAnsi(), "3713707\r");
+  std::vector<Variant> off{0, 0};
+  ASSERT_EQ(device->Invoke(kSetChecksums, automation::kMethod, off, nullptr, nullptr), S_OK);
+  EXPECT_EQ(flag(), Variant(0));
+  ASSERT_EQ(device->Close(0), S_OK);
+}
+
+TEST(ZimoDeviceLocalTest, WordFormatsConvertTheCardsHexText) {
+  auto device = std::make_shared<ZimoDevice>(nullptr);
+  using Method = HRESULT (ZimoDevice::*)(const automation::Bstr&, double*);
+  const struct {
+    Method method;
+    const char16_t* text;
+    double value;
+  } cases[] = {
+      {&ZimoDevice::strtod48l, u"FFFFFF000001", -16777215.0},
+      {&ZimoDevice::strtod48l, u"000001000000", 16777216.0},
+      {&ZimoDevice::strtod24, u"FFFFFE", -2.0},
+      {&ZimoDevice::strtod24, u"7FFFFF", 8388607.0},
+      // Mantissa 0x400 with exponent 0x801: 2^10 / 2^35 * 2^2.
+      {&ZimoDevice::strtod48f, u"000000400801", std::ldexp(1.0, -23)},
+      // The double word: high half in digits 3-6, low half in digits 9-12.
+      {&ZimoDevice::strtod32dp, u"00FFFF00FFFE", -2.0},
+      // The split single 1.5 (0x3FC00000).
+      {&ZimoDevice::strto32f, u"003FC0000000", 1.5},
+  };
+  for (const auto& c : cases) {
+    double value = 12345.0;
+    EXPECT_EQ((device.get()->*c.method)(automation::Bstr(c.text), &value), S_OK);
+    EXPECT_EQ(value, c.value) << std::string(c.text,
+                                             c.text + std::char_traits<char16_t>::length(c.text));
+  }
+  double value = 0;
+  EXPECT_EQ(device->strtod48l(automation::Bstr(), &value), automation::E_POINTER);
+  EXPECT_EQ(device->strtod48l(automation::Bstr(u"FFFFFF000001"), nullptr), automation::E_POINTER);
+
+  int32_t bit = -1;
+  EXPECT_EQ(device->GetBitValue(automation::Bstr(u"8000"), 15, &bit), S_OK);
+  EXPECT_EQ(bit, 1);
+  EXPECT_EQ(device->GetBitValue(automation::Bstr(u"8000"), 14, &bit), S_OK);
+  EXPECT_EQ(bit, 0);
+
+  // One dword from the caller: the pair's upper dword is 0, never read
+  // from beyond the caller's value. 0x400801 is the word above.
+  int32_t word = 0x400801;
+  ASSERT_EQ(device->DPRFloat(&word, 2.0, &value), S_OK);
+  EXPECT_EQ(value, std::ldexp(1.0, -22));
+  EXPECT_EQ(word, 0x400801);
 }
 
 TEST(CardRegistryTest, ReadingCreatesNoKeyAndWritingMakesOne) {

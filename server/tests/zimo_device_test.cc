@@ -24,9 +24,12 @@ using automation::E_INVALIDARG;
 using automation::E_POINTER;
 using automation::S_FALSE;
 using automation::S_OK;
+using automation::VarType;
 using automation::VT_ARRAY;
 using automation::VT_BSTR;
+using automation::VT_I2;
 using automation::VT_I4;
+using automation::VT_R4;
 using automation::VT_R8;
 using automation::VT_VARIANT;
 
@@ -44,6 +47,28 @@ enum : DispId {
   kGetControlResponse = 0x1e,
   kLastCommError = 0x1f,
   kGetLastCommErrorStr = 0x20,
+  kDprAddressRange = 0x9,
+  kGetZimoType = 0xa,
+  kDprGetFloat = 0xd,
+  kDprGetLong = 0xe,
+  kDprSetFloat = 0x10,
+  kDprSetLong = 0x11,
+  kGetRomVersion = 0x14,
+  kGetRomDate = 0x15,
+  kGetZimoLocation = 0x16,
+  kSelectDevice = 0x1a,
+  kDprAvailable = 0x1c,
+  kChangeStore = 0x22,
+  kChangeGet = 0x24,
+  kGetIVariableLong = 0x26,
+  kGetIVariableDouble = 0x27,
+  kSetIVariableLong = 0x28,
+  kSetIVariableDouble = 0x29,
+  kGetVariableLong = 0x2c,
+  kGetVariableDouble = 0x2d,
+  kSetVariableLong = 0x2e,
+  kSetVariableDouble = 0x2f,
+  kIsSpran = 0x33,
   kGetLocAndEnum = 0x39,
   kDownloadFile = 0x3b,
   kDownload = 0x3e,
@@ -51,9 +76,16 @@ enum : DispId {
   kSendCommand = 0x42,
   kGetBuffer = 0x43,
   kGetControlValues = 0xc5,
+  kGetEnumeration = 0xc4,
+  kGetVariableStr = 0xca,
   kGetNumDeviceKeys = 0xcf,
   kGetFirmwareType = 0xd7,
   kGetResponseBuffered = 0xd8,
+  kDprGetShort = 0xd2,
+  kDprSetShort = 0xd3,
+  kDprDWordBitSet = 0xd4,
+  kDprResetDWordBit = 0xd5,
+  kDprSetDWordBit = 0xd6,
 };
 
 constexpr HRESULT kNoConnection = static_cast<HRESULT>(0x80040200);
@@ -233,6 +265,98 @@ TEST_F(DeviceServerTest, BadArgumentsAreRefusedBeforeAnyCardTraffic) {
   EXPECT_EQ(keys, Variant(2));
   // A member this build does not have yet.
   EXPECT_EQ(Call(*a, 0x8, {Variant(0), Variant(1)}), automation::DISP_E_MEMBERNOTFOUND);
+}
+
+// A call with one out argument of kind `type` at the end; its value.
+Variant OutOf(Dispatch& o, DispId id, std::vector<Variant> args, VarType type) {
+  Variant out;
+  args.push_back(Variant::ByRef(&out, type));
+  EXPECT_EQ(Call(o, id, std::move(args)), S_OK) << std::hex << id;
+  return out;
+}
+
+TEST_F(DeviceServerTest, VariablesAndRawDprReachTheCard) {
+  auto a = NewClient();
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(Call(*a, kOpen, {Variant(1)}), S_OK);
+  const Variant d(1);
+
+  ASSERT_EQ(Call(*a, kSetIVariableLong, {d, Variant(131), Variant(123456)}), S_OK);
+  EXPECT_TRUE(Contains(control_.Log(1), "I131=123456"));
+  EXPECT_EQ(OutOf(*a, kGetIVariableLong, {d, Variant(131), Variant(-1)}, VT_I4), Variant(123456));
+  ASSERT_EQ(Call(*a, kSetIVariableDouble, {d, Variant(132), Variant(0.75)}), S_OK);
+  EXPECT_EQ(OutOf(*a, kGetIVariableDouble, {d, Variant(132), Variant(0.0)}, VT_R8), Variant(0.75));
+  const Variant p(int16_t{'P'});
+  ASSERT_EQ(Call(*a, kSetVariableDouble, {d, p, Variant(3), Variant(1.5)}), S_OK);
+  EXPECT_TRUE(Contains(control_.Log(1), "P3=1.500000"));
+  EXPECT_EQ(OutOf(*a, kGetVariableDouble, {d, p, Variant(3), Variant(0.0)}, VT_R8), Variant(1.5));
+  ASSERT_EQ(Call(*a, kSetVariableLong, {d, p, Variant(4), Variant(-7)}), S_OK);
+  EXPECT_EQ(OutOf(*a, kGetVariableLong, {d, p, Variant(4), Variant(0)}, VT_I4), Variant(-7));
+
+  // Host byte 0x3000 is card word $60C00: Y half at +0, X half at +2.
+  const Variant at(0x3000);
+  ASSERT_EQ(Call(*a, kDprSetLong, {d, at, Variant(0x12345678)}), S_OK);
+  EXPECT_EQ(OutOf(*a, kDprGetLong, {d, at}, VT_I4), Variant(0x12345678));
+  EXPECT_EQ(Ask(*a, 1, "RHY$60C00").text, Text("005678\r"));
+  EXPECT_EQ(Ask(*a, 1, "RHX$60C00").text, Text("001234\r"));
+  EXPECT_EQ(OutOf(*a, kDprGetShort, {d, Variant(0x3002)}, VT_I2), Variant(int16_t{0x1234}));
+
+  ASSERT_EQ(Call(*a, kDprSetDWordBit, {d, at, Variant(0)}), S_OK);
+  EXPECT_EQ(OutOf(*a, kDprGetLong, {d, at}, VT_I4), Variant(0x12345679));
+  EXPECT_EQ(OutOf(*a, kDprDWordBitSet, {d, at, Variant(3)}, VT_I4), Variant(1));
+  ASSERT_EQ(Call(*a, kDprResetDWordBit, {d, at, Variant(3)}), S_OK);
+  EXPECT_EQ(OutOf(*a, kDprDWordBitSet, {d, at, Variant(3)}, VT_I4), Variant(0));
+  ASSERT_EQ(Call(*a, kDprSetShort, {d, Variant(0x3002), Variant(int16_t{-2})}), S_OK);
+  EXPECT_EQ(OutOf(*a, kDprGetLong, {d, at}, VT_I4), Variant(-108943));  // 0xFFFE5671
+
+  ASSERT_EQ(Call(*a, kDprSetFloat, {d, Variant(0x3004), Variant(1.5f)}), S_OK);
+  EXPECT_EQ(OutOf(*a, kDprGetFloat, {d, Variant(0x3004)}, VT_R4), Variant(1.5f));
+  EXPECT_EQ(OutOf(*a, kDprGetLong, {d, Variant(0x3004)}, VT_I4), Variant(0x3FC00000));
+}
+
+TEST_F(DeviceServerTest, IdentityRingsAndSelectionAsTheLibraryKeepsThem) {
+  auto a = NewClient();
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(Call(*a, kOpen, {Variant(0)}), S_OK);
+  ASSERT_EQ(Call(*a, kOpen, {Variant(1)}), S_OK);
+  const Variant d(1);
+  EXPECT_EQ(OutOf(*a, kGetZimoType, {d}, VT_I4), Variant(6));
+  EXPECT_EQ(OutOf(*a, kGetZimoType, {Variant(0)}, VT_I4), Variant(2));
+  Variant v;
+  ASSERT_EQ(Call(*a, kIsSpran, {d}, &v, kPropertyGet), S_OK);
+  EXPECT_EQ(v, Variant(1));
+  ASSERT_EQ(Call(*a, kIsSpran, {Variant(0)}, &v, kPropertyGet), S_OK);
+  EXPECT_EQ(v, Variant(0));
+  ASSERT_EQ(Call(*a, kDprAvailable, {d}, &v, kPropertyGet), S_OK);
+  EXPECT_EQ(v, Variant(1));
+  EXPECT_EQ(OutOf(*a, kGetRomVersion, {d}, VT_BSTR), Text("1.940"));
+  EXPECT_EQ(OutOf(*a, kGetRomDate, {d}, VT_BSTR), Text("05/14/2003"));
+  EXPECT_EQ(OutOf(*a, kGetZimoLocation, {d}, VT_I4), Variant(4));
+  EXPECT_EQ(OutOf(*a, kGetEnumeration, {d}, VT_I4), Variant(1));
+  // The window: host bytes 0 to 16384, card words $60000 to $61000.
+  EXPECT_EQ(OutOf(*a, kDprAddressRange, {d, Variant(1), Variant(1)}, VT_I4), Variant(16384));
+  EXPECT_EQ(OutOf(*a, kDprAddressRange, {d, Variant(0), Variant(0)}, VT_I4), Variant(0x60000));
+  EXPECT_EQ(OutOf(*a, kDprAddressRange, {d, Variant(1), Variant(0)}, VT_I4), Variant(0x61000));
+
+  Variant text, success;
+  ASSERT_EQ(Call(*a, kGetVariableStr,
+                 {Variant(0), Variant(int16_t{'I'}), Variant(10), Variant::ByRef(&text, VT_BSTR),
+                  Variant::ByRef(&success, VT_I4)}),
+            S_OK);
+  EXPECT_EQ(text, Text("3713707"));
+  EXPECT_EQ(success, Variant(1));
+
+  // A change record goes round the shared ring to any reader.
+  auto b = NewClient();
+  ASSERT_NE(b, nullptr);
+  ASSERT_EQ(Call(*a, kChangeStore, {d, Text("I130=5")}), S_OK);
+  EXPECT_EQ(OutOf(*b, kChangeGet, {d}, VT_BSTR), Text("I130=5"));
+  EXPECT_EQ(Call(*a, kChangeStore, {Variant(8), Text("")}), E_POINTER);
+
+  // No display here: nothing is chosen and the caller's number stays.
+  Variant chosen(5);
+  EXPECT_EQ(Call(*a, kSelectDevice, {Variant(0), Variant::ByRef(&chosen, VT_I4)}), S_FALSE);
+  EXPECT_EQ(chosen, Variant(5));
 }
 
 std::string WriteProgram(const std::string& folder, const std::string& name,

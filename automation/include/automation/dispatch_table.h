@@ -293,6 +293,8 @@ class DispatchTable {
   }
 
   DispatchTable(const InterfaceInfo& info, std::initializer_list<Binding> bindings)
+      : DispatchTable(info, std::span<const Binding>(bindings.begin(), bindings.size())) {}
+  DispatchTable(const InterfaceInfo& info, std::span<const Binding> bindings)
       : info_(info), entries_(info.members.size(), nullptr) {
     bindings_.assign(bindings.begin(), bindings.end());
     for (const Binding& b : bindings_) {

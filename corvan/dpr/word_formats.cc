@@ -11,11 +11,27 @@ std::uint32_t DigitValue(char c) {
   return u < 'A' ? u - static_cast<unsigned>('0') : u - static_cast<unsigned>('7');
 }
 
-// hex_long2 without its sign: the 32 bits as accumulated.
-std::uint32_t HexBits(const char* text, int digits) {
+// `digits` digits of `text` from index `first` on, accumulated into 32 bits
+// (hex_long2 without its sign). A card word's text has a fixed width; the
+// digits of a shorter text past its end read as 0, so nothing beyond the
+// text is read.
+std::uint32_t HexBits(const char* text, int first, int digits) {
   if (text == nullptr) return 0;
+  bool ended = false;
+  for (int i = 0; i < first && !ended; ++i) ended = text[i] == '\0';
   std::uint32_t value = 0;
-  for (int i = 0; i < digits; ++i) value = value * 16u + DigitValue(text[i]);
+  for (int i = 0; i < digits; ++i) {
+    std::uint32_t digit = 0;
+    if (!ended) {
+      const char c = text[first + i];
+      if (c == '\0') {
+        ended = true;
+      } else {
+        digit = DigitValue(c);
+      }
+    }
+    value = value * 16u + digit;
+  }
   return value;
 }
 
@@ -32,7 +48,7 @@ extern "C" {
 
 std::int32_t hex_long2(const char* text, std::int32_t digits) {
   if (digits < 1) return 0;
-  return static_cast<std::int32_t>(HexBits(text, digits));
+  return static_cast<std::int32_t>(HexBits(text, 0, digits));
 }
 
 std::int32_t getBitValue(const char* text, std::int32_t bit) {
@@ -54,37 +70,37 @@ std::int32_t getBitValue(const char* text, std::int32_t bit) {
 
 double strtod24(const char* text) {
   if (text == nullptr) return 0.0;
-  return static_cast<double>(SignExtend24(HexBits(text, 6)));
+  return static_cast<double>(SignExtend24(HexBits(text, 0, 6)));
 }
 
 double strtod48l(const char* text) {
   if (text == nullptr) return 0.0;
-  const std::int64_t upper = SignExtend24(HexBits(text, 6));
-  const std::int64_t lower = HexBits(text + 6, 6) & 0xFFFFFFu;
+  const std::int64_t upper = SignExtend24(HexBits(text, 0, 6));
+  const std::int64_t lower = HexBits(text, 6, 6) & 0xFFFFFFu;
   return static_cast<double>(upper * 16777216 + lower);
 }
 
 double strtod48f(const char* text) {
   if (text == nullptr) return 0.0;
-  const int exponent = static_cast<int>(HexBits(text + 9, 3)) - 2047;
+  const int exponent = static_cast<int>(HexBits(text, 9, 3)) - 2047;
   // The mantissa is 36 bits: the first 8 digits as a signed 32-bit number,
   // shifted up by the ninth digit. That needs 64 bits.
-  const std::int64_t high = static_cast<std::int32_t>(HexBits(text, 8));
-  const std::int64_t mantissa = high * 16 + static_cast<std::int64_t>(DigitValue(text[8]));
+  const std::int64_t high = static_cast<std::int32_t>(HexBits(text, 0, 8));
+  const std::int64_t mantissa = high * 16 + static_cast<std::int64_t>(HexBits(text, 8, 1));
   return FiniteOrZero(std::ldexp(static_cast<double>(mantissa), exponent - 35));
 }
 
 double strtod32dp(const char* text) {
   if (text == nullptr) return 0.0;
-  const std::uint32_t high = HexBits(text + 2, 4);
-  const std::uint32_t low = HexBits(text + 8, 4);
+  const std::uint32_t high = HexBits(text, 2, 4);
+  const std::uint32_t low = HexBits(text, 8, 4);
   return static_cast<double>(static_cast<std::int32_t>((high << 16) + low));
 }
 
 double strtod32f(const char* text) {
   if (text == nullptr) return 0.0;
-  const std::uint32_t t = HexBits(text + 2, 3) >> 3;  // bit 8 the sign, 0-7 the exponent
-  const std::uint32_t f = ((HexBits(text + 4, 2) & 0x7Fu) << 16) + HexBits(text + 8, 4);
+  const std::uint32_t t = HexBits(text, 2, 3) >> 3;  // bit 8 the sign, 0-7 the exponent
+  const std::uint32_t f = ((HexBits(text, 4, 2) & 0x7Fu) << 16) + HexBits(text, 8, 4);
   const double magnitude = std::ldexp(1.0 + f / 8388608.0, static_cast<int>(t & 0xFFu) - 127);
   return (t & 0x100u) != 0 ? -magnitude : magnitude;
 }

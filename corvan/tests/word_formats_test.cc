@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -108,3 +111,34 @@ TEST(WordFormatsTest, DprWordsMatchTheirTextForm) {
 }
 
 }  // namespace
+
+// A text shorter than the word's width is read up to its end only, the
+// missing digits counting as 0 (texts on the heap, exactly as long as they
+// are, so that the address sanitizer sees any read past them).
+TEST(WordFormatsTest, ShortTextsAreReadToTheirEndOnly) {
+  const auto heap = [](const std::string& text) {
+    auto copy = std::make_unique<char[]>(text.size() + 1);
+    std::memcpy(copy.get(), text.c_str(), text.size() + 1);
+    return copy;
+  };
+  struct Case {
+    double (*convert)(const char*);
+    const char* text;
+    double want;
+  };
+  const Case cases[] = {
+      {strtod24, "", 0.0},
+      {strtod24, "FF", -65536.0},  // as "FF0000"
+      {strtod48l, "FFFFFF", -16777216.0},
+      {strtod48l, "000001", 16777216.0},
+      {strtod48f, "40000000", 0.0},  // exponent digits missing: 2^-2082, below a double's range
+      {strtod32dp, "0012", 0x12000000},
+      {strtod32f, "003F8", 1.0},
+  };
+  for (const Case& c : cases) {
+    auto text = heap(c.text);
+    EXPECT_EQ(c.convert(text.get()), c.want) << "\"" << c.text << "\"";
+  }
+  auto two = heap("12");
+  EXPECT_EQ(hex_long2(two.get(), 6), 0x120000);
+}

@@ -162,15 +162,6 @@ constexpr MemberInfo kEventMembers[] = {
     {kEventError, "Error", kMethod, kError},
 };
 
-// The converters read a fixed number of digits whatever the text's
-// length: they get the text in a buffer of at least that many characters,
-// the missing ones zero bytes.
-std::string DigitsText(const Bstr& text, size_t digits) {
-  std::string s = text.ToAnsi();
-  if (s.size() < digits) s.resize(digits, '\0');
-  return s;
-}
-
 // The library's 48-bit word from two dwords read at `offset`; false when
 // the read fails.
 bool ReadWordPair(int32_t device, int32_t offset, uint32_t words[2]) {
@@ -868,28 +859,28 @@ HRESULT ZimoDevice::DPRFloat(int32_t* words, double scale, double* value) {
 }
 
 namespace {
-HRESULT Convert(double (*convert)(const char*), size_t digits, const Bstr& text, double* value) {
+HRESULT Convert(double (*convert)(const char*), const Bstr& text, double* value) {
   if (text.empty()) return E_POINTER;
   if (value == nullptr) return E_POINTER;
-  *value = convert(DigitsText(text, digits).c_str());
+  *value = convert(text.ToAnsi().c_str());
   return S_OK;
 }
 }  // namespace
 
 HRESULT ZimoDevice::strtod48f(const Bstr& text, double* value) {
-  return Convert(::strtod48f, 12, text, value);
+  return Convert(::strtod48f, text, value);
 }
 HRESULT ZimoDevice::strtod48l(const Bstr& text, double* value) {
-  return Convert(::strtod48l, 12, text, value);
+  return Convert(::strtod48l, text, value);
 }
 HRESULT ZimoDevice::strtod24(const Bstr& text, double* value) {
-  return Convert(::strtod24, 6, text, value);
+  return Convert(::strtod24, text, value);
 }
 HRESULT ZimoDevice::strtod32dp(const Bstr& text, double* value) {
-  return Convert(::strtod32dp, 12, text, value);
+  return Convert(::strtod32dp, text, value);
 }
 HRESULT ZimoDevice::strto32f(const Bstr& text, double* value) {
-  return Convert(::strtod32f, 12, text, value);
+  return Convert(::strtod32f, text, value);
 }
 
 HRESULT ZimoDevice::GetBitValue(const Bstr& text, int16_t bit, int32_t* value) {

@@ -93,6 +93,13 @@ TEST_P(FixedBuffersTest, RealTimeSwitchesSendTheirLines) {
     EXPECT_EQ(ZimoDPRRealTimeSetMotor(0, 0x80000024u), 1);
     EXPECT_EQ(ZimoDPRGetDWord(0, 0x070), 0x80000024u);
     EXPECT_EQ(Lines(), Texts{});
+    // Switching off with the Ex form still writes the mask and hands the
+    // ready bit back.
+    ZimoDPRSetWord(0, 0x06E, 0x8000);
+    EXPECT_EQ(ZimoDPRRealTimeEx(0, 5, 3, 0), 0);
+    EXPECT_EQ(Lines(), (Texts{"i47=0", "i48=0"}));
+    EXPECT_EQ(ZimoDPRGetDWord(0, 0x070), 5u);
+    EXPECT_EQ(ZimoDPRGetWord(0, 0x06E), 0u);
   } else {
     EXPECT_EQ(ZimoDPRRealTime(0, 2, 1), 1);
     EXPECT_EQ(Lines(), (Texts{"i19=2", "i48=1", "gat"}));
@@ -155,7 +162,7 @@ TEST_P(FixedBuffersTest, RealTimeHandshakeCopiesTheCardsBlock) {
   Ask("CLOSE");
 }
 
-TEST_P(FixedBuffersTest, FrozenCardCostsThePollLimitAndChangesNothing) {
+TEST_P(FixedBuffersTest, FrozenCardGivesNoBlockAndTheCopyStays) {
   const std::uint32_t ready = Spran() ? 0x06E : 0x026;
   ASSERT_EQ(ZimoDPRRealTime(0, 1, 1), 1);
   Servo(1);

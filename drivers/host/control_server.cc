@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 #include "cardsim/script.h"
@@ -207,6 +208,44 @@ std::string ControlServer::Execute(std::string_view line) {
   }
   if (command == "clear-log") {
     sim->script().ClearLog();
+    return "ok";
+  }
+  if (command == "servo") {
+    // Runs the card's servo clock N cycles now (motors, programs, the DPR
+    // buffers it refreshes); the host's own time does not move.
+    long cycles = 0;
+    if (words.size() != 3 || !ParseNumber(words[2], &cycles) || cycles < 0 || cycles > 1000000) {
+      return "error servo needs a number of cycles (0 to 1000000)";
+    }
+    sim->AdvanceServo(static_cast<int>(cycles));
+    return "ok";
+  }
+  if (command == "clock") {
+    // The card's servo clock running beside the host: "on" keeps simulated
+    // time at wall time (or SCALE times it), "off" stops it.
+    const std::string what = words.size() >= 3 ? Lower(words[2]) : "";
+    if (what == "off" && words.size() == 3) {
+      sim->StopServoThread();
+      return "ok";
+    }
+    double scale = 1.0;
+    if (what != "on" || words.size() > 4) return "error clock needs on [SCALE] or off";
+    if (words.size() == 4) {
+      char* end = nullptr;
+      scale = std::strtod(words[3].c_str(), &end);
+      if (end == words[3].c_str() || *end != '\0' || !(scale > 0) || scale > 1e6) {
+        return "error bad clock scale " + words[3];
+      }
+    }
+    sim->StopServoThread();
+    sim->StartServoClock(scale);
+    return "ok";
+  }
+  if (command == "freeze") {
+    if (words.size() != 3 || (Lower(words[2]) != "on" && Lower(words[2]) != "off")) {
+      return "error freeze needs on or off";
+    }
+    sim->script().SetDprFrozen(Lower(words[2]) == "on");
     return "ok";
   }
   if (command == "mute") {

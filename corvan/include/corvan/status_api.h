@@ -14,6 +14,33 @@
 extern "C" {
 #endif
 
+/* The fixed buffers themselves. Switching sends the card its commands and
+ * records the state in the shared block; an update copies a whole buffer
+ * into the host copy the readers below use. The switches give 0 and send
+ * nothing when the device's DPR is not usable from this process. */
+/* Real-time buffer: `on` 1 switches on, anything else off. The result is
+ * the buffer's active flag after the call. */
+int32_t ZimoDPRRealTime(uint32_t device, uint32_t period, int32_t on);
+int32_t ZimoDPRRealTimeEx(uint32_t device, uint32_t mask, uint32_t period, int32_t on);
+/* The motors the real-time buffer carries (bit m: motor m). */
+int32_t ZimoDPRRealTimeSetMotor(uint32_t device, uint32_t mask);
+/* 1 when a fresh block was copied; 0 when the buffer is off, the card was
+ * not ready within the poll limit, or a read failed (the copy unchanged). */
+int32_t ZimoDPRUpdateRealTime(uint32_t device);
+/* Background buffer. */
+int32_t ZimoDPRBackground(uint32_t device, int32_t on);
+int32_t ZimoDPRBackgroundEx(uint32_t device, int32_t on, uint32_t period, uint32_t count);
+/* Copies the background buffer, waiting at most the poll limit for fresh
+ * data: 1 on older cards, 0 on SPRAN cards. */
+int32_t ZimoDPRUpdateBackground(uint32_t device);
+/* 1 when the background update returned 0, else 0. */
+int32_t ZimoDPRSetBackground(uint32_t device);
+/* The number of motors the fixed buffers carry (0 when above the card's). */
+void ZimoDPRSetMotors(uint32_t device, uint32_t count);
+/* Re-arms both buffers and waits for the card to refresh them: 1 when both
+ * were seen refreshed. Copies nothing. */
+int32_t ZimoDPRFixedBufferDataUpdate(uint32_t device);
+
 /* Positions and velocities of one motor. */
 double ZimoDPRGetCommandedPos(uint32_t device, int32_t motor, double scale);
 double ZimoDPRPosition(uint32_t device, int32_t motor, double scale);

@@ -1,9 +1,10 @@
-// The download's preprocessor: follows #include files, keeps #define macros
-// and substitutes them word by word, honours #ifdef / #ifndef / #else /
-// #endif, strips comments and expands the seven "@" bit and timer macros.
-// It writes the expanded program to "<source>.out", the macros to
-// "<source>.map" and its warnings and errors to "errors.txt" in the current
-// directory. No window system: what a dialog shows comes through Hooks.
+// The Vocto download's own preprocessor. It reads a card program with its
+// included files, remembers #define names and replaces them word by word,
+// keeps or skips text between #ifdef/#ifndef, #else and #endif, drops
+// comments and expands the "@" macros for bits and timers. Output goes next to
+// the source ("<source>.out", "<source>.map"); warnings and errors go to
+// "errors.txt" in the working folder. Anything a dialog would show is handed
+// to the caller's Hooks, so the class needs no window system.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,10 @@
 // The device object, the clients' way to the cards through the server. A
 // single object answers for every device number 0-7: a method validates what
 // it is given, makes one call into the library as the server builds it, and
-// turns texts and arrays into the client's types. The object keeps, per card, the error bits of its
-// own last exchange, the cards it opened and the device locks it holds; it gives all of them back
-// when it goes, whether or not the client said Close.
+// turns texts and arrays into the client's types. The object keeps, per
+// card, the error bits of its own last exchange, the cards it opened and the
+// device locks it holds; it gives all of them back when it goes, whether or
+// not the client said Close.
 //
 // Events (_IZimoDeviceEvents: Message, Progress, Error) go to the object
 // whose call started the operation, with the device of that operation,

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/paired_times.h"
 #include "corvan/download_api.h"
 #include "download/download_state.h"
 #include "serial_bench_fixture.h"
@@ -86,9 +87,8 @@ void BM_PairedDownload(benchmark::State& state) {
   const std::string& path = ProgramFile();
   corvan::DownloadState& download = corvan::DownloadState::Instance();
   char buffer[64];
-  std::vector<double> library;
-  std::vector<double> direct;
-  using Clock = std::chrono::steady_clock;
+  zimo::bench::PairedTimes times;
+  using Clock = zimo::bench::PairedTimes::Clock;
   for (auto _ : state) {
     const Clock::time_point t0 = Clock::now();
     download.BeginRun();
@@ -105,19 +105,10 @@ void BM_PairedDownload(benchmark::State& state) {
       state.SkipWithError("a download or a direct exchange failed");
       return;
     }
-    library.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
-    direct.push_back(std::chrono::duration<double, std::micro>(t2 - t1).count());
+    times.AddLibrary(t1 - t0);
+    times.AddDirect(t2 - t1);
   }
-  auto median = [](std::vector<double>& v) {
-    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-    return v[v.size() / 2];
-  };
-  if (library.empty()) return;
-  const double lib_us = median(library);
-  const double direct_us = median(direct);
-  state.counters["library_us"] = lib_us;
-  state.counters["direct_us"] = direct_us;
-  state.counters["ratio"] = lib_us / direct_us;
+  times.Report(state);
   state.SetItemsProcessed(state.iterations() * kLines * 2);
 }
 BENCHMARK(BM_PairedDownload)->UseRealTime();

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/paired_times.h"
 #include "cardsim/attach_eth.h"
 #include "cardsim/card.h"
 #include "corvan/device_api.h"
@@ -318,13 +319,12 @@ void BM_LibraryEthNoPause(benchmark::State& state) { LibraryDownload(state, kEth
 // alternates. Reports the median of each and their ratio.
 template <bool (Bench::*kDownload)(const std::vector<std::string>&)>
 void PairedDownloads(benchmark::State& state, int device, std::size_t threshold) {
-  using Clock = std::chrono::steady_clock;
+  using Clock = zimo::bench::PairedTimes::Clock;
   Bench& bench = TheBench();
   const std::string path = bench.File();
   corvan::DownloadState& download = corvan::DownloadState::Instance();
   const auto kept = corvan::SetBlockDownloadPauseForTesting(0ms);
-  std::vector<double> library;
-  std::vector<double> direct;
+  zimo::bench::PairedTimes times;
   bool library_first = true;
   for (auto _ : state) {
     bool ok = true;
@@ -334,13 +334,13 @@ void PairedDownloads(benchmark::State& state, int device, std::size_t threshold)
       ZimoDownloadFile(static_cast<std::uint32_t>(device), path.c_str());
       ok = ok && download.errors() == 0;
       download.EndRun();
-      library.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+      times.AddLibrary(Clock::now() - t0);
     };
     auto run_direct = [&] {
       const Clock::time_point t0 = Clock::now();
       const std::vector<std::string> blocks = ReadBlocks(path, threshold);
       ok = ok && !blocks.empty() && (bench.*kDownload)(blocks);
-      direct.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+      times.AddDirect(Clock::now() - t0);
     };
     if (library_first) {
       run_library();
@@ -356,16 +356,7 @@ void PairedDownloads(benchmark::State& state, int device, std::size_t threshold)
     }
   }
   corvan::SetBlockDownloadPauseForTesting(kept);
-  if (library.empty() || direct.empty()) return;
-  auto median = [](std::vector<double>& v) {
-    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-    return v[v.size() / 2];
-  };
-  const double library_us = median(library);
-  const double direct_us = median(direct);
-  state.counters["library_us"] = library_us;
-  state.counters["direct_us"] = direct_us;
-  state.counters["ratio"] = library_us / direct_us;
+  times.Report(state);
 }
 
 void BM_PairedUsbNoPause(benchmark::State& state) {

@@ -24,8 +24,8 @@ int32_t ZimoDPRRealTime(uint32_t device, uint32_t period, int32_t on);
 int32_t ZimoDPRRealTimeEx(uint32_t device, uint32_t mask, uint32_t period, int32_t on);
 /* The motors the real-time buffer carries (bit m: motor m). */
 int32_t ZimoDPRRealTimeSetMotor(uint32_t device, uint32_t mask);
-/* 1 when a fresh block was copied; 0 when the buffer is off, the card was
- * not ready within the poll limit, or a read failed (the copy unchanged). */
+/* Copies the card's latest block into the host copy: 1 on success, else 0
+ * with the copy untouched. */
 int32_t ZimoDPRUpdateRealTime(uint32_t device);
 /* Background buffer. */
 int32_t ZimoDPRBackground(uint32_t device, int32_t on);
@@ -100,7 +100,8 @@ int32_t ZimoDPRSysAmpFaultError(uint32_t device, int32_t cs);
 int32_t ZimoDPRSysCircleRadError(uint32_t device, int32_t cs);
 int32_t ZimoDPRSysRunTimeError(uint32_t device, int32_t cs);
 int32_t ZimoDPRLookAheadEnabled(uint32_t device, int32_t cs);
-/* 0 stop, 1 run, 2 step, 3 hold, 4 jog hold, 5 jog stop. */
+/* What system `cs` is doing: 0 stopped, 1 running, 2 single-stepping, 3 on
+ * hold, 4 held by a jog, 5 stopped by one. */
 int32_t ZimoDPRGetProgramMode(uint32_t device, int32_t cs);
 /* 0 linear, 1 rapid, 2 circle clockwise, 3 counter-clockwise, 4 spline, 5 PVT. */
 int32_t ZimoDPRGetMotionMode(uint32_t device, int32_t cs);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "corvan/varbuf_api.h"
 #include "corvan/word_formats_api.h"
 #include "dpr_card_rig.h"
+#include "platform/process.h"
 
 namespace zimo::corvan {
 namespace {
@@ -419,6 +421,39 @@ INSTANTIATE_TEST_SUITE_P(Versions, VarBufFirmwareTest,
                            name.erase(std::remove(name.begin(), name.end(), '.'), name.end());
                            return "V" + name;
                          });
+
+// A second process that opens the same card while this one holds users is
+// refused: its registration would move lists under this process's users.
+TEST(VarBufProcessTest, SecondProcessIsRefusedWhileTheFirstHoldsUsers) {
+  DprCardRig rig(RigOptions{Link::kPci, false, ""});
+  ASSERT_TRUE(rig.ok());
+  const std::uint32_t address = 0x100;
+  ASSERT_EQ(ZimoDPRVarBufInit(0, 1, &address), 1);
+  auto child = platform::Spawn({testing::SelfPath(),
+                                "--gtest_filter=VarBufSecondProcess.DISABLED_RegistersOnDeviceZero",
+                                "--gtest_also_run_disabled_tests"});
+  ASSERT_TRUE(child.ok()) << child.status().ToString();
+  auto code = child->Wait(std::chrono::seconds(120));
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 0) << "the second process was not refused";
+  EXPECT_EQ(rig.block().DprLastError, -100);
+  EXPECT_EQ(rig.block().VbgUserCount, 1);
+  EXPECT_EQ(rig.card().memory().DprWord(0x7EC), 1);
+  // Once this process's users are gone, another may register.
+  ASSERT_EQ(ZimoDPRVarBufRemove(0, 1), 1);
+  EXPECT_EQ(ZimoDPRVarBufInit(0, 1, &address), 1);
+}
+
+// Run by the test above in a process of its own.
+TEST(VarBufSecondProcess, DISABLED_RegistersOnDeviceZero) {
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  ASSERT_EQ(App().User(0)->DprAvailable, 1u);
+  const std::uint32_t address = 0x200;
+  EXPECT_EQ(ZimoDPRVarBufInit(0, 1, &address), 0);
+  EXPECT_EQ(App().Block(0)->DprLastError, -100);
+  CloseZimoDevice(0);
+  App().End();
+}
 
 }  // namespace
 }  // namespace zimo::corvan

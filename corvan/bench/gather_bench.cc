@@ -69,8 +69,8 @@ class Bench {
     ZimoClearGather(0);
     ZimoSetGather(0, 0, "X:$0", 1);
     ZimoSetGather(0, 1, "D:$28", 1);
-    ZimoSetGather(0, 2, "X:$4000", 1);
-    ZimoSetGather(0, 3, "Y:$4000", 1);
+    ZimoSetGather(0, 2, "X:$3000", 1);
+    ZimoSetGather(0, 3, "Y:$3000", 1);
     ZimoInitPlotGather(0, 0, 1);
     ZimoStartGather(0);
     card_.AdvanceServo(kSamples);

@@ -43,18 +43,19 @@ TEST_P(GatherTransportTest, ConstantsCounterAndAJogComeBackWhole) {
   ASSERT_TRUE(rig_.Open());
   const bool spran = GetParam().spran;
   ASSERT_EQ(rig_.block().CardType, spran ? 6 : 2);
-  // Card words: X:$4000 0x123456, Y:$4001 FFFFFF, then pairs.
-  rig_.Command("WX$4000,$123456");
-  rig_.Command("WY$4001,$FFFFFF");
-  rig_.Command("WL$4002,$FFFFFF000001,$400000000800,$00BF80000000,$00FFFF00FFFF");
+  // Card words (below the older cards' gather buffer): X:$3000 0x123456, Y:$3001 FFFFFF, then
+  // pairs.
+  rig_.Command("WX$3000,$123456");
+  rig_.Command("WY$3001,$FFFFFF");
+  rig_.Command("WL$3002,$FFFFFF000001,$400000000800,$00BF80000000,$00FFFF00FFFF");
   const std::string position = spran ? "D:$88" : "D:$28";  // motor 1's commanded position
   std::vector<Source> sources = {
-      {"X:$4000", 1193046, true}, {"Y:$4001", -1, true},        {"D:$4002", -16777215, true},
-      {"L:$4003", 1.0, true},     {"F:$4004", -1.0, true},      {"DP:$4005", -1, true},
+      {"X:$3000", 1193046, true}, {"Y:$3001", -1, true},        {"D:$3002", -16777215, true},
+      {"L:$3003", 1.0, true},     {"F:$3004", -1.0, true},      {"DP:$3005", -1, true},
       {"X:$0", 0, false},         {position.c_str(), 0, false},
   };
   // SPRAN cards: 30 sources, across both enable words, 35 units (odd).
-  while (spran && sources.size() < 30) sources.push_back({"x$4000", 1193046, true});
+  while (spran && sources.size() < 30) sources.push_back({"x$3000", 1193046, true});
   ZimoClearGather(0);
   for (std::uint32_t n = 0; n < sources.size(); ++n) {
     ASSERT_EQ(ZimoSetGather(0, n, sources[n].text, 1), 0) << n;

@@ -182,6 +182,7 @@ void Interpreter::DprCycle() {
   if (script_.dpr_frozen()) return;
   if (vars_.I(48) == 1) RealTimeRefresh();
   if (vars_.I(49) == 1) BackgroundRefresh();
+  BackgroundLoopCycle();
 }
 
 void Interpreter::RealTimeRefresh() {

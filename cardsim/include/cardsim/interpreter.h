@@ -164,6 +164,8 @@ class Interpreter {
   void BackgroundRefresh();
   void PanelCycle();
   void PanelAction(int coord, uint8_t actions);
+  // Variable background service and write buffer (variable_background.cc).
+  void BackgroundLoopCycle();
   uint32_t ProgramStart(int program) const;
   int32_t ExecutionAddressOf(int coord) const;
   int32_t LinesRemainingOf(int coord) const;
@@ -292,6 +294,7 @@ class Interpreter {
   } gather_;
   uint64_t dpr_cycles_ = 0;
   std::map<int, int> panel_jog_;  // system -> direction of its panel jog
+  bool vbg_ready_flags_ = false;  // the host asked for per-entry ready flags
   std::vector<double> saved_i_;
   std::string last_line_;
 };

@@ -1,0 +1,96 @@
+/* Variable background buffers and the write buffer.
+ *
+ * Variable background (VBG): the card copies a list of its own memory words
+ * into the DPR in its background loop. A process registers up to eight
+ * users (handles 1 to 8), each with a list of card addresses; all users of
+ * the device share one area that grows down from the top of the DPR's free
+ * variable area: every user's address list first, then the data of every
+ * entry in list order (one 32-bit word per one-word entry, two per two-word
+ * entry). The card learns where the lists start and how many entries there
+ * are; all users together hold at most 128 entries. Only one process at a
+ * time may hold users on a device (a registration while another process
+ * holds users is refused with -100).
+ *
+ * Address words: the card address in the low bits; a two-word (48-bit)
+ * entry is marked by bit 16 on older cards and bit 20 on SPRAN cards; bit
+ * 31 is the card's per-entry ready flag on firmware that has one. A type
+ * word (bit 0: two-word entry) is merged into the address word at bit 16
+ * (older) or bit 20 (SPRAN).
+ *
+ * Failures return 0 and leave a code in the device's DPR last error:
+ * -28 no DPR (or a DPR access failed), -100 too many users or another
+ * process holds users, -101 more than 128 entries in all (or no entries),
+ * or a write-buffer count outside 0 to 32, 59 no room in the DPR.
+ *
+ * Nothing here takes the device's locks; calls from several threads of one
+ * process are serialised inside the library. */
+#ifndef CORVAN_VARBUF_API_H
+#define CORVAN_VARBUF_API_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Switches the card's variable background service: `on` 1 sends "i55=1",
+ * anything else "i55=0"; the result is the background active flag after
+ * the call, 0 without DPR. */
+int32_t ZimoDPRBackGroundVar(uint32_t device, int32_t on);
+
+/* Registers a user of `count` card addresses: its handle (1 to 8), or 0
+ * with the DPR last error set. With `types` (count words, or null) each
+ * type is merged into the caller's address word in place once the
+ * registration succeeds. */
+int32_t ZimoDPRVarBufInitEx(uint32_t device, uint16_t count, uint32_t* addresses,
+                            const uint32_t* types);
+int32_t ZimoDPRVarBufInit(uint32_t device, uint16_t count, const uint32_t* addresses);
+/* Removes a user: 1, or 0 when refused (no DPR, no such handle, or the card
+ * did not let the lists move). */
+int32_t ZimoDPRVarBufRemove(uint32_t device, int32_t handle);
+/* Gives a user a new list of ready-made address words (two-word entries
+ * marked in the words themselves): 1, or 0 when refused; a refused change
+ * leaves the old list in place. `types` is not used. */
+int32_t ZimoDPRVarBufChangeEx(uint32_t device, int32_t handle, uint16_t count,
+                              const uint32_t* addresses, const uint32_t* types);
+int32_t ZimoDPRVarBufChange(uint32_t device, int32_t handle, uint16_t count,
+                            const uint32_t* addresses);
+
+/* Reads entry `entry` (from 0) of a user into 8 bytes at `destination`:
+ * the entry's one or two data words, a one-word entry followed by a zero
+ * word. 1 when fresh data was read; 0 when refused or when the card has not
+ * refreshed the entry since it was last read. */
+int32_t ZimoDPRVarBufRead(uint32_t device, int32_t handle, int32_t entry, void* destination);
+/* Reads a user's whole data block (4 bytes per one-word, 8 per two-word
+ * entry): 1 or 0 as above. */
+int32_t ZimoDPRVarBufReadEx(uint32_t device, int32_t handle, void* destination);
+
+/* A user's entry count, address-list offset and data offset (host DPR byte
+ * offsets); 0 without DPR or without the handle. */
+uint32_t ZimoDPRGetVBGNumEntries(uint32_t device, int32_t handle);
+uint32_t ZimoDPRGetVBGAddrOffset(uint32_t device, int32_t handle);
+uint32_t ZimoDPRGetVBGDataOffset(uint32_t device, int32_t handle);
+/* Address word n (from 0) of a user as it stands in the DPR; 0 without DPR,
+ * without the handle or for n outside the user's list. */
+uint32_t ZimoDPRGetVBGAddress(uint32_t device, int32_t handle, int32_t n);
+/* The servo timer stamp of the card's last refresh; 0 without DPR. */
+uint32_t ZimoDPRGetVBGServoTimer(uint32_t device);
+/* The number of entries the card is told to refresh (all users). */
+uint32_t ZimoDPRGetVBGTotalEntries(uint32_t device);
+
+/* Hands `count` (0 to 32) entries of 12 bytes (3 words: address word, two
+ * data words) to the card, which writes them into its memory. With
+ * `addresses`, each entry's address word is first set in place to the
+ * address ORed with its type (`types`, or 0 when null) shifted left by 16
+ * (older cards) or 19 (SPRAN). Result: count when handed over, -1 while the
+ * card still holds entries of an earlier call (nothing written), 0 when
+ * refused (no DPR, the background loop is off, a bad count, no room). */
+int32_t ZimoDPRWriteBufferEx(uint32_t device, int32_t count, uint32_t* entries,
+                             const uint32_t* addresses, const uint32_t* types);
+int32_t ZimoDPRWriteBuffer(uint32_t device, int32_t count, const uint32_t* entries);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* CORVAN_VARBUF_API_H */

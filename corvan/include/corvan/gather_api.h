@@ -103,6 +103,20 @@ int32_t ZimoSetQuickGatherWithDirectCurrent(uint32_t device, uint32_t mask, int3
 int32_t ZimoSetQuickGatherWithDirectCurrentEx(uint32_t device, uint32_t mask0, uint32_t mask1,
                                               uint32_t mask2, uint32_t mask3, int32_t enable);
 
+/* The real-time gather family: up to three card addresses (kept in the
+ * device's shared record) read through the device's variable background
+ * user, whose handle the record keeps, into this process's result array.
+ * Init does nothing (0). Clear removes the user and forgets the addresses.
+ * Add removes the user and keeps one more address while fewer than three
+ * are kept (0). Collect reads each kept address's entry (the first 32-bit
+ * word, as a double; 0.0 when the card has not refreshed it within 4000
+ * reads) and returns the result array's address, or 0 while this process
+ * has no result array. */
+int32_t ZimoInitRTGather(uint32_t device);
+void ZimoClearRTGather(uint32_t device);
+int32_t ZimoAddRTGather(uint32_t device, uint32_t address);
+uintptr_t ZimoCollectRTGatherData(uint32_t device);
+
 /* Gather files: the device's settings (sources 0-23) and this process's
  * samples in one binary file. Writing: 1, or 0 when the file cannot be
  * created or written whole. Reading clears the device's gather set-up and

@@ -6,14 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "corvan/gather_api.h"
 #include "dpr/gather.h"
 #include "gather_card_fixture.h"
+#include "platform/message.h"
 
 namespace zimo::corvan {
 namespace {
@@ -252,6 +255,46 @@ TEST_P(GatherCardTest, UploadsThatMustComeBackEmpty) {
   EXPECT_EQ(samples, 0u);
   EXPECT_EQ(ZimoGetGatherSamples(0, 0, &count, values.data(), 1), 1);
   EXPECT_EQ(count, 0u);
+}
+
+// Asks, while its box is up, whether another thread can use the device.
+class LockProbe : public platform::MessageService {
+ public:
+  int Show(std::string_view text, std::string_view caption, std::uint32_t flags) override {
+    box_text = std::string(text);
+    box_caption = std::string(caption);
+    box_flags = flags;
+    auto other = std::async(std::launch::async, [] {
+      char reply[64];
+      return ZimoGetResponseA(0, reply, sizeof reply, "I10");
+    });
+    device_free = other.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    return platform::kIdOk;
+  }
+  std::string box_text, box_caption;
+  std::uint32_t box_flags = 0;
+  bool device_free = false;
+};
+
+TEST_P(GatherCardTest, AnUploadTooBigForMemoryIsReportedWithTheDeviceFree) {
+  // 24 enabled sources of which one has a word: 2 words a sample, and
+  // 8,000,000 samples by the pointers, 14 bytes each per source.
+  ZimoClearGather(0);
+  ZimoSetGather(0, 0, "X:$0", 1);
+  rig_.Command(Spran() ? "I5050=$FFFFFF" : "I20=$FFFFFF");
+  const char* pointers = Spran() ? "$3120" : "$F20";
+  rig_.Command(std::string("WX") + pointers + ",0");
+  rig_.Command(std::string("WY") + pointers + ",8000000");
+  LockProbe probe;
+  platform::ScopedMessageService scoped(probe);
+  std::uint32_t sources = 7, samples = 7;
+  EXPECT_EQ(ZimoCollectGatherData(0, &sources, &samples), 0);
+  EXPECT_EQ(probe.box_text, "Unable to allocate 2688001500 Bytes of PC Memory");
+  EXPECT_EQ(probe.box_caption, "PC Memory Error");
+  EXPECT_EQ(probe.box_flags, platform::kMbIconError | platform::kMbTopmost);
+  EXPECT_TRUE(probe.device_free);
+  EXPECT_EQ(rig_.block().GatherSampleCount, 0u);
+  EXPECT_EQ(rig_.card().IVar(Spran() ? 5050 : 20), 0xFFFFFF);
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, GatherCardTest, ::testing::Bool(),

@@ -459,6 +459,7 @@ void Card::AdvanceServo(int cycles) {
     motors_->Advance(1);
     interp_->ServoCycle();
     interp_->DprCycle();
+    interp_->GatherCycle();
   }
 }
 

@@ -33,8 +33,8 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"DISABLEPLC", &Interpreter::DisablePlc},
         {"DISPLC", &Interpreter::DisablePlc},
         {"SAVE", &Interpreter::Save},
-        // The card keeps no gather buffer of its own: GAT and ENDGAT only
-        // start and stop the DPR real-time refresh of older cards.
+        // GAT and ENDGAT start and stop gathering (gather.cc) and, on
+        // older cards, the DPR real-time refresh with it.
         {"ENDGATHER", &Interpreter::EndGather},
         {"ENDGAT", &Interpreter::EndGather},
         {"ENDG", &Interpreter::EndGather},
@@ -42,8 +42,16 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"GAT", &Interpreter::Gather},
         {"PE", &Interpreter::ExecutionAddress},
         {"PR", &Interpreter::LinesRemaining},
-        {"DELETEGATHER", &Interpreter::Nothing},
-        {"DELGAT", &Interpreter::Nothing},
+        {"DELETEGATHER", &Interpreter::DeleteGather},
+        {"DELETEGAT", &Interpreter::DeleteGather},
+        {"DELGATHER", &Interpreter::DeleteGather},
+        {"DELGAT", &Interpreter::DeleteGather},
+        {"DEFINEGATHER", &Interpreter::DefineGather},
+        {"DEFINEGAT", &Interpreter::DefineGather},
+        {"DEFGATHER", &Interpreter::DefineGather},
+        {"DEFGAT", &Interpreter::DefineGather},
+        {"LISTGATHER", &Interpreter::ListGather},
+        {"LISTGAT", &Interpreter::ListGather},
         {"DELETETRACE", &Interpreter::Nothing},
         {"UNDEFALL", &Interpreter::UndefineAll},
         {"UNDEF", &Interpreter::Undefine},

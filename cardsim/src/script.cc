@@ -141,6 +141,26 @@ bool Script::dpr_frozen() const {
   return dpr_frozen_;
 }
 
+void Script::SetGatherFrozen(bool frozen) {
+  std::lock_guard<std::mutex> lock(mu_);
+  gather_frozen_ = frozen;
+}
+
+bool Script::gather_frozen() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return gather_frozen_;
+}
+
+void Script::SetGatherListLimit(int words) {
+  std::lock_guard<std::mutex> lock(mu_);
+  gather_list_limit_ = std::max(words, 0);
+}
+
+int Script::gather_list_limit() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return gather_list_limit_;
+}
+
 void Script::SetStatusLength(int length) {
   std::lock_guard<std::mutex> lock(mu_);
   status_length_ = std::max(length, 0);

@@ -56,6 +56,9 @@ class Interpreter {
   // refreshes when their handshakes let the card write, and the panel's
   // requests while I2 = 3.
   void DprCycle();
+  // Data gathering (gather.cc), once per servo cycle after the DPR
+  // buffers: one sample every period cycles while gathering runs.
+  void GatherCycle();
   // Tells the motors which system each serves (their status words show it).
   void SyncAssignments();
   // A coordinate system's two status words: program status, then motion
@@ -106,6 +109,12 @@ class Interpreter {
   int Gather(Scanner& s, Reply& reply);
   int EndGather(Scanner& s, Reply& reply);
   int ExecutionAddress(Scanner& s, Reply& reply);
+  // Gather buffer commands (gather.cc).
+  int DefineGather(Scanner& s, Reply& reply);
+  int DeleteGather(Scanner& s, Reply& reply);
+  int ListGather(Scanner& s, Reply& reply);
+  uint32_t GatherPointerAddress() const;
+  void SetGatherPointers(uint32_t start, uint32_t end);
   int LinesRemaining(Scanner& s, Reply& reply);
 
   // Programs (plc_runner.cc).
@@ -275,6 +284,14 @@ class Interpreter {
   uint32_t global_errors_ = 0;  // bit per GlobalError
   std::map<int, std::pair<uint32_t, uint32_t>> scripted_coord_;
   bool gathering_ = false;  // between GAT and ENDGAT
+  struct GatherBuffer {
+    bool defined = false;  // DEFINE GATHER and no DELETE GATHER since
+    bool running = false;  // recording has begun since the last start
+    uint32_t base = 0;     // first L word
+    uint32_t size = 0;     // L words
+    uint32_t top = 0;      // where the words in use end (a ring: its whole samples)
+    uint32_t wait = 0;     // cycles until the next sample
+  } gather_;
   uint64_t dpr_cycles_ = 0;
   std::map<int, int> panel_jog_;  // system -> direction of its panel jog
   bool vbg_ready_flags_ = false;  // the host asked for per-entry ready flags

@@ -77,6 +77,13 @@ class Script {
   // leaves their handshakes alone) but still answers commands.
   void SetDprFrozen(bool frozen);
   bool dpr_frozen() const;
+  // Freeze gathering: the card records no samples (the pointers stay) but
+  // gathering still counts as running.
+  void SetGatherFrozen(bool frozen);
+  bool gather_frozen() const;
+  // "LIST GATHER" ends after `words` words (0: the whole buffer).
+  void SetGatherListLimit(int words);
+  int gather_list_limit() const;
   // Everything the card received, one entry per command line or control
   // character (control characters are logged as "^X" and the like). The log
   // keeps the latest kLogLimit entries.
@@ -103,6 +110,8 @@ class Script {
   int delay_count_ = 0;
   bool ack_omitted_ = false;
   bool dpr_frozen_ = false;
+  bool gather_frozen_ = false;
+  int gather_list_limit_ = 0;
   int control_cut_[32] = {};
   int status_length_ = 0;
   std::deque<std::string> log_;

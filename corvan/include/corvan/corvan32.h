@@ -15,6 +15,7 @@
 #include "corvan/errors.h"
 #include "corvan/eth_api.h"
 #include "corvan/firmware_api.h"
+#include "corvan/gather_api.h"
 #include "corvan/identify_api.h"
 #include "corvan/interrupt_api.h"
 #include "corvan/plcc_api.h"

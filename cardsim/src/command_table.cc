@@ -88,6 +88,7 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"A", &Interpreter::Abort},
         {"PMATCH", &Interpreter::PositionMatch},
         {"PC", &Interpreter::ProgramCounter},
+        {"\\", &Interpreter::FeedHold},
     };
     // Longest first, so "VERSION" wins over "VER" and "V".
     std::stable_sort(t.begin(), t.end(), [](const CommandWord& a, const CommandWord& b) {

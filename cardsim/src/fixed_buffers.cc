@@ -66,6 +66,7 @@ void Interpreter::SyncAssignments() {
     }
     motors_.SetAssignment(m, coord);
   }
+  PublishSystemMotorWords();
 }
 
 std::pair<uint32_t, uint32_t> Interpreter::CoordWords(int coord) const {
@@ -90,11 +91,13 @@ std::pair<uint32_t, uint32_t> Interpreter::CoordWords(int coord) const {
       all_in_position = all_in_position && motors_.InPosition(motor);
       uint32_t status = motors_.MotorStatus(motor);
       if (status & motor_bit::kWarnFollowingError) second |= 1u << 18;
-      if (status & motor_bit::kFatalFollowingError) second |= 1u << 19;
-      if (status & motor_bit::kAmpFault) second |= 1u << 20;
+      if (status & (motor_bit::kFatalFollowingError | motor_bit::kIntegratedFollowingError))
+        second |= 1u << 19;
+      if (status & (motor_bit::kAmpFault | motor_bit::kI2TFault)) second |= 1u << 20;
     }
     if (all_in_position) second |= 1u << 17;
   }
+  if (it != cs_.end() && it->second.held) second |= 1u << 23;  // feed hold
   if (auto s = scripted_coord_.find(coord); s != scripted_coord_.end()) {
     first |= s->second.first;
     second |= s->second.second;

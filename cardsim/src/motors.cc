@@ -280,6 +280,10 @@ uint32_t Motors::MotorStatus(int motor) const {
   if (m.fatal) w |= motor_bit::kFatalFollowingError;
   if (m.home_complete) w |= motor_bit::kHomeComplete;
   if (!model_.spran && m.mode != Mode::kKilled) w |= motor_bit::kAmpEnabledOlder;
+  const double at = Position(motor);
+  if ((I(motor, 13) != 0 && at > I(motor, 13)) || (I(motor, 14) != 0 && at < I(motor, 14))) {
+    w |= motor_bit::kSoftLimit;
+  }
   // Assignment: SPRAN bit 15 and the system minus 1 in bits 16-19; older
   // bit 23 and the system minus 1 in bits 20-22.
   if (m.coord > 0) {

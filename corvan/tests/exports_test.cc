@@ -388,6 +388,21 @@ const std::set<std::string> kExports = {
     "Round",
     "Slope",
     "szStripUnquotedSpaceA",
+    // Why-not-moving diagnosis and ring stations
+    "AerivoAnalyze",
+    "VARLOGetIVariableLong",
+    "VARLOGetIVariableString",
+    "VARLOSetIVariableString",
+    "VARLOUploadConfig",
+    "iGetCoordSysDef",
+    "whyCSNotMoving",
+    "whyCSNotMovingSPRAN",
+    "whyCSNotMovingString",
+    "whyCSNotMovingStringSPRAN",
+    "whyMotorNotMoving",
+    "whyMotorNotMovingSPRAN",
+    "whyMotorNotMovingString",
+    "whyMotorNotMovingStringSPRAN",
 };
 
 // The dynamic symbols libcorvan32.so defines, as the system's symbol lister

@@ -191,6 +191,13 @@ class Interpreter {
 
   int RingCommand(Scanner& s, Reply& reply);
 
+  // Diagnosis status (diagnosis_status.cc): "\" holds the addressed
+  // system's program; older cards keep a word per system with a 3-bit field
+  // per motor that has an axis there.
+  int FeedHold(Scanner& s, Reply& reply);
+  static uint32_t AxisField(char letter);
+  void PublishSystemMotorWords();
+
   // Variables (variable_commands.cc).
   int Variable(Scanner& s, Reply& reply);
   int MDefinitionCommand(Scanner& s, Reply& reply, int first, int last);

@@ -33,6 +33,9 @@ inline constexpr uint32_t kInPosition = 1u << 0;
 inline constexpr uint32_t kWarnFollowingError = 1u << 1;
 inline constexpr uint32_t kFatalFollowingError = 1u << 2;
 inline constexpr uint32_t kAmpFault = 1u << 3;
+inline constexpr uint32_t kI2TFault = 1u << 5;
+inline constexpr uint32_t kIntegratedFollowingError = 1u << 6;
+inline constexpr uint32_t kSoftLimit = 1u << 11;  // beyond Ixx13 or Ixx14
 inline constexpr uint32_t kHomeComplete = 1u << 10;
 inline constexpr uint32_t kAmpEnabledOlder = 1u << 14;
 }  // namespace motor_bit

@@ -103,6 +103,62 @@ int32_t DoAGantryParabolic(uint32_t device, int16_t first, int16_t second);
 int32_t Slope(uint32_t device, const char* path);
 int32_t MagEstimation(uint32_t device, const char* path);
 
+/* ---- Why a motor or a coordinate system does not move ---- */
+
+/* One bit per finding about the motor (older cards 1 to 8; the newer
+ * generation 1 to 32), 0 when nothing was found; a motor number out of
+ * range gives 0x2000000 alone and asks the card nothing. The plain form
+ * follows the device's card generation. */
+uint32_t whyMotorNotMoving(uint32_t device, int32_t motor);
+uint32_t whyMotorNotMovingSPRAN(uint32_t device, int32_t motor);
+/* The same for a coordinate system (1 to 8; newer generation 1 to 16); out
+ * of range gives 0x1000 alone. */
+uint32_t whyCSNotMoving(uint32_t device, int32_t system);
+uint32_t whyCSNotMovingSPRAN(uint32_t device, int32_t system);
+/* The text of the mask's lowest finding, a printf template left unfilled,
+ * or "No motor error found." for 0. A loaded text stays valid until the
+ * calling thread has loaded three further texts. */
+const char* whyMotorNotMovingString(uint32_t mask);
+const char* whyMotorNotMovingStringSPRAN(uint32_t mask);
+const char* whyCSNotMovingString(uint32_t mask);
+const char* whyCSNotMovingStringSPRAN(uint32_t mask);
+/* The coordinate system in which the motor has an axis, its definition
+ * (white space removed) in `definition`, which holds at least 256 bytes;
+ * 0 and an empty text when it has none; 0 and a message for a motor out of
+ * range. */
+int32_t iGetCoordSysDef(uint32_t device, int32_t motor, char* definition);
+
+/* ---- Ring stations ---- */
+
+/* Words of the node table AerivoAnalyze fills: [0] nodes that answered,
+ * [1] changes of station type along them, [2 + node] present (1) or absent
+ * (-1), [66 + node] I/O node (1) or not (0), -1 absent, [130 + node] the
+ * station type (I3), -1 absent; nodes 0 to 63. */
+#define VARLO_NODE_TABLE_WORDS 194
+
+/* Station I-variable `number` of ring node `node` as a number, or
+ * `default_value` when the card gives none. */
+int32_t VARLOGetIVariableLong(uint32_t device, uint32_t node, uint32_t number,
+                              int32_t default_value);
+/* The same as the card's text (valid until this thread's next call), or
+ * `default_text` when the card answers with an error. */
+const char* VARLOGetIVariableString(uint32_t device, uint32_t node, uint32_t number,
+                                    const char* default_text);
+/* Writes the station I-variable; 1 when the card took it, 0 when it
+ * answered with an error or not at all. */
+int32_t VARLOSetIVariableString(uint32_t device, uint32_t node, uint32_t number,
+                                const char* value);
+/* Saves the settings of every station on the ring into the text file at
+ * `path`, one "MSnode,Inumber=value" line each (lines the card must not get
+ * back start with ';'), lines ending in CR LF. `progress` (may be null)
+ * hears the percentage within each range of I-variables. 1 when written;
+ * 0 when the file cannot be written or the card stops answering; no file
+ * is left then, and I9 is as it was. */
+int32_t VARLOUploadConfig(uint32_t device, void (*progress)(int32_t percent), const char* path);
+/* Scans the ring's nodes into `table` (VARLO_NODE_TABLE_WORDS words); the
+ * number of nodes that answered. */
+int32_t AerivoAnalyze(uint32_t device, int32_t* table);
+
 #ifdef __cplusplus
 }
 #endif

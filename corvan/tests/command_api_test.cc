@@ -231,9 +231,9 @@ TEST_F(CommandApiTest, ControlCharacterExchangeAndStatusQueries) {
   EXPECT_EQ(App().rings().ChangeReadReady(0), 0);  // one record, not two
 }
 
-// The buffer queries look at the eighth character of the ^G reply (the
-// digit for status bits 16-19): bit 0x10 of its code for the motion buffer,
-// bit 0x04 for the rotary buffer.
+// The buffer queries look at the eighth character of the ^G reply, the
+// hexadecimal digit of status bits 16-19: its value 8 (bit 19) for the
+// motion buffer, 4 (bit 18) for the rotary buffer.
 TEST_F(CommandApiTest, BufferQueriesTestTheirBitOfTheGlobalStatusReply) {
   struct Case {
     std::uint64_t status;
@@ -241,11 +241,12 @@ TEST_F(CommandApiTest, BufferQueriesTestTheirBitOfTheGlobalStatusReply) {
     int rotary;
   };
   const Case cases[] = {
-      {0x0ull << 16, 1, 0},  // '0' = 0x30
-      {0x4ull << 16, 1, 1},  // '4' = 0x34
-      {0xAull << 16, 0, 0},  // 'A' = 0x41
-      {0xDull << 16, 0, 1},  // 'D' = 0x44
-      {0x4ull << 12, 1, 0},  // the neighbouring digit does not count
+      {0x0ull << 16, 0, 0},  // '0': a digit, but no bit set
+      {0x4ull << 16, 0, 1},
+      {0x8ull << 16, 1, 0},
+      {0xAull << 16, 1, 0},  // 'A' = 0x41: the digit's value counts, not its code
+      {0xDull << 16, 1, 1},
+      {0x4ull << 12, 0, 0},  // the neighbouring digit does not count
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);

@@ -99,12 +99,17 @@ class Bench {
     user->CommandMutex = std::move(command.value());
     user->DprDataMutex = std::move(dpr.value());
     if (corvan::EthOpen(1, *ip) == nullptr) Fail("EthOpen");
+    eth_handle_.location = corvan::kLocationEthernet;
+    eth_handle_.users = 1;
+    user->Transport = &eth_handle_;
+    user->OpenCount = 1;
     PrepareDevice(1);
     card_.AdvanceServo(1);
     card_.script().SetDprFrozen(true);
   }
   ~Bench() {
     corvan::EthClose(1);
+    corvan::App().User(1)->Transport = nullptr;
     eth_->Stop();
     ShutdownZimoDevice(0, 1);
     corvan::App().End();
@@ -119,6 +124,7 @@ class Bench {
   corvan::testing::DriverHostControl control_;
   cardsim::Card card_;
   std::unique_ptr<cardsim::EthAttachment> eth_;
+  corvan::LocationHandle eth_handle_;
 };
 
 Bench& TheBench() {

@@ -65,6 +65,7 @@ TEST_P(ProgramStatusTest, InterpretedPlcsRunUnderTheirRunBit) {
       Ask((enabled & 1) != 0 ? "ENABLE PLC 0" : "DISABLE PLC 0");
       Ask((enabled & 2) != 0 ? "ENABLE PLC 3" : "DISABLE PLC 3");
       Ask("I5=" + std::to_string(bits));
+      rig().Servo(1);  // the card shows I5 in its enable word as it scans
       ZimoPlcStatus s;
       ASSERT_EQ(ZimoGetPlcStatus(0, &s), 2);
       EXPECT_EQ(s.plc_count, 2u);
@@ -130,6 +131,7 @@ TEST_P(ProgramStatusTest, CompiledPlcsTakeTheirEndsFromTheNextOneUp) {
   const std::uint32_t code_end = base + 0x270;
   WriteP(base + 97, {Spran() ? code_end : code_end - b.PlcCodeStart});
   Ask("I5=3");
+  rig().Servo(1);
   rig().Lines();
 
   ZimoPlcStatus s;
@@ -157,6 +159,7 @@ TEST_P(ProgramStatusTest, CompiledPlcsTakeTheirEndsFromTheNextOneUp) {
   EXPECT_EQ(std::memcmp(&s.plcc[0], &empty, sizeof empty), 0);
   EXPECT_EQ(ZimoIsAnyPLCRunning(0), 1);  // PLC 2 is enabled
   Ask("I5=0");
+  rig().Servo(1);
   EXPECT_EQ(ZimoIsAnyPLCRunning(0), 0);  // but nothing may run
 
   // The reads, in lower-case hex where the table is walked.

@@ -137,11 +137,17 @@ class EthRig : public Rig {
     user->CommandMutex = std::move(command.value());
     user->DprDataMutex = std::move(dpr.value());
     ok_ = EthOpen(0, AddressNumber(address_)) != nullptr;
+    handle_.location = kLocationEthernet;
+    handle_.users = 1;
+    user->Transport = &handle_;
+    user->OpenCount = 1;
   }
   ~EthRig() override {
     EthClose(0);
     DeviceUserHandle* user = App().User(0);
     if (user != nullptr) {
+      user->Transport = nullptr;
+      user->OpenCount = 0;
       user->CommandMutex = platform::NamedMutex();
       user->DprDataMutex = platform::NamedMutex();
     }
@@ -168,6 +174,7 @@ class EthRig : public Rig {
   }
 
  private:
+  LocationHandle handle_;
   std::mutex mutex_;
   std::string stand_in_for_, stand_in_answer_;
   std::string address_ = UniqueLoopbackAddress();

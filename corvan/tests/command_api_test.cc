@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "corvan/device_api.h"
+#include "corvan/status_query_api.h"
 #include "link/serial_checksum.h"
 #include "serial_card_fixture.h"
 
@@ -259,6 +260,28 @@ TEST_F(CommandApiTest, BufferQueriesTestTheirBitOfTheGlobalStatusReply) {
     EXPECT_EQ(ZimoMotionBufOpen(0), c.motion);
     EXPECT_EQ(ZimoRotBufOpen(0), c.rotary);
   }
+}
+
+// A serial card has no DPR: the status queries that may ask the card do,
+// whatever the shared buffer flags say, and the DPR-only ones give 0 and
+// send nothing.
+TEST_F(CommandApiTest, StatusQueriesOnASerialCardAskTheCard) {
+  SharedDeviceBlock* block = App().Block(0);
+  block->RealTimeActive = 1;
+  block->BackgroundActive = 1;
+  card_->card().script().ClearLog();
+  ZimoGetCommandedPos(0, 1, 1);
+  ZimoFollowError(0, 0, 1);
+  ZimoPe(0, 0);
+  ZimoMotorEnabled(0, 0);
+  EXPECT_EQ(ZimoGetTargetPos(0, 0, 1), 0);
+  EXPECT_EQ(ZimoGetAxisTargetPos(0, 0, 'X'), 0);
+  EXPECT_EQ(ZimoTimeRemInMove(0, 0), 0);
+  ZimoSetJogReturn(0, 0);
+  EXPECT_EQ(card_->received(),
+            (std::vector<std::string>{"RL$64", "#1F", "&1PE", "rhx:$3D"}));
+  block->RealTimeActive = 0;
+  block->BackgroundActive = 0;
 }
 
 // With checksums on, the same calls go through the checksummed transport;

@@ -100,9 +100,7 @@ int32_t ZimoDPRSetHoldBit(uint32_t d, int32_t cs, int32_t v) {
 
 int32_t ZimoDPRGetJogNegBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 0); }
 int32_t ZimoDPRGetJogPosBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 1); }
-int32_t ZimoDPRGetJogReturnBit(uint32_t d, int32_t cs) {
-  return zimo::corvan::GetAction(d, cs, 2);
-}
+int32_t ZimoDPRGetJogReturnBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 2); }
 int32_t ZimoDPRGetRunBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 3); }
 int32_t ZimoDPRGetStepBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 4); }
 int32_t ZimoDPRGetStopBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 5); }

@@ -124,17 +124,25 @@ std::uint32_t PositionAddress(const Device& d, Position p, std::int32_t m) {
   const auto k = static_cast<std::uint32_t>(m);
   if (d.spran()) {
     switch (p) {
-      case Position::kCommanded: return 0x88 + 0x80 * k;
-      case Position::kActual: return 0x8B + 0x80 * k;
-      case Position::kMaster: return 0x8D + 0x80 * k;
-      case Position::kCompensation: return 0x90 + 0x80 * k;
+      case Position::kCommanded:
+        return 0x88 + 0x80 * k;
+      case Position::kActual:
+        return 0x8B + 0x80 * k;
+      case Position::kMaster:
+        return 0x8D + 0x80 * k;
+      case Position::kCompensation:
+        return 0x90 + 0x80 * k;
     }
   }
   switch (p) {
-    case Position::kCommanded: return 0x28 + 0x3C * k;
-    case Position::kActual: return 0x2B + 0x3C * k;
-    case Position::kMaster: return 0x2D + 0x3C * k;
-    case Position::kCompensation: return (d.block->CardType == 1 ? 0x46 : 0x4A) + 0x3C * k;
+    case Position::kCommanded:
+      return 0x28 + 0x3C * k;
+    case Position::kActual:
+      return 0x2B + 0x3C * k;
+    case Position::kMaster:
+      return 0x2D + 0x3C * k;
+    case Position::kCompensation:
+      return (d.block->CardType == 1 ? 0x46 : 0x4A) + 0x3C * k;
   }
   return 0;
 }
@@ -189,8 +197,8 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> AsciiCoordWords(const Dev
 // Scaled position-like query: DPR reader while the real-time copy is live
 // (unless `ascii_only`), else the ASCII form.
 template <typename Dpr, typename Ascii>
-double RealTimeOrAscii(std::uint32_t number, std::int32_t m, double scale, bool ascii_only,
-                       Dpr dpr, Ascii ascii) {
+double RealTimeOrAscii(std::uint32_t number, std::int32_t m, double scale, bool ascii_only, Dpr dpr,
+                       Ascii ascii) {
   if (scale == 0) return 0;
   const auto d = DeviceOf(number);
   if (!d || !d->Motor(m)) return 0;
@@ -482,8 +490,7 @@ double ZimoGetFeedRateMode(uint32_t device, int32_t cs, uint32_t* feed_rate_mode
 double ZimoGetTargetPos(uint32_t device, int32_t m, double scale) {
   const auto d = DeviceOf(device);
   if (!d || !d->Mailbox()) return 0;
-  return zimo::corvan::UnderCommandLock(*d,
-                                        [&] { return ZimoDPRGetTargetPos(device, m, scale); });
+  return zimo::corvan::UnderCommandLock(*d, [&] { return ZimoDPRGetTargetPos(device, m, scale); });
 }
 
 double ZimoGetBiasPos(uint32_t device, int32_t m, double scale) {

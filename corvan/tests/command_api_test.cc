@@ -243,11 +243,9 @@ TEST_F(CommandApiTest, BufferQueriesTestTheirBitOfTheGlobalStatusReply) {
   };
   const Case cases[] = {
       {0x0ull << 16, 0, 0},  // '0': a digit, but no bit set
-      {0x4ull << 16, 0, 1},
-      {0x8ull << 16, 1, 0},
+      {0x4ull << 16, 0, 1}, {0x8ull << 16, 1, 0},
       {0xAull << 16, 1, 0},  // 'A' = 0x41: the digit's value counts, not its code
-      {0xDull << 16, 1, 1},
-      {0x4ull << 12, 0, 0},  // the neighbouring digit does not count
+      {0xDull << 16, 1, 1}, {0x4ull << 12, 0, 0},  // the neighbouring digit does not count
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
@@ -278,8 +276,7 @@ TEST_F(CommandApiTest, StatusQueriesOnASerialCardAskTheCard) {
   EXPECT_EQ(ZimoGetAxisTargetPos(0, 0, 'X'), 0);
   EXPECT_EQ(ZimoTimeRemInMove(0, 0), 0);
   ZimoSetJogReturn(0, 0);
-  EXPECT_EQ(card_->received(),
-            (std::vector<std::string>{"RL$64", "#1F", "&1PE", "rhx:$3D"}));
+  EXPECT_EQ(card_->received(), (std::vector<std::string>{"RL$64", "#1F", "&1PE", "rhx:$3D"}));
   block->RealTimeActive = 0;
   block->BackgroundActive = 0;
 }

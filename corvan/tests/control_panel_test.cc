@@ -142,8 +142,8 @@ TEST_P(ControlPanelTest, ThePanelSwitchesAndMovesTheSystemsMotor) {
 }
 
 const RigKind kRigs[] = {
-    {"pci older", kLocationPci, false}, {"pci spran", kLocationPci, true},
-    {"usb older", kLocationUsb, false}, {"eth older", kLocationEthernet, false},
+    {"pci older", kLocationPci, false},     {"pci spran", kLocationPci, true},
+    {"usb older", kLocationUsb, false},     {"eth older", kLocationEthernet, false},
     {"eth spran", kLocationEthernet, true},
 };
 INSTANTIATE_TEST_SUITE_P(Rigs, ControlPanelTest, ::testing::ValuesIn(kRigs), testing::RigName);

@@ -123,9 +123,9 @@ TEST_P(ProgramStatusTest, CompiledPlcsTakeTheirEndsFromTheNextOneUp) {
   entries[5] = 0x800000 | (base + 0x80);
   entries[7] = 0x800000 | (base + 0x10);
   WriteP(base, entries);
-  WriteP(base + 32 + 2 * 2 + 1, {base + 0x100});        // PLC 2: into its code
+  WriteP(base + 32 + 2 * 2 + 1, {base + 0x100});           // PLC 2: into its code
   WriteP(base + 32 + 2 * 5 + 1, {base + 32 + 2 * 5 + 2});  // PLC 5: to the next slot
-  WriteP(base + 32 + 2 * 7 + 1, {base + 96});             // PLC 7: to the chain end
+  WriteP(base + 32 + 2 * 7 + 1, {base + 96});              // PLC 7: to the chain end
   // The end of all compiled code: an offset from C on older cards, the
   // address itself on SPRAN cards.
   const std::uint32_t code_end = base + 0x270;

@@ -144,9 +144,8 @@ TEST_P(StatusTwinsTest, DprAnswersEqualTheCardsAsciiAnswers) {
   EXPECT_GT(ZimoPe(0, 0), 0);
   EXPECT_GT(ZimoProgRemaining(0, 0), 0);
   const Texts lines = rig().Lines();
-  for (const char* line :
-       {Spran() ? "RL$88" : "RL$28", "#1F", "#1V", "&1PE", "&1PR", "^C",
-        Spran() ? "rhx:$B0" : "rhx:$3D", Spran() ? "rhy:$C0" : "rhy:$814"}) {
+  for (const char* line : {Spran() ? "RL$88" : "RL$28", "#1F", "#1V", "&1PE", "&1PR", "^C",
+                           Spran() ? "rhx:$B0" : "rhx:$3D", Spran() ? "rhy:$C0" : "rhy:$814"}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
   }
 }
@@ -213,8 +212,8 @@ TEST_P(StatusQueriesTest, AsciiFormsAskTheGenerationsAddresses) {
   uint32_t words[2] = {};
   ZimoGetMotorStatus(0, 1, words);
   if (Spran()) {
-    EXPECT_EQ(rig().Lines(), (Texts{"RL$108", "RL$10b", "RL$10d", "RL$110", "#1F", "rhx:$130",
-                                    "rhy:$140"}));
+    EXPECT_EQ(rig().Lines(),
+              (Texts{"RL$108", "RL$10b", "RL$10d", "RL$110", "#1F", "rhx:$130", "rhy:$140"}));
     ASSERT_EQ(ZimoDPRRealTimeEx(0, 0x3, 1, 1), 1);
     rig().Servo(1);
     ASSERT_EQ(ZimoDPRUpdateRealTime(0), 1);
@@ -222,8 +221,8 @@ TEST_P(StatusQueriesTest, AsciiFormsAskTheGenerationsAddresses) {
     ZimoPosition(0, 1, 1);
     EXPECT_EQ(rig().Lines(), Texts{"RL$10b"});
   } else {
-    EXPECT_EQ(rig().Lines(), (Texts{"RL$64", "RL$67", "RL$69", "RL$86", "#1F", "rhx:$79",
-                                    "rhy:$8D4"}));
+    EXPECT_EQ(rig().Lines(),
+              (Texts{"RL$64", "RL$67", "RL$69", "RL$86", "#1F", "rhx:$79", "rhy:$8D4"}));
   }
 }
 
@@ -342,10 +341,10 @@ TEST_P(ScriptedStatusTest, GlobalErrorFlagsOverAsciiAndDpr) {
   const Case cases[] = {
       {cardsim::GlobalError::kServo, ZimoSysServoError, ZimoDPRSysServoError, 8},
       {cardsim::GlobalError::kReEntry, ZimoSysReEntryError, ZimoDPRSysReEntryError, 2},
-      {cardsim::GlobalError::kMemoryChecksum, ZimoSysMemChecksumError,
-       ZimoDPRSysMemChecksumError, 4},
-      {cardsim::GlobalError::kPromChecksum, ZimoSysPromChecksumError,
-       ZimoDPRSysPromChecksumError, 8},
+      {cardsim::GlobalError::kMemoryChecksum, ZimoSysMemChecksumError, ZimoDPRSysMemChecksumError,
+       4},
+      {cardsim::GlobalError::kPromChecksum, ZimoSysPromChecksumError, ZimoDPRSysPromChecksumError,
+       8},
   };
   BuffersOn();
   for (const Case& c : cases) {
@@ -410,15 +409,17 @@ INSTANTIATE_TEST_SUITE_P(Rigs, ScriptedStatusTest, ::testing::ValuesIn(kScripted
                          testing::RigName);
 
 const RigKind kRigs[] = {
-    {"pci older", kLocationPci, false}, {"pci spran", kLocationPci, true},
-    {"usb older", kLocationUsb, false}, {"usb spran", kLocationUsb, true},
+    {"pci older", kLocationPci, false},      {"pci spran", kLocationPci, true},
+    {"usb older", kLocationUsb, false},      {"usb spran", kLocationUsb, true},
     {"eth older", kLocationEthernet, false}, {"eth spran", kLocationEthernet, true},
 };
 INSTANTIATE_TEST_SUITE_P(Rigs, StatusQueriesTest, ::testing::ValuesIn(kRigs), testing::RigName);
 
 const RigKind kTwinRigs[] = {
-    {"usb older", kLocationUsb, false}, {"usb spran", kLocationUsb, true},
-    {"eth older", kLocationEthernet, false}, {"eth spran", kLocationEthernet, true},
+    {"usb older", kLocationUsb, false},
+    {"usb spran", kLocationUsb, true},
+    {"eth older", kLocationEthernet, false},
+    {"eth spran", kLocationEthernet, true},
 };
 INSTANTIATE_TEST_SUITE_P(Rigs, StatusTwinsTest, ::testing::ValuesIn(kTwinRigs), testing::RigName);
 

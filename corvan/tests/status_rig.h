@@ -120,8 +120,7 @@ class EthRig : public Rig {
               return stand_in_answer_;
             }
           }
-          const cardsim::RequestAnswer answer =
-              server_.Handle(*header, payload);
+          const cardsim::RequestAnswer answer = server_.Handle(*header, payload);
           if (!answer.send) return std::nullopt;
           return answer.bytes;
         });

@@ -14,7 +14,7 @@ extern "C" {
 typedef struct ZimoPlcProgramStatus {
   uint32_t running; /* 1 or 0 */
   uint32_t start;
-  uint32_t end; /* its last word */
+  uint32_t end;  /* its last word */
   uint32_t size; /* in words */
 } ZimoPlcProgramStatus;
 

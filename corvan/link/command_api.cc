@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "corvan/status_api.h"
 #include "link/ascii_channel.h"
 #include "link/command_log.h"
 #include "link/device_lock.h"
@@ -33,6 +34,35 @@ bool IsOpenHere(int device) {
   if (!IsRealDevice(device)) return false;
   const DeviceUserHandle* user = App().User(device);
   return user->Transport != nullptr && user->CommandMutex.valid();
+}
+
+// Whether a program buffer is open for editing. With the DPR usable from
+// this process the host copy of the card's global words answers, under the
+// command lock; otherwise the card's global status reply, whose eighth
+// character is the hexadecimal digit of status bits 19 (motion program
+// buffer, value 8) to 16 (rotary buffer: 4).
+constexpr int kMotionBufferBit = 8;
+constexpr int kRotaryBufferBit = 4;
+
+std::int32_t BufferOpen(std::uint32_t device, int digit_bit,
+                        std::int32_t (*from_dpr)(std::uint32_t)) {
+  const int d = IndexFromDeviceNumber(device);
+  if (IsRealDevice(d) && App().User(d)->DprAvailable != 0) {
+    LockZimo(device);
+    const std::int32_t open = from_dpr(device);
+    ReleaseZimo(device);
+    return open;
+  }
+  char reply[kStatusQueryMax + 1] = {};
+  const std::uint32_t count =
+      ZimoGetControlResponseA(device, reply, sizeof reply, kGlobalStatusChar);
+  if (count < 8) return 0;
+  const char c = reply[7];
+  int digit = -1;
+  if (c >= '0' && c <= '9') digit = c - '0';
+  if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+  return digit >= 0 && (digit & digit_bit) != 0 ? 1 : 0;
 }
 
 // A caller's buffer that cannot hold a character and its terminator.
@@ -264,19 +294,11 @@ std::int32_t ZimoDoChecksums(std::uint32_t device, std::int32_t on) {
 }
 
 std::int32_t ZimoMotionBufOpen(std::uint32_t device) {
-  char reply[kStatusQueryMax + 1] = {};
-  const std::uint32_t count =
-      ZimoGetControlResponseA(device, reply, sizeof reply, kGlobalStatusChar);
-  if (count == 0 || count < 8) return 0;
-  return (static_cast<unsigned char>(reply[7]) & 0x10) != 0 ? 1 : 0;
+  return BufferOpen(device, kMotionBufferBit, ZimoDPRMotionBufOpen);
 }
 
 std::int32_t ZimoRotBufOpen(std::uint32_t device) {
-  char reply[kStatusQueryMax + 1] = {};
-  const std::uint32_t count =
-      ZimoGetControlResponseA(device, reply, sizeof reply, kGlobalStatusChar);
-  if (count == 0 || count < 8) return 0;
-  return (static_cast<unsigned char>(reply[7]) & 0x04) != 0 ? 1 : 0;
+  return BufferOpen(device, kRotaryBufferBit, ZimoDPRRotBufOpen);
 }
 
 std::int32_t ZimoSetCriticalIVars(std::uint32_t device) {

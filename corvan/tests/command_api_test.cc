@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "corvan/device_api.h"
+#include "corvan/status_query_api.h"
 #include "link/serial_checksum.h"
 #include "serial_card_fixture.h"
 
@@ -231,9 +232,9 @@ TEST_F(CommandApiTest, ControlCharacterExchangeAndStatusQueries) {
   EXPECT_EQ(App().rings().ChangeReadReady(0), 0);  // one record, not two
 }
 
-// The buffer queries look at the eighth character of the ^G reply (the
-// digit for status bits 16-19): bit 0x10 of its code for the motion buffer,
-// bit 0x04 for the rotary buffer.
+// The buffer queries look at the eighth character of the ^G reply, the
+// hexadecimal digit of status bits 16-19: its value 8 (bit 19) for the
+// motion buffer, 4 (bit 18) for the rotary buffer.
 TEST_F(CommandApiTest, BufferQueriesTestTheirBitOfTheGlobalStatusReply) {
   struct Case {
     std::uint64_t status;
@@ -241,11 +242,10 @@ TEST_F(CommandApiTest, BufferQueriesTestTheirBitOfTheGlobalStatusReply) {
     int rotary;
   };
   const Case cases[] = {
-      {0x0ull << 16, 1, 0},  // '0' = 0x30
-      {0x4ull << 16, 1, 1},  // '4' = 0x34
-      {0xAull << 16, 0, 0},  // 'A' = 0x41
-      {0xDull << 16, 0, 1},  // 'D' = 0x44
-      {0x4ull << 12, 1, 0},  // the neighbouring digit does not count
+      {0x0ull << 16, 0, 0},  // '0': a digit, but no bit set
+      {0x4ull << 16, 0, 1}, {0x8ull << 16, 1, 0},
+      {0xAull << 16, 1, 0},  // 'A' = 0x41: the digit's value counts, not its code
+      {0xDull << 16, 1, 1}, {0x4ull << 12, 0, 0},  // the neighbouring digit does not count
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
@@ -258,6 +258,27 @@ TEST_F(CommandApiTest, BufferQueriesTestTheirBitOfTheGlobalStatusReply) {
     EXPECT_EQ(ZimoMotionBufOpen(0), c.motion);
     EXPECT_EQ(ZimoRotBufOpen(0), c.rotary);
   }
+}
+
+// A serial card has no DPR: the status queries that may ask the card do,
+// whatever the shared buffer flags say, and the DPR-only ones give 0 and
+// send nothing.
+TEST_F(CommandApiTest, StatusQueriesOnASerialCardAskTheCard) {
+  SharedDeviceBlock* block = App().Block(0);
+  block->RealTimeActive = 1;
+  block->BackgroundActive = 1;
+  card_->card().script().ClearLog();
+  ZimoGetCommandedPos(0, 1, 1);
+  ZimoFollowError(0, 0, 1);
+  ZimoPe(0, 0);
+  ZimoMotorEnabled(0, 0);
+  EXPECT_EQ(ZimoGetTargetPos(0, 0, 1), 0);
+  EXPECT_EQ(ZimoGetAxisTargetPos(0, 0, 'X'), 0);
+  EXPECT_EQ(ZimoTimeRemInMove(0, 0), 0);
+  ZimoSetJogReturn(0, 0);
+  EXPECT_EQ(card_->received(), (std::vector<std::string>{"RL$64", "#1F", "&1PE", "rhx:$3D"}));
+  block->RealTimeActive = 0;
+  block->BackgroundActive = 0;
 }
 
 // With checksums on, the same calls go through the checksummed transport;

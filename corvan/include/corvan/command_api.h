@@ -114,8 +114,9 @@ int32_t ZimoFlush(uint32_t device);
 // switched (other Locations, or checksummed mode is not available).
 int32_t ZimoDoChecksums(uint32_t device, int32_t on);
 
-// 1 when the addressed motion program buffer (rotary buffer) is open, from
-// the card's global status (control character 7).
+// 1 when a motion program buffer (rotary buffer) is open for editing: from
+// the host copy of the card's global words when the DPR is usable from this
+// process, else from the card's global status (control character 7).
 int32_t ZimoMotionBufOpen(uint32_t device);
 int32_t ZimoRotBufOpen(uint32_t device);
 // Sends "I3=2I6=1I63=1I64=1" and records it in the change ring; 1.

@@ -394,8 +394,9 @@ UsbAnswer UsbAttachment::Vendor(const UsbSetup& setup, std::string_view out) {
       return Ack(std::move(bytes));
     }
     case rq::kHostRotaryReady:
-      return Ack(std::string(1, static_cast<char>(host_rotary_ready_ && card_.HostRotaryReady() ? 1 : 0))
-                     .substr(0, setup.length));
+      return Ack(
+          std::string(1, static_cast<char>(host_rotary_ready_ && card_.HostRotaryReady() ? 1 : 0))
+              .substr(0, setup.length));
     case rq::kHostRotaryReset:
       host_rotary_.clear();
       card_.HostRotaryReset();

@@ -90,7 +90,8 @@ int Interpreter::Begin(Scanner& s, Reply&) {
 int Interpreter::RunChecks(int coord) {
   auto it = cs_.find(coord);
   if (it == cs_.end() || it->second.program < 0 ||
-      (it->second.program != kRotaryProgram && Buffer(ProgramName(it->second.program)) == nullptr)) {
+      (it->second.program != kRotaryProgram &&
+       Buffer(ProgramName(it->second.program)) == nullptr)) {
     return card_error::kNoProgram;
   }
   auto axes = AxesOf(coord);

@@ -282,6 +282,17 @@ uint64_t RotaryBuffers::generation(int buffer) {
   return generation_[static_cast<size_t>(buffer)];
 }
 
+bool RotaryBuffers::RingFull(int buffer) const {
+  const std::optional<Ring> ring = RingOf(buffer);
+  if (!ring) return false;
+  const uint32_t size = ring->size;
+  const uint32_t host = memory_.DprWord(ring->desc + kHostIndex) % size;
+  const uint32_t card = memory_.DprWord(ring->desc + kCardIndex) % size;
+  int64_t room = static_cast<int64_t>(card) - static_cast<int64_t>((host + 4) % size);
+  if (room < 0) room += size;
+  return room < 2;
+}
+
 size_t RotaryBuffers::host_units(int buffer) const {
   if (buffer < 0 || buffer >= kHostBuffers) return 0;
   return host_[static_cast<size_t>(buffer)].size();

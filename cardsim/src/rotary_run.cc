@@ -55,9 +55,10 @@ bool Interpreter::BinaryRotaryOn() const {
 }
 
 uint32_t Interpreter::RotaryStatusBits(int coord) const {
-  auto it = rotary_runs_.find(coord);
-  if (it == rotary_runs_.end()) return 0;
   uint32_t bits = 0;
+  if (rotary_ != nullptr && rotary_->RingFull(coord - 1)) bits |= 1u << 16;  // rotary buffer full
+  auto it = rotary_runs_.find(coord);
+  if (it == rotary_runs_.end()) return bits;
   switch (it->second.mode) {
     case 1:
       bits |= 1u << 1;  // rapid

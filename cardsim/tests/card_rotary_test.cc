@@ -319,12 +319,15 @@ TEST_P(RotaryRingTest, RunningSystemReadsItsRingAndAStoppedOneLeavesItFull) {
   }
   ASSERT_TRUE(Put(0, units));
   EXPECT_FALSE(Put(0, {U(0x0F80, 1)}));  // full
+  EXPECT_EQ(std::stoi(card_.CoordStatusText(1).substr(7, 1), nullptr, 16) & 1,
+            1);  // second word bit 16: rotary buffer full
   Run(5);
   EXPECT_EQ(CardIndex(0), 0);  // not running: nothing read
   EXPECT_TRUE(card_.MotionLog().empty());
   Type({"&1R"});
   Run(2);
   EXPECT_EQ(CardIndex(0), 16);
+  EXPECT_EQ(std::stoi(card_.CoordStatusText(1).substr(7, 1), nullptr, 16) & 1, 0);
   EXPECT_EQ(card_.PVar(10), 1);
   EXPECT_EQ(card_.PVar(13), 4);
   EXPECT_EQ(card_.MotionLog(), (Lines{"&1 P10=1", "&1 P11=2", "&1 P12=3", "&1 P13=4"}));

@@ -55,6 +55,8 @@ class RotaryBuffers {
   // descriptor's indexes, size or start changed under the card): units the
   // card had read ahead are then dropped.
   uint64_t generation(int buffer);
+  // The ring has no room for another unit (four words always stay free).
+  bool RingFull(int buffer) const;
   // Units waiting in the host-side records of a buffer.
   size_t host_units(int buffer) const;
 

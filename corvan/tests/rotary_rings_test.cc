@@ -8,10 +8,12 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "corvan/dpr_api.h"
 #include "corvan/rotary_api.h"
+#include "corvan/status_api.h"
 #include "dpr/rotary_reset.h"
 #include "pci_card_fixture.h"
 
@@ -55,6 +57,31 @@ class RotaryRingTest : public testing::PciCardTest {
   std::uint32_t RingWord(int n, int i) {
     const RotBufDescriptor d = Descriptor(n);
     return ZimoDPRGetDWord(0, (d.Start - 0xD000u + static_cast<std::uint32_t>(i)) * 4);
+  }
+  // The lines the card received since the last call.
+  std::vector<std::string> Lines() {
+    const std::string reply = Host("log 0");
+    Host("clear-log 0");
+    std::vector<std::string> lines;
+    if (reply.rfind("ok ", 0) != 0) return lines;
+    std::string entry;
+    for (std::size_t i = 3; i < reply.size(); ++i) {
+      if (reply[i] == '\\' && i + 1 < reply.size()) {
+        entry += reply[++i];
+      } else if (reply[i] == '|') {
+        if (entry != "^X") lines.push_back(entry);  // the channel's flush before each line
+        entry.clear();
+      } else {
+        entry += reply[i];
+      }
+    }
+    return lines;
+  }
+  void SetRotaryOpen(bool open) {
+    std::uint8_t* globals = (block().SpranFlag != 0 ? block().SpranRealTimeCopy
+                                                    : block().RealTimeCopy) + 4;
+    const std::uint32_t word = open ? 1u << 18 : 0;
+    std::memcpy(globals, &word, 4);
   }
   void FillRing(int n, std::uint32_t value) {
     const RotBufDescriptor d = Descriptor(n);
@@ -256,6 +283,28 @@ TEST_F(RotaryRingTest, TextGoesIntoTheRingAsUnits) {
   EXPECT_EQ(block_out[607], 0) << "the whole block is copied";
 }
 
+TEST_F(RotaryRingTest, BinaryModeLinesOfAnOlderCard) {
+  using Lines_ = std::vector<std::string>;
+  Lines();
+  EXPECT_EQ(ZimoDPRRotBuf(0, 1), 1);
+  EXPECT_EQ(Lines(), Lines_({"i57=1"}));
+  EXPECT_EQ(block().BinaryRotaryMode, 1);
+  SetRotaryOpen(true);
+  EXPECT_EQ(ZimoDPRRotBufOpen(0), 1);
+  EXPECT_EQ(ZimoDPRRotBuf(0, 1), 1);
+  EXPECT_EQ(Lines(), Lines_({"CLOSE", "i57=1", "OPEN ROT"}));
+  EXPECT_EQ(ZimoDPRRotBuf(0, 0), 0);
+  EXPECT_EQ(Lines(), Lines_({"CLOSE", "i57=0", "OPEN ROT"}));
+  EXPECT_EQ(block().BinaryRotaryMode, 0);
+  SetRotaryOpen(false);
+  EXPECT_EQ(ZimoDPRRotBuf(0, 0), 0);
+  EXPECT_EQ(Lines(), Lines_({"i57=0"}));
+  App().User(0)->DprAvailable = 0;
+  block().BinaryRotaryMode = 1;
+  EXPECT_EQ(ZimoDPRRotBuf(0, 0), 0) << "without DPR";
+  EXPECT_TRUE(Lines().empty());
+}
+
 class RotarySpranRingTest : public RotaryRingTest {
  protected:
   std::vector<std::string> Cards() override { return {"pci spran"}; }
@@ -278,6 +327,17 @@ TEST_F(RotarySpranRingTest, StartCountsFromTheFixedAreasEnd) {
   ASSERT_EQ(ZimoDPRrotput(0, 2, words, 0), 0);
   EXPECT_EQ(ZimoDPRGetDWord(0, (0x1000 - 100) * 4), 0xABCD0001u);
   EXPECT_EQ(ZimoDPRGetWord(0, 0x1050 + 4), 2) << "host index in descriptor 0";
+}
+
+TEST_F(RotarySpranRingTest, BinaryModeLinesOfASpranCard) {
+  using Lines_ = std::vector<std::string>;
+  block().SpranFlag = 1;
+  Lines();
+  SetRotaryOpen(true);  // makes no difference on SPRAN cards
+  EXPECT_EQ(ZimoDPRRotBuf(0, 1), 1);
+  EXPECT_EQ(Lines(), Lines_({"CLOSE OPEN BIN ROT"}));
+  EXPECT_EQ(ZimoDPRRotBuf(0, 0), 0);
+  EXPECT_EQ(Lines(), Lines_({"CLOSE"}));
 }
 
 }  // namespace

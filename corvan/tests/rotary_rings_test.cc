@@ -230,6 +230,10 @@ TEST_F(RotaryRingTest, AllocationLimits) {
   EXPECT_EQ(block().RotBufSize[8], 0);
   EXPECT_EQ(ZimoDPRRotBufInit(0, 9), -1);
 
+  // Where the variable-background area starts, as the card keeps it.
+  ZimoDPRSetWord(0, 0x7EE, 0x1234);
+  EXPECT_EQ(ZimoDPRGetVBGStartAddr(0), 0x1234);
+
   // A write buffer the card never empties.
   ZimoDPRSetWord(0, 0x7D4, 1);
   block().RotBufSize[3] = 20;

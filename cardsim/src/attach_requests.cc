@@ -25,20 +25,6 @@ std::string LittleBytes32(uint32_t v) {
   return out;
 }
 
-// The place of rotary buffer descriptor n in the DPR window.
-std::optional<size_t> RotaryDescriptor(bool spran, uint16_t n) {
-  if (n > 7) return std::nullopt;
-  if (spran) return 0x1050 + 12 * static_cast<size_t>(n);
-  if (n < 2) return 0x7DC + 20 * static_cast<size_t>(n);
-  return 0x7F0 + 12 * static_cast<size_t>(n);
-}
-
-// Descriptor words (16-bit, little-endian) by byte offset.
-constexpr size_t kRotStatus = 0, kRotHostIndex = 4, kRotCardIndex = 6, kRotSize = 8, kRotStart = 10;
-
-// Card codes in bits 16-23 of a rotary put's answer.
-constexpr uint32_t kRotTaken = 0, kRotNotTaken = 1, kRotSizeError = 2, kRotPartly = 3;
-
 }  // namespace
 
 std::optional<RequestHeader> RequestHeader::Parse(std::string_view bytes) {
@@ -284,68 +270,13 @@ RequestAnswer RequestServer::AnswerPending(size_t max) {
 }
 
 // The card's side of a rotary put over the network: the staged commands
-// (each a 16-bit byte count and that many bytes of 32-bit words) go into the
-// ring of descriptor `buffer` in DPR, whole commands only, keeping four words
-// free as the host's own ring put does. The answer's low 16 bits are the
+// land in the ring of descriptor `buffer`, host-side records in the card's
+// own memory (Card::RotaryPutNetwork). The answer's low 16 bits are the
 // bytes taken, bits 16-23 the card's code.
 uint32_t RequestServer::PutRotary(uint16_t buffer, std::string_view staged) {
-  Memory& memory = card_.memory();
-  const std::optional<size_t> desc = RotaryDescriptor(card_.model().spran, buffer);
-  if (!desc) return kRotNotTaken << 16;
-  const uint16_t status = memory.DprWord(*desc + kRotStatus);
-  const uint32_t size = memory.DprWord(*desc + kRotSize);
-  if (status & 0x8000) return kRotSizeError << 16;
-  if (size == 0) return kRotNotTaken << 16;
-  uint32_t host = memory.DprWord(*desc + kRotHostIndex) % size;
-  const uint32_t card_index = memory.DprWord(*desc + kRotCardIndex) % size;
-  const uint32_t start = memory.DprWord(*desc + kRotStart);
-  // Older cards keep the ring's card address, SPRAN cards its word offset from
-  // DPR word 0x450.
-  const int64_t first_word = card_.model().spran
-                                 ? static_cast<int64_t>(start) + 0x450
-                                 : static_cast<int64_t>(start) - memory.dpr_card_base();
-  if (first_word < 0 || (first_word + size) * 4 > static_cast<int64_t>(Memory::kDprSize)) {
-    return kRotSizeError << 16;
-  }
-  size_t taken = 0;
-  uint32_t code = kRotTaken;
-  while (taken < staged.size()) {
-    if (staged.size() - taken < 2) {
-      code = kRotSizeError;
-      break;
-    }
-    const size_t bytes = static_cast<uint8_t>(staged[taken]) |
-                         (static_cast<uint8_t>(staged[taken + 1]) << 8);
-    const size_t words = bytes / 4;
-    if (bytes % 4 != 0 || taken + 2 + bytes > staged.size() || words + 4 > size) {
-      code = kRotSizeError;  // a command that is malformed or can never fit
-      break;
-    }
-    int64_t room = static_cast<int64_t>(card_index) - static_cast<int64_t>((host + 4) % size);
-    if (room < 0) room += size;
-    if (room < static_cast<int64_t>(words)) {
-      code = taken == 0 ? kRotNotTaken : kRotPartly;
-      break;
-    }
-    for (size_t w = 0; w < words; ++w) {
-      const size_t at = (static_cast<size_t>(first_word) + host) * 4;
-      memory.WriteDpr(at, staged.data() + taken + 2 + 4 * w, 4);
-      host = (host + 1) % size;
-    }
-    taken += 2 + bytes;
-  }
-  memory.SetDprWord(*desc + kRotHostIndex, static_cast<uint16_t>(host));
-  if (code == kRotSizeError && taken > 0) code = kRotPartly;
-  return (code << 16) | static_cast<uint32_t>(taken & 0xFFFF);
+  return card_.RotaryPutNetwork(buffer, staged);
 }
 
-bool RequestServer::InitRotary(uint16_t buffer) {
-  const std::optional<size_t> desc = RotaryDescriptor(card_.model().spran, buffer);
-  if (!desc) return false;
-  Memory& memory = card_.memory();
-  memory.SetDprWord(*desc + kRotHostIndex, 0);
-  memory.SetDprWord(*desc + kRotCardIndex, 0);
-  return true;
-}
+bool RequestServer::InitRotary(uint16_t buffer) { return card_.RotaryInit(buffer); }
 
 }  // namespace zimo::cardsim

@@ -372,7 +372,7 @@ UsbAnswer UsbAttachment::Vendor(const UsbSetup& setup, std::string_view out) {
     case rq::kDownloadStatus:
       return Ack(Le32(download_status_).substr(0, setup.length));
     case rq::kRotaryPut:
-      rotary_status_ = rotary_.PutRotary(setup.value, out);
+      rotary_status_ = card_.RotaryPutStaged(setup.value, out);
       return Ack();
     case rq::kRotaryStatus:
       return Ack(Le32(rotary_status_).substr(0, setup.length));
@@ -395,9 +395,11 @@ UsbAnswer UsbAttachment::Vendor(const UsbSetup& setup, std::string_view out) {
     }
     case rq::kHostRotaryReady:
       return Ack(
-          std::string(1, static_cast<char>(host_rotary_ready_ ? 1 : 0)).substr(0, setup.length));
+          std::string(1, static_cast<char>(host_rotary_ready_ && card_.HostRotaryReady() ? 1 : 0))
+              .substr(0, setup.length));
     case rq::kHostRotaryReset:
       host_rotary_.clear();
+      card_.HostRotaryReset();
       return Ack();
     case rq::kHostRotaryE7:
     case rq::kHostRotaryE9:
@@ -427,6 +429,7 @@ UsbAnswer UsbAttachment::Transfer(uint8_t endpoint, std::string_view out, size_t
     }
     case kRotaryOut:
       if (host_rotary_.size() + out.size() <= kHostRotaryLimit) host_rotary_.append(out);
+      card_.HostRotaryData(out);  // the records run in system n + 1
       return Ack();
     default:
       return Stall();

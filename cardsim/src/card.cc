@@ -51,7 +51,9 @@ Card::Card(CardModel model)
       vars_(std::make_unique<Variables>(model_, *memory_)),
       motors_(std::make_unique<Motors>(model_, *vars_, *memory_)),
       interp_(std::make_unique<Interpreter>(model_, *memory_, *vars_, *motors_, *script_)),
+      rotary_(std::make_unique<RotaryBuffers>(model_, *memory_)),
       bootstrap_(model_.bootstrap) {
+  interp_->AttachRotary(rotary_.get());
   InitCardWords();
   vars_->SetIWriteHook([this](int n, double value) { OnIVarWritten(n, value); });
   vars_->SetIChangeHook([this](int n, double old, double now) {

@@ -154,8 +154,16 @@ int Interpreter::List(Scanner& s, Reply& reply) {
 
 int Interpreter::Open(Scanner& s, Reply&) {
   std::string name;
-  if (!BufferName(s, &name)) return card_error::kBadCommand;
-  if (!open_buffer_.empty()) return card_error::kBufferInUse;
+  const bool binary = s.AcceptWord("BINARY") || s.AcceptWord("BIN");
+  if (!BufferName(s, &name) || (binary && name != "ROT")) return card_error::kBadCommand;
+  if (!open_buffer_.empty() || binary_rotary_open_) return card_error::kBufferInUse;
+  // "OPEN BIN ROT", and "OPEN ROT" on an older card while I57 = 1, open the
+  // binary rotary buffers: their units come through the DPR and the USB and
+  // Ethernet ports, so the lines that follow still run.
+  if (name == "ROT" && (binary || (!model_.spran && vars_.I(57) != 0))) {
+    binary_rotary_open_ = true;
+    return 0;
+  }
   for (const auto& [coord, state] : cs_) {
     if (state.running && name == "PROG " + std::to_string(state.program)) {
       return card_error::kRunning;
@@ -173,6 +181,7 @@ int Interpreter::CloseBuffer() {
   // stay; such a program does not run.
   std::string name = std::move(open_buffer_);
   open_buffer_.clear();
+  binary_rotary_open_ = false;
   if (name.empty()) return 0;
   UpdateProgramTables();
   if (name == "ROT") return 0;
@@ -183,6 +192,7 @@ int Interpreter::CloseBuffer() {
 int Interpreter::Close(Scanner&, Reply&) { return CloseBuffer(); }
 
 int Interpreter::Clear(Scanner&, Reply&) {
+  if (binary_rotary_open_) return 0;  // the host empties the rings itself
   if (open_buffer_.empty()) return card_error::kNoBufferOpen;
   buffers_[open_buffer_].clear();
   BufferChanged(open_buffer_);

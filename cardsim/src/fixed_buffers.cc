@@ -95,6 +95,7 @@ std::pair<uint32_t, uint32_t> Interpreter::CoordWords(int coord) const {
     }
     if (all_in_position) second |= 1u << 17;
   }
+  second |= RotaryStatusBits(coord);
   if (auto s = scripted_coord_.find(coord); s != scripted_coord_.end()) {
     first |= s->second.first;
     second |= s->second.second;
@@ -115,7 +116,7 @@ std::pair<uint32_t, uint32_t> Interpreter::DprGlobalWords() const {
   // First word: the buffers open for editing (rotary bit 18, motion
   // program bit 19); second word: the error flags.
   uint32_t first = 0, second = 0;
-  if (open_buffer_ == "ROT") first |= 1u << 18;
+  if (RotaryBufferOpen()) first |= 1u << 18;
   if (open_buffer_.rfind("PROG ", 0) == 0) first |= 1u << 19;
   auto has = [this](GlobalError e) { return (global_errors_ >> static_cast<int>(e)) & 1u; };
   if (has(GlobalError::kServo)) second |= 1u << 20;

@@ -68,7 +68,9 @@ int Interpreter::Begin(Scanner& s, Reply&) {
   auto n = s.Unsigned();
   if (!n || *n > 32767) return card_error::kBadCommand;
   if (ProgramRunning(coord_)) return card_error::kRunning;
-  if (Buffer(ProgramName(static_cast<int>(*n))) == nullptr) return card_error::kNoProgram;
+  if (*n != kRotaryProgram && Buffer(ProgramName(static_cast<int>(*n))) == nullptr) {
+    return card_error::kNoProgram;
+  }
   CoordState& c = cs_[coord_];
   c.program = static_cast<int>(*n);
   c.pc = c.sub = 0;
@@ -88,7 +90,8 @@ int Interpreter::Begin(Scanner& s, Reply&) {
 int Interpreter::RunChecks(int coord) {
   auto it = cs_.find(coord);
   if (it == cs_.end() || it->second.program < 0 ||
-      Buffer(ProgramName(it->second.program)) == nullptr) {
+      (it->second.program != kRotaryProgram &&
+       Buffer(ProgramName(it->second.program)) == nullptr)) {
     return card_error::kNoProgram;
   }
   auto axes = AxesOf(coord);
@@ -99,6 +102,7 @@ int Interpreter::RunChecks(int coord) {
   for (const auto& [motor, a] : axes) {
     if (!motors_.ClosedLoop(motor)) return card_error::kOpenLoop;
   }
+  if (it->second.program == kRotaryProgram) return 0;
   const CompiledProgram* program = Compiled(ProgramName(it->second.program));
   if (program == nullptr || !program->well_formed) return card_error::kBadStructureRun;
   return 0;
@@ -324,8 +328,9 @@ void Interpreter::MotionCycle() {
   for (auto& [coord, c] : cs_) {
     if (!c.running) continue;
     writer_ = "&" + std::to_string(coord);
-    const CompiledProgram* program = Compiled(ProgramName(c.program));
-    if (program == nullptr || !program->well_formed) {
+    const bool rotary = c.program == kRotaryProgram;
+    const CompiledProgram* program = rotary ? nullptr : Compiled(ProgramName(c.program));
+    if (!rotary && (program == nullptr || !program->well_formed)) {
       StopProgram(coord);
       continue;
     }
@@ -364,6 +369,10 @@ void Interpreter::MotionCycle() {
         continue;
       }
     }
+    if (rotary) {
+      RotaryStatements(coord, c, left, rate);
+      continue;
+    }
     const auto& st = program->statements;
     for (int budget = kStatementsPerCycle; budget > 0 && c.running; --budget) {
       if (c.pc >= st.size()) {
@@ -397,26 +406,30 @@ void Interpreter::MotionCycle() {
           break;
         }
       }
-      if (!started) continue;
-      // What is left of this cycle goes into the new move or dwell.
-      if (c.moving) {
-        c.t = left * rate;
-        ApplyMove(c, c.t);
-        if (c.t < c.duration) break;
-        left = (c.t - c.duration) / (rate > 0 ? rate : 1);
-        c.moving = false;
-      } else {
-        c.t = left;
-        if (c.t < c.duration) break;
-        left = c.t - c.duration;
-        c.dwelling = false;
-      }
-      if (c.step) {
-        c.step_wait = true;
-        break;
-      }
+      if (started && SpendStarted(c, left, rate)) break;
     }
   }
+}
+
+bool Interpreter::SpendStarted(CoordState& c, double& left, double rate) {
+  // What is left of this cycle goes into the new move or dwell.
+  if (c.moving) {
+    c.t = left * rate;
+    ApplyMove(c, c.t);
+    if (c.t < c.duration) return true;
+    left = (c.t - c.duration) / (rate > 0 ? rate : 1);
+    c.moving = false;
+  } else {
+    c.t = left;
+    if (c.t < c.duration) return true;
+    left = c.t - c.duration;
+    c.dwelling = false;
+  }
+  if (c.step) {
+    c.step_wait = true;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace zimo::cardsim

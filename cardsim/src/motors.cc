@@ -307,6 +307,14 @@ int32_t Motors::Output(int motor) const {
   return static_cast<int32_t>(std::clamp(std::round(units), -32768.0, 32767.0));
 }
 
+void Motors::HomeHere(int motor) {
+  if (!Active(motor)) return;
+  Motor& m = motors_[motor - 1];
+  m.home_offset = m.cmd;
+  m.home_complete = true;
+  Publish(motor);
+}
+
 void Motors::SetPosition(int motor, double position) {
   if (!Valid(motor)) return;
   Motor& m = motors_[motor - 1];

@@ -181,8 +181,8 @@ void Interpreter::UpdateProgramTables() {
 }
 
 uint32_t Interpreter::BufferStatusBits() const {
+  if (RotaryBufferOpen()) return 1u << 18;
   if (open_buffer_.empty()) return 0;
-  if (open_buffer_ == "ROT") return 1u << 18;
   if (open_buffer_.rfind("PROG", 0) == 0) return 1u << 19;
   return 1u << 17;
 }

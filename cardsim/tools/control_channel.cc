@@ -6,6 +6,8 @@
 #include <optional>
 #include <sstream>
 
+#include "cardsim/rotary_control.h"
+
 namespace zimo::cardsim {
 namespace {
 
@@ -47,6 +49,19 @@ ControlResult RunControlCommand(Card& card, const std::string& command, Card::Sn
   };
 
   if (verb.empty()) return fail("empty command");
+  {
+    // The binary rotary buffers' commands (cardsim/rotary_control.h).
+    std::vector<std::string> all{verb};
+    std::istringstream split(rest);
+    for (std::string w; split >> w;) all.push_back(w);
+    if (auto rotary = RunRotaryControl(card, all)) {
+      if (!rotary->ok) return fail(rotary->lines.front());
+      const std::string prefix = verb == "motion-log" ? "motion " : "bytes ";
+      for (const std::string& l : rotary->lines) result.lines.push_back(prefix + l);
+      result.lines.push_back("ok");
+      return result;
+    }
+  }
   if (verb == "mute" || verb == "ack") {
     const std::optional<bool> on = OnOff(a);
     if (!on || !b.empty()) return fail(verb + " takes on or off");

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "cardsim/rotary_control.h"
 #include "cardsim/script.h"
 #include "host/host_config.h"
 
@@ -184,6 +185,25 @@ std::string ControlServer::Execute(std::string_view line) {
   }
   cardsim::Card* sim = host_.SimCard(id);
   if (sim == nullptr) return "error no card " + words[1];
+  {
+    // The binary rotary buffers' commands (cardsim/rotary_control.h); their
+    // output comes as entries ended by '|', as "log" sends them.
+    std::vector<std::string> rotary{command};
+    rotary.insert(rotary.end(), words.begin() + 2, words.end());
+    if (auto r = cardsim::RunRotaryControl(*sim, rotary)) {
+      if (!r->ok) return "error " + r->lines.front();
+      if (r->lines.empty()) return "ok";
+      std::string reply = "ok ";
+      for (const std::string& entry : r->lines) {
+        for (char c : entry) {
+          if (c == '|' || c == '\\') reply += '\\';
+          reply += c;
+        }
+        reply += '|';
+      }
+      return reply;
+    }
+  }
   if (command == "error") {
     long number, count = 1;
     if (words.size() < 3 || !ParseNumber(words[2], &number) ||

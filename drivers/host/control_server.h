@@ -15,6 +15,11 @@
 //                               order: one entry per line or control character
 //                               ("^F"); '|' and '\' inside an entry come as "\|", "\\")
 //   clear-log <card>            ok
+//   motion-log <card>, clear-motion-log <card>, rotary-answer <card> ...,
+//   host-rotary <card>, host-rotary-refuse <card> ..., host-rotary-capacity
+//   <card> N, rotary-error <card> N on|off
+//                               the card's binary rotary buffers
+//                               (cardsim/README.md); output as "log" sends it
 //   list                        ok <card>:<device>:<words>;...
 //   legacy <port> <knob> ...    legacy ISA cards (host/legacy_isa.h), when
 //                               the host has them

@@ -30,6 +30,7 @@ namespace zimo::cardsim {
 
 class Interpreter;
 class Motors;
+class RotaryBuffers;
 class Variables;
 
 // Bytes a stream port sends, and how long to hold them back (scripted delay).
@@ -128,6 +129,32 @@ class Card {
   // Lines stored in a program buffer ("PLC 3", "PROG 999", "ROT"), if any.
   std::optional<std::vector<std::string>> ProgramBuffer(const std::string& name) const;
 
+  // Binary rotary buffers (card_rotary.cc). The ports' puts: staged
+  // commands into ring `buffer` (USB 0xC8; the answer word), the Ethernet
+  // 0xC8 payload in either form, 0xCA; USB pipe 2 bytes, its ready byte
+  // (0xE2) and 0xE8.
+  uint32_t RotaryPutStaged(int buffer, std::string_view staged);
+  uint32_t RotaryPutNetwork(int buffer, std::string_view payload);
+  bool RotaryInit(int buffer);
+  void HostRotaryData(std::string_view bytes);
+  bool HostRotaryReady();
+  void HostRotaryReset();
+  // Scripting: every `every`-th staged put answers `code` (3: the whole
+  // commands within `take` bytes are taken), `count` times (-1: until code
+  // 0); every `every`-th host-side ready request or Ethernet record put is
+  // refused; the units the host-side records may hold; descriptor status
+  // bit 15 of a buffer.
+  void ScriptRotaryAnswer(uint32_t code, size_t take, int every = 1, int count = -1);
+  void QueueRotaryAnswers(std::vector<std::pair<uint32_t, size_t>> answers);
+  void ScriptHostRotaryRefusal(int every, int count = -1);
+  void SetHostRotaryCapacity(size_t units);
+  void SetRotaryBufferError(int buffer, bool on);
+  size_t HostRotaryErrors() const;
+  std::string HostRotaryReceived() const;  // USB pipe 2 bytes since the last 0xE8
+  // The motion log: "&c TEXT" per item a system ran from its rotary buffer.
+  std::vector<std::string> MotionLog() const;
+  void ClearMotionLog();
+
   // Ring stations (none at start): a station on `node` whose I3 reads
   // `station_type`; RemoveRingStation makes the node absent again.
   void AddRingStation(int node, double station_type = 1);
@@ -196,6 +223,7 @@ class Card {
   std::unique_ptr<Variables> vars_;
   std::unique_ptr<Motors> motors_;
   std::unique_ptr<Interpreter> interp_;
+  std::unique_ptr<RotaryBuffers> rotary_;
   std::deque<std::string> unsolicited_;
 
   // Byte-stream input state.

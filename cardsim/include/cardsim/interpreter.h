@@ -17,6 +17,8 @@
 #include "cardsim/motors.h"
 #include "cardsim/program.h"
 #include "cardsim/reply.h"
+#include "cardsim/rotary_buffers.h"
+#include "cardsim/rotary_run.h"
 #include "cardsim/script.h"
 #include "cardsim/variables.h"
 
@@ -67,6 +69,13 @@ class Interpreter {
   void SetGlobalError(GlobalError error, bool on);
   // The two 24-bit global words as the DPR carries them.
   std::pair<uint32_t, uint32_t> DprGlobalWords() const;
+
+  // Binary rotary buffers (rotary_run.cc): where the units come from and
+  // the motion log; the mode is on (older cards: I57, SPRAN cards: "OPEN
+  // BIN ROT") and a rotary buffer is open for the status words.
+  void AttachRotary(RotaryBuffers* rotary) { rotary_ = rotary; }
+  bool BinaryRotaryOn() const;
+  bool RotaryBufferOpen() const { return open_buffer_ == "ROT" || binary_rotary_open_; }
 
   // Ring stations: each has I0..I999; an absent node answers ERR008.
   void AddRingStation(int node, double station_type);
@@ -160,6 +169,20 @@ class Interpreter {
   int32_t LinesRemainingOf(int coord) const;
   double MoveMsLeft(int coord) const;
   double AccelMsLeft(int coord) const;
+  // A started move or dwell takes what is left of this cycle; true when it
+  // holds the program past the cycle's end (or a single step waits).
+  bool SpendStarted(CoordState& c, double& left, double rate);
+  // Binary rotary buffers (rotary_run.cc).
+  enum class RotaryStepResult { kContinue, kStarted, kWait };
+  void RotaryStatements(int coord, CoordState& c, double& left, double rate);
+  RotaryStepResult RotaryStep(int coord, CoordState& c, RotaryRun& r);
+  bool RotaryFetch(RotaryRun& r, int buffer, size_t number, uint64_t* unit);
+  bool RotaryMove(int coord, CoordState& c, RotaryRun& r);
+  void RotaryWord(int coord, CoordState& c, RotaryRun& r, int code, double value);
+  bool RotaryTime(int coord, CoordState& c, RotaryRun& r, int code, double value);
+  void RotaryFail(int coord, RotaryRun& r, const std::string& why, uint64_t unit);
+  void RotaryText(int coord, const std::string& text);
+  uint32_t RotaryStatusBits(int coord) const;
   int Begin(Scanner& s, Reply& reply);
   int RunProgram(Scanner& s, Reply& reply);
   int Abort(Scanner& s, Reply& reply);
@@ -268,6 +291,9 @@ class Interpreter {
   bool in_program_ = false;                          // running a program's statement
   std::string writer_ = "host";
   std::map<int, CoordState> cs_;                 // motion program state per system
+  RotaryBuffers* rotary_ = nullptr;
+  std::map<int, RotaryRun> rotary_runs_;
+  bool binary_rotary_open_ = false;
   std::map<int, std::vector<double>> stations_;  // ring node -> its I-variables
   uint64_t global_status_ = 0;
   uint32_t global_errors_ = 0;  // bit per GlobalError

@@ -53,6 +53,7 @@ class Motors {
   void JogTo(int motor, double position);    // J=n
   void JogBy(int motor, double distance);    // J:n, relative to the commanded position
   void Home(int motor);                      // HM
+  void HomeHere(int motor);                  // the commanded position becomes the zero
   void Kill(int motor);                      // K
   void OpenLoop(int motor, double percent);  // On
   void KillAll();

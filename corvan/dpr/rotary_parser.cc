@@ -689,6 +689,7 @@ int RotarySyntax::Check(int code) {
     level_ = 0;
     condition_ = false;
     comparison_ = false;
+    target_closed_ = false;
     if (code >= kWord && code <= 383) {
       statement_ = 0;
       expect_ = Expect::kStatement;
@@ -752,7 +753,8 @@ int RotarySyntax::Check(int code) {
     } else if (statement_ >= 270 && statement_ <= 273) {
       statement_ = 0;
       expect_ = Expect::kStatement;
-    } else if (statement_ >= kIndirectAssign) {
+    } else if (statement_ >= kIndirectAssign && !target_closed_) {
+      target_closed_ = true;  // the target's ")": its "=" comes next
       expect_ = Expect::kAssignEquals;
     }
     return 0;

@@ -88,6 +88,7 @@ class RotarySyntax {
   int statement_ = 0;    // code of the open statement, 0 when none
   bool condition_ = false;
   bool comparison_ = false;  // the current clause holds its comparison
+  bool target_closed_ = false;  // an indirect assignment's target is complete
 };
 
 }  // namespace zimo::corvan

@@ -344,5 +344,18 @@ TEST_F(RotaryCardTest, EthernetHostSide) {
   Check(rig);
 }
 
+// Both forms arrive at an Ethernet card as request 0xC8 of buffer 0; the
+// card runs each once.
+TEST_F(RotaryCardTest, EthernetLinearInBothForms) {
+  EthRig rig;
+  rig.Prepare(false);
+  char staged[] = "LINEAR";
+  ASSERT_EQ(ZimoDPRAsciiStrToRotA(0, staged, 0), 0);
+  SetBinRotHostMode(0, 1);
+  char record[] = "LINEAR";
+  ASSERT_EQ(ZimoDPRAsciiStrToRotA(0, record, 0), 0);
+  EXPECT_EQ(rig.Finish(), (Lines{"&1 LINEAR", "&1 LINEAR"}));
+}
+
 }  // namespace
 }  // namespace zimo::corvan

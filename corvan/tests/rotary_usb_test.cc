@@ -168,5 +168,27 @@ TEST_F(RotaryUsbTest, RefusalsOfTheCard) {
   EXPECT_EQ(Put(Line(3), 1), -70);
 }
 
+TEST_F(RotaryUsbTest, HostSideRecordsGoOutOnThePipe) {
+  SetBinRotHostMode(0, 1);
+  ASSERT_EQ(ZimoDPRRotBufInit(0, 0), 0) << "empties the packets, resets reception";
+  EXPECT_EQ(host_->Command("host-rotary 0"), "ok |") << "nothing received";
+  // Two lines of four units wait; the third sends all three records and
+  // the three zero bytes that end the packet: 81 + 3 bytes.
+  EXPECT_EQ(Put(Line(0), 0), 0);
+  EXPECT_EQ(Put(Line(1), 0), 0);
+  EXPECT_EQ(host_->Command("host-rotary 0"), "ok |") << "nothing received";
+  std::string text = Line(2);
+  EXPECT_EQ(ZimoDPRAsciiStrToRotA(0, text.data(), 0), 0);
+  const std::string reply = host_->Command("host-rotary 0");
+  ASSERT_EQ(reply.rfind("ok ", 0), 0u) << reply;
+  std::string hex = reply.substr(3);
+  while (!hex.empty() && hex.back() == '|') hex.pop_back();
+  ASSERT_EQ(hex.size(), 2u * (81 + 3)) << hex;
+  // Record 0: buffer 0, eight words, 0x80, then X1 as 00 0E 1D 40 00 00.
+  EXPECT_EQ(hex.substr(0, 18), "000880000E1D400000");
+  EXPECT_EQ(hex.substr(hex.size() - 6), "000000");
+  SetBinRotHostMode(0, 0);
+}
+
 }  // namespace
 }  // namespace zimo::corvan

@@ -107,9 +107,9 @@ StagingReply SendStaging(int device) {
   StagingReply reply;
   std::uint32_t word = 0;
   if (LocationOf(device) == kLocationUsb) {
-    const platform::IoControlResult r = DriverIoctl(
-        device, drivers::IOCTL_ZIMO_ROT_PUT, block.bytes.data(),
-        static_cast<std::uint32_t>(block.bytes.size()), nullptr, 0);
+    const platform::IoControlResult r =
+        DriverIoctl(device, drivers::IOCTL_ZIMO_ROT_PUT, block.bytes.data(),
+                    static_cast<std::uint32_t>(block.bytes.size()), nullptr, 0);
     if (!r.ok) return reply;
     word = r.bytes_returned;
   } else {
@@ -117,9 +117,9 @@ StagingReply SendStaging(int device) {
     // that could read as the card's acceptance.
     std::uint16_t first = 0;
     std::uint16_t second = 0;
-    const std::int32_t got = EthRotBufPut(Dev(device), 0, block.bytes.data() + kStagingHeader,
-                                          static_cast<std::uint32_t>(block.Fill()), &first,
-                                          &second);
+    const std::int32_t got =
+        EthRotBufPut(Dev(device), 0, block.bytes.data() + kStagingHeader,
+                     static_cast<std::uint32_t>(block.Fill()), &first, &second);
     if (got != 4) return reply;
     word = static_cast<std::uint32_t>(second) << 16 | first;
   }
@@ -184,9 +184,8 @@ int RingPut(int device, int count, const std::uint32_t* words, int n) {
   const std::int64_t host = d.HostIndex;
   std::int64_t next = 0;
   if (host + count < size) {
-    if (count > 0 &&
-        ZimoDPRSetMem(Dev(device), base + static_cast<std::uint32_t>(4 * host),
-                      static_cast<std::uint32_t>(4 * count), words) == nullptr) {
+    if (count > 0 && ZimoDPRSetMem(Dev(device), base + static_cast<std::uint32_t>(4 * host),
+                                   static_cast<std::uint32_t>(4 * count), words) == nullptr) {
       return kRotRefused;
     }
     next = host + count;
@@ -238,7 +237,7 @@ int Init(int device, int n) {
   const std::int64_t next_free = std::int64_t{block->VbgNextFree} - base;  // word offset
   const bool lowest = old.Size != 0 && RingWordOffset(*block, old) == next_free;
 
-  std::int64_t offset = 0;      // word offset of the ring after this call
+  std::int64_t offset = 0;  // word offset of the ring after this call
   std::int64_t new_free = next_free;
   std::int64_t new_size = size;
   if (old.Size == 0 || lowest) {

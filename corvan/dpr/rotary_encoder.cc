@@ -63,11 +63,11 @@ class Encoder {
   std::size_t units_ = 0;
 
   // The open expression statement.
-  int statement_ = 0;                 // 0: none open
-  std::uint64_t header_ = 0;          // the current unit's header bits
-  std::uint64_t continuation_ = 0;    // header of its further units
-  int payload_ = 0;                   // payload bits of the current unit
-  std::uint64_t pending_ = 0;         // bits gathered for the current unit
+  int statement_ = 0;               // 0: none open
+  std::uint64_t header_ = 0;        // the current unit's header bits
+  std::uint64_t continuation_ = 0;  // header of its further units
+  int payload_ = 0;                 // payload bits of the current unit
+  std::uint64_t pending_ = 0;       // bits gathered for the current unit
   int pending_bits_ = 0;
   std::size_t first_unit_ = 0;        // index of the statement's first unit
   std::size_t last_full_ = SIZE_MAX;  // index of its last unit emitted full
@@ -319,14 +319,12 @@ bool RotaryPackValue(double value, std::uint32_t* exponent, std::uint64_t* manti
   return true;
 }
 
-int RotaryEncodeLine(const RotaryDialect& dialect, const RotaryToken* tokens,
-                     std::uint8_t* block) {
+int RotaryEncodeLine(const RotaryDialect& dialect, const RotaryToken* tokens, std::uint8_t* block) {
   if (tokens == nullptr || block == nullptr) return kRotaryIllegal;
   std::memset(block, 0, kRotaryBlockBytes);
   Encoder encoder(dialect, block);
   return encoder.Run(tokens);
 }
-
 
 int RotaryConvertLine(const RotaryDialect& dialect, const char* text, std::uint8_t* block) {
   std::array<RotaryToken, kRotaryTokenLimit> tokens{};

@@ -20,8 +20,7 @@ inline constexpr std::size_t kRotaryStatementConstants = 16;
 // kRotaryBlockBytes): the number of 32-bit words written (two per unit), or
 // -60 for a value the card cannot hold, -66 for a line beyond the block or a
 // statement with more constants than it can carry.
-int RotaryEncodeLine(const RotaryDialect& dialect, const RotaryToken* tokens,
-                     std::uint8_t* block);
+int RotaryEncodeLine(const RotaryDialect& dialect, const RotaryToken* tokens, std::uint8_t* block);
 int RotaryEncodeLine(int device, const RotaryToken* tokens, std::uint8_t* block);
 
 // Both passes over one upper-cased line: word count (0 for an empty line) or

@@ -47,9 +47,8 @@ bool SendPacket(int device, HostPacket& packet) {
   }
   std::uint16_t first = 0;
   std::uint16_t second = 0;
-  const std::int32_t got =
-      EthRotBufPut(DeviceNumberFromIndex(device), 0, packet.bytes.data(),
-                   static_cast<std::uint32_t>(packet.fill), &first, &second);
+  const std::int32_t got = EthRotBufPut(DeviceNumberFromIndex(device), 0, packet.bytes.data(),
+                                        static_cast<std::uint32_t>(packet.fill), &first, &second);
   if (got != 4) return false;
   return (static_cast<std::uint32_t>(second) << 16 | first) != 0;
 }
@@ -67,8 +66,8 @@ int RotaryHostInit(int device) {
   return DriverIoctl(device, drivers::IOCTL_ZIMO_HOSTROT_INIT, nullptr, 0, nullptr, 0).ok ? 1 : 0;
 }
 
-RotaryPutOutcome RotaryHostPut(int device, int count, const std::uint32_t* words, int n,
-                               bool flush, char* text) {
+RotaryPutOutcome RotaryHostPut(int device, int count, const std::uint32_t* words, int n, bool flush,
+                               char* text) {
   RotaryPutOutcome out;
   if (!IsRealDevice(device) || n < 0 || n >= kHostBuffers || count < 0) return out;
   const std::uint32_t location = LocationOf(device);

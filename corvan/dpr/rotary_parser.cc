@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 
-
 namespace zimo::corvan {
 namespace {
 
@@ -35,7 +34,9 @@ constexpr int kIndirectMOperator = 772;
 
 constexpr std::int32_t kAllAxes = 0x2AAAA;
 
-bool IsStatementCode(int code) { return (code >= 256 && code <= 383) || (code >= 770 && code <= 773); }
+bool IsStatementCode(int code) {
+  return (code >= 256 && code <= 383) || (code >= 770 && code <= 773);
+}
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
@@ -195,20 +196,12 @@ bool ReadAxisList(const char*& p, std::uint32_t* mask) {
   std::uint32_t bits = 0;
   for (;;) {
     s = SkipBlanks(s);
-    int bit = -1;
-    switch (*s) {
-      case 'R': bit = 0; break;
-      case 'A': bit = 1; break;
-      case 'B': bit = 3; break;
-      case 'C': bit = 5; break;
-      case 'U': bit = 7; break;
-      case 'V': bit = 9; break;
-      case 'W': bit = 11; break;
-      case 'X': bit = 13; break;
-      case 'Y': bit = 15; break;
-      case 'Z': bit = 17; break;
-      default: return false;
-    }
+    // R is bit 0; A B C U V W X Y Z the odd bits 1 to 17.
+    static constexpr char kAxes[] = "RABCUVWXYZ";
+    const char* axis = *s != '\0' ? std::strchr(kAxes, *s) : nullptr;
+    if (axis == nullptr) return false;
+    const int index = static_cast<int>(axis - kAxes);
+    const int bit = index == 0 ? 0 : 2 * index - 1;
     bits |= 1u << bit;
     s = SkipBlanks(s + 1);
     if (*s == ',') {
@@ -360,10 +353,14 @@ int Lexer::Variable(char letter) {
       q = SkipBlanks(q);
       if (is_m) {
         int op = -1;
-        if (q[0] == '=' && q[1] == '=') op = 3;
-        else if (q[0] == '&' && q[1] == '=') op = 2;
-        else if (q[0] == '|' && q[1] == '=') op = 0;
-        else if (q[0] == '^' && q[1] == '=') op = 1;
+        if (q[0] == '=' && q[1] == '=')
+          op = 3;
+        else if (q[0] == '&' && q[1] == '=')
+          op = 2;
+        else if (q[0] == '|' && q[1] == '=')
+          op = 0;
+        else if (q[0] == '^' && q[1] == '=')
+          op = 1;
         if (op >= 0) return Emit(kIndirectMOperator + MinusAfter(), 0, 0, 2 * op);
       }
       if (q[0] == '=') return Emit(kIndirectAssign + MinusAfter(), 0, 0, 2 * type);
@@ -596,16 +593,30 @@ int Lexer::Run() {
       case '!': {
         const char n = p_[1];
         p_ += 2;
-        if (n == '=') result = Comparison(184);
-        else if (n == '>') result = Comparison(186);
-        else if (n == '<') result = Comparison(188);
-        else if (n == '~') result = Comparison(190);
-        else return kRotaryIllegal;
+        if (n == '=')
+          result = Comparison(184);
+        else if (n == '>')
+          result = Comparison(186);
+        else if (n == '<')
+          result = Comparison(188);
+        else if (n == '~')
+          result = Comparison(190);
+        else
+          return kRotaryIllegal;
         break;
       }
-      case '<': ++p_; result = Comparison(180); break;
-      case '>': ++p_; result = Comparison(178); break;
-      case '~': ++p_; result = Comparison(182); break;
+      case '<':
+        ++p_;
+        result = Comparison(180);
+        break;
+      case '>':
+        ++p_;
+        result = Comparison(178);
+        break;
+      case '~':
+        ++p_;
+        result = Comparison(182);
+        break;
       case '=':
         if (syntax_.InCondition()) {
           if (p_[1] == '=') return kRotaryIllegal;
@@ -636,13 +647,34 @@ int Lexer::Run() {
           result = TimeWord(71);
         }
         break;
-      case ':': ++p_; result = TimeWord(70); break;
-      case '(': ++p_; result = Emit(kParen + MinusAfter()); break;
-      case ')': ++p_; result = Emit(kClose); break;
-      case '*': ++p_; result = Emit(130); break;
-      case '+': ++p_; result = Emit(kPlus); break;
-      case '/': ++p_; result = Emit(131); break;
-      case '%': ++p_; result = Emit(135); break;
+      case ':':
+        ++p_;
+        result = TimeWord(70);
+        break;
+      case '(':
+        ++p_;
+        result = Emit(kParen + MinusAfter());
+        break;
+      case ')':
+        ++p_;
+        result = Emit(kClose);
+        break;
+      case '*':
+        ++p_;
+        result = Emit(130);
+        break;
+      case '+':
+        ++p_;
+        result = Emit(kPlus);
+        break;
+      case '/':
+        ++p_;
+        result = Emit(131);
+        break;
+      case '%':
+        ++p_;
+        result = Emit(135);
+        break;
       case '-':
         ++p_;
         if ((previous_ >= 128 && previous_ <= 135) || (previous_ & 1) != 0) {

@@ -29,7 +29,7 @@ inline constexpr int kRotaryBlockStart = 32;
 // widths and limits) and the number ranges of motors and variables.
 struct RotaryDialect {
   bool spran = false;
-  std::uint32_t motor_count = 8;       // 8 older, 32 SPRAN
+  std::uint32_t motor_count = 8;        // 8 older, 32 SPRAN
   std::uint32_t variable_count = 1024;  // 1024 older, 8192 SPRAN
 };
 
@@ -85,9 +85,9 @@ class RotarySyntax {
 
   Expect expect_ = Expect::kStatement;
   int level_ = 0;
-  int statement_ = 0;    // code of the open statement, 0 when none
+  int statement_ = 0;  // code of the open statement, 0 when none
   bool condition_ = false;
-  bool comparison_ = false;  // the current clause holds its comparison
+  bool comparison_ = false;     // the current clause holds its comparison
   bool target_closed_ = false;  // an indirect assignment's target is complete
 };
 

@@ -27,8 +27,8 @@ RotaryPutOutcome RotaryStagePut(int device, int count, const std::uint32_t* word
                                 bool flush, char* text);
 // The host-side packets' put (other cards: RotaryStagePut with flush and
 // no text).
-RotaryPutOutcome RotaryHostPut(int device, int count, const std::uint32_t* words, int n,
-                               bool flush, char* text);
+RotaryPutOutcome RotaryHostPut(int device, int count, const std::uint32_t* words, int n, bool flush,
+                               char* text);
 
 // Whether commands wait in the device's staging block.
 bool RotaryStagingPending(int device);

@@ -1,6 +1,6 @@
 // One 200-line motion program through every road into a running card's
-// coordinate system 1: the DPR ring of a PCI card (the text file feeder into
-// a 100-word ring, and a binary command file), the staged puts of USB and
+// coordinate system 1: the DPR ring of ISA and PCI cards (the text file
+// feeder into a 100-word ring, and on PCI a binary command file), the staged puts of USB and
 // Ethernet cards and the host-side records of both. The card decodes and
 // runs what arrives; every road must leave the same motion log and the
 // same variables, with every line run once, also when the card takes only
@@ -38,20 +38,28 @@ std::string ProgramLine(int i) {
   const std::string p = "P" + std::to_string(kFirstVariable + i);
   const std::string count = p + "=" + p + "+1";
   switch (i % 10) {
-    case 0: return count + " Q" + std::to_string(i % 10) + "=SIN(30)*" + std::to_string(i);
-    case 1: return "LINEAR TM1 X" + std::to_string(i % 7) + " " + count;
-    case 2: return "IF(P1>-1)" + count;
-    case 3: return "ENABLE PLC " + std::to_string(i % 32) + " " + count;
-    case 4: return "P2=0 WHILE(P2<3)P2=P2+1 " + count;  // the body runs three times
-    case 5: return "DISABLE PLC " + std::to_string((i + 7) % 32) + "," + std::to_string(31) +
-                   " " + count;
-    case 6: return "dwell 1 " + count;
+    case 0:
+      return count + " Q" + std::to_string(i % 10) + "=SIN(30)*" + std::to_string(i);
+    case 1:
+      return "LINEAR TM1 X" + std::to_string(i % 7) + " " + count;
+    case 2:
+      return "IF(P1>-1)" + count;
+    case 3:
+      return "ENABLE PLC " + std::to_string(i % 32) + " " + count;
+    case 4:
+      return "P2=0 WHILE(P2<3)P2=P2+1 " + count;  // the body runs three times
+    case 5:
+      return "DISABLE PLC " + std::to_string((i + 7) % 32) + "," + std::to_string(31) + " " + count;
+    case 6:
+      return "dwell 1 " + count;
     case 7: {
       const std::string n = std::to_string(kFirstVariable + i);
       return "P(P3+" + n + ")=P(P3+" + n + ")+1";
     }
-    case 8: return "RAPID X0 " + count;
-    default: return "IF(P1<-5 OR P1>-1)" + count + " Q1=2";
+    case 8:
+      return "RAPID X0 " + count;
+    default:
+      return "IF(P1<-5 OR P1>-1)" + count + " Q1=2";
   }
 }
 
@@ -139,8 +147,8 @@ class DriverHostRig : public Rig {
   }
   std::string Variables() override {
     std::string text(8192, '\0');
-    const std::string command = "P" + std::to_string(kFirstVariable) + ".." +
-                                std::to_string(kFirstVariable + kLines - 1);
+    const std::string command =
+        "P" + std::to_string(kFirstVariable) + ".." + std::to_string(kFirstVariable + kLines - 1);
     ZimoGetResponseA(0, text.data(), static_cast<std::uint32_t>(text.size()), command.c_str());
     return text.c_str();
   }
@@ -283,6 +291,15 @@ TEST_F(RotaryCardTest, ReferenceRunOnPci) {
   EXPECT_TRUE(has("&1 ENABLE PLC 3"));
   EXPECT_TRUE(has("&1 DWELL1"));
   EXPECT_TRUE(has("&1 P(P3+107)=P(P3+107)+1"));
+}
+
+TEST_F(RotaryCardTest, TextFileOnIsa) {
+  DriverHostRig rig(kLocationIsa, "isa older", "ZimoISA0");
+  rig.Prepare(false);
+  std::FILE* file = ProgramFile();
+  FeedFile(rig, file, ZimoDPRAsciiFileToRot);
+  std::fclose(file);
+  Check(rig);
 }
 
 TEST_F(RotaryCardTest, BinaryCommandFileOnPci) {

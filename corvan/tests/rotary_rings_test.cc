@@ -78,8 +78,8 @@ class RotaryRingTest : public testing::PciCardTest {
     return lines;
   }
   void SetRotaryOpen(bool open) {
-    std::uint8_t* globals = (block().SpranFlag != 0 ? block().SpranRealTimeCopy
-                                                    : block().RealTimeCopy) + 4;
+    std::uint8_t* globals =
+        (block().SpranFlag != 0 ? block().SpranRealTimeCopy : block().RealTimeCopy) + 4;
     const std::uint32_t word = open ? 1u << 18 : 0;
     std::memcpy(globals, &word, 4);
   }

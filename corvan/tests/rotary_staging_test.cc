@@ -268,8 +268,8 @@ TEST_F(RotaryStagingTest, BinaryFilesRoundTrip) {
   std::rewind(binary);
   std::uint8_t bytes[64] = {};
   ASSERT_EQ(std::fread(bytes, 1, sizeof bytes, binary), 2u + 8 + 2 + 2 + 8);
-  const std::uint8_t expect[] = {2,    0, 0x20, 0x0E, 0, 0, 0, 0x50, 0, 0, 0, 0,
-                                 2,    0, 0x80, 0x0F, 1, 0, 0, 0,    0, 0};
+  const std::uint8_t expect[] = {2, 0, 0x20, 0x0E, 0,    0, 0, 0x50, 0, 0, 0,
+                                 0, 2, 0,    0x80, 0x0F, 1, 0, 0,    0, 0, 0};
   EXPECT_EQ(std::memcmp(bytes, expect, sizeof expect), 0);
   std::rewind(binary);
   ZimoDPRRotBufClr(kDevice, 0);

@@ -23,7 +23,15 @@ void Check(bool condition) {
 
 bool KnownError(int r) {
   switch (r) {
-    case -37: case -60: case -61: case -62: case -63: case -66: case -67: case -68: case -69:
+    case -37:
+    case -60:
+    case -61:
+    case -62:
+    case -63:
+    case -66:
+    case -67:
+    case -68:
+    case -69:
       return true;
     default:
       return false;
@@ -68,13 +76,70 @@ namespace zimo::testing {
 const int kFuzzGeneratedInputs = 20000;
 
 std::vector<std::uint8_t> FuzzGenerate(std::mt19937& random) {
-  static const char* const kPieces[] = {
-      "IF(", "WHILE(", "P1", "M2", "Q3", "I4", "P(", "M(", "=", "==", "&=", "|=", "^=", "-",
-      "+", "*", "/", "%", "&", "|", "^", "(", ")", "(-", ">", "<", "!=", "~", " AND ", " OR ",
-      "X10", "Y-1.5", "Z$1F", "TA", "DWELL", ":", "CCR", "LINEAR", "HOME 1,3", "HOMEZ 1..40",
-      "DISABLE PLC 1..3,5", "ENA PLCC 0", "ABS(X,Y)", "INC(R)", "FRAX", "AROTATE 99",
-      "CIRCLE", "SIN(", "ATAN2(", "1E12", "1E-12", "0.", ".", " ", ",", "\r", ";", "\xC4",
-      "x", "N", "CALL", "1", "1024", "8191"};
+  static const char* const kPieces[] = {"IF(",
+                                        "WHILE(",
+                                        "P1",
+                                        "M2",
+                                        "Q3",
+                                        "I4",
+                                        "P(",
+                                        "M(",
+                                        "=",
+                                        "==",
+                                        "&=",
+                                        "|=",
+                                        "^=",
+                                        "-",
+                                        "+",
+                                        "*",
+                                        "/",
+                                        "%",
+                                        "&",
+                                        "|",
+                                        "^",
+                                        "(",
+                                        ")",
+                                        "(-",
+                                        ">",
+                                        "<",
+                                        "!=",
+                                        "~",
+                                        " AND ",
+                                        " OR ",
+                                        "X10",
+                                        "Y-1.5",
+                                        "Z$1F",
+                                        "TA",
+                                        "DWELL",
+                                        ":",
+                                        "CCR",
+                                        "LINEAR",
+                                        "HOME 1,3",
+                                        "HOMEZ 1..40",
+                                        "DISABLE PLC 1..3,5",
+                                        "ENA PLCC 0",
+                                        "ABS(X,Y)",
+                                        "INC(R)",
+                                        "FRAX",
+                                        "AROTATE 99",
+                                        "CIRCLE",
+                                        "SIN(",
+                                        "ATAN2(",
+                                        "1E12",
+                                        "1E-12",
+                                        "0.",
+                                        ".",
+                                        " ",
+                                        ",",
+                                        "\r",
+                                        ";",
+                                        "\xC4",
+                                        "x",
+                                        "N",
+                                        "CALL",
+                                        "1",
+                                        "1024",
+                                        "8191"};
   std::vector<std::uint8_t> input;
   input.push_back(static_cast<std::uint8_t>(random()));
   const int pieces = 1 + static_cast<int>(random() % 60);

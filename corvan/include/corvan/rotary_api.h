@@ -114,7 +114,7 @@ int16_t ZimoHostrotput(uint32_t device, int32_t count, const uint32_t* words, ui
 int32_t ZimoHostBinRotInit(uint32_t device);
 
 #ifdef __cplusplus
-}  /* extern "C" */
+} /* extern "C" */
 #endif
 
 #endif /* CORVAN_ROTARY_API_H_ */

@@ -63,13 +63,8 @@ bool HasDpr(int device) {
   return user != nullptr && user->DprAvailable != 0;
 }
 
-std::uint32_t LocationOf(int device) {
-  const SharedDeviceBlock* block = BlockOf(device);
-  return block != nullptr ? block->Location : kLocationUnknown;
-}
-
 bool Stages(int device) {
-  const std::uint32_t location = LocationOf(device);
+  const std::uint32_t location = RotaryLocation(device);
   return location == kLocationUsb || location == kLocationEthernet;
 }
 
@@ -106,7 +101,7 @@ StagingReply SendStaging(int device) {
   StagingBlock& block = g_staging[static_cast<std::size_t>(device)];
   StagingReply reply;
   std::uint32_t word = 0;
-  if (LocationOf(device) == kLocationUsb) {
+  if (RotaryLocation(device) == kLocationUsb) {
     const platform::IoControlResult r =
         DriverIoctl(device, drivers::IOCTL_ZIMO_ROT_PUT, block.bytes.data(),
                     static_cast<std::uint32_t>(block.bytes.size()), nullptr, 0);
@@ -269,9 +264,9 @@ int Init(int device, int n) {
       static_cast<std::uint32_t>(offset * 4);
   block->VbgNextFree = static_cast<std::uint32_t>(base + new_free);
   RotaryStagingClear(device);
-  if (LocationOf(device) == kLocationUsb) {
+  if (RotaryLocation(device) == kLocationUsb) {
     DriverIoctl(device, drivers::IOCTL_ZIMO_ROT_INIT, nullptr, 0, nullptr, 0);
-  } else if (LocationOf(device) == kLocationEthernet) {
+  } else if (RotaryLocation(device) == kLocationEthernet) {
     EthRotBufInit(Dev(device), static_cast<std::uint16_t>(n));
   }
   return 0;
@@ -332,6 +327,16 @@ int TextPut(int device, char* text, int n, bool flush, bool host_allowed) {
   return o.result;
 }
 
+// Appends one record of a binary command file: the word count, then the
+// words.
+bool WriteRecord(std::FILE* file, const std::uint8_t* block, int words) {
+  const std::uint8_t head[2] = {static_cast<std::uint8_t>(words),
+                                static_cast<std::uint8_t>(words >> 8)};
+  return std::fwrite(head, 1, 2, file) == 2 &&
+         std::fwrite(block, 4, static_cast<std::size_t>(words), file) ==
+             static_cast<std::size_t>(words);
+}
+
 // The W forms' text as the A forms take it; false when it cannot be.
 bool Narrow(const char16_t* text, std::string* narrow) {
   if (text == nullptr) return false;
@@ -362,7 +367,7 @@ RotaryPutOutcome RotaryStagePut(int device, int count, const std::uint32_t* word
   if (count > 0 && words == nullptr) return out;
   StagingBlock& block = g_staging[static_cast<std::size_t>(device)];
   const std::size_t limit =
-      LocationOf(device) == kLocationUsb ? kStagingLimitUsb : kStagingLimitEth;
+      RotaryLocation(device) == kLocationUsb ? kStagingLimitUsb : kStagingLimitEth;
   const std::size_t need = 4 * static_cast<std::size_t>(count) + 2;
   if (need > limit) {
     out.result = kRotaryBufferSize;  // could never be staged
@@ -404,6 +409,11 @@ RotaryPutOutcome RotaryStagePut(int device, int count, const std::uint32_t* word
   }
   out.result = result;
   return out;
+}
+
+std::uint32_t RotaryLocation(int device) {
+  const SharedDeviceBlock* block = BlockOf(device);
+  return block != nullptr ? block->Location : kLocationUnknown;
 }
 
 bool RotaryStagingPending(int device) {
@@ -468,13 +478,13 @@ void ZimoDPRRotBufClr(uint32_t device, uint32_t n) {
   desc.CardIndex = 0;
   ZimoDPRSetRotBufDescriptor(d, static_cast<int>(n), &desc);
   RotaryStagingClear(d);
-  if (LocationOf(d) == kLocationUsb) {
+  if (RotaryLocation(d) == kLocationUsb) {
     if (RotaryHostMode(d)) {
       RotaryHostInit(d);
     } else {
       DriverIoctl(d, zimo::drivers::IOCTL_ZIMO_ROT_INIT, nullptr, 0, nullptr, 0);
     }
-  } else if (LocationOf(d) == kLocationEthernet) {
+  } else if (RotaryLocation(d) == kLocationEthernet) {
     EthRotBufInit(device, static_cast<std::uint16_t>(n));
   }
 }
@@ -629,13 +639,7 @@ int16_t ZimoDPRAsciiToBinaryFile(uint32_t device, FILE* text_file, FILE* binary_
     }
     const int words = RotaryEncodeLine(dialect, tokens.data(), block);
     if (words < 0) return static_cast<int16_t>(words);
-    const std::uint8_t head[2] = {static_cast<std::uint8_t>(words),
-                                  static_cast<std::uint8_t>(words >> 8)};
-    if (std::fwrite(head, 1, 2, binary_file) != 2 ||
-        std::fwrite(block, 4, static_cast<std::size_t>(words), binary_file) !=
-            static_cast<std::size_t>(words)) {
-      return kRotaryOutputFile;
-    }
+    if (!WriteRecord(binary_file, block, words)) return kRotaryOutputFile;
   }
 }
 
@@ -644,14 +648,7 @@ int16_t ZimoDPRAsciiStrToBinaryFileA(uint32_t device, char* text, FILE* binary_f
   alignas(4) std::uint8_t block[kRotaryBlockBytes];
   const int words = Convert(IndexFromDeviceNumber(device), text != nullptr ? text : "", block);
   if (words < 0) return static_cast<int16_t>(words);
-  const std::uint8_t head[2] = {static_cast<std::uint8_t>(words),
-                                static_cast<std::uint8_t>(words >> 8)};
-  if (std::fwrite(head, 1, 2, binary_file) != 2 ||
-      std::fwrite(block, 4, static_cast<std::size_t>(words), binary_file) !=
-          static_cast<std::size_t>(words)) {
-    return kRotaryOutputFile;
-  }
-  return 0;
+  return WriteRecord(binary_file, block, words) ? 0 : kRotaryOutputFile;
 }
 
 int16_t ZimoDPRAsciiStrToBinaryFileW(uint32_t device, char16_t* text, FILE* binary_file) {

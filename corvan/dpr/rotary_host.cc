@@ -31,14 +31,9 @@ struct HostPacket {
 };
 std::array<std::array<HostPacket, kHostBuffers>, kRealDevices> g_packets;
 
-std::uint32_t LocationOf(int device) {
-  const SharedDeviceBlock* block = IsRealDevice(device) ? App().Block(device) : nullptr;
-  return block != nullptr ? block->Location : kLocationUnknown;
-}
-
 // Sends the packet: true when the card (or driver) took it.
 bool SendPacket(int device, HostPacket& packet) {
-  if (LocationOf(device) == kLocationUsb) {
+  if (RotaryLocation(device) == kLocationUsb) {
     std::memset(packet.bytes.data() + packet.fill, 0, 3);
     const platform::IoControlResult r =
         DriverIoctl(device, drivers::IOCTL_ZIMO_HOSTROT_PUT, nullptr, 0, packet.bytes.data(),
@@ -70,7 +65,7 @@ RotaryPutOutcome RotaryHostPut(int device, int count, const std::uint32_t* words
                                char* text) {
   RotaryPutOutcome out;
   if (!IsRealDevice(device) || n < 0 || n >= kHostBuffers || count < 0) return out;
-  const std::uint32_t location = LocationOf(device);
+  const std::uint32_t location = RotaryLocation(device);
   if (location != kLocationUsb && location != kLocationEthernet) {
     return RotaryStagePut(device, count, words, n, true, nullptr);
   }

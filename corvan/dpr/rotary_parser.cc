@@ -133,8 +133,8 @@ bool ReadNumber(const char*& p, Number* number) {
   return true;
 }
 
-// An integer with an optional base prefix ("0X" hexadecimal, a leading "0"
-// octal, else decimal); values beyond 32 bits read as 0xFFFFFFFF + 1 capped.
+// Reads an unsigned integer the way C reads base 0 ("0X..." hex, "0..."
+// octal, decimal otherwise), saturating just above 32 bits.
 bool ReadInteger(const char*& p, std::uint64_t* value) {
   const char* s = p;
   if (!IsDigit(*s)) return false;

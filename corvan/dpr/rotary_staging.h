@@ -30,6 +30,9 @@ RotaryPutOutcome RotaryStagePut(int device, int count, const std::uint32_t* word
 RotaryPutOutcome RotaryHostPut(int device, int count, const std::uint32_t* words, int n, bool flush,
                                char* text);
 
+// The device's Location code (kLocationUnknown without a record).
+std::uint32_t RotaryLocation(int device);
+
 // Whether commands wait in the device's staging block.
 bool RotaryStagingPending(int device);
 // Empties the device's staging block.

@@ -70,8 +70,8 @@ int16_t ZimoDPRAsciiStrToRotA(uint32_t device, char* text, uint32_t n);
 /* The same for a 16-bit text (at most 255 characters): 0 when it cannot be
  * converted to the ANSI code page. */
 int16_t ZimoDPRAsciiStrToRotW(uint32_t device, char16_t* text, uint32_t n);
-/* As the A form with the caller's flush flag; an empty text only sends what
- * is staged. */
+/* ZimoDPRAsciiStrToRotA where the caller decides whether to send now; ""
+ * just sends whatever waits. */
 int16_t ZimoDPRAsciiStrToRotEx(uint32_t device, char* text, uint32_t n, int32_t flush);
 /* Converts only: fills the 608-byte `block`; the number of 32-bit words, 0
  * for an empty line, or a converter error. */

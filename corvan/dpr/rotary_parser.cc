@@ -279,8 +279,9 @@ class Lexer {
   // assignment (the operator already consumed, p_ after its "=").
   int AssignEquals() { return Emit(kEquals + MinusAfter()); }
 
-  int Word(int code);
-  int TimeWord(int time_code);
+  int Valued(int expression, int kind, int valued, int word, int sub);
+  int Word(int code) { return Valued(270, code, kWord, code, 0); }
+  int TimeWord(int time_code) { return Valued(272, time_code, kTimeWord, 28, time_code); }
   int Variable(char letter);
   int Letter();
   int NegativeConstant();
@@ -294,13 +295,14 @@ class Lexer {
   RotarySyntax syntax_;
 };
 
-// A word letter (already consumed): "(" gives the expression form, else a
-// signed number must follow.
-int Lexer::Word(int code) {
+// A word or time word (its letter or keyword consumed): "(" gives the
+// expression form (`expression`, with `kind` as its sub-code), else a signed
+// number must follow and gives the `valued` token.
+int Lexer::Valued(int expression, int kind, int valued, int word, int sub) {
   p_ = SkipBlanks(p_);
   if (*p_ == '(') {
     ++p_;
-    return Emit(270 + MinusAfter(), 0, 0, code);
+    return Emit(expression + MinusAfter(), 0, 0, kind);
   }
   const char* s = p_;
   double sign = 1;
@@ -311,25 +313,7 @@ int Lexer::Word(int code) {
   Number n;
   if (!ReadNumber(s, &n)) return kRotaryBadNumber;
   p_ = s;
-  return Emit(kWord, sign * n.value, code);
-}
-
-int Lexer::TimeWord(int time_code) {
-  p_ = SkipBlanks(p_);
-  if (*p_ == '(') {
-    ++p_;
-    return Emit(272 + MinusAfter(), 0, 0, time_code);
-  }
-  const char* s = p_;
-  double sign = 1;
-  if (*s == '+' || *s == '-') {
-    if (*s == '-') sign = -1;
-    s = SkipBlanks(s + 1);
-  }
-  Number n;
-  if (!ReadNumber(s, &n)) return kRotaryBadNumber;
-  p_ = s;
-  return Emit(kTimeWord, sign * n.value, 28, time_code);
+  return Emit(valued, sign * n.value, word, sub);
 }
 
 // I, M, P or Q (the letter consumed).

@@ -23,6 +23,7 @@
 #include "corvan/program_info_api.h"
 #include "corvan/registry_api.h"
 #include "corvan/rings_api.h"
+#include "corvan/rotary_api.h"
 #include "corvan/serial_api.h"
 #include "corvan/services_api.h"
 #include "corvan/status_api.h"

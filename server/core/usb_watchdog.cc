@@ -2,9 +2,9 @@
 
 #include <errno.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -25,22 +25,10 @@ constexpr uint32_t kLocationUsb = 5;
 constexpr auto kPoll = 100ms;
 constexpr auto kNameOpenTimeout = 2s;
 
-// Process priority classes as the diagnostics number them, and the nice
-// value each stands for here.
+// Process priority classes as the diagnostics number them.
 constexpr int kNormalPriorityClass = 0x20;
 constexpr int kHighPriorityClass = 0x80;
 constexpr int kRealtimePriorityClass = 0x100;
-
-int NiceOf(int priority_class) {
-  switch (priority_class) {
-    case kRealtimePriorityClass:
-      return -20;
-    case kHighPriorityClass:
-      return -10;
-    default:
-      return 0;
-  }
-}
 
 int CurrentPriorityClass() {
   errno = 0;
@@ -50,16 +38,13 @@ int CurrentPriorityClass() {
   return kNormalPriorityClass;
 }
 
-bool SetPriorityClass(int priority_class) {
-  return setpriority(PRIO_PROCESS, 0, NiceOf(priority_class)) == 0;
-}
-
-// The calling thread at the highest priority the system grants: true when
-// it was raised.
-bool RaiseThisThread() {
-  const auto tid = static_cast<id_t>(syscall(SYS_gettid));
-  return setpriority(PRIO_PROCESS, tid, -20) == 0;
-}
+// The watchdog's threads are not raised above the other processes here:
+// they poll the card names, which the driver host answers, and a poller
+// that outranks the driver host starves the removal it waits for (seen
+// with root rights on a loaded machine). The process keeps the priority
+// the system gave it, and the diagnostics say so.
+bool SetPriorityClass(int /*priority_class*/) { return false; }
+bool RaiseThisThread() { return false; }
 
 std::string UsbName(int enumeration) { return "\\\\.\\ZimoUSB" + std::to_string(enumeration); }
 
@@ -69,10 +54,13 @@ bool NameOpens(int enumeration) {
   return platform::DeviceFile::Open(UsbName(enumeration), nullptr, kNameOpenTimeout).ok();
 }
 
-int CountUsbCards() {
-  int count = 0;
-  for (int i = 0; i < kUsbEnumerations; ++i) count += NameOpens(i) ? 1 : 0;
-  return count;
+// The names that open, one bit per enumeration.
+uint32_t UsbCardsPresent() {
+  uint32_t present = 0;
+  for (int i = 0; i < kUsbEnumerations; ++i) {
+    if (NameOpens(i)) present |= 1u << i;
+  }
+  return present;
 }
 
 // Hands `handle` to the card's driver with `code`: true when it took it.
@@ -126,12 +114,14 @@ bool UsbWatchdog::StartWatcher() {
 
 void UsbWatchdog::WatcherThread() {
   RaiseThisThread();
-  int count = CountUsbCards();
+  uint32_t present = UsbCardsPresent();
+  seen_ = present;
   while (!watcher_quit_) {
     if (!PauseUnlessStopped(100)) break;
-    const int now = CountUsbCards();
-    if (now > count) (void)plug_in_->Set();
-    count = now;
+    const uint32_t now = UsbCardsPresent();
+    seen_ = now;
+    if (std::popcount(now) > std::popcount(present)) (void)plug_in_->Set();
+    present = now;
   }
 }
 
@@ -197,9 +187,13 @@ bool UsbWatchdog::Stop() {
   // Both threads see the stop at once, wherever they wait.
   if (worker_.joinable()) worker_.join();
   if (watcher_.joinable()) watcher_.join();
+  // The cards still there let go of the server's events.
   std::lock_guard lock(armed_mu_);
   for (int i = 0; i < kUsbEnumerations; ++i) {
-    if (armed_[i]) platform::ReleaseEventHandleForDriver(armed_[i]->driver_handle);
+    if (!armed_[i]) continue;
+    auto card = platform::DeviceFile::Open(UsbName(i), nullptr, kNameOpenTimeout);
+    if (card.ok()) EventRequest(*card, drivers::IOCTL_ZIMO_REMOVE_EVENT, armed_[i]->driver_handle);
+    platform::ReleaseEventHandleForDriver(armed_[i]->driver_handle);
     armed_[i].reset();
   }
   return true;
@@ -241,6 +235,7 @@ void UsbWatchdog::Forget(int enumeration) {
 
 int UsbWatchdog::Arm() {
   int n = 0;
+  present_ = 0;
   // Every enumeration is tried: a card past a missing name is armed too.
   for (int i = 0; i < kUsbEnumerations; ++i) {
     auto card = platform::DeviceFile::Open(UsbName(i), nullptr, kNameOpenTimeout);
@@ -255,20 +250,22 @@ int UsbWatchdog::Arm() {
     }
     std::lock_guard lock(armed_mu_);
     if (armed_[i]) {
-      // One event per card: off the driver's list before it goes on again,
-      // so repeated passes never fill the list.
-      EventRequest(*card, drivers::IOCTL_ZIMO_REMOVE_EVENT, armed_[i]->driver_handle);
-    } else {
-      auto event = platform::NamedEvent::CreateUnnamed(platform::EventReset::kAuto, false);
-      if (!event.ok()) {
-        platform::DebugPrintf("CreateEvent Failed\n");
-        continue;
-      }
-      Armed entry;
-      entry.driver_handle = platform::EventHandleForDriver(event->name());
-      entry.event = std::move(*event);
-      armed_[i] = std::move(entry);
+      // Registered once per card: the driver's list holds one event of
+      // ours however many passes run (a card put back is a new device,
+      // whose entry went with its removal).
+      ++n;
+      present_ |= 1u << i;
+      continue;
     }
+    auto event = platform::NamedEvent::CreateUnnamed(platform::EventReset::kAuto, false);
+    if (!event.ok()) {
+      platform::DebugPrintf("CreateEvent Failed\n");
+      continue;
+    }
+    Armed entry;
+    entry.driver_handle = platform::EventHandleForDriver(event->name());
+    entry.event = std::move(*event);
+    armed_[i] = std::move(entry);
     if (!EventRequest(*card, drivers::IOCTL_ZIMO_ADD_EVENT, armed_[i]->driver_handle)) {
       platform::ReleaseEventHandleForDriver(armed_[i]->driver_handle);
       armed_[i].reset();
@@ -276,6 +273,7 @@ int UsbWatchdog::Arm() {
       continue;
     }
     armed_[i]->device = MapDeviceNumToEnumAndLocation(kLocationUsb, static_cast<uint32_t>(i));
+    present_ |= 1u << i;
     ++n;
   }
   if (!plug_in_) return 0;
@@ -311,12 +309,22 @@ int UsbWatchdog::WaitForUsbEvent() {
       return 0;
     }
     // The driver sets no removal event: an armed card whose name is gone
-    // was removed.
+    // was removed. A name that came since the last look and is not armed
+    // is a card plugged in after a quick removal, which the count of names
+    // may not have seen change.
+    // The watcher's last look (at most 100 ms old): the names are not
+    // opened twice as often, which would keep a removed card's device busy.
+    const uint32_t present = seen_;
     for (int i : enumeration_of) {
-      if (!NameOpens(i)) {
+      if ((present & (1u << i)) == 0) {
         HandleRemoval(i);
         return 1;
       }
+    }
+    const uint32_t came = present & ~present_;
+    present_ = present;
+    for (int i = 0; i < kUsbEnumerations; ++i) {
+      if ((came & (1u << i)) != 0 && !armed(i)) return 1;
     }
   }
 }

@@ -8,8 +8,10 @@
 // plug-in runs the card-open pass.
 //
 // The USB driver sets no removal event itself, so the worker also looks at
-// its armed cards every 100 ms: an armed card whose name no longer opens
-// counts as removed. Its diagnostics go to the debug channel.
+// the names every 100 ms: an armed card whose name no longer opens counts as
+// removed, and a name that appeared since the last look without being
+// armed as plugged in (a card pulled and put back between two counts of the
+// plug-in watcher). Its diagnostics go to the debug channel.
 #pragma once
 
 #include <atomic>
@@ -68,10 +70,11 @@ class UsbWatchdog {
   bool StartWatcher();
   void WatcherThread();
   void WorkerThread();
-  // Registers one removal event per USB card present (the old one of a card
-  // is unregistered first, so the driver's list never grows); the number
-  // of handles to wait for (the removal events and the plug-in event), 0
-  // when there is no plug-in event yet.
+  // Registers a removal event for each USB card present that has none yet
+  // (once per card, so the driver's list never grows; the stop takes them
+  // off again); an armed card whose name is gone counts as removed. The
+  // number of handles to wait for (the removal events and the plug-in
+  // event), 0 when there is no plug-in event yet.
   int Arm();
   // 1 handled (the card-open pass follows), 0 stop.
   int WaitForUsbEvent();
@@ -94,6 +97,8 @@ class UsbWatchdog {
   std::optional<Armed> armed_[kUsbEnumerations];
   std::atomic<int> removals_{0};
   bool removed_while_arming_ = false;  // the worker's own
+  uint32_t present_ = 0;               // names present at the worker's last look
+  std::atomic<uint32_t> seen_{0};      // names that opened at the watcher's last count
 };
 
 }  // namespace zimo::server

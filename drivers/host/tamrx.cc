@@ -57,8 +57,8 @@ std::optional<std::string> TamrxDevices::Control(const std::vector<std::string>&
   auto it = devices_.find(*n);
   if (verb == "add") {
     if (it != devices_.end()) return "error TAMRX" + words[2] + " exists";
-    auto listening = platform::UnixListener::Listen(
-        platform::DeviceSocketPath("TAMRX" + std::to_string(*n)));
+    auto listening =
+        platform::UnixListener::Listen(platform::DeviceSocketPath("TAMRX" + std::to_string(*n)));
     if (!listening.ok()) return "error " + listening.status().ToString();
     auto device = std::make_unique<Device>();
     device->listener = std::move(*listening);

@@ -106,7 +106,8 @@ struct EchoPeer {
   }
   bool ok() const { return socket.is_open(); }
   bool RoundTrip(std::vector<uint8_t>& in, const std::vector<uint8_t>& out) {
-    return socket.SendAll(out.data(), out.size()).ok() && socket.RecvExact(in.data(), in.size()).ok();
+    return socket.SendAll(out.data(), out.size()).ok() &&
+           socket.RecvExact(in.data(), in.size()).ok();
   }
 };
 

@@ -62,8 +62,7 @@ void CardThreads::ApplyCardDprSettings(int device) {
   uint32_t motor_mask = 255;
   uint32_t monitor_period = 20;
   corvan::GetLocationRegDword(location, enumeration, "DPRAutoActive", &auto_active, 0);
-  corvan::GetLocationRegDword(location, enumeration, "DPRBackgroundPeriod", &background_period,
-                              20);
+  corvan::GetLocationRegDword(location, enumeration, "DPRBackgroundPeriod", &background_period, 20);
   corvan::GetLocationRegDword(location, enumeration, "DPRRealTimePeriod", &real_time_period, 20);
   corvan::GetLocationRegDword(location, enumeration, "DPRRealTimeMtrMask", &motor_mask, 255);
   corvan::GetLocationRegDword(location, enumeration, "DPRMonitorPeriod", &monitor_period, 20);

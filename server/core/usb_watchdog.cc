@@ -229,7 +229,8 @@ void UsbWatchdog::WorkerThread() {
 
 void UsbWatchdog::Forget(int enumeration) {
   std::lock_guard lock(armed_mu_);
-  if (armed_[enumeration]) platform::ReleaseEventHandleForDriver(armed_[enumeration]->driver_handle);
+  if (armed_[enumeration])
+    platform::ReleaseEventHandleForDriver(armed_[enumeration]->driver_handle);
   armed_[enumeration].reset();
 }
 

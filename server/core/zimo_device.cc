@@ -153,11 +153,10 @@ constexpr ParamInfo kChangeStore[] = {{"dwDevice", VT_I4}, {"buf", VT_BSTR}};
 
 constexpr ParamInfo kCompilePlcc[] = {
     {"dwDevice", VT_I4}, {"inFilePath", VT_BSTR}, {"outFilePath", VT_BSTR}};
-constexpr ParamInfo kMultiDownload[] = {{"dwDevice", VT_I4}, {"outFile", VT_BSTR},
-                                        {"iniFile", VT_BSTR}, {"userID", VT_BSTR},
-                                        {"bMacro", VT_I4},   {"bMap", VT_I4},
-                                        {"bLog", VT_I4},     {"bDnld", VT_I4},
-                                        {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kMultiDownload[] = {
+    {"dwDevice", VT_I4}, {"outFile", VT_BSTR}, {"iniFile", VT_BSTR},
+    {"userID", VT_BSTR}, {"bMacro", VT_I4},    {"bMap", VT_I4},
+    {"bLog", VT_I4},     {"bDnld", VT_I4},     {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kDownloadListFile[] = {{"dwDevice", VT_I4},
                                            {"iniFile", VT_BSTR},
                                            {"userID", VT_BSTR},
@@ -165,10 +164,8 @@ constexpr ParamInfo kDownloadListFile[] = {{"dwDevice", VT_I4},
                                            {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kRenumberFiles[] = {
     {"dwDevice", VT_I4}, {"fileNumber", VT_I4}, {"iniFile", VT_BSTR}};
-constexpr ParamInfo kVelLimitPlc[] = {{"dwDevice", VT_I4},
-                                      {"motor", VT_I2},
-                                      {"maxspd", VT_I4},
-                                      {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kVelLimitPlc[] = {
+    {"dwDevice", VT_I4}, {"motor", VT_I2}, {"maxspd", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kMotorSuccess[] = {
     {"dwDevice", VT_I4}, {"motor", VT_I2}, {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kFinePhasePlc[] = {{"dwDevice", VT_I4},
@@ -176,10 +173,8 @@ constexpr ParamInfo kFinePhasePlc[] = {{"dwDevice", VT_I4},
                                        {"PLCNumber", VT_I2},
                                        {"motor", VT_I2},
                                        {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kGantryParabolic[] = {{"dwDevice", VT_I4},
-                                          {"motor", VT_I2},
-                                          {"motor2", VT_I2},
-                                          {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kGantryParabolic[] = {
+    {"dwDevice", VT_I4}, {"motor", VT_I2}, {"motor2", VT_I2}, {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kWordToStringFloat[] = {{"word", VT_BSTR}, {"pVal", VT_BSTR, ParamDir::kOut}};
 constexpr ParamInfo kWordToShort[] = {
     {"word", VT_BSTR}, {"offset", VT_I2}, {"pVal", VT_I2, ParamDir::kOut}};
@@ -1043,8 +1038,7 @@ HRESULT ZimoDevice::MultiDownload(int32_t device, const Bstr& out_file, const Bs
   OptionalText(user_id, &user);
   RoutedReports route(ReportsFor(device));
   *success = ZimoMultiDownloadA(static_cast<uint32_t>(device), &ReportMessage, o, i,
-                                user_id.empty() ? nullptr : user.data(), macro, map, log,
-                                download);
+                                user_id.empty() ? nullptr : user.data(), macro, map, log, download);
   return S_OK;
 }
 
@@ -1113,8 +1107,8 @@ HRESULT ZimoDevice::CreateIncrementalFinePhasePLC(int32_t device, const Bstr& pa
   if (BadDevice(device)) return E_INVALIDARG;
   std::string file;
   if (!InputText(path, &file) || success == nullptr) return E_POINTER;
-  *success =
-      ::CreateIncrementalFinePhasePLC(static_cast<uint32_t>(device), file.c_str(), plc, motor, 0, 0);
+  *success = ::CreateIncrementalFinePhasePLC(static_cast<uint32_t>(device), file.c_str(), plc,
+                                             motor, 0, 0);
   return S_OK;
 }
 
@@ -1149,9 +1143,9 @@ HRESULT ZimoDevice::ConvertWordToLong(const Bstr& word, int32_t* value) {
   return S_OK;
 }
 
-HRESULT ZimoDevice::CalculateStepStatistics(SafeArray* data, int32_t step, int32_t i10,
-                                            int32_t i19, Bstr* rise, Bstr* peak, Bstr* natural,
-                                            Bstr* overshoot, Bstr* damping, Bstr* settling) {
+HRESULT ZimoDevice::CalculateStepStatistics(SafeArray* data, int32_t step, int32_t i10, int32_t i19,
+                                            Bstr* rise, Bstr* peak, Bstr* natural, Bstr* overshoot,
+                                            Bstr* damping, Bstr* settling) {
   if (data == nullptr || rise == nullptr || peak == nullptr || natural == nullptr ||
       overshoot == nullptr || damping == nullptr || settling == nullptr) {
     return E_POINTER;
@@ -1180,8 +1174,8 @@ HRESULT ZimoDevice::DifferentiateTheData(SafeArray* data, int32_t i10, int32_t i
   if (data == nullptr || minimum == nullptr || maximum == nullptr) return E_POINTER;
   int32_t count = 0;
   if (!StepData(*data, &count)) return S_FALSE;
-  ::DifferentiateTheData(reinterpret_cast<int32_t*>(data->bytes().data()), count, i10, i19,
-                         minimum, maximum);
+  ::DifferentiateTheData(reinterpret_cast<int32_t*>(data->bytes().data()), count, i10, i19, minimum,
+                         maximum);
   return S_OK;
 }
 
@@ -1300,12 +1294,12 @@ const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
                                                    kMotorSuccess),
           R::Row<&ZimoDevice::DownloadAndRunRoughPhasePLC>(0xa7, "DownloadAndRunRoughPhasePLC",
                                                            kMethod, kMotorSuccess),
-          R::Row<&ZimoDevice::CreateIncrementalFinePhasePLC>(
-              0xa8, "CreateIncrementalFinePhasePLC", kMethod, kFinePhasePlc),
+          R::Row<&ZimoDevice::CreateIncrementalFinePhasePLC>(0xa8, "CreateIncrementalFinePhasePLC",
+                                                             kMethod, kFinePhasePlc),
           R::Row<&ZimoDevice::DoAGantryParabolic>(0xaf, "DoAGantryParabolic", kMethod,
                                                   kGantryParabolic),
-          R::Row<&ZimoDevice::ConvertWordToStringFloat>(0xb0, "ConvertWordToStringFloat",
-                                                        kMethod, kWordToStringFloat),
+          R::Row<&ZimoDevice::ConvertWordToStringFloat>(0xb0, "ConvertWordToStringFloat", kMethod,
+                                                        kWordToStringFloat),
           R::Row<&ZimoDevice::ConvertWordToShort>(0xb1, "ConvertWordToShort", kMethod,
                                                   kWordToShort),
           R::Row<&ZimoDevice::ConvertWordToLong>(0xb2, "ConvertWordToLong", kMethod, kWordToLong),
@@ -1325,8 +1319,7 @@ const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
           R::Row<&ZimoDevice::GetControlValues>(0xc5, "GetControlValues", kMethod,
                                                 kGetControlValues),
           R::Row<&ZimoDevice::MultiDownload>(0xc6, "MultiDownload", kMethod, kMultiDownload),
-          R::Row<&ZimoDevice::AddDownloadFile>(0xc7, "AddDownloadFile", kMethod,
-                                               kDownloadListFile),
+          R::Row<&ZimoDevice::AddDownloadFile>(0xc7, "AddDownloadFile", kMethod, kDownloadListFile),
           R::Row<&ZimoDevice::RemoveDownloadFile>(0xc8, "RemoveDownloadFile", kMethod,
                                                   kDownloadListFile),
           R::Row<&ZimoDevice::RenumberFiles>(0xc9, "RenumberFiles", kMethod, kRenumberFiles),

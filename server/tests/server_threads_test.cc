@@ -82,14 +82,12 @@ class ServerThreadsTest : public ::testing::Test {
     auto p = platform::Spawn({"/bin/sh", "-c", "exec \"$0\" > \"$1\" 2>&1", server, out_.string()});
     ASSERT_TRUE(p.ok()) << p.status().ToString();
     server_ = std::move(*p);
-    ASSERT_TRUE(Eventually([&] { return Output().find("shared device table created") !=
-                                        std::string::npos; }));
+    ASSERT_TRUE(Eventually(
+        [&] { return Output().find("shared device table created") != std::string::npos; }));
     // Its start is over once the bridges were looked for.
     ASSERT_TRUE(Eventually([&] { return ServiceUp(); }));
   }
-  bool ServiceUp() {
-    return std::filesystem::exists(platform::RunDir() / "ZimoServer.sock");
-  }
+  bool ServiceUp() { return std::filesystem::exists(platform::RunDir() / "ZimoServer.sock"); }
   // SIGTERM: the server ends as at the end of its quiet time. The time it
   // took.
   std::chrono::milliseconds StopServer() {
@@ -184,9 +182,8 @@ TEST_F(ServerThreadsTest, BridgeLinksTheTamrxDeviceToItsCard) {
   }));
   const uint8_t out[11] = {0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA};
   ASSERT_NE(ZimoDPRSetMem(3, 0x3F60, sizeof out, out), nullptr);
-  EXPECT_TRUE(Eventually([&] {
-    return control_.Command("tamrx get 3").rfind("ok C0C1C2C3C4C5C6C7C8C9CA ", 0) == 0;
-  }));
+  EXPECT_TRUE(Eventually(
+      [&] { return control_.Command("tamrx get 3").rfind("ok C0C1C2C3C4C5C6C7C8C9CA ", 0) == 0; }));
   CloseZimoDevice(3);
   corvan::App().End();
 
@@ -209,23 +206,26 @@ TEST_F(ServerThreadsTest, WatchdogClosesAPulledCardAndReopensItWhenItComesBack) 
   ASSERT_TRUE(Eventually([&] { return Lines("ZimoServer: device 5 opened") == 1; })) << Output();
   auto client = NewObject();
   automation::Variant answer;
-  ASSERT_EQ(Call(*client, 0x17, {automation::Variant(4), Text("I10"), automation::Variant::ByRef(
-                                                                           &answer, automation::VT_BSTR)}),
+  ASSERT_EQ(Call(*client, 0x17,
+                 {automation::Variant(4), Text("I10"),
+                  automation::Variant::ByRef(&answer, automation::VT_BSTR)}),
             S_OK);
 
   // Pulled: the server closes it for everyone.
   ASSERT_EQ(control_.Command("surprise 0"), "ok");
   ASSERT_TRUE(Eventually([&] { return Lines("ZimoServer: device 4 removed") == 1; })) << Output();
-  EXPECT_EQ(Call(*client, 0x17, {automation::Variant(4), Text("I10"),
-                                 automation::Variant::ByRef(&answer, automation::VT_BSTR)}),
+  EXPECT_EQ(Call(*client, 0x17,
+                 {automation::Variant(4), Text("I10"),
+                  automation::Variant::ByRef(&answer, automation::VT_BSTR)}),
             S_FALSE);
   // Back: opened again by the server, and the client's calls answer.
   const std::string added = control_.Command("add usb older");
   ASSERT_EQ(added.rfind("ok ", 0), 0u) << added;
   const int again = std::stoi(added.substr(3));
   ASSERT_TRUE(Eventually([&] { return Lines("ZimoServer: device 4 opened") == 2; })) << Output();
-  EXPECT_EQ(Call(*client, 0x17, {automation::Variant(4), Text("I10"),
-                                 automation::Variant::ByRef(&answer, automation::VT_BSTR)}),
+  EXPECT_EQ(Call(*client, 0x17,
+                 {automation::Variant(4), Text("I10"),
+                  automation::Variant::ByRef(&answer, automation::VT_BSTR)}),
             S_OK);
   EXPECT_FALSE(answer.bstr().empty());
   objects_.clear();

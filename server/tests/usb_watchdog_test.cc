@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -90,12 +90,11 @@ class UsbWatchdogTest : public ::testing::Test {
   }
 
   void StartWatchdog() {
-    watchdog_ = std::make_unique<UsbWatchdog>(UsbWatchdog::Hooks{
-        [this] { ++reopens_; },
-        [this](int device) {
-          std::lock_guard lock(mu_);
-          closed_.push_back(device);
-        }});
+    watchdog_ = std::make_unique<UsbWatchdog>(UsbWatchdog::Hooks{[this] { ++reopens_; },
+                                                                 [this](int device) {
+                                                                   std::lock_guard lock(mu_);
+                                                                   closed_.push_back(device);
+                                                                 }});
     ASSERT_TRUE(watchdog_->Init());
   }
   std::vector<int> Closed() {

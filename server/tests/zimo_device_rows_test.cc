@@ -135,7 +135,8 @@ TEST_F(DeviceServerTest, WordTextsAndCardProgramsOfTheTuningRows) {
   EXPECT_EQ(OutOf(*a, kDownloadVelLimitPlc, {Variant(0), Variant(int16_t{2}), Variant(100)}, VT_I4),
             Variant(1));
   bool limit_seen = false;
-  for (const std::string& line : control_.Log(0)) limit_seen |= line.find("$64") != std::string::npos;
+  for (const std::string& line : control_.Log(0))
+    limit_seen |= line.find("$64") != std::string::npos;
   EXPECT_TRUE(limit_seen);
   // A data file that is not there: nothing sent, 0.
   control_.Command("clear-log 0");
@@ -159,8 +160,8 @@ TEST_F(DeviceServerTest, ListsFirmwareAndCompileReportToTheCaller) {
   const std::string ini = Home() + "/lists.ini";
   const std::string program = WriteFile(Home(), "listed.pmc", "P7=77\r\n");
   const Variant user = Text("ANNA");
-  EXPECT_EQ(OutOf(*a, kAddDownloadFile, {Variant(0), Text(ini.c_str()), user, Text(program.c_str())},
-                  VT_I4),
+  EXPECT_EQ(OutOf(*a, kAddDownloadFile,
+                  {Variant(0), Text(ini.c_str()), user, Text(program.c_str())}, VT_I4),
             Variant(1));
   control_.Command("clear-log 0");
   EXPECT_EQ(OutOf(*a, kMultiDownload,

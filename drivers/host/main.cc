@@ -16,6 +16,7 @@
 #include "host/driver_host.h"
 #include "host/host_config.h"
 #include "host/legacy_isa.h"
+#include "host/tamrx.h"
 #include "platform/home.h"
 #include "platform/process.h"
 
@@ -135,6 +136,9 @@ constexpr char kHelp[] =
     "  raise ID BITS...     interrupts with these source bits (0 to 255)\n"
     "  error ID N [COUNT]   the card answers its next COUNT lines with ERRN\n"
     "  mute ID on|off       the card answers nothing\n"
+    "  tamrx add|remove N   serves (or stops serving) \\\\.\\TAMRXN\n"
+    "  tamrx set N HEX40    the 20 bytes its read control gives\n"
+    "  tamrx get N          the last 11 bytes its write control took\n"
     "  ping, quit\n";
 
 void Usage() { std::fputs(kUsage, stderr); }
@@ -183,8 +187,11 @@ int main(int argc, char** argv) {
   LoadPortIoHelper(host);
   LegacyCards legacy(host);
   ControlServer control(host);
-  control.SetExtraCommands(
-      [&legacy](const std::vector<std::string>& words) { return legacy.Control(words); });
+  TamrxDevices tamrx;
+  control.SetExtraCommands([&legacy, &tamrx](const std::vector<std::string>& words) {
+    if (auto reply = tamrx.Control(words)) return reply;
+    return legacy.Control(words);
+  });
   if (zimo::platform::Status s = control.Listen(ControlSocketPath()); !s.ok()) {
     if (s.code() == zimo::platform::Code::kAlreadyExists) {
       std::fprintf(stderr, "zimo-drvhost: a driver host already runs for this home\n");

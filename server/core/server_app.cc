@@ -12,6 +12,7 @@
 #include "core/zimo_device.h"
 #include "core/zimo_service.h"
 #include "corvan/device_api.h"
+#include "link/device_open.h"
 #include "link/library_app.h"
 #include "platform/message.h"
 #include "platform/process.h"
@@ -134,16 +135,21 @@ bool ServerApp::InitInstance(Switch how) {
   ServerTrace("ZimoServer: shared device table created%s",
               table_->already_existed() ? " (taken over from its users)" : "");
 
-  // 10. The USB watchdog is not part of this build.
-  ServerTrace("ZimoServer: no USB watchdog in this build; running without it");
+  // 10. The USB watchdog; the server does not run without it.
+  watchdog_ = std::make_unique<UsbWatchdog>(UsbWatchdog::Hooks{
+      [this] { ReopenCards(); }, [this](int device) { CloseRemovedCard(device); }});
+  if (!watchdog_->Init()) {
+    ServerTrace("ZimoServer: the USB watchdog did not start");
+    return false;
+  }
 
   // 11. The server's identity in the table.
   WriteServerIdentity(*table_, static_cast<uint32_t>(platform::CurrentProcessId()));
 
   // 12. The cards the server keeps open for itself.
   ReopenCards();
-  // 13. The TAMRX bridges are not part of this build.
-  ServerTrace("ZimoServer: no TAMRX bridges in this build");
+  // 13. The outside TAMRX devices, each with its bridge to its card.
+  card_threads_.OpenTamrxDevices();
   return true;
 }
 
@@ -165,9 +171,11 @@ void ServerApp::RegisterClassObjects() {
 }
 
 void ServerApp::ReopenCards() {
+  std::lock_guard pass(reopen_mu_);
   for (int d = 0; d < kServerCards; ++d) {
     ServerCardState& card = cards_[d];
-    if (card.server_opened) {
+    bool held = card.server_opened;
+    if (held) {
       CloseZimoDevice(static_cast<uint32_t>(d));
       card.server_opened = false;
     }
@@ -175,13 +183,26 @@ void ServerApp::ReopenCards() {
     // the library would leave an empty key behind that then counts as one.
     const bool opened =
         OpenCardKey(d, /*create=*/false) && OpenZimoDevice(static_cast<uint32_t>(d)) != 0;
-    if (opened != card.server_opened) card.server_opened = opened;
-    if (opened) ServerTrace("ZimoServer: device %d opened", d);
+    card.server_opened = opened;
+    if (opened != held) {
+      ServerTrace("ZimoServer: device %d %s", d, opened ? "opened" : "no longer opens");
+      if (opened) card_threads_.ApplyCardDprSettings(d);
+    }
   }
+}
+
+void ServerApp::CloseRemovedCard(int device) {
+  if (device < 0 || device >= kServerCards) return;
+  std::lock_guard pass(reopen_mu_);
+  corvan::CloseDevice(device, /*force=*/true);
+  cards_[device].server_opened = false;
+  ServerTrace("ZimoServer: device %d removed", device);
 }
 
 void ServerApp::CloseServerCards() {
   for (int d = 0; d < kServerCards; ++d) {
+    card_threads_.StopTamrxUpdating(d);
+    card_threads_.StopDprAutoUpdating(d);
     if (!cards_[d].server_opened) continue;
     CloseZimoDevice(static_cast<uint32_t>(d));
     cards_[d].server_opened = false;
@@ -190,8 +211,10 @@ void ServerApp::CloseServerCards() {
 
 int ServerApp::ExitInstance() {
   g_signal_target = nullptr;
-  // 1, 2. NC threads and the USB watchdog are not part of this build.
-  // 3. The cards the server opened for itself (no bridges or mirrors run).
+  // 1. NC threads are not part of this build.
+  // 2. The USB watchdog: no card-open pass runs after this.
+  if (watchdog_) watchdog_->Stop();
+  // 3. Per card its bridge and mirror, then the card.
   CloseServerCards();
   // 5. Class objects. Objects clients still hold (a shutdown by signal) go
   // with their connections now, while the table is still there for what

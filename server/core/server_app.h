@@ -5,12 +5,15 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "automation/local_server.h"
 #include "automation/server_lifetime.h"
+#include "core/card_threads.h"
 #include "core/command_line.h"
 #include "core/shared_table_creation.h"
+#include "core/usb_watchdog.h"
 #include "platform/file_mapping.h"
 #include "platform/named_mutex.h"
 
@@ -37,8 +40,14 @@ class ServerApp {
   int ExitInstance();
   void RegisterClassObjects();
   // Opens every configured card for the server itself (a card it held is
-  // closed and opened again); a card that does not open stays unmarked.
+  // closed and opened again); a card that does not open stays unmarked,
+  // one newly opened gets its DPR settings (and mirror). Run at start and
+  // by the USB watchdog, one pass at a time.
   void ReopenCards();
+  // A removed USB card: closed for every user, no longer the server's.
+  void CloseRemovedCard(int device);
+  // Each card's bridge and mirror stopped, then the card closed when the
+  // server opened it.
   void CloseServerCards();
 
   bool run_flag_ = false;
@@ -49,6 +58,9 @@ class ServerApp {
   std::unique_ptr<automation::ServerLifetime> lifetime_;
   automation::LocalServer server_;
   ServerCardState cards_[kServerCards];
+  std::mutex reopen_mu_;  // one card-open pass at a time
+  CardThreads card_threads_{cards_};
+  std::unique_ptr<UsbWatchdog> watchdog_;
   std::optional<platform::FileMapping> table_;
 };
 

@@ -1,10 +1,16 @@
 #include "core/server_trace.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
 
 namespace zimo::server {
+namespace {
+std::atomic<void (*)(const char*)> g_sink{nullptr};
+}  // namespace
+
+void SetServerTraceSinkForTesting(void (*sink)(const char* line)) { g_sink = sink; }
 
 void ServerTrace(const char* format, ...) {
   char line[kServerTraceMax + 1];
@@ -19,6 +25,7 @@ void ServerTrace(const char* format, ...) {
   std::fputs(line, stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
+  if (auto sink = g_sink.load()) sink(line);
 }
 
 }  // namespace zimo::server

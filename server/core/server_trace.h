@@ -11,4 +11,7 @@ void ServerTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 inline constexpr int kServerTraceMax = 1024;
 
+// Tests: every line also goes to `sink` while one is set (null: none).
+void SetServerTraceSinkForTesting(void (*sink)(const char* line));
+
 }  // namespace zimo::server

@@ -34,7 +34,7 @@ bool DeviceOpenElsewhere(int device) {
 
 platform::Result<platform::FileMapping> CreateSharedDeviceTable(
     ServerCardState (&cards)[kServerCards]) {
-  for (ServerCardState& c : cards) c = ServerCardState{};
+  for (ServerCardState& c : cards) c.Reset();
 
   auto mapping = platform::FileMapping::Create(corvan::kSharedTableName, corvan::kSharedTableSize);
   if (!mapping.ok()) return mapping.status();

@@ -4,6 +4,7 @@
 // registry key). The server keeps the mapping until it ends.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "corvan/internal/shared_table.h"
@@ -12,10 +13,17 @@
 
 namespace zimo::server {
 
-// What the server keeps per card; reset when the table is created.
+// What the server keeps per card; reset when the table is created. The
+// card's threads read it while the main thread and the USB watchdog change
+// it.
 struct ServerCardState {
-  bool server_opened = false;  // the server holds an open reference of the card
-  uint32_t mirror_period_ms = 20;
+  std::atomic<bool> server_opened{false};  // the server holds an open reference of the card
+  std::atomic<uint32_t> mirror_period_ms{20};
+
+  void Reset() {
+    server_opened = false;
+    mirror_period_ms = 20;
+  }
 };
 
 inline constexpr int kServerCards = corvan::kRealDevices;

@@ -13,8 +13,10 @@
 #include "corvan/download_api.h"
 #include "corvan/dpr_api.h"
 #include "corvan/dpr_channel_api.h"
+#include "corvan/firmware_api.h"
 #include "corvan/identify_api.h"
 #include "corvan/rings_api.h"
+#include "corvan/tuning_api.h"
 #include "corvan/variables_api.h"
 #include "corvan/word_formats_api.h"
 #include "download/download_state.h"
@@ -148,6 +150,55 @@ constexpr ParamInfo kGetVariableStr[] = {{"dwDevice", VT_I4},
                                          {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kRestoreLinkList[] = {{"firmwareVersion", VT_BSTR}};
 constexpr ParamInfo kChangeStore[] = {{"dwDevice", VT_I4}, {"buf", VT_BSTR}};
+
+constexpr ParamInfo kCompilePlcc[] = {
+    {"dwDevice", VT_I4}, {"inFilePath", VT_BSTR}, {"outFilePath", VT_BSTR}};
+constexpr ParamInfo kMultiDownload[] = {
+    {"dwDevice", VT_I4}, {"outFile", VT_BSTR}, {"iniFile", VT_BSTR},
+    {"userID", VT_BSTR}, {"bMacro", VT_I4},    {"bMap", VT_I4},
+    {"bLog", VT_I4},     {"bDnld", VT_I4},     {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kDownloadListFile[] = {{"dwDevice", VT_I4},
+                                           {"iniFile", VT_BSTR},
+                                           {"userID", VT_BSTR},
+                                           {"dlFile", VT_BSTR},
+                                           {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kRenumberFiles[] = {
+    {"dwDevice", VT_I4}, {"fileNumber", VT_I4}, {"iniFile", VT_BSTR}};
+constexpr ParamInfo kVelLimitPlc[] = {
+    {"dwDevice", VT_I4}, {"motor", VT_I2}, {"maxspd", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kMotorSuccess[] = {
+    {"dwDevice", VT_I4}, {"motor", VT_I2}, {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kFinePhasePlc[] = {{"dwDevice", VT_I4},
+                                       {"filePath", VT_BSTR},
+                                       {"PLCNumber", VT_I2},
+                                       {"motor", VT_I2},
+                                       {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kGantryParabolic[] = {
+    {"dwDevice", VT_I4}, {"motor", VT_I2}, {"motor2", VT_I2}, {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kWordToStringFloat[] = {{"word", VT_BSTR}, {"pVal", VT_BSTR, ParamDir::kOut}};
+constexpr ParamInfo kWordToShort[] = {
+    {"word", VT_BSTR}, {"offset", VT_I2}, {"pVal", VT_I2, ParamDir::kOut}};
+constexpr ParamInfo kWordToLong[] = {{"word", VT_BSTR}, {"pVal", VT_I4, ParamDir::kOut}};
+constexpr automation::VarType kLongArray = automation::VT_ARRAY | VT_I4;
+constexpr ParamInfo kStepStatistics[] = {{"psaData", kLongArray, ParamDir::kInOut},
+                                         {"stepSize", VT_I4},
+                                         {"I10", VT_I4},
+                                         {"I19", VT_I4},
+                                         {"pbsRiseTime", VT_BSTR, ParamDir::kOut},
+                                         {"pbsPeakTime", VT_BSTR, ParamDir::kOut},
+                                         {"pbsNatFreq", VT_BSTR, ParamDir::kOut},
+                                         {"pbsOvershoot", VT_BSTR, ParamDir::kOut},
+                                         {"pbsDamping", VT_BSTR, ParamDir::kOut},
+                                         {"pbsSettleTime", VT_BSTR, ParamDir::kOut}};
+constexpr ParamInfo kLowPassFilter[] = {{"psaData", kLongArray, ParamDir::kInOut},
+                                        {"bsCurrent", VT_BSTR}};
+constexpr ParamInfo kDifferentiate[] = {{"psaData", kLongArray, ParamDir::kInOut},
+                                        {"I10", VT_I4},
+                                        {"I19", VT_I4},
+                                        {"pMinVal", VT_I4, ParamDir::kOut},
+                                        {"pMaxVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kEstimation[] = {
+    {"dwDevice", VT_I4}, {"filePath", VT_BSTR}, {"pbSuccess", VT_I4, ParamDir::kOut}};
 
 constexpr ParamInfo kMessage[] = {{"Device", VT_I4}, {"Msg", VT_BSTR}, {"bNewLine", VT_I4}};
 constexpr ParamInfo kProgress[] = {{"Device", VT_I4}, {"dwPercent", VT_I4}};
@@ -891,6 +942,259 @@ HRESULT ZimoDevice::GetBitValue(const Bstr& text, int16_t bit, int32_t* value) {
   return S_OK;
 }
 
+namespace {
+
+// Reports of a library call that takes plain callbacks, for the object
+// whose call runs on this thread (the call returns before the next one).
+thread_local LibraryReports* t_reports = nullptr;
+
+int32_t ReportMessage(const char* text, int32_t new_line) {
+  if (t_reports != nullptr) t_reports->Message(text, new_line);
+  return 1;
+}
+int32_t ReportProgress(int32_t percent) {
+  if (t_reports != nullptr) t_reports->Progress(percent);
+  return 1;
+}
+
+class RoutedReports {
+ public:
+  explicit RoutedReports(std::shared_ptr<LibraryReports> reports) : reports_(std::move(reports)) {
+    previous_ = t_reports;
+    t_reports = reports_.get();
+  }
+  ~RoutedReports() { t_reports = previous_; }
+  RoutedReports(const RoutedReports&) = delete;
+  RoutedReports& operator=(const RoutedReports&) = delete;
+
+ private:
+  std::shared_ptr<LibraryReports> reports_;
+  LibraryReports* previous_ = nullptr;
+};
+
+// 8-bit text of an optional input text; null when none was given.
+const char* OptionalText(const Bstr& text, std::string* out) {
+  if (text.empty()) return nullptr;
+  *out = text.ToAnsi();
+  return out->c_str();
+}
+
+// The caller's step data: one dimension of longs from 0; its upper bound
+// counts the samples. False otherwise.
+bool StepData(const SafeArray& data, int32_t* count) {
+  if (data.dims() != 1 || data.element_type() != automation::VT_I4) return false;
+  int32_t lower = -1;
+  int32_t upper = -1;
+  if (data.LowerBound(1, &lower) != S_OK || lower != 0) return false;
+  if (data.UpperBound(1, &upper) != S_OK) return false;
+  *count = upper;
+  return true;
+}
+
+}  // namespace
+
+// The compile is a request of its own on the process's download state, so
+// its messages reach this object and no other; refused while a download
+// runs.
+HRESULT ZimoDevice::CompilePLCC(int32_t device, const Bstr& in_path, const Bstr& out_path) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  std::string in;
+  std::string out;
+  if (!InputText(in_path, &in) || !InputText(out_path, &out)) return E_POINTER;
+  corvan::DownloadCallbacks callbacks;
+  callbacks.sink = ReportsFor(device);
+  corvan::DownloadState& state = corvan::DownloadState::Instance();
+  if (!state.TryMarkBusy()) {
+    callbacks.ReportMessage(corvan::kAlreadyRunning);
+    return S_FALSE;
+  }
+  state.BeginRequest(device, callbacks, corvan::DownloadOptions{});
+  state.BeginRun();
+  const int32_t r = ZimoCompilePLCC(static_cast<uint32_t>(device), out.c_str(), in.c_str());
+  state.EndRun();
+  state.set_active(false);
+  return r != 0 ? S_OK : S_FALSE;
+}
+
+HRESULT ZimoDevice::DownloadFirmwareFile(int32_t device, const Bstr& path) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  std::string file;
+  if (!InputText(path, &file)) return E_POINTER;
+  RoutedReports route(ReportsFor(device));
+  return ZimoDownloadFirmwareFile(static_cast<uint32_t>(device), &ReportMessage, &ReportProgress,
+                                  file.c_str()) != 0
+             ? S_OK
+             : S_FALSE;
+}
+
+HRESULT ZimoDevice::MultiDownload(int32_t device, const Bstr& out_file, const Bstr& ini_file,
+                                  const Bstr& user_id, int32_t macro, int32_t map, int32_t log,
+                                  int32_t download, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  std::string out, ini, user;
+  const char* o = OptionalText(out_file, &out);
+  const char* i = OptionalText(ini_file, &ini);
+  OptionalText(user_id, &user);
+  RoutedReports route(ReportsFor(device));
+  *success = ZimoMultiDownloadA(static_cast<uint32_t>(device), &ReportMessage, o, i,
+                                user_id.empty() ? nullptr : user.data(), macro, map, log, download);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::AddDownloadFile(int32_t device, const Bstr& ini_file, const Bstr& user_id,
+                                    const Bstr& file, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  std::string ini, user, name;
+  if (!InputText(user_id, &user) || !InputText(file, &name) || success == nullptr) {
+    return E_POINTER;
+  }
+  *success = ZimoAddDownloadFileA(static_cast<uint32_t>(device), OptionalText(ini_file, &ini),
+                                  user.data(), name.data());
+  return S_OK;
+}
+
+// Without a file every file of the user goes.
+HRESULT ZimoDevice::RemoveDownloadFile(int32_t device, const Bstr& ini_file, const Bstr& user_id,
+                                       const Bstr& file, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  std::string ini, user, name;
+  if (!InputText(user_id, &user) || success == nullptr) return E_POINTER;
+  OptionalText(file, &name);
+  *success = ZimoRemoveDownloadFileA(static_cast<uint32_t>(device), OptionalText(ini_file, &ini),
+                                     user.data(), file.empty() ? nullptr : name.data());
+  return S_OK;
+}
+
+HRESULT ZimoDevice::RenumberFiles(int32_t device, int32_t number, const Bstr& ini_file) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  std::string ini;
+  ZimoRenumberFilesA(static_cast<uint32_t>(device), number, OptionalText(ini_file, &ini));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::get_BufferOpen(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = InBufferedMode(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadVelLimitPLC(int32_t device, int16_t motor, int32_t max_speed,
+                                        int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DownloadVelLimitPLC(static_cast<uint32_t>(device), motor, max_speed);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadPosLimitPLC(int32_t device, int16_t motor, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DownloadPosLimitPLC(static_cast<uint32_t>(device), motor);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadAndRunRoughPhasePLC(int32_t device, int16_t motor, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DownloadAndRunRoughPhasePLC(static_cast<uint32_t>(device), motor);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::CreateIncrementalFinePhasePLC(int32_t device, const Bstr& path, int16_t plc,
+                                                  int16_t motor, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  std::string file;
+  if (!InputText(path, &file) || success == nullptr) return E_POINTER;
+  *success = ::CreateIncrementalFinePhasePLC(static_cast<uint32_t>(device), file.c_str(), plc,
+                                             motor, 0, 0);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DoAGantryParabolic(int32_t device, int16_t motor, int16_t motor2,
+                                       int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DoAGantryParabolic(static_cast<uint32_t>(device), motor, motor2);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::ConvertWordToStringFloat(const Bstr& word, Bstr* text) {
+  std::string w;
+  if (!InputText(word, &w) || text == nullptr) return E_POINTER;
+  char out[64] = {};
+  *text = Bstr::FromAnsi(::ConvertWordToStringFloat(w.c_str(), out));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::ConvertWordToShort(const Bstr& word, int16_t offset, int16_t* value) {
+  std::string w;
+  if (!InputText(word, &w) || value == nullptr) return E_POINTER;
+  *value = ::ConvertWordToShort(w.c_str(), offset);
+  return S_OK;
+}
+
+// The 48-bit value's low 32 bits: the width of the client's long.
+HRESULT ZimoDevice::ConvertWordToLong(const Bstr& word, int32_t* value) {
+  std::string w;
+  if (!InputText(word, &w) || value == nullptr) return E_POINTER;
+  *value = static_cast<int32_t>(::ConvertWordToLong(w.c_str()));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::CalculateStepStatistics(SafeArray* data, int32_t step, int32_t i10, int32_t i19,
+                                            Bstr* rise, Bstr* peak, Bstr* natural, Bstr* overshoot,
+                                            Bstr* damping, Bstr* settling) {
+  if (data == nullptr || rise == nullptr || peak == nullptr || natural == nullptr ||
+      overshoot == nullptr || damping == nullptr || settling == nullptr) {
+    return E_POINTER;
+  }
+  int32_t count = 0;
+  if (!StepData(*data, &count)) return S_FALSE;
+  char texts[6][ZIMO_STEP_TEXT_SIZE] = {};
+  ::CalculateStepStatistics(reinterpret_cast<const int32_t*>(data->bytes().data()), count, step,
+                            i10, i19, texts[0], texts[1], texts[2], texts[3], texts[4], texts[5]);
+  Bstr* outs[6] = {rise, peak, natural, overshoot, damping, settling};
+  for (int i = 0; i < 6; ++i) *outs[i] = Bstr::FromAnsi(texts[i]);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::LowPassFilterTheData(SafeArray* data, const Bstr& corner) {
+  std::string c;
+  if (data == nullptr || !InputText(corner, &c)) return E_POINTER;
+  int32_t count = 0;
+  if (!StepData(*data, &count)) return S_FALSE;
+  ::LowPassFilterTheData(reinterpret_cast<int32_t*>(data->bytes().data()), count, c.c_str());
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DifferentiateTheData(SafeArray* data, int32_t i10, int32_t i19,
+                                         int32_t* minimum, int32_t* maximum) {
+  if (data == nullptr || minimum == nullptr || maximum == nullptr) return E_POINTER;
+  int32_t count = 0;
+  if (!StepData(*data, &count)) return S_FALSE;
+  ::DifferentiateTheData(reinterpret_cast<int32_t*>(data->bytes().data()), count, i10, i19, minimum,
+                         maximum);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::MagEstimation(int32_t device, const Bstr& path, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  std::string file;
+  if (!InputText(path, &file) || success == nullptr) return E_POINTER;
+  *success = ::MagEstimation(static_cast<uint32_t>(device), file.c_str());
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SlopeEstimation(int32_t device, const Bstr& path, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  std::string file;
+  if (!InputText(path, &file) || success == nullptr) return E_POINTER;
+  *success = ::Slope(static_cast<uint32_t>(device), file.c_str());
+  return S_OK;
+}
+
 const automation::DispatchTable<ZimoDevice>& ZimoDevice::Table() { return Rows().table(); }
 
 // The members built so far, in slot order; the others answer
@@ -964,22 +1268,49 @@ const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
           R::Row<&ZimoDevice::GetLocAndEnum>(0x39, "GetLocAndEnum", kMethod, kGetLocAndEnum),
           R::Row<&ZimoDevice::DownloadFile>(0x3b, "DownloadFile", kMethod, kDeviceFile),
           R::Row<&ZimoDevice::AbortDownload>(0x3c, "AbortDownload", kMethod, kDevice),
+          R::Row<&ZimoDevice::DownloadFirmwareFile>(0x3d, "DownloadFirmwareFile", kMethod,
+                                                    kDeviceFile),
           R::Row<&ZimoDevice::Download>(0x3e, "Download", kMethod, kDownload),
           R::Row<&ZimoDevice::DownloadAsynch>(0x3f, "DownloadAsynch", kMethod, kDownload),
           R::Row<&ZimoDevice::get_MaxDownloadErrors>(0x40, "MaxDownloadErrors", kPropertyGet,
                                                      kValueGet),
           R::Row<&ZimoDevice::put_MaxDownloadErrors>(0x40, "MaxDownloadErrors", kPropertyPut,
                                                      kValuePut),
+          R::Row<&ZimoDevice::CompilePLCC>(0x41, "CompilePLCC", kMethod, kCompilePlcc),
           R::Row<&ZimoDevice::SendCommand>(0x42, "SendCommand", kMethod, kSendCommand),
           R::Row<&ZimoDevice::GetBuffer>(0x43, "GetBuffer", kMethod, kGetBuffer),
           R::Row<&ZimoDevice::get_MotionBufferOpen>(0x67, "MotionBufOpen", kPropertyGet,
                                                     kDeviceGet),
           R::Row<&ZimoDevice::get_RotaryBufferOpen>(0x68, "RotBufOpen", kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::get_BufferOpen>(0x7f, "BufferOpen", kPropertyGet, kDeviceGet),
           R::Row<&ZimoDevice::strtod48f>(0x95, "strtod48f", kMethod, kWordText),
           R::Row<&ZimoDevice::strtod48l>(0x96, "strtod48l", kMethod, kWordText),
           R::Row<&ZimoDevice::strtod24>(0x97, "strtod24", kMethod, kWordText),
           R::Row<&ZimoDevice::strtod32dp>(0x98, "strtod32dp", kMethod, kWordText),
           R::Row<&ZimoDevice::strto32f>(0x99, "strto32f", kMethod, kWordText),
+          R::Row<&ZimoDevice::DownloadVelLimitPLC>(0xa2, "DownloadVelLimitPLC", kMethod,
+                                                   kVelLimitPlc),
+          R::Row<&ZimoDevice::DownloadPosLimitPLC>(0xa3, "DownloadPosLimitPLC", kMethod,
+                                                   kMotorSuccess),
+          R::Row<&ZimoDevice::DownloadAndRunRoughPhasePLC>(0xa7, "DownloadAndRunRoughPhasePLC",
+                                                           kMethod, kMotorSuccess),
+          R::Row<&ZimoDevice::CreateIncrementalFinePhasePLC>(0xa8, "CreateIncrementalFinePhasePLC",
+                                                             kMethod, kFinePhasePlc),
+          R::Row<&ZimoDevice::DoAGantryParabolic>(0xaf, "DoAGantryParabolic", kMethod,
+                                                  kGantryParabolic),
+          R::Row<&ZimoDevice::ConvertWordToStringFloat>(0xb0, "ConvertWordToStringFloat", kMethod,
+                                                        kWordToStringFloat),
+          R::Row<&ZimoDevice::ConvertWordToShort>(0xb1, "ConvertWordToShort", kMethod,
+                                                  kWordToShort),
+          R::Row<&ZimoDevice::ConvertWordToLong>(0xb2, "ConvertWordToLong", kMethod, kWordToLong),
+          R::Row<&ZimoDevice::CalculateStepStatistics>(0xb4, "CalculateStepStatistics", kMethod,
+                                                       kStepStatistics),
+          R::Row<&ZimoDevice::LowPassFilterTheData>(0xb5, "LowPassFilterTheData", kMethod,
+                                                    kLowPassFilter),
+          R::Row<&ZimoDevice::DifferentiateTheData>(0xb6, "DifferentiateTheData", kMethod,
+                                                    kDifferentiate),
+          R::Row<&ZimoDevice::MagEstimation>(0xba, "MagEstimation", kMethod, kEstimation),
+          R::Row<&ZimoDevice::SlopeEstimation>(0xbb, "SlopeEstimation", kMethod, kEstimation),
           R::Row<&ZimoDevice::GetCommandLogging>(0xc2, "GetCommandLogging", kMethod,
                                                  kGetCommandLogging),
           R::Row<&ZimoDevice::SetCommandLogging>(0xc3, "SetCommandLogging", kMethod,
@@ -987,6 +1318,11 @@ const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
           R::Row<&ZimoDevice::GetEnumeration>(0xc4, "GetEnumeration", kMethod, kDeviceValueOut),
           R::Row<&ZimoDevice::GetControlValues>(0xc5, "GetControlValues", kMethod,
                                                 kGetControlValues),
+          R::Row<&ZimoDevice::MultiDownload>(0xc6, "MultiDownload", kMethod, kMultiDownload),
+          R::Row<&ZimoDevice::AddDownloadFile>(0xc7, "AddDownloadFile", kMethod, kDownloadListFile),
+          R::Row<&ZimoDevice::RemoveDownloadFile>(0xc8, "RemoveDownloadFile", kMethod,
+                                                  kDownloadListFile),
+          R::Row<&ZimoDevice::RenumberFiles>(0xc9, "RenumberFiles", kMethod, kRenumberFiles),
           R::Row<&ZimoDevice::GetVariableStr>(0xca, "GetVariableStr", kMethod, kGetVariableStr),
           R::Row<&ZimoDevice::GetBitValue>(0xce, "GetBitValue", kMethod, kGetBitValue),
           R::Row<&ZimoDevice::GetNumDeviceKeys>(0xcf, "GetNumDeviceKeys", kMethod, kValueOut),

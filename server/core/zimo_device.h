@@ -168,6 +168,40 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   HRESULT strto32f(const Bstr& text, double* value);
   HRESULT GetBitValue(const Bstr& text, int16_t bit, int32_t* value);
 
+  // Program, firmware and list downloads; reports go to this object.
+  HRESULT CompilePLCC(int32_t device, const Bstr& in_path, const Bstr& out_path);
+  HRESULT DownloadFirmwareFile(int32_t device, const Bstr& path);
+  HRESULT MultiDownload(int32_t device, const Bstr& out_file, const Bstr& ini_file,
+                        const Bstr& user_id, int32_t macro, int32_t map, int32_t log,
+                        int32_t download, int32_t* success);
+  HRESULT AddDownloadFile(int32_t device, const Bstr& ini_file, const Bstr& user_id,
+                          const Bstr& file, int32_t* success);
+  HRESULT RemoveDownloadFile(int32_t device, const Bstr& ini_file, const Bstr& user_id,
+                             const Bstr& file, int32_t* success);
+  HRESULT RenumberFiles(int32_t device, int32_t number, const Bstr& ini_file);
+
+  // Motor tuning: card programs, step data and the estimators.
+  HRESULT get_BufferOpen(int32_t device, int32_t* value);
+  HRESULT DownloadVelLimitPLC(int32_t device, int16_t motor, int32_t max_speed, int32_t* success);
+  HRESULT DownloadPosLimitPLC(int32_t device, int16_t motor, int32_t* success);
+  HRESULT DownloadAndRunRoughPhasePLC(int32_t device, int16_t motor, int32_t* success);
+  HRESULT CreateIncrementalFinePhasePLC(int32_t device, const Bstr& path, int16_t plc,
+                                        int16_t motor, int32_t* success);
+  HRESULT DoAGantryParabolic(int32_t device, int16_t motor, int16_t motor2, int32_t* success);
+  HRESULT ConvertWordToStringFloat(const Bstr& word, Bstr* text);
+  HRESULT ConvertWordToShort(const Bstr& word, int16_t offset, int16_t* value);
+  HRESULT ConvertWordToLong(const Bstr& word, int32_t* value);
+  // The step data is the caller's one-dimensional array with lower bound
+  // 0 (else S_FALSE); its upper bound is the sample count.
+  HRESULT CalculateStepStatistics(automation::SafeArray* data, int32_t step, int32_t i10,
+                                  int32_t i19, Bstr* rise, Bstr* peak, Bstr* natural,
+                                  Bstr* overshoot, Bstr* damping, Bstr* settling);
+  HRESULT LowPassFilterTheData(automation::SafeArray* data, const Bstr& corner);
+  HRESULT DifferentiateTheData(automation::SafeArray* data, int32_t i10, int32_t i19,
+                               int32_t* minimum, int32_t* maximum);
+  HRESULT MagEstimation(int32_t device, const Bstr& path, int32_t* success);
+  HRESULT SlopeEstimation(int32_t device, const Bstr& path, int32_t* success);
+
   // The three events, fired on this object's sinks on the calling thread.
   void FireMessage(int32_t device, const char* text, int32_t new_line);
   void FireProgress(int32_t device, int32_t percent);

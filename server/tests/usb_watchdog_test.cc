@@ -1,0 +1,170 @@
+// The USB watchdog over USB cards of the driver host: removals (the driver
+// sets no event, so the watchdog's own look at the names finds them) and
+// plug-ins reach the server's hooks, a card past a missing name is watched,
+// the driver's event list never fills however often a card comes and goes,
+// and the stop does not wait for a USB event.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/usb_watchdog.h"
+#include "device_server_fixture.h"
+#include "platform/debug.h"
+
+namespace zimo::server {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HostControl;
+
+// As the fixture's Eventually, with room for a machine loaded by parallel
+// builds and tests (a removal is seen within a few 100 ms polls otherwise).
+template <typename F>
+bool Eventually(F done) {
+  for (auto end = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < end;) {
+    if (done()) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return done();
+}
+
+class UsbWatchdogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int enumeration = 0; enumeration < 2; ++enumeration) {
+      auto key = platform::RegistryKey::Create(
+          platform::kHkeyLocalMachine,
+          "SYSTEM\\CurrentControlSet\\Services\\ZIMO\\Device" + std::to_string(4 + enumeration));
+      ASSERT_TRUE(key.ok());
+      ASSERT_TRUE(key->SetDword("Location", 5).ok());
+      ASSERT_TRUE(key->SetDword("Enumeration", static_cast<uint32_t>(enumeration)).ok());
+    }
+    auto host = platform::Spawn({(zimo::testing::BinDir() / "zimo-drvhost").string(),
+                                 "--no-registry", "--card", "usb older", "--card", "usb spran"});
+    ASSERT_TRUE(host.ok()) << host.status().ToString();
+    host_ = std::move(*host);
+    ASSERT_TRUE(control_.Connect());
+    ASSERT_TRUE(Eventually([] { return Present(0) && Present(1); }));
+  }
+  void TearDown() override {
+    watchdog_.reset();
+    if (control_.connected()) control_.Command("quit");
+    if (host_.valid() && !host_.Wait(20s).ok()) {
+      (void)host_.Signal(9);
+      (void)host_.Wait();
+    }
+    (void)platform::UnlinkHomeSharedMemory();
+  }
+
+  static bool Present(int enumeration) {
+    return std::filesystem::exists(
+        platform::DeviceSocketPath("ZimoUSB" + std::to_string(enumeration)));
+  }
+  // The host's card id of USB enumeration `enumeration` (its device is
+  // "Zimo<n>", also linked as "ZimoUSB<n>"); -1 when none.
+  int CardOf(int enumeration) {
+    std::string reply = control_.Command("list");
+    for (char& c : reply) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string n = std::to_string(enumeration);
+    std::istringstream entries(reply.substr(reply.rfind("ok ", 0) == 0 ? 3 : 0));
+    for (std::string entry; std::getline(entries, entry, ';');) {
+      const size_t a = entry.find(':');
+      const size_t b = entry.find(':', a + 1);
+      if (a == std::string::npos || b == std::string::npos) continue;
+      const std::string name = entry.substr(a + 1, b - a - 1);
+      if (entry.compare(b + 1, 3, "usb") != 0) continue;
+      if (name == "zimo" + n || name == "zimousb" + n) return std::stoi(entry.substr(0, a));
+    }
+    return -1;
+  }
+  void Unplug(int enumeration) {
+    const int card = CardOf(enumeration);
+    ASSERT_GE(card, 0);
+    ASSERT_EQ(control_.Command("surprise " + std::to_string(card)), "ok");
+  }
+
+  void StartWatchdog() {
+    watchdog_ = std::make_unique<UsbWatchdog>(UsbWatchdog::Hooks{[this] { ++reopens_; },
+                                                                 [this](int device) {
+                                                                   std::lock_guard lock(mu_);
+                                                                   closed_.push_back(device);
+                                                                 }});
+    ASSERT_TRUE(watchdog_->Init());
+  }
+  std::vector<int> Closed() {
+    std::lock_guard lock(mu_);
+    return closed_;
+  }
+
+  zimo::testing::TempHome home_;
+  platform::Process host_;
+  HostControl control_;
+  std::unique_ptr<UsbWatchdog> watchdog_;
+  std::atomic<int> reopens_{0};
+  std::mutex mu_;
+  std::vector<int> closed_;
+};
+
+TEST_F(UsbWatchdogTest, RemovalClosesTheCardAndAPlugInReopens) {
+  platform::DebugCapture debug;
+  ASSERT_NO_FATAL_FAILURE(StartWatchdog());
+  EXPECT_TRUE(debug.Contains("ServiceWatchdogInit(): Current priority class: "));
+  EXPECT_TRUE(debug.Contains("ServiceWatchdogInitPushedIn(): Current priority class: "));
+  ASSERT_TRUE(Eventually([&] { return watchdog_->armed(0) && watchdog_->armed(1); }));
+
+  ASSERT_NO_FATAL_FAILURE(Unplug(0));
+  ASSERT_TRUE(Eventually([&] { return Closed() == std::vector<int>{4}; }));
+  ASSERT_TRUE(Eventually([&] { return reopens_ >= 1; }));
+  EXPECT_FALSE(watchdog_->armed(0));
+
+  // With no enumeration 0 the card at 1 is still watched.
+  EXPECT_TRUE(watchdog_->armed(1));
+  ASSERT_NO_FATAL_FAILURE(Unplug(1));
+  ASSERT_TRUE(Eventually([&] { return Closed() == std::vector<int>{4, 5}; }));
+
+  // A plug-in runs the card-open pass and the card is watched again.
+  const int before = reopens_;
+  ASSERT_EQ(control_.Command("add usb older").rfind("ok ", 0), 0u);
+  ASSERT_TRUE(Eventually([] { return Present(0); }));
+  EXPECT_TRUE(Eventually([&] { return reopens_ > before && watchdog_->armed(0); }));
+  EXPECT_EQ(Closed().size(), 2u);  // a plug-in closes nothing
+}
+
+TEST_F(UsbWatchdogTest, TheTwentyFifthUnplugOfOneCardIsNoticed) {
+  ASSERT_NO_FATAL_FAILURE(StartWatchdog());
+  for (int round = 1; round <= 25; ++round) {
+    ASSERT_TRUE(Eventually([&] { return watchdog_->armed(1); })) << round;
+    ASSERT_NO_FATAL_FAILURE(Unplug(1));
+    ASSERT_TRUE(Eventually([&] { return static_cast<int>(Closed().size()) == round; }))
+        << round << " removals seen: " << Closed().size();
+    EXPECT_EQ(Closed().back(), 5);
+    ASSERT_EQ(control_.Command("add usb spran").rfind("ok ", 0), 0u);
+    ASSERT_TRUE(Eventually([] { return Present(1); })) << round;
+  }
+  EXPECT_EQ(watchdog_->removals(), 25);
+}
+
+TEST_F(UsbWatchdogTest, StopWhileTheWorkerWaitsReturnsAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(StartWatchdog());
+  ASSERT_TRUE(Eventually([&] { return watchdog_->armed(0) && watchdog_->armed(1); }));
+  std::this_thread::sleep_for(300ms);  // the worker sits in its wait
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(watchdog_->Stop());
+  // The wait has the stop among its events: no give-up time to run out.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
+  // Nothing runs after the stop.
+  const int reopens = reopens_;
+  ASSERT_NO_FATAL_FAILURE(Unplug(0));
+  std::this_thread::sleep_for(400ms);
+  EXPECT_EQ(reopens_, reopens);
+  EXPECT_TRUE(Closed().empty());
+}
+
+}  // namespace
+}  // namespace zimo::server

@@ -222,6 +222,15 @@ bool Interpreter::AxisMove(int coord, CoordState& c, Scanner& s) {
     double start = c.axis.count(letter) != 0 ? c.axis[letter] : 0.0;
     target[letter] = {c.inc ? start + *value : *value, vel};
   }
+  return StartMove(coord, c, target, -1);
+}
+
+// Starts one move of a system's axes to `target` (letter -> position, velocity).
+// The duration follows the move mode: PVT segment, TM time, feed rate over the
+// longest axis, or `rapid_duration` (ms) when the caller has worked one out.
+bool Interpreter::StartMove(int coord, CoordState& c,
+                            const std::map<char, std::pair<double, double>>& target,
+                            double rapid_duration) {
   if (target.empty()) return false;
   c.moves.clear();
   c.cubic = c.pvt;
@@ -231,6 +240,8 @@ bool Interpreter::AxisMove(int coord, CoordState& c, Scanner& s) {
   }
   if (c.pvt) {
     c.duration = c.segment;
+  } else if (rapid_duration >= 0) {
+    c.duration = rapid_duration;
   } else if (c.tm > 0) {
     c.duration = c.tm;
   } else {

@@ -124,53 +124,17 @@ bool Interpreter::RotaryMove(int coord, CoordState& c, RotaryRun& r) {
   r.pending.clear();
   r.last_axis = 0;
   if (target.empty()) return false;
-  const auto axes = AxesOf(coord);
-  c.moves.clear();
-  c.cubic = c.pvt;
-  double longest = 0;
-  for (const auto& [letter, pv] : target) {
-    longest = std::max(longest, std::fabs(pv.first - c.axis[letter]));
-  }
-  if (c.pvt) {
-    c.duration = c.segment;
-  } else if (r.mode == 1) {
-    // Rapid: as fast as the slowest motor's limit Ixx16 (counts/ms) allows.
-    c.duration = 0;
-    for (const auto& [motor, a] : axes) {
-      auto t = target.find(a.letter);
-      if (a.letter == 0 || t == target.end()) continue;
-      const double vmax = std::max(vars_.I(motor * 100 + 16), 1e-6);
-      c.duration =
-          std::max(c.duration, std::fabs(a.scale * (t->second.first - c.axis[a.letter])) / vmax);
-    }
-  } else if (c.tm > 0) {
-    c.duration = c.tm;
-  } else {
-    c.duration = c.f > 0 ? longest / c.f * 1000.0 : 0;
-  }
-  if (!c.pvt) {
-    c.duration = std::max(c.duration, c.ta);
-    c.accel_time = std::min(c.ta, c.duration / 2);
-    if (c.accel_time <= 0) c.accel_time = c.duration / 2;
-  }
-  for (const auto& [motor, a] : axes) {
+  if (c.pvt || r.mode != 1) return StartMove(coord, c, target, -1);
+  // Rapid: as fast as the slowest motor's limit Ixx16 (counts/ms) allows.
+  double rapid = 0;
+  for (const auto& [motor, a] : AxesOf(coord)) {
     auto t = target.find(a.letter);
     if (a.letter == 0 || t == target.end()) continue;
-    MotorMove m;
-    m.motor = motor;
-    m.p0 = m.start = a.scale * c.axis[a.letter] + a.offset;
-    m.v0 = a.scale * c.axis_vel[a.letter];
-    m.p1 = m.end = a.scale * t->second.first + a.offset;
-    m.v1 = c.pvt ? a.scale * t->second.second : 0;
-    c.moves.push_back(m);
+    const double vmax = std::max(vars_.I(motor * 100 + 16), 1e-6);
+    const double from = c.axis.count(a.letter) != 0 ? c.axis[a.letter] : 0.0;
+    rapid = std::max(rapid, std::fabs(a.scale * (t->second.first - from)) / vmax);
   }
-  for (const auto& [letter, pv] : target) {
-    c.axis[letter] = pv.first;
-    c.axis_vel[letter] = c.pvt ? pv.second : 0;
-  }
-  c.moving = true;
-  c.t = 0;
-  return true;
+  return StartMove(coord, c, target, rapid);
 }
 
 void Interpreter::RotaryWord(int coord, CoordState& c, RotaryRun& r, int code, double value) {

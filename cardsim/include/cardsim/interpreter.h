@@ -204,6 +204,8 @@ class Interpreter {
   void StopProgram(int coord);
   bool MotionStatement(int coord, CoordState& c, const std::string& text);
   bool AxisMove(int coord, CoordState& c, Scanner& s);
+  bool StartMove(int coord, CoordState& c, const std::map<char, std::pair<double, double>>& target,
+                 double rapid_duration);
   void ApplyMove(CoordState& c, double t);
   std::optional<double> ProgramValue(Scanner& s, int coord);
   struct AxisOf {

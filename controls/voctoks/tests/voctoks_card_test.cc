@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "corvan/internal/shared_table.h"
+#include "host/device_server.h"
+#include "host/driver_host.h"
+#include "host/host_config.h"
+#include "link/device_registry.h"
 #include "platform/text_file.h"
 #include "temp_home.h"
 #include "tests/serial_card_fixture.h"
@@ -81,6 +86,52 @@ TEST(VoctoKSCardTest, SerialCardAnswersThroughTheContainer) {
                  }));
   EXPECT_TRUE(card.Received("I10"));
   EXPECT_TRUE(card.Received("NOSUCHCOMMAND"));
+}
+
+// The driver host in this process with one older PCI card, registered as
+// device 0; the container's library opens it through the host's sockets.
+TEST(VoctoKSCardTest, PciCardThroughTheDriverHost) {
+  zimo::testing::TempHome home;
+  ASSERT_EQ(corvan::RegisterDevice(0, corvan::kLocationPci, 0, nullptr), 1);
+  drivers::host::DriverHost host;
+  drivers::host::DeviceServer devices(host.kernel());
+  devices.Start();
+  drivers::host::CardConfig config;
+  std::string error;
+  ASSERT_TRUE(drivers::host::ParseCardConfig("pci older", &config, &error)) << error;
+  int card_id = -1;
+  ASSERT_EQ(host.AddCard(config, &card_id), 0);
+  ASSERT_TRUE(corvan::testing::WaitForDriverDevice("ZimoPCI0"));
+  StandInServer server;
+  cardsim::Card& card = *host.SimCard(card_id);
+  // DPRGetWord 'X',5 reads the word at byte 22 (the X half of entry 5).
+  card.memory().SetDprWord(22, 0x2345);
+  card.memory().SetDprWord(20, 0x0111);
+
+  const fs::path dir = home.path() / "form";
+  fs::create_directories(dir);
+  WriteIni(dir, 0);
+  std::ofstream(dir / "load.pmc") << "P10=7\nP11=8\n";
+  const std::vector<std::string> out = RunHost(
+      dir, {"call DPRGetWord 'X' 5", "call DPRGetWord 'Y' 5", "call #17 @ \"P1=11P2=22P3=33\"",
+            "set UploadNoComments 1", "call UploadData \"up.txt\" \"P1..3\" 3",
+            "call DownloadFile \"load.pmc\"", "call #17 @ \"P10..11\""});
+  // The card's words; the upload's three values; the downloaded file's
+  // values read back from the card (the clean-up drops only the last CR).
+  EXPECT_EQ(out, (std::vector<std::string>{
+                     "call DPRGetWord: 9029",
+                     "call DPRGetWord: 273",
+                     "call #17: True out \"\"",
+                     "changed 15",
+                     "set UploadNoComments: ok",
+                     "call UploadData: True",
+                     "call DownloadFile: True",
+                     "call #17: True out \"7\r8\"",
+                 }));
+  // Each line as the library gave it, card's CR included.
+  auto uploaded = platform::ReadLines(dir / "up.txt");
+  ASSERT_TRUE(uploaded.ok());
+  EXPECT_EQ(*uploaded, (std::vector<std::string>{"11\r", "22\r", "33\r"}));
 }
 
 }  // namespace

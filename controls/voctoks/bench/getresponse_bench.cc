@@ -1,8 +1,8 @@
 // GetResponse "I10" by DISPID through the control beside the direct library
-// call it wraps, in the same run. Until the communications library carries
-// every function the control binds, both sides use the stand-in library, so
-// the difference is the control's own cost (dispatch, gates, lock calls,
-// reply clean-up, error check, automation strings).
+// call it wraps, in the same run, both on the stand-in library, so the
+// difference is the control's own cost alone (dispatch, gates, lock calls,
+// reply clean-up, error check, automation strings). card_getresponse_bench
+// does the same against the real library and a simulated card.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

@@ -16,6 +16,7 @@
 #include "corvan/firmware_api.h"
 #include "corvan/identify_api.h"
 #include "corvan/rings_api.h"
+#include "corvan/status_query_api.h"
 #include "corvan/tuning_api.h"
 #include "corvan/variables_api.h"
 #include "corvan/word_formats_api.h"
@@ -197,6 +198,19 @@ constexpr ParamInfo kDifferentiate[] = {{"psaData", kLongArray, ParamDir::kInOut
                                         {"I19", VT_I4},
                                         {"pMinVal", VT_I4, ParamDir::kOut},
                                         {"pMaxVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kCoordGet[] = {
+    {"dwDevice", VT_I4}, {"dwCoord", VT_I4}, {"pVal", VT_I4, ParamDir::kRetval}};
+constexpr ParamInfo kMotorGet[] = {
+    {"dwDevice", VT_I4}, {"mtr", VT_I4}, {"pVal", VT_I4, ParamDir::kRetval}};
+constexpr ParamInfo kCoordValueOut[] = {
+    {"dwDevice", VT_I4}, {"dwCoord", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kCoordStatus[] = {
+    {"dwDevice", VT_I4}, {"dwCoord", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kMotorStatus[] = {
+    {"dwDevice", VT_I4}, {"lMotor", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kMotorScaled[] = {
+    {"dwDevice", VT_I4}, {"mtr", VT_I4}, {"scale", VT_R8}, {"pVal", VT_R8, ParamDir::kOut}};
+constexpr ParamInfo kMotor[] = {{"dwDevice", VT_I4}, {"mtr", VT_I4}};
 constexpr ParamInfo kEstimation[] = {
     {"dwDevice", VT_I4}, {"filePath", VT_BSTR}, {"pbSuccess", VT_I4, ParamDir::kOut}};
 
@@ -1195,6 +1209,76 @@ HRESULT ZimoDevice::SlopeEstimation(int32_t device, const Bstr& path, int32_t* s
   return S_OK;
 }
 
+template <int32_t (*Read)(uint32_t)>
+HRESULT ZimoDevice::CardValue(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = Read(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+template <int32_t (*Read)(uint32_t, int32_t)>
+HRESULT ZimoDevice::UnitValue(int32_t device, int32_t unit, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = Read(static_cast<uint32_t>(device), unit);
+  return S_OK;
+}
+
+template <double (*Read)(uint32_t, int32_t, double)>
+HRESULT ZimoDevice::Scaled(int32_t device, int32_t motor, double scale, double* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  *value = Read(static_cast<uint32_t>(device), motor, scale);
+  return S_OK;
+}
+
+template <void (*Read)(uint32_t, int32_t, double, double*)>
+HRESULT ZimoDevice::ScaledInto(int32_t device, int32_t motor, double scale, double* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  Read(static_cast<uint32_t>(device), motor, scale, value);
+  return S_OK;
+}
+
+// The library reads both status words, but the client passed room for one:
+// both are read into a local pair and the first is handed back, so the
+// second is never written past the client's value.
+template <int32_t (*Read)(uint32_t, int32_t, uint32_t*)>
+HRESULT ZimoDevice::StatusWord(int32_t device, int32_t unit, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  uint32_t words[2] = {};
+  if (Read(static_cast<uint32_t>(device), unit, words) == 0) return S_FALSE;
+  *value = static_cast<int32_t>(words[0]);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::GetGlobalStatus(int32_t device, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  uint32_t words[2] = {};
+  if (ZimoGetGlobalStatus(static_cast<uint32_t>(device), words) == 0) return S_FALSE;
+  *value = static_cast<int32_t>(words[0]);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::get_ProgramFeedMode(int32_t device, int32_t cs, int32_t* value) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (value == nullptr) return E_POINTER;
+  // The mode bit; the feed rate the library also gives is not asked for.
+  uint32_t mode = 0;
+  ZimoGetFeedRateMode(static_cast<uint32_t>(device), cs, &mode);
+  *value = static_cast<int32_t>(mode);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SetJogReturn(int32_t device, int32_t motor) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  ZimoSetJogReturn(static_cast<uint32_t>(device), motor);
+  return S_OK;
+}
+
 const automation::DispatchTable<ZimoDevice>& ZimoDevice::Table() { return Rows().table(); }
 
 // The members built so far, in slot order; the others answer
@@ -1279,9 +1363,98 @@ const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
           R::Row<&ZimoDevice::CompilePLCC>(0x41, "CompilePLCC", kMethod, kCompilePlcc),
           R::Row<&ZimoDevice::SendCommand>(0x42, "SendCommand", kMethod, kSendCommand),
           R::Row<&ZimoDevice::GetBuffer>(0x43, "GetBuffer", kMethod, kGetBuffer),
+          R::Row<&ZimoDevice::GetGlobalStatus>(0x4a, "GetGlobalStatus", kMethod, kDeviceValueOut),
+          R::Row<&ZimoDevice::StatusWord<&ZimoGetCoordStatus>>(0x4b, "GetCoordStatus", kMethod,
+                                                               kCoordStatus),
+          R::Row<&ZimoDevice::StatusWord<&ZimoGetMotorStatus>>(0x4c, "GetMotorStatus", kMethod,
+                                                               kMotorStatus),
+          R::Row<&ZimoDevice::CardValue<&ZimoSysServoError>>(0x4d, "SysServoError", kPropertyGet,
+                                                             kDeviceGet),
+          R::Row<&ZimoDevice::CardValue<&ZimoSysReEntryError>>(0x4e, "SysReEntryError",
+                                                               kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::CardValue<&ZimoSysMemChecksumError>>(0x4f, "SysMemChecksumError",
+                                                                   kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::CardValue<&ZimoSysPromChecksumError>>(0x50, "SysPromChecksumError",
+                                                                    kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoSysInposition>>(0x51, "SysInposition", kPropertyGet,
+                                                             kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoSysWarnFError>>(0x52, "SysWarnFError", kPropertyGet,
+                                                             kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoSysFatalFError>>(0x53, "SysFatalFError", kPropertyGet,
+                                                              kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoSysRunTimeError>>(0x54, "SysRuntimeError",
+                                                               kPropertyGet, kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoSysCircleRadError>>(0x55, "SysCircleRadError",
+                                                                 kPropertyGet, kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoSysAmpFaultError>>(0x56, "SysAmpFaultError",
+                                                                kPropertyGet, kCoordGet),
+          R::Row<&ZimoDevice::Scaled<&ZimoGetCommandedPos>>(0x57, "GetCommandedPos", kMethod,
+                                                            kMotorScaled),
+          R::Row<&ZimoDevice::Scaled<&ZimoPosition>>(0x58, "GetPosition", kMethod, kMotorScaled),
+          R::Row<&ZimoDevice::Scaled<&ZimoNetActualPosition>>(0x59, "GetNetActualPosition", kMethod,
+                                                              kMotorScaled),
+          R::Row<&ZimoDevice::Scaled<&ZimoFollowError>>(0x5a, "GetFollowError", kMethod,
+                                                        kMotorScaled),
+          R::Row<&ZimoDevice::Scaled<&ZimoGetVel>>(0x5b, "GetVelocity", kMethod, kMotorScaled),
+          R::Row<&ZimoDevice::ScaledInto<&ZimoGetMasterPos>>(0x5c, "GetMasterPos", kMethod,
+                                                             kMotorScaled),
+          R::Row<&ZimoDevice::ScaledInto<&ZimoGetCompensationPos>>(0x5d, "GetCompensationPos",
+                                                                   kMethod, kMotorScaled),
+          R::Row<&ZimoDevice::Scaled<&ZimoGetTargetPos>>(0x5e, "GetTargetPos", kMethod,
+                                                         kMotorScaled),
+          R::Row<&ZimoDevice::Scaled<&ZimoGetBiasPos>>(0x5f, "GetBiasPos", kMethod, kMotorScaled),
+          R::Row<&ZimoDevice::UnitValue<&ZimoPe>>(0x60, "GetProgExecPoint", kMethod,
+                                                  kCoordValueOut),
+          R::Row<&ZimoDevice::UnitValue<&ZimoRotBufFull>>(0x61, "GetRotBufFull", kMethod,
+                                                          kCoordValueOut),
+          R::Row<&ZimoDevice::UnitValue<&ZimoProgRunning>>(0x62, "ProgramRunning", kPropertyGet,
+                                                           kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoProgStepping>>(0x63, "ProgramStepping", kPropertyGet,
+                                                            kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoProgContMotion>>(0x64, "ProgramContMotion",
+                                                              kPropertyGet, kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoProgContRequest>>(0x65, "ProgramContRequest",
+                                                               kPropertyGet, kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoProgRemaining>>(0x66, "ProgramRemaining", kPropertyGet,
+                                                             kCoordGet),
           R::Row<&ZimoDevice::get_MotionBufferOpen>(0x67, "MotionBufOpen", kPropertyGet,
                                                     kDeviceGet),
           R::Row<&ZimoDevice::get_RotaryBufferOpen>(0x68, "RotBufOpen", kPropertyGet, kDeviceGet),
+          R::Row<&ZimoDevice::get_ProgramFeedMode>(0x69, "ProgramFeedMode", kPropertyGet,
+                                                   kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoAmpEnabled>>(0x6a, "MotorAmpEnabled", kPropertyGet,
+                                                          kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoWarnFError>>(0x6b, "MotorWarnFError", kPropertyGet,
+                                                          kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoFatalFError>>(0x6c, "MotorFatalFError", kPropertyGet,
+                                                           kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoAmpFault>>(0x6d, "MotorAmpFault", kPropertyGet,
+                                                        kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoOnPositionLimit>>(0x6e, "MotorOnPositionLimit",
+                                                               kPropertyGet, kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoHomeComplete>>(0x6f, "MotorHomeComplete", kPropertyGet,
+                                                            kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoInposition>>(0x70, "MotorInPosition", kPropertyGet,
+                                                          kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoTimeRemInMove>>(0x71, "TimRemInMove", kPropertyGet,
+                                                             kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoTimeRemInTATS>>(0x72, "TimeRemInTATS", kPropertyGet,
+                                                             kCoordGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoDataBlock>>(0x73, "MotorDataBlockError", kPropertyGet,
+                                                         kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoPhasedMotor>>(0x74, "MotorPhased", kPropertyGet,
+                                                           kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoMotorEnabled>>(0x75, "MotorEnabled", kPropertyGet,
+                                                            kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoHandwheelEnabled>>(0x76, "MotorHandwheelEnabled",
+                                                                kPropertyGet, kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoOpenLoop>>(0x77, "MotorOpenLoop", kPropertyGet,
+                                                        kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoOnNegativeLimit>>(0x78, "MotorOnNegLimit",
+                                                               kPropertyGet, kMotorGet),
+          R::Row<&ZimoDevice::UnitValue<&ZimoOnPositiveLimit>>(0x79, "MotorOnPosLimit",
+                                                               kPropertyGet, kMotorGet),
+          R::Row<&ZimoDevice::SetJogReturn>(0x7a, "SetJogReturn", kMethod, kMotor),
           R::Row<&ZimoDevice::get_BufferOpen>(0x7f, "BufferOpen", kPropertyGet, kDeviceGet),
           R::Row<&ZimoDevice::strtod48f>(0x95, "strtod48f", kMethod, kWordText),
           R::Row<&ZimoDevice::strtod48l>(0x96, "strtod48l", kMethod, kWordText),

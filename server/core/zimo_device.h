@@ -202,6 +202,22 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   HRESULT MagEstimation(int32_t device, const Bstr& path, int32_t* success);
   HRESULT SlopeEstimation(int32_t device, const Bstr& path, int32_t* success);
 
+  // Status rows: one value of the card, of a coordinate system or of a
+  // motor, read by `Read` and handed back as it is.
+  template <int32_t (*Read)(uint32_t)>
+  HRESULT CardValue(int32_t device, int32_t* value);
+  template <int32_t (*Read)(uint32_t, int32_t)>
+  HRESULT UnitValue(int32_t device, int32_t unit, int32_t* value);
+  template <double (*Read)(uint32_t, int32_t, double)>
+  HRESULT Scaled(int32_t device, int32_t motor, double scale, double* value);
+  template <void (*Read)(uint32_t, int32_t, double, double*)>
+  HRESULT ScaledInto(int32_t device, int32_t motor, double scale, double* value);
+  template <int32_t (*Read)(uint32_t, int32_t, uint32_t*)>
+  HRESULT StatusWord(int32_t device, int32_t unit, int32_t* value);
+  HRESULT GetGlobalStatus(int32_t device, int32_t* value);
+  HRESULT get_ProgramFeedMode(int32_t device, int32_t cs, int32_t* value);
+  HRESULT SetJogReturn(int32_t device, int32_t motor);
+
   // The three events, fired on this object's sinks on the calling thread.
   void FireMessage(int32_t device, const char* text, int32_t new_line);
   void FireProgress(int32_t device, int32_t percent);

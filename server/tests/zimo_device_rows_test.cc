@@ -24,6 +24,13 @@ using automation::VT_I4;
 
 enum : DispId {
   kOpen = 0x1,
+  kGetResponse = 0x17,
+  kGetMotorStatus = 0x4c,
+  kGetCommandedPos = 0x57,
+  kGetPosition = 0x58,
+  kGetVelocity = 0x5b,
+  kMotorInPosition = 0x70,
+  kMotorOnPosLimit = 0x79,
   kDownloadFirmwareFile = 0x3d,
   kCompilePlcc = 0x41,
   kBufferOpen = 0x7f,
@@ -198,6 +205,47 @@ TEST_F(DeviceServerTest, ListsFirmwareAndCompileReportToTheCaller) {
                                              "Success in Compiling to output file: " + out,
                                              "No PLCC(s) were compiled"}));
   EXPECT_TRUE(b_events.events().empty());
+}
+
+TEST_F(DeviceServerTest, MotorRowsReadWhereTheCardMovedIt) {
+  auto a = NewClient();
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(Call(*a, kOpen, {Variant(0)}), S_OK);
+  Variant answer;
+  ASSERT_EQ(
+      Call(*a, kGetResponse, {Variant(0), Text("#1J=1000"), Variant::ByRef(&answer, VT_BSTR)}),
+      S_OK);
+  ASSERT_EQ(control_.Command("servo 0 5000"), "ok");
+
+  // Motor 0 is the card's motor 1: at rest on its jog target (a scale
+  // divides the counts).
+  const Variant one(1.0);
+  EXPECT_EQ(OutOf(*a, kGetCommandedPos, {Variant(0), Variant(0), one}, automation::VT_R8),
+            Variant(1000.0));
+  EXPECT_EQ(OutOf(*a, kGetPosition, {Variant(0), Variant(0), one}, automation::VT_R8),
+            Variant(1000.0));
+  EXPECT_EQ(OutOf(*a, kGetPosition, {Variant(0), Variant(0), Variant(0.5)}, automation::VT_R8),
+            Variant(2000.0));
+  EXPECT_EQ(OutOf(*a, kGetVelocity, {Variant(0), Variant(0), one}, automation::VT_R8),
+            Variant(0.0));
+  Variant bit;
+  EXPECT_EQ(Call(*a, kMotorInPosition, {Variant(0), Variant(0)}, &bit, kPropertyGet), S_OK);
+  EXPECT_EQ(bit, Variant(1));
+  EXPECT_EQ(Call(*a, kMotorOnPosLimit, {Variant(0), Variant(0)}, &bit, kPropertyGet), S_OK);
+  EXPECT_EQ(bit, Variant(0));
+
+  // The status row hands back the first of the card's two words, as the
+  // card itself gives it.
+  ASSERT_EQ(Call(*a, kGetResponse, {Variant(0), Text("#1?"), Variant::ByRef(&answer, VT_BSTR)}),
+            S_OK);
+  const std::string words = answer.bstr().ToAnsi();
+  ASSERT_GE(words.size(), 12u) << words;
+  EXPECT_EQ(OutOf(*a, kGetMotorStatus, {Variant(0), Variant(0)}, VT_I4),
+            Variant(static_cast<int32_t>(std::stoul(words.substr(0, 6), nullptr, 16))));
+  // A motor the older card does not have: nothing read, S_FALSE, 0 kept.
+  EXPECT_EQ(OutOf(*a, kGetMotorStatus, {Variant(0), Variant(8)}, VT_I4, S_FALSE), Variant(0));
+  EXPECT_EQ(OutOf(*a, kGetPosition, {Variant(0), Variant(8), one}, automation::VT_R8),
+            Variant(0.0));
 }
 
 }  // namespace

@@ -19,8 +19,7 @@ struct Token {
   enum class Kind {
     kVariable,  // a: 0 I, 1 M, 2 P, 3 Q; n
     kConstant,  // a: index into the statement's constants
-    kFunction,  // a: 0 I(, 1 M(, 2 P(, 3 Q(, then SIN COS TAN ABS ASIN ACOS ATAN SQRT EXP LN INT
-                // ATAN2
+    kFunction,  // a: 0-3 the indexed variables I( M( P( Q(, 4 on the math functions
     kOpen,
     kClose,
     kOperator,    // a: + - * / | ^ & %

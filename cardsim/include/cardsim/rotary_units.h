@@ -35,7 +35,7 @@ struct Item {
   enum class Kind {
     kWord,          // code = word code, value
     kTimeWord,      // code = time code, value
-    kPlcList,       // code = 0 ENABLE PLC, 1 DISABLE PLC, 2 ENABLE PLCC, 3 DISABLE PLCC; mask
+    kPlcList,       // code: bit 0 set disables, bit 1 set names compiled PLCs; mask
     kAxisMode,      // code = 0 ABS, 1 INC; mask = axis bits (R 0, A 1, B 3 ... Z 17)
     kFrax,          // mask = axis bits
     kHome,          // code = 3 HOME, 6 HOMEZ; mask = motor bits (motor n: bit n - 1)

@@ -1,9 +1,6 @@
-/* The DPR memory test: every cell of a card's dual-ported RAM checked from
- * both sides. The card writes a pattern through memory commands that the
- * host verifies, the host writes a second pattern that the card reads back,
- * and the RAM is cleared at the end. The card's DPR services (fixed and
- * variable buffers, control panel, DPR mailbox) are switched off first and
- * stay off; its communication settings I5 and I3 are restored afterwards.
+/* The DPR memory test: each DPR cell is written from one side and checked
+ * from the other, in both directions, and left zero. Every DPR service of
+ * the card is switched off first and stays off; I5 and I3 are put back.
  *
  * The test runs on the calling thread and holds the device's command lock
  * throughout. One test runs at a time in a process. */

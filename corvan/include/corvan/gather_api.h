@@ -57,8 +57,8 @@ uint32_t ZimoGetGatherPeriod(uint32_t device);
 uint32_t ZimoSetGatherPeriod(uint32_t device, uint32_t period);
 double ZimoGetGatherSampleTime(uint32_t device);
 double ZimoSetGatherSampleTime(uint32_t device, double milliseconds);
-/* Buffer mode I45: 0 card RAM without wrap, 1 RAM with wrap, 2 DPR without
- * wrap, 3 DPR with wrap. Set: 1 when the card reads back what was set. */
+/* Buffer mode I45 (bit 0 wrap, bit 1 buffer in DPR). Set: 1 when the card
+ * reads back what was set. */
 int32_t ZimoGetGatherMode(uint32_t device);
 int32_t ZimoSetGatherMode(uint32_t device, int32_t mode);
 

@@ -1,6 +1,5 @@
-/* Which motion programs and PLC programs the card holds, where they lie in
- * its memory and which PLCs run, read from the card's program tables with
- * memory-read commands under the device's command lock. */
+/* Program and PLC status: the card's program tables, read with memory
+ * commands under the command lock. */
 #ifndef CORVAN_PROGRAM_INFO_API_H
 #define CORVAN_PROGRAM_INFO_API_H
 
@@ -41,9 +40,9 @@ typedef struct ZimoPlcStatus {
  * differ), else 0. *start and *end are written when the table was read. */
 int32_t ZimoGetProgramInfo(uint32_t device, int32_t plc, int32_t number, uint32_t* start,
                            uint32_t* end);
-/* Fills the record (zeroed first) and returns the number of PLC programs
- * plus the number of compiled PLCs found. A failed first read of the table
- * gives 0 and, when the device has an error text, a message box with it. */
+/* Zeroes and fills the record; returns how many PLCs (interpreted and
+ * compiled) it found. 0 when the first table read fails, with a box showing
+ * the device's error text if there is one. */
 int16_t ZimoGetPlcStatus(uint32_t device, ZimoPlcStatus* status);
 /* 1 when a PLC program runs or a compiled PLC is enabled, else 0. */
 int32_t ZimoIsAnyPLCRunning(uint32_t device);

@@ -11,11 +11,9 @@
  * time may hold users on a device (a registration while another process
  * holds users is refused with -100).
  *
- * Address words: the card address in the low bits; a two-word (48-bit)
- * entry is marked by bit 16 on older cards and bit 20 on SPRAN cards; bit
- * 31 is the card's per-entry ready flag on firmware that has one. A type
- * word (bit 0: two-word entry) is merged into the address word at bit 16
- * (older) or bit 20 (SPRAN).
+ * Address words: the card address low, a 48-bit-entry flag above it (its
+ * position differs by generation; the type word's bit 0 lands there) and
+ * the card's ready flag in the top bit where the firmware keeps one.
  *
  * Failures return 0 and leave a code in the device's DPR last error:
  * -28 no DPR (or a DPR access failed), -100 too many users or another
@@ -61,8 +59,8 @@ int32_t ZimoDPRVarBufChange(uint32_t device, int32_t handle, uint16_t count,
  * word. 1 when fresh data was read; 0 when refused or when the card has not
  * refreshed the entry since it was last read. */
 int32_t ZimoDPRVarBufRead(uint32_t device, int32_t handle, int32_t entry, void* destination);
-/* Reads a user's whole data block (4 bytes per one-word, 8 per two-word
- * entry): 1 or 0 as above. */
+/* Reads all of a user's data at once, packed as the card lays it out:
+ * 1 or 0 as above. */
 int32_t ZimoDPRVarBufReadEx(uint32_t device, int32_t handle, void* destination);
 
 /* A user's entry count, address-list offset and data offset (host DPR byte

@@ -486,10 +486,13 @@ void Motors::Publish(int motor) {
   uint32_t low = (1u << shift) - 1;
   memory_.Write(Space::kX, OutputAddress(motor), (old & low) | ((bits << shift) & 0xFFFFFFu));
   m.published_output = memory_.Read(Space::kX, OutputAddress(motor));
-  // The following error word, in 1/(Ixx09 x 32) count.
+  // The settle word, in 1/(Ixx09 x 32) count: the following error plus the
+  // distance the motor moved in the last servo cycle, so it is near 0 only
+  // while the motor rests where it is commanded to (open loop: at rest).
   double fe_scale = I(motor, 9) * 32;
   if (fe_scale <= 0) fe_scale = 3072;
-  double fe = std::clamp(std::round(FollowingError(motor) * fe_scale), -8388608.0, 8388607.0);
+  double fe = std::clamp(std::round((FollowingError(motor) + Velocity(motor)) * fe_scale),
+                         -8388608.0, 8388607.0);
   memory_.Write(Space::kX, FollowingErrorAddress(motor),
                 static_cast<uint32_t>(static_cast<int32_t>(fe)) & 0xFFFFFFu);
   memory_.WriteFixed48(ActualAddress(motor), Position(motor) * scale);

@@ -1,7 +1,14 @@
-// The gantry parabolic program: motion program 999 moving two motors out
-// and back together with PVT moves, written but neither gathered nor run.
+// Position-loop tests: a position step run by PLC 31 and a parabolic move
+// run by motion program 999, for one motor or a gantry pair, each gathering
+// the first motor's response; and the gantry parabolic program written
+// alone. The card sets P996 to 123 when a profile is over.
+#include <cstring>
+
+#include "corvan/command_api.h"
+#include "corvan/gather_api.h"
 #include "corvan/tuning_api.h"
 #include "link/library_app.h"
+#include "link/variables.h"
 #include "tuning/tuning.h"
 
 namespace zimo::corvan::tuning {
@@ -13,8 +20,294 @@ bool ValidMotor(int motor) { return motor >= 1 && motor <= 8; }
 // motor from 40, the newer generation 128 from 136.
 unsigned OlderPositionAddress(int motor) { return 40u + 60u * static_cast<unsigned>(motor - 1); }
 unsigned NewerPositionAddress(int motor) { return 136u + 128u * static_cast<unsigned>(motor - 1); }
+// The motor status word (Y) whose bit 2 the moves define as M1014/M1015.
+unsigned OlderMotorWord(int motor) { return 2068u + 192u * static_cast<unsigned>(motor - 1); }
+unsigned NewerMotorWord(int motor) { return 192u + 128u * static_cast<unsigned>(motor - 1); }
+
+bool Newer(const TuningCard& card) { return card.card_type >= 4; }
+
+// Commanded position, actual position and output of the motor.
+std::uint32_t MotorGatherMask(int motor) {
+  const unsigned b = static_cast<unsigned>(motor - 1);
+  return (1u << b) | (1u << (b + 8)) | (1u << (b + 16));
+}
+
+// I10 as the card gives it; 0 when it answers with an error or no number.
+std::int32_t ReadServoTime(ProgramWriter& w) {
+  if (!w.Line("I10")) return 0;
+  if ((w.status() & kStatusMask) == kStatusCardError) return 0;
+  const char* text = w.reply();
+  if (const char* named = std::strchr(text, '=')) text = named + 1;
+  return VariableTextToLong(text);
+}
+
+// What every move does first: stop gathering, drop the old buffer, set the
+// gather period for the step time and gather the first motor.
+void StartMove(TuningCard& card, ProgramWriter& w, int motor, int milliseconds, bool parabolic) {
+  if (parabolic) {
+    w.Line("ENDG I48=0");
+  } else {
+    w.Line("ENDG");
+  }
+  w.Line("ENDG I48=0");
+  w.Line("DELETE GATHER");
+  w.Line("DELETE TRACE");
+  const std::int32_t i10 = ReadServoTime(w);
+  w.Line("I19=%ld", static_cast<long>(StepGatherPeriod(i10, milliseconds)));
+  if (!w.ok()) return;
+  LastQuickGatherMask() = MotorGatherMask(motor);
+  if (card.quick_gather) card.quick_gather(LastQuickGatherMask());
+}
 
 }  // namespace
+
+TuningCard LibraryTuningCard(std::uint32_t device) {
+  const int d = IndexFromDeviceNumber(device);
+  const SharedDeviceBlock* block = IsRealDevice(d) ? App().Block(d) : nullptr;
+  return TuningCard{LibraryCommandPath(), d, block != nullptr ? block->CardType : 0,
+                    [device](std::uint32_t mask) { ZimoSetQuickGather(device, mask, 1); }};
+}
+
+std::uint32_t& LastQuickGatherMask() {
+  static std::uint32_t mask = 0;
+  return mask;
+}
+
+std::int32_t StepGatherPeriod(std::int32_t i10, int milliseconds) {
+  // Servo cycles a millisecond (a whole number) times twice the step time,
+  // over 400. A card that gives no servo time gets the shortest period
+  // rather than a division by zero.
+  const std::int64_t per_ms = i10 > 0 ? 8388608 / i10 : 0;
+  std::int64_t period = per_ms * (2 * static_cast<std::int64_t>(milliseconds)) / 400;
+  if (period < 1) period = 1;
+  if (period > 2147483647) period = 2147483647;
+  return static_cast<std::int32_t>(period);
+}
+
+int DoAPositionLoopStep(TuningCard& card, int motor, std::int32_t step, int milliseconds,
+                        int bidirectional) {
+  if (!ValidMotor(motor)) return 0;
+  const bool newer = Newer(card);
+  ProgramWriter w(card.path, card.device);
+  StartMove(card, w, motor, milliseconds, false);
+  w.Line("M1023->*");
+  w.Line("M0->X:0,24");
+  if (newer) {
+    // The newer map: its control bit, position register and scratch words.
+    w.Line("M1019->X:$0006,19");
+    w.Line("M1018->D:$%x", NewerPositionAddress(motor));
+    w.Line("M1021->X:$10F1,24");
+    w.Line("M1022->X:$10F0,24");
+  } else {
+    w.Line("M1022->X:$07F0,24");
+    w.Line("M1021->X:$07F1,24");
+    w.Line("M1020->X:$0003,18");
+    w.Line("M1019->X:$0003,19");
+    w.Line("M1018->D:$00%x", OlderPositionAddress(motor));
+    w.Line("M1014->Y:$%x,2,1", OlderMotorWord(motor));
+  }
+  w.Line("OPEN PLC 31");
+  w.Line("CLEAR");
+  if (!newer) w.Line("M1020=1");
+  w.Line("M1019=1");
+  w.Line("M1018=M1018+P1023");
+  w.Line("M1021=M0");
+  w.Line("WHILE(M0-M1021<P1022)");
+  w.Line("ENDW");
+  if (bidirectional != 0) {
+    w.Line("M1018=M1018-P1023");
+    w.Line("M1022=M0");
+    w.Line("WHILE(M0-M1022<P1022)");
+    w.Line("ENDW");
+  }
+  w.Line("M1019=0");
+  w.Line("P996=123");
+  w.Line("DIS PLC 31");
+  w.Line("CLS");
+  w.Line("M1023=12345");
+  w.Line("#%dJ/DEFGAT", motor);
+  w.Line("GAT");
+  w.Line("ENDG I48=0");
+  w.Line("DEFGAT");
+  w.Line("I5=I5|2");
+  w.Line("P1023=%ld*I%d08*32", static_cast<long>(step), motor);
+  w.Line("P1022=%d*8388608/I10", milliseconds);
+  w.Line("P996=-1");
+  w.Line("I3=2 #%dJ/", motor);
+  w.Line("ENA PLC 31");
+  return w.ok() ? 1 : 0;
+}
+
+int DoAGantryPositionLoopStep(TuningCard& card, int first, int second, std::int32_t step,
+                              int milliseconds, int bidirectional) {
+  if (!ValidMotor(first) || !ValidMotor(second)) return 0;
+  const bool newer = Newer(card);
+  ProgramWriter w(card.path, card.device);
+  StartMove(card, w, first, milliseconds, false);
+  w.Line("M1023->*");
+  w.Line("M0->X:0,24");
+  if (newer) {
+    w.Line("M1019->X:$0006,19");
+    w.Line("M1018->D:$%x", NewerPositionAddress(first));
+    w.Line("M1008->D:$%x", NewerPositionAddress(second));
+    w.Line("M1021->X:$10F1,24");
+    w.Line("M1022->X:$10F0,24");
+  } else {
+    w.Line("M1021->X:$07F1,24");
+    w.Line("M1022->X:$07F0,24");
+    w.Line("M1020->X:$0003,18");
+    w.Line("M1019->X:$0003,19");
+    w.Line("M1018->D:$%x", OlderPositionAddress(first));
+    w.Line("M1008->D:$%x", OlderPositionAddress(second));
+  }
+  w.Line("OPEN PLC 31");
+  w.Line("CLEAR");
+  if (!newer) w.Line("M1020=1");
+  w.Line("M1019=1");
+  w.Line(" M1018=M1018+P1023 M1008=M1008+p1023");
+  w.Line("M1021=M0");
+  w.Line("WHILE(M0-M1021<P1022)");
+  w.Line("ENDW");
+  if (bidirectional != 0) {
+    w.Line("M1018=M1018-P1023 M1008=M1008-p1023");
+    w.Line("M1022=M0");
+    w.Line("WHILE(M0-M1022<P1022)");
+    w.Line("ENDW");
+  }
+  if (!newer) w.Line("M1020=0");
+  w.Line("M1019=0");
+  w.Line("P996=123");
+  w.Line("DIS PLC 31");
+  w.Line("CLS");
+  w.Line("M1023=12345");
+  w.Line("#%dJ/#%dJ/DEFGAT", first, second);
+  w.Line("GAT");
+  w.Line("ENDG I48=0");
+  w.Line("DEFGAT");
+  w.Line("I5=I5|2");
+  w.Line("P1023=%ld*I%d08*32", static_cast<long>(step), first);
+  w.Line("P1022=%d*8388608/I10", milliseconds);
+  w.Line("P996=-1");
+  w.Line("I3=2 #%dJ/#%dJ/", first, second);
+  w.Line("ENA PLC 31");
+  return w.ok() ? 1 : 0;
+}
+
+int DoAParabolicMove(TuningCard& card, int motor, std::int32_t step, int milliseconds,
+                     int bidirectional) {
+  if (!ValidMotor(motor)) return 0;
+  const bool newer = Newer(card);
+  ProgramWriter w(card.path, card.device);
+  StartMove(card, w, motor, milliseconds, true);
+  w.Line("UNDEF ALL &1 A");
+  w.Line("#%d->X", motor);
+  w.Line("%%100");
+  w.Line("M1017->*");
+  w.Line("M0->X:0,24");
+  if (newer) {
+    w.Line("M1018->D:$%x", NewerPositionAddress(motor));
+    w.Line("M1019->X:$0006,19");
+    w.Line("M1021->X:$10F1,24");
+    w.Line("M1022->X:$10F0,24");
+    w.Line("M1016->L:$081F");
+    w.Line("M1014->Y:$%x,2,1", NewerMotorWord(motor));
+  } else {
+    w.Line("M1022->X:$07F0,24");
+    w.Line("M1021->X:$07F1,24");
+    w.Line("M1020->X:$0003,18");
+    w.Line("M1019->X:$0003,19");
+    w.Line("M1018->D:$00%x", OlderPositionAddress(motor));
+    w.Line("M1016->L:$081F");
+    w.Line("M1014->Y:$%x,2,1", OlderMotorWord(motor));
+  }
+  w.Line("OPEN PROG 999 CLR");
+  // The newer map has one control bit; its segment time goes in by TM.
+  w.Line(newer ? "TM(P1022)" : "M1020=1");
+  w.Line("M1019=1");
+  w.Line("PVT(P1022)");
+  w.Line("INC");
+  w.Line("X(P1023):0");
+  if (bidirectional != 0) w.Line("X(-P1023):0");
+  w.Line("DWE2");
+  w.Line("DWE2");
+  w.Line("M1019=0");
+  w.Line("P1021=0");
+  w.Line("LINEAR");
+  w.Line("ABS");
+  w.Line("P996=123");
+  w.Line("CLS");
+  w.Line("M1017=12345");
+  w.Line("#%dJ/DEFGAT", motor);
+  w.Line("GAT");
+  w.Line("ENDG I48=0");
+  w.Line("DEFGAT");
+  w.Line("P1023=%ld", static_cast<long>(step));
+  w.Line("P1022=%d", milliseconds);
+  w.Line("PMATCH");
+  w.Line("P996=-1");
+  w.Line("#%dJ/", motor);
+  w.Line("P1021=1 &1B999R");
+  return w.ok() ? 1 : 0;
+}
+
+int DoAGantryParabolicMove(TuningCard& card, int first, int second, std::int32_t step,
+                           int milliseconds, int /*bidirectional: always out and back*/) {
+  if (!ValidMotor(first) || !ValidMotor(second)) return 0;
+  const bool newer = Newer(card);
+  ProgramWriter w(card.path, card.device);
+  StartMove(card, w, first, milliseconds, true);
+  w.Line("UNDEF ALL A &1");
+  w.Line("#%d->X", first);
+  w.Line("#%d->X", second);
+  w.Line("M1017->*");
+  w.Line("M0->X:0,24");
+  if (newer) {
+    w.Line("M1018->D:$%x", NewerPositionAddress(first));
+    w.Line("M1008->D:$%x", NewerPositionAddress(second));
+    w.Line("M1019->X:$0006,19");
+    w.Line("M1021->X:$10F1,24");
+    w.Line("M1022->X:$10F0,24");
+  } else {
+    w.Line("M1019->X:$0003,19");
+    w.Line("M1020->X:$0003,18");
+    w.Line("M1018->D:$00%x", OlderPositionAddress(first));
+    w.Line("M1008->D:$00%x", OlderPositionAddress(second));
+    w.Line("M1021->X:$07F1,24");
+    w.Line("M1022->X:$07F0,24");
+  }
+  w.Line("M1016->L:$081F");
+  w.Line("M1014->Y:$%x,2,1", OlderMotorWord(first));
+  w.Line("M1015->Y:$%x,2,1", OlderMotorWord(second));
+  w.Line("OPEN PROG 999 CLR");
+  w.Line("PVT(P1022)");
+  w.Line("M1019=1");
+  w.Line(newer ? "TM(P1022)" : "M1020=1");
+  w.Line("INC");
+  w.Line("X(P1023):0");
+  w.Line("X(-P1023):0");
+  w.Line("DWE2");
+  w.Line("DWE2");
+  w.Line("M1019=0");
+  w.Line("P1021=0");
+  w.Line("LINEAR");
+  w.Line("ABS");
+  w.Line("P996=123");
+  w.Line("CLS");
+  w.Line("M1017=12345");
+  w.Line("#%dJ/#%dJ/DEFGAT", second, first);
+  w.Line("GAT");
+  w.Line("ENDG I48=0");
+  w.Line("DELETE GATHER");
+  w.Line("DELETE TRACE");
+  w.Line("DEFGAT");
+  w.Line("P1023=%ld", static_cast<long>(step));
+  w.Line("P1022=%d", milliseconds);
+  w.Line("PMATCH");
+  w.Line("P996=-1");
+  w.Line("#%dJ/#%dJ/", second, first);
+  w.Line("P1021=1 &1B999R");
+  return w.ok() ? 1 : 0;
+}
 
 int DoAGantryParabolic(CardCommandPath& path, int device, int card_type, int first, int second) {
   if (!ValidMotor(first) || !ValidMotor(second)) return 0;
@@ -64,6 +357,34 @@ int DoAGantryParabolic(CardCommandPath& path, int device, int card_type, int fir
 }  // namespace zimo::corvan::tuning
 
 extern "C" {
+
+std::int32_t DoAPositionLoopStep(std::uint32_t device, std::int16_t motor, std::int32_t step,
+                                 std::int16_t milliseconds, std::int16_t bidirectional) {
+  auto card = zimo::corvan::tuning::LibraryTuningCard(device);
+  return zimo::corvan::tuning::DoAPositionLoopStep(card, motor, step, milliseconds, bidirectional);
+}
+
+std::int32_t DoAParabolicMove(std::uint32_t device, std::int16_t motor, std::int32_t step,
+                              std::int16_t milliseconds, std::int16_t bidirectional) {
+  auto card = zimo::corvan::tuning::LibraryTuningCard(device);
+  return zimo::corvan::tuning::DoAParabolicMove(card, motor, step, milliseconds, bidirectional);
+}
+
+std::int32_t DoAGantryPositionLoopStep(std::uint32_t device, std::int16_t first,
+                                       std::int16_t second, std::int32_t step,
+                                       std::int16_t milliseconds, std::int16_t bidirectional) {
+  auto card = zimo::corvan::tuning::LibraryTuningCard(device);
+  return zimo::corvan::tuning::DoAGantryPositionLoopStep(card, first, second, step, milliseconds,
+                                                         bidirectional);
+}
+
+std::int32_t DoAGantryParabolicMove(std::uint32_t device, std::int16_t first, std::int16_t second,
+                                    std::int32_t step, std::int16_t milliseconds,
+                                    std::int16_t bidirectional) {
+  auto card = zimo::corvan::tuning::LibraryTuningCard(device);
+  return zimo::corvan::tuning::DoAGantryParabolicMove(card, first, second, step, milliseconds,
+                                                      bidirectional);
+}
 
 std::int32_t DoAGantryParabolic(std::uint32_t device, std::int16_t first, std::int16_t second) {
   using namespace zimo::corvan;

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "link/library_app.h"
 #include "link/variables.h"
@@ -59,6 +60,47 @@ int CreateIncrementalFinePhasePLC(CardCommandPath& path, int device, const char*
 // The gantry parabolic program for motors `first` and `second` (1 to 8);
 // `card_type` picks the older or the newer card map (4 and above).
 int DoAGantryParabolic(CardCommandPath& path, int device, int card_type, int first, int second);
+
+// What the position moves and the autotuning downloads need of a card
+// besides its command path: its type code (4 and above: the newer map) and
+// the quick gather of a motor mask (the library's preset for the exports).
+struct TuningCard {
+  CardCommandPath& path;
+  int device;
+  int card_type;
+  std::function<void(std::uint32_t mask)> quick_gather;
+};
+
+// The library's own: the device's command path, card type and preset.
+TuningCard LibraryTuningCard(std::uint32_t device);
+
+// The quick-gather mask of the last test of this process; an autotuning
+// download for a motor past 8 gathers with it again.
+std::uint32_t& LastQuickGatherMask();
+
+// Position step and parabolic move of one motor (1 to 8) or a gantry pair:
+// gather, write the program and start it. 1 when every line went to the
+// card; 0 for motors out of range (nothing sent) or once the card stops
+// answering (nothing sent after that line, nothing started).
+int DoAPositionLoopStep(TuningCard& card, int motor, std::int32_t step, int milliseconds,
+                        int bidirectional);
+int DoAParabolicMove(TuningCard& card, int motor, std::int32_t step, int milliseconds,
+                     int bidirectional);
+int DoAGantryPositionLoopStep(TuningCard& card, int first, int second, std::int32_t step,
+                              int milliseconds, int bidirectional);
+int DoAGantryParabolicMove(TuningCard& card, int first, int second, std::int32_t step,
+                           int milliseconds, int bidirectional);
+// The gather period of a step: servo cycles per sample, at least 1; an
+// unknown servo time (I10 0 or less) gives 1.
+std::int32_t StepGatherPeriod(std::int32_t i10, int milliseconds);
+
+// The autotuning program PLC 31 (written, not enabled) for a motor (1 to
+// 32; past 8 the last test's gather mask is used again) or a gantry pair.
+int DownloadAutoTuningPLC(TuningCard& card, int motor, int current_loop, int bypass_jog);
+int DownloadGantryAutoTuningPLCP1(TuningCard& card, int first, int second, int current_loop,
+                                  int bypass_jog);
+int DownloadGantryAutoTuningPLC(TuningCard& card, int first, int second, int current_loop,
+                                int bypass_jog, float travel, std::int32_t milliseconds);
 
 // The estimation networks: `inputs` holds 90 (slope) or 10 (magnitude)
 // numbers; the estimate goes into `estimate`. The first argument is not

@@ -100,7 +100,8 @@ class Motors {
   uint32_t CommandedAddress(int motor) const;
   uint32_t ActualAddress(int motor) const;
   uint32_t OutputAddress(int motor) const;          // X: the output word
-  uint32_t FollowingErrorAddress(int motor) const;  // X: following error, 1/(Ixx09 x 32) count
+  // X: the settle word (following error + travel in the last cycle), 1/(Ixx09 x 32) count
+  uint32_t FollowingErrorAddress(int motor) const;
 
  private:
   enum class Mode { kClosed, kOpen, kKilled };

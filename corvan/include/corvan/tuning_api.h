@@ -91,9 +91,52 @@ int32_t CreateIncrementalFinePhasePLC(uint32_t device, const char* path, int16_t
 
 /* ---- Position-loop moves ---- */
 
+/* A position step of the motor (1 to 8): PLC 31 moves its commanded
+ * position by `step` counts, holds it `milliseconds`, and, when
+ * `bidirectional` is not 0, moves it back and holds again; the motor's
+ * commanded and actual position and output are gathered (period from the
+ * step time and I10). Started before it returns; the card sets P996 from
+ * -1 to 123 at the end. On the newer card generation the program uses that
+ * generation's words. */
+int32_t DoAPositionLoopStep(uint32_t device, int16_t motor, int32_t step, int16_t milliseconds,
+                            int16_t bidirectional);
+/* The same for a gantry pair moved together; the first motor is gathered. */
+int32_t DoAGantryPositionLoopStep(uint32_t device, int16_t first, int16_t second, int32_t step,
+                                  int16_t milliseconds, int16_t bidirectional);
+/* A parabolic move: motion program 999 moves the motor by `step` counts in
+ * one PVT segment of `milliseconds` (and back in a second one when
+ * `bidirectional` is not 0), gathered as the position step; P1021 goes from
+ * 1 to 0 and P996 from -1 to 123 when it is over. */
+int32_t DoAParabolicMove(uint32_t device, int16_t motor, int32_t step, int16_t milliseconds,
+                         int16_t bidirectional);
+/* The gantry form: both motors out and back (the flag is not read). */
+int32_t DoAGantryParabolicMove(uint32_t device, int16_t first, int16_t second, int32_t step,
+                               int16_t milliseconds, int16_t bidirectional);
+
 /* Writes motion program 999, a PVT move of both gantry motors out by P1023
  * and back in P1022 ms segments; neither gathers nor starts it. */
 int32_t DoAGantryParabolic(uint32_t device, int16_t first, int16_t second);
+
+/* ---- Autotuning program ---- */
+
+/* Write PLC 31 (not enabled) for an automatic tuning run of a motor (1 to
+ * 32) in open loop: it drives the output with P1020 until the motor has
+ * travelled P1023 or P1022 ms have passed, then reverses the output
+ * (`current_loop` not 0) or clears it, waits until the motor settles, jogs
+ * it back to where it started (unless `bypass_jog` is not 0; P996 is -123
+ * while the jog runs) and ends with P1019 = 0 and P996 = 123. The motor's
+ * positions and output are gathered; a motor past 8 is gathered with the
+ * mask of this process's last test. */
+int32_t DownloadAutoTuningPLC(uint32_t device, int16_t motor, int16_t current_loop,
+                              int16_t bypass_jog);
+/* The same for a gantry pair driven together (the first motor gathered). */
+int32_t DownloadGantryAutoTuningPLCP1(uint32_t device, int16_t first, int16_t second,
+                                      int16_t current_loop, int16_t bypass_jog);
+/* The gantry program with the travel (the first motor's counts) and time
+ * set by the download; it sets up no gathering and leaves P996 alone. */
+int32_t DownloadGantryAutoTuningPLC(uint32_t device, int32_t first, int32_t second,
+                                    int32_t current_loop, int32_t bypass_jog, float travel,
+                                    int32_t milliseconds);
 
 /* ---- Estimators ---- */
 

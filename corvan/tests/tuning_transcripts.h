@@ -1,0 +1,132 @@
+// What the position-move and autotuning tests share: golden transcripts of
+// the lines a procedure sends (data/tuning/*.txt, one line each, with a
+// "<quick gather MASK>" line where the gather preset is set up), a scripted
+// card that records where the preset was asked for, and the card program
+// run on the simulated card through the library.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/process.h"
+#include "tuning/tuning.h"
+#include "tuning_scripted_path.h"
+
+namespace zimo::corvan::testing {
+
+using Lines = std::vector<std::string>;
+
+struct Transcript {
+  Lines lines;
+  // The quick gather: asked for after `gather_at` lines, with `mask`; -1
+  // when the procedure sets up none.
+  int gather_at = -1;
+  std::uint32_t mask = 0;
+};
+
+inline std::filesystem::path TuningGolden(const std::string& name) {
+  std::filesystem::path source(__FILE__);
+  if (source.is_relative()) source = platform::ExecutableDir().parent_path() / source;
+  return source.parent_path() / "data" / "tuning" / name;
+}
+
+inline Transcript LoadTranscript(const std::string& name) {
+  Transcript t;
+  std::ifstream in(TuningGolden(name), std::ios::binary);
+  EXPECT_TRUE(in.good()) << name;
+  std::string line;
+  const std::string marker = "<quick gather ";
+  while (std::getline(in, line)) {
+    if (line.rfind(marker, 0) == 0) {
+      t.gather_at = static_cast<int>(t.lines.size());
+      t.mask = static_cast<std::uint32_t>(std::strtoul(line.c_str() + marker.size(), nullptr, 16));
+    } else {
+      t.lines.push_back(line);
+    }
+  }
+  return t;
+}
+
+// A scripted card (every line answered with ACK unless told otherwise;
+// "I10" answered 3713707) and the quick-gather requests it saw, each with
+// the count of lines sent before it.
+class ScriptedTuningCard {
+ public:
+  explicit ScriptedTuningCard(int card_type) : card_type_(card_type) {
+    path.Reply("I10", "3713707\r");
+  }
+  tuning::TuningCard card() {
+    return tuning::TuningCard{path, 0, card_type_, [this](std::uint32_t mask) {
+                                gathers.emplace_back(static_cast<int>(path.sent.size()), mask);
+                              }};
+  }
+
+  TuningPath path;
+  std::vector<std::pair<int, std::uint32_t>> gathers;
+
+ private:
+  int card_type_;
+};
+
+struct TuningProcedure {
+  const char* golden;
+  int card_type;
+  std::function<int(tuning::TuningCard&)> run;
+};
+
+// Each procedure sends its golden transcript whole and asks for the quick
+// gather where the golden says.
+inline void ExpectGoldenTranscripts(const std::vector<TuningProcedure>& procedures) {
+  for (const auto& p : procedures) {
+    const Transcript golden = LoadTranscript(p.golden);
+    ScriptedTuningCard scripted(p.card_type);
+    auto card = scripted.card();
+    EXPECT_EQ(p.run(card), 1) << p.golden;
+    EXPECT_EQ(scripted.path.sent, golden.lines) << p.golden;
+    std::vector<std::pair<int, std::uint32_t>> gathers;
+    if (golden.gather_at >= 0) gathers.emplace_back(golden.gather_at, golden.mask);
+    EXPECT_EQ(scripted.gathers, gathers) << p.golden;
+  }
+}
+
+// A card silent after k lines, for every k: the procedure fails, nothing
+// is sent after the line that got no answer, and the gather is set up only
+// when every line before it was answered.
+inline void ExpectStopAtEveryCut(const std::vector<TuningProcedure>& procedures) {
+  for (const auto& p : procedures) {
+    const Transcript golden = LoadTranscript(p.golden);
+    for (std::size_t k = 0; k < golden.lines.size(); ++k) {
+      ScriptedTuningCard scripted(p.card_type);
+      scripted.path.SilentAfter(static_cast<int>(k));
+      auto card = scripted.card();
+      EXPECT_EQ(p.run(card), 0) << p.golden << " cut after " << k;
+      const Lines sent(golden.lines.begin(), golden.lines.begin() + static_cast<long>(k) + 1);
+      EXPECT_EQ(scripted.path.sent, sent) << p.golden << " cut after " << k;
+      const bool gathered = golden.gather_at >= 0 && static_cast<int>(k) >= golden.gather_at;
+      EXPECT_EQ(scripted.gathers.size(), gathered ? 1u : 0u) << p.golden << " cut after " << k;
+    }
+  }
+}
+
+// A card error reply to `line` does not stop a procedure.
+inline void ExpectCardErrorsDoNotStop(const std::vector<TuningProcedure>& procedures,
+                                      const std::string& line) {
+  for (const auto& p : procedures) {
+    const Transcript golden = LoadTranscript(p.golden);
+    ScriptedTuningCard scripted(p.card_type);
+    scripted.path.Reply(line, "\aERR003\r", kStatusCardError);
+    auto card = scripted.card();
+    EXPECT_EQ(p.run(card), 1) << p.golden;
+    EXPECT_EQ(scripted.path.sent, golden.lines) << p.golden;
+  }
+}
+
+}  // namespace zimo::corvan::testing

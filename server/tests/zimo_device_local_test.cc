@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -45,6 +47,7 @@ class SerialCardHere {
     ShutdownZimoDevice(0, 1);
     App().End();
   }
+  cardsim::Card& card() { return card_->card(); }
 
  private:
   std::unique_ptr<SerialCard> card_;
@@ -208,6 +211,73 @@ TEST(ZimoDeviceLocalTest, ChecksumsAreSwitchedAndReadForThisProcess) {
   std::vector<Variant> off{0, 0};
   ASSERT_EQ(device->Invoke(kSetChecksums, automation::kMethod, off, nullptr, nullptr), S_OK);
   EXPECT_EQ(flag(), Variant(0));
+  ASSERT_EQ(device->Close(0), S_OK);
+}
+
+// Stations on nodes 0 and 1 (type 1) and 4 (type 2) of the
+// older card's 14: the node rows, a station's I-variables, and the saved
+// configuration, whose progress reaches the object that asked for it.
+TEST(ZimoDeviceLocalTest, RingStationsThroughTheNodeRows) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  SerialCardHere here(cardsim::CardModel::Older());
+  for (int node : {0, 1, 4}) here.card().AddRingStation(node, node == 4 ? 2 : 1);
+  auto device = std::make_shared<ZimoDevice>(nullptr);
+  ASSERT_EQ(device->Open(0), S_OK);
+
+  int32_t stations = -1, active = -1;
+  ASSERT_EQ(device->GetVarloNodes(0, &stations, &active), S_OK);
+  EXPECT_EQ(active, 3);
+  EXPECT_EQ(stations, 2);
+  struct Node {
+    int32_t node, enabled, io, id;
+  };
+  for (const Node& n : {Node{0, 1, 0, 1}, Node{1, 1, 0, 1}, Node{2, -1, -1, -1}, Node{4, 1, 0, 2},
+                        Node{13, -1, -1, -1}, Node{63, -1, -1, -1}}) {
+    int32_t enabled = 9, io = 9, id = 9;
+    ASSERT_EQ(device->GetVarloNodeInfo(0, n.node, &enabled, &io, &id), S_OK);
+    EXPECT_EQ((std::vector<int32_t>{enabled, io, id}),
+              (std::vector<int32_t>{n.enabled, n.io, n.id}))
+        << "node " << n.node;
+  }
+  Variant table;
+  ASSERT_EQ(device->AerivoAnalyze(0, &table, &active), S_OK);
+  EXPECT_EQ(active, 3);
+  ASSERT_EQ(table.vt(), automation::VT_ARRAY | automation::VT_UI1);
+  ASSERT_EQ(table.array().bytes().size(), 776u);
+  int32_t type_of_4 = 0;
+  std::memcpy(&type_of_4, table.array().bytes().data() + 4 * (130 + 4), 4);
+  EXPECT_EQ(type_of_4, 2);
+
+  using automation::Bstr;
+  int32_t value = 0;
+  ASSERT_EQ(device->GetVarloIVariableLong(0, 4, 3, -1, &value), S_OK);
+  EXPECT_EQ(value, 2);
+  int32_t success = 0;
+  ASSERT_EQ(device->SetVarloIVariableString(0, 4, 920, Bstr(u"1.5"), &success), S_OK);
+  EXPECT_EQ(success, 1);
+  Bstr text;
+  ASSERT_EQ(device->GetVarloIVariableString(0, 4, 920, Bstr(u"none"), &text), S_OK);
+  EXPECT_EQ(text.ToAnsi(), "1.5");
+  ASSERT_EQ(device->GetVarloIVariableString(0, 9, 920, Bstr(u"none"), &text), S_OK);
+  EXPECT_EQ(text.ToAnsi(), "none");
+
+  std::vector<int32_t> progress;
+  auto sink = automation::MakeEventSink(k_IZimoDeviceEvents,
+                                        [&progress](DispId id, std::span<Variant> args, Variant*) {
+                                          if (id == kEventProgress)
+                                            progress.push_back(args[1].i4());
+                                          return S_OK;
+                                        });
+  uint32_t cookie = 0;
+  ASSERT_EQ(device->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
+  const std::string file = (home.path() / "ring.cfg").string();
+  ASSERT_EQ(device->UploadVarloConfig(0, Bstr::FromAnsi(file), &success), S_OK);
+  EXPECT_EQ(success, 1);
+  EXPECT_TRUE(std::filesystem::exists(file));
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.front(), 0);
+  for (int32_t p : progress) EXPECT_TRUE(p >= 0 && p <= 100) << p;
   ASSERT_EQ(device->Close(0), S_OK);
 }
 

@@ -4,8 +4,10 @@
 // the card registry routines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -278,6 +280,53 @@ TEST(ZimoDeviceLocalTest, RingStationsThroughTheNodeRows) {
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.front(), 0);
   for (int32_t p : progress) EXPECT_TRUE(p >= 0 && p <= 100) << p;
+  ASSERT_EQ(device->Close(0), S_OK);
+}
+
+// Compiled PLCs 2 and 5 laid out in the older card's memory by hand (as
+// the compiler would leave them), 2 enabled: the compiled-PLC list hands
+// out the two present entries in number order, then zeros.
+TEST(ZimoDeviceLocalTest, CompiledPlcListWalksThePresentEntries) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  SerialCardHere here(cardsim::CardModel::Older());
+  auto device = std::make_shared<ZimoDevice>(nullptr);
+  ASSERT_EQ(device->Open(0), S_OK);
+  corvan::SharedDeviceBlock* b = App().Block(0);
+  ASSERT_NE(b, nullptr);
+  const uint32_t base = 0x8000;
+  b->PlcTableBase = base;
+  b->PlcChainEnd = base + 96;
+  b->PlcSlotTable = base + 32;
+  b->PlcCodeStart = base + 0x70;
+  const uint32_t code_end = base + 0x270;
+  char line[128];
+  automation::Bstr answer;
+  auto write = [&](uint32_t address, uint32_t word) {
+    std::snprintf(line, sizeof line, "WP$%X,$%X", address, word);
+    ASSERT_EQ(device->GetResponse(0, automation::Bstr::FromAnsi(line), &answer), S_OK) << line;
+  };
+  write(base + 2, 0x800000 | (base + 0x100));
+  write(base + 5, 0x800000 | (base + 0x80));
+  write(base + 32 + 2 * 2 + 1, base + 0x100);           // PLC 2 jumps into its code
+  write(base + 32 + 2 * 5 + 1, base + 32 + 2 * 5 + 2);  // PLC 5 to the next slot
+  write(base + 97, code_end - (base + 0x70));           // the end of all code, from C
+
+  int32_t plcs = -1, compiled = -1, i5 = -1;
+  ASSERT_EQ(device->GetPlcStatus(0, &plcs, &compiled, &i5), S_OK);
+  EXPECT_EQ(compiled, 2);
+  int32_t out[6];
+  auto entry = [&out] { return std::vector<int32_t>(out, out + 6); };
+  std::fill(std::begin(out), std::end(out), 9);
+  ASSERT_EQ(device->GetFirstPlcc(0, &out[0], &out[1], &out[2], &out[3], &out[4], &out[5]), S_OK);
+  EXPECT_EQ(entry(), (std::vector<int32_t>{1, 1, 0x8100, 0x826F, 0x170, 1}));
+  ASSERT_EQ(device->GetNextPlcc(0, &out[0], &out[1], &out[2], &out[3], &out[4], &out[5]), S_OK);
+  EXPECT_EQ(entry(), (std::vector<int32_t>{1, 0, 0x8080, 0x80FF, 0x80, 0}));
+  std::fill(std::begin(out), std::end(out), 9);
+  ASSERT_EQ(device->GetNextPlcc(0, &out[0], &out[1], &out[2], &out[3], &out[4], &out[5]), S_OK);
+  EXPECT_EQ(entry(), (std::vector<int32_t>{0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(device->GetNextPlcc(0, &out[0], nullptr, &out[2], &out[3], &out[4], &out[5]),
+            automation::E_POINTER);
   ASSERT_EQ(device->Close(0), S_OK);
 }
 

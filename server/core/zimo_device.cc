@@ -1,5 +1,7 @@
 #include "core/zimo_device.h"
 
+#include "core/zimo_device_internal.h"
+
 #include <cstring>
 #include <string>
 
@@ -47,6 +49,9 @@ using automation::VT_R4;
 using automation::VT_R8;
 using automation::VT_UI1;
 using automation::VT_VARIANT;
+using device_detail::ReportMessage;
+using device_detail::ReportProgress;
+using device_detail::RoutedReports;
 
 // Bits 28 to 30 of a result word: time-out, card error, failure (and an
 // unfinished line); bit 31 alone is the end of a response.
@@ -57,162 +62,6 @@ constexpr uint32_t kTextSize = 255;
 // The firmware version and date texts, and a variable's value text.
 constexpr uint32_t kRomTextSize = 30;
 constexpr uint32_t kVariableTextSize = 40;
-
-bool BadDevice(int32_t device) { return device < 0 || device > 7; }
-
-constexpr ParamInfo kDevice[] = {{"dwDevice", VT_I4}};
-constexpr ParamInfo kDeviceGet[] = {{"dwDevice", VT_I4}, {"pVal", VT_I4, ParamDir::kRetval}};
-constexpr ParamInfo kDeviceLine[] = {{"dwDevice", VT_I4}, {"line", VT_BSTR}};
-constexpr ParamInfo kDeviceChar[] = {{"dwDevice", VT_I4}, {"ch", VT_UI1}};
-constexpr ParamInfo kDeviceTextOut[] = {{"dwDevice", VT_I4}, {"pVal", VT_BSTR, ParamDir::kOut}};
-constexpr ParamInfo kGetResponse[] = {
-    {"dwDevice", VT_I4}, {"question", VT_BSTR}, {"pAnswer", VT_BSTR, ParamDir::kOut}};
-constexpr ParamInfo kGetControlResponse[] = {
-    {"dwDevice", VT_I4}, {"question", VT_UI1}, {"pAnswer", VT_BSTR, ParamDir::kOut}};
-constexpr ParamInfo kGetLocAndEnum[] = {
-    {"dwDevice", VT_I4}, {"pLoc", VT_I4, ParamDir::kOut}, {"pEnum", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kDeviceFile[] = {{"dwDevice", VT_I4}, {"filePath", VT_BSTR}};
-constexpr ParamInfo kDownload[] = {{"dwDevice", VT_I4}, {"filePath", VT_BSTR}, {"bMacro", VT_I4},
-                                   {"bMap", VT_I4},     {"bLog", VT_I4},       {"bDnld", VT_I4}};
-constexpr ParamInfo kValueGet[] = {{"pVal", VT_I4, ParamDir::kRetval}};
-constexpr ParamInfo kValuePut[] = {{"value", VT_I4}};
-constexpr ParamInfo kSendCommand[] = {{"dwDevice", VT_I4}, {"cmd", VT_BSTR}};
-constexpr ParamInfo kGetBuffer[] = {
-    {"dwDevice", VT_I4}, {"bAddLF", VT_I4}, {"pBuf", VT_BSTR, ParamDir::kOut}};
-constexpr ParamInfo kGetControlValues[] = {{"dwDevice", VT_I4},
-                                           {"ctrlCh", VT_I2},
-                                           {"pVariant", VT_VARIANT, ParamDir::kOut},
-                                           {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kValueOut[] = {{"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kDeviceValueOut[] = {{"dwDevice", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kGetResponseBuffered[] = {{"dwDevice", VT_I4},
-                                              {"question", VT_BSTR},
-                                              {"bAddLF", VT_I4},
-                                              {"pAnswer", VT_BSTR, ParamDir::kOut}};
-
-constexpr ParamInfo kGetIVariableLong[] = {
-    {"dwDevice", VT_I4}, {"num", VT_I4}, {"def", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kGetIVariableDouble[] = {
-    {"dwDevice", VT_I4}, {"num", VT_I4}, {"def", VT_R8}, {"pVal", VT_R8, ParamDir::kOut}};
-constexpr ParamInfo kSetIVariableLong[] = {{"dwDevice", VT_I4}, {"num", VT_I4}, {"newVal", VT_I4}};
-constexpr ParamInfo kSetIVariableDouble[] = {
-    {"dwDevice", VT_I4}, {"num", VT_I4}, {"newVal", VT_R8}};
-constexpr ParamInfo kGetVariableLong[] = {{"dwDevice", VT_I4},
-                                          {"ch", VT_I2},
-                                          {"num", VT_I4},
-                                          {"def", VT_I4},
-                                          {"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kGetVariableDouble[] = {{"dwDevice", VT_I4},
-                                            {"ch", VT_I2},
-                                            {"num", VT_I4},
-                                            {"def", VT_R8},
-                                            {"pVal", VT_R8, ParamDir::kOut}};
-constexpr ParamInfo kSetVariableLong[] = {
-    {"dwDevice", VT_I4}, {"ch", VT_I2}, {"num", VT_I4}, {"newVal", VT_I4}};
-constexpr ParamInfo kSetVariableDouble[] = {
-    {"dwDevice", VT_I4}, {"ch", VT_I2}, {"num", VT_I4}, {"newVal", VT_R8}};
-constexpr ParamInfo kDprGetFloat[] = {
-    {"dwDevice", VT_I4}, {"offset", VT_I4}, {"pVal", VT_R4, ParamDir::kOut}};
-constexpr ParamInfo kDprGetLong[] = {
-    {"dwDevice", VT_I4}, {"offset", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kDprSetFloat[] = {{"dwDevice", VT_I4}, {"offset", VT_I4}, {"newVal", VT_R4}};
-constexpr ParamInfo kDprSetLong[] = {{"dwDevice", VT_I4}, {"offset", VT_I4}, {"newVal", VT_I4}};
-constexpr ParamInfo kDprGetShort[] = {
-    {"dwDevice", VT_I4}, {"address", VT_I4}, {"pVal", VT_I2, ParamDir::kOut}};
-constexpr ParamInfo kDprSetShort[] = {{"dwDevice", VT_I4}, {"address", VT_I4}, {"newVal", VT_I2}};
-constexpr ParamInfo kDprBitGet[] = {
-    {"dwDevice", VT_I4}, {"offset", VT_I4}, {"bit", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kDprBit[] = {{"dwDevice", VT_I4}, {"offset", VT_I4}, {"bit", VT_I4}};
-
-constexpr ParamInfo kDprGetDouble[] = {
-    {"dwDevice", VT_I4}, {"address", VT_I4}, {"pVal", VT_R8, ParamDir::kOut}};
-constexpr ParamInfo kDprFloat[] = {
-    {"d", VT_I4, ParamDir::kInOut}, {"scale", VT_R8}, {"pVal", VT_R8, ParamDir::kOut}};
-constexpr ParamInfo kWordText[] = {{"str", VT_BSTR}, {"pVal", VT_R8, ParamDir::kOut}};
-constexpr ParamInfo kGetBitValue[] = {
-    {"hexStr", VT_BSTR}, {"bit", VT_I2}, {"pVal", VT_I4, ParamDir::kOut}};
-
-constexpr ParamInfo kDprAddressRange[] = {
-    {"dwDevice", VT_I4}, {"bUpper", VT_I4}, {"bPC", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kSelectDevice[] = {{"hWindow", VT_I4},
-                                       {"pDeviceNumber", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kDeviceValuePut[] = {{"dwDevice", VT_I4}, {"value", VT_I4}};
-constexpr ParamInfo kSetChecksums[] = {{"dwDevice", VT_I4}, {"bActive", VT_I4}};
-constexpr ParamInfo kSetAsciiComm[] = {{"dwDevice", VT_I4}, {"newVal", VT_I4}};
-constexpr ParamInfo kGetCommandLogging[] = {{"dwDevice", VT_I4}, {"pbON", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kSetCommandLogging[] = {{"dwDevice", VT_I4},
-                                            {"bOn", VT_I4},
-                                            {"bsFilePath", VT_BSTR},
-                                            {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kGetVariableStr[] = {{"dwDevice", VT_I4},
-                                         {"ch", VT_I2},
-                                         {"num", VT_I4},
-                                         {"pVal", VT_BSTR, ParamDir::kOut},
-                                         {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kRestoreLinkList[] = {{"firmwareVersion", VT_BSTR}};
-constexpr ParamInfo kChangeStore[] = {{"dwDevice", VT_I4}, {"buf", VT_BSTR}};
-
-constexpr ParamInfo kCompilePlcc[] = {
-    {"dwDevice", VT_I4}, {"inFilePath", VT_BSTR}, {"outFilePath", VT_BSTR}};
-constexpr ParamInfo kMultiDownload[] = {
-    {"dwDevice", VT_I4}, {"outFile", VT_BSTR}, {"iniFile", VT_BSTR},
-    {"userID", VT_BSTR}, {"bMacro", VT_I4},    {"bMap", VT_I4},
-    {"bLog", VT_I4},     {"bDnld", VT_I4},     {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kDownloadListFile[] = {{"dwDevice", VT_I4},
-                                           {"iniFile", VT_BSTR},
-                                           {"userID", VT_BSTR},
-                                           {"dlFile", VT_BSTR},
-                                           {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kRenumberFiles[] = {
-    {"dwDevice", VT_I4}, {"fileNumber", VT_I4}, {"iniFile", VT_BSTR}};
-constexpr ParamInfo kVelLimitPlc[] = {
-    {"dwDevice", VT_I4}, {"motor", VT_I2}, {"maxspd", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kMotorSuccess[] = {
-    {"dwDevice", VT_I4}, {"motor", VT_I2}, {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kFinePhasePlc[] = {{"dwDevice", VT_I4},
-                                       {"filePath", VT_BSTR},
-                                       {"PLCNumber", VT_I2},
-                                       {"motor", VT_I2},
-                                       {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kGantryParabolic[] = {
-    {"dwDevice", VT_I4}, {"motor", VT_I2}, {"motor2", VT_I2}, {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kWordToStringFloat[] = {{"word", VT_BSTR}, {"pVal", VT_BSTR, ParamDir::kOut}};
-constexpr ParamInfo kWordToShort[] = {
-    {"word", VT_BSTR}, {"offset", VT_I2}, {"pVal", VT_I2, ParamDir::kOut}};
-constexpr ParamInfo kWordToLong[] = {{"word", VT_BSTR}, {"pVal", VT_I4, ParamDir::kOut}};
-constexpr automation::VarType kLongArray = automation::VT_ARRAY | VT_I4;
-constexpr ParamInfo kStepStatistics[] = {{"psaData", kLongArray, ParamDir::kInOut},
-                                         {"stepSize", VT_I4},
-                                         {"I10", VT_I4},
-                                         {"I19", VT_I4},
-                                         {"pbsRiseTime", VT_BSTR, ParamDir::kOut},
-                                         {"pbsPeakTime", VT_BSTR, ParamDir::kOut},
-                                         {"pbsNatFreq", VT_BSTR, ParamDir::kOut},
-                                         {"pbsOvershoot", VT_BSTR, ParamDir::kOut},
-                                         {"pbsDamping", VT_BSTR, ParamDir::kOut},
-                                         {"pbsSettleTime", VT_BSTR, ParamDir::kOut}};
-constexpr ParamInfo kLowPassFilter[] = {{"psaData", kLongArray, ParamDir::kInOut},
-                                        {"bsCurrent", VT_BSTR}};
-constexpr ParamInfo kDifferentiate[] = {{"psaData", kLongArray, ParamDir::kInOut},
-                                        {"I10", VT_I4},
-                                        {"I19", VT_I4},
-                                        {"pMinVal", VT_I4, ParamDir::kOut},
-                                        {"pMaxVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kCoordGet[] = {
-    {"dwDevice", VT_I4}, {"dwCoord", VT_I4}, {"pVal", VT_I4, ParamDir::kRetval}};
-constexpr ParamInfo kMotorGet[] = {
-    {"dwDevice", VT_I4}, {"mtr", VT_I4}, {"pVal", VT_I4, ParamDir::kRetval}};
-constexpr ParamInfo kCoordValueOut[] = {
-    {"dwDevice", VT_I4}, {"dwCoord", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kCoordStatus[] = {
-    {"dwDevice", VT_I4}, {"dwCoord", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kMotorStatus[] = {
-    {"dwDevice", VT_I4}, {"lMotor", VT_I4}, {"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kMotorScaled[] = {
-    {"dwDevice", VT_I4}, {"mtr", VT_I4}, {"scale", VT_R8}, {"pVal", VT_R8, ParamDir::kOut}};
-constexpr ParamInfo kMotor[] = {{"dwDevice", VT_I4}, {"mtr", VT_I4}};
-constexpr ParamInfo kEstimation[] = {
-    {"dwDevice", VT_I4}, {"filePath", VT_BSTR}, {"pbSuccess", VT_I4, ParamDir::kOut}};
 
 constexpr ParamInfo kMessage[] = {{"Device", VT_I4}, {"Msg", VT_BSTR}, {"bNewLine", VT_I4}};
 constexpr ParamInfo kProgress[] = {{"Device", VT_I4}, {"dwPercent", VT_I4}};
@@ -234,14 +83,23 @@ bool ReadWordPair(int32_t device, int32_t offset, uint32_t words[2]) {
          nullptr;
 }
 
-// 8-bit text of an input text the operation needs; false when it is missing.
+}  // namespace
+
+namespace device_detail {
+
 bool InputText(const Bstr& text, std::string* out) {
   if (text.empty()) return false;
   *out = text.ToAnsi();
   return true;
 }
 
-}  // namespace
+const char* OptionalText(const Bstr& text, std::string* out) {
+  if (text.empty()) return nullptr;
+  *out = text.ToAnsi();
+  return out->c_str();
+}
+
+}  // namespace device_detail
 
 const automation::InterfaceInfo& kIZimoDevice = ZimoDevice::Rows().info();
 const automation::InterfaceInfo k_IZimoDeviceEvents{"_IZimoDeviceEvents", kIid_IZimoDeviceEvents,
@@ -956,11 +814,12 @@ HRESULT ZimoDevice::GetBitValue(const Bstr& text, int16_t bit, int32_t* value) {
   return S_OK;
 }
 
-namespace {
+namespace device_detail {
 
-// Reports of a library call that takes plain callbacks, for the object
-// whose call runs on this thread (the call returns before the next one).
+namespace {
+// The object whose call runs on this thread.
 thread_local LibraryReports* t_reports = nullptr;
+}  // namespace
 
 int32_t ReportMessage(const char* text, int32_t new_line) {
   if (t_reports != nullptr) t_reports->Message(text, new_line);
@@ -970,42 +829,16 @@ int32_t ReportProgress(int32_t percent) {
   if (t_reports != nullptr) t_reports->Progress(percent);
   return 1;
 }
+void ReportProgressOnly(int32_t percent) { ReportProgress(percent); }
 
-class RoutedReports {
- public:
-  explicit RoutedReports(std::shared_ptr<LibraryReports> reports) : reports_(std::move(reports)) {
-    previous_ = t_reports;
-    t_reports = reports_.get();
-  }
-  ~RoutedReports() { t_reports = previous_; }
-  RoutedReports(const RoutedReports&) = delete;
-  RoutedReports& operator=(const RoutedReports&) = delete;
-
- private:
-  std::shared_ptr<LibraryReports> reports_;
-  LibraryReports* previous_ = nullptr;
-};
-
-// 8-bit text of an optional input text; null when none was given.
-const char* OptionalText(const Bstr& text, std::string* out) {
-  if (text.empty()) return nullptr;
-  *out = text.ToAnsi();
-  return out->c_str();
+RoutedReports::RoutedReports(std::shared_ptr<LibraryReports> reports)
+    : reports_(std::move(reports)) {
+  previous_ = t_reports;
+  t_reports = reports_.get();
 }
+RoutedReports::~RoutedReports() { t_reports = previous_; }
 
-// The caller's step data: one dimension of longs from 0; its upper bound
-// counts the samples. False otherwise.
-bool StepData(const SafeArray& data, int32_t* count) {
-  if (data.dims() != 1 || data.element_type() != automation::VT_I4) return false;
-  int32_t lower = -1;
-  int32_t upper = -1;
-  if (data.LowerBound(1, &lower) != S_OK || lower != 0) return false;
-  if (data.UpperBound(1, &upper) != S_OK) return false;
-  *count = upper;
-  return true;
-}
-
-}  // namespace
+}  // namespace device_detail
 
 // The compile is a request of its own on the process's download state, so
 // its messages reach this object and no other; refused while a download
@@ -1087,173 +920,6 @@ HRESULT ZimoDevice::RenumberFiles(int32_t device, int32_t number, const Bstr& in
   return S_OK;
 }
 
-HRESULT ZimoDevice::get_BufferOpen(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = InBufferedMode(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DownloadVelLimitPLC(int32_t device, int16_t motor, int32_t max_speed,
-                                        int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadVelLimitPLC(static_cast<uint32_t>(device), motor, max_speed);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DownloadPosLimitPLC(int32_t device, int16_t motor, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadPosLimitPLC(static_cast<uint32_t>(device), motor);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DownloadAndRunRoughPhasePLC(int32_t device, int16_t motor, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadAndRunRoughPhasePLC(static_cast<uint32_t>(device), motor);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::CreateIncrementalFinePhasePLC(int32_t device, const Bstr& path, int16_t plc,
-                                                  int16_t motor, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  std::string file;
-  if (!InputText(path, &file) || success == nullptr) return E_POINTER;
-  *success = ::CreateIncrementalFinePhasePLC(static_cast<uint32_t>(device), file.c_str(), plc,
-                                             motor, 0, 0);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DoAGantryParabolic(int32_t device, int16_t motor, int16_t motor2,
-                                       int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DoAGantryParabolic(static_cast<uint32_t>(device), motor, motor2);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::ConvertWordToStringFloat(const Bstr& word, Bstr* text) {
-  std::string w;
-  if (!InputText(word, &w) || text == nullptr) return E_POINTER;
-  char out[64] = {};
-  *text = Bstr::FromAnsi(::ConvertWordToStringFloat(w.c_str(), out));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::ConvertWordToShort(const Bstr& word, int16_t offset, int16_t* value) {
-  std::string w;
-  if (!InputText(word, &w) || value == nullptr) return E_POINTER;
-  *value = ::ConvertWordToShort(w.c_str(), offset);
-  return S_OK;
-}
-
-// The 48-bit value's low 32 bits: the width of the client's long.
-HRESULT ZimoDevice::ConvertWordToLong(const Bstr& word, int32_t* value) {
-  std::string w;
-  if (!InputText(word, &w) || value == nullptr) return E_POINTER;
-  *value = static_cast<int32_t>(::ConvertWordToLong(w.c_str()));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::CalculateStepStatistics(SafeArray* data, int32_t step, int32_t i10, int32_t i19,
-                                            Bstr* rise, Bstr* peak, Bstr* natural, Bstr* overshoot,
-                                            Bstr* damping, Bstr* settling) {
-  if (data == nullptr || rise == nullptr || peak == nullptr || natural == nullptr ||
-      overshoot == nullptr || damping == nullptr || settling == nullptr) {
-    return E_POINTER;
-  }
-  int32_t count = 0;
-  if (!StepData(*data, &count)) return S_FALSE;
-  char texts[6][ZIMO_STEP_TEXT_SIZE] = {};
-  ::CalculateStepStatistics(reinterpret_cast<const int32_t*>(data->bytes().data()), count, step,
-                            i10, i19, texts[0], texts[1], texts[2], texts[3], texts[4], texts[5]);
-  Bstr* outs[6] = {rise, peak, natural, overshoot, damping, settling};
-  for (int i = 0; i < 6; ++i) *outs[i] = Bstr::FromAnsi(texts[i]);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::LowPassFilterTheData(SafeArray* data, const Bstr& corner) {
-  std::string c;
-  if (data == nullptr || !InputText(corner, &c)) return E_POINTER;
-  int32_t count = 0;
-  if (!StepData(*data, &count)) return S_FALSE;
-  ::LowPassFilterTheData(reinterpret_cast<int32_t*>(data->bytes().data()), count, c.c_str());
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DifferentiateTheData(SafeArray* data, int32_t i10, int32_t i19,
-                                         int32_t* minimum, int32_t* maximum) {
-  if (data == nullptr || minimum == nullptr || maximum == nullptr) return E_POINTER;
-  int32_t count = 0;
-  if (!StepData(*data, &count)) return S_FALSE;
-  ::DifferentiateTheData(reinterpret_cast<int32_t*>(data->bytes().data()), count, i10, i19, minimum,
-                         maximum);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::MagEstimation(int32_t device, const Bstr& path, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  std::string file;
-  if (!InputText(path, &file) || success == nullptr) return E_POINTER;
-  *success = ::MagEstimation(static_cast<uint32_t>(device), file.c_str());
-  return S_OK;
-}
-
-HRESULT ZimoDevice::SlopeEstimation(int32_t device, const Bstr& path, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  std::string file;
-  if (!InputText(path, &file) || success == nullptr) return E_POINTER;
-  *success = ::Slope(static_cast<uint32_t>(device), file.c_str());
-  return S_OK;
-}
-
-template <int32_t (*Read)(uint32_t)>
-HRESULT ZimoDevice::CardValue(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = Read(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-template <int32_t (*Read)(uint32_t, int32_t)>
-HRESULT ZimoDevice::UnitValue(int32_t device, int32_t unit, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = Read(static_cast<uint32_t>(device), unit);
-  return S_OK;
-}
-
-template <double (*Read)(uint32_t, int32_t, double)>
-HRESULT ZimoDevice::Scaled(int32_t device, int32_t motor, double scale, double* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = Read(static_cast<uint32_t>(device), motor, scale);
-  return S_OK;
-}
-
-template <void (*Read)(uint32_t, int32_t, double, double*)>
-HRESULT ZimoDevice::ScaledInto(int32_t device, int32_t motor, double scale, double* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  Read(static_cast<uint32_t>(device), motor, scale, value);
-  return S_OK;
-}
-
-// The library reads both status words, but the client passed room for one:
-// both are read into a local pair and the first is handed back, so the
-// second is never written past the client's value.
-template <int32_t (*Read)(uint32_t, int32_t, uint32_t*)>
-HRESULT ZimoDevice::StatusWord(int32_t device, int32_t unit, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  uint32_t words[2] = {};
-  if (Read(static_cast<uint32_t>(device), unit, words) == 0) return S_FALSE;
-  *value = static_cast<int32_t>(words[0]);
-  return S_OK;
-}
-
 HRESULT ZimoDevice::GetGlobalStatus(int32_t device, int32_t* value) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (value == nullptr) return E_POINTER;
@@ -1277,240 +943,6 @@ HRESULT ZimoDevice::SetJogReturn(int32_t device, int32_t motor) {
   if (BadDevice(device)) return E_INVALIDARG;
   ZimoSetJogReturn(static_cast<uint32_t>(device), motor);
   return S_OK;
-}
-
-const automation::DispatchTable<ZimoDevice>& ZimoDevice::Table() { return Rows().table(); }
-
-// The members built so far, in slot order; the others answer
-// DISP_E_MEMBERNOTFOUND.
-const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
-  using R = automation::DispatchRows<ZimoDevice>;
-  static const R rows(
-      "IZimoDevice", kIidIZimoDevice,
-      {
-          R::Row<&ZimoDevice::Open>(0x1, "Open", kMethod, kDevice),
-          R::Row<&ZimoDevice::Close>(0x2, "Close", kMethod, kDevice),
-          R::Row<&ZimoDevice::get_ReadReady>(0x4, "ReadReady", kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::SendLine>(0x5, "SendLine", kMethod, kDeviceLine),
-          R::Row<&ZimoDevice::SendChar>(0x6, "SendChar", kMethod, kDeviceChar),
-          R::Row<&ZimoDevice::GetLine>(0x7, "GetLine", kMethod, kDeviceTextOut),
-          R::Row<&ZimoDevice::DPRAddressRange>(0x9, "DPRAddressRange", kMethod, kDprAddressRange),
-          R::Row<&ZimoDevice::GetZimoType>(0xa, "GetZimoType", kMethod, kDeviceValueOut),
-          R::Row<&ZimoDevice::DPRGetFloat>(0xd, "DPRGetFloat", kMethod, kDprGetFloat),
-          R::Row<&ZimoDevice::DPRGetLong>(0xe, "DPRGetLong", kMethod, kDprGetLong),
-          R::Row<&ZimoDevice::DPRSetFloat>(0x10, "DPRSetFloat", kMethod, kDprSetFloat),
-          R::Row<&ZimoDevice::DPRSetLong>(0x11, "DPRSetLong", kMethod, kDprSetLong),
-          R::Row<&ZimoDevice::DPRFloat>(0x13, "DPRFloat", kMethod, kDprFloat),
-          R::Row<&ZimoDevice::GetRomVersion>(0x14, "GetRomVersion", kMethod, kDeviceTextOut),
-          R::Row<&ZimoDevice::GetRomDate>(0x15, "GetRomDate", kMethod, kDeviceTextOut),
-          R::Row<&ZimoDevice::GetZimoLocation>(0x16, "GetZimoLocation", kMethod, kDeviceValueOut),
-          R::Row<&ZimoDevice::GetResponse>(0x17, "GetResponse", kMethod, kGetResponse),
-          R::Row<&ZimoDevice::LockDevice>(0x18, "LockDevice", kMethod, kDevice),
-          R::Row<&ZimoDevice::UnlockDevice>(0x19, "UnlockDevice", kMethod, kDevice),
-          R::Row<&ZimoDevice::SelectDevice>(0x1a, "SelectDevice", kMethod, kSelectDevice),
-          R::Row<&ZimoDevice::Flush>(0x1b, "Flush", kMethod, kDevice),
-          R::Row<&ZimoDevice::get_DPRAvailable>(0x1c, "DPRAvailable", kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::SetChecksums>(0x1d, "SetChecksums", kMethod, kSetChecksums),
-          R::Row<&ZimoDevice::GetControlResponse>(0x1e, "GetControlResponse", kMethod,
-                                                  kGetControlResponse),
-          R::Row<&ZimoDevice::get_LastCommError>(0x1f, "LastCommError", kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::GetLastCommErrorStr>(0x20, "GetLastCommErrorStr", kMethod,
-                                                   kDeviceTextOut),
-          R::Row<&ZimoDevice::ChangeStore>(0x22, "ChangeStore", kMethod, kChangeStore),
-          R::Row<&ZimoDevice::ChangeReadReady>(0x23, "ChangeReadReady", kMethod, kDevice),
-          R::Row<&ZimoDevice::ChangeGet>(0x24, "ChangeGet", kMethod, kDeviceTextOut),
-          R::Row<&ZimoDevice::get_DoChecksums>(0x25, "DoChecksums", kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::put_DoChecksums>(0x25, "DoChecksums", kPropertyPut, kDeviceValuePut),
-          R::Row<&ZimoDevice::GetIVariableLong>(0x26, "GetIVariableLong", kMethod,
-                                                kGetIVariableLong),
-          R::Row<&ZimoDevice::GetIVariableDouble>(0x27, "GetIVariableDouble", kMethod,
-                                                  kGetIVariableDouble),
-          R::Row<&ZimoDevice::SetIVariableLong>(0x28, "SetIVariableLong", kMethod,
-                                                kSetIVariableLong),
-          R::Row<&ZimoDevice::SetIVariableDouble>(0x29, "SetIVariableDouble", kMethod,
-                                                  kSetIVariableDouble),
-          R::Row<&ZimoDevice::GetAsciiComm>(0x2a, "GetAsciiComm", kMethod, kDeviceValueOut),
-          R::Row<&ZimoDevice::SetAsciiComm>(0x2b, "SetAsciiComm", kMethod, kSetAsciiComm),
-          R::Row<&ZimoDevice::GetVariableLong>(0x2c, "GetVariableLong", kMethod, kGetVariableLong),
-          R::Row<&ZimoDevice::GetVariableDouble>(0x2d, "GetVariableDouble", kMethod,
-                                                 kGetVariableDouble),
-          R::Row<&ZimoDevice::SetVariableLong>(0x2e, "SetVariableLong", kMethod, kSetVariableLong),
-          R::Row<&ZimoDevice::SetVariableDouble>(0x2f, "SetVariableDouble", kMethod,
-                                                 kSetVariableDouble),
-          R::Row<&ZimoDevice::get_InBootStrapMode>(0x30, "InBootStrapMode", kPropertyGet,
-                                                   kDeviceGet),
-          R::Row<&ZimoDevice::get_MotionBufferOpen>(0x31, "MotionBufferOpen", kPropertyGet,
-                                                    kDeviceGet),
-          R::Row<&ZimoDevice::get_RotaryBufferOpen>(0x32, "RotaryBufferOpen", kPropertyGet,
-                                                    kDeviceGet),
-          R::Row<&ZimoDevice::get_IsSpran>(0x33, "IsSpran", kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::RestoreLinkList>(0x34, "RestoreLinkList", kMethod, kRestoreLinkList),
-          R::Row<&ZimoDevice::BackupLinkList>(0x35, "BackupLinkList", kMethod, kDevice),
-          R::Row<&ZimoDevice::SetCriticalIVars>(0x36, "SetCriticalIVars", kMethod, kDevice),
-          R::Row<&ZimoDevice::get_USReadReady>(0x37, "USReadReady", kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::GetUSResponse>(0x38, "GetUSResponse", kMethod, kDeviceTextOut),
-          R::Row<&ZimoDevice::GetLocAndEnum>(0x39, "GetLocAndEnum", kMethod, kGetLocAndEnum),
-          R::Row<&ZimoDevice::DownloadFile>(0x3b, "DownloadFile", kMethod, kDeviceFile),
-          R::Row<&ZimoDevice::AbortDownload>(0x3c, "AbortDownload", kMethod, kDevice),
-          R::Row<&ZimoDevice::DownloadFirmwareFile>(0x3d, "DownloadFirmwareFile", kMethod,
-                                                    kDeviceFile),
-          R::Row<&ZimoDevice::Download>(0x3e, "Download", kMethod, kDownload),
-          R::Row<&ZimoDevice::DownloadAsynch>(0x3f, "DownloadAsynch", kMethod, kDownload),
-          R::Row<&ZimoDevice::get_MaxDownloadErrors>(0x40, "MaxDownloadErrors", kPropertyGet,
-                                                     kValueGet),
-          R::Row<&ZimoDevice::put_MaxDownloadErrors>(0x40, "MaxDownloadErrors", kPropertyPut,
-                                                     kValuePut),
-          R::Row<&ZimoDevice::CompilePLCC>(0x41, "CompilePLCC", kMethod, kCompilePlcc),
-          R::Row<&ZimoDevice::SendCommand>(0x42, "SendCommand", kMethod, kSendCommand),
-          R::Row<&ZimoDevice::GetBuffer>(0x43, "GetBuffer", kMethod, kGetBuffer),
-          R::Row<&ZimoDevice::GetGlobalStatus>(0x4a, "GetGlobalStatus", kMethod, kDeviceValueOut),
-          R::Row<&ZimoDevice::StatusWord<&ZimoGetCoordStatus>>(0x4b, "GetCoordStatus", kMethod,
-                                                               kCoordStatus),
-          R::Row<&ZimoDevice::StatusWord<&ZimoGetMotorStatus>>(0x4c, "GetMotorStatus", kMethod,
-                                                               kMotorStatus),
-          R::Row<&ZimoDevice::CardValue<&ZimoSysServoError>>(0x4d, "SysServoError", kPropertyGet,
-                                                             kDeviceGet),
-          R::Row<&ZimoDevice::CardValue<&ZimoSysReEntryError>>(0x4e, "SysReEntryError",
-                                                               kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::CardValue<&ZimoSysMemChecksumError>>(0x4f, "SysMemChecksumError",
-                                                                   kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::CardValue<&ZimoSysPromChecksumError>>(0x50, "SysPromChecksumError",
-                                                                    kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoSysInposition>>(0x51, "SysInposition", kPropertyGet,
-                                                             kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoSysWarnFError>>(0x52, "SysWarnFError", kPropertyGet,
-                                                             kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoSysFatalFError>>(0x53, "SysFatalFError", kPropertyGet,
-                                                              kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoSysRunTimeError>>(0x54, "SysRuntimeError",
-                                                               kPropertyGet, kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoSysCircleRadError>>(0x55, "SysCircleRadError",
-                                                                 kPropertyGet, kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoSysAmpFaultError>>(0x56, "SysAmpFaultError",
-                                                                kPropertyGet, kCoordGet),
-          R::Row<&ZimoDevice::Scaled<&ZimoGetCommandedPos>>(0x57, "GetCommandedPos", kMethod,
-                                                            kMotorScaled),
-          R::Row<&ZimoDevice::Scaled<&ZimoPosition>>(0x58, "GetPosition", kMethod, kMotorScaled),
-          R::Row<&ZimoDevice::Scaled<&ZimoNetActualPosition>>(0x59, "GetNetActualPosition", kMethod,
-                                                              kMotorScaled),
-          R::Row<&ZimoDevice::Scaled<&ZimoFollowError>>(0x5a, "GetFollowError", kMethod,
-                                                        kMotorScaled),
-          R::Row<&ZimoDevice::Scaled<&ZimoGetVel>>(0x5b, "GetVelocity", kMethod, kMotorScaled),
-          R::Row<&ZimoDevice::ScaledInto<&ZimoGetMasterPos>>(0x5c, "GetMasterPos", kMethod,
-                                                             kMotorScaled),
-          R::Row<&ZimoDevice::ScaledInto<&ZimoGetCompensationPos>>(0x5d, "GetCompensationPos",
-                                                                   kMethod, kMotorScaled),
-          R::Row<&ZimoDevice::Scaled<&ZimoGetTargetPos>>(0x5e, "GetTargetPos", kMethod,
-                                                         kMotorScaled),
-          R::Row<&ZimoDevice::Scaled<&ZimoGetBiasPos>>(0x5f, "GetBiasPos", kMethod, kMotorScaled),
-          R::Row<&ZimoDevice::UnitValue<&ZimoPe>>(0x60, "GetProgExecPoint", kMethod,
-                                                  kCoordValueOut),
-          R::Row<&ZimoDevice::UnitValue<&ZimoRotBufFull>>(0x61, "GetRotBufFull", kMethod,
-                                                          kCoordValueOut),
-          R::Row<&ZimoDevice::UnitValue<&ZimoProgRunning>>(0x62, "ProgramRunning", kPropertyGet,
-                                                           kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoProgStepping>>(0x63, "ProgramStepping", kPropertyGet,
-                                                            kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoProgContMotion>>(0x64, "ProgramContMotion",
-                                                              kPropertyGet, kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoProgContRequest>>(0x65, "ProgramContRequest",
-                                                               kPropertyGet, kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoProgRemaining>>(0x66, "ProgramRemaining", kPropertyGet,
-                                                             kCoordGet),
-          R::Row<&ZimoDevice::get_MotionBufferOpen>(0x67, "MotionBufOpen", kPropertyGet,
-                                                    kDeviceGet),
-          R::Row<&ZimoDevice::get_RotaryBufferOpen>(0x68, "RotBufOpen", kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::get_ProgramFeedMode>(0x69, "ProgramFeedMode", kPropertyGet,
-                                                   kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoAmpEnabled>>(0x6a, "MotorAmpEnabled", kPropertyGet,
-                                                          kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoWarnFError>>(0x6b, "MotorWarnFError", kPropertyGet,
-                                                          kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoFatalFError>>(0x6c, "MotorFatalFError", kPropertyGet,
-                                                           kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoAmpFault>>(0x6d, "MotorAmpFault", kPropertyGet,
-                                                        kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoOnPositionLimit>>(0x6e, "MotorOnPositionLimit",
-                                                               kPropertyGet, kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoHomeComplete>>(0x6f, "MotorHomeComplete", kPropertyGet,
-                                                            kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoInposition>>(0x70, "MotorInPosition", kPropertyGet,
-                                                          kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoTimeRemInMove>>(0x71, "TimRemInMove", kPropertyGet,
-                                                             kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoTimeRemInTATS>>(0x72, "TimeRemInTATS", kPropertyGet,
-                                                             kCoordGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoDataBlock>>(0x73, "MotorDataBlockError", kPropertyGet,
-                                                         kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoPhasedMotor>>(0x74, "MotorPhased", kPropertyGet,
-                                                           kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoMotorEnabled>>(0x75, "MotorEnabled", kPropertyGet,
-                                                            kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoHandwheelEnabled>>(0x76, "MotorHandwheelEnabled",
-                                                                kPropertyGet, kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoOpenLoop>>(0x77, "MotorOpenLoop", kPropertyGet,
-                                                        kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoOnNegativeLimit>>(0x78, "MotorOnNegLimit",
-                                                               kPropertyGet, kMotorGet),
-          R::Row<&ZimoDevice::UnitValue<&ZimoOnPositiveLimit>>(0x79, "MotorOnPosLimit",
-                                                               kPropertyGet, kMotorGet),
-          R::Row<&ZimoDevice::SetJogReturn>(0x7a, "SetJogReturn", kMethod, kMotor),
-          R::Row<&ZimoDevice::get_BufferOpen>(0x7f, "BufferOpen", kPropertyGet, kDeviceGet),
-          R::Row<&ZimoDevice::strtod48f>(0x95, "strtod48f", kMethod, kWordText),
-          R::Row<&ZimoDevice::strtod48l>(0x96, "strtod48l", kMethod, kWordText),
-          R::Row<&ZimoDevice::strtod24>(0x97, "strtod24", kMethod, kWordText),
-          R::Row<&ZimoDevice::strtod32dp>(0x98, "strtod32dp", kMethod, kWordText),
-          R::Row<&ZimoDevice::strto32f>(0x99, "strto32f", kMethod, kWordText),
-          R::Row<&ZimoDevice::DownloadVelLimitPLC>(0xa2, "DownloadVelLimitPLC", kMethod,
-                                                   kVelLimitPlc),
-          R::Row<&ZimoDevice::DownloadPosLimitPLC>(0xa3, "DownloadPosLimitPLC", kMethod,
-                                                   kMotorSuccess),
-          R::Row<&ZimoDevice::DownloadAndRunRoughPhasePLC>(0xa7, "DownloadAndRunRoughPhasePLC",
-                                                           kMethod, kMotorSuccess),
-          R::Row<&ZimoDevice::CreateIncrementalFinePhasePLC>(0xa8, "CreateIncrementalFinePhasePLC",
-                                                             kMethod, kFinePhasePlc),
-          R::Row<&ZimoDevice::DoAGantryParabolic>(0xaf, "DoAGantryParabolic", kMethod,
-                                                  kGantryParabolic),
-          R::Row<&ZimoDevice::ConvertWordToStringFloat>(0xb0, "ConvertWordToStringFloat", kMethod,
-                                                        kWordToStringFloat),
-          R::Row<&ZimoDevice::ConvertWordToShort>(0xb1, "ConvertWordToShort", kMethod,
-                                                  kWordToShort),
-          R::Row<&ZimoDevice::ConvertWordToLong>(0xb2, "ConvertWordToLong", kMethod, kWordToLong),
-          R::Row<&ZimoDevice::CalculateStepStatistics>(0xb4, "CalculateStepStatistics", kMethod,
-                                                       kStepStatistics),
-          R::Row<&ZimoDevice::LowPassFilterTheData>(0xb5, "LowPassFilterTheData", kMethod,
-                                                    kLowPassFilter),
-          R::Row<&ZimoDevice::DifferentiateTheData>(0xb6, "DifferentiateTheData", kMethod,
-                                                    kDifferentiate),
-          R::Row<&ZimoDevice::MagEstimation>(0xba, "MagEstimation", kMethod, kEstimation),
-          R::Row<&ZimoDevice::SlopeEstimation>(0xbb, "SlopeEstimation", kMethod, kEstimation),
-          R::Row<&ZimoDevice::GetCommandLogging>(0xc2, "GetCommandLogging", kMethod,
-                                                 kGetCommandLogging),
-          R::Row<&ZimoDevice::SetCommandLogging>(0xc3, "SetCommandLogging", kMethod,
-                                                 kSetCommandLogging),
-          R::Row<&ZimoDevice::GetEnumeration>(0xc4, "GetEnumeration", kMethod, kDeviceValueOut),
-          R::Row<&ZimoDevice::GetControlValues>(0xc5, "GetControlValues", kMethod,
-                                                kGetControlValues),
-          R::Row<&ZimoDevice::MultiDownload>(0xc6, "MultiDownload", kMethod, kMultiDownload),
-          R::Row<&ZimoDevice::AddDownloadFile>(0xc7, "AddDownloadFile", kMethod, kDownloadListFile),
-          R::Row<&ZimoDevice::RemoveDownloadFile>(0xc8, "RemoveDownloadFile", kMethod,
-                                                  kDownloadListFile),
-          R::Row<&ZimoDevice::RenumberFiles>(0xc9, "RenumberFiles", kMethod, kRenumberFiles),
-          R::Row<&ZimoDevice::GetVariableStr>(0xca, "GetVariableStr", kMethod, kGetVariableStr),
-          R::Row<&ZimoDevice::GetBitValue>(0xce, "GetBitValue", kMethod, kGetBitValue),
-          R::Row<&ZimoDevice::GetNumDeviceKeys>(0xcf, "GetNumDeviceKeys", kMethod, kValueOut),
-          R::Row<&ZimoDevice::DPRGetLongDouble>(0xd0, "DPRGetLongDouble", kMethod, kDprGetDouble),
-          R::Row<&ZimoDevice::DPRGetFixedDouble>(0xd1, "DPRGetFixedDouble", kMethod, kDprGetDouble),
-          R::Row<&ZimoDevice::DPRGetShort>(0xd2, "DPRGetShort", kMethod, kDprGetShort),
-          R::Row<&ZimoDevice::DPRSetShort>(0xd3, "DPRSetShort", kMethod, kDprSetShort),
-          R::Row<&ZimoDevice::DPRDWordBitSet>(0xd4, "DPRDWordBitSet", kMethod, kDprBitGet),
-          R::Row<&ZimoDevice::DPRResetDWordBit>(0xd5, "DPRResetDWordBit", kMethod, kDprBit),
-          R::Row<&ZimoDevice::DPRSetDWordBit>(0xd6, "DPRSetDWordBit", kMethod, kDprBit),
-          R::Row<&ZimoDevice::GetFirmwareType>(0xd7, "GetFirmwareType", kMethod, kDeviceValueOut),
-          R::Row<&ZimoDevice::GetResponseBuffered>(0xd8, "GetResponseBuffered", kMethod,
-                                                   kGetResponseBuffered),
-      });
-  return rows;
 }
 
 }  // namespace zimo::server

@@ -21,6 +21,8 @@
 #include "automation/dispatch_rows.h"
 #include "automation/server_lifetime.h"
 
+#include "corvan/program_info_api.h"
+#include "corvan/tuning_api.h"
 #include "download/download_state.h"
 
 namespace zimo::server {
@@ -218,6 +220,86 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   HRESULT get_ProgramFeedMode(int32_t device, int32_t cs, int32_t* value);
   HRESULT SetJogReturn(int32_t device, int32_t motor);
 
+  // Variable background buffers and the write buffer. An array shorter
+  // than the entry count it comes with is refused (S_FALSE) before the
+  // card is touched; the count itself stays the array's upper bound.
+  HRESULT DPRBackGroundVar(int32_t device, int32_t on);
+  HRESULT DPRVarBufRemove(int32_t device, int32_t handle);
+  HRESULT DPRVarBufRead(int32_t device, int32_t handle, int32_t entry, int64_t* value);
+  HRESULT DPRVarBufInit(int32_t device, const Variant& addresses, const Variant& types,
+                        int32_t* handle);
+  HRESULT DPRVarBufWrite(int32_t device, const Variant& data, const Variant& addresses,
+                         const Variant& types, int32_t* written);
+  HRESULT DPRVarBufReadAll(int32_t device, int32_t handle, Variant* data);
+  HRESULT DPRVarBufWriteEx(int32_t device, const Variant& data, int32_t* written);
+
+  // Program and PLC status. The lists walk the object's copy of the card's
+  // PLC status, present programs only, in the order of their numbers.
+  HRESULT GetProgramInfo(int32_t device, int32_t plc, int32_t number, int32_t* start, int32_t* end);
+  HRESULT GetPlcStatus(int32_t device, int32_t* plcs, int32_t* compiled, int32_t* i5);
+  HRESULT GetFirstPlcc(int32_t device, int32_t* loaded, int32_t* enabled, int32_t* start,
+                       int32_t* last, int32_t* size, int32_t* more);
+  HRESULT GetNextPlcc(int32_t device, int32_t* loaded, int32_t* enabled, int32_t* start,
+                      int32_t* last, int32_t* size, int32_t* more);
+  HRESULT GetFirstPlc(int32_t device, int32_t* enabled, int32_t* start, int32_t* last,
+                      int32_t* size, int32_t* more);
+  HRESULT GetNextPlc(int32_t device, int32_t* enabled, int32_t* start, int32_t* last, int32_t* size,
+                     int32_t* more);
+  // The whole record as 1164 bytes.
+  HRESULT GetPlcStatusStructure(int32_t device, Variant* record, int32_t* programs);
+
+  // Data gathering.
+  HRESULT get_GatherPeriod(int32_t device, int32_t* period);
+  HRESULT put_GatherPeriod(int32_t device, int32_t period);
+  HRESULT get_GatherEnabled(int32_t device, int32_t source, int32_t* on);
+  HRESULT put_GatherEnabled(int32_t device, int32_t source, int32_t on);
+  HRESULT get_GatherMode(int32_t device, int32_t* mode);
+  HRESULT put_GatherMode(int32_t device, int32_t mode);
+  HRESULT get_GatherSampleTime(int32_t device, double* milliseconds);
+  HRESULT put_GatherSampleTime(int32_t device, double milliseconds);
+  HRESULT GetNumGatherSources(int32_t device, int32_t* count);
+  HRESULT GetNumGatherSamples(int32_t device, int32_t* count);
+  HRESULT SetGather(int32_t device, int32_t source, const Bstr& address, int32_t enable,
+                    int32_t* success);
+  HRESULT SetQuickGather(int32_t device, int32_t mask, int32_t enable, int32_t* success);
+  HRESULT SetQuickGatherWithDirectCurrent(int32_t device, int32_t mask, int32_t enable,
+                                          int32_t* success);
+  HRESULT GetGather(int32_t device, int32_t source, Bstr* address, int32_t* success);
+  HRESULT ClearGather(int32_t device);
+  HRESULT InitGather(int32_t device, int32_t size, double milliseconds, int32_t* success);
+  HRESULT ClearGatherData(int32_t device);
+  HRESULT CollectGatherData(int32_t device, int32_t* sources, int32_t* samples, int32_t* success);
+  // Every uploaded sample of the source, as doubles.
+  HRESULT GetGatherSamples(int32_t device, int32_t source, Variant* samples, int32_t* success);
+  HRESULT GetGatherPoint(int32_t device, int32_t source, int32_t sample, double* value,
+                         int32_t* success);
+  HRESULT StartGather(int32_t device, int32_t* success);
+  HRESULT StopGather(int32_t device);
+  HRESULT InitPlotGather(int32_t device, int32_t size, int32_t period, int32_t* success);
+  HRESULT ReadGatherFile(int32_t device, const Bstr& path, int32_t* success);
+  HRESULT WriteGatherFile(int32_t device, const Bstr& path, int32_t* success);
+
+  // Why a motor or a coordinate system does not move, and the ring's
+  // stations. The ring table of a card is this object's: filled on first
+  // use and by every GetVarloNodes.
+  HRESULT GetWhyMotorNotMoving(int32_t device, int32_t motor, int32_t* mask);
+  HRESULT GetWhyMotorNotMovingStr(int32_t mask, Bstr* text);
+  HRESULT GetWhyCSNotMoving(int32_t device, int32_t cs, int32_t* mask);
+  HRESULT GetWhyCSNotMovingStr(int32_t mask, Bstr* text);
+  HRESULT UploadVarloConfig(int32_t device, const Bstr& path, int32_t* success);
+  HRESULT GetVarloIVariableLong(int32_t device, int32_t node, int32_t number, int32_t def,
+                                int32_t* value);
+  HRESULT SetVarloIVariableString(int32_t device, int32_t node, int32_t number, const Bstr& value,
+                                  int32_t* success);
+  HRESULT GetVarloIVariableString(int32_t device, int32_t node, int32_t number, const Bstr& def,
+                                  Bstr* value);
+  HRESULT GetVarloNodes(int32_t device, int32_t* stations, int32_t* active);
+  // Nodes 0 to 63; any other number (negative ones too) gives E_FAIL.
+  HRESULT GetVarloNodeInfo(int32_t device, int32_t node, int32_t* enabled, int32_t* io_node,
+                           int32_t* id);
+  // The whole node table as 776 bytes.
+  HRESULT AerivoAnalyze(int32_t device, Variant* table, int32_t* active);
+
   // The three events, fired on this object's sinks on the calling thread.
   void FireMessage(int32_t device, const char* text, int32_t new_line);
   void FireProgress(int32_t device, int32_t percent);
@@ -246,6 +328,13 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   std::atomic<uint32_t> last_error_[8] = {};
   mutable std::mutex locks_mu_;
   int held_locks_[8] = {};
+  // Per card: the last PLC status read and how far each list has gone.
+  ZimoPlcStatus plc_status_[8] = {};
+  uint32_t plc_next_[8] = {};
+  uint32_t plcc_next_[8] = {};
+  // Per card: the last ring analysis, and whether this object made one.
+  int32_t ring_table_[8][VARLO_NODE_TABLE_WORDS] = {};
+  bool ring_analysed_[8] = {};
 };
 
 }  // namespace zimo::server

@@ -4,8 +4,12 @@
 // the card registry routines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -45,6 +49,7 @@ class SerialCardHere {
     ShutdownZimoDevice(0, 1);
     App().End();
   }
+  cardsim::Card& card() { return card_->card(); }
 
  private:
   std::unique_ptr<SerialCard> card_;
@@ -208,6 +213,120 @@ TEST(ZimoDeviceLocalTest, ChecksumsAreSwitchedAndReadForThisProcess) {
   std::vector<Variant> off{0, 0};
   ASSERT_EQ(device->Invoke(kSetChecksums, automation::kMethod, off, nullptr, nullptr), S_OK);
   EXPECT_EQ(flag(), Variant(0));
+  ASSERT_EQ(device->Close(0), S_OK);
+}
+
+// Stations on nodes 0 and 1 (type 1) and 4 (type 2) of the
+// older card's 14: the node rows, a station's I-variables, and the saved
+// configuration, whose progress reaches the object that asked for it.
+TEST(ZimoDeviceLocalTest, RingStationsThroughTheNodeRows) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  SerialCardHere here(cardsim::CardModel::Older());
+  for (int node : {0, 1, 4}) here.card().AddRingStation(node, node == 4 ? 2 : 1);
+  auto device = std::make_shared<ZimoDevice>(nullptr);
+  ASSERT_EQ(device->Open(0), S_OK);
+
+  int32_t stations = -1, active = -1;
+  ASSERT_EQ(device->GetVarloNodes(0, &stations, &active), S_OK);
+  EXPECT_EQ(active, 3);
+  EXPECT_EQ(stations, 2);
+  struct Node {
+    int32_t node, enabled, io, id;
+  };
+  for (const Node& n : {Node{0, 1, 0, 1}, Node{1, 1, 0, 1}, Node{2, -1, -1, -1}, Node{4, 1, 0, 2},
+                        Node{13, -1, -1, -1}, Node{63, -1, -1, -1}}) {
+    int32_t enabled = 9, io = 9, id = 9;
+    ASSERT_EQ(device->GetVarloNodeInfo(0, n.node, &enabled, &io, &id), S_OK);
+    EXPECT_EQ((std::vector<int32_t>{enabled, io, id}),
+              (std::vector<int32_t>{n.enabled, n.io, n.id}))
+        << "node " << n.node;
+  }
+  Variant table;
+  ASSERT_EQ(device->AerivoAnalyze(0, &table, &active), S_OK);
+  EXPECT_EQ(active, 3);
+  ASSERT_EQ(table.vt(), automation::VT_ARRAY | automation::VT_UI1);
+  ASSERT_EQ(table.array().bytes().size(), 776u);
+  int32_t type_of_4 = 0;
+  std::memcpy(&type_of_4, table.array().bytes().data() + 4 * (130 + 4), 4);
+  EXPECT_EQ(type_of_4, 2);
+
+  using automation::Bstr;
+  int32_t value = 0;
+  ASSERT_EQ(device->GetVarloIVariableLong(0, 4, 3, -1, &value), S_OK);
+  EXPECT_EQ(value, 2);
+  int32_t success = 0;
+  ASSERT_EQ(device->SetVarloIVariableString(0, 4, 920, Bstr(u"1.5"), &success), S_OK);
+  EXPECT_EQ(success, 1);
+  Bstr text;
+  ASSERT_EQ(device->GetVarloIVariableString(0, 4, 920, Bstr(u"none"), &text), S_OK);
+  EXPECT_EQ(text.ToAnsi(), "1.5");
+  ASSERT_EQ(device->GetVarloIVariableString(0, 9, 920, Bstr(u"none"), &text), S_OK);
+  EXPECT_EQ(text.ToAnsi(), "none");
+
+  std::vector<int32_t> progress;
+  auto sink = automation::MakeEventSink(k_IZimoDeviceEvents,
+                                        [&progress](DispId id, std::span<Variant> args, Variant*) {
+                                          if (id == kEventProgress)
+                                            progress.push_back(args[1].i4());
+                                          return S_OK;
+                                        });
+  uint32_t cookie = 0;
+  ASSERT_EQ(device->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
+  const std::string file = (home.path() / "ring.cfg").string();
+  ASSERT_EQ(device->UploadVarloConfig(0, Bstr::FromAnsi(file), &success), S_OK);
+  EXPECT_EQ(success, 1);
+  EXPECT_TRUE(std::filesystem::exists(file));
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.front(), 0);
+  for (int32_t p : progress) EXPECT_TRUE(p >= 0 && p <= 100) << p;
+  ASSERT_EQ(device->Close(0), S_OK);
+}
+
+// Compiled PLCs 2 and 5 laid out in the older card's memory by hand (as
+// the compiler would leave them), 2 enabled: the compiled-PLC list hands
+// out the two present entries in number order, then zeros.
+TEST(ZimoDeviceLocalTest, CompiledPlcListWalksThePresentEntries) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  SerialCardHere here(cardsim::CardModel::Older());
+  auto device = std::make_shared<ZimoDevice>(nullptr);
+  ASSERT_EQ(device->Open(0), S_OK);
+  corvan::SharedDeviceBlock* b = App().Block(0);
+  ASSERT_NE(b, nullptr);
+  const uint32_t base = 0x8000;
+  b->PlcTableBase = base;
+  b->PlcChainEnd = base + 96;
+  b->PlcSlotTable = base + 32;
+  b->PlcCodeStart = base + 0x70;
+  const uint32_t code_end = base + 0x270;
+  char line[128];
+  automation::Bstr answer;
+  auto write = [&](uint32_t address, uint32_t word) {
+    std::snprintf(line, sizeof line, "WP$%X,$%X", address, word);
+    ASSERT_EQ(device->GetResponse(0, automation::Bstr::FromAnsi(line), &answer), S_OK) << line;
+  };
+  write(base + 2, 0x800000 | (base + 0x100));
+  write(base + 5, 0x800000 | (base + 0x80));
+  write(base + 32 + 2 * 2 + 1, base + 0x100);           // PLC 2 jumps into its code
+  write(base + 32 + 2 * 5 + 1, base + 32 + 2 * 5 + 2);  // PLC 5 to the next slot
+  write(base + 97, code_end - (base + 0x70));           // the end of all code, from C
+
+  int32_t plcs = -1, compiled = -1, i5 = -1;
+  ASSERT_EQ(device->GetPlcStatus(0, &plcs, &compiled, &i5), S_OK);
+  EXPECT_EQ(compiled, 2);
+  int32_t out[6];
+  auto entry = [&out] { return std::vector<int32_t>(out, out + 6); };
+  std::fill(std::begin(out), std::end(out), 9);
+  ASSERT_EQ(device->GetFirstPlcc(0, &out[0], &out[1], &out[2], &out[3], &out[4], &out[5]), S_OK);
+  EXPECT_EQ(entry(), (std::vector<int32_t>{1, 1, 0x8100, 0x826F, 0x170, 1}));
+  ASSERT_EQ(device->GetNextPlcc(0, &out[0], &out[1], &out[2], &out[3], &out[4], &out[5]), S_OK);
+  EXPECT_EQ(entry(), (std::vector<int32_t>{1, 0, 0x8080, 0x80FF, 0x80, 0}));
+  std::fill(std::begin(out), std::end(out), 9);
+  ASSERT_EQ(device->GetNextPlcc(0, &out[0], &out[1], &out[2], &out[3], &out[4], &out[5]), S_OK);
+  EXPECT_EQ(entry(), (std::vector<int32_t>{0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(device->GetNextPlcc(0, &out[0], nullptr, &out[2], &out[3], &out[4], &out[5]),
+            automation::E_POINTER);
   ASSERT_EQ(device->Close(0), S_OK);
 }
 

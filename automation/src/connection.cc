@@ -157,9 +157,8 @@ bool Connection::ReadAvailable() {
       break;
     }
     const uint8_t* body = buf_.data() + begin_ + wire::kHeaderSize;
-    std::vector<uint8_t> copy(body, body + h.length);
     begin_ += frame;
-    if (!Dispatch(h, std::move(copy))) {
+    if (!Dispatch(h, body)) {
       End("malformed frame");
       return false;
     }
@@ -177,7 +176,7 @@ void Connection::Hand(Apartment::Task&& task) {
   if (!apartment_->Post(std::move(task))) task(false);
 }
 
-bool Connection::Dispatch(const wire::Header& h, std::vector<uint8_t> body) {
+bool Connection::Dispatch(const wire::Header& h, const uint8_t* body) {
   switch (h.kind) {
     case Kind::kReply: {
       std::shared_ptr<PendingCall> call;
@@ -188,11 +187,11 @@ bool Connection::Dispatch(const wire::Header& h, std::vector<uint8_t> body) {
         call = std::move(it->second);
         calls_.erase(it);
       }
-      call->Complete(std::move(body), S_OK);
+      call->Complete(std::vector<uint8_t>(body, body + h.length), S_OK);
       return true;
     }
     case Kind::kRelease: {
-      wire::Reader r(body.data(), body.size());
+      wire::Reader r(body, h.length);
       uint32_t id = r.U32();
       uint32_t count = r.U32();
       if (!r.ok() || !r.at_end() || count == 0) return false;
@@ -232,8 +231,8 @@ void Connection::DropExport(uint32_t id, uint32_t count) {
 
 // Requests are decoded here, on the reader thread, so that a malformed one
 // is refused before anything runs; they execute on the apartment.
-bool Connection::HandleRequest(const wire::Header& h, const std::vector<uint8_t>& body) {
-  wire::Reader r(body.data(), body.size(), this);
+bool Connection::HandleRequest(const wire::Header& h, const uint8_t* body) {
+  wire::Reader r(body, h.length, this);
   const uint32_t call_id = h.call_id;
   auto self = shared_from_this();
   Apartment::Task task;

@@ -87,9 +87,10 @@ class Connection : public wire::ObjectCodec, public std::enable_shared_from_this
   // a server's side always, on a client's side while the server holds
   // objects of the client (sinks it may call).
   void UpdateWatch();
-  // False when the frame is malformed.
-  bool Dispatch(const wire::Header& h, std::vector<uint8_t> body);
-  bool HandleRequest(const wire::Header& h, const std::vector<uint8_t>& body);
+  // False when the frame is malformed. `body` is the reader's buffer: what
+  // must outlive the call (a reply's body) is copied out of it.
+  bool Dispatch(const wire::Header& h, const uint8_t* body);
+  bool HandleRequest(const wire::Header& h, const uint8_t* body);
   void Hand(Apartment::Task&& task);
   HRESULT SendFrame(std::vector<uint8_t>& frame);
   void Reply(wire::Writer& w, uint32_t call_id);

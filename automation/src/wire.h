@@ -25,6 +25,8 @@ inline constexpr size_t kHeaderSize = 12;
 inline constexpr uint32_t kMaxBody = 64u << 20;
 // Variants nest (arrays of VARIANT); deeper than this is refused.
 inline constexpr int kMaxDepth = 16;
+// What most frames fit in (a call with a few scalar or short text arguments).
+inline constexpr size_t kUsualFrame = 256;
 
 enum class Kind : uint8_t {
   kCreateInstance = 1,  // clsid -> hr, object
@@ -53,6 +55,9 @@ class ObjectCodec;
 class Writer {
  public:
   explicit Writer(ObjectCodec* objects = nullptr) : objects_(objects) {
+    // Room for a usual call or reply at once, so that the frame is not
+    // reallocated as it grows.
+    buf_.reserve(kUsualFrame);
     buf_.resize(kHeaderSize);  // the header is filled in by Finish
   }
 

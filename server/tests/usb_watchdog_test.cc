@@ -1,13 +1,15 @@
 // The USB watchdog over USB cards of the driver host: removals (the driver
 // sets no event, so the watchdog's own look at the names finds them) and
 // plug-ins reach the server's hooks, a card past a missing name is watched,
-// the driver's event list never fills however often a card comes and goes,
-// and the stop does not wait for a USB event.
+// the driver's event list never fills however often a card comes and goes
+// (each card gets one removal event, whatever the number of passes), and
+// the stop does not wait for a USB event.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -45,8 +47,16 @@ class UsbWatchdogTest : public ::testing::Test {
       ASSERT_TRUE(key->SetDword("Location", 5).ok());
       ASSERT_TRUE(key->SetDword("Enumeration", static_cast<uint32_t>(enumeration)).ok());
     }
-    auto host = platform::Spawn({(zimo::testing::BinDir() / "zimo-drvhost").string(),
-                                 "--no-registry", "--card", "usb older", "--card", "usb spran"});
+    std::vector<std::string> argv = {(zimo::testing::BinDir() / "zimo-drvhost").string(),
+                                     "--no-registry", "--card", "usb older", "--card", "usb spran"};
+    platform::SpawnOptions options;
+    if (HostDebugToFile()) {
+      // The drivers' debug lines, in a file of the home.
+      host_debug_ = home_.path() / "host.err";
+      argv.insert(argv.begin(), {"/bin/sh", "-c", "exec \"$@\" 2> \"$0\"", host_debug_.string()});
+      options.environment = {"ZIMO_DEBUG=1"};
+    }
+    auto host = platform::Spawn(argv, options);
     ASSERT_TRUE(host.ok()) << host.status().ToString();
     host_ = std::move(*host);
     ASSERT_TRUE(control_.Connect());
@@ -60,6 +70,15 @@ class UsbWatchdogTest : public ::testing::Test {
       (void)host_.Wait();
     }
     (void)platform::UnlinkHomeSharedMemory();
+  }
+
+  virtual bool HostDebugToFile() const { return false; }
+  // How many lines of the host's debug output hold `text`.
+  int HostDebugLines(const std::string& text) const {
+    std::ifstream in(host_debug_);
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line.find(text) != std::string::npos;
+    return n;
   }
 
   static bool Present(int enumeration) {
@@ -103,6 +122,7 @@ class UsbWatchdogTest : public ::testing::Test {
   }
 
   zimo::testing::TempHome home_;
+  std::filesystem::path host_debug_;
   platform::Process host_;
   HostControl control_;
   std::unique_ptr<UsbWatchdog> watchdog_;
@@ -164,6 +184,33 @@ TEST_F(UsbWatchdogTest, StopWhileTheWorkerWaitsReturnsAtOnce) {
   std::this_thread::sleep_for(400ms);
   EXPECT_EQ(reopens_, reopens);
   EXPECT_TRUE(Closed().empty());
+}
+
+class UsbWatchdogEventsTest : public UsbWatchdogTest {
+ protected:
+  bool HostDebugToFile() const override { return true; }
+};
+
+TEST_F(UsbWatchdogEventsTest, EachCardGetsOneRemovalEventHoweverManyPassesRun) {
+  constexpr char kAdded[] = "ZIMOUSB: ReferenceIntrEvents SUCCESS";
+  ASSERT_NO_FATAL_FAILURE(StartWatchdog());
+  ASSERT_TRUE(Eventually([&] { return watchdog_->armed(0) && watchdog_->armed(1); }));
+  ASSERT_TRUE(Eventually([&] { return HostDebugLines(kAdded) == 2; })) << HostDebugLines(kAdded);
+  // A third card comes and goes 21 times: each removal alone is a pass of
+  // the worker, so more passes than the driver's list of 20 holds. The two
+  // cards that stay are never handed another event; the third gets one each
+  // time it comes.
+  constexpr int kRounds = 21;
+  for (int round = 1; round <= kRounds; ++round) {
+    ASSERT_EQ(control_.Command("add usb older").rfind("ok ", 0), 0u) << round;
+    ASSERT_TRUE(Eventually([&] { return watchdog_->armed(2); })) << round;
+    ASSERT_NO_FATAL_FAILURE(Unplug(2));
+    ASSERT_TRUE(Eventually([&] { return watchdog_->removals() == round && !Present(2); })) << round;
+  }
+  ASSERT_TRUE(Eventually([&] { return reopens_ >= kRounds; })) << reopens_;
+  EXPECT_EQ(HostDebugLines(kAdded), 2 + kRounds);
+  EXPECT_TRUE(watchdog_->armed(0));
+  EXPECT_TRUE(watchdog_->armed(1));
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 // mismatch is a programming error and aborts with the member's name.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <span>
@@ -310,6 +311,13 @@ class DispatchTable {
         dispatch_detail::BadBinding(info.name, info.members[i].name, "not bound");
       }
     }
+    // Every call looks its member up: by (DISPID, kind) in sorted order
+    // rather than along the whole interface.
+    by_key_.reserve(info.members.size());
+    for (size_t i = 0; i < info.members.size(); ++i) {
+      by_key_.push_back({Key(info.members[i].id, info.members[i].kind), i});
+    }
+    std::sort(by_key_.begin(), by_key_.end());
   }
   DispatchTable(const DispatchTable&) = delete;
   DispatchTable& operator=(const DispatchTable&) = delete;
@@ -318,10 +326,11 @@ class DispatchTable {
 
   HRESULT Invoke(T& self, DispId id, uint16_t flags, std::span<Variant> args, Variant* result,
                  ExcepInfo* excep) const {
-    const MemberInfo* m = info_.Find(id, flags);
-    if (m == nullptr) return DISP_E_MEMBERNOTFOUND;
+    const size_t index = Lookup(id, flags);
+    if (index == kNone) return DISP_E_MEMBERNOTFOUND;
+    const MemberInfo* m = &info_.members[index];
     if (args.size() != m->ArgCount()) return DISP_E_BADPARAMCOUNT;
-    const Binding* b = entries_[static_cast<size_t>(m - info_.members.data())];
+    const Binding* b = entries_[index];
     try {
       return b->thunk(self, *m, args, result);
     } catch (const std::bad_alloc&) {
@@ -333,6 +342,22 @@ class DispatchTable {
 
  private:
   static constexpr size_t kNone = static_cast<size_t>(-1);
+
+  static uint64_t Key(DispId id, uint16_t kind) {
+    return (static_cast<uint64_t>(static_cast<uint32_t>(id)) << 16) | kind;
+  }
+
+  // The member for a DISPID and a (possibly combined) invocation kind, in
+  // the order InterfaceInfo::Find takes: a method, a property get, a put.
+  size_t Lookup(DispId id, uint16_t flags) const {
+    for (uint16_t kind : {kMethod, kPropertyGet, kPropertyPut}) {
+      if ((flags & kind) == 0) continue;
+      const std::pair<uint64_t, size_t> wanted{Key(id, kind), 0};
+      auto it = std::lower_bound(by_key_.begin(), by_key_.end(), wanted);
+      if (it != by_key_.end() && it->first == wanted.first) return it->second;
+    }
+    return kNone;
+  }
 
   size_t Index(DispId id, uint16_t kind) const {
     for (size_t i = 0; i < info_.members.size(); ++i) {
@@ -422,6 +447,7 @@ class DispatchTable {
   const InterfaceInfo& info_;
   std::vector<Binding> bindings_;
   std::vector<const Binding*> entries_;
+  std::vector<std::pair<uint64_t, size_t>> by_key_;  // (Key, index into the members), sorted
 };
 
 // An object whose dispatch interface is a DispatchTable. T provides

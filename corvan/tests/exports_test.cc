@@ -488,6 +488,8 @@ const std::set<std::string> kExports = {
     "Round",
     "Slope",
     "szStripUnquotedSpaceA",
+    // Current gather
+    "ZimoSetCurrentGather",
     // Why-not-moving diagnosis and ring stations
     "AerivoAnalyze",
     "VARLOGetIVariableLong",

@@ -75,6 +75,14 @@ int32_t LowPassFilterTheData(int32_t* samples, int32_t count, const char* corner
 void DifferentiateTheData(int32_t* values, int32_t count, int32_t i10, int32_t i19,
                           int32_t* minimum, int32_t* maximum);
 
+/* ---- Current gather ---- */
+
+/* Clears gather sources 0 to 23, then gives the next source, in bit order,
+ * to each set bit of `mask` (0-7: Y current word, 8-15: D pair, 16-23: X
+ * current word of motors 1 to 8; older card map), enabled or not by
+ * `enable`. The device lock is held throughout. Returns 1. */
+int32_t ZimoSetCurrentGather(uint32_t device, uint32_t mask, int32_t enable);
+
 /* ---- Limit and phasing programs (motors 1 to 8) ---- */
 
 /* PLC 30: kills the motor when a position limit is hit (not enabled here). */

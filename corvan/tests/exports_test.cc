@@ -495,6 +495,11 @@ const std::set<std::string> kExports = {
     "Round",
     "Slope",
     "szStripUnquotedSpaceA",
+    // Current gather and the motor set-up tests
+    "ZimoSetCurrentGather",
+    "DownloadCurrentFeedbackTestProgram",
+    "ReadResultsFromCurrentFeedbackTest",
+    "SetIvarForFeedback",
     // Why-not-moving diagnosis and ring stations
     "AerivoAnalyze",
     "VARLOGetIVariableLong",

@@ -75,6 +75,38 @@ int32_t LowPassFilterTheData(int32_t* samples, int32_t count, const char* corner
 void DifferentiateTheData(int32_t* values, int32_t count, int32_t i10, int32_t i19,
                           int32_t* minimum, int32_t* maximum);
 
+/* ---- Current gather ---- */
+
+/* Clears gather sources 0 to 23, then gives the next source, in bit order,
+ * to each set bit of `mask` (0-7: Y current word, 8-15: D pair, 16-23: X
+ * current word of motors 1 to 8; older card map), enabled or not by
+ * `enable`. The device lock is held throughout. Returns 1. */
+int32_t ZimoSetCurrentGather(uint32_t device, uint32_t mask, int32_t enable);
+
+/* ---- Motor set-up tests: current feedback ---- */
+
+/* Downloads and starts (as PLC 31) the current-feedback test of a motor
+ * (1 to 8): ten one-second passes with the outputs at zero and driven at
+ * `duty` percent (PWM frequency `frequency`), recording the motor's two
+ * current readings; P998 rises to 10. 1 when started; 0 when the motor's
+ * In02 reads 0, its current channel (In82) is none of the card's, the
+ * feedback table cannot be read, the card is of the newer generation, or
+ * the card stopped answering (what was changed is then put back by the
+ * read-results call). */
+int32_t DownloadCurrentFeedbackTestProgram(uint32_t device, int16_t motor, float duty,
+                                           int16_t frequency, int32_t varlo, int16_t compact);
+/* Puts the phase clock back and judges the test: 1 or 2 (the feedback's
+ * polarity), -1 undecided, -2, -3, -4 readings too small, -5 when the test
+ * did not complete (or none of this process is pending on the device: then
+ * nothing is sent). `motor` is not used. */
+int32_t ReadResultsFromCurrentFeedbackTest(uint32_t device, int16_t motor);
+/* Points feedback I-variable `ivar` at the feedback-table entry of
+ * `address` (type 1 absolute, only after a VARLO current-feedback test; 3
+ * incremental), adding the entry at the table's end when it is not there.
+ * 1; 0 when the table cannot be read, the card stopped answering, or the
+ * card is of the newer generation. */
+int32_t SetIvarForFeedback(uint32_t device, int16_t ivar, int32_t address, int16_t type);
+
 /* ---- Limit and phasing programs (motors 1 to 8) ---- */
 
 /* PLC 30: kills the motor when a position limit is hit (not enabled here). */

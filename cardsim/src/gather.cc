@@ -1,7 +1,8 @@
 // Data gathering as the card does it: up to 24 (older) or 48 (SPRAN)
 // sources, each an I-variable holding a type in bits 20-23 and a card
 // address below, recorded every I19 (SPRAN I5049) servo cycles into the
-// gather buffer while gathering runs (GAT .. ENDGAT).
+// gather buffer while gathering runs (GAT .. ENDGAT, or while a program
+// holds the gather trigger bit).
 //
 // A sample is the enabled sources in number order, one 24-bit unit for an
 // X or Y word and two for an X:Y pair (Y first), padded to an even count of
@@ -28,6 +29,12 @@ constexpr int kOlderSourceBase = 21, kSpranSourceBase = 5001;
 constexpr int kOlderEnable = 20, kSpranEnable = 5050, kSpranEnableHigh = 5051;
 constexpr int kOlderPeriod = 19, kSpranPeriod = 5049;
 constexpr int kBufferMode = 45;  // bit 0: wrap
+
+// The gather trigger: a card program that wants one span recorded sets
+// this control bit for as long as the span lasts (older X:$0003, SPRAN
+// X:$0006, bit 19); the card records while it is set as between GAT and
+// ENDGAT.
+constexpr uint32_t kOlderTrigger = 0x3, kSpranTrigger = 0x6, kTriggerBit = 1u << 19;
 
 // Pointers: X start, Y end.
 constexpr uint32_t kOlderPointers = 0xF20, kSpranPointers = 0x3120;
@@ -101,7 +108,9 @@ int Interpreter::ListGather(Scanner&, Reply& reply) {
 }
 
 void Interpreter::GatherCycle() {
-  if (!gathering_) {
+  const bool triggered =
+      (memory_.Read(Space::kX, model_.spran ? kSpranTrigger : kOlderTrigger) & kTriggerBit) != 0;
+  if (!gathering_ && !triggered) {
     gather_.running = false;
     return;
   }

@@ -81,7 +81,6 @@ class StepCard : public TuningPath {
     const std::size_t n = std::min<std::size_t>(answer.size(), size);
     answer.copy(buffer, n);
     buffer[n] = '\0';
-    polls_read_ = polls_;
     return static_cast<std::uint32_t>(n);
   }
   void Lock(int) override { ++locks_; }
@@ -136,7 +135,7 @@ class StepCard : public TuningPath {
   platform::FakeClock clock_;
   platform::ScopedClock scoped_;
   Lines poll_answers_ = {"1\r"};
-  std::size_t polls_ = 0, polls_read_ = 0;
+  std::size_t polls_ = 0;
   std::size_t exchanges_ = 0;
   int lose_after_ = -1;
   int locks_ = 0;

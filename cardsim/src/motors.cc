@@ -335,6 +335,7 @@ void Motors::Advance(int cycles) {
       AdoptCommandedWord(i, motors_[i - 1]);
       AdoptOutputWord(i, motors_[i - 1]);
       Step(i, motors_[i - 1], dt);
+      CurrentLoop(i, motors_[i - 1], dt);
     }
   }
   if (cycles > 0) PublishAll();

@@ -118,4 +118,49 @@ bool ReadEstimatorInputs(const char* file, int count, float* out);
 int RunEstimator(CardCommandPath& path, int device, const char* file, int count,
                  int (*network)(void*, const float*, float*));
 
+// What the current-loop tests need of a card besides its command path: a
+// line sent without reading its reply, and the library's gather set-ups.
+struct CurrentLoopCard {
+  CardCommandPath& path;
+  int device;
+  // The SPRAN generation (no current-loop addresses of its own): refused.
+  bool spran;
+  // Sends a line without reading a reply; false when it could not be sent.
+  std::function<bool(const char* line)> send_line;
+  // The brushless test's gather preset for a motor mask (direct current).
+  std::function<void(std::uint32_t mask)> direct_current_gather;
+  // Sets gather source `source` to an address text ("" clears it).
+  std::function<void(std::uint32_t source, const char* address, int enable)> set_gather;
+};
+
+// The library's own card for a device number.
+CurrentLoopCard LibraryCurrentLoopCard(std::uint32_t device);
+
+// Arguments of a current-loop step test.
+struct CurrentLoopStep {
+  int motor;                // 1 to 8
+  int dwell_ms;             // length of the step
+  std::int32_t magnitude;   // the step command (P1018)
+  bool autotune;            // set the current-loop gains for the test
+  float duty_percent;       // open-loop output while the motor waits
+  int divisor;              // integral gain 0.25 / divisor
+  bool compact;             // the compact card's clock variables
+};
+
+// The brushless and the brush step. Writes the sample time ("%lf", at most
+// 31 characters) into `sample_time` (may be null). 1 when the card reported
+// the step over; 0 for arguments refused (nothing sent), once the card stops
+// answering (nothing sent after that), for clock settings that cannot be
+// read or used, or when the step does not end within 1 s + dwell + 5 s.
+int DoACurrentLoopStep(CurrentLoopCard& card, const CurrentLoopStep& step, char* sample_time);
+int DoACurrentLoopStepBrush(CurrentLoopCard& card, const CurrentLoopStep& step,
+                            char* sample_time);
+// Writes back what the last test of this process on that device and motor
+// saved (values it could not read are left alone). 1 when every line went
+// to the card; 0, with nothing sent, when there was no such test, or once
+// the card stops answering (the saved values stay for another try).
+int RestoreModifiedIvars(CurrentLoopCard& card, int motor);
+// Forgets the saved values (a fresh process).
+void ForgetCurrentLoopTest();
+
 }  // namespace zimo::corvan::tuning

@@ -147,6 +147,13 @@ class Motors {
   void Publish(int motor);
   void PublishAll();
   void StartMove(int motor, Motor& m);
+  // The current loop (current_loop.cc): the motor's currents follow their
+  // commands each cycle and show in its current words.
+  struct Currents {
+    double direct = 0, quadrature = 0;  // output units
+  };
+  void CurrentLoop(int motor, const Motor& m, double dt);
+  std::vector<Currents> currents_;
 
   const CardModel& model_;
   Variables& vars_;

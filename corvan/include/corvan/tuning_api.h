@@ -107,6 +107,36 @@ int32_t ReadResultsFromCurrentFeedbackTest(uint32_t device, int16_t motor);
  * card is of the newer generation. */
 int32_t SetIvarForFeedback(uint32_t device, int16_t ivar, int32_t address, int16_t type);
 
+/* ---- Current-loop step tests (motors 1 to 8, older card map) ---- */
+
+/* The sample-time text holds at least this many bytes. */
+#define ZIMO_SAMPLE_TIME_TEXT_SIZE 32
+/* Steps the current command of a brushless motor (the direct current In77)
+ * or of a brush motor (the output word in open loop) for `dwell`
+ * milliseconds by `magnitude`, while the card gathers the response; the
+ * other seven motors are killed and deactivated. With `autotune` set the
+ * current loop's integral gain becomes 0.25 / `divisor` (at least 1).
+ * `duty` is the open-loop output (percent) the brushless motor holds before
+ * the step; `compact` picks the compact card's clock variables (I992, I997,
+ * I998). The sample time in seconds goes into `sample_time` ("%lf"). 1 when
+ * the card reported the step over; 0 when refused (another motor number, a
+ * SPRAN card: nothing sent), when the card stopped answering (nothing sent
+ * after that), when its clock settings could not be read, or when the step
+ * did not end within 1 s + dwell + 5 s. Call RestoreModifiedIvars after
+ * collecting the gathered data. */
+int32_t DoACurrentLoopStep(uint32_t device, int16_t motor, int16_t dwell, int32_t magnitude,
+                           int16_t autotune, char* sample_time, float duty, int16_t divisor,
+                           int16_t compact);
+int32_t DoACurrentLoopStepBrush(uint32_t device, int16_t motor, int16_t dwell, int32_t magnitude,
+                                int16_t autotune, char* sample_time, float duty, int16_t divisor,
+                                int16_t compact);
+/* Writes back the I-variables the last current-loop test of this process on
+ * that device and motor changed (values it could not read stay as they
+ * are). 1 when the card took every line; 0, with nothing sent, when this
+ * process ran no such test, or when the card stopped answering (the saved
+ * values stay for another call). */
+int32_t RestoreModifiedIvars(uint32_t device, int16_t motor);
+
 /* ---- Limit and phasing programs (motors 1 to 8) ---- */
 
 /* PLC 30: kills the motor when a position limit is hit (not enabled here). */

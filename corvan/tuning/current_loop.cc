@@ -278,10 +278,15 @@ int RunStep(CurrentLoopCard& card, const CurrentLoopStep& s, char* sample_time, 
   if (!w.ok()) return 0;
 
   const unsigned bit = static_cast<unsigned>(n - 1);
+  // The mask is the process's last quick-gather mask, as the position moves
+  // and the autotuning downloads keep it.
+  std::uint32_t& mask = LastQuickGatherMask();
   if (brush) {
-    BrushGather(card, 1u << bit | 1u << (bit + 8) | 1u << (bit + 16));
+    mask = 1u << bit | 1u << (bit + 8) | 1u << (bit + 16);
+    BrushGather(card, mask);
   } else {
-    card.direct_current_gather(1u << bit | 1u << (bit + 8) | 1u << (bit + 24));
+    mask = 1u << bit | 1u << (bit + 8) | 1u << (bit + 24);
+    card.direct_current_gather(mask);
   }
   if (!DownloadStepProgram(card, w, s, brush)) return 0;
 

@@ -503,6 +503,11 @@ const std::set<std::string> kExports = {
     "DownloadCurrentFeedbackTestProgram",
     "ReadResultsFromCurrentFeedbackTest",
     "SetIvarForFeedback",
+    "DownloadVoltageSixStepTestProgram",
+    "DownloadCurrentSixStepTestProgram",
+    "DownloadUVWSixStepTestProgram",
+    "ReadResultsFromSixStepTest",
+    "ReadResultsFromUVWSixStepTest",
     // Why-not-moving diagnosis and ring stations
     "AerivoAnalyze",
     "VARLOGetIVariableLong",

@@ -137,6 +137,35 @@ int32_t DoACurrentLoopStepBrush(uint32_t device, int16_t motor, int16_t dwell, i
  * values stay for another call). */
 int32_t RestoreModifiedIvars(uint32_t device, int16_t motor);
 
+/* ---- Motor set-up tests: six-step tests ---- */
+
+/* Download and start (as PLC 31) a six-step test of a motor (1 to 8): the
+ * voltage test drives the motor's three outputs through eight steps at
+ * `duty` percent, the current test its two phase offsets through seven at
+ * `duty` percent of In69, each step P999 milliseconds, recording the
+ * commutation word after each; the UVW test drives the offsets through
+ * seven steps of two seconds at `duty` percent of 32767 and records the
+ * Hall state. P998 rises to 10. 1 when started; 0 when the feedback table
+ * cannot be read, the motor has no outputs (UVW test), the card is of the
+ * newer generation, or the card stopped answering (the read-results call
+ * then clears the feedback entries). `compact` of the current test is not
+ * used. */
+int32_t DownloadVoltageSixStepTestProgram(uint32_t device, int16_t motor, float duty,
+                                          int16_t varlo, int16_t compact);
+int32_t DownloadCurrentSixStepTestProgram(uint32_t device, int16_t motor, float duty,
+                                          int16_t varlo, int16_t compact);
+int32_t DownloadUVWSixStepTestProgram(uint32_t device, int16_t motor, float duty);
+/* The voltage or current test's six differences between successive
+ * records (P100 to P106, or P101 to P107 with `skip`) into `steps` (6
+ * values), and its feedback entries cleared: 1; -5 when the test did not
+ * complete, was stopped, or none of this process is pending on the device
+ * (then nothing is sent), with `steps` untouched. */
+int32_t ReadResultsFromSixStepTest(uint32_t device, int32_t* steps, int16_t skip);
+/* The UVW test's seven Hall states (P100 to P106) into `out` (7 values): 1;
+ * -5 as above. The last four arguments are not used. */
+int32_t ReadResultsFromUVWSixStepTest(uint32_t device, int32_t* out, int32_t unused1,
+                                      int32_t unused2, int32_t unused3, int32_t unused4);
+
 /* ---- Limit and phasing programs (motors 1 to 8) ---- */
 
 /* PLC 30: kills the motor when a position limit is hit (not enabled here). */

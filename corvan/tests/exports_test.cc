@@ -493,6 +493,9 @@ const std::set<std::string> kExports = {
     "DownloadCurrentFeedbackTestProgram",
     "ReadResultsFromCurrentFeedbackTest",
     "SetIvarForFeedback",
+    "DownloadOpenLoopTestProgram",
+    "DownloadOpenLoopTestProgram1",
+    "DownloadOpenLoopTestProgramForZimo1",
     // Why-not-moving diagnosis and ring stations
     "AerivoAnalyze",
     "VARLOGetIVariableLong",

@@ -442,6 +442,25 @@ TEST_F(OpenLoopCard, ARunEndsWithP996At123AndIn03Back) {
   EXPECT_EQ(card().PlcEnabled() & (3u << 30), 0u);
 }
 
+TEST_F(OpenLoopCard, FirstGenerationGathersFixedAddressesAndLeavesIn03) {
+  ASSERT_EQ(DownloadOpenLoopTestProgramForZimo1(0, 3, 50, 10, 1, 0, 1), 1);
+  const Lines got = Received();
+  EXPECT_TRUE(Has(got, "P1022=16383.500000"));
+  for (const auto& line : got) EXPECT_NE(line.rfind("RY:", 0), 0u) << line;
+  char text[32];
+  const char* sources[] = {"D:$A3", "X:$AB", "X:$BD"};
+  for (std::uint32_t s = 0; s < 3; ++s) {
+    ASSERT_EQ(ZimoGetGather(0, s, text, sizeof text), 1);
+    EXPECT_STREQ(text, sources[s]) << s;
+  }
+  for (int cycle = 0; cycle < 20000 && card().PVar(996) != 123; ++cycle) card().AdvanceServo(1);
+  EXPECT_EQ(card().PVar(996), 123);
+  EXPECT_EQ(card().PVar(1021), 1);
+  EXPECT_EQ(card().IVar(303), 0xC00A);
+  EXPECT_EQ(card().memory().Read(Space::kY, 0x721), 0u);
+  EXPECT_EQ(card().PlcEnabled() & (3u << 30), 0u);
+}
+
 TEST_F(OpenLoopCard, ASilentCardThenTheNextDownloadPutsBack) {
   // Silent from the read of In69 on, after the entry and In03 changed.
   card().script().SilenceAfter(6, -1);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "cardsim/brushless.h"
 #include "cardsim/interpreter.h"
 #include "cardsim/motors.h"
 #include "cardsim/variables.h"
@@ -50,6 +51,7 @@ Card::Card(CardModel model)
       script_(std::make_unique<Script>(memory_.get())),
       vars_(std::make_unique<Variables>(model_, *memory_)),
       motors_(std::make_unique<Motors>(model_, *vars_, *memory_)),
+      brushless_(std::make_unique<Brushless>(model_, *vars_, *memory_, *motors_, *script_)),
       interp_(std::make_unique<Interpreter>(model_, *memory_, *vars_, *motors_, *script_)),
       rotary_(std::make_unique<RotaryBuffers>(model_, *memory_)),
       bootstrap_(model_.bootstrap) {
@@ -459,6 +461,7 @@ void Card::AdvanceServo(int cycles) {
     interp_->MotionCycle();
     interp_->set_writer("servo");
     motors_->Advance(1);
+    brushless_->Cycle(vars_->I(10) > 0 ? vars_->I(10) / 8388608.0 : 0);
     interp_->ServoCycle();
     interp_->DprCycle();
     interp_->GatherCycle();
@@ -504,6 +507,21 @@ void Card::StartServoClock(double time_scale) {
       due_ms = std::min(due_ms, 100.0 * time_scale);
     }
   });
+}
+
+void Card::PlaceRotor(int motor, double electrical_deg) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  brushless_->Place(motor, electrical_deg);
+}
+
+double Card::RotorAngle(int motor) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return brushless_->ElectricalAngle(motor);
+}
+
+double Card::RotorCounts(int motor) const {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return brushless_->EncoderCounts(motor);
 }
 
 double Card::SimulatedMs() const {

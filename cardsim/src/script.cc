@@ -177,6 +177,30 @@ void Script::StickDprBits(size_t offset, uint32_t mask, uint32_t value) {
 
 void Script::ClearStuckBits() { memory_->ClearStuckBits(); }
 
+void Script::SetRotor(int motor, const RotorScript& rotor) {
+  std::lock_guard<std::mutex> lock(mu_);
+  rotors_[motor] = rotor;
+  ++brushless_version_;
+}
+
+RotorScript Script::rotor(int motor) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = rotors_.find(motor);
+  return it == rotors_.end() ? RotorScript{} : it->second;
+}
+
+void Script::SetPhaseCurrents(int channel, const PhaseCurrentScript& scale) {
+  std::lock_guard<std::mutex> lock(mu_);
+  phase_currents_[channel] = scale;
+  ++brushless_version_;
+}
+
+PhaseCurrentScript Script::phase_currents(int channel) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = phase_currents_.find(channel);
+  return it == phase_currents_.end() ? PhaseCurrentScript{} : it->second;
+}
+
 void Script::Log(std::string entry) {
   std::lock_guard<std::mutex> lock(mu_);
   log_.push_back(std::move(entry));

@@ -558,14 +558,18 @@ TEST(PlcPrograms, CurrentFeedbackTestFillsItsSlotsThroughARetargetedMVariable) {
               "CLOSE",
               "P996=-1 I5=2 ENA PLC 31"});
   // Readings 7 (X) and 3 (Y) for the first five passes (1 ms cycles from the
-  // PLC's first line on), 19 and 10 after them.
-  card.memory().Write(Space::kX, 0x710, 7 << 8);
-  card.memory().Write(Space::kY, 0x710, 3 << 8);
+  // PLC's first line on), 19 and 10 after them: the channel's offsets, as
+  // the drive lines write 0 (I900 is 0).
+  PhaseCurrentScript readings;
+  readings.offset_a = 7;
+  readings.offset_b = 3;
+  card.script().SetPhaseCurrents(0, readings);
   card.AdvanceServo(10500);
   EXPECT_EQ(card.IVar(10), 8388608);
   EXPECT_EQ(card.PVar(998), 5);
-  card.memory().Write(Space::kX, 0x710, 19 << 8);
-  card.memory().Write(Space::kY, 0x710, 10 << 8);
+  readings.offset_a = 19;
+  readings.offset_b = 10;
+  card.script().SetPhaseCurrents(0, readings);
   for (int c = 0; c < 20000 && card.PlcEnabled() != 0; ++c) card.AdvanceServo(1);
   card.AdvanceServo(1);  // the command slot's write runs after the last scan
   EXPECT_EQ(Ask(card, "P100..109"),

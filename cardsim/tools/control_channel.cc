@@ -6,6 +6,7 @@
 #include <optional>
 #include <sstream>
 
+#include "cardsim/brushless_control.h"
 #include "cardsim/rotary_control.h"
 
 namespace zimo::cardsim {
@@ -58,6 +59,13 @@ ControlResult RunControlCommand(Card& card, const std::string& command, Card::Sn
       if (!rotary->ok) return fail(rotary->lines.front());
       const std::string prefix = verb == "motion-log" ? "motion " : "bytes ";
       for (const std::string& l : rotary->lines) result.lines.push_back(prefix + l);
+      result.lines.push_back("ok");
+      return result;
+    }
+    // The motors' brushless side (cardsim/brushless_control.h).
+    if (auto brushless = RunBrushlessControl(card, all)) {
+      if (!brushless->ok) return fail(brushless->lines.front());
+      result.lines = brushless->lines;
       result.lines.push_back("ok");
       return result;
     }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+
 namespace zimo::corvan::plcc::testing {
 
 inline void WriteText(const std::filesystem::path& path, const std::string& text) {
@@ -41,8 +43,10 @@ inline std::vector<std::string> OutputLines(const std::filesystem::path& path) {
 
 // The lines of a golden file (LF lines, kept beside the tests).
 inline std::vector<std::string> GoldenLines(const std::string& name) {
-  const std::filesystem::path path =
-      std::filesystem::path(__FILE__).parent_path() / "data" / "plcc" / name;
+  // A compiler cache may leave this file's name relative to the build tree.
+  std::filesystem::path source(__FILE__);
+  if (source.is_relative()) source = platform::ExecutableDir().parent_path() / source;
+  const std::filesystem::path path = source.parent_path() / "data" / "plcc" / name;
   std::ifstream in(path);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);

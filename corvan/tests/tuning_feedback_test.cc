@@ -545,13 +545,18 @@ class FeedbackCard : public ::testing::Test {
     return got;
   }
   // Runs the card until the test program has ended, with the readings
-  // (in units of the 16-bit field) following output 2.
+  // (in units of the 16-bit field) of the motor's current channel scripted
+  // to rest at rest_x/rest_y and to read driven_x/driven_y while the
+  // program drives outputs 1 and 2 at +1305 and -1305 (I900 6525, duty
+  // 20 % once compensated).
   void RunTest(int rest_x, int driven_x, int rest_y, int driven_y) {
+    cardsim::PhaseCurrentScript readings;
+    readings.offset_a = rest_x;
+    readings.offset_b = rest_y;
+    readings.gain_a = (driven_x - rest_x) / 1305.0;
+    readings.gain_b = (driven_y - rest_y) / -1305.0;
+    card().script().SetPhaseCurrents(2, readings);
     for (int cycle = 0; cycle < 30000 && card().PlcEnabled() != 0; ++cycle) {
-      const bool driven = (card().memory().Read(Space::kY, 0xC00C) >> 8) != 0;
-      const auto field = [](int v) { return static_cast<std::uint32_t>(v << 8) & 0xFFFFFF; };
-      card().memory().Write(Space::kX, 0x712, field(driven ? driven_x : rest_x));
-      card().memory().Write(Space::kY, 0x712, field(driven ? driven_y : rest_y));
       card().AdvanceServo(1);
     }
     card().AdvanceServo(2);  // the PLC's queued table write runs after its last scan

@@ -28,6 +28,7 @@
 
 namespace zimo::cardsim {
 
+class Brushless;
 class Interpreter;
 class Motors;
 class RotaryBuffers;
@@ -201,6 +202,12 @@ class Card {
   double SimulatedMs() const;
   void StopServoThread();
 
+  // The motors' brushless rotors (brushless.h): put one at an electrical
+  // angle (degrees); its angle (0..360) and encoder count.
+  void PlaceRotor(int motor, double electrical_deg);
+  double RotorAngle(int motor) const;
+  double RotorCounts(int motor) const;
+
   // True while checksummed serial mode (I4 = 1) is on.
   bool ChecksumMode() const;
 
@@ -222,6 +229,7 @@ class Card {
   std::unique_ptr<Script> script_;
   std::unique_ptr<Variables> vars_;
   std::unique_ptr<Motors> motors_;
+  std::unique_ptr<Brushless> brushless_;
   std::unique_ptr<Interpreter> interp_;
   std::unique_ptr<RotaryBuffers> rotary_;
   std::deque<std::string> unsolicited_;

@@ -76,6 +76,10 @@ class Motors {
   void Drive(int motor, double position, double velocity);
   void Release(int motor);
   bool ClosedLoop(int motor) const;
+  // True while the motor runs in open loop ("On"), not killed.
+  bool InOpenLoop(int motor) const {
+    return Valid(motor) && motors_[motor - 1].mode == Mode::kOpen;
+  }
 
   // Scripting: a limit switch, and plant faults (a steady load in
   // counts/ms^2, or a plant that does not move at all).

@@ -3,10 +3,12 @@
 // the card consults it on every line.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,6 +20,25 @@ class Memory;
 
 // The card's global error flags a test may raise.
 enum class GlobalError { kServo, kReEntry, kMemoryChecksum, kPromChecksum };
+
+// A motor's brushless rotor (brushless.h): counts of its encoder per
+// electrical cycle, the lag with which it turns to the stator field, the
+// encoder's counting direction against the electrical angle (the wiring),
+// and where the Hall sensors' first edge lies (electrical degrees).
+struct RotorScript {
+  double cycle_counts = 6000;
+  double lag_ms = 5;
+  int wiring = 1;
+  double hall_offset_deg = 30;
+};
+
+// A phase-current channel (brushless.h): a reading is
+// offset + sign x gain x the phase's command, per driven phase A and B.
+struct PhaseCurrentScript {
+  int sign = 1;
+  double gain_a = 1, gain_b = 1;
+  double offset_a = 0, offset_b = 0;
+};
 
 class Script {
  public:
@@ -84,6 +105,14 @@ class Script {
   // "LIST GATHER" ends after `words` words (0: the whole buffer).
   void SetGatherListLimit(int words);
   int gather_list_limit() const;
+  // The brushless model's settings: a motor's rotor, a phase-current
+  // channel's scaling (defaults until set); the version changes with every
+  // set, so the model rereads them only then.
+  void SetRotor(int motor, const RotorScript& rotor);
+  RotorScript rotor(int motor) const;
+  void SetPhaseCurrents(int channel, const PhaseCurrentScript& scale);
+  PhaseCurrentScript phase_currents(int channel) const;
+  uint64_t brushless_version() const { return brushless_version_.load(); }
   // Everything the card received, one entry per command line or control
   // character (control characters are logged as "^X" and the like). The log
   // keeps the latest kLogLimit entries.
@@ -115,6 +144,9 @@ class Script {
   int control_cut_[32] = {};
   int status_length_ = 0;
   std::deque<std::string> log_;
+  std::map<int, RotorScript> rotors_;
+  std::map<int, PhaseCurrentScript> phase_currents_;
+  std::atomic<uint64_t> brushless_version_{0};
 };
 
 }  // namespace zimo::cardsim

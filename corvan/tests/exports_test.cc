@@ -508,6 +508,9 @@ const std::set<std::string> kExports = {
     "DownloadUVWSixStepTestProgram",
     "ReadResultsFromSixStepTest",
     "ReadResultsFromUVWSixStepTest",
+    "DownloadOpenLoopTestProgram",
+    "DownloadOpenLoopTestProgram1",
+    "DownloadOpenLoopTestProgramForZimo1",
     // Why-not-moving diagnosis and ring stations
     "AerivoAnalyze",
     "VARLOGetIVariableLong",

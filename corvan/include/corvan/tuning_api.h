@@ -166,6 +166,34 @@ int32_t ReadResultsFromSixStepTest(uint32_t device, int32_t* steps, int16_t skip
 int32_t ReadResultsFromUVWSixStepTest(uint32_t device, int32_t* out, int32_t unused1,
                                       int32_t unused2, int32_t unused3, int32_t unused4);
 
+/* ---- Motor set-up tests: open loop ---- */
+
+/* Download and start (as PLC 31, with the limit watchdog PLC 30) a test
+ * that drives a motor (1 to 8) in open loop with pulses of `magnitude`
+ * percent of its In69, each `milliseconds` long, `repetitions` times
+ * (below 1: until P1021 is set from outside), while the card gathers
+ * (every 5 servo cycles; the motor's currents when `gather_currents` is
+ * set, else its standard signals). The card sets P996 to 123 when done.
+ * The first two point the motor's In03 at a temporary feedback-table entry
+ * during the test (a ring-station entry when `varlo` is set), which the
+ * program itself puts back at its end. The plain form alternates positive
+ * and negative pulses with rests (rests only when gathering currents); the
+ * "1" form gives positive pulses only; the first-generation form
+ * alternates with 327.67 x `magnitude` and gathers fixed addresses.
+ * 1 when started; 0 for a motor outside 1 to 8, a card of the newer
+ * generation, an unreadable feedback table, or a card that stopped
+ * answering (what the test changed is put back by the next open-loop
+ * download on the device). */
+int32_t DownloadOpenLoopTestProgram(uint32_t device, int16_t motor, int16_t magnitude,
+                                    int16_t milliseconds, int16_t repetitions,
+                                    int16_t gather_currents, int16_t varlo);
+int32_t DownloadOpenLoopTestProgram1(uint32_t device, int16_t motor, int16_t magnitude,
+                                     int16_t milliseconds, int16_t repetitions,
+                                     int16_t gather_currents, int16_t varlo);
+int32_t DownloadOpenLoopTestProgramForZimo1(uint32_t device, int16_t motor, int16_t magnitude,
+                                            int16_t milliseconds, int16_t repetitions,
+                                            int16_t gather_currents, int16_t varlo);
+
 /* ---- Limit and phasing programs (motors 1 to 8) ---- */
 
 /* PLC 30: kills the motor when a position limit is hit (not enabled here). */

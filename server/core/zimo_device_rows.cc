@@ -161,31 +161,29 @@ constexpr ParamInfo kDifferentiate[] = {{"psaData", kLongArray, ParamDir::kInOut
                                         {"I19", VT_I4},
                                         {"pMinVal", VT_I4, ParamDir::kOut},
                                         {"pMaxVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kCurrentFeedbackTest[] = {{"dwDevice", VT_I4}, {"mtr", VT_I2},
-                                              {"pwmDutyCycle", VT_R8}, {"pwmFreq", VT_I2},
-                                              {"bVarlo", VT_I4},       {"bAerivo", VT_I4},
+constexpr ParamInfo kCurrentFeedbackTest[] = {{"dwDevice", VT_I4},
+                                              {"mtr", VT_I2},
+                                              {"pwmDutyCycle", VT_R8},
+                                              {"pwmFreq", VT_I2},
+                                              {"bVarlo", VT_I4},
+                                              {"bAerivo", VT_I4},
                                               {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kCurrentFeedbackResults[] = {
     {"dwDevice", VT_I4}, {"mtr", VT_I2}, {"pVal", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kSixStepTest[] = {{"dwDevice", VT_I4},     {"mtr", VT_I2},
-                                      {"pwmDutyCycle", VT_R8}, {"bVarlo", VT_I4},
-                                      {"bAerivo", VT_I4},      {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kCurrentSixStepTest[] = {{"dwDevice", VT_I4},     {"motor", VT_I2},
-                                             {"pwmDutyCycle", VT_R8}, {"bVarlo", VT_I4},
-                                             {"bAerivo", VT_I4},
-                                             {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kSixStepTest[] = {
+    {"dwDevice", VT_I4}, {"mtr", VT_I2},     {"pwmDutyCycle", VT_R8},
+    {"bVarlo", VT_I4},   {"bAerivo", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kCurrentSixStepTest[] = {
+    {"dwDevice", VT_I4}, {"motor", VT_I2},   {"pwmDutyCycle", VT_R8},
+    {"bVarlo", VT_I4},   {"bAerivo", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kSixStepResults[] = {{"dwDevice", VT_I4},
                                          {"bSipFirstStep", VT_I4},
                                          {"pvStepArray", VT_VARIANT, ParamDir::kOut},
                                          {"pResult", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kOpenLoopTest[] = {{"dwDevice", VT_I4},
-                                       {"motor", VT_I2},
-                                       {"magnitude", VT_I2},
-                                       {"time", VT_I2},
-                                       {"reps", VT_I2},
-                                       {"bGatherCurrents", VT_I4},
-                                       {"bVarlo", VT_I4},
-                                       {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kOpenLoopTest[] = {{"dwDevice", VT_I4},  {"motor", VT_I2},
+                                       {"magnitude", VT_I2}, {"time", VT_I2},
+                                       {"reps", VT_I2},      {"bGatherCurrents", VT_I4},
+                                       {"bVarlo", VT_I4},    {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kUvwSixStepTest[] = {{"dwDevice", VT_I4},
                                          {"motor", VT_I2},
                                          {"pwmDutyCycle", VT_R8},
@@ -198,22 +196,14 @@ constexpr ParamInfo kIVarForFeedback[] = {{"dwDevice", VT_I4},
                                           {"address", VT_I4},
                                           {"fbType", VT_I4},
                                           {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kCurrentLoopStep[] = {{"dwDevice", VT_I4},
-                                          {"motor", VT_I2},
-                                          {"dwellTime", VT_I2},
-                                          {"magnitude", VT_I4},
-                                          {"bAutoTune", VT_I4},
-                                          {"pbsCTSCurrent", VT_BSTR, ParamDir::kOut},
-                                          {"pwmDutyCycle", VT_R8},
-                                          {"divisor", VT_I2},
-                                          {"bAerivo", VT_I4}};
+constexpr ParamInfo kCurrentLoopStep[] = {
+    {"dwDevice", VT_I4},     {"motor", VT_I2},     {"dwellTime", VT_I2},
+    {"magnitude", VT_I4},    {"bAutoTune", VT_I4}, {"pbsCTSCurrent", VT_BSTR, ParamDir::kOut},
+    {"pwmDutyCycle", VT_R8}, {"divisor", VT_I2},   {"bAerivo", VT_I4}};
 constexpr ParamInfo kMotorOnly[] = {{"dwDevice", VT_I4}, {"motor", VT_I2}};
-constexpr ParamInfo kPositionStep[] = {{"dwDevice", VT_I4},
-                                       {"motor", VT_I2},
-                                       {"stepSize", VT_I2},
-                                       {"stepTime", VT_I2},
-                                       {"bBiDirectional", VT_I4},
-                                       {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kPositionStep[] = {
+    {"dwDevice", VT_I4}, {"motor", VT_I2},          {"stepSize", VT_I2},
+    {"stepTime", VT_I2}, {"bBiDirectional", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kGantryStep[] = {{"dwDevice", VT_I4},
                                      {"motor", VT_I2},
                                      {"motor2", VT_I2},
@@ -226,20 +216,14 @@ constexpr ParamInfo kAutoTuningPlc[] = {{"dwDevice", VT_I4},
                                         {"bCurrentLoop", VT_I4},
                                         {"bBypassJog", VT_I4},
                                         {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kGantryAutoTuningPlcP1[] = {{"dwDevice", VT_I4},
-                                                {"motor", VT_I2},
-                                                {"motor2", VT_I2},
-                                                {"bCurrentLoop", VT_I4},
-                                                {"bBypassJog", VT_I4},
-                                                {"pbSuccess", VT_I4, ParamDir::kOut}};
-constexpr ParamInfo kGantryAutoTuningPlc[] = {{"dwDevice", VT_I4},
-                                              {"motor", VT_I2},
-                                              {"motor2", VT_I2},
-                                              {"bCurrentLoop", VT_I4},
-                                              {"bBypassJog", VT_I4},
-                                              {"MaxTravel", VT_R8},
-                                              {"time", VT_I4},
-                                              {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kGantryAutoTuningPlcP1[] = {
+    {"dwDevice", VT_I4},     {"motor", VT_I2},      {"motor2", VT_I2},
+    {"bCurrentLoop", VT_I4}, {"bBypassJog", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kGantryAutoTuningPlc[] = {
+    {"dwDevice", VT_I4},   {"motor", VT_I2},
+    {"motor2", VT_I2},     {"bCurrentLoop", VT_I4},
+    {"bBypassJog", VT_I4}, {"MaxTravel", VT_R8},
+    {"time", VT_I4},       {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kCoordGet[] = {
     {"dwDevice", VT_I4}, {"dwCoord", VT_I4}, {"pVal", VT_I4, ParamDir::kRetval}};
 constexpr ParamInfo kMotorGet[] = {
@@ -649,8 +633,8 @@ const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
           R::Row<&ZimoDevice::DoAPositionLoopStep>(0xab, "DoAPositionLoopStep", kMethod,
                                                    kPositionStep),
           R::Row<&ZimoDevice::DoAParabolicMove>(0xac, "DoAParabolicMove", kMethod, kPositionStep),
-          R::Row<&ZimoDevice::DoAGantryPositionLoopStep>(0xad, "DoAGantryPositionLoopStep",
-                                                         kMethod, kGantryStep),
+          R::Row<&ZimoDevice::DoAGantryPositionLoopStep>(0xad, "DoAGantryPositionLoopStep", kMethod,
+                                                         kGantryStep),
           R::Row<&ZimoDevice::DoAGantryParabolicMove>(0xae, "DoAGantryParabolicMove", kMethod,
                                                       kGantryStep),
           R::Row<&ZimoDevice::DoAGantryParabolic>(0xaf, "DoAGantryParabolic", kMethod,

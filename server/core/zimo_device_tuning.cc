@@ -111,9 +111,8 @@ HRESULT ZimoDevice::DownloadVoltageSixStepTest(int32_t device, int16_t motor, do
                                                int32_t varlo, int32_t compact, int32_t* success) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (success == nullptr) return E_POINTER;
-  *success = ::DownloadVoltageSixStepTestProgram(static_cast<uint32_t>(device), motor,
-                                                 static_cast<float>(duty), Flag(varlo),
-                                                 Flag(compact));
+  *success = ::DownloadVoltageSixStepTestProgram(
+      static_cast<uint32_t>(device), motor, static_cast<float>(duty), Flag(varlo), Flag(compact));
   return S_OK;
 }
 
@@ -121,9 +120,8 @@ HRESULT ZimoDevice::DownloadCurrentSixStepTest(int32_t device, int16_t motor, do
                                                int32_t varlo, int32_t compact, int32_t* success) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (success == nullptr) return E_POINTER;
-  *success = ::DownloadCurrentSixStepTestProgram(static_cast<uint32_t>(device), motor,
-                                                 static_cast<float>(duty), Flag(varlo),
-                                                 Flag(compact));
+  *success = ::DownloadCurrentSixStepTestProgram(
+      static_cast<uint32_t>(device), motor, static_cast<float>(duty), Flag(varlo), Flag(compact));
   return S_OK;
 }
 
@@ -167,13 +165,12 @@ HRESULT ZimoDevice::SetIVarForFeedback(int32_t device, int16_t ivar, int32_t add
 
 HRESULT ZimoDevice::DownloadOpenLoopTest(int32_t device, int16_t motor, int16_t magnitude,
                                          int16_t milliseconds, int16_t repetitions,
-                                         int32_t gather_currents, int32_t varlo,
-                                         int32_t* success) {
+                                         int32_t gather_currents, int32_t varlo, int32_t* success) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (success == nullptr) return E_POINTER;
-  *success = ::DownloadOpenLoopTestProgram(static_cast<uint32_t>(device), motor, magnitude,
-                                           milliseconds, repetitions, Flag(gather_currents),
-                                           Flag(varlo));
+  *success =
+      ::DownloadOpenLoopTestProgram(static_cast<uint32_t>(device), motor, magnitude, milliseconds,
+                                    repetitions, Flag(gather_currents), Flag(varlo));
   return S_OK;
 }
 
@@ -183,9 +180,9 @@ HRESULT ZimoDevice::DownloadOpenLoopTest1(int32_t device, int16_t motor, int16_t
                                           int32_t* success) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (success == nullptr) return E_POINTER;
-  *success = ::DownloadOpenLoopTestProgram1(static_cast<uint32_t>(device), motor, magnitude,
-                                            milliseconds, repetitions, Flag(gather_currents),
-                                            Flag(varlo));
+  *success =
+      ::DownloadOpenLoopTestProgram1(static_cast<uint32_t>(device), motor, magnitude, milliseconds,
+                                     repetitions, Flag(gather_currents), Flag(varlo));
   return S_OK;
 }
 
@@ -195,9 +192,9 @@ HRESULT ZimoDevice::DownloadOpenLoopTestForZIMO1(int32_t device, int16_t motor, 
                                                  int32_t* success) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (success == nullptr) return E_POINTER;
-  *success = ::DownloadOpenLoopTestProgramForZimo1(static_cast<uint32_t>(device), motor,
-                                                   magnitude, milliseconds, repetitions,
-                                                   Flag(gather_currents), Flag(varlo));
+  *success = ::DownloadOpenLoopTestProgramForZimo1(static_cast<uint32_t>(device), motor, magnitude,
+                                                   milliseconds, repetitions, Flag(gather_currents),
+                                                   Flag(varlo));
   return S_OK;
 }
 
@@ -215,9 +212,8 @@ HRESULT ZimoDevice::DoACurrentLoopStep(int32_t device, int16_t motor, int16_t dw
 }
 
 HRESULT ZimoDevice::DoACurrentLoopStepBrush(int32_t device, int16_t motor, int16_t dwell,
-                                            int32_t magnitude, int32_t autotune,
-                                            Bstr* sample_time, double duty, int16_t divisor,
-                                            int32_t compact) {
+                                            int32_t magnitude, int32_t autotune, Bstr* sample_time,
+                                            double duty, int16_t divisor, int32_t compact) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (sample_time == nullptr) return E_POINTER;
   char text[ZIMO_SAMPLE_TIME_TEXT_SIZE] = {};
@@ -298,9 +294,9 @@ HRESULT ZimoDevice::DownloadGantryAutoTuningPLC(int32_t device, int16_t motor, i
                                                 int32_t* success) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (success == nullptr) return E_POINTER;
-  *success = ::DownloadGantryAutoTuningPLC(static_cast<uint32_t>(device), motor, motor2,
-                                           current_loop, bypass_jog, static_cast<float>(travel),
-                                           milliseconds);
+  *success =
+      ::DownloadGantryAutoTuningPLC(static_cast<uint32_t>(device), motor, motor2, current_loop,
+                                    bypass_jog, static_cast<float>(travel), milliseconds);
   return S_OK;
 }
 
@@ -308,8 +304,8 @@ HRESULT ZimoDevice::SetCurrentGather(int32_t device, int32_t mask, int32_t enabl
                                      int32_t* success) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (success == nullptr) return E_POINTER;
-  *success = ::ZimoSetCurrentGather(static_cast<uint32_t>(device), static_cast<uint32_t>(mask),
-                                    enable);
+  *success =
+      ::ZimoSetCurrentGather(static_cast<uint32_t>(device), static_cast<uint32_t>(mask), enable);
   return S_OK;
 }
 

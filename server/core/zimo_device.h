@@ -190,6 +190,56 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   HRESULT CreateIncrementalFinePhasePLC(int32_t device, const Bstr& path, int16_t plc,
                                         int16_t motor, int32_t* success);
   HRESULT DoAGantryParabolic(int32_t device, int16_t motor, int16_t motor2, int32_t* success);
+  // The set-up tests. Flags the library takes as shorts are passed as 0 or
+  // 1, so a set flag is never cut to 0. The two six-step results come back
+  // as 7 longs (the voltage and current test fill the first six).
+  HRESULT DownloadCurrentFeedbackTest(int32_t device, int16_t motor, double duty, int16_t frequency,
+                                      int32_t varlo, int32_t compact, int32_t* success);
+  HRESULT ReadResultsFromCurrentFeedbackTest(int32_t device, int16_t motor, int32_t* result);
+  HRESULT DownloadVoltageSixStepTest(int32_t device, int16_t motor, double duty, int32_t varlo,
+                                     int32_t compact, int32_t* success);
+  HRESULT DownloadCurrentSixStepTest(int32_t device, int16_t motor, double duty, int32_t varlo,
+                                     int32_t compact, int32_t* success);
+  HRESULT DownloadUVWSixStepTest(int32_t device, int16_t motor, double duty, int32_t* success);
+  HRESULT ReadResultsFromSixStepTest(int32_t device, int32_t skip, Variant* steps, int32_t* result);
+  HRESULT ReadResultsFromUVWSixStepTest(int32_t device, Variant* states, int32_t* result);
+  // A feedback type that is no short is no type the library knows.
+  HRESULT SetIVarForFeedback(int32_t device, int16_t ivar, int32_t address, int32_t type,
+                             int32_t* success);
+  HRESULT DownloadOpenLoopTest(int32_t device, int16_t motor, int16_t magnitude,
+                               int16_t milliseconds, int16_t repetitions, int32_t gather_currents,
+                               int32_t varlo, int32_t* success);
+  HRESULT DownloadOpenLoopTest1(int32_t device, int16_t motor, int16_t magnitude,
+                                int16_t milliseconds, int16_t repetitions, int32_t gather_currents,
+                                int32_t varlo, int32_t* success);
+  HRESULT DownloadOpenLoopTestForZIMO1(int32_t device, int16_t motor, int16_t magnitude,
+                                       int16_t milliseconds, int16_t repetitions,
+                                       int32_t gather_currents, int32_t varlo, int32_t* success);
+  // The current-loop steps and the restore have no result parameter: a
+  // step or restore the library reports failed answers S_FALSE.
+  HRESULT DoACurrentLoopStep(int32_t device, int16_t motor, int16_t dwell, int32_t magnitude,
+                             int32_t autotune, Bstr* sample_time, double duty, int16_t divisor,
+                             int32_t compact);
+  HRESULT DoACurrentLoopStepBrush(int32_t device, int16_t motor, int16_t dwell, int32_t magnitude,
+                                  int32_t autotune, Bstr* sample_time, double duty, int16_t divisor,
+                                  int32_t compact);
+  HRESULT RestoreModifiedIVars(int32_t device, int16_t motor);
+  HRESULT DoAPositionLoopStep(int32_t device, int16_t motor, int16_t step, int16_t milliseconds,
+                              int32_t bidirectional, int32_t* success);
+  HRESULT DoAParabolicMove(int32_t device, int16_t motor, int16_t step, int16_t milliseconds,
+                           int32_t bidirectional, int32_t* success);
+  HRESULT DoAGantryPositionLoopStep(int32_t device, int16_t motor, int16_t motor2, int16_t step,
+                                    int16_t milliseconds, int32_t bidirectional, int32_t* success);
+  HRESULT DoAGantryParabolicMove(int32_t device, int16_t motor, int16_t motor2, int16_t step,
+                                 int16_t milliseconds, int32_t bidirectional, int32_t* success);
+  HRESULT DownloadAutoTuningPLC(int32_t device, int16_t motor, int32_t current_loop,
+                                int32_t bypass_jog, int32_t* success);
+  HRESULT DownloadGantryAutoTuningPLCP1(int32_t device, int16_t motor, int16_t motor2,
+                                        int32_t current_loop, int32_t bypass_jog, int32_t* success);
+  HRESULT DownloadGantryAutoTuningPLC(int32_t device, int16_t motor, int16_t motor2,
+                                      int32_t current_loop, int32_t bypass_jog, double travel,
+                                      int32_t milliseconds, int32_t* success);
+  HRESULT SetCurrentGather(int32_t device, int32_t mask, int32_t enable, int32_t* success);
   HRESULT ConvertWordToStringFloat(const Bstr& word, Bstr* text);
   HRESULT ConvertWordToShort(const Bstr& word, int16_t offset, int16_t* value);
   HRESULT ConvertWordToLong(const Bstr& word, int32_t* value);

@@ -161,6 +161,69 @@ constexpr ParamInfo kDifferentiate[] = {{"psaData", kLongArray, ParamDir::kInOut
                                         {"I19", VT_I4},
                                         {"pMinVal", VT_I4, ParamDir::kOut},
                                         {"pMaxVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kCurrentFeedbackTest[] = {{"dwDevice", VT_I4},
+                                              {"mtr", VT_I2},
+                                              {"pwmDutyCycle", VT_R8},
+                                              {"pwmFreq", VT_I2},
+                                              {"bVarlo", VT_I4},
+                                              {"bAerivo", VT_I4},
+                                              {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kCurrentFeedbackResults[] = {
+    {"dwDevice", VT_I4}, {"mtr", VT_I2}, {"pVal", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kSixStepTest[] = {
+    {"dwDevice", VT_I4}, {"mtr", VT_I2},     {"pwmDutyCycle", VT_R8},
+    {"bVarlo", VT_I4},   {"bAerivo", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kCurrentSixStepTest[] = {
+    {"dwDevice", VT_I4}, {"motor", VT_I2},   {"pwmDutyCycle", VT_R8},
+    {"bVarlo", VT_I4},   {"bAerivo", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kSixStepResults[] = {{"dwDevice", VT_I4},
+                                         {"bSipFirstStep", VT_I4},
+                                         {"pvStepArray", VT_VARIANT, ParamDir::kOut},
+                                         {"pResult", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kOpenLoopTest[] = {{"dwDevice", VT_I4},  {"motor", VT_I2},
+                                       {"magnitude", VT_I2}, {"time", VT_I2},
+                                       {"reps", VT_I2},      {"bGatherCurrents", VT_I4},
+                                       {"bVarlo", VT_I4},    {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kUvwSixStepTest[] = {{"dwDevice", VT_I4},
+                                         {"motor", VT_I2},
+                                         {"pwmDutyCycle", VT_R8},
+                                         {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kUvwSixStepResults[] = {{"dwDevice", VT_I4},
+                                            {"pvArray", VT_VARIANT, ParamDir::kOut},
+                                            {"pResult", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kIVarForFeedback[] = {{"dwDevice", VT_I4},
+                                          {"IVar", VT_I2},
+                                          {"address", VT_I4},
+                                          {"fbType", VT_I4},
+                                          {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kCurrentLoopStep[] = {
+    {"dwDevice", VT_I4},     {"motor", VT_I2},     {"dwellTime", VT_I2},
+    {"magnitude", VT_I4},    {"bAutoTune", VT_I4}, {"pbsCTSCurrent", VT_BSTR, ParamDir::kOut},
+    {"pwmDutyCycle", VT_R8}, {"divisor", VT_I2},   {"bAerivo", VT_I4}};
+constexpr ParamInfo kMotorOnly[] = {{"dwDevice", VT_I4}, {"motor", VT_I2}};
+constexpr ParamInfo kPositionStep[] = {
+    {"dwDevice", VT_I4}, {"motor", VT_I2},          {"stepSize", VT_I2},
+    {"stepTime", VT_I2}, {"bBiDirectional", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kGantryStep[] = {{"dwDevice", VT_I4},
+                                     {"motor", VT_I2},
+                                     {"motor2", VT_I2},
+                                     {"stepSize", VT_I2},
+                                     {"stepTime", VT_I2},
+                                     {"bBiDirectional", VT_I4},
+                                     {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kAutoTuningPlc[] = {{"dwDevice", VT_I4},
+                                        {"motor", VT_I2},
+                                        {"bCurrentLoop", VT_I4},
+                                        {"bBypassJog", VT_I4},
+                                        {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kGantryAutoTuningPlcP1[] = {
+    {"dwDevice", VT_I4},     {"motor", VT_I2},      {"motor2", VT_I2},
+    {"bCurrentLoop", VT_I4}, {"bBypassJog", VT_I4}, {"pbSuccess", VT_I4, ParamDir::kOut}};
+constexpr ParamInfo kGantryAutoTuningPlc[] = {
+    {"dwDevice", VT_I4},   {"motor", VT_I2},
+    {"motor2", VT_I2},     {"bCurrentLoop", VT_I4},
+    {"bBypassJog", VT_I4}, {"MaxTravel", VT_R8},
+    {"time", VT_I4},       {"pbSuccess", VT_I4, ParamDir::kOut}};
 constexpr ParamInfo kCoordGet[] = {
     {"dwDevice", VT_I4}, {"dwCoord", VT_I4}, {"pVal", VT_I4, ParamDir::kRetval}};
 constexpr ParamInfo kMotorGet[] = {
@@ -535,14 +598,45 @@ const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
           R::Row<&ZimoDevice::strto32f>(0x99, "strto32f", kMethod, kWordText),
           R::Row<&ZimoDevice::UploadVarloConfig>(0x9a, "UploadVarloConfig", kMethod,
                                                  kDeviceFileSuccess),
+          R::Row<&ZimoDevice::DownloadCurrentFeedbackTest>(0x9b, "DownloadCurrentFeedbackTest",
+                                                           kMethod, kCurrentFeedbackTest),
+          R::Row<&ZimoDevice::ReadResultsFromCurrentFeedbackTest>(
+              0x9c, "ReadResultsFromCurrentFeedbackTest", kMethod, kCurrentFeedbackResults),
+          R::Row<&ZimoDevice::DownloadVoltageSixStepTest>(0x9d, "DownloadVoltageSixStepTest",
+                                                          kMethod, kSixStepTest),
+          R::Row<&ZimoDevice::ReadResultsFromSixStepTest>(0x9e, "ReadResultsFromSixStepTest",
+                                                          kMethod, kSixStepResults),
+          R::Row<&ZimoDevice::DownloadCurrentSixStepTest>(0x9f, "DownloadCurrentSixStepTest",
+                                                          kMethod, kCurrentSixStepTest),
+          R::Row<&ZimoDevice::DownloadOpenLoopTest>(0xa0, "DownloadOpenLoopTest", kMethod,
+                                                    kOpenLoopTest),
+          R::Row<&ZimoDevice::DownloadOpenLoopTest1>(0xa1, "DownloadOpenLoopTest1", kMethod,
+                                                     kOpenLoopTest),
           R::Row<&ZimoDevice::DownloadVelLimitPLC>(0xa2, "DownloadVelLimitPLC", kMethod,
                                                    kVelLimitPlc),
           R::Row<&ZimoDevice::DownloadPosLimitPLC>(0xa3, "DownloadPosLimitPLC", kMethod,
                                                    kMotorSuccess),
+          R::Row<&ZimoDevice::DownloadUVWSixStepTest>(0xa4, "DownloadUVWSixStepTest", kMethod,
+                                                      kUvwSixStepTest),
+          R::Row<&ZimoDevice::ReadResultsFromUVWSixStepTest>(0xa5, "ReadResultsFromUVWSixStepTest",
+                                                             kMethod, kUvwSixStepResults),
+          R::Row<&ZimoDevice::SetIVarForFeedback>(0xa6, "SetIVarForFeedback", kMethod,
+                                                  kIVarForFeedback),
           R::Row<&ZimoDevice::DownloadAndRunRoughPhasePLC>(0xa7, "DownloadAndRunRoughPhasePLC",
                                                            kMethod, kMotorSuccess),
           R::Row<&ZimoDevice::CreateIncrementalFinePhasePLC>(0xa8, "CreateIncrementalFinePhasePLC",
                                                              kMethod, kFinePhasePlc),
+          R::Row<&ZimoDevice::DoACurrentLoopStep>(0xa9, "DoACurrentLoopStep", kMethod,
+                                                  kCurrentLoopStep),
+          R::Row<&ZimoDevice::DoACurrentLoopStepBrush>(0xaa, "DoACurrentLoopStepBrush", kMethod,
+                                                       kCurrentLoopStep),
+          R::Row<&ZimoDevice::DoAPositionLoopStep>(0xab, "DoAPositionLoopStep", kMethod,
+                                                   kPositionStep),
+          R::Row<&ZimoDevice::DoAParabolicMove>(0xac, "DoAParabolicMove", kMethod, kPositionStep),
+          R::Row<&ZimoDevice::DoAGantryPositionLoopStep>(0xad, "DoAGantryPositionLoopStep", kMethod,
+                                                         kGantryStep),
+          R::Row<&ZimoDevice::DoAGantryParabolicMove>(0xae, "DoAGantryParabolicMove", kMethod,
+                                                      kGantryStep),
           R::Row<&ZimoDevice::DoAGantryParabolic>(0xaf, "DoAGantryParabolic", kMethod,
                                                   kGantryParabolic),
           R::Row<&ZimoDevice::ConvertWordToStringFloat>(0xb0, "ConvertWordToStringFloat", kMethod,
@@ -550,14 +644,25 @@ const automation::DispatchRows<ZimoDevice>& ZimoDevice::Rows() {
           R::Row<&ZimoDevice::ConvertWordToShort>(0xb1, "ConvertWordToShort", kMethod,
                                                   kWordToShort),
           R::Row<&ZimoDevice::ConvertWordToLong>(0xb2, "ConvertWordToLong", kMethod, kWordToLong),
+          R::Row<&ZimoDevice::RestoreModifiedIVars>(0xb3, "RestoreModifiedIVars", kMethod,
+                                                    kMotorOnly),
           R::Row<&ZimoDevice::CalculateStepStatistics>(0xb4, "CalculateStepStatistics", kMethod,
                                                        kStepStatistics),
           R::Row<&ZimoDevice::LowPassFilterTheData>(0xb5, "LowPassFilterTheData", kMethod,
                                                     kLowPassFilter),
           R::Row<&ZimoDevice::DifferentiateTheData>(0xb6, "DifferentiateTheData", kMethod,
                                                     kDifferentiate),
+          R::Row<&ZimoDevice::DownloadAutoTuningPLC>(0xb7, "DownloadAutoTuningPLC", kMethod,
+                                                     kAutoTuningPlc),
+          R::Row<&ZimoDevice::DownloadGantryAutoTuningPLCP1>(0xb8, "DownloadGantryAutoTuningPLCP1",
+                                                             kMethod, kGantryAutoTuningPlcP1),
+          R::Row<&ZimoDevice::DownloadGantryAutoTuningPLC>(0xb9, "DownloadGantryAutoTuningPLC",
+                                                           kMethod, kGantryAutoTuningPlc),
           R::Row<&ZimoDevice::MagEstimation>(0xba, "MagEstimation", kMethod, kEstimation),
           R::Row<&ZimoDevice::SlopeEstimation>(0xbb, "SlopeEstimation", kMethod, kEstimation),
+          R::Row<&ZimoDevice::SetCurrentGather>(0xbc, "SetCurrentGather", kMethod, kQuickGather),
+          R::Row<&ZimoDevice::DownloadOpenLoopTestForZIMO1>(0xbd, "DownloadOpenLoopTestForZIMO1",
+                                                            kMethod, kOpenLoopTest),
           R::Row<&ZimoDevice::GetVarloNodes>(0xbe, "GetVarloNodes", kMethod, kGetVarloNodes),
           R::Row<&ZimoDevice::GetVarloNodeInfo>(0xbf, "GetVarloNodeInfo", kMethod,
                                                 kGetVarloNodeInfo),

@@ -1,6 +1,7 @@
 // The device object's motor tuning rows: the card programs of the tuning
 // procedures, the word texts, the step data worked on in the caller's own
 // array, and the estimators.
+#include <cstring>
 #include <string>
 
 #include "core/zimo_device.h"
@@ -12,6 +13,19 @@ namespace zimo::server {
 using automation::SafeArray;
 
 namespace {
+
+// The six-step results' length in the caller's VARIANT.
+constexpr uint32_t kSixStepCount = 7;
+
+// A client's long flag as the short the library takes: set stays set.
+int16_t Flag(int32_t value) { return value != 0 ? 1 : 0; }
+
+// The library's result buffer as 7 longs from 0 in the caller's VARIANT.
+void SixStepArray(const int32_t (&values)[kSixStepCount], Variant* out) {
+  SafeArray array = SafeArray::Vector(automation::VT_I4, kSixStepCount);
+  std::memcpy(array.bytes().data(), values, sizeof values);
+  *out = Variant(std::move(array));
+}
 
 // The caller's step data: one dimension of longs from 0; its upper bound
 // counts the samples. False otherwise.
@@ -71,6 +85,227 @@ HRESULT ZimoDevice::DoAGantryParabolic(int32_t device, int16_t motor, int16_t mo
   if (BadDevice(device)) return E_INVALIDARG;
   if (success == nullptr) return E_POINTER;
   *success = ::DoAGantryParabolic(static_cast<uint32_t>(device), motor, motor2);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadCurrentFeedbackTest(int32_t device, int16_t motor, double duty,
+                                                int16_t frequency, int32_t varlo, int32_t compact,
+                                                int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DownloadCurrentFeedbackTestProgram(static_cast<uint32_t>(device), motor,
+                                                  static_cast<float>(duty), frequency, varlo,
+                                                  Flag(compact));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::ReadResultsFromCurrentFeedbackTest(int32_t device, int16_t motor,
+                                                       int32_t* result) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (result == nullptr) return E_POINTER;
+  *result = ::ReadResultsFromCurrentFeedbackTest(static_cast<uint32_t>(device), motor);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadVoltageSixStepTest(int32_t device, int16_t motor, double duty,
+                                               int32_t varlo, int32_t compact, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DownloadVoltageSixStepTestProgram(
+      static_cast<uint32_t>(device), motor, static_cast<float>(duty), Flag(varlo), Flag(compact));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadCurrentSixStepTest(int32_t device, int16_t motor, double duty,
+                                               int32_t varlo, int32_t compact, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DownloadCurrentSixStepTestProgram(
+      static_cast<uint32_t>(device), motor, static_cast<float>(duty), Flag(varlo), Flag(compact));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadUVWSixStepTest(int32_t device, int16_t motor, double duty,
+                                           int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DownloadUVWSixStepTestProgram(static_cast<uint32_t>(device), motor,
+                                             static_cast<float>(duty));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::ReadResultsFromSixStepTest(int32_t device, int32_t skip, Variant* steps,
+                                               int32_t* result) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (steps == nullptr || result == nullptr) return E_POINTER;
+  int32_t values[kSixStepCount] = {};
+  *result = ::ReadResultsFromSixStepTest(static_cast<uint32_t>(device), values, Flag(skip));
+  SixStepArray(values, steps);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::ReadResultsFromUVWSixStepTest(int32_t device, Variant* states,
+                                                  int32_t* result) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (states == nullptr || result == nullptr) return E_POINTER;
+  int32_t values[kSixStepCount] = {};
+  *result = ::ReadResultsFromUVWSixStepTest(static_cast<uint32_t>(device), values, 0, 0, 0, 0);
+  SixStepArray(values, states);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SetIVarForFeedback(int32_t device, int16_t ivar, int32_t address, int32_t type,
+                                       int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  const int16_t known = type == static_cast<int16_t>(type) ? static_cast<int16_t>(type) : 0;
+  *success = ::SetIvarForFeedback(static_cast<uint32_t>(device), ivar, address, known);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadOpenLoopTest(int32_t device, int16_t motor, int16_t magnitude,
+                                         int16_t milliseconds, int16_t repetitions,
+                                         int32_t gather_currents, int32_t varlo, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success =
+      ::DownloadOpenLoopTestProgram(static_cast<uint32_t>(device), motor, magnitude, milliseconds,
+                                    repetitions, Flag(gather_currents), Flag(varlo));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadOpenLoopTest1(int32_t device, int16_t motor, int16_t magnitude,
+                                          int16_t milliseconds, int16_t repetitions,
+                                          int32_t gather_currents, int32_t varlo,
+                                          int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success =
+      ::DownloadOpenLoopTestProgram1(static_cast<uint32_t>(device), motor, magnitude, milliseconds,
+                                     repetitions, Flag(gather_currents), Flag(varlo));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadOpenLoopTestForZIMO1(int32_t device, int16_t motor, int16_t magnitude,
+                                                 int16_t milliseconds, int16_t repetitions,
+                                                 int32_t gather_currents, int32_t varlo,
+                                                 int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DownloadOpenLoopTestProgramForZimo1(static_cast<uint32_t>(device), motor, magnitude,
+                                                   milliseconds, repetitions, Flag(gather_currents),
+                                                   Flag(varlo));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DoACurrentLoopStep(int32_t device, int16_t motor, int16_t dwell,
+                                       int32_t magnitude, int32_t autotune, Bstr* sample_time,
+                                       double duty, int16_t divisor, int32_t compact) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (sample_time == nullptr) return E_POINTER;
+  char text[ZIMO_SAMPLE_TIME_TEXT_SIZE] = {};
+  const int32_t done =
+      ::DoACurrentLoopStep(static_cast<uint32_t>(device), motor, dwell, magnitude, Flag(autotune),
+                           text, static_cast<float>(duty), divisor, Flag(compact));
+  *sample_time = Bstr::FromAnsi(text);
+  return done != 0 ? S_OK : S_FALSE;
+}
+
+HRESULT ZimoDevice::DoACurrentLoopStepBrush(int32_t device, int16_t motor, int16_t dwell,
+                                            int32_t magnitude, int32_t autotune, Bstr* sample_time,
+                                            double duty, int16_t divisor, int32_t compact) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (sample_time == nullptr) return E_POINTER;
+  char text[ZIMO_SAMPLE_TIME_TEXT_SIZE] = {};
+  const int32_t done = ::DoACurrentLoopStepBrush(static_cast<uint32_t>(device), motor, dwell,
+                                                 magnitude, Flag(autotune), text,
+                                                 static_cast<float>(duty), divisor, Flag(compact));
+  *sample_time = Bstr::FromAnsi(text);
+  return done != 0 ? S_OK : S_FALSE;
+}
+
+HRESULT ZimoDevice::RestoreModifiedIVars(int32_t device, int16_t motor) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  return ::RestoreModifiedIvars(static_cast<uint32_t>(device), motor) != 0 ? S_OK : S_FALSE;
+}
+
+HRESULT ZimoDevice::DoAPositionLoopStep(int32_t device, int16_t motor, int16_t step,
+                                        int16_t milliseconds, int32_t bidirectional,
+                                        int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DoAPositionLoopStep(static_cast<uint32_t>(device), motor, step, milliseconds,
+                                   Flag(bidirectional));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DoAParabolicMove(int32_t device, int16_t motor, int16_t step,
+                                     int16_t milliseconds, int32_t bidirectional,
+                                     int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DoAParabolicMove(static_cast<uint32_t>(device), motor, step, milliseconds,
+                                Flag(bidirectional));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DoAGantryPositionLoopStep(int32_t device, int16_t motor, int16_t motor2,
+                                              int16_t step, int16_t milliseconds,
+                                              int32_t bidirectional, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DoAGantryPositionLoopStep(static_cast<uint32_t>(device), motor, motor2, step,
+                                         milliseconds, Flag(bidirectional));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DoAGantryParabolicMove(int32_t device, int16_t motor, int16_t motor2,
+                                           int16_t step, int16_t milliseconds,
+                                           int32_t bidirectional, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DoAGantryParabolicMove(static_cast<uint32_t>(device), motor, motor2, step,
+                                      milliseconds, Flag(bidirectional));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadAutoTuningPLC(int32_t device, int16_t motor, int32_t current_loop,
+                                          int32_t bypass_jog, int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DownloadAutoTuningPLC(static_cast<uint32_t>(device), motor, Flag(current_loop),
+                                     Flag(bypass_jog));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadGantryAutoTuningPLCP1(int32_t device, int16_t motor, int16_t motor2,
+                                                  int32_t current_loop, int32_t bypass_jog,
+                                                  int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success = ::DownloadGantryAutoTuningPLCP1(static_cast<uint32_t>(device), motor, motor2,
+                                             Flag(current_loop), Flag(bypass_jog));
+  return S_OK;
+}
+
+HRESULT ZimoDevice::DownloadGantryAutoTuningPLC(int32_t device, int16_t motor, int16_t motor2,
+                                                int32_t current_loop, int32_t bypass_jog,
+                                                double travel, int32_t milliseconds,
+                                                int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success =
+      ::DownloadGantryAutoTuningPLC(static_cast<uint32_t>(device), motor, motor2, current_loop,
+                                    bypass_jog, static_cast<float>(travel), milliseconds);
+  return S_OK;
+}
+
+HRESULT ZimoDevice::SetCurrentGather(int32_t device, int32_t mask, int32_t enable,
+                                     int32_t* success) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (success == nullptr) return E_POINTER;
+  *success =
+      ::ZimoSetCurrentGather(static_cast<uint32_t>(device), static_cast<uint32_t>(mask), enable);
   return S_OK;
 }
 

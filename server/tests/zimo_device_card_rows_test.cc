@@ -1,8 +1,9 @@
 // The device object's PLC status, ring, diagnosis, gathering and variable
 // buffer rows through the server, against the driver host's cards: the
 // lists and records the card's own tables give, whole records as byte
-// arrays, a gather from set-up to the uploaded samples, and the buffers'
-// arrays refused when they hold fewer entries than they name.
+// arrays, a gather from set-up to the uploaded samples, the buffers'
+// arrays refused when they hold fewer entries than they name, and a motor
+// set-up test, the current gather and a position step run on the card.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -66,6 +67,14 @@ enum : DispId {
   kInitPlotGather = 0x92,
   kReadGatherFile = 0x93,
   kWriteGatherFile = 0x94,
+  kReadResultsFromSixStepTest = 0x9e,
+  kDownloadUVWSixStepTest = 0xa4,
+  kReadResultsFromUVWSixStepTest = 0xa5,
+  kDoACurrentLoopStep = 0xa9,
+  kDoACurrentLoopStepBrush = 0xaa,
+  kDoAPositionLoopStep = 0xab,
+  kRestoreModifiedIVars = 0xb3,
+  kSetCurrentGather = 0xbc,
   kGetVarloNodes = 0xbe,
   kGetVarloNodeInfo = 0xbf,
   kSetVarloIVariableString = 0xc0,
@@ -397,6 +406,112 @@ TEST_F(DeviceServerTest, VariableBuffersServeWholeArraysAndRefuseShortOnes) {
   EXPECT_EQ(Call(*a, kDprVarBufRemove, {d, Variant(1)}), S_OK);
   EXPECT_EQ(Call(*a, kDprVarBufRemove, {d, Variant(1)}), S_FALSE);
   Outs(*a, kDprVarBufRead, {d, Variant(1), Variant(0)}, entry, S_FALSE);
+}
+
+}  // namespace
+}  // namespace zimo::server::testing
+
+namespace zimo::server::testing {
+namespace {
+
+// The card's answer to `line` without its closing CR.
+std::string Value(Dispatch& o, int32_t device, const std::string& line) {
+  std::string answer = Answer(o, device, line);
+  if (!answer.empty() && answer.back() == '\r') answer.pop_back();
+  return answer;
+}
+
+// The 7 longs of a six-step result.
+std::vector<int32_t> SevenLongs(const Variant& v) {
+  EXPECT_EQ(v.vt(), VT_ARRAY | VT_I4);
+  if (v.vt() != (VT_ARRAY | VT_I4)) return {};
+  auto s = v.array().As<int32_t>();
+  return std::vector<int32_t>(s.begin(), s.end());
+}
+
+// The UVW six-step test on the older card's brushless motor 1: started
+// through the server, run on the card's clock, its Hall states read back
+// as 7 longs; read again, nothing is pending: -5 and all 7 zero. The
+// voltage test's reader answers the same when none of its tests ran.
+TEST_F(DeviceServerTest, ASixStepTestRunsOnTheCardAndComesBackAsSevenLongs) {
+  auto a = NewClient();
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(Call(*a, kOpen, {Variant(0)}), S_OK);
+  const Variant d(0);
+  for (const char* line : {"I183=$C001", "I900=6525", "I904=0", "WY:$721,0"}) Send(*a, 0, line);
+
+  EXPECT_EQ(Outs(*a, kDownloadUVWSixStepTest, {d, Variant(int16_t{1}), Variant(10.0)}, {VT_I4}),
+            Longs({1}));
+  ASSERT_EQ(control_.Command("servo 0 40000"), "ok");
+  EXPECT_EQ(Value(*a, 0, "P998"), "10");
+  std::vector<Variant> got = Outs(*a, kReadResultsFromUVWSixStepTest, {d}, {VT_VARIANT, VT_I4});
+  EXPECT_EQ(SevenLongs(got[0]), (std::vector<int32_t>{4, 6, 2, 3, 1, 5, 4}));
+  EXPECT_EQ(got[1], Variant(1));
+  got = Outs(*a, kReadResultsFromUVWSixStepTest, {d}, {VT_VARIANT, VT_I4});
+  EXPECT_EQ(SevenLongs(got[0]), std::vector<int32_t>(7, 0));
+  EXPECT_EQ(got[1], Variant(-5));
+  got = Outs(*a, kReadResultsFromSixStepTest, {d, Variant(1)}, {VT_VARIANT, VT_I4});
+  EXPECT_EQ(SevenLongs(got[0]), std::vector<int32_t>(7, 0));
+  EXPECT_EQ(got[1], Variant(-5));
+}
+
+// Motors 1 and 3 of the older card, current words of both: the sources
+// in bit order, enabled as asked.
+TEST_F(DeviceServerTest, SetCurrentGatherSetsTheSourcesOfTheMaskedMotors) {
+  auto a = NewClient();
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(Call(*a, kOpen, {Variant(0)}), S_OK);
+  const Variant d(0);
+  EXPECT_EQ(Outs(*a, kSetCurrentGather, {d, Variant(0x00050005), Variant(1)}, {VT_I4}), Longs({1}));
+  const char* names[] = {"Y:$46", "Y:$BE", "X:$46", "X:$BE"};
+  for (int32_t s = 0; s < 4; ++s) {
+    const std::vector<Variant> got = Outs(*a, kGetGather, {d, Variant(s)}, {VT_BSTR, VT_I4});
+    EXPECT_EQ(got[0], Text(names[s])) << s;
+  }
+  EXPECT_EQ(Value(*a, 0, "I20"), "15");
+  EXPECT_EQ(Value(*a, 0, "I25"), "0");
+  EXPECT_EQ(Outs(*a, kGetNumGatherSources, {d}, {VT_I4}), Longs({4}));
+}
+
+// A position step of motor 1: started (1), P996 -1 while it runs and 123
+// once the card has run it out and back. The client's flag is a long: a set
+// flag whose low 16 bits are clear still asks for the way back.
+TEST_F(DeviceServerTest, APositionStepRunsOnTheCardUntilP996Reads123) {
+  auto a = NewClient();
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(Call(*a, kOpen, {Variant(0)}), S_OK);
+  const Variant d(0);
+  EXPECT_EQ(Outs(*a, kDoAPositionLoopStep,
+                 {d, Variant(int16_t{1}), Variant(int16_t{1000}), Variant(int16_t{500}),
+                  Variant(0x10000)},
+                 {VT_I4}),
+            Longs({1}));
+  EXPECT_EQ(Value(*a, 0, "P996"), "-1");
+  ASSERT_EQ(control_.Command("servo 0 6000"), "ok");
+  EXPECT_EQ(Value(*a, 0, "P996"), "123");
+  ASSERT_EQ(control_.Command("servo 0 400"), "ok");
+  EXPECT_EQ(Value(*a, 0, "#1P"), "0");
+}
+
+// The current-loop steps and the restore carry no result parameter: what
+// the library refuses answers S_FALSE. Motor 9 is no motor of the test;
+// no step ran, so there is nothing to restore.
+TEST_F(DeviceServerTest, ARefusedCurrentLoopStepOrRestoreAnswersSFalse) {
+  auto a = NewClient();
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(Call(*a, kOpen, {Variant(0)}), S_OK);
+  const Variant d(0);
+  for (DispId step : {kDoACurrentLoopStep, kDoACurrentLoopStepBrush}) {
+    Variant sample_time(Text("stale"));
+    EXPECT_EQ(Call(*a, step,
+                   {d, Variant(int16_t{9}), Variant(int16_t{10}), Variant(1000), Variant(0),
+                    Variant::ByRef(&sample_time, VT_BSTR), Variant(10.0), Variant(int16_t{1}),
+                    Variant(0)}),
+              S_FALSE)
+        << std::hex << step;
+    EXPECT_EQ(sample_time, Text("")) << std::hex << step;
+  }
+  EXPECT_EQ(Call(*a, kRestoreModifiedIVars, {d, Variant(int16_t{1})}), S_FALSE);
 }
 
 }  // namespace

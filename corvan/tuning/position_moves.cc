@@ -250,12 +250,11 @@ int DoAParabolicMove(TuningCard& card, int motor, std::int32_t step, int millise
   return w.ok() ? 1 : 0;
 }
 
-int DoAGantryParabolicMove(TuningCard& card, int first, int second, std::int32_t step,
-                           int milliseconds, int /*bidirectional: always out and back*/) {
-  if (!ValidMotor(first) || !ValidMotor(second)) return 0;
-  const bool newer = Newer(card);
-  ProgramWriter w(card.path, card.device);
-  StartMove(card, w, first, milliseconds, true);
+namespace {
+
+// The gantry parabolic programs' definitions: both motors on X of
+// coordinate system 1 and the words the program uses, by card map.
+void GantryDefinitions(ProgramWriter& w, bool newer, int first, int second) {
   w.Line("UNDEF ALL A &1");
   w.Line("#%d->X", first);
   w.Line("#%d->X", second);
@@ -276,9 +275,11 @@ int DoAGantryParabolicMove(TuningCard& card, int first, int second, std::int32_t
     w.Line("M1022->X:$07F0,24");
   }
   w.Line("M1016->L:$081F");
-  w.Line("M1014->Y:$%x,2,1", OlderMotorWord(first));
-  w.Line("M1015->Y:$%x,2,1", OlderMotorWord(second));
-  w.Line("OPEN PROG 999 CLR");
+}
+
+// The gantry parabolic programs' moves: out by P1023 and back, with the
+// control bits set while they run.
+void GantryOutAndBack(ProgramWriter& w, bool newer) {
   w.Line("PVT(P1022)");
   w.Line("M1019=1");
   w.Line(newer ? "TM(P1022)" : "M1020=1");
@@ -291,6 +292,21 @@ int DoAGantryParabolicMove(TuningCard& card, int first, int second, std::int32_t
   w.Line("P1021=0");
   w.Line("LINEAR");
   w.Line("ABS");
+}
+
+}  // namespace
+
+int DoAGantryParabolicMove(TuningCard& card, int first, int second, std::int32_t step,
+                           int milliseconds, int /*bidirectional: always out and back*/) {
+  if (!ValidMotor(first) || !ValidMotor(second)) return 0;
+  const bool newer = Newer(card);
+  ProgramWriter w(card.path, card.device);
+  StartMove(card, w, first, milliseconds, true);
+  GantryDefinitions(w, newer, first, second);
+  w.Line("M1014->Y:$%x,2,1", OlderMotorWord(first));
+  w.Line("M1015->Y:$%x,2,1", OlderMotorWord(second));
+  w.Line("OPEN PROG 999 CLR");
+  GantryOutAndBack(w, newer);
   w.Line("P996=123");
   w.Line("CLS");
   w.Line("M1017=12345");
@@ -313,41 +329,11 @@ int DoAGantryParabolic(CardCommandPath& path, int device, int card_type, int fir
   if (!ValidMotor(first) || !ValidMotor(second)) return 0;
   const bool newer = card_type >= 4;
   ProgramWriter w(path, device);
-  w.Line("UNDEF ALL A &1");
-  w.Line("#%d->X", first);
-  w.Line("#%d->X", second);
-  w.Line("M1017->*");
-  w.Line("M0->X:0,24");
-  if (newer) {
-    w.Line("M1018->D:$%x", NewerPositionAddress(first));
-    w.Line("M1008->D:$%x", NewerPositionAddress(second));
-    w.Line("M1019->X:$0006,19");
-    w.Line("M1021->X:$10F1,24");
-    w.Line("M1022->X:$10F0,24");
-  } else {
-    w.Line("M1019->X:$0003,19");
-    w.Line("M1020->X:$0003,18");
-    w.Line("M1018->D:$00%x", OlderPositionAddress(first));
-    w.Line("M1008->D:$00%x", OlderPositionAddress(second));
-    w.Line("M1021->X:$07F1,24");
-    w.Line("M1022->X:$07F0,24");
-  }
-  w.Line("M1016->L:$081F");
+  GantryDefinitions(w, newer, first, second);
   w.Line("DELETE GATHER");
   w.Line("DELETE TRACE");
   w.Line("OPEN PROG 999 CLR");
-  w.Line("PVT(P1022)");
-  w.Line("M1019=1");
-  w.Line(newer ? "TM(P1022)" : "M1020=1");
-  w.Line("INC");
-  w.Line("X(P1023):0");
-  w.Line("X(-P1023):0");
-  w.Line("DWE2");
-  w.Line("DWE2");
-  w.Line("M1019=0");
-  w.Line("P1021=0");
-  w.Line("LINEAR");
-  w.Line("ABS");
+  GantryOutAndBack(w, newer);
   w.Line("CLS");
   // The marker says the program on the card is whole.
   w.Line("M1017=12345");

@@ -1,15 +1,11 @@
 /* Variable background buffers and the write buffer.
  *
- * Variable background (VBG): the card copies a list of its own memory words
- * into the DPR in its background loop. A process registers up to eight
- * users (handles 1 to 8), each with a list of card addresses; all users of
- * the device share one area that grows down from the top of the DPR's free
- * variable area: every user's address list first, then the data of every
- * entry in list order (one 32-bit word per one-word entry, two per two-word
- * entry). The card learns where the lists start and how many entries there
- * are; all users together hold at most 128 entries. Only one process at a
- * time may hold users on a device (a registration while another process
- * holds users is refused with -100).
+ * Variable background (VBG): a process names card words it wants kept
+ * fresh; the card keeps copying them into the DPR. Handles 1 to 8 per
+ * device, 128 entries over all handles. The address lists and then the
+ * data (one dword per entry, two for a two-word entry) share one area
+ * below the top of the DPR's free variable area. One process at a time
+ * holds handles on a device; another's registration gets -100.
  *
  * Address words: the card address low, a 48-bit-entry flag above it (its
  * position differs by generation; the type word's bit 0 lands there) and

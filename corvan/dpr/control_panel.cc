@@ -24,29 +24,34 @@ bool PanelSystem(std::int32_t cs) { return cs >= 1 && cs <= kPanelSystems; }
 std::uint32_t ActionDword(std::int32_t cs) { return 4u * static_cast<std::uint32_t>(cs); }
 std::uint32_t ActionBit(int bit) { return 8u + static_cast<std::uint32_t>(bit); }
 
-std::int32_t SetAction(std::uint32_t device, std::int32_t cs, int bit, std::int32_t value) {
+// A panel bit of system cs: bit `bit` of the DPR dword at `dword`.
+std::int32_t SetBit(std::uint32_t device, std::int32_t cs, std::uint32_t dword, std::uint32_t bit,
+                    std::int32_t value) {
   if (!PanelSystem(cs)) return 0;
-  return ZimoDPRSetMemBit(device, ActionDword(cs), ActionBit(bit), value != 0 ? 1 : 0);
+  return ZimoDPRSetMemBit(device, dword, bit, value != 0 ? 1 : 0);
 }
 
-std::int32_t GetAction(std::uint32_t device, std::int32_t cs, int bit) {
+std::int32_t GetBit(std::uint32_t device, std::int32_t cs, std::uint32_t dword, std::uint32_t bit) {
   if (!PanelSystem(cs)) return 0;
   std::uint32_t v = 0;
-  if (ZimoDPRGetMemBit(device, ActionDword(cs), ActionBit(bit), &v) == 0) return 0;
+  if (ZimoDPRGetMemBit(device, dword, bit, &v) == 0) return 0;
   return static_cast<std::int32_t>(v);
 }
 
+std::int32_t SetAction(std::uint32_t device, std::int32_t cs, int bit, std::int32_t value) {
+  return SetBit(device, cs, ActionDword(cs), ActionBit(bit), value);
+}
+std::int32_t GetAction(std::uint32_t device, std::int32_t cs, int bit) {
+  return GetBit(device, cs, ActionDword(cs), ActionBit(bit));
+}
+
+// The request and feed-override enable words hold system cs at bit cs - 1.
 std::int32_t SetSystemBit(std::uint32_t device, std::uint32_t word, std::int32_t cs,
                           std::int32_t value) {
-  if (!PanelSystem(cs)) return 0;
-  return ZimoDPRSetMemBit(device, word, static_cast<std::uint32_t>(cs - 1), value != 0 ? 1 : 0);
+  return SetBit(device, cs, word, static_cast<std::uint32_t>(cs - 1), value);
 }
-
 std::int32_t GetSystemBit(std::uint32_t device, std::uint32_t word, std::int32_t cs) {
-  if (!PanelSystem(cs)) return 0;
-  std::uint32_t v = 0;
-  if (ZimoDPRGetMemBit(device, word, static_cast<std::uint32_t>(cs - 1), &v) == 0) return 0;
-  return static_cast<std::int32_t>(v);
+  return GetBit(device, cs, word, static_cast<std::uint32_t>(cs - 1));
 }
 
 }  // namespace
@@ -73,39 +78,28 @@ int32_t ZimoDPRControlPanel(uint32_t device, int32_t on) {
   return block->ControlPanelOn;
 }
 
-int32_t ZimoDPRSetJogNegBit(uint32_t d, int32_t cs, int32_t v) {
-  return zimo::corvan::SetAction(d, cs, 0, v);
-}
-int32_t ZimoDPRSetJogPosBit(uint32_t d, int32_t cs, int32_t v) {
-  return zimo::corvan::SetAction(d, cs, 1, v);
-}
-int32_t ZimoDPRSetJogReturnBit(uint32_t d, int32_t cs, int32_t v) {
-  return zimo::corvan::SetAction(d, cs, 2, v);
-}
-int32_t ZimoDPRSetRunBit(uint32_t d, int32_t cs, int32_t v) {
-  return zimo::corvan::SetAction(d, cs, 3, v);
-}
-int32_t ZimoDPRSetStepBit(uint32_t d, int32_t cs, int32_t v) {
-  return zimo::corvan::SetAction(d, cs, 4, v);
-}
-int32_t ZimoDPRSetStopBit(uint32_t d, int32_t cs, int32_t v) {
-  return zimo::corvan::SetAction(d, cs, 5, v);
-}
-int32_t ZimoDPRSetHomeBit(uint32_t d, int32_t cs, int32_t v) {
-  return zimo::corvan::SetAction(d, cs, 6, v);
-}
-int32_t ZimoDPRSetHoldBit(uint32_t d, int32_t cs, int32_t v) {
-  return zimo::corvan::SetAction(d, cs, 7, v);
-}
+// The action bits of each system's action byte: X(Name, bit).
+#define ZIMO_PANEL_ACTIONS(X) \
+  X(JogNeg, 0)                \
+  X(JogPos, 1)                \
+  X(JogReturn, 2)             \
+  X(Run, 3)                   \
+  X(Step, 4)                  \
+  X(Stop, 5)                  \
+  X(Home, 6)                  \
+  X(Hold, 7)
 
-int32_t ZimoDPRGetJogNegBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 0); }
-int32_t ZimoDPRGetJogPosBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 1); }
-int32_t ZimoDPRGetJogReturnBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 2); }
-int32_t ZimoDPRGetRunBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 3); }
-int32_t ZimoDPRGetStepBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 4); }
-int32_t ZimoDPRGetStopBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 5); }
-int32_t ZimoDPRGetHomeBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 6); }
-int32_t ZimoDPRGetHoldBit(uint32_t d, int32_t cs) { return zimo::corvan::GetAction(d, cs, 7); }
+// ZimoDPRSet<Name>Bit and ZimoDPRGet<Name>Bit of each action.
+#define ZIMO_PANEL_ACTION(Name, bit)                                 \
+  int32_t ZimoDPRSet##Name##Bit(uint32_t d, int32_t cs, int32_t v) { \
+    return zimo::corvan::SetAction(d, cs, bit, v);                   \
+  }                                                                  \
+  int32_t ZimoDPRGet##Name##Bit(uint32_t d, int32_t cs) {            \
+    return zimo::corvan::GetAction(d, cs, bit);                      \
+  }
+ZIMO_PANEL_ACTIONS(ZIMO_PANEL_ACTION)
+#undef ZIMO_PANEL_ACTION
+#undef ZIMO_PANEL_ACTIONS
 
 int32_t ZimoDPRSetRequestBit(uint32_t d, int32_t cs, int32_t v) {
   return zimo::corvan::SetSystemBit(d, zimo::corvan::kRequestWord, cs, v);

@@ -4,6 +4,7 @@
 // arrays. Every export holds the command lock for its whole run (the lock is
 // recursive, so the variable and command calls inside take it again).
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include "corvan/rings_api.h"
 #include "corvan/variables_api.h"
 #include "corvan/word_formats_api.h"
+#include "dpr/command_lock.h"
 #include "dpr/gather.h"
 #include "link/library_app.h"
 #include "platform/message.h"
@@ -33,8 +35,6 @@ constexpr std::uint32_t kOlderEnable = 20, kSpranEnable = 5050, kSpranEnableHigh
 constexpr std::uint32_t kOlderPeriod = 19, kSpranPeriod = 5049;
 constexpr std::uint32_t kBufferMode = 45;
 constexpr double kServoUnits = 8388608.0;  // I10 per millisecond
-constexpr std::uint32_t kTypeY = 0x0, kTypeX = 0x4, kTypeD = 0x8, kTypeF = 0xA, kTypeL = 0xC,
-                        kTypeDP = 0xE;
 
 // Listing text per source and sample, and the room beyond it.
 constexpr std::uint64_t kListingCharsPerSource = 14, kListingSlack = 1500;
@@ -68,21 +68,60 @@ std::uint32_t EnableVariable(const SharedDeviceBlock& b, std::uint32_t n) {
   return n < 24 ? kSpranEnable : kSpranEnableHigh;
 }
 
-class CommandLock {
- public:
-  explicit CommandLock(std::uint32_t device) : device_(device) { LockZimo(device_); }
-  ~CommandLock() { Release(); }
-  void Release() {
-    if (held_) ReleaseZimo(device_);
-    held_ = false;
-  }
-  CommandLock(const CommandLock&) = delete;
-  CommandLock& operator=(const CommandLock&) = delete;
-
- private:
-  std::uint32_t device_;
-  bool held_ = true;
+// The source types: the letters a source's address starts with, the code
+// the card keeps in bits 20-23 of the source variable, the words one sample
+// of it takes in the gather buffer, and how the listing's units decode.
+struct SourceType {
+  const char* letters;
+  std::uint32_t code;
+  std::uint32_t words;
+  GatherDecode decode;
 };
+// DP stands before D, so that the longer letters win.
+constexpr SourceType kSourceTypes[] = {
+    {"DP", 0xE, 2, GatherDecode::kPair32}, {"D", 0x8, 2, GatherDecode::kFixed48},
+    {"F", 0xA, 2, GatherDecode::kSingle},  {"L", 0xC, 2, GatherDecode::kFloat48},
+    {"X", 0x4, 1, GatherDecode::kWord24},  {"Y", 0x0, 1, GatherDecode::kWord24},
+};
+
+// The type whose letters (either case) start the first `size` characters
+// of `text`; null when none does.
+const SourceType* TypeOfText(const char* text, std::size_t size) {
+  for (const SourceType& t : kSourceTypes) {
+    std::size_t i = 0;
+    while (t.letters[i] != '\0' && i < size &&
+           std::toupper(static_cast<unsigned char>(text[i])) == t.letters[i]) {
+      ++i;
+    }
+    if (t.letters[i] == '\0') return &t;
+  }
+  return nullptr;
+}
+
+const SourceType* TypeOfCode(std::uint32_t code) {
+  for (const SourceType& t : kSourceTypes) {
+    if (t.code == code) return &t;
+  }
+  return nullptr;
+}
+
+// Runs `run` on the device's shared gather settings under the command lock;
+// `none` for a number that names no device.
+template <typename T, typename Run>
+T WithSettings(std::uint32_t device, T none, Run run) {
+  SharedDeviceBlock* b = BlockOf(device);
+  if (b == nullptr) return none;
+  CommandLock lock(device);
+  return run(*b);
+}
+
+// The same for source n, which answers 0 as well when the card has no such
+// source.
+template <typename T, typename Run>
+T WithSource(std::uint32_t device, std::uint32_t n, Run run) {
+  return WithSettings<T>(device, T{},
+                         [&](SharedDeviceBlock& b) { return n < SourcesOf(b) ? run(b) : T{}; });
+}
 
 void SetName(SharedDeviceBlock& b, std::uint32_t n, const char* text) {
   // The first 15 characters, unterminated when the text has that many.
@@ -222,25 +261,26 @@ void ShowMemoryError(std::uint64_t bytes) {
   platform::ShowMessageBox(text, "PC Memory Error", platform::kMbIconError | platform::kMbTopmost);
 }
 
+// The four-mask quick gather, one mask per kind: older cards take the masks
+// packed into the one-mask form.
+std::int32_t QuickGatherByMotor(std::uint32_t device, std::array<std::uint32_t, 4> masks,
+                                std::int32_t enable, bool direct_current) {
+  return WithSettings<std::int32_t>(device, 1, [&](SharedDeviceBlock& b) {
+    if (Older(b)) {
+      const std::uint32_t packed = PackMasks(masks[0], masks[1], masks[2], masks[3]);
+      return direct_current ? ZimoSetQuickGatherWithDirectCurrent(device, packed, enable)
+                            : ZimoSetQuickGather(device, packed, enable);
+    }
+    SpranPreset(device, b, masks.data(), enable, direct_current);
+    return 1;
+  });
+}
+
 }  // namespace
 
 GatherDecode DecodeForName(const char* name, std::size_t size) {
-  if (size == 0) return GatherDecode::kSkip;
-  switch (std::toupper(static_cast<unsigned char>(name[0]))) {
-    case 'X':
-    case 'Y':
-      return GatherDecode::kWord24;
-    case 'D':
-      return size > 1 && std::toupper(static_cast<unsigned char>(name[1])) == 'P'
-                 ? GatherDecode::kPair32
-                 : GatherDecode::kFixed48;
-    case 'L':
-      return GatherDecode::kFloat48;
-    case 'F':
-      return GatherDecode::kSingle;
-    default:
-      return GatherDecode::kSkip;
-  }
+  const SourceType* type = TypeOfText(name, size);
+  return type != nullptr ? type->decode : GatherDecode::kSkip;
 }
 
 namespace {
@@ -328,228 +368,169 @@ extern "C" {
 
 int32_t ZimoSetGather(uint32_t device, uint32_t n, const char* address, int32_t enable) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 0;
-  CommandLock lock(device);
-  if (n >= SourcesOf(*b)) return 0;
-  const char* text = address != nullptr ? address : "";
-  std::uint32_t type = 0, words = 2;
-  const char* p = text + 1;
-  switch (std::toupper(static_cast<unsigned char>(text[0]))) {
-    case 'D':
-      if (std::toupper(static_cast<unsigned char>(text[1])) == 'P') {
-        type = kTypeDP;
-        ++p;
-      } else {
-        type = kTypeD;
-      }
-      break;
-    case 'F':
-      type = kTypeF;
-      break;
-    case 'L':
-      type = kTypeL;
-      break;
-    case 'X':
-      type = kTypeX;
-      words = 1;
-      break;
-    case 'Y':
-      type = kTypeY;
-      words = 1;
-      break;
-    default:
-      b->GatherSourceWords[n] = 0;
-      std::memset(b->GatherSourceName[n], 0, kGatherSourceNameSize);
-      ZimoSetIVariableLong(device, SourceVariable(*b, n), 0);
+  return WithSource<std::int32_t>(device, n, [&](SharedDeviceBlock& b) -> std::int32_t {
+    const char* text = address != nullptr ? address : "";
+    const SourceType* type = TypeOfText(text, std::strlen(text));
+    if (type == nullptr) {
+      b.GatherSourceWords[n] = 0;
+      std::memset(b.GatherSourceName[n], 0, kGatherSourceNameSize);
+      ZimoSetIVariableLong(device, SourceVariable(b, n), 0);
       ZimoSetGatherEnable(device, n, 0);
       return 1;
-  }
-  if (*p == ':') ++p;
-  unsigned long number = 0;
-  if (*p == '$') {
-    number = std::strtoul(p + 1, nullptr, 16);
-  } else {
-    number = std::strtoul(p, nullptr, 0);
-  }
-  const auto value = static_cast<std::uint32_t>(type << 20 | static_cast<std::uint32_t>(number));
-  ZimoSetIVariableLong(device, SourceVariable(*b, n), static_cast<std::int32_t>(value));
-  SetName(*b, n, text);
-  b->GatherSourceWords[n] = words;
-  ZimoSetGatherEnable(device, n, enable);
-  return 0;
+    }
+    const char* p = text + std::strlen(type->letters);
+    if (*p == ':') ++p;
+    unsigned long number = 0;
+    if (*p == '$') {
+      number = std::strtoul(p + 1, nullptr, 16);
+    } else {
+      number = std::strtoul(p, nullptr, 0);
+    }
+    const auto value =
+        static_cast<std::uint32_t>(type->code << 20 | static_cast<std::uint32_t>(number));
+    ZimoSetIVariableLong(device, SourceVariable(b, n), static_cast<std::int32_t>(value));
+    SetName(b, n, text);
+    b.GatherSourceWords[n] = type->words;
+    ZimoSetGatherEnable(device, n, enable);
+    return 0;
+  });
 }
 
 int32_t ZimoGetGather(uint32_t device, uint32_t n, char* text, uint32_t size) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 0;
-  CommandLock lock(device);
-  if (n >= SourcesOf(*b)) return 0;
-  const auto value =
-      static_cast<std::uint32_t>(ZimoGetIVariableLong(device, SourceVariable(*b, n), 0));
-  const char* prefix = "";
-  std::uint32_t words = 0;
-  switch ((value >> 20) & 0xF) {
-    case kTypeY:
-      prefix = "Y:", words = 1;
-      break;
-    case kTypeX:
-      prefix = "X:", words = 1;
-      break;
-    case kTypeD:
-      prefix = "D:", words = 2;
-      break;
-    case kTypeF:
-      prefix = "F:", words = 2;
-      break;
-    case kTypeL:
-      prefix = "L:", words = 2;
-      break;
-    case kTypeDP:
-      prefix = "DP:", words = 2;
-      break;
-    default:
-      break;
-  }
-  // Older cards address 16 bits of memory, the others everything below the
-  // type bits.
-  const std::uint32_t address = value & (Older(*b) ? 0xFFFFu : 0xFFFFFu);
-  char rebuilt[32];
-  std::snprintf(rebuilt, sizeof rebuilt, "%s$%X", prefix, address);
-  SetName(*b, n, rebuilt);
-  b->GatherSourceWords[n] = words;
-  if (text != nullptr && size > 0) {
-    const std::size_t length = std::min<std::size_t>(std::strlen(rebuilt), size - 1);
-    std::memcpy(text, rebuilt, length);
-    text[length] = '\0';
-  }
-  return 1;
+  return WithSource<std::int32_t>(device, n, [&](SharedDeviceBlock& b) {
+    const auto value =
+        static_cast<std::uint32_t>(ZimoGetIVariableLong(device, SourceVariable(b, n), 0));
+    const SourceType* type = TypeOfCode((value >> 20) & 0xF);
+    // Older cards address 16 bits of memory, the others everything below the
+    // type bits.
+    const std::uint32_t address = value & (Older(b) ? 0xFFFFu : 0xFFFFFu);
+    char rebuilt[32];
+    std::snprintf(rebuilt, sizeof rebuilt, "%s%s$%X", type != nullptr ? type->letters : "",
+                  type != nullptr ? ":" : "", address);
+    SetName(b, n, rebuilt);
+    b.GatherSourceWords[n] = type != nullptr ? type->words : 0;
+    if (text != nullptr && size > 0) {
+      const std::size_t length = std::min<std::size_t>(std::strlen(rebuilt), size - 1);
+      std::memcpy(text, rebuilt, length);
+      text[length] = '\0';
+    }
+    return 1;
+  });
 }
 
 int32_t ZimoSetGatherEnable(uint32_t device, uint32_t n, int32_t on) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 0;
-  CommandLock lock(device);
-  if (n >= SourcesOf(*b)) return 0;
-  const std::uint32_t var = EnableVariable(*b, n);
-  const std::uint32_t bit = 1u << (n % 24);
-  std::uint32_t mask = ReadEnableMask(device, *b, var);
-  mask = on != 0 ? (mask | bit) : (mask & ~bit);
-  ZimoSetIVariableLong(device, var, static_cast<std::int32_t>(mask));
-  b->GatherEnableMask[var == kSpranEnableHigh ? 1 : 0] = mask;
-  b->GatherSourceEnabled[n] = on != 0 ? 1 : 0;
-  return 1;
+  return WithSource<std::int32_t>(device, n, [&](SharedDeviceBlock& b) {
+    const std::uint32_t var = EnableVariable(b, n);
+    const std::uint32_t bit = 1u << (n % 24);
+    std::uint32_t mask = ReadEnableMask(device, b, var);
+    mask = on != 0 ? (mask | bit) : (mask & ~bit);
+    ZimoSetIVariableLong(device, var, static_cast<std::int32_t>(mask));
+    b.GatherEnableMask[var == kSpranEnableHigh ? 1 : 0] = mask;
+    b.GatherSourceEnabled[n] = on != 0 ? 1 : 0;
+    return 1;
+  });
 }
 
 int32_t ZimoGetGatherEnable(uint32_t device, uint32_t n) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 0;
-  CommandLock lock(device);
-  if (n >= SourcesOf(*b)) return 0;
-  const std::uint32_t var = EnableVariable(*b, n);
-  const std::uint32_t mask = ReadEnableMask(device, *b, var);
-  b->GatherEnableMask[var == kSpranEnableHigh ? 1 : 0] = mask;
-  const std::uint32_t on = (mask >> (n % 24)) & 1u;
-  b->GatherSourceEnabled[n] = on;
-  return static_cast<std::int32_t>(on);
+  return WithSource<std::int32_t>(device, n, [&](SharedDeviceBlock& b) {
+    const std::uint32_t var = EnableVariable(b, n);
+    const std::uint32_t mask = ReadEnableMask(device, b, var);
+    b.GatherEnableMask[var == kSpranEnableHigh ? 1 : 0] = mask;
+    const std::uint32_t on = (mask >> (n % 24)) & 1u;
+    b.GatherSourceEnabled[n] = on;
+    return static_cast<std::int32_t>(on);
+  });
 }
 
 uint32_t ZimoGetNumGatherSources(uint32_t device) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 0;
-  CommandLock lock(device);
-  if (Older(*b)) {
-    b->GatherEnableMask[0] = ReadEnableMask(device, *b, kOlderEnable);
-    b->GatherEnableMask[1] = 0;
-  } else {
-    b->GatherEnableMask[0] = ReadEnableMask(device, *b, kSpranEnable);
-    b->GatherEnableMask[1] = ReadEnableMask(device, *b, kSpranEnableHigh);
-  }
-  std::uint32_t count = 0, words = 0;
-  for (std::uint32_t n = 0; n < SourcesOf(*b); ++n) {
-    b->GatherSourceEnabled[n] = (b->GatherEnableMask[n / 24] >> (n % 24)) & 1u;
-    if (b->GatherSourceEnabled[n] == 1) {
-      ++count;
-      words += b->GatherSourceWords[n];
+  return WithSettings<std::uint32_t>(device, 0, [&](SharedDeviceBlock& b) {
+    if (Older(b)) {
+      b.GatherEnableMask[0] = ReadEnableMask(device, b, kOlderEnable);
+      b.GatherEnableMask[1] = 0;
+    } else {
+      b.GatherEnableMask[0] = ReadEnableMask(device, b, kSpranEnable);
+      b.GatherEnableMask[1] = ReadEnableMask(device, b, kSpranEnableHigh);
     }
-  }
-  b->GatherSourceCount = count;
-  b->GatherWordsPerSample = words + (words & 1u);
-  return count;
+    std::uint32_t count = 0, words = 0;
+    for (std::uint32_t n = 0; n < SourcesOf(b); ++n) {
+      b.GatherSourceEnabled[n] = (b.GatherEnableMask[n / 24] >> (n % 24)) & 1u;
+      if (b.GatherSourceEnabled[n] == 1) {
+        ++count;
+        words += b.GatherSourceWords[n];
+      }
+    }
+    b.GatherSourceCount = count;
+    b.GatherWordsPerSample = words + (words & 1u);
+    return count;
+  });
 }
 
 uint32_t ZimoGetNumGatherSamples(uint32_t device) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 0;
-  CommandLock lock(device);
-  ZimoGetNumGatherSources(device);
-  b->GatherSampleCount = 0;
-  if (b->GatherSourceCount == 0 || b->GatherWordsPerSample == 0) return 0;
-  const bool older = Older(*b);
-  std::int64_t start = 0, end = 0;
-  if (!ReadPointer(device, older ? "rx$F20" : "rx$3120", &start) ||
-      !ReadPointer(device, older ? "ry$F20" : "ry$3120", &end)) {
-    return 0;
-  }
-  // A start past the end (a buffer that wrapped, or a reply that is no
-  // pointer) describes no run of samples.
-  if (start < 0 || end < start) return 0;
-  const std::uint64_t samples =
-      static_cast<std::uint64_t>(end - start) * 2 / b->GatherWordsPerSample;
-  if (samples > std::numeric_limits<std::uint32_t>::max()) return 0;
-  b->GatherSampleCount = static_cast<std::uint32_t>(samples);
-  return b->GatherSampleCount;
+  return WithSettings<std::uint32_t>(device, 0, [&](SharedDeviceBlock& b) -> std::uint32_t {
+    ZimoGetNumGatherSources(device);
+    b.GatherSampleCount = 0;
+    if (b.GatherSourceCount == 0 || b.GatherWordsPerSample == 0) return 0;
+    const bool older = Older(b);
+    std::int64_t start = 0, end = 0;
+    if (!ReadPointer(device, older ? "rx$F20" : "rx$3120", &start) ||
+        !ReadPointer(device, older ? "ry$F20" : "ry$3120", &end)) {
+      return 0;
+    }
+    // A start past the end (a buffer that wrapped, or a reply that is no
+    // pointer) describes no run of samples.
+    if (start < 0 || end < start) return 0;
+    const std::uint64_t samples =
+        static_cast<std::uint64_t>(end - start) * 2 / b.GatherWordsPerSample;
+    if (samples > std::numeric_limits<std::uint32_t>::max()) return 0;
+    b.GatherSampleCount = static_cast<std::uint32_t>(samples);
+    return b.GatherSampleCount;
+  });
 }
 
 uint32_t ZimoGetGatherPeriod(uint32_t device) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 0;
-  CommandLock lock(device);
-  return ReadPeriod(device, *b);
+  return WithSettings<std::uint32_t>(device, 0,
+                                     [&](SharedDeviceBlock& b) { return ReadPeriod(device, b); });
 }
 
 uint32_t ZimoSetGatherPeriod(uint32_t device, uint32_t period) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 0;
-  CommandLock lock(device);
-  ZimoSetIVariableLong(device, PeriodVariable(*b), static_cast<std::int32_t>(period));
-  ReadPeriod(device, *b);
-  b->GatherSampleTime = SampleTimeOf(*b);
-  return b->GatherPeriod;
+  return WithSettings<std::uint32_t>(device, 0, [&](SharedDeviceBlock& b) {
+    ZimoSetIVariableLong(device, PeriodVariable(b), static_cast<std::int32_t>(period));
+    ReadPeriod(device, b);
+    b.GatherSampleTime = SampleTimeOf(b);
+    return b.GatherPeriod;
+  });
 }
 
 double ZimoGetGatherSampleTime(uint32_t device) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 0;
-  CommandLock lock(device);
-  ReadPeriod(device, *b);
-  b->GatherSampleTime = SampleTimeOf(*b);
-  return b->GatherSampleTime;
+  return WithSettings<double>(device, 0, [&](SharedDeviceBlock& b) {
+    ReadPeriod(device, b);
+    b.GatherSampleTime = SampleTimeOf(b);
+    return b.GatherSampleTime;
+  });
 }
 
 double ZimoSetGatherSampleTime(uint32_t device, double milliseconds) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 0;
-  CommandLock lock(device);
-  const double servo_ms = b->ServoI10 / kServoUnits;
-  // Without a servo time (or with a time that is no time) there is no
-  // period to compute: the current one stays.
-  if (!(servo_ms > 0) || !(milliseconds >= 0) || !std::isfinite(milliseconds)) {
-    return b->GatherSampleTime;
-  }
-  const double period = std::min(std::trunc(milliseconds / servo_ms),
-                                 static_cast<double>(std::numeric_limits<std::int32_t>::max()));
-  ZimoSetIVariableLong(device, PeriodVariable(*b), static_cast<std::int32_t>(period));
-  return ZimoGetGatherSampleTime(device);
+  return WithSettings<double>(device, 0, [&](SharedDeviceBlock& b) {
+    const double servo_ms = b.ServoI10 / kServoUnits;
+    // Without a servo time (or with a time that is no time) there is no
+    // period to compute: the current one stays.
+    if (!(servo_ms > 0) || !(milliseconds >= 0) || !std::isfinite(milliseconds)) {
+      return b.GatherSampleTime;
+    }
+    const double period = std::min(std::trunc(milliseconds / servo_ms),
+                                   static_cast<double>(std::numeric_limits<std::int32_t>::max()));
+    ZimoSetIVariableLong(device, PeriodVariable(b), static_cast<std::int32_t>(period));
+    return ZimoGetGatherSampleTime(device);
+  });
 }
 
 int32_t ZimoGetGatherMode(uint32_t device) {
@@ -560,12 +541,12 @@ int32_t ZimoGetGatherMode(uint32_t device) {
 
 int32_t ZimoSetGatherMode(uint32_t device, int32_t mode) {
   using namespace zimo::corvan;
-  if (BlockOf(device) == nullptr) return 0;
-  CommandLock lock(device);
-  ZimoSetIVariableLong(device, kBufferMode, mode);
-  // A card that does not answer must not count as agreeing.
-  const std::int32_t back = ZimoGetIVariableLong(device, kBufferMode, mode == 0 ? -1 : 0);
-  return back == mode ? 1 : 0;
+  return WithSettings<std::int32_t>(device, 0, [&](SharedDeviceBlock&) {
+    ZimoSetIVariableLong(device, kBufferMode, mode);
+    // A card that does not answer must not count as agreeing.
+    const std::int32_t back = ZimoGetIVariableLong(device, kBufferMode, mode == 0 ? -1 : 0);
+    return back == mode ? 1 : 0;
+  });
 }
 
 void ZimoClearGatherData(uint32_t device) {
@@ -590,28 +571,26 @@ void ZimoClearGather(uint32_t device) {
 
 int32_t ZimoInitGather(uint32_t device, int32_t size, double milliseconds) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 1;
-  CommandLock lock(device);
-  DefineBuffer(device, size);
-  ZimoSetGatherSampleTime(device, milliseconds);
-  WriteEnableMasks(device, *b);
-  for (std::uint32_t n = 0; n < SourcesOf(*b); ++n) {
-    const std::string name = NameOf(*b, n);
-    ZimoSetGather(device, n, name.c_str(), static_cast<std::int32_t>(b->GatherSourceEnabled[n]));
-  }
-  return 1;
+  return WithSettings<std::int32_t>(device, 1, [&](SharedDeviceBlock& b) {
+    DefineBuffer(device, size);
+    ZimoSetGatherSampleTime(device, milliseconds);
+    WriteEnableMasks(device, b);
+    for (std::uint32_t n = 0; n < SourcesOf(b); ++n) {
+      const std::string name = NameOf(b, n);
+      ZimoSetGather(device, n, name.c_str(), static_cast<std::int32_t>(b.GatherSourceEnabled[n]));
+    }
+    return 1;
+  });
 }
 
 int32_t ZimoInitPlotGather(uint32_t device, int32_t size, uint32_t period) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 1;
-  CommandLock lock(device);
-  DefineBuffer(device, size);
-  ZimoSetGatherPeriod(device, period);
-  WriteEnableMasks(device, *b);
-  return 1;
+  return WithSettings<std::int32_t>(device, 1, [&](SharedDeviceBlock& b) {
+    DefineBuffer(device, size);
+    ZimoSetGatherPeriod(device, period);
+    WriteEnableMasks(device, b);
+    return 1;
+  });
 }
 
 int32_t ZimoStartGather(uint32_t device) {
@@ -717,51 +696,32 @@ int32_t ZimoGetGatherPoint(uint32_t device, uint32_t n, uint32_t index, double* 
 
 int32_t ZimoSetQuickGather(uint32_t device, uint32_t mask, int32_t enable) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 1;
-  CommandLock lock(device);
-  if (!Older(*b)) {
-    return ZimoSetQuickGatherEx(device, mask & 0xFF, (mask >> 8) & 0xFF, (mask >> 16) & 0xFF,
-                                (mask >> 24) & 0xFF, enable);
-  }
-  OlderPreset(device, *b, mask, enable, false);
-  return 1;
+  return WithSettings<std::int32_t>(device, 1, [&](SharedDeviceBlock& b) {
+    if (!Older(b)) {
+      return ZimoSetQuickGatherEx(device, mask & 0xFF, (mask >> 8) & 0xFF, (mask >> 16) & 0xFF,
+                                  (mask >> 24) & 0xFF, enable);
+    }
+    OlderPreset(device, b, mask, enable, false);
+    return 1;
+  });
 }
 
 int32_t ZimoSetQuickGatherWithDirectCurrent(uint32_t device, uint32_t mask, int32_t enable) {
   using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 1;
-  CommandLock lock(device);
-  OlderPreset(device, *b, mask, enable, true);
-  return 1;
+  return WithSettings<std::int32_t>(device, 1, [&](SharedDeviceBlock& b) {
+    OlderPreset(device, b, mask, enable, true);
+    return 1;
+  });
 }
 
 int32_t ZimoSetQuickGatherEx(uint32_t device, uint32_t mask0, uint32_t mask1, uint32_t mask2,
                              uint32_t mask3, int32_t enable) {
-  using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 1;
-  CommandLock lock(device);
-  if (Older(*b)) return ZimoSetQuickGather(device, PackMasks(mask0, mask1, mask2, mask3), enable);
-  const std::uint32_t masks[4] = {mask0, mask1, mask2, mask3};
-  SpranPreset(device, *b, masks, enable, false);
-  return 1;
+  return zimo::corvan::QuickGatherByMotor(device, {mask0, mask1, mask2, mask3}, enable, false);
 }
 
 int32_t ZimoSetQuickGatherWithDirectCurrentEx(uint32_t device, uint32_t mask0, uint32_t mask1,
                                               uint32_t mask2, uint32_t mask3, int32_t enable) {
-  using namespace zimo::corvan;
-  SharedDeviceBlock* b = BlockOf(device);
-  if (b == nullptr) return 1;
-  CommandLock lock(device);
-  if (Older(*b)) {
-    return ZimoSetQuickGatherWithDirectCurrent(device, PackMasks(mask0, mask1, mask2, mask3),
-                                               enable);
-  }
-  const std::uint32_t masks[4] = {mask0, mask1, mask2, mask3};
-  SpranPreset(device, *b, masks, enable, true);
-  return 1;
+  return zimo::corvan::QuickGatherByMotor(device, {mask0, mask1, mask2, mask3}, enable, true);
 }
 
 }  // extern "C"

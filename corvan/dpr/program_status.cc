@@ -11,6 +11,8 @@
 
 #include "corvan/command_api.h"
 #include "corvan/program_info_api.h"
+#include "dpr/command_lock.h"
+#include "dpr/hex_text.h"
 #include "link/library_app.h"
 #include "platform/message.h"
 
@@ -34,23 +36,6 @@ const Tables& TablesOf(const SharedDeviceBlock& block) {
   return block.SpranFlag != 0 ? kSpranTables : kOlderTables;
 }
 
-// The command lock held for a scope.
-class CommandLock {
- public:
-  explicit CommandLock(std::uint32_t device) : device_(device) { LockZimo(device_); }
-  ~CommandLock() { Release(); }
-  void Release() {
-    if (held_) ReleaseZimo(device_);
-    held_ = false;
-  }
-  CommandLock(const CommandLock&) = delete;
-  CommandLock& operator=(const CommandLock&) = delete;
-
- private:
-  std::uint32_t device_;
-  bool held_ = true;
-};
-
 // The reply to a memory read, or nothing when the exchange failed, the card
 // answered with an error or nothing came back: such a reply is no table data.
 std::optional<std::string> Read(std::uint32_t device, const char* command, std::uint32_t size) {
@@ -62,24 +47,6 @@ std::optional<std::string> Read(std::uint32_t device, const char* command, std::
   return buffer;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::optional<std::uint32_t> Hex(const std::string& text, std::size_t at, std::size_t digits) {
-  if (at + digits > text.size()) return std::nullopt;
-  std::uint32_t v = 0;
-  for (std::size_t i = 0; i < digits; ++i) {
-    const int d = HexDigit(text[at + i]);
-    if (d < 0) return std::nullopt;
-    v = (v << 4) | static_cast<std::uint32_t>(d);
-  }
-  return v;
-}
-
 // Word k of an "rhl" reply (12 digits each, 13 characters apart): its low 20
 // bits (the five digits from the eighth on), masked.
 struct LongWord {
@@ -88,8 +55,8 @@ struct LongWord {
 };
 std::optional<LongWord> LongWordAt(const std::string& reply, std::size_t k, std::uint32_t mask) {
   const std::size_t at = 13 * k;
-  if (!Hex(reply, at, 12)) return std::nullopt;
-  const auto low = Hex(reply, at + 7, 5);
+  if (!HexAt(reply, at, 12)) return std::nullopt;
+  const auto low = HexAt(reply, at + 7, 5);
   return LongWord{*low & mask, reply[at + 6] == '0'};
 }
 
@@ -108,7 +75,7 @@ std::vector<std::uint32_t> Words24(const std::string& reply) {
   std::size_t at = 0;
   while (at < reply.size()) {
     while (at < reply.size() && HexDigit(reply[at]) < 0) ++at;
-    const auto w = Hex(reply, at, 6);
+    const auto w = HexAt(reply, at, 6);
     if (!w) break;
     words.push_back(*w);
     at += 6;

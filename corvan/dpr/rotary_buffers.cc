@@ -351,6 +351,16 @@ void CopyBack(const std::string& narrow, char16_t* text) {
   if (narrow.c_str()[0] == '\0' && text != nullptr) text[0] = u'\0';
 }
 
+// A W form run through its A form: 0 when the text cannot be narrowed.
+template <typename AForm>
+std::int16_t ThroughNarrow(char16_t* text, AForm a_form) {
+  std::string narrow;
+  if (!Narrow(text, &narrow)) return 0;
+  const std::int16_t r = a_form(narrow.data());
+  CopyBack(narrow, text);
+  return r;
+}
+
 }  // namespace
 
 // --- Staging put --------------------------------------------------------------
@@ -528,11 +538,7 @@ int16_t ZimoDPRAsciiStrToRotA(uint32_t device, char* text, uint32_t n) {
 }
 
 int16_t ZimoDPRAsciiStrToRotW(uint32_t device, char16_t* text, uint32_t n) {
-  std::string narrow;
-  if (!Narrow(text, &narrow)) return 0;
-  const int16_t r = ZimoDPRAsciiStrToRotA(device, narrow.data(), n);
-  CopyBack(narrow, text);
-  return r;
+  return ThroughNarrow(text, [&](char* a) { return ZimoDPRAsciiStrToRotA(device, a, n); });
 }
 
 int16_t ZimoDPRAsciiStrToRotEx(uint32_t device, char* text, uint32_t n, int32_t flush) {
@@ -557,11 +563,7 @@ int16_t ZimoDPRSendBinaryCommandA(uint32_t device, char* text, uint32_t n) {
 }
 
 int16_t ZimoDPRSendBinaryCommandW(uint32_t device, char16_t* text, uint32_t n) {
-  std::string narrow;
-  if (!Narrow(text, &narrow)) return 0;
-  const int16_t r = ZimoDPRSendBinaryCommandA(device, narrow.data(), n);
-  CopyBack(narrow, text);
-  return r;
+  return ThroughNarrow(text, [&](char* a) { return ZimoDPRSendBinaryCommandA(device, a, n); });
 }
 
 int16_t ZimoDPRAsciiFileToRot(uint32_t device, FILE* file, uint32_t n) {
@@ -652,9 +654,8 @@ int16_t ZimoDPRAsciiStrToBinaryFileA(uint32_t device, char* text, FILE* binary_f
 }
 
 int16_t ZimoDPRAsciiStrToBinaryFileW(uint32_t device, char16_t* text, FILE* binary_file) {
-  std::string narrow;
-  if (!Narrow(text, &narrow)) return 0;
-  return ZimoDPRAsciiStrToBinaryFileA(device, narrow.data(), binary_file);
+  return ThroughNarrow(
+      text, [&](char* a) { return ZimoDPRAsciiStrToBinaryFileA(device, a, binary_file); });
 }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include "corvan/status_query_api.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,9 @@
 
 #include "corvan/command_api.h"
 #include "corvan/status_api.h"
+#include "dpr/command_lock.h"
+#include "dpr/hex_text.h"
+#include "dpr/status_bits.h"
 #include "link/library_app.h"
 
 namespace zimo::corvan {
@@ -58,48 +62,43 @@ std::optional<Device> DeviceOf(std::uint32_t number) {
 // A DPR reader run under the command lock.
 template <typename Read>
 auto UnderCommandLock(const Device& d, Read read) {
-  LockZimo(d.number);
-  auto value = read();
-  ReleaseZimo(d.number);
-  return value;
+  CommandLock lock(d.number);
+  return read();
 }
 
-// The reply to a command, or nothing when none was read. The text holds
-// only what the card sent: no parse reads past it.
-std::optional<std::string> Ask(const Device& d, const char* command, std::uint32_t size) {
+// The reply an exchange reads into a buffer of `size`, or nothing when none
+// was read. The text holds only what the card sent: no parse reads past it.
+template <typename Exchange>
+std::optional<std::string> ReplyOf(std::uint32_t size, Exchange exchange) {
   std::string buffer(size + 1, '\0');
-  const std::uint32_t count = ZimoGetResponseA(d.number, buffer.data(), size, command);
+  const std::uint32_t count = exchange(buffer.data());
   if (count == 0) return std::nullopt;
   buffer.resize(std::min(count, size));
   return buffer;
+}
+
+// The reply to the command that `format` and what follows it make.
+__attribute__((format(printf, 3, 4))) std::optional<std::string> Ask(const Device& d,
+                                                                     std::uint32_t size,
+                                                                     const char* format, ...) {
+  char command[32];
+  std::va_list args;
+  va_start(args, format);
+  std::vsnprintf(command, sizeof command, format, args);
+  va_end(args);
+  return ReplyOf(size,
+                 [&](char* buffer) { return ZimoGetResponseA(d.number, buffer, size, command); });
 }
 
 std::optional<std::string> AskControl(const Device& d, char character, std::uint32_t size) {
-  std::string buffer(size + 1, '\0');
-  const std::uint32_t count = ZimoGetControlResponseA(d.number, buffer.data(), size, character);
-  if (count == 0) return std::nullopt;
-  buffer.resize(std::min(count, size));
-  return buffer;
+  return ReplyOf(size, [&](char* buffer) {
+    return ZimoGetControlResponseA(d.number, buffer, size, character);
+  });
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// The 24-bit word of six hexadecimal digits at `at`, most significant first;
-// nothing when the reply ends before them or one is no digit.
+// The 24-bit word of six hexadecimal digits at `at`.
 std::optional<std::uint32_t> Word24(const std::string& text, std::size_t at) {
-  if (at + 6 > text.size()) return std::nullopt;
-  std::uint32_t w = 0;
-  for (std::size_t i = 0; i < 6; ++i) {
-    const int v = HexDigit(text[at + i]);
-    if (v < 0) return std::nullopt;
-    w = (w << 4) | static_cast<std::uint32_t>(v);
-  }
-  return w;
+  return HexAt(text, at, 6);
 }
 
 // The digit at `at` of a reply longer than `longer_than`; -1 when none.
@@ -153,29 +152,22 @@ std::uint32_t PositionAddress(const Device& d, Position p, std::int32_t m) {
 // the motor's position factor.
 double AsciiPosition(const Device& d, Position p, std::int32_t m, double scale,
                      std::uint32_t size) {
-  char command[32];
-  std::snprintf(command, sizeof command, "RL$%lx",
-                static_cast<unsigned long>(PositionAddress(d, p, m)));
-  const auto reply = Ask(d, command, size);
+  const auto reply = Ask(d, size, "RL$%lx", static_cast<unsigned long>(PositionAddress(d, p, m)));
   if (!reply) return 0;
   return std::atof(reply->c_str()) * d.Factor(m) / scale;
 }
 
 // A motor query "#nX": the card's decimal answer over the scale.
 double AsciiMotorValue(const Device& d, std::int32_t m, char what, double scale) {
-  char command[32];
-  std::snprintf(command, sizeof command, "#%d%c", m + 1, what);
-  const auto reply = Ask(d, command, kWordReply);
+  const auto reply = Ask(d, kWordReply, "#%d%c", m + 1, what);
   if (!reply) return 0;
   return std::atof(reply->c_str()) / scale;
 }
 
 // The servo (first) or motor (second) status word of a motor.
 std::optional<std::uint32_t> AsciiMotorWord(const Device& d, std::int32_t m, bool servo) {
-  char command[32];
-  std::snprintf(command, sizeof command, servo ? "rhx:$%X" : "rhy:$%X",
-                servo ? ServoStatusAddress(d, m) : MotorStatusAddress(d, m));
-  const auto reply = Ask(d, command, kWordReply);
+  const auto reply = servo ? Ask(d, kWordReply, "rhx:$%X", ServoStatusAddress(d, m))
+                           : Ask(d, kWordReply, "rhy:$%X", MotorStatusAddress(d, m));
   if (!reply) return std::nullopt;
   return Word24(*reply, 0);
 }
@@ -206,33 +198,49 @@ double RealTimeOrAscii(std::uint32_t number, std::int32_t m, double scale, bool 
   return ascii(*d);
 }
 
-// A status bit of system cs: first word (first = true) or second word bit.
-std::int32_t CoordBit(std::uint32_t number, std::int32_t cs, bool first, int bit,
-                      std::int32_t (*dpr)(std::uint32_t, std::int32_t)) {
+// A coordinate-system query: DPR reader while the background copy is live,
+// else the ASCII form; 0 for a system outside the card's range.
+template <typename Dpr, typename Ascii>
+std::int32_t BackgroundOrAscii(std::uint32_t number, std::int32_t cs, Dpr dpr, Ascii ascii) {
   const auto d = DeviceOf(number);
   if (!d || !d->System(cs)) return 0;
-  if (d->Background()) return UnderCommandLock(*d, [&] { return dpr(number, cs); });
-  const auto words = AsciiCoordWords(*d, cs);
-  if (!words) return 0;
-  const std::uint32_t w = first ? words->first : words->second;
-  return static_cast<std::int32_t>((w >> bit) & 1u);
+  if (d->Background()) return UnderCommandLock(*d, dpr);
+  return ascii(*d);
 }
 
-// A status bit of a motor: servo or motor word, at the generation's bit.
-struct MotorBitSpec {
-  bool servo_spran;
-  int bit_spran;
-  bool servo_older;
-  int bit_older;
-};
-std::int32_t MotorBit(std::uint32_t number, std::int32_t m, MotorBitSpec spec,
+// A status bit of system cs: the DPR reader's, or the bit of the ^C reply's
+// first (program) or second word.
+std::int32_t CoordBit(std::uint32_t number, std::int32_t cs, SystemWord word, int bit,
+                      std::int32_t (*dpr)(std::uint32_t, std::int32_t)) {
+  return BackgroundOrAscii(
+      number, cs, [&] { return dpr(number, cs); },
+      [&](const Device& d) -> std::int32_t {
+        const auto words = AsciiCoordWords(d, cs);
+        if (!words) return 0;
+        const std::uint32_t w = word == SystemWord::kProgram ? words->first : words->second;
+        return static_cast<std::int32_t>((w >> bit) & 1u);
+      });
+}
+
+// A query the card answers only through the mailbox: its DPR reader under
+// the command lock, or 0 (nothing) when the device uses another road.
+template <typename Read>
+auto ViaMailbox(std::uint32_t number, Read read) -> decltype(read()) {
+  const auto d = DeviceOf(number);
+  if (!d || !d->Mailbox()) return {};
+  return UnderCommandLock(*d, read);
+}
+
+// A status bit of a motor: the DPR reader's, or the bit of the servo or
+// motor word the card's generation keeps it in.
+std::int32_t MotorBit(std::uint32_t number, std::int32_t m, MotorStatusBit at,
                       std::int32_t (*dpr)(std::uint32_t, std::int32_t)) {
   const auto d = DeviceOf(number);
   if (!d || !d->Motor(m)) return 0;
   if (d->Background()) return UnderCommandLock(*d, [&] { return dpr(number, m); });
-  const bool servo = d->spran() ? spec.servo_spran : spec.servo_older;
-  const int bit = d->spran() ? spec.bit_spran : spec.bit_older;
-  const auto w = AsciiMotorWord(*d, m, servo);
+  const MotorWord word = d->spran() ? at.spran_word : at.older_word;
+  const int bit = d->spran() ? at.spran_bit : at.older_bit;
+  const auto w = AsciiMotorWord(*d, m, word == MotorWord::kServo);
   return w ? static_cast<std::int32_t>((*w >> bit) & 1u) : 0;
 }
 
@@ -244,9 +252,6 @@ std::int32_t GlobalFlag(std::uint32_t number, std::size_t digit, std::size_t lon
   const int v = DigitOf(AskControl(*d, kGlobalStatusChar, kWordReply), digit, longer_than);
   return v < 0 ? 0 : (v & mask);
 }
-
-constexpr MotorBitSpec Servo(int bit) { return {true, bit, true, bit}; }
-constexpr MotorBitSpec MotorWordBit(int bit) { return {false, bit, false, bit}; }
 
 }  // namespace
 }  // namespace zimo::corvan
@@ -376,145 +381,69 @@ void ZimoGetCompensationPos(uint32_t device, int32_t m, double scale, double* ou
 }
 
 int32_t ZimoPe(uint32_t device, int32_t cs) {
-  const auto d = DeviceOf(device);
-  if (!d || !d->System(cs)) return 0;
-  if (d->Background()) {
-    return zimo::corvan::UnderCommandLock(*d, [&] { return ZimoDPRPe(device, cs); });
-  }
-  char command[32];
-  std::snprintf(command, sizeof command, "&%uPE", static_cast<unsigned>(cs + 1));
-  const auto reply = zimo::corvan::Ask(*d, command, zimo::corvan::kWordReply);
-  if (!reply) return 0;
-  const std::size_t colon = reply->find(':');
-  if (colon == std::string::npos) return 0;
-  return static_cast<int32_t>(std::atol(reply->c_str() + colon + 1));
+  return zimo::corvan::BackgroundOrAscii(
+      device, cs, [&] { return ZimoDPRPe(device, cs); },
+      [&](const Device& d) -> int32_t {
+        const auto reply =
+            zimo::corvan::Ask(d, zimo::corvan::kWordReply, "&%uPE", static_cast<unsigned>(cs + 1));
+        if (!reply) return 0;
+        const std::size_t colon = reply->find(':');
+        if (colon == std::string::npos) return 0;
+        return static_cast<int32_t>(std::atol(reply->c_str() + colon + 1));
+      });
 }
 
 int32_t ZimoProgRemaining(uint32_t device, int32_t cs) {
-  const auto d = DeviceOf(device);
-  if (!d || !d->System(cs)) return 0;
-  if (d->Background()) {
-    return zimo::corvan::UnderCommandLock(*d, [&] { return ZimoDPRProgRemaining(device, cs); });
+  return zimo::corvan::BackgroundOrAscii(
+      device, cs, [&] { return ZimoDPRProgRemaining(device, cs); },
+      [&](const Device& d) -> int32_t {
+        if (cs > 7) return 0;
+        const auto reply =
+            zimo::corvan::Ask(d, zimo::corvan::kWordReply, "&%uPR", static_cast<unsigned>(cs + 1));
+        return reply ? static_cast<int32_t>(std::atol(reply->c_str())) : 0;
+      });
+}
+
+#define ZIMO_SYSTEM_BIT(Name, word, bit)                                                      \
+  int32_t Zimo##Name(uint32_t d, int32_t cs) {                                                \
+    return zimo::corvan::CoordBit(d, cs, zimo::corvan::SystemWord::word, bit, ZimoDPR##Name); \
   }
-  if (cs > 7) return 0;
-  char command[32];
-  std::snprintf(command, sizeof command, "&%uPR", static_cast<unsigned>(cs + 1));
-  const auto reply = zimo::corvan::Ask(*d, command, zimo::corvan::kWordReply);
-  return reply ? static_cast<int32_t>(std::atol(reply->c_str())) : 0;
-}
+ZIMO_SYSTEM_STATUS_BITS(ZIMO_SYSTEM_BIT)
+#undef ZIMO_SYSTEM_BIT
 
-int32_t ZimoProgRunning(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, true, 0, ZimoDPRProgRunning);
-}
-int32_t ZimoProgStepping(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, true, 1, ZimoDPRProgStepping);
-}
-int32_t ZimoProgContMotion(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, true, 2, ZimoDPRProgContMotion);
-}
-int32_t ZimoProgContRequest(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, true, 4, ZimoDPRProgContRequest);
-}
-int32_t ZimoRotBufFull(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, false, 16, ZimoDPRRotBufFull);
-}
-int32_t ZimoSysInposition(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, false, 17, ZimoDPRSysInposition);
-}
-int32_t ZimoSysWarnFError(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, false, 18, ZimoDPRSysWarnFError);
-}
-int32_t ZimoSysFatalFError(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, false, 19, ZimoDPRSysFatalFError);
-}
-int32_t ZimoSysAmpFaultError(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, false, 20, ZimoDPRSysAmpFaultError);
-}
-int32_t ZimoSysCircleRadError(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, false, 21, ZimoDPRSysCircleRadError);
-}
-int32_t ZimoSysRunTimeError(uint32_t d, int32_t cs) {
-  return zimo::corvan::CoordBit(d, cs, false, 22, ZimoDPRSysRunTimeError);
-}
-
-int32_t ZimoMotorEnabled(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::Servo(23), ZimoDPRMotorEnabled);
-}
-int32_t ZimoOnNegativeLimit(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::Servo(22), ZimoDPROnNegativeLimit);
-}
-int32_t ZimoOnPositiveLimit(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::Servo(21), ZimoDPROnPositiveLimit);
-}
-int32_t ZimoOpenLoop(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::Servo(18), ZimoDPROpenLoop);
-}
-int32_t ZimoDataBlock(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::Servo(14), ZimoDPRDataBlock);
-}
-int32_t ZimoHandwheelEnabled(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, {true, 4, true, 20}, ZimoDPRHandwheelEnabled);
-}
-int32_t ZimoPhasedMotor(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, {true, 6, true, 19}, ZimoDPRPhasedMotor);
-}
-int32_t ZimoAmpEnabled(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, {true, 19, false, 14}, ZimoDPRAmpEnabled);
-}
-int32_t ZimoInposition(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::MotorWordBit(0), ZimoDPRInposition);
-}
-int32_t ZimoWarnFError(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::MotorWordBit(1), ZimoDPRWarnFError);
-}
-int32_t ZimoFatalFError(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::MotorWordBit(2), ZimoDPRFatalFError);
-}
-int32_t ZimoAmpFault(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::MotorWordBit(3), ZimoDPRAmpFault);
-}
-int32_t ZimoHomeComplete(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::MotorWordBit(10), ZimoDPRHomeComplete);
-}
-int32_t ZimoOnPositionLimit(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, zimo::corvan::MotorWordBit(11), ZimoDPROnPositionLimit);
-}
+#define ZIMO_MOTOR_BIT(Name, spran_word, spran_bit, older_word, older_bit)          \
+  int32_t Zimo##Name(uint32_t d, int32_t m) {                                       \
+    using zimo::corvan::MotorWord;                                                  \
+    return zimo::corvan::MotorBit(                                                  \
+        d, m, {MotorWord::spran_word, spran_bit, MotorWord::older_word, older_bit}, \
+        ZimoDPR##Name);                                                             \
+  }
+ZIMO_MOTOR_STATUS_BITS(ZIMO_MOTOR_BIT)
+#undef ZIMO_MOTOR_BIT
 
 double ZimoGetFeedRateMode(uint32_t device, int32_t cs, uint32_t* feed_rate_mode) {
-  const auto d = DeviceOf(device);
-  if (!d || !d->Mailbox()) return 0;
-  return zimo::corvan::UnderCommandLock(
-      *d, [&] { return ZimoDPRGetFeedRateMode(device, cs, feed_rate_mode); });
+  return zimo::corvan::ViaMailbox(
+      device, [&] { return ZimoDPRGetFeedRateMode(device, cs, feed_rate_mode); });
 }
 
 double ZimoGetTargetPos(uint32_t device, int32_t m, double scale) {
-  const auto d = DeviceOf(device);
-  if (!d || !d->Mailbox()) return 0;
-  return zimo::corvan::UnderCommandLock(*d, [&] { return ZimoDPRGetTargetPos(device, m, scale); });
+  return zimo::corvan::ViaMailbox(device, [&] { return ZimoDPRGetTargetPos(device, m, scale); });
 }
 
 double ZimoGetBiasPos(uint32_t device, int32_t m, double scale) {
-  const auto d = DeviceOf(device);
-  if (!d || !d->Mailbox()) return 0;
-  return zimo::corvan::UnderCommandLock(*d, [&] { return ZimoDPRGetBiasPos(device, m, scale); });
+  return zimo::corvan::ViaMailbox(device, [&] { return ZimoDPRGetBiasPos(device, m, scale); });
 }
 
 double ZimoGetAxisTargetPos(uint32_t device, int32_t cs, char axis) {
-  const auto d = DeviceOf(device);
-  if (!d || !d->Mailbox()) return 0;
-  return zimo::corvan::UnderCommandLock(*d, [&] { return ZimoDPRCommanded(device, cs, axis); });
+  return zimo::corvan::ViaMailbox(device, [&] { return ZimoDPRCommanded(device, cs, axis); });
 }
 
 int32_t ZimoTimeRemInMove(uint32_t device, int32_t cs) {
-  const auto d = DeviceOf(device);
-  if (!d || !d->Mailbox()) return 0;
-  return zimo::corvan::UnderCommandLock(*d, [&] { return ZimoDPRTimeRemInMove(device, cs); });
+  return zimo::corvan::ViaMailbox(device, [&] { return ZimoDPRTimeRemInMove(device, cs); });
 }
 
 int32_t ZimoTimeRemInTATS(uint32_t device, int32_t cs) {
-  const auto d = DeviceOf(device);
-  if (!d || !d->Mailbox()) return 0;
-  return zimo::corvan::UnderCommandLock(*d, [&] { return ZimoDPRTimeRemInTATS(device, cs); });
+  return zimo::corvan::ViaMailbox(device, [&] { return ZimoDPRTimeRemInTATS(device, cs); });
 }
 
 void ZimoSetJogReturn(uint32_t device, int32_t m) {

@@ -11,6 +11,7 @@
 #include "corvan/command_api.h"
 #include "corvan/dpr_channel_api.h"
 #include "corvan/word_formats_api.h"
+#include "dpr/status_bits.h"
 #include "link/library_app.h"
 
 namespace zimo::corvan {
@@ -162,25 +163,21 @@ double Scaled(std::uint32_t device, int m, double scale, Raw raw) {
                            [&](const Copies& c) { return raw(c) * PositionFactor(c, m) / scale; });
 }
 
-// A bit of the servo (servo = true) or motor word, at the generation's bit.
-std::int32_t MotorBit(std::uint32_t device, int m, bool servo, int older_bit, int spran_bit) {
-  return MotorRead<std::int32_t>(device, m, [&](const Copies& c) -> std::int32_t {
-    const int bit = c.spran ? spran_bit : older_bit;
-    if (bit < 0) return 0;
-    const std::uint32_t w = servo ? c.ServoWord(m) : c.MotorWord(m);
+// A motor's bit in the word it sits in on this card's generation.
+std::int32_t MotorBit(std::uint32_t device, int m, MotorStatusBit at) {
+  return MotorRead<std::int32_t>(device, m, [&](const Copies& c) {
+    const MotorWord word = c.spran ? at.spran_word : at.older_word;
+    const int bit = c.spran ? at.spran_bit : at.older_bit;
+    const std::uint32_t w = word == MotorWord::kServo ? c.ServoWord(m) : c.MotorWord(m);
     return static_cast<std::int32_t>((w >> bit) & 1u);
   });
 }
 
-std::int32_t ProgramBit(std::uint32_t device, int cs, int bit) {
+// A coordinate system's bit in its program or second word.
+std::int32_t SystemBit(std::uint32_t device, int cs, SystemWord word, int bit) {
   return SystemRead<std::int32_t>(device, cs, [&](const Copies& c) {
-    return static_cast<std::int32_t>((c.ProgramWord(cs) >> bit) & 1u);
-  });
-}
-
-std::int32_t SecondBit(std::uint32_t device, int cs, int bit) {
-  return SystemRead<std::int32_t>(device, cs, [&](const Copies& c) {
-    return static_cast<std::int32_t>((c.SecondWord(cs) >> bit) & 1u);
+    const std::uint32_t w = word == SystemWord::kProgram ? c.ProgramWord(cs) : c.SecondWord(cs);
+    return static_cast<std::int32_t>((w >> bit) & 1u);
   });
 }
 
@@ -341,54 +338,18 @@ uint32_t ZimoDPRMotorServoStatusSpran(uint32_t device, int32_t m) {
   });
 }
 
-int32_t ZimoDPRMotorEnabled(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, true, 23, 23);
-}
-int32_t ZimoDPROnNegativeLimit(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, true, 22, 22);
-}
-int32_t ZimoDPROnPositiveLimit(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, true, 21, 21);
-}
-int32_t ZimoDPRHandwheelEnabled(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, true, 20, 4);
-}
-int32_t ZimoDPRPhasedMotor(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, true, 19, 6);
-}
-int32_t ZimoDPROpenLoop(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, true, 18, 18);
-}
-int32_t ZimoDPRDataBlock(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, true, 14, 14);
-}
-int32_t ZimoDPRInposition(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, false, 0, 0);
-}
-int32_t ZimoDPRWarnFError(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, false, 1, 1);
-}
-int32_t ZimoDPRFatalFError(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, false, 2, 2);
-}
-int32_t ZimoDPRAmpFault(uint32_t d, int32_t m) { return zimo::corvan::MotorBit(d, m, false, 3, 3); }
-int32_t ZimoDPRHomeComplete(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, false, 10, 10);
-}
-int32_t ZimoDPROnPositionLimit(uint32_t d, int32_t m) {
-  return zimo::corvan::MotorBit(d, m, false, 11, 11);
-}
-
-int32_t ZimoDPRAmpEnabled(uint32_t d, int32_t m) {
-  // SPRAN: servo word bit 19; older: motor word bit 14.
-  return zimo::corvan::MotorRead<int32_t>(d, m, [m](const Copies& c) {
-    return static_cast<int32_t>(c.spran ? (c.ServoWord(m) >> 19) & 1u
-                                        : (c.MotorWord(m) >> 14) & 1u);
-  });
-}
+#define ZIMO_DPR_MOTOR_BIT(Name, spran_word, spran_bit, older_word, older_bit)       \
+  int32_t ZimoDPR##Name(uint32_t d, int32_t m) {                                     \
+    using zimo::corvan::MotorWord;                                                   \
+    return zimo::corvan::MotorBit(                                                   \
+        d, m, {MotorWord::spran_word, spran_bit, MotorWord::older_word, older_bit}); \
+  }
+ZIMO_MOTOR_STATUS_BITS(ZIMO_DPR_MOTOR_BIT)
+#undef ZIMO_DPR_MOTOR_BIT
 
 int32_t ZimoDPRIsAssignedCoord(uint32_t d, int32_t m, int32_t) {
-  return zimo::corvan::MotorBit(d, m, false, 23, 15);
+  using zimo::corvan::MotorWord;
+  return zimo::corvan::MotorBit(d, m, {MotorWord::kMotor, 15, MotorWord::kMotor, 23});
 }
 
 int32_t ZimoDPRGetAssignedCoord(uint32_t d, int32_t m, int32_t) {
@@ -434,30 +395,17 @@ void ZimoDPRSetJogReturn(uint32_t device, int32_t m) {
   ReleaseZimo(device);
 }
 
-int32_t ZimoDPRProgRunning(uint32_t d, int32_t cs) { return zimo::corvan::ProgramBit(d, cs, 0); }
-int32_t ZimoDPRProgStepping(uint32_t d, int32_t cs) { return zimo::corvan::ProgramBit(d, cs, 1); }
-int32_t ZimoDPRProgContMotion(uint32_t d, int32_t cs) { return zimo::corvan::ProgramBit(d, cs, 2); }
-int32_t ZimoDPRProgContRequest(uint32_t d, int32_t cs) {
-  return zimo::corvan::ProgramBit(d, cs, 4);
-}
-int32_t ZimoDPRRotBufFull(uint32_t d, int32_t cs) { return zimo::corvan::SecondBit(d, cs, 16); }
-int32_t ZimoDPRSysInposition(uint32_t d, int32_t cs) { return zimo::corvan::SecondBit(d, cs, 17); }
-int32_t ZimoDPRSysWarnFError(uint32_t d, int32_t cs) { return zimo::corvan::SecondBit(d, cs, 18); }
-int32_t ZimoDPRSysFatalFError(uint32_t d, int32_t cs) { return zimo::corvan::SecondBit(d, cs, 19); }
-int32_t ZimoDPRSysAmpFaultError(uint32_t d, int32_t cs) {
-  return zimo::corvan::SecondBit(d, cs, 20);
-}
-int32_t ZimoDPRSysCircleRadError(uint32_t d, int32_t cs) {
-  return zimo::corvan::SecondBit(d, cs, 21);
-}
-int32_t ZimoDPRSysRunTimeError(uint32_t d, int32_t cs) {
-  return zimo::corvan::SecondBit(d, cs, 22);
-}
+#define ZIMO_DPR_SYSTEM_BIT(Name, word, bit)                                    \
+  int32_t ZimoDPR##Name(uint32_t d, int32_t cs) {                               \
+    return zimo::corvan::SystemBit(d, cs, zimo::corvan::SystemWord::word, bit); \
+  }
+ZIMO_SYSTEM_STATUS_BITS(ZIMO_DPR_SYSTEM_BIT)
+#undef ZIMO_DPR_SYSTEM_BIT
 
 int32_t ZimoDPRLookAheadEnabled(uint32_t d, int32_t cs) {
   const zimo::corvan::SharedDeviceBlock* block = zimo::corvan::BlockOf(d);
   if (block == nullptr || block->SpranFlag == 0) return 0;  // bit 23 is jog hold on older cards
-  return zimo::corvan::SecondBit(d, cs, 23);
+  return zimo::corvan::SystemBit(d, cs, zimo::corvan::SystemWord::kSecond, 23);
 }
 
 int32_t ZimoDPRGetProgramMode(uint32_t d, int32_t cs) {

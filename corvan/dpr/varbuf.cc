@@ -377,13 +377,51 @@ std::uint32_t DataWordsBefore(const Vbg& v, const std::vector<std::uint32_t>& wo
   return k;
 }
 
-// The user of a read, with its address words from the DPR.
-const VarBufUser* ReadableUser(const Vbg& v, int handle, std::vector<std::uint32_t>* words) {
-  if (!ValidHandle(handle) || !v.slot(handle)) return nullptr;
-  const VarBufUser* user = &*v.slot(handle);
-  words->resize(user->entry_count);
-  if (!ReadWords(v, user->address_offset, words->data(), words->size())) return nullptr;
-  return user;
+// What a read works on: the device, the user, the user's address words
+// from the DPR, and whether the card flags each entry ready (else the one
+// handshake word tells).
+struct Readable {
+  Vbg v;
+  const VarBufUser* user = nullptr;
+  std::vector<std::uint32_t> words;
+  bool ready_bits = false;
+};
+
+// Nothing for a device without DPR, no destination, a handle with no user
+// or address words that cannot be read.
+std::optional<Readable> ReadableUser(std::uint32_t device, int handle, const void* destination) {
+  const std::optional<Vbg> v = DprDevice(device, false);
+  if (!v || destination == nullptr) return std::nullopt;
+  if (!ValidHandle(handle) || !v->slot(handle)) return std::nullopt;
+  Readable r;
+  r.v = *v;
+  r.user = &*v->slot(handle);
+  r.words.resize(r.user->entry_count);
+  if (!ReadWords(*v, r.user->address_offset, r.words.data(), r.words.size())) return std::nullopt;
+  r.ready_bits = v->block->VbgEntryReadyMode == 1;
+  return r;
+}
+
+// Whether the card has data for a read: the ready flag of the entry's
+// address word, or the handshake word left at 0 by the card.
+bool DataReady(const Vbg& v, bool ready_bits, std::uint32_t word) {
+  return ready_bits ? (word & kReadyBit) != 0 : WaitForHandshake(v);
+}
+
+// What `read` takes from the descriptor of user `handle`, under the
+// buffers' mutex; 0 for a device without DPR or a handle with no user.
+template <typename Read>
+std::uint32_t FromUser(std::uint32_t device, std::int32_t handle, Read read) {
+  std::lock_guard<std::mutex> guard(VbgMutex());
+  const std::optional<Vbg> v = DprDevice(device, false);
+  if (!v || !ValidHandle(handle) || !v->slot(handle)) return 0;
+  return read(*v->slot(handle));
+}
+
+std::uint32_t UserField(std::uint32_t device, std::int32_t handle,
+                        std::uint16_t VarBufUser::*field) {
+  return FromUser(device, handle,
+                  [field](const VarBufUser& user) -> std::uint32_t { return user.*field; });
 }
 
 }  // namespace
@@ -450,26 +488,23 @@ int32_t ZimoDPRVarBufChange(uint32_t device, int32_t handle, uint16_t count,
 int32_t ZimoDPRVarBufRead(uint32_t device, int32_t handle, int32_t entry, void* destination) {
   using namespace zimo::corvan;
   std::lock_guard<std::mutex> guard(VbgMutex());
-  const std::optional<Vbg> v = DprDevice(device, false);
-  if (!v || destination == nullptr) return 0;
-  std::vector<std::uint32_t> words;
-  const VarBufUser* user = ReadableUser(*v, handle, &words);
-  if (user == nullptr || entry < 0 || entry >= user->entry_count) return 0;
+  const std::optional<Readable> r = ReadableUser(device, handle, destination);
+  if (!r || entry < 0 || entry >= r->user->entry_count) return 0;
+  const Vbg& v = r->v;
   const auto index = static_cast<std::size_t>(entry);
-  const bool ready_bits = v->block->VbgEntryReadyMode == 1;
-  if (ready_bits ? (words[index] & kReadyBit) == 0 : !WaitForHandshake(*v)) return 0;
+  if (!DataReady(v, r->ready_bits, r->words[index])) return 0;
 
   std::uint32_t data[2] = {0, 0};
-  const std::size_t length = (words[index] & v->two_word_bit()) != 0 ? 2 : 1;
-  const std::uint32_t at = user->data_offset + 4 * DataWordsBefore(*v, words, index);
-  if (!ReadWords(*v, at, data, length)) return 0;
+  const std::size_t length = (r->words[index] & v.two_word_bit()) != 0 ? 2 : 1;
+  const std::uint32_t at = r->user->data_offset + 4 * DataWordsBefore(v, r->words, index);
+  if (!ReadWords(v, at, data, length)) return 0;
   std::memcpy(destination, data, sizeof data);
-  if (ready_bits) {
+  if (r->ready_bits) {
     const std::uint8_t cleared = 0;
-    ZimoDPRSetMem(device, user->address_offset + 4 * static_cast<std::uint32_t>(index) + 3, 1,
+    ZimoDPRSetMem(device, r->user->address_offset + 4 * static_cast<std::uint32_t>(index) + 3, 1,
                   &cleared);
   } else {
-    WriteWord(*v, v->layout->vbg_handshake, 0);
+    WriteWord(v, v.layout->vbg_handshake, 0);
   }
   return 1;
 }
@@ -477,57 +512,40 @@ int32_t ZimoDPRVarBufRead(uint32_t device, int32_t handle, int32_t entry, void* 
 int32_t ZimoDPRVarBufReadEx(uint32_t device, int32_t handle, void* destination) {
   using namespace zimo::corvan;
   std::lock_guard<std::mutex> guard(VbgMutex());
-  const std::optional<Vbg> v = DprDevice(device, false);
-  if (!v || destination == nullptr) return 0;
-  std::vector<std::uint32_t> words;
-  const VarBufUser* user = ReadableUser(*v, handle, &words);
-  if (user == nullptr || words.empty()) return 0;
-  const bool ready_bits = v->block->VbgEntryReadyMode == 1;
-  if (ready_bits ? (words.back() & kReadyBit) == 0 : !WaitForHandshake(*v)) return 0;
+  std::optional<Readable> r = ReadableUser(device, handle, destination);
+  if (!r || r->words.empty()) return 0;
+  const Vbg& v = r->v;
+  if (!DataReady(v, r->ready_bits, r->words.back())) return 0;
 
-  std::vector<std::uint32_t> data(DataWords(*user));
-  if (!ReadWords(*v, user->data_offset, data.data(), data.size())) return 0;
+  std::vector<std::uint32_t> data(DataWords(*r->user));
+  if (!ReadWords(v, r->user->data_offset, data.data(), data.size())) return 0;
   std::memcpy(destination, data.data(), 4 * data.size());
-  if (ready_bits) {
-    for (std::uint32_t& word : words) word &= ~kReadyBit;
-    WriteWords(*v, user->address_offset, words.data(), words.size());
+  if (r->ready_bits) {
+    for (std::uint32_t& word : r->words) word &= ~kReadyBit;
+    WriteWords(v, r->user->address_offset, r->words.data(), r->words.size());
   } else {
-    WriteWord(*v, v->layout->vbg_handshake, 0);
+    WriteWord(v, v.layout->vbg_handshake, 0);
   }
   return 1;
 }
 
 uint32_t ZimoDPRGetVBGNumEntries(uint32_t device, int32_t handle) {
-  using namespace zimo::corvan;
-  std::lock_guard<std::mutex> guard(VbgMutex());
-  const std::optional<Vbg> v = DprDevice(device, false);
-  if (!v || !ValidHandle(handle) || !v->slot(handle)) return 0;
-  return v->slot(handle)->entry_count;
+  return zimo::corvan::UserField(device, handle, &zimo::corvan::VarBufUser::entry_count);
 }
 
 uint32_t ZimoDPRGetVBGAddrOffset(uint32_t device, int32_t handle) {
-  using namespace zimo::corvan;
-  std::lock_guard<std::mutex> guard(VbgMutex());
-  const std::optional<Vbg> v = DprDevice(device, false);
-  if (!v || !ValidHandle(handle) || !v->slot(handle)) return 0;
-  return v->slot(handle)->address_offset;
+  return zimo::corvan::UserField(device, handle, &zimo::corvan::VarBufUser::address_offset);
 }
 
 uint32_t ZimoDPRGetVBGDataOffset(uint32_t device, int32_t handle) {
-  using namespace zimo::corvan;
-  std::lock_guard<std::mutex> guard(VbgMutex());
-  const std::optional<Vbg> v = DprDevice(device, false);
-  if (!v || !ValidHandle(handle) || !v->slot(handle)) return 0;
-  return v->slot(handle)->data_offset;
+  return zimo::corvan::UserField(device, handle, &zimo::corvan::VarBufUser::data_offset);
 }
 
 uint32_t ZimoDPRGetVBGAddress(uint32_t device, int32_t handle, int32_t n) {
-  using namespace zimo::corvan;
-  std::lock_guard<std::mutex> guard(VbgMutex());
-  const std::optional<Vbg> v = DprDevice(device, false);
-  if (!v || !ValidHandle(handle) || !v->slot(handle)) return 0;
-  if (n < 0 || n >= v->slot(handle)->entry_count) return 0;
-  return ZimoDPRGetDWord(device, v->slot(handle)->address_offset + 4 * static_cast<uint32_t>(n));
+  return zimo::corvan::FromUser(device, handle, [&](const zimo::corvan::VarBufUser& user) {
+    if (n < 0 || n >= user.entry_count) return 0u;
+    return ZimoDPRGetDWord(device, user.address_offset + 4 * static_cast<uint32_t>(n));
+  });
 }
 
 uint32_t ZimoDPRGetVBGServoTimer(uint32_t device) {

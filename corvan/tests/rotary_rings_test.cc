@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "card_log.h"
 #include "corvan/dpr_api.h"
 #include "corvan/rotary_api.h"
 #include "corvan/status_api.h"
@@ -62,20 +63,7 @@ class RotaryRingTest : public testing::PciCardTest {
   std::vector<std::string> Lines() {
     const std::string reply = Host("log 0");
     Host("clear-log 0");
-    std::vector<std::string> lines;
-    if (reply.rfind("ok ", 0) != 0) return lines;
-    std::string entry;
-    for (std::size_t i = 3; i < reply.size(); ++i) {
-      if (reply[i] == '\\' && i + 1 < reply.size()) {
-        entry += reply[++i];
-      } else if (reply[i] == '|') {
-        if (entry != "^X") lines.push_back(entry);  // the channel's flush before each line
-        entry.clear();
-      } else {
-        entry += reply[i];
-      }
-    }
-    return lines;
+    return testing::CardLogLines(reply);
   }
   void SetRotaryOpen(bool open) {
     std::uint8_t* globals =

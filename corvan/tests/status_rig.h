@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "card_log.h"
 #include "cardsim/attach_requests.h"
 #include "cardsim/card.h"
 #include "corvan/command_api.h"
@@ -79,20 +80,7 @@ class BusRig : public Rig {
   std::vector<std::string> Lines() override {
     const std::string reply = host_->Command("log 0");
     host_->Command("clear-log 0");
-    std::vector<std::string> lines;
-    if (reply.rfind("ok ", 0) != 0) return lines;
-    std::string entry;
-    for (std::size_t i = 3; i < reply.size(); ++i) {
-      if (reply[i] == '\\' && i + 1 < reply.size()) {
-        entry += reply[++i];
-      } else if (reply[i] == '|') {
-        if (entry != "^X") lines.push_back(entry);
-        entry.clear();
-      } else {
-        entry += reply[i];
-      }
-    }
-    return lines;
+    return CardLogLines(reply);
   }
 
  private:

@@ -10,39 +10,21 @@
 // that a waiting unsolicited line is read into the ring rather than flushed
 // away): one I/O control more than the bare flush-send-read. The direct
 // mailbox exchange is measured both ways.
-#include <signal.h>
-#include <stdlib.h>
-
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
+#include <cstdint>
 
+#include "bench/bench_support.h"
 #include "corvan/command_api.h"
 #include "corvan/device_api.h"
 #include "corvan/device_level_api.h"
 #include "drivers/zimo_ioctl.h"
-#include "link/device_registry.h"
-#include "link/library_app.h"
-#include "platform/clock.h"
 #include "platform/device_io.h"
-#include "platform/home.h"
-#include "platform/process.h"
-#include "platform/unix_socket.h"
-#include "temp_home.h"
-#include "tests/library_harness.h"
 
 namespace {
 
 using namespace zimo;
-using namespace std::chrono_literals;
+using bench::Fail;
 
 // The driver host with one older PCI card, device 0 opened through the
 // library in the server's build (the table is this program's own), and a
@@ -50,26 +32,9 @@ using namespace std::chrono_literals;
 class Bench {
  public:
   Bench() {
-    auto host = corvan::testing::SpawnDriverHost({"pci older"});
-    if (!host.ok()) Fail("starting zimo-drvhost: " + host.status().ToString());
-    host_ = std::move(host.value());
-    if (!corvan::testing::WaitForDriverDevice("ZimoPCI0")) Fail("the driver host's device");
-    if (corvan::RegisterDevice(0, corvan::kLocationPci, 0, nullptr) != 1) Fail("Device0");
-    table_.AddSlot(0, corvan::kLocationPci, 0);
-    {
-      corvan::testing::LibraryClock fast;
-      if (OpenZimoDevice(0) != 1) Fail("OpenZimoDevice(0)");
-    }
     auto raw = platform::DeviceFile::Open("\\\\.\\ZimoPCI0");
     if (!raw.ok()) Fail("opening the driver device");
     raw_ = std::move(raw.value());
-  }
-  ~Bench() {
-    raw_.Close();
-    ShutdownZimoDevice(0, 1);
-    corvan::App().End();
-    (void)host_.Signal(SIGTERM);
-    (void)host_.Wait(20s);
   }
 
   // The exchange on the driver directly: flush, the line, then lines up to
@@ -77,37 +42,17 @@ class Bench {
   enum class Kind { kBus, kMailbox, kBareMailbox };
   bool RawExchange(Kind kind) {
     using namespace zimo::drivers;
-    static constexpr char kLine[] = "VERSION";
-    const bool mailbox = kind != Kind::kBus;
     if (kind == Kind::kMailbox &&
         raw_.DeviceIoControl(IOCTL_ZIMO_DPR_READ_READY, nullptr, 0, nullptr, 0).bytes_returned !=
             0) {
       return false;  // nothing waits between two exchanges
     }
-    const std::uint32_t flush = mailbox ? IOCTL_ZIMO_DPR_FLUSH : IOCTL_ZIMO_BUS_FLUSH;
-    const std::uint32_t send = mailbox ? IOCTL_ZIMO_DPR_SEND_LINE : IOCTL_ZIMO_BUS_SEND_LINE;
-    const std::uint32_t read = mailbox ? IOCTL_ZIMO_DPR_GET_LINE : IOCTL_ZIMO_BUS_GET_LINE;
-    if (!raw_.DeviceIoControl(flush, nullptr, 0, nullptr, 0).ok) return false;
-    if (!raw_.DeviceIoControl(send, kLine, sizeof kLine, nullptr, 0).ok) return false;
-    for (int lines = 0; lines < 4; ++lines) {
-      LineIoBlock block{};
-      block.requested = 256;
-      if (!raw_.DeviceIoControl(read, &block, sizeof block, &block, sizeof block).ok) return false;
-      if (block.status == kLineEnd) return true;
-      if (block.status != kLineCr) return false;
-    }
-    return false;
+    return bench::DriverLineExchange(
+        raw_, kind == Kind::kBus ? bench::kBusLineControls : bench::kMailboxLineControls);
   }
 
  private:
-  [[noreturn]] static void Fail(const std::string& what) {
-    std::fprintf(stderr, "bus_bench: %s failed\n", what.c_str());
-    std::exit(1);
-  }
-
-  zimo::testing::TempHome home_;
-  platform::Process host_;
-  corvan::testing::OwnDeviceTable table_;
+  bench::DriverHostDevice device_{"pci older", "ZimoPCI0", corvan::kLocationPci, true};
   platform::DeviceFile raw_;
 };
 
@@ -123,25 +68,14 @@ void LibraryRoundTrips(benchmark::State& state, int channel) {
     return;
   }
   char buffer[64];
-  for (auto _ : state) {
-    const std::uint32_t word = ZimoGetResponseExA(0, buffer, sizeof buffer, "VERSION");
-    if (word != (corvan::kStatusAck | 6u)) {
-      state.SkipWithError("the library's exchange failed");
-      break;
-    }
-  }
-  state.SetItemsProcessed(state.iterations());
+  bench::RunSteps(state, "the library's exchange failed", [&] {
+    return ZimoGetResponseExA(0, buffer, sizeof buffer, "VERSION") == (corvan::kStatusAck | 6u);
+  });
 }
 
 void RawRoundTrips(benchmark::State& state, Bench::Kind kind) {
   Bench& bench = TheBench();
-  for (auto _ : state) {
-    if (!bench.RawExchange(kind)) {
-      state.SkipWithError("the direct exchange failed");
-      break;
-    }
-  }
-  state.SetItemsProcessed(state.iterations());
+  bench::RunSteps(state, "the direct exchange failed", [&] { return bench.RawExchange(kind); });
 }
 
 void BM_LibraryBusChannel(benchmark::State& state) { LibraryRoundTrips(state, 0); }

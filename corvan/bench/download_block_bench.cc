@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "bench/paired_times.h"
 #include "cardsim/attach_eth.h"
 #include "cardsim/card.h"
@@ -51,6 +52,7 @@
 namespace {
 
 using namespace zimo;
+using bench::Fail;
 using namespace std::chrono_literals;
 
 constexpr int kUsbDevice = 0;
@@ -119,15 +121,7 @@ class Bench {
     host_ = std::move(host.value());
     if (!corvan::testing::WaitForDriverDevice("ZimoUSB0")) Fail("the driver host's device");
 
-    char address[32];
-    std::snprintf(address, sizeof address, "127.78.%u.%u", (::getpid() >> 8) % 250 + 1,
-                  ::getpid() % 250 + 1);
-    auto ip = cardsim::ParseIpv4(address);
-    if (!ip.ok()) Fail("the card's address");
-    ip_ = *ip;
-    cardsim::EthOptions options;
-    options.address = address;
-    auto eth = cardsim::EthAttachment::Start(eth_card_, options);
+    auto eth = bench::ServeOnLoopback(eth_card_, 78, &ip_);
     if (!eth.ok()) Fail("the Ethernet card: " + eth.status().ToString());
     eth_ = std::move(eth.value());
 
@@ -240,11 +234,6 @@ class Bench {
     if (!socket_.Send(packet, size).ok()) return -1;
     auto got = socket_.Receive(answer, answer_size);
     return got.ok() ? static_cast<long>(*got) : -1;
-  }
-
-  [[noreturn]] static void Fail(const std::string& what) {
-    std::fprintf(stderr, "download_block_bench: %s failed\n", what.c_str());
-    std::exit(1);
   }
 
   zimo::testing::TempHome home_;
@@ -379,55 +368,28 @@ BENCHMARK(BM_PairedEthNoPause)->UseRealTime();
 
 // Prints, after the usual table, the library's time per download over the
 // direct blocks' for each transport.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench::TimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.iterations > 0 && !run.error_occurred) {
-        seconds_[run.benchmark_name()] =
-            run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-      }
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    for (const char* transport : {"Usb", "Eth"}) {
-      const double paused = Ratio(transport, "");
-      const double unpaused = Ratio(transport, "NoPause");
+    for (const std::string transport : {"Usb", "Eth"}) {
+      const double paused = DownloadRatio(transport, "");
+      const double unpaused = DownloadRatio(transport, "NoPause");
       if (paused <= 0 || unpaused <= 0) continue;
       std::printf(
           "%s: library / direct download = %.2f with the 50 ms closing pause in both, %.2f "
           "without it in either (target <= 1.30)\n",
-          transport, paused, unpaused);
+          transport.c_str(), paused, unpaused);
     }
   }
 
  private:
-  // The median of repetitions when there are any, else the one run.
-  std::map<std::string, double>::const_iterator Find(const std::string& name) const {
-    const auto median = seconds_.find(name + "_median");
-    return median != seconds_.end() ? median : seconds_.find(name);
+  double DownloadRatio(const std::string& transport, const std::string& variant) const {
+    return Ratio("BM_Library" + transport + variant + "/real_time",
+                 "BM_Direct" + transport + variant + "/real_time");
   }
-
-  // The library's time over the direct download's, 0 when either is missing.
-  double Ratio(const std::string& transport, const std::string& variant) const {
-    const auto library = Find("BM_Library" + transport + variant + "/real_time");
-    const auto direct = Find("BM_Direct" + transport + variant + "/real_time");
-    if (library == seconds_.end() || direct == seconds_.end() || direct->second <= 0) return 0;
-    return library->second / direct->second;
-  }
-
-  std::map<std::string, double> seconds_;
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return zimo::bench::RunWithReporter<RatioReporter>(argc, argv); }

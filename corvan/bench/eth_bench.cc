@@ -4,9 +4,6 @@
 // beside the same request and answer done directly on a socket of this
 // program. Both run against the same card in the same run, so their ratio is
 // the library's own cost; it is printed at the end (target: within 1.3).
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -15,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "cardsim/attach_eth.h"
 #include "cardsim/card.h"
 #include "corvan/eth_api.h"
@@ -48,32 +46,15 @@ class Bench {
 
  private:
   Bench() {
-    char address[32];
-    std::snprintf(address, sizeof address, "127.77.%u.%u", (::getpid() >> 8) % 250 + 1,
-                  ::getpid() % 250 + 1);
-    auto ip = cardsim::ParseIpv4(address);
-    if (!ip.ok()) return;
-    ip_ = *ip;
-    cardsim::EthOptions options;
-    options.address = address;
-    auto eth = cardsim::EthAttachment::Start(card_, options);
+    auto eth = bench::ServeOnLoopback(card_, 77, &ip_);
     if (!eth.ok()) {
       std::fprintf(stderr, "card: %s\n", eth.status().ToString().c_str());
       return;
     }
     eth_ = std::move(eth.value());
 
-    auto created =
-        platform::FileMapping::Create(corvan::kSharedTableName, corvan::kSharedTableSize);
-    if (!created.ok()) return;
-    mapping_ = std::move(created.value());
-    corvan::SharedDeviceTable* table = corvan::SharedTableAt(mapping_.data());
-    corvan::InitializeTableHeader(*table, 0);
-    for (int slot = 0; slot < corvan::kRealDevices; ++slot) {
-      (void)corvan::InitializeDeviceSlot(*table, slot, 0, 0);
-    }
-    corvan::App().End();
-    corvan::App().Start();
+    corvan::SharedDeviceTable* table = bench::CreateSharedTable(mapping_);
+    if (table == nullptr) return;
     corvan::RegisterDevice(kUdpDevice, corvan::kLocationEthernet, 0, table);
     corvan::RegisterDevice(kTcpDevice, corvan::kLocationEthernet, 1, table);
     corvan::SetLocationRegDword(corvan::kLocationEthernet, 1, "TCPMode", 1);
@@ -152,38 +133,20 @@ BENCHMARK(BM_LibraryTcp)->UseRealTime();
 
 // Prints, after the usual table, the library's time per round trip over the
 // bare one for each protocol.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench::TimesReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.iterations > 0 && !run.error_occurred) {
-        seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
-      }
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    for (const char* protocol : {"Udp", "Tcp"}) {
-      const auto library = seconds_.find(std::string("BM_Library") + protocol + "/real_time");
-      const auto bare = seconds_.find(std::string("BM_Bare") + protocol + "/real_time");
-      if (library == seconds_.end() || bare == seconds_.end() || bare->second <= 0) continue;
-      std::printf("%s: library / bare round trip = %.2f (target <= 1.30)\n", protocol,
-                  library->second / bare->second);
+    for (const std::string protocol : {"Udp", "Tcp"}) {
+      const double ratio =
+          Ratio("BM_Library" + protocol + "/real_time", "BM_Bare" + protocol + "/real_time");
+      if (ratio <= 0) continue;
+      std::printf("%s: library / bare round trip = %.2f (target <= 1.30)\n", protocol.c_str(),
+                  ratio);
     }
   }
-
- private:
-  std::map<std::string, double> seconds_;
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return zimo::bench::RunWithReporter<RatioReporter>(argc, argv); }

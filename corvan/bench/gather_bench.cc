@@ -4,9 +4,6 @@
 // the same size, and a raw DPR read (ZimoDPRGetMem, window by window) of as
 // many bytes as the listing has. The collection's time over the bare
 // exchange's is printed at the end (target: within 1.2).
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -16,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "cardsim/attach_eth.h"
 #include "cardsim/card.h"
 #include "corvan/command_api.h"
@@ -47,19 +45,12 @@ class Bench {
 
  private:
   Bench() {
-    char address[32];
-    std::snprintf(address, sizeof address, "127.78.%u.%u", (::getpid() >> 8) % 250 + 1,
-                  ::getpid() % 250 + 1);
-    auto ip = cardsim::ParseIpv4(address);
-    if (!ip.ok()) return;
-    cardsim::EthOptions options;
-    options.address = address;
-    options.tcp = false;
-    auto eth = cardsim::EthAttachment::Start(card_, options);
+    std::uint32_t ip = 0;
+    auto eth = bench::ServeOnLoopback(card_, 78, &ip, /*tcp=*/false);
     if (!eth.ok()) return;
     eth_ = std::move(eth.value());
     if (corvan::RegisterDevice(0, corvan::kLocationEthernet, 0, nullptr) != 1) return;
-    corvan::SetLocationRegDword(corvan::kLocationEthernet, 0, "IPAddress", *ip);
+    corvan::SetLocationRegDword(corvan::kLocationEthernet, 0, "IPAddress", ip);
     table_.AddSlot(0, corvan::kLocationEthernet, 0);
     {
       corvan::testing::LibraryClock fast;
@@ -108,13 +99,17 @@ bool RawDpr(std::vector<char>& buffer) {
   return true;
 }
 
+// False, with the run skipped, when the card could not be gathered.
+bool Ready(benchmark::State& state) {
+  if (Bench::Get().ok()) return true;
+  state.SkipWithError("no gathered card");
+  return false;
+}
+
 // The collection and the bare exchange in turns.
 void BM_CollectVersusBareListing(benchmark::State& state) {
+  if (!Ready(state)) return;
   Bench& bench = Bench::Get();
-  if (!bench.ok()) {
-    state.SkipWithError("no gathered card");
-    return;
-  }
   std::vector<char> buffer(bench.listing_bytes());
   bench::PairedTimes times;
   for (auto _ : state) {
@@ -137,42 +132,26 @@ void BM_CollectVersusBareListing(benchmark::State& state) {
 }
 
 void BM_Collect(benchmark::State& state) {
-  if (!Bench::Get().ok()) {
-    state.SkipWithError("no gathered card");
-    return;
-  }
-  for (auto _ : state) {
-    if (!Collect()) state.SkipWithError("collect failed");
-  }
-  state.SetItemsProcessed(state.iterations() * kSamples);
+  if (!Ready(state)) return;
+  bench::RunSteps(state, "collect failed", Collect, kSamples);
 }
 
 void BM_BareListing(benchmark::State& state) {
-  if (!Bench::Get().ok()) {
-    state.SkipWithError("no gathered card");
-    return;
-  }
+  if (!Ready(state)) return;
   std::vector<char> buffer(Bench::Get().listing_bytes());
-  for (auto _ : state) {
-    if (!BareListing(buffer)) state.SkipWithError("listing failed");
-  }
-  state.SetItemsProcessed(state.iterations() * kSamples);
+  bench::RunSteps(
+      state, "listing failed", [&] { return BareListing(buffer); }, kSamples);
 }
 
 void BM_RawDprRead(benchmark::State& state) {
-  if (!Bench::Get().ok()) {
-    state.SkipWithError("no gathered card");
-    return;
-  }
+  if (!Ready(state)) return;
   if (ZimoGetDpramAvailable(0) != 1) {
     state.SkipWithError("no DPR");
     return;
   }
   std::vector<char> buffer(Bench::Get().listing_bytes());
-  for (auto _ : state) {
-    if (!RawDpr(buffer)) state.SkipWithError("DPR read failed");
-  }
-  state.SetItemsProcessed(state.iterations() * kSamples);
+  bench::RunSteps(
+      state, "DPR read failed", [&] { return RawDpr(buffer); }, kSamples);
 }
 
 BENCHMARK(BM_CollectVersusBareListing)->UseRealTime()->Unit(benchmark::kMillisecond);
@@ -202,11 +181,4 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return zimo::bench::RunWithReporter<RatioReporter>(argc, argv); }

@@ -8,10 +8,6 @@
 // run, on a simulated PCI card behind zimo-drvhost and on a simulated
 // Ethernet card on a loopback address; the ring is emptied between timed
 // puts (the card's coordinate system is not running), outside the timing.
-#include <signal.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -20,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "bench/paired_times.h"
 #include "cardsim/attach_eth.h"
 #include "cardsim/card.h"
@@ -29,26 +26,17 @@
 #include "corvan/rotary_api.h"
 #include "dpr/dpr_map.h"
 #include "dpr/rotary_reset.h"
-#include "link/device_registry.h"
 #include "link/eth_transport.h"
 #include "link/library_app.h"
 #include "platform/file_mapping.h"
-#include "platform/process.h"
-#include "temp_home.h"
-#include "tests/library_harness.h"
 
 namespace {
 
 using namespace zimo;
-using namespace std::chrono_literals;
+using bench::Fail;
 
 constexpr char kLine[] = "LINEAR X10.5 Y-3.25 Z7 F100";
 constexpr int kRingWords = 1000;
-
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "rotary_bench: %s failed\n", what.c_str());
-  std::exit(1);
-}
 
 // The line's words as the converter makes them, once.
 struct Encoded {
@@ -113,32 +101,14 @@ void Run(benchmark::State& state) {
 class PciBench {
  public:
   PciBench() {
-    auto host = corvan::testing::SpawnDriverHost({"pci older"});
-    if (!host.ok()) Fail("starting zimo-drvhost: " + host.status().ToString());
-    host_ = std::move(host.value());
-    if (!corvan::testing::WaitForDriverDevice("ZimoPCI0")) Fail("the driver host's device");
-    if (corvan::RegisterDevice(0, corvan::kLocationPci, 0, nullptr) != 1) Fail("Device0");
-    table_.AddSlot(0, corvan::kLocationPci, 0);
-    {
-      corvan::testing::LibraryClock fast;
-      if (OpenZimoDevice(0) != 1) Fail("OpenZimoDevice(0)");
-    }
     // The whole variable area for the rings, as a configured
     // "DualPortRamVar" of 0x1000 gives it.
     corvan::App().Block(0)->VbgNextFree = corvan::kDprCardEndOlder;
     if (ZimoDPRRotBufChange(0, 0, kRingWords) != 0) Fail("setting up ring 0");
   }
-  ~PciBench() {
-    ShutdownZimoDevice(0, 1);
-    corvan::App().End();
-    (void)host_.Signal(SIGTERM);
-    (void)host_.Wait(20s);
-  }
 
  private:
-  zimo::testing::TempHome home_;
-  platform::Process host_;
-  corvan::testing::OwnDeviceTable table_;
+  bench::DriverHostDevice device_{"pci older", "ZimoPCI0", corvan::kLocationPci, true};
 };
 
 // The simulated card on a loopback address of this program, device 0
@@ -146,29 +116,14 @@ class PciBench {
 class EthBench {
  public:
   EthBench() {
-    char address[32];
-    std::snprintf(address, sizeof address, "127.78.%u.%u", (::getpid() >> 8) % 250 + 1,
-                  ::getpid() % 250 + 1);
-    auto ip = cardsim::ParseIpv4(address);
-    if (!ip.ok()) Fail("the loopback address");
-    cardsim::EthOptions options;
-    options.address = address;
-    auto eth = cardsim::EthAttachment::Start(card_, options);
+    std::uint32_t ip = 0;
+    auto eth = bench::ServeOnLoopback(card_, 78, &ip);
     if (!eth.ok()) Fail("the card's Ethernet port: " + eth.status().ToString());
     eth_ = std::move(eth.value());
-    auto created =
-        platform::FileMapping::Create(corvan::kSharedTableName, corvan::kSharedTableSize);
-    if (!created.ok()) Fail("the device table");
-    mapping_ = std::move(created.value());
-    corvan::SharedDeviceTable* table = corvan::SharedTableAt(mapping_.data());
-    corvan::InitializeTableHeader(*table, 0);
-    for (int slot = 0; slot < corvan::kRealDevices; ++slot) {
-      (void)corvan::InitializeDeviceSlot(*table, slot, 0, 0);
-    }
-    corvan::App().End();
-    corvan::App().Start();
+    corvan::SharedDeviceTable* table = bench::CreateSharedTable(mapping_);
+    if (table == nullptr) Fail("the device table");
     corvan::RegisterDevice(0, corvan::kLocationEthernet, 0, table);
-    if (corvan::EthOpen(0, *ip) == nullptr) Fail("the card's socket");
+    if (corvan::EthOpen(0, ip) == nullptr) Fail("the card's socket");
     corvan::SharedDeviceBlock& block = table->Devices[0];
     block.DprCardBase = corvan::kDprCardStartOlder;
     block.VbgNextFree = corvan::kDprCardEndOlder;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "cardsim/attach_eth.h"
 #include "cardsim/card.h"
 #include "corvan/device_api.h"
@@ -35,17 +36,13 @@
 namespace {
 
 using namespace zimo;
+using bench::Fail;
 using namespace std::chrono_literals;
 
 constexpr std::uint32_t kBuffer = 0x068;  // SPRAN real-time buffer
 constexpr std::uint32_t kBufferBytes = 1548;
 constexpr std::uint32_t kReady = 0x06E;  // bit 15
 constexpr int kMotors = 8;
-
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "status_bench: %s failed\n", what.c_str());
-  std::exit(1);
-}
 
 // Switches the buffer on for motors 0-7 and sets the shared block as
 // identification leaves it for a SPRAN card.
@@ -65,40 +62,24 @@ void PrepareDevice(int device) {
 class Bench {
  public:
   Bench() : card_(cardsim::CardModel::Spran()) {
-    auto host = corvan::testing::SpawnDriverHost({"pci spran"});
-    if (!host.ok()) Fail("starting zimo-drvhost");
-    host_ = std::move(host.value());
-    if (!corvan::testing::WaitForDriverDevice("ZimoPCI0")) Fail("the driver host's device");
-    if (corvan::RegisterDevice(0, corvan::kLocationPci, 0, nullptr) != 1) Fail("Device0");
-    table_.AddSlot(0, corvan::kLocationPci, 0);
-    {
-      corvan::testing::LibraryClock fast;
-      if (OpenZimoDevice(0) != 1) Fail("OpenZimoDevice(0)");
-    }
     if (!control_.Connect()) Fail("the driver host's control");
     PrepareDevice(0);
     control_.Command("servo 0 1");
     if (control_.Command("freeze 0 on") != "ok") Fail("freezing the card's refresh");
 
-    char address[32];
-    std::snprintf(address, sizeof address, "127.78.%u.%u", (::getpid() >> 8) % 250 + 1,
-                  ::getpid() % 250 + 1);
-    auto ip = cardsim::ParseIpv4(address);
-    if (!ip.ok()) Fail("the card's address");
-    cardsim::EthOptions options;
-    options.address = address;
-    auto eth = cardsim::EthAttachment::Start(card_, options);
+    std::uint32_t ip = 0;
+    auto eth = bench::ServeOnLoopback(card_, 78, &ip);
     if (!eth.ok()) Fail("the card's Ethernet port");
     eth_ = std::move(eth.value());
     if (corvan::RegisterDevice(1, corvan::kLocationEthernet, 0, nullptr) != 1) Fail("Device1");
-    table_.AddSlot(1, corvan::kLocationEthernet, 0);
+    pci_.table().AddSlot(1, corvan::kLocationEthernet, 0);
     corvan::DeviceUserHandle* user = corvan::App().User(1);
     auto command = platform::NamedMutex::Create("MutexZimo1");
     auto dpr = platform::NamedMutex::Create("DPRMutexZimo1");
     if (!command.ok() || !dpr.ok()) Fail("the device's locks");
     user->CommandMutex = std::move(command.value());
     user->DprDataMutex = std::move(dpr.value());
-    if (corvan::EthOpen(1, *ip) == nullptr) Fail("EthOpen");
+    if (corvan::EthOpen(1, ip) == nullptr) Fail("EthOpen");
     eth_handle_.location = corvan::kLocationEthernet;
     eth_handle_.users = 1;
     user->Transport = &eth_handle_;
@@ -111,16 +92,12 @@ class Bench {
     corvan::EthClose(1);
     corvan::App().User(1)->Transport = nullptr;
     eth_->Stop();
-    ShutdownZimoDevice(0, 1);
-    corvan::App().End();
-    (void)host_.Signal(SIGTERM);
-    (void)host_.Wait(20s);
   }
 
  private:
-  zimo::testing::TempHome home_;
-  platform::Process host_;
-  corvan::testing::OwnDeviceTable table_;
+  // Device 0 first: its home and table hold device 1 as well, and it is
+  // shut down last.
+  bench::DriverHostDevice pci_{"pci spran", "ZimoPCI0", corvan::kLocationPci, true};
   corvan::testing::DriverHostControl control_;
   cardsim::Card card_;
   std::unique_ptr<cardsim::EthAttachment> eth_;

@@ -79,6 +79,13 @@ class DriverHostDevice {
   corvan::testing::OwnDeviceTable table_;
 };
 
+// A handle of the program's own on the driver device `name` ("ZimoPCI0").
+inline platform::DeviceFile OpenDriverDevice(const std::string& name) {
+  auto driver = platform::DeviceFile::Open("\\\\.\\" + name);
+  if (!driver.ok()) Fail("opening the driver device");
+  return std::move(driver.value());
+}
+
 // The driver's I/O controls of one line channel.
 struct LineControls {
   std::uint32_t flush;

@@ -31,12 +31,6 @@ using bench::Fail;
 // handle of this program's own on the same driver device.
 class Bench {
  public:
-  Bench() {
-    auto raw = platform::DeviceFile::Open("\\\\.\\ZimoPCI0");
-    if (!raw.ok()) Fail("opening the driver device");
-    raw_ = std::move(raw.value());
-  }
-
   // The exchange on the driver directly: flush, the line, then lines up to
   // the one that ends the response.
   enum class Kind { kBus, kMailbox, kBareMailbox };
@@ -53,7 +47,7 @@ class Bench {
 
  private:
   bench::DriverHostDevice device_{"pci older", "ZimoPCI0", corvan::kLocationPci, true};
-  platform::DeviceFile raw_;
+  platform::DeviceFile raw_ = bench::OpenDriverDevice("ZimoPCI0");
 };
 
 Bench& TheBench() {

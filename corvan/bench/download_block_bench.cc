@@ -135,9 +135,7 @@ class Bench {
     if (OpenZimoDevice(kUsbDevice) != 1) Fail("OpenZimoDevice(0)");
     if (OpenZimoDevice(kEthDevice) != 1) Fail("OpenZimoDevice(1)");
 
-    auto driver = platform::DeviceFile::Open("\\\\.\\ZimoUSB0");
-    if (!driver.ok()) Fail("opening the driver device");
-    driver_ = std::move(driver.value());
+    driver_ = bench::OpenDriverDevice("ZimoUSB0");
     auto socket = platform::Socket::Create(platform::SocketType::kDatagram);
     if (!socket.ok() || !socket->Connect({ip_, corvan::kEthPort}).ok()) Fail("the socket");
     socket_ = std::move(socket.value());

@@ -29,12 +29,6 @@ constexpr std::uint32_t kReadBackBytes = 48;
 // program's own on the same driver device.
 class Bench {
  public:
-  Bench() {
-    auto raw = platform::DeviceFile::Open("\\\\.\\ZimoUSB0");
-    if (!raw.ok()) Fail("opening the driver device");
-    raw_ = std::move(raw.value());
-  }
-
   bool RawExchange() { return bench::DriverLineExchange(raw_, bench::kBusLineControls); }
 
   bool RawReadBack() {
@@ -46,7 +40,7 @@ class Bench {
 
  private:
   bench::DriverHostDevice device_{"usb older", "ZimoUSB0", corvan::kLocationUsb, false};
-  platform::DeviceFile raw_;
+  platform::DeviceFile raw_ = bench::OpenDriverDevice("ZimoUSB0");
 };
 
 Bench& TheBench() {

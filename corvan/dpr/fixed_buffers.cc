@@ -13,6 +13,7 @@
 #include "corvan/dpr_channel_api.h"
 #include "corvan/status_api.h"
 #include "corvan/variables_api.h"
+#include "dpr/device_block.h"
 #include "dpr/dpr_map.h"
 #include "link/library_app.h"
 
@@ -40,11 +41,6 @@ static_assert(kOlderRtBytes == sizeof SharedDeviceBlock{}.RealTimeCopy);
 static_assert(kSpranRtBytes == sizeof SharedDeviceBlock{}.SpranRealTimeCopy);
 static_assert(kOlderBgBytes == sizeof SharedDeviceBlock{}.BackgroundCopy);
 static_assert(kSpranBgBytes == sizeof SharedDeviceBlock{}.SpranBackgroundCopy);
-
-SharedDeviceBlock* BlockOf(std::uint32_t device) {
-  const int d = IndexFromDeviceNumber(device);
-  return IsRealDevice(d) ? App().Block(d) : nullptr;
-}
 
 // The device's block when its DPR is usable from this process.
 SharedDeviceBlock* DprBlock(std::uint32_t device) {

@@ -22,6 +22,7 @@
 #include "corvan/variables_api.h"
 #include "corvan/word_formats_api.h"
 #include "dpr/command_lock.h"
+#include "dpr/device_block.h"
 #include "dpr/gather.h"
 #include "link/library_app.h"
 #include "platform/message.h"
@@ -40,11 +41,6 @@ constexpr double kServoUnits = 8388608.0;  // I10 per millisecond
 constexpr std::uint64_t kListingCharsPerSource = 14, kListingSlack = 1500;
 // What one reply can carry (the result word's count field).
 constexpr std::uint64_t kMaxListing = 0x0FFFFFFF;
-
-SharedDeviceBlock* BlockOf(std::uint32_t device) {
-  const int d = IndexFromDeviceNumber(device);
-  return IsRealDevice(d) ? App().Block(d) : nullptr;
-}
 
 GatherState* GatherOf(std::uint32_t device) {
   const int d = IndexFromDeviceNumber(device);

@@ -25,6 +25,7 @@
 
 #include "corvan/command_api.h"
 #include "corvan/gather_api.h"
+#include "dpr/command_lock.h"
 #include "dpr/gather.h"
 #include "link/library_app.h"
 #include "platform/codepage.h"
@@ -168,7 +169,7 @@ int32_t ZimoWriteGatherFile(uint32_t device, const char* path) {
     ShowOpenError(path);
     return 0;
   }
-  LockZimo(device);
+  CommandLock lock(device);
   const auto header = GatherFileHeader(*b);
   bool written = std::fwrite(header.data(), 1, header.size(), f) == header.size();
   const GatherState& g = App().User(d)->Gather;
@@ -179,7 +180,6 @@ int32_t ZimoWriteGatherFile(uint32_t device, const char* path) {
   // A full disk may only show when the last bytes leave the buffer.
   written = std::fflush(f) == 0 && written;
   written = std::fclose(f) == 0 && written;
-  ReleaseZimo(device);
   return written ? 1 : 0;
 }
 
@@ -200,7 +200,7 @@ int32_t ZimoReadGatherFile(uint32_t device, const char* path) {
   std::fclose(f);
   if (!whole) return 0;
 
-  LockZimo(device);
+  CommandLock lock(device);
   ZimoClearGather(device);
   b->GatherSampleTime = c.sample_time;
   b->GatherPeriod = c.period;
@@ -215,7 +215,6 @@ int32_t ZimoReadGatherFile(uint32_t device, const char* path) {
     b->GatherSourceWords[n] = c.words[n];
     g.GatherData[n] = std::move(c.samples[n]);
   }
-  ReleaseZimo(device);
   return 1;
 }
 

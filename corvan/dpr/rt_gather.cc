@@ -10,6 +10,8 @@
 #include "corvan/command_api.h"
 #include "corvan/gather_api.h"
 #include "corvan/varbuf_api.h"
+#include "dpr/command_lock.h"
+#include "dpr/device_block.h"
 #include "link/library_app.h"
 
 namespace zimo::corvan {
@@ -17,11 +19,6 @@ namespace {
 
 // Reads of one entry before it counts as 0.0.
 constexpr int kReadTries = 4000;
-
-SharedDeviceBlock* BlockOf(std::uint32_t device) {
-  const int d = IndexFromDeviceNumber(device);
-  return IsRealDevice(d) ? App().Block(d) : nullptr;
-}
 
 void RemoveUser(std::uint32_t device, SharedDeviceBlock& b) {
   if (b.RtGatherHandle != 0)
@@ -39,24 +36,22 @@ void ZimoClearRTGather(uint32_t device) {
   using namespace zimo::corvan;
   SharedDeviceBlock* b = BlockOf(device);
   if (b == nullptr) return;
-  LockZimo(device);
+  CommandLock lock(device);
   RemoveUser(device, *b);
   b->RtGatherCount = 0;
   std::memset(b->RtGatherAddress, 0, sizeof b->RtGatherAddress);
-  ReleaseZimo(device);
 }
 
 int32_t ZimoAddRTGather(uint32_t device, uint32_t address) {
   using namespace zimo::corvan;
   SharedDeviceBlock* b = BlockOf(device);
   if (b == nullptr) return 0;
-  LockZimo(device);
+  CommandLock lock(device);
   if (b->RtGatherCount < kRtGatherAddresses) {
     RemoveUser(device, *b);
     b->RtGatherAddress[b->RtGatherCount++] = address;
     ZimoInitRTGather(device);
   }
-  ReleaseZimo(device);
   return 0;
 }
 
@@ -65,12 +60,9 @@ uintptr_t ZimoCollectRTGatherData(uint32_t device) {
   SharedDeviceBlock* b = BlockOf(device);
   if (b == nullptr) return 0;
   std::vector<double>& result = App().User(IndexFromDeviceNumber(device))->Gather.RtGatherResult;
-  LockZimo(device);
+  CommandLock lock(device);
   // No array in this process: nothing to write into.
-  if (result.empty()) {
-    ReleaseZimo(device);
-    return 0;
-  }
+  if (result.empty()) return 0;
   const std::uint32_t count =
       b->RtGatherCount < kRtGatherAddresses ? b->RtGatherCount : kRtGatherAddresses;
   for (std::uint32_t i = 0; i < count && i < result.size(); ++i) {
@@ -82,7 +74,6 @@ uintptr_t ZimoCollectRTGatherData(uint32_t device) {
     }
     result[i] = read ? static_cast<double>(words[0]) : 0.0;
   }
-  ReleaseZimo(device);
   return reinterpret_cast<uintptr_t>(result.data());
 }
 

@@ -11,6 +11,7 @@
 #include "corvan/command_api.h"
 #include "corvan/dpr_channel_api.h"
 #include "corvan/word_formats_api.h"
+#include "dpr/device_block.h"
 #include "dpr/status_bits.h"
 #include "link/library_app.h"
 
@@ -106,12 +107,6 @@ Copies CopiesOf(const SharedDeviceBlock* block) {
     c.bg_size = sizeof block->BackgroundCopy;
   }
   return c;
-}
-
-const SharedDeviceBlock* BlockOf(std::uint32_t device) {
-  const auto d = static_cast<int>(device);
-  if (!IsRealDevice(d)) return nullptr;
-  return App().Block(d);
 }
 
 bool DprUsable(std::uint32_t device) {

@@ -28,6 +28,7 @@
 #include "corvan/dpr_api.h"
 #include "corvan/internal/device_user_handle.h"
 #include "corvan/varbuf_api.h"
+#include "dpr/device_block.h"
 #include "dpr/dpr_map.h"
 #include "dpr/varbuf_area.h"
 #include "link/library_app.h"
@@ -66,11 +67,6 @@ struct Vbg {
   }
   std::uint32_t two_word_bit() const { return TwoWordBit(spran); }
 };
-
-SharedDeviceBlock* BlockOf(std::uint32_t device) {
-  const int d = IndexFromDeviceNumber(device);
-  return IsRealDevice(d) ? App().Block(d) : nullptr;
-}
 
 // The device when its DPR is usable from this process. Without DPR the
 // block (when there is one) records -28.

@@ -43,6 +43,21 @@ struct LineCase {
   std::vector<Tok> tokens;
 };
 
+// Each line on a fresh compilation: its result and, when it gives tokens,
+// the tokens.
+template <std::size_t N>
+void ExpectLines(const LineCase (&cases)[N]) {
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlccCompilation comp(c.target);
+    std::vector<Tok> got;
+    EXPECT_EQ(Tokenize(comp, c.line, &got), c.result);
+    if (c.result > 0) {
+      EXPECT_EQ(got, c.tokens);
+    }
+  }
+}
+
 TEST(PlccTokenizerTest, LinesGiveTheirTokens) {
   const LineCase cases[] = {
       {"condition",
@@ -135,15 +150,7 @@ TEST(PlccTokenizerTest, LinesGiveTheirTokens) {
       {"sections", SpranCard("1.938"), "OPEN SERVO\n", 1, {{339, 0}}},
       {"unlock", SpranCard(), "UNLOCK 3\n", 1, {{337, 3}}},
   };
-  for (const LineCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    PlccCompilation comp(c.target);
-    std::vector<Tok> got;
-    EXPECT_EQ(Tokenize(comp, c.line, &got), c.result);
-    if (c.result > 0) {
-      EXPECT_EQ(got, c.tokens);
-    }
-  }
+  ExpectLines(cases);
 }
 
 struct ErrorCase {
@@ -208,13 +215,7 @@ TEST(PlccTokenizerTest, KeywordAliasesMatchTheirFullWords) {
       {"OPTIOF", SpranCard(), "OPTIOF\n", 1, {{341, 0}}},
       {"DISP", OlderCard(), "DISP \"A\"\n", 1, {{327, 0}}},
   };
-  for (const LineCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    PlccCompilation comp(c.target);
-    std::vector<Tok> got;
-    EXPECT_EQ(Tokenize(comp, c.line, &got), c.result);
-    EXPECT_EQ(got, c.tokens);
-  }
+  ExpectLines(cases);
   // LMOVRLY is stored but not counted, and sets the overlay range.
   PlccCompilation comp(SpranCard());
   std::vector<PlccToken> tokens(4);
@@ -278,13 +279,7 @@ TEST(PlccTokenizerTest, DisplayAndAddressPackTheirValues) {
       {"lock", SpranCard(), "LOCK 2,P300\n", 1, {{336, 2 + 300 * 256}}},
       {"setphase", SpranCard(), "SETPHASE 1,32\n", 1, {{338, 2147483649.0}}},
   };
-  for (const LineCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    PlccCompilation comp(c.target);
-    std::vector<Tok> got;
-    EXPECT_EQ(Tokenize(comp, c.line, &got), c.result);
-    EXPECT_EQ(got, c.tokens);
-  }
+  ExpectLines(cases);
 }
 
 // With L1, L2 plain and L5 an array (SPRAN card).

@@ -284,6 +284,7 @@ class Generator {
   int Operand(std::uint32_t k, double value);
   int LoadA(std::uint32_t k, double value, bool negate);
   int LoadX(std::uint32_t k, double value);
+  void ReadVariable(std::uint32_t k, std::uint32_t n, bool to_x);
   bool ThroughA(std::uint32_t k, double value) const;
   void Opening(std::uint32_t code, double value);
   void ApplyOperator(std::uint32_t op, bool popped);
@@ -760,6 +761,18 @@ std::uint32_t IntegerWord(double v) {
   return static_cast<std::uint32_t>(whole) & 0xFFFFFF;
 }
 
+// L (42), F (44) and ring-station (48, 50, 52) variables read into A or X
+// alike.
+void Generator::ReadVariable(std::uint32_t k, std::uint32_t n, bool to_x) {
+  if (k == 42) {
+    emit_.EmitLRead(static_cast<int>(n & 8191), to_x);
+  } else if (k == 44) {
+    emit_.EmitFRead(static_cast<int>(n & 8191), to_x);
+  } else {
+    emit_.EmitRingRead(static_cast<int>(n), k, to_x);
+  }
+}
+
 int Generator::LoadA(std::uint32_t k, double value, bool negate) {
   const std::uint32_t n = U32(value);
   if (st().pending_mark != 0) st().r4_cache = 0;
@@ -795,21 +808,17 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
       return 0;
     }
     case 42:
-      emit_.EmitLRead(static_cast<int>(n & 8191), false);
-      return 0;
     case 44:
-      emit_.EmitFRead(static_cast<int>(n & 8191), false);
+    case 48:
+    case 50:
+    case 52:
+      ReadVariable(k, n, false);
       return 0;
     case 46:
       emit_.Put(0x0BF080);  // JSR MTR_NUM
       emit_.Put(0x040015);
       emit_.Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; A = MTRNUM()", 0x040015ul);
       st().r4_cache = 0;
-      return 0;
-    case 48:
-    case 50:
-    case 52:
-      emit_.EmitRingRead(static_cast<int>(n), k, false);
       return 0;
     case kTokConstant: {
       double v = negate ? -value : value;
@@ -879,15 +888,11 @@ int Generator::LoadX(std::uint32_t k, double value) {
       }
       return 0;
     case 42:
-      emit_.EmitLRead(static_cast<int>(n & 8191), true);
-      return 0;
     case 44:
-      emit_.EmitFRead(static_cast<int>(n & 8191), true);
-      return 0;
     case 48:
     case 50:
     case 52:
-      emit_.EmitRingRead(static_cast<int>(n), k, true);
+      ReadVariable(k, n, true);
       return 0;
     case kTokConstant: {
       if (Int()) {

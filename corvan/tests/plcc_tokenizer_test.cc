@@ -202,6 +202,65 @@ TEST(PlccTokenizerTest, FaultyLinesGiveTheirErrors) {
   }
 }
 
+// After a comparison, an opening parenthesis, a connective or an assignment
+// a "-" (blanks before it allowed) gives the next code up and a "+" is
+// passed over.
+TEST(PlccTokenizerTest, ASignAfterAnOperatorChoosesItsMinusForm) {
+  const LineCase cases[] = {
+      {"not less, minus",
+       OlderCard(),
+       "IF (P1!<-1)\n",
+       6,
+       {{292, 0}, {96, 0}, {36, 1}, {189, 0}, {40, 1}, {98, 0}}},
+      {"not equal, plus",
+       OlderCard(),
+       "IF (P1!= +1)\n",
+       6,
+       {{292, 0}, {96, 0}, {36, 1}, {184, 0}, {40, 1}, {98, 0}}},
+      {"less, blanks and minus",
+       OlderCard(),
+       "IF (P1< - 2)\n",
+       6,
+       {{292, 0}, {96, 0}, {36, 1}, {181, 0}, {40, 2}, {98, 0}}},
+      {"greater, plus",
+       OlderCard(),
+       "IF (P1>+2)\n",
+       6,
+       {{292, 0}, {96, 0}, {36, 1}, {178, 0}, {40, 2}, {98, 0}}},
+      {"doubled equal, minus",
+       OlderCard(),
+       "IF (P1== -1)\n",
+       6,
+       {{292, 0}, {96, 0}, {36, 1}, {177, 0}, {40, 1}, {98, 0}}},
+      {"parenthesis, minus", OlderCard(), "P1=( -P2)\n", 4, {{260, 1}, {97, 0}, {36, 2}, {98, 0}}},
+      {"function, blanks and minus",
+       OlderCard(),
+       "P1=SIN( - P2)\n",
+       4,
+       {{260, 1}, {73, 0}, {36, 2}, {98, 0}}},
+      {"connective, minus",
+       OlderCard(),
+       "IF (P1>1 AND -P2<2)\n",
+       10,
+       {{292, 0},
+        {96, 0},
+        {36, 1},
+        {178, 0},
+        {40, 1},
+        {171, 0},
+        {36, 2},
+        {180, 0},
+        {40, 2},
+        {98, 0}}},
+      {"P assignment, plus", OlderCard(), "P1=+P2\n", 2, {{260, 1}, {36, 2}}},
+      {"Q assignment, blanks and minus", OlderCard(), "Q5= -Q6\n", 2, {{263, 5}, {38, 6}}},
+      {"I assignment, plus", OlderCard(), "I5 = +1\n", 2, {{256, 5}, {40, 1}}},
+      {"M assignment, minus", OlderCard(), "M1=-2\n", 2, {{259, 1}, {40, 2}}},
+      {"M compound, minus", OlderCard(), "M1|=-3\n", 2, {{271, 1}, {40, 3}}},
+  };
+  ExpectLines(cases);
+}
+
 TEST(PlccTokenizerTest, KeywordAliasesMatchTheirFullWords) {
   const LineCase cases[] = {
       {"CLS", OlderCard(), "CLS\n", 1, {{330, 0}}},

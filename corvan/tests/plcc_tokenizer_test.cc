@@ -206,32 +206,24 @@ TEST(PlccTokenizerTest, FaultyLinesGiveTheirErrors) {
 // a "-" (blanks before it allowed) gives the next code up and a "+" is
 // passed over.
 TEST(PlccTokenizerTest, ASignAfterAnOperatorChoosesItsMinusForm) {
+  // Comparisons: IF (P1<comparison>).
+  struct Comparison {
+    const char* text;
+    std::uint32_t code;
+    double constant;
+  };
+  const Comparison comparisons[] = {
+      {"!<-1", 189, 1}, {"!= +1", 184, 1}, {"< - 2", 181, 2}, {">+2", 178, 2}, {"== -1", 177, 1},
+  };
+  for (const Comparison& c : comparisons) {
+    SCOPED_TRACE(c.text);
+    PlccCompilation comp(OlderCard());
+    std::vector<Tok> got;
+    EXPECT_EQ(Tokenize(comp, std::string("IF (P1") + c.text + ")\n", &got), 6);
+    EXPECT_EQ(got, (std::vector<Tok>{
+                       {292, 0}, {96, 0}, {36, 1}, {c.code, 0}, {40, c.constant}, {98, 0}}));
+  }
   const LineCase cases[] = {
-      {"not less, minus",
-       OlderCard(),
-       "IF (P1!<-1)\n",
-       6,
-       {{292, 0}, {96, 0}, {36, 1}, {189, 0}, {40, 1}, {98, 0}}},
-      {"not equal, plus",
-       OlderCard(),
-       "IF (P1!= +1)\n",
-       6,
-       {{292, 0}, {96, 0}, {36, 1}, {184, 0}, {40, 1}, {98, 0}}},
-      {"less, blanks and minus",
-       OlderCard(),
-       "IF (P1< - 2)\n",
-       6,
-       {{292, 0}, {96, 0}, {36, 1}, {181, 0}, {40, 2}, {98, 0}}},
-      {"greater, plus",
-       OlderCard(),
-       "IF (P1>+2)\n",
-       6,
-       {{292, 0}, {96, 0}, {36, 1}, {178, 0}, {40, 2}, {98, 0}}},
-      {"doubled equal, minus",
-       OlderCard(),
-       "IF (P1== -1)\n",
-       6,
-       {{292, 0}, {96, 0}, {36, 1}, {177, 0}, {40, 1}, {98, 0}}},
       {"parenthesis, minus", OlderCard(), "P1=( -P2)\n", 4, {{260, 1}, {97, 0}, {36, 2}, {98, 0}}},
       {"function, blanks and minus",
        OlderCard(),

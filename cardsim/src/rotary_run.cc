@@ -6,6 +6,7 @@
 // of their line. Every item that runs goes into the motion log.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "cardsim/interpreter.h"
 #include "cardsim/rotary_statement.h"
@@ -23,29 +24,13 @@ constexpr int kTimeTa = 0, kTimeTs = 1, kTimePvt = 2, kTimeTm = 67, kTimeDwell =
 constexpr int kWordF = 6;
 constexpr char kVariableLetters[] = "IMPQ";
 
+// The axis letters in the order of their bits in a unit's axis mask: the
+// n-th (from 0) has bit 2n + 1.
+constexpr char kAxisLetters[] = "ABCUVWXYZ";
+
 uint32_t AxisBit(char letter) {
-  switch (letter) {
-    case 'A':
-      return 1u << 1;
-    case 'B':
-      return 1u << 3;
-    case 'C':
-      return 1u << 5;
-    case 'U':
-      return 1u << 7;
-    case 'V':
-      return 1u << 9;
-    case 'W':
-      return 1u << 11;
-    case 'X':
-      return 1u << 13;
-    case 'Y':
-      return 1u << 15;
-    case 'Z':
-      return 1u << 17;
-    default:
-      return 0;
-  }
+  const char* at = letter == '\0' ? nullptr : std::strchr(kAxisLetters, letter);
+  return at == nullptr ? 0 : 1u << (2 * (at - kAxisLetters) + 1);
 }
 
 }  // namespace

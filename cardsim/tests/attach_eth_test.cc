@@ -21,24 +21,13 @@
 #include <vector>
 
 #include "cardsim/card.h"
+#include "loopback_address.h"
 
 namespace zimo::cardsim {
 namespace {
 
 using namespace std::string_literals;
 namespace rq = request;
-
-// Generous for what must come, short for what must not.
-constexpr int kAnswerMs = 5000;
-constexpr int kSilenceMs = 150;
-
-// A loopback address no other test process uses: 127.<pid>.<n>.
-std::string UniqueAddress() {
-  static std::atomic<int> next{1};
-  const int pid = static_cast<int>(::getpid());
-  return "127." + std::to_string((pid >> 8) & 0xFF) + "." + std::to_string(pid & 0xFF) + "." +
-         std::to_string(next++ % 250 + 1);
-}
 
 std::string Packet(uint8_t type, uint8_t code, uint16_t value, uint16_t index,
                    const std::string& payload, std::optional<uint16_t> length = {}) {

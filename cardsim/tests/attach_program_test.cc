@@ -13,13 +13,13 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cardsim/attach_requests.h"
+#include "loopback_address.h"
 #include "platform/serial_port.h"
 #include "temp_home.h"
 
@@ -28,16 +28,6 @@ namespace {
 
 using namespace std::string_literals;
 namespace rq = request;
-
-constexpr int kAnswerMs = 5000;
-constexpr int kSilenceMs = 150;
-
-std::string UniqueAddress() {
-  static std::atomic<int> next{1};
-  const int pid = static_cast<int>(::getpid());
-  return "127." + std::to_string((pid >> 8) & 0xFF) + "." + std::to_string(pid & 0xFF) + "." +
-         std::to_string(next++ % 250 + 1);
-}
 
 // The program, with pipes on its standard input, output and error.
 class Sim {

@@ -6,17 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "card_typing.h"
 #include "cardsim/card.h"
 
 namespace zimo::cardsim {
 namespace {
 
-using Lines = std::vector<std::string>;
 using Entry = std::tuple<std::string, std::string, double, double>;  // writer, what, old, new
-
-void Type(Card& card, const Lines& lines) {
-  for (const std::string& line : lines) EXPECT_EQ(card.Execute(line).error, 0) << line;
-}
 
 std::vector<Entry> Entries(const Card& card) {
   std::vector<Entry> out;
@@ -28,33 +24,8 @@ std::vector<Entry> Entries(const Card& card) {
 
 TEST(ChangeLog, TheRoughPhasePlcWritesAndRestoresItsOffsets) {
   Card card(CardModel::Older());
-  Type(card, {"I129=11 I179=22 I172=200",
-              "OPEN PLC 31 CLEAR",
-              "CMD\"#1o0\"",
-              "P129=I129",
-              "P179=I179",
-              "IF (I172 > 128)",
-              "  I129=3000",
-              "  I179=-3000",
-              "ELSE",
-              "  I129=-3000",
-              "  I179=3000",
-              "ENDIF",
-              "P1=0",
-              "WHILE (P1 < 5000)   ; do a delay",
-              "  P1=P1+1",
-              "ENDWHILE",
-              "I129=P129",
-              "P1=0",
-              "WHILE (P1 < 5000)",
-              "  P1=P1+1",
-              "ENDWHILE",
-              "M171=0",
-              "I179=P179",
-              "DISABLE PLC 31",
-              "P998=10",
-              "CLS",
-              "P998=0"});
+  Type(card, {"I129=11 I179=22 I172=200"});
+  Type(card, RoughPhasePlc());
   Card::Snapshot before = card.TakeSnapshot();
   card.SetChangeLogging(true);
   Type(card, {"I5=2 ENA PLC 31"});

@@ -7,21 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "card_typing.h"
 #include "cardsim/card.h"
 
 namespace zimo::cardsim {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-void Type(Card& card, const Lines& lines) {
-  for (const std::string& line : lines) EXPECT_EQ(card.Execute(line).error, 0) << line;
-}
-
-std::string Ask(Card& card, const std::string& line) {
-  Reply r = card.Execute(line);
-  return r.lines.empty() ? std::string() : r.lines.front();
-}
 
 uint8_t Byte(Card& card, size_t offset) {
   uint8_t b = 0;
@@ -88,9 +78,9 @@ TEST(RealTimeBuffer, SpranCardFillsTheMotorsOfTheHostMask) {
   EXPECT_EQ(card.memory().DprDword(r + 16), 0x028001u);       // in position, in system 3
   EXPECT_EQ(card.memory().DprDword(0x074 + 12), 0u);          // motor 1 not in the mask
   // The same words as the card's memory reads give them.
-  EXPECT_EQ(Ask(card, "rhx:$130"), "882000");
-  EXPECT_EQ(Ask(card, "rhy:$140"), "028001");
-  EXPECT_EQ(Ask(card, "RL$10b"), "15360");
+  EXPECT_EQ(FirstLine(card, "rhx:$130"), "882000");
+  EXPECT_EQ(FirstLine(card, "rhy:$140"), "028001");
+  EXPECT_EQ(FirstLine(card, "RL$10b"), "15360");
   // Busy holds the refresh off even with ready clear.
   card.memory().SetDprWord(0x06A, 0x8000);
   card.memory().SetDprWord(0x06E, 0);
@@ -113,8 +103,8 @@ TEST(BackgroundBuffer, OlderCardReportsARunningLinearProgram) {
   EXPECT_EQ(card.memory().DprDword(r + 116), 0x1800u);
   EXPECT_EQ(card.memory().DprDword(r + 16) & 0xF00000u, 0x800000u);  // assigned to system 1
   // The ASCII forms say the same.
-  EXPECT_EQ(Ask(card, "&1PR"), "2");
-  EXPECT_EQ(Ask(card, "&1PE"), "P1:6144");
+  EXPECT_EQ(FirstLine(card, "&1PR"), "2");
+  EXPECT_EQ(FirstLine(card, "&1PE"), "P1:6144");
   EXPECT_EQ(card.CoordStatusText(1).substr(0, 6), "000015");
   // The card waits for the host to take the block before writing again.
   uint32_t left = card.memory().DprDword(r + 108);
@@ -148,7 +138,7 @@ TEST(BackgroundBuffer, SpranCardFillsCountRecordsAndTheGlobalWords) {
   card.memory().WriteDpr(0x67B, "\0", 1);
   card.AdvanceServo(4);
   EXPECT_EQ(Byte(card, 0x67B), 0);
-  EXPECT_EQ(Ask(card, "I49"), "1");
+  EXPECT_EQ(FirstLine(card, "I49"), "1");
 }
 
 TEST(ControlPanel, RequestsActOnlyWhilePanelIsOn) {
@@ -167,7 +157,7 @@ TEST(ControlPanel, RequestsActOnlyWhilePanelIsOn) {
     card.AdvanceServo(200);
     EXPECT_GT(card.MotorPosition(1), 10);
     EXPECT_EQ(card.memory().DprWord(0x000), 0) << "served requests are cleared";
-    EXPECT_EQ(Ask(card, "&1%"), "50");
+    EXPECT_EQ(FirstLine(card, "&1%"), "50");
     // A request without the jog bits stops the panel's jog.
     uint8_t none = 0;
     card.memory().WriteDpr(5, &none, 1);
@@ -215,7 +205,7 @@ TEST(StatusScripting, CoordAndMotorBitsReachBothReports) {
   Type(card, {"&1 #1->X", "I59=1", "I49=1"});
   EXPECT_EQ(card.CoordStatusText(1),
             "000000924000");  // jog hold, amplifier fault, in position, jog stop
-  EXPECT_EQ(Ask(card, "#1?"), "902000804009");
+  EXPECT_EQ(FirstLine(card, "#1?"), "902000804009");
   card.AdvanceServo(1);
   EXPECT_EQ(card.memory().DprWord(0x228 + 36 + 102), 0x92);
   EXPECT_EQ(card.memory().DprWord(0x228 + 36 + 100), 0x4000);

@@ -7,21 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "card_typing.h"
 #include "cardsim/card.h"
 
 namespace zimo::cardsim {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-void Type(Card& card, const Lines& lines) {
-  for (const std::string& line : lines) EXPECT_EQ(card.Execute(line).error, 0) << line;
-}
-
-std::string Ask(Card& card, const std::string& line) {
-  Reply r = card.Execute(line);
-  return r.lines.empty() ? std::string() : r.lines.front();
-}
 
 // The whole listing as one text, lines ended by CR as a port carries them.
 std::string Listing(Card& card, const char* command = "LIST GATHER") {
@@ -38,7 +28,7 @@ struct Pointers {
 Pointers Read(Card& card, bool spran) {
   const char* x = spran ? "RX$3120" : "RX$F20";
   const char* y = spran ? "RY$3120" : "RY$F20";
-  return {std::stoi(Ask(card, x)), std::stoi(Ask(card, y))};
+  return {std::stoi(FirstLine(card, x)), std::stoi(FirstLine(card, y))};
 }
 
 TEST(Gather, UnitsFillLWordsYHalfFirstAndSamplesStartOnAWord) {
@@ -158,7 +148,7 @@ TEST(Gather, DeleteAndBadDefinitions) {
   Type(card, {"DELETE GATHER"});
   card.AdvanceServo(2);
   EXPECT_EQ(card.Execute("LIST GAT").lines, Lines{});
-  EXPECT_EQ(Ask(card, "RY$F20"), "0");
+  EXPECT_EQ(FirstLine(card, "RY$F20"), "0");
   Type(card, {"DEL GAT", "ENDG"});
 }
 

@@ -7,19 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "card_typing.h"
 #include "cardsim/card.h"
 
 namespace zimo::cardsim {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-void Type(Card& card, const Lines& lines) {
-  for (const std::string& line : lines) {
-    Reply reply = card.Execute(line);
-    EXPECT_EQ(reply.error, 0) << line;
-  }
-}
 
 double CycleMs(Card& card) { return card.IVarValue(10) / 8388608.0; }
 

@@ -9,26 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include "card_typing.h"
 #include "cardsim/card.h"
 #include "cardsim/expression.h"
 
 namespace zimo::cardsim {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-void Type(Card& card, const Lines& lines) {
-  for (const std::string& line : lines) {
-    Reply reply = card.Execute(line);
-    EXPECT_EQ(reply.error, 0) << line;
-  }
-}
-
-Lines Ask(Card& card, std::string_view line) {
-  Reply reply = card.Execute(line);
-  EXPECT_EQ(reply.error, 0) << line;
-  return reply.lines;
-}
 
 std::string Hex6(uint32_t v) {
   char text[16];
@@ -224,35 +210,9 @@ TEST(PlcPrograms, RoughPhaseTakesTwoCountedDelaysAndPutsTheOffsetsBack) {
   for (bool spran : {false, true}) {
     Card card(spran ? CardModel::Spran() : CardModel::Older());
     Type(card, {"I129=11 I179=22 I172=200"});
-    Type(card, {"DELETE GATHER",
-                "DELETE TRACE",
-                "OPEN PLC 31 CLEAR",
-                "CMD\"#1o0\"",
-                "P129=I129",
-                "P179=I179",
-                "IF (I172 > 128)",
-                "  I129=3000",
-                "  I179=-3000",
-                "ELSE",
-                "  I129=-3000",
-                "  I179=3000",
-                "ENDIF",
-                "P1=0",
-                "WHILE (P1 < 5000)   ; do a delay",
-                "  P1=P1+1",
-                "ENDWHILE",
-                "I129=P129",
-                "P1=0",
-                "WHILE (P1 < 5000)",
-                "  P1=P1+1",
-                "ENDWHILE",
-                "M171=0",
-                "I179=P179",
-                "DISABLE PLC 31",
-                "P998=10",
-                "CLS",
-                "P998=0",
-                "I5=2 ENA PLC 31"});
+    Type(card, {"DELETE GATHER", "DELETE TRACE"});
+    Type(card, RoughPhasePlc());
+    Type(card, {"I5=2 ENA PLC 31"});
     card.AdvanceServo(1);
     EXPECT_EQ(card.IVar(129), 3000);
     EXPECT_EQ(card.IVar(179), -3000);

@@ -9,16 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include "card_typing.h"
 #include "cardsim/card.h"
 
 namespace zimo::cardsim {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-void Type(Card& card, const Lines& lines) {
-  for (const std::string& line : lines) EXPECT_EQ(card.Execute(line).error, 0) << line;
-}
 
 // The settle word of motor 2 as a signed 24-bit number.
 double Settle(Card& card, bool spran) {

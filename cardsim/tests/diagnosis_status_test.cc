@@ -8,22 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include "card_typing.h"
 #include "cardsim/card.h"
 #include "cardsim/motors.h"
 
 namespace zimo::cardsim {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-void Type(Card& card, const Lines& lines) {
-  for (const std::string& line : lines) EXPECT_EQ(card.Execute(line).error, 0) << line;
-}
-
-std::string Ask(Card& card, const std::string& line) {
-  Reply r = card.Execute(line);
-  return r.lines.empty() ? std::string() : r.lines.front();
-}
 
 TEST(DiagnosisStatus, SoftLimitsShowInTheMotorWord) {
   Card card(CardModel::Older());
@@ -57,41 +47,41 @@ TEST(DiagnosisStatus, SystemWordsFromMotorFaultsAndFeedHold) {
     Card card(CardModel::Spran());
     Type(card, {"&1#1->X"});
     card.SetMotorStatusBits(1, 0, c.motor_bits);
-    EXPECT_EQ(Ask(card, "&1??"), c.status) << std::hex << c.motor_bits;
+    EXPECT_EQ(FirstLine(card, "&1??"), c.status) << std::hex << c.motor_bits;
   }
   Card card(CardModel::Older());
   Type(card, {"&1#1->X", "OPEN PROG 1 CLR", "X1000", "CLOSE", "&1B1R"});
-  const std::string running = Ask(card, "??");
+  const std::string running = FirstLine(card, "??");
   ASSERT_EQ(running.size(), 12u);
   EXPECT_EQ(std::stoul(running.substr(6), nullptr, 16) & (1u << 23), 0u);
   Type(card, {"\\"});
-  const std::string held = Ask(card, "??");
+  const std::string held = FirstLine(card, "??");
   EXPECT_EQ(held.substr(0, 6), running.substr(0, 6));
   EXPECT_EQ(std::stoul(held.substr(6), nullptr, 16),
             std::stoul(running.substr(6), nullptr, 16) | (1u << 23));
   card.AdvanceServo(100);  // held: the program does not move on
   EXPECT_EQ(card.MotorCommandedPosition(1), 0);
   Type(card, {"R"});
-  EXPECT_EQ(Ask(card, "??"), running);
+  EXPECT_EQ(FirstLine(card, "??"), running);
   card.AdvanceServo(100);
   EXPECT_GT(card.MotorCommandedPosition(1), 0);
 }
 
 TEST(DiagnosisStatus, OlderCardsKeepAWordOfTheMotorsWithAnAxisPerSystem) {
   Card card(CardModel::Older());
-  EXPECT_EQ(Ask(card, "RY$818"), "0");
+  EXPECT_EQ(FirstLine(card, "RY$818"), "0");
   Type(card, {"&1#1->X", "#2->Y", "#3->1000Z", "#4->0", "&2#5->A", "#8->U"});
   // Three bits a motor from bit 0: X 1, Y 2, Z 3, U V W 4, A B C 5; a
   // motor in the system without an axis 0.
-  EXPECT_EQ(Ask(card, "RY$818"), std::to_string(1 | 2 << 3 | 3 << 6));
-  EXPECT_EQ(Ask(card, "RHY$8D8"), "805000");  // motor 5 A, motor 8 U
-  EXPECT_EQ(Ask(card, "RY$998"), "0");
+  EXPECT_EQ(FirstLine(card, "RY$818"), std::to_string(1 | 2 << 3 | 3 << 6));
+  EXPECT_EQ(FirstLine(card, "RHY$8D8"), "805000");  // motor 5 A, motor 8 U
+  EXPECT_EQ(FirstLine(card, "RY$998"), "0");
   Type(card, {"&1UNDEF"});
-  EXPECT_EQ(Ask(card, "RY$818"), "0");
+  EXPECT_EQ(FirstLine(card, "RY$818"), "0");
   // The newer cards have no such word.
   Card newer(CardModel::Spran());
   Type(newer, {"&1#1->X"});
-  EXPECT_EQ(Ask(newer, "RY$818"), "0");
+  EXPECT_EQ(FirstLine(newer, "RY$818"), "0");
 }
 
 }  // namespace

@@ -6,19 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "card_typing.h"
 #include "cardsim/card.h"
 #include "cardsim/card_word.h"
 
 namespace zimo::cardsim {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-Lines Ask(Card& card, std::string_view line) {
-  Reply reply = card.Execute(line);
-  EXPECT_EQ(reply.error, 0) << line;
-  return reply.lines;
-}
 
 int ErrorOf(Card& card, std::string_view line) { return card.Execute(line).error; }
 

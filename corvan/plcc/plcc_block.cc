@@ -257,11 +257,34 @@ class Generator {
     emit_.LoadR4(0x64A400, 0, false, 0x6000);
     if (code_.size() > from) emit_.Remark(from, "\t; X:P_BASE to R4");
   }
+  // A move between a register and entry n of the table at R4: `move` is
+  // the L:(R4) form, entries past the first go through N4 as L:(R4+N4).
+  void MoveAtR4(std::uint32_t n, std::uint32_t move) {
+    if (n == 0) {
+      emit_.Put(move);
+      return;
+    }
+    emit_.EmitLoadN4(n);
+    emit_.Put(move | 0x000800);
+  }
+  // P n into register `reg` (A or X); `to` is the MOVE's register field.
+  void LoadP(std::uint32_t n, std::uint32_t to, char reg) {
+    if (!c_.spran) {
+      emit_.Put(to | 0x00F000);  // MOVE L:$1000+n,reg
+      emit_.Put(n + 0x1000);
+      emit_.Remark(code_.size() - 2, "\t; %c = P%u", reg, n);
+      return;
+    }
+    LoadPBase();
+    MoveAtR4(n, to | 0x00E400);
+    emit_.Remark(code_.size() - 1, "\t; %c = P%u", reg, n);
+  }
 
   int Token(std::size_t i);
   int Operand(std::uint32_t k, double value);
   int LoadA(std::uint32_t k, double value, bool negate);
   int LoadX(std::uint32_t k, double value);
+  void ReadVariable(std::uint32_t k, std::uint32_t n, bool to_x);
   bool ThroughA(std::uint32_t k, double value) const;
   void Opening(std::uint32_t code, double value);
   void ApplyOperator(std::uint32_t op, bool popped);
@@ -731,37 +754,37 @@ void Generator::ServoCall(int routine, const char* name) {
   st().r4_cache = 0;
 }
 
+// A finite constant in an integer statement: its whole part as the card's
+// 24-bit word, wrapping as the card's integer arithmetic does.
+std::uint32_t IntegerWord(double v) {
+  const std::int64_t whole = static_cast<std::int64_t>(std::fmod(std::trunc(v), 16777216.0));
+  return static_cast<std::uint32_t>(whole) & 0xFFFFFF;
+}
+
+// L (42), F (44) and ring-station (48, 50, 52) variables read into A or X
+// alike.
+void Generator::ReadVariable(std::uint32_t k, std::uint32_t n, bool to_x) {
+  if (k == 42) {
+    emit_.EmitLRead(static_cast<int>(n & 8191), to_x);
+  } else if (k == 44) {
+    emit_.EmitFRead(static_cast<int>(n & 8191), to_x);
+  } else {
+    emit_.EmitRingRead(static_cast<int>(n), k, to_x);
+  }
+}
+
 int Generator::LoadA(std::uint32_t k, double value, bool negate) {
   const std::uint32_t n = U32(value);
   if (st().pending_mark != 0) st().r4_cache = 0;
   switch (k) {
     case 36:  // P
-      if (!c_.spran) {
-        emit_.Put(0x48F000);  // MOVE L:$1000+n,A
-        emit_.Put(n + 0x1000);
-        emit_.Remark(code_.size() - 2, "\t; A = P%u", n);
-      } else {
-        LoadPBase();
-        if (n > 0) {
-          emit_.EmitLoadN4(n);
-          emit_.Put(0x48EC00);
-          emit_.Remark(code_.size() - 1, "\t; A = P%u", n);
-        } else {
-          emit_.Put(0x48E400);
-          emit_.Remark(code_.size() - 1, "\t; A = P%u", n);
-        }
-      }
+      LoadP(n, 0x480000, 'A');
       st().packed = true;
       return 0;
     case 38:  // Q
       if (Servo() && c_.extended_firmware) {
         LoadQBase();
-        if (n > 0) {
-          emit_.EmitLoadN4(n);
-          emit_.Put(0x48EC00);
-        } else {
-          emit_.Put(0x48E400);
-        }
+        MoveAtR4(n, 0x48E400);
         emit_.Remark(code_.size() - 1, "\t; A = Q%u", n);
       } else if (c_.extended_firmware) {
         QRoutineCall(n, 59);
@@ -785,10 +808,11 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
       return 0;
     }
     case 42:
-      emit_.EmitLRead(static_cast<int>(n & 8191), false);
-      return 0;
     case 44:
-      emit_.EmitFRead(static_cast<int>(n & 8191), false);
+    case 48:
+    case 50:
+    case 52:
+      ReadVariable(k, n, false);
       return 0;
     case 46:
       emit_.Put(0x0BF080);  // JSR MTR_NUM
@@ -796,17 +820,11 @@ int Generator::LoadA(std::uint32_t k, double value, bool negate) {
       emit_.Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; A = MTRNUM()", 0x040015ul);
       st().r4_cache = 0;
       return 0;
-    case 48:
-    case 50:
-    case 52:
-      emit_.EmitRingRead(static_cast<int>(n), k, false);
-      return 0;
     case kTokConstant: {
       double v = negate ? -value : value;
       if (Int()) {
         if (!std::isfinite(v)) return -kErrPack;
-        const std::int64_t whole = static_cast<std::int64_t>(std::fmod(std::trunc(v), 16777216.0));
-        const std::uint32_t w = static_cast<std::uint32_t>(whole) & 0xFFFFFF;
+        const std::uint32_t w = IntegerWord(v);
         if (w == 0) {
           emit_.Put(0x200013);
           emit_.Say(code_.size() - 1, "\tCLR\tA");
@@ -845,30 +863,12 @@ int Generator::LoadX(std::uint32_t k, double value) {
   if (st().pending_mark != 0) st().r4_cache = 0;
   switch (k) {
     case 36:
-      if (!c_.spran) {
-        emit_.Put(0x42F000);
-        emit_.Put(n + 0x1000);
-        emit_.Remark(code_.size() - 2, "\t; X = P%u", n);
-      } else {
-        LoadPBase();
-        if (n > 0) {
-          emit_.EmitLoadN4(n);
-          emit_.Put(0x42EC00);
-        } else {
-          emit_.Put(0x42E400);
-        }
-        emit_.Remark(code_.size() - 1, "\t; X = P%u", n);
-      }
+      LoadP(n, 0x420000, 'X');
       return 0;
     case 38:
       if (Servo() && c_.extended_firmware) {
         LoadQBase();
-        if (n > 0) {
-          emit_.EmitLoadN4(n);
-          emit_.Put(0x42EC00);
-        } else {
-          emit_.Put(0x42E400);
-        }
+        MoveAtR4(n, 0x42E400);
       } else if (c_.extended_firmware) {
         QRoutineCall(n, 60);
       } else {
@@ -888,25 +888,19 @@ int Generator::LoadX(std::uint32_t k, double value) {
       }
       return 0;
     case 42:
-      emit_.EmitLRead(static_cast<int>(n & 8191), true);
-      return 0;
     case 44:
-      emit_.EmitFRead(static_cast<int>(n & 8191), true);
-      return 0;
     case 48:
     case 50:
     case 52:
-      emit_.EmitRingRead(static_cast<int>(n), k, true);
+      ReadVariable(k, n, true);
       return 0;
     case kTokConstant: {
       if (Int()) {
         if (!std::isfinite(value)) return -kErrPack;
-        const std::int64_t whole =
-            static_cast<std::int64_t>(std::fmod(std::trunc(value), 16777216.0));
+        const std::uint32_t w = IntegerWord(value);
         emit_.Put(0x45F400);
-        emit_.Put(static_cast<std::uint32_t>(whole) & 0xFFFFFF);
-        emit_.Say(code_.size() - 2, "\tMOVE\t#>%u,X1",
-                  static_cast<unsigned>(static_cast<std::uint32_t>(whole) & 0xFFFFFF));
+        emit_.Put(w);
+        emit_.Say(code_.size() - 2, "\tMOVE\t#>%u,X1", static_cast<unsigned>(w));
         return 0;
       }
       std::uint32_t lo = 0;
@@ -1324,12 +1318,7 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
         return;
       }
       LoadPBase();
-      if (v == 0) {
-        emit_.Put(0x486400);
-      } else {
-        emit_.EmitLoadN4(v);
-        emit_.Put(0x486C00);
-      }
+      MoveAtR4(v, 0x486400);
       emit_.Remark(code_.size() - 1, "\t; P%u = A", v);
       return;
     }
@@ -1344,12 +1333,7 @@ void Generator::StatementEnd(std::uint32_t s, std::uint32_t v, std::uint32_t t) 
       QRoutineCall(v, 61);
     } else {
       LoadQBase();
-      if (v == 0) {
-        emit_.Put(0x486400);
-      } else {
-        emit_.EmitLoadN4(v);
-        emit_.Put(0x486C00);
-      }
+      MoveAtR4(v, 0x486400);
       emit_.Remark(code_.size() - 1, "\t; Q%u = A", v);
     }
     return;

@@ -5,28 +5,31 @@
 
 namespace zimo::corvan::plcc {
 
-PlccTarget PlccTarget::Older(std::string firmware) {
+namespace {
+
+// Both generations lay out the PLC area the same way from its table base:
+// the slot table 32 words in, the chain's end at 96, then the code.
+PlccTarget Generation(bool spran, std::string firmware, std::uint32_t table_base,
+                      std::uint32_t code_offset, std::uint32_t variable_count) {
   PlccTarget t;
-  t.spran = false;
+  t.spran = spran;
   t.firmware = std::move(firmware);
-  t.table_base = 0x8000;
+  t.table_base = table_base;
   t.chain_end = t.table_base + 96;
-  t.code_start = t.table_base + 98;
+  t.code_start = t.table_base + code_offset;
   t.slot_table = t.table_base + 32;
-  t.variable_count = 1024;
+  t.variable_count = variable_count;
   return t;
 }
 
+}  // namespace
+
+PlccTarget PlccTarget::Older(std::string firmware) {
+  return Generation(false, std::move(firmware), 0x8000, 98, 1024);
+}
+
 PlccTarget PlccTarget::Spran(std::string firmware) {
-  PlccTarget t;
-  t.spran = true;
-  t.firmware = std::move(firmware);
-  t.table_base = 0x50000;
-  t.chain_end = t.table_base + 96;
-  t.code_start = t.table_base + 130;
-  t.slot_table = t.table_base + 32;
-  t.variable_count = 8192;
-  return t;
+  return Generation(true, std::move(firmware), 0x50000, 130, 8192);
 }
 
 LabRoutineTable MakeLabRoutineTable(const std::uint32_t (&v)[kLabLinkValues]) {

@@ -138,6 +138,7 @@ class PlccEmitter {
 
  private:
   void IndexMask(int width);
+  void FieldRoutineArguments(const VariableDefinition& d, std::uint32_t addr);
   void SayMultiplyMask(std::size_t from, std::uint32_t value);
 
   const PlccCompilation& c_;

@@ -96,41 +96,26 @@ std::string Hex6(std::uint32_t v) {
   return text;
 }
 
+// The register-indirect addressing modes by their 3-bit number, formatted
+// with the register number (twice); mode 6 is the absolute or immediate one.
+constexpr const char* kRegisterModes[8] = {"(R%u)-N%u", "(R%u)+N%u", "(R%u)-", "(R%u)+",
+                                           "(R%u)",     "(R%u+N%u)", nullptr,  "-(R%u)"};
+
 // Effective address of a memory move; needs_ext tells that the operand
 // word follows.
 std::string Address(std::uint32_t mode, std::uint32_t ext, bool* needs_ext) {
   const unsigned r = mode & 7;
-  char text[24];
   *needs_ext = false;
-  switch (mode >> 3) {
-    case 0:
-      std::snprintf(text, sizeof text, "(R%u)-N%u", r, r);
-      break;
-    case 1:
-      std::snprintf(text, sizeof text, "(R%u)+N%u", r, r);
-      break;
-    case 2:
-      std::snprintf(text, sizeof text, "(R%u)-", r);
-      break;
-    case 3:
-      std::snprintf(text, sizeof text, "(R%u)+", r);
-      break;
-    case 4:
-      std::snprintf(text, sizeof text, "(R%u)", r);
-      break;
-    case 5:
-      std::snprintf(text, sizeof text, "(R%u+N%u)", r, r);
-      break;
-    case 7:
-      std::snprintf(text, sizeof text, "-(R%u)", r);
-      break;
-    default:
-      if (r == 0 || r == 4) {
-        *needs_ext = true;
-        return (r == 4 ? "#>" : "") + Hex6(ext);
-      }
-      return "";
+  const char* format = kRegisterModes[(mode >> 3) & 7];
+  if (format == nullptr) {
+    if (r == 0 || r == 4) {
+      *needs_ext = true;
+      return (r == 4 ? "#>" : "") + Hex6(ext);
+    }
+    return "";
   }
+  char text[24];
+  std::snprintf(text, sizeof text, format, r, r);
   return text;
 }
 
@@ -142,10 +127,9 @@ bool ParallelMove(std::uint32_t w, std::uint32_t ext, std::string* move, std::si
   const std::uint32_t field = w >> 8;
   if (field == 0x2000) return true;
   if ((w & 0xFFE000) == 0x204000) {  // address register update
-    static const char* const kUpdate[4] = {"(R%u)-N%u", "(R%u)+N%u", "(R%u)-", "(R%u)+"};
     const unsigned r = (w >> 8) & 7;
     char text[16];
-    std::snprintf(text, sizeof text, kUpdate[(w >> 11) & 3], r, r);
+    std::snprintf(text, sizeof text, kRegisterModes[(w >> 11) & 3], r, r);
     *move = text;
     return true;
   }

@@ -20,6 +20,26 @@ const char* SkipBlanks(const char* p) {
 
 bool IsLineEnd(char ch) { return ch == '\n' || ch == '\r' || ch == ';' || ch == '\0'; }
 
+// The operators and closing marks that are a token on their own.
+constexpr char kOneCharTokens[] = "%*+,/)]";
+constexpr std::uint32_t kOneCharCodes[] = {135, 130, 128, 136, 131, 98, 108};
+
+std::uint32_t OneCharCode(char ch) {
+  return kOneCharCodes[std::strchr(kOneCharTokens, ch) - kOneCharTokens];
+}
+
+// An optional sign after the blanks at `p`: "-" picks the negated form of
+// `code` (the next code up), "+" is passed over.
+std::uint32_t TakeSign(const char*& p, std::uint32_t code) {
+  p = SkipBlanks(p);
+  if (*p == '-') {
+    ++p;
+    return code + 1;
+  }
+  if (*p == '+') ++p;
+  return code;
+}
+
 // The longest decimal number at `p` (digits, point, exponent); 0 characters
 // when none converts.
 std::size_t ScanDecimal(const char* p, double* value) {
@@ -158,6 +178,7 @@ class LineScanner {
   int Function(const char*& p, std::uint32_t code);
   int Connective(const char*& p, std::uint32_t line_code, std::uint32_t connective);
   int VariableIPQ(const char*& p, char letter);
+  int NumberedVariable(const char*& p, std::uint32_t read, std::uint32_t assign);
   int VariableF(const char*& p);
   int VariableL(const char*& p);
   int VariableM(const char*& p);
@@ -165,6 +186,7 @@ class LineScanner {
   int Display(const char*& p);
   int Address(const char*& p);
   int Open(const char*& p);
+  int PlcSwitch(const char*& p, std::uint32_t plc_code, std::uint32_t plcc_code);
   int AddPoolString(const char*& p, const std::uint8_t* header, std::size_t header_size,
                     std::size_t* offset);
   int AddPoolBytes(const std::uint8_t* bytes, std::size_t size, std::size_t* offset);
@@ -232,12 +254,8 @@ int LineScanner::Run(const char*& pos) {
           code = 190;
         else
           return -kErrFormat;
-        p = SkipBlanks(p + 1);
-        if (*p == '-')
-          ++code, ++p;
-        else if (*p == '+')
-          ++p;
-        r = Emit(code);
+        ++p;
+        r = Emit(TakeSign(p, code));
         break;
       }
       case '$': {
@@ -247,25 +265,13 @@ int LineScanner::Run(const char*& pos) {
         break;
       }
       case '%':
-        r = Emit(135), ++p;
-        break;
       case '*':
-        r = Emit(130), ++p;
-        break;
       case '+':
-        r = Emit(128), ++p;
-        break;
       case ',':
-        r = Emit(136), ++p;
-        break;
       case '/':
-        r = Emit(131), ++p;
-        break;
       case ')':
-        r = Emit(98), ++p;
-        break;
       case ']':
-        r = Emit(108), ++p;
+        r = Emit(OneCharCode(static_cast<char>(ch))), ++p;
         break;
       case '&':
       case '|':
@@ -282,25 +288,14 @@ int LineScanner::Run(const char*& pos) {
             (g.statement & ~1u) != kTokIndexedCompound) {
           return -kErrFormat;
         }
-        code = ch == '&' ? 652 : ch == '|' ? 648 : 650;
-        p = SkipBlanks(p + 2);
-        if (*p == '-')
-          ++code, ++p;
-        else if (*p == '+')
-          ++p;
-        r = Emit(code);
+        p += 2;
+        r = Emit(TakeSign(p, ch == '&' ? 652 : ch == '|' ? 648 : 650));
         break;
       }
-      case '(': {
-        std::uint32_t code = 96;
-        p = SkipBlanks(p + 1);
-        if (*p == '-')
-          ++code, ++p;
-        else if (*p == '+')
-          ++p;
-        r = Emit(code);
+      case '(':
+        ++p;
+        r = Emit(TakeSign(p, 96));
         break;
-      }
       case '-': {
         const GrammarState& g = c_.grammar;
         const std::uint32_t prev = g.previous;
@@ -318,26 +313,19 @@ int LineScanner::Run(const char*& pos) {
       }
       case '<':
       case '>':
-      case '~': {
-        std::uint32_t code = ch == '<' ? 180 : ch == '>' ? 178 : 182;
-        p = SkipBlanks(p + 1);
-        if (*p == '-')
-          ++code, ++p;
-        else if (*p == '+')
-          ++p;
-        r = Emit(code);
+      case '~':
+        ++p;
+        r = Emit(TakeSign(p, ch == '<' ? 180 : ch == '>' ? 178 : 182));
         break;
-      }
       case '=': {
         std::uint32_t code = (c_.grammar.statement & ~1u) == kTokIndexedTarget ? 654 : 176;
         p = SkipBlanks(p + 1);
-        if (*p == '-') {
-          ++code, ++p;
-        } else if (*p == '+') {
-          ++p;
-        } else if (*p == '=') {
+        if (*p == '=') {
+          // "==" takes a "-" after it but leaves a "+" to the expression.
           p = SkipBlanks(p + 1);
           if (*p == '-') ++code, ++p;
+        } else {
+          code = TakeSign(p, code);
         }
         r = Emit(code);
         break;
@@ -375,13 +363,8 @@ int LineScanner::Run(const char*& pos) {
 int LineScanner::Function(const char*& p, std::uint32_t code) {
   const char* q = SkipBlanks(p);
   if (*q != '(') return -kErrFormat;
-  q = SkipBlanks(q + 1);
-  if (*q == '-')
-    ++code, ++q;
-  else if (*q == '+')
-    ++q;
-  p = q;
-  return Emit(code);
+  p = q + 1;
+  return Emit(TakeSign(p, code));
 }
 
 // AND and OR begin a condition line at a statement start; elsewhere they
@@ -392,12 +375,7 @@ int LineScanner::Connective(const char*& p, std::uint32_t line_code, std::uint32
     if (r != 0) return r;
     return Function(p, kTokParen);
   }
-  p = SkipBlanks(p);
-  if (*p == '-')
-    ++connective, ++p;
-  else if (*p == '+')
-    ++p;
-  return Emit(connective);
+  return Emit(TakeSign(p, connective));
 }
 
 int LineScanner::Word(const char*& p) {
@@ -452,25 +430,11 @@ int LineScanner::Word(const char*& p) {
       }
       return -kErrFormat;
     case 'D':
-      if (is("DISable_PLC")) {
-        std::uint32_t code = 321;
-        if (*p == 'C') code = 323, ++p;
-        if (in_special_section()) return -kErrFormat;
-        double mask = 0;
-        const int r = ParseNumberList(p, 0, 31, 0, &mask);
-        return r != 0 ? r : Emit(code, mask);
-      }
+      if (is("DISable_PLC")) return PlcSwitch(p, 321, 323);
       if (is("DISPlay")) return Display(p);
       return -kErrFormat;
     case 'E':
-      if (is("ENAble_PLC")) {
-        std::uint32_t code = kTokEnablePlc;
-        if (*p == 'C') code = 322, ++p;
-        if (in_special_section()) return -kErrFormat;
-        double mask = 0;
-        const int r = ParseNumberList(p, 0, 31, 0, &mask);
-        return r != 0 ? r : Emit(code, mask);
-      }
+      if (is("ENAble_PLC")) return PlcSwitch(p, kTokEnablePlc, 322);
       if (is("EXP")) return Function(p, 88);
       if (is("END_If")) return Emit(kTokEndIf);
       if (is("END_While")) return Emit(kTokEndWhile);
@@ -601,6 +565,16 @@ int LineScanner::Word(const char*& p) {
   }
 }
 
+// ENABLE/DISABLE PLC or PLCC and the list of program numbers it applies to.
+int LineScanner::PlcSwitch(const char*& p, std::uint32_t plc_code, std::uint32_t plcc_code) {
+  std::uint32_t code = plc_code;
+  if (*p == 'C') code = plcc_code, ++p;
+  if (in_special_section()) return -kErrFormat;
+  double mask = 0;
+  const int r = ParseNumberList(p, 0, 31, 0, &mask);
+  return r != 0 ? r : Emit(code, mask);
+}
+
 // OPEN PLCC n / OPEN SERVO / OPEN VARPLCC; 1 when no section word follows.
 int LineScanner::Open(const char*& p) {
   const char* q = SkipBlanks(p);
@@ -657,22 +631,23 @@ int LineScanner::VariableIPQ(const char*& p, char letter) {
     }
     return Function(p, indexed);
   }
+  return NumberedVariable(p, read, assign);
+}
+
+// A variable number below the limit, read, or outside a condition assigned
+// with "=" ("==" there is refused).
+int LineScanner::NumberedVariable(const char*& p, std::uint32_t read, std::uint32_t assign) {
   double n = 0;
-  const char* e = ScanWholeNumber(q, &n);
+  const char* e = ScanWholeNumber(SkipBlanks(p), &n);
   if (e == nullptr || n >= c_.variable_limit) return -kErrFormat;
   p = e;
   if (!condition()) {
-    q = SkipBlanks(p);
+    const char* q = SkipBlanks(p);
     if (*q == '=') {
       q = SkipBlanks(q + 1);
-      std::uint32_t code = assign;
       if (*q == '=') return -kErrFormat;
-      if (*q == '-')
-        ++code, ++q;
-      else if (*q == '+')
-        ++q;
       p = q;
-      return Emit(code, n);
+      return Emit(TakeSign(p, assign), n);
     }
   }
   return Emit(read, n);
@@ -700,30 +675,16 @@ int LineScanner::VariableF(const char*& p) {
       if (op != 1) return -kErrFormat;
       r = Emit(kTokIndexedTarget, n * 256 + 12);
       if (r != 0) return r;
-      std::uint32_t code = 106;
-      p = SkipBlanks(p + 1);
-      if (*p == '-')
-        ++code, ++p;
-      else if (*p == '+')
-        ++p;
-      return Emit(code);
-    }
-    std::uint32_t code = 104;
-    p = SkipBlanks(p + 1);
-    if (*p == '-')
-      ++code, ++p;
-    else if (*p == '+')
       ++p;
-    return Emit(code, n);
+      return Emit(TakeSign(p, 106));
+    }
+    ++p;
+    return Emit(TakeSign(p, 104), n);
   }
   if (!condition() && *p == '=') {
     const char* a = SkipBlanks(p + 1);
-    std::uint32_t code = 268;
     if (*a == '=') return -kErrFormat;
-    if (*a == '-')
-      ++code, ++a;
-    else if (*a == '+')
-      ++a;
+    const std::uint32_t code = TakeSign(a, 268);
     const int r = CheckFUse(n, false);
     if (r != 0) return r;
     p = a;
@@ -746,12 +707,7 @@ int ParseAssignOperator(const char*& p, bool* minus) {
   } else {
     return 0;
   }
-  p = SkipBlanks(p);
-  *minus = false;
-  if (*p == '-')
-    *minus = true, ++p;
-  else if (*p == '+')
-    ++p;
+  *minus = TakeSign(p, 0) != 0;
   return op;
 }
 
@@ -790,11 +746,8 @@ int LineScanner::VariableL(const char*& p) {
     } else {
       code = 102;
     }
-    p = SkipBlanks(p + 1);
-    if (*p == '-')
-      ++code, ++p;
-    else if (*p == '+')
-      ++p;
+    ++p;
+    code = TakeSign(p, code);
     return Emit(code, op != 0 ? 0 : n);
   }
   if (!condition()) {
@@ -829,33 +782,10 @@ int LineScanner::VariableM(const char*& p) {
         if (r != 0) return r;
         code = 106;
       }
-      q = SkipBlanks(q + 1);
-      if (*q == '-')
-        ++code, ++q;
-      else if (*q == '+')
-        ++q;
-      p = q;
-      return Emit(code);
+      p = q + 1;
+      return Emit(TakeSign(p, code));
     }
-    double n = 0;
-    const char* e = ScanWholeNumber(q, &n);
-    if (e == nullptr || n >= c_.variable_limit) return -kErrFormat;
-    p = e;
-    if (!condition()) {
-      q = SkipBlanks(p);
-      if (*q == '=') {
-        q = SkipBlanks(q + 1);
-        if (*q == '=') return -kErrFormat;
-        std::uint32_t code = read + 224;  // 272, 274, 276
-        if (*q == '-')
-          ++code, ++q;
-        else if (*q == '+')
-          ++q;
-        p = q;
-        return Emit(code, n);
-      }
-    }
-    return Emit(read, n);
+    return NumberedVariable(p, read, read + 224);  // 272, 274, 276
   }
   const char* q = SkipBlanks(p);
   if (*q == '(') {

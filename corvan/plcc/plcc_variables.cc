@@ -71,6 +71,21 @@ void PlccEmitter::IndexMask(int width) {
   Put(0x219C00);  // MOVE A1,N4
 }
 
+// B = the field's code word and B0 its address: what the extended
+// firmware's routines for L bit fields take.
+void PlccEmitter::FieldRoutineArguments(const VariableDefinition& d, std::uint32_t addr) {
+  const std::size_t from = code_.size();
+  Put(0x2F0000 + (d.code << 8));  // MOVE #<code,B
+  if (addr >= 256) {
+    Put(0x51F400);  // MOVE #addr,B0
+    Put(addr);
+  } else {
+    Put(0x290000 + (addr << 8));
+  }
+  Say(from, "\tMOVE\t#<$%X,B\n\tMOVE\t#$%X,B0", static_cast<unsigned>(d.code & 0xFF),
+      static_cast<unsigned>(addr));
+}
+
 void PlccEmitter::EmitLWrite(int n) {
   const VariableDefinition& d = c_.l_table[static_cast<std::size_t>(n)];
   const std::uint32_t addr = static_cast<std::uint32_t>(d.address) & 0xFFFFFF;
@@ -105,16 +120,7 @@ void PlccEmitter::EmitLWrite(int n) {
   const std::uint32_t w = d.width;
   const std::uint32_t m = (1u << w) - 1;
   if (c_.extended_firmware && !c_.varplcc_section) {
-    const std::size_t from = code_.size();
-    Put(0x2F0000 + (d.code << 8));  // MOVE #<code,B
-    if (addr >= 256) {
-      Put(0x51F400);  // MOVE #addr,B0
-      Put(addr);
-    } else {
-      Put(0x290000 + (addr << 8));
-    }
-    Say(from, "\tMOVE\t#<$%X,B\n\tMOVE\t#$%X,B0", static_cast<unsigned>(d.code & 0xFF),
-        static_cast<unsigned>(addr));
+    FieldRoutineArguments(d, addr);
     CallRoutine(54);
     state_.r4_cache = 0;
     return;
@@ -210,16 +216,7 @@ void PlccEmitter::EmitLRead(int n, bool to_x1) {
   const std::uint32_t w = d.width;
   const std::uint32_t m = (1u << w) - 1;
   if (c_.extended_firmware && !c_.varplcc_section) {
-    const std::size_t from = code_.size();
-    Put(0x2F0000 + (d.code << 8));
-    if (addr >= 256) {
-      Put(0x51F400);
-      Put(addr);
-    } else {
-      Put(0x290000 + (addr << 8));
-    }
-    Say(from, "\tMOVE\t#<$%X,B\n\tMOVE\t#$%X,B0", static_cast<unsigned>(d.code & 0xFF),
-        static_cast<unsigned>(addr));
+    FieldRoutineArguments(d, addr);
     if (to_x1) {
       Put(0x218400);  // MOVE A1,X0
       Say(code_.size() - 1, "\tMOVE\tA1,X0\t\t; Save A");
@@ -344,24 +341,25 @@ void PlccEmitter::EmitFWrite(int n) {
   const std::uint32_t addr = static_cast<std::uint32_t>(d.address) & 0xFFFFFF;
   const bool d_memory = (d.flags & 1) != 0;
   const std::uint32_t ftol = c_.routines.entry[44];
+  auto call_ftol = [&] {
+    Put(0x0BF080);  // JSR FTOL
+    Put(ftol);
+    Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; FTOL A ", static_cast<unsigned long>(ftol));
+  };
   if (IsFArray(d)) {
     IndexMask(d.width);
     LoadTable(addr);
     Put(0x48DF00);  // the value, packed by its push
     if (d_memory) {
       CallRoutine(34);
-      Put(0x0BF080);
-      Put(ftol);
-      Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; FTOL A ", static_cast<unsigned long>(ftol));
+      call_ftol();
     }
     Put(0x486C00);  // MOVE A,L:(R4+N4)
     return;
   }
   if (d_memory) {
     if (state_.packed) CallRoutine(34);
-    Put(0x0BF080);
-    Put(ftol);
-    Say(code_.size() - 2, "\tJSR\t$%06lX\t\t; FTOL A ", static_cast<unsigned long>(ftol));
+    call_ftol();
     state_.packed = true;
   }
   if (!state_.packed) CallRoutine(33);

@@ -26,6 +26,7 @@ using namespace zimo::corvan::testing;
 using plcc::testing::GoldenLines;
 using plcc::testing::OutputLines;
 using plcc::testing::WriteText;
+using plcc::testing::WrittenMemory;
 
 // A serial card of `model` as device 0, opened through the library.
 class CardOnLine {
@@ -128,22 +129,6 @@ TEST_F(PlccExportTest, ServoNeedsNewerFirmware) {
   EXPECT_EQ(words, 0u);
 }
 
-// The card memory that a compiled program's "WP:" lines write.
-std::map<std::uint32_t, std::uint32_t> Written(const std::vector<std::string>& lines) {
-  std::map<std::uint32_t, std::uint32_t> memory;
-  for (const std::string& line : lines) {
-    if (line.rfind("WP:$", 0) != 0) continue;
-    std::vector<std::uint32_t> fields;
-    for (std::size_t at = line.find('$'); at != std::string::npos; at = line.find('$', at + 1)) {
-      fields.push_back(static_cast<std::uint32_t>(std::stoul(line.substr(at + 1), nullptr, 16)));
-    }
-    for (std::size_t i = 1; i < fields.size(); ++i) {
-      memory[fields[0] + static_cast<std::uint32_t>(i - 1)] = fields[i];
-    }
-  }
-  return memory;
-}
-
 std::vector<std::uint32_t> Call(std::uint32_t address) {
   if (address < 0x1000) return {0x0D0000 | address};
   return {0x0BF080, address};
@@ -166,7 +151,7 @@ TEST_F(PlccExportTest, StatementCodeUsesTheCardsRoutines) {
           Call(link[33]), std::vector<std::uint32_t>{0x487000, 0x001004}}) {
       expected.insert(expected.end(), part.begin(), part.end());
     }
-    const auto memory = Written(Output());
+    const auto memory = WrittenMemory(Output());
     std::vector<std::uint32_t> got;
     for (std::uint32_t a = 0x8062; a < 0x8062 + expected.size(); ++a) {
       got.push_back(memory.count(a) != 0 ? memory.at(a) : 0xDEAD);
@@ -182,7 +167,7 @@ TEST_F(PlccExportTest, StatementCodeUsesTheCardsRoutines) {
         0x64A400, 0x3C0100, 0x48EC00, 0x487F00, 0x3C6400, 0x0BF080, 0x00FF36,
         0x42DF00, 0x0BF080, 0x00FF24, 0x45F400, 0x400000, 0x44F400, 0x000801,
         0x0BF080, 0x00FF20, 0x0BF080, 0x00FF42, 0x64A400, 0x3C0400, 0x486C00};
-    const auto memory = Written(Output());
+    const auto memory = WrittenMemory(Output());
     std::vector<std::uint32_t> got;
     for (std::uint32_t a = 0x50082; a < 0x50082 + expected.size(); ++a) {
       got.push_back(memory.count(a) != 0 ? memory.at(a) : 0xDEAD);

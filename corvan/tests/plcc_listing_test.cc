@@ -16,22 +16,11 @@
 namespace zimo::corvan::plcc {
 namespace {
 
+using testing::Older;
 using testing::OutputLines;
+using testing::Spran;
 using testing::WriteText;
 using Lines = std::vector<std::string>;
-
-// Routine k of the test cards lies at $3000 + 16k (older: $2000 + 16k);
-// the extended firmware ("1.940") has its own at $FF00 + 2k.
-PlccTarget Older() {
-  PlccTarget t = PlccTarget::Older("1.16F");
-  for (std::uint32_t k = 0; k < kLinkListWords; ++k) t.link_list[k] = 0x2000 + 16 * k;
-  return t;
-}
-PlccTarget Spran(const char* firmware = "1.940") {
-  PlccTarget t = PlccTarget::Spran(firmware);
-  for (std::uint32_t k = 0; k < kLinkListWords; ++k) t.link_list[k] = 0x3000 + 16 * k;
-  return t;
-}
 
 Lines Cat(std::initializer_list<Lines> parts) {
   Lines all;

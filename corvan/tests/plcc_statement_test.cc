@@ -18,24 +18,16 @@
 namespace zimo::corvan::plcc {
 namespace {
 
+using testing::Older;
 using testing::OutputLines;
+using testing::Spran;
 using testing::VerifierTargets;
 using testing::VerifyPlccCode;
 using testing::WriteText;
+using testing::WrittenMemory;
 using Words = std::vector<std::uint32_t>;
 
-// Routine k of the older test card lies at $2000 + 16k; the extended
-// firmware has its fixed table at $FF00 + 2k.
-PlccTarget Older(const char* firmware = "1.16F") {
-  PlccTarget t = PlccTarget::Older(firmware);
-  for (std::uint32_t k = 0; k < kLinkListWords; ++k) t.link_list[k] = 0x2000 + 16 * k;
-  return t;
-}
-PlccTarget Spran(const char* firmware = "1.940") {
-  PlccTarget t = PlccTarget::Spran(firmware);
-  for (std::uint32_t k = 0; k < kLinkListWords; ++k) t.link_list[k] = 0x3000 + 16 * k;
-  return t;
-}
+// The extended firmware has its fixed routine table at $FF00 + 2k.
 std::uint32_t Ext(std::uint32_t k) { return 0xFF00 + 2 * k; }
 std::uint32_t Old(std::uint32_t k) { return 0x2000 + 16 * k; }
 
@@ -66,17 +58,7 @@ class PlccStatementTest : public ::testing::Test {
       origin = 0x4004;
       count = result_.words;
     }
-    std::map<std::uint32_t, std::uint32_t> memory;
-    for (const std::string& line : OutputLines(out_)) {
-      if (line.rfind("WP:$", 0) != 0) continue;
-      std::vector<std::uint32_t> fields;
-      for (std::size_t at = line.find('$'); at != std::string::npos; at = line.find('$', at + 1)) {
-        fields.push_back(static_cast<std::uint32_t>(std::stoul(line.substr(at + 1), nullptr, 16)));
-      }
-      for (std::size_t i = 1; i < fields.size(); ++i) {
-        memory[fields[0] + static_cast<std::uint32_t>(i - 1)] = fields[i];
-      }
-    }
+    std::map<std::uint32_t, std::uint32_t> memory = WrittenMemory(OutputLines(out_));
     Words words;
     for (std::uint32_t a = origin; a < origin + count; ++a) words.push_back(memory[a]);
     origin_ = origin;

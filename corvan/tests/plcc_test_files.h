@@ -1,13 +1,16 @@
 // Source and output files of PLC compiler tests, in the test's own home.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/process.h"
+#include "plcc/plcc_target.h"
 
 namespace zimo::corvan::plcc::testing {
 
@@ -39,6 +42,37 @@ inline std::vector<std::string> OutputLines(const std::filesystem::path& path) {
     start = end + 2;
   }
   return lines;
+}
+
+// The card memory that a compiled program's "WP:$address $word ..." lines
+// write.
+inline std::map<std::uint32_t, std::uint32_t> WrittenMemory(const std::vector<std::string>& lines) {
+  std::map<std::uint32_t, std::uint32_t> memory;
+  for (const std::string& line : lines) {
+    if (line.rfind("WP:$", 0) != 0) continue;
+    std::vector<std::uint32_t> fields;
+    for (std::size_t at = line.find('$'); at != std::string::npos; at = line.find('$', at + 1)) {
+      fields.push_back(static_cast<std::uint32_t>(std::stoul(line.substr(at + 1), nullptr, 16)));
+    }
+    for (std::size_t i = 1; i < fields.size(); ++i) {
+      memory[fields[0] + static_cast<std::uint32_t>(i - 1)] = fields[i];
+    }
+  }
+  return memory;
+}
+
+// The test cards' targets: routine k of the link list lies at $2000 + 16k
+// on the older card and at $3000 + 16k on the SPRAN card (the extended
+// firmware has its own fixed table besides).
+inline PlccTarget Older(const char* firmware = "1.16F") {
+  PlccTarget t = PlccTarget::Older(firmware);
+  for (std::uint32_t k = 0; k < kLinkListWords; ++k) t.link_list[k] = 0x2000 + 16 * k;
+  return t;
+}
+inline PlccTarget Spran(const char* firmware = "1.940") {
+  PlccTarget t = PlccTarget::Spran(firmware);
+  for (std::uint32_t k = 0; k < kLinkListWords; ++k) t.link_list[k] = 0x3000 + 16 * k;
+  return t;
 }
 
 // The lines of a golden file (LF lines, kept beside the tests).

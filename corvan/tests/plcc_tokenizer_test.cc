@@ -43,6 +43,21 @@ struct LineCase {
   std::vector<Tok> tokens;
 };
 
+// Each line on a fresh compilation: its result and, when it gives tokens,
+// the tokens.
+template <std::size_t N>
+void ExpectLines(const LineCase (&cases)[N]) {
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlccCompilation comp(c.target);
+    std::vector<Tok> got;
+    EXPECT_EQ(Tokenize(comp, c.line, &got), c.result);
+    if (c.result > 0) {
+      EXPECT_EQ(got, c.tokens);
+    }
+  }
+}
+
 TEST(PlccTokenizerTest, LinesGiveTheirTokens) {
   const LineCase cases[] = {
       {"condition",
@@ -135,15 +150,7 @@ TEST(PlccTokenizerTest, LinesGiveTheirTokens) {
       {"sections", SpranCard("1.938"), "OPEN SERVO\n", 1, {{339, 0}}},
       {"unlock", SpranCard(), "UNLOCK 3\n", 1, {{337, 3}}},
   };
-  for (const LineCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    PlccCompilation comp(c.target);
-    std::vector<Tok> got;
-    EXPECT_EQ(Tokenize(comp, c.line, &got), c.result);
-    if (c.result > 0) {
-      EXPECT_EQ(got, c.tokens);
-    }
-  }
+  ExpectLines(cases);
 }
 
 struct ErrorCase {
@@ -195,6 +202,57 @@ TEST(PlccTokenizerTest, FaultyLinesGiveTheirErrors) {
   }
 }
 
+// After a comparison, an opening parenthesis, a connective or an assignment
+// a "-" (blanks before it allowed) gives the next code up and a "+" is
+// passed over.
+TEST(PlccTokenizerTest, ASignAfterAnOperatorChoosesItsMinusForm) {
+  // Comparisons: IF (P1<comparison>).
+  struct Comparison {
+    const char* text;
+    std::uint32_t code;
+    double constant;
+  };
+  const Comparison comparisons[] = {
+      {"!<-1", 189, 1}, {"!= +1", 184, 1}, {"< - 2", 181, 2}, {">+2", 178, 2}, {"== -1", 177, 1},
+  };
+  for (const Comparison& c : comparisons) {
+    SCOPED_TRACE(c.text);
+    PlccCompilation comp(OlderCard());
+    std::vector<Tok> got;
+    EXPECT_EQ(Tokenize(comp, std::string("IF (P1") + c.text + ")\n", &got), 6);
+    EXPECT_EQ(got, (std::vector<Tok>{
+                       {292, 0}, {96, 0}, {36, 1}, {c.code, 0}, {40, c.constant}, {98, 0}}));
+  }
+  const LineCase cases[] = {
+      {"parenthesis, minus", OlderCard(), "P1=( -P2)\n", 4, {{260, 1}, {97, 0}, {36, 2}, {98, 0}}},
+      {"function, blanks and minus",
+       OlderCard(),
+       "P1=SIN( - P2)\n",
+       4,
+       {{260, 1}, {73, 0}, {36, 2}, {98, 0}}},
+      {"connective, minus",
+       OlderCard(),
+       "IF (P1>1 AND -P2<2)\n",
+       10,
+       {{292, 0},
+        {96, 0},
+        {36, 1},
+        {178, 0},
+        {40, 1},
+        {171, 0},
+        {36, 2},
+        {180, 0},
+        {40, 2},
+        {98, 0}}},
+      {"P assignment, plus", OlderCard(), "P1=+P2\n", 2, {{260, 1}, {36, 2}}},
+      {"Q assignment, blanks and minus", OlderCard(), "Q5= -Q6\n", 2, {{263, 5}, {38, 6}}},
+      {"I assignment, plus", OlderCard(), "I5 = +1\n", 2, {{256, 5}, {40, 1}}},
+      {"M assignment, minus", OlderCard(), "M1=-2\n", 2, {{259, 1}, {40, 2}}},
+      {"M compound, minus", OlderCard(), "M1|=-3\n", 2, {{271, 1}, {40, 3}}},
+  };
+  ExpectLines(cases);
+}
+
 TEST(PlccTokenizerTest, KeywordAliasesMatchTheirFullWords) {
   const LineCase cases[] = {
       {"CLS", OlderCard(), "CLS\n", 1, {{330, 0}}},
@@ -208,13 +266,7 @@ TEST(PlccTokenizerTest, KeywordAliasesMatchTheirFullWords) {
       {"OPTIOF", SpranCard(), "OPTIOF\n", 1, {{341, 0}}},
       {"DISP", OlderCard(), "DISP \"A\"\n", 1, {{327, 0}}},
   };
-  for (const LineCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    PlccCompilation comp(c.target);
-    std::vector<Tok> got;
-    EXPECT_EQ(Tokenize(comp, c.line, &got), c.result);
-    EXPECT_EQ(got, c.tokens);
-  }
+  ExpectLines(cases);
   // LMOVRLY is stored but not counted, and sets the overlay range.
   PlccCompilation comp(SpranCard());
   std::vector<PlccToken> tokens(4);
@@ -278,13 +330,7 @@ TEST(PlccTokenizerTest, DisplayAndAddressPackTheirValues) {
       {"lock", SpranCard(), "LOCK 2,P300\n", 1, {{336, 2 + 300 * 256}}},
       {"setphase", SpranCard(), "SETPHASE 1,32\n", 1, {{338, 2147483649.0}}},
   };
-  for (const LineCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    PlccCompilation comp(c.target);
-    std::vector<Tok> got;
-    EXPECT_EQ(Tokenize(comp, c.line, &got), c.result);
-    EXPECT_EQ(got, c.tokens);
-  }
+  ExpectLines(cases);
 }
 
 // With L1, L2 plain and L5 an array (SPRAN card).

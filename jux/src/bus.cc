@@ -13,7 +13,7 @@ using namespace jux;
 
 namespace {
 
-constexpr char kAck = 6, kBel = 7, kCr = 13;
+constexpr char kBel = 7, kCr = 13;
 constexpr unsigned kStatusPort = 2, kDataPort = 7;
 
 HwPortRange Range(tagMCardInfo* r) {
@@ -54,35 +54,23 @@ struct Receiver {
   }
 };
 
-enum class End { kNone, kAck, kCr, kSize, kTimeout };
-
 // Reads one response (or, with stop_at_cr, one line) into buffer, which
 // holds size characters and a terminator.
-End Read(tagMCardInfo* r, char* buffer, int size, bool stop_at_cr, size_t* length) {
+ResponseEnd Read(tagMCardInfo* r, char* buffer, int size, bool stop_at_cr, size_t* length) {
   Receiver rx{r, r->retries > 1 ? r->retries : 1};
   size_t n = 0;
-  End end = End::kNone;
+  ResponseEnd end = ResponseEnd::kNone;
   if (rx.Wait()) {
     for (;;) {
       const char c = static_cast<char>(HwInp(Range(r), kDataPort));
-      // The card echoes a CTRL-X flush before its answer: not response text.
-      if (!(c == 24 && n == 0)) {
-        buffer[n++] = c;
-        if (c == kAck) {
-          end = End::kAck;
-          break;
-        }
-        if (stop_at_cr && c == kCr) {
-          end = End::kCr;
-          break;
-        }
-        if (n >= static_cast<size_t>(size)) {
-          end = End::kSize;
-          break;
-        }
+      end = TakeResponseChar(c, buffer, &n, stop_at_cr);
+      if (end != ResponseEnd::kNone) break;
+      if (n >= static_cast<size_t>(size)) {
+        end = ResponseEnd::kSize;
+        break;
       }
       if (!rx.Wait()) {
-        end = End::kTimeout;
+        end = ResponseEnd::kTimeout;
         break;
       }
     }
@@ -99,25 +87,18 @@ int GetLine(tagMCardInfo* r, char* buffer, int size, bool stop_at_cr) {
     return SetError(r, 2002), 0;
   }
   size_t n = 0;
-  const End end = Read(r, buffer, size, stop_at_cr, &n);
-  if (end == End::kNone) {
+  const ResponseEnd end = Read(r, buffer, size, stop_at_cr, &n);
+  if (end == ResponseEnd::kNone) {
     SetError(r, 2002);
     if (stop_at_cr) BUSFlush(r);
     return 0;
   }
   if (std::memchr(buffer, kBel, n) != nullptr) return StoreCardError(r, buffer, n);
-  if (end == End::kTimeout) {
+  if (end == ResponseEnd::kTimeout) {
     // The response broke off: what came stays, the call fails.
     return SetError(r, 2002), 0;
   }
-  // Only what ended the read goes: the ACK (and the CR before it), or the CR.
-  if (end == End::kAck) {
-    --n;
-    if (!stop_at_cr && n > 0 && buffer[n - 1] == kCr) --n;
-  } else if (end == End::kCr) {
-    --n;
-  }
-  buffer[n] = '\0';
+  CutResponseEnd(buffer, n, end, stop_at_cr);
   return 1;
 }
 

@@ -133,4 +133,23 @@ int StoreCardError(tagMCardInfo* record, const char* text, size_t length) {
   return 0;
 }
 
+ResponseEnd TakeResponseChar(char c, char* buffer, size_t* length, bool stop_at_cr) {
+  if (c == 24 && *length == 0) return ResponseEnd::kNone;
+  buffer[(*length)++] = c;
+  if (c == 6) return ResponseEnd::kAck;
+  if (stop_at_cr && c == '\r') return ResponseEnd::kCr;
+  return ResponseEnd::kNone;
+}
+
+void CutResponseEnd(char* text, size_t length, ResponseEnd end, bool stop_at_cr) {
+  size_t n = length;
+  if (end == ResponseEnd::kAck) {
+    --n;
+    if (!stop_at_cr && n > 0 && text[n - 1] == '\r') --n;
+  } else if (end == ResponseEnd::kCr) {
+    --n;
+  }
+  text[n] = '\0';
+}
+
 }  // namespace jux

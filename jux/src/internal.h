@@ -38,6 +38,21 @@ long GlobalError();
 // Card errors in a received text (bus and serial): 0 with the code stored.
 int StoreCardError(tagMCardInfo* record, const char* text, size_t length);
 
+// What ended the reading of a response on the bus or serial channel: nothing
+// came at all (kNone), an ACK, a CR (a read that stops at CRs), a full
+// buffer, or a wait that ran out after some text.
+enum class ResponseEnd { kNone, kAck, kCr, kSize, kTimeout };
+
+// One received character into a response of `*length` characters. The CTRL-X
+// a card echoes for the flush sent before a command is no text when it comes
+// first and is passed over. kAck or kCr when the character ends the response,
+// else kNone.
+ResponseEnd TakeResponseChar(char c, char* buffer, size_t* length, bool stop_at_cr);
+
+// Ends a complete response's text before what ended the read: the ACK (and
+// the CR before it, unless the read stopped at a CR), or the CR.
+void CutResponseEnd(char* text, size_t length, ResponseEnd end, bool stop_at_cr);
+
 // Characters a serial read took off the port beyond the one it needed: a
 // poll that finds input reads all that is queued at once, and the rest is
 // handed out from here before the port is asked again. They still count as

@@ -184,40 +184,32 @@ void Transmit(tagMCardInfo* r, char c) {
   if (p::SerialPort* port = Port(r)) (void)port->TransmitCommChar(c);
 }
 
-enum class End { kSize, kAck, kCr, kTimeout };
-
 // Reads characters while they come, until `size` are stored, an ACK (or,
 // with `stop_at_cr`, a CR) ended the read, or timeout polls passed without
 // one. The text is terminated (the buffer holds size + 1).
-End ReadText(tagMCardInfo* r, char* buffer, unsigned size, bool stop_at_cr, size_t* length) {
+ResponseEnd ReadText(tagMCardInfo* r, char* buffer, unsigned size, bool stop_at_cr,
+                     size_t* length) {
   size_t n = 0;
   int32_t idle = 0;
-  End end = End::kSize;
+  ResponseEnd end = ResponseEnd::kSize;
   while (n < size) {
     char c = 0;
     const Take took = TakeChar(r, &c);
     if (took == Take::kFailed) {
-      end = End::kTimeout;
+      end = ResponseEnd::kTimeout;
       break;
     }
     if (took == Take::kChar) {
       idle = 0;
-      // The card answers the CTRL-X sent before a command by echoing it:
-      // an acknowledgement of the flush, not text of the response.
-      if (c == 24 && n == 0) continue;
-      buffer[n++] = c;
-      if (c == kAck) {
-        end = End::kAck;
-        break;
-      }
-      if (stop_at_cr && c == kCr) {
-        end = End::kCr;
+      const ResponseEnd ended = TakeResponseChar(c, buffer, &n, stop_at_cr);
+      if (ended != ResponseEnd::kNone) {
+        end = ended;
         break;
       }
       continue;
     }
     if (idle >= r->timeout) {
-      end = End::kTimeout;
+      end = ResponseEnd::kTimeout;
       break;
     }
     InputPause(r);
@@ -232,20 +224,13 @@ int GetLine(tagMCardInfo* r, char* buffer, unsigned size, bool stop_at_cr) {
   if (buffer == nullptr) return 0;
   buffer[0] = '\0';
   size_t n = 0;
-  const End end = ReadText(r, buffer, size, stop_at_cr, &n);
+  const ResponseEnd end = ReadText(r, buffer, size, stop_at_cr, &n);
   if (std::memchr(buffer, kBel, n) != nullptr) return StoreCardError(r, buffer, n);
-  if (end == End::kTimeout) {
+  if (end == ResponseEnd::kTimeout) {
     ReportLineErrors(r, 3004);
     return 0;
   }
-  // Only what ended the read goes: the ACK (and the CR before it), or the CR.
-  if (end == End::kAck) {
-    --n;
-    if (!stop_at_cr && n > 0 && buffer[n - 1] == kCr) --n;
-  } else if (end == End::kCr) {
-    --n;
-  }
-  buffer[n] = '\0';
+  CutResponseEnd(buffer, n, end, stop_at_cr);
   return 1;
 }
 

@@ -80,15 +80,6 @@ void NextPlcc(const ZimoPlcStatus& s, uint32_t* next, const PlcOut& out) {
 
 }  // namespace
 
-HRESULT ZimoDevice::GetProgramInfo(int32_t device, int32_t plc, int32_t number, int32_t* start,
-                                   int32_t* end) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (start == nullptr || end == nullptr) return E_POINTER;
-  ZimoGetProgramInfo(static_cast<uint32_t>(device), plc, number, reinterpret_cast<uint32_t*>(start),
-                     reinterpret_cast<uint32_t*>(end));
-  return S_OK;
-}
-
 HRESULT ZimoDevice::GetPlcStatus(int32_t device, int32_t* plcs, int32_t* compiled, int32_t* i5) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (plcs == nullptr || compiled == nullptr || i5 == nullptr) return E_POINTER;

@@ -29,23 +29,9 @@ Bstr TextOf(const char* text) { return Bstr::FromAnsi(text != nullptr ? text : "
 
 }  // namespace
 
-HRESULT ZimoDevice::GetWhyMotorNotMoving(int32_t device, int32_t motor, int32_t* mask) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (mask == nullptr) return E_POINTER;
-  *mask = static_cast<int32_t>(whyMotorNotMoving(Dev(device), motor));
-  return S_OK;
-}
-
 HRESULT ZimoDevice::GetWhyMotorNotMovingStr(int32_t mask, Bstr* text) {
   if (text == nullptr) return E_POINTER;
   *text = TextOf(whyMotorNotMovingString(static_cast<uint32_t>(mask)));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetWhyCSNotMoving(int32_t device, int32_t cs, int32_t* mask) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (mask == nullptr) return E_POINTER;
-  *mask = static_cast<int32_t>(whyCSNotMoving(Dev(device), cs));
   return S_OK;
 }
 

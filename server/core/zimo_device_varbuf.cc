@@ -56,23 +56,6 @@ bool WordsAt(const SafeArray& a, size_t at, size_t words, std::vector<uint32_t>*
 
 }  // namespace
 
-HRESULT ZimoDevice::DPRBackGroundVar(int32_t device, int32_t on) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoDPRBackGroundVar(Dev(device), on);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRVarBufRemove(int32_t device, int32_t handle) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  return ZimoDPRVarBufRemove(Dev(device), handle) != 0 ? S_OK : S_FALSE;
-}
-
-HRESULT ZimoDevice::DPRVarBufRead(int32_t device, int32_t handle, int32_t entry, int64_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  return ZimoDPRVarBufRead(Dev(device), handle, entry, value) != 0 ? S_OK : S_FALSE;
-}
-
 HRESULT ZimoDevice::DPRVarBufInit(int32_t device, const Variant& addresses, const Variant& types,
                                   int32_t* handle) {
   if (BadDevice(device)) return E_INVALIDARG;

@@ -74,6 +74,22 @@ constexpr MemberInfo kEventMembers[] = {
     {kEventError, "Error", kMethod, kError},
 };
 
+using DownloadStart = int32_t (*)(uint32_t device, const corvan::DownloadCallbacks& callbacks,
+                                  const corvan::DownloadOptions& options, const char* source);
+
+// A download of the client's file by `start`, its reports going to
+// `reports`: S_FALSE when it does not run.
+HRESULT StartDownload(DownloadStart start, int32_t device, const Bstr& path,
+                      const corvan::DownloadOptions& options,
+                      std::shared_ptr<LibraryReports> reports) {
+  std::string file;
+  if (!InputText(path, &file)) return E_POINTER;
+  corvan::DownloadCallbacks callbacks;
+  callbacks.sink = std::move(reports);
+  return start(static_cast<uint32_t>(device), callbacks, options, file.c_str()) != 0 ? S_OK
+                                                                                     : S_FALSE;
+}
+
 }  // namespace
 
 namespace device_detail {
@@ -253,28 +269,15 @@ HRESULT ZimoDevice::DownloadFile(int32_t device, const Bstr& path) {
 HRESULT ZimoDevice::Download(int32_t device, const Bstr& path, int32_t macro, int32_t map,
                              int32_t log, int32_t download) {
   if (BadDevice(device)) return E_INVALIDARG;
-  std::string file;
-  if (!InputText(path, &file)) return E_POINTER;
-  corvan::DownloadCallbacks callbacks;
-  callbacks.sink = ReportsFor(device);
-  return corvan::RunDownload(static_cast<uint32_t>(device), callbacks,
-                             corvan::DownloadOptions{macro, map, log, download}, file.c_str()) != 0
-             ? S_OK
-             : S_FALSE;
+  return StartDownload(&corvan::RunDownload, device, path,
+                       corvan::DownloadOptions{macro, map, log, download}, ReportsFor(device));
 }
 
 HRESULT ZimoDevice::DownloadAsynch(int32_t device, const Bstr& path, int32_t macro, int32_t map,
                                    int32_t log, int32_t download) {
   if (BadDevice(device)) return E_INVALIDARG;
-  std::string file;
-  if (!InputText(path, &file)) return E_POINTER;
-  corvan::DownloadCallbacks callbacks;
-  callbacks.sink = ReportsFor(device);
-  return corvan::StartThreadDownload(static_cast<uint32_t>(device), callbacks,
-                                     corvan::DownloadOptions{macro, map, log, download},
-                                     file.c_str()) != 0
-             ? S_OK
-             : S_FALSE;
+  return StartDownload(&corvan::StartThreadDownload, device, path,
+                       corvan::DownloadOptions{macro, map, log, download}, ReportsFor(device));
 }
 
 HRESULT ZimoDevice::get_MaxDownloadErrors(int32_t* value) {

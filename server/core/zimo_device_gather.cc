@@ -1,5 +1,6 @@
-// The device object's gathering rows: the sources, period, mode and buffer
-// of the card's data gathering, its run, and the uploaded samples.
+// The device object's gathering rows that do more than forward to the
+// library: a source's address text and its uploaded samples. The others
+// (sources, period, mode, buffer, the run) are bound in the row list.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,8 +18,6 @@ using automation::SafeArray;
 constexpr uint32_t kGatherTextSize = 512;
 // The first asking size for a source's samples; it doubles until all fit.
 constexpr uint32_t kFirstSampleRoom = 48;
-
-uint32_t Dev(int32_t device) { return static_cast<uint32_t>(device); }
 
 }  // namespace
 

@@ -18,6 +18,8 @@ namespace zimo::server {
 namespace device_detail {
 
 inline bool BadDevice(int32_t device) { return device < 0 || device > 7; }
+// A checked device number as the library takes it.
+inline uint32_t Dev(int32_t device) { return static_cast<uint32_t>(device); }
 
 // Texts the library writes for one query, and the firmware version and
 // date texts.
@@ -55,6 +57,7 @@ using automation::E_POINTER;
 using automation::S_FALSE;
 using automation::S_OK;
 using device_detail::BadDevice;
+using device_detail::Dev;
 using device_detail::InputText;
 using device_detail::OptionalText;
 

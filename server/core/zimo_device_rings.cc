@@ -23,8 +23,6 @@ constexpr size_t kIoNodeAt = kPresentAt + kNodes;
 constexpr size_t kStationTypeAt = kIoNodeAt + kNodes;
 static_assert(kStationTypeAt + kNodes == VARLO_NODE_TABLE_WORDS);
 
-uint32_t Dev(int32_t device) { return static_cast<uint32_t>(device); }
-
 Bstr TextOf(const char* text) { return Bstr::FromAnsi(text != nullptr ? text : ""); }
 
 }  // namespace

@@ -26,8 +26,6 @@ constexpr size_t kEntryBytes = 12;
 constexpr size_t kTypesAt = 16;
 constexpr size_t kEntriesAt = 32;
 
-uint32_t Dev(int32_t device) { return static_cast<uint32_t>(device); }
-
 bool IsArrayOf(const Variant& v, VarType element) {
   return v.vt() == (automation::VT_ARRAY | element);
 }

@@ -69,6 +69,35 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   explicit ZimoDevice(automation::ServerLifetime* lifetime);
   ~ZimoDevice() override;
 
+  // The rows that only forward to one library operation: the device
+  // number checked (E_INVALIDARG), then every out pointer and input text
+  // (E_POINTER); the client's other arguments go to `Op` in their order,
+  // each converted to the operation's own parameter type (texts as 8-bit
+  // text, out pointers handed on). The row list binds one instance per
+  // row, naming the operation and the client's kinds after the device.
+  //   ValueOf: the operation's result goes to the last out value `Out`, S_OK.
+  //   Action: the operation is called, its result (if any) dropped; S_OK.
+  //   Succeeds: S_FALSE when the operation returns 0.
+  //   TextOut: the operation's text through a buffer of `Size` characters,
+  //     empty when it reports none.
+  //   StatusWord: the first of the two status words the operation reads
+  //     into a local pair (the client passed room for one); S_FALSE when
+  //     the read fails.
+  template <auto Op, typename Out, typename... In>
+  HRESULT ValueOf(int32_t device, In... in, Out* value);
+  template <auto Op, typename... In>
+  HRESULT Action(int32_t device, In... in);
+  template <auto Op, typename... In>
+  HRESULT Succeeds(int32_t device, In... in);
+  template <auto Op, uint32_t Size>
+  HRESULT TextOut(int32_t device, Bstr* text);
+  template <auto Op, typename... In>
+  HRESULT StatusWord(int32_t device, In... in, int32_t* value);
+  // A 48-bit word read from DPR (two dwords, lower first) as a number by
+  // `Convert`: 0.0 and S_FALSE when the read fails.
+  template <double (*Convert)(const uint32_t*, double)>
+  HRESULT DprWord(int32_t device, int32_t offset, double* value);
+
   HRESULT Open(int32_t device);
   HRESULT Close(int32_t device);
   HRESULT SendLine(int32_t device, const Bstr& line);
@@ -198,35 +227,6 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
                                int32_t* minimum, int32_t* maximum);
   HRESULT MagEstimation(int32_t device, const Bstr& path, int32_t* success);
   HRESULT SlopeEstimation(int32_t device, const Bstr& path, int32_t* success);
-
-  // The rows that only forward to one library operation: the device
-  // number checked (E_INVALIDARG), then every out pointer and input text
-  // (E_POINTER); the client's other arguments go to `Op` in their order,
-  // each converted to the operation's own parameter type (texts as 8-bit
-  // text, out pointers handed on). The row list binds one instance per
-  // row, naming the operation and the client's kinds after the device.
-  //   Get: the operation's result goes to the last out value `Out`, S_OK.
-  //   Act: the operation is called, its result (if any) dropped; S_OK.
-  //   Check: S_FALSE when the operation returns 0.
-  //   Text: the operation's text through a buffer of `Size` characters,
-  //     empty when it reports none.
-  //   StatusWord: the first of the two status words the operation reads
-  //     into a local pair (the client passed room for one); S_FALSE when
-  //     the read fails.
-  template <auto Op, typename Out, typename... In>
-  HRESULT Get(int32_t device, In... in, Out* value);
-  template <auto Op, typename... In>
-  HRESULT Act(int32_t device, In... in);
-  template <auto Op, typename... In>
-  HRESULT Check(int32_t device, In... in);
-  template <auto Op, uint32_t Size>
-  HRESULT Text(int32_t device, Bstr* text);
-  template <auto Op, typename... In>
-  HRESULT StatusWord(int32_t device, In... in, int32_t* value);
-  // A 48-bit word read from DPR (two dwords, lower first) as a number by
-  // `Convert`: 0.0 and S_FALSE when the read fails.
-  template <double (*Convert)(const uint32_t*, double)>
-  HRESULT DprWord(int32_t device, int32_t offset, double* value);
 
   // Status rows with a reading of their own.
   HRESULT get_ProgramFeedMode(int32_t device, int32_t cs, int32_t* value);

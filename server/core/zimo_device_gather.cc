@@ -13,6 +13,7 @@ namespace zimo::server {
 namespace {
 
 using automation::SafeArray;
+using device_detail::Dev;
 
 // The longest source address text the library rebuilds.
 constexpr uint32_t kGatherTextSize = 512;

@@ -57,7 +57,6 @@ using automation::E_POINTER;
 using automation::S_FALSE;
 using automation::S_OK;
 using device_detail::BadDevice;
-using device_detail::Dev;
 using device_detail::InputText;
 using device_detail::OptionalText;
 
@@ -114,23 +113,24 @@ bool Missing(A* out) {
   return out == nullptr;
 }
 
+template <auto Op, typename Params, size_t... I, typename... A>
+decltype(auto) CallWith(std::index_sequence<I...>, int32_t device, A&&... args) {
+  return Op(Dev(device), Pass<std::tuple_element_t<I + 1, Params>>(std::forward<A>(args))...);
+}
+
 // Calls the operation with the device and the client's other arguments in
 // their order, each as the operation's own type.
 template <auto Op, typename... A>
 decltype(auto) CallOp(int32_t device, A&&... args) {
   using Params = typename OpTraits<decltype(Op)>::Params;
   static_assert(std::tuple_size_v<Params> == 1 + sizeof...(A), "the operation's arity differs");
-  return [&]<size_t... I>(std::index_sequence<I...>)->decltype(auto) {
-    return Op(static_cast<uint32_t>(device),
-              Pass<std::tuple_element_t<I + 1, Params>>(std::forward<A>(args))...);
-  }
-  (std::index_sequence_for<A...>{});
+  return CallWith<Op, Params>(std::index_sequence_for<A...>{}, device, std::forward<A>(args)...);
 }
 
 }  // namespace device_detail
 
 template <auto Op, typename Out, typename... In>
-HRESULT ZimoDevice::Get(int32_t device, In... in, Out* value) {
+HRESULT ZimoDevice::ValueOf(int32_t device, In... in, Out* value) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (value == nullptr || (device_detail::Missing(in) || ...)) return E_POINTER;
   *value = static_cast<Out>(device_detail::CallOp<Op>(device, in...));
@@ -138,7 +138,7 @@ HRESULT ZimoDevice::Get(int32_t device, In... in, Out* value) {
 }
 
 template <auto Op, typename... In>
-HRESULT ZimoDevice::Act(int32_t device, In... in) {
+HRESULT ZimoDevice::Action(int32_t device, In... in) {
   if (BadDevice(device)) return E_INVALIDARG;
   if ((device_detail::Missing(in) || ...)) return E_POINTER;
   device_detail::CallOp<Op>(device, in...);
@@ -146,18 +146,18 @@ HRESULT ZimoDevice::Act(int32_t device, In... in) {
 }
 
 template <auto Op, typename... In>
-HRESULT ZimoDevice::Check(int32_t device, In... in) {
+HRESULT ZimoDevice::Succeeds(int32_t device, In... in) {
   if (BadDevice(device)) return E_INVALIDARG;
   if ((device_detail::Missing(in) || ...)) return E_POINTER;
   return device_detail::CallOp<Op>(device, in...) != 0 ? S_OK : S_FALSE;
 }
 
 template <auto Op, uint32_t Size>
-HRESULT ZimoDevice::Text(int32_t device, Bstr* text) {
+HRESULT ZimoDevice::TextOut(int32_t device, Bstr* text) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (text == nullptr) return E_POINTER;
   char buffer[Size + 1] = {};
-  const auto got = Op(static_cast<uint32_t>(device), buffer, Size);
+  const auto got = Op(device_detail::Dev(device), buffer, Size);
   *text = got ? Bstr::FromAnsi(buffer) : Bstr();
   return S_OK;
 }
@@ -180,7 +180,7 @@ HRESULT ZimoDevice::DprWord(int32_t device, int32_t offset, double* value) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (value == nullptr) return E_POINTER;
   uint32_t words[2] = {};
-  if (ZimoDPRGetMem(static_cast<uint32_t>(device), static_cast<uint32_t>(offset), sizeof words,
+  if (ZimoDPRGetMem(device_detail::Dev(device), static_cast<uint32_t>(offset), sizeof words,
                     words) == nullptr) {
     *value = 0.0;
     return S_FALSE;

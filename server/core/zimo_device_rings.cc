@@ -13,6 +13,7 @@ namespace {
 
 using automation::E_FAIL;
 using automation::SafeArray;
+using device_detail::Dev;
 
 // Nodes of the analysis table, and where its three tables start.
 constexpr uint32_t kNodes = 64;

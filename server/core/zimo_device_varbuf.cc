@@ -17,6 +17,7 @@ namespace {
 
 using automation::SafeArray;
 using automation::VarType;
+using device_detail::Dev;
 
 // A write-buffer entry: the address word and two data words.
 constexpr size_t kEntryBytes = 12;

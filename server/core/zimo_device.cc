@@ -13,13 +13,10 @@
 #include "corvan/device_api.h"
 #include "corvan/device_level_api.h"
 #include "corvan/download_api.h"
-#include "corvan/dpr_api.h"
-#include "corvan/dpr_channel_api.h"
 #include "corvan/firmware_api.h"
 #include "corvan/identify_api.h"
 #include "corvan/rings_api.h"
 #include "corvan/status_query_api.h"
-#include "corvan/tuning_api.h"
 #include "corvan/variables_api.h"
 #include "corvan/word_formats_api.h"
 #include "download/download_state.h"
@@ -34,21 +31,15 @@ namespace {
 using automation::E_INVALIDARG;
 using automation::E_POINTER;
 using automation::kMethod;
-using automation::kPropertyGet;
-using automation::kPropertyPut;
 using automation::MemberInfo;
-using automation::ParamDir;
 using automation::ParamInfo;
 using automation::S_FALSE;
 using automation::S_OK;
 using automation::SafeArray;
 using automation::VT_BSTR;
-using automation::VT_I2;
 using automation::VT_I4;
-using automation::VT_R4;
 using automation::VT_R8;
-using automation::VT_UI1;
-using automation::VT_VARIANT;
+using device_detail::kTextSize;
 using device_detail::ReportMessage;
 using device_detail::ReportProgress;
 using device_detail::RoutedReports;
@@ -56,11 +47,8 @@ using device_detail::RoutedReports;
 // Bits 28 to 30 of a result word: time-out, card error, failure (and an
 // unfinished line); bit 31 alone is the end of a response.
 constexpr uint32_t kErrorBits = 0x70000000;
-// Texts the library writes for one query.
+// A line the library reads, and a variable's value text.
 constexpr uint32_t kLineSize = 256;
-constexpr uint32_t kTextSize = 255;
-// The firmware version and date texts, and a variable's value text.
-constexpr uint32_t kRomTextSize = 30;
 constexpr uint32_t kVariableTextSize = 40;
 
 constexpr ParamInfo kMessage[] = {{"Device", VT_I4}, {"Msg", VT_BSTR}, {"bNewLine", VT_I4}};
@@ -76,11 +64,20 @@ constexpr MemberInfo kEventMembers[] = {
     {kEventError, "Error", kMethod, kError},
 };
 
-// The library's 48-bit word from two dwords read at `offset`; false when
-// the read fails.
-bool ReadWordPair(int32_t device, int32_t offset, uint32_t words[2]) {
-  return ZimoDPRGetMem(static_cast<uint32_t>(device), static_cast<uint32_t>(offset), 8, words) !=
-         nullptr;
+using DownloadStart = int32_t (*)(uint32_t device, const corvan::DownloadCallbacks& callbacks,
+                                  const corvan::DownloadOptions& options, const char* source);
+
+// A download of the client's file by `start`, its reports going to
+// `reports`: S_FALSE when it does not run.
+HRESULT StartDownload(DownloadStart start, int32_t device, const Bstr& path,
+                      const corvan::DownloadOptions& options,
+                      std::shared_ptr<LibraryReports> reports) {
+  std::string file;
+  if (!InputText(path, &file)) return E_POINTER;
+  corvan::DownloadCallbacks callbacks;
+  callbacks.sink = std::move(reports);
+  return start(static_cast<uint32_t>(device), callbacks, options, file.c_str()) != 0 ? S_OK
+                                                                                     : S_FALSE;
 }
 
 }  // namespace
@@ -149,23 +146,11 @@ HRESULT ZimoDevice::Close(int32_t device) {
   return S_OK;
 }
 
-HRESULT ZimoDevice::get_ReadReady(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = static_cast<int32_t>(ZimoReadReady(static_cast<uint32_t>(device)));
-  return S_OK;
-}
-
 HRESULT ZimoDevice::SendLine(int32_t device, const Bstr& line) {
   if (BadDevice(device)) return E_INVALIDARG;
   std::string text;
   if (!InputText(line, &text)) return E_POINTER;
   return Keep(device, ZimoSendLineA(static_cast<uint32_t>(device), text.c_str()));
-}
-
-HRESULT ZimoDevice::SendChar(int32_t device, uint8_t ch) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  return ZimoSendCharA(static_cast<uint32_t>(device), static_cast<char>(ch)) != 0 ? S_OK : S_FALSE;
 }
 
 HRESULT ZimoDevice::GetLine(int32_t device, Bstr* line) {
@@ -211,12 +196,6 @@ HRESULT ZimoDevice::UnlockDevice(int32_t device) {
   return S_OK;
 }
 
-HRESULT ZimoDevice::Flush(int32_t device) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoFlush(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
 HRESULT ZimoDevice::GetControlResponse(int32_t device, uint8_t question, Bstr* answer) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (answer == nullptr) return E_POINTER;
@@ -231,15 +210,6 @@ HRESULT ZimoDevice::get_LastCommError(int32_t device, int32_t* value) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (value == nullptr) return E_POINTER;
   *value = static_cast<int32_t>(last_error_[device].load());
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetLastCommErrorStr(int32_t device, Bstr* text) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (text == nullptr) return E_POINTER;
-  char buffer[kTextSize + 1] = {};
-  const int32_t code = ZimoGetErrorStrA(static_cast<uint32_t>(device), buffer, kTextSize);
-  *text = code == 0 ? Bstr() : Bstr::FromAnsi(buffer);
   return S_OK;
 }
 
@@ -286,37 +256,18 @@ HRESULT ZimoDevice::DownloadFile(int32_t device, const Bstr& path) {
   return S_OK;
 }
 
-HRESULT ZimoDevice::AbortDownload(int32_t device) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoAbortDownload(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
 HRESULT ZimoDevice::Download(int32_t device, const Bstr& path, int32_t macro, int32_t map,
                              int32_t log, int32_t download) {
   if (BadDevice(device)) return E_INVALIDARG;
-  std::string file;
-  if (!InputText(path, &file)) return E_POINTER;
-  corvan::DownloadCallbacks callbacks;
-  callbacks.sink = ReportsFor(device);
-  return corvan::RunDownload(static_cast<uint32_t>(device), callbacks,
-                             corvan::DownloadOptions{macro, map, log, download}, file.c_str()) != 0
-             ? S_OK
-             : S_FALSE;
+  return StartDownload(&corvan::RunDownload, device, path,
+                       corvan::DownloadOptions{macro, map, log, download}, ReportsFor(device));
 }
 
 HRESULT ZimoDevice::DownloadAsynch(int32_t device, const Bstr& path, int32_t macro, int32_t map,
                                    int32_t log, int32_t download) {
   if (BadDevice(device)) return E_INVALIDARG;
-  std::string file;
-  if (!InputText(path, &file)) return E_POINTER;
-  corvan::DownloadCallbacks callbacks;
-  callbacks.sink = ReportsFor(device);
-  return corvan::StartThreadDownload(static_cast<uint32_t>(device), callbacks,
-                                     corvan::DownloadOptions{macro, map, log, download},
-                                     file.c_str()) != 0
-             ? S_OK
-             : S_FALSE;
+  return StartDownload(&corvan::StartThreadDownload, device, path,
+                       corvan::DownloadOptions{macro, map, log, download}, ReportsFor(device));
 }
 
 HRESULT ZimoDevice::get_MaxDownloadErrors(int32_t* value) {
@@ -423,176 +374,6 @@ automation::ConnectionPoint* ZimoDevice::FindConnectionPoint(const automation::G
   return iid == kIid_IZimoDeviceEvents ? &events_ : nullptr;
 }
 
-HRESULT ZimoDevice::GetIVariableLong(int32_t device, int32_t number, int32_t def, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = ZimoGetIVariableLong(static_cast<uint32_t>(device), static_cast<uint32_t>(number), def);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetIVariableDouble(int32_t device, int32_t number, double def, double* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value =
-      ZimoGetIVariableDouble(static_cast<uint32_t>(device), static_cast<uint32_t>(number), def);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::SetIVariableLong(int32_t device, int32_t number, int32_t value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoSetIVariableLong(static_cast<uint32_t>(device), static_cast<uint32_t>(number), value);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::SetIVariableDouble(int32_t device, int32_t number, double value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoSetIVariableDouble(static_cast<uint32_t>(device), static_cast<uint32_t>(number), value);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetVariableLong(int32_t device, int16_t letter, int32_t number, int32_t def,
-                                    int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = ZimoGetVariableLong(static_cast<uint32_t>(device), static_cast<char>(letter),
-                               static_cast<uint32_t>(number), def);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetVariableDouble(int32_t device, int16_t letter, int32_t number, double def,
-                                      double* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = ZimoGetVariableDouble(static_cast<uint32_t>(device), static_cast<char>(letter),
-                                 static_cast<uint32_t>(number), def);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::SetVariableLong(int32_t device, int16_t letter, int32_t number, int32_t value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoSetVariableLong(static_cast<uint32_t>(device), static_cast<char>(letter),
-                      static_cast<uint32_t>(number), value);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::SetVariableDouble(int32_t device, int16_t letter, int32_t number,
-                                      double value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoSetVariableDouble(static_cast<uint32_t>(device), static_cast<char>(letter),
-                        static_cast<uint32_t>(number), value);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRGetFloat(int32_t device, int32_t offset, float* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = static_cast<float>(
-      ZimoDPRGetFloat(static_cast<uint32_t>(device), static_cast<uint32_t>(offset)));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRGetLong(int32_t device, int32_t offset, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = static_cast<int32_t>(
-      ZimoDPRGetDWord(static_cast<uint32_t>(device), static_cast<uint32_t>(offset)));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRSetFloat(int32_t device, int32_t offset, float value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoDPRSetFloat(static_cast<uint32_t>(device), static_cast<uint32_t>(offset), value);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRSetLong(int32_t device, int32_t offset, int32_t value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoDPRSetDWord(static_cast<uint32_t>(device), static_cast<uint32_t>(offset),
-                  static_cast<uint32_t>(value));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRGetShort(int32_t device, int32_t offset, int16_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = static_cast<int16_t>(
-      ZimoDPRGetWord(static_cast<uint32_t>(device), static_cast<uint32_t>(offset)));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRSetShort(int32_t device, int32_t offset, int16_t value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoDPRSetWord(static_cast<uint32_t>(device), static_cast<uint32_t>(offset),
-                 static_cast<uint16_t>(value));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRDWordBitSet(int32_t device, int32_t offset, int32_t bit, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = ZimoDPRDWordBitSet(static_cast<uint32_t>(device), static_cast<uint32_t>(offset),
-                              static_cast<uint16_t>(bit));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRResetDWordBit(int32_t device, int32_t offset, int32_t bit) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoDPRResetDWordBit(static_cast<uint32_t>(device), static_cast<uint32_t>(offset),
-                       static_cast<uint16_t>(bit));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRSetDWordBit(int32_t device, int32_t offset, int32_t bit) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoDPRSetDWordBit(static_cast<uint32_t>(device), static_cast<uint32_t>(offset),
-                     static_cast<uint16_t>(bit));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRAddressRange(int32_t device, int32_t upper, int32_t host, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = static_cast<int32_t>(ZimoDPRAddressRange(static_cast<uint32_t>(device), upper, host));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetZimoType(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = ZimoGetZimoType(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetRomVersion(int32_t device, Bstr* text) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (text == nullptr) return E_POINTER;
-  char buffer[kRomTextSize] = {};
-  *text = Bstr::FromAnsi(ZimoGetRomVersionA(static_cast<uint32_t>(device), buffer, kRomTextSize));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetRomDate(int32_t device, Bstr* text) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (text == nullptr) return E_POINTER;
-  char buffer[kRomTextSize] = {};
-  *text = Bstr::FromAnsi(ZimoGetRomDateA(static_cast<uint32_t>(device), buffer, kRomTextSize));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetZimoLocation(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = static_cast<int32_t>(ZimoGetLocation(static_cast<uint32_t>(device)));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetEnumeration(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = static_cast<int32_t>(ZimoGetEnumeration(static_cast<uint32_t>(device)));
-  return S_OK;
-}
-
 // The selection dialog needs a display, which this server process never
 // has; the choice is always "none", and the caller's number stays.
 HRESULT ZimoDevice::SelectDevice(int32_t, int32_t* device) {
@@ -600,79 +381,11 @@ HRESULT ZimoDevice::SelectDevice(int32_t, int32_t* device) {
   return S_FALSE;
 }
 
-HRESULT ZimoDevice::get_DPRAvailable(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = ZimoDPRAvailable(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::SetChecksums(int32_t device, int32_t active) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoDoChecksums(static_cast<uint32_t>(device), active);
-  return S_OK;
-}
-
 HRESULT ZimoDevice::get_DoChecksums(int32_t device, int32_t* on) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (on == nullptr) return E_POINTER;
   const corvan::DeviceUserHandle* user = corvan::App().User(device);
   *on = user != nullptr && corvan::ChecksumsOn(*user) ? 1 : 0;
-  return S_OK;
-}
-
-HRESULT ZimoDevice::put_DoChecksums(int32_t device, int32_t on) { return SetChecksums(device, on); }
-
-HRESULT ZimoDevice::GetAsciiComm(int32_t device, int32_t* mode) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (mode == nullptr) return E_POINTER;
-  *mode = ZimoGetAsciiComm(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::SetAsciiComm(int32_t device, int32_t mode) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoSetAsciiComm(static_cast<uint32_t>(device), mode);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::get_InBootStrapMode(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = ZimoInBootStrapMode(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::get_IsSpran(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = bZIMOIsSpran(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::get_MotionBufferOpen(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = ZimoMotionBufOpen(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::get_RotaryBufferOpen(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = ZimoRotBufOpen(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::SetCriticalIVars(int32_t device) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  return ZimoSetCriticalIVars(static_cast<uint32_t>(device)) != 0 ? S_OK : S_FALSE;
-}
-
-HRESULT ZimoDevice::GetCommandLogging(int32_t device, int32_t* on) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (on == nullptr) return E_POINTER;
-  *on = ZimoGetCommandLogging(static_cast<uint32_t>(device));
   return S_OK;
 }
 
@@ -705,72 +418,12 @@ HRESULT ZimoDevice::RestoreLinkList(const Bstr& firmware_version) {
   return ::RestoreLinkList(section.c_str()) != 0 ? S_OK : S_FALSE;
 }
 
-HRESULT ZimoDevice::BackupLinkList(int32_t device) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  return ::BackupLinkList(static_cast<uint32_t>(device)) != 0 ? S_OK : S_FALSE;
-}
-
 // The text is checked before the device number.
 HRESULT ZimoDevice::ChangeStore(int32_t device, const Bstr& text) {
   std::string line;
   if (!InputText(text, &line)) return E_POINTER;
   if (BadDevice(device)) return E_INVALIDARG;
   return ::ChangeStore(static_cast<uint32_t>(device), line.c_str()) != 0 ? S_OK : S_FALSE;
-}
-
-HRESULT ZimoDevice::ChangeReadReady(int32_t device) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ::ChangeReadReady(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::ChangeGet(int32_t device, Bstr* text) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (text == nullptr) return E_POINTER;
-  char buffer[kTextSize + 1] = {};
-  const int32_t got = ::ChangeGet(static_cast<uint32_t>(device), buffer, kTextSize);
-  *text = got == 0 ? Bstr() : Bstr::FromAnsi(buffer);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::get_USReadReady(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = ::USReadReady(static_cast<uint32_t>(device));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetUSResponse(int32_t device, Bstr* text) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (text == nullptr) return E_POINTER;
-  char buffer[kTextSize + 1] = {};
-  const int32_t got = ::GetUSResponse(static_cast<uint32_t>(device), buffer, kTextSize);
-  *text = got == 0 ? Bstr() : Bstr::FromAnsi(buffer);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRGetLongDouble(int32_t device, int32_t offset, double* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  uint32_t words[2] = {};
-  if (!ReadWordPair(device, offset, words)) {
-    *value = 0.0;
-    return S_FALSE;
-  }
-  *value = ZimoDPRFloat(words, 1.0);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRGetFixedDouble(int32_t device, int32_t offset, double* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  uint32_t words[2] = {};
-  if (!ReadWordPair(device, offset, words)) {
-    *value = 0.0;
-    return S_FALSE;
-  }
-  *value = ZimoDPRLFixed(words, 1.0);
-  return S_OK;
 }
 
 // The caller hands one dword; the upper one of the pair is taken as 0.
@@ -920,15 +573,6 @@ HRESULT ZimoDevice::RenumberFiles(int32_t device, int32_t number, const Bstr& in
   return S_OK;
 }
 
-HRESULT ZimoDevice::GetGlobalStatus(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  uint32_t words[2] = {};
-  if (ZimoGetGlobalStatus(static_cast<uint32_t>(device), words) == 0) return S_FALSE;
-  *value = static_cast<int32_t>(words[0]);
-  return S_OK;
-}
-
 HRESULT ZimoDevice::get_ProgramFeedMode(int32_t device, int32_t cs, int32_t* value) {
   if (BadDevice(device)) return E_INVALIDARG;
   if (value == nullptr) return E_POINTER;
@@ -936,12 +580,6 @@ HRESULT ZimoDevice::get_ProgramFeedMode(int32_t device, int32_t cs, int32_t* val
   uint32_t mode = 0;
   ZimoGetFeedRateMode(static_cast<uint32_t>(device), cs, &mode);
   *value = static_cast<int32_t>(mode);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::SetJogReturn(int32_t device, int32_t motor) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoSetJogReturn(static_cast<uint32_t>(device), motor);
   return S_OK;
 }
 

@@ -69,22 +69,46 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   explicit ZimoDevice(automation::ServerLifetime* lifetime);
   ~ZimoDevice() override;
 
+  // The rows that only forward to one library operation: the device
+  // number checked (E_INVALIDARG), then every out pointer and input text
+  // (E_POINTER); the client's other arguments go to `Op` in their order,
+  // each converted to the operation's own parameter type (texts as 8-bit
+  // text, out pointers handed on). The row list binds one instance per
+  // row, naming the operation and the client's kinds after the device.
+  //   ValueOf: the operation's result goes to the last out value `Out`, S_OK.
+  //   Action: the operation is called, its result (if any) dropped; S_OK.
+  //   Succeeds: S_FALSE when the operation returns 0.
+  //   TextOut: the operation's text through a buffer of `Size` characters,
+  //     empty when it reports none.
+  //   StatusWord: the first of the two status words the operation reads
+  //     into a local pair (the client passed room for one); S_FALSE when
+  //     the read fails.
+  template <auto Op, typename Out, typename... In>
+  HRESULT ValueOf(int32_t device, In... in, Out* value);
+  template <auto Op, typename... In>
+  HRESULT Action(int32_t device, In... in);
+  template <auto Op, typename... In>
+  HRESULT Succeeds(int32_t device, In... in);
+  template <auto Op, uint32_t Size>
+  HRESULT TextOut(int32_t device, Bstr* text);
+  template <auto Op, typename... In>
+  HRESULT StatusWord(int32_t device, In... in, int32_t* value);
+  // A 48-bit word read from DPR (two dwords, lower first) as a number by
+  // `Convert`: 0.0 and S_FALSE when the read fails.
+  template <double (*Convert)(const uint32_t*, double)>
+  HRESULT DprWord(int32_t device, int32_t offset, double* value);
+
   HRESULT Open(int32_t device);
   HRESULT Close(int32_t device);
-  HRESULT get_ReadReady(int32_t device, int32_t* value);
   HRESULT SendLine(int32_t device, const Bstr& line);
-  HRESULT SendChar(int32_t device, uint8_t ch);
   HRESULT GetLine(int32_t device, Bstr* line);
   HRESULT GetResponse(int32_t device, const Bstr& question, Bstr* answer);
   HRESULT LockDevice(int32_t device);
   HRESULT UnlockDevice(int32_t device);
-  HRESULT Flush(int32_t device);
   HRESULT GetControlResponse(int32_t device, uint8_t question, Bstr* answer);
   HRESULT get_LastCommError(int32_t device, int32_t* value);
-  HRESULT GetLastCommErrorStr(int32_t device, Bstr* text);
   HRESULT GetLocAndEnum(int32_t device, int32_t* location, int32_t* enumeration);
   HRESULT DownloadFile(int32_t device, const Bstr& path);
-  HRESULT AbortDownload(int32_t device);
   HRESULT Download(int32_t device, const Bstr& path, int32_t macro, int32_t map, int32_t log,
                    int32_t download);
   HRESULT DownloadAsynch(int32_t device, const Bstr& path, int32_t macro, int32_t map, int32_t log,
@@ -98,68 +122,18 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   HRESULT GetFirmwareType(int32_t device, int32_t* kind);
   HRESULT GetResponseBuffered(int32_t device, const Bstr& question, int32_t add_lf, Bstr* answer);
 
-  // Variables by letter and number.
-  HRESULT GetIVariableLong(int32_t device, int32_t number, int32_t def, int32_t* value);
-  HRESULT GetIVariableDouble(int32_t device, int32_t number, double def, double* value);
-  HRESULT SetIVariableLong(int32_t device, int32_t number, int32_t value);
-  HRESULT SetIVariableDouble(int32_t device, int32_t number, double value);
-  HRESULT GetVariableLong(int32_t device, int16_t letter, int32_t number, int32_t def,
-                          int32_t* value);
-  HRESULT GetVariableDouble(int32_t device, int16_t letter, int32_t number, double def,
-                            double* value);
-  HRESULT SetVariableLong(int32_t device, int16_t letter, int32_t number, int32_t value);
-  HRESULT SetVariableDouble(int32_t device, int16_t letter, int32_t number, double value);
-
-  // Raw dual-ported RAM at host byte offsets.
-  HRESULT DPRGetFloat(int32_t device, int32_t offset, float* value);
-  HRESULT DPRGetLong(int32_t device, int32_t offset, int32_t* value);
-  HRESULT DPRSetFloat(int32_t device, int32_t offset, float value);
-  HRESULT DPRSetLong(int32_t device, int32_t offset, int32_t value);
-  HRESULT DPRGetShort(int32_t device, int32_t offset, int16_t* value);
-  HRESULT DPRSetShort(int32_t device, int32_t offset, int16_t value);
-  HRESULT DPRDWordBitSet(int32_t device, int32_t offset, int32_t bit, int32_t* value);
-  HRESULT DPRResetDWordBit(int32_t device, int32_t offset, int32_t bit);
-  HRESULT DPRSetDWordBit(int32_t device, int32_t offset, int32_t bit);
-  // 48-bit words read from DPR (two dwords, lower first) as numbers: 0.0
-  // and S_FALSE when the read fails.
-  HRESULT DPRGetLongDouble(int32_t device, int32_t offset, double* value);
-  HRESULT DPRGetFixedDouble(int32_t device, int32_t offset, double* value);
-
   // Identity and settings of a card.
-  HRESULT DPRAddressRange(int32_t device, int32_t upper, int32_t host, int32_t* value);
-  HRESULT GetZimoType(int32_t device, int32_t* value);
-  HRESULT GetRomVersion(int32_t device, Bstr* text);
-  HRESULT GetRomDate(int32_t device, Bstr* text);
-  HRESULT GetZimoLocation(int32_t device, int32_t* value);
-  HRESULT GetEnumeration(int32_t device, int32_t* value);
   // This server shows no dialogs: no device is ever chosen.
   HRESULT SelectDevice(int32_t window, int32_t* device);
-  HRESULT get_DPRAvailable(int32_t device, int32_t* value);
-  HRESULT SetChecksums(int32_t device, int32_t active);
   // Whether this process talks to the card with checksums (serial cards).
   HRESULT get_DoChecksums(int32_t device, int32_t* on);
-  HRESULT put_DoChecksums(int32_t device, int32_t on);
-  HRESULT GetAsciiComm(int32_t device, int32_t* mode);
-  HRESULT SetAsciiComm(int32_t device, int32_t mode);
-  HRESULT get_InBootStrapMode(int32_t device, int32_t* value);
-  HRESULT get_IsSpran(int32_t device, int32_t* value);
-  // Also MotionBufOpen and RotBufOpen.
-  HRESULT get_MotionBufferOpen(int32_t device, int32_t* value);
-  HRESULT get_RotaryBufferOpen(int32_t device, int32_t* value);
-  HRESULT SetCriticalIVars(int32_t device);
-  HRESULT GetCommandLogging(int32_t device, int32_t* on);
   HRESULT SetCommandLogging(int32_t device, int32_t on, const Bstr& path, int32_t* success);
   HRESULT GetVariableStr(int32_t device, int16_t letter, int32_t number, Bstr* text,
                          int32_t* success);
 
   // The link list and the shared rings.
   HRESULT RestoreLinkList(const Bstr& firmware_version);
-  HRESULT BackupLinkList(int32_t device);
   HRESULT ChangeStore(int32_t device, const Bstr& text);
-  HRESULT ChangeReadReady(int32_t device);
-  HRESULT ChangeGet(int32_t device, Bstr* text);
-  HRESULT get_USReadReady(int32_t device, int32_t* value);
-  HRESULT GetUSResponse(int32_t device, Bstr* text);
 
   // The card's word formats, from hex text.
   HRESULT DPRFloat(int32_t* words, double scale, double* value);
@@ -254,28 +228,12 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   HRESULT MagEstimation(int32_t device, const Bstr& path, int32_t* success);
   HRESULT SlopeEstimation(int32_t device, const Bstr& path, int32_t* success);
 
-  // Status rows: one value of the card, of a coordinate system or of a
-  // motor, read by `Read` and handed back as it is.
-  template <int32_t (*Read)(uint32_t)>
-  HRESULT CardValue(int32_t device, int32_t* value);
-  template <int32_t (*Read)(uint32_t, int32_t)>
-  HRESULT UnitValue(int32_t device, int32_t unit, int32_t* value);
-  template <double (*Read)(uint32_t, int32_t, double)>
-  HRESULT Scaled(int32_t device, int32_t motor, double scale, double* value);
-  template <void (*Read)(uint32_t, int32_t, double, double*)>
-  HRESULT ScaledInto(int32_t device, int32_t motor, double scale, double* value);
-  template <int32_t (*Read)(uint32_t, int32_t, uint32_t*)>
-  HRESULT StatusWord(int32_t device, int32_t unit, int32_t* value);
-  HRESULT GetGlobalStatus(int32_t device, int32_t* value);
+  // Status rows with a reading of their own.
   HRESULT get_ProgramFeedMode(int32_t device, int32_t cs, int32_t* value);
-  HRESULT SetJogReturn(int32_t device, int32_t motor);
 
   // Variable background buffers and the write buffer. An array shorter
   // than the entry count it comes with is refused (S_FALSE) before the
   // card is touched; the count itself stays the array's upper bound.
-  HRESULT DPRBackGroundVar(int32_t device, int32_t on);
-  HRESULT DPRVarBufRemove(int32_t device, int32_t handle);
-  HRESULT DPRVarBufRead(int32_t device, int32_t handle, int32_t entry, int64_t* value);
   HRESULT DPRVarBufInit(int32_t device, const Variant& addresses, const Variant& types,
                         int32_t* handle);
   HRESULT DPRVarBufWrite(int32_t device, const Variant& data, const Variant& addresses,
@@ -285,7 +243,6 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
 
   // Program and PLC status. The lists walk the object's copy of the card's
   // PLC status, present programs only, in the order of their numbers.
-  HRESULT GetProgramInfo(int32_t device, int32_t plc, int32_t number, int32_t* start, int32_t* end);
   HRESULT GetPlcStatus(int32_t device, int32_t* plcs, int32_t* compiled, int32_t* i5);
   HRESULT GetFirstPlcc(int32_t device, int32_t* loaded, int32_t* enabled, int32_t* start,
                        int32_t* last, int32_t* size, int32_t* more);
@@ -299,42 +256,14 @@ class ZimoDevice : public automation::DispatchImpl<ZimoDevice>,
   HRESULT GetPlcStatusStructure(int32_t device, Variant* record, int32_t* programs);
 
   // Data gathering.
-  HRESULT get_GatherPeriod(int32_t device, int32_t* period);
-  HRESULT put_GatherPeriod(int32_t device, int32_t period);
-  HRESULT get_GatherEnabled(int32_t device, int32_t source, int32_t* on);
-  HRESULT put_GatherEnabled(int32_t device, int32_t source, int32_t on);
-  HRESULT get_GatherMode(int32_t device, int32_t* mode);
-  HRESULT put_GatherMode(int32_t device, int32_t mode);
-  HRESULT get_GatherSampleTime(int32_t device, double* milliseconds);
-  HRESULT put_GatherSampleTime(int32_t device, double milliseconds);
-  HRESULT GetNumGatherSources(int32_t device, int32_t* count);
-  HRESULT GetNumGatherSamples(int32_t device, int32_t* count);
-  HRESULT SetGather(int32_t device, int32_t source, const Bstr& address, int32_t enable,
-                    int32_t* success);
-  HRESULT SetQuickGather(int32_t device, int32_t mask, int32_t enable, int32_t* success);
-  HRESULT SetQuickGatherWithDirectCurrent(int32_t device, int32_t mask, int32_t enable,
-                                          int32_t* success);
   HRESULT GetGather(int32_t device, int32_t source, Bstr* address, int32_t* success);
-  HRESULT ClearGather(int32_t device);
-  HRESULT InitGather(int32_t device, int32_t size, double milliseconds, int32_t* success);
-  HRESULT ClearGatherData(int32_t device);
-  HRESULT CollectGatherData(int32_t device, int32_t* sources, int32_t* samples, int32_t* success);
   // Every uploaded sample of the source, as doubles.
   HRESULT GetGatherSamples(int32_t device, int32_t source, Variant* samples, int32_t* success);
-  HRESULT GetGatherPoint(int32_t device, int32_t source, int32_t sample, double* value,
-                         int32_t* success);
-  HRESULT StartGather(int32_t device, int32_t* success);
-  HRESULT StopGather(int32_t device);
-  HRESULT InitPlotGather(int32_t device, int32_t size, int32_t period, int32_t* success);
-  HRESULT ReadGatherFile(int32_t device, const Bstr& path, int32_t* success);
-  HRESULT WriteGatherFile(int32_t device, const Bstr& path, int32_t* success);
 
   // Why a motor or a coordinate system does not move, and the ring's
   // stations. The ring table of a card is this object's: filled on first
   // use and by every GetVarloNodes.
-  HRESULT GetWhyMotorNotMoving(int32_t device, int32_t motor, int32_t* mask);
   HRESULT GetWhyMotorNotMovingStr(int32_t mask, Bstr* text);
-  HRESULT GetWhyCSNotMoving(int32_t device, int32_t cs, int32_t* mask);
   HRESULT GetWhyCSNotMovingStr(int32_t mask, Bstr* text);
   HRESULT UploadVarloConfig(int32_t device, const Bstr& path, int32_t* success);
   HRESULT GetVarloIVariableLong(int32_t device, int32_t node, int32_t number, int32_t def,

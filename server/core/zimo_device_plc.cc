@@ -1,5 +1,4 @@
-// The device object's program and PLC status rows: program address ranges,
-// the PLC status record whole or entry by entry.
+// The device object's PLC status rows: the record whole or entry by entry.
 #include <cstring>
 
 #include "core/zimo_device.h"
@@ -13,23 +12,9 @@ using automation::SafeArray;
 
 // The record's entries carry no number and the card's PLCs need not be
 // numbered from 0 without gaps, so the lists hand out the present entries
-// in number order: `n` counts entries handed out so far. Null when fewer
-// than n + 1 entries are present.
-const ZimoPlcProgramStatus* NthPlc(const ZimoPlcStatus& s, uint32_t n) {
-  for (const ZimoPlcProgramStatus& e : s.plc) {
-    if (e.size == 0) continue;
-    if (n-- == 0) return &e;
-  }
-  return nullptr;
-}
-
-const ZimoPlccProgramStatus* NthPlcc(const ZimoPlcStatus& s, uint32_t n) {
-  for (const ZimoPlccProgramStatus& e : s.plcc) {
-    if (e.present == 0) continue;
-    if (n-- == 0) return &e;
-  }
-  return nullptr;
-}
+// in number order.
+bool Present(const ZimoPlcProgramStatus& e) { return e.size != 0; }
+bool Present(const ZimoPlccProgramStatus& e) { return e.present != 0; }
 
 // The outputs of one list entry, all 0 to begin with.
 struct PlcOut {
@@ -48,46 +33,41 @@ struct PlcOut {
     if (loaded != nullptr) *loaded = 0;
     *enabled = *start = *last = *size = *more = 0;
   }
+  void Fill(const ZimoPlcProgramStatus& e) const {
+    *enabled = static_cast<int32_t>(e.running);
+    Range(e);
+  }
+  void Fill(const ZimoPlccProgramStatus& e) const {
+    *loaded = static_cast<int32_t>(e.present);
+    *enabled = static_cast<int32_t>(e.enabled);
+    Range(e);
+  }
+  template <typename Entry>
+  void Range(const Entry& e) const {
+    *start = static_cast<int32_t>(e.start);
+    *last = static_cast<int32_t>(e.end);
+    *size = static_cast<int32_t>(e.size);
+  }
 };
 
-// Hands out entry `*next` of `count` and moves on; zeros when none is left.
-void NextPlc(const ZimoPlcStatus& s, uint32_t* next, const PlcOut& out) {
+// Hands out the present entry after the `*next` ones handed out so far of
+// `count`, and moves on; zeros when none is left.
+template <typename Entry, size_t N>
+void NextEntry(const Entry (&list)[N], uint32_t count, uint32_t* next, const PlcOut& out) {
   out.Zero();
-  if (*next >= s.plc_count) return;
-  const ZimoPlcProgramStatus* e = NthPlc(s, *next);
-  if (e == nullptr) return;
-  *out.enabled = static_cast<int32_t>(e->running);
-  *out.start = static_cast<int32_t>(e->start);
-  *out.last = static_cast<int32_t>(e->end);
-  *out.size = static_cast<int32_t>(e->size);
-  ++*next;
-  *out.more = *next < s.plc_count ? 1 : 0;
-}
-
-void NextPlcc(const ZimoPlcStatus& s, uint32_t* next, const PlcOut& out) {
-  out.Zero();
-  if (*next >= s.plcc_count) return;
-  const ZimoPlccProgramStatus* e = NthPlcc(s, *next);
-  if (e == nullptr) return;
-  *out.loaded = static_cast<int32_t>(e->present);
-  *out.enabled = static_cast<int32_t>(e->enabled);
-  *out.start = static_cast<int32_t>(e->start);
-  *out.last = static_cast<int32_t>(e->end);
-  *out.size = static_cast<int32_t>(e->size);
-  ++*next;
-  *out.more = *next < s.plcc_count ? 1 : 0;
+  if (*next >= count) return;
+  uint32_t skip = *next;
+  for (const Entry& e : list) {
+    if (!Present(e)) continue;
+    if (skip-- > 0) continue;
+    out.Fill(e);
+    ++*next;
+    *out.more = *next < count ? 1 : 0;
+    return;
+  }
 }
 
 }  // namespace
-
-HRESULT ZimoDevice::GetProgramInfo(int32_t device, int32_t plc, int32_t number, int32_t* start,
-                                   int32_t* end) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (start == nullptr || end == nullptr) return E_POINTER;
-  ZimoGetProgramInfo(static_cast<uint32_t>(device), plc, number, reinterpret_cast<uint32_t*>(start),
-                     reinterpret_cast<uint32_t*>(end));
-  return S_OK;
-}
 
 HRESULT ZimoDevice::GetPlcStatus(int32_t device, int32_t* plcs, int32_t* compiled, int32_t* i5) {
   if (BadDevice(device)) return E_INVALIDARG;
@@ -101,16 +81,16 @@ HRESULT ZimoDevice::GetPlcStatus(int32_t device, int32_t* plcs, int32_t* compile
   return S_OK;
 }
 
+// A first entry reads the card's status afresh; a next one walks the copy.
 HRESULT ZimoDevice::GetFirstPlcc(int32_t device, int32_t* loaded, int32_t* enabled, int32_t* start,
                                  int32_t* last, int32_t* size, int32_t* more) {
   if (BadDevice(device)) return E_INVALIDARG;
-  const PlcOut out{loaded, enabled, start, last, size, more};
-  if (loaded == nullptr || out.Missing()) return E_POINTER;
-  out.Zero();
+  if (loaded == nullptr || PlcOut{loaded, enabled, start, last, size, more}.Missing()) {
+    return E_POINTER;
+  }
   ZimoGetPlcStatus(static_cast<uint32_t>(device), &plc_status_[device]);
   plcc_next_[device] = 0;
-  NextPlcc(plc_status_[device], &plcc_next_[device], out);
-  return S_OK;
+  return GetNextPlcc(device, loaded, enabled, start, last, size, more);
 }
 
 HRESULT ZimoDevice::GetNextPlcc(int32_t device, int32_t* loaded, int32_t* enabled, int32_t* start,
@@ -118,20 +98,18 @@ HRESULT ZimoDevice::GetNextPlcc(int32_t device, int32_t* loaded, int32_t* enable
   if (BadDevice(device)) return E_INVALIDARG;
   const PlcOut out{loaded, enabled, start, last, size, more};
   if (loaded == nullptr || out.Missing()) return E_POINTER;
-  NextPlcc(plc_status_[device], &plcc_next_[device], out);
+  const ZimoPlcStatus& s = plc_status_[device];
+  NextEntry(s.plcc, s.plcc_count, &plcc_next_[device], out);
   return S_OK;
 }
 
 HRESULT ZimoDevice::GetFirstPlc(int32_t device, int32_t* enabled, int32_t* start, int32_t* last,
                                 int32_t* size, int32_t* more) {
   if (BadDevice(device)) return E_INVALIDARG;
-  const PlcOut out{nullptr, enabled, start, last, size, more};
-  if (out.Missing()) return E_POINTER;
-  out.Zero();
+  if (PlcOut{nullptr, enabled, start, last, size, more}.Missing()) return E_POINTER;
   ZimoGetPlcStatus(static_cast<uint32_t>(device), &plc_status_[device]);
   plc_next_[device] = 0;
-  NextPlc(plc_status_[device], &plc_next_[device], out);
-  return S_OK;
+  return GetNextPlc(device, enabled, start, last, size, more);
 }
 
 HRESULT ZimoDevice::GetNextPlc(int32_t device, int32_t* enabled, int32_t* start, int32_t* last,
@@ -139,7 +117,8 @@ HRESULT ZimoDevice::GetNextPlc(int32_t device, int32_t* enabled, int32_t* start,
   if (BadDevice(device)) return E_INVALIDARG;
   const PlcOut out{nullptr, enabled, start, last, size, more};
   if (out.Missing()) return E_POINTER;
-  NextPlc(plc_status_[device], &plc_next_[device], out);
+  const ZimoPlcStatus& s = plc_status_[device];
+  NextEntry(s.plc, s.plc_count, &plc_next_[device], out);
   return S_OK;
 }
 

@@ -13,6 +13,7 @@ namespace {
 
 using automation::E_FAIL;
 using automation::SafeArray;
+using device_detail::Dev;
 
 // Nodes of the analysis table, and where its three tables start.
 constexpr uint32_t kNodes = 64;
@@ -23,29 +24,13 @@ constexpr size_t kIoNodeAt = kPresentAt + kNodes;
 constexpr size_t kStationTypeAt = kIoNodeAt + kNodes;
 static_assert(kStationTypeAt + kNodes == VARLO_NODE_TABLE_WORDS);
 
-uint32_t Dev(int32_t device) { return static_cast<uint32_t>(device); }
-
 Bstr TextOf(const char* text) { return Bstr::FromAnsi(text != nullptr ? text : ""); }
 
 }  // namespace
 
-HRESULT ZimoDevice::GetWhyMotorNotMoving(int32_t device, int32_t motor, int32_t* mask) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (mask == nullptr) return E_POINTER;
-  *mask = static_cast<int32_t>(whyMotorNotMoving(Dev(device), motor));
-  return S_OK;
-}
-
 HRESULT ZimoDevice::GetWhyMotorNotMovingStr(int32_t mask, Bstr* text) {
   if (text == nullptr) return E_POINTER;
   *text = TextOf(whyMotorNotMovingString(static_cast<uint32_t>(mask)));
-  return S_OK;
-}
-
-HRESULT ZimoDevice::GetWhyCSNotMoving(int32_t device, int32_t cs, int32_t* mask) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (mask == nullptr) return E_POINTER;
-  *mask = static_cast<int32_t>(whyCSNotMoving(Dev(device), cs));
   return S_OK;
 }
 

@@ -17,6 +17,7 @@ namespace {
 
 using automation::SafeArray;
 using automation::VarType;
+using device_detail::Dev;
 
 // A write-buffer entry: the address word and two data words.
 constexpr size_t kEntryBytes = 12;
@@ -25,8 +26,6 @@ constexpr size_t kEntryBytes = 12;
 // 32 bytes per entry from the start.
 constexpr size_t kTypesAt = 16;
 constexpr size_t kEntriesAt = 32;
-
-uint32_t Dev(int32_t device) { return static_cast<uint32_t>(device); }
 
 bool IsArrayOf(const Variant& v, VarType element) {
   return v.vt() == (automation::VT_ARRAY | element);
@@ -55,23 +54,6 @@ bool WordsAt(const SafeArray& a, size_t at, size_t words, std::vector<uint32_t>*
 }
 
 }  // namespace
-
-HRESULT ZimoDevice::DPRBackGroundVar(int32_t device, int32_t on) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  ZimoDPRBackGroundVar(Dev(device), on);
-  return S_OK;
-}
-
-HRESULT ZimoDevice::DPRVarBufRemove(int32_t device, int32_t handle) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  return ZimoDPRVarBufRemove(Dev(device), handle) != 0 ? S_OK : S_FALSE;
-}
-
-HRESULT ZimoDevice::DPRVarBufRead(int32_t device, int32_t handle, int32_t entry, int64_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  return ZimoDPRVarBufRead(Dev(device), handle, entry, value) != 0 ? S_OK : S_FALSE;
-}
 
 HRESULT ZimoDevice::DPRVarBufInit(int32_t device, const Variant& addresses, const Variant& types,
                                   int32_t* handle) {

@@ -86,6 +86,8 @@ enum : DispId {
   kDprDWordBitSet = 0xd4,
   kDprResetDWordBit = 0xd5,
   kDprSetDWordBit = 0xd6,
+  kDprGetLongDouble = 0xd0,
+  kDprGetFixedDouble = 0xd1,
 };
 
 constexpr HRESULT kNoConnection = static_cast<HRESULT>(0x80040200);
@@ -312,6 +314,30 @@ TEST_F(DeviceServerTest, VariablesAndRawDprReachTheCard) {
   ASSERT_EQ(Call(*a, kDprSetFloat, {d, Variant(0x3004), Variant(1.5f)}), S_OK);
   EXPECT_EQ(OutOf(*a, kDprGetFloat, {d, Variant(0x3004)}, VT_R4), Variant(1.5f));
   EXPECT_EQ(OutOf(*a, kDprGetLong, {d, Variant(0x3004)}, VT_I4), Variant(0x3FC00000));
+}
+
+// The 48-bit readers take the two dwords at the address as the card's
+// floating and fixed words; outside the window they give 0.0 and S_FALSE.
+TEST_F(DeviceServerTest, DprWordPairsReadAsTheCardsNumbers) {
+  auto a = NewClient();
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(Call(*a, kOpen, {Variant(1)}), S_OK);
+  const Variant d(1);
+  const Variant low(0x3008);
+  const Variant high(0x300C);
+  ASSERT_EQ(Call(*a, kDprSetLong, {d, low, Variant(0x800)}), S_OK);
+  ASSERT_EQ(Call(*a, kDprSetLong, {d, high, Variant(0x400000)}), S_OK);
+  EXPECT_EQ(OutOf(*a, kDprGetLongDouble, {d, low}, VT_R8), Variant(1.0));
+  ASSERT_EQ(Call(*a, kDprSetLong, {d, low, Variant(1)}), S_OK);
+  ASSERT_EQ(Call(*a, kDprSetLong, {d, high, Variant(-1)}), S_OK);
+  EXPECT_EQ(OutOf(*a, kDprGetFixedDouble, {d, low}, VT_R8), Variant(-16777215.0));
+  // The upper half of 0xFFFFFFFF as a short keeps its sign.
+  EXPECT_EQ(OutOf(*a, kDprGetShort, {d, Variant(0x300E)}, VT_I2), Variant(int16_t{-1}));
+  for (DispId id : {kDprGetLongDouble, kDprGetFixedDouble}) {
+    Variant out(2.5);
+    EXPECT_EQ(Call(*a, id, {d, Variant(-8), Variant::ByRef(&out, VT_R8)}), S_FALSE) << id;
+    EXPECT_EQ(out, Variant(0.0)) << id;
+  }
 }
 
 TEST_F(DeviceServerTest, IdentityRingsAndSelectionAsTheLibraryKeepsThem) {

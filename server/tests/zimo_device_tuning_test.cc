@@ -159,29 +159,36 @@ TEST_F(TuningRowsTest, AutotuningProgramsRunOnTheCardAndEnd) {
     DispId row;
     std::vector<Variant> args;  // after the device number
     const char* limits;         // what the client sets before the download
-    const char* p996_at_end;
+    const char *p996_running, *p996_at_end;
+    double second_travel;  // motor 2's travel at the least
   };
   const Case cases[] = {
       {"single",
        kDownloadAutoTuningPlc,
        {Short(1), Variant(0), Variant(1)},
        "P1022=300 P1023=1500*I108*32",
-       "123"},
+       "-1",
+       "123",
+       0},
       {"gantry P1",
        kDownloadGantryAutoTuningPlcP1,
        {Short(1), Short(2), Variant(0), Variant(1)},
        "P1022=300 P1023=1500*I108*32",
-       "123"},
+       "-1",
+       "123",
+       1400},
       {"gantry timed",
        kDownloadGantryAutoTuningPlc,
        {Short(1), Short(2), Variant(0), Variant(1), Variant(1500.0), Variant(300)},
        "P1022=0 P1023=0",
-       "7"},
+       "7",
+       "7",
+       1400},
   };
   for (const Case& c : cases) {
     Tell(o(), "#1O0 #2O0");
     Tell(o(), std::string("P996=7 P1019=5 ") + c.limits);
-    const double start = std::stod(Ask(o(), "#1P"));
+    const double start[] = {std::stod(Ask(o(), "#1P")), std::stod(Ask(o(), "#2P"))};
     std::vector<Variant> in = {Variant(0)};
     in.insert(in.end(), c.args.begin(), c.args.end());
     EXPECT_EQ(Result(o(), c.row, in), 1) << c.name;
@@ -192,13 +199,20 @@ TEST_F(TuningRowsTest, AutotuningProgramsRunOnTheCardAndEnd) {
     EXPECT_EQ(running, Variant(0)) << c.name;  // written, not enabled
 
     Tell(o(), "P1020=16000 I5=2 ENA PLC 31");
+    Servo(2);
+    EXPECT_EQ(Ask(o(), "P996"), c.p996_running) << c.name;
     Servo(4000);
     EXPECT_EQ(Ask(o(), "P996"), c.p996_at_end) << c.name;
     EXPECT_EQ(Ask(o(), "P1019"), "0") << c.name;
     ASSERT_EQ(Call(o(), kIsAnyPlcRunning, {Variant(0)}, &running, automation::kPropertyGet), S_OK);
     EXPECT_EQ(running, Variant(0)) << c.name;     // disabled by its own last line
     EXPECT_EQ(Ask(o(), "RX$3A"), "0") << c.name;  // output cleared (no jog back)
-    EXPECT_GE(std::stod(Ask(o(), "#1P")) - start, 1500) << c.name;
+    EXPECT_GE(std::stod(Ask(o(), "#1P")) - start[0], 1500) << c.name;
+    const double second = std::stod(Ask(o(), "#2P")) - start[1];
+    EXPECT_GE(second, c.second_travel) << c.name;
+    if (c.second_travel == 0) {
+      EXPECT_EQ(second, 0) << c.name;
+    }
   }
 }
 

@@ -20,11 +20,18 @@ constexpr uint32_t kSixStepCount = 7;
 // A client's long flag as the short the library takes: set stays set.
 int16_t Flag(int32_t value) { return value != 0 ? 1 : 0; }
 
-// The library's result buffer as 7 longs from 0 in the caller's VARIANT.
-void SixStepArray(const int32_t (&values)[kSixStepCount], Variant* out) {
+// A six-step result: the library's result, with its buffer handed back as
+// 7 longs from 0 in the caller's VARIANT.
+template <typename Read>
+HRESULT SixStepResult(int32_t device, Variant* out, int32_t* result, Read read) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (out == nullptr || result == nullptr) return E_POINTER;
+  int32_t values[kSixStepCount] = {};
+  *result = read(static_cast<uint32_t>(device), values);
   SafeArray array = SafeArray::Vector(automation::VT_I4, kSixStepCount);
   std::memcpy(array.bytes().data(), values, sizeof values);
   *out = Variant(std::move(array));
+  return S_OK;
 }
 
 // The caller's step data: one dimension of longs from 0; its upper bound
@@ -39,189 +46,188 @@ bool StepData(const SafeArray& data, int32_t* count) {
   return true;
 }
 
+// The shape of most rows: the device checked, then the library's result,
+// asked with the device number, handed to the one out value.
+template <typename Ask>
+HRESULT Result(int32_t device, int32_t* out, Ask ask) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (out == nullptr) return E_POINTER;
+  *out = ask(static_cast<uint32_t>(device));
+  return S_OK;
+}
+
+// The same for rows that name a file: the path as 8-bit text as well.
+template <typename Ask>
+HRESULT ResultForFile(int32_t device, const Bstr& path, int32_t* out, Ask ask) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  std::string file;
+  if (!InputText(path, &file) || out == nullptr) return E_POINTER;
+  *out = ask(static_cast<uint32_t>(device), file.c_str());
+  return S_OK;
+}
+
+// The library's six-step download procedures of the voltage and current
+// tests, the current-loop steps and the open-loop tests: each family shares
+// one signature.
+using SixStepDownload = int32_t (*)(uint32_t, int16_t, float, int16_t, int16_t);
+using CurrentLoopStep = int32_t (*)(uint32_t, int16_t, int16_t, int32_t, int16_t, char*, float,
+                                    int16_t, int16_t);
+using OpenLoopDownload = int32_t (*)(uint32_t, int16_t, int16_t, int16_t, int16_t, int16_t,
+                                     int16_t);
+
+HRESULT SixStep(SixStepDownload download, int32_t device, int16_t motor, double duty, int32_t varlo,
+                int32_t compact, int32_t* success) {
+  return Result(device, success, [&](uint32_t d) {
+    return download(d, motor, static_cast<float>(duty), Flag(varlo), Flag(compact));
+  });
+}
+
+// A current-loop step has no result parameter: S_FALSE when the library
+// reports failure. The sample-time text is handed back either way.
+HRESULT Step(CurrentLoopStep step, int32_t device, int16_t motor, int16_t dwell, int32_t magnitude,
+             int32_t autotune, Bstr* sample_time, double duty, int16_t divisor, int32_t compact) {
+  if (BadDevice(device)) return E_INVALIDARG;
+  if (sample_time == nullptr) return E_POINTER;
+  char text[ZIMO_SAMPLE_TIME_TEXT_SIZE] = {};
+  const int32_t done = step(static_cast<uint32_t>(device), motor, dwell, magnitude, Flag(autotune),
+                            text, static_cast<float>(duty), divisor, Flag(compact));
+  *sample_time = Bstr::FromAnsi(text);
+  return done != 0 ? S_OK : S_FALSE;
+}
+
+HRESULT OpenLoop(OpenLoopDownload download, int32_t device, int16_t motor, int16_t magnitude,
+                 int16_t milliseconds, int16_t repetitions, int32_t gather_currents, int32_t varlo,
+                 int32_t* success) {
+  return Result(device, success, [&](uint32_t d) {
+    return download(d, motor, magnitude, milliseconds, repetitions, Flag(gather_currents),
+                    Flag(varlo));
+  });
+}
+
 }  // namespace
 
 HRESULT ZimoDevice::get_BufferOpen(int32_t device, int32_t* value) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (value == nullptr) return E_POINTER;
-  *value = InBufferedMode(static_cast<uint32_t>(device));
-  return S_OK;
+  return Result(device, value, [](uint32_t d) { return ::InBufferedMode(d); });
 }
 
 HRESULT ZimoDevice::DownloadVelLimitPLC(int32_t device, int16_t motor, int32_t max_speed,
                                         int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadVelLimitPLC(static_cast<uint32_t>(device), motor, max_speed);
-  return S_OK;
+  return Result(device, success,
+                [&](uint32_t d) { return ::DownloadVelLimitPLC(d, motor, max_speed); });
 }
 
 HRESULT ZimoDevice::DownloadPosLimitPLC(int32_t device, int16_t motor, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadPosLimitPLC(static_cast<uint32_t>(device), motor);
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) { return ::DownloadPosLimitPLC(d, motor); });
 }
 
 HRESULT ZimoDevice::DownloadAndRunRoughPhasePLC(int32_t device, int16_t motor, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadAndRunRoughPhasePLC(static_cast<uint32_t>(device), motor);
-  return S_OK;
+  return Result(device, success,
+                [&](uint32_t d) { return ::DownloadAndRunRoughPhasePLC(d, motor); });
 }
 
 HRESULT ZimoDevice::CreateIncrementalFinePhasePLC(int32_t device, const Bstr& path, int16_t plc,
                                                   int16_t motor, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  std::string file;
-  if (!InputText(path, &file) || success == nullptr) return E_POINTER;
-  *success = ::CreateIncrementalFinePhasePLC(static_cast<uint32_t>(device), file.c_str(), plc,
-                                             motor, 0, 0);
-  return S_OK;
+  return ResultForFile(device, path, success, [&](uint32_t d, const char* file) {
+    return ::CreateIncrementalFinePhasePLC(d, file, plc, motor, 0, 0);
+  });
 }
 
 HRESULT ZimoDevice::DoAGantryParabolic(int32_t device, int16_t motor, int16_t motor2,
                                        int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DoAGantryParabolic(static_cast<uint32_t>(device), motor, motor2);
-  return S_OK;
+  return Result(device, success,
+                [&](uint32_t d) { return ::DoAGantryParabolic(d, motor, motor2); });
 }
 
 HRESULT ZimoDevice::DownloadCurrentFeedbackTest(int32_t device, int16_t motor, double duty,
                                                 int16_t frequency, int32_t varlo, int32_t compact,
                                                 int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadCurrentFeedbackTestProgram(static_cast<uint32_t>(device), motor,
-                                                  static_cast<float>(duty), frequency, varlo,
-                                                  Flag(compact));
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) {
+    return ::DownloadCurrentFeedbackTestProgram(d, motor, static_cast<float>(duty), frequency,
+                                                varlo, Flag(compact));
+  });
 }
 
 HRESULT ZimoDevice::ReadResultsFromCurrentFeedbackTest(int32_t device, int16_t motor,
                                                        int32_t* result) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (result == nullptr) return E_POINTER;
-  *result = ::ReadResultsFromCurrentFeedbackTest(static_cast<uint32_t>(device), motor);
-  return S_OK;
+  return Result(device, result,
+                [&](uint32_t d) { return ::ReadResultsFromCurrentFeedbackTest(d, motor); });
 }
 
 HRESULT ZimoDevice::DownloadVoltageSixStepTest(int32_t device, int16_t motor, double duty,
                                                int32_t varlo, int32_t compact, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadVoltageSixStepTestProgram(
-      static_cast<uint32_t>(device), motor, static_cast<float>(duty), Flag(varlo), Flag(compact));
-  return S_OK;
+  return SixStep(&::DownloadVoltageSixStepTestProgram, device, motor, duty, varlo, compact,
+                 success);
 }
 
 HRESULT ZimoDevice::DownloadCurrentSixStepTest(int32_t device, int16_t motor, double duty,
                                                int32_t varlo, int32_t compact, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadCurrentSixStepTestProgram(
-      static_cast<uint32_t>(device), motor, static_cast<float>(duty), Flag(varlo), Flag(compact));
-  return S_OK;
+  return SixStep(&::DownloadCurrentSixStepTestProgram, device, motor, duty, varlo, compact,
+                 success);
 }
 
 HRESULT ZimoDevice::DownloadUVWSixStepTest(int32_t device, int16_t motor, double duty,
                                            int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadUVWSixStepTestProgram(static_cast<uint32_t>(device), motor,
-                                             static_cast<float>(duty));
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) {
+    return ::DownloadUVWSixStepTestProgram(d, motor, static_cast<float>(duty));
+  });
 }
 
 HRESULT ZimoDevice::ReadResultsFromSixStepTest(int32_t device, int32_t skip, Variant* steps,
                                                int32_t* result) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (steps == nullptr || result == nullptr) return E_POINTER;
-  int32_t values[kSixStepCount] = {};
-  *result = ::ReadResultsFromSixStepTest(static_cast<uint32_t>(device), values, Flag(skip));
-  SixStepArray(values, steps);
-  return S_OK;
+  return SixStepResult(device, steps, result, [&](uint32_t d, int32_t* values) {
+    return ::ReadResultsFromSixStepTest(d, values, Flag(skip));
+  });
 }
 
 HRESULT ZimoDevice::ReadResultsFromUVWSixStepTest(int32_t device, Variant* states,
                                                   int32_t* result) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (states == nullptr || result == nullptr) return E_POINTER;
-  int32_t values[kSixStepCount] = {};
-  *result = ::ReadResultsFromUVWSixStepTest(static_cast<uint32_t>(device), values, 0, 0, 0, 0);
-  SixStepArray(values, states);
-  return S_OK;
+  return SixStepResult(device, states, result, [](uint32_t d, int32_t* values) {
+    return ::ReadResultsFromUVWSixStepTest(d, values, 0, 0, 0, 0);
+  });
 }
 
 HRESULT ZimoDevice::SetIVarForFeedback(int32_t device, int16_t ivar, int32_t address, int32_t type,
                                        int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
   const int16_t known = type == static_cast<int16_t>(type) ? static_cast<int16_t>(type) : 0;
-  *success = ::SetIvarForFeedback(static_cast<uint32_t>(device), ivar, address, known);
-  return S_OK;
+  return Result(device, success,
+                [&](uint32_t d) { return ::SetIvarForFeedback(d, ivar, address, known); });
 }
 
 HRESULT ZimoDevice::DownloadOpenLoopTest(int32_t device, int16_t motor, int16_t magnitude,
                                          int16_t milliseconds, int16_t repetitions,
                                          int32_t gather_currents, int32_t varlo, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success =
-      ::DownloadOpenLoopTestProgram(static_cast<uint32_t>(device), motor, magnitude, milliseconds,
-                                    repetitions, Flag(gather_currents), Flag(varlo));
-  return S_OK;
+  return OpenLoop(&::DownloadOpenLoopTestProgram, device, motor, magnitude, milliseconds,
+                  repetitions, gather_currents, varlo, success);
 }
 
 HRESULT ZimoDevice::DownloadOpenLoopTest1(int32_t device, int16_t motor, int16_t magnitude,
                                           int16_t milliseconds, int16_t repetitions,
                                           int32_t gather_currents, int32_t varlo,
                                           int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success =
-      ::DownloadOpenLoopTestProgram1(static_cast<uint32_t>(device), motor, magnitude, milliseconds,
-                                     repetitions, Flag(gather_currents), Flag(varlo));
-  return S_OK;
+  return OpenLoop(&::DownloadOpenLoopTestProgram1, device, motor, magnitude, milliseconds,
+                  repetitions, gather_currents, varlo, success);
 }
 
 HRESULT ZimoDevice::DownloadOpenLoopTestForZIMO1(int32_t device, int16_t motor, int16_t magnitude,
                                                  int16_t milliseconds, int16_t repetitions,
                                                  int32_t gather_currents, int32_t varlo,
                                                  int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadOpenLoopTestProgramForZimo1(static_cast<uint32_t>(device), motor, magnitude,
-                                                   milliseconds, repetitions, Flag(gather_currents),
-                                                   Flag(varlo));
-  return S_OK;
+  return OpenLoop(&::DownloadOpenLoopTestProgramForZimo1, device, motor, magnitude, milliseconds,
+                  repetitions, gather_currents, varlo, success);
 }
 
 HRESULT ZimoDevice::DoACurrentLoopStep(int32_t device, int16_t motor, int16_t dwell,
                                        int32_t magnitude, int32_t autotune, Bstr* sample_time,
                                        double duty, int16_t divisor, int32_t compact) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (sample_time == nullptr) return E_POINTER;
-  char text[ZIMO_SAMPLE_TIME_TEXT_SIZE] = {};
-  const int32_t done =
-      ::DoACurrentLoopStep(static_cast<uint32_t>(device), motor, dwell, magnitude, Flag(autotune),
-                           text, static_cast<float>(duty), divisor, Flag(compact));
-  *sample_time = Bstr::FromAnsi(text);
-  return done != 0 ? S_OK : S_FALSE;
+  return Step(&::DoACurrentLoopStep, device, motor, dwell, magnitude, autotune, sample_time, duty,
+              divisor, compact);
 }
 
 HRESULT ZimoDevice::DoACurrentLoopStepBrush(int32_t device, int16_t motor, int16_t dwell,
                                             int32_t magnitude, int32_t autotune, Bstr* sample_time,
                                             double duty, int16_t divisor, int32_t compact) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (sample_time == nullptr) return E_POINTER;
-  char text[ZIMO_SAMPLE_TIME_TEXT_SIZE] = {};
-  const int32_t done = ::DoACurrentLoopStepBrush(static_cast<uint32_t>(device), motor, dwell,
-                                                 magnitude, Flag(autotune), text,
-                                                 static_cast<float>(duty), divisor, Flag(compact));
-  *sample_time = Bstr::FromAnsi(text);
-  return done != 0 ? S_OK : S_FALSE;
+  return Step(&::DoACurrentLoopStepBrush, device, motor, dwell, magnitude, autotune, sample_time,
+              duty, divisor, compact);
 }
 
 HRESULT ZimoDevice::RestoreModifiedIVars(int32_t device, int16_t motor) {
@@ -232,81 +238,65 @@ HRESULT ZimoDevice::RestoreModifiedIVars(int32_t device, int16_t motor) {
 HRESULT ZimoDevice::DoAPositionLoopStep(int32_t device, int16_t motor, int16_t step,
                                         int16_t milliseconds, int32_t bidirectional,
                                         int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DoAPositionLoopStep(static_cast<uint32_t>(device), motor, step, milliseconds,
-                                   Flag(bidirectional));
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) {
+    return ::DoAPositionLoopStep(d, motor, step, milliseconds, Flag(bidirectional));
+  });
 }
 
 HRESULT ZimoDevice::DoAParabolicMove(int32_t device, int16_t motor, int16_t step,
                                      int16_t milliseconds, int32_t bidirectional,
                                      int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DoAParabolicMove(static_cast<uint32_t>(device), motor, step, milliseconds,
-                                Flag(bidirectional));
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) {
+    return ::DoAParabolicMove(d, motor, step, milliseconds, Flag(bidirectional));
+  });
 }
 
 HRESULT ZimoDevice::DoAGantryPositionLoopStep(int32_t device, int16_t motor, int16_t motor2,
                                               int16_t step, int16_t milliseconds,
                                               int32_t bidirectional, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DoAGantryPositionLoopStep(static_cast<uint32_t>(device), motor, motor2, step,
-                                         milliseconds, Flag(bidirectional));
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) {
+    return ::DoAGantryPositionLoopStep(d, motor, motor2, step, milliseconds, Flag(bidirectional));
+  });
 }
 
 HRESULT ZimoDevice::DoAGantryParabolicMove(int32_t device, int16_t motor, int16_t motor2,
                                            int16_t step, int16_t milliseconds,
                                            int32_t bidirectional, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DoAGantryParabolicMove(static_cast<uint32_t>(device), motor, motor2, step,
-                                      milliseconds, Flag(bidirectional));
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) {
+    return ::DoAGantryParabolicMove(d, motor, motor2, step, milliseconds, Flag(bidirectional));
+  });
 }
 
 HRESULT ZimoDevice::DownloadAutoTuningPLC(int32_t device, int16_t motor, int32_t current_loop,
                                           int32_t bypass_jog, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadAutoTuningPLC(static_cast<uint32_t>(device), motor, Flag(current_loop),
-                                     Flag(bypass_jog));
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) {
+    return ::DownloadAutoTuningPLC(d, motor, Flag(current_loop), Flag(bypass_jog));
+  });
 }
 
 HRESULT ZimoDevice::DownloadGantryAutoTuningPLCP1(int32_t device, int16_t motor, int16_t motor2,
                                                   int32_t current_loop, int32_t bypass_jog,
                                                   int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success = ::DownloadGantryAutoTuningPLCP1(static_cast<uint32_t>(device), motor, motor2,
-                                             Flag(current_loop), Flag(bypass_jog));
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) {
+    return ::DownloadGantryAutoTuningPLCP1(d, motor, motor2, Flag(current_loop), Flag(bypass_jog));
+  });
 }
 
 HRESULT ZimoDevice::DownloadGantryAutoTuningPLC(int32_t device, int16_t motor, int16_t motor2,
                                                 int32_t current_loop, int32_t bypass_jog,
                                                 double travel, int32_t milliseconds,
                                                 int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success =
-      ::DownloadGantryAutoTuningPLC(static_cast<uint32_t>(device), motor, motor2, current_loop,
-                                    bypass_jog, static_cast<float>(travel), milliseconds);
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) {
+    return ::DownloadGantryAutoTuningPLC(d, motor, motor2, current_loop, bypass_jog,
+                                         static_cast<float>(travel), milliseconds);
+  });
 }
 
 HRESULT ZimoDevice::SetCurrentGather(int32_t device, int32_t mask, int32_t enable,
                                      int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  if (success == nullptr) return E_POINTER;
-  *success =
-      ::ZimoSetCurrentGather(static_cast<uint32_t>(device), static_cast<uint32_t>(mask), enable);
-  return S_OK;
+  return Result(device, success, [&](uint32_t d) {
+    return ::ZimoSetCurrentGather(d, static_cast<uint32_t>(mask), enable);
+  });
 }
 
 HRESULT ZimoDevice::ConvertWordToStringFloat(const Bstr& word, Bstr* text) {
@@ -369,19 +359,11 @@ HRESULT ZimoDevice::DifferentiateTheData(SafeArray* data, int32_t i10, int32_t i
 }
 
 HRESULT ZimoDevice::MagEstimation(int32_t device, const Bstr& path, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  std::string file;
-  if (!InputText(path, &file) || success == nullptr) return E_POINTER;
-  *success = ::MagEstimation(static_cast<uint32_t>(device), file.c_str());
-  return S_OK;
+  return ResultForFile(device, path, success, &::MagEstimation);
 }
 
 HRESULT ZimoDevice::SlopeEstimation(int32_t device, const Bstr& path, int32_t* success) {
-  if (BadDevice(device)) return E_INVALIDARG;
-  std::string file;
-  if (!InputText(path, &file) || success == nullptr) return E_POINTER;
-  *success = ::Slope(static_cast<uint32_t>(device), file.c_str());
-  return S_OK;
+  return ResultForFile(device, path, success, &::Slope);
 }
 
 }  // namespace zimo::server

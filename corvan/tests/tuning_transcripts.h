@@ -1,8 +1,8 @@
-// What the position-move and autotuning tests share: golden transcripts of
-// the lines a procedure sends (data/tuning/*.txt, one line each, with a
-// "<quick gather MASK>" line where the gather preset is set up), a scripted
-// card that records where the preset was asked for, and the card program
-// run on the simulated card through the library.
+// What the tuning tests share: the golden transcripts of the lines a
+// procedure sends (data/tuning/*.txt, one line each; in the position-move
+// and autotuning ones a "<quick gather MASK>" line stands where the gather
+// preset is set up), and for the position moves and autotuning downloads a
+// scripted card that records where the preset was asked for.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -38,13 +38,19 @@ inline std::filesystem::path TuningGolden(const std::string& name) {
   return source.parent_path() / "data" / "tuning" / name;
 }
 
-inline Transcript LoadTranscript(const std::string& name) {
-  Transcript t;
+// The lines of a golden transcript as they stand.
+inline Lines GoldenLines(const std::string& name) {
   std::ifstream in(TuningGolden(name), std::ios::binary);
   EXPECT_TRUE(in.good()) << name;
-  std::string line;
+  Lines lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+inline Transcript LoadTranscript(const std::string& name) {
+  Transcript t;
   const std::string marker = "<quick gather ";
-  while (std::getline(in, line)) {
+  for (const std::string& line : GoldenLines(name)) {
     if (line.rfind(marker, 0) == 0) {
       t.gather_at = static_cast<int>(t.lines.size());
       t.mask = static_cast<std::uint32_t>(std::strtoul(line.c_str() + marker.size(), nullptr, 16));
@@ -64,9 +70,12 @@ class ScriptedTuningCard {
     path.Reply("I10", "3713707\r");
   }
   tuning::TuningCard card() {
-    return tuning::TuningCard{path, 0, card_type_, [this](std::uint32_t mask) {
-                                gathers.emplace_back(static_cast<int>(path.sent.size()), mask);
-                              }};
+    tuning::TuningCard card{.path = path, .device = 0, .card_type = card_type_};
+    card.quick_gather = [this](std::uint32_t mask, std::int32_t enable) {
+      EXPECT_EQ(enable, 1);
+      gathers.emplace_back(static_cast<int>(path.sent.size()), mask);
+    };
+    return card;
   }
 
   TuningPath path;

@@ -297,8 +297,7 @@ TEST_F(SixStep, WithoutAPendingTestOrOnARefusedCardNothingIsSent) {
   ASSERT_EQ(Download(Which::kUvw, path), 1);
   path.sent.clear();
   EXPECT_EQ(tuning::ReadResultsFromSixStepTest(path.Card(), out.data(), 0), -5);
-  EXPECT_EQ(tuning::ReadResultsFromUVWSixStepTest(path.Card(false, 1), out.data()),
-            -5);
+  EXPECT_EQ(tuning::ReadResultsFromUVWSixStepTest(path.Card(false, 1), out.data()), -5);
   // No array to fill: the test stays pending.
   EXPECT_EQ(tuning::ReadResultsFromUVWSixStepTest(path.Card(), nullptr), -5);
   EXPECT_TRUE(path.sent.empty());

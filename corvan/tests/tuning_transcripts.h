@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "corvan/gather_api.h"
 #include "platform/process.h"
 #include "tuning/tuning.h"
 #include "tuning_scripted_path.h"
@@ -59,6 +60,25 @@ inline Transcript LoadTranscript(const std::string& name) {
     }
   }
   return t;
+}
+
+// What the simulated card receives from a procedure on device 0 that sends
+// `golden` through the library: the golden lines with the gather preset's
+// own lines where the procedure asks for the preset. `received` returns
+// the card's log since its last call.
+inline Lines ExpectedOnCard(const Transcript& golden, const std::function<Lines()>& received) {
+  received();
+  if (golden.gather_at < 0) return golden.lines;
+  // The preset's lines depend on the sources it finds set: once to set
+  // them, once more to see what it sends when the procedure asks.
+  EXPECT_EQ(ZimoSetQuickGather(0, golden.mask, 1), 1);
+  received();
+  EXPECT_EQ(ZimoSetQuickGather(0, golden.mask, 1), 1);
+  const Lines gather_lines = received();
+  Lines lines(golden.lines.begin(), golden.lines.begin() + golden.gather_at);
+  lines.insert(lines.end(), gather_lines.begin(), gather_lines.end());
+  lines.insert(lines.end(), golden.lines.begin() + golden.gather_at, golden.lines.end());
+  return lines;
 }
 
 // A scripted card (every line answered with ACK unless told otherwise;

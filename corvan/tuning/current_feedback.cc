@@ -59,8 +59,8 @@ int Judge(std::int32_t a, std::int32_t b) {
 
 }  // namespace
 
-int DownloadCurrentFeedbackTestProgram(const TuningCard& card, int motor, float duty,
-                                       int frequency, std::int32_t varlo, int compact) {
+int DownloadCurrentFeedbackTestProgram(const TuningCard& card, int motor, float duty, int frequency,
+                                       std::int32_t varlo, int compact) {
   if (card.spran || !ValidTestMotor(motor)) return 0;
   const int n = motor;
   MotorTestSavedState& s = SavedMotorTest();
@@ -250,8 +250,8 @@ extern "C" {
 std::int32_t DownloadCurrentFeedbackTestProgram(std::uint32_t device, std::int16_t motor,
                                                 float duty, std::int16_t frequency,
                                                 std::int32_t varlo, std::int16_t compact) {
-  return zimo::corvan::tuning::DownloadCurrentFeedbackTestProgram(
-      LibraryTuningCard(device), motor, duty, frequency, varlo, compact);
+  return zimo::corvan::tuning::DownloadCurrentFeedbackTestProgram(LibraryTuningCard(device), motor,
+                                                                  duty, frequency, varlo, compact);
 }
 
 std::int32_t ReadResultsFromCurrentFeedbackTest(std::uint32_t device, std::int16_t) {
@@ -260,8 +260,7 @@ std::int32_t ReadResultsFromCurrentFeedbackTest(std::uint32_t device, std::int16
 
 std::int32_t SetIvarForFeedback(std::uint32_t device, std::int16_t ivar, std::int32_t address,
                                 std::int16_t type) {
-  return zimo::corvan::tuning::SetIvarForFeedback(LibraryTuningCard(device), ivar, address,
-                                                  type);
+  return zimo::corvan::tuning::SetIvarForFeedback(LibraryTuningCard(device), ivar, address, type);
 }
 
 }  // extern "C"

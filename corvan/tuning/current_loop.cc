@@ -153,8 +153,7 @@ void BrushGather(TuningCard& card, std::uint32_t mask) {
 
 // The step program PLC 31 (with the position-limit watchdog PLC 30, and for
 // a brush motor PLC 29, which holds the motor's second output at 0).
-bool DownloadStepProgram(TuningCard& card, ProgramWriter& w, const CurrentLoopStep& s,
-                         bool brush) {
+bool DownloadStepProgram(TuningCard& card, ProgramWriter& w, const CurrentLoopStep& s, bool brush) {
   const int n = s.motor;
   const unsigned base = 60u * static_cast<unsigned>(n - 1);
   w.Line("M0->x:0,24");

@@ -108,8 +108,8 @@ bool ReadCompensatedDuty(TestProgram& program, bool varlo, int motor, float duty
 std::uint32_t OutputScaleVariable(bool compact_or_node, int motor);
 
 // The current-feedback test over a given card (motor checks included).
-int DownloadCurrentFeedbackTestProgram(const TuningCard& card, int motor, float duty,
-                                       int frequency, std::int32_t varlo, int compact);
+int DownloadCurrentFeedbackTestProgram(const TuningCard& card, int motor, float duty, int frequency,
+                                       std::int32_t varlo, int compact);
 int ReadResultsFromCurrentFeedbackTest(const TuningCard& card);
 int SetIvarForFeedback(const TuningCard& card, int ivar, std::int32_t address, int type);
 

@@ -27,8 +27,7 @@ struct OpenLoopRequest {
 // Downloads and starts a test; 1 when started, 0 when refused (a motor
 // outside 1 to 8, the newer card generation, an unreadable feedback table)
 // or when the card stopped answering.
-int DownloadOpenLoopTest(const TuningCard& card, OpenLoopKind kind,
-                         const OpenLoopRequest& request);
+int DownloadOpenLoopTest(const TuningCard& card, OpenLoopKind kind, const OpenLoopRequest& request);
 
 // The pulse amplitude of In69 and the magnitude: In69 x magnitude / 100,
 // truncated toward zero and held to the 16-bit range.

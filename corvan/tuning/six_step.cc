@@ -64,8 +64,8 @@ void Offset(TestProgram& p, int n, int var, double factor, double unit) {
 // The seven steps of the current and UVW tests: In79 and In29 in units of
 // `unit`, each step waiting as `wait` says and recording the word that
 // `record` ("P10%d=..." with the step's index and the motor) names.
-void OffsetSteps(TestProgram& p, int n, const double (&steps)[7][2], double unit,
-                 const char* wait, const char* record) {
+void OffsetSteps(TestProgram& p, int n, const double (&steps)[7][2], double unit, const char* wait,
+                 const char* record) {
   char line[32];
   for (int k = 0; k < 7; ++k) {
     Offset(p, n, 79, steps[k][0], unit);
@@ -118,8 +118,7 @@ void EndOffsetTest(TestProgram& p, int n) {
 constexpr int kVoltageSteps[8][3] = {{1, 0, -1}, {1, -1, 0}, {0, -1, 1}, {-1, 0, 1},
                                      {-1, 1, 0}, {0, 1, -1}, {1, 0, -1}, {1, -1, 0}};
 // The current steps: In79, In29 in units of g.
-constexpr double kCurrentSteps[7][2] = {{1, 0}, {1, -1}, {0, -1}, {-1, 0},
-                                        {-1, 1}, {0, 1},  {1, 0}};
+constexpr double kCurrentSteps[7][2] = {{1, 0}, {1, -1}, {0, -1}, {-1, 0}, {-1, 1}, {0, 1}, {1, 0}};
 // The UVW steps: In79, In29 in units of u.
 constexpr double kUvwSteps[7][2] = {{1, -0.5}, {0.5, -1},  {-0.5, -0.5}, {-1, 0.5},
                                     {-0.5, 1}, {0.5, 0.5}, {1, -0.5}};
@@ -344,20 +343,19 @@ extern "C" {
 
 std::int32_t DownloadVoltageSixStepTestProgram(std::uint32_t device, std::int16_t motor, float duty,
                                                std::int16_t varlo, std::int16_t compact) {
-  return zimo::corvan::tuning::DownloadVoltageSixStepTestProgram(LibraryTuningCard(device),
-                                                                 motor, duty, varlo, compact);
+  return zimo::corvan::tuning::DownloadVoltageSixStepTestProgram(LibraryTuningCard(device), motor,
+                                                                 duty, varlo, compact);
 }
 
 std::int32_t ReadResultsFromSixStepTest(std::uint32_t device, std::int32_t* steps,
                                         std::int16_t skip) {
-  return zimo::corvan::tuning::ReadResultsFromSixStepTest(LibraryTuningCard(device), steps,
-                                                          skip);
+  return zimo::corvan::tuning::ReadResultsFromSixStepTest(LibraryTuningCard(device), steps, skip);
 }
 
 std::int32_t DownloadCurrentSixStepTestProgram(std::uint32_t device, std::int16_t motor, float duty,
                                                std::int16_t varlo, std::int16_t compact) {
-  return zimo::corvan::tuning::DownloadCurrentSixStepTestProgram(LibraryTuningCard(device),
-                                                                 motor, duty, varlo, compact);
+  return zimo::corvan::tuning::DownloadCurrentSixStepTestProgram(LibraryTuningCard(device), motor,
+                                                                 duty, varlo, compact);
 }
 
 std::int32_t DownloadUVWSixStepTestProgram(std::uint32_t device, std::int16_t motor, float duty) {

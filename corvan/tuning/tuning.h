@@ -82,12 +82,10 @@ struct TuningCard {
   // The gather presets for a motor mask: the standard motor signals, the
   // current registers, and the brushless current-loop test's (direct
   // current); each clears the sources first.
-  std::function<void(std::uint32_t mask, std::int32_t enable)> quick_gather =
-      [](std::uint32_t, std::int32_t) {};
-  std::function<void(std::uint32_t mask, std::int32_t enable)> current_gather =
-      [](std::uint32_t, std::int32_t) {};
-  std::function<void(std::uint32_t mask, std::int32_t enable)> direct_current_gather =
-      [](std::uint32_t, std::int32_t) {};
+  using MaskGather = std::function<void(std::uint32_t mask, std::int32_t enable)>;
+  MaskGather quick_gather = [](std::uint32_t, std::int32_t) {};
+  MaskGather current_gather = [](std::uint32_t, std::int32_t) {};
+  MaskGather direct_current_gather = [](std::uint32_t, std::int32_t) {};
   // Sets gather source `source` to an address text ("" clears it).
   std::function<void(std::uint32_t source, const char* address, std::int32_t enable)> set_gather =
       [](std::uint32_t, const char*, std::int32_t) {};
@@ -149,13 +147,13 @@ int RunEstimator(CardCommandPath& path, int device, const char* file, int count,
 
 // Arguments of a current-loop step test.
 struct CurrentLoopStep {
-  int motor;                // 1 to 8
-  int dwell_ms;             // length of the step
-  std::int32_t magnitude;   // the step command (P1018)
-  bool autotune;            // set the current-loop gains for the test
-  float duty_percent;       // open-loop output while the motor waits
-  int divisor;              // integral gain 0.25 / divisor
-  bool compact;             // the compact card's clock variables
+  int motor;               // 1 to 8
+  int dwell_ms;            // length of the step
+  std::int32_t magnitude;  // the step command (P1018)
+  bool autotune;           // set the current-loop gains for the test
+  float duty_percent;      // open-loop output while the motor waits
+  int divisor;             // integral gain 0.25 / divisor
+  bool compact;            // the compact card's clock variables
 };
 
 // The brushless and the brush step. Writes the sample time ("%lf", at most
@@ -164,8 +162,7 @@ struct CurrentLoopStep {
 // answering (nothing sent after that), for clock settings that cannot be
 // read or used, or when the step does not end within 1 s + dwell + 5 s.
 int DoACurrentLoopStep(TuningCard& card, const CurrentLoopStep& step, char* sample_time);
-int DoACurrentLoopStepBrush(TuningCard& card, const CurrentLoopStep& step,
-                            char* sample_time);
+int DoACurrentLoopStepBrush(TuningCard& card, const CurrentLoopStep& step, char* sample_time);
 // Writes back what the last test of this process on that device and motor
 // saved (values it could not read are left alone). 1 when every line went
 // to the card; 0, with nothing sent, when there was no such test, or once

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -17,9 +15,9 @@
 
 #include "corvan/tuning_api.h"
 #include "platform/clock.h"
-#include "platform/process.h"
 #include "tuning/tuning.h"
 #include "tuning_scripted_path.h"
+#include "tuning_transcripts.h"
 
 #if __has_include("cardsim/attach_pty.h")
 #define CURRENT_LOOP_TEST_WITH_CARD 1
@@ -33,22 +31,10 @@ namespace zimo::corvan {
 namespace {
 
 using Lines = std::vector<std::string>;
+using testing::GoldenLines;
 using testing::TuningPath;
 
 constexpr char kGatherMark[] = "<gather>";
-
-std::filesystem::path Golden(const char* name) {
-  std::filesystem::path source(__FILE__);
-  if (source.is_relative()) source = platform::ExecutableDir().parent_path() / source;
-  return source.parent_path() / "data" / "tuning" / name;
-}
-
-Lines ReadLines(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  Lines lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // The golden transcripts are the card's log of a whole test on the older
 // card (gather set-up by the library included, repeated polls shown once).
@@ -108,25 +94,24 @@ class StepCard : public TuningPath {
     return TuningPath::GetResponseEx(device, buffer, size, command);
   }
 
-  tuning::CurrentLoopCard Card(bool spran = false) {
-    return tuning::CurrentLoopCard{
-        *this,
-        0,
-        spran,
-        [this](const char* line) {
-          sent.emplace_back(line);
-          ++exchanges_;
-          if (std::string(line) == "P1019") ++polls_;
-          return true;
-        },
-        [this](std::uint32_t mask) {
-          char text[32];
-          std::snprintf(text, sizeof text, "%s %08X", kGatherMark, mask);
-          sent.emplace_back(text);
-        },
-        [this](std::uint32_t source, const char* address, int enable) {
-          sources.push_back(std::to_string(source) + " " + address + " " + std::to_string(enable));
-        }};
+  tuning::TuningCard Card(bool spran = false) {
+    tuning::TuningCard card{.path = *this, .device = 0, .spran = spran};
+    card.send_line = [this](const char* line) {
+      sent.emplace_back(line);
+      ++exchanges_;
+      if (std::string(line) == "P1019") ++polls_;
+      return true;
+    };
+    card.direct_current_gather = [this](std::uint32_t mask, std::int32_t enable) {
+      EXPECT_EQ(enable, 1);
+      char text[32];
+      std::snprintf(text, sizeof text, "%s %08X", kGatherMark, mask);
+      sent.emplace_back(text);
+    };
+    card.set_gather = [this](std::uint32_t source, const char* address, std::int32_t enable) {
+      sources.push_back(std::to_string(source) + " " + address + " " + std::to_string(enable));
+    };
+    return card;
   }
 
   Lines sources;
@@ -145,7 +130,7 @@ tuning::CurrentLoopStep Step(int motor, int divisor = 4, bool compact = false) {
   return {motor, 10, 1000, true, 50.0f, divisor, compact};
 }
 
-using Procedure = int (*)(tuning::CurrentLoopCard&, const tuning::CurrentLoopStep&, char*);
+using Procedure = int (*)(tuning::TuningCard&, const tuning::CurrentLoopStep&, char*);
 
 struct Kind {
   const char* name;
@@ -166,7 +151,7 @@ bool LinkRecovery(const std::string& line) { return line == "I3=2 I6=1" || line 
 // The scripted run's transcript, the gather set-up shown as its mark (the
 // brush test sets its sources one by one: no mark).
 Lines Scripted(const Kind& kind) {
-  Lines lines = WithGatherMark(ReadLines(Golden(kind.golden)));
+  Lines lines = WithGatherMark(GoldenLines(kind.golden));
   lines.erase(std::remove_if(lines.begin(), lines.end(), LinkRecovery), lines.end());
   if (kind.mask != 0) {
     lines[4] = std::string(kGatherMark) + " 01000101";
@@ -490,7 +475,7 @@ class CurrentLoopCardTest : public ::testing::Test {
     card_ = std::make_unique<SerialCard>(1);
     server_ = std::make_unique<StandInServer>();
     ASSERT_EQ(OpenZimoDevice(0), 1);
-    // The clocks of the Part's example, and a real-time buffer switched on
+    // The clocks of a standard card, and a real-time buffer switched on
     // (the test switches it off and leaves it so).
     for (const char* line : {"I900=6527", "I901=0", "I902=3", "I10=3713707", "I48=1"}) {
       ASSERT_EQ(card_->card().Execute(line).error, 0);
@@ -552,7 +537,7 @@ TEST_F(CurrentLoopCardTest, ABrushlessStepRisesSettlesAndIsRestored) {
   // The last line goes out without a reply to wait for.
   ASSERT_TRUE(card_->Received("I3=2"));
   const Lines got = Received();
-  EXPECT_EQ(got, ReadLines(Golden("current_loop_brushless_older.txt")));
+  EXPECT_EQ(got, GoldenLines("current_loop_brushless_older.txt"));
   // The handshake is back: the card's answers end with ACK again.
   EXPECT_EQ(ZimoGetVariableLong(0, 'P', 1019, -1), 1);
 
@@ -592,7 +577,7 @@ TEST_F(CurrentLoopCardTest, ABrushStepDrivesTheOutputWordInOpenLoop) {
   char text[ZIMO_SAMPLE_TIME_TEXT_SIZE] = {};
   ASSERT_EQ(DoACurrentLoopStepBrush(0, 1, 10, 1000, 1, text, 50, 4, 0), 1);
   EXPECT_STREQ(text, "0.000111");
-  EXPECT_EQ(Received(), ReadLines(Golden("current_loop_brush_older.txt")));
+  EXPECT_EQ(Received(), GoldenLines("current_loop_brush_older.txt"));
   // Source 2 is X:$44, the quadrature current: the step written into the
   // output field (16 to an output unit) is 62.5 units.
   const std::vector<std::int32_t> current = Gathered(2);
@@ -612,7 +597,7 @@ TEST_F(CurrentLoopCardTest, RestoreInAFreshProcessSendsNothing) {
 
 TEST_F(CurrentLoopCardTest, ACardSilentPartWayIsRestoredToItsSetUpOnceItAnswers) {
   const auto before = card_->card().TakeSnapshot();
-  const Lines whole = ReadLines(Golden("current_loop_brushless_older.txt"));
+  const Lines whole = GoldenLines("current_loop_brushless_older.txt");
   // Cut points after the gather set-up: inside the program, among the kills,
   // within the clock arithmetic, and at the line that sets I3=0.
   for (const char* cut : {"OPEN PLC 31 CLEAR", "#5K I500=0 I501=0", "I902=0", "I10=928426",
@@ -621,11 +606,14 @@ TEST_F(CurrentLoopCardTest, ACardSilentPartWayIsRestoredToItsSetUpOnceItAnswers)
     card_->card().script().SilenceAt(cut, -1);
     char text[ZIMO_SAMPLE_TIME_TEXT_SIZE] = {};
     EXPECT_EQ(DoACurrentLoopStep(0, 1, 10, 1000, 1, text, 50, 4, 0), 0) << cut;
-    // Nothing of the test after the line that got no answer.
+    // Nothing of the test after the line that got no answer. The serial
+    // link's own restore line after the time-out may or may not have
+    // reached the card's log yet: it is the link's, not the test's.
     const Lines got = card_->received();
     auto at = std::find(got.begin(), got.end(), cut);
     ASSERT_NE(at, got.end()) << cut;
     for (auto it = at + 1; it != got.end(); ++it) {
+      if (*it == "I3=2 I6=1") continue;
       EXPECT_EQ(std::find(whole.begin(), whole.end(), *it), whole.end()) << cut << ": " << *it;
     }
     card_->card().script().ClearSilence();

@@ -211,15 +211,6 @@ TEST(PositionMoves, MotorsOutsideOneToEightAreRefusedWithoutTraffic) {
 
 #ifdef POSITION_MOVES_WITH_CARD
 
-// The card's log of a procedure is its golden transcript with the quick
-// gather's own lines where the marker stands.
-Lines OnTheCard(const Transcript& golden, const Lines& gather_lines) {
-  Lines lines(golden.lines.begin(), golden.lines.begin() + golden.gather_at);
-  lines.insert(lines.end(), gather_lines.begin(), gather_lines.end());
-  lines.insert(lines.end(), golden.lines.begin() + golden.gather_at, golden.lines.end());
-  return lines;
-}
-
 class PositionMovesOnCard : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
@@ -296,15 +287,9 @@ TEST_P(PositionMovesOnCard, TheCardReceivesEachGoldenTranscript) {
        [] { return DoAGantryParabolicMove(0, 1, 2, 1000, 500, 1); }},
   };
   for (const auto& c : cases) {
-    const Transcript golden = LoadTranscript(c.golden);
-    // The preset's lines depend on the sources it finds set: once to set
-    // them, once more to see what it sends when the procedure asks.
-    EXPECT_EQ(ZimoSetQuickGather(0, golden.mask, 1), 1);
-    Received();
-    EXPECT_EQ(ZimoSetQuickGather(0, golden.mask, 1), 1);
-    const Lines gather_lines = Received();
+    const Lines expected = ExpectedOnCard(LoadTranscript(c.golden), [this] { return Received(); });
     EXPECT_EQ(c.run(), 1) << c.golden;
-    EXPECT_EQ(Received(), OnTheCard(golden, gather_lines)) << c.golden;
+    EXPECT_EQ(Received(), expected) << c.golden;
     rig_.Command("DIS PLC 31 &1A");
   }
 }

@@ -14,7 +14,7 @@
 #include "corvan/device_api.h"
 #include "corvan/gather_api.h"
 #include "corvan/tuning_api.h"
-#include "serial_card_fixture.h"
+#include "tuning_serial_card.h"
 
 namespace zimo::corvan {
 namespace {
@@ -22,28 +22,13 @@ namespace {
 using namespace zimo::corvan::testing;
 using Lines = std::vector<std::string>;
 
-class CurrentGatherCard : public ::testing::Test {
+class CurrentGatherCard : public SerialCardTest<> {
  protected:
-  void SetUp() override {
-    RegisterSerialDevice(0, 1);
-    card_ = std::make_unique<SerialCard>(1);
-    server_ = std::make_unique<StandInServer>();
-    ASSERT_EQ(OpenZimoDevice(0), 1);
-  }
-  void TearDown() override {
-    ShutdownZimoDevice(0, 1);
-    App().End();
-  }
   std::int64_t IVar(int n) { return card_->card().IVar(n); }
   std::string Name(std::uint32_t n) {
     const char* name = server_->table()->Devices[0].GatherSourceName[n];
     return std::string(name, strnlen(name, kGatherSourceNameSize));
   }
-
-  zimo::testing::TempHome home_;
-  LibraryClock clock_;
-  std::unique_ptr<SerialCard> card_;
-  std::unique_ptr<StandInServer> server_;
 };
 
 TEST_F(CurrentGatherCard, MaskBitsPickRegistersInBitOrder) {

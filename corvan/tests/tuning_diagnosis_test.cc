@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +49,10 @@ class LockedPath : public TuningPath {
   void Set(int number, const std::string& value) {
     Reply("I" + std::to_string(number), value + "\r");
   }
+  // I-variables base + offset, each with its value.
+  void Set(int base, std::initializer_list<std::pair<int, const char*>> values) {
+    for (const auto& [offset, value] : values) Set(base + offset, value);
+  }
 
   std::vector<int> depth;
   int depth_ = 0;
@@ -57,21 +62,21 @@ class LockedPath : public TuningPath {
 void WorkingMotor(LockedPath& p, int motor, bool spran) {
   const int n = motor * 100;
   p.Set(spran ? n + 92 : 12, "10");
-  p.Set(n + 0, "1");
-  p.Set(n + 2, spran ? "$78002" : "$C002");
-  p.Set(n + 3, spran ? "$3501" : "$721");
-  p.Set(n + 7, "96");
-  p.Set(n + 8, "96");
-  p.Set(n + 11, "32000");
-  p.Set(n + 16, "32");
-  p.Set(n + 17, "0.5");
-  p.Set(n + 19, "0.25");
-  p.Set(n + 20, "50");
-  p.Set(n + 21, "50");
-  p.Set(n + 22, "32");
-  p.Set(n + 30, "2048");
-  p.Set(n + 67, "4194304");
-  p.Set(n + 69, "32767");
+  p.Set(n, {{0, "1"},
+            {2, spran ? "$78002" : "$C002"},
+            {3, spran ? "$3501" : "$721"},
+            {7, "96"},
+            {8, "96"},
+            {11, "32000"},
+            {16, "32"},
+            {17, "0.5"},
+            {19, "0.25"},
+            {20, "50"},
+            {21, "50"},
+            {22, "32"},
+            {30, "2048"},
+            {67, "4194304"},
+            {69, "32767"}});
   p.Reply("%", "100\r");
   p.Reply("?", "802000000001\r");
 }
@@ -82,12 +87,7 @@ void WorkingSystem(LockedPath& p, int system, bool spran) {
   p.Set(10, "3713707");
   p.Set(11, "10");
   p.Set(spran ? s + 13 : 13, "10");
-  p.Set(s + 87, "10");
-  p.Set(s + 88, "0");
-  p.Set(s + 89, "1000");
-  p.Set(s + 90, "1000");
-  p.Set(s + 94, "1644");
-  p.Set(s + 96, "0");
+  p.Set(s, {{87, "10"}, {88, "0"}, {89, "1000"}, {90, "1000"}, {94, "1644"}, {96, "0"}});
   p.Reply("%", "100\r");
   p.Reply("pc", "P1:0\r");
   char ry[16];

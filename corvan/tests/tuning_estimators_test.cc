@@ -16,7 +16,7 @@
 #if __has_include("cardsim/attach_pty.h")
 #define TUNING_TEST_WITH_CARD 1
 #include "corvan/device_api.h"
-#include "serial_card_fixture.h"
+#include "tuning_serial_card.h"
 #endif
 
 namespace zimo::corvan {
@@ -136,24 +136,7 @@ TEST_F(EstimatorFiles, TooFewNumbersOrNoFileSendNothing) {
 
 using namespace zimo::corvan::testing;
 
-class EstimatorCardTest : public EstimatorFiles {
- protected:
-  void SetUp() override {
-    RegisterSerialDevice(0, 1);
-    card_ = std::make_unique<SerialCard>(1);
-    server_ = std::make_unique<StandInServer>();
-    ASSERT_EQ(OpenZimoDevice(0), 1);
-    card_->card().script().ClearLog();
-  }
-  void TearDown() override {
-    ShutdownZimoDevice(0, 1);
-    App().End();
-  }
-
-  LibraryClock clock_;
-  std::unique_ptr<SerialCard> card_;
-  std::unique_ptr<StandInServer> server_;
-};
+class EstimatorCardTest : public SerialCardTest<EstimatorFiles> {};
 
 TEST_F(EstimatorCardTest, EstimatesReachTheCard) {
   const std::string file = Write("data.txt", 100, 150000);

@@ -6,15 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "corvan/tuning_api.h"
-#include "platform/process.h"
 #include "tuning/motor_tests.h"
-#include "tuning_scripted_path.h"
+#include "tuning_setup_card.h"
 
 #if __has_include("cardsim/attach_pty.h")
 #define TUNING_TEST_WITH_CARD 1
@@ -27,42 +24,11 @@ namespace zimo::corvan {
 namespace {
 
 using Lines = std::vector<std::string>;
-using tuning::MotorTestCard;
 using tuning::SavedMotorTest;
 
-// The scripted card, with the control characters logged as the simulated
-// card logs them ("^K").
-class TestPath : public testing::TuningPath, public tuning::CardControl {
- public:
-  void SendChar(int, char c) override { sent.push_back(std::string("^") + char(c + 64)); }
-  void Flush(int) override {}
-  MotorTestCard Card(bool spran = false) { return MotorTestCard{*this, *this, 0, spran}; }
-  // Replies to the feedback-table search: the words from $720 on.
-  void Table(const std::vector<std::string>& words) {
-    char command[16];
-    for (std::size_t i = 0; i < words.size(); ++i) {
-      std::snprintf(command, sizeof command, "RY:$%x", static_cast<unsigned>(0x720 + i));
-      Reply(command, words[i] + "\r");
-    }
-  }
-};
-
-std::filesystem::path Golden(const char* name) {
-  std::filesystem::path source(__FILE__);
-  if (source.is_relative()) source = platform::ExecutableDir().parent_path() / source;
-  return source.parent_path() / "data" / "tuning" / name;
-}
-
-Lines ReadLines(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  Lines lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-bool Has(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using TestPath = testing::SetupTestCard;
+using testing::GoldenLines;
+using testing::Has;
 
 // Motor 2 of an older card: outputs at Y:$C00C, current channel 2
 // (In82 = 49174), no node, I904/I900 adding 10 % to a duty of 10 %,
@@ -103,7 +69,7 @@ TEST_F(CurrentFeedback, Motor2ProgramByteForByte) {
   TestPath path;
   ScriptMotor2(path);
   EXPECT_EQ(DownloadMotor2(path), 1);
-  EXPECT_EQ(path.sent, ReadLines(Golden("current_feedback_older_motor2.txt")));
+  EXPECT_EQ(path.sent, GoldenLines("current_feedback_older_motor2.txt"));
   const auto& s = SavedMotorTest();
   EXPECT_EQ(s.tableEndWord, 0x721u);
   EXPECT_EQ(s.varloFlag, 0);
@@ -316,7 +282,7 @@ TEST_F(CurrentFeedback, NoPendingTestSendsNothing) {
   ScriptMotor2(path);
   ASSERT_EQ(DownloadMotor2(path), 1);
   path.sent.clear();
-  EXPECT_EQ(tuning::ReadResultsFromCurrentFeedbackTest(MotorTestCard{path, path, 1, false}), -5);
+  EXPECT_EQ(tuning::ReadResultsFromCurrentFeedbackTest(path.Card(false, 1)), -5);
   EXPECT_TRUE(path.sent.empty());
 }
 
@@ -358,7 +324,7 @@ std::size_t IndexOf(const Lines& lines, const std::string& line) {
 }
 
 TEST_F(CurrentFeedback, LossAtEveryCutPointThenTheCardAnswersAgain) {
-  const Lines golden = ReadLines(Golden("current_feedback_older_motor2.txt"));
+  const Lines golden = GoldenLines("current_feedback_older_motor2.txt");
   const std::size_t first_change = IndexOf(golden, "M202->Y:$c00c,8,16,S");
   const std::size_t clock_saved = IndexOf(golden, "I901=2 I902=0");
   for (std::size_t k = 0; k < golden.size(); ++k) {
@@ -582,7 +548,7 @@ TEST_F(FeedbackCard, BothPolaritiesAndTheCardPutBack) {
                       "P202",         "P103", "P203", "P104", "P204", "WY:$721,0"};
   for (const Case& c : cases) {
     ASSERT_EQ(DownloadCurrentFeedbackTestProgram(0, 2, 10.0f, 1500, 0, 0), 1);
-    EXPECT_EQ(Received(), ReadLines(Golden("current_feedback_older_motor2.txt")));
+    EXPECT_EQ(Received(), GoldenLines("current_feedback_older_motor2.txt"));
     EXPECT_EQ(card().IVar(901), 2);
     RunTest(c.rest_x, c.driven_x, c.rest_y, c.driven_y);
     EXPECT_EQ(card().PVar(998), 10);
@@ -626,7 +592,7 @@ TEST_F(FeedbackCard, AStoppedTestAndASilentCard) {
   card().script().SilenceAfter(30, -1);
   EXPECT_EQ(DownloadCurrentFeedbackTestProgram(0, 2, 10.0f, 1500, 0, 0), 0);
   const Lines cut = Received();
-  const Lines golden = ReadLines(Golden("current_feedback_older_motor2.txt"));
+  const Lines golden = GoldenLines("current_feedback_older_motor2.txt");
   ASSERT_GE(cut.size(), 31u);
   EXPECT_EQ(Lines(cut.begin(), cut.begin() + 31), Lines(golden.begin(), golden.begin() + 31));
   for (std::size_t i = 31; i < golden.size(); ++i) {

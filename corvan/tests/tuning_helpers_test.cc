@@ -17,7 +17,7 @@
 #define TUNING_TEST_WITH_CARD 1
 #include "corvan/device_api.h"
 #include "corvan/variables_api.h"
-#include "serial_card_fixture.h"
+#include "tuning_serial_card.h"
 #endif
 
 namespace zimo::corvan {
@@ -177,25 +177,7 @@ TEST(TuningQueries, ProgramWriterStopsAtTheFirstLostExchange) {
 
 using namespace zimo::corvan::testing;
 
-class TuningCardTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    RegisterSerialDevice(0, 1);
-    card_ = std::make_unique<SerialCard>(1);
-    server_ = std::make_unique<StandInServer>();
-    ASSERT_EQ(OpenZimoDevice(0), 1);
-    card_->card().script().ClearLog();
-  }
-  void TearDown() override {
-    ShutdownZimoDevice(0, 1);
-    App().End();
-  }
-
-  zimo::testing::TempHome home_;
-  LibraryClock clock_;
-  std::unique_ptr<SerialCard> card_;
-  std::unique_ptr<StandInServer> server_;
-};
+class TuningCardTest : public SerialCardTest<> {};
 
 TEST_F(TuningCardTest, CommandsArriveAsComposed) {
   char reply[256];

@@ -7,16 +7,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "corvan/tuning_api.h"
-#include "platform/process.h"
 #include "tuning/motor_tests.h"
 #include "tuning/open_loop.h"
-#include "tuning_scripted_path.h"
+#include "tuning_setup_card.h"
 
 #if __has_include("cardsim/attach_pty.h")
 #define TUNING_TEST_WITH_CARD 1
@@ -30,61 +27,13 @@ namespace zimo::corvan {
 namespace {
 
 using Lines = std::vector<std::string>;
-using tuning::MotorTestCard;
 using tuning::OpenLoopKind;
 using tuning::OpenLoopRequest;
 using tuning::SavedMotorTest;
 
-// The scripted card. The gather set-up is logged in the transcript as a
-// line in brackets (it is no exchange of this path).
-class TestPath : public testing::TuningPath, public tuning::CardControl, public tuning::TestGather {
- public:
-  void SendChar(int, char c) override { sent.push_back(std::string("^") + char(c + 64)); }
-  void Flush(int) override {}
-  void CurrentGather(int, std::uint32_t mask, std::int32_t enable) override {
-    Log("[current gather $%X, %d]", mask, enable);
-  }
-  void QuickGather(int, std::uint32_t mask, std::int32_t enable) override {
-    Log("[quick gather $%X, %d]", mask, enable);
-  }
-  void SetGather(int, std::uint32_t source, const char* address, std::int32_t enable) override {
-    Log("[gather source %u %s, %d]", source, address, enable);
-  }
-  MotorTestCard Card(bool spran = false) { return MotorTestCard{*this, *this, 0, spran}; }
-  // Replies to the feedback-table search: the words from $720 on.
-  void Table(const std::vector<std::string>& words) {
-    char command[16];
-    for (std::size_t i = 0; i < words.size(); ++i) {
-      std::snprintf(command, sizeof command, "RY:$%x", static_cast<unsigned>(0x720 + i));
-      Reply(command, words[i] + "\r");
-    }
-  }
-
- private:
-  template <typename... Args>
-  void Log(const char* format, Args... args) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, args...);
-    sent.emplace_back(text);
-  }
-};
-
-std::filesystem::path Golden(const char* name) {
-  std::filesystem::path source(__FILE__);
-  if (source.is_relative()) source = platform::ExecutableDir().parent_path() / source;
-  return source.parent_path() / "data" / "tuning" / name;
-}
-
-Lines ReadLines(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  Lines lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-bool Has(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using TestPath = testing::SetupTestCard;
+using testing::GoldenLines;
+using testing::Has;
 
 // Motor 3 of an older card: five feedback entries, the end word at $725,
 // In83 = $C009, In03 = $C00A, In69 = 32000.
@@ -101,7 +50,7 @@ OpenLoopRequest Request(int gather_currents = 1, int varlo = 0) {
 }
 
 int Download(TestPath& path, OpenLoopKind kind, const OpenLoopRequest& request) {
-  return tuning::DownloadOpenLoopTest(path.Card(), path, kind, request);
+  return tuning::DownloadOpenLoopTest(path.Card(), kind, request);
 }
 
 class OpenLoop : public ::testing::Test {
@@ -129,11 +78,11 @@ TEST_F(OpenLoop, ProgramsByteForByte) {
     TestPath path;
     ScriptMotor3(path);
     EXPECT_EQ(Download(path, p.kind, Request(p.gather_currents)), 1) << p.golden;
-    EXPECT_EQ(path.sent, ReadLines(Golden(p.golden))) << p.golden;
+    EXPECT_EQ(path.sent, GoldenLines(p.golden)) << p.golden;
   }
   // The entry of In83 - 1 at the end word and In03 pointed at it, in
   // decimal; the first-generation test has neither.
-  const Lines golden = ReadLines(Golden("open_loop_older_motor3.txt"));
+  const Lines golden = GoldenLines("open_loop_older_motor3.txt");
   EXPECT_TRUE(Has(golden, "WY:$725,$00c008,0"));
   EXPECT_TRUE(Has(golden, "I303=1829"));
   EXPECT_TRUE(Has(golden, "cmd\"WY:$725,0\""));
@@ -259,7 +208,7 @@ TEST_F(OpenLoop, RefusedWithoutTraffic) {
     // The newer card generation: older-map addresses would hit other memory.
     TestPath spran;
     ScriptMotor3(spran);
-    EXPECT_EQ(tuning::DownloadOpenLoopTest(spran.Card(true), spran, p.kind, Request()), 0);
+    EXPECT_EQ(tuning::DownloadOpenLoopTest(spran.Card(true), p.kind, Request()), 0);
     EXPECT_TRUE(spran.sent.empty()) << p.golden;
     // Motor 9 would write card-wide variables ("I900=1", the PWM
     // frequency) and gathers no source; motor 0 addresses below the map.
@@ -311,7 +260,7 @@ std::size_t IndexOf(const Lines& lines, const std::string& prefix) {
 
 TEST_F(OpenLoop, LossAtEveryCutPointThenTheNextDownloadPutsBack) {
   for (const Procedure& p : kProcedures) {
-    const Lines golden = ReadLines(Golden(p.golden));
+    const Lines golden = GoldenLines(p.golden);
     const std::size_t entry = IndexOf(golden, "WY:$725,$");
     const std::size_t open = IndexOf(golden, "OPEN PLC 31");
     const std::size_t close = IndexOf(golden, "CLS");

@@ -19,7 +19,7 @@
 #if __has_include("cardsim/attach_pty.h")
 #define TUNING_TEST_WITH_CARD 1
 #include "corvan/device_api.h"
-#include "serial_card_fixture.h"
+#include "tuning_serial_card.h"
 #endif
 
 namespace zimo::corvan {
@@ -268,25 +268,7 @@ TEST_F(FinePhaseFile, NoFileWithoutThePhaseValue) {
 
 using namespace zimo::corvan::testing;
 
-class PlcCardTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    RegisterSerialDevice(0, 1);
-    card_ = std::make_unique<SerialCard>(1);
-    server_ = std::make_unique<StandInServer>();
-    ASSERT_EQ(OpenZimoDevice(0), 1);
-    card_->card().script().ClearLog();
-  }
-  void TearDown() override {
-    ShutdownZimoDevice(0, 1);
-    App().End();
-  }
-
-  zimo::testing::TempHome home_;
-  LibraryClock clock_;
-  std::unique_ptr<SerialCard> card_;
-  std::unique_ptr<StandInServer> server_;
-};
+class PlcCardTest : public SerialCardTest<> {};
 
 TEST_F(PlcCardTest, TheCardReceivesEachProgramAsWritten) {
   EXPECT_EQ(DownloadPosLimitPLC(0, 8), 1);

@@ -6,15 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "corvan/tuning_api.h"
-#include "platform/process.h"
 #include "tuning/six_step.h"
-#include "tuning_scripted_path.h"
+#include "tuning_setup_card.h"
 
 #if __has_include("cardsim/attach_pty.h")
 #define SIX_STEP_TEST_WITH_CARD 1
@@ -27,41 +24,10 @@ namespace zimo::corvan {
 namespace {
 
 using Lines = std::vector<std::string>;
-using tuning::MotorTestCard;
 
-// The scripted card, with the control characters logged as the simulated
-// card logs them ("^K").
-class TestPath : public testing::TuningPath, public tuning::CardControl {
- public:
-  void SendChar(int, char c) override { sent.push_back(std::string("^") + char(c + 64)); }
-  void Flush(int) override {}
-  MotorTestCard Card(bool spran = false) { return MotorTestCard{*this, *this, 0, spran}; }
-  // Replies to the feedback-table search: the words from $720 on.
-  void Table(const std::vector<std::string>& words) {
-    char command[16];
-    for (std::size_t i = 0; i < words.size(); ++i) {
-      std::snprintf(command, sizeof command, "RY:$%x", static_cast<unsigned>(0x720 + i));
-      Reply(command, words[i] + "\r");
-    }
-  }
-};
-
-std::filesystem::path Golden(const char* name) {
-  std::filesystem::path source(__FILE__);
-  if (source.is_relative()) source = platform::ExecutableDir().parent_path() / source;
-  return source.parent_path() / "data" / "tuning" / name;
-}
-
-Lines ReadLines(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  Lines lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-bool Has(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+using TestPath = testing::SetupTestCard;
+using testing::GoldenLines;
+using testing::Has;
 
 // Motor 1 of an older card: outputs at Y:$C002, commutation word X:$C001,
 // no node, I904/I900 adding 10 % to the duty, In69 20000; one feedback
@@ -123,7 +89,7 @@ TEST_F(SixStep, ProgramsByteForByte) {
     TestPath path;
     ScriptMotor1(path);
     EXPECT_EQ(Download(test, path), 1) << GoldenName(test);
-    EXPECT_EQ(path.sent, ReadLines(Golden(GoldenName(test)))) << GoldenName(test);
+    EXPECT_EQ(path.sent, GoldenLines(GoldenName(test))) << GoldenName(test);
     // The seven-step tests have no progress line for 7; the eight-step one
     // has.
     EXPECT_EQ(Has(path.sent, "P998=7*10/8"), test == Which::kVoltage) << GoldenName(test);
@@ -331,8 +297,7 @@ TEST_F(SixStep, WithoutAPendingTestOrOnARefusedCardNothingIsSent) {
   ASSERT_EQ(Download(Which::kUvw, path), 1);
   path.sent.clear();
   EXPECT_EQ(tuning::ReadResultsFromSixStepTest(path.Card(), out.data(), 0), -5);
-  EXPECT_EQ(tuning::ReadResultsFromUVWSixStepTest(MotorTestCard{path, path, 1, false}, out.data()),
-            -5);
+  EXPECT_EQ(tuning::ReadResultsFromUVWSixStepTest(path.Card(false, 1), out.data()), -5);
   // No array to fill: the test stays pending.
   EXPECT_EQ(tuning::ReadResultsFromUVWSixStepTest(path.Card(), nullptr), -5);
   EXPECT_TRUE(path.sent.empty());
@@ -395,7 +360,7 @@ TEST_F(SixStep, AnUnreadableFeedbackTableChangesNothing) {
 
 TEST_F(SixStep, LossAtEveryCutPointThenTheCardAnswersAgain) {
   for (Which test : {Which::kVoltage, Which::kCurrent, Which::kUvw}) {
-    const Lines golden = ReadLines(Golden(GoldenName(test)));
+    const Lines golden = GoldenLines(GoldenName(test));
     ASSERT_FALSE(golden.empty());
     const auto entry = std::find_if(golden.begin(), golden.end(), [](const std::string& line) {
       return line.rfind("WY:$721,$10", 0) == 0;

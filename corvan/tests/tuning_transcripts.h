@@ -1,8 +1,8 @@
-// What the position-move and autotuning tests share: golden transcripts of
-// the lines a procedure sends (data/tuning/*.txt, one line each, with a
-// "<quick gather MASK>" line where the gather preset is set up), a scripted
-// card that records where the preset was asked for, and the card program
-// run on the simulated card through the library.
+// What the tuning tests share: the golden transcripts of the lines a
+// procedure sends (data/tuning/*.txt, one line each; in the position-move
+// and autotuning ones a "<quick gather MASK>" line stands where the gather
+// preset is set up), and for the position moves and autotuning downloads a
+// scripted card that records where the preset was asked for.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "corvan/gather_api.h"
 #include "platform/process.h"
 #include "tuning/tuning.h"
 #include "tuning_scripted_path.h"
@@ -38,13 +39,19 @@ inline std::filesystem::path TuningGolden(const std::string& name) {
   return source.parent_path() / "data" / "tuning" / name;
 }
 
-inline Transcript LoadTranscript(const std::string& name) {
-  Transcript t;
+// The lines of a golden transcript as they stand.
+inline Lines GoldenLines(const std::string& name) {
   std::ifstream in(TuningGolden(name), std::ios::binary);
   EXPECT_TRUE(in.good()) << name;
-  std::string line;
+  Lines lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+inline Transcript LoadTranscript(const std::string& name) {
+  Transcript t;
   const std::string marker = "<quick gather ";
-  while (std::getline(in, line)) {
+  for (const std::string& line : GoldenLines(name)) {
     if (line.rfind(marker, 0) == 0) {
       t.gather_at = static_cast<int>(t.lines.size());
       t.mask = static_cast<std::uint32_t>(std::strtoul(line.c_str() + marker.size(), nullptr, 16));
@@ -53,6 +60,25 @@ inline Transcript LoadTranscript(const std::string& name) {
     }
   }
   return t;
+}
+
+// What the simulated card receives from a procedure on device 0 that sends
+// `golden` through the library: the golden lines with the gather preset's
+// own lines where the procedure asks for the preset. `received` returns
+// the card's log since its last call.
+inline Lines ExpectedOnCard(const Transcript& golden, const std::function<Lines()>& received) {
+  received();
+  if (golden.gather_at < 0) return golden.lines;
+  // The preset's lines depend on the sources it finds set: once to set
+  // them, once more to see what it sends when the procedure asks.
+  EXPECT_EQ(ZimoSetQuickGather(0, golden.mask, 1), 1);
+  received();
+  EXPECT_EQ(ZimoSetQuickGather(0, golden.mask, 1), 1);
+  const Lines gather_lines = received();
+  Lines lines(golden.lines.begin(), golden.lines.begin() + golden.gather_at);
+  lines.insert(lines.end(), gather_lines.begin(), gather_lines.end());
+  lines.insert(lines.end(), golden.lines.begin() + golden.gather_at, golden.lines.end());
+  return lines;
 }
 
 // A scripted card (every line answered with ACK unless told otherwise;
@@ -64,9 +90,12 @@ class ScriptedTuningCard {
     path.Reply("I10", "3713707\r");
   }
   tuning::TuningCard card() {
-    return tuning::TuningCard{path, 0, card_type_, [this](std::uint32_t mask) {
-                                gathers.emplace_back(static_cast<int>(path.sent.size()), mask);
-                              }};
+    tuning::TuningCard card{.path = path, .device = 0, .card_type = card_type_};
+    card.quick_gather = [this](std::uint32_t mask, std::int32_t enable) {
+      EXPECT_EQ(enable, 1);
+      gathers.emplace_back(static_cast<int>(path.sent.size()), mask);
+    };
+    return card;
   }
 
   TuningPath path;

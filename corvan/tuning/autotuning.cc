@@ -17,7 +17,6 @@ constexpr char kQuote = '"';
 // Motors these programs address: the largest card has 32; a motor past 8
 // is gathered with the last test's mask.
 bool ValidMotor(int motor) { return motor >= 1 && motor <= 32; }
-bool GatheredMotor(int motor) { return motor >= 1 && motor <= 8; }
 
 bool Newer(const TuningCard& card) { return card.card_type >= 4; }
 
@@ -56,17 +55,9 @@ void DefineMotor(ProgramWriter& w, int first_number, int motor, bool newer) {
   w.Line("M%d->Y:$%x,2,1", first_number - 7, m.status);
 }
 
-void GatherMotor(TuningCard& card, ProgramWriter& w, int motor) {
-  if (!w.ok()) return;
-  if (GatheredMotor(motor)) {
-    const unsigned b = static_cast<unsigned>(motor - 1);
-    LastQuickGatherMask() = (1u << b) | (1u << (b + 8)) | (1u << (b + 16));
-  }
-  if (card.quick_gather) card.quick_gather(LastQuickGatherMask());
-}
-
-// The common words of the gantry programs (after "M0" and "M1023->*").
-void GantryCommonWords(ProgramWriter& w, bool newer) {
+// The words of the gantry programs (after "M0" and "M1023->*"): the common
+// ones, then the first motor's as M1021 down, the second's as M1011 down.
+void GantryWords(ProgramWriter& w, bool newer, int first, int second) {
   if (newer) {
     w.Line("I5049=1");
     w.Line("M1020->X:$0006,19");
@@ -79,6 +70,8 @@ void GantryCommonWords(ProgramWriter& w, bool newer) {
     w.Line("M1022->x:$07F1,24");
     w.Line("M1023->x:$07F0,24");
   }
+  DefineMotor(w, 1021, first, newer);
+  DefineMotor(w, 1011, second, newer);
 }
 
 // The gantry program from its opening line to its end. `full` is the P1
@@ -143,7 +136,7 @@ int DownloadAutoTuningPLC(TuningCard& card, int motor, int current_loop, int byp
   w.Line("ENDG I48=0");
   w.Line("DELETE GATHER");
   w.Line("DELETE TRACE");
-  GatherMotor(card, w, motor);
+  if (w.ok()) QuickGatherMotor(card, motor);
   w.Line("M0->x:0,24");
   if (newer) {
     w.Line("M1023->x:$10F0,24");
@@ -216,12 +209,10 @@ int DownloadGantryAutoTuningPLCP1(TuningCard& card, int first, int second, int c
   w.Line("ENDG I48=0");
   w.Line("DELETE GATHER");
   w.Line("DELETE TRACE");
-  GatherMotor(card, w, first);
+  if (w.ok()) QuickGatherMotor(card, first);
   w.Line("M0->x:0,24");
   w.Line("M1023->*");
-  GantryCommonWords(w, newer);
-  DefineMotor(w, 1021, first, newer);
-  DefineMotor(w, 1011, second, newer);
+  GantryWords(w, newer, first, second);
   GantryProgram(w, newer, first, second, current_loop, bypass_jog, true);
   return w.ok() ? 1 : 0;
 }
@@ -235,9 +226,7 @@ int DownloadGantryAutoTuningPLC(TuningCard& card, int first, int second, int cur
   w.Line("DEL TRACE");
   w.Line("M1023->*");
   w.Line("M0->x:0,24");
-  GantryCommonWords(w, newer);
-  DefineMotor(w, 1021, first, newer);
-  DefineMotor(w, 1011, second, newer);
+  GantryWords(w, newer, first, second);
   w.Line("P1023=%lf*I%d08*32", static_cast<double>(travel), first);
   w.Line("P1022=%d", milliseconds);
   GantryProgram(w, newer, first, second, current_loop, bypass_jog, false);

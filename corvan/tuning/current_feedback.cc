@@ -59,8 +59,8 @@ int Judge(std::int32_t a, std::int32_t b) {
 
 }  // namespace
 
-int DownloadCurrentFeedbackTestProgram(const MotorTestCard& card, int motor, float duty,
-                                       int frequency, std::int32_t varlo, int compact) {
+int DownloadCurrentFeedbackTestProgram(const TuningCard& card, int motor, float duty, int frequency,
+                                       std::int32_t varlo, int compact) {
   if (card.spran || !ValidTestMotor(motor)) return 0;
   const int n = motor;
   MotorTestSavedState& s = SavedMotorTest();
@@ -157,7 +157,7 @@ int DownloadCurrentFeedbackTestProgram(const MotorTestCard& card, int motor, flo
   return 1;
 }
 
-int ReadResultsFromCurrentFeedbackTest(const MotorTestCard& card) {
+int ReadResultsFromCurrentFeedbackTest(const TuningCard& card) {
   constexpr int kNotCompleted = -5;
   if (card.spran || !MotorTestPending(MotorTestKind::kCurrentFeedback, card.device)) {
     return kNotCompleted;
@@ -198,7 +198,7 @@ int ReadResultsFromCurrentFeedbackTest(const MotorTestCard& card) {
   return Judge(static_cast<std::int32_t>(sum_a / 5), static_cast<std::int32_t>(sum_b / 5));
 }
 
-int SetIvarForFeedback(const MotorTestCard& card, int ivar, std::int32_t address, int type) {
+int SetIvarForFeedback(const TuningCard& card, int ivar, std::int32_t address, int type) {
   if (card.spran) return 0;
   MotorTestSavedState& s = SavedMotorTest();
   const bool varlo = s.varloFlag == 1;
@@ -243,25 +243,24 @@ int SetIvarForFeedback(const MotorTestCard& card, int ivar, std::int32_t address
 
 }  // namespace zimo::corvan::tuning
 
-using zimo::corvan::tuning::LibraryMotorTestCard;
+using zimo::corvan::tuning::LibraryTuningCard;
 
 extern "C" {
 
 std::int32_t DownloadCurrentFeedbackTestProgram(std::uint32_t device, std::int16_t motor,
                                                 float duty, std::int16_t frequency,
                                                 std::int32_t varlo, std::int16_t compact) {
-  return zimo::corvan::tuning::DownloadCurrentFeedbackTestProgram(
-      LibraryMotorTestCard(device), motor, duty, frequency, varlo, compact);
+  return zimo::corvan::tuning::DownloadCurrentFeedbackTestProgram(LibraryTuningCard(device), motor,
+                                                                  duty, frequency, varlo, compact);
 }
 
 std::int32_t ReadResultsFromCurrentFeedbackTest(std::uint32_t device, std::int16_t) {
-  return zimo::corvan::tuning::ReadResultsFromCurrentFeedbackTest(LibraryMotorTestCard(device));
+  return zimo::corvan::tuning::ReadResultsFromCurrentFeedbackTest(LibraryTuningCard(device));
 }
 
 std::int32_t SetIvarForFeedback(std::uint32_t device, std::int16_t ivar, std::int32_t address,
                                 std::int16_t type) {
-  return zimo::corvan::tuning::SetIvarForFeedback(LibraryMotorTestCard(device), ivar, address,
-                                                  type);
+  return zimo::corvan::tuning::SetIvarForFeedback(LibraryTuningCard(device), ivar, address, type);
 }
 
 }  // extern "C"

@@ -109,7 +109,7 @@ bool ReadDouble(ProgramWriter& w, int number, SavedDouble* out) {
 
 // A line the card answers without ACK (the test has set I3=0): its exchange
 // ends by time-out, which is expected here; a failing transport is not.
-bool Unacknowledged(CurrentLoopCard& card, const char* line) {
+bool Unacknowledged(TuningCard& card, const char* line) {
   char reply[kReplyMax + 1] = {};
   const std::uint32_t status = card.path.GetResponseEx(card.device, reply, kReplyMax, line);
   return (status & kStatusMask) != kStatusFailure;
@@ -118,7 +118,7 @@ bool Unacknowledged(CurrentLoopCard& card, const char* line) {
 enum class PollResult { kDone, kTimedOut, kLost };
 
 // Asks "P1019" until the card answers 1, within 1 s + dwell + 5 s.
-PollResult PollCompletion(CurrentLoopCard& card, int dwell_ms) {
+PollResult PollCompletion(TuningCard& card, int dwell_ms) {
   platform::Clock& clock = platform::CurrentClock();
   const auto deadline =
       clock.Now() + std::chrono::milliseconds(kPollBoundMs + std::max(dwell_ms, 0));
@@ -141,7 +141,7 @@ PollResult PollCompletion(CurrentLoopCard& card, int dwell_ms) {
 
 // The brush test's own gather set-up: clears the 24 sources, then gives
 // each set mask bit the next source, under the command lock.
-void BrushGather(CurrentLoopCard& card, std::uint32_t mask) {
+void BrushGather(TuningCard& card, std::uint32_t mask) {
   CommandPathLock lock(card.path, card.device);
   for (int s = 0; s < kGatherSources; ++s) card.set_gather(static_cast<std::uint32_t>(s), "", 0);
   std::uint32_t next = 0;
@@ -153,8 +153,7 @@ void BrushGather(CurrentLoopCard& card, std::uint32_t mask) {
 
 // The step program PLC 31 (with the position-limit watchdog PLC 30, and for
 // a brush motor PLC 29, which holds the motor's second output at 0).
-bool DownloadStepProgram(CurrentLoopCard& card, ProgramWriter& w, const CurrentLoopStep& s,
-                         bool brush) {
+bool DownloadStepProgram(TuningCard& card, ProgramWriter& w, const CurrentLoopStep& s, bool brush) {
   const int n = s.motor;
   const unsigned base = 60u * static_cast<unsigned>(n - 1);
   w.Line("M0->x:0,24");
@@ -255,8 +254,10 @@ bool SetStepClock(ProgramWriter& w, SavedState& saved, bool compact, char* sampl
   return true;
 }
 
-int RunStep(CurrentLoopCard& card, const CurrentLoopStep& s, char* sample_time, bool brush) {
-  if (card.spran || !ValidMotor(s.motor)) return 0;
+int RunStep(TuningCard& card, const CurrentLoopStep& s, char* sample_time, bool brush) {
+  // The step programs and gather addresses are the older card map's; the
+  // newer generation (by its flag or a type code of 5 and above) is refused.
+  if (card.spran || card.card_type >= 5 || !ValidMotor(s.motor)) return 0;
   if (s.autotune && s.divisor < 1) return 0;
   const int n = s.motor;
   // The brushless test keeps other processes off the card for its whole run.
@@ -282,11 +283,11 @@ int RunStep(CurrentLoopCard& card, const CurrentLoopStep& s, char* sample_time, 
   // and the autotuning downloads keep it.
   std::uint32_t& mask = LastQuickGatherMask();
   if (brush) {
-    mask = 1u << bit | 1u << (bit + 8) | 1u << (bit + 16);
+    mask = MotorGatherMask(n);
     BrushGather(card, mask);
   } else {
     mask = 1u << bit | 1u << (bit + 8) | 1u << (bit + 24);
-    card.direct_current_gather(mask);
+    card.direct_current_gather(mask, 1);
   }
   if (!DownloadStepProgram(card, w, s, brush)) return 0;
 
@@ -356,33 +357,15 @@ int RunStep(CurrentLoopCard& card, const CurrentLoopStep& s, char* sample_time, 
 
 }  // namespace
 
-CurrentLoopCard LibraryCurrentLoopCard(std::uint32_t device) {
-  const int d = IndexFromDeviceNumber(device);
-  const SharedDeviceBlock* block = IsRealDevice(d) ? App().Block(d) : nullptr;
-  const bool spran = block != nullptr && (block->CardType >= 5 || block->SpranFlag == 1);
-  return CurrentLoopCard{
-      LibraryCommandPath(),
-      d,
-      spran,
-      [device](const char* line) {
-        const std::uint32_t sent = ZimoSendLineA(device, line);
-        return sent > 0 && (sent & kStatusMask) == 0;
-      },
-      [device](std::uint32_t mask) { ZimoSetQuickGatherWithDirectCurrent(device, mask, 1); },
-      [device](std::uint32_t source, const char* address, int enable) {
-        ZimoSetGather(device, source, address, enable);
-      }};
-}
-
-int DoACurrentLoopStep(CurrentLoopCard& card, const CurrentLoopStep& step, char* sample_time) {
+int DoACurrentLoopStep(TuningCard& card, const CurrentLoopStep& step, char* sample_time) {
   return RunStep(card, step, sample_time, false);
 }
 
-int DoACurrentLoopStepBrush(CurrentLoopCard& card, const CurrentLoopStep& step, char* sample_time) {
+int DoACurrentLoopStepBrush(TuningCard& card, const CurrentLoopStep& step, char* sample_time) {
   return RunStep(card, step, sample_time, true);
 }
 
-int RestoreModifiedIvars(CurrentLoopCard& card, int motor) {
+int RestoreModifiedIvars(TuningCard& card, int motor) {
   const SavedState& saved = Saved();
   if (!saved.valid || saved.device != card.device || saved.motor != motor) return 0;
   const int n = motor;
@@ -427,7 +410,7 @@ extern "C" {
 std::int32_t DoACurrentLoopStep(std::uint32_t device, std::int16_t motor, std::int16_t dwell,
                                 std::int32_t magnitude, std::int16_t autotune, char* sample_time,
                                 float duty, std::int16_t divisor, std::int16_t compact) {
-  auto card = zimo::corvan::tuning::LibraryCurrentLoopCard(device);
+  auto card = zimo::corvan::tuning::LibraryTuningCard(device);
   return zimo::corvan::tuning::DoACurrentLoopStep(
       card, StepArguments(motor, dwell, magnitude, autotune, duty, divisor, compact), sample_time);
 }
@@ -436,13 +419,13 @@ std::int32_t DoACurrentLoopStepBrush(std::uint32_t device, std::int16_t motor, s
                                      std::int32_t magnitude, std::int16_t autotune,
                                      char* sample_time, float duty, std::int16_t divisor,
                                      std::int16_t compact) {
-  auto card = zimo::corvan::tuning::LibraryCurrentLoopCard(device);
+  auto card = zimo::corvan::tuning::LibraryTuningCard(device);
   return zimo::corvan::tuning::DoACurrentLoopStepBrush(
       card, StepArguments(motor, dwell, magnitude, autotune, duty, divisor, compact), sample_time);
 }
 
 std::int32_t RestoreModifiedIvars(std::uint32_t device, std::int16_t motor) {
-  auto card = zimo::corvan::tuning::LibraryCurrentLoopCard(device);
+  auto card = zimo::corvan::tuning::LibraryTuningCard(device);
   return zimo::corvan::tuning::RestoreModifiedIvars(card, motor);
 }
 

@@ -25,14 +25,6 @@ std::array<Pending, 3> pending_tests;
 
 Pending& PendingOf(MotorTestKind kind) { return pending_tests[static_cast<std::size_t>(kind)]; }
 
-class LibraryControl final : public CardControl {
- public:
-  void SendChar(int device, char character) override {
-    ZimoSendCharA(DeviceNumberFromIndex(device), character);
-  }
-  void Flush(int device) override { ZimoFlush(DeviceNumberFromIndex(device)); }
-};
-
 bool IsErrorReply(std::uint32_t status) { return (status & kStatusMask) == kStatusCardError; }
 
 }  // namespace
@@ -62,18 +54,6 @@ void ResetMotorTests() {
   pending_tests = {};
 }
 
-CardControl& LibraryCardControl() {
-  static LibraryControl control;
-  return control;
-}
-
-MotorTestCard LibraryMotorTestCard(std::uint32_t device) {
-  const int d = IndexFromDeviceNumber(device);
-  const SharedDeviceBlock* block = IsRealDevice(d) ? App().Block(d) : nullptr;
-  return MotorTestCard{LibraryCommandPath(), LibraryCardControl(), d,
-                       block != nullptr && block->SpranFlag == 1};
-}
-
 bool TestProgram::ReadI(std::uint32_t number, std::int32_t* value) {
   *value = 0;
   if (!Line("I%u", number)) return false;
@@ -87,13 +67,13 @@ bool TestProgram::ReadI(std::uint32_t number, std::int32_t* value) {
 
 bool TestProgram::Char(char character) {
   if (!ok()) return false;
-  card_.control.SendChar(card_.device, character);
+  card_.send_char(character);
   return true;
 }
 
 bool TestProgram::Flush() {
   if (!ok()) return false;
-  card_.control.Flush(card_.device);
+  card_.flush();
   return true;
 }
 

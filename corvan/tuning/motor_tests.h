@@ -48,30 +48,6 @@ void ClearMotorTest(MotorTestKind kind);
 // Forgets every pending test and zeroes the record (a fresh process).
 void ResetMotorTests();
 
-// Control characters and the flush, which the command path does not carry.
-class CardControl {
- public:
-  virtual ~CardControl() = default;
-  // Sends one control character without reading an answer.
-  virtual void SendChar(int device, char character) = 0;
-  // Drops what the card still has to say.
-  virtual void Flush(int device) = 0;
-};
-CardControl& LibraryCardControl();
-
-// The card a test runs on.
-struct MotorTestCard {
-  CardCommandPath& path;
-  CardControl& control;
-  int device;
-  // The newer card generation: the tests address the older card map only
-  // and refuse it.
-  bool spran;
-};
-// The library's own road to the device (its generation from the device
-// table).
-MotorTestCard LibraryMotorTestCard(std::uint32_t device);
-
 // The motors the tests address: 1 to 8.
 inline bool ValidTestMotor(int motor) { return motor >= 1 && motor <= 8; }
 
@@ -84,7 +60,7 @@ inline constexpr std::uint32_t kFeedbackTableLast = 0x73F;
 // step does nothing and returns false once an exchange has failed.
 class TestProgram : public ProgramWriter {
  public:
-  explicit TestProgram(const MotorTestCard& card)
+  explicit TestProgram(const TuningCard& card)
       : ProgramWriter(card.path, card.device), card_(card) {}
 
   // Reads I-variable `number` in one exchange. A card error or an empty
@@ -108,7 +84,7 @@ class TestProgram : public ProgramWriter {
   bool StartSequence(const char* start_line);
 
  private:
-  MotorTestCard card_;
+  TuningCard card_;
 };
 
 // Node test of motor n from In25 and I1002: bit e of I1002 in place, 0 for
@@ -132,9 +108,9 @@ bool ReadCompensatedDuty(TestProgram& program, bool varlo, int motor, float duty
 std::uint32_t OutputScaleVariable(bool compact_or_node, int motor);
 
 // The current-feedback test over a given card (motor checks included).
-int DownloadCurrentFeedbackTestProgram(const MotorTestCard& card, int motor, float duty,
-                                       int frequency, std::int32_t varlo, int compact);
-int ReadResultsFromCurrentFeedbackTest(const MotorTestCard& card);
-int SetIvarForFeedback(const MotorTestCard& card, int ivar, std::int32_t address, int type);
+int DownloadCurrentFeedbackTestProgram(const TuningCard& card, int motor, float duty, int frequency,
+                                       std::int32_t varlo, int compact);
+int ReadResultsFromCurrentFeedbackTest(const TuningCard& card);
+int SetIvarForFeedback(const TuningCard& card, int ivar, std::int32_t address, int type);
 
 }  // namespace zimo::corvan::tuning

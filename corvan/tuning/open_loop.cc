@@ -17,20 +17,6 @@ namespace {
 
 constexpr char kQuote = '"';
 
-class LibraryGather final : public TestGather {
- public:
-  void CurrentGather(int device, std::uint32_t mask, std::int32_t enable) override {
-    ZimoSetCurrentGather(DeviceNumberFromIndex(device), mask, enable);
-  }
-  void QuickGather(int device, std::uint32_t mask, std::int32_t enable) override {
-    ZimoSetQuickGather(DeviceNumberFromIndex(device), mask, enable);
-  }
-  void SetGather(int device, std::uint32_t source, const char* address,
-                 std::int32_t enable) override {
-    ZimoSetGather(DeviceNumberFromIndex(device), source, address, enable);
-  }
-};
-
 // The first-generation card's commanded position (D), actual position and
 // output words (X) of motors 1 to 8, gathered as sources 0 to 2.
 constexpr const char* kFirstGenerationSources[8][3] = {
@@ -131,11 +117,6 @@ void WritePulses(TestProgram& p, OpenLoopKind kind, const OpenLoopRequest& r) {
 
 }  // namespace
 
-TestGather& LibraryTestGather() {
-  static LibraryGather gather;
-  return gather;
-}
-
 void ResetOpenLoopTests() { left_behind = LeftBehind{}; }
 
 std::int32_t OpenLoopAmplitude(std::int32_t in69, int magnitude) {
@@ -145,8 +126,7 @@ std::int32_t OpenLoopAmplitude(std::int32_t in69, int magnitude) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(amplitude, -32768, 32767));
 }
 
-int DownloadOpenLoopTest(const MotorTestCard& card, TestGather& gather, OpenLoopKind kind,
-                         const OpenLoopRequest& r) {
+int DownloadOpenLoopTest(const TuningCard& card, OpenLoopKind kind, const OpenLoopRequest& r) {
   // The program and the gather addresses are those of the older card map:
   // on the newer generation they would write into unrelated memory. A motor
   // outside 1 to 8 would make "I%d00" a card-wide variable (I900 the PWM
@@ -162,7 +142,7 @@ int DownloadOpenLoopTest(const MotorTestCard& card, TestGather& gather, OpenLoop
     DefineWords(p, n);
     if (!p.ok()) return 0;
     for (std::uint32_t source = 0; source < 3; ++source) {
-      gather.SetGather(card.device, source, kFirstGenerationSources[n - 1][source], 1);
+      card.set_gather(source, kFirstGenerationSources[n - 1][source], 1);
     }
   } else {
     std::uint32_t end = 0;
@@ -194,12 +174,11 @@ int DownloadOpenLoopTest(const MotorTestCard& card, TestGather& gather, OpenLoop
     DefineWords(p, n);
     if (!p.ok()) return 0;
 
-    const std::uint32_t b = static_cast<std::uint32_t>(n - 1) & 31u;
-    s.gatherMask = (1u << b) + (1u << (b + 8)) + (1u << (b + 16));
+    s.gatherMask = MotorGatherMask(n);
     if (r.gather_currents != 0) {
-      gather.CurrentGather(card.device, s.gatherMask, 1);
+      card.current_gather(s.gatherMask, 1);
     } else {
-      gather.QuickGather(card.device, s.gatherMask, 1);
+      card.quick_gather(s.gatherMask, 1);
     }
 
     p.Line("ENDG I48=0");
@@ -257,7 +236,7 @@ int OpenLoop(std::uint32_t device, zimo::corvan::tuning::OpenLoopKind kind, std:
              std::int16_t gather_currents, std::int16_t varlo) {
   using namespace zimo::corvan::tuning;
   return DownloadOpenLoopTest(
-      LibraryMotorTestCard(device), LibraryTestGather(), kind,
+      LibraryTuningCard(device), kind,
       OpenLoopRequest{motor, magnitude, time, repetitions, gather_currents, varlo});
 }
 

@@ -8,21 +8,6 @@
 
 namespace zimo::corvan::tuning {
 
-// How a test sets up gathering. The library's form goes through the gather
-// exports, which keep the sources in the device's shared settings.
-class TestGather {
- public:
-  virtual ~TestGather() = default;
-  // The current registers of the mask's motors (sources cleared first).
-  virtual void CurrentGather(int device, std::uint32_t mask, std::int32_t enable) = 0;
-  // The standard motor signals of the mask (sources cleared first).
-  virtual void QuickGather(int device, std::uint32_t mask, std::int32_t enable) = 0;
-  // One source from an address text.
-  virtual void SetGather(int device, std::uint32_t source, const char* address,
-                         std::int32_t enable) = 0;
-};
-TestGather& LibraryTestGather();
-
 // The three pulse patterns.
 enum class OpenLoopKind {
   kAlternating,      // +P1022, rest, -P1022, rest
@@ -42,8 +27,7 @@ struct OpenLoopRequest {
 // Downloads and starts a test; 1 when started, 0 when refused (a motor
 // outside 1 to 8, the newer card generation, an unreadable feedback table)
 // or when the card stopped answering.
-int DownloadOpenLoopTest(const MotorTestCard& card, TestGather& gather, OpenLoopKind kind,
-                         const OpenLoopRequest& request);
+int DownloadOpenLoopTest(const TuningCard& card, OpenLoopKind kind, const OpenLoopRequest& request);
 
 // The pulse amplitude of In69 and the magnitude: In69 x magnitude / 100,
 // truncated toward zero and held to the 16-bit range.

@@ -61,25 +61,91 @@ void Offset(TestProgram& p, int n, int var, double factor, double unit) {
   }
 }
 
+// The seven steps of the current and UVW tests: In79 and In29 in units of
+// `unit`, each step waiting as `wait` says and recording the word that
+// `record` ("P10%d=..." with the step's index and the motor) names.
+void OffsetSteps(TestProgram& p, int n, const double (&steps)[7][2], double unit, const char* wait,
+                 const char* record) {
+  char line[32];
+  for (int k = 0; k < 7; ++k) {
+    Offset(p, n, 79, steps[k][0], unit);
+    Offset(p, n, 29, steps[k][1], unit);
+    std::snprintf(line, sizeof line, record, k, n);
+    StepTail(p, k + 1, 7, wait, line);
+  }
+}
+
+// What every test sends before its program: the countdown timer word, the
+// records cleared, and gathering stopped with its buffer dropped.
+void ClearRecordsAndGathering(TestProgram& p) {
+  p.Line("M90->Y:$700,0,24,S");
+  p.Line("P100..105=0");
+  p.Line("ENDG I48=0");
+  p.Line("ENDG I48=0");
+  p.Line("DEL GAT");
+  p.Line("DELETE TRACE");
+}
+
+// The program's opening (the current and UVW tests run the limit
+// watchdog PLC 30 beside it): the run flag and the progress start.
+void OpenProgram(TestProgram& p, bool limit_watchdog) {
+  p.Line("OPEN PLC 31 CLEAR");
+  if (limit_watchdog) p.Line("ENABLE PLC 30");
+  p.Line("P996=-1");
+  p.Line("P998=0");
+}
+
+// The program's end: it stops the watchdog and itself.
+void CloseProgram(TestProgram& p) {
+  p.Line("DIS PLC 30");
+  p.Line("DISABLE PLC 31");
+  p.Line("CLOSE");
+}
+
+// The end of the current and UVW tests: offsets back to 0 and the program
+// closed; then the motor activated in open loop at 0, the PLCs disabled
+// and the program started (no kill of the motors).
+void EndOffsetTest(TestProgram& p, int n) {
+  p.Line("I%d79=0 I%d29=0", n, n);
+  CloseProgram(p);
+  p.Line("I%d00=1", n);
+  p.Line("I%d01=1", n);
+  p.Char(4);
+  p.Line("I5=2 #%do0 ENA PLC 31", n);
+}
+
 // The voltage steps: outputs Mn02, Mn04, Mn07.
 constexpr int kVoltageSteps[8][3] = {{1, 0, -1}, {1, -1, 0}, {0, -1, 1}, {-1, 0, 1},
                                      {-1, 1, 0}, {0, 1, -1}, {1, 0, -1}, {1, -1, 0}};
 // The current steps: In79, In29 in units of g.
-constexpr int kCurrentSteps[7][2] = {{1, 0}, {1, -1}, {0, -1}, {-1, 0}, {-1, 1}, {0, 1}, {1, 0}};
+constexpr double kCurrentSteps[7][2] = {{1, 0}, {1, -1}, {0, -1}, {-1, 0}, {-1, 1}, {0, 1}, {1, 0}};
 // The UVW steps: In79, In29 in units of u.
 constexpr double kUvwSteps[7][2] = {{1, -0.5}, {0.5, -1},  {-0.5, -0.5}, {-1, 0.5},
                                     {-0.5, 1}, {0.5, 0.5}, {1, -0.5}};
 
 std::uint32_t Var(int n, int k) { return static_cast<std::uint32_t>(n * 100 + k); }
 
+enum class Records { kRead, kStopped, kLost };
+// The run flag and, when it still reads -1 (the program was not stopped),
+// the seven records from P10<first> on.
+Records ReadRecords(TestProgram& p, int first, std::int32_t (&v)[7]) {
+  if (!p.Line("P996")) return Records::kLost;
+  if (std::atoi(p.reply()) != -1) return Records::kStopped;
+  for (int i = 0; i < 7; ++i) {
+    if (!p.Line("P10%d", first + i)) return Records::kLost;
+    v[i] = static_cast<std::int32_t>(std::atol(p.reply()));
+  }
+  return Records::kRead;
+}
+
 // Starts a pending test of `kind` once the download is about to change the
 // card (the read-results call then knows there is something to put back).
-void Begin(MotorTestKind kind, const MotorTestCard& card) {
+void Begin(MotorTestKind kind, const TuningCard& card) {
   MarkMotorTestPending(kind, card.device, false);
 }
 
 // Marks the test complete when the download went through.
-int Finish(MotorTestKind kind, const MotorTestCard& card, TestProgram& p) {
+int Finish(MotorTestKind kind, const TuningCard& card, TestProgram& p) {
   if (!p.ok()) return 0;
   MarkMotorTestPending(kind, card.device, true);
   return 1;
@@ -87,7 +153,7 @@ int Finish(MotorTestKind kind, const MotorTestCard& card, TestProgram& p) {
 
 }  // namespace
 
-int DownloadVoltageSixStepTestProgram(const MotorTestCard& card, int motor, float duty, int varlo,
+int DownloadVoltageSixStepTestProgram(const TuningCard& card, int motor, float duty, int varlo,
                                       int compact) {
   if (card.spran || !ValidTestMotor(motor)) return 0;
   const int n = motor;
@@ -130,17 +196,10 @@ int DownloadVoltageSixStepTestProgram(const MotorTestCard& card, int motor, floa
     table_changed = p.ok();
     p.Line("WY:$%x,$10%x,$10%x,0", end, out + 3, out + 4);
   }
-  p.Line("M90->Y:$700,0,24,S");
-  p.Line("P100..105=0");
-  p.Line("ENDG I48=0");
-  p.Line("ENDG I48=0");
-  p.Line("DEL GAT");
-  p.Line("DELETE TRACE");
+  ClearRecordsAndGathering(p);
 
   const std::uint32_t scale = OutputScaleVariable(compact == 1 || node == 1, n);
-  p.Line("OPEN PLC 31 CLEAR");
-  p.Line("P996=-1");
-  p.Line("P998=0");
+  OpenProgram(p, false);
   p.Line("M%d14=1", n);
   p.Line("M%d02=0M%d04=0M%d07=0", n, n, n);
   char record[32];
@@ -152,14 +211,12 @@ int DownloadVoltageSixStepTestProgram(const MotorTestCard& card, int motor, floa
     StepTail(p, k + 1, 8, "M90=P999*8388608/I10", record);
   }
   p.Line("M%d02=0M%d04=0M%d07=0", n, n, n);
-  p.Line("DIS PLC 30");
-  p.Line("DISABLE PLC 31");
-  p.Line("CLOSE");
+  CloseProgram(p);
   p.StartSequence("I5=2 ENA PLC 31");
   return Finish(MotorTestKind::kSixStep, card, p);
 }
 
-int DownloadCurrentSixStepTestProgram(const MotorTestCard& card, int motor, float duty, int varlo,
+int DownloadCurrentSixStepTestProgram(const TuningCard& card, int motor, float duty, int varlo,
                                       int /*compact*/) {
   if (card.spran || !ValidTestMotor(motor)) return 0;
   const int n = motor;
@@ -195,39 +252,17 @@ int DownloadCurrentSixStepTestProgram(const MotorTestCard& card, int motor, floa
   table_changed = p.ok();
   p.Line("WY:$%x,$10%x,$10%x,0", end, word + 3, word + 4);
   p.Line("M%d71->X:$%x,0,24,S", n, 0x40u + 0x3Cu * static_cast<std::uint32_t>(n - 1));
-  p.Line("M90->Y:$700,0,24,S");
-  p.Line("P100..105=0");
-  p.Line("ENDG I48=0");
-  p.Line("ENDG I48=0");
-  p.Line("DEL GAT");
-  p.Line("DELETE TRACE");
+  ClearRecordsAndGathering(p);
   if (!p.ok() || DownloadPosLimitPLC(card.path, card.device, n) != 1) return 0;
 
-  p.Line("OPEN PLC 31 CLEAR");
-  p.Line("ENABLE PLC 30");
-  p.Line("P996=-1");
-  p.Line("P998=0");
-  char record[32];
-  for (int k = 0; k < 7; ++k) {
-    Offset(p, n, 79, kCurrentSteps[k][0], static_cast<double>(g));
-    Offset(p, n, 29, kCurrentSteps[k][1], static_cast<double>(g));
-    std::snprintf(record, sizeof record, "P10%d=M%d01", k, n);
-    StepTail(p, k + 1, 7, "M90=P999*8388608/I10", record);
-  }
+  OpenProgram(p, true);
+  OffsetSteps(p, n, kCurrentSteps, static_cast<double>(g), "M90=P999*8388608/I10", "P10%d=M%d01");
   p.Line("M%d71=0", n);
-  p.Line("I%d79=0 I%d29=0", n, n);
-  p.Line("DIS PLC 30");
-  p.Line("DISABLE PLC 31");
-  p.Line("CLOSE");
-  // The motor is activated in open loop at 0 before the program starts.
-  p.Line("I%d00=1", n);
-  p.Line("I%d01=1", n);
-  p.Char(4);
-  p.Line("I5=2 #%do0 ENA PLC 31", n);
+  EndOffsetTest(p, n);
   return Finish(MotorTestKind::kSixStep, card, p);
 }
 
-int DownloadUVWSixStepTestProgram(const MotorTestCard& card, int motor, float duty) {
+int DownloadUVWSixStepTestProgram(const TuningCard& card, int motor, float duty) {
   if (card.spran || !ValidTestMotor(motor)) return 0;
   const int n = motor;
   TestProgram p(card);
@@ -239,39 +274,20 @@ int DownloadUVWSixStepTestProgram(const MotorTestCard& card, int motor, float du
 
   Begin(MotorTestKind::kUvwSixStep, card);
   p.Line("M%d28->X:$%x,20,4", n, static_cast<std::uint32_t>(in02 - 2));
-  p.Line("M90->Y:$700,0,24,S");
-  p.Line("P100..105=0");
-  p.Line("ENDG I48=0");
-  p.Line("ENDG I48=0");
-  p.Line("DEL GAT");
-  p.Line("DELETE TRACE");
+  ClearRecordsAndGathering(p);
   if (!p.ok() || DownloadPosLimitPLC(card.path, card.device, n) != 1) return 0;
 
   const double u = static_cast<double>(duty) * 327.67;
-  p.Line("OPEN PLC 31 CLEAR");
-  p.Line("ENABLE PLC 30");
-  p.Line("P996=-1");
-  p.Line("P998=0");
-  char wait[32], record[32];
+  OpenProgram(p, true);
+  // Two seconds a step.
+  char wait[32];
   std::snprintf(wait, sizeof wait, "M90=%d*8388608/I10", 2000);
-  for (int k = 0; k < 7; ++k) {
-    Offset(p, n, 79, kUvwSteps[k][0], u);
-    Offset(p, n, 29, kUvwSteps[k][1], u);
-    std::snprintf(record, sizeof record, "P10%d=M%d28&7", k, n);
-    StepTail(p, k + 1, 7, wait, record);
-  }
-  p.Line("I%d79=0 I%d29=0", n, n);
-  p.Line("DIS PLC 30");
-  p.Line("DISABLE PLC 31");
-  p.Line("CLOSE");
-  p.Line("I%d00=1", n);
-  p.Line("I%d01=1", n);
-  p.Char(4);
-  p.Line("I5=2 #%do0 ENA PLC 31", n);
+  OffsetSteps(p, n, kUvwSteps, u, wait, "P10%d=M%d28&7");
+  EndOffsetTest(p, n);
   return Finish(MotorTestKind::kUvwSixStep, card, p);
 }
 
-int ReadResultsFromSixStepTest(const MotorTestCard& card, std::int32_t* steps, int skip) {
+int ReadResultsFromSixStepTest(const TuningCard& card, std::int32_t* steps, int skip) {
   constexpr MotorTestKind kind = MotorTestKind::kSixStep;
   if (card.spran || steps == nullptr || !MotorTestPending(kind, card.device)) return kNotCompleted;
   const MotorTestSavedState& s = SavedMotorTest();
@@ -283,26 +299,22 @@ int ReadResultsFromSixStepTest(const MotorTestCard& card, std::int32_t* steps, i
     ClearMotorTest(kind);
     return kNotCompleted;
   }
-  if (!p.Line("P996")) return kNotCompleted;
-  if (std::atoi(p.reply()) != -1) {
-    // Stopped: no results; the test's feedback entries go all the same
-    // (the program itself never removes them).
-    if (!p.Line("WY:$%x,0", s.tableEndWord)) return kNotCompleted;
+  std::int32_t v[7] = {};
+  const Records records = ReadRecords(p, skip != 0 ? 1 : 0, v);
+  if (records == Records::kLost) return kNotCompleted;
+  // A stopped test has no results; its feedback entries go all the same
+  // (the program itself never removes them).
+  if (!p.Line("WY:$%x,0", s.tableEndWord)) return kNotCompleted;
+  if (records == Records::kStopped) {
     ClearMotorTest(kind);
     return kNotCompleted;
   }
-  std::int32_t v[7] = {};
-  for (int i = 0; i < 7; ++i) {
-    if (!p.Line("P10%d", skip != 0 ? i + 1 : i)) return kNotCompleted;
-    v[i] = static_cast<std::int32_t>(std::atol(p.reply()));
-  }
-  if (!p.Line("WY:$%x,0", s.tableEndWord)) return kNotCompleted;
   for (int i = 1; i < 7; ++i) steps[i - 1] = v[i] - v[i - 1];
   ClearMotorTest(kind);
   return 1;
 }
 
-int ReadResultsFromUVWSixStepTest(const MotorTestCard& card, std::int32_t* out) {
+int ReadResultsFromUVWSixStepTest(const TuningCard& card, std::int32_t* out) {
   constexpr MotorTestKind kind = MotorTestKind::kUvwSixStep;
   if (card.spran || out == nullptr || !MotorTestPending(kind, card.device)) return kNotCompleted;
   if (!MotorTestComplete(kind, card.device)) {
@@ -311,15 +323,12 @@ int ReadResultsFromUVWSixStepTest(const MotorTestCard& card, std::int32_t* out) 
     return kNotCompleted;
   }
   TestProgram p(card);
-  if (!p.Line("P996")) return kNotCompleted;
-  if (std::atoi(p.reply()) != -1) {
+  std::int32_t v[7] = {};
+  const Records records = ReadRecords(p, 0, v);
+  if (records == Records::kLost) return kNotCompleted;
+  if (records == Records::kStopped) {
     ClearMotorTest(kind);
     return kNotCompleted;
-  }
-  std::int32_t v[7] = {};
-  for (int i = 0; i < 7; ++i) {
-    if (!p.Line("P10%d", i)) return kNotCompleted;
-    v[i] = static_cast<std::int32_t>(std::atol(p.reply()));
   }
   for (int i = 0; i < 7; ++i) out[i] = v[i];
   ClearMotorTest(kind);
@@ -328,36 +337,35 @@ int ReadResultsFromUVWSixStepTest(const MotorTestCard& card, std::int32_t* out) 
 
 }  // namespace zimo::corvan::tuning
 
-using zimo::corvan::tuning::LibraryMotorTestCard;
+using zimo::corvan::tuning::LibraryTuningCard;
 
 extern "C" {
 
 std::int32_t DownloadVoltageSixStepTestProgram(std::uint32_t device, std::int16_t motor, float duty,
                                                std::int16_t varlo, std::int16_t compact) {
-  return zimo::corvan::tuning::DownloadVoltageSixStepTestProgram(LibraryMotorTestCard(device),
-                                                                 motor, duty, varlo, compact);
+  return zimo::corvan::tuning::DownloadVoltageSixStepTestProgram(LibraryTuningCard(device), motor,
+                                                                 duty, varlo, compact);
 }
 
 std::int32_t ReadResultsFromSixStepTest(std::uint32_t device, std::int32_t* steps,
                                         std::int16_t skip) {
-  return zimo::corvan::tuning::ReadResultsFromSixStepTest(LibraryMotorTestCard(device), steps,
-                                                          skip);
+  return zimo::corvan::tuning::ReadResultsFromSixStepTest(LibraryTuningCard(device), steps, skip);
 }
 
 std::int32_t DownloadCurrentSixStepTestProgram(std::uint32_t device, std::int16_t motor, float duty,
                                                std::int16_t varlo, std::int16_t compact) {
-  return zimo::corvan::tuning::DownloadCurrentSixStepTestProgram(LibraryMotorTestCard(device),
-                                                                 motor, duty, varlo, compact);
+  return zimo::corvan::tuning::DownloadCurrentSixStepTestProgram(LibraryTuningCard(device), motor,
+                                                                 duty, varlo, compact);
 }
 
 std::int32_t DownloadUVWSixStepTestProgram(std::uint32_t device, std::int16_t motor, float duty) {
-  return zimo::corvan::tuning::DownloadUVWSixStepTestProgram(LibraryMotorTestCard(device), motor,
+  return zimo::corvan::tuning::DownloadUVWSixStepTestProgram(LibraryTuningCard(device), motor,
                                                              duty);
 }
 
 std::int32_t ReadResultsFromUVWSixStepTest(std::uint32_t device, std::int32_t* out, std::int32_t,
                                            std::int32_t, std::int32_t, std::int32_t) {
-  return zimo::corvan::tuning::ReadResultsFromUVWSixStepTest(LibraryMotorTestCard(device), out);
+  return zimo::corvan::tuning::ReadResultsFromUVWSixStepTest(LibraryTuningCard(device), out);
 }
 
 }  // extern "C"

@@ -9,13 +9,13 @@
 
 namespace zimo::corvan::tuning {
 
-int DownloadVoltageSixStepTestProgram(const MotorTestCard& card, int motor, float duty, int varlo,
+int DownloadVoltageSixStepTestProgram(const TuningCard& card, int motor, float duty, int varlo,
                                       int compact);
-int DownloadCurrentSixStepTestProgram(const MotorTestCard& card, int motor, float duty, int varlo,
+int DownloadCurrentSixStepTestProgram(const TuningCard& card, int motor, float duty, int varlo,
                                       int compact);
-int DownloadUVWSixStepTestProgram(const MotorTestCard& card, int motor, float duty);
+int DownloadUVWSixStepTestProgram(const TuningCard& card, int motor, float duty);
 // `steps`: 6 values; `out`: 7.
-int ReadResultsFromSixStepTest(const MotorTestCard& card, std::int32_t* steps, int skip);
-int ReadResultsFromUVWSixStepTest(const MotorTestCard& card, std::int32_t* out);
+int ReadResultsFromSixStepTest(const TuningCard& card, std::int32_t* steps, int skip);
+int ReadResultsFromUVWSixStepTest(const TuningCard& card, std::int32_t* out);
 
 }  // namespace zimo::corvan::tuning

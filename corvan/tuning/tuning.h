@@ -61,22 +61,49 @@ int CreateIncrementalFinePhasePLC(CardCommandPath& path, int device, const char*
 // `card_type` picks the older or the newer card map (4 and above).
 int DoAGantryParabolic(CardCommandPath& path, int device, int card_type, int first, int second);
 
-// What the position moves and the autotuning downloads need of a card
-// besides its command path: its type code (4 and above: the newer map) and
-// the quick gather of a motor mask (the library's preset for the exports).
+// What the tuning procedures and the set-up tests need of a card besides
+// its command path. The library's own fills every part from the device
+// table and the library's exports; a part left unset does nothing (a line
+// without a reply is then not sent), so a test fills only the parts the
+// procedure under test uses.
 struct TuningCard {
   CardCommandPath& path;
-  int device;
-  int card_type;
-  std::function<void(std::uint32_t mask)> quick_gather;
+  int device = 0;
+  // The device's card type code (4 and above: the newer card map).
+  int card_type = 0;
+  // The device table's generation flag: the SPRAN generation.
+  bool spran = false;
+  // Sends a line without reading a reply; false when it could not be sent.
+  std::function<bool(const char* line)> send_line = [](const char*) { return false; };
+  // Sends one control character without reading an answer.
+  std::function<void(char character)> send_char = [](char) {};
+  // Drops what the card still has to say.
+  std::function<void()> flush = [] {};
+  // The gather presets for a motor mask: the standard motor signals, the
+  // current registers, and the brushless current-loop test's (direct
+  // current); each clears the sources first.
+  using MaskGather = std::function<void(std::uint32_t mask, std::int32_t enable)>;
+  MaskGather quick_gather = [](std::uint32_t, std::int32_t) {};
+  MaskGather current_gather = [](std::uint32_t, std::int32_t) {};
+  MaskGather direct_current_gather = [](std::uint32_t, std::int32_t) {};
+  // Sets gather source `source` to an address text ("" clears it).
+  std::function<void(std::uint32_t source, const char* address, std::int32_t enable)> set_gather =
+      [](std::uint32_t, const char*, std::int32_t) {};
 };
 
-// The library's own: the device's command path, card type and preset.
+// The library's own: the device's command path, its table entry and the
+// library's line, control-character and gather exports.
 TuningCard LibraryTuningCard(std::uint32_t device);
 
 // The quick-gather mask of the last test of this process; an autotuning
 // download for a motor past 8 gathers with it again.
 std::uint32_t& LastQuickGatherMask();
+// The gather mask of a motor's (1 to 8) commanded position, actual
+// position and output.
+std::uint32_t MotorGatherMask(int motor);
+// Sets up the quick gather of a motor (1 to 8) and keeps its mask as the
+// last; any other motor is gathered with the last mask again.
+void QuickGatherMotor(TuningCard& card, int motor);
 
 // Position step and parabolic move of one motor (1 to 8) or a gantry pair:
 // gather, write the program and start it. 1 when every line went to the
@@ -118,33 +145,15 @@ bool ReadEstimatorInputs(const char* file, int count, float* out);
 int RunEstimator(CardCommandPath& path, int device, const char* file, int count,
                  int (*network)(void*, const float*, float*));
 
-// What the current-loop tests need of a card besides its command path: a
-// line sent without reading its reply, and the library's gather set-ups.
-struct CurrentLoopCard {
-  CardCommandPath& path;
-  int device;
-  // The SPRAN generation (no current-loop addresses of its own): refused.
-  bool spran;
-  // Sends a line without reading a reply; false when it could not be sent.
-  std::function<bool(const char* line)> send_line;
-  // The brushless test's gather preset for a motor mask (direct current).
-  std::function<void(std::uint32_t mask)> direct_current_gather;
-  // Sets gather source `source` to an address text ("" clears it).
-  std::function<void(std::uint32_t source, const char* address, int enable)> set_gather;
-};
-
-// The library's own card for a device number.
-CurrentLoopCard LibraryCurrentLoopCard(std::uint32_t device);
-
 // Arguments of a current-loop step test.
 struct CurrentLoopStep {
-  int motor;                // 1 to 8
-  int dwell_ms;             // length of the step
-  std::int32_t magnitude;   // the step command (P1018)
-  bool autotune;            // set the current-loop gains for the test
-  float duty_percent;       // open-loop output while the motor waits
-  int divisor;              // integral gain 0.25 / divisor
-  bool compact;             // the compact card's clock variables
+  int motor;               // 1 to 8
+  int dwell_ms;            // length of the step
+  std::int32_t magnitude;  // the step command (P1018)
+  bool autotune;           // set the current-loop gains for the test
+  float duty_percent;      // open-loop output while the motor waits
+  int divisor;             // integral gain 0.25 / divisor
+  bool compact;            // the compact card's clock variables
 };
 
 // The brushless and the brush step. Writes the sample time ("%lf", at most
@@ -152,14 +161,13 @@ struct CurrentLoopStep {
 // the step over; 0 for arguments refused (nothing sent), once the card stops
 // answering (nothing sent after that), for clock settings that cannot be
 // read or used, or when the step does not end within 1 s + dwell + 5 s.
-int DoACurrentLoopStep(CurrentLoopCard& card, const CurrentLoopStep& step, char* sample_time);
-int DoACurrentLoopStepBrush(CurrentLoopCard& card, const CurrentLoopStep& step,
-                            char* sample_time);
+int DoACurrentLoopStep(TuningCard& card, const CurrentLoopStep& step, char* sample_time);
+int DoACurrentLoopStepBrush(TuningCard& card, const CurrentLoopStep& step, char* sample_time);
 // Writes back what the last test of this process on that device and motor
 // saved (values it could not read are left alone). 1 when every line went
 // to the card; 0, with nothing sent, when there was no such test, or once
 // the card stops answering (the saved values stay for another try).
-int RestoreModifiedIvars(CurrentLoopCard& card, int motor);
+int RestoreModifiedIvars(TuningCard& card, int motor);
 // Forgets the saved values (a fresh process).
 void ForgetCurrentLoopTest();
 

@@ -19,6 +19,7 @@
 #include "corvan/status_api.h"
 #include "device_server_fixture.h"
 #include "link/library_app.h"
+#include "platform/home.h"
 
 namespace zimo::server {
 namespace {
@@ -261,6 +262,23 @@ TEST_F(ServerThreadsTest, BridgeLinksTheTamrxDeviceToItsCard) {
   const std::string output = Output();
   EXPECT_EQ(output.find("ZIMO[0] TAMRX"), std::string::npos) << output;
   EXPECT_EQ(Lines("ZIMO[3] TAMRX auto updating stopped."), 1) << output;
+}
+
+TEST_F(ServerThreadsTest, AWatchdogThatCannotStartFailsTheStart) {
+  // No event can be made in this home: a directory stands where the events'
+  // shared counter lives. The watchdog needs events to start.
+  const std::filesystem::path blocker = "/dev/shm" + platform::ObjectName("evgen", "home");
+  ASSERT_TRUE(std::filesystem::create_directory(blocker));
+  ASSERT_NO_FATAL_FAILURE(Register());
+  platform::Process server = SpawnServer();
+  ASSERT_TRUE(server.valid());
+  auto code = server.Wait(30s);
+  std::filesystem::remove(blocker);
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 1);
+  EXPECT_EQ(Lines("ZimoServer: the USB watchdog did not start"), 1) << Output();
+  EXPECT_EQ(Lines("ZimoServer: ended"), 1) << Output();
+  EXPECT_FALSE(ServiceUp());
 }
 
 TEST_F(ServerThreadsTest, WatchdogClosesAPulledCardAndReopensItWhenItComesBack) {

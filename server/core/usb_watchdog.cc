@@ -4,7 +4,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -48,10 +47,18 @@ bool RaiseThisThread() { return false; }
 
 std::string UsbName(int enumeration) { return "\\\\.\\ZimoUSB" + std::to_string(enumeration); }
 
-// Whether the card's name opens (no access asked; the handle is closed at
-// once).
+// Whether an open of a card's name shows the card gone: its name is not
+// served or its device refuses the open. An open that only took too long
+// (a busy driver host) shows nothing of the kind.
+bool ShowsGone(const platform::Status& open) {
+  return open.code() == platform::Code::kNotFound || open.code() == platform::Code::kClosed;
+}
+
+// Whether the card's name is there (no access asked; the handle is closed
+// at once).
 bool NameOpens(int enumeration) {
-  return platform::DeviceFile::Open(UsbName(enumeration), nullptr, kNameOpenTimeout).ok();
+  auto card = platform::DeviceFile::Open(UsbName(enumeration), nullptr, kNameOpenTimeout);
+  return card.ok() || !ShowsGone(card.status());
 }
 
 // The names that open, one bit per enumeration.
@@ -70,7 +77,8 @@ bool EventRequest(platform::DeviceFile& card, uint32_t code, uint32_t handle) {
 
 }  // namespace
 
-UsbWatchdog::UsbWatchdog(Hooks hooks) : hooks_(std::move(hooks)) {}
+UsbWatchdog::UsbWatchdog(Hooks hooks, std::chrono::milliseconds vanish_limit)
+    : hooks_(std::move(hooks)), vanish_limit_(vanish_limit) {}
 
 UsbWatchdog::~UsbWatchdog() { Stop(); }
 
@@ -112,15 +120,22 @@ bool UsbWatchdog::StartWatcher() {
   return true;
 }
 
+uint32_t UsbWatchdog::Look() {
+  const uint64_t look = ++looks_begun_;
+  const uint32_t present = UsbCardsPresent();
+  last_look_ = look << 8 | present;
+  return present;
+}
+
 void UsbWatchdog::WatcherThread() {
   RaiseThisThread();
-  uint32_t present = UsbCardsPresent();
-  seen_ = present;
+  uint32_t present = Look();
   while (!watcher_quit_) {
     if (!PauseUnlessStopped(100)) break;
-    const uint32_t now = UsbCardsPresent();
-    seen_ = now;
-    if (std::popcount(now) > std::popcount(present)) (void)plug_in_->Set();
+    const uint32_t now = Look();
+    // A name the previous look did not find: a card came, whether or not
+    // another one went meanwhile.
+    if ((now & ~present) != 0) (void)plug_in_->Set();
     present = now;
   }
 }
@@ -206,9 +221,9 @@ bool UsbWatchdog::PauseUnlessStopped(uint32_t ms) {
 
 void UsbWatchdog::WorkerThread() {
   while (!quit_) {
-    removed_while_arming_ = false;
+    changed_while_arming_ = false;
     const int k = Arm();
-    if (removed_while_arming_) {
+    if (changed_while_arming_) {
       if (!quit_ && hooks_.reopen_cards) hooks_.reopen_cards();
       continue;
     }
@@ -236,26 +251,26 @@ void UsbWatchdog::Forget(int enumeration) {
 
 int UsbWatchdog::Arm() {
   int n = 0;
-  present_ = 0;
+  uint32_t opened = 0;
   // Every enumeration is tried: a card past a missing name is armed too.
   for (int i = 0; i < kUsbEnumerations; ++i) {
     auto card = platform::DeviceFile::Open(UsbName(i), nullptr, kNameOpenTimeout);
     if (!card.ok()) {
       // An armed card that went while no wait was watching it: a removal
       // all the same.
-      if (armed(i)) {
+      if (ShowsGone(card.status()) && armed(i)) {
         HandleRemoval(i);
-        removed_while_arming_ = true;
+        changed_while_arming_ = true;
       }
       continue;
     }
+    opened |= 1u << i;
     std::lock_guard lock(armed_mu_);
     if (armed_[i]) {
       // Registered once per card: the driver's list holds one event of
       // ours however many passes run (a card put back is a new device,
       // whose entry went with its removal).
       ++n;
-      present_ |= 1u << i;
       continue;
     }
     auto event = platform::NamedEvent::CreateUnnamed(platform::EventReset::kAuto, false);
@@ -264,6 +279,8 @@ int UsbWatchdog::Arm() {
       continue;
     }
     Armed entry;
+    // The name opened: a look begun from now on finds it unless it goes.
+    entry.looks_before = looks_begun_;
     entry.driver_handle = platform::EventHandleForDriver(event->name());
     entry.event = std::move(*event);
     armed_[i] = std::move(entry);
@@ -274,9 +291,12 @@ int UsbWatchdog::Arm() {
       continue;
     }
     armed_[i]->device = MapDeviceNumToEnumAndLocation(kLocationUsb, static_cast<uint32_t>(i));
-    present_ |= 1u << i;
     ++n;
   }
+  // A name that was not there at the last look came since: a plug-in,
+  // which the card-open pass must see even when no wait saw it come.
+  if (arming_passes_++ > 0 && (opened & ~present_) != 0) changed_while_arming_ = true;
+  present_ = opened;
   if (!plug_in_) return 0;
   return n + 1;
 }
@@ -285,12 +305,14 @@ int UsbWatchdog::WaitForUsbEvent() {
   for (;;) {
     std::vector<platform::NamedEvent*> events;
     std::vector<int> enumeration_of;
+    std::vector<uint64_t> looks_before;
     {
       std::lock_guard lock(armed_mu_);
       for (int i = 0; i < kUsbEnumerations; ++i) {
         if (!armed_[i]) continue;
         events.push_back(&armed_[i]->event);
         enumeration_of.push_back(i);
+        looks_before.push_back(armed_[i]->looks_before);
       }
     }
     const size_t plug_index = events.size();
@@ -310,18 +332,22 @@ int UsbWatchdog::WaitForUsbEvent() {
       return 0;
     }
     // The driver sets no removal event: an armed card whose name is gone
-    // was removed. A name that came since the last look and is not armed
-    // is a card plugged in after a quick removal, which the count of names
-    // may not have seen change.
-    // The watcher's last look (at most 100 ms old): the names are not
-    // opened twice as often, which would keep a removed card's device busy.
-    const uint32_t present = seen_;
-    for (int i : enumeration_of) {
-      if ((present & (1u << i)) == 0) {
+    // was removed. The watcher's last look tells (the names are not opened
+    // twice as often, which would keep a removed card's device busy), but
+    // only a look begun after the card was armed: an older one may have
+    // been taken before the card came.
+    const uint64_t last = last_look_;
+    const uint32_t present = static_cast<uint32_t>(last & 0xFF);
+    for (size_t k = 0; k < enumeration_of.size(); ++k) {
+      const int i = enumeration_of[k];
+      if ((last >> 8) > looks_before[k] && (present & (1u << i)) == 0) {
         HandleRemoval(i);
         return 1;
       }
     }
+    // A name that came since the last look and is not armed: a plug-in
+    // (the watcher's event may not have come, as when the card came back
+    // before the watcher saw it go).
     const uint32_t came = present & ~present_;
     present_ = present;
     for (int i = 0; i < kUsbEnumerations; ++i) {
@@ -340,10 +366,11 @@ void UsbWatchdog::HandleRemoval(int enumeration) {
   if (device >= 0 && hooks_.close_removed) hooks_.close_removed(device);
   ++removals_;
   // The card-open pass must not find the card still there.
-  for (int polls = 0; NameOpens(enumeration); ++polls) {
-    if (polls == kRemovalVanishPolls) {
-      ServerTrace("USB watchdog: ZimoUSB%d still present %d ms after its removal", enumeration,
-                  kRemovalVanishPolls * 100);
+  const auto give_up = std::chrono::steady_clock::now() + vanish_limit_;
+  while (NameOpens(enumeration)) {
+    if (std::chrono::steady_clock::now() >= give_up) {
+      ServerTrace("USB watchdog: ZimoUSB%d still present %lld ms after its removal", enumeration,
+                  static_cast<long long>(vanish_limit_.count()));
       return;
     }
     if (!PauseUnlessStopped(100)) return;

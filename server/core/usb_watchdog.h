@@ -7,14 +7,23 @@
 // (bounded) until its name is gone and runs the server's card-open pass; a
 // plug-in runs the card-open pass.
 //
-// The USB driver sets no removal event itself, so the worker also looks at
-// the names every 100 ms: an armed card whose name no longer opens counts as
-// removed, and a name that appeared since the last look without being
-// armed as plugged in (a card pulled and put back between two counts of the
-// plug-in watcher). Its diagnostics go to the debug channel.
+// The plug-in watcher signals when a name appears that its previous look
+// did not find, so a card pulled and another one plugged in between two
+// looks is a plug-in although the number of cards stays the same.
+//
+// The USB driver sets no removal event itself, so the worker also reads the
+// watcher's looks every 100 ms: an armed card whose name did not open in a
+// look that began after the card was armed counts as removed (an older look
+// may predate the card). A name that times out is taken as still there:
+// only a name that is gone or refused counts as missing. A name that was
+// not there at the worker's last look (its own arming pass or the watcher's
+// look) is a plug-in, whichever of the two finds it first, so the card-open
+// pass runs for it even when the arming pass arms it before any wait. Its
+// diagnostics go to the debug channel.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,7 +39,7 @@ namespace zimo::server {
 inline constexpr int kUsbEnumerations = 8;
 // How long a removed card's name may linger before the worker gives up
 // waiting for it (and says so).
-inline constexpr int kRemovalVanishPolls = 100;  // of 100 ms each
+inline constexpr std::chrono::milliseconds kRemovalVanishLimit{10000};
 
 class UsbWatchdog {
  public:
@@ -41,7 +50,7 @@ class UsbWatchdog {
     // holds it.
     std::function<void(int device)> close_removed;
   };
-  explicit UsbWatchdog(Hooks hooks);
+  explicit UsbWatchdog(Hooks hooks, std::chrono::milliseconds vanish_limit = kRemovalVanishLimit);
   // Stops both threads.
   ~UsbWatchdog();
   UsbWatchdog(const UsbWatchdog&) = delete;
@@ -65,10 +74,14 @@ class UsbWatchdog {
     platform::NamedEvent event;
     uint32_t driver_handle = 0;
     int device = -1;
+    // The watcher's looks begun before the card was armed.
+    uint64_t looks_before = 0;
   };
 
   bool StartWatcher();
   void WatcherThread();
+  // Counts the names that open as one numbered look; the names found.
+  uint32_t Look();
   void WorkerThread();
   // Registers a removal event for each USB card present that has none yet
   // (once per card, so the driver's list never grows; the stop takes them
@@ -84,6 +97,7 @@ class UsbWatchdog {
   bool PauseUnlessStopped(uint32_t ms);
 
   Hooks hooks_;
+  const std::chrono::milliseconds vanish_limit_;
   // Set to ask the threads to end; wakes the worker's wait and both pauses.
   std::optional<platform::NamedEvent> stop_;
   std::atomic<bool> quit_{false};
@@ -96,9 +110,14 @@ class UsbWatchdog {
   mutable std::mutex armed_mu_;
   std::optional<Armed> armed_[kUsbEnumerations];
   std::atomic<int> removals_{0};
-  bool removed_while_arming_ = false;  // the worker's own
-  uint32_t present_ = 0;               // names present at the worker's last look
-  std::atomic<uint32_t> seen_{0};      // names that opened at the watcher's last count
+  // The worker's own: a removal or a plug-in found by the arming pass.
+  bool changed_while_arming_ = false;
+  int arming_passes_ = 0;
+  uint32_t present_ = 0;  // names present at the worker's last look
+  // The watcher's looks: how many began, and the last one finished (its
+  // number above the low 8 bits, the names that opened in the low 8 bits).
+  std::atomic<uint64_t> looks_begun_{0};
+  std::atomic<uint64_t> last_look_{0};
 };
 
 }  // namespace zimo::server

@@ -1,7 +1,9 @@
 // zimoserver started by hand with its cards' threads: the DPR mirror seen
-// from a client process through the library, the TAMRX bridge of the one
-// card that has a bridge device, and the USB watchdog closing a pulled card
-// and reopening it when it comes back; each with the server's own lines.
+// from a client process through the library (and ending once when a client
+// switches both areas off, or once at the end when two servers were started
+// together), the TAMRX bridge of the one card that has a bridge device, and
+// the USB watchdog closing each pulled card and reopening it when it comes
+// back; each with the server's own lines.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -17,6 +19,7 @@
 #include "corvan/status_api.h"
 #include "device_server_fixture.h"
 #include "link/library_app.h"
+#include "platform/home.h"
 
 namespace zimo::server {
 namespace {
@@ -75,10 +78,7 @@ class ServerThreadsTest : public ::testing::Test {
   // The server by hand, its standard output in a file of the home.
   void StartServer() {
     const std::string server = (zimo::testing::BinDir() / "zimoserver").string();
-    auto reg = platform::Spawn({server, "-RegServer"});
-    ASSERT_TRUE(reg.ok());
-    ASSERT_EQ(*reg->Wait(30s), 0);
-    out_ = home_.path() / "server.out";
+    ASSERT_NO_FATAL_FAILURE(Register());
     auto p = platform::Spawn({"/bin/sh", "-c", "exec \"$0\" > \"$1\" 2>&1", server, out_.string()});
     ASSERT_TRUE(p.ok()) << p.status().ToString();
     server_ = std::move(*p);
@@ -86,6 +86,20 @@ class ServerThreadsTest : public ::testing::Test {
         [&] { return Output().find("shared device table created") != std::string::npos; }));
     // Its start is over once the bridges were looked for.
     ASSERT_TRUE(Eventually([&] { return ServiceUp(); }));
+  }
+  // One more server process by hand, its output appended to the same file.
+  platform::Process SpawnServer() {
+    const std::string server = (zimo::testing::BinDir() / "zimoserver").string();
+    auto p =
+        platform::Spawn({"/bin/sh", "-c", "exec \"$0\" >> \"$1\" 2>&1", server, out_.string()});
+    EXPECT_TRUE(p.ok()) << p.status().ToString();
+    return p.ok() ? std::move(*p) : platform::Process();
+  }
+  void Register() {
+    auto reg = platform::Spawn({(zimo::testing::BinDir() / "zimoserver").string(), "-RegServer"});
+    ASSERT_TRUE(reg.ok());
+    ASSERT_EQ(*reg->Wait(30s), 0);
+    out_ = home_.path() / "server.out";
   }
   bool ServiceUp() { return std::filesystem::exists(platform::RunDir() / "ZimoServer.sock"); }
   // SIGTERM: the server ends as at the end of its quiet time. The time it
@@ -163,6 +177,63 @@ TEST_F(ServerThreadsTest, MirrorKeepsTheTableFreshForAnotherProcess) {
   EXPECT_EQ(Lines("ZIMO[1] Dual ported RAM auto updating stopped."), 1) << Output();
 }
 
+TEST_F(ServerThreadsTest, AClientSwitchingBothAreasOffEndsTheMirrorOnce) {
+  RegisterDevice(0, 4, 0);
+  RegisterDevice(1, 4, 1);
+  SetDword("ZimoPCI1", "DPRAutoActive", 1);
+  SetDword("ZimoPCI1", "DPRMonitorPeriod", 20);
+  ASSERT_NO_FATAL_FAILURE(StartHost({"pci older", "pci spran"}, {"ZimoPCI0", "ZimoPCI1"}));
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_TRUE(Eventually([&] {
+    return Lines("ZIMO[1] Dual ported RAM auto updating started.") == 1;
+  })) << Output();
+
+  ASSERT_NE(OpenZimoDevice(1), 0u);
+  ZimoDPRRealTimeEx(1, 255, 20, 0);
+  ZimoDPRBackgroundEx(1, 0, 20, 1);
+  ASSERT_TRUE(Eventually([&] {
+    return Lines("ZIMO[1] Dual ported RAM auto updating (SELF) stopped.") == 1;
+  })) << Output();
+  std::this_thread::sleep_for(200ms);  // ten periods: the line is not repeated
+  EXPECT_EQ(Lines("ZIMO[1] Dual ported RAM auto updating (SELF) stopped."), 1);
+  CloseZimoDevice(1);
+  corvan::App().End();
+
+  // A mirror that ended by itself is not stopped again at the end.
+  StopServer();
+  EXPECT_EQ(Lines("ZIMO[1] Dual ported RAM auto updating (SELF) stopped."), 1) << Output();
+  EXPECT_EQ(Lines("ZIMO[1] Dual ported RAM auto updating stopped."), 0) << Output();
+}
+
+TEST_F(ServerThreadsTest, TwoServersStartedTogetherMirrorOnceAndStopOnce) {
+  RegisterDevice(0, 4, 0);
+  RegisterDevice(1, 4, 1);
+  SetDword("ZimoPCI1", "DPRAutoActive", 1);
+  SetDword("ZimoPCI1", "DPRMonitorPeriod", 20);
+  ASSERT_NO_FATAL_FAILURE(StartHost({"pci older", "pci spran"}, {"ZimoPCI0", "ZimoPCI1"}));
+  ASSERT_NO_FATAL_FAILURE(Register());
+  platform::Process first = SpawnServer();
+  platform::Process second = SpawnServer();
+  ASSERT_TRUE(first.valid() && second.valid());
+  // One of them finds the other running and ends as a normal end.
+  ASSERT_TRUE(Eventually([&] { return !first.IsRunning() || !second.IsRunning(); })) << Output();
+  platform::Process& ended = first.IsRunning() ? second : first;
+  server_ = std::move(first.IsRunning() ? first : second);
+  auto code = ended.Wait(30s);
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 0);
+  ASSERT_TRUE(Eventually([&] { return ServiceUp(); }));
+  ASSERT_TRUE(Eventually([&] {
+    return Lines("ZIMO[1] Dual ported RAM auto updating started.") == 1;
+  })) << Output();
+  EXPECT_EQ(Lines("ZimoServer: another instance is running"), 1) << Output();
+
+  StopServer();
+  EXPECT_EQ(Lines("ZIMO[1] Dual ported RAM auto updating started."), 1) << Output();
+  EXPECT_EQ(Lines("ZIMO[1] Dual ported RAM auto updating stopped."), 1) << Output();
+  EXPECT_EQ(Lines("ZimoServer: ended"), 1) << Output();
+}
+
 TEST_F(ServerThreadsTest, BridgeLinksTheTamrxDeviceToItsCard) {
   RegisterDevice(0, 4, 0);
   RegisterDevice(3, 4, 1);
@@ -193,6 +264,23 @@ TEST_F(ServerThreadsTest, BridgeLinksTheTamrxDeviceToItsCard) {
   EXPECT_EQ(Lines("ZIMO[3] TAMRX auto updating stopped."), 1) << output;
 }
 
+TEST_F(ServerThreadsTest, AWatchdogThatCannotStartFailsTheStart) {
+  // No event can be made in this home: a directory stands where the events'
+  // shared counter lives. The watchdog needs events to start.
+  const std::filesystem::path blocker = "/dev/shm" + platform::ObjectName("evgen", "home");
+  ASSERT_TRUE(std::filesystem::create_directory(blocker));
+  ASSERT_NO_FATAL_FAILURE(Register());
+  platform::Process server = SpawnServer();
+  ASSERT_TRUE(server.valid());
+  auto code = server.Wait(30s);
+  std::filesystem::remove(blocker);
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 1);
+  EXPECT_EQ(Lines("ZimoServer: the USB watchdog did not start"), 1) << Output();
+  EXPECT_EQ(Lines("ZimoServer: ended"), 1) << Output();
+  EXPECT_FALSE(ServiceUp());
+}
+
 TEST_F(ServerThreadsTest, WatchdogClosesAPulledCardAndReopensItWhenItComesBack) {
   // The library counts device keys from Device0 on: one with no card.
   RegisterDevice(0, 4, 7);
@@ -218,6 +306,17 @@ TEST_F(ServerThreadsTest, WatchdogClosesAPulledCardAndReopensItWhenItComesBack) 
                  {automation::Variant(4), Text("I10"),
                   automation::Variant::ByRef(&answer, automation::VT_BSTR)}),
             S_FALSE);
+  // With no enumeration 0 left, the card at 1 is still watched.
+  ASSERT_EQ(Call(*client, 0x17,
+                 {automation::Variant(5), Text("I10"),
+                  automation::Variant::ByRef(&answer, automation::VT_BSTR)}),
+            S_OK);
+  ASSERT_EQ(control_.Command("surprise 1"), "ok");
+  ASSERT_TRUE(Eventually([&] { return Lines("ZimoServer: device 5 removed") == 1; })) << Output();
+  EXPECT_EQ(Call(*client, 0x17,
+                 {automation::Variant(5), Text("I10"),
+                  automation::Variant::ByRef(&answer, automation::VT_BSTR)}),
+            S_FALSE);
   // Back: opened again by the server, and the client's calls answer.
   const std::string added = control_.Command("add usb older");
   ASSERT_EQ(added.rfind("ok ", 0), 0u) << added;
@@ -228,16 +327,24 @@ TEST_F(ServerThreadsTest, WatchdogClosesAPulledCardAndReopensItWhenItComesBack) 
                   automation::Variant::ByRef(&answer, automation::VT_BSTR)}),
             S_OK);
   EXPECT_FALSE(answer.bstr().empty());
+  const std::string added5 = control_.Command("add usb older");
+  ASSERT_EQ(added5.rfind("ok ", 0), 0u) << added5;
+  const int again5 = std::stoi(added5.substr(3));
+  ASSERT_TRUE(Eventually([&] { return Lines("ZimoServer: device 5 opened") == 2; })) << Output();
+  EXPECT_EQ(Call(*client, 0x17,
+                 {automation::Variant(5), Text("I10"),
+                  automation::Variant::ByRef(&answer, automation::VT_BSTR)}),
+            S_OK);
   objects_.clear();
 
   // The stop does not wait for a USB event, and nothing opens a card after.
   std::this_thread::sleep_for(300ms);
   EXPECT_LT(StopServer(), 3000ms);  // the shutdown's own pause is 1000 ms
   const size_t log0 = control_.Log(again).size();
-  const size_t log1 = control_.Log(1).size();
+  const size_t log1 = control_.Log(again5).size();
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(control_.Log(again).size(), log0);
-  EXPECT_EQ(control_.Log(1).size(), log1);
+  EXPECT_EQ(control_.Log(again5).size(), log1);
 }
 
 }  // namespace

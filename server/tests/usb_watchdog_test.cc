@@ -3,18 +3,24 @@
 // plug-ins reach the server's hooks, a card past a missing name is watched,
 // the driver's event list never fills however often a card comes and goes
 // (each card gets one removal event, whatever the number of passes), and
-// the stop does not wait for a USB event.
+// the stop does not wait for a USB event. A card pulled and another one
+// plugged in between two looks of the watcher is still a plug-in, and a
+// removed card's name that stays (a new card took it at once) ends the wait
+// for it after its limit, with the server's line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/server_trace.h"
 #include "core/usb_watchdog.h"
 #include "device_server_fixture.h"
 #include "platform/debug.h"
@@ -24,6 +30,17 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::HostControl;
+
+std::mutex g_trace_mu;
+std::vector<std::string> g_trace;
+void Record(const char* line) {
+  std::lock_guard lock(g_trace_mu);
+  g_trace.emplace_back(line);
+}
+std::vector<std::string> Trace() {
+  std::lock_guard lock(g_trace_mu);
+  return g_trace;
+}
 
 // As the fixture's Eventually, with room for a machine loaded by parallel
 // builds and tests (a removal is seen within a few 100 ms polls otherwise).
@@ -48,7 +65,11 @@ class UsbWatchdogTest : public ::testing::Test {
       ASSERT_TRUE(key->SetDword("Enumeration", static_cast<uint32_t>(enumeration)).ok());
     }
     std::vector<std::string> argv = {(zimo::testing::BinDir() / "zimo-drvhost").string(),
-                                     "--no-registry", "--card", "usb older", "--card", "usb spran"};
+                                     "--no-registry",
+                                     "--card",
+                                     "usb older",
+                                     "--card",
+                                     "usb spran"};
     platform::SpawnOptions options;
     if (HostDebugToFile()) {
       // The drivers' debug lines, in a file of the home.
@@ -108,12 +129,22 @@ class UsbWatchdogTest : public ::testing::Test {
     ASSERT_EQ(control_.Command("surprise " + std::to_string(card)), "ok");
   }
 
-  void StartWatchdog() {
-    watchdog_ = std::make_unique<UsbWatchdog>(UsbWatchdog::Hooks{[this] { ++reopens_; },
-                                                                 [this](int device) {
-                                                                   std::lock_guard lock(mu_);
-                                                                   closed_.push_back(device);
-                                                                 }});
+  // `on_close` runs in the close hook, after the close is recorded.
+  void StartWatchdog(std::function<void(int device)> on_close = nullptr,
+                     std::chrono::milliseconds vanish_limit = kRemovalVanishLimit) {
+    auto reopen = [this] {
+      ++reopens_;
+      if (Present(0)) ++reopens_with_0_;
+      if (on_reopen_) on_reopen_();
+    };
+    auto close = [this, on_close](int device) {
+      {
+        std::lock_guard lock(mu_);
+        closed_.push_back(device);
+      }
+      if (on_close) on_close(device);
+    };
+    watchdog_ = std::make_unique<UsbWatchdog>(UsbWatchdog::Hooks{reopen, close}, vanish_limit);
     ASSERT_TRUE(watchdog_->Init());
   }
   std::vector<int> Closed() {
@@ -127,6 +158,8 @@ class UsbWatchdogTest : public ::testing::Test {
   HostControl control_;
   std::unique_ptr<UsbWatchdog> watchdog_;
   std::atomic<int> reopens_{0};
+  std::atomic<int> reopens_with_0_{0};  // card-open passes that found name 0
+  std::function<void()> on_reopen_;     // runs at the end of each card-open pass
   std::mutex mu_;
   std::vector<int> closed_;
 };
@@ -211,6 +244,67 @@ TEST_F(UsbWatchdogEventsTest, EachCardGetsOneRemovalEventHoweverManyPassesRun) {
   EXPECT_EQ(HostDebugLines(kAdded), 2 + kRounds);
   EXPECT_TRUE(watchdog_->armed(0));
   EXPECT_TRUE(watchdog_->armed(1));
+}
+
+TEST_F(UsbWatchdogTest, ACardPluggedInDuringACardOpenPassIsOpenedByTheNext) {
+  // Card 0 goes; then card 1 goes, and a new card takes name 0 while the
+  // card-open pass after that removal runs: the number of names is the
+  // same at every look, and the new card is armed before any wait.
+  HostControl plug;
+  ASSERT_TRUE(plug.Connect());
+  std::atomic<bool> plug_in_next_pass{false};
+  std::atomic<bool> added{false};
+  on_reopen_ = [&] {
+    if (plug_in_next_pass.exchange(false))
+      added = plug.Command("add usb older").rfind("ok ", 0) == 0;
+  };
+  ASSERT_NO_FATAL_FAILURE(StartWatchdog([&](int device) {
+    if (device == 5) plug_in_next_pass = true;
+  }));
+  ASSERT_TRUE(Eventually([&] { return watchdog_->armed(0) && watchdog_->armed(1); }));
+  ASSERT_NO_FATAL_FAILURE(Unplug(0));
+  ASSERT_TRUE(Eventually([&] { return Closed() == std::vector<int>{4} && !Present(0); }));
+  const int before = reopens_with_0_;
+  ASSERT_NO_FATAL_FAILURE(Unplug(1));
+  ASSERT_TRUE(Eventually([&] { return added && Present(0); }));
+  EXPECT_EQ(Closed(), (std::vector<int>{4, 5}));
+  // A card-open pass ran with the new card there, which opens it; it is
+  // watched, and its removal is seen in turn.
+  EXPECT_TRUE(Eventually([&] { return reopens_with_0_ > before; }));
+  EXPECT_TRUE(Eventually([&] { return watchdog_->armed(0); }));
+  ASSERT_NO_FATAL_FAILURE(Unplug(0));
+  EXPECT_TRUE(Eventually([&] { return Closed() == std::vector<int>{4, 5, 4}; }));
+}
+
+TEST_F(UsbWatchdogTest, ARemovedCardsNameThatStaysEndsTheWaitAfterItsLimit) {
+  {
+    std::lock_guard lock(g_trace_mu);
+    g_trace.clear();
+  }
+  SetServerTraceSinkForTesting(&Record);
+  // While the worker closes the pulled card, a new card is plugged in and
+  // takes its name: the name does not go.
+  HostControl plug;
+  ASSERT_TRUE(plug.Connect());
+  std::atomic<bool> added{false};
+  ASSERT_NO_FATAL_FAILURE(StartWatchdog(
+      [&](int device) {
+        if (device == 4) added = plug.Command("add usb older").rfind("ok ", 0) == 0;
+      },
+      1000ms));
+  ASSERT_TRUE(Eventually([&] { return watchdog_->armed(0) && watchdog_->armed(1); }));
+  ASSERT_NO_FATAL_FAILURE(Unplug(0));
+  const std::string line = "USB watchdog: ZimoUSB0 still present 1000 ms after its removal";
+  EXPECT_TRUE(Eventually([&] {
+    const auto trace = Trace();
+    return std::count(trace.begin(), trace.end(), line) == 1;
+  }));
+  // The card-open pass follows, and the new card is watched.
+  EXPECT_TRUE(Eventually([&] { return reopens_ >= 1 && watchdog_->armed(0); }));
+  EXPECT_TRUE(added);
+  EXPECT_EQ(Closed(), std::vector<int>{4});
+  watchdog_.reset();
+  SetServerTraceSinkForTesting(nullptr);
 }
 
 }  // namespace

@@ -260,6 +260,9 @@ TEST_P(FixedBuffersTest, FixedBufferDataUpdateSeesBothBuffersRefreshed) {
   ASSERT_EQ(ZimoDPRRealTimeEx(0, 1, 1, 1), 1);
   ASSERT_EQ(ZimoDPRBackgroundEx(0, 1, 1, 1), 1);
   ASSERT_EQ(Host("clock 0 on 4"), "ok");
+  // A count of polls, not a time: enough for the card's clock thread to get
+  // its turn on a loaded machine (the update returns as soon as it sees both).
+  block().BackgroundPollLimit = 2000000;
   EXPECT_EQ(ZimoDPRFixedBufferDataUpdate(0), 1);
   ASSERT_EQ(Host("clock 0 off"), "ok");
   ASSERT_EQ(Host("freeze 0 on"), "ok");

@@ -29,6 +29,8 @@ using tuning::SavedMotorTest;
 using TestPath = testing::SetupTestCard;
 using testing::GoldenLines;
 using testing::Has;
+using testing::UnreadableTable;
+using testing::UnreadableTables;
 
 // Motor 2 of an older card: outputs at Y:$C00C, current channel 2
 // (In82 = 49174), no node, I904/I900 adding 10 % to a duty of 10 %,
@@ -287,22 +289,10 @@ TEST_F(CurrentFeedback, NoPendingTestSendsNothing) {
 }
 
 TEST_F(CurrentFeedback, AnUnreadableFeedbackTableChangesNothing) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> words;
-    std::uint32_t status_of_721;
-  };
-  std::vector<std::string> full(32, "1049347");
-  const Case cases[] = {
-      {"empty reply", {"1049347", ""}, kStatusAck},
-      {"card error", {"1049347", "\aERR003"}, kStatusCardError},
-      {"no end by $73F", full, kStatusAck},
-  };
-  for (const Case& c : cases) {
+  for (const UnreadableTable& c : UnreadableTables()) {
     TestPath path;
     ScriptMotor2(path);
-    path.Table(c.words);
-    if (c.status_of_721 != kStatusAck) path.Reply("RY:$721", c.words[1], c.status_of_721);
+    path.Table(c);
     EXPECT_EQ(DownloadMotor2(path), 0) << c.name;
     for (const auto& line : path.sent) EXPECT_EQ(line.rfind("RY:$7", 0), 0u) << c.name << line;
     EXPECT_EQ(tuning::ReadResultsFromCurrentFeedbackTest(path.Card()), -5) << c.name;

@@ -34,6 +34,8 @@ using tuning::SavedMotorTest;
 using TestPath = testing::SetupTestCard;
 using testing::GoldenLines;
 using testing::Has;
+using testing::UnreadableTable;
+using testing::UnreadableTables;
 
 // Motor 3 of an older card: five feedback entries, the end word at $725,
 // In83 = $C009, In03 = $C00A, In69 = 32000.
@@ -224,23 +226,12 @@ TEST_F(OpenLoop, RefusedWithoutTraffic) {
 }
 
 TEST_F(OpenLoop, AnUnreadableFeedbackTableChangesNothing) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> words;
-    std::uint32_t status_of_721;
-  };
-  const Case cases[] = {
-      {"empty reply", {"1049347", ""}, kStatusAck},
-      {"card error", {"1049347", "\aERR003"}, kStatusCardError},
-      {"no end by $73F", std::vector<std::string>(32, "1049347"), kStatusAck},
-  };
   for (const Procedure& p : kProcedures) {
     if (p.kind == OpenLoopKind::kFirstGeneration) continue;  // it writes no entry
-    for (const Case& c : cases) {
+    for (const UnreadableTable& c : UnreadableTables()) {
       TestPath path;
       ScriptMotor3(path);
-      path.Table(c.words);
-      if (c.status_of_721 != kStatusAck) path.Reply("RY:$721", c.words[1], c.status_of_721);
+      path.Table(c);
       EXPECT_EQ(Download(path, p.kind, Request()), 0) << c.name;
       const std::size_t searched = c.words.size() == 32 ? 32 : 2;
       EXPECT_EQ(path.sent.size(), searched) << c.name;

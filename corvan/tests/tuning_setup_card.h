@@ -16,6 +16,23 @@
 
 namespace zimo::corvan::testing {
 
+// A feedback table the search cannot get through: its words from $720 on
+// and the status of the reply for $721.
+struct UnreadableTable {
+  const char* name;
+  std::vector<std::string> words;
+  std::uint32_t status_of_721;
+};
+
+// An empty reply, a card error, and 32 entries with no end by $73F.
+inline std::vector<UnreadableTable> UnreadableTables() {
+  return {
+      {"empty reply", {"1049347", ""}, kStatusAck},
+      {"card error", {"1049347", "\aERR003"}, kStatusCardError},
+      {"no end by $73F", std::vector<std::string>(32, "1049347"), kStatusAck},
+  };
+}
+
 class SetupTestCard : public TuningPath {
  public:
   tuning::TuningCard Card(bool spran = false, int device = 0) {
@@ -40,6 +57,10 @@ class SetupTestCard : public TuningPath {
       std::snprintf(command, sizeof command, "RY:$%x", static_cast<unsigned>(0x720 + i));
       Reply(command, words[i] + "\r");
     }
+  }
+  void Table(const UnreadableTable& table) {
+    Table(table.words);
+    if (table.status_of_721 != kStatusAck) Reply("RY:$721", table.words[1], table.status_of_721);
   }
 
  private:

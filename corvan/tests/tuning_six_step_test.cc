@@ -28,6 +28,8 @@ using Lines = std::vector<std::string>;
 using TestPath = testing::SetupTestCard;
 using testing::GoldenLines;
 using testing::Has;
+using testing::UnreadableTable;
+using testing::UnreadableTables;
 
 // Motor 1 of an older card: outputs at Y:$C002, commutation word X:$C001,
 // no node, I904/I900 adding 10 % to the duty, In69 20000; one feedback
@@ -330,23 +332,12 @@ TEST_F(SixStep, WithoutAPendingTestOrOnARefusedCardNothingIsSent) {
 }
 
 TEST_F(SixStep, AnUnreadableFeedbackTableChangesNothing) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> words;
-    std::uint32_t status_of_721;
-  };
-  const Case cases[] = {
-      {"empty reply", {"1049347", ""}, kStatusAck},
-      {"card error", {"1049347", "\aERR003"}, kStatusCardError},
-      {"no end by $73F", std::vector<std::string>(32, "1049347"), kStatusAck},
-  };
   for (Which test : {Which::kVoltage, Which::kCurrent}) {
-    for (const Case& c : cases) {
+    for (const UnreadableTable& c : UnreadableTables()) {
       tuning::ResetMotorTests();
       TestPath path;
       ScriptMotor1(path);
-      path.Table(c.words);
-      if (c.status_of_721 != kStatusAck) path.Reply("RY:$721", c.words[1], c.status_of_721);
+      path.Table(c);
       EXPECT_EQ(Download(test, path), 0) << c.name;
       for (const auto& line : path.sent) EXPECT_EQ(line.rfind("RY:$7", 0), 0u) << c.name << line;
       EXPECT_EQ(path.sent.back(), c.words.size() == 32 ? "RY:$73f" : "RY:$721") << c.name;

@@ -71,9 +71,8 @@ int DownloadCurrentFeedbackTestProgram(const TuningCard& card, int motor, float 
   if (!p.Flush()) return 0;
 
   std::int32_t in82 = 0, in02 = 0, in25 = 0, i1002 = 0;
-  if (!p.ReadI(static_cast<std::uint32_t>(n * 100 + 82), &in82) ||
-      !p.ReadI(static_cast<std::uint32_t>(n * 100 + 2), &in02) ||
-      !p.ReadI(static_cast<std::uint32_t>(n * 100 + 25), &in25) || !p.ReadI(1002, &i1002)) {
+  if (!p.ReadI(Var(n, 82), &in82) || !p.ReadI(Var(n, 2), &in02) || !p.ReadI(Var(n, 25), &in25) ||
+      !p.ReadI(1002, &i1002)) {
     return 0;
   }
   const std::int32_t channel = (in82 - 49150) / 8 - 1;

@@ -50,6 +50,8 @@ void ResetMotorTests();
 
 // The motors the tests address: 1 to 8.
 inline bool ValidTestMotor(int motor) { return motor >= 1 && motor <= 8; }
+// The number of motor n's I-variable k (In<k>).
+inline std::uint32_t Var(int n, int k) { return static_cast<std::uint32_t>(n * 100 + k); }
 
 // First word of the feedback table and the last one a search may look at.
 inline constexpr std::uint32_t kFeedbackTableStart = 0x720;

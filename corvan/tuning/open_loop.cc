@@ -148,8 +148,7 @@ int DownloadOpenLoopTest(const TuningCard& card, OpenLoopKind kind, const OpenLo
     std::uint32_t end = 0;
     if (p.SearchFeedbackTable(&end) != TestProgram::Search::kFound) return 0;
     std::int32_t in03 = 0, in83 = 0;
-    if (!p.ReadI(static_cast<std::uint32_t>(n * 100 + 3), &in03) ||
-        !p.ReadI(static_cast<std::uint32_t>(n * 100 + 83), &in83)) {
+    if (!p.ReadI(Var(n, 3), &in03) || !p.ReadI(Var(n, 83), &in83)) {
       return 0;
     }
 
@@ -169,7 +168,7 @@ int DownloadOpenLoopTest(const TuningCard& card, OpenLoopKind kind, const OpenLo
     }
 
     std::int32_t in69 = 0;
-    if (!p.ReadI(static_cast<std::uint32_t>(n * 100 + 69), &in69)) return 0;
+    if (!p.ReadI(Var(n, 69), &in69)) return 0;
     const std::int32_t amplitude = OpenLoopAmplitude(in69, r.magnitude);
     DefineWords(p, n);
     if (!p.ok()) return 0;

@@ -123,8 +123,6 @@ constexpr double kCurrentSteps[7][2] = {{1, 0}, {1, -1}, {0, -1}, {-1, 0}, {-1, 
 constexpr double kUvwSteps[7][2] = {{1, -0.5}, {0.5, -1},  {-0.5, -0.5}, {-1, 0.5},
                                     {-0.5, 1}, {0.5, 0.5}, {1, -0.5}};
 
-std::uint32_t Var(int n, int k) { return static_cast<std::uint32_t>(n * 100 + k); }
-
 enum class Records { kRead, kStopped, kLost };
 // The run flag and, when it still reads -1 (the program was not stopped),
 // the seven records from P10<first> on.

@@ -4,6 +4,7 @@
 // of the server's, and the folder of the built programs.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -26,19 +27,21 @@
 
 namespace zimo::corvan::testing {
 
-// A clock that runs kScale times faster than real time, so the library's
-// fixed waits (calibrations, the open handshake's pauses) pass quickly while
-// keeping their order: a pause still gives the card time to answer. Waits on
-// the port are bounded by poll() in real milliseconds and so stay at least
-// as long as asked.
+// A clock for the library's fixed waits: a sleep or a pause passes in
+// 1/kScale of its length and the clock then jumps to the pause's end, so the
+// calibrations and the open handshake's pauses go quickly while keeping their
+// order (a pause still gives the card time to answer). Between pauses the
+// clock runs at real speed, so a time-out that waits for the card (a port
+// read bounded by poll() and the clock) keeps its real length: a card thread
+// that is slow on a loaded machine is still waited for.
 class ScaledClock : public platform::Clock {
  public:
   static constexpr int kScale = 20;
 
   platform::Micros Now() const override {
     return std::chrono::duration_cast<platform::Micros>(
-               std::chrono::steady_clock::now().time_since_epoch()) *
-           kScale;
+               std::chrono::steady_clock::now().time_since_epoch()) +
+           platform::Micros(skipped_.load(std::memory_order_acquire));
   }
   bool WaitUntil(platform::Micros deadline, std::stop_token stop) override {
     const platform::Micros left = deadline - Now();
@@ -47,8 +50,17 @@ class ScaledClock : public platform::Clock {
     std::mutex mutex;
     std::unique_lock<std::mutex> lock(mutex);
     std::condition_variable_any wake;
-    return !wake.wait_until(lock, stop, real_deadline, [] { return false; });
+    if (wake.wait_until(lock, stop, real_deadline, [] { return false; })) return false;
+    if (stop.stop_requested()) return false;
+    // Jump to the pause's end (never back: another thread may have jumped
+    // further meanwhile).
+    const platform::Micros rest = deadline - Now();
+    if (rest.count() > 0) skipped_.fetch_add(rest.count(), std::memory_order_acq_rel);
+    return true;
   }
+
+ private:
+  std::atomic<std::int64_t> skipped_{0};
 };
 
 // The scaled clock installed for the holder's lifetime.

@@ -1,0 +1,2 @@
+// Holds the test programs' precompiled header; runs no test of its own.
+#include <gtest/gtest.h>

@@ -36,7 +36,9 @@ class Serial : public ::testing::Test {
     image.com_port = 3;
     image.baud_rate = baud;
     image.retries = 3;
-    image.timeout = 20;
+    // 500 polls of 100 us: the least the library keeps once the card is open,
+    // and enough for the open's probes to find a slow simulated card.
+    image.timeout = 500;
     return image;
   }
   tagMCardInfo* Open(int baud = 38400) {
@@ -183,6 +185,7 @@ TEST_F(Serial, ReadStoppedBySizeKeepsItsText) {
   Attach();
   tagMCardInfo* r = Open();
   ASSERT_EQ(r->connected, 1);
+  r->timeout = 20000;  // the card answers: wait for it however loaded the machine
   card_.SetIVar(10, 3713707);
   char buffer[8];
   std::memset(buffer, 'x', sizeof(buffer));

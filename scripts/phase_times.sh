@@ -3,7 +3,11 @@
 #   phase_report            prints every recorded phase with its time
 # The records go to $ZIMO_PHASE_LOG (one "name seconds" line each), so a
 # script that calls another shares one report.
-: "${ZIMO_PHASE_LOG:=$(mktemp -t zimo-phases.XXXXXX)}"
+# The script that made the log removes it (phase_report_once).
+if [[ -z ${ZIMO_PHASE_LOG:-} ]]; then
+  ZIMO_PHASE_LOG=$(mktemp -t zimo-phases.XXXXXX)
+  ZIMO_PHASE_LOG_MINE=1
+fi
 export ZIMO_PHASE_LOG
 
 phase() {
@@ -23,12 +27,21 @@ phase_report() {
     "$ZIMO_PHASE_LOG"
 }
 
-# The slowest tests of the last ctest run in BUILD_DIR, from its log.
+# The report at the end of the script that owns the log; then the log goes.
+phase_report_once() {
+  [[ -n ${ZIMO_PHASE_LOG_MINE:-} ]] || return 0
+  phase_report
+  rm -f "$ZIMO_PHASE_LOG"
+}
+
+# The slowest tests of the last ctest run in BUILD_DIR, from its log (the
+# whole name, parameters included). The last stage reads all its input, so
+# no stage of the pipe ends early under pipefail.
 slowest_tests() {
   local log=$1/Testing/Temporary/LastTest.log count=${2:-15}
   [[ -f $log ]] || return 0
   echo "== the $count slowest tests"
-  awk '/^[0-9]+\/[0-9]+ Test: / { name = $3 }
+  awk '/^[0-9]+\/[0-9]+ Test: / { sub(/^[0-9]+\/[0-9]+ Test: /, ""); name = $0 }
        /^Test time = / { printf "%9.2f s  %s\n", $4, name }' "$log" |
-    sort -rn | head -"$count"
+    sort -rn | awk -v n="$count" 'NR <= n'
 }

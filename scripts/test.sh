@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/phase_times.sh
+trap phase_report_once EXIT
 preset=${ZIMO_PRESET:-asan}
 jobs=$(nproc)
 phase configure cmake --preset "$preset"
@@ -14,6 +15,4 @@ test_jobs=$((jobs * 4 > 16 ? 16 : jobs * 4))
 rc=0
 phase tests ctest --preset "$preset" -j "$test_jobs" || rc=$?
 slowest_tests "build/$preset" 15
-# Called from .ci/run, which prints the whole report at its end.
-[[ -n ${ZIMO_PHASE_OWNER:-} ]] || phase_report
 exit $rc

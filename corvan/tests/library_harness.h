@@ -39,9 +39,7 @@ class ScaledClock : public platform::Clock {
   static constexpr int kScale = 20;
 
   platform::Micros Now() const override {
-    return std::chrono::duration_cast<platform::Micros>(
-               std::chrono::steady_clock::now().time_since_epoch()) +
-           platform::Micros(skipped_.load(std::memory_order_acquire));
+    return Real() + platform::Micros(skipped_.load(std::memory_order_acquire));
   }
   bool WaitUntil(platform::Micros deadline, std::stop_token stop) override {
     const platform::Micros left = deadline - Now();
@@ -50,16 +48,25 @@ class ScaledClock : public platform::Clock {
     std::mutex mutex;
     std::unique_lock<std::mutex> lock(mutex);
     std::condition_variable_any wake;
-    if (wake.wait_until(lock, stop, real_deadline, [] { return false; })) return false;
+    wake.wait_until(lock, stop, real_deadline, [] { return false; });
     if (stop.stop_requested()) return false;
-    // Jump to the pause's end (never back: another thread may have jumped
-    // further meanwhile).
-    const platform::Micros rest = deadline - Now();
-    if (rest.count() > 0) skipped_.fetch_add(rest.count(), std::memory_order_acq_rel);
+    // Jump to the pause's end: the offset grows to what this deadline needs,
+    // never by more, so sleepers waking together move the clock only as far
+    // as the latest of them (and never back).
+    const std::int64_t needed = (deadline - Real()).count();
+    std::int64_t current = skipped_.load(std::memory_order_acquire);
+    while (current < needed &&
+           !skipped_.compare_exchange_weak(current, needed, std::memory_order_acq_rel)) {
+    }
     return true;
   }
 
  private:
+  static platform::Micros Real() {
+    return std::chrono::duration_cast<platform::Micros>(
+        std::chrono::steady_clock::now().time_since_epoch());
+  }
+
   std::atomic<std::int64_t> skipped_{0};
 };
 

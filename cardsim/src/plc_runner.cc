@@ -19,6 +19,9 @@ std::string PlcName(int n) { return "PLC " + std::to_string(n); }
 // the end of its program in the low 20 bits of an L word's Y half).
 constexpr uint32_t kOlderProgramTable = 0xE00, kSpranProgramTable = 0x9000;
 constexpr uint32_t kOlderProgramStart = 0x1800, kSpranProgramStart = 0x9600;
+// SPRAN cards keep a PLC status table of their own (32 ends, the end before
+// them one word below); on older cards it is the PLC part of the table above.
+constexpr uint32_t kSpranPlcStatusTable = 0x3100;
 constexpr uint32_t kOlderEnableWord = 0x1, kSpranEnableWord = 0x26;
 constexpr uint32_t kOlderTimer = 0x700;
 }  // namespace
@@ -173,10 +176,13 @@ void Interpreter::UpdateProgramTables() {
     end += size("PROG " + std::to_string(n));
     memory_.WritePair(table + static_cast<uint32_t>(n), end & mask);
   }
+  if (model_.spran) memory_.WritePair(kSpranPlcStatusTable - 1, end & mask);
   for (int n = 0; n < 32; ++n) {
     end += size(PlcName(n));
     uint64_t disabled = ((plc_enabled_ >> n) & 1u) != 0 ? 0 : 0x800000u;
     memory_.WritePair(table + 256 + static_cast<uint32_t>(n), disabled | (end & mask));
+    if (model_.spran)
+      memory_.WritePair(kSpranPlcStatusTable + static_cast<uint32_t>(n), disabled | (end & mask));
   }
 }
 

@@ -25,11 +25,12 @@ constexpr int kPlcs = 32;
 struct Tables {
   std::uint32_t program_table;  // end of motion program n at + n, of PLC n at + 256 + n
   std::uint32_t program_zero;   // where motion program 0 starts
+  std::uint32_t plc_table;      // the PLC status table: 32 ends, the previous end below
   std::uint32_t enable_word;    // X word with the PLC enable bits
   std::uint32_t mask;           // address mask
 };
-constexpr Tables kSpranTables{0x9000, 0x9600, 0x26, 0x7FFFF};
-constexpr Tables kOlderTables{0xE00, 0x1800, 0x1, 0xFFFF};
+constexpr Tables kSpranTables{0x9000, 0x9600, 0x3100, 0x26, 0x7FFFF};
+constexpr Tables kOlderTables{0xE00, 0x1800, 0xF00, 0x1, 0xFFFF};
 constexpr std::uint32_t kPlcPart = 256;
 
 const Tables& TablesOf(const SharedDeviceBlock& block) {
@@ -92,11 +93,15 @@ std::optional<std::uint32_t> ReadWord(std::uint32_t device, const char* command,
   return words.front();
 }
 
-// Interpreted PLCs: the end table from the PLC part on. False when the first
-// read failed (nothing is filled then).
+// Interpreted PLCs: the PLC status table (on older cards the PLC part of
+// the program table). False when the first read failed (nothing is filled
+// then).
 bool ReadPlcTable(std::uint32_t device, const Tables& t, ZimoPlcStatus& status) {
-  const std::uint32_t table = t.program_table + kPlcPart;
-  const auto before = ReadLong(device, table - 1, t.mask);
+  const std::uint32_t table = t.plc_table;
+  char first[32];
+  std::snprintf(first, sizeof first, "rhl$%X,1", table - 1);
+  const auto before_reply = Read(device, first, 14);
+  const auto before = before_reply ? LongWordAt(*before_reply, 0, t.mask) : std::nullopt;
   if (!before) return false;
   std::uint32_t previous_end = before->value;
 

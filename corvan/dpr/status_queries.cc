@@ -231,15 +231,20 @@ auto ViaMailbox(std::uint32_t number, Read read) -> decltype(read()) {
   return UnderCommandLock(*d, read);
 }
 
-// A status bit of a motor: the DPR reader's, or the bit of the servo or
-// motor word the card's generation keeps it in.
+// A status bit of a motor, in the servo or motor word the card's generation
+// keeps it in: the DPR reader's when the copy holding that word runs (the
+// servo word is in the real-time copy, the motor word too on SPRAN cards
+// and in the background copy on older ones), else the card's answer.
 std::int32_t MotorBit(std::uint32_t number, std::int32_t m, MotorStatusBit at,
                       std::int32_t (*dpr)(std::uint32_t, std::int32_t)) {
   const auto d = DeviceOf(number);
   if (!d || !d->Motor(m)) return 0;
-  if (d->Background()) return UnderCommandLock(*d, [&] { return dpr(number, m); });
   const MotorWord word = d->spran() ? at.spran_word : at.older_word;
   const int bit = d->spran() ? at.spran_bit : at.older_bit;
+  const bool in_real_time = word == MotorWord::kServo || d->spran();
+  if (in_real_time ? d->RealTime() : d->Background()) {
+    return UnderCommandLock(*d, [&] { return dpr(number, m); });
+  }
   const auto w = AsciiMotorWord(*d, m, word == MotorWord::kServo);
   return w ? static_cast<std::int32_t>((*w >> bit) & 1u) : 0;
 }

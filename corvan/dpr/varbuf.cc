@@ -14,7 +14,9 @@
 //
 // Users belong to the process that registered them; the counts and the DPR
 // words are shared. A process registers only while no other process holds
-// users, so no list ever moves under another process's descriptors.
+// users, so no list ever moves under another process's descriptors. The
+// card is told the new list start while its entry count is 0, and gets
+// the count (and the ready-flag request) only after it.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -300,8 +302,10 @@ std::int32_t Register(const Vbg& v, std::uint16_t count, std::uint32_t* addresse
 
   v.block->VbgEntryReadyMode =
       FirmwareHasReadyBits(v.block->FirmwareVersion, sizeof v.block->FirmwareVersion) ? 1 : 0;
-  Resume(v, old_entries + count, false);
+  // The start first, while the card has no entries: the count it then
+  // gets describes lists that already lie where the start points.
   WriteWord(v, v.layout->vbg_start_address, CardStart(v, new_start));
+  Resume(v, old_entries + count, false);
   v.block->VbgNextFree = v.block->DprCardBase + new_start;
   v.block->VbgUserCount = static_cast<std::uint16_t>(v.block->VbgUserCount + 1);
   v.block->VbgInUse = 1;
@@ -350,8 +354,8 @@ std::int32_t Relayout(const Vbg& v, int handle, const Planned* changed) {
   if (changed == nullptr) v.slot(handle).reset();
   Commit(v, planned);
   const int entries = Entries(planned);
-  Resume(v, entries, true);
   WriteWord(v, v.layout->vbg_start_address, CardStart(v, new_start));
+  Resume(v, entries, true);
   v.block->VbgNextFree = v.block->DprCardBase + new_start;
   if (changed == nullptr) {
     v.block->VbgUserCount = static_cast<std::uint16_t>(v.block->VbgUserCount - 1);

@@ -47,9 +47,12 @@ class DriverTable {
   std::array<std::array<std::shared_ptr<DriverHandle>, kEnumerations>, kLocationRows> handles_;
 };
 
+// Lives to the very end of the process: the library's end (an exit handler
+// registered when the library is loaded) closes the devices still open, and
+// runs after the destructors of statics made later, as this one is.
 DriverTable& Table() {
-  static DriverTable table;
-  return table;
+  static DriverTable* const table = new DriverTable();
+  return *table;
 }
 
 bool IsBusLocation(std::uint32_t location) {

@@ -60,9 +60,11 @@ struct ProcessInterrupts {
   }
 };
 
+// Lives to the very end of the process, for the library's end at exit
+// that stops the interrupts of devices still open (see the driver table).
 ProcessInterrupts& State() {
-  static ProcessInterrupts state;
-  return state;
+  static ProcessInterrupts* const state = new ProcessInterrupts();
+  return *state;
 }
 
 std::shared_ptr<EventSet> EventsOf(int device) {

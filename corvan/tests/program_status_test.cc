@@ -92,6 +92,30 @@ TEST_P(ProgramStatusTest, InterpretedPlcsRunUnderTheirRunBit) {
   EXPECT_EQ(ZimoGetProgramInfo(0, 1, 32, &start, &end), 0);
 }
 
+// The PLC status table lies at 0x3100 on SPRAN cards (apart from the
+// program table at 0x9000), at 0xF00 on older cards: the export reads the
+// word below it, the enable word and the 32 entries, in that order.
+TEST_P(ProgramStatusTest, ReadsThePlcStatusTableOfItsCardGeneration) {
+  Ask("OPEN PLC 1 CLEAR");
+  Ask("P1=1");
+  Ask("CLOSE");
+  rig().Lines();
+  ZimoPlcStatus s;
+  ASSERT_EQ(ZimoGetPlcStatus(0, &s), 1);
+  EXPECT_EQ(s.plc[1].size, 2u);
+  std::vector<std::string> expected{Spran() ? "rhl$30FF,1" : "rhl$EFF,1",
+                                    Spran() ? "rhx$26" : "rhx$1"};
+  for (std::uint32_t i = 0; i < 32; ++i) {
+    char line[32];
+    std::snprintf(line, sizeof line, "rhl$%x,1", (Spran() ? 0x3100u : 0xF00u) + i);
+    expected.push_back(line);
+  }
+  std::vector<std::string> lines = rig().Lines();
+  ASSERT_GE(lines.size(), expected.size());
+  lines.resize(expected.size());
+  EXPECT_EQ(lines, expected);
+}
+
 // Motion program 0 starts at the fixed address; PLC 0 at the word below
 // the PLC part of the table.
 TEST_P(ProgramStatusTest, MotionProgramZeroStartsAtTheFixedAddress) {

@@ -62,9 +62,7 @@ class StatusQueriesTest : public testing::StatusRigTest {
   }
 };
 
-// The queries and their ASCII twins. The PCI rig is left out: over the PCI
-// port the answer to a control character comes one exchange late (the
-// driver's read gives up before the simulated card has answered).
+// The queries and their ASCII twins.
 class StatusTwinsTest : public StatusQueriesTest {};
 
 struct Query {
@@ -148,6 +146,61 @@ TEST_P(StatusTwinsTest, DprAnswersEqualTheCardsAsciiAnswers) {
                            Spran() ? "rhx:$B0" : "rhx:$3D", Spran() ? "rhy:$C0" : "rhy:$814"}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
   }
+}
+
+// The motor bits with one fixed buffer running and the other off: the
+// servo word lives in the real-time copy on every card, the motor word in
+// the real-time copy on SPRAN cards and in the background copy on older
+// ones. A word whose copy is off is asked of the card, so every state gives
+// the same answers, and enabled and in position read 1 in the dwell.
+TEST_P(StatusTwinsTest, MotorBitsComeFromTheCopyHoldingTheirWord) {
+  RunProgramOne();
+  using Bit = std::int32_t (*)(std::uint32_t, std::int32_t);
+  const Bit bits[] = {ZimoMotorEnabled,  ZimoOnNegativeLimit, ZimoOnPositiveLimit,
+                      ZimoOpenLoop,      ZimoDataBlock,       ZimoHandwheelEnabled,
+                      ZimoPhasedMotor,   ZimoAmpEnabled,      ZimoInposition,
+                      ZimoWarnFError,    ZimoFatalFError,     ZimoAmpFault,
+                      ZimoHomeComplete,  ZimoOnPositionLimit};
+  auto read_all = [&] {
+    std::vector<std::int32_t> v;
+    for (Bit b : bits) v.push_back(b(0, 0));
+    return v;
+  };
+  const char* servo_ask = Spran() ? "rhx:$B0" : "rhx:$3D";
+  const char* motor_ask = Spran() ? "rhy:$C0" : "rhy:$814";
+
+  // Background only.
+  ASSERT_EQ(ZimoDPRBackgroundEx(0, 1, 1, 2), 1);
+  rig().Servo(2);
+  ZimoDPRUpdateBackground(0);
+  rig().Lines();
+  const std::vector<std::int32_t> background_only = read_all();
+  EXPECT_EQ(background_only[0], 1);  // enabled
+  EXPECT_EQ(background_only[8], 1);  // in position
+  {
+    const Texts lines = rig().Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), servo_ask), lines.end());
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), motor_ask) != lines.end(), Spran());
+  }
+  ZimoDPRBackground(0, 0);
+
+  // Real time only.
+  ASSERT_EQ(ZimoDPRRealTimeEx(0, 0x3, 1, 1), 1);
+  rig().Servo(2);
+  ASSERT_EQ(ZimoDPRUpdateRealTime(0), 1);
+  rig().Lines();
+  EXPECT_EQ(read_all(), background_only);
+  {
+    const Texts lines = rig().Lines();
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), servo_ask), lines.end());
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), motor_ask) != lines.end(), !Spran());
+  }
+
+  // Both, then neither.
+  BuffersOn();
+  EXPECT_EQ(read_all(), background_only);
+  BuffersOff();
+  EXPECT_EQ(read_all(), background_only);
 }
 
 // A program running linear in system 1, over the DPR: running, mode 1,
@@ -416,6 +469,8 @@ const RigKind kRigs[] = {
 INSTANTIATE_TEST_SUITE_P(Rigs, StatusQueriesTest, ::testing::ValuesIn(kRigs), testing::RigName);
 
 const RigKind kTwinRigs[] = {
+    {"pci older", kLocationPci, false},
+    {"pci spran", kLocationPci, true},
     {"usb older", kLocationUsb, false},
     {"usb spran", kLocationUsb, true},
     {"eth older", kLocationEthernet, false},

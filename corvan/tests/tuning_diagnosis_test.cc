@@ -240,6 +240,44 @@ TEST(MotorDiagnosis, ASilentCardReadsAsZeros) {
   EXPECT_EQ(p.depth_, 0);
 }
 
+// A link that dies part way: the question that found no answer is the
+// last one asked, and every later one reads as unanswered (the findings of
+// zeros and of missing status words).
+TEST(MotorDiagnosis, StopsAskingAtTheFirstLostExchange) {
+  struct Case {
+    int answered;
+    std::uint32_t mask;
+  };
+  // After I103: Ix07, Ix08, Ix16, Ix17, Ix19, Ix22, Ix30, Ix67, Ix69 and %
+  // read as 0; the status words bring no bits.
+  for (const Case& c : {Case{0, 0x1F165Fu}, Case{5, 0x1F1650u}}) {
+    SCOPED_TRACE(c.answered);
+    LockedPath p;
+    WorkingMotor(p, 1, false);
+    p.SilentAfter(c.answered);
+    EXPECT_EQ(tuning::WhyMotorNotMoving(p, 0, 2, false, 1), c.mask);
+    EXPECT_EQ(p.sent, Lines(kOlderMotor1.begin(), kOlderMotor1.begin() + c.answered + 1));
+    EXPECT_EQ(p.depth_, 0);
+  }
+}
+
+TEST(SystemDiagnosis, StopsAskingAtTheFirstLostExchange) {
+  LockedPath p;
+  WorkingSystem(p, 2, true);
+  p.SilentAfter(13);  // the motor search's first question finds no answer
+  EXPECT_EQ(tuning::WhyCSNotMoving(p, 0, true, 2), 0x800u);
+  EXPECT_EQ(p.sent, (Lines{"CLOSE", "&2", "I10", "I11", "I5213", "I5287", "I5288", "I5289",
+                           "I5290", "I5294", "I5296", "%", "pc", "&"}));
+  EXPECT_EQ(p.depth_, 0);
+
+  LockedPath older;
+  WorkingSystem(older, 2, false);
+  older.SilentAfter(0);
+  EXPECT_EQ(tuning::WhyCSNotMoving(older, 0, false, 2), 0x2AA3u);
+  EXPECT_EQ(older.sent, Lines{"CLOSE"});
+  EXPECT_EQ(older.depth_, 0);
+}
+
 const Lines kOlderSystem2 = {
     "CLOSE",  "&2", "I10", "I11", "I13", "I287", "I288", "I289", "I290", "I294", "I296", "%", "pc",
     "ry$8d8", "#",  "#1",  "#2",  "#3",  "#4",   "#5",   "#6",   "#7",   "#8",   "??",   "#5"};
@@ -617,6 +655,33 @@ TEST_F(DiagnosisCard, ATypeOneCardAnsweringEveryLineWithAnError) {
   const std::uint32_t mask = whyMotorNotMoving(0, 1);
   card().script().InjectError(0);
   EXPECT_EQ(mask, 0x1F165Fu);
+}
+
+// A muted card: each diagnosis asks its first question, waits out that
+// one time-out and asks nothing more.
+TEST_F(DiagnosisCard, AMutedCardCostsOneQuestion) {
+  for (const auto& g : kGenerations) {
+    SCOPED_TRACE(g.name);
+    Start(g.model());
+    card().script().SetMuted(true);
+    card().script().ClearLog();
+    whyMotorNotMoving(0, 1);
+    auto asked = [&] {
+      Lines got;
+      // Leaves out the link's own flushes and the settings it restores
+      // after a time-out.
+      for (const auto& line : card_->received()) {
+        if (line != "^X" && line.rfind("I3=2", 0) != 0) got.push_back(line);
+      }
+      card().script().ClearLog();
+      return got;
+    };
+    EXPECT_EQ(asked(), Lines{"CLOSE"});
+    whyCSNotMoving(0, 1);
+    EXPECT_EQ(asked(), Lines{"CLOSE"});
+    card().script().SetMuted(false);
+    Stop();
+  }
 }
 
 // The second process: opens the card, waits for the trigger file, then

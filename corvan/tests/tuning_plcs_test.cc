@@ -15,6 +15,7 @@
 #include "temp_home.h"
 #include "tuning/tuning.h"
 #include "tuning_scripted_path.h"
+#include "tuning_transcripts.h"
 
 #if __has_include("cardsim/attach_pty.h")
 #define TUNING_TEST_WITH_CARD 1
@@ -163,8 +164,10 @@ TEST(LimitPlcs, StopAtTheCutAndNeverStartAPartProgram) {
       TuningPath path;
       path.SilentAfter(static_cast<int>(k));
       EXPECT_EQ(p.run(path), 0) << p.name << " cut after " << k;
-      // The line that got no answer is the last one sent.
-      const Lines expected(p.lines->begin(), p.lines->begin() + static_cast<long>(k) + 1);
+      // The line that got no answer is the last one sent, but for the
+      // CLOSE of a program the cut left open.
+      Lines expected(p.lines->begin(), p.lines->begin() + static_cast<long>(k) + 1);
+      if (testing::BufferLeftOpen(*p.lines, k)) expected.push_back("CLOSE");
       EXPECT_EQ(path.sent, expected) << p.name << " cut after " << k;
     }
   }
@@ -305,6 +308,40 @@ TEST_F(PlcCardTest, AMutedCardGetsOneLineAndTheProgramIsNotStarted) {
   EXPECT_EQ(got[0], "M166->X:$6f,24,1");
   for (std::size_t i = 1; i < kVelLimitMotor2.size(); ++i) {
     EXPECT_EQ(std::count(got.begin(), got.end(), kVelLimitMotor2[i]), 0) << kVelLimitMotor2[i];
+  }
+}
+
+// The link drops the answer to the first line inside each program body:
+// the procedure stops, and closes the buffer it opened on its way out, so
+// the card runs the next line of any client instead of storing it.
+TEST_F(PlcCardTest, ALostAnswerInsideAProgramLeavesNoBufferOpen) {
+  struct Case {
+    const char* name;
+    const Lines* lines;
+    std::function<std::int32_t()> run;
+  };
+  const Case cases[] = {
+      {"position limit", &kPosLimitMotor8, [] { return DownloadPosLimitPLC(0, 8); }},
+      {"velocity limit", &kVelLimitMotor2, [] { return DownloadVelLimitPLC(0, 2, 100); }},
+      {"rough phase", &kRoughPhaseMotor3, [] { return DownloadAndRunRoughPhasePLC(0, 3); }},
+      {"gantry parabolic", &kGantryOlder, [] { return DoAGantryParabolic(0, 1, 2); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto open = std::find_if(c.lines->begin(), c.lines->end(),
+                                   [](const std::string& l) { return l.rfind("OPEN", 0) == 0; });
+    ASSERT_NE(open, c.lines->end());
+    ASSERT_NE(open + 1, c.lines->end());
+    const std::string inside = *(open + 1);
+    for (auto it = c.lines->begin(); it <= open; ++it) ASSERT_EQ(it->find(inside), std::string::npos);
+    card_->card().script().SilenceAt(inside, 1);
+    EXPECT_EQ(c.run(), 0);
+    card_->card().script().ClearSilence();
+    char reply[256];
+    FormatAndGetResponse(0, reply, 255, "P77=5");
+    EXPECT_EQ(card_->card().PVar(77), 5);
+    FormatAndGetResponse(0, reply, 255, "P77=0");
+    card_->card().script().ClearLog();
   }
 }
 

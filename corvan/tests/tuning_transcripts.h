@@ -5,10 +5,13 @@
 // scripted card that records where the preset was asked for.
 #pragma once
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -129,6 +132,28 @@ inline void ExpectGoldenTranscripts(const std::vector<TuningProcedure>& procedur
 // A card silent after k lines, for every k: the procedure fails, nothing
 // is sent after the line that got no answer, and the gather is set up only
 // when every line before it was answered.
+// Whether the card may hold a program buffer open once lines 0 to k have
+// gone out and line k went unanswered: an OPEN line went out and no CLOSE
+// (or CLS) after it was answered.
+inline bool BufferLeftOpen(const Lines& lines, std::size_t k) {
+  auto starts = [](const std::string& line, const char* word) {
+    const std::size_t n = std::strlen(word);
+    if (line.size() < n) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+      if ((line[i] & ~0x20) != word[i]) return false;
+    }
+    return line.size() == n || line[n] == ' ' || (line[n] >= '0' && line[n] <= '9');
+  };
+  bool open = false;
+  for (std::size_t i = 0; i <= k && i < lines.size(); ++i) {
+    if (starts(lines[i], "OPEN")) open = true;
+    if (i < k && (starts(lines[i], "CLOSE") || starts(lines[i], "CLS"))) open = false;
+  }
+  return open;
+}
+
+// The link cut after each line in turn: nothing more is sent, except the
+// CLOSE of a program buffer the cut left open.
 inline void ExpectStopAtEveryCut(const std::vector<TuningProcedure>& procedures) {
   for (const auto& p : procedures) {
     const Transcript golden = LoadTranscript(p.golden);
@@ -137,7 +162,8 @@ inline void ExpectStopAtEveryCut(const std::vector<TuningProcedure>& procedures)
       scripted.path.SilentAfter(static_cast<int>(k));
       auto card = scripted.card();
       EXPECT_EQ(p.run(card), 0) << p.golden << " cut after " << k;
-      const Lines sent(golden.lines.begin(), golden.lines.begin() + static_cast<long>(k) + 1);
+      Lines sent(golden.lines.begin(), golden.lines.begin() + static_cast<long>(k) + 1);
+      if (BufferLeftOpen(golden.lines, k)) sent.push_back("CLOSE");
       EXPECT_EQ(scripted.path.sent, sent) << p.golden << " cut after " << k;
       const bool gathered = golden.gather_at >= 0 && static_cast<int>(k) >= golden.gather_at;
       EXPECT_EQ(scripted.gathers.size(), gathered ? 1u : 0u) << p.golden << " cut after " << k;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -305,6 +306,34 @@ TEST_P(VarBufTest, ChangeMovesTheListAndTellsTheCard) {
   EXPECT_EQ(ZimoDPRLFixed(reinterpret_cast<const std::uint32_t*>(a_data), 1.0), -9.0);
   EXPECT_EQ(a_data[2], 5);
   EXPECT_EQ(b_data[0], 6);
+}
+
+// While the card has entries to copy it must never see the list start
+// move: the new start goes out while the entry count is 0, and the count
+// (and the ready-flag request) only after it. Every host write of the
+// start word is checked against the count the card would see with it,
+// through registration, change and removal.
+TEST_P(VarBufTest, TheStartMovesOnlyWhileTheCardHasNoEntries) {
+  std::mutex mutex;
+  std::vector<std::uint16_t> counts_at_start_writes;
+  const std::uint32_t start = W().start, count = W().entry_count;
+  card().memory().SetDprWriteHook([&](std::size_t offset, std::size_t length) {
+    if (offset > start + 1 || offset + length <= start) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    counts_at_start_writes.push_back(card().memory().DprWord(count));
+  });
+  ZimoDPRBackGroundVar(0, 1);
+  const std::int32_t a = Register({0x100, 0x101}, {});
+  const std::int32_t b = Register({0x102}, {});
+  ASSERT_EQ(b, 2);
+  const std::uint32_t changed[3] = {0x103, 0x104 | W().two_word_bit, 0x100};
+  ASSERT_EQ(ZimoDPRVarBufChange(0, a, 3, changed), 1);
+  ASSERT_EQ(ZimoDPRVarBufRemove(0, b), 1);
+  ASSERT_EQ(ZimoDPRVarBufRemove(0, a), 1);
+  card().memory().SetDprWriteHook(nullptr);
+  std::lock_guard<std::mutex> lock(mutex);
+  ASSERT_FALSE(counts_at_start_writes.empty());
+  EXPECT_EQ(counts_at_start_writes, std::vector<std::uint16_t>(counts_at_start_writes.size(), 0));
 }
 
 TEST_P(VarBufTest, AnotherProcessWithUsersRefusesRegistration) {

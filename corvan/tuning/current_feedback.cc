@@ -215,8 +215,9 @@ int SetIvarForFeedback(const TuningCard& card, int ivar, std::int32_t address, i
 
   std::uint32_t position = 0;
   bool at_end = false;
+  // The search position is this call's own: the saved end word belongs to
+  // a pending test's entry, which its read-results call takes away.
   if (p.SearchFeedbackTable(&position, &at_end, &address) != TestProgram::Search::kFound) return 0;
-  s.tableEndWord = position;
   const long source = address;
 
   // The entry the I-variable points at: one word holding the source, or

@@ -6,7 +6,7 @@
 // back the motor and coordinate system it addressed) and holds the device's
 // command lock across its questions, so no other client's command lands in
 // the middle. A question the card does not answer reads as 0, which itself
-// shows up as findings.
+// shows up as findings; after the first lost exchange nothing more is asked.
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
@@ -33,6 +33,45 @@ constexpr char kBadMotorForDefinition[] = "Invalid Motor Number Specified in iGe
 constexpr char kBel = '\a';
 
 std::uint32_t Bit(int b) { return std::uint32_t{1} << b; }
+
+// The path of one diagnosis: once an exchange is lost (a time-out or a
+// failure, not a card's error answer) the card is asked nothing more, and
+// every later question reads as unanswered. A dead link so costs one
+// time-out rather than one per try of every question, all under the lock.
+class DiagnosisPath : public CardCommandPath {
+ public:
+  explicit DiagnosisPath(CardCommandPath& inner) : inner_(inner) {}
+  std::uint32_t GetResponseEx(int device, char* buffer, std::uint32_t size,
+                              const char* command) override {
+    if (lost_) {
+      if (buffer != nullptr && size > 0) buffer[0] = '\0';
+      return kStatusTimeout;
+    }
+    const std::uint32_t word = inner_.GetResponseEx(device, buffer, size, command);
+    const std::uint32_t status = word & kStatusMask;
+    if (status == kStatusTimeout || status == kStatusBadAck || status == kStatusFailure) {
+      lost_ = true;
+    }
+    return word;
+  }
+  std::uint32_t GetLine(int device, char* buffer, std::uint32_t size) override {
+    if (lost_) {
+      if (buffer != nullptr && size > 0) buffer[0] = '\0';
+      return 0;
+    }
+    return inner_.GetLine(device, buffer, size);
+  }
+  void SendCommand(int device, const char* command) override {
+    if (!lost_) inner_.SendCommand(device, command);
+  }
+  void ChangeStore(int device, const char* text) override { inner_.ChangeStore(device, text); }
+  void Lock(int device) override { inner_.Lock(device); }
+  void Unlock(int device) override { inner_.Unlock(device); }
+
+ private:
+  CardCommandPath& inner_;
+  bool lost_ = false;
+};
 
 // One exchange into `reply` (kReplyMax characters); the status word.
 std::uint32_t Ask(CardCommandPath& path, int device, char* reply, const char* format, ...)
@@ -168,10 +207,11 @@ int LowestBit(std::uint32_t mask) {
 
 }  // namespace
 
-std::uint32_t WhyMotorNotMoving(CardCommandPath& path, int device, int card_type, bool spran_form,
-                                int motor) {
+std::uint32_t WhyMotorNotMoving(CardCommandPath& card_path, int device, int card_type,
+                                bool spran_form, int motor) {
   const int last_motor = spran_form ? 32 : 8;
   if (motor < 1 || motor > last_motor) return kBadMotorNumber;
+  DiagnosisPath path(card_path);
   const unsigned n = static_cast<unsigned>(motor) * 100;
   CommandPathLock lock(path, device);
   char reply[kReplyMax + 1];
@@ -251,9 +291,10 @@ int GetCoordSysDef(CardCommandPath& path, int device, bool spran, int motor, cha
   return found;
 }
 
-std::uint32_t WhyCSNotMoving(CardCommandPath& path, int device, bool spran_form, int system) {
+std::uint32_t WhyCSNotMoving(CardCommandPath& card_path, int device, bool spran_form, int system) {
   const int last_system = spran_form ? 16 : 8;
   if (system < 1 || system > last_system) return kBadSystemNumber;
+  DiagnosisPath path(card_path);
   const unsigned s = (spran_form ? 5000u : 0u) + static_cast<unsigned>(system) * 100;
   char reply[kReplyMax + 1];
   std::uint32_t mask = 0;

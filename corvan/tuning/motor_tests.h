@@ -19,7 +19,7 @@ namespace zimo::corvan::tuning {
 // The record of the last set-up test, one for the whole process (one test
 // of the family at a time per process).
 struct MotorTestSavedState {
-  std::uint32_t tableEndWord = 0;  // feedback-table end word of the last search
+  std::uint32_t tableEndWord = 0;  // feedback-table word of the pending test's own entry
   std::int32_t nodeBit = 0;        // node value of the last test that computed one
   std::int32_t varloFlag = 0;      // VARLO flag of the last current-feedback test
   std::int32_t clockPairFlag = 0;  // 1: I997/I998 changed; 0: I901/I902

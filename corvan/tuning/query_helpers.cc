@@ -31,6 +31,19 @@ std::int32_t ClampToInt32(double value) {
   return static_cast<std::int32_t>(value);
 }
 
+// Whether `line` begins (after blanks) with `word`, in any case, followed
+// by a blank, a digit or its end.
+bool StartsWithWord(const char* line, const char* word) {
+  while (IsSpace(*line)) ++line;
+  std::size_t i = 0;
+  for (; word[i] != '\0'; ++i) {
+    const char c = line[i];
+    if (c == '\0' || (c & ~0x20) != word[i]) return false;
+  }
+  const char next = line[i];
+  return next == '\0' || IsSpace(next) || (next >= '0' && next <= '9');
+}
+
 }  // namespace
 
 std::uint32_t ParseHexDigits(const char* text, std::int32_t count) {
@@ -70,11 +83,22 @@ bool ProgramWriter::Line(const char* format, ...) {
     ok_ = false;
     return false;
   }
+  // An OPEN line may have reached the card even when its answer is lost.
+  const bool opens = StartsWithWord(command, "OPEN");
+  const bool closes = StartsWithWord(command, "CLOSE") || StartsWithWord(command, "CLS");
+  if (opens) buffer_open_ = true;
   status_ = path_.GetResponseEx(device_, reply_, kReplyMax, command);
   szStripUnquotedSpaceA(reply_);
   const std::uint32_t kind = status_ & kStatusMask;
   if (kind == kStatusTimeout || kind == kStatusFailure) ok_ = false;
+  if (closes && ok_) buffer_open_ = false;
   return ok_;
+}
+
+ProgramWriter::~ProgramWriter() {
+  if (!buffer_open_) return;
+  char reply[kReplyMax + 1] = {};
+  path_.GetResponseEx(device_, reply, kReplyMax, "CLOSE");
 }
 
 int InBufferedMode(CardCommandPath& path, int device, int card_type) {

@@ -28,9 +28,17 @@ bool ComposeCommand(char* out, const char* format, va_list args);
 // Sends a card program one line an exchange. Once an exchange times out or
 // fails, nothing more is sent and ok() stays false; a card error reply does
 // not stop it. A line that does not fit is not sent and also stops it.
+//
+// A writer that goes out of scope with a program buffer open (an OPEN line
+// went out, and no CLOSE was answered after it) sends CLOSE, answered or
+// not: otherwise the card would store every later line of every client
+// instead of running it.
 class ProgramWriter {
  public:
   ProgramWriter(CardCommandPath& path, int device) : path_(path), device_(device) {}
+  ~ProgramWriter();
+  ProgramWriter(const ProgramWriter&) = delete;
+  ProgramWriter& operator=(const ProgramWriter&) = delete;
 
   bool Line(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool ok() const { return ok_; }
@@ -43,6 +51,7 @@ class ProgramWriter {
   CardCommandPath& path_;
   int device_;
   bool ok_ = true;
+  bool buffer_open_ = false;
   std::uint32_t status_ = 0;
   char reply_[kReplyMax + 1] = {};
 };

@@ -19,6 +19,7 @@ constexpr uint32_t kPollStall = 4;
 constexpr int kCharPolls = 5000;
 constexpr int kShortReadPolls = 250;
 constexpr size_t kMaxLine = 255;
+constexpr int kMaxAnswerLines = 64;
 
 using ctrl::kAck;
 using ctrl::kBel;
@@ -43,13 +44,15 @@ uint32_t ErrorReply(DeviceExtension& ext, const char* buffer, uint32_t count) {
   return kLineError | count;
 }
 
-// The body shared by the two line reads.
-uint32_t ReadLine(DeviceExtension& ext, char* buffer, uint32_t requested, bool short_read) {
+// The body shared by the two line reads. `quick` gives the ordinary read
+// the short read's patience (for the rest of an answer already under way).
+uint32_t ReadLine(DeviceExtension& ext, char* buffer, uint32_t requested, bool short_read,
+                  bool quick = false) {
   ext.port_last_error = 0;
   // A request for no room at all stores nothing; the NUL still fits, as
   // every caller's buffer has at least one byte.
   const uint32_t room = requested == 0 ? 0 : std::min<uint32_t>(requested, 256) - 1;
-  const int poll_limit = short_read ? kShortReadPolls : kCharPolls;
+  const int poll_limit = short_read || quick ? kShortReadPolls : kCharPolls;
   uint32_t status = kLineCut;
   uint32_t count = 0;
   int idle = 0;
@@ -170,6 +173,35 @@ uint32_t ReadLinePortEx(DeviceExtension& ext, char* buffer, uint32_t requested) 
   return ReadLine(ext, buffer, requested, true);
 }
 
+// A control character's answer: its line, then the rest of the answer up
+// to the card's ACK, so that nothing of it waits in the port for the next
+// exchange (which would read this answer's ACK as an empty answer of its
+// own). Lines after the first join it in the buffer as far as it has room;
+// a card that ends its answer without an ACK costs the short read's wait.
+uint32_t ReadControlAnswer(DeviceExtension& ext, char* buffer, uint32_t requested) {
+  uint32_t last = ReadLinePort(ext, buffer, requested);
+  uint32_t count = last & kLineCountMask;
+  // A card that never stops talking still lets the exchange end.
+  for (int lines = 1; (last & kLineStatusMask) == kLineCr && count > 0 && lines < kMaxAnswerLines;
+       ++lines) {
+    const uint32_t error = ext.port_last_error;
+    char rest[256];
+    last = ReadLine(ext, rest, sizeof rest, false, true);
+    const uint32_t more = last & kLineCountMask;
+    if ((last & kLineStatusMask) == kLineTimeout) {
+      ext.port_last_error = error;  // no more lines: the answer had none
+      break;
+    }
+    const uint32_t room = requested == 0 ? 0 : std::min<uint32_t>(requested, 256) - 1;
+    const uint32_t take = std::min(more, room > count ? room - count : 0);
+    std::memcpy(buffer + count, rest, take);
+    count += take;
+    buffer[count] = '\0';
+    if (more == 0) break;
+  }
+  return count;
+}
+
 uint32_t GetControlResponsePort(DeviceExtension& ext, char c, char* buffer, uint32_t requested) {
   (void)WriteCharPort(ext, c);
   switch (c) {
@@ -180,7 +212,7 @@ uint32_t GetControlResponsePort(DeviceExtension& ext, char c, char* buffer, uint
     case ctrl::kCtrlP:
     case ctrl::kCtrlV:
     case ctrl::kCtrlY:
-      return kLineEnd | (ReadLinePort(ext, buffer, requested) & kLineCountMask);
+      return kLineEnd | (ReadControlAnswer(ext, buffer, requested) & kLineCountMask);
     case ctrl::kCtrlT:
       return kLineEnd | (ReadLinePortEx(ext, buffer, requested) & kLineCountMask);
     case ctrl::kCtrlE:

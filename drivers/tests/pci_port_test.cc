@@ -95,6 +95,29 @@ TEST_F(PciPortTest, ControlCharacterReplies) {
   EXPECT_GT(b.count, 0u);
 }
 
+// A control character's answer is taken up to its ACK: asked again and
+// again, CTRL-G and CTRL-C give the whole status every time (an ACK left in
+// the port would be the next call's empty answer), and a line sent after
+// them reads its own reply.
+TEST_F(PciPortTest, ControlAnswersAreTakenUpToTheirAck) {
+  AddCard();
+  for (char c : {char{7}, char{3}}) {
+    SCOPED_TRACE(static_cast<int>(c));
+    std::string first;
+    for (int round = 0; round < 4; ++round) {
+      LineIoBlock answer = LineCode(IOCTL_ZIMO_BUS_CONTROL_RESPONSE, c);
+      EXPECT_EQ(answer.status, kLineEnd);
+      ASSERT_GT(answer.count, 0u) << "round " << round;
+      EXPECT_EQ(answer.text[answer.count - 1], '\r');
+      if (round == 0) first = answer.text;
+      EXPECT_EQ(std::string(answer.text), first);
+    }
+  }
+  EXPECT_EQ(SendLine("I10"), 1u);
+  LineIoBlock reply = LineCode(IOCTL_ZIMO_BUS_GET_LINE);
+  EXPECT_STREQ(reply.text, "3713707\r");
+}
+
 TEST_F(PciPortTest, GetBufferTakesOneLineAndFlushesTheRest) {
   AddCard();
   SendLine("I10..12");

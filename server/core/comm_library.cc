@@ -54,13 +54,13 @@ uint32_t CommLibrary::GetResponse(uint32_t device, char* buffer, uint32_t size, 
   return ZimoGetResponseExA(device, buffer, size, line);
 }
 
-int32_t CommLibrary::GetControlValues(uint32_t device, char control,
+int32_t CommLibrary::GetControlValues(uint32_t device, int32_t control,
                                       double values[kControlValueCount]) {
   if (control != kCtrlPositions && control != kCtrlVelocities && control != kCtrlFollowing) {
     return 0;
   }
   char reply[kLineBuffer + 1] = {};
-  const uint32_t word = ZimoGetControlResponseExA(device, reply, kLineBuffer, control);
+  const uint32_t word = ZimoGetControlResponseExA(device, reply, kLineBuffer, static_cast<char>(control));
   if ((word & kErrorBits) != 0) return 0;
   const char* p = reply;
   for (int i = 0; i < kControlValueCount; ++i) {

@@ -84,8 +84,10 @@ uint32_t CommLibrary::CollectLines(uint32_t device, bool add_lf, std::string* an
     char line[kLineBuffer + 1] = {};
     const uint32_t word = ZimoGetLineExA(device, line, kLineBuffer);
     // An error status is kept before the end bit is looked at: a time-out
-    // or card error has bit 31 set too.
-    if ((word & kErrorBits) != 0 || (word & kStatusAck) != 0) return word;
+    // or card error has bit 31 set too. A word with neither a line nor a
+    // status (nothing read) ends the reply as well: the loop never waits
+    // on a device that cannot answer.
+    if ((word & kErrorBits) != 0 || (word & kStatusAck) != 0 || word == 0) return word;
     szStripUnquotedSpaceA(line);
     *any_line = true;
     answer->append(line);

@@ -256,5 +256,47 @@ TEST_F(DeviceClientsTest, ReadingFromADeviceWithNoKeyEndsWithTheFailureStatus) {
   EXPECT_EQ(StillServes(), "0 3713707\\r");
 }
 
+// Each line of the program reached card 0 once, in order.
+void ExpectEachLineOnce(const std::vector<std::string>& log, int lines) {
+  std::vector<std::string> got;
+  for (const std::string& e : log) {
+    if (e.size() > 1 && e[0] == 'P' && e.find('=') != std::string::npos) got.push_back(e);
+  }
+  std::vector<std::string> want;
+  for (int i = 0; i < lines; ++i) want.push_back("P" + std::to_string(100 + i) + "=" + std::to_string(i));
+  EXPECT_EQ(got, want);
+}
+
+// A synchronous download whose every Progress event is answered by a call
+// on the same card: each call gets its own reply and the download none of
+// theirs (no line reported as failed, none resent).
+TEST_F(DeviceClientsTest, CallsMadeFromADownloadsProgressTakeNoneOfItsReplies) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  auto r = RunClient("progress_calls_back", 45s, program);
+  ASSERT_EQ(r.count("done"), 1u);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["errors"], "0");
+  EXPECT_GE(std::stoi(r["progress_events"]), 8);
+  EXPECT_EQ(r["good_answers"], r["progress_events"]);
+  ExpectEachLineOnce(control_.Log(0), 40);
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
+}
+
+// The same from a threaded download: the handler's call is served while
+// the download runs, and the server goes on serving others.
+TEST_F(DeviceClientsTest, AHandlerMayCallTheCardDuringItsOwnThreadedDownload) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  auto r = RunClient("progress_calls_back_async", 45s, program);
+  ASSERT_EQ(r.count("done"), 1u);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["errors"], "0");
+  EXPECT_GE(std::stoi(r["progress_events"]), 8);
+  EXPECT_EQ(r["good_answers"], r["progress_events"]);
+  ExpectEachLineOnce(control_.Log(0), 40);
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
+}
+
 }  // namespace
 }  // namespace zimo::server::testing

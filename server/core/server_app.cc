@@ -186,8 +186,10 @@ void ServerApp::ReopenCards() {
     card.server_opened = opened;
     if (opened != held) {
       ServerTrace("ZimoServer: device %d %s", d, opened ? "opened" : "no longer opens");
-      if (opened) card_threads_.ApplyCardDprSettings(d);
     }
+    // Every card this pass opens gets its DPR settings again, whether or
+    // not it was open before: a mirror that stopped itself starts anew.
+    if (opened) card_threads_.ApplyCardDprSettings(d);
   }
 }
 

@@ -205,6 +205,35 @@ TEST_F(ServerThreadsTest, AClientSwitchingBothAreasOffEndsTheMirrorOnce) {
   EXPECT_EQ(Lines("ZIMO[1] Dual ported RAM auto updating stopped."), 0) << Output();
 }
 
+TEST_F(ServerThreadsTest, ALaterCardOpenPassStartsAMirrorThatStoppedItself) {
+  RegisterDevice(0, 5, 0);
+  SetDword("ZimoUSB0", "DPRAutoActive", 1);
+  SetDword("ZimoUSB0", "DPRMonitorPeriod", 20);
+  ASSERT_NO_FATAL_FAILURE(StartHost({"usb older"}, {"ZimoUSB0"}));
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_TRUE(Eventually([&] {
+    return Lines("ZIMO[0] Dual ported RAM auto updating started.") == 1;
+  })) << Output();
+  ASSERT_NE(OpenZimoDevice(0), 0u);
+  ZimoDPRRealTimeEx(0, 255, 20, 0);
+  ZimoDPRBackgroundEx(0, 0, 20, 1);
+  CloseZimoDevice(0);
+  corvan::App().End();
+  ASSERT_TRUE(Eventually([&] {
+    return Lines("ZIMO[0] Dual ported RAM auto updating (SELF) stopped.") == 1;
+  })) << Output();
+
+  // A second card plugged in: the card-open pass opens card 0 again, which
+  // was open all along, and applies its settings: the mirror runs again.
+  const std::string added = control_.Command("add usb older");
+  ASSERT_EQ(added.rfind("ok ", 0), 0u) << added;
+  EXPECT_TRUE(Eventually([&] {
+    return Lines("ZIMO[0] Dual ported RAM auto updating started.") == 2;
+  })) << Output();
+  StopServer();
+  EXPECT_EQ(Lines("ZIMO[0] Dual ported RAM auto updating stopped."), 1) << Output();
+}
+
 TEST_F(ServerThreadsTest, TwoServersStartedTogetherMirrorOnceAndStopOnce) {
   RegisterDevice(0, 4, 0);
   RegisterDevice(1, 4, 1);

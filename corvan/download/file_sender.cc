@@ -66,6 +66,22 @@ void ReportPosition(std::FILE* f, long length) {
   }
 }
 
+// Reports of a sender that holds the card's lock go out between two
+// exchanges, never between a line and its reply, and with the lock let go
+// for their time: a handler of the event may use the same card, from its
+// own call on another thread (the server's, while a worker downloads)
+// without waiting for the download's end.
+class ReportGap {
+ public:
+  explicit ReportGap(std::uint32_t device) : device_(device) { ReleaseZimo(device_); }
+  ~ReportGap() { LockZimo(device_); }
+  ReportGap(const ReportGap&) = delete;
+  ReportGap& operator=(const ReportGap&) = delete;
+
+ private:
+  std::uint32_t device_;
+};
+
 // The card's error number in a reply such as "ERR003": its first digits.
 std::int32_t ErrorNumberIn(const char* reply) {
   const char* p = reply;
@@ -102,6 +118,7 @@ void SendLines(int device, const char* path) {
     std::uint32_t line_number = 0;
     std::uint32_t lines_read = 0;
     bool waiting = false;
+    bool progress_due = false;  // reported once the line's reply is in
     char reply[kReplySize];
     while (!state.aborted()) {
       if (waiting) {
@@ -115,11 +132,17 @@ void SendLines(int device, const char* path) {
             const std::int32_t number = status == kStatusTimeout
                                             ? static_cast<std::int32_t>(kTimeoutError)
                                             : ErrorNumberIn(reply);
+            ReportGap gap(d);
             state.ReportCardError(file_name, number, line_number, sent.c_str());
           }
           break;
         }
         waiting = false;
+        if (progress_due) {
+          ReportGap gap(d);
+          ReportPosition(f, length);
+          progress_due = false;
+        }
         continue;
       }
       if (std::fgets(line, sizeof line, f) == nullptr) break;
@@ -147,7 +170,14 @@ void SendLines(int device, const char* path) {
         ZimoSendLineA(d, sent.c_str());
         waiting = true;
       }
-      if (lines_read % 5 == 0) ReportPosition(f, length);
+      if (lines_read % 5 == 0) {
+        if (waiting) {
+          progress_due = true;
+        } else {
+          ReportGap gap(d);
+          ReportPosition(f, length);
+        }
+      }
     }
     std::fclose(f);
   }
@@ -231,7 +261,10 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
         buffer.push_back('\0');
         names.push_back(current_file);
       }
-      if (lines_read % 5 == 0) ReportPosition(f, length);
+      if (lines_read % 5 == 0) {
+        ReportGap gap(d);
+        ReportPosition(f, length);
+      }
       if (buffer.size() < how.threshold) continue;
     }
     while (offset < buffer.size() && !state.aborted()) {
@@ -260,8 +293,11 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
       const std::size_t index = first_unsent + position - 1;
       std::int32_t number = static_cast<std::int32_t>((status >> 16) & 0xFF);
       if (number == 0) number = 3;
-      state.ReportCardError(files[names[index]].c_str(), number,
-                            static_cast<std::uint32_t>(CommentLineNumber(failing)), failing);
+      {
+        ReportGap gap(d);
+        state.ReportCardError(files[names[index]].c_str(), number,
+                              static_cast<std::uint32_t>(CommentLineNumber(failing)), failing);
+      }
       offset = at + std::strlen(failing) + 1;
       first_unsent = index + 1;
     }

@@ -27,8 +27,14 @@ constexpr std::uint32_t kStatusQueryMax = 39;
 constexpr char kGlobalStatusChar = 7;
 constexpr int kErrorStrConversionFailed = -3;
 
-// The device's channel, or null when nothing is there (result 0).
+// The device's channel, or null when nothing is there.
 AsciiChannel* ChannelFor(int device) { return ChannelOfDevice(device); }
+
+// What a line-level call answers when the device has no channel in this
+// process: for a card slot 0-7 (no key, no Location) the transports'
+// failure status, so that a caller reading lines until the end of a
+// response stops at once; no slot at all (8 and up) stays 0.
+std::uint32_t NoChannel(int device) { return IsRealDevice(device) ? kStatusFailure : 0; }
 
 bool IsOpenHere(int device) {
   if (!IsRealDevice(device)) return false;
@@ -83,7 +89,7 @@ std::uint32_t GetLineWord(int device, char* buffer, std::uint32_t size) {
   DeviceLock lock(device);
   buffer[0] = 0;
   AsciiChannel* channel = ChannelFor(device);
-  if (channel == nullptr) return 0;
+  if (channel == nullptr) return NoChannel(device);
   std::uint32_t count = 0;
   const std::uint32_t status = channel->GetLine(device, buffer, MaxChars(size), &count);
   return status | (count & kCountMask);
@@ -97,7 +103,7 @@ std::uint32_t ControlResponseWord(int device, char* buffer, std::uint32_t size, 
   DeviceLock lock(device);
   buffer[0] = 0;
   AsciiChannel* channel = ChannelFor(device);
-  if (channel == nullptr) return 0;
+  if (channel == nullptr) return NoChannel(device);
   const std::uint32_t word = channel->GetControlResponse(device, buffer, MaxChars(size), character);
   const char text[2] = {character, 0};
   LogCommandEntry(device, text, log_as_command);
@@ -112,7 +118,7 @@ std::uint32_t ExchangeResponse(int d, char* buffer, std::uint32_t size, const ch
   DeviceLock lock(d);
   buffer[0] = 0;
   AsciiChannel* channel = ChannelFor(d);
-  if (channel == nullptr) return 0;
+  if (channel == nullptr) return NoChannel(d);
   const std::uint32_t word = channel->GetResponse(d, buffer, MaxChars(size), command);
   LogCommandEntry(d, command, true);
   LogCommandEntry(d, buffer, false);
@@ -151,7 +157,7 @@ std::uint32_t ZimoSendLineA(std::uint32_t device, const char* text) {
   const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   AsciiChannel* channel = ChannelFor(d);
-  if (channel == nullptr) return 0;
+  if (channel == nullptr) return NoChannel(d);
   const std::uint32_t result = channel->SendLine(d, text);
   LogCommandEntry(d, text, true);
   return result;

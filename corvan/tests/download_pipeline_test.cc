@@ -17,6 +17,7 @@
 #include "corvan/command_api.h"
 #include "corvan/device_api.h"
 #include "corvan/download_api.h"
+#include "corvan/rings_api.h"
 #include "download/download_state.h"
 #include "download/pipeline.h"
 #include "plcc_test_files.h"
@@ -194,6 +195,46 @@ TEST_F(PipelineTest, CardErrorOnLineSeven) {
             (std::vector<ErrorCall>{{Path("PMC"), 3, 7, "Data error or unrecognized command."}}));
   EXPECT_EQ(From(line.card().received(), "close"),
             (Lines{"close", "P1=1", "P2=2", "P3=3", "P4=4", "P5=5", "XYZZY ", "P8=8", "CLOSE"}));
+}
+
+// An unsolicited line that comes in front of a line's reply is kept in the
+// ring and the reply is read on: each later reply stays with its own line.
+cardsim::Card* g_posting_card = nullptr;
+std::int32_t PostOnFirstProgress(std::int32_t percent) {
+  OnProgress(percent);
+  if (g_posting_card != nullptr) {
+    g_posting_card->PostUnsolicited("MOTOR 1 FAULT");
+    g_posting_card = nullptr;
+  }
+  return 0;
+}
+
+TEST_F(PipelineTest, AnUnsolicitedLineInFrontOfAReplyIsNoEndOfIt) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  std::string text;
+  for (int i = 1; i <= 20; ++i) {
+    text += i == 12 ? std::string("XYZZY\n") : "P" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  }
+  WriteText(Path("PMC"), text);
+  g_posting_card = &line.card().card();
+  std::string full;
+  const DownloadCallbacks callbacks{OnMessage, nullptr, PostOnFirstProgress, OnError};
+  ASSERT_TRUE(BeginDownloadRequest(0, callbacks, DownloadOptions{0, 0, 2, 1}, Path("PMC").c_str(),
+                                   &full));
+  RunDownloadPipeline(full);
+  DownloadState::Instance().set_active(false);
+  EXPECT_EQ(g_posting_card, nullptr);  // posted at the first report
+  EXPECT_EQ(g_errors,
+            (std::vector<ErrorCall>{{Path("PMC"), 3, 12, "Data error or unrecognized command."}}));
+  char message[100] = {};
+  GetUSResponse(0, message, sizeof message - 1);
+  EXPECT_STREQ(message, "MOTOR 1 FAULT");
+  // The card's own count: every line once, the last one took.
+  char reply[64] = {};
+  ZimoGetResponseA(0, reply, sizeof reply, "P20");
+  EXPECT_STREQ(reply, "20\r");
 }
 
 TEST_F(PipelineTest, CompilerErrorSendsNothing) {

@@ -3,7 +3,11 @@
 // reported and only the rest of its block goes again.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -63,6 +67,59 @@ TEST(UsbDownload, EveryLineRunsOnce) {
   EXPECT_NE(std::find(g_messages.begin(), g_messages.end(), "Download Complete!!"),
             g_messages.end());
   EXPECT_EQ(DownloadState::Instance().errors(), 1u);
+
+  ShutdownZimoDevice(0, 1);
+  App().End();
+  DownloadState::Instance().set_active(false);
+  server.reset();
+  host.reset();
+}
+
+// How the sender holds the file it sends, seen from inside the run: the
+// access mode of every descriptor of this process on that file, taken at
+// each progress report.
+std::string g_sent_file;
+std::vector<int> g_access_modes;
+std::int32_t OnProgress(std::int32_t) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const auto target = std::filesystem::read_symlink(entry.path(), ec);
+    if (ec || target != g_sent_file) continue;
+    std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+    for (std::string word; info >> word;) {
+      if (word != "flags:") continue;
+      std::string octal;
+      info >> octal;
+      g_access_modes.push_back(static_cast<int>(std::stol(octal, nullptr, 8)) & O_ACCMODE);
+    }
+  }
+  return 0;
+}
+
+TEST(UsbDownload, TheSentFileIsOpenedForReadingOnly) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  std::filesystem::current_path(home.path());
+  ASSERT_EQ(RegisterDevice(0, kLocationUsb, 0, nullptr), 1);
+  auto host = std::make_unique<DriverHostProcess>(std::vector<std::string>{"usb older"});
+  ASSERT_TRUE(WaitForDriverDevice("ZimoUSB0"));
+  auto server = std::make_unique<StandInServer>();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  server->table()->Devices[0].PlccEnabled = 0;
+
+  // Without the macro pass the source itself is sent.
+  std::string text;
+  for (int i = 1; i <= 40; ++i) text += "P" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  const std::string source = (home.path() / "PROG.PMC").string();
+  plcc::testing::WriteText(source, text);
+  g_sent_file = std::filesystem::canonical(source).string();
+  g_access_modes.clear();
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, OnProgress, source.c_str(), 0, 0, 2, 1), 1);
+  ASSERT_FALSE(g_access_modes.empty());
+  EXPECT_EQ(g_access_modes, std::vector<int>(g_access_modes.size(), O_RDONLY));
+  char reply[64] = {};
+  ZimoGetResponseA(0, reply, sizeof reply, "P40");
+  EXPECT_STREQ(reply, "40\r");
 
   ShutdownZimoDevice(0, 1);
   App().End();

@@ -254,6 +254,12 @@ void CardThreads::StopAll() {
 bool CardThreads::mirror_running(int device) const {
   return device >= 0 && device < kServerCards && card_[device].mirror.run;
 }
+bool CardThreads::MirrorEndedByItself(int device) {
+  if (device < 0 || device >= kServerCards) return false;
+  Worker& worker = card_[device].mirror;
+  std::lock_guard lock(worker.mu);
+  return !worker.run && worker.thread.joinable();
+}
 bool CardThreads::bridge_running(int device) const {
   return device >= 0 && device < kServerCards && card_[device].bridge.run;
 }

@@ -65,6 +65,10 @@ class CardThreads {
   void StopAll();
 
   bool mirror_running(int device) const;
+  // Whether the card's mirror was started and has ended by itself (both
+  // fixed buffers switched off, no bridge), so that only applying the
+  // card's settings again starts it.
+  bool MirrorEndedByItself(int device);
   bool bridge_running(int device) const;
   bool tamrx_linked(int device) const;
 

@@ -54,13 +54,13 @@ uint32_t CommLibrary::GetResponse(uint32_t device, char* buffer, uint32_t size, 
   return ZimoGetResponseExA(device, buffer, size, line);
 }
 
-int32_t CommLibrary::GetControlValues(uint32_t device, char control,
+int32_t CommLibrary::GetControlValues(uint32_t device, int32_t control,
                                       double values[kControlValueCount]) {
   if (control != kCtrlPositions && control != kCtrlVelocities && control != kCtrlFollowing) {
     return 0;
   }
   char reply[kLineBuffer + 1] = {};
-  const uint32_t word = ZimoGetControlResponseExA(device, reply, kLineBuffer, control);
+  const uint32_t word = ZimoGetControlResponseExA(device, reply, kLineBuffer, static_cast<char>(control));
   if ((word & kErrorBits) != 0) return 0;
   const char* p = reply;
   for (int i = 0; i < kControlValueCount; ++i) {
@@ -84,8 +84,10 @@ uint32_t CommLibrary::CollectLines(uint32_t device, bool add_lf, std::string* an
     char line[kLineBuffer + 1] = {};
     const uint32_t word = ZimoGetLineExA(device, line, kLineBuffer);
     // An error status is kept before the end bit is looked at: a time-out
-    // or card error has bit 31 set too.
-    if ((word & kErrorBits) != 0 || (word & kStatusAck) != 0) return word;
+    // or card error has bit 31 set too. A word with neither a line nor a
+    // status (nothing read) ends the reply as well: the loop never waits
+    // on a device that cannot answer.
+    if ((word & kErrorBits) != 0 || (word & kStatusAck) != 0 || word == 0) return word;
     szStripUnquotedSpaceA(line);
     *any_line = true;
     answer->append(line);

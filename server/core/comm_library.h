@@ -34,9 +34,10 @@ class CommLibrary {
       __attribute__((format(printf, 4, 5)));
 
   // ^P, ^V or ^F: the reply's 8 numbers into `values` and 1; any other
-  // character, or a reply with error bits: 0, nothing sent for the former,
-  // `values` untouched.
-  static int32_t GetControlValues(uint32_t device, char control, double values[kControlValueCount]);
+  // value, or a reply with error bits: 0, nothing sent for the former,
+  // `values` untouched. The value is taken whole: 0x110 is not ^P.
+  static int32_t GetControlValues(uint32_t device, int32_t control,
+                                  double values[kControlValueCount]);
   // Sends `question` under the device lock (after a flush) and joins the
   // reply's lines, cleaned of white space and ACKs outside quotes, each
   // followed by a line feed when `add_lf`. The result word of the last line

@@ -186,7 +186,12 @@ void ServerApp::ReopenCards() {
     card.server_opened = opened;
     if (opened != held) {
       ServerTrace("ZimoServer: device %d %s", d, opened ? "opened" : "no longer opens");
-      if (opened) card_threads_.ApplyCardDprSettings(d);
+    }
+    // A card that opens gets its DPR settings when it was not open before,
+    // and again when its mirror has ended by itself: the pass starts it
+    // anew. Cards whose settings still hold are left alone.
+    if (opened && (!held || card_threads_.MirrorEndedByItself(d))) {
+      card_threads_.ApplyCardDprSettings(d);
     }
   }
 }
@@ -211,16 +216,19 @@ void ServerApp::CloseServerCards() {
 
 int ServerApp::ExitInstance() {
   g_signal_target = nullptr;
+  // 5, first. Class objects. Objects clients still hold (a shutdown by
+  // signal) go with their connections now, on this thread, while the table
+  // is still there for what they close; each still counts in the lifetime
+  // until then. Each gives back the device locks it took for its client,
+  // so a card-open pass of the watchdog waiting for one of them ends and
+  // the watchdog's stop does not wait for ever.
+  server_.RevokeClassObjects();
+  server_.Shutdown();
   // 1. NC threads are not part of this build.
   // 2. The USB watchdog: no card-open pass runs after this.
   if (watchdog_) watchdog_->Stop();
   // 3. Per card its bridge and mirror, then the card.
   CloseServerCards();
-  // 5. Class objects. Objects clients still hold (a shutdown by signal) go
-  // with their connections now, while the table is still there for what
-  // they close; each still counts in the lifetime until then.
-  server_.RevokeClassObjects();
-  server_.Shutdown();
   // 4. The shared device table, once nothing of the library uses it.
   if (table_) corvan::App().End();
   table_.reset();

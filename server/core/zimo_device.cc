@@ -311,8 +311,7 @@ HRESULT ZimoDevice::GetControlValues(int32_t device, int16_t control, Variant* v
   if (BadDevice(device)) return E_INVALIDARG;
   if (values == nullptr || success == nullptr) return E_POINTER;
   double read[kControlValueCount] = {};
-  *success = CommLibrary::GetControlValues(static_cast<uint32_t>(device),
-                                           static_cast<char>(control), read);
+  *success = CommLibrary::GetControlValues(static_cast<uint32_t>(device), control, read);
   SafeArray array = SafeArray::Vector(VT_R8, kControlValueCount);
   std::memcpy(array.bytes().data(), read, sizeof read);
   *values = Variant(std::move(array));

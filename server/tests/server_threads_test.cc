@@ -20,6 +20,7 @@
 #include "device_server_fixture.h"
 #include "link/library_app.h"
 #include "platform/home.h"
+#include "platform/named_mutex.h"
 
 namespace zimo::server {
 namespace {
@@ -203,6 +204,69 @@ TEST_F(ServerThreadsTest, AClientSwitchingBothAreasOffEndsTheMirrorOnce) {
   StopServer();
   EXPECT_EQ(Lines("ZIMO[1] Dual ported RAM auto updating (SELF) stopped."), 1) << Output();
   EXPECT_EQ(Lines("ZIMO[1] Dual ported RAM auto updating stopped."), 0) << Output();
+}
+
+TEST_F(ServerThreadsTest, ALaterCardOpenPassStartsAMirrorThatStoppedItself) {
+  RegisterDevice(0, 5, 0);
+  SetDword("ZimoUSB0", "DPRAutoActive", 1);
+  SetDword("ZimoUSB0", "DPRMonitorPeriod", 20);
+  ASSERT_NO_FATAL_FAILURE(StartHost({"usb older"}, {"ZimoUSB0"}));
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_TRUE(Eventually([&] {
+    return Lines("ZIMO[0] Dual ported RAM auto updating started.") == 1;
+  })) << Output();
+  ASSERT_NE(OpenZimoDevice(0), 0u);
+  ZimoDPRRealTimeEx(0, 255, 20, 0);
+  ZimoDPRBackgroundEx(0, 0, 20, 1);
+  CloseZimoDevice(0);
+  corvan::App().End();
+  ASSERT_TRUE(Eventually([&] {
+    return Lines("ZIMO[0] Dual ported RAM auto updating (SELF) stopped.") == 1;
+  })) << Output();
+
+  // A second card plugged in: the card-open pass opens card 0 again, which
+  // was open all along, and applies its settings: the mirror runs again.
+  const std::string added = control_.Command("add usb older");
+  ASSERT_EQ(added.rfind("ok ", 0), 0u) << added;
+  EXPECT_TRUE(Eventually([&] {
+    return Lines("ZIMO[0] Dual ported RAM auto updating started.") == 2;
+  })) << Output();
+  StopServer();
+  EXPECT_EQ(Lines("ZIMO[0] Dual ported RAM auto updating stopped."), 1) << Output();
+}
+
+// A termination while a client holds a card's lock and a card-open pass
+// of the watchdog waits for that lock: the server still ends, within a
+// limit, and leaves its single-instance mutex free.
+TEST_F(ServerThreadsTest, ATerminationEndsWhileAClientHoldsTheLockACardOpenPassWaitsFor) {
+  RegisterDevice(0, 5, 0);
+  ASSERT_NO_FATAL_FAILURE(StartHost({"usb older"}, {"ZimoUSB0"}));
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_TRUE(Eventually([&] { return Lines("ZimoServer: device 0 opened") == 1; })) << Output();
+  auto client = NewObject();
+  ASSERT_EQ(Call(*client, 0x1, {automation::Variant(0)}), S_OK);   // Open
+  ASSERT_EQ(Call(*client, 0x18, {automation::Variant(0)}), S_OK);  // LockDevice
+  // A card plugged in: the pass that follows closes card 0 for the server
+  // first, which needs the lock the client holds.
+  const std::string added = control_.Command("add usb older");
+  ASSERT_EQ(added.rfind("ok ", 0), 0u) << added;
+  std::this_thread::sleep_for(1s);  // the watcher looks every 100 ms
+
+  ASSERT_TRUE(server_.Signal(SIGTERM).ok());
+  auto code = server_.Wait(20s);
+  if (!code.ok()) {
+    ADD_FAILURE() << "the server did not end within 20 s\n" << Output();
+    (void)server_.Signal(SIGKILL);
+    (void)server_.Wait();
+  } else {
+    EXPECT_EQ(*code, 0);
+  }
+  server_ = platform::Process();
+  objects_.clear();
+  EXPECT_EQ(Lines("ZimoServer: ended"), 1) << Output();
+  auto mutex = platform::NamedMutex::Create("ZimoServer Mutex");
+  ASSERT_TRUE(mutex.ok());
+  EXPECT_FALSE(mutex->already_existed());
 }
 
 TEST_F(ServerThreadsTest, TwoServersStartedTogetherMirrorOnceAndStopOnce) {

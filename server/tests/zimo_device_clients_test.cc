@@ -1,0 +1,302 @@
+// The device object under clients of their own processes, each with a time
+// limit: a call that would spin or deadlock the server fails its test (the
+// client and the server are killed) and never holds up the suite. The
+// clients are this program run again with one helper case picked.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "device_server_fixture.h"
+#include "platform/file_mapping.h"
+
+namespace zimo::server::testing {
+namespace {
+
+using automation::S_FALSE;
+using automation::S_OK;
+using automation::VT_BSTR;
+
+enum : DispId {
+  kOpen = 0x1,
+  kClose = 0x2,
+  kGetResponse = 0x17,
+  kLastCommError = 0x1f,
+  kDownload = 0x3e,
+  kDownloadAsynch = 0x3f,
+  kGetBuffer = 0x43,
+  kGetResponseBuffered = 0xd8,
+};
+
+// ---- the client side: runs in a helper process -------------------------
+
+// What a client reports: one "name=value" line each, "done" last.
+class Report {
+ public:
+  explicit Report(const char* path) : out_(path) {}
+  ~Report() { out_ << "done\n"; }
+  template <typename T>
+  void Put(const std::string& name, const T& value) {
+    out_ << name << "=" << value << "\n";
+    out_.flush();
+  }
+
+ private:
+  std::ofstream out_;
+};
+
+std::string Escaped(const Variant& v) {
+  if (v.vt() != VT_BSTR) return "<" + v.DebugString() + ">";
+  std::string s;
+  for (char c : v.bstr().ToAnsi()) {
+    if (c == '\r') {
+      s += "\\r";
+    } else if (c == '\n') {
+      s += "\\n";
+    } else {
+      s += c;
+    }
+  }
+  return s;
+}
+
+int32_t LastErrorOf(Dispatch& o, int32_t device) {
+  Variant e;
+  if (Call(o, kLastCommError, {Variant(device)}, &e, kPropertyGet) != S_OK) return -1;
+  return e.i4();
+}
+
+// One exchange of I10 on card 0 as "hr answer".
+std::string AskI10(Dispatch& o) {
+  Variant t;
+  std::vector<Variant> args = {Variant(0), Text("I10"), Variant::ByRef(&t, VT_BSTR)};
+  const HRESULT hr = o.Invoke(kGetResponse, kMethod, args, nullptr, nullptr);
+  return std::to_string(hr) + " " + Escaped(t);
+}
+
+TEST(DeviceClientHelper, DISABLED_Run) {
+  const char* which = std::getenv("ZIMO_CLIENT_CASE");
+  const char* out = std::getenv("ZIMO_CLIENT_OUT");
+  ASSERT_TRUE(which != nullptr && out != nullptr) << "run by the tests below";
+  const std::string scenario = which;
+  const char* file = std::getenv("ZIMO_CLIENT_FILE");
+  std::shared_ptr<Dispatch> o;
+  ASSERT_EQ(automation::CreateInstance("ZimoServer.Zimo", &o), S_OK);
+  Report report(out);
+
+  if (scenario == "ask") {
+    report.Put("ask", AskI10(*o));
+  } else if (scenario == "not_open") {
+    // Device 5 has no key: nothing of it is open in the server.
+    Variant text;
+    report.Put("buffer_hr",
+               Call(*o, kGetBuffer, {Variant(5), Variant(1), Variant::ByRef(&text, VT_BSTR)}));
+    report.Put("buffer_error", LastErrorOf(*o, 5));
+    report.Put("buffered_hr", Call(*o, kGetResponseBuffered,
+                                   {Variant(5), Text("I10"), Variant(1),
+                                    Variant::ByRef(&text, VT_BSTR)}));
+    report.Put("buffered_error", LastErrorOf(*o, 5));
+    report.Put("response_hr",
+               Call(*o, kGetResponse, {Variant(5), Text("I10"), Variant::ByRef(&text, VT_BSTR)}));
+    report.Put("response_error", LastErrorOf(*o, 5));
+  } else if (scenario == "progress_calls_back" || scenario == "progress_calls_back_async") {
+    // Every Progress event of its own download asks the card for I10.
+    const bool async = scenario == "progress_calls_back_async";
+    std::mutex mu;
+    std::vector<std::string> answers;
+    int errors = 0;
+    std::atomic<bool> ended{false};
+    bool saw_end = false;
+    auto sink = automation::MakeEventSink(
+        k_IZimoDeviceEvents, [&](DispId id, std::span<Variant> args, Variant*) {
+          if (id == kEventError) {
+            std::lock_guard lock(mu);
+            ++errors;
+          }
+          if (id == kEventMessage && args[1] == Text("END.")) {
+            std::lock_guard lock(mu);
+            saw_end = true;
+          }
+          if (id == kEventProgress) {
+            const std::string a = AskI10(*o);
+            std::lock_guard lock(mu);
+            answers.push_back(a);
+            if (saw_end && args[1] == Variant(100)) ended = true;
+          }
+          return S_OK;
+        });
+    uint32_t cookie = 0;
+    ASSERT_EQ(o->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
+    ASSERT_EQ(Call(*o, kOpen, {Variant(0)}), S_OK);
+    const HRESULT hr = Call(*o, async ? kDownloadAsynch : kDownload,
+                            {Variant(0), Text(file), Variant(0), Variant(0), Variant(0),
+                             Variant(1)});
+    report.Put("download_hr", hr);
+    if (async) {
+      // The run's end; the client's limit is the test's.
+      while (!ended) std::this_thread::sleep_for(5ms);
+    }
+    std::lock_guard lock(mu);
+    report.Put("errors", errors);
+    report.Put("progress_events", answers.size());
+    int good = 0;
+    for (const std::string& a : answers) good += a == "0 3713707\\r" ? 1 : 0;
+    report.Put("good_answers", good);
+    if (!answers.empty()) report.Put("first_answer", answers.front());
+  }
+}
+
+// ---- the test side ----------------------------------------------------
+
+class DeviceClientsTest : public DeviceServerTest {
+ protected:
+  // Runs the helper case `which` as a process of its own and gives its
+  // report; a client that has not ended within `limit` fails the test, and
+  // it and the server are killed so nothing waits on them.
+  std::map<std::string, std::string> RunClient(const std::string& which,
+                                               std::chrono::seconds limit = 60s,
+                                               const std::string& file = "") {
+    std::map<std::string, std::string> result;
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) {
+      ADD_FAILURE() << "no program path";
+      return result;
+    }
+    self[n] = '\0';
+    const std::string out = Home() + "/client-" + which + "-" + std::to_string(++clients_);
+    platform::SpawnOptions options;
+    options.environment = {"ZIMO_CLIENT_CASE=" + which, "ZIMO_CLIENT_OUT=" + out,
+                           "ZIMO_CLIENT_FILE=" + file};
+    options.quiet = true;
+    auto client = platform::Spawn(
+        {self, "--gtest_also_run_disabled_tests", "--gtest_filter=DeviceClientHelper.DISABLED_Run"},
+        options);
+    if (!client.ok()) {
+      ADD_FAILURE() << client.status().ToString();
+      return result;
+    }
+    auto code = client->Wait(limit);
+    if (!code.ok()) {
+      ADD_FAILURE() << "client \"" << which << "\" did not end within " << limit.count() << " s";
+      (void)client->Signal(SIGKILL);
+      (void)client->Wait();
+      KillServer();
+      return result;
+    }
+    EXPECT_EQ(*code, 0) << which;
+    std::ifstream in(out);
+    for (std::string line; std::getline(in, line);) {
+      const size_t eq = line.find('=');
+      if (eq == std::string::npos) {
+        result[line] = "";
+      } else {
+        result[line.substr(0, eq)] = line.substr(eq + 1);
+      }
+    }
+    EXPECT_EQ(result.count("done"), 1u) << which;
+    return result;
+  }
+
+  // The server of this home, from the pid it wrote into the shared table.
+  pid_t ServerPid() {
+    auto table = platform::FileMapping::Open("ZimoSharedMemory");
+    if (!table.ok()) return 0;
+    pid_t pid = 0;
+    std::memcpy(&pid, static_cast<const uint8_t*>(table->data()) + 0x1DFF8, 4);
+    return pid;
+  }
+  void KillServer() {
+    const pid_t pid = ServerPid();
+    if (pid > 0) ::kill(pid, SIGKILL);
+    objects_.clear();
+    for (auto& c : connections_) c.Close();
+  }
+
+  // Starts the server (by activation) without this process holding an
+  // object: every call of the test goes through a client process.
+  void StartServer() {
+    ASSERT_NE(NewClient(), nullptr);
+    server_pid_ = ServerPid();
+    ASSERT_GT(server_pid_, 0);
+  }
+
+  // The answer of a fresh client's I10 on card 0: the server still serves.
+  std::string StillServes() { return RunClient("ask", 60s)["ask"]; }
+
+  int clients_ = 0;
+  pid_t server_pid_ = 0;
+};
+
+std::string WriteProgram(const std::string& path, int lines) {
+  std::ofstream out(path, std::ios::binary);
+  for (int i = 0; i < lines; ++i) out << "P" << (100 + i) << "=" << i << "\r\n";
+  return path;
+}
+
+TEST_F(DeviceClientsTest, ReadingFromADeviceWithNoKeyEndsWithTheFailureStatus) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  auto r = RunClient("not_open", 60s);
+  ASSERT_EQ(r.count("done"), 1u);
+  // The failure status's error bits are kept; none of the calls is taken
+  // for a clean one.
+  const std::string failure = std::to_string(0x70000000);
+  EXPECT_EQ(r["buffer_hr"], std::to_string(S_FALSE));
+  EXPECT_EQ(r["buffer_error"], failure);
+  EXPECT_EQ(r["buffered_hr"], std::to_string(S_FALSE));
+  EXPECT_EQ(r["buffered_error"], failure);
+  EXPECT_EQ(r["response_hr"], std::to_string(S_FALSE));
+  EXPECT_EQ(r["response_error"], failure);
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
+}
+
+// Each line of the program reached card 0 once, in order.
+void ExpectEachLineOnce(const std::vector<std::string>& log, int lines) {
+  std::vector<std::string> got;
+  for (const std::string& e : log) {
+    if (e.size() > 1 && e[0] == 'P' && e.find('=') != std::string::npos) got.push_back(e);
+  }
+  std::vector<std::string> want;
+  for (int i = 0; i < lines; ++i) want.push_back("P" + std::to_string(100 + i) + "=" + std::to_string(i));
+  EXPECT_EQ(got, want);
+}
+
+// A synchronous download whose every Progress event is answered by a call
+// on the same card: each call gets its own reply and the download none of
+// theirs (no line reported as failed, none resent).
+TEST_F(DeviceClientsTest, CallsMadeFromADownloadsProgressTakeNoneOfItsReplies) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  auto r = RunClient("progress_calls_back", 45s, program);
+  ASSERT_EQ(r.count("done"), 1u);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["errors"], "0");
+  EXPECT_GE(std::stoi(r["progress_events"]), 8);
+  EXPECT_EQ(r["good_answers"], r["progress_events"]);
+  ExpectEachLineOnce(control_.Log(0), 40);
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
+}
+
+// The same from a threaded download: the handler's call is served while
+// the download runs, and the server goes on serving others.
+TEST_F(DeviceClientsTest, AHandlerMayCallTheCardDuringItsOwnThreadedDownload) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  auto r = RunClient("progress_calls_back_async", 45s, program);
+  ASSERT_EQ(r.count("done"), 1u);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["errors"], "0");
+  EXPECT_GE(std::stoi(r["progress_events"]), 8);
+  EXPECT_EQ(r["good_answers"], r["progress_events"]);
+  ExpectEachLineOnce(control_.Log(0), 40);
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
+}
+
+}  // namespace
+}  // namespace zimo::server::testing

@@ -113,6 +113,7 @@ plcc::PlccTarget LabTarget(const std::uint32_t (&values)[plcc::kLabLinkValues]) 
   t.limits.code_words = 15360;
   t.limits.total_words = 15246;
   t.limits.pool_bytes = 2048;
+  t.limits.open_structures = 124;
   t.has_lab_routines = true;
   t.lab_routines = plcc::MakeLabRoutineTable(values);
   t.first_line = "DISABLE PLCC 0..31";

@@ -383,6 +383,46 @@ TEST_F(LabCompilerTest, CompileTheFileNamesTheStudentsLine) {
   EXPECT_EQ(recorder_.boxes()[0].flags, platform::kMbOk | platform::kMbIconExclamation);
 }
 
+TEST_F(LabCompilerTest, AssignmentWithoutValueIsNamedOnItsOwnLine) {
+  WriteLinkList();
+  for (const char* statement : {"CONTROL_EFFORT =", "P1=", "L1=-", "M5&="}) {
+    recorder_.Clear();
+    std::string text = std::string("L1->X:$10,24\nBEGIN\n") + statement + "\nP2=1\nEND\n";
+    text.push_back('\0');
+    ASSERT_EQ(demacrotize_the_file(text.data(), "plc0.$$$", 0.000884f), 0);
+    EXPECT_EQ(compile_the_file("plc0.$$$", "plc0.56k"), 1) << statement;
+    ASSERT_EQ(recorder_.boxes().size(), 1u) << statement;
+    EXPECT_EQ(recorder_.boxes()[0].text, "Error on line 3") << statement;
+  }
+}
+
+TEST_F(LabCompilerTest, OpenStructuresAndPendingJumpsStopAt124) {
+  // An open IF or WHILE is one entry, each AND or OR line of one a further
+  // pending jump; the generator finds the excess at CLOSE.
+  WriteLinkList();
+  auto compile = [&](int ifs, int ors) {
+    std::string source = "OPEN PLCC 0 ;Line 1\n";
+    int line = 2;
+    auto add = [&](const std::string& s) { source += s + " ;Line " + std::to_string(line++) + "\n"; };
+    add("WHILE(P1<10)");
+    for (int i = 1; i < ifs; ++i) add("IF(P1=1)");
+    for (int i = 0; i < ors; ++i) add("OR(P2=2)");
+    for (int i = 1; i < ifs; ++i) add("ENDIF");
+    add("ENDWHILE");
+    add("CLOSE");
+    WriteText(Path("plc0.$$$"), source);
+    recorder_.Clear();
+    const int r = compile_the_file("plc0.$$$", "plc0.56k");
+    return std::make_pair(r, recorder_.boxes().empty() ? std::string()
+                                                       : recorder_.boxes()[0].text);
+  };
+  EXPECT_EQ(compile(124, 0), std::make_pair(0, std::string()));
+  EXPECT_EQ(compile(120, 4), std::make_pair(0, std::string()));
+  // 125 open blocks: lines 2 to 126 open, 127 to 251 close, CLOSE on 252.
+  EXPECT_EQ(compile(125, 0), std::make_pair(1, std::string("Error on line 252")));
+  EXPECT_EQ(compile(120, 5), std::make_pair(1, std::string("Error on line 247")));
+}
+
 TEST_F(LabCompilerTest, FrameDuplicateIsReportedOnTheBeginLine) {
   WriteLinkList();
   std::string text = "L200->X:$8,0,24,S\n\nBEGIN\nP1=1\nEND\n";

@@ -125,6 +125,23 @@ TEST_F(VoctoKSTest, AFailedSendLineIsReportedAsAFailure) {
   EXPECT_EQ(CallById(49, {Variant(Bstr(u"P1"))}), Variant(true));
 }
 
+TEST_F(VoctoKSTest, ASendLineTheCardTookDoesNotReportAnEarlierError) {
+  MakeOpen();
+  // A reply that was a card error leaves the library's error behind.
+  fake_->reply = "ERR003\r";
+  fake_->error_code = 53;
+  fake_->error_text = "Illegal command";
+  Variant response;
+  EXPECT_EQ(CallById(17, {Variant::ByRef(&response, automation::VT_BSTR), Variant(Bstr(u"XYZ"))}),
+            Variant(false));
+  ASSERT_EQ(errors_.size(), 1u);
+  fake_->calls.clear();
+  fake_->send_line_result = 1;
+  EXPECT_EQ(CallById(49, {Variant(Bstr(u"P1"))}), Variant(true));
+  EXPECT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(fake_->calls, (std::vector<std::string>{"ZimoSendLineA(0,P1)"}));
+}
+
 TEST_F(VoctoKSTest, AnUnsolicitedMessageCutAtTheLimitIsStillOneString) {
   MakeOpen();
   fake_->unsolicited = std::string(16999, 'A');

@@ -142,6 +142,26 @@ TEST_F(VoctoKSTest, ASendLineTheCardTookDoesNotReportAnEarlierError) {
   EXPECT_EQ(fake_->calls, (std::vector<std::string>{"ZimoSendLineA(0,P1)"}));
 }
 
+// Leaves the stack below the caller full of non-zero bytes, so that a
+// method called next from the same place finds them in its own buffers.
+[[gnu::noinline]] void DirtyTheStack() {
+  constexpr std::size_t kSize = 256 * 1024;
+  volatile char junk[kSize];
+  for (std::size_t i = 0; i < kSize; ++i) junk[i] = 'J';
+}
+
+TEST_F(VoctoKSTest, AnUnsolicitedMessageIsTakenIntoAnEmptyBuffer) {
+  MakeOpen();
+  // A take that ends with the ring's unread text writes no terminator: what
+  // follows it must be the empty buffer's zeros, not whatever the stack held.
+  fake_->unsolicited = "AB";
+  Variant response;
+  DirtyTheStack();
+  EXPECT_EQ(CallById(51, {Variant::ByRef(&response, automation::VT_BSTR)}), Variant(true));
+  EXPECT_TRUE(fake_->unsolicited_buffer_was_empty);
+  EXPECT_EQ(response, Variant(Bstr(u"AB")));
+}
+
 TEST_F(VoctoKSTest, AnUnsolicitedMessageCutAtTheLimitIsStillOneString) {
   MakeOpen();
   fake_->unsolicited = std::string(16999, 'A');

@@ -86,4 +86,7 @@ size_t CopyText(char* dest, size_t capacity, const char* src);
 
 bool IsCtrl(char c);
 
+// 0 (search) or one of the rates the serial channel sets.
+bool AcceptedBaudRate(int32_t rate);
+
 }  // namespace jux

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -57,6 +58,60 @@ TEST(ZimoJux, PrintsResponsesAndErrors) {
   EXPECT_EQ(RunTool("--bogus", &code), "");
   EXPECT_EQ(code, 2);
   (*pty)->Stop();
+}
+
+TEST(ZimoJux, DamagedSettingsFileIsRefusedNamingItsField) {
+  zimo::testing::TempHome home;
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(home.path());
+  // A settings file that is all text, and records with one field each out
+  // of its range; every other field as zimo-jux would fill them for a
+  // simulated card.
+  tagMCardInfo base;
+  std::memset(&base, 0, sizeof(base));
+  std::strcpy(base.name, "JUNK");
+  base.method = 3;
+  base.simulated = 1;
+  base.timeout = 500;
+  base.com_port = 1;
+  base.baud_rate = 38400;
+  base.bus_type = 1;
+  base.bus_base = 528;
+  const std::string bad_parameter = "error 1005 Bad parameter passed, tagMCardInfo\n";
+  const struct {
+    const char* what;
+    void (*spoil)(tagMCardInfo&);
+    std::string error;
+    const char* field;
+  } cases[] = {
+      {"text", [](tagMCardInfo& r) { std::memset(&r, 'A', sizeof(r)); }, bad_parameter,
+       "method"},
+      {"simulated 0x41414141", [](tagMCardInfo& r) { r.method = 0, r.simulated = 0x41414141; },
+       bad_parameter, "simulated flag"},
+      {"method 4", [](tagMCardInfo& r) { r.method = 4; }, bad_parameter, "method"},
+      {"bus type 3", [](tagMCardInfo& r) { r.bus_type = 3; }, bad_parameter, "bus type"},
+      {"DPR open 2", [](tagMCardInfo& r) { r.dpr_open = 2; }, bad_parameter, "DPR open flag"},
+      {"COM 17", [](tagMCardInfo& r) { r.method = 2, r.simulated = 0, r.com_port = 17; },
+       "error 3001 Bad port number for initialization (1-16 are valid).\n", "COM port"},
+      {"baud 1000", [](tagMCardInfo& r) { r.method = 2, r.simulated = 0, r.baud_rate = 1000; },
+       "error 3002 Bad baudrate chosen for initialization.\n", "baud rate"},
+  };
+  for (const auto& c : cases) {
+    tagMCardInfo image = base;
+    c.spoil(image);
+    ASSERT_EQ(PStoreState(&image, "JUNK"), 1);
+    int code = -1;
+    EXPECT_EQ(RunTool("--cfg JUNK I10", &code),
+              "open failed\n" + c.error + "card record: " + c.field + " out of range\n")
+        << c.what;
+    EXPECT_EQ(code, 1) << c.what;
+  }
+  // The same record, sound, opens as the simulated card it describes.
+  ASSERT_EQ(PStoreState(&base, "JUNK"), 1);
+  int code = -1;
+  EXPECT_EQ(RunTool("--cfg JUNK I10", &code), "> I10\nerror 0 No errors to report.\n");
+  EXPECT_EQ(code, 0);
+  std::filesystem::current_path(previous);
 }
 
 // The whole road: the helper driver registered as a service, its launcher

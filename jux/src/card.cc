@@ -213,6 +213,7 @@ int JUXShutDown(tagMCardInfo** record) {
   DPRShutdown(r);
   // Resources a failed open may have left (a port kept, a range claimed).
   ReleaseSlot(r->slot);
+  ForgetOwedReplies(r);
   delete r;
   for (int i = index; i + 1 < g_count; ++i) g_cards[i] = g_cards[i + 1];
   g_cards[--g_count] = nullptr;

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,46 @@ std::vector<JuxControl*> g_active;
 std::list<std::unique_ptr<Entry>> g_entries;
 Entry* g_cursor = nullptr;
 long g_tick = 0;
+
+// The replies a card still owes the table: a command went out and its reply
+// was not read. Kept per card, whichever control ticks: the reply is read
+// for its entry when the pass comes back to it, and read and dropped before
+// anything else is sent to that card, so no entry takes another's reply.
+struct Owed {
+  int count = 0;             // replies sent for and not read
+  Entry* entry = nullptr;    // the entry the last one belongs to (null: none left)
+  int failed_reads = 0;      // reads of that entry's reply that found nothing
+};
+std::map<const tagMCardInfo*, Owed> g_owed;
+
+// Before a send: the card's owed replies are read and dropped; one that does
+// not come in a read's time is flushed away with whatever else is waiting.
+void SettleOwed(tagMCardInfo* record, Owed& owed, char* buffer, size_t size) {
+  while (owed.count > 0) {
+    if (PGetLine(record, buffer, static_cast<unsigned>(size))) {
+      --owed.count;
+    } else {
+      PFlush(record);
+      owed.count = 0;
+    }
+  }
+  owed.entry = nullptr;
+  owed.failed_reads = 0;
+}
+
+void SendFor(tagMCardInfo* record, Owed& owed, Entry& e, char* buffer, size_t size) {
+  SettleOwed(record, owed, buffer, size);
+  PSendLine(record, e.command);
+  owed.count = 1;
+  owed.entry = &e;
+}
+
+// An entry that goes away leaves its owed reply to be dropped.
+void ForgetEntry(const Entry* e) {
+  for (auto& [record, owed] : g_owed) {
+    if (owed.entry == e) owed.entry = nullptr;
+  }
+}
 
 bool Space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
@@ -123,6 +164,7 @@ int Take(JuxControl* control, long* interval, short* kind) {
         Recompute(e);
       } else {
         if (g_cursor == &e) g_cursor = nullptr;
+        ForgetEntry(&e);
         g_entries.erase(it);
         if (g_entries.empty()) g_cursor = nullptr;
       }
@@ -139,6 +181,10 @@ void Repaint(JuxControl* control) {
 }
 
 }  // namespace
+
+namespace jux {
+void ForgetOwedReplies(const tagMCardInfo* record) { g_owed.erase(record); }
+}  // namespace jux
 
 extern "C" {
 
@@ -226,36 +272,40 @@ int set_ZIMO_command_interval(JuxControl* control, long interval) {
   return 1;
 }
 
+// The caller's send flag says what its own last tick left; the table goes by
+// what the card of this record still owes, which another control's tick (or
+// a control that has gone) may have left.
 int update_commands_in_table(tagMCardInfo* record, int send) {
+  (void)send;
   if (g_entries.empty()) return 1;
   auto it = g_entries.begin();
-  // A pass that resumes at its cursor may only read there (the command went
-  // out on the last tick); every later entry is sent as usual. A pass from
-  // the start has no reply outstanding.
-  bool read_only = false;
   if (g_cursor != nullptr) {
     while (it != g_entries.end() && it->get() != g_cursor) ++it;
-    if (it == g_entries.end())
-      it = g_entries.begin();
-    else
-      read_only = !send;
+    if (it == g_entries.end()) it = g_entries.begin();
   }
   static char buffer[kResponseSize];
+  // The buffer holds its characters and a terminator.
+  constexpr size_t kRead = kResponseSize - 1;
   for (; it != g_entries.end(); ++it) {
     Entry& e = **it;
     g_cursor = &e;
-    const bool retry = read_only;
-    read_only = false;
     if (record == nullptr || e.command[0] == '\0') continue;
+    Owed& owed = g_owed[record];
+    const bool awaited = owed.count == 1 && owed.entry == &e;
     if (e.kind() != kOneShot) {
-      if (e.smallest <= 0 || g_tick % e.smallest != 0) continue;
-      if (!retry) PSendLine(record, e.command);
-      // The buffer holds its characters and a terminator.
-      if (!PGetLine(record, buffer, kResponseSize - 1)) {
-        // The first failure waits for the late reply on the next tick; a
-        // retry that fails too gives up on it and sends anew.
-        return retry ? 1 : 0;
+      if (!awaited && (e.smallest <= 0 || g_tick % e.smallest != 0)) continue;
+      if (!awaited) SendFor(record, owed, e, buffer, kRead);
+      if (!PGetLine(record, buffer, kRead)) {
+        // The first failure waits for the late reply on the next tick; when
+        // that read fails too the entry is sent anew, its reply still owed.
+        if (++owed.failed_reads < 2) return 0;
+        owed.entry = nullptr;
+        owed.failed_reads = 0;
+        return 1;
       }
+      owed.count = 0;
+      owed.entry = nullptr;
+      owed.failed_reads = 0;
       szStripControlChar(buffer);
       e.previous = e.response;
       e.response = buffer;
@@ -265,13 +315,16 @@ int update_commands_in_table(tagMCardInfo* record, int send) {
         }
       }
     } else {
-      if (!retry) {
-        PSendLine(record, e.command);
+      if (!awaited) {
+        SendFor(record, owed, e, buffer, kRead);
         return 0;
       }
       if (!PIsLineWaiting(record)) return 0;
-      PGetLine(record, buffer, kResponseSize - 1);
+      PGetLine(record, buffer, kRead);
       PFlush(record);
+      owed.count = 0;
+      owed.entry = nullptr;
+      owed.failed_reads = 0;
       e.command[0] = '\0';
       e.response = buffer;
       Repaint(e.controls.front().control);

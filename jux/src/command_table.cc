@@ -25,6 +25,7 @@ struct Node {
   JuxControl* control;
   long interval;
   short kind;
+  bool leaving = false;  // taken out during a pass; removed when it ends
 };
 
 struct Entry {
@@ -34,12 +35,21 @@ struct Entry {
   std::string previous;
   long smallest = 0;  // smallest positive interval of its controls; 0: never due
   short kind() const { return controls.empty() ? 0 : controls.front().kind; }
+  bool left() const {
+    for (const Node& n : controls) {
+      if (!n.leaving) return false;
+    }
+    return true;
+  }
 };
 
 std::vector<JuxControl*> g_active;
 std::list<std::unique_ptr<Entry>> g_entries;
 Entry* g_cursor = nullptr;
 long g_tick = 0;
+// Above 0 while a pass runs: a repaint may take controls out of the table, which
+// then only marks their nodes, so the pass's walk stays as it began.
+int g_in_pass = 0;
 
 // The replies a card still owes the table: a command went out and its reply
 // was not read. Kept per card, whichever control ticks: the reply is read
@@ -105,6 +115,7 @@ bool SameCommand(const char* entry, const char* text) {
 void Recompute(Entry& e) {
   e.smallest = 0;
   for (const Node& n : e.controls) {
+    if (n.leaving) continue;
     if (n.interval > 0 && (e.smallest == 0 || n.interval < e.smallest)) e.smallest = n.interval;
   }
 }
@@ -118,7 +129,7 @@ void WarnTooLong() {
 Entry* EntryOf(JuxControl* control, Node** node = nullptr) {
   for (auto& e : g_entries) {
     for (Node& n : e->controls) {
-      if (n.control == control) {
+      if (n.control == control && !n.leaving) {
         if (node != nullptr) *node = &n;
         return e.get();
       }
@@ -131,7 +142,7 @@ int Add(JuxControl* control, const char* command, long interval, short kind) {
   const char* text = command != nullptr ? command : "";
   if (text[0] != '\0' && kind != kOneShot) {
     for (auto& e : g_entries) {
-      if (e->kind() != kOneShot && SameCommand(e->command, text)) {
+      if (e->kind() != kOneShot && !e->left() && SameCommand(e->command, text)) {
         e->controls.push_back({control, interval, kind});
         Recompute(*e);
         g_cursor = nullptr;
@@ -156,9 +167,14 @@ int Take(JuxControl* control, long* interval, short* kind) {
   for (auto it = g_entries.begin(); it != g_entries.end(); ++it) {
     Entry& e = **it;
     for (auto n = e.controls.begin(); n != e.controls.end(); ++n) {
-      if (n->control != control) continue;
+      if (n->control != control || n->leaving) continue;
       *interval = n->interval;
       *kind = n->kind;
+      if (g_in_pass > 0) {
+        n->leaving = true;
+        Recompute(e);
+        return 1;
+      }
       e.controls.erase(n);
       if (!e.controls.empty()) {
         Recompute(e);
@@ -172,6 +188,23 @@ int Take(JuxControl* control, long* interval, short* kind) {
     }
   }
   return 0;
+}
+
+// After a pass: the nodes taken out during it go, and entries left without
+// controls with them.
+void Sweep() {
+  for (auto it = g_entries.begin(); it != g_entries.end();) {
+    Entry& e = **it;
+    std::erase_if(e.controls, [](const Node& n) { return n.leaving; });
+    if (!e.controls.empty()) {
+      ++it;
+      continue;
+    }
+    if (g_cursor == &e) g_cursor = nullptr;
+    ForgetEntry(&e);
+    it = g_entries.erase(it);
+  }
+  if (g_entries.empty()) g_cursor = nullptr;
 }
 
 void Repaint(JuxControl* control) {
@@ -275,8 +308,17 @@ int set_ZIMO_command_interval(JuxControl* control, long interval) {
 // The caller's send flag says what its own last tick left; the table goes by
 // what the card of this record still owes, which another control's tick (or
 // a control that has gone) may have left.
+static int Pass(tagMCardInfo* record);
+
 int update_commands_in_table(tagMCardInfo* record, int send) {
   (void)send;
+  ++g_in_pass;
+  const int result = Pass(record);
+  if (--g_in_pass == 0) Sweep();
+  return result;
+}
+
+static int Pass(tagMCardInfo* record) {
   if (g_entries.empty()) return 1;
   auto it = g_entries.begin();
   if (g_cursor != nullptr) {
@@ -310,8 +352,12 @@ int update_commands_in_table(tagMCardInfo* record, int send) {
       e.previous = e.response;
       e.response = buffer;
       if (e.response != e.previous) {
-        for (const Node& n : e.controls) {
-          if (n.interval > 0 && g_tick % n.interval == 0) Repaint(n.control);
+        // The controls the entry had when the pass came to it, by index (a
+        // repaint may add to the list); one taken out meanwhile is skipped.
+        const size_t count = e.controls.size();
+        for (size_t i = 0; i < count; ++i) {
+          const Node n = e.controls[i];
+          if (!n.leaving && n.interval > 0 && g_tick % n.interval == 0) Repaint(n.control);
         }
       }
     } else {
@@ -327,7 +373,7 @@ int update_commands_in_table(tagMCardInfo* record, int send) {
       owed.failed_reads = 0;
       e.command[0] = '\0';
       e.response = buffer;
-      Repaint(e.controls.front().control);
+      if (!e.controls.front().leaving) Repaint(e.controls.front().control);
     }
   }
   g_cursor = nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -26,10 +27,15 @@ struct Control {
   JuxControl c{};
   int repaints = 0;
   bool dead = false;
+  std::function<void()> on_repaint;  // what the control does when repainted
   explicit Control(tagMCardInfo* record) {
     c.record = record;
     c.user = this;
-    c.refresh = [](JuxControl* self) { ++static_cast<Control*>(self->user)->repaints; };
+    c.refresh = [](JuxControl* self) {
+      auto* control = static_cast<Control*>(self->user);
+      ++control->repaints;
+      if (control->on_repaint) control->on_repaint();
+    };
     c.ambient_ui_dead = [](JuxControl* self) {
       return static_cast<Control*>(self->user)->dead ? 1 : 0;
     };
@@ -170,6 +176,52 @@ TEST_F(Table, LostReplyIsRetriedThenSentAnew) {
   EXPECT_EQ(Sent("P2"), 0u);
   remove_from_command_table(&c.c);
   remove_from_command_table(&never.c);
+}
+
+TEST_F(Table, RepaintsThatTakeControlsOutLeaveThePassWhole) {
+  card_.SetPVar(1, 1);
+  card_.SetPVar(2, 2);
+  card_.SetPVar(3, 3);
+  char p1[] = "P1", p2[] = "P2", p3[] = "P3";
+  // Entry P1: a's repaint takes b (after it) out; c must still be repainted
+  // once. Entry P2: d's repaint takes d, its entry's last control, out and
+  // destroys it. Entry P3: e, after them.
+  Control a(record_), b(record_), c(record_), e(record_);
+  auto d = std::make_unique<Control>(record_);
+  for (Control* x : {&a, &b, &c}) add_to_command_table(&x->c, p1, 1, 0);
+  add_to_command_table(&d->c, p2, 1, 0);
+  add_to_command_table(&e.c, p3, 1, 0);
+  bool took_b = false;
+  a.on_repaint = [&] {
+    if (took_b) return;
+    took_b = true;
+    EXPECT_EQ(remove_from_command_table(&b.c), 1);
+  };
+  d->on_repaint = [&] {
+    EXPECT_EQ(remove_from_command_table(&d->c), 1);
+    EXPECT_EQ(remove_from_command_table(&d->c), 0);  // already out
+    d.reset();
+  };
+  EXPECT_EQ(update_commands_in_table(record_, 1), 1);
+  EXPECT_EQ(d, nullptr);
+  EXPECT_EQ(a.repaints, 1);
+  EXPECT_EQ(b.repaints, 0);
+  EXPECT_EQ(c.repaints, 1);
+  EXPECT_EQ(e.repaints, 1);
+  // Taken out for good once the pass is over: P2 is no longer sent.
+  char buffer[16384];
+  EXPECT_EQ(get_ZIMO_response_string(&b.c, buffer), 0);
+  EXPECT_EQ(remove_from_command_table(&b.c), 0);
+  card_.SetPVar(1, 10);
+  card_.SetPVar(3, 30);
+  EXPECT_EQ(update_commands_in_table(record_, 1), 1);
+  EXPECT_EQ(Sent("P2"), 1u);
+  EXPECT_EQ(a.repaints, 2);
+  EXPECT_EQ(c.repaints, 2);
+  EXPECT_EQ(e.repaints, 2);
+  ASSERT_EQ(get_ZIMO_response_string(&c.c, buffer), 1);
+  EXPECT_STREQ(buffer, "10");
+  for (Control* x : {&a, &c, &e}) EXPECT_EQ(remove_from_command_table(&x->c), 1);
 }
 
 // A card whose reply to the first command comes late: after the table's

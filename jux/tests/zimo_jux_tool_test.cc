@@ -1,5 +1,11 @@
-// zimo-jux against the simulated card on a serial line.
+// zimo-jux against the simulated card on a serial line, and on a bus card
+// through the helper driver's service.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +14,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "cardsim/attach_pty.h"
 #include "cardsim/card.h"
@@ -168,13 +175,70 @@ TEST(ZimoJux, BusCardThroughTheHelperDriverService) {
 
   // While this process holds the card's ports, another process is refused
   // and keeps no claim; once they are given back it gets them.
+  // Two claims of the same ports in one process share them: both are given
+  // back before another process gets them.
+  const std::string refused =
+      "open failed\nerror 1011 Bus port address already in use by another device.\n";
   HwPortRange held = HwNewPortRange(528, 8);
   ASSERT_NE(held, nullptr);
-  EXPECT_EQ(RunTool("--method bus --base 528 I10", &code),
-            "open failed\nerror 1011 Bus port address already in use by another device.\n");
+  HwPortRange shared = HwNewPortRange(528, 8);
+  ASSERT_NE(shared, nullptr);
+  EXPECT_EQ(RunTool("--method bus --base 528 I10", &code), refused);
   HwDeletePort(held);
+  EXPECT_EQ(RunTool("--method bus --base 528 I10", &code), refused);
+  HwDeletePort(shared);
   EXPECT_EQ(RunTool("--method bus --base 528 I10=I10", &code),
             "> I10=I10\nerror 0 No errors to report.\n");
+
+  // A process killed while it holds the card (zimo-jux waiting for commands
+  // on its standard input) leaves no claim: the driver host sees its
+  // connection close.
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 clear-log"), "ok");
+  int to_child[2];
+  ASSERT_EQ(::pipe(to_child), 0);
+  const std::string tool = (zimo::testing::BinDir() / "zimo-jux").string();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(to_child[0], 0);
+    ::close(to_child[1]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::execl(tool.c_str(), tool.c_str(), "--method", "bus", "--base", "528",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(to_child[0]);
+  // The open's last line ("I6=1") reaching the card shows the child has the
+  // card open, ports claimed (bounded wait on the card's log).
+  {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string log;
+    while (std::chrono::steady_clock::now() < deadline) {
+      log = zimo::drivers::testing::Control(*control, "legacy 528 log");
+      if (log.find("|I6=1|") != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_NE(log.find("|I6=1|"), std::string::npos) << log;
+  }
+  EXPECT_EQ(RunTool("--method bus --base 528 --retries 0 I10=I10", &code), refused);
+  ::kill(child, SIGKILL);
+  int child_status = 0;
+  ASSERT_EQ(::waitpid(child, &child_status, 0), child);
+  ::close(to_child[1]);
+  // Bounded wait on what the driver host reports, never on a set time.
+  auto until = [&](const std::string& want) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string out;
+    while (std::chrono::steady_clock::now() < deadline) {
+      out = RunTool("--method bus --base 528 --retries 0 I10=I10", &code);
+      if (out == want) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return out;
+  };
+  const std::string opened = "> I10=I10\nerror 0 No errors to report.\n";
+  EXPECT_EQ(until(opened), opened);
   // Stop the service's driver host.
   zimo::platform::ScHandle manager = 0, service = 0;
   ASSERT_EQ(zimo::platform::OpenSCManagerA(nullptr, nullptr, 0xF003F, &manager), 0);

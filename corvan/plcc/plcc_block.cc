@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace zimo::corvan::plcc {
 
@@ -358,7 +359,32 @@ class Generator {
   bool in_label_ = false;
   LabelLevel label_stack_[kLabelLevels];
   std::size_t label_depth_ = 0;
+
+  // Open IF/WHILE blocks and the jumps of their AND/OR lines still waiting
+  // for a target, counted against the target's limit (when it sets one).
+  void OpenEntries(std::size_t n, bool new_block);
+  void CloseEntries();
+  std::vector<std::size_t> block_entries_;
+  std::size_t open_entries_ = 0;
 };
+
+void Generator::OpenEntries(std::size_t n, bool new_block) {
+  if (new_block) {
+    block_entries_.push_back(0);
+  } else if (block_entries_.empty()) {
+    return;
+  }
+  block_entries_.back() += n;
+  open_entries_ += n;
+  const std::size_t limit = c_.target.limits.open_structures;
+  if (limit != 0 && open_entries_ > limit) error_ = -kErrStack;
+}
+
+void Generator::CloseEntries() {
+  if (block_entries_.empty()) return;
+  open_entries_ -= block_entries_.back();
+  block_entries_.pop_back();
+}
 
 void Generator::OpenLabel(bool is_while) {
   if (!code_.listing()) return;
@@ -480,14 +506,17 @@ int Generator::Token(std::size_t i) {
     case kTokIf:
       st().pending_mark = kBlockMark;
       OpenLabel(false);
+      OpenEntries(1, true);
       break;
     case kTokWhile:
       st().pending_mark = kBlockMark;
       st().r4_cache = 0;
       OpenLabel(true);
+      OpenEntries(1, true);
       break;
     case kTokAndLine:
     case kTokOrLine: {
+      OpenEntries(1, false);
       std::size_t i0 = code_.size();
       const bool and_line = code == kTokAndLine;
       // A true earlier line goes on with this one; a failed one tries it.
@@ -513,6 +542,7 @@ int Generator::Token(std::size_t i) {
       PatchBack(code_.size(), kFalseExit, kBlockMark, Here(), true);
       AddBlockLabel("L%dF%d\t\t; ENDIF%d", true);
       CloseLabel();
+      CloseEntries();
       EndBlock(code);
       break;
     case kTokEndWhile:
@@ -520,6 +550,7 @@ int Generator::Token(std::size_t i) {
       AddBlockLabel(Servo() ? "L%dF%d\t\t; JMP FALSE Label" : "L%dF%d\t\t; WHILE%d False Path",
                     true);
       CloseLabel();
+      CloseEntries();
       EndBlock(code);
       break;
     case kTokOpenPlcc: {

@@ -16,6 +16,7 @@ bool IsClosing(std::uint32_t k) { return k == 98 || k == 108; }
 bool IsOpening(std::uint32_t k) { return k >= 64 && k <= 127 && !IsClosing(k); }
 bool IsOperator(std::uint32_t k) { return (k >= 128 && k <= 191) || (k >= 648 && k <= 655); }
 bool IsConditionStatement(std::uint32_t k) { return k == 292 || k == 296 || k == 298 || k == 299; }
+bool IsAssignmentTarget(std::uint32_t k) { return (k >= 256 && k <= 287) || (k >= 770 && k <= 773); }
 
 void ClearStatement(GrammarState& g) {
   g.statement = 0;
@@ -153,7 +154,11 @@ int Operator(GrammarState& g, std::uint32_t k) {
 int IsPlccStatementComplete(const PlccCompilation& c) {
   const GrammarState& g = c.grammar;
   if (g.paren < 0) return -kErrParen;
-  const bool last_open = g.has_previous && (IsOperator(g.previous) || IsOpening(g.previous));
+  // A line may not end where its value is still to come: after an
+  // operator, an opening, or an assignment target ("P1=", "L1=-").
+  const bool last_open = g.has_previous && (IsOperator(g.previous) || IsOpening(g.previous) ||
+                                            (g.phase == GrammarState::kOperand &&
+                                             IsAssignmentTarget(g.previous)));
   if (g.bracket == 0 && (!g.condition || g.comparison) && !last_open) return 0;
   return g.bracket < 0 ? -kErrParen : -kErrFormat;
 }

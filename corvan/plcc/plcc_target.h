@@ -34,6 +34,7 @@ struct PlccLimits {
   std::size_t code_words = 0;      // the code buffer of one program
   std::size_t total_words = 0;     // the code of all programs together
   std::size_t pool_bytes = 0;      // the text pool of one program
+  std::size_t open_structures = 0; // open IF/WHILE blocks and their pending AND/OR jumps
 };
 
 // The card a program is compiled for: generation, firmware version text,

@@ -228,5 +228,18 @@ TEST_F(PlccExportTest, ErrorsGoToTheDownloadReporters) {
   EXPECT_EQ(ZimoPlccCompilerA(0, &words, in_.c_str(), (home_.path() / "x" / "y").c_str()), 41);
 }
 
+TEST_F(PlccExportTest, AssignmentWithoutValueIsRefusedOnItsOwnLine) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  // The line tags (";12") are the numbers the error reports name.
+  for (const char* statement : {"P1=", "M100 =", "L1=-", "Q3=", "M5&="}) {
+    const std::string source = std::string("OPEN PLCC 1 ;10\nL1->X:$10,24 ;11\n") + statement +
+                               " ;12\nP2=1 ;13\nCLOSE ;14\n";
+    std::uint32_t words = 0;
+    EXPECT_EQ(Compile(source, &words), 35) << statement;
+    EXPECT_EQ(words, 12u) << statement;
+  }
+}
+
 }  // namespace
 }  // namespace zimo::corvan

@@ -18,9 +18,15 @@ constexpr size_t kEntrySize = 12;
 constexpr size_t kMaxEntries = 32;
 constexpr uint32_t kWindowSize = 16384;
 
+// A granted range belongs to the handle that claimed it (one per client
+// process): a second claim of the very same ports through that handle shares
+// it, and the handle's cleanup (its process closed it, or ended) gives back
+// whatever it still holds.
 struct Range {
   uint64_t first;
   uint32_t count;
+  const kernel::FileObject* owner = nullptr;
+  int holders = 1;
 };
 
 // A memory window handed out: the named shared mapping that is the memory
@@ -58,6 +64,16 @@ NTSTATUS Complete(kernel::DeviceObject* device, kernel::Irp& irp, NTSTATUS statu
 }
 
 NTSTATUS DispatchOpenClose(kernel::DeviceObject* device, kernel::Irp& irp) {
+  return Complete(device, irp, kernel::kStatusSuccess);
+}
+
+NTSTATUS DispatchCleanup(kernel::DeviceObject* device, kernel::Irp& irp) {
+  State& s = *StateOf(device);
+  const kernel::FileObject* file = irp.CurrentStackLocation().file_object;
+  if (file != nullptr) {
+    std::lock_guard lock(s.mu);
+    std::erase_if(s.ranges, [file](const auto& entry) { return entry.second.owner == file; });
+  }
   return Complete(device, irp, kernel::kStatusSuccess);
 }
 
@@ -112,6 +128,19 @@ NTSTATUS DispatchControl(kernel::DeviceObject* device, kernel::Irp& irp) {
       if (in < 20 || out < 16) return Complete(device, irp, kernel::kStatusInvalidParameter);
       const uint64_t first = Word(buffer + 12);
       const uint32_t count = Word(buffer + 16);
+      const kernel::FileObject* owner = at.file_object;
+      // The same ports claimed again through the same handle: shared.
+      for (auto& [n, r] : s.ranges) {
+        if (owner != nullptr && r.owner == owner && r.first == first && r.count == count) {
+          ++r.holders;
+          std::memset(buffer, 0, 16);
+          PutWord(buffer, 1);
+          PutWord(buffer + 4, static_cast<uint32_t>(first));
+          PutWord(buffer + 8, count);
+          PutWord(buffer + 12, n);
+          return Complete(device, irp, kernel::kStatusSuccess, 16);
+        }
+      }
       bool free = count > 0 && count <= 0x10000 && !(s.in_use && s.in_use(first, count));
       for (const auto& [n, r] : s.ranges) free = free && !Overlaps(r, first, count);
       // Range numbers travel in one byte.
@@ -122,7 +151,7 @@ NTSTATUS DispatchControl(kernel::DeviceObject* device, kernel::Irp& irp) {
           number = s.next_range;
           s.next_range = s.next_range % 255 + 1;
         }
-        s.ranges[number] = Range{first, count};
+        s.ranges[number] = Range{first, count, owner, 1};
       }
       std::memset(buffer, 0, 16);
       PutWord(buffer, free ? 1 : 0);
@@ -131,10 +160,16 @@ NTSTATUS DispatchControl(kernel::DeviceObject* device, kernel::Irp& irp) {
       PutWord(buffer + 12, free ? number : 0xFFFFFFFFu);
       return Complete(device, irp, kernel::kStatusSuccess, 16);
     }
-    case kReleaseRange:
+    case kReleaseRange: {
       if (in < 8) return Complete(device, irp, kernel::kStatusInvalidParameter);
-      s.ranges.erase(Word(buffer + 4));
+      // Only the handle that holds a range gives it back.
+      auto it = s.ranges.find(Word(buffer + 4));
+      if (it != s.ranges.end() && it->second.owner == at.file_object &&
+          --it->second.holders <= 0) {
+        s.ranges.erase(it);
+      }
       return Complete(device, irp, kernel::kStatusSuccess);
+    }
     case kPortAccess: {
       if (in < kEntrySize) return Complete(device, irp, kernel::kStatusInvalidParameter);
       const uint32_t count = Word(buffer + 8);
@@ -204,7 +239,7 @@ NTSTATUS Tqa58DriverEntry(kernel::DriverObject* driver, std::string_view) {
   driver->unload = &Unload;
   driver->major_function[static_cast<size_t>(kernel::IrpMajor::kCreate)] = &DispatchOpenClose;
   driver->major_function[static_cast<size_t>(kernel::IrpMajor::kClose)] = &DispatchOpenClose;
-  driver->major_function[static_cast<size_t>(kernel::IrpMajor::kCleanup)] = &DispatchOpenClose;
+  driver->major_function[static_cast<size_t>(kernel::IrpMajor::kCleanup)] = &DispatchCleanup;
   driver->major_function[static_cast<size_t>(kernel::IrpMajor::kDeviceControl)] = &DispatchControl;
   kernel::Kernel& k = driver->kernel();
   NTSTATUS status =

@@ -1,7 +1,8 @@
 // Tqa58: the port-I/O helper driver of the older backend library. It serves
 // the device "\\.\_Default" and grants user mode ranges of I/O ports, one
 // access per request. A range is refused while it overlaps a range granted
-// before (to anybody) or the ports of a card that another driver runs.
+// before (to another handle, or other ports to the same one) or the ports of
+// a card that another driver runs.
 //
 // Requests (device type 0xF003, buffered; words little-endian):
 //   0xF003BC0C session information: in u32 session id; out 76 bytes, words
@@ -18,8 +19,11 @@
 //              window, the shared mapping "ZimoIsaDpr%05X" of the address
 //              (at most 16384 bytes), which the caller maps itself
 //   0xF003BBD0 unmap memory: in u32 token
-//   0xF003BBE8 close session: in u32 session id (ranges are released by
-//              their own requests: the session id does not tell clients apart)
+//   0xF003BBE8 close session: in u32 session id (releases nothing: the
+//              session id does not tell clients apart)
+// Ranges belong to the handle that claimed them (one per client process):
+// the same ports claimed again through it are shared (released by as many
+// requests), and closing the handle (the client ended) gives back the rest.
 #pragma once
 
 #include <cstdint>

@@ -10,6 +10,7 @@
 
 #include "channels.h"
 #include "internal.h"
+#include "jux/card_image.h"
 #include "platform/clock.h"
 #include "platform/message.h"
 
@@ -96,6 +97,23 @@ void ReleaseSlot(int slot) {
 
 void PollPause() { zimo::platform::CurrentClock().Sleep(kPollPause); }
 
+ImageFault CheckCardImage(const tagMCardInfo& image) {
+  auto flag = [](int32_t v) { return v == 0 || v == 1; };
+  if (image.method < 0 || image.method > 3) return {1005, "method"};
+  if (!flag(image.simulated)) return {1005, "simulated flag"};
+  if (!flag(image.connected)) return {1005, "connected flag"};
+  if (!flag(image.bootstrap)) return {1005, "bootstrap flag"};
+  if (!flag(image.bus_open)) return {1005, "bus open flag"};
+  if (!flag(image.dpr_open)) return {1005, "DPR open flag"};
+  if (!flag(image.serial_open)) return {1005, "serial open flag"};
+  if (image.bus_type < 0 || image.bus_type > 2) return {1005, "bus type"};
+  if (image.method == 2) {
+    if (image.com_port < 1 || image.com_port > 16) return {3001, "COM port"};
+    if (!AcceptedBaudRate(image.baud_rate)) return {3002, "baud rate"};
+  }
+  return {};
+}
+
 }  // namespace jux
 
 using namespace jux;
@@ -105,6 +123,13 @@ extern "C" {
 tagMCardInfo* JUXInit(tagMCardInfo* image) {
   if (image == nullptr) {
     SetGlobalError(1005);
+    return nullptr;
+  }
+  // A field no channel looks at (a flag, the method, the bus type) is
+  // refused here; a port or rate out of range the channel's open refuses
+  // with its own code, the record kept as for any failed open.
+  if (const ImageFault fault = CheckCardImage(*image); fault.code == 1005) {
+    SetGlobalError(fault.code);
     return nullptr;
   }
   if (image->method == 0 || image->method == 1) {
@@ -188,6 +213,7 @@ int JUXShutDown(tagMCardInfo** record) {
   DPRShutdown(r);
   // Resources a failed open may have left (a port kept, a range claimed).
   ReleaseSlot(r->slot);
+  ForgetOwedReplies(r);
   delete r;
   for (int i = index; i + 1 < g_count; ++i) g_cards[i] = g_cards[i + 1];
   g_cards[--g_count] = nullptr;

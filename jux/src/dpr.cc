@@ -270,8 +270,10 @@ int DPRGetLineCR(tagMCardInfo* r, char* buffer, unsigned size) {
   if (status & 0x8000) {
     const long number = CardError(status);
     SetError(r, 50 + number);
+    // The card's text for the caller, but a failed read all the same.
     PutErrorText(buffer, size + 1, number);
-    n = std::strlen(buffer);
+    Store(w, kStatus, 0);
+    return 0;
   } else {
     const long length = static_cast<long>(Load(w, kLength)) - 1;
     const size_t limit = std::min<size_t>(length > 0 ? static_cast<size_t>(length) : 0, kLineMax);

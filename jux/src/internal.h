@@ -86,4 +86,10 @@ size_t CopyText(char* dest, size_t capacity, const char* src);
 
 bool IsCtrl(char c);
 
+// The periodic command table forgets what a closing record's card owed it.
+void ForgetOwedReplies(const tagMCardInfo* record);
+
+// 0 (search) or one of the rates the serial channel sets.
+bool AcceptedBaudRate(int32_t rate);
+
 }  // namespace jux

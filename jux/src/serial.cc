@@ -262,6 +262,14 @@ void ReadPending(tagMCardInfo* r, char* buffer, unsigned size) {
 
 namespace jux {
 void SerialTransmit(tagMCardInfo* record, char c) { Transmit(record, c); }
+
+bool AcceptedBaudRate(int32_t rate) {
+  if (rate == 0) return true;  // search
+  for (int accepted : kRates) {
+    if (accepted == rate) return true;
+  }
+  return false;
+}
 }  // namespace jux
 
 extern "C" {
@@ -269,9 +277,7 @@ extern "C" {
 int SERInit(tagMCardInfo* r) {
   if (r == nullptr) return SetGlobalError(1005), 0;
   if (r->com_port < 1 || r->com_port > 16) return SetError(r, 3001), 0;
-  bool rate_ok = r->baud_rate == 0;
-  for (int rate : kRates) rate_ok = rate_ok || rate == r->baud_rate;
-  if (!rate_ok) return SetError(r, 3002), 0;
+  if (!AcceptedBaudRate(r->baud_rate)) return SetError(r, 3002), 0;
   if (r->timeout < 20) r->timeout = 20;
   if (!OpenPort(r)) return SetError(r, 3013), 0;
   auto state = Port(r)->GetCommState();

@@ -125,10 +125,16 @@ TEST_F(Bus, ClaimsDoNotOverlap) {
   EXPECT_EQ(HwNewPortRange(530, 2), nullptr);
   HwPortRange other = HwNewPortRange(0x300, 8);
   EXPECT_NE(other, nullptr);
-  EXPECT_EQ(Open()->bus_open, 0);
-  EXPECT_EQ(record_->last_error, 1011);
+  // The card's very ports again, in the same process: a record of that card
+  // shares the claim, and giving its share back leaves the first one held.
+  ASSERT_EQ(Open()->bus_open, 1) << record_->last_error;
+  JUXShutDown(&record_);
+  EXPECT_EQ(HwNewPortRange(530, 2), nullptr);
   HwDeletePort(first);
   HwDeletePort(other);
+  HwPortRange part = HwNewPortRange(530, 2);
+  EXPECT_NE(part, nullptr);
+  HwDeletePort(part);
   EXPECT_EQ(HwInp(nullptr, 2), 0);
   // The ports of a card that a hosted driver runs are not handed out.
   host::CardConfig pnp;

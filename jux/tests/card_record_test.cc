@@ -310,6 +310,37 @@ TEST_F(Startup, HelperDriverKeysAreWrittenAsTheSystemExpects) {
   EXPECT_EQ(*events->GetDword("TypesSupported"), 7u);
 }
 
+// The record's 32-bit word at byte offset `at`, as a caller of the library
+// sees the 352-byte image.
+uint32_t WordAt(const tagMCardInfo* r, std::size_t at) {
+  uint32_t v = 0;
+  std::memcpy(&v, reinterpret_cast<const unsigned char*>(r) + at, sizeof v);
+  return v;
+}
+
+TEST_F(Startup, HandleWordsOfTheImageAreClearedInTheRecord) {
+  // Words 320 (COM port), 340 (DPR view) and 344 (mailbox) of an image a
+  // settings file gave back: a simulated record, and one whose open fails.
+  tagMCardInfo simulated = Image(3, 1);
+  tagMCardInfo unserved = Image(2, 0);
+  unserved.com_port = 9;
+  unserved.baud_rate = 38400;
+  for (tagMCardInfo* image : {&simulated, &unserved}) {
+    auto* bytes = reinterpret_cast<unsigned char*>(image);
+    const uint32_t stale[3] = {0x1234, 0x7F000000, 0x7F000000 + 1580};
+    std::memcpy(bytes + 320, &stale[0], 4);
+    std::memcpy(bytes + 340, &stale[1], 4);
+    std::memcpy(bytes + 344, &stale[2], 4);
+    tagMCardInfo* r = records_.Init(*image);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(WordAt(r, 320), 0u) << image->simulated;
+    EXPECT_EQ(WordAt(r, 340), 0u) << image->simulated;
+    EXPECT_EQ(WordAt(r, 344), 0u) << image->simulated;
+    // The caller's image is its own.
+    EXPECT_EQ(WordAt(image, 340), 0x7F000000u);
+  }
+}
+
 TEST_F(Startup, FailedOpenKeepsTheRecordAndAnswers1006) {
   // A serial card on a port nobody serves: the open fails, the record stays.
   tagMCardInfo image = Image(2, 0);

@@ -1,7 +1,9 @@
 // The active control list and the periodic command table, ticking against
 // the simulated card on a serial line.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -25,10 +27,15 @@ struct Control {
   JuxControl c{};
   int repaints = 0;
   bool dead = false;
+  std::function<void()> on_repaint;  // what the control does when repainted
   explicit Control(tagMCardInfo* record) {
     c.record = record;
     c.user = this;
-    c.refresh = [](JuxControl* self) { ++static_cast<Control*>(self->user)->repaints; };
+    c.refresh = [](JuxControl* self) {
+      auto* control = static_cast<Control*>(self->user);
+      ++control->repaints;
+      if (control->on_repaint) control->on_repaint();
+    };
     c.ambient_ui_dead = [](JuxControl* self) {
       return static_cast<Control*>(self->user)->dead ? 1 : 0;
     };
@@ -169,6 +176,137 @@ TEST_F(Table, LostReplyIsRetriedThenSentAnew) {
   EXPECT_EQ(Sent("P2"), 0u);
   remove_from_command_table(&c.c);
   remove_from_command_table(&never.c);
+}
+
+TEST_F(Table, RepaintsThatTakeControlsOutLeaveThePassWhole) {
+  card_.SetPVar(1, 1);
+  card_.SetPVar(2, 2);
+  card_.SetPVar(3, 3);
+  char p1[] = "P1", p2[] = "P2", p3[] = "P3";
+  // Entry P1: a's repaint takes b (after it) out; c must still be repainted
+  // once. Entry P2: d's repaint takes d, its entry's last control, out and
+  // destroys it. Entry P3: e, after them.
+  Control a(record_), b(record_), c(record_), e(record_);
+  auto d = std::make_unique<Control>(record_);
+  for (Control* x : {&a, &b, &c}) add_to_command_table(&x->c, p1, 1, 0);
+  add_to_command_table(&d->c, p2, 1, 0);
+  add_to_command_table(&e.c, p3, 1, 0);
+  bool took_b = false;
+  a.on_repaint = [&] {
+    if (took_b) return;
+    took_b = true;
+    EXPECT_EQ(remove_from_command_table(&b.c), 1);
+  };
+  d->on_repaint = [&] {
+    EXPECT_EQ(remove_from_command_table(&d->c), 1);
+    EXPECT_EQ(remove_from_command_table(&d->c), 0);  // already out
+    d.reset();
+  };
+  EXPECT_EQ(update_commands_in_table(record_, 1), 1);
+  EXPECT_EQ(d, nullptr);
+  EXPECT_EQ(a.repaints, 1);
+  EXPECT_EQ(b.repaints, 0);
+  EXPECT_EQ(c.repaints, 1);
+  EXPECT_EQ(e.repaints, 1);
+  // Taken out for good once the pass is over: P2 is no longer sent.
+  char buffer[16384];
+  EXPECT_EQ(get_ZIMO_response_string(&b.c, buffer), 0);
+  EXPECT_EQ(remove_from_command_table(&b.c), 0);
+  card_.SetPVar(1, 10);
+  card_.SetPVar(3, 30);
+  EXPECT_EQ(update_commands_in_table(record_, 1), 1);
+  EXPECT_EQ(Sent("P2"), 1u);
+  EXPECT_EQ(a.repaints, 2);
+  EXPECT_EQ(c.repaints, 2);
+  EXPECT_EQ(e.repaints, 2);
+  ASSERT_EQ(get_ZIMO_response_string(&c.c, buffer), 1);
+  EXPECT_STREQ(buffer, "10");
+  for (Control* x : {&a, &c, &e}) EXPECT_EQ(remove_from_command_table(&x->c), 1);
+}
+
+// A card whose reply to the first command comes late: after the table's
+// read and its retry have given up, but before anything else is read.
+class LateReply : public Table {
+ protected:
+  void SetUp() override {
+    Table::SetUp();
+    if (HasFatalFailure()) return;
+    card_.SetPVar(1, 11);
+    card_.SetPVar(2, 22);
+    // A read gives up after the record's 500 idle polls (about 50 ms); the
+    // reply comes 2.5 s after its command.
+    card_.script().SetReplyDelay(std::chrono::milliseconds(2500), 1);
+  }
+  // Waits (in real time, bounded) until the late reply is in the line.
+  void AwaitLateReply() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!PIsLineWaiting(record_) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(PIsLineWaiting(record_), 1) << "the late reply never came";
+  }
+  std::string Response(Control& c) {
+    static char buffer[16384];
+    return get_ZIMO_response_string(&c.c, buffer) == 1 ? buffer : "<none>";
+  }
+};
+
+TEST_F(LateReply, EveryEntryKeepsItsOwnReplyAfterTheReadGaveUp) {
+  Control a(record_), b(record_);
+  char p1[] = "P1", p2[] = "P2";
+  add_to_command_table(&a.c, p1, 1, 0);
+  add_to_command_table(&b.c, p2, 1, 0);
+  EXPECT_EQ(update_commands_in_table(record_, 1), 0);  // P1 sent, nothing yet
+  EXPECT_EQ(update_commands_in_table(record_, 0), 1);  // the retry gives up
+  AwaitLateReply();
+  for (int pass = 0; pass < 3; ++pass) {
+    EXPECT_EQ(update_commands_in_table(record_, 1), 1) << pass;
+    EXPECT_EQ(Response(a), "11") << pass;
+    EXPECT_EQ(Response(b), "22") << pass;
+  }
+  remove_from_command_table(&a.c);
+  remove_from_command_table(&b.c);
+}
+
+TEST_F(LateReply, AnotherControlsTickReadsTheReplyItDidNotSendFor) {
+  // Two controls on the card, each passing its own send flag: the second
+  // one's flag says "send" while the first one's reply is still owed.
+  Control a(record_), b(record_);
+  char p1[] = "P1", p2[] = "P2";
+  add_to_command_table(&a.c, p1, 1, 0);
+  add_to_command_table(&b.c, p2, 1, 0);
+  int a_send = 1, b_send = 1;
+  a_send = update_commands_in_table(a.c.record, a_send);
+  EXPECT_EQ(a_send, 0);
+  AwaitLateReply();
+  b_send = update_commands_in_table(b.c.record, b_send);
+  EXPECT_EQ(b_send, 1);
+  EXPECT_EQ(Sent("P1"), 1u);
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_EQ(Response(a), "11") << pass;
+    EXPECT_EQ(Response(b), "22") << pass;
+    a_send = update_commands_in_table(a.c.record, a_send);
+    b_send = update_commands_in_table(b.c.record, b_send);
+  }
+  remove_from_command_table(&a.c);
+  remove_from_command_table(&b.c);
+}
+
+TEST_F(LateReply, AControlDestroyedWhileItsReplyIsOwedLeavesNoReplyBehind) {
+  auto a = std::make_unique<Control>(record_);
+  Control b(record_);
+  char p1[] = "P1", p2[] = "P2";
+  add_to_command_table(&a->c, p1, 1, 0);
+  add_to_command_table(&b.c, p2, 1, 0);
+  EXPECT_EQ(update_commands_in_table(record_, 1), 0);
+  remove_from_command_table(&a->c);
+  a.reset();
+  AwaitLateReply();
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_EQ(update_commands_in_table(record_, 1), 1) << pass;
+    EXPECT_EQ(Response(b), "22") << pass;
+  }
+  remove_from_command_table(&b.c);
 }
 
 TEST_F(Table, GatherSettingsAreReadFromTheCard) {

@@ -86,6 +86,16 @@ TEST_F(Dpr, AgreesOnTheAddressAndTalksThroughTheMailbox) {
   EXPECT_EQ(PGetResponse(r, buffer, 63, "I10"), 0);
   EXPECT_EQ(r->last_error, 65);
   EXPECT_STREQ(buffer, "ERR015");
+  // A line read after a sent command fails the same way, its text in the
+  // buffer: the bus and serial forms and this one all return 0.
+  card().script().InjectError(3);
+  ASSERT_EQ(PSendLine(r, "I10"), 1);
+  std::memset(buffer, 'x', sizeof(buffer));
+  EXPECT_EQ(PGetLineCR(r, buffer, 63), 0);
+  EXPECT_EQ(r->last_error, 53);
+  EXPECT_STREQ(buffer, "ERR003");
+  ASSERT_EQ(PGetResponse(r, buffer, 63, "I10"), 1);
+  EXPECT_STREQ(buffer, "3713707");
   // Data words of the same window.
   m.Write(Space::kX, 0xD003, 0x00ABCD);
   EXPECT_EQ(PDPRGetDWord(r, 4096), 0u);

@@ -1,12 +1,20 @@
-// zimo-jux against the simulated card on a serial line.
+// zimo-jux against the simulated card on a serial line, and on a bus card
+// through the helper driver's service.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "cardsim/attach_pty.h"
 #include "cardsim/card.h"
@@ -60,6 +68,60 @@ TEST(ZimoJux, PrintsResponsesAndErrors) {
   EXPECT_EQ(RunTool("--bogus", &code), "");
   EXPECT_EQ(code, 2);
   (*pty)->Stop();
+}
+
+TEST(ZimoJux, DamagedSettingsFileIsRefusedNamingItsField) {
+  zimo::testing::TempHome home;
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(home.path());
+  // A settings file that is all text, and records with one field each out
+  // of its range; every other field as zimo-jux would fill them for a
+  // simulated card.
+  tagMCardInfo base;
+  std::memset(&base, 0, sizeof(base));
+  std::strcpy(base.name, "JUNK");
+  base.method = 3;
+  base.simulated = 1;
+  base.timeout = 500;
+  base.com_port = 1;
+  base.baud_rate = 38400;
+  base.bus_type = 1;
+  base.bus_base = 528;
+  const std::string bad_parameter = "error 1005 Bad parameter passed, tagMCardInfo\n";
+  const struct {
+    const char* what;
+    void (*spoil)(tagMCardInfo&);
+    std::string error;
+    const char* field;
+  } cases[] = {
+      {"text", [](tagMCardInfo& r) { std::memset(&r, 'A', sizeof(r)); }, bad_parameter,
+       "method"},
+      {"simulated 0x41414141", [](tagMCardInfo& r) { r.method = 0, r.simulated = 0x41414141; },
+       bad_parameter, "simulated flag"},
+      {"method 4", [](tagMCardInfo& r) { r.method = 4; }, bad_parameter, "method"},
+      {"bus type 3", [](tagMCardInfo& r) { r.bus_type = 3; }, bad_parameter, "bus type"},
+      {"DPR open 2", [](tagMCardInfo& r) { r.dpr_open = 2; }, bad_parameter, "DPR open flag"},
+      {"COM 17", [](tagMCardInfo& r) { r.method = 2, r.simulated = 0, r.com_port = 17; },
+       "error 3001 Bad port number for initialization (1-16 are valid).\n", "COM port"},
+      {"baud 1000", [](tagMCardInfo& r) { r.method = 2, r.simulated = 0, r.baud_rate = 1000; },
+       "error 3002 Bad baudrate chosen for initialization.\n", "baud rate"},
+  };
+  for (const auto& c : cases) {
+    tagMCardInfo image = base;
+    c.spoil(image);
+    ASSERT_EQ(PStoreState(&image, "JUNK"), 1);
+    int code = -1;
+    EXPECT_EQ(RunTool("--cfg JUNK I10", &code),
+              "open failed\n" + c.error + "card record: " + c.field + " out of range\n")
+        << c.what;
+    EXPECT_EQ(code, 1) << c.what;
+  }
+  // The same record, sound, opens as the simulated card it describes.
+  ASSERT_EQ(PStoreState(&base, "JUNK"), 1);
+  int code = -1;
+  EXPECT_EQ(RunTool("--cfg JUNK I10", &code), "> I10\nerror 0 No errors to report.\n");
+  EXPECT_EQ(code, 0);
+  std::filesystem::current_path(previous);
 }
 
 // The whole road: the helper driver registered as a service, its launcher
@@ -116,13 +178,70 @@ TEST(ZimoJux, BusCardThroughTheHelperDriverService) {
 
   // While this process holds the card's ports, another process is refused
   // and keeps no claim; once they are given back it gets them.
+  // Two claims of the same ports in one process share them: both are given
+  // back before another process gets them.
+  const std::string refused =
+      "open failed\nerror 1011 Bus port address already in use by another device.\n";
   HwPortRange held = HwNewPortRange(528, 8);
   ASSERT_NE(held, nullptr);
-  EXPECT_EQ(RunTool("--method bus --base 528 I10", &code),
-            "open failed\nerror 1011 Bus port address already in use by another device.\n");
+  HwPortRange shared = HwNewPortRange(528, 8);
+  ASSERT_NE(shared, nullptr);
+  EXPECT_EQ(RunTool("--method bus --base 528 I10", &code), refused);
   HwDeletePort(held);
+  EXPECT_EQ(RunTool("--method bus --base 528 I10", &code), refused);
+  HwDeletePort(shared);
   EXPECT_EQ(RunTool("--method bus --base 528 I10=I10", &code),
             "> I10=I10\nerror 0 No errors to report.\n");
+
+  // A process killed while it holds the card (zimo-jux waiting for commands
+  // on its standard input) leaves no claim: the driver host sees its
+  // connection close.
+  EXPECT_EQ(zimo::drivers::testing::Control(*control, "legacy 528 clear-log"), "ok");
+  int to_child[2];
+  ASSERT_EQ(::pipe(to_child), 0);
+  const std::string tool = (zimo::testing::BinDir() / "zimo-jux").string();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(to_child[0], 0);
+    ::close(to_child[1]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::execl(tool.c_str(), tool.c_str(), "--method", "bus", "--base", "528",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(to_child[0]);
+  // The open's last line ("I6=1") reaching the card shows the child has the
+  // card open, ports claimed (bounded wait on the card's log).
+  {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string log;
+    while (std::chrono::steady_clock::now() < deadline) {
+      log = zimo::drivers::testing::Control(*control, "legacy 528 log");
+      if (log.find("|I6=1|") != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_NE(log.find("|I6=1|"), std::string::npos) << log;
+  }
+  EXPECT_EQ(RunTool("--method bus --base 528 --retries 0 I10=I10", &code), refused);
+  ::kill(child, SIGKILL);
+  int child_status = 0;
+  ASSERT_EQ(::waitpid(child, &child_status, 0), child);
+  ::close(to_child[1]);
+  // Bounded wait on what the driver host reports, never on a set time.
+  auto until = [&](const std::string& want) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string out;
+    while (std::chrono::steady_clock::now() < deadline) {
+      out = RunTool("--method bus --base 528 --retries 0 I10=I10", &code);
+      if (out == want) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return out;
+  };
+  const std::string opened = "> I10=I10\nerror 0 No errors to report.\n";
+  EXPECT_EQ(until(opened), opened);
   // Stop the service's driver host.
   zimo::platform::ScHandle manager = 0, service = 0;
   ASSERT_EQ(zimo::platform::OpenSCManagerA(nullptr, nullptr, 0xF003F, &manager), 0);

@@ -8,7 +8,8 @@
 //
 // --cfg NAME restores the card record from NAME.CFG in the current
 // directory; options given after it change that record. Numbers take C
-// forms (528, 0x210, 0xD4000). Exit code 0 when the card opened and every
+// forms (528, 0x210, 0xD4000). A record with a field out of its range is
+// not opened; the field is named. Exit code 0 when the card opened and every
 // command succeeded, 1 otherwise, 2 for a bad option.
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "jux/card_image.h"
 #include "jux/jux170.h"
 
 namespace {
@@ -116,6 +118,9 @@ int main(int argc, char** argv) {
   if (record == nullptr || (!record->connected && !record->simulated)) {
     std::printf("open failed\n");
     PrintError(record != nullptr && record->last_error != 0 ? record : nullptr);
+    // Say which field of the record (a damaged settings file's) was refused.
+    const jux::ImageFault fault = jux::CheckCardImage(image);
+    if (fault.code != 0) std::printf("card record: %s out of range\n", fault.field);
     if (record != nullptr) JUXShutDown(&record);
     return 1;
   }

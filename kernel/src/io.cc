@@ -89,6 +89,7 @@ NTSTATUS Kernel::OpenFile(std::string_view path, std::shared_ptr<FileObject>* fi
   auto object = std::make_shared<FileObject>(top);
   Irp irp(top->stack_size);
   irp.NextStackLocation().major = IrpMajor::kCreate;
+  irp.NextStackLocation().file_object = object.get();
   CallDriver(top.get(), irp);
   irp.WaitForCompletion();
   if (!NtSuccess(irp.io_status.status)) return irp.io_status.status;
@@ -102,6 +103,7 @@ void Kernel::CloseFile(const std::shared_ptr<FileObject>& file) {
   for (IrpMajor major : {IrpMajor::kCleanup, IrpMajor::kClose}) {
     Irp irp(device->stack_size);
     irp.NextStackLocation().major = major;
+    irp.NextStackLocation().file_object = file.get();
     CallDriver(device, irp);
     irp.WaitForCompletion();
   }
@@ -115,6 +117,7 @@ DeviceIoResult Kernel::DeviceIoControl(FileObject& file, uint32_t code,
   Irp irp(device->stack_size);
   IoStackLocation& location = irp.NextStackLocation();
   location.major = IrpMajor::kDeviceControl;
+  location.file_object = &file;
   location.io_control_code = code;
   location.input_length = static_cast<uint32_t>(input.size());
   location.output_length = static_cast<uint32_t>(output.size());

@@ -3,6 +3,7 @@
 // a refused line is named by the student's line number of its tag.
 #include <dirent.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -25,20 +26,33 @@ namespace plcc = corvan::plcc;
 namespace {
 
 constexpr char kLinkListName[] = "LISTLINK.TXT";
+constexpr char kLabWrites[] = "listlink.txt";
 constexpr std::size_t kLinkListMostBytes = 1 << 16;
 
 void Warn(const char* text, const char* title) {
   platform::ShowMessageBox(text, title, platform::kMbOk | platform::kMbIconExclamation);
 }
 
-// The link list in the current folder, whatever the case of its name.
+// The link list in the current folder, whatever the case of its name. Where
+// names differing only in case stand side by side, the one written last is
+// the list the lab program has just saved; the others are left-overs.
 bool ReadLinkListFile(std::uint32_t (&values)[plcc::kLabLinkValues]) {
   std::string found;
+  struct timespec newest {};
   if (DIR* dir = opendir(".")) {
     while (const dirent* entry = readdir(dir)) {
-      if (strcasecmp(entry->d_name, kLinkListName) == 0) {
+      if (strcasecmp(entry->d_name, kLinkListName) != 0) continue;
+      struct stat st {};
+      if (stat(entry->d_name, &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      const bool same_time =
+          st.st_mtim.tv_sec == newest.tv_sec && st.st_mtim.tv_nsec == newest.tv_nsec;
+      // Written in the same instant: the name the lab program writes.
+      const bool newer = found.empty() || st.st_mtim.tv_sec > newest.tv_sec ||
+                         (st.st_mtim.tv_sec == newest.tv_sec && st.st_mtim.tv_nsec > newest.tv_nsec) ||
+                         (same_time && std::strcmp(entry->d_name, kLabWrites) == 0);
+      if (newer) {
         found = entry->d_name;
-        if (found == kLinkListName) break;
+        newest = st.st_mtim;
       }
     }
     closedir(dir);
@@ -113,6 +127,7 @@ plcc::PlccTarget LabTarget(const std::uint32_t (&values)[plcc::kLabLinkValues]) 
   t.limits.code_words = 15360;
   t.limits.total_words = 15246;
   t.limits.pool_bytes = 2048;
+  t.limits.open_structures = 124;
   t.has_lab_routines = true;
   t.lab_routines = plcc::MakeLabRoutineTable(values);
   t.first_line = "DISABLE PLCC 0..31";

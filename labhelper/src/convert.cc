@@ -18,6 +18,9 @@ constexpr int kRow = 9;
 constexpr uint32_t kSimpleBeep = 0xFFFFFFFFu;
 constexpr char kNotProper[] = "Transfer function must be proper!";
 constexpr char kZeroDenominator[] = "Denominator cannot be zero!";
+constexpr char kNanDenominator[] = "Denominator is not a number (NaN)!";
+constexpr char kInfiniteDenominator[] = "Denominator is infinite!";
+constexpr char kBadSamplePeriod[] = "Sample period must be greater than zero!";
 
 bool IsZero(double x) { return std::fabs(x) <= DBL_MIN; }
 
@@ -25,10 +28,13 @@ void ShowError(const char* text) {
   platform::ShowMessageBox(text, "Error", platform::kMbOk | platform::kMbIconError);
 }
 
-void RefuseZeroDenominator() {
+// Beep, then the message: the refusals of a denominator.
+void Refuse(const char* text) {
   Beep(kSimpleBeep);
-  ShowError(kZeroDenominator);
+  ShowError(text);
 }
+
+void RefuseZeroDenominator() { Refuse(kZeroDenominator); }
 
 // Highest index from `top` down to 1 with a coefficient that is not zero.
 int Order(const double* p, int top) {
@@ -61,9 +67,18 @@ bool ConvertTransferFunction(const double* numerator, const double* denominator,
   double num[kCoefficients];
   convert_s_to_z(den, den_in, static_cast<int16_t>(d), sample_time);
   convert_s_to_z(num, num_in, static_cast<int16_t>(d), sample_time);
-  // A pole at s = 2/T leaves no constant term to normalise by.
+  // A pole at s = 2/T leaves no constant term to normalise by; a NaN or an
+  // infinity is no number to normalise by either, and is named as such.
   const double f = den[0];
-  if (IsZero(f) || !std::isfinite(f)) {
+  if (std::isnan(f)) {
+    Refuse(kNanDenominator);
+    return false;
+  }
+  if (std::isinf(f)) {
+    Refuse(kInfiniteDenominator);
+    return false;
+  }
+  if (IsZero(f)) {
     RefuseZeroDenominator();
     return false;
   }
@@ -96,6 +111,9 @@ using zimo::labhelper::IsZero;
 using zimo::labhelper::kCoefficients;
 using zimo::labhelper::kRow;
 using zimo::labhelper::PutRow;
+using zimo::labhelper::Refuse;
+using zimo::labhelper::RefuseZeroDenominator;
+using zimo::labhelper::kBadSamplePeriod;
 
 extern "C" {
 
@@ -209,6 +227,16 @@ int16_t convert_dynamic_feedforward_continuous(const double* continuous, double*
 int16_t convert_pid_notch_continuous(const double* pid_notch, double* discrete,
                                      double* continuous_out, double sample_time) {
   const double t = sample_time;
+  // The difference coefficients divide by T: a period of zero is a zero
+  // denominator, a negative or non-finite one no period at all.
+  if (t == 0.0) {
+    RefuseZeroDenominator();
+    return 0;
+  }
+  if (!(t > 0.0) || !std::isfinite(t)) {
+    Refuse(kBadSamplePeriod);
+    return 0;
+  }
   const double kp = pid_notch[0], ki = pid_notch[1], kd = pid_notch[2];
   const bool integral = ki != 0.0;
   double g[3];

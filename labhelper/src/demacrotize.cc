@@ -45,8 +45,10 @@ void Warn(const char* text, const char* title) {
 class TextFile {
  public:
   explicit TextFile(std::FILE* f) : f_(f) {}
-  ~TextFile() {
+  ~TextFile() { Close(); }
+  void Close() {
     if (f_ != nullptr) std::fclose(f_);
+    f_ = nullptr;
   }
   void Put(const std::string& text) {
     for (char c : text) {
@@ -186,6 +188,22 @@ extern "C" int16_t demacrotize_the_file(char* text, const char* /*output_name*/,
       while (replacement.size() < kReplacementMost && IsPrintable(*p) && *p != ';') {
         replacement.push_back(static_cast<char>(*p++));
       }
+      // A longer value would lose its tail to a line of its own: the
+      // definition is refused and no source is left for the compiler.
+      const unsigned char* rest = p;
+      while (*rest == ' ') ++rest;
+      if (IsPrintable(*rest) && *rest != ';') {
+        out.Close();
+        std::remove(kTempFile);
+        char message[640];
+        std::snprintf(message, sizeof message,
+                      "Macro \"%s\" on line %u is longer than %u characters",
+                      name.c_str(), static_cast<unsigned>(line_number + 1),
+                      static_cast<unsigned>(kReplacementMost));
+        Warn(message, "Download Error");
+        return 1;
+      }
+      if (replacement.size() == kReplacementMost) p = rest;  // blanks past a full value
       if (!macros.emplace(name, replacement).second) {
         const std::string message = "Duplicate macro \"" + name + "\"";
         Warn(message.c_str(), "Download Error");

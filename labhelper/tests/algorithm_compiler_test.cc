@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -381,6 +382,90 @@ TEST_F(LabCompilerTest, CompileTheFileNamesTheStudentsLine) {
   EXPECT_EQ(recorder_.boxes()[0].text, "Error on line 12");
   EXPECT_EQ(recorder_.boxes()[0].caption, "PLCC Compiler Error");
   EXPECT_EQ(recorder_.boxes()[0].flags, platform::kMbOk | platform::kMbIconExclamation);
+}
+
+TEST_F(LabCompilerTest, AssignmentWithoutValueIsNamedOnItsOwnLine) {
+  WriteLinkList();
+  for (const char* statement : {"CONTROL_EFFORT =", "P1=", "L1=-", "M5&="}) {
+    recorder_.Clear();
+    std::string text = std::string("L1->X:$10,24\nBEGIN\n") + statement + "\nP2=1\nEND\n";
+    text.push_back('\0');
+    ASSERT_EQ(demacrotize_the_file(text.data(), "plc0.$$$", 0.000884f), 0);
+    EXPECT_EQ(compile_the_file("plc0.$$$", "plc0.56k"), 1) << statement;
+    ASSERT_EQ(recorder_.boxes().size(), 1u) << statement;
+    EXPECT_EQ(recorder_.boxes()[0].text, "Error on line 3") << statement;
+  }
+}
+
+TEST_F(LabCompilerTest, OpenStructuresAndPendingJumpsStopAt124) {
+  // An open IF or WHILE is one entry, each AND or OR line of one a further
+  // pending jump; the generator finds the excess at CLOSE.
+  WriteLinkList();
+  auto compile = [&](int ifs, int ors) {
+    std::string source = "OPEN PLCC 0 ;Line 1\n";
+    int line = 2;
+    auto add = [&](const std::string& s) { source += s + " ;Line " + std::to_string(line++) + "\n"; };
+    add("WHILE(P1<10)");
+    for (int i = 1; i < ifs; ++i) add("IF(P1=1)");
+    for (int i = 0; i < ors; ++i) add("OR(P2=2)");
+    for (int i = 1; i < ifs; ++i) add("ENDIF");
+    add("ENDWHILE");
+    add("CLOSE");
+    WriteText(Path("plc0.$$$"), source);
+    recorder_.Clear();
+    const int r = compile_the_file("plc0.$$$", "plc0.56k");
+    return std::make_pair(r, recorder_.boxes().empty() ? std::string()
+                                                       : recorder_.boxes()[0].text);
+  };
+  EXPECT_EQ(compile(124, 0), std::make_pair(0, std::string()));
+  EXPECT_EQ(compile(120, 4), std::make_pair(0, std::string()));
+  // 125 open blocks: lines 2 to 126 open, 127 to 251 close, CLOSE on 252.
+  EXPECT_EQ(compile(125, 0), std::make_pair(1, std::string("Error on line 252")));
+  EXPECT_EQ(compile(120, 5), std::make_pair(1, std::string("Error on line 247")));
+}
+
+TEST_F(LabCompilerTest, LinkListWrittenLastIsTheOneRead) {
+  // A left-over list of other addresses beside the one the lab program has
+  // just written, in either case of the name: the newer list is compiled in.
+  std::string text = kPidAlgorithm;
+  text.push_back('\0');
+  ASSERT_EQ(demacrotize_the_file(text.data(), "plc0.$$$", 0.000884f), 0);
+  auto stale_list = [&](const std::string& name) {
+    std::string list;
+    for (int k = 0; k < plcc::kLabLinkValues; ++k) {
+      char line[16];
+      std::snprintf(line, sizeof line, "%06X\r\n", LinkValue(k) + 0x100);
+      list += line;
+    }
+    WriteText(Path(name), list);
+  };
+  auto compiled = [&]() {
+    EXPECT_EQ(compile_the_file("plc0.$$$", "plc0.56k"), 0);
+    return ReadText(Path("plc0.56k"));
+  };
+  const auto earlier = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+
+  WriteLinkList(41, "listlink.txt");
+  const std::string fresh = compiled();
+  std::filesystem::remove(Path("listlink.txt"));
+  stale_list("LISTLINK.TXT");
+  const std::string stale = compiled();
+  ASSERT_NE(fresh, stale);
+
+  for (const bool exact_is_stale : {true, false}) {
+    for (const auto& p : std::filesystem::directory_iterator(dir_)) {
+      if (p.path().filename().string().find("istlink") != std::string::npos ||
+          p.path().filename().string().find("ISTLINK") != std::string::npos) {
+        std::filesystem::remove(p.path());
+      }
+    }
+    const std::string stale_name = exact_is_stale ? "LISTLINK.TXT" : "listlink.txt";
+    const std::string fresh_name = exact_is_stale ? "listlink.txt" : "LISTLINK.TXT";
+    stale_list(stale_name);
+    std::filesystem::last_write_time(Path(stale_name), earlier);
+    WriteLinkList(41, fresh_name);
+    EXPECT_EQ(compiled(), fresh) << fresh_name;
+  }
 }
 
 TEST_F(LabCompilerTest, FrameDuplicateIsReportedOnTheBeginLine) {

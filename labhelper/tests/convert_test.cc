@@ -254,5 +254,57 @@ TEST_F(ConvertTest, PidWithNotch) {
   EXPECT_EQ(d, std::vector<double>(45, kSentinel));
 }
 
+TEST_F(ConvertTest, PidWithNotchRefusesAPeriodThatIsNoPeriod) {
+  // With T = 0 or below the difference coefficients would be infinite or
+  // NaN: refused like a zero denominator, the records left as they were.
+  std::vector<double> in(14, 0.0);
+  in[0] = 2;
+  in[1] = 10;
+  in[2] = 0.05;
+  in[3] = 1;
+  in[9] = 1;
+  const struct {
+    double t;
+    const char* box;
+  } cases[] = {
+      {0.0, "box:Denominator cannot be zero!"},
+      {-0.0, "box:Denominator cannot be zero!"},
+      {-0.01, "box:Sample period must be greater than zero!"},
+      {std::nan(""), "box:Sample period must be greater than zero!"},
+      {INFINITY, "box:Sample period must be greater than zero!"},
+  };
+  for (const double ki : {10.0, 0.0}) {
+    in[1] = ki;
+    for (const auto& c : cases) {
+      recorder_.Clear();
+      beep_box_counts_.clear();
+      std::vector<double> d(45, kSentinel), co(45, kSentinel);
+      EXPECT_EQ(convert_pid_notch_continuous(in.data(), d.data(), co.data(), c.t), 0) << c.t;
+      ExpectRefused({"beep", c.box});
+      EXPECT_EQ(d, std::vector<double>(45, kSentinel)) << c.t;
+      EXPECT_EQ(co, std::vector<double>(45, kSentinel)) << c.t;
+    }
+  }
+}
+
+TEST_F(ConvertTest, NanOrInfiniteDenominatorIsNamedForWhatItIs) {
+  const struct {
+    Poly den;
+    const char* box;
+  } cases[] = {
+      {Poly{std::nan(""), 1}, "box:Denominator is not a number (NaN)!"},
+      {Poly{1, std::nan("")}, "box:Denominator is not a number (NaN)!"},
+      {Poly{INFINITY, 1}, "box:Denominator is infinite!"},
+  };
+  for (const auto& c : cases) {
+    recorder_.Clear();
+    beep_box_counts_.clear();
+    Poly num = {1, 0}, den = c.den;
+    EXPECT_EQ(C_to_D_convert(num.data(), den.data(), 1, 0.1), 0) << c.box;
+    ExpectRefused({"beep", c.box});
+    EXPECT_EQ(num, (Poly{1, 0}));
+  }
+}
+
 }  // namespace
 }  // namespace zimo::labhelper::testing

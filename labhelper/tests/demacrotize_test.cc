@@ -142,6 +142,30 @@ TEST_F(DemacrotizeTest, DuplicateMacroStopsWithItsName) {
   EXPECT_EQ(Output(), "P1=1 ;Line 1\r\n");
 }
 
+TEST_F(DemacrotizeTest, DefinitionValueOf82CharactersIsRefusedWithItsLine) {
+  // 81 characters are a whole value (trailing blanks before a comment do
+  // not count against it).
+  const std::string value81 = "P1+" + std::string(78, '1');
+  ASSERT_EQ(Run("p1=1\n#define LONG " + value81 + "   ; note\nM100=LONG\n"), 0);
+  EXPECT_EQ(Output(), "P1=1 ;Line 1\r\nM100=" + value81 + " ;Line 3\r\n");
+  EXPECT_TRUE(recorder_.boxes().empty());
+
+  // One more, and the tail would go out as a line of its own ("#K1" here):
+  // the definition is refused with its line and no source is left behind,
+  // so the compile step cannot send what came before it either.
+  WriteLinkList();
+  const std::string value82 = std::string(81, '1') + "#K1";
+  EXPECT_EQ(Run("p1=1\np2=2\n#define TOO_LONG " + value82 + "\nM100=TOO_LONG\n"), 1);
+  ASSERT_EQ(recorder_.boxes().size(), 1u);
+  EXPECT_EQ(recorder_.boxes()[0].text, "Macro \"TOO_LONG\" on line 3 is longer than 81 characters");
+  EXPECT_EQ(recorder_.boxes()[0].caption, "Download Error");
+  EXPECT_EQ(recorder_.boxes()[0].flags, platform::kMbOk | platform::kMbIconExclamation);
+  EXPECT_FALSE(std::filesystem::exists(Path("plc0.$$$")));
+  recorder_.Clear();
+  EXPECT_EQ(compile_the_file("plc0.$$$", "plc0.56k"), 2);
+  EXPECT_FALSE(std::filesystem::exists(Path("plc0.56k")));
+}
+
 TEST_F(DemacrotizeTest, UnwritableTempFileIsReported) {
   std::filesystem::create_directory(Path("plc0.$$$"));
   EXPECT_EQ(Run("p1=1\n"), 2);

@@ -115,7 +115,9 @@ bool VoctoDownloadDialog::Run(const std::string& input) {
       Services().start_viewer(Preprocessor::kErrorFile);
     }
     result = false;
-  } else if ((options_ & kDownloadDeleteClean) != 0 && !reported) {
+  } else if ((options_ & kDownloadDeleteClean) != 0 && (options_ & kDownloadOfferErrors) == 0 &&
+             !reported) {
+    // With errors offered for viewing the files of a clean run stay too.
     Remove(Preprocessor::kErrorFile);
     Remove(pre.output_path());
     Remove(pre.map_path());

@@ -104,6 +104,14 @@ TEST_F(VoctoTransferTest, OptionsPreprocessOnlyDeleteCleanAndOfferErrors) {
   EXPECT_FALSE(fs::exists(work_ / "main.map"));
   EXPECT_FALSE(fs::exists(work_ / "errors.txt"));
 
+  // With 0x04 as well a clean run keeps its output and MAP files.
+  card().script().ClearLog();
+  EXPECT_TRUE(Download(0x04 | 0x08));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"cls", "P1=7  "}));
+  EXPECT_TRUE(fs::exists(work_ / "main.out"));
+  EXPECT_TRUE(fs::exists(work_ / "main.map"));
+  EXPECT_EQ(boxes_.count(), 0u);
+
   std::vector<std::string> viewed;
   Services().start_viewer = [&](const std::string& path) { viewed.push_back(path); };
   Source("#foo\nP1=1\n");

@@ -476,9 +476,12 @@ bool CVoctoKSCtrl::SendLine(const Bstr& command) {
   Gate gate = CommandGate();
   if (gate != Gate::kCall) return gate == Gate::kPass;
   int32_t r = static_cast<int32_t>(Corvan().ZimoSendLineA(device(), command.ToAnsi().c_str()));
-  // A failed send is reported like any other library error.
-  bool ok = CheckLibraryError();
-  return ok && r >= 0;
+  if (r >= 0) return true;
+  // A failed send is reported like any other library error. The library's
+  // error is asked only then: after a line the card took it may still hold
+  // an earlier exchange's error, which is not this call's.
+  (void)CheckLibraryError();
+  return false;
 }
 
 bool CVoctoKSCtrl::IsLineWaiting() {

@@ -144,6 +144,8 @@ int32_t ZimoSelect(uint32_t window) {
 #endif
 int32_t GetUSResponse(uint32_t d, char* buffer, uint32_t limit) {
   Record("GetUSResponse(%u,%u)", d, limit);
+  state.unsolicited_buffer_was_empty =
+      std::all_of(buffer, buffer + limit + 1, [](char c) { return c == '\0'; });
   // Like a ring take stopped by its limit: bytes, no terminator.
   size_t n = std::min<size_t>(state.unsolicited.size(), limit);
   std::memcpy(buffer, state.unsolicited.data(), n);

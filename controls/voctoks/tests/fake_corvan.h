@@ -31,6 +31,9 @@ struct FakeCorvanState {
   // The unsolicited ring: bytes copied (without terminator) and the result.
   std::string unsolicited;
   int32_t unsolicited_result = 1;
+  // Whether the buffer of the last take was all zero (its limit's byte
+  // after it included) when it was handed over.
+  bool unsolicited_buffer_was_empty = false;
   std::vector<std::string> calls;
 
   void Reset() { *this = FakeCorvanState(); }

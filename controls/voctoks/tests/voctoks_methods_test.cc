@@ -125,6 +125,43 @@ TEST_F(VoctoKSTest, AFailedSendLineIsReportedAsAFailure) {
   EXPECT_EQ(CallById(49, {Variant(Bstr(u"P1"))}), Variant(true));
 }
 
+TEST_F(VoctoKSTest, ASendLineTheCardTookDoesNotReportAnEarlierError) {
+  MakeOpen();
+  // A reply that was a card error leaves the library's error behind.
+  fake_->reply = "ERR003\r";
+  fake_->error_code = 53;
+  fake_->error_text = "Illegal command";
+  Variant response;
+  EXPECT_EQ(CallById(17, {Variant::ByRef(&response, automation::VT_BSTR), Variant(Bstr(u"XYZ"))}),
+            Variant(false));
+  ASSERT_EQ(errors_.size(), 1u);
+  fake_->calls.clear();
+  fake_->send_line_result = 1;
+  EXPECT_EQ(CallById(49, {Variant(Bstr(u"P1"))}), Variant(true));
+  EXPECT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(fake_->calls, (std::vector<std::string>{"ZimoSendLineA(0,P1)"}));
+}
+
+// Leaves the stack below the caller full of non-zero bytes, so that a
+// method called next from the same place finds them in its own buffers.
+[[gnu::noinline]] void DirtyTheStack() {
+  constexpr std::size_t kSize = 256 * 1024;
+  volatile char junk[kSize];
+  for (std::size_t i = 0; i < kSize; ++i) junk[i] = 'J';
+}
+
+TEST_F(VoctoKSTest, AnUnsolicitedMessageIsTakenIntoAnEmptyBuffer) {
+  MakeOpen();
+  // A take that ends with the ring's unread text writes no terminator: what
+  // follows it must be the empty buffer's zeros, not whatever the stack held.
+  fake_->unsolicited = "AB";
+  Variant response;
+  DirtyTheStack();
+  EXPECT_EQ(CallById(51, {Variant::ByRef(&response, automation::VT_BSTR)}), Variant(true));
+  EXPECT_TRUE(fake_->unsolicited_buffer_was_empty);
+  EXPECT_EQ(response, Variant(Bstr(u"AB")));
+}
+
 TEST_F(VoctoKSTest, AnUnsolicitedMessageCutAtTheLimitIsStillOneString) {
   MakeOpen();
   fake_->unsolicited = std::string(16999, 'A');

@@ -18,6 +18,7 @@
 namespace zimo::kernel {
 
 class DeviceObject;
+class FileObject;
 class Irp;
 
 enum class IrpMajor : uint8_t {
@@ -65,6 +66,9 @@ struct IoStackLocation {
   IrpMajor major = IrpMajor::kCreate;
   uint8_t minor = 0;
   DeviceObject* device = nullptr;
+  // The open handle a create, cleanup, close or device control comes
+  // through (null for requests the kernel makes itself).
+  FileObject* file_object = nullptr;
   // Device control.
   uint32_t io_control_code = 0;
   uint32_t input_length = 0;

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <memory>
 #include <string>
 #include <vector>
@@ -453,12 +455,25 @@ PlccCompileResult CompilePlccStream(const PlccTarget& target, std::FILE* in, std
   return compiler.Run();
 }
 
+bool SamePlccFile(const char* a, const char* b) {
+  if (a == nullptr || b == nullptr) return false;
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
 PlccCompileResult CompilePlccFile(const PlccTarget& target, const char* input_path,
                                   const char* output_path, PlccErrorSink* sink) {
   PlccCompileResult result;
   std::FILE* in = input_path != nullptr ? std::fopen(input_path, "rb") : nullptr;
   if (in == nullptr) {
     result.result = kErrInput;
+    return result;
+  }
+  // Opening the output for writing would empty the input first.
+  if (output_path != nullptr && SamePlccFile(input_path, output_path)) {
+    std::fclose(in);
+    if (sink != nullptr) sink->ReportFileError(kErrOutput, output_path, "the output is the input file");
+    result.result = kErrOutput;
     return result;
   }
   std::FILE* out = output_path != nullptr ? std::fopen(output_path, "wb") : nullptr;

@@ -228,5 +228,44 @@ TEST_F(PlccExportTest, ErrorsGoToTheDownloadReporters) {
   EXPECT_EQ(ZimoPlccCompilerA(0, &words, in_.c_str(), (home_.path() / "x" / "y").c_str()), 41);
 }
 
+// An output that names the input file (as itself, by another spelling, or
+// by a link) is refused with the file named, and the source keeps its text.
+TEST_F(PlccExportTest, OutputNamingTheInputIsRefused) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  const std::string source = "OPEN PLCC 1\nP1=2\nCLOSE\n";
+  WriteText(in_, source);
+  const std::filesystem::path link = home_.path() / "LINK.56K";
+  std::filesystem::create_symlink(in_, link);
+  for (const std::filesystem::path& out : {in_, home_.path() / "." / "PROG.PMC", link}) {
+    g_messages.clear();
+    g_errors.clear();
+    DownloadState& state = DownloadState::Instance();
+    DownloadCallbacks callbacks;
+    callbacks.message = OnMessage;
+    callbacks.error = OnError;
+    state.BeginRequest(0, callbacks, DownloadOptions{});
+    state.BeginRun();
+    std::uint32_t words = 99;
+    EXPECT_EQ(ZimoPlccCompilerA(0, &words, in_.c_str(), out.c_str()), 41) << out;
+    EXPECT_EQ(words, 0u);
+    EXPECT_EQ(plcc::testing::ReadText(in_), source) << out;
+    ASSERT_EQ(g_errors.size(), 1u) << out;
+    EXPECT_EQ(g_errors[0].file, out.string());
+    EXPECT_EQ(g_errors[0].error, 41);
+    ASSERT_FALSE(g_messages.empty());
+    EXPECT_EQ(g_messages[0], "**Error 41, PLCC Output File Error");
+    EXPECT_EQ(g_messages[1], "  File: " + out.string());
+    state.EndRun();
+    state.set_active(false);
+  }
+  // The 16-bit form takes the same road.
+  std::uint32_t words = 0;
+  const std::string narrow_in = in_.string();
+  const std::u16string wide_in(narrow_in.begin(), narrow_in.end());
+  EXPECT_EQ(ZimoPlccCompilerW(0, &words, wide_in.c_str(), wide_in.c_str()), 41);
+  EXPECT_EQ(plcc::testing::ReadText(in_), source);
+}
+
 }  // namespace
 }  // namespace zimo::corvan

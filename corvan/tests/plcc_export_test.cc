@@ -267,5 +267,60 @@ TEST_F(PlccExportTest, OutputNamingTheInputIsRefused) {
   EXPECT_EQ(plcc::testing::ReadText(in_), source);
 }
 
+// Firmware up to "1.936" has no long-to-float routine: ITOF( and reads of
+// F variables in D memory are refused with their line instead of calling
+// address 0; writes (float-to-long) and L-memory F reads still compile, and
+// newer firmware takes them all.
+TEST_F(PlccExportTest, LongToFloatNeedsTheExtendedFirmware) {
+  const std::string definitions = "L1->X:$10,24\nF1->L:$100\nF2->D:$102\nF4->D:$104[8]\n";
+  struct Case {
+    const char* statement;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"P1=ITOF(L1) ;7", true},   {"P1=F2 ;7", true},      {"P1=F4[L1] ;7", true},
+      {"IF(F2>1) ;7", true},      {"P1=P2+F2*2 ;7", true}, {"F2=P1 ;7", false},
+      {"F4[L1]=P1 ;7", false},    {"P1=F1 ;7", false},     {"L1=FTOI(P1) ;7", false},
+  };
+  for (const char* firmware : {"1.936", "1.937"}) {
+    CardOnLine line(SpranWith(firmware));
+    ASSERT_TRUE(line.Open());
+    const bool extended = std::strcmp(firmware, "1.937") == 0;
+    for (const Case& c : cases) {
+      g_errors.clear();
+      DownloadState& state = DownloadState::Instance();
+      DownloadCallbacks callbacks;
+      callbacks.error = OnError;
+      state.BeginRequest(0, callbacks, DownloadOptions{});
+      state.BeginRun();
+      const std::string body = std::string(c.statement) +
+                               (std::strncmp(c.statement, "IF", 2) == 0 ? "\nP1=1\nENDIF" : "");
+      std::uint32_t words = 0;
+      const std::int32_t r =
+          Compile(definitions + "OPEN PLCC 1\n" + body + "\nCLOSE\n", &words);
+      if (c.refused && !extended) {
+        EXPECT_EQ(r, 35) << firmware << " " << c.statement;
+        EXPECT_EQ(words, 7u) << c.statement;
+        ASSERT_EQ(g_errors.size(), 1u) << c.statement;
+        EXPECT_EQ(g_errors[0].line, 7u);
+        EXPECT_EQ(g_errors[0].text, "PLCC Illegal Command or Format in string");
+      } else {
+        EXPECT_EQ(r, 0) << firmware << " " << c.statement;
+        EXPECT_TRUE(g_errors.empty()) << c.statement;
+        // No call into address 0 (JSR $000000) anywhere in the code.
+        const auto memory = WrittenMemory(Output());
+        for (auto it = memory.begin(); it != memory.end(); ++it) {
+          const auto next = std::next(it);
+          if (it->second == 0x0BF080 && next != memory.end() && next->first == it->first + 1) {
+            EXPECT_NE(next->second, 0u) << firmware << " " << c.statement << " at " << it->first;
+          }
+        }
+      }
+      state.EndRun();
+      state.set_active(false);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zimo::corvan

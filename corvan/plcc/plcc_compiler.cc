@@ -400,9 +400,15 @@ int Compiler::Line(std::string& line) {
   if (in_block_) {
     if (too_long) return ReportLineError(kErrFormat, line);
     if (r < 0) return ReportLineError(-r, line);
-    if (start != 0 && (first == kTokOpenServo || first == kTokOpenVarPlcc ||
-                       (first == kTokOpenPlcc && kind_ != BlockKind::kPlcc))) {
-      return kErrFormat;  // sections do not nest
+    // Sections do not nest: a section keyword anywhere in an open block,
+    // at a line's start or after other tokens, is refused (OPEN PLCC only
+    // continues a PLCC block).
+    for (std::size_t i = start; i < start + static_cast<std::size_t>(r); ++i) {
+      const std::uint32_t k = tokens_[i].code & 0x3FF;
+      if (i != 0 && (k == kTokOpenServo || k == kTokOpenVarPlcc ||
+                     (k == kTokOpenPlcc && kind_ != BlockKind::kPlcc))) {
+        return kErrFormat;
+      }
     }
     if (r == 0) return 0;
     bool closed = false;

@@ -596,8 +596,12 @@ int LineScanner::Open(const char*& p) {
   }
   if (MatchKeyword(q, "VARPLCC_", &e) == 0) {
     p = e;
-    c_.variable_limit = 512;
-    c_.UseVarPlccRoutines();
+    // Only a line that starts with it can open the section; elsewhere the
+    // driver refuses it, and it must not change the compilation meanwhile.
+    if (slot_ == first_slot_) {
+      c_.variable_limit = 512;
+      c_.UseVarPlccRoutines();
+    }
     return Emit(kTokOpenVarPlcc, 0);
   }
   return 1;

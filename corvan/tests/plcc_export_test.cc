@@ -322,5 +322,39 @@ TEST_F(PlccExportTest, LongToFloatNeedsTheExtendedFirmware) {
   }
 }
 
+// A section keyword inside an open block is refused wherever the line has
+// it, and one that opens nothing leaves the compilation's routines alone.
+TEST_F(PlccExportTest, SectionKeywordsInsideABlockAreRefused) {
+  CardOnLine line(SpranWith("1.940"));
+  ASSERT_TRUE(line.Open());
+  const char* inside[] = {
+      "OPEN PLCC 1\nP1=P2/P3 OPEN VARPLCC\nCLOSE\n",
+      "OPEN PLCC 1\nP1=P2/P3\nP4=1 OPEN SERVO\nCLOSE\n",
+      "OPEN PLCC 1 OPEN VARPLCC\nP1=P2/P3\nCLOSE\n",
+      "OPEN VARPLCC\nP1=P2/P3 OPEN PLCC 2\nCLOSE\n",
+      "OPEN VARPLCC\nP1=P2/P3\nOPEN PLCC 2\nCLOSE\n",
+      "OPEN PLCC 1\nP1=P2/P3\nOPEN VARPLCC\nCLOSE\n",
+  };
+  for (const char* source : inside) {
+    std::uint32_t words = 99;
+    EXPECT_EQ(Compile(source, &words), 35) << source;
+    EXPECT_EQ(words, 0u) << source;
+  }
+  // OPEN PLCC continues a PLCC block, also after other words of a line.
+  std::uint32_t words = 0;
+  EXPECT_EQ(Compile("OPEN PLCC 1\nP1=1 OPEN PLCC 2\nP2=P1%P3\nCLOSE\n", &words), 0);
+
+  // The divide and modulo calls of a PLCC block are the card's routines
+  // whatever the lines outside blocks hold.
+  const std::string block =
+      "L1->X:$10,24\nL2->X:$11,24\nOPEN PLCC 1\nL1=L1/L2\nL2=L1%L2\nCLOSE\n";
+  ASSERT_EQ(Compile(block, &words), 0);
+  const auto plain = WrittenMemory(Output());
+  for (const char* outside : {"ENABLE PLC 1 OPEN VARPLCC\n", "P1=1 OPEN VARPLCC\n"}) {
+    ASSERT_EQ(Compile(outside + block, &words), 0) << outside;
+    EXPECT_EQ(WrittenMemory(Output()), plain) << outside;
+  }
+}
+
 }  // namespace
 }  // namespace zimo::corvan

@@ -231,6 +231,55 @@ TEST_F(PipelineTest, MissingSourceWritesTheFallbackLog) {
   EXPECT_FALSE(std::filesystem::exists(home_.path() / "x.EXM"));
 }
 
+// A source named like one of the outputs its run would write is refused
+// before anything is written or sent, and keeps its text; a name whose
+// stage does not run is taken.
+TEST_F(PipelineTest, ASourceNamedLikeItsOwnOutputIsRefused) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  ASSERT_NE(line.block().PlccEnabled, 0u);
+  const std::string source = "P1=1\nP2=2\n";
+  struct Case {
+    const char* name;
+    const char* ext;
+    std::int32_t macro, map, log;
+  };
+  const Case cases[] = {
+      {"PROG.56K", "56K", 0, 0, 0}, {"PROG.56K", "56K", 1, 0, 0}, {"PROG.EXM", "EXM", 1, 0, 0},
+      {"prog.exm", "EXM", 1, 0, 0}, {"PROG.MAP", "MAP", 1, 1, 0}, {"PROG.TBL", "TBL", 1, 0, 0},
+      {"PROG.LOG", "LOG", 0, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " macro " + std::to_string(c.macro));
+    for (const auto& entry : std::filesystem::directory_iterator(home_.path())) {
+      if (entry.path().filename().string().rfind("PROG.", 0) == 0 ||
+          entry.path().filename().string().rfind("prog.", 0) == 0) {
+        std::filesystem::remove(entry.path());
+      }
+    }
+    g_messages.clear();
+    const std::string path = (home_.path() / c.name).string();
+    WriteText(path, source);
+    const std::size_t sent_before = line.card().received().size();
+    EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, path.c_str(), c.macro, c.map, c.log, 1),
+              0);
+    EXPECT_EQ(Messages(), (Lines{"Error: 1 Line 1 : Source file is also the " +
+                                 std::string(c.ext) + " output file: " + path}));
+    EXPECT_EQ(ReadText(path), source);
+    EXPECT_EQ(line.card().received().size(), sent_before) << "nothing reaches the card";
+    for (const char* ext : {"EXM", "56K", "MAP", "TBL", "LOG"}) {
+      if (std::string(ext) != c.ext) EXPECT_FALSE(std::filesystem::exists(Path(ext))) << ext;
+    }
+  }
+  // Sending a compiled file as it is, and a LOG-named source without a log.
+  line.block().PlccEnabled = 0;
+  WriteText(Path("56K"), source);
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("56K").c_str(), 0, 0, 0, 1), 1);
+  WriteText(Path("LOG"), source);
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("LOG").c_str(), 1, 0, 0, 1), 1);
+  EXPECT_EQ(ReadText(Path("LOG")), source);
+}
+
 TEST_F(PipelineTest, NoLogAndTheErrorLimit) {
   CardOnLine line(cardsim::CardModel::Older());
   ASSERT_TRUE(line.Open());

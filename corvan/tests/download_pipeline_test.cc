@@ -325,6 +325,47 @@ TEST_F(PipelineTest, AbortFromAnotherThread) {
   EXPECT_EQ(program, (Lines{"P1=1", "P2=2", "P3=3", "P4=4", "P5=5"}));
 }
 
+// A message callback that waits for the thread pressing Abort: the abort
+// returns while the callback still runs (no library lock is held around a
+// callback), and the run stops before it sends a line.
+TEST_F(PipelineTest, AbortReturnsWhileACallbackWaitsForIt) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  WriteText(Path("PMC"), "P1=1\nP2=2\nP3=3\n");
+  static std::atomic<bool> abort_returned;
+  static std::atomic<bool> waited_in_vain;
+  static std::thread presser;
+  abort_returned = false;
+  waited_in_vain = false;
+  auto message = [](const char* text, std::int32_t) -> std::int32_t {
+    OnMessage(text, 0);
+    if (std::string(text).rfind("Processing Macro File", 0) != 0) return 0;
+    presser = std::thread([] {
+      ZimoAbortDownload(0);
+      abort_returned = true;
+    });
+    // A generous bound: the test fails, never hangs, when Abort waits for
+    // this callback.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!abort_returned && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    waited_in_vain = !abort_returned;
+    return 0;
+  };
+  const std::int32_t r = ZimoDownloadA(0, message, nullptr, nullptr, Path("PMC").c_str(), 1, 0, 0, 1);
+  presser.join();
+  EXPECT_FALSE(waited_in_vain) << "Abort waited for the callback";
+  EXPECT_EQ(r, 1);
+  const Lines m = Messages();
+  ASSERT_GE(m.size(), 2u);
+  EXPECT_EQ(m[1], "Download aborted at users request.");
+  for (const std::string& received : From(line.card().received(), "close")) {
+    EXPECT_NE(received[0], 'P') << received;
+  }
+}
+
 TEST_F(PipelineTest, TimeOutIsError1021) {
   CardOnLine line(cardsim::CardModel::Older());
   ASSERT_TRUE(line.Open());

@@ -280,6 +280,64 @@ TEST_F(PipelineTest, ASourceNamedLikeItsOwnOutputIsRefused) {
   EXPECT_EQ(ReadText(Path("LOG")), source);
 }
 
+// The card takes commands of 255 characters: such a line goes out whole as
+// one command, with and without the macro pass, and the lines after it keep
+// their numbers; a longer line is refused with its file and line and
+// nothing is sent.
+TEST_F(PipelineTest, LinesOfTheCardsFullLengthGoOutWhole) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  std::string full;
+  for (int n = 1; full.size() + 8 <= 255; ++n) full += "P" + std::to_string(100 + n) + "=1 ";
+  full.resize(255, ' ');
+  full.back() = '1';
+  full[full.size() - 2] = '=';
+  full[full.size() - 3] = '9';
+  full[full.size() - 4] = 'P';
+  full[full.size() - 5] = ' ';
+  ASSERT_EQ(full.size(), 255u);
+  for (std::int32_t macro : {1, 0}) {
+    SCOPED_TRACE(macro);
+    g_messages.clear();
+    WriteText(Path("PMC"), "P1=1\n" + full + "\nXYZZY\n");
+    const std::size_t before = line.card().received().size();
+    EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), macro, 0, 0, 1), 0);
+    const Lines all = line.card().received();
+    const Lines received = From(Lines(all.begin() + static_cast<long>(before), all.end()), "close");
+    ASSERT_GE(received.size(), 4u);
+    EXPECT_EQ(received[1], "P1=1");
+    EXPECT_EQ(received[2], macro != 0 ? full.substr(0, full.find_last_not_of(' ') + 1) : full);
+    EXPECT_EQ(received[3], "XYZZY");
+    if (macro != 0) {
+      const Lines exm = OutputLines(Path("EXM"));
+      ASSERT_GE(exm.size(), 5u);
+      EXPECT_EQ(exm[exm.size() - 2], "XYZZY;3") << "the line after keeps its number";
+    }
+    // The card refuses XYZZY on line 3 of the source.
+    const Lines m = Messages();
+    EXPECT_NE(std::find(m.begin(), m.end(), "  Line: 3, \"XYZZY\""), m.end());
+  }
+  const std::string longer = full + "2";
+  for (std::int32_t macro : {1, 0}) {
+    SCOPED_TRACE(macro);
+    g_messages.clear();
+    WriteText(Path("PMC"), "P1=1\n" + longer + "\nP2=2\n");
+    const std::size_t before = line.card().received().size();
+    EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), macro, 0, 0, 1), 0);
+    const std::string file = Path("PMC");
+    const Lines m = Messages();
+    EXPECT_NE(std::find(m.begin(), m.end(),
+                        "Error: 1 Line 2 : Line longer than 255 characters in " + file),
+              m.end());
+    const Lines all = line.card().received();
+    for (std::size_t i = before; i < all.size(); ++i) {
+      EXPECT_EQ(all[i].find("P2=2"), std::string::npos) << "nothing is sent";
+      EXPECT_EQ(all[i].find("P1=1"), std::string::npos) << "nothing is sent";
+    }
+  }
+}
+
 TEST_F(PipelineTest, NoLogAndTheErrorLimit) {
   CardOnLine line(cardsim::CardModel::Older());
   ASSERT_TRUE(line.Open());

@@ -51,6 +51,22 @@ std::string FullDownloadPath(const char* path, SourceProblem* problem) {
   return full;
 }
 
+bool ReadWholeLine(std::FILE* f, std::string* line) {
+  line->clear();
+  int ch = 0;
+  while ((ch = std::getc(f)) != EOF) {
+    line->push_back(static_cast<char>(ch));
+    if (ch == '\n') break;
+  }
+  return !line->empty();
+}
+
+std::size_t LineTextLength(const std::string& line) {
+  std::size_t n = line.size();
+  while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) --n;
+  return n;
+}
+
 std::string SiblingPath(const std::string& full, const char* ext) {
   const platform::WinPathParts parts = platform::SplitWinPath(full);
   if (parts.drive.empty() && !parts.dir.empty() && parts.dir.front() == '/') {

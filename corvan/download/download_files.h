@@ -26,6 +26,15 @@ enum class SourceProblem { kNone, kNotFound, kAccessDenied, kOther };
 // pass 260 characters.
 std::string FullDownloadPath(const char* path, SourceProblem* problem);
 
+// The longest command line the card takes, line end not counted.
+inline constexpr std::size_t kCardLineMax = 255;
+
+// One whole line of `f`, its line end included as written; false at the end
+// of the file. Lines are never cut, whatever their length.
+bool ReadWholeLine(std::FILE* f, std::string* line);
+// Characters of `line` before its line end (CR, LF).
+std::size_t LineTextLength(const std::string& line);
+
 // The path beside `full` with the same drive, folder and base name and the
 // extension `ext` (without the dot).
 std::string SiblingPath(const std::string& full, const char* ext);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "link/error_texts.h"
 
@@ -57,12 +58,20 @@ void DownloadState::EndRun() {
   busy_ = false;
 }
 
+// The lock guards the state only; every callback is made after it is let
+// go, so a callback may wait for any thread (one that aborts, one that
+// reports) without holding the library up.
 void DownloadState::ReportDownloadMessage(const char* text) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (!active_) return;
-  ++sequence_;
-  log_.push_back(DownloadReport{sequence_, std::string(), text != nullptr ? text : ""});
-  callbacks_.ReportMessage(log_.back().text.c_str());
+  DownloadCallbacks callbacks;
+  std::string copy = text != nullptr ? text : "";
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (!active_) return;
+    ++sequence_;
+    log_.push_back(DownloadReport{sequence_, std::string(), copy});
+    callbacks = callbacks_;
+  }
+  callbacks.ReportMessage(copy.c_str());
 }
 
 void DownloadState::CheckErrorLimit() {
@@ -75,15 +84,18 @@ void DownloadState::CheckErrorLimit() {
 }
 
 void DownloadState::ReportDownloadError(const char* text, std::uint32_t line) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  ++errors_;
+  std::uint32_t count = 0;
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    count = ++errors_;
+    if (line != 0) ++include_errors_.back();
+  }
   char report[kReportSize];
   if (line != 0) {
-    ++include_errors_.back();
-    std::snprintf(report, sizeof report, "Error: %d Line %lu : %s", static_cast<int>(errors_),
+    std::snprintf(report, sizeof report, "Error: %d Line %lu : %s", static_cast<int>(count),
                   static_cast<unsigned long>(line), text != nullptr ? text : "");
   } else {
-    std::snprintf(report, sizeof report, "Error: %d : %s", static_cast<int>(errors_),
+    std::snprintf(report, sizeof report, "Error: %d : %s", static_cast<int>(count),
                   text != nullptr ? text : "");
   }
   ReportDownloadMessage(report);
@@ -91,15 +103,18 @@ void DownloadState::ReportDownloadError(const char* text, std::uint32_t line) {
 }
 
 void DownloadState::ReportDownloadWarning(const char* text, std::uint32_t line) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  ++warnings_;
+  std::uint32_t count = 0;
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    count = ++warnings_;
+    if (line != 0) ++include_warnings_.back();
+  }
   char report[kReportSize];
   if (line != 0) {
-    ++include_warnings_.back();
-    std::snprintf(report, sizeof report, "Warning: %d Line: %lu : %s", static_cast<int>(warnings_),
+    std::snprintf(report, sizeof report, "Warning: %d Line: %lu : %s", static_cast<int>(count),
                   static_cast<unsigned long>(line), text != nullptr ? text : "");
   } else {
-    std::snprintf(report, sizeof report, "Warning: %d : %s", static_cast<int>(warnings_),
+    std::snprintf(report, sizeof report, "Warning: %d : %s", static_cast<int>(count),
                   text != nullptr ? text : "");
   }
   ReportDownloadMessage(report);
@@ -107,8 +122,12 @@ void DownloadState::ReportDownloadWarning(const char* text, std::uint32_t line) 
 
 void DownloadState::ReportCardError(const char* file, std::int32_t number, std::uint32_t line,
                                     const char* line_text) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  ++errors_;
+  DownloadCallbacks callbacks;
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    ++errors_;
+    callbacks = callbacks_;
+  }
   char text[kLoadedTextSize];
   std::snprintf(text, sizeof text, "%s", LoadLibraryString(static_cast<std::uint32_t>(number)));
   char report[kReportSize];
@@ -124,11 +143,11 @@ void DownloadState::ReportCardError(const char* file, std::int32_t number, std::
   char clean[kReportSize];
   StripControl(report, clean, sizeof clean);
   ReportDownloadMessage(clean);
-  if (callbacks_.sink) {
-    callbacks_.sink->Error(file != nullptr ? file : "", number, line,
-                           line_text != nullptr ? line_text : "");
-  } else if (callbacks_.error != nullptr) {
-    callbacks_.error(file != nullptr ? file : "", number, line, text);
+  if (callbacks.sink) {
+    callbacks.sink->Error(file != nullptr ? file : "", number, line,
+                          line_text != nullptr ? line_text : "");
+  } else if (callbacks.error != nullptr) {
+    callbacks.error(file != nullptr ? file : "", number, line, text);
   }
   if (compiler_error_) {
     ReportDownloadMessage("Download aborted. PLCC Compiler Error.");
@@ -155,10 +174,11 @@ std::vector<DownloadReport> DownloadState::message_log() const {
   return log_;
 }
 
+// Takes no lock across anything: the flag is set first, and the report
+// goes to the message callback from the caller's thread like any other.
 void DownloadState::Abort() {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  if (active_) ReportDownloadMessage("Download aborted at users request.");
   abort_ = true;
+  if (active_) ReportDownloadMessage("Download aborted at users request.");
 }
 
 std::uint32_t DownloadState::SetMaxErrors(std::uint32_t count) {

@@ -23,7 +23,6 @@ namespace zimo::corvan {
 
 namespace {
 
-constexpr int kLineBuffer = 255;
 constexpr std::uint32_t kReplySize = 255;
 constexpr std::uint32_t kTimeoutError = 1021;
 
@@ -89,6 +88,51 @@ std::int32_t ErrorNumberIn(const char* reply) {
   return *p != '\0' ? static_cast<std::int32_t>(std::strtol(p, nullptr, 10)) : 0;
 }
 
+// The command a file line gives the card: its text without control
+// characters, up to a ';' unless the line sends text.
+std::string CommandOf(const std::string& line) {
+  const bool keep_semicolon = HasSend(line.c_str());
+  std::string command;
+  for (const char c : line) {
+    if (c == ';' && !keep_semicolon) break;
+    if (!IsControl(c)) command.push_back(c);
+  }
+  return command;
+}
+
+// Every command of the file fits the card's line; the first that does not
+// is reported with its file and line (from the file's naming comments and
+// line tags, as the senders name them) and nothing is sent.
+bool CommandsFitTheCard(const char* path) {
+  std::FILE* f = OpenHostFile(path, "rb");
+  if (f == nullptr) return true;  // the sender reports it
+  char file_name[kSourceNameSize];
+  std::snprintf(file_name, sizeof file_name, "%s", path != nullptr ? path : "");
+  std::string line;
+  std::uint32_t lines_read = 0;
+  bool fits = true;
+  while (ReadWholeLine(f, &line)) {
+    ++lines_read;
+    std::uint32_t number = lines_read;
+    const std::size_t semicolon = line.find(';');
+    if (semicolon != std::string::npos) {
+      const char* p = line.c_str() + semicolon;
+      if (p[1] >= '0' && p[1] <= '9') number = static_cast<std::uint32_t>(CommentLineNumber(p));
+      CommentSourceName(p, file_name, sizeof file_name);
+    }
+    if (CommandOf(line).size() > kCardLineMax) {
+      char text[kReportTextSize];
+      std::snprintf(text, sizeof text, "Line longer than %u characters in %s",
+                    static_cast<unsigned>(kCardLineMax), file_name);
+      DownloadState::Instance().ReportDownloadError(text, number);
+      fits = false;
+      break;
+    }
+  }
+  std::fclose(f);
+  return fits;
+}
+
 // Bus, dual-ported RAM and serial cards: one line at a time, its reply read
 // before the next goes out.
 void SendLines(int device, const char* path) {
@@ -113,7 +157,7 @@ void SendLines(int device, const char* path) {
     ReportText("Downloading file: %s", path);
     char file_name[kSourceNameSize];
     std::snprintf(file_name, sizeof file_name, "%s", path);
-    char line[kLineBuffer];
+    std::string whole;
     std::string sent;
     std::uint32_t line_number = 0;
     std::uint32_t lines_read = 0;
@@ -145,15 +189,16 @@ void SendLines(int device, const char* path) {
         }
         continue;
       }
-      if (std::fgets(line, sizeof line, f) == nullptr) break;
+      if (!ReadWholeLine(f, &whole)) break;
       ++lines_read;
-      if (std::strstr(line, "->") != nullptr) {
-        char* out = line;
-        for (const char* p = line; *p != '\0'; ++p) {
-          if (!IsControl(*p) && *p != ' ' && *p != '\t') *out++ = *p;
+      if (whole.find("->") != std::string::npos) {
+        std::string packed;
+        for (const char c : whole) {
+          if (!IsControl(c) && c != ' ' && c != '\t') packed.push_back(c);
         }
-        *out = '\0';
+        whole = packed;
       }
+      const char* line = whole.c_str();
       const bool keep_semicolon = HasSend(line);
       sent.clear();
       const char* p = line;
@@ -238,15 +283,18 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
   buffer.reserve(how.capacity);
   std::vector<std::size_t> names;
   names.reserve(how.capacity / 2);
+  std::vector<std::uint32_t> numbers;  // each line's number in its file
+  numbers.reserve(how.capacity / 2);
   std::size_t offset = 0;        // where the next send starts
   std::size_t first_unsent = 0;  // index of the first line at `offset`
   std::uint32_t lines_read = 0;
-  char line[kLineBuffer];
+  std::string whole;
   bool more = true;
   bool failed = false;
   while (more && !state.aborted() && !failed) {
-    more = std::fgets(line, sizeof line, f) != nullptr;
+    more = ReadWholeLine(f, &whole);
     if (more) {
+      const char* line = whole.c_str();
       ++lines_read;
       char name[kSourceNameSize];
       if (CommentSourceName(line, name, sizeof name) && files[current_file] != name) {
@@ -257,9 +305,22 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
       for (const char* p = line; *p != '\0'; ++p) {
         if (!IsControl(*p)) buffer.push_back(*p);
       }
+      // The card takes a line of the block up to its 255 characters: where
+      // the line's comment would pass that, only its command goes, and its
+      // number stays here for the report.
+      if (buffer.size() - start > kCardLineMax) {
+        buffer.resize(start);
+        buffer += CommandOf(whole);
+      }
       if (buffer.size() != start) {
         buffer.push_back('\0');
         names.push_back(current_file);
+        std::uint32_t number = lines_read;
+        if (const char* semicolon = std::strchr(line, ';');
+            semicolon != nullptr && semicolon[1] >= '0' && semicolon[1] <= '9') {
+          number = static_cast<std::uint32_t>(CommentLineNumber(semicolon));
+        }
+        numbers.push_back(number);
       }
       if (lines_read % 5 == 0) {
         ReportGap gap(d);
@@ -295,14 +356,14 @@ void SendBlocks(int device, const char* path, const BlockSender& how) {
       if (number == 0) number = 3;
       {
         ReportGap gap(d);
-        state.ReportCardError(files[names[index]].c_str(), number,
-                              static_cast<std::uint32_t>(CommentLineNumber(failing)), failing);
+        state.ReportCardError(files[names[index]].c_str(), number, numbers[index], failing);
       }
       offset = at + std::strlen(failing) + 1;
       first_unsent = index + 1;
     }
     buffer.clear();
     names.clear();
+    numbers.clear();
     offset = 0;
     first_unsent = 0;
   }
@@ -337,6 +398,8 @@ extern "C" void ZimoDownloadFile(std::uint32_t device, const char* path) {
   const SharedDeviceBlock* block = app.Block(d);
   const std::uint32_t location = block != nullptr ? block->Location : kLocationUnknown;
   bool block_sender = false;
+  // A line the card cannot take whole is never split into two commands.
+  if (!CommandsFitTheCard(path)) return;
   if (location == kLocationUsb) {
     SendBlocks(d, path,
                {UsbSend, kUsbDownloadBlock, kUsbDownloadThreshold, "ZIMO USB Device not found.",

@@ -1,7 +1,9 @@
 #include "download/pipeline.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "corvan/command_api.h"
@@ -84,6 +86,35 @@ bool NarrowPath(const char16_t* path, std::string* out) {
   return out->size() <= 255;
 }
 
+// The output of this request's stages that would be written over the
+// source itself, or null: each of the five names counts when its stage
+// runs (EXM and TBL with macro, MAP with map and macro, LOG with log, 56K
+// when the card's programs are compiled).
+const char* OutputOverSource(std::uint32_t device, const DownloadOptions& options,
+                             const std::string& full_path) {
+  struct Output {
+    const char* ext;
+    bool written;
+  };
+  const Output outputs[] = {
+      {"EXM", options.macro != 0},
+      {"TBL", options.macro != 0},
+      {"MAP", options.macro != 0 && options.map != 0},
+      {"LOG", options.log == 1},
+      {"56K", PlccEnabled(IndexFromDeviceNumber(device))},
+  };
+  const std::string source = HostFilePath(full_path.c_str());
+  for (const Output& o : outputs) {
+    if (!o.written) continue;
+    const std::string output = HostFilePath(SiblingPath(full_path, o.ext).c_str());
+    std::error_code error;
+    if (output == source || (std::filesystem::equivalent(output, source, error) && !error)) {
+      return o.ext;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 bool BeginDownloadRequest(std::uint32_t device, const DownloadCallbacks& callbacks,
@@ -100,11 +131,22 @@ bool BeginDownloadRequest(std::uint32_t device, const DownloadCallbacks& callbac
   state.BeginRun();
   SourceProblem problem = SourceProblem::kNotFound;
   *full_path = FullDownloadPath(source, &problem);
-  if (problem == SourceProblem::kNone) return true;
+  char text[kReportTextSize];
+  if (problem == SourceProblem::kNone) {
+    // A source named like one of its own outputs would be overwritten
+    // before it is read or sent: refuse it before anything is written.
+    const char* ext = OutputOverSource(device, options, *full_path);
+    if (ext == nullptr) return true;
+    std::snprintf(text, sizeof text, "Source file is also the %s output file: %s", ext,
+                  source != nullptr ? source : "");
+    state.ReportDownloadError(text, 1);
+    state.WriteLog(kDownloadFallbackLog, source != nullptr ? source : "");
+    state.EndRun();
+    return false;
+  }
   const char* format = problem == SourceProblem::kNotFound       ? "File not found: %s"
                        : problem == SourceProblem::kAccessDenied ? "Access permission denied to: %s"
                                                                  : "Unable to locate file: %s";
-  char text[kReportTextSize];
   std::snprintf(text, sizeof text, format, source != nullptr ? source : "");
   state.ReportDownloadError(text, 1);
   state.WriteLog(kDownloadFallbackLog, source != nullptr ? source : "");

@@ -199,7 +199,7 @@ bool MacroPreprocessor::Run(int device, const std::string& source, const std::st
   levels_.push_back(main);
 
   std::size_t last_marked = static_cast<std::size_t>(-1);
-  char line[kParseBufferSize];
+  std::string line;
   std::string processed;
   while (!state.aborted() && !levels_.empty()) {
     const std::size_t level = levels_.size() - 1;
@@ -207,9 +207,9 @@ bool MacroPreprocessor::Run(int device, const std::string& source, const std::st
       std::fprintf(out, ";%s\r\n", levels_.back().path.c_str());
       last_marked = level;
     }
-    if (!ReadSourceLine(line, static_cast<int>(sizeof line))) continue;
+    if (!ReadSourceLine(&line)) continue;
     const std::uint32_t number = levels_.back().line;
-    if (PreprocessLine(line, &processed, kParseBufferSize)) {
+    if (PreprocessLine(line.c_str(), &processed, kParseBufferSize)) {
       std::fprintf(out, "%s;%ld\r\n", processed.c_str(), static_cast<long>(number));
     }
   }
@@ -226,13 +226,15 @@ bool MacroPreprocessor::Run(int device, const std::string& source, const std::st
   return true;
 }
 
-bool MacroPreprocessor::ReadSourceLine(char* buffer, int size) {
+// One whole source line (up to the card's 255 characters before its line
+// end); a longer one is refused with its file and line and never split, so
+// every later line keeps its number.
+bool MacroPreprocessor::ReadSourceLine(std::string* line) {
   DownloadState& state = DownloadState::Instance();
-  buffer[0] = '\0';
+  line->clear();
   Level& level = levels_.back();
   if (levels_.size() > 1 || !from_callback_) {
-    if (std::feof(level.file) || std::fgets(buffer, size, level.file) == nullptr) {
-      buffer[0] = '\0';
+    if (!ReadWholeLine(level.file, line)) {
       PopIncludeFile();
       return false;
     }
@@ -245,20 +247,33 @@ bool MacroPreprocessor::ReadSourceLine(char* buffer, int size) {
       }
     }
     state.add_total_lines(1);
-    return buffer[0] != '\0';
+  } else {
+    // Room for a whole line, its CR LF and the terminator; a count that
+    // reaches the room is a longer line.
+    constexpr std::int32_t kRoom = static_cast<std::int32_t>(kCardLineMax) + 3;
+    char buffer[kRoom + 1] = {};
+    const std::int32_t count =
+        state.callbacks().line_source(static_cast<std::int32_t>(level.line), buffer, kRoom);
+    if (count <= 0) {
+      PopIncludeFile();
+      return false;
+    }
+    line->assign(buffer, static_cast<std::size_t>(count < kRoom ? count : kRoom));
+    const std::size_t nul = line->find('\0');
+    if (nul != std::string::npos) line->resize(nul);
+    if (count >= kRoom) line->resize(kCardLineMax + 1, ' ');  // refused below
+    ++level.line;
+    state.add_total_lines(1);
   }
-  std::int32_t count = state.callbacks().line_source(static_cast<std::int32_t>(level.line), buffer,
-                                                     static_cast<std::int32_t>(size));
-  if (count <= 0) {
-    buffer[0] = '\0';
-    PopIncludeFile();
+  if (LineTextLength(*line) > kCardLineMax) {
+    char text[kReportTextSize];
+    std::snprintf(text, sizeof text, "Line longer than %u characters in %s",
+                  static_cast<unsigned>(kCardLineMax), level.path.c_str());
+    Error(text);
+    line->clear();
     return false;
   }
-  if (count >= size) count = size - 1;
-  buffer[count] = '\0';
-  ++level.line;
-  state.add_total_lines(1);
-  return true;
+  return !line->empty();
 }
 
 void MacroPreprocessor::PopIncludeFile() {

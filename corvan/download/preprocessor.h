@@ -16,8 +16,8 @@
 
 namespace zimo::corvan {
 
-// Longest processed line, terminator included.
-inline constexpr std::size_t kParseBufferSize = 255;
+// Longest processed line, terminator included: the card's 255 characters.
+inline constexpr std::size_t kParseBufferSize = 256;
 // Include levels: the main text and nine nested files.
 inline constexpr int kIncludeLevels = 10;
 // Conditional depths.
@@ -58,7 +58,7 @@ class MacroPreprocessor {
 
   bool PreprocessText(const char* input, std::string* output, std::size_t size, int expansion);
   void DefineCardSymbols(int device);
-  bool ReadSourceLine(char* buffer, int size);
+  bool ReadSourceLine(std::string* line);
   bool PushIncludeFile(const std::string& name);
   void PopIncludeFile();
   // Expands the @ macro at `*pos` (after '@'); false when '@' is to be

@@ -351,7 +351,9 @@ int Lexer::Variable(char letter) {
     }
     return Emit(270 + MinusAfter(), 0, 0, word_code);
   }
-  // A number: decimal or hexadecimal, with an optional sign.
+  // A number: decimal or hexadecimal, with an optional sign, right after the
+  // letter ("P 1" is no variable).
+  s = p_;
   if (!IsDigit(*s) && *s != '$' && *s != '+' && *s != '-' && *s != '.') return kRotaryIllegal;
   bool flagged = false;
   double sign = 1;

@@ -25,6 +25,11 @@ class DownloadErrorSink : public PlccErrorSink {
     state.set_compiler_error(true);
     state.ReportCardError(file, error, line, text);
   }
+  void ReportFileError(int error, const char* file, const char* why) override {
+    DownloadState& state = DownloadState::Instance();
+    state.set_compiler_error(true);
+    state.ReportCardError(file, error, 0, why);
+  }
 };
 
 PlccTarget TargetOf(const SharedDeviceBlock& block) {

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <memory>
 #include <string>
 #include <vector>
@@ -398,9 +400,15 @@ int Compiler::Line(std::string& line) {
   if (in_block_) {
     if (too_long) return ReportLineError(kErrFormat, line);
     if (r < 0) return ReportLineError(-r, line);
-    if (start != 0 && (first == kTokOpenServo || first == kTokOpenVarPlcc ||
-                       (first == kTokOpenPlcc && kind_ != BlockKind::kPlcc))) {
-      return kErrFormat;  // sections do not nest
+    // Sections do not nest: a section keyword anywhere in an open block,
+    // at a line's start or after other tokens, is refused (OPEN PLCC only
+    // continues a PLCC block).
+    for (std::size_t i = start; i < start + static_cast<std::size_t>(r); ++i) {
+      const std::uint32_t k = tokens_[i].code & 0x3FF;
+      if (i != 0 && (k == kTokOpenServo || k == kTokOpenVarPlcc ||
+                     (k == kTokOpenPlcc && kind_ != BlockKind::kPlcc))) {
+        return kErrFormat;
+      }
     }
     if (r == 0) return 0;
     bool closed = false;
@@ -453,12 +461,25 @@ PlccCompileResult CompilePlccStream(const PlccTarget& target, std::FILE* in, std
   return compiler.Run();
 }
 
+bool SamePlccFile(const char* a, const char* b) {
+  if (a == nullptr || b == nullptr) return false;
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
 PlccCompileResult CompilePlccFile(const PlccTarget& target, const char* input_path,
                                   const char* output_path, PlccErrorSink* sink) {
   PlccCompileResult result;
   std::FILE* in = input_path != nullptr ? std::fopen(input_path, "rb") : nullptr;
   if (in == nullptr) {
     result.result = kErrInput;
+    return result;
+  }
+  // Opening the output for writing would empty the input first.
+  if (output_path != nullptr && SamePlccFile(input_path, output_path)) {
+    std::fclose(in);
+    if (sink != nullptr) sink->ReportFileError(kErrOutput, output_path, "the output is the input file");
+    result.result = kErrOutput;
     return result;
   }
   std::FILE* out = output_path != nullptr ? std::fopen(output_path, "wb") : nullptr;

@@ -19,6 +19,13 @@ class PlccErrorSink {
  public:
   virtual ~PlccErrorSink() = default;
   virtual void ReportError(const char* file, int error, std::uint32_t line, const char* text) = 0;
+  // A refusal that belongs to a file rather than to a line (the output
+  // naming the input file): the error number, the file and why.
+  virtual void ReportFileError(int error, const char* file, const char* why) {
+    (void)error;
+    (void)file;
+    (void)why;
+  }
 };
 
 struct PlccCompileResult {
@@ -42,8 +49,13 @@ bool ReadPlccSourceLine(std::FILE* in, std::string& line);
 PlccCompileResult CompilePlccStream(const PlccTarget& target, std::FILE* in, std::FILE* out,
                                     PlccErrorSink* sink);
 
+// True when both paths name one existing file (the same name, a link to it,
+// or another spelling of its folder).
+bool SamePlccFile(const char* a, const char* b);
+
 // The same from and to files: 42 when the input cannot be opened, 41 when
-// the output cannot be created.
+// the output cannot be created or names the input file (then nothing is
+// written and the sink hears of it).
 PlccCompileResult CompilePlccFile(const PlccTarget& target, const char* input_path,
                                   const char* output_path, PlccErrorSink* sink);
 

@@ -192,6 +192,7 @@ class LineScanner {
   int AddPoolBytes(const std::uint8_t* bytes, std::size_t size, std::size_t* offset);
   int CheckLUse(int n, bool indexed, bool compound);
   int CheckFUse(int n, bool indexed);
+  int CheckFRead(int n, bool indexed);
 
   PlccCompilation& c_;
   PlccToken* tokens_;
@@ -456,7 +457,9 @@ int LineScanner::Word(const char*& p) {
         return r != 0 ? r : Function(p, kTokParen);
       }
       if (is("ITOF")) {
-        if (!c_.spran || c_.varplcc_section) return -kErrFormat;
+        // ITOF calls the firmware's long-to-float routine, which only the
+        // extended firmware's routine table has.
+        if (!c_.spran || c_.varplcc_section || !c_.extended_firmware) return -kErrFormat;
         return Function(p, 112);
       }
       ++p;
@@ -593,8 +596,12 @@ int LineScanner::Open(const char*& p) {
   }
   if (MatchKeyword(q, "VARPLCC_", &e) == 0) {
     p = e;
-    c_.variable_limit = 512;
-    c_.UseVarPlccRoutines();
+    // Only a line that starts with it can open the section; elsewhere the
+    // driver refuses it, and it must not change the compilation meanwhile.
+    if (slot_ == first_slot_) {
+      c_.variable_limit = 512;
+      c_.UseVarPlccRoutines();
+    }
     return Emit(kTokOpenVarPlcc, 0);
   }
   return 1;
@@ -612,6 +619,15 @@ int LineScanner::CheckFUse(int n, bool indexed) {
   const VariableDefinition& d = c_.f_table[static_cast<std::size_t>(n)];
   if (!d.defined()) return indexed ? -kErrFormat : -kErrUndefined;
   if (indexed != IsFArray(d)) return -kErrFormat;
+  return 0;
+}
+
+// A read of an F variable in D memory converts with the long-to-float
+// routine, which firmware without the extended routine table lacks.
+int LineScanner::CheckFRead(int n, bool indexed) {
+  if (const int r = CheckFUse(n, indexed); r != 0) return r;
+  const VariableDefinition& d = c_.f_table[static_cast<std::size_t>(n)];
+  if ((d.flags & 1) != 0 && !c_.extended_firmware) return -kErrFormat;
   return 0;
 }
 
@@ -669,7 +685,7 @@ int LineScanner::VariableF(const char*& p) {
   }
   if (*p == '[') {
     const int op = condition() ? 0 : FindOperatorAfter(p + 1);
-    int r = CheckFUse(n, true);
+    int r = op != 0 ? CheckFUse(n, true) : CheckFRead(n, true);
     if (r != 0) return r;
     if (op != 0) {
       if (op != 1) return -kErrFormat;
@@ -690,7 +706,7 @@ int LineScanner::VariableF(const char*& p) {
     p = a;
     return Emit(code, n);
   }
-  const int r = CheckFUse(n, false);
+  const int r = CheckFRead(n, false);
   return r != 0 ? r : Emit(44, n);
 }
 

@@ -272,6 +272,113 @@ TEST_F(PipelineTest, MissingSourceWritesTheFallbackLog) {
   EXPECT_FALSE(std::filesystem::exists(home_.path() / "x.EXM"));
 }
 
+// A source named like one of the outputs its run would write is refused
+// before anything is written or sent, and keeps its text; a name whose
+// stage does not run is taken.
+TEST_F(PipelineTest, ASourceNamedLikeItsOwnOutputIsRefused) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  ASSERT_NE(line.block().PlccEnabled, 0u);
+  const std::string source = "P1=1\nP2=2\n";
+  struct Case {
+    const char* name;
+    const char* ext;
+    std::int32_t macro, map, log;
+  };
+  const Case cases[] = {
+      {"PROG.56K", "56K", 0, 0, 0}, {"PROG.56K", "56K", 1, 0, 0}, {"PROG.EXM", "EXM", 1, 0, 0},
+      {"prog.exm", "EXM", 1, 0, 0}, {"PROG.MAP", "MAP", 1, 1, 0}, {"PROG.TBL", "TBL", 1, 0, 0},
+      {"PROG.LOG", "LOG", 0, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " macro " + std::to_string(c.macro));
+    for (const auto& entry : std::filesystem::directory_iterator(home_.path())) {
+      if (entry.path().filename().string().rfind("PROG.", 0) == 0 ||
+          entry.path().filename().string().rfind("prog.", 0) == 0) {
+        std::filesystem::remove(entry.path());
+      }
+    }
+    g_messages.clear();
+    const std::string path = (home_.path() / c.name).string();
+    WriteText(path, source);
+    const std::size_t sent_before = line.card().received().size();
+    EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, path.c_str(), c.macro, c.map, c.log, 1),
+              0);
+    EXPECT_EQ(Messages(), (Lines{"Error: 1 Line 1 : Source file is also the " +
+                                 std::string(c.ext) + " output file: " + path}));
+    EXPECT_EQ(ReadText(path), source);
+    EXPECT_EQ(line.card().received().size(), sent_before) << "nothing reaches the card";
+    for (const char* ext : {"EXM", "56K", "MAP", "TBL", "LOG"}) {
+      if (std::string(ext) != c.ext) EXPECT_FALSE(std::filesystem::exists(Path(ext))) << ext;
+    }
+  }
+  // Sending a compiled file as it is, and a LOG-named source without a log.
+  line.block().PlccEnabled = 0;
+  WriteText(Path("56K"), source);
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("56K").c_str(), 0, 0, 0, 1), 1);
+  WriteText(Path("LOG"), source);
+  EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("LOG").c_str(), 1, 0, 0, 1), 1);
+  EXPECT_EQ(ReadText(Path("LOG")), source);
+}
+
+// The card takes commands of 255 characters: such a line goes out whole as
+// one command, with and without the macro pass, and the lines after it keep
+// their numbers; a longer line is refused with its file and line and
+// nothing is sent.
+TEST_F(PipelineTest, LinesOfTheCardsFullLengthGoOutWhole) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  std::string full;
+  for (int n = 1; full.size() + 8 <= 255; ++n) full += "P" + std::to_string(100 + n) + "=1 ";
+  full.resize(255, ' ');
+  full.back() = '1';
+  full[full.size() - 2] = '=';
+  full[full.size() - 3] = '9';
+  full[full.size() - 4] = 'P';
+  full[full.size() - 5] = ' ';
+  ASSERT_EQ(full.size(), 255u);
+  for (std::int32_t macro : {1, 0}) {
+    SCOPED_TRACE(macro);
+    g_messages.clear();
+    WriteText(Path("PMC"), "P1=1\n" + full + "\nXYZZY\n");
+    const std::size_t before = line.card().received().size();
+    EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), macro, 0, 0, 1), 0);
+    const Lines all = line.card().received();
+    const Lines received = From(Lines(all.begin() + static_cast<long>(before), all.end()), "close");
+    ASSERT_GE(received.size(), 4u);
+    EXPECT_EQ(received[1], "P1=1");
+    EXPECT_EQ(received[2], macro != 0 ? full.substr(0, full.find_last_not_of(' ') + 1) : full);
+    EXPECT_EQ(received[3], "XYZZY");
+    if (macro != 0) {
+      const Lines exm = OutputLines(Path("EXM"));
+      ASSERT_GE(exm.size(), 5u);
+      EXPECT_EQ(exm[exm.size() - 2], "XYZZY;3") << "the line after keeps its number";
+    }
+    // The card refuses XYZZY on line 3 of the source.
+    const Lines m = Messages();
+    EXPECT_NE(std::find(m.begin(), m.end(), "  Line: 3, \"XYZZY\""), m.end());
+  }
+  const std::string longer = full + "2";
+  for (std::int32_t macro : {1, 0}) {
+    SCOPED_TRACE(macro);
+    g_messages.clear();
+    WriteText(Path("PMC"), "P1=1\n" + longer + "\nP2=2\n");
+    const std::size_t before = line.card().received().size();
+    EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, Path("PMC").c_str(), macro, 0, 0, 1), 0);
+    const std::string file = Path("PMC");
+    const Lines m = Messages();
+    EXPECT_NE(std::find(m.begin(), m.end(),
+                        "Error: 1 Line 2 : Line longer than 255 characters in " + file),
+              m.end());
+    const Lines all = line.card().received();
+    for (std::size_t i = before; i < all.size(); ++i) {
+      EXPECT_EQ(all[i].find("P2=2"), std::string::npos) << "nothing is sent";
+      EXPECT_EQ(all[i].find("P1=1"), std::string::npos) << "nothing is sent";
+    }
+  }
+}
+
 TEST_F(PipelineTest, NoLogAndTheErrorLimit) {
   CardOnLine line(cardsim::CardModel::Older());
   ASSERT_TRUE(line.Open());
@@ -315,6 +422,47 @@ TEST_F(PipelineTest, AbortFromAnotherThread) {
     if (r[0] == 'P') program.push_back(r);
   }
   EXPECT_EQ(program, (Lines{"P1=1", "P2=2", "P3=3", "P4=4", "P5=5"}));
+}
+
+// A message callback that waits for the thread pressing Abort: the abort
+// returns while the callback still runs (no library lock is held around a
+// callback), and the run stops before it sends a line.
+TEST_F(PipelineTest, AbortReturnsWhileACallbackWaitsForIt) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  line.block().PlccEnabled = 0;
+  WriteText(Path("PMC"), "P1=1\nP2=2\nP3=3\n");
+  static std::atomic<bool> abort_returned;
+  static std::atomic<bool> waited_in_vain;
+  static std::thread presser;
+  abort_returned = false;
+  waited_in_vain = false;
+  auto message = [](const char* text, std::int32_t) -> std::int32_t {
+    OnMessage(text, 0);
+    if (std::string(text).rfind("Processing Macro File", 0) != 0) return 0;
+    presser = std::thread([] {
+      ZimoAbortDownload(0);
+      abort_returned = true;
+    });
+    // A generous bound: the test fails, never hangs, when Abort waits for
+    // this callback.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!abort_returned && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    waited_in_vain = !abort_returned;
+    return 0;
+  };
+  const std::int32_t r = ZimoDownloadA(0, message, nullptr, nullptr, Path("PMC").c_str(), 1, 0, 0, 1);
+  presser.join();
+  EXPECT_FALSE(waited_in_vain) << "Abort waited for the callback";
+  EXPECT_EQ(r, 1);
+  const Lines m = Messages();
+  ASSERT_GE(m.size(), 2u);
+  EXPECT_EQ(m[1], "Download aborted at users request.");
+  for (const std::string& received : From(line.card().received(), "close")) {
+    EXPECT_NE(received[0], 'P') << received;
+  }
 }
 
 TEST_F(PipelineTest, TimeOutIsError1021) {

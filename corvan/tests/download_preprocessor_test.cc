@@ -163,7 +163,7 @@ TEST_F(PreprocessorTest, ReplacementIsBounded) {
   const std::vector<std::string> out = Pass(text);
   ASSERT_EQ(out.size(), 4u);
   EXPECT_EQ(out[0], "P1=;2");
-  EXPECT_EQ(out[1].size(), 254u + 2u) << out[1];  // the line is cut at 254 characters
+  EXPECT_EQ(out[1].size(), 255u + 2u) << out[1];  // the line is cut at 255 characters
   EXPECT_EQ(out[1].substr(0, 5), "P2=01");
   EXPECT_EQ(out[2], "P3=1;6");
   EXPECT_EQ(Reports(),
@@ -210,7 +210,7 @@ TEST_F(PreprocessorTest, IncludeDepthLimit) {
 std::vector<std::string> g_lines;
 std::int32_t LineSource(std::int32_t index, char* buffer, std::int32_t size) {
   if (index >= static_cast<std::int32_t>(g_lines.size())) return 0;
-  EXPECT_EQ(size, 255);
+  EXPECT_EQ(size, 258);  // a line of 255 characters, CR LF and the terminator
   std::snprintf(buffer, static_cast<std::size_t>(size), "%s", g_lines[index].c_str());
   return static_cast<std::int32_t>(g_lines[index].size());
 }

@@ -128,5 +128,53 @@ TEST(UsbDownload, TheSentFileIsOpenedForReadingOnly) {
   host.reset();
 }
 
+// A line of the card's full 255 characters goes into the block whole (one
+// command: 32 increments), with and without the macro pass; a longer one
+// is refused with its file and line and nothing is sent.
+TEST(UsbDownload, LinesOfTheCardsFullLengthGoOutWhole) {
+  zimo::testing::TempHome home;
+  LibraryClock clock;
+  std::filesystem::current_path(home.path());
+  ASSERT_EQ(RegisterDevice(0, kLocationUsb, 0, nullptr), 1);
+  auto host = std::make_unique<DriverHostProcess>(std::vector<std::string>{"usb older"});
+  ASSERT_TRUE(WaitForDriverDevice("ZimoUSB0"));
+  auto server = std::make_unique<StandInServer>();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  server->table()->Devices[0].PlccEnabled = 0;
+
+  std::string full;
+  for (int i = 0; i < 31; ++i) full += "P0=P0+1 ";
+  full += "P0=P0+1";
+  ASSERT_EQ(full.size(), 255u);
+  const std::string source = (home.path() / "PROG.PMC").string();
+  char reply[64] = {};
+  for (std::int32_t macro : {0, 1}) {
+    SCOPED_TRACE(macro);
+    plcc::testing::WriteText(source, "P0=0\n" + full + "\nP0=P0+1000\n");
+    g_messages.clear();
+    EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, source.c_str(), macro, 0, 0, 1), 1);
+    ZimoGetResponseA(0, reply, sizeof reply, "P0");
+    EXPECT_STREQ(reply, "1032\r");
+  }
+  ZimoGetResponseA(0, reply, sizeof reply, "P0=7");
+  for (std::int32_t macro : {0, 1}) {
+    SCOPED_TRACE(macro);
+    plcc::testing::WriteText(source, "P0=0\n" + full + "1\nP0=P0+1000\n");
+    g_messages.clear();
+    EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, source.c_str(), macro, 0, 0, 1), 0);
+    EXPECT_NE(std::find(g_messages.begin(), g_messages.end(),
+                        "Error: 1 Line 2 : Line longer than 255 characters in " + source),
+              g_messages.end());
+    ZimoGetResponseA(0, reply, sizeof reply, "P0");
+    EXPECT_STREQ(reply, "7\r") << "nothing was sent";
+  }
+
+  ShutdownZimoDevice(0, 1);
+  App().End();
+  DownloadState::Instance().set_active(false);
+  server.reset();
+  host.reset();
+}
+
 }  // namespace
 }  // namespace zimo::corvan

@@ -292,7 +292,8 @@ TEST_F(PlccCompilerTest, CommandLineToolCompilesForADescribedCard) {
 
   run = RunTool("--card spran --firmware 1.937" + files);
   EXPECT_EQ(run.exit_code, 1);
-  EXPECT_EQ(run.report, "result 35, words 0\n");
+  EXPECT_EQ(run.report,
+            "result 35, line 0 (input line 1): PLCC Illegal Command or Format in string\n");
 
   // A link list file: hexadecimal words, missing ones 0. An older card's
   // list is used as it is, so the compile works with any list.
@@ -306,6 +307,53 @@ TEST_F(PlccCompilerTest, CommandLineToolCompilesForADescribedCard) {
   EXPECT_EQ(RunTool("--card newer" + files).exit_code, 2);
   EXPECT_EQ(
       RunTool("--card older --link-list " + (home_.path() / "none").string() + files).exit_code, 2);
+}
+
+// The tool names what went wrong: the error's text and line, the file it
+// could not use; an output that names the input file is refused untouched.
+TEST_F(PlccCompilerTest, CommandLineToolReportsTheErrorsTextAndLine) {
+  const std::string files = " " + in_.string() + " " + out_.string();
+  WriteText(in_, "; comment\nOPEN PLCC 1\nP1=1+ ;12\nCLOSE\n");
+  ToolRun run = RunTool("--card older" + files);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.report,
+            "result 35, line 12 (input line 3): PLCC Illegal Command or Format in string\n");
+
+  WriteText(in_, "OPEN PLCC 1\nIF(P1=1)\nCLOSE\n");
+  run = RunTool("--card older" + files);
+  EXPECT_EQ(run.report, "result 43, line 0 (input line 3): PLCC Unclosed If or While Cmd\n");
+
+  const std::filesystem::path none = home_.path() / "NONE.PMC";
+  run = RunTool("--card older " + none.string() + " " + out_.string());
+  EXPECT_EQ(run.report, "result 42, line 0: PLCC Input File Error: " + none.string() + "\n");
+
+  const std::string source = "OPEN PLCC 1\nP1=2\nCLOSE\n";
+  WriteText(in_, source);
+  const std::filesystem::path other_spelling = home_.path() / "." / "PROG.PMC";
+  run = RunTool("--card older " + in_.string() + " " + other_spelling.string());
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.report, "result 41, line 0: PLCC Output File Error: " + other_spelling.string() +
+                            " is the input file\n");
+  EXPECT_EQ(testing::ReadText(in_), source);
+}
+
+// An output naming the input file, by any spelling or through a link, is
+// refused before anything is opened for writing.
+TEST_F(PlccCompilerTest, OutputNamingTheInputIsRefused) {
+  const std::string source = "OPEN PLCC 1\nP1=2\nCLOSE\n";
+  WriteText(in_, source);
+  const std::filesystem::path link = home_.path() / "LINK.56K";
+  std::filesystem::create_symlink(in_, link);
+  const std::filesystem::path hard = home_.path() / "HARD.56K";
+  std::filesystem::create_hard_link(in_, hard);
+  for (const std::filesystem::path& out : {in_, home_.path() / "." / "PROG.PMC", link, hard}) {
+    sink_.reports.clear();
+    const PlccCompileResult r = CompilePlccFile(Older(), in_.c_str(), out.c_str(), &sink_);
+    EXPECT_EQ(r.result, 41) << out;
+    EXPECT_EQ(r.words, 0u) << out;
+    EXPECT_EQ(testing::ReadText(in_), source) << out;
+  }
+  EXPECT_EQ(Compile(Older(), source).result, 0) << "a separate output still works";
 }
 
 }  // namespace

@@ -241,5 +241,133 @@ TEST_F(PlccExportTest, AssignmentWithoutValueIsRefusedOnItsOwnLine) {
   }
 }
 
+// An output that names the input file (as itself, by another spelling, or
+// by a link) is refused with the file named, and the source keeps its text.
+TEST_F(PlccExportTest, OutputNamingTheInputIsRefused) {
+  CardOnLine line(cardsim::CardModel::Older());
+  ASSERT_TRUE(line.Open());
+  const std::string source = "OPEN PLCC 1\nP1=2\nCLOSE\n";
+  WriteText(in_, source);
+  const std::filesystem::path link = home_.path() / "LINK.56K";
+  std::filesystem::create_symlink(in_, link);
+  for (const std::filesystem::path& out : {in_, home_.path() / "." / "PROG.PMC", link}) {
+    g_messages.clear();
+    g_errors.clear();
+    DownloadState& state = DownloadState::Instance();
+    DownloadCallbacks callbacks;
+    callbacks.message = OnMessage;
+    callbacks.error = OnError;
+    state.BeginRequest(0, callbacks, DownloadOptions{});
+    state.BeginRun();
+    std::uint32_t words = 99;
+    EXPECT_EQ(ZimoPlccCompilerA(0, &words, in_.c_str(), out.c_str()), 41) << out;
+    EXPECT_EQ(words, 0u);
+    EXPECT_EQ(plcc::testing::ReadText(in_), source) << out;
+    ASSERT_EQ(g_errors.size(), 1u) << out;
+    EXPECT_EQ(g_errors[0].file, out.string());
+    EXPECT_EQ(g_errors[0].error, 41);
+    ASSERT_FALSE(g_messages.empty());
+    EXPECT_EQ(g_messages[0], "**Error 41, PLCC Output File Error");
+    EXPECT_EQ(g_messages[1], "  File: " + out.string());
+    state.EndRun();
+    state.set_active(false);
+  }
+  // The 16-bit form takes the same road.
+  std::uint32_t words = 0;
+  const std::string narrow_in = in_.string();
+  const std::u16string wide_in(narrow_in.begin(), narrow_in.end());
+  EXPECT_EQ(ZimoPlccCompilerW(0, &words, wide_in.c_str(), wide_in.c_str()), 41);
+  EXPECT_EQ(plcc::testing::ReadText(in_), source);
+}
+
+// Firmware up to "1.936" has no long-to-float routine: ITOF( and reads of
+// F variables in D memory are refused with their line instead of calling
+// address 0; writes (float-to-long) and L-memory F reads still compile, and
+// newer firmware takes them all.
+TEST_F(PlccExportTest, LongToFloatNeedsTheExtendedFirmware) {
+  const std::string definitions = "L1->X:$10,24\nF1->L:$100\nF2->D:$102\nF4->D:$104[8]\n";
+  struct Case {
+    const char* statement;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"P1=ITOF(L1) ;7", true},   {"P1=F2 ;7", true},      {"P1=F4[L1] ;7", true},
+      {"IF(F2>1) ;7", true},      {"P1=P2+F2*2 ;7", true}, {"F2=P1 ;7", false},
+      {"F4[L1]=P1 ;7", false},    {"P1=F1 ;7", false},     {"L1=FTOI(P1) ;7", false},
+  };
+  for (const char* firmware : {"1.936", "1.937"}) {
+    CardOnLine line(SpranWith(firmware));
+    ASSERT_TRUE(line.Open());
+    const bool extended = std::strcmp(firmware, "1.937") == 0;
+    for (const Case& c : cases) {
+      g_errors.clear();
+      DownloadState& state = DownloadState::Instance();
+      DownloadCallbacks callbacks;
+      callbacks.error = OnError;
+      state.BeginRequest(0, callbacks, DownloadOptions{});
+      state.BeginRun();
+      const std::string body = std::string(c.statement) +
+                               (std::strncmp(c.statement, "IF", 2) == 0 ? "\nP1=1\nENDIF" : "");
+      std::uint32_t words = 0;
+      const std::int32_t r =
+          Compile(definitions + "OPEN PLCC 1\n" + body + "\nCLOSE\n", &words);
+      if (c.refused && !extended) {
+        EXPECT_EQ(r, 35) << firmware << " " << c.statement;
+        EXPECT_EQ(words, 7u) << c.statement;
+        ASSERT_EQ(g_errors.size(), 1u) << c.statement;
+        EXPECT_EQ(g_errors[0].line, 7u);
+        EXPECT_EQ(g_errors[0].text, "PLCC Illegal Command or Format in string");
+      } else {
+        EXPECT_EQ(r, 0) << firmware << " " << c.statement;
+        EXPECT_TRUE(g_errors.empty()) << c.statement;
+        // No call into address 0 (JSR $000000) anywhere in the code.
+        const auto memory = WrittenMemory(Output());
+        for (auto it = memory.begin(); it != memory.end(); ++it) {
+          const auto next = std::next(it);
+          if (it->second == 0x0BF080 && next != memory.end() && next->first == it->first + 1) {
+            EXPECT_NE(next->second, 0u) << firmware << " " << c.statement << " at " << it->first;
+          }
+        }
+      }
+      state.EndRun();
+      state.set_active(false);
+    }
+  }
+}
+
+// A section keyword inside an open block is refused wherever the line has
+// it, and one that opens nothing leaves the compilation's routines alone.
+TEST_F(PlccExportTest, SectionKeywordsInsideABlockAreRefused) {
+  CardOnLine line(SpranWith("1.940"));
+  ASSERT_TRUE(line.Open());
+  const char* inside[] = {
+      "OPEN PLCC 1\nP1=P2/P3 OPEN VARPLCC\nCLOSE\n",
+      "OPEN PLCC 1\nP1=P2/P3\nP4=1 OPEN SERVO\nCLOSE\n",
+      "OPEN PLCC 1 OPEN VARPLCC\nP1=P2/P3\nCLOSE\n",
+      "OPEN VARPLCC\nP1=P2/P3 OPEN PLCC 2\nCLOSE\n",
+      "OPEN VARPLCC\nP1=P2/P3\nOPEN PLCC 2\nCLOSE\n",
+      "OPEN PLCC 1\nP1=P2/P3\nOPEN VARPLCC\nCLOSE\n",
+  };
+  for (const char* source : inside) {
+    std::uint32_t words = 99;
+    EXPECT_EQ(Compile(source, &words), 35) << source;
+    EXPECT_EQ(words, 0u) << source;
+  }
+  // OPEN PLCC continues a PLCC block, also after other words of a line.
+  std::uint32_t words = 0;
+  EXPECT_EQ(Compile("OPEN PLCC 1\nP1=1 OPEN PLCC 2\nP2=P1%P3\nCLOSE\n", &words), 0);
+
+  // The divide and modulo calls of a PLCC block are the card's routines
+  // whatever the lines outside blocks hold.
+  const std::string block =
+      "L1->X:$10,24\nL2->X:$11,24\nOPEN PLCC 1\nL1=L1/L2\nL2=L1%L2\nCLOSE\n";
+  ASSERT_EQ(Compile(block, &words), 0);
+  const auto plain = WrittenMemory(Output());
+  for (const char* outside : {"ENABLE PLC 1 OPEN VARPLCC\n", "P1=1 OPEN VARPLCC\n"}) {
+    ASSERT_EQ(Compile(outside + block, &words), 0) << outside;
+    EXPECT_EQ(WrittenMemory(Output()), plain) << outside;
+  }
+}
+
 }  // namespace
 }  // namespace zimo::corvan

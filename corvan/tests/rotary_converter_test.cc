@@ -203,6 +203,8 @@ TEST(RotaryParserTest, BadLinesGiveTheirErrors) {
       {kRotaryOlder, "P1=()", -62},       {kRotaryOlder, "P1=2)", -62},
       {kRotaryOlder, "P1=P2>3", -62},     {kRotaryOlder, "P1&=3", -62},
       {kRotaryOlder, "SIN 3", -62},       {kRotaryOlder, "PA", -62},
+      {kRotaryOlder, "P 1=P2+3", -62},    {kRotarySpran, "P1=P 2+3", -62},
+      {kRotaryOlder, "IF(Q 1>0)X1", -62}, {kRotarySpran, "I 10=1", -62},
       {kRotaryOlder, "P1.5=2", -63},      {kRotaryOlder, "P1024=2", -63},
       {kRotaryOlder, "P1=P-2", -63},      {kRotaryOlder, "AROTATE 1016", -63},
       {kRotaryOlder, "CIRCLE3", -63},     {kRotaryOlder, "PRELUDE 1025", -63},

@@ -265,6 +265,9 @@ TEST_F(RotaryRingTest, TextGoesIntoTheRingAsUnits) {
   char bad[] = "IF(P1)X10";
   EXPECT_EQ(ZimoDPRAsciiStrToRotA(0, bad, 0), -62);
   EXPECT_EQ(Descriptor(0).HostIndex, 4);
+  char blank[] = "P 1=P2+3";  // a variable's number follows its letter directly
+  EXPECT_EQ(ZimoDPRAsciiStrToRotA(0, blank, 0), -62);
+  EXPECT_EQ(Descriptor(0).HostIndex, 4);
 
   std::uint8_t block_out[608];
   std::memset(block_out, 0xAA, sizeof block_out);

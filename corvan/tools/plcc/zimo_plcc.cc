@@ -6,13 +6,15 @@
 //       for a described card; the link-list file holds hexadecimal words,
 //       one a line (missing words are 0).
 //
-// Prints the result and the words used; exits with 0 on success.
+// Prints the words used, or the error with its line and text; exits with 0
+// on success.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "corvan/plcc_api.h"
+#include "link/error_texts.h"
 #include "plcc/plcc_compiler.h"
 
 namespace {
@@ -39,9 +41,27 @@ bool ReadLinkList(const char* path, zimo::corvan::plcc::PlccTarget& target) {
   return true;
 }
 
-int Print(int result, std::uint32_t words) {
-  std::printf("result %d, words %u\n", result, static_cast<unsigned>(words));
-  return result == 0 ? 0 : 1;
+// The tool's report: the words used, or the error's number, its line (the
+// number after the failing line's ';', as the library reports it; the
+// file's own line where the compiler knows it) and its text. A file error
+// names the file.
+int Print(int result, std::uint32_t words, std::uint32_t input_line, const char* in,
+          const char* out) {
+  if (result == 0) {
+    std::printf("result 0, words %u\n", static_cast<unsigned>(words));
+    return 0;
+  }
+  std::string where;
+  if (input_line != 0) where = " (input line " + std::to_string(input_line) + ")";
+  std::string text = zimo::corvan::LoadLibraryString(static_cast<std::uint32_t>(result));
+  if (result == 42) text += std::string(": ") + in;
+  if (result == 41) {
+    text += std::string(": ") + out;
+    if (zimo::corvan::plcc::SamePlccFile(in, out)) text += " is the input file";
+  }
+  std::printf("result %d, line %u%s: %s\n", result, static_cast<unsigned>(words), where.c_str(),
+              text.c_str());
+  return 1;
 }
 
 }  // namespace
@@ -54,7 +74,7 @@ int main(int argc, char** argv) {
     std::uint32_t words = 0;
     const int result =
         ZimoPlccCompilerA(static_cast<std::uint32_t>(device), &words, argv[3], argv[4]);
-    return Print(result, words);
+    return Print(result, words, 0, argv[3], argv[4]);
   }
   if (argc < 5 || std::strcmp(argv[1], "--card") != 0) return Usage();
   using zimo::corvan::plcc::PlccTarget;
@@ -76,5 +96,5 @@ int main(int argc, char** argv) {
   }
   if (argc - i != 2) return Usage();
   const auto r = zimo::corvan::plcc::CompilePlccFile(target, argv[i], argv[i + 1], nullptr);
-  return Print(r.result, r.words);
+  return Print(r.result, r.words, r.input_line, argv[i], argv[i + 1]);
 }

@@ -32,9 +32,11 @@ constexpr platform::Timeout kTcpTextGrace{20};
 // floods the socket, which the request's own receive then meets.
 constexpr int kLateAnswerLimit = 64;
 // Settling an unsettled link: answers read at most while waiting for the
-// flush's acknowledgement, and how long the socket must then stay quiet.
+// flush's acknowledgement. The card answers its requests in turn, so once
+// the acknowledgement is in, whatever it still queued came before it: the
+// rest is drained without waiting for more.
 constexpr int kSettleDrainLimit = 1024;
-constexpr platform::Timeout kSettleQuiet{50};
+constexpr platform::Timeout kSettleQuiet{0};
 // The card's one-byte acknowledgement of a request (the flush's among them).
 constexpr char kRequestAck = 1;
 
@@ -145,7 +147,7 @@ void MarkUnsettled(const EthSocketHolder& holder) {
 // would take it for its own. As the serial transport does with Ctrl-X, ask
 // the card to flush and read the socket up to the flush's acknowledgement
 // (the card answers its requests in turn, so a late answer comes first),
-// then until it stays quiet, dropping all of it. Without the
+// then what is queued behind it, dropping all of it. Without the
 // acknowledgement the link stays unsettled: false, and the request that
 // asked fails as a time-out would, sending nothing (the next one tries
 // again). The caller holds the Ethernet lock.

@@ -126,7 +126,7 @@ class BusTransport final : public Transport {
 
   void CloseDevice(int device, DeviceUserHandle& user) override {
     if (!kind_.interrupts) return;
-    StopInterrupts(device);
+    EndInterruptsForClose(device);
     user.Interrupts.IntrStartEvent = platform::NamedEvent();
   }
 

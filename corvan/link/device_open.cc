@@ -21,6 +21,7 @@
 #include "link/transports.h"
 #include "link/wait_loop.h"
 #include "platform/debug.h"
+#include "platform/win_error.h"
 
 namespace zimo::corvan {
 namespace {
@@ -30,11 +31,21 @@ constexpr std::uint32_t kHandshakeReplyMax = 255;
 constexpr std::uint32_t kStatusReplyMin = 12;
 constexpr std::uint32_t kStatusReplyMax = 15;
 
-// Open and close of one process's devices run one at a time: the location
-// handle table and a device's record are set up across several steps.
-std::recursive_mutex& OpenCloseMutex() {
-  static std::recursive_mutex mutex;
+// The process's one-time set-up of an open (the server's service object,
+// the shared table's mapping). Held only around that set-up, never while
+// waiting for a device lock: a device's own open and close are serialised
+// by its device lock (docs/architecture.md, "Lock order").
+std::mutex& ProcessSetUpMutex() {
+  static std::mutex mutex;
   return mutex;
+}
+
+std::shared_ptr<platform::NamedMutex> CreateDeviceMutex(int device) {
+  char name[32];
+  std::snprintf(name, sizeof name, "MutexZimo%d", device);
+  auto created = platform::NamedMutex::Create(name);
+  if (!created.ok()) return nullptr;
+  return std::make_shared<platform::NamedMutex>(std::move(created.value()));
 }
 
 // The process's transport of (Location, Enumeration), opened on first use;
@@ -105,32 +116,39 @@ bool InitAsciiHandshake(int device) {
 }
 
 bool OpenDevice(int device, FirstOpenSetUp dpr_set_up) {
-  std::lock_guard<std::recursive_mutex> serialise(OpenCloseMutex());
   CommLibraryApp& app = App();
   app.set_current_device(device);
   if (DrvNumberOfDevices() == 0 || !IsRealDevice(device)) return false;
   DeviceUserHandle& user = *app.User(device);
-  if (user.Transport != nullptr) {
-    platform::DebugOutput("VALID HANDLE PRESENT\n");
-    ++user.OpenCount;
-    return true;
+  if (user.Transport != nullptr && LockDevice(device) != kWaitFailed) {
+    // Under the device's lock: a close by another thread may have come first.
+    if (user.Transport != nullptr) {
+      platform::DebugOutput("VALID HANDLE PRESENT\n");
+      ++user.OpenCount;
+      ReleaseDevice(device);
+      return true;
+    }
+    ReleaseDevice(device);
   }
   platform::DebugOutput("INVALID HANDLE\n");
 
-  if (!app.server_build() && app.server_interface() == nullptr) {
-    std::shared_ptr<automation::Dispatch> service;
-    if (!CreateServerServiceObject(&service)) {
-      platform::DebugOutput("Server CoCreateInstance() failed.\n");
-      return false;
+  {
+    std::lock_guard<std::mutex> set_up(ProcessSetUpMutex());
+    if (!app.server_build() && app.server_interface() == nullptr) {
+      std::shared_ptr<automation::Dispatch> service;
+      if (!CreateServerServiceObject(&service)) {
+        platform::DebugOutput("Server CoCreateInstance() failed.\n");
+        return false;
+      }
+      app.server_interface() = std::move(service);
+      platform::DebugOutput("Server CoCreateInstance() Successful.\n");
     }
-    app.server_interface() = std::move(service);
-    platform::DebugOutput("Server CoCreateInstance() Successful.\n");
-  }
-  if (!app.server_build() && app.table() == nullptr) {
-    platform::DebugOutput("Before GLOBAL initialization()\n");
-    if (!app.MapTable()) {
-      app.server_interface().reset();
-      return false;
+    if (!app.server_build() && app.table() == nullptr) {
+      platform::DebugOutput("Before GLOBAL initialization()\n");
+      if (!app.MapTable()) {
+        app.server_interface().reset();
+        return false;
+      }
     }
   }
   SharedDeviceTable* table = app.table();
@@ -143,26 +161,54 @@ bool OpenDevice(int device, FirstOpenSetUp dpr_set_up) {
   GetDeviceRegDword(device, kEnumerationValue, &enumeration, 0);
   Transport* transport = TransportFor(location);
   if (transport == nullptr || enumeration >= kEnumerations) return false;
-  block.Location = location;
-  block.Enumeration = enumeration;
 
+  // A timing setting outside its documented range fails the open before
+  // anything waits by it (1.111 step 2 reads them as they are).
+  const char* bad_key = nullptr;
+  if (!CheckLocationSettings(location, enumeration, &bad_key)) {
+    platform::DebugPrintf("Device %d: registry value \"%s\" is outside its range\n", device,
+                          bad_key);
+    app.set_last_open_error(platform::win32::kErrorInvalidData);
+    return false;
+  }
+
+  // Every device number on one Location and Enumeration takes the lock of
+  // the lowest of them first: one link, one exchange at a time.
+  int home = device;
+  if (FindDeviceByLocation(location, enumeration, &home) == 0 || home > device) home = device;
+  std::shared_ptr<platform::NamedMutex> command_mutex = CreateDeviceMutex(device);
+  if (command_mutex == nullptr) return false;
+  std::shared_ptr<platform::NamedMutex> port_mutex;
+  if (home != device) {
+    port_mutex = CreateDeviceMutex(home);
+    if (port_mutex == nullptr) return false;
+  }
   char name[32];
-  std::snprintf(name, sizeof name, "MutexZimo%d", device);
-  auto command_mutex = platform::NamedMutex::Create(name);
-  if (!command_mutex.ok()) return false;
   std::snprintf(name, sizeof name, "DPRMutexZimo%d", device);
   auto dpr_mutex = platform::NamedMutex::Create(name);
   if (!dpr_mutex.ok()) return false;
-  user.CommandMutex = std::move(command_mutex.value());
+
+  // No process-wide lock is held here.
+  if (LockDeviceWith(device, command_mutex, port_mutex) == kWaitFailed) return false;
+  if (user.Transport != nullptr) {
+    // Another thread of the process opened it while this one waited.
+    ++user.OpenCount;
+    ReleaseDevice(device);
+    return true;
+  }
+  block.Location = location;
+  block.Enumeration = enumeration;
+  user.CommandMutex.Store(command_mutex);
+  user.PortMutex.Store(port_mutex);
   user.DprDataMutex = std::move(dpr_mutex.value());
 
-  LockDevice(device);
   platform::DebugOutput("Preparing to Open ZIMO\n");
   LocationHandle* handle = OpenLocationHandle(device, *transport, enumeration);
   if (handle == nullptr) {
-    ReleaseDevice(device);
     user.CommandMutex = platform::NamedMutex();
+    user.PortMutex = platform::NamedMutex();
     user.DprDataMutex = platform::NamedMutex();
+    ReleaseDevice(device);
     return false;
   }
   platform::DebugOutput("ZimoOpened\n");
@@ -206,14 +252,19 @@ bool OpenDevice(int device, FirstOpenSetUp dpr_set_up) {
 
 int CloseDevice(int device, bool force) {
   if (device < 0 || device >= kDeviceSlots) return 0;
-  std::lock_guard<std::recursive_mutex> serialise(OpenCloseMutex());
   CommLibraryApp& app = App();
   DeviceUserHandle& user = *app.User(device);
   // Nothing of the device is open in this process: closing it must not
   // touch a transport that other devices or processes still use.
   if (user.Transport == nullptr && !user.CommandMutex.valid()) return 1;
 
+  // The device's lock serialises its open and close with every call on it;
+  // no process-wide lock is held while waiting for it.
   LockDevice(device);
+  if (user.Transport == nullptr && !user.CommandMutex.valid()) {
+    ReleaseDevice(device);  // another thread closed it meanwhile
+    return 1;
+  }
   if (app.table() != nullptr) {
     if (force) {
       user.OpenCount = 0;
@@ -234,10 +285,13 @@ int CloseDevice(int device, bool force) {
   ReleaseLocationHandle(user.Transport);
   user.Transport = nullptr;
   CloseCommandLog(device);
-  ReleaseDevice(device);
   // Both of the device's locks go with it; the next open makes new handles.
+  // A thread that waits for the lock now keeps the handle it waits on and
+  // releases that same handle (device_lock.cc), as this thread does below.
   user.CommandMutex = platform::NamedMutex();
+  user.PortMutex = platform::NamedMutex();
   user.DprDataMutex = platform::NamedMutex();
+  ReleaseDevice(device);
   return 1;
 }
 

@@ -8,6 +8,7 @@ void ResetDeviceUserHandle(DeviceUserHandle& user, int slot) {
   user.OpenCount = 0;
   user.Transport = nullptr;
   user.CommandMutex = platform::NamedMutex();
+  user.PortMutex = platform::NamedMutex();
   user.DprDataMutex = platform::NamedMutex();
   user.AsciiCommMode = 0;
   user.DprAvailable = 0;

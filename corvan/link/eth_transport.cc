@@ -31,6 +31,14 @@ constexpr platform::Timeout kTcpTextGrace{20};
 // Late answers dropped before one request at most; more means a peer that
 // floods the socket, which the request's own receive then meets.
 constexpr int kLateAnswerLimit = 64;
+// Settling an unsettled link: answers read at most while waiting for the
+// flush's acknowledgement. The card answers its requests in turn, so once
+// the acknowledgement is in, whatever it still queued came before it: the
+// rest is drained without waiting for more.
+constexpr int kSettleDrainLimit = 1024;
+constexpr platform::Timeout kSettleQuiet{0};
+// The card's one-byte acknowledgement of a request (the flush's among them).
+constexpr char kRequestAck = 1;
 
 std::atomic<std::uint32_t> g_timeout_cap_ms{0};
 
@@ -118,6 +126,57 @@ void DropLateAnswers(EthSocketHolder& holder) {
     if (!got.ok() || *got == 0) break;
   }
   platform::SetLastSocketError(saved_error);
+}
+
+std::uint32_t Capped(std::uint32_t ms) {
+  const std::uint32_t cap = g_timeout_cap_ms.load(std::memory_order_relaxed);
+  return cap != 0 && ms > cap ? cap : ms;
+}
+
+bool Unsettled(const EthSocketHolder& holder) {
+  const SharedDeviceBlock* block = BlockOf(holder.device);
+  return block != nullptr && block->LinkUnsettled != 0;
+}
+
+void MarkUnsettled(const EthSocketHolder& holder) {
+  if (SharedDeviceBlock* block = BlockOf(holder.device)) block->LinkUnsettled = 1;
+}
+
+// An earlier exchange ended without its answer (a time-out, or its holder
+// ended holding the lock): the answer may still come, and the next request
+// would take it for its own. As the serial transport does with Ctrl-X, ask
+// the card to flush and read the socket up to the flush's acknowledgement
+// (the card answers its requests in turn, so a late answer comes first),
+// then what is queued behind it, dropping all of it. Without the
+// acknowledgement the link stays unsettled: false, and the request that
+// asked fails as a time-out would, sending nothing (the next one tries
+// again). The caller holds the Ethernet lock.
+bool SettleLink(EthSocketHolder& holder) {
+  DropLateAnswers(holder);
+  holder.receive.Empty();
+  std::uint8_t packet[kEthHeaderSize];
+  EncodeEthRequest(EthRequest{eth::kHostToCard, eth::kFlush, 10, 0, 0}, packet);
+  const int saved_error = platform::LastSocketError();
+  auto sent = holder.socket.Send(packet, sizeof packet);
+  if (!sent.ok() || *sent != sizeof packet) return false;
+  const platform::Deadline ack_deadline(platform::Timeout(Capped(eth::kResponseTimeoutMs)));
+  char scratch[kEthPacketSize];
+  bool acked = false;
+  for (int i = 0; i < kSettleDrainLimit; ++i) {
+    const platform::Deadline wait = acked ? platform::Deadline(kSettleQuiet) : ack_deadline;
+    if (!platform::WaitReadable(holder.socket.fd(), wait).ok()) break;
+    auto got = holder.socket.Receive(scratch, sizeof scratch);
+    if (!got.ok() || *got == 0) break;
+    // A datagram of its own, or the last byte of what the stream brought.
+    if (scratch[*got - 1] == kRequestAck && (holder.tcp || *got == 1)) acked = true;
+  }
+  if (!acked) {
+    platform::SetLastSocketError(platform::wsa::kETimedOut);
+    return false;
+  }
+  platform::SetLastSocketError(saved_error);
+  if (SharedDeviceBlock* block = BlockOf(holder.device)) block->LinkUnsettled = 0;
+  return true;
 }
 
 std::int32_t ReceiveAnswer(EthSocketHolder& holder, char* answer, std::size_t size,
@@ -321,7 +380,11 @@ void LockEth(int device) {
   platform::Status s = state->EthMutex.Lock();
   // An abandoned lock is ours now: a request of a process that ended never
   // half-writes anything the next request reads.
-  if (!s.ok() && s.code() != platform::Code::kAbandoned) {
+  if (s.code() == platform::Code::kAbandoned) {
+    // ... but its answer may still be on its way: the next request settles
+    // the link first.
+    if (SharedDeviceBlock* block = BlockOf(lock_device)) block->LinkUnsettled = 1;
+  } else if (!s.ok()) {
     platform::DebugPrintf("ETHMutext%d: %s\n", lock_device, s.ToString().c_str());
   }
 }
@@ -340,7 +403,15 @@ EthExchangeResult EthExchange(EthSocketHolder& holder, const EthRequest& request
                               std::size_t answer_size, EthAnswerKind kind) {
   EthExchangeResult result;
   if (!holder.socket.is_open() || payload.size() > kEthMaxPayload) return result;
-  DropLateAnswers(holder);
+  if (Unsettled(holder)) {
+    if (!SettleLink(holder)) {
+      result.received = -1;
+      result.receive_failed = true;
+      return result;
+    }
+  } else {
+    DropLateAnswers(holder);
+  }
 
   std::uint8_t packet[kEthPacketSize];
   EncodeEthRequest(request, packet);
@@ -355,6 +426,8 @@ EthExchangeResult EthExchange(EthSocketHolder& holder, const EthRequest& request
   if (timeout_ms != eth::kKept) (void)SetTimeout(holder, timeout_ms);
   result.received = ReceiveAnswer(holder, static_cast<char*>(answer), answer_size, kind);
   result.receive_failed = result.received < 0;
+  // No answer in time: it may come later, and must not be the next one's.
+  if (result.receive_failed) MarkUnsettled(holder);
   return result;
 }
 

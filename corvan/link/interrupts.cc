@@ -165,7 +165,10 @@ void WaitForInterrupts(int device) {
   std::array<platform::NamedEvent*, kEventCount> waits{};
   for (int i = 0; i < kEventCount; ++i)
     waits[static_cast<std::size_t>(i)] = &set->events[static_cast<std::size_t>(i)];
-  while (StopFlag(user).load() == 0) {
+  // The thread ends when told, and also once its event set is no longer
+  // the device's: a close from inside a handler (this very thread) drops
+  // the set, and the thread then ends after the handler returns.
+  while (StopFlag(user).load() == 0 && EventsOf(device) == set) {
     const platform::Result<std::size_t> fired = platform::WaitAny(waits);
     if (!fired.ok() || *fired == kStopEvent) {
       StopFlag(user).store(1);
@@ -263,6 +266,24 @@ void CloseInterruptEvents(std::uint32_t location, std::uint32_t enumeration) {
     s.user_events[static_cast<std::size_t>(device)] = platform::NamedEvent();
   }
   // The events close with the last holder of the set.
+}
+
+int EndInterruptsForClose(int d) {
+  if (!IsRealDevice(d)) return 0;
+  DeviceUserHandle& user = *App().User(d);
+  if (user.Interrupts.IntrThread.joinable() &&
+      user.Interrupts.IntrThread.get_id() == std::this_thread::get_id()) {
+    // A handler closes its own device: the waiting thread cannot join
+    // itself. It is let go and ends after the handler returns (its event set
+    // goes with the close), so a later start gets a thread of its own and a
+    // later Terminate or close joins only that one.
+    StopFlag(user).store(1);
+    user.Interrupts.IntrThread.detach();
+    user.Interrupts.IntrThread = std::thread();
+    user.Interrupts.IntrThreadId = 0;
+    return 1;
+  }
+  return StopInterrupts(d);
 }
 
 int StopInterrupts(int d) {

@@ -28,5 +28,9 @@ void CloseInterruptEvents(std::uint32_t location, std::uint32_t enumeration);
 // card with interrupts off, masks every source). 1 when no thread is left
 // running, 0 when called from the thread itself or the number is bad.
 int StopInterrupts(int device);
+// The device's last close: StopInterrupts, except that a close from inside
+// a handler (on the waiting thread itself) lets that thread go; it ends
+// after the handler returns, since the close drops its events. 1 then.
+int EndInterruptsForClose(int device);
 
 }  // namespace zimo::corvan

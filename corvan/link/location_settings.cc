@@ -46,6 +46,14 @@ constexpr LocationSetting kSerialSettings[] = {
     {"SerFlushTimeout", offsetof(DeviceConfigBlock, SerFlushTimeout), 30},
 };
 
+// One minute for a character or a response, ten seconds for a flush: the
+// Part's own waits stay well inside these.
+constexpr SettingRange kTimingRanges[] = {
+    {"SerCharTimeout", 0, 60000},  {"SerFlushTimeout", 0, 10000}, {"BUSCharTimeout", 0, 60000},
+    {"BUSFlushTimeout", 0, 10000}, {"DPRBackTimeout", 0, 60000},  {"DPRRTTimeout", 0, 60000},
+    {"DPRCharTimeout", 0, 60000},  {"DPRFlushTimeout", 0, 10000},
+};
+
 std::uint32_t FieldAt(const DeviceConfigBlock& block, std::size_t offset) {
   std::uint32_t value;
   std::memcpy(&value, reinterpret_cast<const unsigned char*>(&block) + offset, sizeof value);
@@ -72,6 +80,26 @@ std::span<const LocationSetting> SettingsOfLocation(std::uint32_t location) {
     default:
       return {};
   }
+}
+
+std::span<const SettingRange> TimingSettingRanges() { return kTimingRanges; }
+
+bool CheckLocationSettings(std::uint32_t location, std::uint32_t enumeration,
+                           const char** bad_key) {
+  if (bad_key != nullptr) *bad_key = nullptr;
+  if (!IsEnumeration(enumeration)) return true;
+  for (const LocationSetting& s : SettingsOfLocation(location)) {
+    for (const SettingRange& range : kTimingRanges) {
+      if (std::strcmp(range.name, s.name) != 0) continue;
+      std::uint32_t value = 0;
+      GetLocationRegDword(location, enumeration, s.name, &value, s.default_value);
+      if (value < range.least || value > range.most) {
+        if (bad_key != nullptr) *bad_key = s.name;
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 void ReadLocationSettings(std::uint32_t location, std::uint32_t enumeration,

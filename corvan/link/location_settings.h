@@ -52,6 +52,22 @@ void ReadLocationSettings(std::uint32_t location, std::uint32_t enumeration,
 int WriteLocationSettings(std::uint32_t location, std::uint32_t enumeration,
                           DeviceConfigBlock block);
 
+// The documented range of each timing setting (milliseconds; see
+// docs/configuration.md, "Ranges"): a value outside it fails the device's
+// open, naming the key, rather than a wait of weeks.
+struct SettingRange {
+  const char* name;
+  std::uint32_t least;
+  std::uint32_t most;
+};
+std::span<const SettingRange> TimingSettingRanges();
+
+// Whether every timing setting the Location reads for `enumeration` lies in
+// its range; on false *bad_key names the first that does not (a missing
+// value counts as its default, which is in range).
+bool CheckLocationSettings(std::uint32_t location, std::uint32_t enumeration,
+                           const char** bad_key);
+
 // Loads the settings of device 0..7 into `block`. With a non-null `table`
 // the Location/Enumeration pair is taken from the device's shared block (and
 // Location is copied into `block`); otherwise from the device key, default

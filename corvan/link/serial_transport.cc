@@ -29,6 +29,17 @@ SharedDeviceBlock* BlockOf(int device) {
   return IsRealDevice(device) ? App().Block(device) : nullptr;
 }
 
+// The block that keeps the port's state (read-ahead, unsettled line): the
+// link's home device's, shared by every device number on the port, so that
+// what one of them left on the line is the next reader's, whichever number
+// it reads for. Falls back to the device's own.
+SharedDeviceBlock* LinkBlockOf(int device, SharedDeviceBlock* own) {
+  const int home = LinkHomeDevice(device);
+  if (home == device || !IsRealDevice(home)) return own;
+  SharedDeviceBlock* link = App().Block(home);
+  return link != nullptr ? link : own;
+}
+
 void SetLastError(SharedDeviceBlock* block, std::uint32_t code) {
   if (block != nullptr) block->SerialLastError = code;
 }
@@ -216,7 +227,7 @@ int SerReportCommError(int device, std::uint32_t* errors, platform::ComStat* sta
   }
   // Input already taken from the port but not yet read counts as queued.
   SharedDeviceBlock* block = BlockOf(device);
-  if (port != nullptr && block != nullptr) state.stat.in_queue += block->SerialAheadCount;
+  if (port != nullptr && block != nullptr) state.stat.in_queue += LinkBlockOf(device, block)->SerialAheadCount;
   if (errors != nullptr) *errors = state.errors;
   if (stat != nullptr) *stat = state.stat;
 
@@ -278,13 +289,13 @@ std::uint32_t SerReadCharTimed(int device, char* c) {
   const std::uint32_t start = platform::TickCount();
   for (;;) {
     char got = 0;
-    if (NextChar(*block, *port, &got)) {
+    if (NextChar(*LinkBlockOf(device, block), *port, &got)) {
       if (c != nullptr) *c = got;
       return 1;
     }
     const std::uint32_t elapsed = platform::TickCount() - start;
     if (elapsed > block->SerCharTimeout) {
-      block->SerialLineUnsettled = 1;
+      LinkBlockOf(device, block)->LinkUnsettled = 1;
       return kStatusTimeout;
     }
     WaitForInput(*port, block->SerCharTimeout - elapsed + 1);
@@ -339,7 +350,7 @@ std::uint32_t SerSendLine(int device, const char* text) {
   if (written.ok() && *written == want) return static_cast<std::uint32_t>(want);
   block->SerialLastError = written.ok() ? platform::win32::kErrorTimeout
                                         : platform::Win32ErrorFromStatus(written.status());
-  block->SerialLineUnsettled = 1;
+  LinkBlockOf(device, block)->LinkUnsettled = 1;
   std::uint32_t errors = 0;
   SerReportCommError(device, &errors, nullptr);
   if (errors != 0) return kStatusFailure;
@@ -371,7 +382,7 @@ void SerFlush(int device) {
   DeviceLock lock(device);
   if (SerReadReady(device) == 0) return;
   PurgeSerialPort(*port);
-  DropAhead(*block);
+  DropAhead(*LinkBlockOf(device, block));
   const char ctrl_x = kCtrlX;
   (void)port->Write(&ctrl_x, 1);
   // Drain until the card's echo of Ctrl-X: whatever it had queued before
@@ -380,7 +391,7 @@ void SerFlush(int device) {
   std::uint32_t last = platform::TickCount();
   while (drained < kFlushDrainLimit) {
     char c = 0;
-    if (NextChar(*block, *port, &c)) {
+    if (NextChar(*LinkBlockOf(device, block), *port, &c)) {
       ++drained;
       last = platform::TickCount();
       if (c == kCtrlX) break;
@@ -396,7 +407,7 @@ void SerBeginExchange(int device) {
   SharedDeviceBlock* block = BlockOf(device);
   platform::SerialPort* port = SerialPortOf(device);
   DeviceLock lock(device);
-  if (block == nullptr || port == nullptr || block->SerialLineUnsettled == 0) {
+  if (block == nullptr || port == nullptr || LinkBlockOf(device, block)->LinkUnsettled == 0) {
     SerFlush(device);
     return;
   }
@@ -408,7 +419,7 @@ void SerBeginExchange(int device) {
   // lines still going out (the settings restored after a time-out) must
   // reach the card.
   (void)port->PurgeComm(platform::comm::kPurgeRxAbort | platform::comm::kPurgeRxClear);
-  DropAhead(*block);
+  DropAhead(*LinkBlockOf(device, block));
   const char ctrl_x = kCtrlX;
   auto written = port->Write(&ctrl_x, 1);
   if (!written.ok() || *written != 1) return;  // still unsettled
@@ -417,7 +428,7 @@ void SerBeginExchange(int device) {
   std::uint32_t last = platform::TickCount();
   while (drained < kSettleDrainLimit) {
     char c = 0;
-    if (NextChar(*block, *port, &c)) {
+    if (NextChar(*LinkBlockOf(device, block), *port, &c)) {
       ++drained;
       last = platform::TickCount();
       if (c == kCtrlX) echoed = true;
@@ -430,7 +441,7 @@ void SerBeginExchange(int device) {
   }
   // Without the echo the card may still be busy: the next exchange tries
   // again.
-  if (echoed) block->SerialLineUnsettled = 0;
+  if (echoed) LinkBlockOf(device, block)->LinkUnsettled = 0;
 }
 
 std::uint32_t SerGetLine(int device, char* buffer, std::uint32_t max, std::uint32_t* count) {
@@ -456,12 +467,12 @@ std::uint32_t SerGetLine(int device, char* buffer, std::uint32_t max, std::uint3
   bool in_batch = false;
   // With nothing held, the answer is usually still on its way: wait for it
   // before the first read rather than after a read that finds nothing.
-  if (max > 0 && block->SerialAheadCount == 0) WaitForInput(*port, block->SerCharTimeout);
+  if (max > 0 && LinkBlockOf(device, block)->SerialAheadCount == 0) WaitForInput(*port, block->SerCharTimeout);
   while (!ended && n < max) {
     // Never past the line's end: what follows belongs to the next read,
     // maybe of another process sharing the port.
     char c = 0;
-    if (NextChar(*block, *port, &c)) {
+    if (NextChar(*LinkBlockOf(device, block), *port, &c)) {
       in_batch = true;
       buffer[n++] = c;
       if (c == kBel) {
@@ -493,7 +504,7 @@ std::uint32_t SerGetLine(int device, char* buffer, std::uint32_t max, std::uint3
   } else if (timed_out) {
     SerReportCommError(device, nullptr, nullptr);
     block->SerialLastError = kSerErrTimeout;
-    block->SerialLineUnsettled = 1;
+    LinkBlockOf(device, block)->LinkUnsettled = 1;
     status = kStatusTimeout;
   } else if (n > 0 && buffer[0] == kStx) {
     App().rings().StoreUSResponse(static_cast<std::uint32_t>(device), buffer + 1, n - 1);
@@ -565,7 +576,7 @@ std::uint32_t SerGetBuffer(int device, char* buffer, std::uint32_t max, std::uin
 void SerSendCommand(int device, const char* text) {
   DeviceLock lock(device);
   SharedDeviceBlock* block = BlockOf(device);
-  if (block != nullptr && block->SerialLineUnsettled != 0) SerBeginExchange(device);
+  if (block != nullptr && LinkBlockOf(device, block)->LinkUnsettled != 0) SerBeginExchange(device);
   SerSendLine(device, text);
   char scratch[kCommandScratchMax + 1];
   std::uint32_t n = 0;

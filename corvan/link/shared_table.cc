@@ -90,7 +90,7 @@ platform::Status InitializeDeviceSlot(SharedDeviceTable& table, int slot, std::u
   // The users behind the count go with it, or a later open would give back
   // shares that are no longer counted.
   for (std::uint32_t& pid : b.TransportUserPids) pid = 0;
-  b.SerialLineUnsettled = 0;
+  b.LinkUnsettled = 0;
   b.SerialAheadStart = 0;
   b.SerialAheadCount = 0;
   b.HostRotaryMode = 0;

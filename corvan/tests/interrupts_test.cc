@@ -6,12 +6,18 @@
 // interrupts gets mask 255 and no thread, and the driver gets the program's
 // own event.
 #include "corvan/internal/library_calls.h"
+#include "corvan/device_api.h"
 #include "corvan/interrupt_api.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <thread>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -68,6 +74,27 @@ std::uint32_t OnInterruptThread(void* info) {
 void TerminateFromInside(std::uint32_t, InterruptInfo* info) {
   g_delivered->terminate_result = ZimoINTRTerminate(0);
   g_delivered->Add(info->Bit, 0, info->Data);
+}
+
+void CloseFromInside(std::uint32_t, InterruptInfo* info) {
+  g_delivered->terminate_result = CloseZimoDevice(0);
+  g_delivered->Add(info->Bit, 0, info->Data);
+}
+
+// Runs `body` on a thread of its own; one that has not ended after `limit`
+// fails the test and ends the program (a hung thread cannot be joined).
+void FinishesWithin(std::chrono::milliseconds limit, const char* what,
+                    std::function<void()> body) {
+  std::packaged_task<void()> task(std::move(body));
+  std::future<void> done = task.get_future();
+  std::thread thread(std::move(task));
+  if (done.wait_for(limit) != std::future_status::ready) {
+    std::fprintf(stderr, "FAILED: %s did not end within %lld ms (hung)\n", what,
+                 static_cast<long long>(limit.count()));
+    std::fflush(stderr);
+    std::_Exit(3);
+  }
+  thread.join();
 }
 
 class InterruptsTest : public PciCardTest {
@@ -162,6 +189,25 @@ TEST_F(InterruptsTest, TheWaitingThreadCannotStopItself) {
   ASSERT_TRUE(delivered_.WaitFor(1));
   EXPECT_EQ(delivered_.terminate_result, 0);
   EXPECT_EQ(ZimoINTRTerminate(0), 1);
+}
+
+// A handler that closes its device (1.106, 1.102): the waiting thread's
+// wait ends after the handler returns; after a reopen a new thread hears
+// the card, and Terminate returns.
+TEST_F(InterruptsTest, AHandlerThatClosesItsDeviceEndsItsThreadsWait) {
+  ASSERT_EQ(ZimoINTRFuncCallInit(0, &CloseFromInside, 0, 0), 1);
+  Raise(0x04);
+  ASSERT_TRUE(delivered_.WaitFor(1));
+  EXPECT_EQ(delivered_.terminate_result, 1);
+  opener_ = std::make_unique<testing::BusDeviceOpener>(0, kLocationPci, 0);
+  ASSERT_TRUE(opener_->Open());
+  ASSERT_EQ(CreateInterruptEvents(kLocationPci, 0), 1);
+  FinishesWithin(20s, "interrupts after a handler closed its device", [&] {
+    ASSERT_EQ(ZimoINTRFuncCallInit(0, &OnInterrupt, 5, 0), 1);
+    Raise(0x01);
+    EXPECT_TRUE(delivered_.WaitFor(2));
+    EXPECT_EQ(ZimoINTRTerminate(0), 1);
+  });
 }
 
 TEST_F(InterruptsTest, ACardWithInterruptsDisabledGetsNoThread) {

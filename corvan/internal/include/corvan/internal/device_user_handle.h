@@ -93,6 +93,31 @@ struct InterruptState {
   InterruptInfo IntrInfo;
 };
 
+// The device lock's handle in this process, shared: a thread that waits in
+// or holds the lock keeps its own reference (device_lock.cc), so a close
+// that drops the record's handle never strands a lock that a thread took
+// through it. Loads and stores are atomic; every holder locks and unlocks
+// the very handle it took.
+class SharedCommandMutex {
+ public:
+  SharedCommandMutex() = default;
+  SharedCommandMutex(const SharedCommandMutex&) = delete;
+  SharedCommandMutex& operator=(const SharedCommandMutex&) = delete;
+  // Puts `mutex` in place (an empty handle empties the record).
+  SharedCommandMutex& operator=(platform::NamedMutex&& mutex) {
+    Store(mutex.valid() ? std::make_shared<platform::NamedMutex>(std::move(mutex)) : nullptr);
+    return *this;
+  }
+  bool valid() const { return Share() != nullptr; }
+  std::shared_ptr<platform::NamedMutex> Share() const { return std::atomic_load(&mutex_); }
+  void Store(std::shared_ptr<platform::NamedMutex> mutex) {
+    std::atomic_store(&mutex_, std::move(mutex));
+  }
+
+ private:
+  std::shared_ptr<platform::NamedMutex> mutex_;
+};
+
 struct DeviceUserHandle {
   // Outstanding opens (open minus close) made by this process.
   std::uint32_t OpenCount = 0;
@@ -100,7 +125,12 @@ struct DeviceUserHandle {
   // the holder of the shared Ethernet socket); null when not open. The
   // location handle table owns it.
   LocationHandle* Transport = nullptr;
-  platform::NamedMutex CommandMutex;  // "MutexZimo%d"
+  SharedCommandMutex CommandMutex;    // "MutexZimo%d"
+  // The device lock of the link's home device ("MutexZimo%d" of the lowest
+  // device number on the same Location and Enumeration) when that is
+  // another device: taken before CommandMutex, so exchanges of every device
+  // number on one port, socket or card are serialised in every process.
+  SharedCommandMutex PortMutex;
   platform::NamedMutex DprDataMutex;  // "DPRMutexZimo%d"
   std::uint32_t AsciiCommMode = 0;    // 0 bus channel, 1 DPR mailbox
   std::uint32_t DprAvailable = 0;     // dual-ported RAM usable from this process

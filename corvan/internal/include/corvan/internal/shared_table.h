@@ -262,9 +262,13 @@ struct SharedDeviceBlock {
   std::uint32_t SerialOwnerHandle;     // kNoOwner when none
   std::uint32_t SerialOwnerProcessId;  // kNoOwner when none
   // Host-side state kept in otherwise unused room:
-  // 1 once a serial exchange timed out or failed, so that a reply still on
-  // its way is cleared from the line before the next command is sent.
-  std::uint32_t SerialLineUnsettled;
+  // 1 once an exchange over the card's link (serial line or Ethernet
+  // socket) ended without its ACK (timed out, failed, or its holder ended
+  // holding the device lock), so that a reply still on its way is cleared
+  // from the link before the next command is sent. Kept in the block of
+  // the link's home device (the lowest device number on the same Location
+  // and Enumeration), whichever device number the exchange was for.
+  std::uint32_t LinkUnsettled;
   // The process ids behind TransportUserCount (0: a free entry), so that
   // the shares of processes that ended without closing can be given back.
   std::uint32_t TransportUserPids[kTransportUserEntries];
@@ -456,7 +460,7 @@ static_assert(offsetof(SharedDeviceBlock, EthOwnerSocket) == 0x1D7C);
 static_assert(offsetof(SharedDeviceBlock, EthOwnerProcessId) == 0x1D80);
 static_assert(offsetof(SharedDeviceBlock, SerialOwnerHandle) == 0x1D84);
 static_assert(offsetof(SharedDeviceBlock, SerialOwnerProcessId) == 0x1D88);
-static_assert(offsetof(SharedDeviceBlock, SerialLineUnsettled) == 0x1D8C);
+static_assert(offsetof(SharedDeviceBlock, LinkUnsettled) == 0x1D8C);
 static_assert(offsetof(SharedDeviceBlock, TransportUserPids) == 0x1D90);
 static_assert(offsetof(SharedDeviceBlock, SerialAheadStart) == 0x1E10);
 static_assert(offsetof(SharedDeviceBlock, SerialAhead) == 0x1E18);

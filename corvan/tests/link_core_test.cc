@@ -1,0 +1,399 @@
+// The link core's locking and settling through the exports a user's program
+// calls (issue 59 and the serial kill item of issue 42): a close racing a
+// call that waits for the device lock, the lock order of open and close,
+// two device numbers on one serial port, a killed holder of the device lock
+// whose answer is still coming. Every wait has a deadline that fails the
+// test rather than hanging the suite.
+//
+// The program also plays the other processes: started with
+// CORVAN_TEST_CHILD_ROLE set, it runs that role instead of the tests.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "corvan/command_api.h"
+#include "corvan/device_api.h"
+#include "eth_test_fixture.h"
+#include "link/eth_transport.h"
+#include "platform/named_event.h"
+#include "platform/named_mutex.h"
+#include "platform/process.h"
+#include "serial_card_fixture.h"
+
+namespace zimo::corvan {
+namespace {
+
+using namespace zimo::corvan::testing;
+using namespace std::chrono_literals;
+
+constexpr char kChildRoleVariable[] = "CORVAN_TEST_CHILD_ROLE";
+
+// Runs `body` on a thread of its own; a body that has not ended after
+// `limit` fails the test and ends the program (a hung thread cannot be
+// joined), so the suite never hangs.
+void FinishesWithin(std::chrono::milliseconds limit, const char* what,
+                    std::function<void()> body) {
+  std::packaged_task<void()> task(std::move(body));
+  std::future<void> done = task.get_future();
+  std::thread thread(std::move(task));
+  if (done.wait_for(limit) != std::future_status::ready) {
+    std::fprintf(stderr, "FAILED: %s did not end within %lld ms (hung)\n", what,
+                 static_cast<long long>(limit.count()));
+    std::fflush(stderr);
+    std::_Exit(3);
+  }
+  thread.join();
+}
+
+bool ExchangeI10(std::uint32_t device) {
+  char buffer[64];
+  const std::uint32_t word = ZimoGetResponseExA(device, buffer, sizeof buffer, "I10");
+  return word == (kStatusAck | 8u) && std::strcmp(buffer, "3713707\r") == 0;
+}
+
+// Whether a fresh handle of "MutexZimo<device>" can be taken from another
+// thread within `limit` (a stranded lock cannot).
+bool LockIsFree(int device, std::chrono::milliseconds limit) {
+  bool taken = false;
+  std::thread other([&] {
+    char name[32];
+    std::snprintf(name, sizeof name, "MutexZimo%d", device);
+    auto mutex = platform::NamedMutex::Create(name);
+    if (!mutex.ok()) return;
+    platform::Status s = mutex->Lock(limit);
+    taken = s.ok() || s.code() == platform::Code::kAbandoned;
+    if (taken) (void)mutex->Unlock();
+  });
+  other.join();
+  return taken;
+}
+
+constexpr char kGoEventName[] = "LinkCoreTestGo";
+
+// P101 and P102 answer with different values: a reply taken for another
+// command's shows.
+void SetUpVariables(std::uint32_t device) {
+  ASSERT_EQ(ZimoSendCommandA(device, "P101=1111"), 1);
+  ASSERT_EQ(ZimoSendCommandA(device, "P102=2222"), 1);
+}
+
+bool Exchange(std::uint32_t device, const char* command, const char* reply) {
+  char buffer[64];
+  const std::uint32_t word = ZimoGetResponseExA(device, buffer, sizeof buffer, command);
+  return word == (kStatusAck | static_cast<std::uint32_t>(std::strlen(reply))) &&
+         std::strcmp(buffer, reply) == 0;
+}
+
+// The other processes.
+//   exchange: opens device 0, checks 20 exchanges, closes; exit code 0.
+//   killed:   opens device 0, sends P100 (the test then holds the card's
+//             next reply back), waits for the test's go, sends P101 and is
+//             killed by the test while the answer is on its way.
+int RunChildRole(const std::string& role) {
+  LibraryClock clock;
+  if (role == "killed") {
+    if (OpenZimoDevice(0) != 1) return 10;
+    auto go = platform::NamedEvent::Create(kGoEventName, platform::EventReset::kManual, false);
+    if (!go.ok()) return 11;
+    char buffer[64];
+    (void)ZimoGetResponseExA(0, buffer, sizeof buffer, "P100");
+    if (!go->Wait(20000ms).ok()) return 12;
+    (void)ZimoGetResponseExA(0, buffer, sizeof buffer, "P101");
+    return 13;  // not killed in time
+  }
+  if (role == "exchange") {
+    if (OpenZimoDevice(0) != 1) return 10;
+    for (int i = 0; i < 20; ++i) {
+      if (!ExchangeI10(0)) return 11;
+    }
+    CloseZimoDevice(0);
+    App().End();
+    return 0;
+  }
+  return 99;
+}
+
+platform::Result<platform::Process> StartChild(const std::string& role) {
+  platform::SpawnOptions options;
+  options.environment.push_back(std::string(kChildRoleVariable) + "=" + role);
+  return platform::Spawn({TestProgramPath()}, options);
+}
+
+// A child's exit code, or -1 when it did not end within `limit` (it is
+// killed then).
+int WaitChild(platform::Process& child, std::chrono::milliseconds limit) {
+  auto code = child.Wait(limit);
+  if (code.ok()) return *code;
+  (void)child.Signal(SIGKILL);
+  (void)child.Wait(5s);
+  return -1;
+}
+
+class LinkCoreTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (int d = 0; d < kRealDevices; ++d) ShutdownZimoDevice(d, 1);
+    App().End();
+  }
+  void StartServer() { server_ = std::make_unique<StandInServer>(); }
+  SharedDeviceBlock& block(int device) { return server_->table()->Devices[device]; }
+
+  zimo::testing::TempHome home_;
+  LibraryClock clock_;
+  std::unique_ptr<StandInServer> server_;
+};
+
+// A close while another thread of the process waits in the device lock: the
+// waiting thread releases the very lock it took, so the lock is free again
+// for every other handle and process (1.102 close step 3, 1.103).
+TEST_F(LinkCoreTest, CloseRacingAWaitingCallNeverStrandsTheLock) {
+  RegisterSerialDevice(0, 1);
+  SerialCard card(1);
+  StartServer();
+  for (int round = 0; round < 4; ++round) {
+    ASSERT_EQ(OpenZimoDevice(0), 1) << "round " << round;
+    std::promise<void> finish;
+    std::shared_future<void> may_end = finish.get_future().share();
+    std::atomic<bool> call_done{false};
+    std::atomic<bool> close_done{false};
+    FinishesWithin(20s, "the close racing a call", [&] {
+      ASSERT_EQ(LockZimo(0), kWaitObject0);
+      auto call = [&] {
+        char buffer[64];
+        (void)ZimoGetResponseExA(0, buffer, sizeof buffer, "I10");
+        call_done = true;
+        may_end.wait();  // stays alive: a lock it kept would not be abandoned
+      };
+      auto close = [&] {
+        CloseZimoDevice(0);
+        close_done = true;
+      };
+      // Both wait for the lock; the one that waited first mostly gets it
+      // first, so the rounds take turns.
+      std::thread first(round % 2 == 0 ? std::function<void()>(close) : call);
+      std::this_thread::sleep_for(50ms);
+      std::thread second(round % 2 == 0 ? std::function<void()>(call) : close);
+      std::this_thread::sleep_for(50ms);
+      EXPECT_EQ(ReleaseZimo(0), 1);
+      while (!call_done || !close_done) std::this_thread::sleep_for(1ms);
+      EXPECT_TRUE(LockIsFree(0, 2000ms)) << "round " << round << ": the device lock was stranded";
+      finish.set_value();
+      first.join();
+      second.join();
+    });
+    if (HasFailure()) return;
+  }
+  // Another process's exchanges succeed.
+  auto child = StartChild("exchange");
+  ASSERT_TRUE(child.ok()) << child.status().ToString();
+  EXPECT_EQ(WaitChild(*child, 30s), 0) << "the other process failed or hung";
+}
+
+// A thread that holds one device's lock (LockZimo, as 1.103 invites) opens
+// another device while a second thread closes the first: no process-wide
+// lock is held while waiting for a device lock, so both end.
+TEST_F(LinkCoreTest, OpenUnderOneDeviceLockAndCloseOfThatDeviceBothEnd) {
+  RegisterSerialDevice(0, 1);
+  RegisterSerialDevice(1, 2);
+  SerialCard card1(1);
+  SerialCard card2(2);
+  StartServer();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  FinishesWithin(20s, "open of device 1 under device 0's lock with a close of device 0", [&] {
+    std::promise<void> holding;
+    std::thread holder([&] {
+      EXPECT_EQ(LockZimo(0), kWaitObject0);
+      holding.set_value();
+      std::this_thread::sleep_for(100ms);  // the close now waits for device 0
+      EXPECT_EQ(OpenZimoDevice(1), 1);
+      EXPECT_TRUE(ExchangeI10(1));
+      EXPECT_EQ(ReleaseZimo(0), 1);
+    });
+    holding.get_future().wait();
+    std::thread closer([&] { EXPECT_EQ(CloseZimoDevice(0), 1); });
+    holder.join();
+    closer.join();
+  });
+  EXPECT_FALSE(ExchangeI10(0));
+  EXPECT_TRUE(ExchangeI10(1));
+}
+
+// Two device numbers on one COM port exchange one at a time: each of a few
+// thousand replies belongs to its own command (1.102, 1.115).
+TEST_F(LinkCoreTest, TwoDeviceNumbersOnOneSerialPortNeverMixTheirReplies) {
+  RegisterSerialDevice(0, 1);
+  RegisterSerialDevice(5, 1);
+  SerialCard card(1);
+  StartServer();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  ASSERT_EQ(OpenZimoDevice(5), 1);
+  SetUpVariables(0);
+  std::atomic<int> wrong{0};
+  std::atomic<int> done{0};
+  FinishesWithin(60s, "exchanges of two device numbers on one port", [&] {
+    auto run = [&](std::uint32_t device, const char* command, const char* reply) {
+      for (int i = 0; i < 1000; ++i) {
+        if (!Exchange(device, command, reply)) ++wrong;
+        ++done;
+      }
+    };
+    std::thread zero(run, 0u, "P101", "1111\r");
+    std::thread five(run, 5u, "P102", "2222\r");
+    zero.join();
+    five.join();
+  });
+  EXPECT_EQ(done.load(), 2000);
+  EXPECT_EQ(wrong.load(), 0) << "replies that were another command's, or lost";
+}
+
+// A client killed while its command's answer is on the line leaves the
+// device lock abandoned: the next holder settles the line before its own
+// command and gets its own answer (issue 42, 1.115).
+TEST_F(LinkCoreTest, SerialAnswerOfAKilledClientIsNeverTheNextHoldersReply) {
+  RegisterSerialDevice(0, 1);
+  // Long enough that the other process is killed before its read gives up.
+  ASSERT_EQ(SetLocationRegDword(kLocationSerial, 1, "SerCharTimeout", 4000), 1);
+  SerialCard card(1);
+  StartServer();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  SetUpVariables(0);
+  auto go = platform::NamedEvent::Create(kGoEventName, platform::EventReset::kManual, false);
+  ASSERT_TRUE(go.ok());
+  for (int round = 0; round < 2; ++round) {
+    (void)go->Reset();
+    auto child = StartChild("killed");
+    ASSERT_TRUE(child.ok()) << child.status().ToString();
+    ASSERT_TRUE(card.Received("P100")) << "round " << round;
+    card.card().script().SetReplyDelay(100ms, 1);
+    ASSERT_TRUE(go->Set().ok());
+    const bool sent = card.Received("P101");
+    (void)child->Signal(SIGKILL);
+    EXPECT_EQ(WaitChild(*child, 10s), 128 + SIGKILL);
+    ASSERT_TRUE(sent) << "round " << round;
+    FinishesWithin(20s, "the exchange after a killed client", [&] {
+      EXPECT_TRUE(Exchange(0, "P102", "2222\r")) << "round " << round;
+      EXPECT_TRUE(Exchange(0, "P101", "1111\r")) << "round " << round;
+    });
+  }
+}
+
+// A timing setting far outside its range (1.111 step 2 would wait it out
+// under the device lock) fails that device's open in bounded time; another
+// card opens and answers.
+TEST_F(LinkCoreTest, OutOfRangeTimingSettingFailsOnlyThatDevicesOpen) {
+  RegisterSerialDevice(0, 1);
+  ASSERT_EQ(SetLocationRegDword(kLocationSerial, 1, "SerCharTimeout", 0xFFFFFFFFu), 1);
+  RegisterSerialDevice(1, 2);
+  SerialCard card1(1);
+  SerialCard card2(2);
+  StartServer();
+  FinishesWithin(20s, "opens with an out-of-range setting", [&] {
+    EXPECT_EQ(OpenZimoDevice(0), 0);
+    EXPECT_EQ(OpenZimoDevice(1), 1);
+    EXPECT_TRUE(ExchangeI10(1));
+  });
+  // In range again: the device opens.
+  ASSERT_EQ(SetLocationRegDword(kLocationSerial, 1, "SerCharTimeout", kTestCharTimeoutMs), 1);
+  FinishesWithin(20s, "the open with the setting in range", [&] {
+    EXPECT_EQ(OpenZimoDevice(0), 1);
+    EXPECT_TRUE(ExchangeI10(0));
+  });
+}
+
+class EthLinkCoreTest : public LinkCoreTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void TearDown() override {
+    SetEthTimeoutCapForTesting(0);
+    LinkCoreTest::TearDown();
+  }
+  // Registers device 0 as the card on a loopback address of the test's own,
+  // by UDP or TCP (the test's parameter).
+  std::string RegisterEthernet() {
+    const std::string address = UniqueLoopbackAddress();
+    EXPECT_EQ(RegisterDevice(0, kLocationEthernet, 0, nullptr), 1);
+    EXPECT_EQ(SetLocationRegDword(kLocationEthernet, 0, "IPAddress", AddressNumber(address)), 1);
+    EXPECT_EQ(SetLocationRegDword(kLocationEthernet, 0, "TCPMode", GetParam() ? 1 : 0), 1);
+    return address;
+  }
+};
+
+// An answer the card sends after the time-out is never taken for the next
+// command's (1.117, 1.118): the next exchange settles the link first.
+TEST_P(EthLinkCoreTest, LateAnswerAfterATimeOutIsNeverTheNextCommandsReply) {
+  const std::string address = RegisterEthernet();
+  EthCard card(address);
+  StartServer();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  SetUpVariables(0);
+  SetEthTimeoutCapForTesting(500);
+  FinishesWithin(30s, "exchanges after a late answer", [&] {
+    for (int round = 0; round < 2; ++round) {
+      card.card().script().SetReplyDelay(700ms, 1);
+      char buffer[64];
+      EXPECT_NE(ZimoGetResponseExA(0, buffer, sizeof buffer, "P101") & kStatusMask, kStatusAck)
+          << "round " << round << ": the answer was not late";
+      EXPECT_TRUE(Exchange(0, "P102", "2222\r")) << "round " << round;
+      EXPECT_TRUE(Exchange(0, "P101", "1111\r")) << "round " << round;
+    }
+  });
+}
+
+// A client killed while its answer is outstanding: the next holder's
+// command gets its own answer.
+TEST_P(EthLinkCoreTest, AnswerOfAKilledClientIsNeverTheNextHoldersReply) {
+  const std::string address = RegisterEthernet();
+  EthCard card(address);
+  StartServer();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  SetUpVariables(0);
+  auto go = platform::NamedEvent::Create(kGoEventName, platform::EventReset::kManual, false);
+  ASSERT_TRUE(go.ok());
+  auto child = StartChild("killed");
+  ASSERT_TRUE(child.ok()) << child.status().ToString();
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (!card.Received("P100") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_TRUE(card.Received("P100"));
+  card.card().script().SetReplyDelay(200ms, 1);
+  ASSERT_TRUE(go->Set().ok());
+  while (!card.Received("P101") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  const bool sent = card.Received("P101");
+  (void)child->Signal(SIGKILL);
+  EXPECT_EQ(WaitChild(*child, 10s), 128 + SIGKILL);
+  ASSERT_TRUE(sent);
+  FinishesWithin(30s, "the exchange after a killed client", [&] {
+    EXPECT_TRUE(Exchange(0, "P102", "2222\r"));
+    EXPECT_TRUE(Exchange(0, "P101", "1111\r"));
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(UdpAndTcp, EthLinkCoreTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Tcp" : "Udp";
+                         });
+
+}  // namespace
+}  // namespace zimo::corvan
+
+int main(int argc, char** argv) {
+  if (const char* role = std::getenv(zimo::corvan::kChildRoleVariable)) {
+    return zimo::corvan::RunChildRole(role);
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

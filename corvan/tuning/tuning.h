@@ -84,7 +84,7 @@ struct TuningCard {
   bool spran = false;
   // Sends a line without reading a reply; false when it could not be sent.
   std::function<bool(const char* line)> send_line = [](const char*) { return false; };
-  // Sends one control character without reading an answer.
+  // Sends one control character and takes the card's answer to it.
   std::function<void(char character)> send_char = [](char) {};
   // Drops what the card still has to say.
   std::function<void()> flush = [] {};

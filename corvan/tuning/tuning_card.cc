@@ -24,7 +24,14 @@ TuningCard LibraryTuningCard(std::uint32_t device) {
     const std::uint32_t sent = ZimoSendLineA(device, line);
     return sent > 0 && (sent & kStatusMask) == 0;
   };
-  card.send_char = [device](char character) { ZimoSendCharA(device, character); };
+  // The card acknowledges a control character: the acknowledgement is read
+  // here, so that, arriving late, it cannot end the next line's exchange
+  // before the card has even read that line.
+  card.send_char = [device](char character) {
+    if (ZimoSendCharA(device, character) == 0) return;
+    char answer[64];
+    ZimoGetLineA(device, answer, sizeof answer);
+  };
   card.flush = [device] { ZimoFlush(device); };
   card.quick_gather = [device](std::uint32_t mask, std::int32_t enable) {
     ZimoSetQuickGather(device, mask, enable);

@@ -29,11 +29,11 @@ namespace {
 
 // Runs zimo-jux with `args`; its standard output and exit code. The card
 // answers every command these tests wait for, so the tool gets a time-out of
-// two seconds' polls: a loaded machine's slow simulated card is waited for.
+// half a second of polls: a loaded machine's slow simulated card is waited for.
 std::string RunTool(const std::string& args, int* code) {
   const char* bin = std::getenv("ZIMO_BIN_DIR");
   const std::string command =
-      std::string(bin != nullptr ? bin : ".") + "/zimo-jux --timeout 20000 " + args;
+      std::string(bin != nullptr ? bin : ".") + "/zimo-jux --timeout 5000 " + args;
   std::FILE* pipe = ::popen(command.c_str(), "r");
   std::string out;
   char buffer[512];

@@ -38,21 +38,38 @@ std::int32_t OnMessage(const char* text, std::int32_t) {
   return 0;
 }
 
-TEST(UsbDownload, EveryLineRunsOnce) {
-  zimo::testing::TempHome home;
-  LibraryClock clock;
-  std::filesystem::current_path(home.path());
-  ASSERT_EQ(RegisterDevice(0, kLocationUsb, 0, nullptr), 1);
-  auto host = std::make_unique<DriverHostProcess>(std::vector<std::string>{"usb older"});
-  ASSERT_TRUE(WaitForDriverDevice("ZimoUSB0"));
-  auto server = std::make_unique<StandInServer>();
-  ASSERT_EQ(OpenZimoDevice(0), 1);
-  server->table()->Devices[0].PlccEnabled = 0;
+// The USB card in the driver host as device 0, opened through the library
+// with the PLC compiler off; closed again after each test.
+class UsbDownload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::current_path(home_.path());
+    ASSERT_EQ(RegisterDevice(0, kLocationUsb, 0, nullptr), 1);
+    host_ = std::make_unique<DriverHostProcess>(std::vector<std::string>{"usb older"});
+    ASSERT_TRUE(WaitForDriverDevice("ZimoUSB0"));
+    server_ = std::make_unique<StandInServer>();
+    ASSERT_EQ(OpenZimoDevice(0), 1);
+    server_->table()->Devices[0].PlccEnabled = 0;
+  }
+  void TearDown() override {
+    ShutdownZimoDevice(0, 1);
+    App().End();
+    DownloadState::Instance().set_active(false);
+    server_.reset();
+    host_.reset();
+  }
 
+  zimo::testing::TempHome home_;
+  LibraryClock clock_;
+  std::unique_ptr<DriverHostProcess> host_;
+  std::unique_ptr<StandInServer> server_;
+};
+
+TEST_F(UsbDownload, EveryLineRunsOnce) {
   // Each line but the seventh counts itself in P0.
   std::string text = "P0=0\n";
   for (int i = 2; i <= 400; ++i) text += i == 7 ? "XYZZY\n" : "P0=P0+1 ; count\n";
-  const std::string source = (home.path() / "PROG.PMC").string();
+  const std::string source = (home_.path() / "PROG.PMC").string();
   plcc::testing::WriteText(source, text);
   g_messages.clear();
   EXPECT_EQ(ZimoDownloadA(0, OnMessage, nullptr, nullptr, source.c_str(), 1, 0, 0, 1), 0);
@@ -67,12 +84,6 @@ TEST(UsbDownload, EveryLineRunsOnce) {
   EXPECT_NE(std::find(g_messages.begin(), g_messages.end(), "Download Complete!!"),
             g_messages.end());
   EXPECT_EQ(DownloadState::Instance().errors(), 1u);
-
-  ShutdownZimoDevice(0, 1);
-  App().End();
-  DownloadState::Instance().set_active(false);
-  server.reset();
-  host.reset();
 }
 
 // How the sender holds the file it sends, seen from inside the run: the
@@ -96,21 +107,11 @@ std::int32_t OnProgress(std::int32_t) {
   return 0;
 }
 
-TEST(UsbDownload, TheSentFileIsOpenedForReadingOnly) {
-  zimo::testing::TempHome home;
-  LibraryClock clock;
-  std::filesystem::current_path(home.path());
-  ASSERT_EQ(RegisterDevice(0, kLocationUsb, 0, nullptr), 1);
-  auto host = std::make_unique<DriverHostProcess>(std::vector<std::string>{"usb older"});
-  ASSERT_TRUE(WaitForDriverDevice("ZimoUSB0"));
-  auto server = std::make_unique<StandInServer>();
-  ASSERT_EQ(OpenZimoDevice(0), 1);
-  server->table()->Devices[0].PlccEnabled = 0;
-
+TEST_F(UsbDownload, TheSentFileIsOpenedForReadingOnly) {
   // Without the macro pass the source itself is sent.
   std::string text;
   for (int i = 1; i <= 40; ++i) text += "P" + std::to_string(i) + "=" + std::to_string(i) + "\n";
-  const std::string source = (home.path() / "PROG.PMC").string();
+  const std::string source = (home_.path() / "PROG.PMC").string();
   plcc::testing::WriteText(source, text);
   g_sent_file = std::filesystem::canonical(source).string();
   g_access_modes.clear();
@@ -120,33 +121,17 @@ TEST(UsbDownload, TheSentFileIsOpenedForReadingOnly) {
   char reply[64] = {};
   ZimoGetResponseA(0, reply, sizeof reply, "P40");
   EXPECT_STREQ(reply, "40\r");
-
-  ShutdownZimoDevice(0, 1);
-  App().End();
-  DownloadState::Instance().set_active(false);
-  server.reset();
-  host.reset();
 }
 
 // A line of the card's full 255 characters goes into the block whole (one
 // command: 32 increments), with and without the macro pass; a longer one
 // is refused with its file and line and nothing is sent.
-TEST(UsbDownload, LinesOfTheCardsFullLengthGoOutWhole) {
-  zimo::testing::TempHome home;
-  LibraryClock clock;
-  std::filesystem::current_path(home.path());
-  ASSERT_EQ(RegisterDevice(0, kLocationUsb, 0, nullptr), 1);
-  auto host = std::make_unique<DriverHostProcess>(std::vector<std::string>{"usb older"});
-  ASSERT_TRUE(WaitForDriverDevice("ZimoUSB0"));
-  auto server = std::make_unique<StandInServer>();
-  ASSERT_EQ(OpenZimoDevice(0), 1);
-  server->table()->Devices[0].PlccEnabled = 0;
-
+TEST_F(UsbDownload, LinesOfTheCardsFullLengthGoOutWhole) {
   std::string full;
   for (int i = 0; i < 31; ++i) full += "P0=P0+1 ";
   full += "P0=P0+1";
   ASSERT_EQ(full.size(), 255u);
-  const std::string source = (home.path() / "PROG.PMC").string();
+  const std::string source = (home_.path() / "PROG.PMC").string();
   char reply[64] = {};
   for (std::int32_t macro : {0, 1}) {
     SCOPED_TRACE(macro);
@@ -168,12 +153,6 @@ TEST(UsbDownload, LinesOfTheCardsFullLengthGoOutWhole) {
     ZimoGetResponseA(0, reply, sizeof reply, "P0");
     EXPECT_STREQ(reply, "7\r") << "nothing was sent";
   }
-
-  ShutdownZimoDevice(0, 1);
-  App().End();
-  DownloadState::Instance().set_active(false);
-  server.reset();
-  host.reset();
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 namespace zimo::corvan {
 namespace {
 
+using testing::FinishesWithin;
 using testing::PciCardTest;
 using namespace std::chrono_literals;
 
@@ -79,22 +80,6 @@ void TerminateFromInside(std::uint32_t, InterruptInfo* info) {
 void CloseFromInside(std::uint32_t, InterruptInfo* info) {
   g_delivered->terminate_result = CloseZimoDevice(0);
   g_delivered->Add(info->Bit, 0, info->Data);
-}
-
-// Runs `body` on a thread of its own; one that has not ended after `limit`
-// fails the test and ends the program (a hung thread cannot be joined).
-void FinishesWithin(std::chrono::milliseconds limit, const char* what,
-                    std::function<void()> body) {
-  std::packaged_task<void()> task(std::move(body));
-  std::future<void> done = task.get_future();
-  std::thread thread(std::move(task));
-  if (done.wait_for(limit) != std::future_status::ready) {
-    std::fprintf(stderr, "FAILED: %s did not end within %lld ms (hung)\n", what,
-                 static_cast<long long>(limit.count()));
-    std::fflush(stderr);
-    std::_Exit(3);
-  }
-  thread.join();
 }
 
 class InterruptsTest : public PciCardTest {

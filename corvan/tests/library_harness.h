@@ -8,8 +8,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -69,6 +72,23 @@ class ScaledClock : public platform::Clock {
 
   std::atomic<std::int64_t> skipped_{0};
 };
+
+// Runs `body` on a thread of its own; a body that has not ended after
+// `limit` fails the test and ends the program (a hung thread cannot be
+// joined), so the suite never hangs.
+inline void FinishesWithin(std::chrono::milliseconds limit, const char* what,
+                           std::function<void()> body) {
+  std::packaged_task<void()> task(std::move(body));
+  std::future<void> done = task.get_future();
+  std::thread thread(std::move(task));
+  if (done.wait_for(limit) != std::future_status::ready) {
+    std::fprintf(stderr, "FAILED: %s did not end within %lld ms (hung)\n", what,
+                 static_cast<long long>(limit.count()));
+    std::fflush(stderr);
+    std::_Exit(3);
+  }
+  thread.join();
+}
 
 // The scaled clock installed for the holder's lifetime.
 class LibraryClock {

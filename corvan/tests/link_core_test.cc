@@ -40,23 +40,6 @@ using namespace std::chrono_literals;
 
 constexpr char kChildRoleVariable[] = "CORVAN_TEST_CHILD_ROLE";
 
-// Runs `body` on a thread of its own; a body that has not ended after
-// `limit` fails the test and ends the program (a hung thread cannot be
-// joined), so the suite never hangs.
-void FinishesWithin(std::chrono::milliseconds limit, const char* what,
-                    std::function<void()> body) {
-  std::packaged_task<void()> task(std::move(body));
-  std::future<void> done = task.get_future();
-  std::thread thread(std::move(task));
-  if (done.wait_for(limit) != std::future_status::ready) {
-    std::fprintf(stderr, "FAILED: %s did not end within %lld ms (hung)\n", what,
-                 static_cast<long long>(limit.count()));
-    std::fflush(stderr);
-    std::_Exit(3);
-  }
-  thread.join();
-}
-
 bool ExchangeI10(std::uint32_t device) {
   char buffer[64];
   const std::uint32_t word = ZimoGetResponseExA(device, buffer, sizeof buffer, "I10");

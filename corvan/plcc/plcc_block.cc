@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -352,9 +353,9 @@ class Generator {
     int false_count = 0;
   };
   void OpenLabel(bool is_while);
+  void ListAsConstants(std::size_t from, const char* comment);
   void CloseLabel();
   void AddBlockLabel(const char* format, bool with_false);
-  int label_count_ = 0;
   LabelLevel label_;
   bool in_label_ = false;
   LabelLevel label_stack_[kLabelLevels];
@@ -396,12 +397,25 @@ void Generator::OpenLabel(bool is_while) {
     label_stack_[label_depth_++] = label_;
   }
   in_label_ = true;
-  label_.label = ++label_count_;
+  label_.label = code_.NextLabelNumber();
   label_.false_count = 1;
   char text[64];
   std::snprintf(text, sizeof text, is_while ? "L%d\t\t\t; WHILE%d Start" : "L%d\t\t\t; IF%d Start",
                 label_.label, label_.label);
   code_.AddLabel("L" + std::to_string(label_.label), text);
+}
+
+// Commands that have no instruction text are listed as their comment and
+// then their words as constants, so that the listing still places them.
+void Generator::ListAsConstants(std::size_t from, const char* comment) {
+  if (!code_.listing()) return;
+  std::string text = comment;
+  for (std::size_t i = from; i < code_.size(); ++i) {
+    char word[24];
+    std::snprintf(word, sizeof word, "\n\tDC\t$%06lX", static_cast<unsigned long>(code_[i] & 0xFFFFFF));
+    text += word;
+  }
+  code_.AddNote(from, code_.size(), text);
 }
 
 void Generator::OrFalsePath() {
@@ -431,7 +445,10 @@ void Generator::AddBlockLabel(const char* format, bool with_false) {
     std::snprintf(text, sizeof text, format, label_.label);
     std::snprintf(name, sizeof name, "L%dTHEN", label_.label);
   }
-  code_.AddLabel(name, text);
+  // A condition that ends twice (an OR line after the block's statements)
+  // places its true label again: the second gets a name of its own.
+  const std::string unique = code_.UniqueLabel(name);
+  code_.AddLabel(unique, unique + (text + std::strlen(name)));
 }
 
 int Generator::Run() {
@@ -557,7 +574,7 @@ int Generator::Token(std::size_t i) {
       if (plc_open_) emit_.EmitPlccReturnCode(plc_);
       plc_open_ = true;
       plc_ = static_cast<int>(v & 31);
-      code_.AddNote("PLCC" + std::to_string(plc_) + "Start");
+      if (code_.listing()) code_.AddNote(code_.UniqueLabel("PLCC" + std::to_string(plc_) + "Start"));
       endw_listed_ = false;
       const std::uint32_t here = Here();
       table_[static_cast<std::size_t>(plc_)] = 0x800000 + here;
@@ -580,7 +597,7 @@ int Generator::Token(std::size_t i) {
       emit_.Put((v >> 8) & 0xFFFFFF);
       emit_.Put(0x50F400);  // MOVE #>low byte and kind,A0
       emit_.Put(((v << 16) & 0xFF0000) + (code - 320) * 0x1000);
-      emit_.Say(from, "\tMOVE\t#$%06lX,A\n\tMOVE\t#$%06lX,A0",
+      emit_.Say(from, "\tMOVE\t#>$%06lX,A\n\tMOVE\t#>$%06lX,A0",
                 static_cast<unsigned long>((v >> 8) & 0xFFFFFF),
                 static_cast<unsigned long>(((v << 16) & 0xFF0000) + (code - 320) * 0x1000));
       emit_.CallRoutine(35);
@@ -634,7 +651,7 @@ int Generator::Token(std::size_t i) {
     case kTokCommandText: {
       const std::size_t from = code_.size();
       CommandText(v, false);
-      code_.AddNote(from, code_.size(), ";***** Cmd SENDx N/A *****");
+      ListAsConstants(from, ";***** Cmd SENDx N/A *****");
       break;
     }
     case kTokCommandChar: {
@@ -645,25 +662,25 @@ int Generator::Token(std::size_t i) {
         emit_.Put(0x2C0000 + ((v & 0xFF) << 8));  // MOVE #c,A1
         emit_.Put(0x545B00);                      // MOVE A1,X:(R3)+
       }
-      code_.AddNote(from, code_.size(), ";***** Cmd ^CHAR N/A *****");
+      ListAsConstants(from, ";***** Cmd ^CHAR N/A *****");
       break;
     }
     case 326: {
       const std::size_t from = code_.size();
       Address(v);
-      code_.AddNote(from, code_.size(), ";***** Cmd ADDRESS N/A *****");
+      ListAsConstants(from, ";***** Cmd ADDRESS N/A *****");
       break;
     }
     case kTokDisplayText: {
       const std::size_t from = code_.size();
       DisplayText(v);
-      code_.AddNote(from, code_.size(), ";***** Cmd DISPLAY STR N/A *****");
+      ListAsConstants(from, ";***** Cmd DISPLAY STR N/A *****");
       break;
     }
     case kTokDisplayVar: {
       const std::size_t from = code_.size();
       DisplayVariable(v);
-      code_.AddNote(from, code_.size(), ";***** Cmd DISPLAY VAR N/A *****");
+      ListAsConstants(from, ";***** Cmd DISPLAY VAR N/A *****");
       break;
     }
     case kTokCopyReg: {
@@ -1597,34 +1614,35 @@ void Generator::EndWhile() {
         emit_.Put(0x00000C);
         emit_.Put(0x000000);
       }
-      // The listing has one EndWhile block per PLC; later loops jump to it.
+      // Listed as placed, at every loop's end; the first of the PLC carries
+      // the PLC's EndWhile label.
       if (!code_.listing()) break;
-      if (endw_listed_) {
-        emit_.Say(from,
-                  "\tMOVE\t#L%d,R4\t\t; WHILE%d\n\tJMP\tPLCC%dEndW\t; JMP to PLCC%d ENDWhile Code",
-                  label_.label, label_.label, plc_, plc_);
-        break;
+      std::string label;
+      if (!endw_listed_) {
+        endw_listed_ = true;
+        label = code_.UniqueLabel("PLCC" + std::to_string(plc_) + "EndW") + "\t\t; PLCC" +
+                std::to_string(plc_) + " ENDWhile Code\n";
       }
-      endw_listed_ = true;
       char last[64];
       if (plc_ > 0) {
         std::snprintf(last, sizeof last, "\tJMP\t$%06lX\t\t; GOTO next PLC",
                       static_cast<unsigned long>(next));
       } else {
-        std::snprintf(last, sizeof last, "\tRTS\t\t; END PLC 0");
+        std::snprintf(last, sizeof last, "\tRTS\t\t; END PLC 0\n\tNOP");
       }
       emit_.Say(from,
-                "\tMOVE\t#L%d,R4\t\t; WHILE%d\n"
-                "PLCC%dEndW\t\t; PLCC%d ENDWhile Code\n"
+                "%s"
                 "\tMOVE\tP:$%06lX,X0\t;*** EndWhile CODE ***\n"
                 "\tMOVE\t#$%06lX,A\n"
                 "\tSUB\tX0,A\n"
                 "\tJEQ\t$%06lX\t\t; PLCC DISABLED RET\n"
+                "\tMOVE\t#L%d,R4\t\t; WHILE%d\n"
                 "\tMOVE\tR4,P:$%06lX\t\t; Restart While\n"
                 "%s",
-                label_.label, label_.label, plc_, plc_, static_cast<unsigned long>(slot),
-                static_cast<unsigned long>(next), static_cast<unsigned long>(next),
-                static_cast<unsigned long>(slot), last);
+                label.c_str(), static_cast<unsigned long>(slot), static_cast<unsigned long>(next),
+                static_cast<unsigned long>(next), label_.label, label_.label,
+                static_cast<unsigned long>(slot),
+                last);
       break;
     }
     case BlockKind::kServo: {

@@ -50,6 +50,7 @@ const char* RoutineName(const RoutineTable& r, std::uint32_t address) {
 void PlccEmitter::EmitRoutineCall(std::uint32_t address, const char* name) {
   const RoutineTable& r = c_.routines;
   const std::size_t from = code_.size();
+  bool inline_code = true;
   // Three short routines are cheaper inline than called.
   if (c_.extended_firmware && address == r.entry[34]) {
     Put(0x0C1881);  // EXTRACTU #$00C000,A,B
@@ -62,16 +63,23 @@ void PlccEmitter::EmitRoutineCall(std::uint32_t address, const char* name) {
     Put(0x200026);  // ABS A
     Put(0x01DD15);
   } else if (address >= 0x1000) {
+    inline_code = false;
     Put(0x0BF080);  // JSR long
     Put(address);
     state_.r4_cache = 0;  // a firmware routine may use R4
   } else {
+    inline_code = false;
     Put(0x0D0000 | address);  // JSR short
     state_.r4_cache = 0;
   }
-  // The listing shows every one of them as the call.
   if (!code_.listing()) return;
   if (name == nullptr) name = RoutineName(r, address);
+  // The listing shows inline code as its own instructions, named after the
+  // routine they stand for, so that it assembles to the words placed.
+  if (inline_code) {
+    if (name != nullptr) Remark(from, "\t\t; %s", name);
+    return;
+  }
   if (name != nullptr) {
     Say(from, "\tJSR\t$%06lX\t\t; %s", static_cast<unsigned long>(address), name);
   } else {
@@ -241,7 +249,7 @@ void PlccEmitter::EmitPlccReturnCode(int n) {
   if (code_.listing()) code_.AddNote(from, code_.size(), ReturnCodeText(n));
 }
 
-std::string PlccEmitter::ReturnCodeText(int n) const {
+std::string PlccEmitter::ReturnCodeText(int n) {
   const PlccTarget& t = c_.target;
   const unsigned long un = static_cast<unsigned long>(n);
   const unsigned long target_word = t.slot_table + 2 * un + 1;
@@ -266,7 +274,8 @@ std::string PlccEmitter::ReturnCodeText(int n) const {
                          target_word);
   }
   out.append(text, static_cast<std::size_t>(used));
-  used = std::snprintf(text, sizeof text, "PLCC%dEnd\t\t;*** Goto next PLCC program *** \n", n);
+  used = std::snprintf(text, sizeof text, "\t\t;*** Goto next PLCC program *** \n");
+  out += code_.UniqueLabel("PLCC" + std::to_string(n) + "End");
   out.append(text, static_cast<std::size_t>(used));
   if (n > 0) {
     used = std::snprintf(text, sizeof text, "\tJMP\t$%06lX", target_word + 1);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +69,14 @@ class PlccCodeBuffer {
     if (listing_) remarks_.emplace_back(cell, std::move(text));
   }
   const std::vector<std::pair<std::size_t, std::string>>& remarks() const { return remarks_; }
+  // Label names of the listing, unique in the whole file (they outlive
+  // Clear()): IF/WHILE labels are numbered on from block to block, and a
+  // fixed name given again gets "_<k>" for its k-th use.
+  int NextLabelNumber() { return ++label_numbers_; }
+  std::string UniqueLabel(const std::string& name) {
+    const int uses = ++label_uses_[name];
+    return uses == 1 ? name : name + "_" + std::to_string(uses);
+  }
   void set_usable(std::size_t usable) { usable_ = usable; }
   std::size_t usable() const { return usable_; }
 
@@ -78,6 +87,8 @@ class PlccCodeBuffer {
   bool listing_ = false;
   std::vector<Note> notes_;
   std::vector<std::pair<std::size_t, std::string>> remarks_;
+  int label_numbers_ = 0;
+  std::map<std::string, int> label_uses_;
 };
 
 // What the emitters share with the statement generator.
@@ -117,7 +128,7 @@ class PlccEmitter {
   // End of scan of PLCC n.
   void EmitPlccReturnCode(int n);
   // Its listing text (lines separated by newlines).
-  std::string ReturnCodeText(int n) const;
+  std::string ReturnCodeText(int n);
 
   // Variable access. `servo` tells the emitters that the block is the
   // OPEN SERVO section, `plc` is the current PLC number.

@@ -41,7 +41,6 @@ constexpr Fixed kFixed[] = {
     {0x0C1ED8, "LSR\t#12,A"},
     {0x01DD15, "NORM\tR5,A"},
     {0x07D98E, "MOVEM\tP:(R1)+,A"},
-    {0x07ED95, "MOVEM\tP:(R5+N5),R5"},
 };
 
 // Data-ALU operations of a parallel-move instruction, by its low byte.
@@ -359,6 +358,11 @@ class Lister {
         const char* reg = kRegister[w & 0xF];
         out = "MOVE\t" +
               ((w & 0x10) != 0 ? std::string(ea) + "," + reg : reg + std::string(",") + ea);
+      } else if ((w & 0xFFC0C0) == 0x07C080 && ((w >> 11) & 7) != 6 && (w & 0x3F) >= 4 &&
+                 (w & 0x3F) < 32) {
+        // Program-memory read through an address register.
+        bool needs_ext = false;
+        out = "MOVEM\tP:" + Address((w >> 8) & 0x3F, 0, &needs_ext) + "," + kRegister[w & 0x1F];
       } else if ((w & 0xFFF000) == 0x0D0000) {
         out = "JSR\t" + Hex6(w & 0xFFF);
       }

@@ -54,7 +54,12 @@ void PlccEmitter::NegateA(bool integer) {
 // The listing's form of the multiply that shifts a bit field and loads
 // the next mask into Y1 (short or long immediate alike).
 void PlccEmitter::SayMultiplyMask(std::size_t from, std::uint32_t value) {
-  Say(from, "\tMPY\tX0,Y1,B\t#>$%X,Y1", static_cast<unsigned>(value));
+  // A one-word form holds the value's top byte as a short immediate.
+  if (code_.size() - from == 1) {
+    Say(from, "\tMPY\tX0,Y1,B\t#<$%X,Y1", static_cast<unsigned>(value >> 16));
+  } else {
+    Say(from, "\tMPY\tX0,Y1,B\t#>$%X,Y1", static_cast<unsigned>(value));
+  }
 }
 
 // The index in A limited to the array, then into N4.

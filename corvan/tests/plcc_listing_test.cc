@@ -193,7 +193,7 @@ TEST_F(PlccListingTest, VarPlccLoopReturnAndClose) {
 
 // The first loop of a PLC lists the shared EndWhile block, later loops
 // jump to it; PLCC 0 leaves its scan with RTS.
-TEST_F(PlccListingTest, LoopsShareOneEndWhileBlock) {
+TEST_F(PlccListingTest, EveryLoopListsItsEndWhileCode) {
   const PlccTarget t = Spran();
   const unsigned long s = t.slot_table;
   char a[96];
@@ -208,7 +208,7 @@ TEST_F(PlccListingTest, LoopsShareOneEndWhileBlock) {
                  "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
                  "\tMOVE\t#>$400000,A",
                  "\tMOVE\t#$800,A0\t; A = 1.000000",
-                 "\tJSR\t$00FF44\t\t; Unpack A",
+                 "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
                  "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
                  "\tJSR\t$00FF40\t\t; CMP X,A"};
   };
@@ -217,24 +217,29 @@ TEST_F(PlccListingTest, LoopsShareOneEndWhileBlock) {
                  std::string("\tMOVE\t#") + n + ",N4",
                  std::string("\tMOVE\tA,L:(R4+N4)\t; P") + n + " = A"};
   };
+  // Each loop's end lists the 13 words it places, in their order.
+  auto end_while = [&](const char* n) {
+    return Lines{line("\tMOVE\tP:$%06lX,X0\t;*** EndWhile CODE ***", s + 5),
+                 line("\tMOVE\t#$%06lX,A", s + 6), "\tSUB\tX0,A",
+                 line("\tJEQ\t$%06lX\t\t; PLCC DISABLED RET", s + 6),
+                 std::string("\tMOVE\t#L") + n + ",R4\t\t; WHILE" + n,
+                 line("\tMOVE\tR4,P:$%06lX\t\t; Restart While", s + 5),
+                 line("\tJMP\t$%06lX\t\t; GOTO next PLC", s + 6)};
+  };
   const std::string source = "WHILE (P1>1)\nP1=0\nENDWHILE\nWHILE (P2>1)\nP2=0\nENDWHILE\nCLOSE\n";
   const Lines expected =
       Cat({{"PLCC2Start", "L1\t\t\t; WHILE1 Start"},
            loop("1"),
            {"\tJGE\tL1F1\t\t; JMP FALSE", "L1THEN\t\t; Conditional EXP TRUE path"},
            body("1"),
-           {"\tMOVE\t#L1,R4\t\t; WHILE1", "PLCC2EndW\t\t; PLCC2 ENDWhile Code",
-            line("\tMOVE\tP:$%06lX,X0\t;*** EndWhile CODE ***", s + 5),
-            line("\tMOVE\t#$%06lX,A", s + 6), "\tSUB\tX0,A",
-            line("\tJEQ\t$%06lX\t\t; PLCC DISABLED RET", s + 6),
-            line("\tMOVE\tR4,P:$%06lX\t\t; Restart While", s + 5),
-            line("\tJMP\t$%06lX\t\t; GOTO next PLC", s + 6), "L1F1\t\t; WHILE1 False Path",
-            "L2\t\t\t; WHILE2 Start"},
+           {"PLCC2EndW\t\t; PLCC2 ENDWhile Code"},
+           end_while("1"),
+           {"L1F1\t\t; WHILE1 False Path", "L2\t\t\t; WHILE2 Start"},
            loop("2"),
            {"\tJGE\tL2F1\t\t; JMP FALSE", "L2THEN\t\t; Conditional EXP TRUE path"},
            body("2"),
-           {"\tMOVE\t#L2,R4\t\t; WHILE2", "\tJMP\tPLCC2EndW\t; JMP to PLCC2 ENDWhile Code",
-            "L2F1\t\t; WHILE2 False Path"},
+           end_while("2"),
+           {"L2F1\t\t; WHILE2 False Path"},
            SpranEnd(t, 2)});
   EXPECT_EQ(Block(t, "OPEN PLCC 2\n" + source), expected);
 
@@ -288,17 +293,38 @@ TEST_F(PlccListingTest, IfElseBlocksAndTheirLabels) {
   EXPECT_EQ(l, expected);
 }
 
-TEST_F(PlccListingTest, CommandsWithoutTextFormAreComments) {
-  const Lines l = Block(
-      Spran(),
-      "OPEN PLCC 1\nCMD\"P1\"\nDISPLAY 10,8.3,P5\nDISPLAY 0 \"AB\"\nADDRESS #2\nCMD^A\nCLOSE\n");
-  ASSERT_GE(l.size(), 6u);
-  EXPECT_EQ(Lines(l.begin(), l.begin() + 6),
-            (Lines{"PLCC1Start", ";***** Cmd SENDx N/A *****", ";***** Cmd DISPLAY VAR N/A *****",
+TEST_F(PlccListingTest, CommandsWithoutTextFormAreCommentsAndConstants) {
+  const PlccTarget t = Spran();
+  const std::string source =
+      "OPEN PLCC 1\nCMD\"P1\"\nDISPLAY 10,8.3,P5\nDISPLAY 0 \"AB\"\nADDRESS #2\nCMD^A\nCLOSE\n";
+  const Lines l = Block(t, source);
+  Lines comments;
+  std::vector<std::uint32_t> constants;
+  std::size_t i = 1;
+  for (; i < l.size() && l[i].rfind("\tMOVE\tP:$", 0) != 0; ++i) {
+    if (l[i].rfind(";", 0) == 0) {
+      comments.push_back(l[i]);
+    } else {
+      ASSERT_EQ(l[i].rfind("\tDC\t$", 0), 0u) << l[i];
+      constants.push_back(static_cast<std::uint32_t>(std::stoul(l[i].substr(5), nullptr, 16)));
+    }
+  }
+  EXPECT_EQ(comments,
+            (Lines{";***** Cmd SENDx N/A *****", ";***** Cmd DISPLAY VAR N/A *****",
                    ";***** Cmd DISPLAY STR N/A *****", ";***** Cmd ADDRESS N/A *****",
                    ";***** Cmd ^CHAR N/A *****"}));
-  // The end of scan follows directly: no pool text is listed.
-  EXPECT_EQ(l[6].rfind("\tMOVE\tP:$", 0), 0u);
+  // The constants are the words the commands place, so the end of scan
+  // after them lies where the code words have it.
+  WriteText(in_, source);
+  ASSERT_EQ(CompilePlccFile(t, in_.c_str(), out_.c_str(), nullptr).result, 0);
+  const auto memory = testing::WrittenMemory(OutputLines(out_));
+  ASSERT_FALSE(constants.empty());
+  for (std::size_t k = 0; k < constants.size(); ++k) {
+    const auto at = memory.find(t.code_start + static_cast<std::uint32_t>(k));
+    ASSERT_NE(at, memory.end());
+    EXPECT_EQ(at->second, constants[k]) << k;
+  }
+  EXPECT_EQ(Lines(l.begin() + static_cast<long>(i), l.end()), SpranEnd(t, 1));
 }
 
 TEST_F(PlccListingTest, NestingPastTheLabelStackGives45) {
@@ -406,6 +432,33 @@ TEST_F(PlccListingTest, ServerBuildKeepsTheSaveAroundIMCalls) {
             Cat({saved, {"\tJSR\t$00FF3C\t\t; M(Exp) = A "}, restored}));
 }
 
+// Label names are unique in the whole file: IF/WHILE numbers go on from
+// block to block, and an end of scan placed twice (RETURN, then CLOSE) gets
+// a second name.
+TEST_F(PlccListingTest, LabelsAreUniqueInTheFile) {
+  const Lines all = Compile(Older(),
+                            "OPEN PLCC 1\nIF (P1=1)\nP2=1\nENDIF\nRETURN\nCLOSE\n"
+                            "OPEN PLCC 2\nWHILE (P1=1)\nP2=1\nENDWHILE\nCLOSE\n");
+  Lines labels;
+  for (const std::string& l : all) {
+    if (l.empty() || l[0] == '\t' || l[0] == ';' || l.rfind("WP:", 0) == 0 ||
+        l.rfind("CLS ", 0) == 0) {
+      continue;
+    }
+    labels.push_back(l.substr(0, l.find('\t')));
+  }
+  EXPECT_EQ(labels, (Lines{"PLCC1Start", "L1", "L1THEN", "L1F1", "PLCC1End", "PLCC1End_2",
+                           "PLCC2Start", "L2", "L2THEN", "PLCC2EndW", "L2F1", "PLCC2End"}));
+}
+
+// The older cards' Q( reads its base through R5 into R1: an instruction,
+// not a constant.
+TEST_F(PlccListingTest, OlderCardQFunctionListsItsInstruction) {
+  const Lines l = Block(Older(), "OPEN PLCC 1\nP1=Q(P2)\nCLOSE\n");
+  EXPECT_NE(std::find(l.begin(), l.end(), "\tMOVEM\tP:(R5+N5),R1"), l.end());
+  for (const std::string& line : l) EXPECT_EQ(line.find("\tDC\t"), std::string::npos) << line;
+}
+
 TEST_F(PlccListingTest, QStoreOnAnOlderCardRestoresFromM4) {
   const PlccTarget t = Older();
   const Lines l = Block(t, "OPEN PLCC 3\nQ5=1\nCLOSE\n");
@@ -448,10 +501,10 @@ TEST_F(PlccListingTest, ApproximateComparisons) {
                           "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
                           "\tMOVE\t#2,N4",
                           "\tMOVE\tL:(R4+N4),A\t; A = P2",
-                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
                           "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
                           "\tJSR\t$00FF22\t\t; FSUB_XA",
-                          "\tJSR\t$00FF0E\t\t; FABS",
+                          "\tABS\tA\t\t; FABS", "\tNORM\tR5,A",
                           "\tMOVE\t#$40,X1\t\t; .5 flt to X",
                           "\tMOVE\t#>$7FF,X0",
                           "\tJSR\t$00FF40\t\t; CMP X,A"};
@@ -473,9 +526,9 @@ TEST_F(PlccListingTest, ApproximateComparisons) {
 TEST_F(PlccListingTest, NegatedRightSideOfAComparison) {
   const Lines l = Block(Spran(), "OPEN PLCC 1\nIF (P1>-P2)\nP3=1\nENDIF\nCLOSE\n");
   EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P2", "\tJGE\tL1F1\t\t; JMP FALSE"),
-            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P2", "\tJSR\t$00FF44\t\t; Unpack A",
-                   "\tJSR\t$00FF3E\t\t; Negate A", "\tJSR\t$00FF42\t\t; Pack A",
-                   "\tJSR\t$00FF44\t\t; Unpack A", "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P2", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
+                   "\tNEG\tA\t\t; Negate A", "\tNORM\tR5,A", "\tJSR\t$00FF42\t\t; Pack A",
+                   "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5", "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
                    "\tJSR\t$00FF40\t\t; CMP X,A", "\tJGE\tL1F1\t\t; JMP FALSE"}));
 }
 
@@ -533,7 +586,7 @@ TEST_F(PlccListingTest, OperandsAppliedAtOnce) {
                  SpranEnd(t, 1)}));
   EXPECT_EQ(Block(t, "OPEN PLCC 1\nP1=P2+P3\nCLOSE\n"),
             Cat({p2,
-                 {"\tMOVE\t#3,N4", "\tMOVE\tL:(R4+N4),X\t; X = P3", "\tJSR\t$00FF44\t\t; Unpack A",
+                 {"\tMOVE\t#3,N4", "\tMOVE\tL:(R4+N4),X\t; X = P3", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
                   "\tJSR\t$00FF20\t\t; Call Push Operator", "\tJSR\t$00FF42\t\t; Pack A"},
                  store,
                  SpranEnd(t, 1)}));
@@ -583,7 +636,7 @@ TEST_F(PlccListingTest, InlineBitFieldLines) {
       // A mask above bit 15 fits the short immediate; it is listed by its value.
       {Older(), "L4=1",
        Cat({save,
-            {"\tCLR\tA\tA1,X0\t\t; X0 = A", "\tMOVE\t#>$008000,Y1", "\tMPY\tX0,Y1,B\t#>$FF0000,Y1",
+            {"\tCLR\tA\tA1,X0\t\t; X0 = A", "\tMOVE\t#>$008000,Y1", "\tMPY\tX0,Y1,B\t#<$FF,Y1",
              "\tADD\tY1,A\tB0,B", "\tAND\tY1,B", "\tNOT\tA\tY:$000022,Y1\t\t; Y1 = Old data",
              "\tAND\tY1,A"},
             restore,
@@ -607,7 +660,7 @@ TEST_F(PlccListingTest, InlineBitFieldLines) {
         "\tMOVE\tB0,X0\t\t; Old Data right justify", "\tMPY\tX0,Y1,A\t\t; A = New Data", l1}},
       {Older(),
        "L1=L7",
-       {"\tMOVE\tX:$000025,X0\t\t; L7 Old", "\tMOVE\t#>$000008,Y1", "\tMPY\tX0,Y1,B\t#>$80000,Y1",
+       {"\tMOVE\tX:$000025,X0\t\t; L7 Old", "\tMOVE\t#>$000008,Y1", "\tMPY\tX0,Y1,B\t#<$8,Y1",
         "\tMOVE\tB0,X0\t\t; Old Data right justify", "\tMPY\tX0,Y1,A\t\t; A = New Data", l1}},
   };
   for (const auto& c : cases) {
@@ -655,7 +708,7 @@ TEST_F(PlccListingTest, FVariableStoresReadsAndConversions) {
   EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P1", "\tMOVE\tA,L:$000100\t\t"),
             (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P1", "\tMOVE\tA,L:$000100\t\t"}));
   EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P6", "\tMOVE\tA,L:$000102\t\t"),
-            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P6", "\tJSR\t$00FF44\t\t; Unpack A",
+            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P6", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
                    "\tJSR\t$00FF58\t\t; FTOL A ", "\tMOVE\tA,L:$000102\t\t"}));
   EXPECT_EQ(
       Between(l, ";*** (oper == HIType) || NextOperatorLow ***",
@@ -664,7 +717,7 @@ TEST_F(PlccListingTest, FVariableStoresReadsAndConversions) {
              "\tMOVE\tL:$000102,A", "\tJSR\t$00FF62\t\t; LTOF A", "\tMOVE\t L:(R7)+,X",
              "\tJSR\t$00FF20\t\t; Call Pop Operator"}));
   EXPECT_EQ(Between(l, "\tMOVE\t#$000104,R4\t", "\tMOVE\tA,L:(R4+N4)"),
-            (Lines{"\tMOVE\t#$000104,R4\t", "\tMOVE\tL:(R7)+,A", "\tJSR\t$00FF44\t\t; Unpack A",
+            (Lines{"\tMOVE\t#$000104,R4\t", "\tMOVE\tL:(R7)+,A", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
                    "\tJSR\t$00FF58\t\t; FTOL A ", "\tMOVE\tA,L:(R4+N4)"}));
 }
 
@@ -784,20 +837,20 @@ TEST_F(PlccListingTest, CompoundAssignmentToAnMVariable) {
                           "\tMOVE\t#$801,A0\t; A = 3.000000",
                           "\tTFR\tA,B\tL:(R7),A",
                           "\tMOVE\tB,L:-(R7)",
-                          "\tJSR\t$00FF44\t\t; UnPack A",
+                          "\tEXTRACTU\t#$00C000,A,B\t\t; UnPack A", "\tSUB\tB,A\tB0,R5",
                           "\tJSR\t$00FF02\t\t; A = M(ExpLeft)",
                           "\tMOVE\tL:(R7)+,X\t\t; X = ExpRight",
                           "\tJSR\t$00FF28\t\t; Call Pop Operator",
                           "\tJSR\t$00FF42\t\t; Pack A",
                           "\tTFR\tA,B\tL:(R7)+,A\t\t; RghtExp->B, LeftExp->A",
                           "\tMOVE\tB,L:-(R7)\t\t; B->Stack",
-                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
                           "\tJSR\t$00FF58\t\t; FTOL(Exp)",
                           "\tMOVE\tA0,A",
                           "\tAND\t#8191,A\t\t; Force (Exp = 0-8191)",
                           "\tMOVE\tA1,N4",
                           "\tMOVE\tL:(R7)+,A\t; Pop A off Stack",
-                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
                           "\tJSR\t$00FF3C\t\t; M(Exp) = A"};
   ASSERT_GE(l.size(), expected.size());
   EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
@@ -810,7 +863,7 @@ TEST_F(PlccListingTest, ConversionMarkersAndCalls) {
                           "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
                           "\tMOVE\t#1,N4",
                           "\tMOVE\tL:(R4+N4),A\t; A = P1",
-                          "\tJSR\t$00FF44\t\t; Unpack A",
+                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
                           "\tJSR\t$00FF58\t\t; FTOL",
                           "\tASL\t#24,A,A\t\t; Make 24 bit INT",
                           "\tMOVE\tA1,X:$000010\t\t; L1 = A",
@@ -833,7 +886,7 @@ TEST_F(PlccListingTest, LockUnlockEnableAndSetphase) {
   EXPECT_EQ(l, Cat({{"PLCC1Start", "\tMOVE\t#     2,N5", "\tMOVE\t#001200,B1",
                      "\tJSR\t$00FF6E\t\t; lock A", "\tMOVE\tX:$24,R4", "\tJSR\t$00FF42\t\t; pack A",
                      "\tMOVE\tA,L:(R4+N4)", "\tMOVE\t# 2,A1", "\tJSR\t$00FF70\t\t; unlock A",
-                     "\tMOVE\t#$000000,A", "\tMOVE\t#$0A0000,A0", "\tJSR\t$00FF46\t\t; ena plc A",
+                     "\tMOVE\t#>$000000,A", "\tMOVE\t#>$0A0000,A0", "\tJSR\t$00FF46\t\t; ena plc A",
                      "\tCLR\tA", "\tMOVE\t#$000003,A0", "\tJSR\t$00FF72\t\t; SETPHASE A"},
                     SpranEnd(t, 1)}));
 }

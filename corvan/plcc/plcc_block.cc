@@ -412,7 +412,8 @@ void Generator::ListAsConstants(std::size_t from, const char* comment) {
   std::string text = comment;
   for (std::size_t i = from; i < code_.size(); ++i) {
     char word[24];
-    std::snprintf(word, sizeof word, "\n\tDC\t$%06lX", static_cast<unsigned long>(code_[i] & 0xFFFFFF));
+    std::snprintf(word, sizeof word, "\n\tDC\t$%06lX",
+                  static_cast<unsigned long>(code_[i] & 0xFFFFFF));
     text += word;
   }
   code_.AddNote(from, code_.size(), text);
@@ -574,7 +575,8 @@ int Generator::Token(std::size_t i) {
       if (plc_open_) emit_.EmitPlccReturnCode(plc_);
       plc_open_ = true;
       plc_ = static_cast<int>(v & 31);
-      if (code_.listing()) code_.AddNote(code_.UniqueLabel("PLCC" + std::to_string(plc_) + "Start"));
+      if (code_.listing())
+        code_.AddNote(code_.UniqueLabel("PLCC" + std::to_string(plc_) + "Start"));
       endw_listed_ = false;
       const std::uint32_t here = Here();
       table_[static_cast<std::size_t>(plc_)] = 0x800000 + here;
@@ -1641,8 +1643,7 @@ void Generator::EndWhile() {
                 "%s",
                 label.c_str(), static_cast<unsigned long>(slot), static_cast<unsigned long>(next),
                 static_cast<unsigned long>(next), label_.label, label_.label,
-                static_cast<unsigned long>(slot),
-                last);
+                static_cast<unsigned long>(slot), last);
       break;
     }
     case BlockKind::kServo: {

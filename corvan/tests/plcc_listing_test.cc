@@ -208,7 +208,8 @@ TEST_F(PlccListingTest, EveryLoopListsItsEndWhileCode) {
                  "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
                  "\tMOVE\t#>$400000,A",
                  "\tMOVE\t#$800,A0\t; A = 1.000000",
-                 "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
+                 "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A",
+                 "\tSUB\tB,A\tB0,R5",
                  "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
                  "\tJSR\t$00FF40\t\t; CMP X,A"};
   };
@@ -220,7 +221,8 @@ TEST_F(PlccListingTest, EveryLoopListsItsEndWhileCode) {
   // Each loop's end lists the 13 words it places, in their order.
   auto end_while = [&](const char* n) {
     return Lines{line("\tMOVE\tP:$%06lX,X0\t;*** EndWhile CODE ***", s + 5),
-                 line("\tMOVE\t#$%06lX,A", s + 6), "\tSUB\tX0,A",
+                 line("\tMOVE\t#$%06lX,A", s + 6),
+                 "\tSUB\tX0,A",
                  line("\tJEQ\t$%06lX\t\t; PLCC DISABLED RET", s + 6),
                  std::string("\tMOVE\t#L") + n + ",R4\t\t; WHILE" + n,
                  line("\tMOVE\tR4,P:$%06lX\t\t; Restart While", s + 5),
@@ -309,10 +311,9 @@ TEST_F(PlccListingTest, CommandsWithoutTextFormAreCommentsAndConstants) {
       constants.push_back(static_cast<std::uint32_t>(std::stoul(l[i].substr(5), nullptr, 16)));
     }
   }
-  EXPECT_EQ(comments,
-            (Lines{";***** Cmd SENDx N/A *****", ";***** Cmd DISPLAY VAR N/A *****",
-                   ";***** Cmd DISPLAY STR N/A *****", ";***** Cmd ADDRESS N/A *****",
-                   ";***** Cmd ^CHAR N/A *****"}));
+  EXPECT_EQ(comments, (Lines{";***** Cmd SENDx N/A *****", ";***** Cmd DISPLAY VAR N/A *****",
+                             ";***** Cmd DISPLAY STR N/A *****", ";***** Cmd ADDRESS N/A *****",
+                             ";***** Cmd ^CHAR N/A *****"}));
   // The constants are the words the commands place, so the end of scan
   // after them lies where the code words have it.
   WriteText(in_, source);
@@ -501,10 +502,12 @@ TEST_F(PlccListingTest, ApproximateComparisons) {
                           "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
                           "\tMOVE\t#2,N4",
                           "\tMOVE\tL:(R4+N4),A\t; A = P2",
-                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
+                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A",
+                          "\tSUB\tB,A\tB0,R5",
                           "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
                           "\tJSR\t$00FF22\t\t; FSUB_XA",
-                          "\tABS\tA\t\t; FABS", "\tNORM\tR5,A",
+                          "\tABS\tA\t\t; FABS",
+                          "\tNORM\tR5,A",
                           "\tMOVE\t#$40,X1\t\t; .5 flt to X",
                           "\tMOVE\t#>$7FF,X0",
                           "\tJSR\t$00FF40\t\t; CMP X,A"};
@@ -526,9 +529,10 @@ TEST_F(PlccListingTest, ApproximateComparisons) {
 TEST_F(PlccListingTest, NegatedRightSideOfAComparison) {
   const Lines l = Block(Spran(), "OPEN PLCC 1\nIF (P1>-P2)\nP3=1\nENDIF\nCLOSE\n");
   EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P2", "\tJGE\tL1F1\t\t; JMP FALSE"),
-            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P2", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
-                   "\tNEG\tA\t\t; Negate A", "\tNORM\tR5,A", "\tJSR\t$00FF42\t\t; Pack A",
-                   "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5", "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
+            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P2", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A",
+                   "\tSUB\tB,A\tB0,R5", "\tNEG\tA\t\t; Negate A", "\tNORM\tR5,A",
+                   "\tJSR\t$00FF42\t\t; Pack A", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A",
+                   "\tSUB\tB,A\tB0,R5", "\tMOVE\tL:(R7)+,X\t; Pop X off Stack",
                    "\tJSR\t$00FF40\t\t; CMP X,A", "\tJGE\tL1F1\t\t; JMP FALSE"}));
 }
 
@@ -586,7 +590,8 @@ TEST_F(PlccListingTest, OperandsAppliedAtOnce) {
                  SpranEnd(t, 1)}));
   EXPECT_EQ(Block(t, "OPEN PLCC 1\nP1=P2+P3\nCLOSE\n"),
             Cat({p2,
-                 {"\tMOVE\t#3,N4", "\tMOVE\tL:(R4+N4),X\t; X = P3", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
+                 {"\tMOVE\t#3,N4", "\tMOVE\tL:(R4+N4),X\t; X = P3",
+                  "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
                   "\tJSR\t$00FF20\t\t; Call Push Operator", "\tJSR\t$00FF42\t\t; Pack A"},
                  store,
                  SpranEnd(t, 1)}));
@@ -708,17 +713,18 @@ TEST_F(PlccListingTest, FVariableStoresReadsAndConversions) {
   EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P1", "\tMOVE\tA,L:$000100\t\t"),
             (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P1", "\tMOVE\tA,L:$000100\t\t"}));
   EXPECT_EQ(Between(l, "\tMOVE\tL:(R4+N4),A\t; A = P6", "\tMOVE\tA,L:$000102\t\t"),
-            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P6", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
-                   "\tJSR\t$00FF58\t\t; FTOL A ", "\tMOVE\tA,L:$000102\t\t"}));
+            (Lines{"\tMOVE\tL:(R4+N4),A\t; A = P6", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A",
+                   "\tSUB\tB,A\tB0,R5", "\tJSR\t$00FF58\t\t; FTOL A ", "\tMOVE\tA,L:$000102\t\t"}));
   EXPECT_EQ(
       Between(l, ";*** (oper == HIType) || NextOperatorLow ***",
               "\tJSR\t$00FF20\t\t; Call Pop Operator"),
       (Lines{";*** (oper == HIType) || NextOperatorLow ***", "\tMOVE\tA,L:-(R7)\t; Push A on Stack",
              "\tMOVE\tL:$000102,A", "\tJSR\t$00FF62\t\t; LTOF A", "\tMOVE\t L:(R7)+,X",
              "\tJSR\t$00FF20\t\t; Call Pop Operator"}));
-  EXPECT_EQ(Between(l, "\tMOVE\t#$000104,R4\t", "\tMOVE\tA,L:(R4+N4)"),
-            (Lines{"\tMOVE\t#$000104,R4\t", "\tMOVE\tL:(R7)+,A", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
-                   "\tJSR\t$00FF58\t\t; FTOL A ", "\tMOVE\tA,L:(R4+N4)"}));
+  EXPECT_EQ(
+      Between(l, "\tMOVE\t#$000104,R4\t", "\tMOVE\tA,L:(R4+N4)"),
+      (Lines{"\tMOVE\t#$000104,R4\t", "\tMOVE\tL:(R7)+,A", "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A",
+             "\tSUB\tB,A\tB0,R5", "\tJSR\t$00FF58\t\t; FTOL A ", "\tMOVE\tA,L:(R4+N4)"}));
 }
 
 // L array elements: the table's address is loaded once while R4 holds it
@@ -837,20 +843,23 @@ TEST_F(PlccListingTest, CompoundAssignmentToAnMVariable) {
                           "\tMOVE\t#$801,A0\t; A = 3.000000",
                           "\tTFR\tA,B\tL:(R7),A",
                           "\tMOVE\tB,L:-(R7)",
-                          "\tEXTRACTU\t#$00C000,A,B\t\t; UnPack A", "\tSUB\tB,A\tB0,R5",
+                          "\tEXTRACTU\t#$00C000,A,B\t\t; UnPack A",
+                          "\tSUB\tB,A\tB0,R5",
                           "\tJSR\t$00FF02\t\t; A = M(ExpLeft)",
                           "\tMOVE\tL:(R7)+,X\t\t; X = ExpRight",
                           "\tJSR\t$00FF28\t\t; Call Pop Operator",
                           "\tJSR\t$00FF42\t\t; Pack A",
                           "\tTFR\tA,B\tL:(R7)+,A\t\t; RghtExp->B, LeftExp->A",
                           "\tMOVE\tB,L:-(R7)\t\t; B->Stack",
-                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
+                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A",
+                          "\tSUB\tB,A\tB0,R5",
                           "\tJSR\t$00FF58\t\t; FTOL(Exp)",
                           "\tMOVE\tA0,A",
                           "\tAND\t#8191,A\t\t; Force (Exp = 0-8191)",
                           "\tMOVE\tA1,N4",
                           "\tMOVE\tL:(R7)+,A\t; Pop A off Stack",
-                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
+                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A",
+                          "\tSUB\tB,A\tB0,R5",
                           "\tJSR\t$00FF3C\t\t; M(Exp) = A"};
   ASSERT_GE(l.size(), expected.size());
   EXPECT_EQ(Lines(l.begin(), l.begin() + static_cast<long>(expected.size())), expected);
@@ -863,7 +872,8 @@ TEST_F(PlccListingTest, ConversionMarkersAndCalls) {
                           "\tMOVE\tX:$24,R4\t; X:P_BASE to R4",
                           "\tMOVE\t#1,N4",
                           "\tMOVE\tL:(R4+N4),A\t; A = P1",
-                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A", "\tSUB\tB,A\tB0,R5",
+                          "\tEXTRACTU\t#$00C000,A,B\t\t; Unpack A",
+                          "\tSUB\tB,A\tB0,R5",
                           "\tJSR\t$00FF58\t\t; FTOL",
                           "\tASL\t#24,A,A\t\t; Make 24 bit INT",
                           "\tMOVE\tA1,X:$000010\t\t; L1 = A",

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -123,6 +124,30 @@ IF (P4 ~ 2)
 ENDIF
 CLOSE
 )"},
+    {"operand order, nesting and a command in PLCC 0", R"(L1->X:$10,24
+L2->Y:$11,0,12
+OPEN PLCC 0
+IF (P1 > 0)
+OR (P2 < 0)
+  P3 = P1 + P2 * P3
+  P4 = P1 - P2 - P3
+  P0 = P300
+  P5 = -P5
+  P6 = -2 * P1
+  L1 = -7 + L1
+  L1 = L1 + 5
+  P7 = P1 * I100 + 2
+  WHILE (L1 < 100)
+    IF (L2 = 0)
+      L1 = L1 + 1
+    ENDIF
+    L2 = L1 / 3
+  ENDWHILE
+  COMMAND "#1J+"
+  DISPLAY 10,8.3,P5
+ENDIF
+CLOSE
+)"},
     {"commands", R"(OPEN PLCC 5
 IF (P1 = 1)
   COMMAND "#1J+"
@@ -207,24 +232,15 @@ class PlccOutsideAssemblerTest : public ::testing::Test {
     return words;
   }
 
-  std::filesystem::path a56_;
-  zimo::testing::TempHome home_;
-  std::filesystem::path in_ = home_.path() / "PROG.PMC";
-  std::filesystem::path out_ = home_.path() / "PROG.56K";
-  PlccTarget target_ = Older();
-};
-
-TEST_F(PlccOutsideAssemblerTest, ListingsAssembleToTheCodeWords) {
-  // The spellings a56 lacks, each with its explicit mnemonic.
-  const std::regex program_move(R"re(^\tMOVE(\t(P:[^,\s]+,\S+|[^,\s]+,P:\S+)))re");
-  const std::regex control_move(
-      R"re(^\tMOVE(\t(M[0-7]|SR|OMR|SP|SSH|SSL|LA|LC),(M[0-7]|SR|OMR|SP|SSH|SSL|LA|LC)(\s|$)))re");
-  int program_moves = 0;
-  int control_moves = 0;
-  for (const Example& example : kExamples) {
-    SCOPED_TRACE(example.name);
-    const std::vector<std::string> plain = Compile(example.source, false);
-    const std::vector<std::string> listed = Compile(example.source, true);
+  // Compiles `source` with and without ASMOUT, assembles the listing and
+  // compares every word with the code words.
+  void Check(const std::string& source) {
+    // The spellings a56 lacks, each with its explicit mnemonic.
+    static const std::regex program_move(R"re(^\tMOVE(\t(P:[^,\s]+,\S+|[^,\s]+,P:\S+)))re");
+    static const std::regex control_move(
+        R"re(^\tMOVE(\t(M[0-7]|SR|OMR|SP|SSH|SSL|LA|LC),(M[0-7]|SR|OMR|SP|SSH|SSL|LA|LC)(\s|$)))re");
+    const std::vector<std::string> plain = Compile(source, false);
+    const std::vector<std::string> listed = Compile(source, true);
     // The block code: what the plain output writes and the listing's own
     // memory writes (the PLC tables) do not.
     Memory code = WrittenMemory(plain);
@@ -247,10 +263,10 @@ TEST_F(PlccOutsideAssemblerTest, ListingsAssembleToTheCodeWords) {
       std::string line = l;
       if (std::regex_search(line, program_move)) {
         line = std::regex_replace(line, program_move, "\tMOVEM$1");
-        ++program_moves;
+        ++program_moves_;
       } else if (std::regex_search(line, control_move)) {
         line = std::regex_replace(line, control_move, "\tMOVEC$1");
-        ++control_moves;
+        ++control_moves_;
       }
       assembly.push_back(line);
     }
@@ -258,10 +274,140 @@ TEST_F(PlccOutsideAssemblerTest, ListingsAssembleToTheCodeWords) {
     const Memory assembled = Assemble(assembly, &printed);
     EXPECT_EQ(Differences(assembled, code), "") << printed;
   }
-  std::printf("lines written with the explicit mnemonic for a56: MOVEM %d, MOVEC %d\n",
-              program_moves, control_moves);
-  RecordProperty("explicit_movem", program_moves);
-  RecordProperty("explicit_movec", control_moves);
+  void ReportRewrites() {
+    std::printf("lines written with the explicit mnemonic for a56: MOVEM %d, MOVEC %d\n",
+                program_moves_, control_moves_);
+    RecordProperty("explicit_movem", program_moves_);
+    RecordProperty("explicit_movec", control_moves_);
+  }
+
+  int program_moves_ = 0;
+  int control_moves_ = 0;
+  std::filesystem::path a56_;
+  zimo::testing::TempHome home_;
+  std::filesystem::path in_ = home_.path() / "PROG.PMC";
+  std::filesystem::path out_ = home_.path() / "PROG.56K";
+  PlccTarget target_ = Older();
+};
+
+TEST_F(PlccOutsideAssemblerTest, ListingsAssembleToTheCodeWords) {
+  for (const Example& example : kExamples) {
+    SCOPED_TRACE(example.name);
+    Check(example.source);
+  }
+  ReportRewrites();
+}
+
+// Programs made up of random statements (a fixed seed: the same programs
+// every run), nested up to three levels, over every older-card form the
+// examples use.
+class ProgramMaker {
+ public:
+  explicit ProgramMaker(std::uint32_t seed) : random_(seed) {}
+
+  std::string Program() {
+    std::string text =
+        "L1->X:$10,24\nL2->Y:$11,0,12\nL3->X:$12,16,8\nL4->Y:$13,4,4\nL5->X:$14,20,4\n"
+        "L6->X:$15,0,1\nL7->Y:$16,23,1\nL8->X:$17,8,16\n";
+    const int blocks = 1 + Pick(3);
+    for (int b = 0; b < blocks; ++b) {
+      text += "OPEN PLCC " + std::to_string(Pick(32)) + "\n";
+      for (int n = 1 + Pick(5); n > 0; --n) Statement(0, text);
+      text += "CLOSE\n";
+    }
+    return text;
+  }
+
+ private:
+  int Pick(int n) { return static_cast<int>(random_() % static_cast<std::uint32_t>(n)); }
+  template <std::size_t N>
+  const char* One(const char* const (&choices)[N]) {
+    return choices[Pick(static_cast<int>(N))];
+  }
+
+  std::string FloatOperand(int depth) {
+    static const char* const kVariable[] = {"P", "Q", "I", "M"};
+    static const char* const kNumber[] = {"0", "1", "2", "63", "100", "300", "1023"};
+    static const char* const kConstant[] = {"0",     "1",   "3.5", "-2",   "1000",
+                                            "-0.25", "255", "256", "70000"};
+    static const char* const kFunction[] = {"SIN(", "COS(",  "TAN(",  "SQRT(", "ABS(", "EXP(",
+                                            "LN(",  "ATAN(", "ASIN(", "ACOS(", "INT("};
+    static const char* const kIndexed[] = {"Q(", "P(", "I(", "M("};
+    const int r = depth > 1 ? Pick(6) : Pick(10);
+    if (r < 4) return std::string(One(kVariable)) + One(kNumber);
+    if (r < 6) return One(kConstant);
+    if (r < 8) return One(kFunction) + FloatExpression(depth + 1) + ")";
+    if (r < 9) return One(kIndexed) + FloatExpression(depth + 1) + ")";
+    return "(" + FloatExpression(depth + 1) + ")";
+  }
+  std::string FloatExpression(int depth) {
+    static const char* const kOperator[] = {"+", "-", "*", "/", "%"};
+    std::string e = FloatOperand(depth);
+    for (int n = Pick(depth == 0 ? 3 : 2); n > 0; --n) e += One(kOperator) + FloatOperand(depth);
+    return e;
+  }
+  std::string IntOperand() {
+    static const char* const kConstant[] = {"0", "1", "5", "-3", "255", "256", "4096", "-70000"};
+    return Pick(5) < 3 ? "L" + std::to_string(1 + Pick(8)) : One(kConstant);
+  }
+  std::string IntExpression() {
+    static const char* const kOperator[] = {"+", "-", "*", "/", "%", "|", "^", "&"};
+    std::string e = IntOperand();
+    for (int n = Pick(3); n > 0; --n) e += One(kOperator) + IntOperand();
+    return e;
+  }
+  std::string Condition() {
+    static const char* const kIntCompare[] = {"=", "!=", ">", "<", "!>", "!<"};
+    static const char* const kFloatCompare[] = {"=", "!=", ">", "<", "!>", "!<", "~", "!~"};
+    std::string c = "(";
+    for (int n = 1 + Pick(3); n > 0; --n) {
+      if (c.size() > 1) c += Pick(2) == 0 ? " AND " : " OR ";
+      if (Pick(2) == 0) {
+        c += "L" + std::to_string(1 + Pick(8)) + One(kIntCompare) + IntOperand();
+      } else {
+        c += FloatOperand(1) + One(kFloatCompare) + FloatOperand(1);
+      }
+    }
+    return c + ")";
+  }
+  void Statement(int depth, std::string& text) {
+    static const char* const kTarget[] = {"P1", "Q2", "M50", "I300", "P300"};
+    static const char* const kCommand[] = {"ENABLE PLC 1",      "DISABLE PLCC 2..5",
+                                           "ENABLE PLCC 0..31", "DISABLE PLC 31",
+                                           "COMMAND \"#1J+\"",  "COMMAND ^A",
+                                           "SEND \"P1\"",       "ADDRESS #2",
+                                           "DISPLAY 10,8.3,P5", "RETURN"};
+    const int r = depth > 2 ? 40 : Pick(100);
+    if (r < 35) {
+      text += std::string(One(kTarget)) + "=" + FloatExpression(0) + "\n";
+    } else if (r < 60) {
+      text += "L" + std::to_string(1 + Pick(8)) + "=" + IntExpression() + "\n";
+    } else if (r < 70) {
+      text += std::string(One(kCommand)) + "\n";
+    } else {
+      const bool loop = Pick(2) == 0;
+      text += (loop ? "WHILE " : "IF ") + Condition() + "\n";
+      if (Pick(2) == 0) text += (Pick(2) == 0 ? "AND " : "OR ") + Condition() + "\n";
+      for (int n = 1 + Pick(3); n > 0; --n) Statement(depth + 1, text);
+      if (!loop && Pick(5) < 2) {
+        text += "ELSE\n";
+        for (int n = 1 + Pick(2); n > 0; --n) Statement(depth + 1, text);
+      }
+      text += loop ? "ENDWHILE\n" : "ENDIF\n";
+    }
+  }
+
+  std::mt19937 random_;
+};
+
+TEST_F(PlccOutsideAssemblerTest, MadeUpProgramsAssembleToTheCodeWords) {
+  for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+    const std::string source = ProgramMaker(seed).Program();
+    SCOPED_TRACE(source);
+    Check(source);
+    if (HasFailure()) break;
+  }
+  ReportRewrites();
 }
 
 }  // namespace

@@ -634,7 +634,7 @@ int Generator::Token(std::size_t i) {
       if ((v >> 24) != 0) {
         emit_.Put(0x56F400);
         emit_.Put(v >> 24);
-        emit_.Say(from, "\tMOVE\t#>$%6lX,A", static_cast<unsigned long>(v >> 24));
+        emit_.Say(from, "\tMOVE\t#>$%06lX,A", static_cast<unsigned long>(v >> 24));
       } else {
         emit_.Put(0x200013);  // CLR A
       }

@@ -899,6 +899,12 @@ TEST_F(PlccListingTest, LockUnlockEnableAndSetphase) {
                      "\tMOVE\t#>$000000,A", "\tMOVE\t#>$0A0000,A0", "\tJSR\t$00FF46\t\t; ena plc A",
                      "\tCLR\tA", "\tMOVE\t#$000003,A0", "\tJSR\t$00FF72\t\t; SETPHASE A"},
                     SpranEnd(t, 1)}));
+  // Motors 25 to 32 load the mask's top byte, zero-padded like every other
+  // hexadecimal operand.
+  EXPECT_EQ(Block(t, "OPEN PLCC 1\nSETPHASE 25,32\nCLOSE\n"),
+            Cat({{"PLCC1Start", "\tMOVE\t#>$000081,A", "\tMOVE\t#$000000,A0",
+                  "\tJSR\t$00FF72\t\t; SETPHASE A"},
+                 SpranEnd(t, 1)}));
 }
 
 TEST_F(PlccListingTest, CopyRegListsItsRoutine) {

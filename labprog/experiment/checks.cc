@@ -65,8 +65,8 @@ bool CheckValueInRange(LabProgram& program, float value, float limit, int kind) 
   return true;
 }
 
-bool CheckTextBounds(LabProgram& program, std::string_view text, const std::string& name,
-                     float low, float high) {
+bool CheckTextBounds(LabProgram& program, std::string_view text, const std::string& name, float low,
+                     float high) {
   const double value = ui::Val(text);
   if (value < low) {
     Refuse(program, name + " must be larger than" + ui::StrSingle(low), "Bad Value");

@@ -20,8 +20,8 @@ constexpr uint32_t kValueBuffer = 80;
 // A name without a folder means the current directory (the profile calls
 // would look for it in the system folder).
 std::string FileNameForProfile(const std::string& name) {
-  bool bare = name.find_first_of("\\/") == std::string::npos &&
-              !(name.size() >= 2 && name[1] == ':');
+  bool bare =
+      name.find_first_of("\\/") == std::string::npos && !(name.size() >= 2 && name[1] == ':');
   if (!bare || name.empty()) return name;
   std::error_code ec;
   std::filesystem::path full = std::filesystem::absolute(name, ec);

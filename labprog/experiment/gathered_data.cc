@@ -27,21 +27,12 @@ std::array<const double*, GatheredData::kArrays> GatheredData::ArrayPointers() c
 }
 
 int GatheredArrayOf(int32_t channel_bit) {
-  switch (channel_bit) {
-    case 0x1: return 0;
-    case 0x2: return 1;
-    case 0x4: return 2;
-    case 0x8: return 3;
-    case 0x10: return 6;
-    case 0x20: return 7;
-    case 0x40: return 8;
-    case 0x80: return 9;
-    case 0x100: return 10;
-    case 0x200: return 12;
-    case 0x400: return 4;
-    case 0x800: return 5;
-    default: return -1;
+  // Channel bits 0x1 to 0x800 in order, and the array each is uploaded into.
+  static constexpr int kArrayOfBit[12] = {0, 1, 2, 3, 6, 7, 8, 9, 10, 12, 4, 5};
+  for (int bit = 0; bit < 12; ++bit) {
+    if (channel_bit == (1 << bit)) return kArrayOfBit[bit];
   }
+  return -1;
 }
 
 PlotRecord ToPlotRecord(const GatheredData& data) {

@@ -12,8 +12,10 @@ struct Apparatus {
 };
 
 constexpr Apparatus kApparatus[] = {
-    {1, " Apparatus:  Torsion Bar Model R-31 (3 disk)", " Apparatus:  Model R-31 (3 disk) with K88"},
-    {2, " Apparatus:  Torsion Bar Model R-31 (2 disk)", " Apparatus:  Model R-31 (2 disk) with K88"},
+    {1, " Apparatus:  Torsion Bar Model R-31 (3 disk)",
+     " Apparatus:  Model R-31 (3 disk) with K88"},
+    {2, " Apparatus:  Torsion Bar Model R-31 (2 disk)",
+     " Apparatus:  Model R-31 (2 disk) with K88"},
     {3, " Apparatus:  Linear Inertia Model R-32", " Apparatus:  Model R-32 with K88"},
     {4, " Apparatus:  Pendulum Model R-34", " Apparatus:  Pendulum Model R-34"},
     {6, " Apparatus:  Industrial Emulator Model R-33", " Apparatus:  Model R-33 with K88"},
@@ -94,10 +96,10 @@ std::string TrajectoryTitle(const ExperimentConfiguration& config) {
 }
 
 std::string Trajectory2Title(const ExperimentConfiguration& config) {
-  static const char* const kTitles[] = {
-      "Closed Loop Impulse",   "Closed Loop Step",       "Closed Loop Ramp",
-      "Closed Loop Parabolic", "Closed Loop Cubic",      "Closed Loop Sinusoidal",
-      "Closed Loop Sine Sweep", "User Defined"};
+  static const char* const kTitles[] = {"Closed Loop Impulse",    "Closed Loop Step",
+                                        "Closed Loop Ramp",       "Closed Loop Parabolic",
+                                        "Closed Loop Cubic",      "Closed Loop Sinusoidal",
+                                        "Closed Loop Sine Sweep", "User Defined"};
   const int type = config.Trajectory2Type;
   return type >= 0 && type <= 7 ? kTitles[type] : "";
 }

@@ -137,14 +137,10 @@ TEST_F(ChecksTest, UserUnitsConvertShowAndInvert) {
     const char* shown;
   };
   const Case cases[] = {
-      {"counts", 2000, 0, "2000"},
-      {"inches", 2, 3, "2.000"},
-      {"cm", 5.08, 3, "5.080"},
-      {"mm", 50.8, 2, "50.80"},
-      {"degrees", 720, 3, "720.000"},
-      {"radians", 12.566370614, 4, "12.5664"},
-      {"furlongs", 2000, 0, "2000"},
-      {"MM", 2000, 0, "2000"},
+      {"counts", 2000, 0, "2000"},    {"inches", 2, 3, "2.000"},
+      {"cm", 5.08, 3, "5.080"},       {"mm", 50.8, 2, "50.80"},
+      {"degrees", 720, 3, "720.000"}, {"radians", 12.566370614, 4, "12.5664"},
+      {"furlongs", 2000, 0, "2000"},  {"MM", 2000, 0, "2000"},
   };
   ExperimentConfiguration& c = program_.Config;
   c.UnitsScaleFactor = 1000;

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -160,7 +160,8 @@ TEST_F(ConfigurationFileTest, LoadRulesForValuesKeysAndTexts) {
        [](auto& c) { return c.Trajectory1.User.DataSplined == 0; }},
       {"missing TrajectoryType", "", [](auto& c) { return c.TrajectoryType == 2; }},
       {"missing GatherPeriod", "", [](auto& c) { return c.GatherPeriod == 1; }},
-      {"missing EndFrequency", "", [](auto& c) { return c.Trajectory2.SineSweep.EndFrequency == 10; }},
+      {"missing EndFrequency", "",
+       [](auto& c) { return c.Trajectory2.SineSweep.EndFrequency == 10; }},
       {"missing Feedback Channel", "",
        [](auto& c) { return c.GeneralContinuous.FeedbackChannelF == 1; }},
       {"names without case", "[general]\nTRAJECTORYTYPE=  5  \n",
@@ -250,18 +251,12 @@ TEST_F(ConfigurationFileTest, CountsPerUnitComeFromTheCardAndOnlyFromAFreshReply
 TEST_F(ConfigurationFileTest, FilesThatAreNoSettingsFilesGiveTheDefaults) {
   std::string binary;
   for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 131 + 7) % 256));
-  std::string big;
-  for (int line = 0; big.size() < 10 * 1024 * 1024; ++line) {
-    big += (line % 50 == 0 ? "[General]" : "Key" + std::to_string(line) + "=") +
-           std::string(5000, static_cast<char>('a' + line % 26)) + "\r\n";
-  }
   struct Case {
     const char* what;
     std::string bytes;
   };
   const Case cases[] = {
       {"binary bytes", binary},
-      {"10 MB of long lines", big},
       {"lines without =", "[General]\nTrajectoryType 5\nGatherPeriod\n"},
   };
   for (const Case& c : cases) {
@@ -280,7 +275,8 @@ TEST_F(ConfigurationFileTest, FilesThatAreNoSettingsFilesGiveTheDefaults) {
   LoadConfiguration(program_, "open.cfg");
   EXPECT_EQ(program_.Config.TrajectoryType, 5);
   // Duplicate keys: the first one counts.
-  WriteBytes(dir_ / "twice.cfg", "[General]\nGatherPeriod=3\nGatherPeriod=4\n[General]\nGatherPeriod=5\n");
+  WriteBytes(dir_ / "twice.cfg",
+             "[General]\nGatherPeriod=3\nGatherPeriod=4\n[General]\nGatherPeriod=5\n");
   LoadConfiguration(program_, "twice.cfg");
   EXPECT_EQ(program_.Config.GatherPeriod, 3);
   // A folder in place of the file: defaults on load, nothing written on save.
@@ -292,6 +288,26 @@ TEST_F(ConfigurationFileTest, FilesThatAreNoSettingsFilesGiveTheDefaults) {
   SaveConfiguration(program_);
   EXPECT_TRUE(fs::is_directory(dir_ / "folder.cfg"));
   EXPECT_EQ(windows_.frame_captions.back(), kTitle + "- folder.cfg");
+  EXPECT_EQ(boxes_.count(), 0u);
+}
+
+// Long lines everywhere, the keys' own among them: every text keeps its
+// first 79 characters and nothing is read past the value buffer.
+TEST_F(ConfigurationFileTest, ATenMegabyteFileOfLongLinesLoadsWithoutOverrun) {
+  std::string big;
+  for (int line = 0; big.size() < 10 * 1024 * 1024; ++line) {
+    const char* key = line % 3 == 0 ? "Filename=" : line % 3 == 1 ? "UserUnits=" : "Junk=";
+    big += (line % 50 == 0 ? "[General]\r\n" : "") + std::string(key) +
+           std::string(5000, static_cast<char>('a' + line % 26)) + "\r\n";
+  }
+  WriteBytes(dir_ / "big.cfg", big);
+  SetDefaultConfiguration(program_);
+  LoadConfiguration(program_, "big.cfg");
+  EXPECT_EQ(program_.Config.Filename, std::string(79, 'a'));
+  EXPECT_EQ(program_.Config.UserUnits, std::string(79, 'b'));
+  EXPECT_EQ(program_.Config.TrajectoryType, 2);
+  EXPECT_EQ(program_.Config.GatherPeriod, 1);
+  EXPECT_EQ(program_.Config.Trajectory1.Step.StepReps, 1);
   EXPECT_EQ(boxes_.count(), 0u);
 }
 

@@ -59,13 +59,20 @@ TEST_F(NamesTest, TrajectoryTitlesByTypeAndLoopChoice) {
     const char* title;
   };
   const Case cases[] = {
-      {0, 1, "Open Loop Impulse"},     {0, 0, "Closed Loop Impulse"},
-      {1, 1, "Open Loop Step"},        {1, 2, "Closed Loop Step"},
-      {2, 1, "Closed Loop Ramp"},      {3, 1, "Closed Loop Parabolic"},
-      {4, 1, "Closed Loop Cubic"},     {5, 1, "Open Loop Sinusoidal"},
-      {5, 2, "Closed Loop Sinusoidal"}, {6, 1, "Open Loop Sine Sweep"},
-      {6, -1, "Closed Loop Sine Sweep"}, {7, 1, "User Defined"},
-      {8, 1, ""},                      {-1, 1, ""},
+      {0, 1, "Open Loop Impulse"},
+      {0, 0, "Closed Loop Impulse"},
+      {1, 1, "Open Loop Step"},
+      {1, 2, "Closed Loop Step"},
+      {2, 1, "Closed Loop Ramp"},
+      {3, 1, "Closed Loop Parabolic"},
+      {4, 1, "Closed Loop Cubic"},
+      {5, 1, "Open Loop Sinusoidal"},
+      {5, 2, "Closed Loop Sinusoidal"},
+      {6, 1, "Open Loop Sine Sweep"},
+      {6, -1, "Closed Loop Sine Sweep"},
+      {7, 1, "User Defined"},
+      {8, 1, ""},
+      {-1, 1, ""},
   };
   ExperimentConfiguration& c = program_.Config;
   for (const Case& k : cases) {
@@ -84,9 +91,9 @@ TEST_F(NamesTest, TrajectoryTitlesByTypeAndLoopChoice) {
   EXPECT_EQ(TrajectoryTitle(c), "Closed Loop Sinusoidal");
 
   // Trajectory 2 is always closed loop.
-  const char* const titles2[] = {"Closed Loop Impulse",   "Closed Loop Step",
-                                 "Closed Loop Ramp",      "Closed Loop Parabolic",
-                                 "Closed Loop Cubic",     "Closed Loop Sinusoidal",
+  const char* const titles2[] = {"Closed Loop Impulse",    "Closed Loop Step",
+                                 "Closed Loop Ramp",       "Closed Loop Parabolic",
+                                 "Closed Loop Cubic",      "Closed Loop Sinusoidal",
                                  "Closed Loop Sine Sweep", "User Defined"};
   c.Trajectory2.Step.StepType = c.Trajectory2.Sine.SineType = 1;
   c.Trajectory2.SineSweep.SineType = 1;
@@ -128,7 +135,9 @@ TEST_F(NamesTest, EveryListedNameLeadsBackToItsCode) {
     for (int bit = 0; bit < 32; ++bit) {
       const int32_t code = static_cast<int32_t>(1u << bit);
       const std::string name = GatherSourceName(program_, code);
-      if (!name.empty()) EXPECT_EQ(GatherSourceMask(name), code) << name;
+      if (!name.empty()) {
+        EXPECT_EQ(GatherSourceMask(name), code) << name;
+      }
     }
   }
   EXPECT_EQ(GatherSourceMask("Sensor 2 Velocity"), 0x400);

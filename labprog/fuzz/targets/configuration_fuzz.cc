@@ -21,11 +21,41 @@ const int kFuzzGeneratedInputs = 300;
 
 std::vector<std::uint8_t> FuzzGenerate(std::mt19937& random) {
   static const char* const kPieces[] = {
-      "[General]", "[User Trajectory]", "[MagLev]", "[Step Trajectory]", "[PID Discrete",
-      "Ts=", "StepReps=", "Filename=", "UserUnits=", "GatherPeriod=", "Apparatus=",
-      "WhatToGather=", "SensorMode=", "Feedback Channel=", "S7=", "&H", "&O", "1E400",
-      "99999", "-32769", "2.5", "3.5", "abc", " ", "\t", "\r\n", "\n", "=", "\"", "'", ";",
-      "1D-3", ".5", "-", "00000000000000000000000000000000000000000000000000000000000000000000"};
+      "[General]",
+      "[User Trajectory]",
+      "[MagLev]",
+      "[Step Trajectory]",
+      "[PID Discrete",
+      "Ts=",
+      "StepReps=",
+      "Filename=",
+      "UserUnits=",
+      "GatherPeriod=",
+      "Apparatus=",
+      "WhatToGather=",
+      "SensorMode=",
+      "Feedback Channel=",
+      "S7=",
+      "&H",
+      "&O",
+      "1E400",
+      "99999",
+      "-32769",
+      "2.5",
+      "3.5",
+      "abc",
+      " ",
+      "\t",
+      "\r\n",
+      "\n",
+      "=",
+      "\"",
+      "'",
+      ";",
+      "1D-3",
+      ".5",
+      "-",
+      "00000000000000000000000000000000000000000000000000000000000000000000"};
   std::vector<std::uint8_t> bytes;
   const size_t pieces = random() % 80;
   for (size_t i = 0; i < pieces; ++i) {
@@ -47,8 +77,8 @@ namespace {
 const std::string& Scratch() {
   static const std::string path = [] {
     const char* tmp = std::getenv("TMPDIR");
-    std::string base = std::string(tmp != nullptr ? tmp : "/tmp") + "/labprog_fuzz_" +
-                       std::to_string(getpid());
+    std::string base =
+        std::string(tmp != nullptr ? tmp : "/tmp") + "/labprog_fuzz_" + std::to_string(getpid());
     std::filesystem::create_directories(base);
     ::setenv("ZIMO_HOME", base.c_str(), 1);
     static zimo::platform::MessageRecorder boxes;
@@ -83,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (text->size() > 79) std::abort();
   }
   if (c.UnitsScaleFactor != 1.0f || c.ApparatusCode != 6) std::abort();
-  if (windows.frame_captions.size() != 1 || windows.frame_captions[0].find(path) == std::string::npos) {
+  if (windows.frame_captions.size() != 1 ||
+      windows.frame_captions[0].find(path) == std::string::npos) {
     std::abort();
   }
   if (!link.sent.empty()) std::abort();  // offline: nothing reaches a card

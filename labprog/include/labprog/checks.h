@@ -24,7 +24,7 @@ bool CheckValueInRange(LabProgram& program, float value, float limit, int kind);
 
 // The leading number of `text` must lie within [low, high]; `name` says
 // what the number is ("Segment time").
-bool CheckTextBounds(LabProgram& program, std::string_view text, const std::string& name,
-                     float low, float high);
+bool CheckTextBounds(LabProgram& program, std::string_view text, const std::string& name, float low,
+                     float high);
 
 }  // namespace zimo::labprog

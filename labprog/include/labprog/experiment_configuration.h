@@ -65,10 +65,10 @@ struct TrajectoryParameters {
   } Sine;
   struct SineSweep {
     int16_t SineType = 0;
-    int16_t SweepMode = 0;       // 1 linear, 2 logarithmic
-    float SineSizeClosed = 0;    // counts
-    float SineSizeOpen = 0;      // volts
-    float SweepTime = 0;         // seconds
+    int16_t SweepMode = 0;     // 1 linear, 2 logarithmic
+    float SineSizeClosed = 0;  // counts
+    float SineSizeOpen = 0;    // volts
+    float SweepTime = 0;       // seconds
     float StartFrequency = 0;
     float EndFrequency = 0;
   } SineSweep;
@@ -139,13 +139,13 @@ struct GeneralContinuousSet {
 
 struct ExperimentConfiguration {
   // General settings.
-  std::string Filename;      // where a save writes
+  std::string Filename;        // where a save writes
   float UnitsScaleFactor = 0;  // encoder counts per user unit, from the card
   int16_t ApparatusCode = 0;   // the connected plant (names.h)
-  std::string UserUnits;     // "counts", "inches", "cm", "mm", "degrees", "radians"
-  double Ts = 0;             // sample period, seconds
+  std::string UserUnits;       // "counts", "inches", "cm", "mm", "degrees", "radians"
+  double Ts = 0;               // sample period, seconds
   int16_t ControlAlgorithm = 0;
-  int16_t TrajectoryType = 0;   // 0 impulse ... 7 user defined
+  int16_t TrajectoryType = 0;  // 0 impulse ... 7 user defined
   int16_t Trajectory2Type = 0;
   int16_t DisturbanceType = 0;  // 1 viscous ... 5 user defined
   int16_t ExecuteOptions = 0;   // 2 viscous friction, 4 programmed disturbance
@@ -164,7 +164,7 @@ struct ExperimentConfiguration {
   DisturbanceParameters Disturbance;
 
   // Gathering, plotting and the auxiliary analog outputs.
-  int32_t WhatToGather = 0;  // gather channel bits 0x1..0x800
+  int32_t WhatToGather = 0;    // gather channel bits 0x1..0x800
   int32_t WhatToPlotLeft = 0;  // sums of plot signal codes
   int32_t WhatToPlotRight = 0;
   int32_t WhatToPlotLeftRealTime = 0;

@@ -14,9 +14,9 @@ namespace zimo::labprog {
 
 // Captions of the status window's panels for the connected plant.
 struct StatusPanelCaptions {
-  std::string Cmd;     // the command panel
-  std::string Pos[3];  // position panels 0 to 2
-  std::string FE[3];   // following-error panels 0 to 2
+  std::string Cmd;                        // the command panel
+  std::string Pos[3];                     // position panels 0 to 2
+  std::string FE[3];                      // following-error panels 0 to 2
   bool SensorCalibrationEnabled = false;  // the frame's sensor calibration item
   bool operator==(const StatusPanelCaptions&) const = default;
 };

@@ -10,6 +10,9 @@
 namespace zimo::labprog {
 namespace {
 
+// A maximum as a Single; beyond the largest one it bounds nothing.
+float Maximum(double value) { return ui::CSng(value).value_or(value < 0 ? -INFINITY : INFINITY); }
+
 // Beeps, shows the box and keeps its answer where the windows keep it.
 void Refuse(LabProgram& program, const std::string& text, const char* title) {
   program.Windows.Beep();
@@ -23,7 +26,7 @@ std::optional<float> CardLimit(LabProgram& program, float limit) {
   std::optional<int32_t> number = ui::CLng(std::fabs(limit));
   if (!number) return std::nullopt;
   program.Link.SendControllerCommand(program.Link.ReplyText, "P" + ui::CStr(*number));
-  return static_cast<float>(ui::Val(program.Link.ReplyText));
+  return Maximum(ui::Val(program.Link.ReplyText));
 }
 
 }  // namespace
@@ -39,14 +42,14 @@ bool CheckValueInRange(LabProgram& program, float value, float limit, int kind) 
       break;
     case 2:
       if ((maximum = CardLimit(program, limit))) {
-        *maximum = static_cast<float>(CountsToUserUnits(program.Config, *maximum));
+        *maximum = Maximum(CountsToUserUnits(program.Config, *maximum));
       }
       break;
     case 3:
       maximum = 32767.0f;
       break;
     case 4:
-      maximum = static_cast<float>(CountsToUserUnits(program.Config, limit));
+      maximum = Maximum(CountsToUserUnits(program.Config, limit));
       break;
     case 5:
       maximum = limit;

@@ -1,6 +1,5 @@
 #include "labprog/configuration_file.h"
 
-#include <cfloat>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -45,9 +44,7 @@ void Store(const ConfigurationKey& row, const std::string& text) {
       if (auto v = ui::CLng(value)) *static_cast<int32_t*>(row.field) = *v;
       break;
     case Width::kSingle:
-      if (std::isfinite(value) && std::fabs(value) <= FLT_MAX) {
-        *static_cast<float*>(row.field) = static_cast<float>(value);
-      }
+      if (auto v = ui::CSng(value)) *static_cast<float*>(row.field) = *v;
       break;
     case Width::kDouble:
       if (std::isfinite(value)) *static_cast<double*>(row.field) = value;

@@ -1,6 +1,6 @@
 #include "labprog/experiment_configuration.h"
 
-#include <cmath>
+#include <optional>
 #include <string>
 
 #include "labprog/command_path.h"
@@ -14,9 +14,8 @@ float CountsPerUnitFromCard(CommandPath& link) {
   // reply text may still hold an older answer, which is no count.
   std::string reply;
   link.SendControllerCommand(reply, "P1001");
-  const double value = ui::Val(reply);
-  const float counts = static_cast<float>(value);
-  return std::isfinite(counts) && counts > 0 ? counts : 1.0f;
+  const std::optional<float> counts = ui::CSng(ui::Val(reply));
+  return counts && *counts > 0 ? *counts : 1.0f;
 }
 
 void SetDefaultConfiguration(LabProgram& program) {

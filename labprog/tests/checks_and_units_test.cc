@@ -86,6 +86,11 @@ TEST_F(ChecksTest, CardLimitsAreAskedForOnline) {
   EXPECT_FALSE(CheckValueInRange(program_, 10.5f, 21, 1));
   ExpectRefused("This value must be between 0 and 10.", "Invalid Number");
   Reset();
+  // A number beyond any Single bounds nothing.
+  link_.replies["P57"] = "1E99";
+  EXPECT_TRUE(CheckValueInRange(program_, 3e38f, 57, 0));
+  EXPECT_EQ(boxes_.count(), 0u);
+  link_.sent.clear();
   // Kind 2: counts in user units.
   program_.Config.UserUnits = "mm";
   program_.Config.UnitsScaleFactor = 1000;

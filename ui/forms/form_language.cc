@@ -205,6 +205,11 @@ std::string Format(double value, std::string_view pattern) {
   return out;
 }
 
+std::optional<float> CSng(double value) {
+  if (!(std::fabs(value) <= std::numeric_limits<float>::max())) return std::nullopt;
+  return static_cast<float>(value);
+}
+
 std::optional<int16_t> CInt(double value) {
   double r = std::nearbyint(value);
   if (!(r >= -32768.0 && r <= 32767.0)) return std::nullopt;

@@ -138,6 +138,11 @@ TEST(WholeNumberTest, RoundsHalvesToEvenAndReportsOverflow) {
   EXPECT_EQ(CLng(-2147483648.0), -2147483647 - 1);
   EXPECT_EQ(CLng(2147483647.5), std::nullopt);
   EXPECT_EQ(CLng(3e10), std::nullopt);
+  EXPECT_EQ(CSng(2.5), 2.5f);
+  EXPECT_EQ(CSng(-3.4e38), -3.4e38f);
+  EXPECT_EQ(CSng(1e39), std::nullopt);
+  EXPECT_EQ(CSng(-1e39), std::nullopt);
+  EXPECT_EQ(CSng(NAN), std::nullopt);
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 //    only a significant one; a pattern with a point keeps it even without
 //    decimals ("10."); the value is rounded at the last place, halves away
 //    from zero, on its 15-digit decimal form.
+//  * CSng: the nearest Single; nothing when the magnitude is beyond the
+//    largest Single (or the value is not a number).
 //  * CInt / CLng: rounded to the nearest whole number, halves to the even
 //    neighbour; nothing (instead of a wrapped value) when the result does
 //    not fit 16 or 32 bits.
@@ -48,6 +50,7 @@ inline std::string CStr(int16_t value) { return CStr(static_cast<int64_t>(value)
 // `value` written with a pattern of '#', '0' and at most one '.'.
 std::string Format(double value, std::string_view pattern);
 
+std::optional<float> CSng(double value);
 std::optional<int16_t> CInt(double value);
 std::optional<int32_t> CLng(double value);
 

@@ -77,12 +77,13 @@ std::string Written(const ConfigurationKey& row) {
 }  // namespace
 
 void LoadConfiguration(LabProgram& program, const std::string& file_name) {
-  const std::string path = FileNameForProfile(file_name);
+  // The file is read once; every key then comes from that one state of it.
+  const platform::ProfileReader file(FileNameForProfile(file_name).c_str());
   for (const ConfigurationKey& row : ConfigurationKeys(program.Config)) {
     if (row.load_default == nullptr) continue;
     char buffer[kValueBuffer];
-    uint32_t n = platform::GetPrivateProfileStringA(row.section, row.key.c_str(), row.load_default,
-                                                    buffer, kValueBuffer, path.c_str());
+    uint32_t n =
+        file.GetString(row.section, row.key.c_str(), row.load_default, buffer, kValueBuffer);
     Store(row, std::string(buffer, n));
   }
   // The file's own counts per unit never survive: the card's count does.

@@ -17,7 +17,7 @@
 
 namespace zimo::testing {
 
-const int kFuzzGeneratedInputs = 300;
+const int kFuzzGeneratedInputs = 1000;
 
 std::vector<std::uint8_t> FuzzGenerate(std::mt19937& random) {
   static const char* const kPieces[] = {

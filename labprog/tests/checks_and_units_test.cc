@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "labprog/checks.h"
 #include "labprog/units.h"
@@ -13,10 +15,25 @@
 namespace zimo::labprog {
 namespace {
 
+// Records each box, and where it came among the beeps.
+class OrderedBoxes : public platform::MessageService {
+ public:
+  OrderedBoxes(platform::MessageRecorder& boxes, std::vector<std::string>& events)
+      : boxes_(boxes), events_(events) {}
+  int Show(std::string_view text, std::string_view caption, uint32_t flags) override {
+    events_.push_back("box");
+    return boxes_.Show(text, caption, flags);
+  }
+
+ private:
+  platform::MessageRecorder& boxes_;
+  std::vector<std::string>& events_;
+};
+
 class ChecksTest : public ::testing::Test {
  protected:
   ChecksTest() {
-    platform::SetMessageService(&boxes_);
+    platform::SetMessageService(&ordered_);
     program_.Config.UserUnits = "counts";
     program_.Config.UnitsScaleFactor = 1;
   }
@@ -28,12 +45,13 @@ class ChecksTest : public ::testing::Test {
     EXPECT_EQ(boxes_.last()->text, text);
     EXPECT_EQ(boxes_.last()->caption, title);
     EXPECT_EQ(boxes_.last()->flags, platform::kMbOk | platform::kMbIconError);
-    EXPECT_EQ(windows_.beeps, 1);
+    EXPECT_EQ(windows_.events, std::vector<std::string>({"beep", "box"}));
     EXPECT_EQ(link_.LastLinkStatus, platform::kIdOk);
   }
   void Reset() {
     boxes_.Clear();
     windows_.beeps = 0;
+    windows_.events.clear();
     link_.LastLinkStatus = 0;
     link_.sent.clear();
   }
@@ -42,6 +60,7 @@ class ChecksTest : public ::testing::Test {
   testing::RecordingCommandPath link_;
   testing::RecordingShellWindows windows_;
   LabProgram program_{link_, windows_};
+  OrderedBoxes ordered_{boxes_, windows_.events};
 };
 
 TEST_F(ChecksTest, FixedLimitsAcceptTheRangeAndRefuseWithTheMaximumShown) {

@@ -302,13 +302,20 @@ std::filesystem::path ProfilePath(std::string_view file_name) {
   return ToHostPath(file_name);
 }
 
-uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* default_text,
-                                  char* buffer, uint32_t size, const char* file_name) {
-  if (buffer == nullptr || size == 0) return 0;
-  std::vector<std::string> lines;
+namespace {
+
+// The lines of a named profile file; none for a missing name or file.
+std::vector<std::string> LinesOf(const char* file_name) {
   if (file_name != nullptr && *file_name != '\0') {
-    if (auto loaded = Load(ProfilePath(file_name))) lines = std::move(*loaded);
+    if (auto loaded = Load(ProfilePath(file_name))) return std::move(*loaded);
   }
+  return {};
+}
+
+// GetPrivateProfileStringA over lines already read.
+uint32_t ReadFromLines(const std::vector<std::string>& lines, const char* section, const char* key,
+                       const char* default_text, char* buffer, uint32_t size) {
+  if (buffer == nullptr || size == 0) return 0;
   if (section == nullptr) {
     std::vector<std::string> names;
     for (const std::string& raw : lines) {
@@ -327,6 +334,21 @@ uint32_t GetPrivateProfileStringA(const char* section, const char* key, const ch
     if (SameName(l.name, Trim(key))) return CopyValue(StripQuotes(l.value), buffer, size);
   }
   return CopyValue(DefaultText(default_text), buffer, size);
+}
+
+}  // namespace
+
+uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* default_text,
+                                  char* buffer, uint32_t size, const char* file_name) {
+  if (buffer == nullptr || size == 0) return 0;
+  return ReadFromLines(LinesOf(file_name), section, key, default_text, buffer, size);
+}
+
+ProfileReader::ProfileReader(const char* file_name) : lines_(LinesOf(file_name)) {}
+
+uint32_t ProfileReader::GetString(const char* section, const char* key, const char* default_text,
+                                  char* buffer, uint32_t size) const {
+  return ReadFromLines(lines_, section, key, default_text, buffer, size);
 }
 
 uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key,

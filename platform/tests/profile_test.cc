@@ -76,6 +76,7 @@ TEST_F(ProfileTest, ReadsValuesByWindowsRules) {
       {"General", "Missing", "default", 4, "def", 3},
       {"General", "Name", "d", 1, "", 0},
   };
+  const ProfileReader reader("test.ini");  // the file read once answers the same
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.section) + "/" + c.key);
     char buf[128];
@@ -84,10 +85,26 @@ TEST_F(ProfileTest, ReadsValuesByWindowsRules) {
         GetPrivateProfileStringA(c.section, c.key, c.default_text, buf, c.size, "test.ini");
     EXPECT_EQ(n, c.result);
     EXPECT_EQ(std::string(buf), c.expected);
+    std::memset(buf, 'X', sizeof buf);
+    EXPECT_EQ(reader.GetString(c.section, c.key, c.default_text, buf, c.size), c.result);
+    EXPECT_EQ(std::string(buf), c.expected);
   }
   char untouched = 'X';
   EXPECT_EQ(GetPrivateProfileStringA("General", "Name", "d", &untouched, 0, "TEST.INI"), 0u);
   EXPECT_EQ(untouched, 'X');
+}
+
+TEST_F(ProfileTest, AReaderKeepsTheFileAsItWasWhenRead) {
+  const ProfileReader reader("TEST.INI");
+  ASSERT_TRUE(WritePrivateProfileStringA("General", "Count", "43", "TEST.INI"));
+  char buf[16];
+  EXPECT_EQ(reader.GetString("General", "Count", "d", buf, sizeof buf), 2u);
+  EXPECT_STREQ(buf, "42");
+  EXPECT_EQ(GetPrivateProfileStringA("General", "Count", "d", buf, sizeof buf, "TEST.INI"), 2u);
+  EXPECT_STREQ(buf, "43");
+  const ProfileReader missing("NOSUCH.INI");
+  EXPECT_EQ(missing.GetString("General", "Count", "7", buf, sizeof buf), 1u);
+  EXPECT_STREQ(buf, "7");
 }
 
 TEST_F(ProfileTest, ListsSectionsAndKeysAsDoubleNulLists) {

@@ -33,11 +33,26 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zimo::platform {
 
 uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* default_text,
                                   char* buffer, uint32_t size, const char* file_name);
+// The file read once, for code that reads many keys of one file in a row (a
+// settings load): GetString answers exactly as GetPrivateProfileStringA did
+// at construction, without reading the file again, so every key comes from
+// the same state of the file even while another process writes it.
+class ProfileReader {
+ public:
+  explicit ProfileReader(const char* file_name);
+  uint32_t GetString(const char* section, const char* key, const char* default_text, char* buffer,
+                     uint32_t size) const;
+
+ private:
+  std::vector<std::string> lines_;
+};
+
 uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
                                   const char16_t* default_text, char16_t* buffer, uint32_t size,
                                   const char16_t* file_name);

@@ -1,0 +1,27 @@
+// The experiment's settings file (".cfg"): an INI file of 34 sections and
+// 377 keys, read and written one key at a time through the private-profile
+// calls. One table (configuration_keys.h) drives both directions.
+//
+// A name without a folder means the current directory. Numbers are written
+// in the forms' Str form without its blank (Ts and SensorMode keep the
+// blank); the reader takes every form Val reads. A whole number that does
+// not fit its field, or a number too large for its Single or Double, leaves
+// the field as it was.
+#pragma once
+
+#include <string>
+
+#include "labprog/lab_program.h"
+
+namespace zimo::labprog {
+
+// Reads every key (a missing one takes the table's default), asks the card
+// for its counts per unit, refreshes the status captions and names the file
+// in the frame caption.
+void LoadConfiguration(LabProgram& program, const std::string& file_name);
+// Writes every key to the file named by Config.Filename ("default.cfg" when
+// empty) and names it in the frame caption. A file that cannot be written
+// fails key by key without a message.
+void SaveConfiguration(LabProgram& program);
+
+}  // namespace zimo::labprog

@@ -4,11 +4,20 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "corvan/internal/device_user_handle.h"
 #include "corvan/internal/shared_table.h"
 
 namespace zimo::corvan {
+
+// Serialises, within a process, everything that places or moves something
+// in the area: variable background registration, removal, change and
+// reads, and the write buffer's hand-over.
+inline std::mutex& VariableAreaMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
 
 // The lowest word in use of the variable area, as a word offset from DPR
 // word 0 (kept to 16 bits).

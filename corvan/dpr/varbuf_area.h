@@ -13,10 +13,11 @@ namespace zimo::corvan {
 
 // Serialises, within a process, everything that places or moves something
 // in the area: variable background registration, removal, change and
-// reads, and the write buffer's hand-over.
+// reads, and the write buffer's hand-over. It lives to the end of the
+// process: the library's end at exit gives up the users under it.
 inline std::mutex& VariableAreaMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
 }
 
 // The lowest word in use of the variable area, as a word offset from DPR

@@ -724,7 +724,7 @@ TEST(VarBufProcessTest, SecondProcessIsRefusedWhileTheFirstHoldsUsers) {
 // record; they are dropped once it is gone, by whatever comes next: this
 // process's registration (which then starts from the area's top), its
 // ring (placed at the top), or another open of the device.
-class VarBufKilledOwnerTest : public ::testing::Test {
+class VarBufOwnerGoneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     rig_ = std::make_unique<DprCardRig>(RigOptions{Link::kPci, false, ""});
@@ -777,12 +777,12 @@ class VarBufKilledOwnerTest : public ::testing::Test {
   std::uint32_t top_ = 0;
 };
 
-TEST_F(VarBufKilledOwnerTest, ARegistrationDropsThem) {
+TEST_F(VarBufOwnerGoneTest, ARegistrationDropsThem) {
   ASSERT_NO_FATAL_FAILURE(KillAnOwner());
   RegisterAndRead(top_ - 4);
 }
 
-TEST_F(VarBufKilledOwnerTest, ARingDropsThem) {
+TEST_F(VarBufOwnerGoneTest, ARingDropsThem) {
   ASSERT_NO_FATAL_FAILURE(KillAnOwner());
   rig_->block().RotBufSize[0] = 20;
   ASSERT_EQ(ZimoDPRRotBufInit(0, 0), 0);
@@ -792,7 +792,7 @@ TEST_F(VarBufKilledOwnerTest, ARingDropsThem) {
   RegisterAndRead(top_ - 20 - 4);
 }
 
-TEST_F(VarBufKilledOwnerTest, AnOpenDropsThem) {
+TEST_F(VarBufOwnerGoneTest, AnOpenDropsThem) {
   ASSERT_NO_FATAL_FAILURE(KillAnOwner());
   ASSERT_EQ(OpenZimoDevice(0), 1);
   EXPECT_EQ(rig_->block().VbgUserCount, 0);
@@ -803,7 +803,32 @@ TEST_F(VarBufKilledOwnerTest, AnOpenDropsThem) {
   RegisterAndRead(top_ - 4);
 }
 
-// Run by the test above in a process of its own: registers two users
+// A process that ends without closing the device gives its users up at
+// its end, as a close does.
+TEST_F(VarBufOwnerGoneTest, AnEndWithoutACloseGivesThemUp) {
+  auto child = platform::Spawn({testing::SelfPath(),
+                                "--gtest_filter=VarBufSecondProcess.DISABLED_RegistersAndEnds",
+                                "--gtest_also_run_disabled_tests"});
+  ASSERT_TRUE(child.ok()) << child.status().ToString();
+  auto code = child->Wait(std::chrono::seconds(120));
+  ASSERT_TRUE(code.ok());
+  ASSERT_EQ(*code, 0);
+  EXPECT_EQ(rig_->block().VbgUserCount, 0);
+  EXPECT_EQ(rig_->block().VbgInUse, 0);
+  EXPECT_EQ(rig_->block().VbgNextFree, top_);
+  EXPECT_EQ(EntryCount(), 0);
+}
+
+// Run by the test above in a process of its own: registers a user and
+// ends with the device still open.
+TEST(VarBufSecondProcess, DISABLED_RegistersAndEnds) {
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  const std::uint32_t address = 0x200;
+  ASSERT_EQ(ZimoDPRVarBufInit(0, 1, &address), 1);
+  ASSERT_EQ(App().Block(0)->VbgUserCount, 1);
+}
+
+// Run by the tests above in a process of its own: registers two users
 // (three entries) and waits to be killed.
 TEST(VarBufSecondProcess, DISABLED_RegistersAndWaits) {
   ASSERT_EQ(OpenZimoDevice(0), 1);

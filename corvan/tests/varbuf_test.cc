@@ -566,10 +566,10 @@ class VarBufRunningCardTest : public ::testing::TestWithParam<bool> {
       std::this_thread::sleep_for(std::chrono::microseconds(500));
     });
     running_ = true;
-    clock_ = std::thread([this, &card] {
+    clock_ = std::thread([this, clocked = &card] {
       while (running_) {
         paused_ = false;
-        card.AdvanceServo(1);
+        clocked->AdvanceServo(1);
         std::this_thread::sleep_for(std::chrono::microseconds(50));
       }
     });
@@ -610,7 +610,8 @@ class VarBufRunningCardTest : public ::testing::TestWithParam<bool> {
     std::vector<std::int32_t> expected;
     for (const Entry& e : list) {
       if (e.pair) {
-        expected.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(e.value) & 0xFFFFFF));
+        expected.push_back(
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(e.value) & 0xFFFFFF));
         expected.push_back(e.value < 0 ? -1 : 0);
       } else {
         expected.push_back(e.value);
@@ -638,22 +639,24 @@ TEST_P(VarBufRunningCardTest, ListsMoveWhileTheCardCopies) {
   const std::uint32_t card_base = spran ? 0x60000 : 0xD000;
   // Y:$300 + i holds 1000 + 7i, the pair at $400 + i -50000 - 3i.
   for (int i = 0; i < 8; ++i) {
-    ASSERT_NE(ZimoSendCommandA(0, ("wy$" + std::to_string(300 + i) + "," +
-                                   std::to_string(1000 + 7 * i)).c_str()),
-              0);
-    ASSERT_NE(ZimoSendCommandA(0, ("wl$" + std::to_string(400 + i) + "," +
-                                   std::to_string(-50000 - 3 * i)).c_str()),
-              0);
+    const std::string y_line = "wy$30" + std::to_string(i) + "," + std::to_string(1000 + 7 * i);
+    const std::string l_line = "wl$40" + std::to_string(i) + "," + std::to_string(-50000 - 3 * i);
+    ASSERT_NE(ZimoSendCommandA(0, y_line.c_str()), 0) << y_line;
+    ASSERT_NE(ZimoSendCommandA(0, l_line.c_str()), 0) << l_line;
   }
   auto y = [](int i) { return Entry{0x300u + static_cast<std::uint32_t>(i), false, 1000 + 7 * i}; };
-  auto l = [](int i) { return Entry{0x400u + static_cast<std::uint32_t>(i), true, -50000 - 3 * i}; };
+  auto l = [](int i) {
+    return Entry{0x400u + static_cast<std::uint32_t>(i), true, -50000 - 3 * i};
+  };
 
   // A ring of 40 words right above the area, full of a pattern.
   rig_->block().RotBufSize[0] = 40;
   ASSERT_EQ(ZimoDPRRotBufInit(0, 0), 0);
   const std::uint32_t ring = (rig_->block().VbgNextFree - card_base) * 4;
   std::vector<std::uint32_t> pattern(40);
-  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = 0xC0DE0000u + static_cast<std::uint32_t>(i);
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    pattern[i] = 0xC0DE0000u + static_cast<std::uint32_t>(i);
+  }
   ASSERT_NE(ZimoDPRSetMem(0, ring, 4 * 40, pattern.data()), nullptr);
   auto expect_ring = [&](const std::string& when) {
     std::vector<std::uint32_t> now(pattern.size());

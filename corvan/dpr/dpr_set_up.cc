@@ -7,6 +7,7 @@
 #include "corvan/internal/device_user_handle.h"
 #include "dpr/rotary_reset.h"
 #include "dpr/varbuf_count.h"
+#include "dpr/varbuf_owner.h"
 #include "link/device_open.h"
 #include "link/library_app.h"
 #include "link/variables.h"
@@ -26,6 +27,8 @@ void DprSetUp(int device, SharedDeviceBlock& block, DeviceConfigBlock& config) {
   ZimoDPRSetWriteBufferControl(device, 0);
   App().User(device)->DprBuffers.VbgUsers.fill(std::nullopt);
   block.VbgUserCount = 0;
+  block.VbgOwnerProcessId = 0;
+  block.VbgAreaTop = 0;
   std::uint32_t i24 = 0;
   if (block.SpranFlag != 0 && block.CardType == 8) {
     i24 = static_cast<std::uint32_t>(GetVariable32(LibraryCommandPath(), device, 'I', 24, 0));
@@ -41,7 +44,11 @@ extern "C" {
 
 std::int32_t OpenZimoDevice(std::uint32_t device) {
   using namespace zimo::corvan;
-  return OpenDevice(IndexFromDeviceNumber(device), DprSetUp) ? 1 : 0;
+  const int d = IndexFromDeviceNumber(device);
+  if (!OpenDevice(d, DprSetUp, ReleaseOwnUsers)) return 0;
+  // Users left by a process that has ended no longer keep this one out.
+  DropUsersOfEndedProcess(d);
+  return 1;
 }
 
 }  // extern "C"

@@ -20,6 +20,8 @@
 #include "dpr/rotary_parser.h"
 #include "dpr/rotary_reset.h"
 #include "dpr/rotary_staging.h"
+#include "dpr/varbuf_owner.h"
+#include "dpr/write_buffer.h"
 #include "drivers/zimo_ioctl.h"
 #include "link/driver_device.h"
 #include "link/library_app.h"
@@ -29,7 +31,6 @@ namespace zimo::corvan {
 namespace {
 
 constexpr int kStatusError = 0x8000;  // descriptor status bit 15
-constexpr int kWriteBufferPolls = 9999;
 // A text line the file feeders read at once, its line end included.
 constexpr std::size_t kLineLimit = 255;
 
@@ -204,13 +205,6 @@ int RingPut(int device, int count, const std::uint32_t* words, int n) {
 
 // --- Allocation ---------------------------------------------------------------
 
-bool WaitWriteBuffer(int device, const DprLayout& layout) {
-  for (int poll = 0; poll < kWriteBufferPolls; ++poll) {
-    if (ZimoDPRGetWord(Dev(device), layout.write_buffer_control) == 0) return true;
-  }
-  return false;
-}
-
 int Init(int device, int n) {
   if (!IsRealDevice(device) || n < 0 || n >= kRotaryDescriptors) return kRotRefused;
   if (RotaryHostMode(device)) {
@@ -218,6 +212,7 @@ int Init(int device, int n) {
     return 0;
   }
   if (!HasDpr(device)) return kRotRefused;
+  DropUsersOfEndedProcess(device);
   SharedDeviceBlock* block = MutableBlockOf(device);
   const DprLayout& layout = LayoutOf(*block);
   block->RotBufSize[n] &= 0xFFFE;
@@ -251,7 +246,7 @@ int Init(int device, int n) {
   } else {
     return kRotRefused;  // a ring between others cannot grow or shrink
   }
-  if (!WaitWriteBuffer(device, layout)) return kRotRefused;
+  if (!WaitForWriteBuffer(Dev(device), layout)) return kRotRefused;
 
   RotBufDescriptor d = old;
   d.HostIndex = 0;

@@ -14,9 +14,18 @@
 //
 // Users belong to the process that registered them; the counts and the DPR
 // words are shared. A process registers only while no other process holds
-// users, so no list ever moves under another process's descriptors. The
-// card is told the new list start while its entry count is 0, and gets
-// the count (and the ready-flag request) only after it.
+// users, so no list ever moves under another process's descriptors
+// (varbuf_owner.h: a close gives them up, a process that ended loses them).
+//
+// Moving lists. A copy the card has begun must never meet lists that are
+// moving: it would write the old lists' data over the new lists, or pair
+// a new count with an old start and write past the area. So the card's
+// service is stopped first (I55 = 0, when it runs: the card answers only
+// between copies), the entry count goes to 0, the lists are written, then
+// the new start, then the count (and the ready-flag request), and the
+// service is started again. A registration or change that takes room
+// below the area first waits until the card has taken the write buffer's
+// entries, which lie there.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -30,10 +39,14 @@
 #include "corvan/dpr_api.h"
 #include "corvan/internal/device_user_handle.h"
 #include "corvan/varbuf_api.h"
+#include "dpr/command_lock.h"
 #include "dpr/device_block.h"
 #include "dpr/dpr_map.h"
 #include "dpr/varbuf_area.h"
+#include "dpr/varbuf_owner.h"
+#include "dpr/write_buffer.h"
 #include "link/library_app.h"
+#include "link/variables.h"
 
 namespace zimo::corvan {
 namespace {
@@ -49,12 +62,6 @@ constexpr std::int16_t kErrorNoDpr = -28;
 constexpr std::int16_t kErrorUsers = -100;
 constexpr std::int16_t kErrorEntries = -101;
 constexpr std::int16_t kErrorNoRoom = 59;
-
-// Registration, removal, change and reads of one process never interleave.
-std::mutex& VbgMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
 
 // What one call works on.
 struct Vbg {
@@ -221,14 +228,46 @@ std::vector<int> HandlesInListOrder(const Vbg& v) {
   return handles;
 }
 
-// Hands the service back to the card after the lists moved: the entry
+// Gives the card its entries back after the lists moved: the entry
 // count, then (firmware with ready flags) the request for them, which the
-// card answers by clearing the handshake word.
-void Resume(const Vbg& v, int entries, bool wait_for_card) {
+// card answers by clearing the handshake word once its service runs.
+// True when the request was made.
+bool Resume(const Vbg& v, int entries) {
   WriteWord(v, v.layout->vbg_entry_count, static_cast<std::uint16_t>(entries));
-  if (entries == 0 || v.block->VbgEntryReadyMode != 1) return;
+  if (entries == 0 || v.block->VbgEntryReadyMode != 1) return false;
   WriteWord(v, v.layout->vbg_handshake, kReadyBitsRequest);
-  if (wait_for_card) WaitForHandshake(v);
+  return true;
+}
+
+// The card's service held off while lists move. When the card says its
+// service runs (I55 is 1) it is stopped, and started again by Restart (or
+// at the end of the scope). A card that does not answer is left as it is.
+class ServicePause {
+ public:
+  explicit ServicePause(const Vbg& v) : device_(v.device) {
+    const int d = IndexFromDeviceNumber(device_);
+    stopped_ = GetVariable32(LibraryCommandPath(), d, 'I', 55, 0) == 1;
+    if (stopped_) ZimoSendCommandA(device_, "i55=0");
+  }
+  ~ServicePause() { Restart(); }
+  ServicePause(const ServicePause&) = delete;
+  ServicePause& operator=(const ServicePause&) = delete;
+
+  void Restart() {
+    if (stopped_) ZimoSendCommandA(device_, "i55=1");
+    stopped_ = false;
+  }
+
+ private:
+  std::uint32_t device_;
+  bool stopped_ = false;
+};
+
+// Before lists take room below the area's lowest word (`new_start` below
+// `area_start`): the write buffer's entries that lie there must have been
+// taken by the card.
+bool RoomBelowIsFree(const Vbg& v, std::uint32_t new_start, std::uint32_t area_start) {
+  return new_start >= area_start || WaitForWriteBuffer(v.device, *v.layout);
 }
 
 // The card has nothing to refresh while lists move.
@@ -291,10 +330,12 @@ std::int32_t Register(const Vbg& v, std::uint16_t count, std::uint32_t* addresse
     if (!PlanExisting(v, h, &planned.back())) return Refuse(v, kErrorNoDpr);
   }
   planned.push_back(added);
+  if (!RoomBelowIsFree(v, new_start, area_start)) return Refuse(v, kErrorNoRoom);
 
+  ServicePause pause(v);
   Suspend(v);
   if (!PlaceUsers(v, new_start, planned)) {
-    Resume(v, old_entries, false);
+    Resume(v, old_entries);
     return Refuse(v, kErrorNoDpr);
   }
   Commit(v, planned);
@@ -305,7 +346,9 @@ std::int32_t Register(const Vbg& v, std::uint16_t count, std::uint32_t* addresse
   // The start first, while the card has no entries: the count it then
   // gets describes lists that already lie where the start points.
   WriteWord(v, v.layout->vbg_start_address, CardStart(v, new_start));
-  Resume(v, old_entries + count, false);
+  Resume(v, old_entries + count);
+  pause.Restart();
+  HoldVbgUsers(*v.block);
   v.block->VbgNextFree = v.block->DprCardBase + new_start;
   v.block->VbgUserCount = static_cast<std::uint16_t>(v.block->VbgUserCount + 1);
   v.block->VbgInUse = 1;
@@ -345,20 +388,25 @@ std::int32_t Relayout(const Vbg& v, int handle, const Planned* changed) {
   std::vector<Planned> planned;
   if (!PlanOthers(v, handle, &planned)) return Refuse(v, kErrorNoDpr);
   if (changed != nullptr) planned.push_back(*changed);
+  if (!RoomBelowIsFree(v, new_start, area_start)) return Refuse(v, kErrorNoRoom);
 
+  ServicePause pause(v);
   Suspend(v);
   if (!WaitForHandshake(v) || !PlaceUsers(v, new_start, planned)) {
-    Resume(v, old_entries, false);
+    Resume(v, old_entries);
     return 0;
   }
   if (changed == nullptr) v.slot(handle).reset();
   Commit(v, planned);
   const int entries = Entries(planned);
   WriteWord(v, v.layout->vbg_start_address, CardStart(v, new_start));
-  Resume(v, entries, true);
+  const bool requested = Resume(v, entries);
+  pause.Restart();
+  if (requested) WaitForHandshake(v);
   v.block->VbgNextFree = v.block->DprCardBase + new_start;
   if (changed == nullptr) {
     v.block->VbgUserCount = static_cast<std::uint16_t>(v.block->VbgUserCount - 1);
+    LetGoOfVbgUsersWhenNone(*v.block);
   }
   v.block->VbgInUse = entries > 0 ? 1 : 0;
   return 1;
@@ -412,7 +460,7 @@ bool DataReady(const Vbg& v, bool ready_bits, std::uint32_t word) {
 // buffers' mutex; 0 for a device without DPR or a handle with no user.
 template <typename Read>
 std::uint32_t FromUser(std::uint32_t device, std::int32_t handle, Read read) {
-  std::lock_guard<std::mutex> guard(VbgMutex());
+  std::lock_guard<std::mutex> guard(VariableAreaMutex());
   const std::optional<Vbg> v = DprDevice(device, false);
   if (!v || !ValidHandle(handle) || !v->slot(handle)) return 0;
   return read(*v->slot(handle));
@@ -443,7 +491,10 @@ int32_t ZimoDPRBackGroundVar(uint32_t device, int32_t on) {
 int32_t ZimoDPRVarBufInitEx(uint32_t device, uint16_t count, uint32_t* addresses,
                             const uint32_t* types) {
   using namespace zimo::corvan;
-  std::lock_guard<std::mutex> guard(VbgMutex());
+  // The device lock before the area's: moving lists asks the card to stop.
+  CommandLock lock(device);
+  DropUsersOfEndedProcess(IndexFromDeviceNumber(device));
+  std::lock_guard<std::mutex> guard(VariableAreaMutex());
   const std::optional<Vbg> v = DprDevice(device);
   if (!v) return 0;
   return Register(*v, count, addresses, types);
@@ -456,7 +507,8 @@ int32_t ZimoDPRVarBufInit(uint32_t device, uint16_t count, const uint32_t* addre
 
 int32_t ZimoDPRVarBufRemove(uint32_t device, int32_t handle) {
   using namespace zimo::corvan;
-  std::lock_guard<std::mutex> guard(VbgMutex());
+  CommandLock lock(device);
+  std::lock_guard<std::mutex> guard(VariableAreaMutex());
   const std::optional<Vbg> v = DprDevice(device);
   if (!v || !Removable(*v, handle)) return 0;
   return Relayout(*v, handle, nullptr);
@@ -465,7 +517,8 @@ int32_t ZimoDPRVarBufRemove(uint32_t device, int32_t handle) {
 int32_t ZimoDPRVarBufChangeEx(uint32_t device, int32_t handle, uint16_t count,
                               const uint32_t* addresses, const uint32_t* /*types*/) {
   using namespace zimo::corvan;
-  std::lock_guard<std::mutex> guard(VbgMutex());
+  CommandLock lock(device);
+  std::lock_guard<std::mutex> guard(VariableAreaMutex());
   const std::optional<Vbg> v = DprDevice(device);
   if (!v || !Removable(*v, handle)) return 0;
   const int entries = EntryTotal(*v) - v->slot(handle)->entry_count + count;
@@ -487,7 +540,7 @@ int32_t ZimoDPRVarBufChange(uint32_t device, int32_t handle, uint16_t count,
 
 int32_t ZimoDPRVarBufRead(uint32_t device, int32_t handle, int32_t entry, void* destination) {
   using namespace zimo::corvan;
-  std::lock_guard<std::mutex> guard(VbgMutex());
+  std::lock_guard<std::mutex> guard(VariableAreaMutex());
   const std::optional<Readable> r = ReadableUser(device, handle, destination);
   if (!r || entry < 0 || entry >= r->user->entry_count) return 0;
   const Vbg& v = r->v;
@@ -511,7 +564,7 @@ int32_t ZimoDPRVarBufRead(uint32_t device, int32_t handle, int32_t entry, void* 
 
 int32_t ZimoDPRVarBufReadEx(uint32_t device, int32_t handle, void* destination) {
   using namespace zimo::corvan;
-  std::lock_guard<std::mutex> guard(VbgMutex());
+  std::lock_guard<std::mutex> guard(VariableAreaMutex());
   std::optional<Readable> r = ReadableUser(device, handle, destination);
   if (!r || r->words.empty()) return 0;
   const Vbg& v = r->v;

@@ -4,11 +4,21 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "corvan/internal/device_user_handle.h"
 #include "corvan/internal/shared_table.h"
 
 namespace zimo::corvan {
+
+// Serialises, within a process, everything that places or moves something
+// in the area: variable background registration, removal, change and
+// reads, and the write buffer's hand-over. It lives to the end of the
+// process: the library's end at exit gives up the users under it.
+inline std::mutex& VariableAreaMutex() {
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
+}
 
 // The lowest word in use of the variable area, as a word offset from DPR
 // word 0 (kept to 16 bits).

@@ -2,7 +2,10 @@
 // (below VbgNextFree, without taking the room) for the card's background
 // loop to write into its memory. WriteBufferControl counts the entries the
 // card has still to take; the card writes 0 back when it has taken them.
+#include "dpr/write_buffer.h"
+
 #include <cstdint>
+#include <mutex>
 
 #include "corvan/dpr_api.h"
 #include "corvan/internal/device_user_handle.h"
@@ -15,6 +18,7 @@ namespace zimo::corvan {
 namespace {
 
 constexpr int kMaxEntries = 32;
+constexpr int kTakenPolls = 9999;
 constexpr std::uint32_t kEntryWords = 3;
 constexpr std::int16_t kErrorNoDpr = -28;
 constexpr std::int16_t kErrorCount = -101;
@@ -41,6 +45,8 @@ std::int32_t HandOver(std::uint32_t device, std::int32_t count, const std::uint3
   if (block->BackgroundActive == 0) return 0;
   const bool spran = block->SpranFlag != 0;
   const DprLayout& layout = DprLayoutOf(spran);
+  // Placed below the area's lowest word as it stands once no list moves.
+  std::lock_guard<std::mutex> area(VariableAreaMutex());
 
   std::uint16_t pending = 0;
   if (!ReadWord(device, layout.write_buffer_control, &pending)) return 0;
@@ -75,6 +81,16 @@ std::int32_t HandOver(std::uint32_t device, std::int32_t count, const std::uint3
 }
 
 }  // namespace
+
+bool WaitForWriteBuffer(std::uint32_t device, const DprLayout& layout) {
+  for (int poll = 0; poll < kTakenPolls; ++poll) {
+    std::uint16_t pending = 1;
+    if (!ReadWord(device, layout.write_buffer_control, &pending)) return false;
+    if (pending == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace zimo::corvan
 
 extern "C" {

@@ -1,5 +1,7 @@
 #include "link/device_open.h"
 
+#include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -87,6 +89,13 @@ void IdentifyCard(int device, SharedDeviceBlock& block) {
   CalibrateWaits(kCalibrationMs, &block.LoopsPer500ms);
 }
 
+// What each device's last close in this process gives up (OpenDevice's
+// `release`).
+std::atomic<LastCloseRelease>& CloseReleaseOf(int device) {
+  static std::array<std::atomic<LastCloseRelease>, kDeviceSlots> releases{};
+  return releases[static_cast<std::size_t>(device)];
+}
+
 }  // namespace
 
 bool CardStatusHandshake(int device) {
@@ -115,10 +124,11 @@ bool InitAsciiHandshake(int device) {
   return transport->Handshake(device, *user, *block);
 }
 
-bool OpenDevice(int device, FirstOpenSetUp dpr_set_up) {
+bool OpenDevice(int device, FirstOpenSetUp dpr_set_up, LastCloseRelease release) {
   CommLibraryApp& app = App();
   app.set_current_device(device);
   if (DrvNumberOfDevices() == 0 || !IsRealDevice(device)) return false;
+  if (release != nullptr) CloseReleaseOf(device).store(release);
   DeviceUserHandle& user = *app.User(device);
   if (user.Transport != nullptr && LockDevice(device) != kWaitFailed) {
     // Under the device's lock: a close by another thread may have come first.
@@ -277,6 +287,7 @@ int CloseDevice(int device, bool force) {
     return 1;
   }
   if (user.Transport != nullptr) {
+    if (LastCloseRelease release = CloseReleaseOf(device).load()) release(device);
     if (Transport* transport = TransportFor(user.Transport->location)) {
       transport->CloseDevice(device, user);
     }

@@ -14,13 +14,21 @@ namespace zimo::corvan {
 // Open lock and device lock held.
 using FirstOpenSetUp = void (*)(int device, SharedDeviceBlock& block, DeviceConfigBlock& config);
 
+// What the DPR layer gives up when this process's last open reference of a
+// device goes (its variable background users). Device lock held, the
+// transport still open.
+using LastCloseRelease = void (*)(int device);
+
 // OpenZimoDevice: true when the device is open for this process on return.
 // Every step that depends on the Location is the device's transport's.
-bool OpenDevice(int device, FirstOpenSetUp dpr_set_up);
+// `release`, when given, is what the device's last close in this process
+// calls.
+bool OpenDevice(int device, FirstOpenSetUp dpr_set_up, LastCloseRelease release = nullptr);
 // CloseDevice(device, force): drops one open reference, or all of them with
-// `force`; the last one closes the transport and the device's locks. A
-// device that is not open in this process is left alone. 0 for a device
-// number outside 0 to 8, else 1.
+// `force`; the last one gives up what the open's `release` names, then
+// closes the transport and the device's locks. A device that is not open
+// in this process is left alone. 0 for a device number outside 0 to 8,
+// else 1.
 int CloseDevice(int device, bool force);
 
 // Handshake done on open: resets the card's link settings to known values

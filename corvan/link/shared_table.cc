@@ -54,6 +54,8 @@ platform::Status InitializeDeviceSlot(SharedDeviceTable& table, int slot, std::u
   b.VbgUserCount = 0;
   b.VbgEntryReadyMode = 0;
   b.VbgNextFree = 0;
+  b.VbgOwnerProcessId = 0;
+  b.VbgAreaTop = 0;
   b.LinkListValid = 0;
   b.PlccEnabled = 1;
   b.DownloadBusy = 0;

@@ -4,22 +4,28 @@
 // refusals, the data the card copies for one-word, two-word and negative
 // entries under both read protocols, several users laid out without
 // spilling, changes, and the write buffer. The card's servo clock is
-// stepped by hand.
+// stepped by hand, except where lists move while the card copies. Users
+// belong to their process: a close gives them up, a killed process loses
+// them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "cardsim/memory.h"
 #include "corvan/command_api.h"
+#include "corvan/device_api.h"
 #include "corvan/dpr_api.h"
+#include "corvan/rotary_api.h"
 #include "corvan/varbuf_api.h"
 #include "corvan/word_formats_api.h"
 #include "dpr_card_rig.h"
@@ -380,6 +386,76 @@ TEST_P(VarBufTest, WriteBufferChangesTheCardsWords) {
   EXPECT_EQ(ZimoDPRWriteBuffer(0, 32, many.data()), 32);
 }
 
+// Entries handed to the write buffer lie just below the area until the
+// card takes them. With the card's clock standing still they stay pending:
+// a registration or a longer list that needs that room is refused (59) and
+// leaves them and the area as they were; once the card has taken them,
+// their values are in its memory and the registration goes through.
+TEST_P(VarBufTest, ListsWaitForTheWriteBufferBelowThem) {
+  const std::int32_t a = Register({0x100}, {});
+  ASSERT_EQ(a, 1);
+  ASSERT_EQ(ZimoDPRBackGroundVar(0, 1), 1);
+  const std::uint32_t area = AreaStart();
+  // Y:$210 $123456, Y:$211 $654321.
+  std::uint32_t entries[6] = {0x210, 0x123456, 0, 0x211, 0x654321, 0};
+  ASSERT_EQ(ZimoDPRWriteBuffer(0, 2, entries), 2);
+  const std::uint32_t at = (area - 6) * 4;
+  std::vector<std::uint32_t> pending(6);
+  ASSERT_TRUE(card().memory().ReadDpr(at, pending.data(), 24));
+  ASSERT_EQ(pending, std::vector<std::uint32_t>(entries, entries + 6));
+  const std::uint16_t list_start = CardWord(W().start);
+
+  EXPECT_EQ(Register({0x101, 0x102, 0x103}, {}), 0);
+  EXPECT_EQ(block().DprLastError, 59);
+  const std::uint32_t longer[3] = {0x100, 0x104, 0x105};
+  EXPECT_EQ(ZimoDPRVarBufChange(0, a, 3, longer), 0);
+  EXPECT_EQ(block().DprLastError, 59);
+  std::vector<std::uint32_t> after(6);
+  ASSERT_TRUE(card().memory().ReadDpr(at, after.data(), 24));
+  EXPECT_EQ(after, pending);
+  EXPECT_EQ(CardWord(W().write_control), 2);
+  EXPECT_EQ(AreaStart(), area);
+  EXPECT_EQ(CardWord(W().entry_count), 1);
+  EXPECT_EQ(CardWord(W().start), list_start);
+  EXPECT_EQ(block().VbgUserCount, 1);
+  EXPECT_EQ(ZimoDPRGetVBGNumEntries(0, a), 1u);
+
+  Servo();
+  EXPECT_EQ(CardWord(W().write_control), 0);
+  EXPECT_EQ(card().memory().Read(cardsim::Space::kY, 0x210), 0x123456u);
+  EXPECT_EQ(card().memory().Read(cardsim::Space::kY, 0x211), 0x654321u);
+  EXPECT_EQ(Register({0x101, 0x102, 0x103}, {}), 2);
+  EXPECT_EQ(ZimoDPRVarBufChange(0, a, 3, longer), 1);
+  EXPECT_EQ(AreaStart(), area - 6 - 4);
+}
+
+// A close gives up this process's users: the card copies nothing more,
+// the area is free again, and after a new open the next registration
+// starts from the area's top.
+TEST_P(VarBufTest, CloseGivesUpTheUsers) {
+  ASSERT_EQ(Register({0x100, 0x101}, {}), 1);
+  ASSERT_EQ(Register({0x102}, {kTypePair}), 2);
+  ASSERT_EQ(AreaStart(), kAreaTopWord - 4 - 3);
+  ASSERT_EQ(CardWord(W().entry_count), 3);
+
+  ASSERT_EQ(CloseZimoDevice(0), 1);
+  EXPECT_EQ(block().VbgUserCount, 0);
+  EXPECT_EQ(block().VbgInUse, 0);
+  EXPECT_EQ(AreaStart(), kAreaTopWord);
+  EXPECT_EQ(CardWord(W().entry_count), 0);
+
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  EXPECT_EQ(ZimoDPRGetVBGNumEntries(0, 1), 0u);
+  Send("wy$103,-21");
+  EXPECT_EQ(Register({0x103}, {}), 1);
+  EXPECT_EQ(AreaStart(), kAreaTopWord - 2);
+  EXPECT_EQ(CardWord(W().entry_count), 1);
+  EXPECT_EQ(block().VbgUserCount, 1);
+  ZimoDPRBackGroundVar(0, 1);
+  Servo();
+  EXPECT_EQ(Read(1, 0), std::make_pair(-21, 0));
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, VarBufTest,
                          ::testing::Values(Case{Link::kPci, false}, Case{Link::kPci, true},
                                            Case{Link::kEthernet, false},
@@ -451,6 +527,180 @@ INSTANTIATE_TEST_SUITE_P(Versions, VarBufFirmwareTest,
                            return "V" + name;
                          });
 
+// Users come and go while the card copies (its clock running, on PCI where
+// it reads the DPR itself): after every registration, change and removal
+// the rotary ring just above the area keeps every byte, every user's list
+// in the DPR is its own, and every user reads its own values.
+class VarBufRunningCardTest : public ::testing::TestWithParam<bool> {
+ protected:
+  // One entry of a list: a Y word or an L pair, and what the card holds there.
+  struct Entry {
+    std::uint32_t address;
+    bool pair;
+    std::int32_t value;
+  };
+  using List = std::vector<Entry>;
+
+  void SetUp() override {
+    rig_ = std::make_unique<DprCardRig>(RigOptions{Link::kPci, GetParam(), ""});
+    ASSERT_TRUE(rig_->ok());
+    two_word_bit_ = GetParam() ? 1u << 20 : 1u << 16;
+  }
+  void TearDown() override {
+    StopClock();
+    rig_.reset();
+  }
+
+  // The card's clock, one servo cycle after another on a thread of its
+  // own. A copy takes the card a while: between reading the lists and
+  // writing the first word of data the cycle pauses (the card's lock
+  // held), so the host's calls meet cycles in flight.
+  void StartClock(std::uint32_t area_low, std::uint32_t area_high) {
+    cardsim::Card& card = rig_->card();
+    card.memory().SetDprWriteHook([this, area_low, area_high](std::size_t offset, std::size_t) {
+      if (std::this_thread::get_id() != clock_id_ || paused_ || offset < area_low ||
+          offset >= area_high) {
+        return;
+      }
+      paused_ = true;
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    });
+    running_ = true;
+    clock_ = std::thread([this, clocked = &card] {
+      while (running_) {
+        paused_ = false;
+        clocked->AdvanceServo(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+      }
+    });
+    clock_id_ = clock_.get_id();
+  }
+  void StopClock() {
+    running_ = false;
+    if (clock_.joinable()) clock_.join();
+    if (rig_) rig_->card().memory().SetDprWriteHook(nullptr);
+  }
+
+  std::int32_t Register(const List& list) {
+    std::vector<std::uint32_t> words = Words(list);
+    return ZimoDPRVarBufInit(0, static_cast<std::uint16_t>(words.size()), words.data());
+  }
+  std::int32_t Change(std::int32_t handle, const List& list) {
+    std::vector<std::uint32_t> words = Words(list);
+    return ZimoDPRVarBufChange(0, handle, static_cast<std::uint16_t>(words.size()), words.data());
+  }
+  std::vector<std::uint32_t> Words(const List& list) const {
+    std::vector<std::uint32_t> words;
+    for (const Entry& e : list) words.push_back(e.address | (e.pair ? two_word_bit_ : 0));
+    return words;
+  }
+
+  // The user's list in the DPR is `list`, and its next data block holds
+  // the card's words byte for byte: a Y word sign-extended, a pair as its
+  // lower word and its upper word sign-extended.
+  void ExpectUser(std::int32_t handle, const List& list, const std::string& when) {
+    SCOPED_TRACE(when);
+    ASSERT_EQ(ZimoDPRGetVBGNumEntries(0, handle), list.size());
+    const std::vector<std::uint32_t> words = Words(list);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      EXPECT_EQ(ZimoDPRGetVBGAddress(0, handle, static_cast<std::int32_t>(i)) & ~kReadyBit,
+                words[i])
+          << "entry " << i;
+    }
+    std::vector<std::int32_t> expected;
+    for (const Entry& e : list) {
+      if (e.pair) {
+        expected.push_back(
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(e.value) & 0xFFFFFF));
+        expected.push_back(e.value < 0 ? -1 : 0);
+      } else {
+        expected.push_back(e.value);
+      }
+    }
+    std::vector<std::int32_t> data(expected.size(), 0x5A5A5A5A);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ZimoDPRVarBufReadEx(0, handle, data.data()) != 1) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the card never flagged the data";
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    EXPECT_EQ(data, expected);
+  }
+
+  std::unique_ptr<DprCardRig> rig_;
+  std::uint32_t two_word_bit_ = 0;
+  std::thread clock_;
+  std::atomic<std::thread::id> clock_id_;
+  std::atomic<bool> running_{false};
+  bool paused_ = false;  // the clock thread's own
+};
+
+TEST_P(VarBufRunningCardTest, ListsMoveWhileTheCardCopies) {
+  const bool spran = GetParam();
+  const std::uint32_t card_base = spran ? 0x60000 : 0xD000;
+  // Y:$300 + i holds 1000 + 7i, the pair at $400 + i -50000 - 3i.
+  for (int i = 0; i < 8; ++i) {
+    const std::string y_line = "wy$30" + std::to_string(i) + "," + std::to_string(1000 + 7 * i);
+    const std::string l_line = "wl$40" + std::to_string(i) + "," + std::to_string(-50000 - 3 * i);
+    ASSERT_NE(ZimoSendCommandA(0, y_line.c_str()), 0) << y_line;
+    ASSERT_NE(ZimoSendCommandA(0, l_line.c_str()), 0) << l_line;
+  }
+  auto y = [](int i) { return Entry{0x300u + static_cast<std::uint32_t>(i), false, 1000 + 7 * i}; };
+  auto l = [](int i) {
+    return Entry{0x400u + static_cast<std::uint32_t>(i), true, -50000 - 3 * i};
+  };
+
+  // A ring of 40 words right above the area, full of a pattern.
+  rig_->block().RotBufSize[0] = 40;
+  ASSERT_EQ(ZimoDPRRotBufInit(0, 0), 0);
+  const std::uint32_t ring = (rig_->block().VbgNextFree - card_base) * 4;
+  std::vector<std::uint32_t> pattern(40);
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    pattern[i] = 0xC0DE0000u + static_cast<std::uint32_t>(i);
+  }
+  ASSERT_NE(ZimoDPRSetMem(0, ring, 4 * 40, pattern.data()), nullptr);
+  auto expect_ring = [&](const std::string& when) {
+    std::vector<std::uint32_t> now(pattern.size());
+    ASSERT_TRUE(rig_->card().memory().ReadDpr(ring, now.data(), 4 * now.size()));
+    EXPECT_EQ(now, pattern) << when;
+  };
+
+  ASSERT_EQ(ZimoDPRBackGroundVar(0, 1), 1);
+  StartClock(spran ? 0x450 * 4 : 0x240 * 4, ring);
+  const List a = {y(0), l(0), y(1)}, a2 = {l(1), y(2), l(2), y(3)};
+  const List b = {l(3), y(4)}, c = {y(5), l(4), y(6)}, c2 = {l(5)};
+  for (int round = 0; round < 10 && !HasFailure(); ++round) {
+    const std::string r = "round " + std::to_string(round) + ": ";
+    const std::int32_t ha = Register(a);
+    ASSERT_NE(ha, 0);
+    ExpectUser(ha, a, r + "a registered");
+    const std::int32_t hb = Register(b);
+    ASSERT_NE(hb, 0);
+    ExpectUser(ha, a, r + "b registered");
+    ExpectUser(hb, b, r + "b registered");
+    ASSERT_EQ(Change(ha, a2), 1);
+    ExpectUser(ha, a2, r + "a changed");
+    ExpectUser(hb, b, r + "a changed");
+    ASSERT_EQ(ZimoDPRVarBufRemove(0, hb), 1);
+    ExpectUser(ha, a2, r + "b removed");
+    const std::int32_t hc = Register(c);
+    ASSERT_NE(hc, 0);
+    ExpectUser(ha, a2, r + "c registered");
+    ExpectUser(hc, c, r + "c registered");
+    ASSERT_EQ(ZimoDPRVarBufRemove(0, ha), 1);
+    ExpectUser(hc, c, r + "a removed");
+    ASSERT_EQ(Change(hc, c2), 1);
+    ExpectUser(hc, c2, r + "c changed");
+    ASSERT_EQ(ZimoDPRVarBufRemove(0, hc), 1);
+    expect_ring(r + "all removed");
+  }
+  StopClock();
+  expect_ring("at the end");
+  EXPECT_EQ(rig_->card().memory().DprWord(spran ? 0x1048 : 0x7EC), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, VarBufRunningCardTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Spran" : "Older"; });
+
 // A second process that opens the same card while this one holds users is
 // refused: its registration would move lists under this process's users.
 TEST(VarBufProcessTest, SecondProcessIsRefusedWhileTheFirstHoldsUsers) {
@@ -471,6 +721,126 @@ TEST(VarBufProcessTest, SecondProcessIsRefusedWhileTheFirstHoldsUsers) {
   // Once this process's users are gone, another may register.
   ASSERT_EQ(ZimoDPRVarBufRemove(0, 1), 1);
   EXPECT_EQ(ZimoDPRVarBufInit(0, 1, &address), 1);
+}
+
+// A process killed while it holds users leaves them counted in the shared
+// record; they are dropped once it is gone, by whatever comes next: this
+// process's registration (which then starts from the area's top), its
+// ring (placed at the top), or another open of the device.
+class VarBufOwnerGoneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rig_ = std::make_unique<DprCardRig>(RigOptions{Link::kPci, false, ""});
+    ASSERT_TRUE(rig_->ok());
+    top_ = rig_->block().VbgNextFree;
+  }
+  void TearDown() override { rig_.reset(); }
+
+  std::uint16_t EntryCount() { return rig_->card().memory().DprWord(0x7EC); }
+
+  // A second process registers two users (three entries) and is killed.
+  void KillAnOwner() {
+    auto child = platform::Spawn({testing::SelfPath(),
+                                  "--gtest_filter=VarBufSecondProcess.DISABLED_RegistersAndWaits",
+                                  "--gtest_also_run_disabled_tests"});
+    ASSERT_TRUE(child.ok()) << child.status().ToString();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (rig_->block().VbgUserCount < 2) {
+      ASSERT_TRUE(child->IsRunning()) << "the child ended before it registered";
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the child never registered";
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(rig_->block().VbgUserCount, 2);
+    ASSERT_EQ(rig_->block().VbgNextFree, top_ - 6);
+    ASSERT_EQ(EntryCount(), 3);
+    ASSERT_TRUE(child->Signal(9).ok());
+    auto code = child->Wait(std::chrono::seconds(120));
+    ASSERT_TRUE(code.ok());
+    ASSERT_EQ(*code, 128 + 9);
+  }
+
+  // Registers Y:$100 twice and reads it back through the card's copy.
+  void RegisterAndRead(std::uint32_t expected_start) {
+    ASSERT_NE(ZimoSendCommandA(0, "wy$100,31"), 0);
+    const std::uint32_t addresses[2] = {0x100, 0x100};
+    ASSERT_EQ(ZimoDPRVarBufInit(0, 2, addresses), 1);
+    EXPECT_EQ(rig_->block().VbgUserCount, 1);
+    EXPECT_EQ(rig_->block().VbgNextFree, expected_start);
+    EXPECT_EQ(EntryCount(), 2);
+    EXPECT_EQ(rig_->card().memory().DprWord(0x7EE), expected_start);
+    ASSERT_EQ(ZimoDPRBackGroundVar(0, 1), 1);
+    rig_->card().AdvanceServo(1);
+    std::int32_t data[2] = {};
+    ASSERT_EQ(ZimoDPRVarBufReadEx(0, 1, data), 1);
+    EXPECT_EQ(data[0], 31);
+    EXPECT_EQ(data[1], 31);
+  }
+
+  std::unique_ptr<DprCardRig> rig_;
+  std::uint32_t top_ = 0;
+};
+
+TEST_F(VarBufOwnerGoneTest, ARegistrationDropsThem) {
+  ASSERT_NO_FATAL_FAILURE(KillAnOwner());
+  RegisterAndRead(top_ - 4);
+}
+
+TEST_F(VarBufOwnerGoneTest, ARingDropsThem) {
+  ASSERT_NO_FATAL_FAILURE(KillAnOwner());
+  rig_->block().RotBufSize[0] = 20;
+  ASSERT_EQ(ZimoDPRRotBufInit(0, 0), 0);
+  EXPECT_EQ(rig_->block().VbgNextFree, top_ - 20);
+  EXPECT_EQ(rig_->block().VbgUserCount, 0);
+  EXPECT_EQ(EntryCount(), 0);  // the card copies the killed process's lists no more
+  RegisterAndRead(top_ - 20 - 4);
+}
+
+TEST_F(VarBufOwnerGoneTest, AnOpenDropsThem) {
+  ASSERT_NO_FATAL_FAILURE(KillAnOwner());
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  EXPECT_EQ(rig_->block().VbgUserCount, 0);
+  EXPECT_EQ(rig_->block().VbgInUse, 0);
+  EXPECT_EQ(rig_->block().VbgNextFree, top_);
+  EXPECT_EQ(EntryCount(), 0);
+  CloseZimoDevice(0);
+  RegisterAndRead(top_ - 4);
+}
+
+// A process that ends without closing the device gives its users up at
+// its end, as a close does.
+TEST_F(VarBufOwnerGoneTest, AnEndWithoutACloseGivesThemUp) {
+  auto child = platform::Spawn({testing::SelfPath(),
+                                "--gtest_filter=VarBufSecondProcess.DISABLED_RegistersAndEnds",
+                                "--gtest_also_run_disabled_tests"});
+  ASSERT_TRUE(child.ok()) << child.status().ToString();
+  auto code = child->Wait(std::chrono::seconds(120));
+  ASSERT_TRUE(code.ok());
+  ASSERT_EQ(*code, 0);
+  EXPECT_EQ(rig_->block().VbgUserCount, 0);
+  EXPECT_EQ(rig_->block().VbgInUse, 0);
+  EXPECT_EQ(rig_->block().VbgNextFree, top_);
+  EXPECT_EQ(EntryCount(), 0);
+}
+
+// Run by the test above in a process of its own: registers a user and
+// ends with the device still open.
+TEST(VarBufSecondProcess, DISABLED_RegistersAndEnds) {
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  const std::uint32_t address = 0x200;
+  ASSERT_EQ(ZimoDPRVarBufInit(0, 1, &address), 1);
+  ASSERT_EQ(App().Block(0)->VbgUserCount, 1);
+}
+
+// Run by the tests above in a process of its own: registers two users
+// (three entries) and waits to be killed.
+TEST(VarBufSecondProcess, DISABLED_RegistersAndWaits) {
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  const std::uint32_t first[2] = {0x200, 0x201};
+  const std::uint32_t second = 0x202;
+  ASSERT_EQ(ZimoDPRVarBufInit(0, 2, first), 1);
+  ASSERT_EQ(ZimoDPRVarBufInit(0, 1, &second), 2);
+  std::this_thread::sleep_for(std::chrono::seconds(120));
+  FAIL() << "not killed";
 }
 
 // Run by the test above in a process of its own.

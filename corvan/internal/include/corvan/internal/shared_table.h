@@ -278,7 +278,13 @@ struct SharedDeviceBlock {
   std::uint32_t SerialAheadStart;
   std::uint32_t SerialAheadCount;
   char SerialAhead[kSerialAheadSize];
-  std::uint8_t Unused1ED8[40];
+  // The process whose variable background users VbgUserCount counts (0:
+  // none), so that the users of a process that ended without closing are
+  // dropped; and the card address of the variable area's top while users
+  // exist (where VbgNextFree stood before the first of them).
+  std::uint32_t VbgOwnerProcessId;
+  std::uint32_t VbgAreaTop;
+  std::uint8_t Unused1EE0[32];
   std::uint32_t TransportUserCount;
   // Only the server build uses these: how many background coordinate
   // systems and real-time motors its DPR mirror covers.
@@ -464,7 +470,9 @@ static_assert(offsetof(SharedDeviceBlock, LinkUnsettled) == 0x1D8C);
 static_assert(offsetof(SharedDeviceBlock, TransportUserPids) == 0x1D90);
 static_assert(offsetof(SharedDeviceBlock, SerialAheadStart) == 0x1E10);
 static_assert(offsetof(SharedDeviceBlock, SerialAhead) == 0x1E18);
-static_assert(offsetof(SharedDeviceBlock, Unused1ED8) == 0x1ED8);
+static_assert(offsetof(SharedDeviceBlock, VbgOwnerProcessId) == 0x1ED8);
+static_assert(offsetof(SharedDeviceBlock, VbgAreaTop) == 0x1EDC);
+static_assert(offsetof(SharedDeviceBlock, Unused1EE0) == 0x1EE0);
 static_assert(offsetof(SharedDeviceBlock, TransportUserCount) == 0x1F00);
 static_assert(offsetof(SharedDeviceBlock, MirrorCoordSysCount) == 0x1F04);
 static_assert(offsetof(SharedDeviceBlock, MirrorMotorCount) == 0x1F08);

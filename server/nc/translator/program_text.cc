@@ -68,7 +68,8 @@ int LoadFile(const std::filesystem::path& host, bool create, std::string* text) 
   return 0;
 }
 
-bool Printable(char c) { return c >= 0x20 && c <= 0x7E; }
+// A visible character: a tail of blanks or control characters is no line.
+bool Printable(char c) { return c > 0x20 && c <= 0x7E; }
 
 }  // namespace
 

@@ -20,7 +20,10 @@ bool AfterTerm(int kind) {
 
 class Evaluation {
  public:
-  explicit Evaluation(NcLineCursor& c) : c_(c) {}
+  Evaluation(NcLineCursor& c, double* operand_values, int* operators)
+      : c_(c), operators_(operators) {
+    operands_.value = operand_values;
+  }
 
   bool Run();
 
@@ -51,7 +54,7 @@ class Evaluation {
 
   NcLineCursor& c_;
   NcOperandStack operands_;
-  int operators_[kStackCapacity];
+  int* operators_;
   int operator_count_ = 0;
   int last_variable_ = -1;
   bool assignment_ = false;
@@ -253,7 +256,10 @@ bool EvaluateExpression(NcLineCursor& cursor) {
   cursor.kind = kKindStart;
   cursor.prev_kind = kKindStart;
   cursor.prev_token = 0;
-  Evaluation evaluation(cursor);
+  // Both stacks live on this frame, apart, each of a fixed size.
+  double operand_values[NcOperandStack::kCapacity];
+  int operators[kStackCapacity];
+  Evaluation evaluation(cursor, operand_values, operators);
   return evaluation.Run();
 }
 

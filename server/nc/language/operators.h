@@ -8,10 +8,11 @@ namespace zimo::nc {
 
 struct NcLineCursor;
 
-// A fixed operand stack; each evaluation owns one.
+// An operand stack over a fixed array of kCapacity values that the
+// evaluation keeps on its own frame.
 struct NcOperandStack {
   static constexpr int kCapacity = 100;
-  double value[kCapacity];
+  double* value = nullptr;
   int size = 0;
 };
 

@@ -88,6 +88,7 @@ TEST_F(NcProgramTextTest, EmptyFileBecomesOneEmptyLine) {
 }
 
 TEST_F(NcProgramTextTest, MissingFilesAreNotMade) {
+  Write("C:\\PARTS\\MAIN.NC", "G1\r\n");  // the folder exists
   EXPECT_EQ(Open("C:\\PARTS\\MISSING.NC"), nullptr);
   EXPECT_FALSE(std::filesystem::exists(platform::ToHostPath("C:\\PARTS\\MISSING.NC")));
   ASSERT_EQ(card_.errors.size(), 2u);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "nc/language/scanner.h"
 #include "nc/language/tokens.h"
 
 namespace zimo::nc {
@@ -163,6 +164,98 @@ void MarkImplicitMotion(NcBlockRecord& r) {
       return;
     }
   }
+}
+
+namespace {
+
+void MarkPresent(NcBlockRecord& r, int slot) {
+  if (r.addr_count[slot] == 0) r.addr_count[slot] = 1;
+}
+
+}  // namespace
+
+void MarkModalOnRewind(NcBlockRecord& r, const NcGroupTable& table) {
+  for (const int slot : {kSlotF, kSlotG, kSlotH, kSlotD, kSlotS}) MarkPresent(r, slot);
+  for (int g = 0; g < kUnclassifiedGroup; ++g) {
+    if (!table.set_on_rewind[g]) continue;
+    r.group_code[g] = table.group_default[g];
+    r.group_present[g] = 1;
+  }
+}
+
+void MarkModalRestate(NcBlockRecord& r, const NcGroupTable& table, uint32_t axis_slots) {
+  for (const int slot : {kSlotF, kSlotG, kSlotH, kSlotD, kSlotS}) MarkPresent(r, slot);
+  for (const int g : {1, 2, 3, 5, 6, 7, 8, 9, 13, 14}) r.group_present[g] = 1;
+  if (r.group_code[9] != table[kCannedCycleCancel]) {
+    r.group_present[1] = 0;
+    r.group_present[9] = 1;
+    MarkPresent(r, kSlotR);
+    MarkPresent(r, kSlotQ);
+    for (int slot = kSlotA; slot <= kSlotW; ++slot) {
+      if ((axis_slots & (1u << slot)) != 0) MarkPresent(r, slot);
+    }
+  }
+}
+
+namespace {
+
+// Appends text to out at *n; false when it does not fit.
+bool Append(char* out, std::size_t size, std::size_t* n, std::string_view text) {
+  if (*n + text.size() + 1 > size) return false;
+  std::memcpy(out + *n, text.data(), text.size());
+  *n += text.size();
+  out[*n] = '\0';
+  return true;
+}
+
+bool AppendNumber(char* out, std::size_t size, std::size_t* n, double value) {
+  char digits[400];
+  const auto [end, ec] =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 6);
+  return ec == std::errc() &&
+         Append(out, size, n, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+// The number after the first occurrence of pair in line, 0 without one.
+double NumberAfter(const char* line, const char* pair) {
+  const char* at = std::strstr(line, pair);
+  if (at == nullptr) return 0.0;
+  const char* end = nullptr;
+  const double v = ConvertNumber(at + 2, &end);
+  return std::isfinite(v) ? v : 0.0;
+}
+
+}  // namespace
+
+bool RewriteDialectLine(const char* line, char* out, std::size_t size) {
+  const char* space = std::strrchr(line, ' ');
+  const std::string_view last_word = space != nullptr ? space + 1 : line;
+  std::size_t n = 0;
+  if (size > 0) out[0] = '\0';
+  if (std::strstr(line, "TU0") != nullptr) {
+    return Append(out, size, &n, "M98 (") && Append(out, size, &n, last_word) &&
+           Append(out, size, &n, ")");
+  }
+  if (std::strstr(line, "CQA") != nullptr) {
+    return Append(out, size, &n, "G52 C") && Append(out, size, &n, last_word);
+  }
+  if (std::strstr(line, "RZ") != nullptr && std::strstr(line, "CX") != nullptr &&
+      std::strstr(line, "CY") != nullptr) {
+    const double rx = NumberAfter(line, "RX");
+    const double ry = NumberAfter(line, "RY");
+    const double rz = NumberAfter(line, "RZ");
+    const double cx = NumberAfter(line, "CX");
+    const double cy = NumberAfter(line, "CY");
+    const double cz = NumberAfter(line, "CZ");
+    bool none = true;
+    for (const double v : {rx, ry, rz, cx, cy, cz}) none = none && std::fabs(v) < 1e-5;
+    if (none) return Append(out, size, &n, "G69");
+    return Append(out, size, &n, "G68 X") && AppendNumber(out, size, &n, cx) &&
+           Append(out, size, &n, " Y") && AppendNumber(out, size, &n, cy) &&
+           Append(out, size, &n, " Z") && AppendNumber(out, size, &n, cz) &&
+           Append(out, size, &n, " R") && AppendNumber(out, size, &n, rz);
+  }
+  return false;
 }
 
 int FormatWord(char* text, std::size_t size, char letter, double value, int decimals) {

@@ -91,6 +91,25 @@ void AddTWord(NcBlockRecord& record, const NcGroupTable& table, double value);
 // Counts an implicit motion word when the block has axis words but no G word.
 void MarkImplicitMotion(NcBlockRecord& record);
 
+// The record's half of a program start over: F, G, H, D and S marked
+// present, and every group set on rewind back to its default and present.
+// (The local offsets and the controller's reset mark are the caller's.)
+void MarkModalOnRewind(NcBlockRecord& record, const NcGroupTable& table);
+
+// The record's half of restating the whole modal state after a search: F, G,
+// H, D, S and the groups 1, 2, 3, 5 to 9, 13 and 14 present; with a canned
+// cycle active in group 9 the cycle is restated instead of the motion (group
+// 1 absent, R, Q and the axis words of axis_slots present). axis_slots: a
+// bit per address slot of the coordinate system's axes.
+void MarkModalRestate(NcBlockRecord& record, const NcGroupTable& table, uint32_t axis_slots);
+
+// The other dialect's lines in this language: "TU0" calls the program its
+// last word names, "CQA" sets a local offset of C, and a line with RZ, CX and
+// CY rotates ("G68 X.. Y.. Z.. R..") or cancels the rotation ("G69"). Other
+// lines are left. Writes the new line into out (NUL-terminated) and returns
+// true when the line was rewritten and fits.
+bool RewriteDialectLine(const char* line, char* out, std::size_t size);
+
 // Writes the card word for letter and value with `decimals` (0..12, else 6)
 // fraction digits rounded, trailing zeros dropped but one kept, no integer
 // digits below 1, then a blank: 0.25 -> "X.25 ", 3 -> "X3.0 ". Returns the

@@ -251,6 +251,59 @@ TEST_F(NcBlockTest, ImplicitMotion) {
   EXPECT_EQ(Count(kSlotG), 0u);
 }
 
+TEST_F(NcBlockTest, ModalStateOnRewindAndAfterASearch) {
+  Parse("G42 G51 G91 X1");
+  MarkModalOnRewind(record_, table_);
+  EXPECT_EQ(record_.group_code[7], 40);
+  EXPECT_EQ(record_.group_code[11], 50);
+  EXPECT_EQ(record_.group_code[3], 91);  // not set on rewind
+  for (const int g : {7, 8, 9, 11, 16, 18}) EXPECT_EQ(record_.group_present[g], 1u) << g;
+  for (const int slot : {kSlotF, kSlotG, kSlotH, kSlotD, kSlotS}) EXPECT_GE(Count(slot), 1u);
+
+  Parse("X2");
+  MarkModalRestate(record_, table_, 1u << kSlotX | 1u << kSlotZ);
+  for (const int g : {1, 2, 3, 5, 6, 7, 8, 9, 13, 14}) EXPECT_EQ(record_.group_present[g], 1u);
+  EXPECT_EQ(Count(kSlotR), 0u);
+  Parse("G81 R1 Z-2");
+  Parse("M5");
+  MarkModalRestate(record_, table_, 1u << kSlotX | 1u << kSlotZ);
+  EXPECT_EQ(record_.group_present[1], 0u);
+  EXPECT_EQ(record_.group_present[9], 1u);
+  EXPECT_EQ(Count(kSlotR), 1u);
+  EXPECT_EQ(Count(kSlotQ), 1u);
+  EXPECT_EQ(Count(kSlotX), 1u);
+  EXPECT_EQ(Count(kSlotZ), 1u);
+  EXPECT_EQ(Count(kSlotY), 0u);
+}
+
+TEST(NcDialect, LinesOfTheOtherDialect) {
+  const struct {
+    const char* line;
+    const char* rewritten;  // null: left as it is
+  } cases[] = {
+      {"TU0 PROG1", "M98 (PROG1)"},
+      {"CQA 12.5", "G52 C12.5"},
+      {"RX0 RY0 RZ30 CX1 CY2 CZ0", "G68 X1.000000 Y2.000000 Z0.000000 R30.000000"},
+      {"RZ0.000001 CX0 CY0", "G69"},
+      {"RZ5 CX1", nullptr},
+      {"G1 X1", nullptr},
+  };
+  for (const auto& c : cases) {
+    char out[128];
+    EXPECT_EQ(RewriteDialectLine(c.line, out, sizeof out), c.rewritten != nullptr) << c.line;
+    if (c.rewritten != nullptr) EXPECT_STREQ(out, c.rewritten);
+  }
+  char small[8];
+  EXPECT_FALSE(RewriteDialectLine("TU0 LONGNAME", small, sizeof small));
+
+  NcBlockRecord record;
+  const NcGroupTable table = DefaultGroupTable(1);
+  InitBlockRecord(record, table);
+  char buffer[128];
+  EXPECT_STREQ(StartBlock(record, nullptr, "CQA 3", true, buffer, sizeof buffer), "G52 C3");
+  EXPECT_STREQ(StartBlock(record, nullptr, "CQA 3", false, buffer, sizeof buffer), "CQA 3");
+}
+
 TEST(NcFormatWord, CardWords) {
   const struct {
     double value;

@@ -10,6 +10,13 @@ void StartBlock(NcBlockRecord& record, NcBlockRecord* previous) {
   ClearForNewBlock(record);
 }
 
+const char* StartBlock(NcBlockRecord& record, NcBlockRecord* previous, const char* line,
+                       bool dialect, char* buffer, std::size_t size) {
+  StartBlock(record, previous);
+  if (dialect && RewriteDialectLine(line, buffer, size)) return buffer;
+  return line;
+}
+
 namespace {
 
 void StoreWord(const NcBlockContext& ctx, NcBlockRecord& r, int slot, double v) {

@@ -1,6 +1,7 @@
 // The block reader: one program line into the parsed block record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "nc/language/block_record.h"
@@ -19,6 +20,11 @@ struct NcBlockContext {
 // Starts a new block on record: a copy of it goes to previous (when given),
 // then the words, counts, M words, comment and per-block marks are cleared.
 void StartBlock(NcBlockRecord& record, NcBlockRecord* previous);
+// The same for a program line; with dialect set the line is first rewritten
+// from the other dialect into buffer (RewriteDialectLine). Returns the line
+// to read.
+const char* StartBlock(NcBlockRecord& record, NcBlockRecord* previous, const char* line,
+                       bool dialect, char* buffer, std::size_t size);
 
 // Reads the words of line (ending with a NUL or LF) into record. Words whose
 // value cannot be read are left out (the error is recorded); the line goes on.

@@ -187,6 +187,20 @@ TEST_F(NcExpressionTest, VacantOperands) {
   EXPECT_EQ(card_.FirstError(), 0u);
 }
 
+TEST_F(NcExpressionTest, KeywordsAndLettersEndAnExpression) {
+  const struct {
+    const char* text;
+    double value;
+    const char* rest;
+  } cases[] = {{"#1 = 2 GOTO 5", 2, "GOTO 5"}, {"#1 = 3 * 2 X4", 6, "X4"},
+               {"#1 = 1 (note)", 1, "(note)"}, {"#1 = 4 THEN", 4, "THEN"}};
+  for (const auto& c : cases) {
+    EXPECT_TRUE(Run(c.text)) << c.text;
+    EXPECT_EQ(Var(1), c.value) << c.text;
+    EXPECT_STREQ(cursor_.pos, c.rest) << c.text;
+  }
+}
+
 TEST_F(NcExpressionTest, WordValueEndsAtItsBracket) {
   vars_.values[1] = 1;
   EXPECT_TRUE(Run("[#1+2] Y3", kSlotX));

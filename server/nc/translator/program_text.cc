@@ -164,6 +164,11 @@ NcProgramBuffer* CallProgramFile(NcCardSide& card, NcProgramBuffer* top, std::st
                                  NcProgramOptions options) {
   NcProgramBuffer* deepest = DeepestProgram(top);
   if (deepest == nullptr) return nullptr;
+  // A missing file is the caller's to report, with its own message.
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(platform::ToHostPath(path), ec)) {
+    return nullptr;
+  }
   options.cs = deepest->cs;
   options.create_when_missing = false;
   auto buffer = CreateProgramBuffer(card, path, options, deepest->block, deepest);

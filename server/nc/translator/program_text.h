@@ -90,7 +90,8 @@ bool AtProgramEnd(const NcProgramBuffer& buffer);
 NcProgramBuffer* DeepestProgram(NcProgramBuffer* top);
 
 // Opens the file as a program called by the deepest program below top;
-// returns the new current program, or null.
+// returns the new current program, or null. A missing file records nothing
+// (the caller reports it with its own message and the whole path).
 NcProgramBuffer* CallProgramFile(NcCardSide& card, NcProgramBuffer* top, std::string_view path,
                                  NcProgramOptions options);
 

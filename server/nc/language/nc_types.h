@@ -1,0 +1,59 @@
+// Values shared by every layer of the NC interpreter: the address letters of a
+// block, the vacant value of a macro variable, the error modes and kinds, and
+// the one narrow interface through which the language and translator layers
+// reach the card side (the runtime implements it; tests fake it).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zimo::nc {
+
+// The value of a macro variable that holds nothing.
+inline constexpr double kVacant = -1.7e308;
+
+// Address slots of a block record, in the order of the letters
+// "ABCXYZUVWEFGHDIJKLPQMNORST"; kSlotNone for anything else.
+enum NcAddress : int {
+  kSlotA = 0, kSlotB, kSlotC, kSlotX, kSlotY, kSlotZ, kSlotU, kSlotV, kSlotW, kSlotE,
+  kSlotF, kSlotG, kSlotH, kSlotD, kSlotI, kSlotJ, kSlotK, kSlotL, kSlotP, kSlotQ,
+  kSlotM, kSlotN, kSlotO, kSlotR, kSlotS, kSlotT, kSlotNone = 26
+};
+inline constexpr int kAddressSlots = 27;
+// "?" stands before slot 0, so the letter of slot n is at position n + 1.
+inline constexpr char kAddressNames[] = "?ABCXYZUVWEFGHDIJKLPQMNORST";
+
+// The slot of a character: capital letters only, 26 for anything else.
+int AddressSlot(char c);
+
+// How grave a recorded error is, and where it comes from.
+enum class NcErrorMode : uint32_t { kMessage = 0, kWarning = 1, kStop = 2, kFatal = 3 };
+enum class NcErrorType : uint32_t {
+  kSystem = 0, kMotor = 1, kCode = 2, kCommon = 3, kPlc = 4, kOperatorMessage = 5
+};
+
+// No axis: the axis field of an error holds a blank.
+inline constexpr char kNoAxis = ' ';
+
+struct NcErrorReport {
+  uint32_t id = 0;
+  NcErrorMode mode = NcErrorMode::kFatal;
+  NcErrorType type = NcErrorType::kCode;
+  uint32_t line = 0;
+  char axis = kNoAxis;
+  std::string text;
+};
+
+// What these layers need of the card side. Both calls come from the thread
+// that reads the line (the parser thread, or a client's search).
+class NcCardSide {
+ public:
+  virtual ~NcCardSide() = default;
+  // Adds a record to the controller's error list (cs: coordinate system).
+  virtual void RecordError(unsigned cs, const NcErrorReport& report) = 0;
+  // Queues one line of card text behind the blocks already queued for cs.
+  virtual void QueueCardLine(unsigned cs, std::string_view text) = 0;
+};
+
+}  // namespace zimo::nc

@@ -21,12 +21,51 @@ foreach(program ${zimo_installed_programs})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
+# Every shared library carries the project's version: SONAME lib<name>.so.<major>,
+# with the lib<name>.so link that programs and loaders by name ask for.
 foreach(library ${zimo_installed_libraries})
   if(TARGET ${library})
-    set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
+    set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN" VERSION ${PROJECT_VERSION}
+                                                SOVERSION ${PROJECT_VERSION_MAJOR})
     install(TARGETS ${library} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
   endif()
 endforeach()
+
+# A manual page per program, made from its --help when the program is built.
+set(zimo_man_summaries
+    "zimoserver=the server owning a machine's Zimo cards"
+    "zimo-drvhost=the driver host serving PCI, ISA and USB Zimo cards"
+    "zimo-cardsim=the simulated Zimo card"
+    "zimo-term=sends command lines to a Zimo card"
+    "zimo-plcc=the PLC compiler for Zimo card programs"
+    "zimo-jux=a Zimo card through the older backend library"
+    "zimo-ctlhost=a scriptable container for the Zimo controls")
+set(zimo_man_pages "")
+foreach(entry ${zimo_man_summaries})
+  string(REGEX REPLACE "=.*" "" program "${entry}")
+  string(REGEX REPLACE "^[^=]*=" "" summary "${entry}")
+  if(TARGET ${program})
+    set(page ${PROJECT_BINARY_DIR}/man/${program}.1.gz)
+    add_custom_command(OUTPUT ${page}
+                       COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program}>
+                               -DNAME=${program} "-DSUMMARY=${summary}"
+                               -DVERSION=${PROJECT_VERSION} -DOUTPUT=${page}
+                               -P ${PROJECT_SOURCE_DIR}/cmake/ZimoManPage.cmake
+                       DEPENDS ${program} ${PROJECT_SOURCE_DIR}/cmake/ZimoManPage.cmake
+                       COMMENT "Manual page of ${program}" VERBATIM)
+    list(APPEND zimo_man_pages ${page})
+  endif()
+endforeach()
+add_custom_target(zimo_man_pages ALL DEPENDS ${zimo_man_pages})
+# OPTIONAL: an install from a build of a few targets only has no pages.
+install(FILES ${zimo_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL)
+
+# The package's copyright and changelog, where Debian keeps them.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${PROJECT_BINARY_DIR}/package/changelog
+               @ONLY)
+execute_process(COMMAND gzip -9nkf ${PROJECT_BINARY_DIR}/package/changelog)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${PROJECT_BINARY_DIR}/package/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zimo)
 
 # Public C headers of the libraries other than Corvan32.
 foreach(header jux/include/jux/jux170.h labhelper/include/labhelper/qeldll32.h
@@ -51,7 +90,7 @@ if(TARGET corvan32)
 
   set(corvan32_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Corvan32)
   install(EXPORT Corvan32Targets NAMESPACE Corvan32:: DESTINATION ${corvan32_cmake_dir})
-  get_target_property(corvan32_version corvan32 VERSION)
+  set(corvan32_version ${PROJECT_VERSION})
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/Corvan32Config.cmake.in
                                 ${PROJECT_BINARY_DIR}/package/Corvan32Config.cmake
                                 INSTALL_DESTINATION ${corvan32_cmake_dir})
@@ -83,7 +122,11 @@ set(CPACK_PACKAGE_DESCRIPTION
     "zimo-cardsim, the tools zimo-term, zimo-plcc, zimo-jux and zimo-ctlhost, and the "
     "libraries libjux170.so, libqeldll32.so, libvoctoks.so, libvocto.so and libvmemgr.so.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+# One version for the package, the libraries, corvan32.pc and the CMake
+# package: the project's.
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# No debug information in the package.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)

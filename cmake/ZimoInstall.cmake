@@ -113,17 +113,16 @@ endif()
 # dependencies computed from the binaries.
 set(CPACK_PACKAGE_NAME zimo)
 set(CPACK_PACKAGE_VENDOR "Zimo")
-set(CPACK_PACKAGE_CONTACT "Zimo host software <zimo@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Host software for the Zimo motion-controller cards: Corvan32, ZimoServer, drivers, tools")
+set(CPACK_PACKAGE_CONTACT "Zimo host software <zimo@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "host software for the Zimo motion-controller cards")
+# Lines of at most 80 characters, as Debian's control files want them.
 set(CPACK_PACKAGE_DESCRIPTION
-    "The communications library libcorvan32.so with its C headers, pkg-config file and CMake "
-    "package, the server zimoserver, the driver host zimo-drvhost, the simulated card "
-    "zimo-cardsim, the tools zimo-term, zimo-plcc, zimo-jux and zimo-ctlhost, and the "
-    "libraries libjux170.so, libqeldll32.so, libvoctoks.so, libvocto.so and libvmemgr.so.")
+    "The communications library libcorvan32.so with its C headers, pkg-config\n"
+    "file and CMake package, the server zimoserver, the driver host\n"
+    "zimo-drvhost, the simulated card zimo-cardsim, the tools zimo-term,\n"
+    "zimo-plcc, zimo-jux and zimo-ctlhost, and the libraries libjux170.so,\n"
+    "libqeldll32.so, libvoctoks.so, libvocto.so and libvmemgr.so.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
-# One version for the package, the libraries, corvan32.pc and the CMake
-# package: the project's.
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 # No debug information in the package.
 set(CPACK_STRIP_FILES ON)
@@ -135,6 +134,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
+# The libraries in the system's folder: the loader's cache is rebuilt.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_GENERATOR DEB)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/package)
 include(CPack)

@@ -104,7 +104,8 @@ grep -qF "$prefix/bin/zimoserver" "$ZIMO_HOME/registry.reg" ||
 "$prefix/bin/zimo-drvhost" --install >/dev/null || fail "zimo-drvhost --install failed"
 launcher=$(find "$ZIMO_HOME/windows" -iname ZimoPCI.SYS)
 [[ -x "$launcher" ]] || fail "no launcher for the ZimoPCI service"
-"$launcher" --help | grep -q '^usage: zimo-drvhost' || fail "the ZimoPCI launcher does not start zimo-drvhost"
+launcher_help=$("$launcher" --help) || fail "the ZimoPCI launcher failed"
+grep -q '^usage: zimo-drvhost' <<<"$launcher_help" || fail "the ZimoPCI launcher does not start zimo-drvhost"
 "$prefix/bin/zimo-drvhost" --uninstall || fail "zimo-drvhost --uninstall failed"
 [[ ! -e "$launcher" ]] || fail "zimo-drvhost --uninstall left $launcher"
 

@@ -8,6 +8,7 @@ status.
 import os
 import subprocess
 import sys
+import tempfile
 
 # program: the options and words its help must name.
 PROGRAMS = {
@@ -41,19 +42,27 @@ PROGRAMS = {
 def main():
     bin_dir = sys.argv[1]
     failures = []
+    # A program that took --help for a start would work in a scratch home.
+    home = tempfile.mkdtemp(prefix="zimo-help-")
+    environment = dict(os.environ, ZIMO_HOME=home)
     for program, words in PROGRAMS.items():
         path = os.path.join(bin_dir, program)
         if not os.path.exists(path):
             failures.append(f"{program}: not built")
             continue
-        run = subprocess.run([path, "--help"], capture_output=True, text=True, timeout=60,
-                             stdin=subprocess.DEVNULL)
+        try:
+            run = subprocess.run([path, "--help"], capture_output=True, text=True, timeout=30,
+                                 stdin=subprocess.DEVNULL, env=environment)
+        except subprocess.TimeoutExpired:
+            failures.append(f"{program} --help: still running after 30 s")
+            continue
         if run.returncode != 0:
             failures.append(f"{program} --help: exit status {run.returncode}")
             continue
         for word in words + ["usage: " + program, "Example", "Exit status"]:
             if word not in run.stdout:
                 failures.append(f"{program} --help: does not name \"{word}\"")
+    subprocess.run(["rm", "-rf", home], check=False)
     for failure in failures:
         print(failure)
     if failures:

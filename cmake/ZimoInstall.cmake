@@ -21,12 +21,51 @@ foreach(program ${zimo_installed_programs})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
+# Every shared library carries the project's version: SONAME lib<name>.so.<major>,
+# with the lib<name>.so link that programs and loaders by name ask for.
 foreach(library ${zimo_installed_libraries})
   if(TARGET ${library})
-    set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
+    set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN" VERSION ${PROJECT_VERSION}
+                                                SOVERSION ${PROJECT_VERSION_MAJOR})
     install(TARGETS ${library} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
   endif()
 endforeach()
+
+# A manual page per program, made from its --help when the program is built.
+set(zimo_man_summaries
+    "zimoserver=the server owning a machine's Zimo cards"
+    "zimo-drvhost=the driver host serving PCI, ISA and USB Zimo cards"
+    "zimo-cardsim=the simulated Zimo card"
+    "zimo-term=sends command lines to a Zimo card"
+    "zimo-plcc=the PLC compiler for Zimo card programs"
+    "zimo-jux=a Zimo card through the older backend library"
+    "zimo-ctlhost=a scriptable container for the Zimo controls")
+set(zimo_man_pages "")
+foreach(entry ${zimo_man_summaries})
+  string(REGEX REPLACE "=.*" "" program "${entry}")
+  string(REGEX REPLACE "^[^=]*=" "" summary "${entry}")
+  if(TARGET ${program})
+    set(page ${PROJECT_BINARY_DIR}/man/${program}.1.gz)
+    add_custom_command(OUTPUT ${page}
+                       COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program}>
+                               -DNAME=${program} "-DSUMMARY=${summary}"
+                               -DVERSION=${PROJECT_VERSION} -DOUTPUT=${page}
+                               -P ${PROJECT_SOURCE_DIR}/cmake/ZimoManPage.cmake
+                       DEPENDS ${program} ${PROJECT_SOURCE_DIR}/cmake/ZimoManPage.cmake
+                       COMMENT "Manual page of ${program}" VERBATIM)
+    list(APPEND zimo_man_pages ${page})
+  endif()
+endforeach()
+add_custom_target(zimo_man_pages ALL DEPENDS ${zimo_man_pages})
+# OPTIONAL: an install from a build of a few targets only has no pages.
+install(FILES ${zimo_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 OPTIONAL)
+
+# The package's copyright and changelog, where Debian keeps them.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${PROJECT_BINARY_DIR}/package/changelog
+               @ONLY)
+execute_process(COMMAND gzip -9nkf ${PROJECT_BINARY_DIR}/package/changelog)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${PROJECT_BINARY_DIR}/package/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zimo)
 
 # Public C headers of the libraries other than Corvan32.
 foreach(header jux/include/jux/jux170.h labhelper/include/labhelper/qeldll32.h
@@ -51,7 +90,7 @@ if(TARGET corvan32)
 
   set(corvan32_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Corvan32)
   install(EXPORT Corvan32Targets NAMESPACE Corvan32:: DESTINATION ${corvan32_cmake_dir})
-  get_target_property(corvan32_version corvan32 VERSION)
+  set(corvan32_version ${PROJECT_VERSION})
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/Corvan32Config.cmake.in
                                 ${PROJECT_BINARY_DIR}/package/Corvan32Config.cmake
                                 INSTALL_DESTINATION ${corvan32_cmake_dir})
@@ -74,16 +113,19 @@ endif()
 # dependencies computed from the binaries.
 set(CPACK_PACKAGE_NAME zimo)
 set(CPACK_PACKAGE_VENDOR "Zimo")
-set(CPACK_PACKAGE_CONTACT "Zimo host software <zimo@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Host software for the Zimo motion-controller cards: Corvan32, ZimoServer, drivers, tools")
+set(CPACK_PACKAGE_CONTACT "Zimo host software <zimo@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "host software for the Zimo motion-controller cards")
+# Lines of at most 80 characters, as Debian's control files want them.
 set(CPACK_PACKAGE_DESCRIPTION
-    "The communications library libcorvan32.so with its C headers, pkg-config file and CMake "
-    "package, the server zimoserver, the driver host zimo-drvhost, the simulated card "
-    "zimo-cardsim, the tools zimo-term, zimo-plcc, zimo-jux and zimo-ctlhost, and the "
-    "libraries libjux170.so, libqeldll32.so, libvoctoks.so, libvocto.so and libvmemgr.so.")
+    "The communications library libcorvan32.so with its C headers, pkg-config\n"
+    "file and CMake package, the server zimoserver, the driver host\n"
+    "zimo-drvhost, the simulated card zimo-cardsim, the tools zimo-term,\n"
+    "zimo-plcc, zimo-jux and zimo-ctlhost, and the libraries libjux170.so,\n"
+    "libqeldll32.so, libvoctoks.so, libvocto.so and libvmemgr.so.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# No debug information in the package.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
@@ -92,6 +134,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
+# The libraries in the system's folder: the loader's cache is rebuilt.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_GENERATOR DEB)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/package)
 include(CPack)

@@ -27,9 +27,11 @@ target_link_options(corvan32 PRIVATE "LINKER:--whole-archive" ${corvan32_whole_f
                     "LINKER:--no-whole-archive")
 target_link_options(corvan32 PRIVATE -Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/corvan32.map
                     -Wl,--no-undefined)
-# SONAME libcorvan32.so.1: a client links against the interface's major
-# version; libcorvan32.so stays the name that loaders by name ask for.
-set_target_properties(corvan32 PROPERTIES OUTPUT_NAME corvan32 VERSION 1.0.0 SOVERSION 1
+# SONAME libcorvan32.so.<major> (the project's version): a client links
+# against the interface's major version; libcorvan32.so stays the name that
+# loaders by name ask for.
+set_target_properties(corvan32 PROPERTIES OUTPUT_NAME corvan32 VERSION ${PROJECT_VERSION}
+                                          SOVERSION ${PROJECT_VERSION_MAJOR}
                                           LINK_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/corvan32.map)
 # A program that links the library sees the public headers only.
 target_include_directories(corvan32 INTERFACE

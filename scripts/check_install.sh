@@ -47,7 +47,7 @@ libdir=$(sed -n 's|^libdir=\${prefix}/||p' "$prefix"/lib*/pkgconfig/corvan32.pc)
 
 # What is there: the shipped programs and libraries, the public headers and
 # no private ones, one SONAME, only C exports.
-for program in zimoserver zimo-drvhost zimo-cardsim zimo-term; do
+for program in zimoserver zimo-drvhost zimo-cardsim zimo-term zimo-plcc; do
   [[ -x "$prefix/bin/$program" ]] || fail "bin/$program not installed"
 done
 for library in libcorvan32.so libcorvan32.so.1 libvmemgr.so; do
@@ -104,7 +104,8 @@ grep -qF "$prefix/bin/zimoserver" "$ZIMO_HOME/registry.reg" ||
 "$prefix/bin/zimo-drvhost" --install >/dev/null || fail "zimo-drvhost --install failed"
 launcher=$(find "$ZIMO_HOME/windows" -iname ZimoPCI.SYS)
 [[ -x "$launcher" ]] || fail "no launcher for the ZimoPCI service"
-"$launcher" --help | grep -q '^usage: zimo-drvhost' || fail "the ZimoPCI launcher does not start zimo-drvhost"
+launcher_help=$("$launcher" --help) || fail "the ZimoPCI launcher failed"
+grep -q '^usage: zimo-drvhost' <<<"$launcher_help" || fail "the ZimoPCI launcher does not start zimo-drvhost"
 "$prefix/bin/zimo-drvhost" --uninstall || fail "zimo-drvhost --uninstall failed"
 [[ ! -e "$launcher" ]] || fail "zimo-drvhost --uninstall left $launcher"
 
@@ -116,6 +117,15 @@ for _ in $(seq 1 100); do
   sleep 0.05
 done
 grep -qx ready "$work/card.out" || fail "zimo-cardsim did not get ready"
+# Device 0 is the card on COM1, written by hand as docs/configuration.md
+# shows. The PLC compiler, run first, starts the server and compiles for the
+# card the server identified.
+printf '\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\ZIMO\\Device0]\r\n"Location"=dword:00000002\r\n"Enumeration"=dword:00000001\r\n' \
+  >>"$ZIMO_HOME/registry.reg"
+printf 'OPEN PLCC 1\r\nP1=P1+1\r\nCLOSE\r\n' >"$work/plc.pmc"
+plcc=$("$prefix/bin/zimo-plcc" -d 0 "$work/plc.pmc" "$work/plc.56k" 2>&1) ||
+  fail "zimo-plcc -d 0 right after the card's start: $plcc"
+[[ "$plcc" =~ ^result\ 0,\ words\ [1-9][0-9]*$ ]] || fail "zimo-plcc -d 0 printed: $plcc"
 "$prefix/bin/zimo-term" -d 0 -s 1 </dev/null || fail "zimo-term could not register device 0 on COM1"
 
 for example in "$work/ask_card_pkgconfig" "$work/examples/ask_card"; do

@@ -14,7 +14,10 @@ com_port=1
 lines=(VERSION TYPE DATE CPU I10 P1=5 P1)
 
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j "$(nproc)" --target zimo-cardsim zimoserver zimo-term corvan32
+# Every program and library (not the tests), so that build/<preset>/bin holds
+# what docs/configuration.md uses.
+cmake --build --preset "$preset" -j "$(nproc)" --target zimo-cardsim zimoserver zimo-term \
+  zimo-drvhost zimo-plcc zimo-jux zimo-ctlhost corvan32 vmemgr jux170 qeldll32 vocto voctoks
 bin="$(pwd)/build/$preset/bin"
 
 temporary_home=""

@@ -298,6 +298,8 @@ const char* SimUsage() {
          "  --fault MOTOR,LOAD[,stuck]  a steady load (counts/ms^2) or a stuck plant\n"
          "  --limit MOTOR,+|-     a limit switch on at start\n"
          "  --no-stdin            ignore standard input; run until a signal\n"
+         "  --help                print this text and end\n"
+         "Option values follow the option (--udp 127.0.0.5) or an = (--udp=127.0.0.5).\n"
          "\n"
          "Commands on standard input, each answered \"ok\" or \"error TEXT\":\n"
          "  mute on|off   error N [COUNT]   delay MS [COUNT]   ack on|off\n"
@@ -306,7 +308,14 @@ const char* SimUsage() {
          "  changes on|off|clear   changes (prints \"change MS WRITER WHAT OLD NEW\")\n"
          "  watch X|Y ADDR   snapshot   compare (prints \"differs ...\" lines)\n"
          "  fault MOTOR LOAD [stuck]   limit MOTOR +|- on|off   ring NODE [TYPE|off]\n"
-         "  servo N (run N servo cycles)\n";
+         "  servo N (run N servo cycles)\n"
+         "\n"
+         "Examples:\n"
+         "  zimo-cardsim --pty --com 1 --no-stdin &        # device on COM1 (zimo-term -s 1)\n"
+         "  zimo-cardsim --model spran --udp 127.0.0.5 --no-stdin &\n"
+         "\n"
+         "Exit status: 0 at the end of standard input, \"quit\", SIGTERM or SIGINT;\n"
+         "2 for a bad option or a port that cannot be opened (the reason is printed).\n";
 }
 
 Result<EthOptions> ParseEndpoint(const std::string& text) {

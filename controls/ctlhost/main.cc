@@ -2,24 +2,7 @@
 // one step per line (from the file named on the command line, or stdin) and
 // prints one line per step; events, bound-property notifications, timers,
 // repaints and boxes are printed as they happen. Runs offscreen when there is
-// no display.
-//
-//   register <library>         load a control library and let it register itself
-//   create <ProgID>            make a control in-process
-//   site design|user [name]    place it on a form, with its display name
-//   mode design|user           switch the container's mode
-//   new | load <file> | save <file>   the control's persisted state (property bag)
-//   get <member>               member: a name or #DISPID
-//   set <member> <value>
-//   call <member> [args...]    args: 12, -3, 'X' (its code), "text", @ (a text out
-//                              parameter, printed after the call)
-//   tick <id>                  one tick of a control's window timer
-//   answer <n>                 the answer of the next box (1 OK, 2 Cancel, 6 Yes, 7 No)
-//   pages                      open the control's property pages
-//   page <n> set <id> <text> | page <n> check <id> 0|1 | page <n> press <id>
-//   page <n> show <id>         print a page field
-//   press OK|Cancel|Apply      a button of the property frame
-//   # ...                      a comment
+// no display. kHelp below lists the steps.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,6 +11,7 @@
 #include <QPushButton>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -163,6 +147,22 @@ class Host : public controls::ControlSite, public platform::MessageService {
     return Variant(static_cast<int32_t>(std::strtol(word.c_str(), nullptr, 0)));
   }
 
+  // A control that simulates its communication answers its calls without
+  // a card; say so once, before the first call that would otherwise seem
+  // to have reached one.
+  void NoteSimulation() {
+    if (simulation_noted_) return;
+    automation::DispId id = 0;
+    if (automation::Failed(object_->GetIdOfName("SimulateCommunication", &id))) return;
+    Variant value;
+    if (automation::Failed(object_->Call(id, automation::kPropertyGet, {}, &value))) return;
+    const Variant& d = value.Deref();
+    if (d.vt() != automation::VT_BOOL || !d.boolean()) return;
+    simulation_noted_ = true;
+    Print("note: the control simulates its communication (SimulateCommunication is True): "
+          "its calls reach no card; set SimulateCommunication False to use the card");
+  }
+
   bool Step(const std::string& line) {
     std::vector<std::string> w = Words(line);
     const std::string& cmd = w[0];
@@ -183,6 +183,7 @@ class Host : public controls::ControlSite, public platform::MessageService {
       if (automation::Failed(hr)) return Fail("create: failed " + Hex(hr));
       if (!object_->Supports(controls::kIidControl)) return Fail("create: not a control");
       control_ = static_cast<controls::Control*>(object_.get());
+      simulation_noted_ = false;
       control_->UseMessageService(this);
       control_->SetClientSite(this);
       auto sink = automation::MakeEventSink(
@@ -255,6 +256,7 @@ class Host : public controls::ControlSite, public platform::MessageService {
     if (cmd == "call" && w.size() >= 2) {
       automation::DispId id = 0;
       if (!Member(w[1], &id)) return Fail("call " + w[1] + ": unknown member");
+      NoteSimulation();
       std::vector<std::unique_ptr<Variant>> outs;
       std::vector<Variant> args;
       for (size_t i = 2; i < w.size(); ++i) {
@@ -317,6 +319,7 @@ class Host : public controls::ControlSite, public platform::MessageService {
   }
 
   bool user_mode_ = true;
+  bool simulation_noted_ = false;
   std::string name_;
   std::shared_ptr<automation::Dispatch> object_;
   controls::Control* control_ = nullptr;
@@ -325,9 +328,57 @@ class Host : public controls::ControlSite, public platform::MessageService {
   platform::MessageRecorder recorder_;
 };
 
+constexpr char kHelp[] =
+    "usage: zimo-ctlhost [SCRIPT]\n"
+    "       zimo-ctlhost --help\n"
+    "\n"
+    "A scriptable container for the controls (libvocto.so, libvoctoks.so): it\n"
+    "creates one by its ProgID, sites it on a form, sets its properties, calls\n"
+    "its methods and opens its property pages, one step per line of SCRIPT (or\n"
+    "of standard input), and prints one line per step. Events, property\n"
+    "notifications, timers, repaints and message boxes are printed as they\n"
+    "happen. Without a display it runs offscreen.\n"
+    "\n"
+    "Options:\n"
+    "  SCRIPT       the file of steps (default: standard input)\n"
+    "  -h, --help   prints this text and ends\n"
+    "\n"
+    "Steps:\n"
+    "  register LIBRARY           loads a control library and lets it register\n"
+    "                             itself\n"
+    "  create PROGID              makes a control in-process\n"
+    "  site design|user [NAME]    places it on a form, with its display name\n"
+    "  mode design|user           switches the container's mode\n"
+    "  new | load FILE | save FILE   the control's persisted state (property bag)\n"
+    "  get MEMBER                 MEMBER: a name or #DISPID\n"
+    "  set MEMBER VALUE\n"
+    "  call MEMBER [ARGS...]      ARGS: 12, -3, 1.5, True, 'X' (its code), \"text\",\n"
+    "                             @ (a text out parameter, printed after the call)\n"
+    "  tick ID                    one tick of a control's window timer\n"
+    "  answer N                   the answer of the next box (1 OK, 2 Cancel,\n"
+    "                             6 Yes, 7 No)\n"
+    "  pages                      opens the control's property pages\n"
+    "  page N set ID TEXT | page N check ID 0|1 | page N press ID | page N show ID\n"
+    "  press OK|Cancel|Apply      a button of the property frame\n"
+    "  # ...                      a comment\n"
+    "A control that simulates its communication (SimulateCommunication True, the\n"
+    "default of a new one) answers without a card; the first call says so.\n"
+    "\n"
+    "Example:\n"
+    "  printf '%s\\n' 'register /usr/lib/x86_64-linux-gnu/libvoctoks.so' \\\n"
+    "    'create VOCTOKS.VoctoKSCtrl.1' 'site user Vocto1' 'new' \\\n"
+    "    'set SimulateCommunication False' 'call GetResponse @ \"I10\"' | zimo-ctlhost\n"
+    "\n"
+    "Exit status: 0 when every step succeeded; 1 when a step failed (its line\n"
+    "says why); 2 when SCRIPT cannot be opened.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
   if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
   }

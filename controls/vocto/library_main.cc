@@ -1,7 +1,7 @@
 // libvocto.so: the control library's exported entry points.
 #include "platform/module.h"
 #include "registration.h"
-#include "vocto/vocto_ids.h"
+#include "vocto/vocto_guids.h"
 #include "vocto_qt.h"
 
 namespace {

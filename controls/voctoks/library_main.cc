@@ -1,7 +1,7 @@
 // libvoctoks.so: the control library's exported entry points.
 #include "platform/module.h"
 #include "registration.h"
-#include "voctoks/voctoks_ids.h"
+#include "voctoks/voctoks_guids.h"
 #include "voctoks_qt.h"
 
 namespace {

@@ -112,9 +112,11 @@ inline std::filesystem::path DriverHostControlPath() {
 }
 
 // Starts zimo-drvhost, without the registry's cards, serving `cards`
-// ("pci older", "usb older", ...).
+// ("pci older", "usb older", ...) with their servo clocks stopped: a test
+// steps them ("servo 0 N") or starts them ("clock 0 on").
 inline platform::Result<platform::Process> SpawnDriverHost(const std::vector<std::string>& cards) {
-  std::vector<std::string> argv = {(ProgramsDir() / "zimo-drvhost").string(), "--no-registry"};
+  std::vector<std::string> argv = {(ProgramsDir() / "zimo-drvhost").string(), "--no-registry",
+                                   "--manual-clock"};
   for (const std::string& card : cards) {
     argv.push_back("--card");
     argv.push_back(card);

@@ -32,7 +32,8 @@ using namespace std::chrono_literals;
 
 // What an installer leaves for the driver service `name`: the driver
 // binary of its ImagePath ("\SystemRoot\System32\drivers\<name>.SYS"), here
-// a launcher of zimo-drvhost, and the host's card `card` in the registry.
+// a launcher of zimo-drvhost (its cards' servo clocks stopped, as the tests
+// step them), and the host's card `card` in the registry.
 inline void InstallDriverHost(const std::string& name, const std::string& bus = "PCI",
                               const std::string& layout = "Older") {
   const std::filesystem::path folder = platform::WindowsDir() / "System32" / "drivers";
@@ -41,7 +42,7 @@ inline void InstallDriverHost(const std::string& name, const std::string& bus = 
   {
     std::ofstream out(launcher);
     out << "#!/bin/sh\nexec '" << (zimo::testing::BinDir() / "zimo-drvhost").string()
-        << "' \"$@\"\n";
+        << "' --manual-clock \"$@\"\n";
   }
   std::filesystem::permissions(launcher, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add);

@@ -15,6 +15,7 @@
 
 #include "plcc/plcc_compiler.h"
 #include "plcc_test_files.h"
+#include "platform/registry.h"
 #include "temp_home.h"
 
 namespace zimo::corvan::plcc {
@@ -268,10 +269,11 @@ struct ToolRun {
   std::string report;
 };
 
-ToolRun RunTool(const std::string& arguments) {
+// The tool's standard output (and, with `errors`, its standard error after it).
+ToolRun RunTool(const std::string& arguments, bool errors = false) {
   const char* bin = std::getenv("ZIMO_BIN_DIR");
-  const std::string command =
-      std::string(bin != nullptr ? bin : ".") + "/zimo-plcc " + arguments + " 2>/dev/null";
+  const std::string command = "timeout 120 " + std::string(bin != nullptr ? bin : ".") +
+                              "/zimo-plcc " + arguments + (errors ? " 2>&1" : " 2>/dev/null");
   ToolRun run{-1, ""};
   std::FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -335,6 +337,29 @@ TEST_F(PlccCompilerTest, CommandLineToolReportsTheErrorsTextAndLine) {
   EXPECT_EQ(run.report, "result 41, line 0: PLCC Output File Error: " + other_spelling.string() +
                             " is the input file\n");
   EXPECT_EQ(testing::ReadText(in_), source);
+}
+
+// For a device the tool opens it first; one that cannot be opened is named
+// with the reason, and nothing is written.
+TEST_F(PlccCompilerTest, CommandLineToolSaysWhyTheDeviceCannotBeUsed) {
+  WriteText(in_, "OPEN PLCC 1\nP1=2\nCLOSE\n");
+  const std::string files = " " + in_.string() + " " + out_.string();
+  ToolRun run = RunTool("-d 0" + files, true);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.report,
+            "zimo-plcc: device 0 could not be opened: ZimoServer is not registered; run "
+            "`zimoserver -RegServer` once\n");
+  auto server = platform::RegistryKey::Create(platform::kHkeyClassesRoot,
+                                              "ZimoServer.ZimoService\\CLSID");
+  ASSERT_TRUE(server.ok());
+  ASSERT_TRUE(server->SetString("", "{5A1C0D3E-27B4-4C61-9E0F-6B2D8A7C1F10}").ok());
+  run = RunTool("-d 2" + files, true);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.report.find("device 2 could not be opened: device 2 is not registered"),
+            std::string::npos)
+      << run.report;
+  EXPECT_FALSE(std::filesystem::exists(out_));
+  EXPECT_EQ(RunTool("-d 8" + files).exit_code, 2);
 }
 
 // An output naming the input file, by any spelling or through a link, is

@@ -127,6 +127,7 @@ NTSTATUS DriverHost::AddCard(const CardConfig& config, int* card) {
     cards_.erase(slot->id);
     return status;
   }
+  if (clocks_running_ && slot->card) slot->card->StartServoClock(1.0);
   *card = slot->id;
   return status;
 }

@@ -8,6 +8,7 @@
 // joins by adding its entry (and its bus) to the table.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -49,6 +50,12 @@ class DriverHost {
 
   kernel::Kernel& kernel() { return *kernel_; }
   SimMachine& machine() { return machine_; }
+
+  // Whether each card added from now on starts with its servo clock running
+  // at wall time, as a card in a machine does (off: the clock stands still
+  // until stepped or started through the card; tests step it by hand).
+  void SetClocksRunning(bool on) { clocks_running_ = on; }
+  bool clocks_running() const { return clocks_running_; }
 
   // Plugs a card in and lets plug and play add and start its device. A
   // failed start removes the device again and unplugs the card; the status
@@ -102,6 +109,7 @@ class DriverHost {
   std::map<int, Entry> cards_;
   std::vector<std::string> new_links_;  // links made during the current add
   int link_observer_ = 0;
+  std::atomic<bool> clocks_running_{false};
 };
 
 }  // namespace zimo::drivers::host

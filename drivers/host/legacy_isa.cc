@@ -35,6 +35,7 @@ std::shared_ptr<Slot> LegacyCards::Plug(const CardConfig& config) {
   std::shared_ptr<Slot> slot = host_.machine().Plug(config);
   if (!slot) return nullptr;
   cards_.emplace_back(slot, std::make_unique<cardsim::IsaDprWindow>(*slot->bus));
+  if (host_.clocks_running()) slot->card->StartServoClock(1.0);
   return slot;
 }
 

@@ -42,9 +42,13 @@ inline platform::Result<platform::UnixConnection> ConnectControl() {
 
 class HostProcess {
  public:
-  // Starts zimo-drvhost with these cards (and no registry cards).
-  explicit HostProcess(const std::vector<std::string>& cards, bool registry = false) {
+  // Starts zimo-drvhost with these cards (and no registry cards), their
+  // servo clocks stopped unless `running_clocks`: the tests step them
+  // ("servo ID N").
+  explicit HostProcess(const std::vector<std::string>& cards, bool registry = false,
+                       bool running_clocks = false) {
     std::vector<std::string> argv = {(zimo::testing::BinDir() / "zimo-drvhost").string()};
+    if (!running_clocks) argv.push_back("--manual-clock");
     if (!registry) argv.push_back("--no-registry");
     for (const std::string& card : cards) {
       argv.push_back("--card");

@@ -91,6 +91,43 @@ TEST_F(HostTest, ACardErrorAndItsNumber) {
   EXPECT_EQ(Call(f, IOCTL_ZIMO_BUS_GET_ERROR).bytes_returned, 31u);
 }
 
+// The card's servo cycle counter (M0, X:0) as the card reports it.
+std::string CycleCounter(DeviceFile& f) {
+  Call(f, IOCTL_ZIMO_BUS_FLUSH);
+  Call(f, IOCTL_ZIMO_BUS_SEND_LINE, "M0->X:$0,24");
+  GetLine(f, IOCTL_ZIMO_BUS_GET_LINE);
+  Call(f, IOCTL_ZIMO_BUS_SEND_LINE, "M0");
+  std::string text = GetLine(f, IOCTL_ZIMO_BUS_GET_LINE).text;
+  GetLine(f, IOCTL_ZIMO_BUS_GET_LINE);  // the end of the response
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
+// A card in the host runs its servo clock, as a card in a machine does; with
+// --manual-clock it stands still until the control commands step it.
+TEST_F(HostTest, ServoClockRunsUnlessManual) {
+  {
+    HostProcess host({"pci older"}, false, /*running_clocks=*/true);
+    DeviceFile f = OpenDevice("\\\\.\\ZimoPCI0");
+    ASSERT_TRUE(f.is_open());
+    // Wall time moves the counter; the deadline only bounds a broken host.
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    std::string counter = CycleCounter(f);
+    while (counter == "0" && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+      counter = CycleCounter(f);
+    }
+    EXPECT_NE(counter, "0") << "the servo clock did not run";
+    EXPECT_FALSE(counter.empty());
+  }
+  HostProcess host({"pci older"});
+  DeviceFile f = OpenDevice("\\\\.\\ZimoPCI0");
+  ASSERT_TRUE(f.is_open());
+  EXPECT_EQ(CycleCounter(f), "0");
+  ASSERT_EQ(host.Command("servo 0 5"), "ok");
+  EXPECT_EQ(CycleCounter(f), "5");
+}
+
 TEST_F(HostTest, Identification) {
   HostProcess host({"pci older", "pci spran", "pci older version=1.14"});
   struct Case {

@@ -136,7 +136,7 @@ TEST(ZimoJux, BusCardThroughTheHelperDriverService) {
   {
     std::ofstream launcher(drivers / "Tqa58.sys");
     launcher << "#!/bin/sh\nexec \"" << (zimo::testing::BinDir() / "zimo-drvhost").string()
-             << "\" --no-registry --card \"isa port=528 dpr=0xD4000\"\n";
+             << "\" --no-registry --manual-clock --card \"isa port=528 dpr=0xD4000\"\n";
   }
   std::filesystem::permissions(drivers / "Tqa58.sys", std::filesystem::perms::owner_all);
   int code = -1;

@@ -23,12 +23,46 @@
 
 namespace {
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: zimo-jux [--method bus|dpr|serial|sim] [--base PORT] [--dpr ADDRESS] "
-               "[--vme] [--com N] [--baud RATE] [--timeout POLLS] [--retries N] [--cfg NAME] "
-               "[COMMAND...]\n");
-}
+constexpr char kUsage[] =
+    "usage: zimo-jux [--method bus|dpr|serial|sim] [--base PORT] [--dpr ADDRESS] [--vme]\n"
+    "                [--com N] [--baud RATE] [--timeout POLLS] [--retries N] [--cfg NAME]\n"
+    "                [COMMAND...]\n"
+    "       zimo-jux --help\n";
+
+constexpr char kHelp[] =
+    "\n"
+    "Opens one card through the older backend library libjux170.so, sends each\n"
+    "COMMAND (or each line of standard input when none is given) and prints\n"
+    "\"> COMMAND\", the card's response, and the card record's last error as\n"
+    "\"error CODE TEXT\".\n"
+    "\n"
+    "Options (numbers in C forms: 528, 0x210, 0xD4000):\n"
+    "  --method bus|dpr|serial|sim   how the card is reached: its bus port (the\n"
+    "                                default), its DPR, a serial port, or the\n"
+    "                                library's own simulation\n"
+    "  --base PORT       the bus card's port address (default 528)\n"
+    "  --dpr ADDRESS     its DPR address (default 0xD4000)\n"
+    "  --vme             the card sits on a VME bus (through libvmemgr.so)\n"
+    "  --com N           the serial port number (default 1)\n"
+    "  --baud RATE       its baud rate (default 38400)\n"
+    "  --timeout POLLS   the time-out in polls of 100 microseconds (default 500)\n"
+    "  --retries N       how often a command is tried (default 3)\n"
+    "  --cfg NAME        restores the card record from NAME.CFG in the current\n"
+    "                    folder; options after it change that record\n"
+    "  -h, --help        prints this text and ends\n"
+    "A record with a field out of its range is not opened; the field is named.\n"
+    "Bus and DPR cards are served by zimo-drvhost (legacy ISA cards, card words\n"
+    "\"isa port=528 dpr=0xD4000\").\n"
+    "\n"
+    "Examples:\n"
+    "  zimo-jux --method serial --com 1 I10 VERSION\n"
+    "  zimo-jux --method bus --base 0x210 --timeout 5000 I10\n"
+    "\n"
+    "Exit status: 0 when the card opened and every command succeeded; 1 when\n"
+    "the card did not open or a command failed (the error is printed); 2 for\n"
+    "a bad option or a NAME.CFG that cannot be read.\n";
+
+void Usage() { std::fputs(kUsage, stderr); }
 
 bool Number(const char* text, long* value) {
   char* end = nullptr;
@@ -60,6 +94,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> commands;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
     const bool has_value = i + 1 < argc;
     long n = 0;
     auto number = [&](int32_t* field) {

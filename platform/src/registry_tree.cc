@@ -9,6 +9,40 @@
 namespace zimo::platform::regtree {
 namespace {
 
+// True when `text` is well-formed UTF-8: no stray continuation byte, no
+// truncated sequence, no overlong form, no surrogate, nothing above U+10FFFF.
+bool IsUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    uint32_t code = 0;
+    uint32_t least = 0;
+    if ((b & 0xE0) == 0xC0) {
+      length = 2, code = b & 0x1F, least = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+      length = 3, code = b & 0x0F, least = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+      length = 4, code = b & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto c = static_cast<unsigned char>(text[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      code = (code << 6) | (c & 0x3F);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kHexBytesPerLine = 24;
 
@@ -296,6 +330,9 @@ Status Parse(std::string_view text, const std::string& file_name, Tree* tree) {
 
   std::string_view raw;
   while (next_line(&raw)) {
+    // The file is UTF-8 throughout: a byte sequence that is not would be
+    // replaced by the next rewrite, so it is a malformation like any other.
+    if (!IsUtf8(raw)) return fail(line_no, "the line is not valid UTF-8");
     std::string_view line = TrimRight(TrimLeft(raw));
     if (line.empty()) continue;
     if (!seen_header) {

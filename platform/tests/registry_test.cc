@@ -418,6 +418,13 @@ TEST(RegistryFileTest, MalformedFileIsReportedAndNeverRewritten) {
       {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=hex:1,zz\n", 4, "hex"},
       {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=hex:01,\\\n", 4, "past the end"},
       {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\nstray text\n", 4, "expected [key]"},
+      // Bytes that are not UTF-8, in a text, a name, a key and a comment: a
+      // rewrite would have replaced them.
+      {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=\"caf\xE9\"\n", 4, "not valid UTF-8"},
+      {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"\xC3(\"=dword:1\n", 4, "not valid UTF-8"},
+      {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A\xED\xA0\x80]\n", 3, "not valid UTF-8"},
+      {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n; \xC0\xAF\n\"X\"=dword:1\n", 4, "not valid UTF-8"},
+      {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=\"\xE2\x82\"\n", 4, "not valid UTF-8"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -96,7 +96,7 @@ class CardThreadsTest : public ::testing::Test {
   // server makes it.
   void Start(std::vector<std::string> cards) {
     std::vector<std::string> argv = {(zimo::testing::BinDir() / "zimo-drvhost").string(),
-                                     "--no-registry"};
+                                     "--no-registry", "--manual-clock"};
     for (const std::string& c : cards) {
       argv.push_back("--card");
       argv.push_back(c);

@@ -160,7 +160,8 @@ class DeviceServerTest : public ::testing::Test {
       ASSERT_TRUE(key->SetDword("Enumeration", static_cast<uint32_t>(d)).ok());
     }
     auto host = platform::Spawn({(zimo::testing::BinDir() / "zimo-drvhost").string(),
-                                 "--no-registry", "--card", "pci older", "--card", "pci spran"});
+                                 "--no-registry", "--manual-clock", "--card", "pci older",
+                                 "--card", "pci spran"});
     ASSERT_TRUE(host.ok()) << host.status().ToString();
     host_ = std::move(*host);
     ASSERT_TRUE(control_.Connect());

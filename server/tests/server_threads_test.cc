@@ -62,7 +62,7 @@ class ServerThreadsTest : public ::testing::Test {
 
   void StartHost(std::vector<std::string> cards, std::vector<std::string> devices) {
     std::vector<std::string> argv = {(zimo::testing::BinDir() / "zimo-drvhost").string(),
-                                     "--no-registry"};
+                                     "--no-registry", "--manual-clock"};
     for (const std::string& c : cards) {
       argv.push_back("--card");
       argv.push_back(c);

@@ -66,6 +66,7 @@ class UsbWatchdogTest : public ::testing::Test {
     }
     std::vector<std::string> argv = {(zimo::testing::BinDir() / "zimo-drvhost").string(),
                                      "--no-registry",
+                                     "--manual-clock",
                                      "--card",
                                      "usb older",
                                      "--card",

@@ -1,6 +1,6 @@
 #include "pages.h"
 
-#include "vocto/vocto_ids.h"
+#include "vocto/vocto_guids.h"
 
 namespace zimo::vocto {
 namespace {

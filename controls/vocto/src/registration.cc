@@ -1,6 +1,6 @@
 #include "registration.h"
 
-#include "vocto/vocto_ids.h"
+#include "vocto/vocto_guids.h"
 #include "vocto_ctrl.h"
 
 namespace zimo::vocto {

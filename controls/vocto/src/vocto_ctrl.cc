@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "pages.h"
-#include "vocto/vocto_ids.h"
+#include "vocto/vocto_guids.h"
 
 namespace zimo::vocto {
 

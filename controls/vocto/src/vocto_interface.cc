@@ -1,6 +1,6 @@
 #include "vocto_interface.h"
 
-#include "vocto/vocto_ids.h"
+#include "vocto/vocto_guids.h"
 
 namespace zimo::vocto {
 namespace {

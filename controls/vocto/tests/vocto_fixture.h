@@ -13,7 +13,7 @@
 #include "automation/event_sink.h"
 #include "platform/message.h"
 #include "temp_home.h"
-#include "vocto/vocto_ids.h"
+#include "vocto/vocto_guids.h"
 #include "vocto_ctrl.h"
 
 namespace zimo::vocto::testing {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "corvan_binding.h"
-#include "voctoks/voctoks_ids.h"
+#include "voctoks/voctoks_guids.h"
 #include "voctoks_ctrl.h"
 
 namespace zimo::voctoks {

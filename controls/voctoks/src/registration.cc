@@ -1,6 +1,6 @@
 #include "registration.h"
 
-#include "voctoks/voctoks_ids.h"
+#include "voctoks/voctoks_guids.h"
 #include "voctoks_ctrl.h"
 
 namespace zimo::voctoks {

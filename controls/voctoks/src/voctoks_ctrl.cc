@@ -7,7 +7,7 @@
 #include "pages.h"
 #include "platform/message.h"
 #include "platform/process.h"
-#include "voctoks/voctoks_ids.h"
+#include "voctoks/voctoks_guids.h"
 
 namespace zimo::voctoks {
 

@@ -1,6 +1,6 @@
 #include "voctoks_interface.h"
 
-#include "voctoks/voctoks_ids.h"
+#include "voctoks/voctoks_guids.h"
 
 namespace zimo::voctoks {
 namespace {

@@ -83,5 +83,39 @@ TEST(CtlHostTest, AScriptDrivesTheControlByNameAndDispid) {
   EXPECT_NE(std::find(ini->begin(), ini->end(), "DownloadMaxErrors=50"), ini->end());
 }
 
+// A control left simulating its communication answers without a card; the
+// container says so once, before the first call.
+TEST(CtlHostTest, ASimulatingControlIsNamedOnce) {
+  zimo::testing::TempHome home;
+  const fs::path dir = home.path() / "host";
+  fs::create_directories(dir);
+  fs::copy_file(zimo::testing::BinDir() / "zimo-ctlhost", dir / "zimo-ctlhost");
+  fs::copy_file(FAKE_CORVAN_FULL, dir / "libcorvan32.so");
+  const fs::path library = fs::canonical(zimo::testing::BinDir() / "libvoctoks.so");
+  std::ofstream(dir / "script.txt") << "register " << library.string() << "\n"
+                                    << "create VOCTOKS.VoctoKSCtrl.1\n"
+                                    << "site user Vocto2\n"
+                                    << "new\n"
+                                    << "call GetResponse @ \"I10\"\n"
+                                    << "call GetResponse @ \"I10\"\n";
+  const std::string command = "cd " + dir.string() + " && FAKE_CORVAN_REPLY=$'42\\r' " +
+                              "./zimo-ctlhost script.txt > out.txt 2> err.txt";
+  ASSERT_EQ(std::system(("bash -c \"" + command + "\"").c_str()), 0)
+      << *platform::ReadFileBytes(dir / "err.txt");
+  auto out = platform::ReadLines(dir / "out.txt");
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(*out, (std::vector<std::string>{
+                      "register: 0x00000000",
+                      "create: ok _DVoctoKS",
+                      "site: user Vocto2",
+                      "new: ok",
+                      "note: the control simulates its communication (SimulateCommunication is "
+                      "True): its calls reach no card; set SimulateCommunication False to use "
+                      "the card",
+                      "call GetResponse: False out \"\"",
+                      "call GetResponse: False out \"\"",
+                  }));
+}
+
 }  // namespace
 }  // namespace zimo::voctoks::testing

@@ -17,7 +17,7 @@
 #include "platform/message.h"
 #include "platform/module.h"
 #include "temp_home.h"
-#include "voctoks/voctoks_ids.h"
+#include "voctoks/voctoks_guids.h"
 #include "voctoks_ctrl.h"
 
 namespace zimo::voctoks::testing {

@@ -1,7 +1,7 @@
 // zimo-plcc: compiles the PLC blocks of a card program file.
 //
 //   zimo-plcc -d N IN OUT
-//       for device N, whose card the library knows;
+//       for device N's card (the device is opened for the compile);
 //   zimo-plcc --card older|spran [--firmware TEXT] [--link-list FILE] IN OUT
 //       for a described card; the link-list file holds hexadecimal words,
 //       one a line (missing words are 0).
@@ -13,17 +13,69 @@
 #include <cstring>
 #include <string>
 
+#include "corvan/device_api.h"
 #include "corvan/plcc_api.h"
 #include "link/error_texts.h"
+#include "platform/registry.h"
 #include "plcc/plcc_compiler.h"
 
 namespace {
 
+constexpr char kUsage[] =
+    "usage: zimo-plcc -d DEVICE IN OUT\n"
+    "       zimo-plcc --card older|spran [--firmware TEXT] [--link-list FILE] IN OUT\n"
+    "       zimo-plcc --help\n";
+
+constexpr char kHelp[] =
+    "\n"
+    "The PLC compiler: compiles the PLC blocks (OPEN PLCC n ... CLOSE) of the\n"
+    "card program file IN into the card's code and writes OUT, the program\n"
+    "file with those blocks compiled, ready for download. Prints\n"
+    "\"result 0, words N\" (the code words used), or the error's number, its\n"
+    "line and text.\n"
+    "\n"
+    "Options:\n"
+    "  -d DEVICE            compiles for the card of the configured device\n"
+    "                       DEVICE (0 to 7): opens the device (which starts\n"
+    "                       ZimoServer and identifies the card), compiles for\n"
+    "                       the card found, and closes it again\n"
+    "  --card older|spran   compiles for a described card of that generation\n"
+    "  --firmware TEXT      its firmware version (default 1.16F older, 1.940\n"
+    "                       spran)\n"
+    "  --link-list FILE     its link list: hexadecimal words, one a line\n"
+    "                       (missing words are 0)\n"
+    "  -h, --help           prints this text and ends\n"
+    "\n"
+    "Examples:\n"
+    "  zimo-plcc -d 0 motion.pmc motion.out\n"
+    "  zimo-plcc --card spran --firmware 1.938 motion.pmc motion.out\n"
+    "\n"
+    "Exit status: 0 when the file compiled; 1 when it did not (the error is\n"
+    "printed) or the device could not be opened (the reason is printed);\n"
+    "2 for a usage error or a link list that cannot be read.\n";
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: zimo-plcc -d N IN OUT\n"
-               "       zimo-plcc --card older|spran [--firmware TEXT] [--link-list FILE] IN OUT\n");
+  std::fputs(kUsage, stderr);
   return 2;
+}
+
+// Why the device could not be opened, as far as the registry tells: no
+// registered server, no registered device; else its card did not answer.
+std::string OpenFailureReason(unsigned long device) {
+  namespace platform = zimo::platform;
+  if (!platform::RegistryKey::Exists(platform::kHkeyClassesRoot, "ZimoServer.ZimoService\\CLSID")) {
+    return "ZimoServer is not registered; run `zimoserver -RegServer` once";
+  }
+  auto key = platform::RegistryKey::Open(
+      platform::kHkeyLocalMachine,
+      "SYSTEM\\CurrentControlSet\\Services\\ZIMO\\Device" + std::to_string(device),
+      platform::kKeyRead);
+  if (!key.ok() || !key->GetDword("Location").ok()) {
+    return "device " + std::to_string(device) +
+           " is not registered (docs/configuration.md describes the keys)";
+  }
+  return "its card did not answer or its port or driver device is missing (`zimo-term -d " +
+         std::to_string(device) + "` tells more)";
 }
 
 bool ReadLinkList(const char* path, zimo::corvan::plcc::PlccTarget& target) {
@@ -67,13 +119,27 @@ int Print(int result, std::uint32_t words, std::uint32_t input_line, const char*
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
   if (argc == 5 && std::strcmp(argv[1], "-d") == 0) {
     char* end = nullptr;
     const unsigned long device = std::strtoul(argv[2], &end, 10);
-    if (end == argv[2] || *end != '\0') return Usage();
+    if (end == argv[2] || *end != '\0' || device > 7) return Usage();
+    // The compiler reads the card's description from the device's shared
+    // record, which the server fills in when it identifies the card: the
+    // open (bounded by the link's own time-outs) makes sure it has.
+    if (OpenZimoDevice(static_cast<std::uint32_t>(device)) != 1) {
+      std::fprintf(stderr, "zimo-plcc: device %lu could not be opened: %s\n", device,
+                   OpenFailureReason(device).c_str());
+      return 1;
+    }
     std::uint32_t words = 0;
     const int result =
         ZimoPlccCompilerA(static_cast<std::uint32_t>(device), &words, argv[3], argv[4]);
+    CloseZimoDevice(static_cast<std::uint32_t>(device));
     return Print(result, words, 0, argv[3], argv[4]);
   }
   if (argc < 5 || std::strcmp(argv[1], "--card") != 0) return Usage();

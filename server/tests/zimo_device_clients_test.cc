@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -15,6 +16,8 @@
 
 #include "device_server_fixture.h"
 #include "platform/file_mapping.h"
+#include "automation/local_server.h"
+#include "platform/named_mutex.h"
 
 namespace zimo::server::testing {
 namespace {
@@ -149,6 +152,27 @@ TEST(DeviceClientHelper, DISABLED_Run) {
     for (const std::string& a : answers) good += a == "0 3713707\\r" ? 1 : 0;
     report.Put("good_answers", good);
     if (!answers.empty()) report.Put("first_answer", answers.front());
+  } else if (scenario == "download_then_exit") {
+    // Starts a long threaded download on card 0 and holds its first
+    // Progress event (the download waits for it) until the test lets it
+    // go (the "go" file); then ends.
+    const std::string go = std::string(file) + ".go";
+    std::atomic<bool> under_way{false};
+    auto sink = automation::MakeEventSink(
+        k_IZimoDeviceEvents, [&](DispId id, std::span<Variant>, Variant*) {
+          if (id == kEventProgress && !under_way.exchange(true)) {
+            while (!std::filesystem::exists(go)) std::this_thread::sleep_for(5ms);
+          }
+          return S_OK;
+        });
+    uint32_t cookie = 0;
+    ASSERT_EQ(o->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
+    ASSERT_EQ(Call(*o, kOpen, {Variant(0)}), S_OK);
+    report.Put("download_hr", Call(*o, kDownloadAsynch, {Variant(0), Text(file), Variant(0),
+                                                         Variant(0), Variant(0), Variant(1)}));
+    while (!under_way) std::this_thread::sleep_for(5ms);
+    report.Put("under_way", 1);
+    while (!std::filesystem::exists(go)) std::this_thread::sleep_for(5ms);
   }
 }
 
@@ -160,23 +184,20 @@ class DeviceClientsTest : public DeviceServerTest {
   // Progress event with a call on the same card (defined below).
   void ExpectHandlerCallsServed(const char* role);
 
-  // Runs the helper case `which` as a process of its own and gives its
-  // report; a client that has not ended within `limit` fails the test, and
-  // it and the server are killed so nothing waits on them.
-  std::map<std::string, std::string> RunClient(const std::string& which,
-                                               std::chrono::seconds limit = 60s,
-                                               const std::string& file = "") {
-    std::map<std::string, std::string> result;
+  // A client process running the helper case `which`, reporting into
+  // `*out`.
+  platform::Process SpawnClient(const std::string& which, const std::string& file,
+                                std::string* out) {
     char self[4096];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) {
       ADD_FAILURE() << "no program path";
-      return result;
+      return platform::Process();
     }
     self[n] = '\0';
-    const std::string out = Home() + "/client-" + which + "-" + std::to_string(++clients_);
+    *out = Home() + "/client-" + which + "-" + std::to_string(++clients_);
     platform::SpawnOptions options;
-    options.environment = {"ZIMO_CLIENT_CASE=" + which, "ZIMO_CLIENT_OUT=" + out,
+    options.environment = {"ZIMO_CLIENT_CASE=" + which, "ZIMO_CLIENT_OUT=" + *out,
                            "ZIMO_CLIENT_FILE=" + file};
     options.quiet = true;
     auto client = platform::Spawn(
@@ -184,17 +205,14 @@ class DeviceClientsTest : public DeviceServerTest {
         options);
     if (!client.ok()) {
       ADD_FAILURE() << client.status().ToString();
-      return result;
+      return platform::Process();
     }
-    auto code = client->Wait(limit);
-    if (!code.ok()) {
-      ADD_FAILURE() << "client \"" << which << "\" did not end within " << limit.count() << " s";
-      (void)client->Signal(SIGKILL);
-      (void)client->Wait();
-      KillServer();
-      return result;
-    }
-    EXPECT_EQ(*code, 0) << which;
+    return std::move(*client);
+  }
+
+  // What a client reported so far.
+  static std::map<std::string, std::string> ReportOf(const std::string& out) {
+    std::map<std::string, std::string> result;
     std::ifstream in(out);
     for (std::string line; std::getline(in, line);) {
       const size_t eq = line.find('=');
@@ -204,8 +222,39 @@ class DeviceClientsTest : public DeviceServerTest {
         result[line.substr(0, eq)] = line.substr(eq + 1);
       }
     }
+    return result;
+  }
+
+  // Waits for a client's end and gives its report; a client that has not
+  // ended within `limit` fails the test, and it and the server are killed
+  // so nothing waits on them.
+  std::map<std::string, std::string> CollectClient(platform::Process& client,
+                                                   const std::string& which,
+                                                   const std::string& out,
+                                                   std::chrono::seconds limit) {
+    if (!client.valid()) return {};
+    auto code = client.Wait(limit);
+    if (!code.ok()) {
+      ADD_FAILURE() << "client \"" << which << "\" did not end within " << limit.count() << " s";
+      (void)client.Signal(SIGKILL);
+      (void)client.Wait();
+      KillServer();
+      return {};
+    }
+    EXPECT_EQ(*code, 0) << which;
+    std::map<std::string, std::string> result = ReportOf(out);
     EXPECT_EQ(result.count("done"), 1u) << which;
     return result;
+  }
+
+  // Runs the helper case `which` as a process of its own and gives its
+  // report (see CollectClient).
+  std::map<std::string, std::string> RunClient(const std::string& which,
+                                               std::chrono::seconds limit = 60s,
+                                               const std::string& file = "") {
+    std::string out;
+    platform::Process client = SpawnClient(which, file, &out);
+    return CollectClient(client, which, out, limit);
   }
 
   // The server of this home, from the pid it wrote into the shared table.
@@ -231,11 +280,54 @@ class DeviceClientsTest : public DeviceServerTest {
     ASSERT_GT(server_pid_, 0);
   }
 
+  // The server started by hand (its standard output in a file of the
+  // home); the clients' activation finds it running.
+  void StartServerByHand() {
+    const std::string server = (zimo::testing::BinDir() / "zimoserver").string();
+    server_out_ = Home() + "/server.out";
+    auto p = platform::Spawn({"/bin/sh", "-c", "exec \"$0\" > \"$1\" 2>&1", server, server_out_});
+    ASSERT_TRUE(p.ok()) << p.status().ToString();
+    server_ = std::move(*p);
+    ASSERT_TRUE(Eventually([&] { return ServerOutput().find("device 0 opened") != std::string::npos; }))
+        << ServerOutput();
+    ASSERT_TRUE(Eventually(
+        [&] { return std::filesystem::exists(automation::ClassObjectPath(kClsidZimoDevice)); }));
+  }
+  std::string ServerOutput() const {
+    std::ifstream in(server_out_);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  // Whether the server started by hand ended within `limit` (else it is
+  // killed).
+  bool ServerEnds(std::chrono::seconds limit) {
+    auto code = server_.Wait(limit);
+    if (!code.ok()) {
+      (void)server_.Signal(SIGKILL);
+      (void)server_.Wait();
+      server_ = platform::Process();
+      return false;
+    }
+    EXPECT_EQ(*code, 0);
+    server_ = platform::Process();
+    return true;
+  }
+  void TearDown() override {
+    if (server_.valid()) {
+      (void)server_.Signal(SIGKILL);
+      (void)server_.Wait();
+    }
+    DeviceServerTest::TearDown();
+  }
+
   // The answer of a fresh client's I10 on card 0: the server still serves.
   std::string StillServes() { return RunClient("ask", 60s)["ask"]; }
 
   int clients_ = 0;
   pid_t server_pid_ = 0;
+  platform::Process server_;
+  std::string server_out_;
 };
 
 std::string WriteProgram(const std::string& path, int lines) {
@@ -297,6 +389,36 @@ TEST_F(DeviceClientsTest, CallsMadeFromADownloadsProgressTakeNoneOfItsReplies) {
 // the download runs, and the server goes on serving others.
 TEST_F(DeviceClientsTest, AHandlerMayCallTheCardDuringItsOwnThreadedDownload) {
   ExpectHandlerCallsServed("progress_calls_back_async");
+}
+
+// A termination while a client's threaded download waits for the client's
+// handler of its Progress event, the client ending right after: the server
+// stops the download (closing the card's buffer) and ends within its
+// limits, leaving its single-instance mutex free.
+TEST_F(DeviceClientsTest, ATerminationDuringAThreadedDownloadWhoseClientEndsStillEndsTheServer) {
+  ASSERT_NO_FATAL_FAILURE(StartServerByHand());
+  const std::string program = WriteProgram(Home() + "/long.pmc", 5000);
+  std::string out;
+  platform::Process client = SpawnClient("download_then_exit", program, &out);
+  ASSERT_TRUE(Eventually([&] { return ReportOf(out).count("under_way") == 1; }));
+  ASSERT_TRUE(server_.Signal(SIGTERM).ok());
+  std::ofstream(program + ".go").put('1');
+  auto r = CollectClient(client, "download_then_exit", out, 30s);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  const bool ended = ServerEnds(20s);
+  EXPECT_TRUE(ended) << "the server did not end within 20 s\n" << ServerOutput();
+  EXPECT_NE(ServerOutput().find("ZimoServer: ended"), std::string::npos) << ServerOutput();
+  auto mutex = platform::NamedMutex::Create("ZimoServer Mutex");
+  ASSERT_TRUE(mutex.ok());
+  EXPECT_FALSE(mutex->already_existed());
+  // The download was stopped, in order: the card's open buffer was closed
+  // after the last line that went out (the control characters of the bus
+  // link aside).
+  std::string last;
+  for (const std::string& e : control_.Log(0)) {
+    if (!e.empty() && e[0] != '^') last = e;
+  }
+  EXPECT_EQ(last, "CLOSE");
 }
 
 }  // namespace

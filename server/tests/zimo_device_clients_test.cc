@@ -6,17 +6,21 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
-#include "device_server_fixture.h"
-#include "platform/file_mapping.h"
 #include "automation/local_server.h"
+#include "corvan/command_api.h"
+#include "corvan/device_api.h"
+#include "device_server_fixture.h"
+#include "link/library_app.h"
+#include "platform/file_mapping.h"
 #include "platform/named_mutex.h"
 
 namespace zimo::server::testing {
@@ -152,6 +156,23 @@ TEST(DeviceClientHelper, DISABLED_Run) {
     for (const std::string& a : answers) good += a == "0 3713707\\r" ? 1 : 0;
     report.Put("good_answers", good);
     if (!answers.empty()) report.Put("first_answer", answers.front());
+  } else if (scenario == "release_during_download") {
+    // Object x starts a threaded download on card 0 and is released at
+    // once; object y of the same client (calls served in order after the
+    // release) then asks card 1.
+    std::shared_ptr<Dispatch> x;
+    ASSERT_EQ(automation::CreateInstance("ZimoServer.Zimo", &x), S_OK);
+    ASSERT_EQ(Call(*x, kOpen, {Variant(0)}), S_OK);
+    // The test takes the card's lock now.
+    report.Put("opened", 1);
+    const std::string locked = std::string(file) + ".locked";
+    while (!std::filesystem::exists(locked)) std::this_thread::sleep_for(5ms);
+    report.Put("download_hr", Call(*x, kDownloadAsynch, {Variant(0), Text(file), Variant(0),
+                                                         Variant(0), Variant(0), Variant(1)}));
+    x.reset();
+    Variant t;
+    std::vector<Variant> args = {Variant(1), Text("I10"), Variant::ByRef(&t, VT_BSTR)};
+    report.Put("ask_hr", o->Invoke(kGetResponse, kMethod, args, nullptr, nullptr));
   } else if (scenario == "download_then_exit") {
     // Starts a long threaded download on card 0 and holds its first
     // Progress event (the download waits for it) until the test lets it
@@ -389,6 +410,39 @@ TEST_F(DeviceClientsTest, CallsMadeFromADownloadsProgressTakeNoneOfItsReplies) {
 // the download runs, and the server goes on serving others.
 TEST_F(DeviceClientsTest, AHandlerMayCallTheCardDuringItsOwnThreadedDownload) {
   ExpectHandlerCallsServed("progress_calls_back_async");
+}
+
+// A client releases its object while that object's threaded download to
+// card 0 waits for the card (another process holds its lock): the next call
+// of the same client, on card 1, is served before the download has sent a
+// line; once the card is free the download runs whole and the server goes
+// on serving.
+TEST_F(DeviceClientsTest, ReleasingAnObjectDuringItsThreadedDownloadHoldsUpNoCall) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  ASSERT_NE(OpenZimoDevice(0), 0u);
+  std::string out;
+  platform::Process client = SpawnClient("release_during_download", program, &out);
+  ASSERT_TRUE(Eventually([&] { return ReportOf(out).count("opened") == 1; }));
+  ASSERT_EQ(LockZimo(0), 0u);
+  std::ofstream(program + ".locked").put('1');
+  const bool served = Eventually([&] { return ReportOf(out).count("ask_hr") == 1; });
+  const std::vector<std::string> before = control_.Log(0);
+  ReleaseZimo(0);
+  EXPECT_TRUE(served) << "the call after the release waited for the download";
+  EXPECT_TRUE(std::none_of(before.begin(), before.end(),
+                           [](const std::string& e) { return e.rfind("P1", 0) == 0; }));
+  auto r = CollectClient(client, "release_during_download", out, 60s);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["ask_hr"], std::to_string(S_OK));
+  EXPECT_TRUE(Eventually([&] {
+    const std::vector<std::string> log = control_.Log(0);
+    return std::find(log.begin(), log.end(), "P139=39") != log.end();
+  }));
+  ExpectEachLineOnce(control_.Log(0), 40);
+  CloseZimoDevice(0);
+  corvan::App().End();
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
 }
 
 // A termination while a client's threaded download waits for the client's

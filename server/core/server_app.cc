@@ -29,6 +29,8 @@ using namespace std::chrono_literals;
 // in progress and the closing of the card's buffer, each bounded by the
 // card's own time-outs.
 constexpr std::chrono::milliseconds kDownloadStopLimit{10000};
+// How long the shutdown waits for each of the USB watchdog's threads.
+constexpr std::chrono::milliseconds kWatchdogStopLimit{1000};
 
 // What a termination signal stops; cleared before the server goes away.
 std::atomic<automation::LocalServer*> g_signal_target{nullptr};
@@ -246,12 +248,19 @@ int ServerApp::ExitInstance() {
     releases_->DestroyHandedOver();
   }
   // 1. NC threads are not part of this build.
-  // 2. The USB watchdog: no card-open pass runs after this.
-  if (watchdog_) watchdog_->Stop();
+  // 2. The USB watchdog: no card-open pass runs after this. Each of its
+  // threads gets its limit; a card-open pass waiting for a card's lock that
+  // another process holds is left behind.
+  const bool watchdog_stopped = !watchdog_ || watchdog_->Stop(kWatchdogStopLimit);
+  if (!watchdog_stopped) {
+    ServerTrace("ZimoServer: the USB watchdog did not stop within %lld ms",
+                static_cast<long long>(kWatchdogStopLimit.count()));
+  }
   // 3. Per card its bridge and mirror, then the card; 4. the shared device
-  // table, once nothing of the library uses it. A download that would not
-  // stop still uses both: they go with the process.
-  if (download_stopped) {
+  // table, once nothing of the library uses it. A thread that would not
+  // stop may still use both: they go with the process.
+  const bool stopped = download_stopped && watchdog_stopped;
+  if (stopped) {
     CloseServerCards();
     if (table_) corvan::App().End();
     table_.reset();
@@ -260,9 +269,9 @@ int ServerApp::ExitInstance() {
   std::this_thread::sleep_for(1000ms);
   lifetime_.reset();
   ServerTrace("ZimoServer: ended");
-  if (!download_stopped) {
-    // Returning would unmap the table under the worker and wait for it at
-    // the program's exit.
+  if (!stopped) {
+    // Returning would take the table and the watchdog away under threads
+    // still running and wait for them at the program's exit.
     std::fflush(stdout);
     std::_Exit(kExitOk);
   }

@@ -176,13 +176,20 @@ TEST(DeviceClientHelper, DISABLED_Run) {
   } else if (scenario == "download_then_exit") {
     // Starts a long threaded download on card 0 and holds its first
     // Progress event (the download waits for it) until the test lets it
-    // go (the "go" file); then ends.
-    const std::string go = std::string(file) + ".go";
-    std::atomic<bool> under_way{false};
+    // go (the "go" file); then ends. The handler's state is its own: it
+    // may still be called while this thread ends.
+    struct Held {
+      std::string go;
+      std::atomic<bool> under_way{false};
+      std::atomic<bool> let_go{false};
+    };
+    auto held = std::make_shared<Held>();
+    held->go = std::string(file) + ".go";
     auto sink = automation::MakeEventSink(
-        k_IZimoDeviceEvents, [&](DispId id, std::span<Variant>, Variant*) {
-          if (id == kEventProgress && !under_way.exchange(true)) {
-            while (!std::filesystem::exists(go)) std::this_thread::sleep_for(5ms);
+        k_IZimoDeviceEvents, [held](DispId id, std::span<Variant>, Variant*) {
+          if (id == kEventProgress && !held->under_way.exchange(true)) {
+            while (!std::filesystem::exists(held->go)) std::this_thread::sleep_for(5ms);
+            held->let_go = true;
           }
           return S_OK;
         });
@@ -191,9 +198,9 @@ TEST(DeviceClientHelper, DISABLED_Run) {
     ASSERT_EQ(Call(*o, kOpen, {Variant(0)}), S_OK);
     report.Put("download_hr", Call(*o, kDownloadAsynch, {Variant(0), Text(file), Variant(0),
                                                          Variant(0), Variant(0), Variant(1)}));
-    while (!under_way) std::this_thread::sleep_for(5ms);
+    while (!held->under_way) std::this_thread::sleep_for(5ms);
     report.Put("under_way", 1);
-    while (!std::filesystem::exists(go)) std::this_thread::sleep_for(5ms);
+    while (!held->let_go) std::this_thread::sleep_for(5ms);
   }
 }
 

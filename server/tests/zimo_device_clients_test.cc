@@ -34,6 +34,7 @@ enum : DispId {
   kOpen = 0x1,
   kClose = 0x2,
   kGetResponse = 0x17,
+  kLockDevice = 0x18,
   kLastCommError = 0x1f,
   kDownload = 0x3e,
   kDownloadAsynch = 0x3f,
@@ -173,6 +174,45 @@ TEST(DeviceClientHelper, DISABLED_Run) {
     Variant t;
     std::vector<Variant> args = {Variant(1), Text("I10"), Variant::ByRef(&t, VT_BSTR)};
     report.Put("ask_hr", o->Invoke(kGetResponse, kMethod, args, nullptr, nullptr));
+  } else if (scenario == "locking_object_released_on_worker") {
+    // Object x takes card 1's lock and starts a threaded download on card
+    // 0 whose first Progress event it holds; x is released meanwhile (a
+    // call of o after the release shows the server has seen it), so the
+    // download's worker drops x's last reference once the event returns.
+    struct Held {
+      std::atomic<bool> under_way{false};
+      std::atomic<bool> let_go{false};
+      std::atomic<bool> returned{false};
+    };
+    auto held = std::make_shared<Held>();
+    std::shared_ptr<Dispatch> x;
+    ASSERT_EQ(automation::CreateInstance("ZimoServer.Zimo", &x), S_OK);
+    auto sink = automation::MakeEventSink(
+        k_IZimoDeviceEvents, [held](DispId id, std::span<Variant>, Variant*) {
+          if (id == kEventProgress && !held->under_way.exchange(true)) {
+            while (!held->let_go) std::this_thread::sleep_for(5ms);
+            held->returned = true;
+          }
+          return S_OK;
+        });
+    uint32_t cookie = 0;
+    ASSERT_EQ(x->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
+    ASSERT_EQ(Call(*x, kOpen, {Variant(0)}), S_OK);
+    report.Put("lock_hr", Call(*x, kLockDevice, {Variant(1)}));
+    report.Put("download_hr", Call(*x, kDownloadAsynch, {Variant(0), Text(file), Variant(0),
+                                                         Variant(0), Variant(0), Variant(1)}));
+    while (!held->under_way) std::this_thread::sleep_for(5ms);
+    x.reset();
+    report.Put("after_release", LastErrorOf(*o, 0));
+    held->let_go = true;
+    while (!held->returned) std::this_thread::sleep_for(5ms);
+  } else if (scenario == "lock_card_1") {
+    // This process's own use of the library: card 1's lock.
+    ASSERT_NE(OpenZimoDevice(1), 0u);
+    report.Put("lock", LockZimo(1));
+    ReleaseZimo(1);
+    CloseZimoDevice(1);
+    corvan::App().End();
   } else if (scenario == "download_then_exit") {
     // Starts a long threaded download on card 0 and holds its first
     // Progress event (the download waits for it) until the test lets it
@@ -450,6 +490,20 @@ TEST_F(DeviceClientsTest, ReleasingAnObjectDuringItsThreadedDownloadHoldsUpNoCal
   CloseZimoDevice(0);
   corvan::App().End();
   EXPECT_EQ(StillServes(), "0 3713707\\r");
+}
+
+// An object holding card 1's lock whose last reference goes on the worker
+// of its own threaded download (the worker was firing its event when the
+// client let go): the lock, taken on the serving thread, is given back
+// there, and another process's library gets card 1.
+TEST_F(DeviceClientsTest, AnObjectReleasedOnADownloadWorkerGivesBackItsLocks) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  auto r = RunClient("locking_object_released_on_worker", 60s, program);
+  EXPECT_EQ(r["lock_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["after_release"], "0");
+  EXPECT_EQ(RunClient("lock_card_1", 20s)["lock"], "0");
 }
 
 // A termination while a client's threaded download waits for the client's

@@ -168,8 +168,9 @@ TEST(DeviceClientHelper, DISABLED_Run) {
     report.Put("opened", 1);
     const std::string locked = std::string(file) + ".locked";
     while (!std::filesystem::exists(locked)) std::this_thread::sleep_for(5ms);
-    report.Put("download_hr", Call(*x, kDownloadAsynch, {Variant(0), Text(file), Variant(0),
-                                                         Variant(0), Variant(0), Variant(1)}));
+    report.Put("download_hr",
+               Call(*x, kDownloadAsynch,
+                    {Variant(0), Text(file), Variant(0), Variant(0), Variant(0), Variant(1)}));
     x.reset();
     Variant t;
     std::vector<Variant> args = {Variant(1), Text("I10"), Variant::ByRef(&t, VT_BSTR)};
@@ -199,8 +200,9 @@ TEST(DeviceClientHelper, DISABLED_Run) {
     ASSERT_EQ(x->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
     ASSERT_EQ(Call(*x, kOpen, {Variant(0)}), S_OK);
     report.Put("lock_hr", Call(*x, kLockDevice, {Variant(1)}));
-    report.Put("download_hr", Call(*x, kDownloadAsynch, {Variant(0), Text(file), Variant(0),
-                                                         Variant(0), Variant(0), Variant(1)}));
+    report.Put("download_hr",
+               Call(*x, kDownloadAsynch,
+                    {Variant(0), Text(file), Variant(0), Variant(0), Variant(0), Variant(1)}));
     while (!held->under_way) std::this_thread::sleep_for(5ms);
     x.reset();
     report.Put("after_release", LastErrorOf(*o, 0));
@@ -236,8 +238,9 @@ TEST(DeviceClientHelper, DISABLED_Run) {
     uint32_t cookie = 0;
     ASSERT_EQ(o->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
     ASSERT_EQ(Call(*o, kOpen, {Variant(0)}), S_OK);
-    report.Put("download_hr", Call(*o, kDownloadAsynch, {Variant(0), Text(file), Variant(0),
-                                                         Variant(0), Variant(0), Variant(1)}));
+    report.Put("download_hr",
+               Call(*o, kDownloadAsynch,
+                    {Variant(0), Text(file), Variant(0), Variant(0), Variant(0), Variant(1)}));
     while (!held->under_way) std::this_thread::sleep_for(5ms);
     report.Put("under_way", 1);
     while (!held->let_go) std::this_thread::sleep_for(5ms);
@@ -297,8 +300,7 @@ class DeviceClientsTest : public DeviceServerTest {
   // ended within `limit` fails the test, and it and the server are killed
   // so nothing waits on them.
   std::map<std::string, std::string> CollectClient(platform::Process& client,
-                                                   const std::string& which,
-                                                   const std::string& out,
+                                                   const std::string& which, const std::string& out,
                                                    std::chrono::seconds limit) {
     if (!client.valid()) return {};
     auto code = client.Wait(limit);
@@ -356,8 +358,9 @@ class DeviceClientsTest : public DeviceServerTest {
     auto p = platform::Spawn({"/bin/sh", "-c", "exec \"$0\" > \"$1\" 2>&1", server, server_out_});
     ASSERT_TRUE(p.ok()) << p.status().ToString();
     server_ = std::move(*p);
-    ASSERT_TRUE(Eventually([&] { return ServerOutput().find("device 0 opened") != std::string::npos; }))
-        << ServerOutput();
+    ASSERT_TRUE(Eventually([&] {
+      return ServerOutput().find("device 0 opened") != std::string::npos;
+    })) << ServerOutput();
     ASSERT_TRUE(Eventually(
         [&] { return std::filesystem::exists(automation::ClassObjectPath(kClsidZimoDevice)); }));
   }

@@ -124,6 +124,10 @@ void LocalServer::Run() { apartment_->Run(); }
 
 void LocalServer::Quit() { apartment_->Quit(); }
 
+bool LocalServer::Post(std::function<void(bool run)> task) {
+  return apartment_->Post(std::move(task));
+}
+
 void LocalServer::StopServing() { apartment_->Stop(); }
 
 void LocalServer::Shutdown() {

@@ -1,10 +1,15 @@
 #include "download/pipeline.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "corvan/command_api.h"
 #include "corvan/download_api.h"
@@ -42,32 +47,90 @@ void Report(const char* format, const char* a, const char* b = "") {
 
 // The worker of the threaded form. A finished worker is joined when the
 // next one starts (or at exit); one that starts its successor from its own
-// callback lets go of itself instead.
+// callback lets go of itself instead. Each run keeps the work to be done
+// once it has ended (closes of its card that waited for it).
 class DownloadWorker {
  public:
-  ~DownloadWorker() { Join(); }
-  bool Start(std::string full_path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Join();
+  ~DownloadWorker() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Join(lock);
+  }
+  bool Start(std::string full_path, std::uint32_t device) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Join(lock);
+    auto run = std::make_shared<Run>();
+    run->device = device;
     try {
-      thread_ = std::thread([path = std::move(full_path)] { (void)RunDownloadPipeline(path); });
+      thread_ = std::thread([this, run, path = std::move(full_path)] {
+        (void)RunDownloadPipeline(path);
+        Finish(*run);
+      });
     } catch (...) {
       return false;
     }
+    run_ = std::move(run);
+    return true;
+  }
+  bool After(std::uint32_t device, std::function<void()> task) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (run_ == nullptr || !run_->running || run_->device != device) return false;
+    run_->after.push_back(std::move(task));
+    return true;
+  }
+  bool Stop(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (run_ == nullptr) return true;
+    std::shared_ptr<Run> run = run_;
+    if (run->running) {
+      // The abort reports to the request's callbacks: not under the lock.
+      lock.unlock();
+      DownloadState::Instance().Abort();
+      lock.lock();
+    }
+    if (!ended_.wait_for(lock, limit, [&run] { return run->ended; })) return false;
+    Join(lock);
     return true;
   }
 
  private:
-  void Join() {
+  struct Run {
+    std::uint32_t device = 0;
+    bool running = true;
+    bool ended = false;
+    std::vector<std::function<void()>> after;
+  };
+
+  void Finish(Run& run) {
+    std::vector<std::function<void()>> after;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      run.running = false;
+      after.swap(run.after);
+    }
+    for (auto& task : after) task();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      run.ended = true;
+    }
+    ended_.notify_all();
+  }
+  // With the lock held: the previous worker gone.
+  void Join(std::unique_lock<std::mutex>& lock) {
     if (!thread_.joinable()) return;
     if (thread_.get_id() == std::this_thread::get_id()) {
       thread_.detach();
     } else {
+      std::shared_ptr<Run> run = run_;
+      ended_.wait(lock, [&run] { return run == nullptr || run->ended; });
       thread_.join();
     }
+    run_.reset();
   }
+
   std::mutex mutex_;
+  std::condition_variable ended_;
   std::thread thread_;
+  std::shared_ptr<Run> run_;
 };
 
 DownloadWorker& Worker() {
@@ -227,11 +290,17 @@ std::int32_t StartThreadDownload(std::uint32_t device, const DownloadCallbacks& 
                                  const DownloadOptions& options, const char* source) {
   std::string full;
   if (!BeginDownloadRequest(device, callbacks, options, source, &full)) return 0;
-  if (!Worker().Start(full)) {
+  if (!Worker().Start(full, device)) {
     DownloadState::Instance().EndRun();
     return 0;
   }
   return 1;
+}
+
+bool StopThreadDownload(std::chrono::milliseconds limit) { return Worker().Stop(limit); }
+
+bool RunAfterThreadDownload(std::uint32_t device, std::function<void()> task) {
+  return Worker().After(device, std::move(task));
 }
 
 bool SendFileAsRequest(std::uint32_t device, const DownloadCallbacks& callbacks, const char* path) {

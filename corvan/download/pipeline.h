@@ -3,7 +3,9 @@
 // log) and the entries that run it in the caller's thread or on a worker.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "download/download_state.h"
@@ -30,6 +32,15 @@ std::int32_t RunDownload(std::uint32_t device, const DownloadCallbacks& callback
                          const DownloadOptions& options, const char* source);
 std::int32_t StartThreadDownload(std::uint32_t device, const DownloadCallbacks& callbacks,
                                  const DownloadOptions& options, const char* source);
+// Asks a running threaded download to stop (the abort of ZimoAbortDownload)
+// and waits up to `limit` for its worker to end, with the work kept for
+// after it. True when no worker runs any more; false when it still does
+// (and then still uses its card and the device table).
+bool StopThreadDownload(std::chrono::milliseconds limit);
+// While a threaded download to `device` runs: keeps `task` to run on its
+// worker once the download has ended (true). Otherwise false, and nothing
+// is kept.
+bool RunAfterThreadDownload(std::uint32_t device, std::function<void()> task);
 // ZimoDownloadFile as a request of its own, its reports going to
 // `callbacks`: refused (with "Download thread already running!") while a
 // download runs; false then.

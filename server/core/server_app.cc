@@ -3,6 +3,8 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "core/card_registry.h"
@@ -12,6 +14,7 @@
 #include "core/zimo_device.h"
 #include "core/zimo_service.h"
 #include "corvan/device_api.h"
+#include "download/pipeline.h"
 #include "link/device_open.h"
 #include "link/library_app.h"
 #include "platform/message.h"
@@ -21,6 +24,13 @@ namespace zimo::server {
 namespace {
 
 using namespace std::chrono_literals;
+
+// How long the shutdown waits for a threaded download to stop: the line
+// in progress and the closing of the card's buffer, each bounded by the
+// card's own time-outs.
+constexpr std::chrono::milliseconds kDownloadStopLimit{10000};
+// How long the shutdown waits for each of the USB watchdog's threads.
+constexpr std::chrono::milliseconds kWatchdogStopLimit{1000};
 
 // What a termination signal stops; cleared before the server goes away.
 std::atomic<automation::LocalServer*> g_signal_target{nullptr};
@@ -155,15 +165,17 @@ bool ServerApp::InitInstance(Switch how) {
 
 void ServerApp::RegisterClassObjects() {
   automation::ServerLifetime* lifetime = lifetime_.get();
+  releases_ = std::make_shared<ObjectReleases>(&server_);
+  ObjectReleases* releases = releases_.get();
   platform::Status s = server_.RegisterClassObject(
-      kClsidZimoService, [lifetime](std::shared_ptr<automation::Dispatch>* out) {
-        *out = std::make_shared<ZimoService>(lifetime);
+      kClsidZimoService, [lifetime, releases](std::shared_ptr<automation::Dispatch>* out) {
+        *out = releases->Make<ZimoService>(lifetime);
         return automation::S_OK;
       });
   if (!s.ok()) ServerTrace("ZimoServer: class object ZimoService: %s", s.ToString().c_str());
   s = server_.RegisterClassObject(kClsidZimoDevice,
-                                  [lifetime](std::shared_ptr<automation::Dispatch>* out) {
-                                    *out = std::make_shared<ZimoDevice>(lifetime);
+                                  [lifetime, releases](std::shared_ptr<automation::Dispatch>* out) {
+                                    *out = releases->Make<ZimoDevice>(lifetime);
                                     return automation::S_OK;
                                   });
   if (!s.ok()) ServerTrace("ZimoServer: class object ZimoDevice: %s", s.ToString().c_str());
@@ -224,18 +236,45 @@ int ServerApp::ExitInstance() {
   // the watchdog's stop does not wait for ever.
   server_.RevokeClassObjects();
   server_.Shutdown();
+  if (releases_) releases_->Detach();
+  // A threaded download still running is stopped before its card and the
+  // table go (with no client connected, its reports wait for no one). The
+  // objects whose last reference its worker dropped go after it, here.
+  const bool download_stopped = corvan::StopThreadDownload(kDownloadStopLimit);
+  if (!download_stopped) {
+    ServerTrace("ZimoServer: the download did not stop within %lld ms",
+                static_cast<long long>(kDownloadStopLimit.count()));
+  } else if (releases_) {
+    releases_->DestroyHandedOver();
+  }
   // 1. NC threads are not part of this build.
-  // 2. The USB watchdog: no card-open pass runs after this.
-  if (watchdog_) watchdog_->Stop();
-  // 3. Per card its bridge and mirror, then the card.
-  CloseServerCards();
-  // 4. The shared device table, once nothing of the library uses it.
-  if (table_) corvan::App().End();
-  table_.reset();
+  // 2. The USB watchdog: no card-open pass runs after this. Each of its
+  // threads gets its limit; a card-open pass waiting for a card's lock that
+  // another process holds is left behind.
+  const bool watchdog_stopped = !watchdog_ || watchdog_->Stop(kWatchdogStopLimit);
+  if (!watchdog_stopped) {
+    ServerTrace("ZimoServer: the USB watchdog did not stop within %lld ms",
+                static_cast<long long>(kWatchdogStopLimit.count()));
+  }
+  // 3. Per card its bridge and mirror, then the card; 4. the shared device
+  // table, once nothing of the library uses it. A thread that would not
+  // stop may still use both: they go with the process.
+  const bool stopped = download_stopped && watchdog_stopped;
+  if (stopped) {
+    CloseServerCards();
+    if (table_) corvan::App().End();
+    table_.reset();
+  }
   // 6.
   std::this_thread::sleep_for(1000ms);
   lifetime_.reset();
   ServerTrace("ZimoServer: ended");
+  if (!stopped) {
+    // Returning would take the table and the watchdog away under threads
+    // still running and wait for them at the program's exit.
+    std::fflush(stdout);
+    std::_Exit(kExitOk);
+  }
   return kExitOk;
 }
 

@@ -12,6 +12,7 @@
 #include "automation/server_lifetime.h"
 #include "core/card_threads.h"
 #include "core/command_line.h"
+#include "core/object_releases.h"
 #include "core/shared_table_creation.h"
 #include "core/usb_watchdog.h"
 #include "platform/file_mapping.h"
@@ -57,6 +58,9 @@ class ServerApp {
   // connections hold) goes first.
   std::unique_ptr<automation::ServerLifetime> lifetime_;
   automation::LocalServer server_;
+  // The objects whose last reference went on another thread, destroyed on
+  // this one (made at the start, on the serving thread).
+  std::shared_ptr<ObjectReleases> releases_;
   ServerCardState cards_[kServerCards];
   std::mutex reopen_mu_;  // one card-open pass at a time
   CardThreads card_threads_{cards_};

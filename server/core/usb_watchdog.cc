@@ -96,6 +96,10 @@ bool UsbWatchdog::StartWatcher() {
   // starter goes on.
   auto started = std::make_shared<platform::NamedEvent>(std::move(*made));
   watcher_quit_ = true;
+  {
+    std::lock_guard lock(end_mu_);
+    watcher_ended_ = false;
+  }
   try {
     watcher_ = std::thread([this, started] {
       watcher_quit_ = false;
@@ -108,6 +112,7 @@ bool UsbWatchdog::StartWatcher() {
       }
       (void)started->Set();
       if (!watcher_quit_) WatcherThread();
+      Ended(&watcher_ended_);
     });
   } catch (const std::system_error&) {
     return false;
@@ -169,6 +174,10 @@ bool UsbWatchdog::Init() {
   }
   auto started = std::make_shared<platform::NamedEvent>(std::move(*made));
   quit_ = true;
+  {
+    std::lock_guard lock(end_mu_);
+    worker_ended_ = false;
+  }
   try {
     worker_ = std::thread([this, started] {
       quit_ = false;
@@ -178,6 +187,7 @@ bool UsbWatchdog::Init() {
       }
       (void)started->Set();
       WorkerThread();
+      Ended(&worker_ended_);
     });
   } catch (const std::system_error&) {
     platform::DebugPrintf("ServiceWatchdogInit(): Watchdog thread creation failed\n");
@@ -194,14 +204,40 @@ bool UsbWatchdog::Init() {
   return true;
 }
 
-bool UsbWatchdog::Stop() {
+void UsbWatchdog::Ended(bool* flag) {
+  {
+    std::lock_guard lock(end_mu_);
+    *flag = true;
+  }
+  end_cv_.notify_all();
+}
+
+bool UsbWatchdog::EndThread(std::thread& thread, const bool& ended,
+                            std::chrono::milliseconds limit) {
+  if (!thread.joinable()) return true;
+  {
+    std::unique_lock lock(end_mu_);
+    if (limit == std::chrono::milliseconds::max()) {
+      end_cv_.wait(lock, [&ended] { return ended; });
+    } else if (!end_cv_.wait_for(lock, limit, [&ended] { return ended; })) {
+      thread.detach();
+      return false;
+    }
+  }
+  thread.join();
+  return true;
+}
+
+bool UsbWatchdog::Stop(std::chrono::milliseconds limit) {
   if (worker_.joinable() && std::this_thread::get_id() == worker_id_) return false;
   quit_ = true;
   watcher_quit_ = true;
   if (stop_) (void)stop_->Set();
-  // Both threads see the stop at once, wherever they wait.
-  if (worker_.joinable()) worker_.join();
-  if (watcher_.joinable()) watcher_.join();
+  // Both threads see the stop at once, wherever they wait; a card-open pass
+  // of the worker may still wait for a card's lock another process holds.
+  const bool worker_ended = EndThread(worker_, worker_ended_, limit);
+  const bool watcher_ended = EndThread(watcher_, watcher_ended_, limit);
+  if (!worker_ended || !watcher_ended) return false;
   // The cards still there let go of the server's events.
   std::lock_guard lock(armed_mu_);
   for (int i = 0; i < kUsbEnumerations; ++i) {

@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,9 +60,11 @@ class UsbWatchdog {
   // Starts the plug-in watcher, then the worker; false when either could
   // not start (the server's start then fails).
   bool Init();
-  // Asks both threads to end and waits for them; false only when called on
-  // the worker's own thread.
-  bool Stop();
+  // Asks both threads to end and waits for each up to `limit` (without
+  // one by default). False when called on the worker's own thread, or when
+  // a thread did not end in time: it is then left running, and the process
+  // must end before the watchdog goes.
+  bool Stop(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
 
   // Whether the card of enumeration `enumeration` has its removal event
   // registered with the driver now.
@@ -95,6 +98,11 @@ class UsbWatchdog {
   void Forget(int enumeration);
   // Sleeps up to `ms`; false when the stop came first.
   bool PauseUnlessStopped(uint32_t ms);
+  // Run by each thread as it ends.
+  void Ended(bool* flag);
+  // Joins `thread` once `ended` holds, waiting up to `limit`; false (the
+  // thread let go) when it did not end in time.
+  bool EndThread(std::thread& thread, const bool& ended, std::chrono::milliseconds limit);
 
   Hooks hooks_;
   const std::chrono::milliseconds vanish_limit_;
@@ -104,6 +112,11 @@ class UsbWatchdog {
   std::atomic<bool> watcher_quit_{false};
   std::thread worker_;
   std::thread watcher_;
+  // Whether each thread has ended (its last step), under end_mu_.
+  std::mutex end_mu_;
+  std::condition_variable end_cv_;
+  bool worker_ended_ = false;
+  bool watcher_ended_ = false;
   std::thread::id worker_id_;
   // Created by the watcher thread; the worker waits on it.
   std::optional<platform::NamedEvent> plug_in_;

@@ -118,7 +118,13 @@ ZimoDevice::~ZimoDevice() {
     for (; held > 0; --held) ReleaseZimo(static_cast<uint32_t>(d));
   }
   for (int d : DeviceClients::Instance().RemoveEverywhere(this)) {
-    CloseZimoDevice(static_cast<uint32_t>(d));
+    // A threaded download to the card holds its lock for lines at a time;
+    // the close waits for the download's end on its worker rather than
+    // here, where every client's call waits behind it.
+    const uint32_t card = static_cast<uint32_t>(d);
+    if (!corvan::RunAfterThreadDownload(card, [card] { CloseZimoDevice(card); })) {
+      CloseZimoDevice(card);
+    }
   }
   events_.Clear();
 }

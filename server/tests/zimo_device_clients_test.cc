@@ -6,15 +6,22 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
+#include "automation/local_server.h"
+#include "corvan/command_api.h"
+#include "corvan/device_api.h"
 #include "device_server_fixture.h"
+#include "link/library_app.h"
 #include "platform/file_mapping.h"
+#include "platform/named_mutex.h"
 
 namespace zimo::server::testing {
 namespace {
@@ -27,6 +34,7 @@ enum : DispId {
   kOpen = 0x1,
   kClose = 0x2,
   kGetResponse = 0x17,
+  kLockDevice = 0x18,
   kLastCommError = 0x1f,
   kDownload = 0x3e,
   kDownloadAsynch = 0x3f,
@@ -149,6 +157,93 @@ TEST(DeviceClientHelper, DISABLED_Run) {
     for (const std::string& a : answers) good += a == "0 3713707\\r" ? 1 : 0;
     report.Put("good_answers", good);
     if (!answers.empty()) report.Put("first_answer", answers.front());
+  } else if (scenario == "release_during_download") {
+    // Object x starts a threaded download on card 0 and is released at
+    // once; object y of the same client (calls served in order after the
+    // release) then asks card 1.
+    std::shared_ptr<Dispatch> x;
+    ASSERT_EQ(automation::CreateInstance("ZimoServer.Zimo", &x), S_OK);
+    ASSERT_EQ(Call(*x, kOpen, {Variant(0)}), S_OK);
+    // The test takes the card's lock now.
+    report.Put("opened", 1);
+    const std::string locked = std::string(file) + ".locked";
+    while (!std::filesystem::exists(locked)) std::this_thread::sleep_for(5ms);
+    report.Put("download_hr",
+               Call(*x, kDownloadAsynch,
+                    {Variant(0), Text(file), Variant(0), Variant(0), Variant(0), Variant(1)}));
+    x.reset();
+    Variant t;
+    std::vector<Variant> args = {Variant(1), Text("I10"), Variant::ByRef(&t, VT_BSTR)};
+    report.Put("ask_hr", o->Invoke(kGetResponse, kMethod, args, nullptr, nullptr));
+  } else if (scenario == "locking_object_released_on_worker") {
+    // Object x takes card 1's lock and starts a threaded download on card
+    // 0 whose first Progress event it holds; x is released meanwhile (a
+    // call of o after the release shows the server has seen it), so the
+    // download's worker drops x's last reference once the event returns.
+    struct Held {
+      std::atomic<bool> under_way{false};
+      std::atomic<bool> let_go{false};
+      std::atomic<bool> returned{false};
+    };
+    auto held = std::make_shared<Held>();
+    std::shared_ptr<Dispatch> x;
+    ASSERT_EQ(automation::CreateInstance("ZimoServer.Zimo", &x), S_OK);
+    auto sink = automation::MakeEventSink(
+        k_IZimoDeviceEvents, [held](DispId id, std::span<Variant>, Variant*) {
+          if (id == kEventProgress && !held->under_way.exchange(true)) {
+            while (!held->let_go) std::this_thread::sleep_for(5ms);
+            held->returned = true;
+          }
+          return S_OK;
+        });
+    uint32_t cookie = 0;
+    ASSERT_EQ(x->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
+    ASSERT_EQ(Call(*x, kOpen, {Variant(0)}), S_OK);
+    report.Put("lock_hr", Call(*x, kLockDevice, {Variant(1)}));
+    report.Put("download_hr",
+               Call(*x, kDownloadAsynch,
+                    {Variant(0), Text(file), Variant(0), Variant(0), Variant(0), Variant(1)}));
+    while (!held->under_way) std::this_thread::sleep_for(5ms);
+    x.reset();
+    report.Put("after_release", LastErrorOf(*o, 0));
+    held->let_go = true;
+    while (!held->returned) std::this_thread::sleep_for(5ms);
+  } else if (scenario == "lock_card_1") {
+    // This process's own use of the library: card 1's lock.
+    ASSERT_NE(OpenZimoDevice(1), 0u);
+    report.Put("lock", LockZimo(1));
+    ReleaseZimo(1);
+    CloseZimoDevice(1);
+    corvan::App().End();
+  } else if (scenario == "download_then_exit") {
+    // Starts a long threaded download on card 0 and holds its first
+    // Progress event (the download waits for it) until the test lets it
+    // go (the "go" file); then ends. The handler's state is its own: it
+    // may still be called while this thread ends.
+    struct Held {
+      std::string go;
+      std::atomic<bool> under_way{false};
+      std::atomic<bool> let_go{false};
+    };
+    auto held = std::make_shared<Held>();
+    held->go = std::string(file) + ".go";
+    auto sink = automation::MakeEventSink(
+        k_IZimoDeviceEvents, [held](DispId id, std::span<Variant>, Variant*) {
+          if (id == kEventProgress && !held->under_way.exchange(true)) {
+            while (!std::filesystem::exists(held->go)) std::this_thread::sleep_for(5ms);
+            held->let_go = true;
+          }
+          return S_OK;
+        });
+    uint32_t cookie = 0;
+    ASSERT_EQ(o->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
+    ASSERT_EQ(Call(*o, kOpen, {Variant(0)}), S_OK);
+    report.Put("download_hr",
+               Call(*o, kDownloadAsynch,
+                    {Variant(0), Text(file), Variant(0), Variant(0), Variant(0), Variant(1)}));
+    while (!held->under_way) std::this_thread::sleep_for(5ms);
+    report.Put("under_way", 1);
+    while (!held->let_go) std::this_thread::sleep_for(5ms);
   }
 }
 
@@ -160,23 +255,20 @@ class DeviceClientsTest : public DeviceServerTest {
   // Progress event with a call on the same card (defined below).
   void ExpectHandlerCallsServed(const char* role);
 
-  // Runs the helper case `which` as a process of its own and gives its
-  // report; a client that has not ended within `limit` fails the test, and
-  // it and the server are killed so nothing waits on them.
-  std::map<std::string, std::string> RunClient(const std::string& which,
-                                               std::chrono::seconds limit = 60s,
-                                               const std::string& file = "") {
-    std::map<std::string, std::string> result;
+  // A client process running the helper case `which`, reporting into
+  // `*out`.
+  platform::Process SpawnClient(const std::string& which, const std::string& file,
+                                std::string* out) {
     char self[4096];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) {
       ADD_FAILURE() << "no program path";
-      return result;
+      return platform::Process();
     }
     self[n] = '\0';
-    const std::string out = Home() + "/client-" + which + "-" + std::to_string(++clients_);
+    *out = Home() + "/client-" + which + "-" + std::to_string(++clients_);
     platform::SpawnOptions options;
-    options.environment = {"ZIMO_CLIENT_CASE=" + which, "ZIMO_CLIENT_OUT=" + out,
+    options.environment = {"ZIMO_CLIENT_CASE=" + which, "ZIMO_CLIENT_OUT=" + *out,
                            "ZIMO_CLIENT_FILE=" + file};
     options.quiet = true;
     auto client = platform::Spawn(
@@ -184,17 +276,14 @@ class DeviceClientsTest : public DeviceServerTest {
         options);
     if (!client.ok()) {
       ADD_FAILURE() << client.status().ToString();
-      return result;
+      return platform::Process();
     }
-    auto code = client->Wait(limit);
-    if (!code.ok()) {
-      ADD_FAILURE() << "client \"" << which << "\" did not end within " << limit.count() << " s";
-      (void)client->Signal(SIGKILL);
-      (void)client->Wait();
-      KillServer();
-      return result;
-    }
-    EXPECT_EQ(*code, 0) << which;
+    return std::move(*client);
+  }
+
+  // What a client reported so far.
+  static std::map<std::string, std::string> ReportOf(const std::string& out) {
+    std::map<std::string, std::string> result;
     std::ifstream in(out);
     for (std::string line; std::getline(in, line);) {
       const size_t eq = line.find('=');
@@ -204,8 +293,38 @@ class DeviceClientsTest : public DeviceServerTest {
         result[line.substr(0, eq)] = line.substr(eq + 1);
       }
     }
+    return result;
+  }
+
+  // Waits for a client's end and gives its report; a client that has not
+  // ended within `limit` fails the test, and it and the server are killed
+  // so nothing waits on them.
+  std::map<std::string, std::string> CollectClient(platform::Process& client,
+                                                   const std::string& which, const std::string& out,
+                                                   std::chrono::seconds limit) {
+    if (!client.valid()) return {};
+    auto code = client.Wait(limit);
+    if (!code.ok()) {
+      ADD_FAILURE() << "client \"" << which << "\" did not end within " << limit.count() << " s";
+      (void)client.Signal(SIGKILL);
+      (void)client.Wait();
+      KillServer();
+      return {};
+    }
+    EXPECT_EQ(*code, 0) << which;
+    std::map<std::string, std::string> result = ReportOf(out);
     EXPECT_EQ(result.count("done"), 1u) << which;
     return result;
+  }
+
+  // Runs the helper case `which` as a process of its own and gives its
+  // report (see CollectClient).
+  std::map<std::string, std::string> RunClient(const std::string& which,
+                                               std::chrono::seconds limit = 60s,
+                                               const std::string& file = "") {
+    std::string out;
+    platform::Process client = SpawnClient(which, file, &out);
+    return CollectClient(client, which, out, limit);
   }
 
   // The server of this home, from the pid it wrote into the shared table.
@@ -231,11 +350,55 @@ class DeviceClientsTest : public DeviceServerTest {
     ASSERT_GT(server_pid_, 0);
   }
 
+  // The server started by hand (its standard output in a file of the
+  // home); the clients' activation finds it running.
+  void StartServerByHand() {
+    const std::string server = (zimo::testing::BinDir() / "zimoserver").string();
+    server_out_ = Home() + "/server.out";
+    auto p = platform::Spawn({"/bin/sh", "-c", "exec \"$0\" > \"$1\" 2>&1", server, server_out_});
+    ASSERT_TRUE(p.ok()) << p.status().ToString();
+    server_ = std::move(*p);
+    ASSERT_TRUE(Eventually([&] {
+      return ServerOutput().find("device 0 opened") != std::string::npos;
+    })) << ServerOutput();
+    ASSERT_TRUE(Eventually(
+        [&] { return std::filesystem::exists(automation::ClassObjectPath(kClsidZimoDevice)); }));
+  }
+  std::string ServerOutput() const {
+    std::ifstream in(server_out_);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  // Whether the server started by hand ended within `limit` (else it is
+  // killed).
+  bool ServerEnds(std::chrono::seconds limit) {
+    auto code = server_.Wait(limit);
+    if (!code.ok()) {
+      (void)server_.Signal(SIGKILL);
+      (void)server_.Wait();
+      server_ = platform::Process();
+      return false;
+    }
+    EXPECT_EQ(*code, 0);
+    server_ = platform::Process();
+    return true;
+  }
+  void TearDown() override {
+    if (server_.valid()) {
+      (void)server_.Signal(SIGKILL);
+      (void)server_.Wait();
+    }
+    DeviceServerTest::TearDown();
+  }
+
   // The answer of a fresh client's I10 on card 0: the server still serves.
   std::string StillServes() { return RunClient("ask", 60s)["ask"]; }
 
   int clients_ = 0;
   pid_t server_pid_ = 0;
+  platform::Process server_;
+  std::string server_out_;
 };
 
 std::string WriteProgram(const std::string& path, int lines) {
@@ -297,6 +460,83 @@ TEST_F(DeviceClientsTest, CallsMadeFromADownloadsProgressTakeNoneOfItsReplies) {
 // the download runs, and the server goes on serving others.
 TEST_F(DeviceClientsTest, AHandlerMayCallTheCardDuringItsOwnThreadedDownload) {
   ExpectHandlerCallsServed("progress_calls_back_async");
+}
+
+// A client releases its object while that object's threaded download to
+// card 0 waits for the card (another process holds its lock): the next call
+// of the same client, on card 1, is served before the download has sent a
+// line; once the card is free the download runs whole and the server goes
+// on serving.
+TEST_F(DeviceClientsTest, ReleasingAnObjectDuringItsThreadedDownloadHoldsUpNoCall) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  ASSERT_NE(OpenZimoDevice(0), 0u);
+  std::string out;
+  platform::Process client = SpawnClient("release_during_download", program, &out);
+  ASSERT_TRUE(Eventually([&] { return ReportOf(out).count("opened") == 1; }));
+  ASSERT_EQ(LockZimo(0), 0u);
+  std::ofstream(program + ".locked").put('1');
+  const bool served = Eventually([&] { return ReportOf(out).count("ask_hr") == 1; });
+  const std::vector<std::string> before = control_.Log(0);
+  ReleaseZimo(0);
+  EXPECT_TRUE(served) << "the call after the release waited for the download";
+  EXPECT_TRUE(std::none_of(before.begin(), before.end(),
+                           [](const std::string& e) { return e.rfind("P1", 0) == 0; }));
+  auto r = CollectClient(client, "release_during_download", out, 60s);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["ask_hr"], std::to_string(S_OK));
+  EXPECT_TRUE(Eventually([&] {
+    const std::vector<std::string> log = control_.Log(0);
+    return std::find(log.begin(), log.end(), "P139=39") != log.end();
+  }));
+  ExpectEachLineOnce(control_.Log(0), 40);
+  CloseZimoDevice(0);
+  corvan::App().End();
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
+}
+
+// An object holding card 1's lock whose last reference goes on the worker
+// of its own threaded download (the worker was firing its event when the
+// client let go): the lock, taken on the serving thread, is given back
+// there, and another process's library gets card 1.
+TEST_F(DeviceClientsTest, AnObjectReleasedOnADownloadWorkerGivesBackItsLocks) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  auto r = RunClient("locking_object_released_on_worker", 60s, program);
+  EXPECT_EQ(r["lock_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["after_release"], "0");
+  EXPECT_EQ(RunClient("lock_card_1", 20s)["lock"], "0");
+}
+
+// A termination while a client's threaded download waits for the client's
+// handler of its Progress event, the client ending right after: the server
+// stops the download (closing the card's buffer) and ends within its
+// limits, leaving its single-instance mutex free.
+TEST_F(DeviceClientsTest, ATerminationDuringAThreadedDownloadWhoseClientEndsStillEndsTheServer) {
+  ASSERT_NO_FATAL_FAILURE(StartServerByHand());
+  const std::string program = WriteProgram(Home() + "/long.pmc", 5000);
+  std::string out;
+  platform::Process client = SpawnClient("download_then_exit", program, &out);
+  ASSERT_TRUE(Eventually([&] { return ReportOf(out).count("under_way") == 1; }));
+  ASSERT_TRUE(server_.Signal(SIGTERM).ok());
+  std::ofstream(program + ".go").put('1');
+  auto r = CollectClient(client, "download_then_exit", out, 30s);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  const bool ended = ServerEnds(20s);
+  EXPECT_TRUE(ended) << "the server did not end within 20 s\n" << ServerOutput();
+  EXPECT_NE(ServerOutput().find("ZimoServer: ended"), std::string::npos) << ServerOutput();
+  auto mutex = platform::NamedMutex::Create("ZimoServer Mutex");
+  ASSERT_TRUE(mutex.ok());
+  EXPECT_FALSE(mutex->already_existed());
+  // The download was stopped, in order: the card's open buffer was closed
+  // after the last line that went out (the control characters of the bus
+  // link aside).
+  std::string last;
+  for (const std::string& e : control_.Log(0)) {
+    if (!e.empty() && e[0] != '^') last = e;
+  }
+  EXPECT_EQ(last, "CLOSE");
 }
 
 }  // namespace

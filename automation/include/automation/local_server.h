@@ -55,6 +55,10 @@ class LocalServer {
   void Run();
   // Any thread; Run() returns after the call in progress.
   void Quit();
+  // Any thread: `task` runs on the serving thread after the calls queued
+  // before it, or (with false) on the thread that stops the serving when
+  // that comes first. False once serving has stopped: nothing runs then.
+  bool Post(std::function<void(bool run)> task);
   // After Run(): calls still coming are refused (RPC_E_SERVERCALL_REJECTED)
   // while the program winds down; connections stay open.
   void StopServing();

@@ -187,9 +187,9 @@ std::int32_t ZimoGetDpramAvailable(std::uint32_t device) {
 std::uint32_t ZimoSendCharA(std::uint32_t device, char character) {
   const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
-  AsciiChannel* channel = ChannelFor(d);
+  AsciiChannel* channel = BeginExchange(d);
   if (channel == nullptr) return 0;
-  const std::uint32_t result = channel->SendChar(d, character);
+  const std::uint32_t result = EndExchange(d, channel, channel->SendChar(d, character));
   const char text[2] = {character, 0};
   LogCommandEntry(d, text, true);
   return result;
@@ -239,10 +239,10 @@ std::uint32_t ZimoGetBufferA(std::uint32_t device, char* buffer, std::uint32_t s
   const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   buffer[0] = 0;
-  AsciiChannel* channel = ChannelFor(d);
+  AsciiChannel* channel = BeginExchange(d);
   if (channel == nullptr) return 0;
   std::uint32_t count = 0;
-  channel->GetBuffer(d, buffer, MaxChars(size), &count);
+  EndExchange(d, channel, channel->GetBuffer(d, buffer, MaxChars(size), &count));
   return count & kCountMask;
 }
 

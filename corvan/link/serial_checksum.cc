@@ -332,7 +332,11 @@ std::uint32_t ZimoSERCheckResponseA(std::uint32_t device, char* buffer, std::uin
       char scratch[kChecksumLineMax + 1];
       std::uint32_t more = 0;
       status = ZimoSERCheckGetLineA(device, scratch, kChecksumLineMax, &more);
-      if (status != kStatusAck) return CutResponse(d, max);
+      // A time-out or a spoilt acknowledge or sum is tried again as
+      // always; any more text means the response did not fit.
+      const bool spoilt = status == kStatusTimeout || status == kStatusBadAck ||
+                          (status == kStatusFailure && LastError(d) == kErrBadLineChecksum);
+      if (status != kStatusAck && !spoilt) return CutResponse(d, max);
     }
     if ((status & kErrorBits) == 0) {
       done = true;

@@ -31,22 +31,15 @@ std::vector<GatherRigCase> AllLinks() {
   return all;
 }
 
-class LinkRepliesTest : public ::testing::TestWithParam<GatherRigCase> {
- protected:
-  // The reply to `command` in a buffer of `size` bytes: the result word and
-  // the text the buffer holds.
-  std::uint32_t Ask(const char* command, std::uint32_t size, std::string* text) {
-    std::string buffer(size + 16, '#');  // guard bytes behind the caller's buffer
-    const std::uint32_t word = ZimoGetResponseExA(0, buffer.data(), size, command);
-    EXPECT_EQ(buffer.substr(size), std::string(16, '#')) << "written past the buffer";
-    *text = std::string(buffer.c_str(), strnlen(buffer.c_str(), size));
-    return word;
-  }
-
-  zimo::testing::TempHome home_;
-  testing::LibraryClock clock_;
-  GatherRig rig_{GetParam()};
-};
+// The reply to `command` in a buffer of `size` bytes: the result word and
+// the text the buffer holds.
+std::uint32_t Ask(const char* command, std::uint32_t size, std::string* text) {
+  std::string buffer(size + 16, '#');  // guard bytes behind the caller's buffer
+  const std::uint32_t word = ZimoGetResponseExA(0, buffer.data(), size, command);
+  EXPECT_EQ(buffer.substr(size), std::string(16, '#')) << "written past the buffer";
+  *text = std::string(buffer.c_str(), strnlen(buffer.c_str(), size));
+  return word;
+}
 
 // The card's I10 reads "3713707" and a line of two variables "1" and "22":
 // one rule on every link. The count is the characters the buffer holds. A
@@ -55,8 +48,7 @@ class LinkRepliesTest : public ::testing::TestWithParam<GatherRigCase> {
 // the characters that were stored, and error 54; a card error counts the
 // error text it stored. Nothing of a reply is left behind for the next
 // exchange.
-TEST_P(LinkRepliesTest, BufferOfTheRepliesSizeAndOneByteShort) {
-  ASSERT_TRUE(rig_.Open());
+void CheckTheReplyRule() {
   std::string text;
   ASSERT_EQ(Ask("P1=1P2=22", 100, &text), kStatusAck);
 
@@ -87,6 +79,29 @@ TEST_P(LinkRepliesTest, BufferOfTheRepliesSizeAndOneByteShort) {
     EXPECT_EQ(text, "22\r");
     EXPECT_EQ(ZimoGetError(0), 0);
   }
+}
+
+class LinkRepliesTest : public ::testing::TestWithParam<GatherRigCase> {
+ protected:
+  zimo::testing::TempHome home_;
+  testing::LibraryClock clock_;
+  GatherRig rig_{GetParam()};
+};
+
+TEST_P(LinkRepliesTest, BufferOfTheRepliesSizeAndOneByteShort) {
+  ASSERT_TRUE(rig_.Open());
+  CheckTheReplyRule();
+}
+
+// The serial link with checksums on keeps the same rule.
+TEST(LinkRepliesChecksummedTest, BufferOfTheRepliesSizeAndOneByteShort) {
+  zimo::testing::TempHome home;
+  testing::LibraryClock clock;
+  GatherRig rig({GatherLink::kSerial, false});
+  ASSERT_TRUE(rig.Open());
+  ASSERT_EQ(ZimoDoChecksums(0, 1), 1);
+  CheckTheReplyRule();
+  EXPECT_EQ(ZimoDoChecksums(0, 0), 1);
 }
 
 // The error a failed exchange leaves, and its text.

@@ -570,6 +570,7 @@ std::int32_t EthGetControlResponse(std::uint32_t device, char* buffer, std::uint
   if (r.received < 0) {
     buffer[0] = 0;
     const int code = EthReportSocketError(device);
+    holder->receive.last_error = ExchangeFailureError(code);
     return code == zimo::platform::wsa::kEWouldBlock ? code : -1;
   }
   std::size_t n = static_cast<std::size_t>(r.received);

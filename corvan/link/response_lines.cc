@@ -29,7 +29,15 @@ CollectedResponse CollectResponseLines(const LineReader& read, char* buffer, std
   CollectedResponse result;
   buffer[0] = 0;
   std::uint32_t position = 0;
+  // Lines that store nothing and end nothing (unsolicited ones, a reader
+  // that finds nothing): a channel that answers only those still lets the
+  // exchange go.
+  int idle_lines = 0;
   for (;;) {
+    if (idle_lines++ >= kDrainLineLimit) {
+      result.status = kStatusFailure;
+      break;
+    }
     if (position == max) {
       // The buffer is full: the response fitted only if its end comes next.
       char scratch[kScratchRoom + 1];
@@ -48,6 +56,7 @@ CollectedResponse CollectResponseLines(const LineReader& read, char* buffer, std
     }
     const LineRead line = read(buffer + position, max - position);
     if (line.status == kStatusUnsolicited && !line.cut) continue;
+    if (line.count > 0) idle_lines = 0;
     position += line.count;
     if (line.cut) {
       DropRest(read, line);

@@ -16,6 +16,7 @@
 #include "link/device_lock.h"
 #include "link/error_texts.h"
 #include "link/library_app.h"
+#include "link/response_lines.h"
 #include "link/text_utils.h"
 #include "platform/codepage.h"
 
@@ -97,7 +98,19 @@ std::int32_t BufferOpen(std::uint32_t device, int digit_bit,
 }
 
 // A caller's buffer that cannot hold a character and its terminator.
-bool BadBuffer(const void* buffer, std::uint32_t size) { return buffer == nullptr || size < 1; }
+bool BadBuffer(const void* buffer, std::uint32_t size) { return buffer == nullptr || size < 2; }
+
+// A reader refused for a buffer that cannot take a character: the failure
+// and the error that says so (the response would not fit).
+std::uint32_t RefuseBuffer(int device) {
+  DeviceLock lock(device);
+  if (AsciiChannel* channel = BeginExchange(device)) {
+    channel->SetLastError(device, kErrResponseCut);
+  } else {
+    NoChannel(device);
+  }
+  return kStatusFailure;
+}
 
 // The A readers store at most size - 1 characters.
 std::uint32_t MaxChars(std::uint32_t size) { return size - 1; }
@@ -110,7 +123,7 @@ std::uint32_t WidenInto(const std::string& bytes, char16_t* out, std::uint32_t s
 }
 
 std::uint32_t GetLineWord(int device, char* buffer, std::uint32_t size) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (BadBuffer(buffer, size)) return RefuseBuffer(device);
   DeviceLock lock(device);
   buffer[0] = 0;
   AsciiChannel* channel = BeginExchange(device);
@@ -124,7 +137,7 @@ std::uint32_t GetLineWord(int device, char* buffer, std::uint32_t size) {
 // character as a reply entry (";"), the wide form as a command entry.
 std::uint32_t ControlResponseWord(int device, char* buffer, std::uint32_t size, char character,
                                   bool log_as_command) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (BadBuffer(buffer, size)) return RefuseBuffer(device);
   DeviceLock lock(device);
   buffer[0] = 0;
   AsciiChannel* channel = BeginExchange(device);
@@ -158,8 +171,8 @@ std::int32_t ErrorWithText(int d, std::string* text) {
 }  // namespace
 
 std::uint32_t ExchangeResponse(int d, char* buffer, std::uint32_t size, const char* command) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
   if (d < 0 || d >= kDeviceSlots) d = -1;  // no slot: the lock and channel refuse it
+  if (BadBuffer(buffer, size)) return RefuseBuffer(d);
   DeviceLock lock(d);
   buffer[0] = 0;
   AsciiChannel* channel = BeginExchange(d);
@@ -223,7 +236,7 @@ std::uint32_t ZimoGetLineA(std::uint32_t device, char* buffer, std::uint32_t siz
 }
 
 std::uint32_t ZimoGetLineExW(std::uint32_t device, char16_t* buffer, std::uint32_t size) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (BadBuffer(buffer, size)) return RefuseBuffer(IndexFromDeviceNumber(device));
   std::string narrow = NarrowBufferFor(size);
   const std::uint32_t word = ZimoGetLineExA(device, narrow.data(), size);
   WidenInto(narrow, buffer, size);
@@ -267,7 +280,7 @@ std::uint32_t ZimoGetControlResponseA(std::uint32_t device, char* buffer, std::u
 
 std::uint32_t ZimoGetControlResponseExW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
                                         char16_t character) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (BadBuffer(buffer, size)) return RefuseBuffer(IndexFromDeviceNumber(device));
   std::string narrow = NarrowBufferFor(size);
   const std::uint32_t word =
       ControlResponseWord(IndexFromDeviceNumber(device), narrow.data(), size,
@@ -293,7 +306,7 @@ std::uint32_t ZimoGetResponseA(std::uint32_t device, char* buffer, std::uint32_t
 
 std::uint32_t ZimoGetResponseExW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
                                  const char16_t* command) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (BadBuffer(buffer, size)) return RefuseBuffer(IndexFromDeviceNumber(device));
   zimo::platform::NarrowText narrow_command(command);
   std::string narrow = NarrowBufferFor(size);
   const std::uint32_t word =

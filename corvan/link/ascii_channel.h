@@ -33,7 +33,29 @@ class AsciiChannel {
   virtual bool Flush(int device) = 0;
   // The channel's last error code for ZimoGetError.
   virtual std::int32_t LastError(int device) = 0;
+  // Makes `code` the channel's last error: the command API's name for a
+  // failure the channel left without one.
+  virtual void SetLastError(int device, std::int32_t code) = 0;
+  // The text of one of the channel's error codes (the library's texts; a
+  // channel may know more), never null.
+  virtual const char* ErrorText(std::int32_t code);
 };
+
+// The library's own error of the device's last failed exchange in this
+// process, for the channels whose other errors their driver keeps (the bus
+// port and the DPR mailbox): their LastError reports it before the
+// driver's. Every exchange of the command API clears it first.
+void ClearLinkError(int device);
+void SetLinkError(int device, std::int32_t code);
+// 0 when none.
+std::int32_t LinkErrorOf(int device);
+
+// Errors the command API and the channels name failures by (library texts).
+inline constexpr std::int32_t kLinkErrCardError = 3;       // a card error without its number
+inline constexpr std::int32_t kLinkErrUnknown = 4;         // a failure nothing else names
+inline constexpr std::int32_t kLinkErrLineTooLong = 28;    // a command longer than the link takes
+inline constexpr std::int32_t kLinkErrNotOpen = 105;       // the device is not open here
+inline constexpr std::int32_t kLinkErrTimeout = 1021;      // no answer in time
 
 // The channel the device's exchanges take in this process, as its
 // transport says (link/transport.h); null when the table is not mapped, the

@@ -11,6 +11,7 @@
 #include "link/card_text.h"
 #include "link/driver_device.h"
 #include "link/library_app.h"
+#include "link/response_lines.h"
 #include "link/text_utils.h"
 #include "platform/codepage.h"
 
@@ -60,17 +61,18 @@ Line ReadLine(int device, char* buffer, std::uint32_t size) {
   }
   line.count = static_cast<std::uint32_t>(CopyTerminated(buffer, size, block.text));
   line.status = block.status & kStatusMask;
+  // A driver that hands out as much as was asked for leaves no room for the
+  // terminator: the line did not fit, as when the driver says so itself.
+  if (line.count < got && line.status != kStatusCardError) line.status = kStatusFailure;
   return line;
 }
 
-enum class WhenFull { kLineStatus, kZero };
-
-// Reads lines back to back from `buffer` on until one ends the response
+// Reads lines back to back from `buffer` on until one ends the collection
 // (bit 31 of its status) or the buffer is full. *count = the characters of
 // the lines before the one that ended it. Returns that line's status bits;
-// a buffer that filled up ends with the status `when_full` says.
+// a line cut at the buffer's end ends it with its failure status.
 std::uint32_t Collect(int device, char* buffer, std::uint32_t size, std::uint32_t* count,
-                      WhenFull when_full, std::uint32_t initial_status) {
+                      std::uint32_t initial_status) {
   std::uint32_t position = 0;
   std::uint32_t status = initial_status;
   if (size > 0) buffer[0] = 0;
@@ -79,7 +81,7 @@ std::uint32_t Collect(int device, char* buffer, std::uint32_t size, std::uint32_
     const Line line = ReadLine(device, buffer + position, size - position);
     if (line.cut()) {
       position += line.count;
-      status = when_full == WhenFull::kZero ? kStatusLine : line.status;
+      status = line.status;
       break;
     }
     status = line.status;
@@ -118,7 +120,11 @@ class BusChannelImpl final : public AsciiChannel {
     ZimoBUSFlush(static_cast<std::uint32_t>(device));
     return true;
   }
-  std::int32_t LastError(int device) override { return BusLastError(device); }
+  std::int32_t LastError(int device) override {
+    const std::int32_t own = LinkErrorOf(device);
+    return own != 0 ? own : BusLastError(device);
+  }
+  void SetLastError(int device, std::int32_t code) override { SetLinkError(device, code); }
 
  private:
   // The dispatcher's buffers hold max + 1 characters.
@@ -191,7 +197,10 @@ std::uint32_t ZimoBUSSendLineA(std::uint32_t device, const char* text) {
   using namespace zimo::corvan;
   // The driver takes at most 255 characters and would cut a longer line:
   // the card would run a different command than the caller's.
-  if (text == nullptr || TooLong(text)) return kStatusFailure;
+  if (text == nullptr || TooLong(text)) {
+    SetLinkError(Dev(device), text == nullptr ? kLinkErrUnknown : kLinkErrLineTooLong);
+    return kStatusFailure;
+  }
   const auto length = static_cast<std::uint32_t>(std::strlen(text));
   const zimo::platform::IoControlResult r =
       Ioctl(Dev(device), zimo::drivers::IOCTL_ZIMO_BUS_SEND_LINE, text, length + 1, nullptr, 0);
@@ -245,7 +254,7 @@ std::uint32_t ZimoBUSGetBufferA(std::uint32_t device, char* buffer, std::int32_t
   if (count != nullptr) *count = 0;
   if (buffer == nullptr || size < 1) return kStatusFailure;
   const std::uint32_t status = Collect(Dev(device), buffer, static_cast<std::uint32_t>(size), &n,
-                                       WhenFull::kLineStatus, kStatusLine);
+                                       kStatusLine);
   if (count != nullptr) *count = n;
   return status & kStatusMask;
 }
@@ -263,22 +272,35 @@ std::uint32_t ZimoBUSGetBufferW(std::uint32_t device, char16_t* buffer, std::int
 std::uint32_t ZimoBUSGetResponseA(std::uint32_t device, char* buffer, std::int32_t size,
                                   const char* command) {
   using namespace zimo::corvan;
-  if (command == nullptr || TooLong(command)) return kStatusFailure;
-  if (size > 0 && buffer == nullptr) return kStatusFailure;
   const int d = Dev(device);
+  ClearLinkError(d);
+  if (command == nullptr || TooLong(command)) {
+    SetLinkError(d, command == nullptr ? kLinkErrUnknown : kLinkErrLineTooLong);
+    return kStatusFailure;
+  }
+  if (size > 0 && buffer == nullptr) return kStatusFailure;
   ZimoBUSFlush(device);
   ZimoBUSSendLineA(device, command);
-  std::uint32_t n = 0;
-  const std::uint32_t status = size < 1 ? kStatusLine
-                                        : Collect(d, buffer, static_cast<std::uint32_t>(size), &n,
-                                                  WhenFull::kZero, kStatusLine);
-  if ((status & kStatusMask) == kStatusTimeout) {
+  if (size < 1) return kStatusLine;
+  const LineReader read = [d](char* at, std::uint32_t room) {
+    const Line line = ReadLine(d, at, room + 1);
+    LineRead result;
+    result.status = line.status;
+    result.count = line.count;
+    result.cut = line.cut() || (line.status == kStatusCardError && line.count == room &&
+                                at[line.count - 1] != kCr);
+    return result;
+  };
+  const CollectedResponse collected =
+      CollectResponseLines(read, buffer, static_cast<std::uint32_t>(size) - 1);
+  if (collected.status == kStatusTimeout) {
     App().rings().ChangeStore(device, kBusRestoreLine);
     ZimoBUSSendLineA(device, kBusRestoreLine);
     ZimoBUSFlush(device);
     return kStatusTimeout;
   }
-  return (status & kStatusMask) | (n & kCountMask);
+  if (collected.cut) SetLinkError(d, kErrResponseCut);
+  return collected.status | (collected.stored & kCountMask);
 }
 
 std::uint32_t ZimoBUSGetResponseW(std::uint32_t device, char16_t* buffer, std::int32_t size,
@@ -317,8 +339,7 @@ std::uint32_t ZimoBUSGetControlResponseA(std::uint32_t device, char* buffer, std
   if ((block.status & kStatusMask) == 0) {
     // The driver sent the character and read nothing: the answer (if any)
     // comes as ordinary lines.
-    status = Collect(d, buffer, static_cast<std::uint32_t>(size), &count, WhenFull::kLineStatus,
-                     kStatusLine);
+    status = Collect(d, buffer, static_cast<std::uint32_t>(size), &count, kStatusLine);
   }
   return (status & kStatusMask) | (count & kCountMask);
 }

@@ -16,6 +16,7 @@
 #include "link/device_lock.h"
 #include "link/error_texts.h"
 #include "link/library_app.h"
+#include "link/response_lines.h"
 #include "link/text_utils.h"
 #include "platform/codepage.h"
 
@@ -33,8 +34,33 @@ AsciiChannel* ChannelFor(int device) { return ChannelOfDevice(device); }
 // What a line-level call answers when the device has no channel in this
 // process: for a card slot 0-7 (no key, no Location) the transports'
 // failure status, so that a caller reading lines until the end of a
-// response stops at once; no slot at all (8 and up) stays 0.
-std::uint32_t NoChannel(int device) { return IsRealDevice(device) ? kStatusFailure : 0; }
+// response stops at once, with the error that says so; no slot at all (8
+// and up) stays 0.
+std::uint32_t NoChannel(int device) {
+  if (!IsRealDevice(device)) return 0;
+  SetLinkError(device, kLinkErrNotOpen);
+  return kStatusFailure;
+}
+
+// The start of an exchange: no error of an earlier one stays the
+// library's.
+AsciiChannel* BeginExchange(int device) {
+  ClearLinkError(device);
+  return ChannelFor(device);
+}
+
+// The end of an exchange: a time-out, card error or failure that the
+// channel left without an error gets one, so that ZimoGetError always says
+// what went wrong.
+std::uint32_t EndExchange(int device, AsciiChannel* channel, std::uint32_t word) {
+  const std::uint32_t status = word & kStatusMask;
+  if ((status & kErrorBits) == 0 || channel->LastError(device) != 0) return word;
+  std::int32_t code = kLinkErrUnknown;
+  if (status == kStatusTimeout) code = kLinkErrTimeout;
+  if (status == kStatusCardError) code = kLinkErrCardError;
+  channel->SetLastError(device, code);
+  return word;
+}
 
 bool IsOpenHere(int device) {
   if (!IsRealDevice(device)) return false;
@@ -72,7 +98,19 @@ std::int32_t BufferOpen(std::uint32_t device, int digit_bit,
 }
 
 // A caller's buffer that cannot hold a character and its terminator.
-bool BadBuffer(const void* buffer, std::uint32_t size) { return buffer == nullptr || size < 1; }
+bool BadBuffer(const void* buffer, std::uint32_t size) { return buffer == nullptr || size < 2; }
+
+// A reader refused for a buffer that cannot take a character: the failure
+// and the error that says so (the response would not fit).
+std::uint32_t RefuseBuffer(int device) {
+  DeviceLock lock(device);
+  if (AsciiChannel* channel = BeginExchange(device)) {
+    channel->SetLastError(device, kErrResponseCut);
+  } else {
+    NoChannel(device);
+  }
+  return kStatusFailure;
+}
 
 // The A readers store at most size - 1 characters.
 std::uint32_t MaxChars(std::uint32_t size) { return size - 1; }
@@ -85,41 +123,62 @@ std::uint32_t WidenInto(const std::string& bytes, char16_t* out, std::uint32_t s
 }
 
 std::uint32_t GetLineWord(int device, char* buffer, std::uint32_t size) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (BadBuffer(buffer, size)) return RefuseBuffer(device);
   DeviceLock lock(device);
   buffer[0] = 0;
-  AsciiChannel* channel = ChannelFor(device);
+  AsciiChannel* channel = BeginExchange(device);
   if (channel == nullptr) return NoChannel(device);
   std::uint32_t count = 0;
   const std::uint32_t status = channel->GetLine(device, buffer, MaxChars(size), &count);
-  return status | (count & kCountMask);
+  return EndExchange(device, channel, status | (count & kCountMask));
 }
 
 // The control-character exchange of both forms. The narrow form logs the
 // character as a reply entry (";"), the wide form as a command entry.
 std::uint32_t ControlResponseWord(int device, char* buffer, std::uint32_t size, char character,
                                   bool log_as_command) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (BadBuffer(buffer, size)) return RefuseBuffer(device);
   DeviceLock lock(device);
   buffer[0] = 0;
-  AsciiChannel* channel = ChannelFor(device);
+  AsciiChannel* channel = BeginExchange(device);
   if (channel == nullptr) return NoChannel(device);
-  const std::uint32_t word = channel->GetControlResponse(device, buffer, MaxChars(size), character);
+  const std::uint32_t word = EndExchange(
+      device, channel, channel->GetControlResponse(device, buffer, MaxChars(size), character));
   const char text[2] = {character, 0};
   LogCommandEntry(device, text, log_as_command);
   return word;
 }
 
+// The device's last error and (when `text` is given) its text, which is
+// also kept in the shared block's LastErrorText where there is one. A
+// device without a channel here reports the library's own error.
+std::int32_t ErrorWithText(int d, std::string* text) {
+  AsciiChannel* channel = ChannelFor(d);
+  const std::int32_t code = channel != nullptr ? channel->LastError(d) : LinkErrorOf(d);
+  if (code < 1) return code;
+  const char* loaded = channel != nullptr ? channel->ErrorText(code)
+                                          : LoadLibraryString(static_cast<std::uint32_t>(code));
+  SharedDeviceBlock* block = IsRealDevice(d) ? App().Block(d) : nullptr;
+  if (block != nullptr) CopyTerminated(block->LastErrorText, sizeof block->LastErrorText, loaded);
+  if (text != nullptr) {
+    *text = block != nullptr ? std::string(block->LastErrorText,
+                                           strnlen(block->LastErrorText, sizeof block->LastErrorText))
+                             : std::string(loaded);
+  }
+  return code;
+}
+
 }  // namespace
 
 std::uint32_t ExchangeResponse(int d, char* buffer, std::uint32_t size, const char* command) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
   if (d < 0 || d >= kDeviceSlots) d = -1;  // no slot: the lock and channel refuse it
+  if (BadBuffer(buffer, size)) return RefuseBuffer(d);
   DeviceLock lock(d);
   buffer[0] = 0;
-  AsciiChannel* channel = ChannelFor(d);
+  AsciiChannel* channel = BeginExchange(d);
   if (channel == nullptr) return NoChannel(d);
-  const std::uint32_t word = channel->GetResponse(d, buffer, MaxChars(size), command);
+  const std::uint32_t word =
+      EndExchange(d, channel, channel->GetResponse(d, buffer, MaxChars(size), command));
   LogCommandEntry(d, command, true);
   LogCommandEntry(d, buffer, false);
   return word;
@@ -141,9 +200,9 @@ std::int32_t ZimoGetDpramAvailable(std::uint32_t device) {
 std::uint32_t ZimoSendCharA(std::uint32_t device, char character) {
   const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
-  AsciiChannel* channel = ChannelFor(d);
+  AsciiChannel* channel = BeginExchange(d);
   if (channel == nullptr) return 0;
-  const std::uint32_t result = channel->SendChar(d, character);
+  const std::uint32_t result = EndExchange(d, channel, channel->SendChar(d, character));
   const char text[2] = {character, 0};
   LogCommandEntry(d, text, true);
   return result;
@@ -156,9 +215,9 @@ std::uint32_t ZimoSendCharW(std::uint32_t device, char16_t character) {
 std::uint32_t ZimoSendLineA(std::uint32_t device, const char* text) {
   const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
-  AsciiChannel* channel = ChannelFor(d);
+  AsciiChannel* channel = BeginExchange(d);
   if (channel == nullptr) return NoChannel(d);
-  const std::uint32_t result = channel->SendLine(d, text);
+  const std::uint32_t result = EndExchange(d, channel, channel->SendLine(d, text));
   LogCommandEntry(d, text, true);
   return result;
 }
@@ -177,7 +236,7 @@ std::uint32_t ZimoGetLineA(std::uint32_t device, char* buffer, std::uint32_t siz
 }
 
 std::uint32_t ZimoGetLineExW(std::uint32_t device, char16_t* buffer, std::uint32_t size) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (BadBuffer(buffer, size)) return RefuseBuffer(IndexFromDeviceNumber(device));
   std::string narrow = NarrowBufferFor(size);
   const std::uint32_t word = ZimoGetLineExA(device, narrow.data(), size);
   WidenInto(narrow, buffer, size);
@@ -193,10 +252,10 @@ std::uint32_t ZimoGetBufferA(std::uint32_t device, char* buffer, std::uint32_t s
   const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
   buffer[0] = 0;
-  AsciiChannel* channel = ChannelFor(d);
+  AsciiChannel* channel = BeginExchange(d);
   if (channel == nullptr) return 0;
   std::uint32_t count = 0;
-  channel->GetBuffer(d, buffer, MaxChars(size), &count);
+  EndExchange(d, channel, channel->GetBuffer(d, buffer, MaxChars(size), &count));
   return count & kCountMask;
 }
 
@@ -221,7 +280,7 @@ std::uint32_t ZimoGetControlResponseA(std::uint32_t device, char* buffer, std::u
 
 std::uint32_t ZimoGetControlResponseExW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
                                         char16_t character) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (BadBuffer(buffer, size)) return RefuseBuffer(IndexFromDeviceNumber(device));
   std::string narrow = NarrowBufferFor(size);
   const std::uint32_t word =
       ControlResponseWord(IndexFromDeviceNumber(device), narrow.data(), size,
@@ -247,7 +306,7 @@ std::uint32_t ZimoGetResponseA(std::uint32_t device, char* buffer, std::uint32_t
 
 std::uint32_t ZimoGetResponseExW(std::uint32_t device, char16_t* buffer, std::uint32_t size,
                                  const char16_t* command) {
-  if (BadBuffer(buffer, size)) return kStatusFailure;
+  if (BadBuffer(buffer, size)) return RefuseBuffer(IndexFromDeviceNumber(device));
   zimo::platform::NarrowText narrow_command(command);
   std::string narrow = NarrowBufferFor(size);
   const std::uint32_t word =
@@ -265,10 +324,11 @@ std::int32_t ZimoSendCommandA(std::uint32_t device, const char* command) {
   const int d = IndexFromDeviceNumber(device);
   if (!IsOpenHere(d)) return 0;
   DeviceLock lock(d);
-  AsciiChannel* channel = ChannelFor(d);
+  AsciiChannel* channel = BeginExchange(d);
   if (channel == nullptr) return 0;
   char scratch[kSendCommandMax + 1] = {};
-  const std::uint32_t word = channel->GetResponse(d, scratch, kSendCommandMax, command);
+  const std::uint32_t word =
+      EndExchange(d, channel, channel->GetResponse(d, scratch, kSendCommandMax, command));
   // The response is dropped, so the log holds the command alone.
   LogCommandEntry(d, command, true);
   return (word & kErrorBits) != 0 ? 0 : 1;
@@ -317,38 +377,29 @@ std::int32_t ZimoSetCriticalIVars(std::uint32_t device) {
 std::int32_t ZimoGetError(std::uint32_t device) {
   const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
-  AsciiChannel* channel = ChannelFor(d);
-  if (channel == nullptr) return 0;
-  const std::int32_t code = channel->LastError(d);
-  if (code > 0) {
-    SharedDeviceBlock* block = App().Block(d);
-    const char* text = LoadLibraryString(static_cast<std::uint32_t>(code));
-    CopyTerminated(block->LastErrorText, sizeof block->LastErrorText, text);
-  }
-  return code;
+  return ErrorWithText(d, nullptr);
 }
 
 std::int32_t ZimoGetErrorStrA(std::uint32_t device, char* buffer, std::uint32_t size) {
   const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
-  const std::int32_t code = ZimoGetError(device);
+  std::string text;
+  const std::int32_t code = ErrorWithText(d, &text);
   if (code < 1 || buffer == nullptr || size == 0) return code;
-  const SharedDeviceBlock* block = App().Block(d);
   // A bounded copy that pads with zeros, always terminated.
   std::memset(buffer, 0, size);
-  CopyTerminated(buffer, size, block->LastErrorText);
+  CopyTerminated(buffer, size, text.c_str());
   return code;
 }
 
 std::int32_t ZimoGetErrorStrW(std::uint32_t device, char16_t* buffer, std::uint32_t size) {
   const int d = IndexFromDeviceNumber(device);
   DeviceLock lock(d);
-  const std::int32_t code = ZimoGetError(device);
+  std::string text;
+  const std::int32_t code = ErrorWithText(d, &text);
   if (code < 1 || buffer == nullptr || size == 0) return code;
-  const SharedDeviceBlock* block = App().Block(d);
-  const std::size_t length = strnlen(block->LastErrorText, sizeof block->LastErrorText);
-  if (length >= size) return kErrorStrConversionFailed;
-  zimo::platform::WidenInto(std::string_view(block->LastErrorText, length), buffer, size);
+  if (text.size() >= size) return kErrorStrConversionFailed;
+  zimo::platform::WidenInto(text, buffer, size);
   return code;
 }
 

@@ -16,6 +16,7 @@ void ResetDeviceUserHandle(DeviceUserHandle& user, int slot) {
   std::memset(user.CommandLogName, 0, sizeof user.CommandLogName);
   user.CommandLogFile = platform::TextFileWriter();
   user.WindowHandle = 0;
+  user.LinkError = 0;
   user.TransportState.reset();
 
   user.DprBuffers.VbgUsers.fill(std::nullopt);

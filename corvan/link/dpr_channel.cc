@@ -12,6 +12,7 @@
 #include "link/card_text.h"
 #include "link/driver_device.h"
 #include "link/library_app.h"
+#include "link/response_lines.h"
 #include "link/transport.h"
 #include "platform/codepage.h"
 
@@ -37,24 +38,25 @@ struct Line {
   bool cut = false;  // the text did not fit the caller's buffer
 };
 
-// Copies a mailbox text of `n` characters into a buffer of max + 1, with the
-// CR the mailbox leaves off when it fits and `cr_wanted`.
+// Copies a mailbox text of `n` characters into a buffer of max + 1, with
+// the CR the mailbox leaves off when `cr_wanted`: the CR is part of the
+// line, so a line whose CR does not fit is cut too (a failure with what
+// fitted).
 Line StoreText(const char* text, std::uint32_t n, char* buffer, std::uint32_t max,
                std::uint32_t status, bool cr_wanted = true) {
   Line line;
   line.status = status;
-  if (n > max) {
-    std::memcpy(buffer, text, max);
-    buffer[max] = 0;
-    line.count = max;
+  const bool with_cr = cr_wanted && n > 0;
+  const std::uint32_t length = with_cr ? n + 1 : n;
+  const std::uint32_t stored = std::min(length, max);
+  std::memcpy(buffer, text, std::min(n, stored));
+  if (with_cr && stored == length) buffer[n] = kCr;
+  buffer[stored] = 0;
+  line.count = stored;
+  if (length > max) {
     line.status = kStatusFailure;
     line.cut = true;
-    return line;
   }
-  std::memcpy(buffer, text, n);
-  if (cr_wanted && n > 0 && n + 1 <= max) buffer[n++] = kCr;
-  buffer[n] = 0;
-  line.count = n;
   return line;
 }
 
@@ -87,12 +89,9 @@ Line ReadLine(int device, char* buffer, std::uint32_t max) {
   return StoreText(block.text, n, buffer, max, status);
 }
 
-enum class WhenFull { kLineStatus, kZero };
-
 // Lines back to back until one with the top status bit; a max of 0 reads
 // nothing and reports failure.
-std::uint32_t Collect(int device, char* buffer, std::uint32_t max, std::uint32_t* count,
-                      WhenFull when_full) {
+std::uint32_t Collect(int device, char* buffer, std::uint32_t max, std::uint32_t* count) {
   std::uint32_t position = 0;
   std::uint32_t status = kStatusFailure;
   buffer[0] = 0;
@@ -101,7 +100,6 @@ std::uint32_t Collect(int device, char* buffer, std::uint32_t max, std::uint32_t
     status = line.status;
     if (line.cut) {
       position += line.count;
-      if (when_full == WhenFull::kZero) status = kStatusLine;
       break;
     }
     if ((status & kStatusAck) != 0) break;
@@ -165,7 +163,11 @@ class DprMailboxChannelImpl final : public AsciiChannel {
     ZimoDPRFlush(static_cast<std::uint32_t>(device));
     return true;
   }
-  std::int32_t LastError(int device) override { return DprLastError(device); }
+  std::int32_t LastError(int device) override {
+    const std::int32_t own = LinkErrorOf(device);
+    return own != 0 ? own : DprLastError(device);
+  }
+  void SetLastError(int device, std::int32_t code) override { SetLinkError(device, code); }
 };
 
 }  // namespace
@@ -333,7 +335,10 @@ std::int32_t ZimoDPRSendLineA(std::uint32_t device, const char* text) {
   if (!HasDriverDevice(d)) return 0;
   // The driver keeps 159 characters; a line that would not even fit the
   // channel's own 255 is refused here, before anything reaches the card.
-  if (BadCommand(text)) return kDprSendFailed;
+  if (BadCommand(text)) {
+    SetLinkError(d, text != nullptr ? kLinkErrLineTooLong : kLinkErrUnknown);
+    return kDprSendFailed;
+  }
   const auto length = static_cast<std::uint32_t>(std::strlen(text));
   const zimo::platform::IoControlResult r =
       Ioctl(d, zimo::drivers::IOCTL_ZIMO_DPR_SEND_LINE, text, length + 1, nullptr, 0);
@@ -386,7 +391,7 @@ std::uint32_t ZimoDPRGetBufferA(std::uint32_t device, char* buffer, std::uint32_
   std::uint32_t n = 0;
   if (count != nullptr) *count = 0;
   if (buffer == nullptr) return kStatusFailure;
-  const std::uint32_t status = Collect(Dev(device), buffer, max, &n, WhenFull::kLineStatus);
+  const std::uint32_t status = Collect(Dev(device), buffer, max, &n);
   if (count != nullptr) *count = n;
   return status;
 }
@@ -404,20 +409,33 @@ std::uint32_t ZimoDPRGetBufferW(std::uint32_t device, char16_t* buffer, std::uin
 std::uint32_t ZimoDPRGetResponseA(std::uint32_t device, char* buffer, std::uint32_t max,
                                   const char* command) {
   using namespace zimo::corvan;
-  if (buffer == nullptr || BadCommand(command)) return kStatusFailure;
-  buffer[0] = 0;
   const int d = Dev(device);
+  ClearLinkError(d);
+  if (buffer == nullptr || BadCommand(command)) {
+    SetLinkError(d, command != nullptr && buffer != nullptr ? kLinkErrLineTooLong : kLinkErrUnknown);
+    return kStatusFailure;
+  }
+  buffer[0] = 0;
   ZimoDPRFlush(device);
   ZimoDPRSendLineA(device, command);
-  std::uint32_t n = 0;
-  const std::uint32_t status = Collect(d, buffer, max, &n, WhenFull::kZero);
-  if (status == kStatusTimeout) {
+  if (max == 0) return kStatusFailure;
+  const LineReader read = [d](char* at, std::uint32_t room) {
+    const Line line = ReadLine(d, at, room);
+    LineRead result;
+    result.status = line.status;
+    result.count = line.count;
+    result.cut = line.cut;
+    return result;
+  };
+  const CollectedResponse collected = CollectResponseLines(read, buffer, max);
+  if (collected.status == kStatusTimeout) {
     ZimoDPRSendLineA(device, kDprRestoreLine);
     App().rings().ChangeStore(device, kDprRestoreLine);
     ZimoDPRFlush(device);
     return kStatusTimeout;
   }
-  return status | (n & kCountMask);
+  if (collected.cut) SetLinkError(d, kErrResponseCut);
+  return collected.status | (collected.stored & kCountMask);
 }
 
 std::uint32_t ZimoDPRGetResponseW(std::uint32_t device, char16_t* buffer, std::uint32_t max,

@@ -11,6 +11,7 @@
 #include "link/card_text.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
+#include "link/response_lines.h"
 #include "platform/codepage.h"
 #include "platform/debug.h"
 #include "platform/message.h"
@@ -19,8 +20,8 @@
 namespace zimo::corvan {
 namespace {
 
-// The error of a response or line cut to the caller's buffer (the serial
-// transport's "line full").
+// The error of a line cut to the caller's buffer (the serial transport's
+// "line full"); a whole response cut so gets kErrResponseCut.
 constexpr std::uint32_t kEthErrResponseCut = 28;
 // A card error reply: BEL, "ERR", three digits, CR.
 constexpr std::size_t kErrorReplyLength = 8;
@@ -41,10 +42,24 @@ constexpr char kTimeoutPromptText[] =
 constexpr char kNotifyPromptText[] =
     "Do you wish to receive be notified of any\npossible dropped packets in the future?";
 constexpr char kServerTimeoutText[] = "WSAETIMEDOUT check keep alive";
+// The numbers of the Windows Sockets errors.
+constexpr std::int32_t kFirstSocketError = 10000;
+constexpr std::int32_t kLastSocketError = 11999;
 
 // Whether a time-out asks the user, per device; device 0 asks from the
 // start, the others never unless told.
 std::array<std::atomic<bool>, kRealDevices> g_notify_dropped_packets = {true};
+
+// The last error of an exchange whose request or answer failed with
+// `socket_error`: a time-out is the library's, a link that dropped keeps the
+// socket's number (its text is the lost connection's).
+std::uint32_t ExchangeFailureError(int socket_error) {
+  if (socket_error == platform::wsa::kETimedOut || socket_error == platform::wsa::kEWouldBlock) {
+    return static_cast<std::uint32_t>(kLinkErrTimeout);
+  }
+  if (socket_error > 0) return static_cast<std::uint32_t>(socket_error);
+  return static_cast<std::uint32_t>(kLinkErrUnknown);
+}
 
 // Grows the receive buffer in steps to hold at least `size` bytes; its
 // contents stay.
@@ -164,7 +179,7 @@ class SocketPeer final : public EthPeer {
     if (r.received < 0) return std::nullopt;
     return static_cast<std::size_t>(r.received);
   }
-  void ReportFailure() override { EthReportSocketError(static_cast<std::uint32_t>(device_)); }
+  int ReportFailure() override { return EthReportSocketError(static_cast<std::uint32_t>(device_)); }
   void RestoreReplyFormat() override {
     EthSendLine(static_cast<std::uint32_t>(device_), kEthRestoreLine);
   }
@@ -244,6 +259,20 @@ class EthernetChannelImpl final : public AsciiChannel {
   std::int32_t LastError(int device) override {
     return static_cast<std::int32_t>(EthGetLastError(Dev(device)));
   }
+  void SetLastError(int device, std::int32_t code) override {
+    if (std::shared_ptr<EthSocketHolder> holder = EthHolderOf(device)) {
+      holder->receive.last_error = static_cast<std::uint32_t>(code);
+    }
+  }
+  // The socket errors the link reports have the texts of the socket-error
+  // report; a link torn down earlier is the lost connection's.
+  const char* ErrorText(std::int32_t code) override {
+    if (code == static_cast<std::int32_t>(kEthErrNotConnected)) return kLostConnectionText;
+    if (code >= kFirstSocketError && code <= kLastSocketError) {
+      return EthSocketErrorText(code, App().server_build());
+    }
+    return AsciiChannel::ErrorText(code);
+  }
 
  private:
   static std::uint32_t Dev(int device) { return static_cast<std::uint32_t>(device); }
@@ -262,7 +291,11 @@ std::uint32_t CollectEthResponse(EthPeer& peer, EthReceiveState& state, std::str
                                  char* buffer, std::uint32_t max) {
   state.last_error = 0;
   buffer[0] = 0;
-  if (command.size() > kEthMaxPayload) return kStatusFailure;
+  if (command.size() > kEthMaxPayload) {
+    // The command does not fit one request: nothing is sent.
+    state.last_error = static_cast<std::uint32_t>(kLinkErrLineTooLong);
+    return kStatusFailure;
+  }
   std::vector<char>& data = state.buffer;
   EnsureSize(data, kEthChunk);
   std::optional<std::size_t> got =
@@ -270,8 +303,9 @@ std::uint32_t CollectEthResponse(EthPeer& peer, EthReceiveState& state, std::str
                                static_cast<std::uint16_t>(command.size())},
                     command, eth::kResponseTimeoutMs, data.data(), kEthChunk);
   if (!got) {
-    peer.ReportFailure();
+    const int socket_error = peer.ReportFailure();
     state.Empty();
+    state.last_error = ExchangeFailureError(socket_error);
     return kStatusFailure;
   }
   std::size_t total = 0;  // response bytes in the packets before this one
@@ -295,10 +329,12 @@ std::uint32_t CollectEthResponse(EthPeer& peer, EthReceiveState& state, std::str
         break;
       }
       if (g >= kErrorReplyLength && last == kCr && packet[g - kErrorReplyLength] == kBel) {
+        // A card error: the response's text with the error reply, CR and
+        // all, as far as it fits.
         const char* bel = packet + g - kErrorReplyLength;
         state.last_error = ErrorNumber(bel + 4, packet + g);
-        const std::size_t stored = std::min(kErrorTextLength, std::size_t{max});
-        Store(buffer, bel, stored);
+        const std::size_t stored = std::min(total + g, std::size_t{max});
+        Store(buffer, data.data(), stored);
         state.Empty();
         return kStatusCardError | static_cast<std::uint32_t>(stored);
       }
@@ -313,6 +349,7 @@ std::uint32_t CollectEthResponse(EthPeer& peer, EthReceiveState& state, std::str
     total += kEthChunk;
     if (total + kEthChunk > kEthResponseLimit) {
       status = kStatusFailure;
+      state.last_error = static_cast<std::uint32_t>(kErrResponseCut);
       break;
     }
     // Beyond what the caller can take only the latest packet is kept.
@@ -328,10 +365,9 @@ std::uint32_t CollectEthResponse(EthPeer& peer, EthReceiveState& state, std::str
   }
   const std::size_t stored = std::min(total, std::size_t{max});
   if (total > stored && (status == kStatusAck || status == kStatusLine)) {
-    // Cut to the caller's buffer: a failure with what was stored, as the
-    // serial transport reports a response that fills the buffer.
+    // Cut to the caller's buffer: a failure with what was stored.
     status = kStatusFailure;
-    state.last_error = kEthErrResponseCut;
+    state.last_error = static_cast<std::uint32_t>(kErrResponseCut);
   }
   Store(buffer, data.data(), stored);
   state.Empty();
@@ -359,6 +395,7 @@ std::uint32_t ReadEthLine(EthPeer& peer, EthReceiveState& state, char* buffer, s
                       eth::kResponseTimeoutMs, state.buffer.data() + offset, kEthChunk);
     if (!got) {
       state.Empty();
+      state.last_error = ExchangeFailureError(platform::LastSocketError());
       return kStatusFailure;
     }
     const std::size_t g = std::min(*got, kEthChunk);
@@ -533,6 +570,7 @@ std::int32_t EthGetControlResponse(std::uint32_t device, char* buffer, std::uint
   if (r.received < 0) {
     buffer[0] = 0;
     const int code = EthReportSocketError(device);
+    holder->receive.last_error = ExchangeFailureError(code);
     return code == zimo::platform::wsa::kEWouldBlock ? code : -1;
   }
   std::size_t n = static_cast<std::size_t>(r.received);

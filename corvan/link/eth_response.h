@@ -36,8 +36,9 @@ class EthPeer {
                                               std::string_view payload,
                                               std::uint32_t timeout_ms, char* answer,
                                               std::size_t max) = 0;
-  // The exchange that just failed goes through the socket-error report.
-  virtual void ReportFailure() = 0;
+  // The exchange that just failed goes through the socket-error report;
+  // the socket error it reported.
+  virtual int ReportFailure() = 0;
   // Brings the card's reply format back (a reply ended without ACK).
   virtual void RestoreReplyFormat() = 0;
   // An unsolicited line: the text after STX, with its CR.

@@ -71,6 +71,14 @@ void ResetCardLine(int device) {
   SetLastError(device, error);
 }
 
+// A response longer than the caller's buffer, which holds its first `max`
+// characters: the rest is dropped from the line.
+std::uint32_t CutResponse(int device, std::uint32_t max) {
+  SetLastError(device, kErrResponseFilledBuffer);
+  ResetCardLine(device);
+  return kStatusFailure | max;
+}
+
 // The card's error number: the first decimal digits after the BEL.
 bool ErrorNumberAfterBel(const char* text, std::uint32_t length, std::uint32_t* number) {
   const char* bel = static_cast<const char*>(std::memchr(text, kBel, length));
@@ -116,6 +124,9 @@ class ChecksumSerialChannelImpl final : public AsciiChannel {
   }
   std::int32_t LastError(int device) override {
     return static_cast<std::int32_t>(zimo::corvan::LastError(device));
+  }
+  void SetLastError(int device, std::int32_t code) override {
+    zimo::corvan::SetLastError(device, static_cast<std::uint32_t>(code));
   }
 
  private:
@@ -314,7 +325,19 @@ std::uint32_t ZimoSERCheckResponseA(std::uint32_t device, char* buffer, std::uin
       left -= count;
       p += count;
     }
-    if ((status & kStatusMask) == kStatusCardError) return status | count;
+    // The count is the characters stored, the error reply's too.
+    if ((status & kStatusMask) == kStatusCardError) return status | (max - left + count);
+    if (left == 0 && status == kGoodLine) {
+      // The buffer is full: the response fitted only if its end comes next.
+      char scratch[kChecksumLineMax + 1];
+      std::uint32_t more = 0;
+      status = ZimoSERCheckGetLineA(device, scratch, kChecksumLineMax, &more);
+      // A time-out or a spoilt acknowledge or sum is tried again as
+      // always; any more text means the response did not fit.
+      const bool spoilt = status == kStatusTimeout || status == kStatusBadAck ||
+                          (status == kStatusFailure && LastError(d) == kErrBadLineChecksum);
+      if (status != kStatusAck && !spoilt) return CutResponse(d, max);
+    }
     if ((status & kErrorBits) == 0) {
       done = true;
       break;
@@ -322,18 +345,12 @@ std::uint32_t ZimoSERCheckResponseA(std::uint32_t device, char* buffer, std::uin
     if (status == kStatusFailure && LastError(d) == kErrLineTooLong && count == left) {
       // The response is longer than the buffer: sending the command again
       // would run it again and end the same way.
-      SetLastError(d, kErrResponseFilledBuffer);
-      return max;
+      return CutResponse(d, max);
     }
     ResetCardLine(d);
   }
   if (!done) return status & kStatusMask;
-  const std::uint32_t n = max - left;
-  if (n == max) {
-    SetLastError(d, kErrResponseFilledBuffer);
-    return max;
-  }
-  return status | (n == 0 ? 1 : n);
+  return kStatusAck | (max - left);
 }
 
 std::uint32_t ZimoSerCheckAllWentWell(std::uint32_t device, std::uint32_t status, char* buffer,

@@ -9,6 +9,7 @@
 #include "link/device_lock.h"
 #include "link/device_registry.h"
 #include "link/library_app.h"
+#include "link/response_lines.h"
 #include "link/serial_setup.h"
 #include "link/transport_users.h"
 #include "platform/clock.h"
@@ -138,6 +139,9 @@ class SerialChannelImpl final : public AsciiChannel {
   std::int32_t LastError(int device) override {
     const SharedDeviceBlock* block = BlockOf(device);
     return block != nullptr ? static_cast<std::int32_t>(block->SerialLastError) : 0;
+  }
+  void SetLastError(int device, std::int32_t code) override {
+    zimo::corvan::SetLastError(BlockOf(device), static_cast<std::uint32_t>(code));
   }
 };
 
@@ -526,11 +530,9 @@ std::uint32_t SerGetLine(int device, char* buffer, std::uint32_t max, std::uint3
 
 namespace {
 
-// Lines back to back until one ends the response. `count_every_line` also
-// counts unsolicited lines (the control-character exchange does; they
-// store nothing, so they take no room). The count is the characters stored.
-std::uint32_t Collect(int device, char* buffer, std::uint32_t max, std::uint32_t* count,
-                      bool count_every_line) {
+// Lines back to back until one ends the collection or the buffer is full.
+// The count is the characters stored before the line that ended it.
+std::uint32_t Collect(int device, char* buffer, std::uint32_t max, std::uint32_t* count) {
   char* p = buffer;
   std::uint32_t left = max;
   std::uint32_t status = kStatusLine;
@@ -538,7 +540,7 @@ std::uint32_t Collect(int device, char* buffer, std::uint32_t max, std::uint32_t
     std::uint32_t n = 0;
     status = SerGetLine(device, p, left, &n);
     if ((status & kStatusAck) != 0) break;
-    if (count_every_line || status != kStatusUnsolicited) {
+    if (status != kStatusUnsolicited) {
       left -= n;
       p += n;
     }
@@ -570,7 +572,7 @@ bool RefuseBuffer(int device, char* buffer, std::uint32_t max, std::uint32_t* co
 std::uint32_t SerGetBuffer(int device, char* buffer, std::uint32_t max, std::uint32_t* count) {
   DeviceLock lock(device);
   if (RefuseBuffer(device, buffer, max, count)) return kStatusFailure;
-  return Collect(device, buffer, max, count, false);
+  return Collect(device, buffer, max, count);
 }
 
 void SerSendCommand(int device, const char* text) {
@@ -580,8 +582,28 @@ void SerSendCommand(int device, const char* text) {
   SerSendLine(device, text);
   char scratch[kCommandScratchMax + 1];
   std::uint32_t n = 0;
-  Collect(device, scratch, kCommandScratchMax, &n, false);
+  Collect(device, scratch, kCommandScratchMax, &n);
 }
+
+namespace {
+
+// A whole response by the collection rule of response_lines.h, read line by
+// line; the line reader's own "line full" error gives way to the cut
+// response's.
+CollectedResponse CollectWholeResponse(int device, char* buffer, std::uint32_t max) {
+  const LineReader read = [device](char* at, std::uint32_t room) {
+    LineRead line;
+    line.status = SerGetLine(device, at, room, &line.count);
+    const bool full = line.count == room && (line.count == 0 || at[line.count - 1] != kCr);
+    line.cut = full && (line.status == kStatusFailure || line.status == kStatusCardError);
+    return line;
+  };
+  CollectedResponse collected = CollectResponseLines(read, buffer, max);
+  if (collected.cut) SetLastError(BlockOf(device), static_cast<std::uint32_t>(kErrResponseCut));
+  return collected;
+}
+
+}  // namespace
 
 std::uint32_t SerGetResponse(int device, char* buffer, std::uint32_t max, const char* command) {
   DeviceLock lock(device);
@@ -599,17 +621,18 @@ std::uint32_t SerGetResponse(int device, char* buffer, std::uint32_t max, const 
   }
   SerBeginExchange(device);
   SerSendLine(device, command);
-  std::uint32_t n = 0;
-  const std::uint32_t status = Collect(device, buffer, max, &n, false);
-  if (status == kStatusTimeout) {
+  const CollectedResponse collected = CollectWholeResponse(device, buffer, max);
+  const std::uint32_t n = collected.stored;
+  if (collected.status == kStatusTimeout) {
     App().rings().ChangeStore(static_cast<std::uint32_t>(device), kSerialRestoreLine);
     SerSendLine(device, kSerialRestoreLine);
     SerFlush(device);
     block->SerialLastError = kSerErrTimeout;
-  } else if (n == 0 && status == kStatusAck && std::strlen(buffer) > 2) {
+  } else if (collected.status == kStatusAck && n > 2 && buffer[n - 1] != kCr) {
+    // Text that ended in ACK without a CR-ended line: a card sending sums.
     block->SerialLastError = kSerErrUnexpectedAck;
   }
-  return status | n;
+  return collected.status | n;
 }
 
 std::uint32_t SerGetControlResponse(int device, char* buffer, std::uint32_t max, char c) {
@@ -618,9 +641,8 @@ std::uint32_t SerGetControlResponse(int device, char* buffer, std::uint32_t max,
   SerBeginExchange(device);
   const char line[2] = {c, 0};
   SerSendLine(device, line);
-  std::uint32_t n = 0;
-  const std::uint32_t status = Collect(device, buffer, max, &n, true);
-  return status | n;
+  const CollectedResponse collected = CollectWholeResponse(device, buffer, max);
+  return collected.status | collected.stored;
 }
 
 AsciiChannel& SerialChannel() {

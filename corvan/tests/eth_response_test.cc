@@ -42,7 +42,10 @@ class ScriptedPeer : public EthPeer {
     std::memcpy(answer, next->data(), next->size());
     return next->size();
   }
-  void ReportFailure() override { ++failures_reported; }
+  int ReportFailure() override {
+    ++failures_reported;
+    return platform::wsa::kETimedOut;
+  }
   void RestoreReplyFormat() override { ++restores; }
   void StoreUnsolicited(const char* text, std::size_t length) override {
     unsolicited.emplace_back(text, length);
@@ -90,12 +93,12 @@ TEST(EthResponseCollectTest, PacketsBecomeStatusCountAndText) {
     std::uint32_t result;
     std::string text;
     int restores;
-    std::uint32_t card_error;
+    std::uint32_t error;  // the last error it leaves
   };
   const Case cases[] = {
       {"lines and ACK", {"1\r2\r\x06"}, 100, 0x80000004, "1\r2\r", 0, 0},
       {"empty response", {"\x06"}, 100, 0x80000000, "", 0, 0},
-      {"card error", {"\aERR003\r"}, 100, 0xE0000007, "\aERR003", 0, 3},
+      {"card error", {"\aERR003\r"}, 100, 0xE0000008, "\aERR003\r", 0, 3},
       {"card error into a small buffer", {"\aERR017\r"}, 3, 0xE0000003, "\aER", 0, 17},
       {"LF-ended reply", {"abc\n"}, 100, 0x80000004, "abc\n", 1, 0},
       {"CR-ended reply without ACK", {"12\r"}, 100, 0x00000003, "12\r", 1, 0},
@@ -115,15 +118,22 @@ TEST(EthResponseCollectTest, PacketsBecomeStatusCountAndText) {
        0xF000000A,
        Repeat('x', 10),
        0,
-       28},
+       54},
       {"card error after a full packet",
        {full_x, "ab\aERR012\r"},
        100,
-       0xE0000007,
-       "\aERR012",
+       0xE0000064,
+       Repeat('x', 100),
        0,
        12},
-      {"no answer", {std::nullopt}, 100, 0xF0000000, "", 0, 0},
+      {"card error after a full packet, all of it kept",
+       {full_x, "ab\aERR012\r"},
+       2000,
+       0xE0000000 | 1410,
+       full_x + "ab\aERR012\r",
+       0,
+       12},
+      {"no answer in time", {std::nullopt}, 100, 0xF0000000, "", 0, 1021},
       {"continuation lost", {full_x, std::nullopt}, 2000, 1400, full_x, 0, 0},
   };
   for (const Case& c : cases) {
@@ -135,7 +145,7 @@ TEST(EthResponseCollectTest, PacketsBecomeStatusCountAndText) {
     EXPECT_EQ(buffer.text(), c.text);
     EXPECT_TRUE(buffer.guard_intact());
     EXPECT_EQ(peer.restores, c.restores);
-    EXPECT_EQ(state.last_error, c.card_error);
+    EXPECT_EQ(state.last_error, c.error);
     EXPECT_FALSE(state.HasUnread());
   }
 }
@@ -179,7 +189,7 @@ class EndlessPeer : public EthPeer {
     std::memset(answer, 'x', max);
     return max;
   }
-  void ReportFailure() override {}
+  int ReportFailure() override { return 0; }
   void RestoreReplyFormat() override {}
   void StoreUnsolicited(const char*, std::size_t) override {}
   std::size_t exchanges = 0;
@@ -354,20 +364,20 @@ TEST_P(EthCardResponseTest, LinesComeOneByOneThenTheEnd) {
 
 TEST_P(EthCardResponseTest, CardErrorsKeepTheirNumber) {
   GuardedBuffer buffer(100);
-  EXPECT_EQ(EthGetResponse(kDevice, buffer.data(), buffer.max(), "NONSENSE"), 0xE0000007u);
-  EXPECT_EQ(buffer.text(), "\aERR003");
+  EXPECT_EQ(EthGetResponse(kDevice, buffer.data(), buffer.max(), "NONSENSE"), 0xE0000008u);
+  EXPECT_EQ(buffer.text(), "\aERR003\r");
   EXPECT_EQ(EthGetLastError(kDevice), 3u);
   EXPECT_EQ(EthGetResponse(kDevice, buffer.data(), buffer.max(), "I10"), 0x80000008u);
   EXPECT_EQ(EthGetLastError(kDevice), 0u);
 }
 
 // A response longer than the caller's buffer is reported as cut, as on the
-// serial line: failure with the characters stored and the "line full" error.
+// other links: failure with the characters stored and error 54.
 TEST_P(EthCardResponseTest, ResponseLongerThanTheBufferIsACutNotAnEnd) {
   GuardedBuffer buffer(100);
   EXPECT_EQ(EthGetResponse(kDevice, buffer.data(), buffer.max(), "I100..999"), 0xF0000064u);
   EXPECT_EQ(buffer.text().size(), 100u);
-  EXPECT_EQ(EthGetLastError(kDevice), 28u);
+  EXPECT_EQ(EthGetLastError(kDevice), 54u);
   // The next exchange starts clean.
   EXPECT_EQ(EthGetResponse(kDevice, buffer.data(), buffer.max(), "I10"), 0x80000008u);
   EXPECT_EQ(buffer.text(), "3713707\r");
@@ -416,7 +426,7 @@ TEST(EthDispatchTest, CommandApiTalksToAnEthernetCard) {
   ASSERT_EQ(OpenZimoDevice(0), 1);
 
   char buffer[64];
-  EXPECT_EQ(ZimoGetResponseExA(0, buffer, sizeof buffer, "NONSENSE"), 0xE0000007u);
+  EXPECT_EQ(ZimoGetResponseExA(0, buffer, sizeof buffer, "NONSENSE"), 0xE0000008u);
   EXPECT_EQ(ZimoGetError(0), 3);
   char text[100];
   EXPECT_EQ(ZimoGetErrorStrA(0, text, sizeof text), 3);

@@ -126,6 +126,18 @@ class GatherRig {
     ZimoGetResponseA(0, reply, sizeof reply, line.c_str());
     return reply;
   }
+  // A card that answers nothing (on) or answers again (off).
+  void Mute(bool on) {
+    if (host_) {
+      EXPECT_EQ(host_->Command(std::string("mute 0 ") + (on ? "on" : "off")), "ok");
+    } else {
+      card().script().SetMuted(on);
+    }
+  }
+  // An Ethernet card that stops serving: its connections close.
+  void StopServing() {
+    if (eth_) eth_->Stop();
+  }
   // The card object, for cards in this process (serial and Ethernet).
   cardsim::Card& card() { return serial_ ? serial_->card() : *card_; }
   bool in_process() const { return !host_; }

@@ -127,8 +127,9 @@ TEST_F(ChecksumCardTest, SwitchedOnEveryExchangeIsCheckedAndSwitchedOffItIsPlain
   EXPECT_STREQ(buffer, "3713707\r");
   EXPECT_EQ(SerialStateOf(device_->user()).LastChecksum, Sum("I10"));
 
-  // An empty response counts as 1.
-  EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, "P1=5"), 0x80000001u);
+  // An empty response counts the characters stored: none.
+  EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, "P1=5"), 0x80000000u);
+  EXPECT_STREQ(buffer, "");
   EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 100, "P1"), 0x80000002u);
   EXPECT_STREQ(buffer, "5\r");
   EXPECT_EQ(SerialStateOf(device_->user()).LastChecksum, 0x81u);
@@ -348,15 +349,16 @@ TEST_F(ChecksumFaultTest, BadAcknowledgeEveryTimeFailsAfterFiveAttempts) {
   EXPECT_EQ(card_.Count(kCr), 5);
 }
 
-TEST_F(ChecksumFaultTest, ResponsesThatFillTheBufferAreNotRunAgain) {
+TEST_F(ChecksumFaultTest, ResponsesThatFillTheBufferAreWholeAndLongerOnesCut) {
   card_.reply_lines = "12\r34\r";
   char buffer[7];
-  // Exactly filled: 6 characters.
-  EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 6, "P1"), 6u);
-  EXPECT_EQ(device_->block().SerialLastError, 54u);
-  // Longer than the buffer: the command runs once.
+  // Exactly filled: 6 characters, a whole response.
+  EXPECT_EQ(ZimoSERCheckResponseA(kDevice, buffer, 6, "P1"), 0x80000006u);
+  EXPECT_STREQ(buffer, "12\r34\r");
+  EXPECT_EQ(device_->block().SerialLastError, 0u);
+  // Longer than the buffer: cut, and the command runs once.
   char small[5];
-  EXPECT_EQ(ZimoSERCheckResponseA(kDevice, small, 4, "P2"), 4u);
+  EXPECT_EQ(ZimoSERCheckResponseA(kDevice, small, 4, "P2"), 0xF0000004u);
   EXPECT_EQ(device_->block().SerialLastError, 54u);
   EXPECT_EQ(card_.Count(kCr), 2);
   EXPECT_EQ(small[4], 0);

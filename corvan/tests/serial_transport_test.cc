@@ -205,9 +205,9 @@ TEST_F(SerialTransportTest, ResponseExchangeCollectsUntilTheEndOfTheResponse) {
   EXPECT_STREQ(buffer, "A\rBB\r");
   EXPECT_EQ(block().SerialLastError, 0u);
 
-  // A reply ending in ACK without a CR-ended line: nothing counted, the
-  // digits stay in the buffer, and the error points at checksummed mode.
-  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "NOCR"), kStatusAck);
+  // A reply ending in ACK without a CR-ended line: the digits are counted,
+  // and the error points at checksummed mode.
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "NOCR"), kStatusAck | 4u);
   EXPECT_STREQ(buffer, "1234");
   EXPECT_EQ(block().SerialLastError, 82u);
 
@@ -217,7 +217,8 @@ TEST_F(SerialTransportTest, ResponseExchangeCollectsUntilTheEndOfTheResponse) {
   ASSERT_EQ(App().rings().GetUSResponse(0, message, 99), 1);
   EXPECT_STREQ(message, "MSG");
 
-  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "BAD"), kStatusCardError);
+  EXPECT_EQ(ZimoSERGetResponseA(0, buffer, 99, "BAD"), kStatusCardError | 8u);
+  EXPECT_STREQ(buffer, "\aERR020\r");
   EXPECT_EQ(block().SerialLastError, 20u);
 
   // Silence: time-out, the card gets its serial settings back, and other

@@ -73,13 +73,13 @@ TEST(VoctoKSCardTest, SerialCardAnswersThroughTheContainer) {
   const std::vector<std::string> out =
       RunHost(dir, {"call #17 @ \"I10\"", "call #17 @ \"NOSUCHCOMMAND\"",
                     "call DPRGetWord 'X' 5"});
-  // The card's I10; its error 3 with the library's text, the reply kept as
-  // the card sent it (the library counts no characters of an error reply);
-  // a serial link has no DPR.
+  // The card's I10; its error 3 with the library's text, the reply without
+  // its final CR as every reply (the library counts the error text it
+  // stored); a serial link has no DPR.
   EXPECT_EQ(out, (std::vector<std::string>{
                      "call #17: True out \"3713707\"",
                      "event OnError(3, \"Data error or unrecognized command.\")",
-                     "call #17: False out \"\aERR003\r\"",
+                     "call #17: False out \"\aERR003\"",
                      "event OnError(4003, \"No DPR communications established.  Bus will be used "
                      "instead.\")",
                      "call DPRGetWord: 0",

@@ -45,7 +45,7 @@ class ScriptPeer : public EthPeer {
     std::memcpy(answer, bytes, n);
     return n;
   }
-  void ReportFailure() override {}
+  int ReportFailure() override { return 0; }
   void RestoreReplyFormat() override {}
   void StoreUnsolicited(const char* text, std::size_t length) override {
     // The text lies in the reader's buffer: touch all of it.

@@ -85,6 +85,13 @@ int32_t ZimoINTRFireEventInit(uint32_t device, ZimoNamedEvent* event, uint32_t m
 // and launches the waiting thread if it is not already up. Returns 1 once the
 // thread is running, else 0: mask rejected, thread failed to start, or a PCI
 // card configured with interrupts off (its driver is given mask 255).
+//
+// Let one process wait for a card's interrupts. The card's events are
+// shared by every process that has the device open, and each interrupt
+// wakes exactly one waiting thread: two processes waiting on the same card
+// each get only part of its interrupts (about half each), never both the
+// same one. A program that needs every interrupt must be the card's only
+// waiter (and pass them on to others itself).
 int32_t ZimoINTRInit(uint32_t device, uintptr_t target, uint32_t kind, uint32_t parameter,
                      uint32_t mask);
 

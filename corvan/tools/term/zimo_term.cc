@@ -8,7 +8,9 @@
 // whole response, and closes the device again. With -s it first registers
 // DEVICE as the serial card on port COM, so that a fresh ZIMO_HOME needs no
 // other set-up.
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 #include "corvan/command_api.h"
 #include "corvan/device_api.h"
 #include "corvan/registry_api.h"
+#include "platform/device_io.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
 
@@ -126,12 +129,28 @@ bool Exchange(std::uint32_t device, const std::string& line, std::vector<char>& 
 }
 
 constexpr std::uint32_t kSerialLocation = 2;
+
+// The driver device of a bus card's Location ("ISA", "PCI", "USB"), or null
+// for a Location without one.
+const char* DriverDeviceKind(std::uint32_t location) {
+  switch (location) {
+    case 1:
+      return "ISA";
+    case 4:
+      return "PCI";
+    case 5:
+      return "USB";
+    default:
+      return nullptr;
+  }
+}
 constexpr char kDeviceKey[] = "SYSTEM\\CurrentControlSet\\Services\\ZIMO\\Device";
 constexpr char kServerClassKey[] = "ZimoServer.ZimoService\\CLSID";
 
 // Why the device could not be opened, as far as the registry and the system
 // tell: a registry that cannot be read, no registered server, no registered
-// device, a serial port that is not there; else the card did not answer.
+// device, a serial port or a bus card's driver device that is not there;
+// else the card did not answer.
 std::string OpenFailureReason(std::uint32_t device) {
   namespace platform = zimo::platform;
   const std::string device_key = kDeviceKey + std::to_string(device);
@@ -159,6 +178,22 @@ std::string OpenFailureReason(std::uint32_t device) {
              " is not there or cannot be used: " + opened.status().message();
     }
     return "the card on " + name + " (" + opened->device_path().string() + ") did not answer";
+  }
+  if (const char* kind = DriverDeviceKind(*location)) {
+    auto enumeration = key->GetDword("Enumeration");
+    const std::string name = std::string("Zimo") + kind +
+                             std::to_string(enumeration.ok() ? *enumeration : 0);
+    auto opened = platform::DeviceFile::Open("\\\\.\\" + name, nullptr,
+                                             std::chrono::milliseconds(2000));
+    if (!opened.ok()) {
+      std::string kind_word = kind;
+      for (char& c : kind_word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return "the driver device \\\\.\\" + name +
+             " is missing: the driver host is not running or serves no such card; start it "
+             "with the card, e.g. `zimo-drvhost --card \"" +
+             kind_word + " older\" --no-registry &` (see docs/configuration.md)";
+    }
+    return "the card behind the driver device \\\\.\\" + name + " did not answer";
   }
   return "the card (Location " + std::to_string(*location) + ") did not answer";
 }

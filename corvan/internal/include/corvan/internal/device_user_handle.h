@@ -138,6 +138,9 @@ struct DeviceUserHandle {
   char CommandLogName[kCommandLogNameSize] = {};
   platform::TextFileWriter CommandLogFile;  // the open command log
   std::uint32_t WindowHandle = 0;           // set by ZimoSetWindow; 0 after open
+  // The library's own error of the last failed exchange here, where the
+  // channel's driver keeps the others (0: none; link/ascii_channel.h).
+  std::int32_t LinkError = 0;
 
   // The transport's own per-device state; null until the transport makes it.
   std::unique_ptr<TransportDeviceState> TransportState;

@@ -278,7 +278,12 @@ struct SharedDeviceBlock {
   std::uint32_t SerialAheadStart;
   std::uint32_t SerialAheadCount;
   char SerialAhead[kSerialAheadSize];
-  std::uint8_t Unused1ED8[40];
+  // 1 while the card on a serial line runs checksummed (its I4 is 1): the
+  // mode of the card, one for every process, so that each frames its
+  // exchanges alike. Kept in the link's home device's block, as
+  // LinkUnsettled; set only by the switch, left alone by open and close.
+  std::uint32_t SerialChecksumMode;
+  std::uint8_t Unused1EDC[36];
   std::uint32_t TransportUserCount;
   // Only the server build uses these: how many background coordinate
   // systems and real-time motors its DPR mirror covers.
@@ -464,7 +469,7 @@ static_assert(offsetof(SharedDeviceBlock, LinkUnsettled) == 0x1D8C);
 static_assert(offsetof(SharedDeviceBlock, TransportUserPids) == 0x1D90);
 static_assert(offsetof(SharedDeviceBlock, SerialAheadStart) == 0x1E10);
 static_assert(offsetof(SharedDeviceBlock, SerialAhead) == 0x1E18);
-static_assert(offsetof(SharedDeviceBlock, Unused1ED8) == 0x1ED8);
+static_assert(offsetof(SharedDeviceBlock, SerialChecksumMode) == 0x1ED8);
 static_assert(offsetof(SharedDeviceBlock, TransportUserCount) == 0x1F00);
 static_assert(offsetof(SharedDeviceBlock, MirrorCoordSysCount) == 0x1F04);
 static_assert(offsetof(SharedDeviceBlock, MirrorMotorCount) == 0x1F08);

@@ -144,7 +144,7 @@ void SendLines(int device, const char* path) {
   }
   LockZimo(d);
   SharedDeviceBlock* block = App().Block(device);
-  if (block->Location == kLocationSerial && ChecksumsOn(*App().User(device))) {
+  if (block->Location == kLocationSerial && ChecksumsOn(device)) {
     state.ReportDownloadMessage("+++ Doing checksummed communications +++");
   }
   block->DownloadBusy = 1;

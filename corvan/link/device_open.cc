@@ -83,10 +83,13 @@ void ReleaseLocationHandle(LocationHandle* handle) {
 }
 
 // Identification and timing of a card that a first opener found: the
-// fields every other part of the library reads.
-void IdentifyCard(int device, SharedDeviceBlock& block) {
+// fields every other part of the library reads. The wait loop is counted
+// only for a card whose DPR poll limits are made from it; a serial card's
+// exchanges are timed in milliseconds, and the half second of counting
+// would only hold up every other process waiting for the device lock.
+void IdentifyCard(int device, SharedDeviceBlock& block, const Transport& transport) {
   RunFirstOpenIdentification(device);
-  CalibrateWaits(kCalibrationMs, &block.LoopsPer500ms);
+  if (transport.HasDprSetUp()) CalibrateWaits(kCalibrationMs, &block.LoopsPer500ms);
 }
 
 // What each device's last close in this process gives up (OpenDevice's
@@ -241,7 +244,7 @@ bool OpenDevice(int device, FirstOpenSetUp dpr_set_up, LastCloseRelease release)
   }
 
   if (block.FirstOpenDone == 0 && block.BootstrapFlag == 0) {
-    IdentifyCard(device, block);
+    IdentifyCard(device, block, *transport);
     transport->AfterIdentify(block, table->DeviceConfigs[device]);
     if (!transport->HasDprSetUp()) {
       ++user.OpenCount;

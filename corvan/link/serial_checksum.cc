@@ -49,6 +49,16 @@ std::uint32_t LastError(int device) {
   return block != nullptr ? block->SerialLastError : 0;
 }
 
+// The record of the card behind a device number: its link's home device's,
+// shared by every device number on the port.
+SharedDeviceBlock* CardBlockOf(int device) {
+  const int home = LinkHomeDevice(device);
+  if (home != device && IsRealDevice(home)) {
+    if (SharedDeviceBlock* block = App().Block(home)) return block;
+  }
+  return BlockOf(device);
+}
+
 bool IsControlCharacter(char c) {
   const auto byte = static_cast<unsigned char>(c);
   return byte >= 1 && byte <= kLastControlCharacter;
@@ -141,6 +151,11 @@ std::uint8_t CardChecksum(const char* text, std::uint32_t length) {
   return sum;
 }
 
+bool ChecksumsOn(int device) {
+  const SharedDeviceBlock* block = CardBlockOf(device);
+  return block != nullptr && block->SerialChecksumMode != 0;
+}
+
 AsciiChannel& ChecksumSerialChannel() {
   static ChecksumSerialChannelImpl channel;
   return channel;
@@ -157,7 +172,7 @@ int SetSerialChecksums(int d, int on) {
   // A moment for the card to take up the new mode before the first
   // checksummed line.
   if (on != 0) zimo::platform::SleepMs(1);
-  SerialStateOf(*user).ChecksumMode = on != 0 ? 1 : 0;
+  if (SharedDeviceBlock* block = CardBlockOf(d)) block->SerialChecksumMode = on != 0 ? 1 : 0;
   return 1;
 }
 

@@ -3,7 +3,7 @@
 // the CR follows only when that sum matches ours, so a garbled line is never
 // run. Replies carry a sum byte after every CR and after the ACK; the ACK's
 // byte is the sum of the command being answered (kept as LastChecksum).
-// The dispatcher switches to these while the device's ChecksumMode is on.
+// The dispatcher switches to these while the card's checksum mode is on.
 //
 // Readers store at most max characters and always terminate, so buffers
 // need max + 1. The serial last error says what went wrong: 80 the user
@@ -28,7 +28,6 @@ inline constexpr int kChecksumExchangeAttempts = 5;
 
 // The serial transport's own state of a device in this process.
 struct SerialDeviceState : TransportDeviceState {
-  std::uint32_t ChecksumMode = 0;  // checksummed communication on
   std::uint32_t LastChecksum = 0;  // the sum the card's next ACK repeats
 };
 
@@ -36,18 +35,18 @@ struct SerialDeviceState : TransportDeviceState {
 inline SerialDeviceState& SerialStateOf(DeviceUserHandle& user) {
   return TransportStateOf<SerialDeviceState>(user);
 }
-// True while the device's exchanges are checksummed in this process.
-inline bool ChecksumsOn(const DeviceUserHandle& user) {
-  const SerialDeviceState* state = TransportStateIf<SerialDeviceState>(user);
-  return state != nullptr && state->ChecksumMode != 0;
-}
+// True while the card of a serial device runs checksummed. The mode is the
+// card's, kept in the shared record of its link, so every process that has
+// the device open frames its exchanges by it. Ask under the device lock.
+bool ChecksumsOn(int device);
 
 // The 8-bit wrapping sum of a text.
 std::uint8_t CardChecksum(const char* text, std::uint32_t length);
 
 // Switches checksummed communication of a serial device: the card's I4 by
-// one exchange under the device lock, then this process's flag. 1; also 1
-// for a number outside 0 to 7, which changes nothing.
+// one exchange under the device lock, then the mode in the link's shared
+// record, for every process. 1; also 1 for a number outside 0 to 7, which
+// changes nothing.
 int SetSerialChecksums(int device, int on);
 
 // The checksummed serial transport as the command API's dispatcher calls it.
@@ -57,8 +56,8 @@ AsciiChannel& ChecksumSerialChannel();
 
 extern "C" {
 
-// Switches the card and this process into (on = 1) or out of (0)
-// checksummed mode: the card is told with "CLOSE I3=2 I6=1 I4=1" or "I4=0",
+// Switches the card, and with it every process that uses it, into (on = 1)
+// or out of (0) checksummed mode: the card is told with "CLOSE I3=2 I6=1 I4=1" or "I4=0",
 // which also goes to the change ring. 1.
 std::int32_t ZimoSERDoChecksums(std::uint32_t device, std::int32_t on);
 // Sends a command line checked by the card's sum, then its CR: 1 when the

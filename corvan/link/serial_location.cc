@@ -11,7 +11,6 @@
 #include "link/serial_setup.h"
 #include "link/serial_transport.h"
 #include "link/transports.h"
-#include "link/wait_loop.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "platform/win_error.h"
@@ -23,12 +22,8 @@ constexpr std::uint32_t kHandshakeWaitMs = 1000;
 constexpr std::uint32_t kHandshakeReplyMax = 255;
 constexpr std::uint32_t kStatusReplyMin = 12;
 constexpr std::uint32_t kStatusReplyMax = 15;
-
-std::uint32_t CalibratedWaits(std::uint32_t milliseconds) {
-  std::uint32_t count = 0;
-  CalibrateWaits(milliseconds, &count);
-  return count;
-}
+constexpr char kChecksumsOffLine[] = "I4=0";
+constexpr char kChecksumsOnLine[] = "I4=1";
 
 void SetXonXoffHandshake(SharedDeviceBlock& block, bool on) {
   if (on) {
@@ -43,7 +38,7 @@ void SetXonXoffHandshake(SharedDeviceBlock& block, bool on) {
 }
 
 bool SerialHandshake(int device, SharedDeviceBlock& block, platform::SerialPort& port) {
-  SetupSerialPort(device, block, port, CalibratedWaits);
+  SetupSerialPort(device, block, port);
   SetXonXoffHandshake(block, true);
   ApplySerialState(block, port);
   if (platform::Status sent = port.TransmitCommChar(kCtrlZ); !sent.ok()) {
@@ -67,7 +62,16 @@ bool SerialHandshake(int device, SharedDeviceBlock& block, platform::SerialPort&
 
   SetXonXoffHandshake(block, false);
   ApplySerialState(block, port);
-  SerGetResponse(device, reply, kHandshakeReplyMax, "I4=0");
+  // The handshake talks plain serial. A card that other processes run
+  // checksummed is taken out of that mode for it (its answer comes framed
+  // by the mode the command met) and put back at the end: the mode is the
+  // card's, and an open leaves it as it was for everyone.
+  const bool checksummed = ChecksumsOn(device);
+  if (checksummed) {
+    ChecksumSerialChannel().GetResponse(device, reply, kHandshakeReplyMax, kChecksumsOffLine);
+  } else {
+    SerGetResponse(device, reply, kHandshakeReplyMax, kChecksumsOffLine);
+  }
   SerGetResponse(device, reply, kHandshakeReplyMax, "@0");
   if (std::strstr(reply, "@0") != nullptr) {
     SerGetControlResponse(device, reply, kHandshakeReplyMax, kCtrlT);
@@ -76,6 +80,10 @@ bool SerialHandshake(int device, SharedDeviceBlock& block, platform::SerialPort&
   App().rings().ChangeStore(static_cast<std::uint32_t>(device), kCriticalIVars);
   platform::SleepMs(kHandshakeWaitMs);
   const std::uint32_t word = SerGetResponse(device, reply, kHandshakeReplyMax, "?");
+  if (checksummed) {
+    char scratch[kHandshakeReplyMax + 1] = {};
+    SerGetResponse(device, scratch, kHandshakeReplyMax, kChecksumsOnLine);
+  }
   if (std::strstr(reply, "BOOTSTRAP") != nullptr) {
     block.BootstrapFlag = 1;
     return true;
@@ -114,7 +122,7 @@ class SerialLocation final : public Transport {
   void CloseLocation(LocationHandle& handle) override { SerClose(handle.opener_device, handle); }
 
   bool PrepareDevice(int device, DeviceUserHandle& user, SharedDeviceBlock& block) override {
-    SetupSerialPort(device, block, user.Transport->serial, CalibratedWaits);
+    SetupSerialPort(device, block, user.Transport->serial);
     return true;
   }
 
@@ -125,8 +133,8 @@ class SerialLocation final : public Transport {
   // A serial card has no dual-ported RAM to set up.
   bool HasDprSetUp() const override { return false; }
 
-  AsciiChannel* Channel(int, const DeviceUserHandle& user) override {
-    return ChecksumsOn(user) ? &ChecksumSerialChannel() : &SerialChannel();
+  AsciiChannel* Channel(int device, const DeviceUserHandle&) override {
+    return ChecksumsOn(device) ? &ChecksumSerialChannel() : &SerialChannel();
   }
 
   int SwitchChecksums(int device, int on) override { return SetSerialChecksums(device, on); }

@@ -66,8 +66,7 @@ void ApplyDeviceSettings(const SharedDeviceBlock& shared, SerialDcbRecord& d) {
 
 }  // namespace
 
-int SetupSerialPort(int device, SharedDeviceBlock& shared, platform::SerialPort& port,
-                    const WaitCalibration& calibrate) {
+int SetupSerialPort(int device, SharedDeviceBlock& shared, platform::SerialPort& port) {
   GetDeviceLocationDword(device, "SerialPortNumber", &shared.SerialPortNumber, 0);
   GetDeviceLocationDword(device, "SerialBaudrate", &shared.SerialBaudrate, 38400);
   GetDeviceLocationDword(device, "SerialParity", &shared.SerialParity, 0);
@@ -75,11 +74,6 @@ int SetupSerialPort(int device, SharedDeviceBlock& shared, platform::SerialPort&
   GetDeviceLocationDword(device, "SerialCTSOutput", &shared.SerialCTSOutput, 1);
   GetDeviceLocationDword(device, "SerCharTimeout", &shared.SerCharTimeout, 2000);
   GetDeviceLocationDword(device, "SerFlushTimeout", &shared.SerFlushTimeout, 30);
-
-  if (calibrate) {
-    shared.SerCharWaitCount = calibrate(shared.SerCharTimeout);
-    shared.SerFlushWaitCount = calibrate(shared.SerFlushTimeout);
-  }
 
   if (!port.SetupComm(kSerialInQueue, kSerialOutQueue).ok()) {
     platform::DebugOutput("SetupComm() API  failed");

@@ -285,7 +285,7 @@ TEST_F(CommandApiTest, StatusQueriesOnASerialCardAskTheCard) {
 // switched off again, through the plain one.
 TEST_F(CommandApiTest, ChecksummedModeTakesTheChecksummedTransport) {
   ASSERT_EQ(ZimoDoChecksums(0, 1), 1);
-  EXPECT_EQ(SerialStateOf(*App().User(0)).ChecksumMode, 1u);
+  EXPECT_TRUE(ChecksumsOn(0));
   EXPECT_TRUE(card_->card().ChecksumMode());
   char buffer[100];
   const std::uint32_t word = ZimoGetResponseExA(0, buffer, sizeof buffer, "I10");

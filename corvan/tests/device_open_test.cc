@@ -97,7 +97,6 @@ TEST_F(DeviceOpenTest, FirstOpenHandshakesIdentifiesAndCountsTheTransport) {
   EXPECT_EQ(b.SerialOwnerProcessId, static_cast<std::uint32_t>(::getpid()));
   EXPECT_EQ(b.CardType, 2);  // the older card's "ZIMO2"
   EXPECT_STREQ(b.FirmwareVersion, "1.16F");
-  EXPECT_GT(b.LoopsPer500ms, 0u);
   EXPECT_EQ(App().table()->UserCount, 1u);
 
   // The handshake, in order: wake-up, the handshake variables with XON/XOFF,

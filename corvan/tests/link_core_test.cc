@@ -2,7 +2,8 @@
 // calls (issue 59 and the serial kill item of issue 42): a close racing a
 // call that waits for the device lock, the lock order of open and close,
 // two device numbers on one serial port, a killed holder of the device lock
-// whose answer is still coming. Every wait has a deadline that fails the
+// whose answer is still coming, the card's checksum mode across processes,
+// another process's open beside this one's exchanges. Every wait has a deadline that fails the
 // test rather than hanging the suite.
 //
 // The program also plays the other processes: started with
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -80,12 +82,34 @@ bool Exchange(std::uint32_t device, const char* command, const char* reply) {
 }
 
 // The other processes.
-//   exchange: opens device 0, checks 20 exchanges, closes; exit code 0.
+//   exchange: opens device 0, checks 20 exchanges, closes; exit code 0
+//             (exit code 11: an exchange failed).
 //   killed:   opens device 0, sends P100 (the test then holds the card's
 //             next reply back), waits for the test's go, sends P101 and is
 //             killed by the test while the answer is on its way.
+//   open:     opens device 0 by the real clock (the open's own waits keep
+//             their length), checks one exchange, closes; exit code 0.
+//   checksums-on, checksums-off: opens device 0, switches the card's
+//             checksums, checks 20 exchanges, closes; exit code 0.
 int RunChildRole(const std::string& role) {
+  if (role == "open") {
+    if (OpenZimoDevice(0) != 1) return 10;
+    if (!ExchangeI10(0)) return 11;
+    CloseZimoDevice(0);
+    App().End();
+    return 0;
+  }
   LibraryClock clock;
+  if (role == "checksums-on" || role == "checksums-off") {
+    if (OpenZimoDevice(0) != 1) return 10;
+    if (ZimoDoChecksums(0, role == "checksums-on" ? 1 : 0) != 1) return 11;
+    for (int i = 0; i < 20; ++i) {
+      if (!ExchangeI10(0)) return 12;
+    }
+    CloseZimoDevice(0);
+    App().End();
+    return 0;
+  }
   if (role == "killed") {
     if (OpenZimoDevice(0) != 1) return 10;
     auto go = platform::NamedEvent::Create(kGoEventName, platform::EventReset::kManual, false);
@@ -293,6 +317,94 @@ TEST_F(LinkCoreTest, OutOfRangeTimingSettingFailsOnlyThatDevicesOpen) {
     EXPECT_EQ(OpenZimoDevice(0), 1);
     EXPECT_TRUE(ExchangeI10(0));
   });
+}
+
+// The checksum mode is the card's: another process's open leaves it as it
+// is, and a switch by one process holds for every process, so that each
+// frames its exchanges as the card answers (no error 80 or bad-checksum box
+// after another process opened, no sum byte left in a plain reply).
+TEST_F(LinkCoreTest, ChecksumModeHoldsForEveryProcessThatUsesTheCard) {
+  struct Case {
+    const char* name;
+    bool checksums_here;     // this process switches the card on first
+    const char* other_role;  // what the other process does meanwhile
+    bool card_checksummed;   // the card's mode afterwards
+  };
+  const Case cases[] = {
+      {"another process opens a checksummed card", true, "exchange", true},
+      {"another process switches checksums on", false, "checksums-on", true},
+      {"another process switches checksums off", true, "checksums-off", false},
+  };
+  RegisterSerialDevice(0, 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SerialCard card(1);
+    StartServer();
+    ASSERT_EQ(OpenZimoDevice(0), 1);
+    if (c.checksums_here) ASSERT_EQ(ZimoDoChecksums(0, 1), 1);
+    ASSERT_EQ(card.card().ChecksumMode(), c.checksums_here);
+    EXPECT_TRUE(ExchangeI10(0)) << "before the other process";
+
+    auto child = StartChild(c.other_role);
+    ASSERT_TRUE(child.ok()) << child.status().ToString();
+    EXPECT_EQ(WaitChild(*child, 60s), 0) << "the other process's exchanges failed or hung";
+    EXPECT_EQ(card.card().ChecksumMode(), c.card_checksummed);
+
+    FinishesWithin(60s, "exchanges after the other process", [&] {
+      for (int i = 0; i < 5; ++i) {
+        char buffer[64];
+        const std::uint32_t word = ZimoGetResponseExA(0, buffer, sizeof buffer, "I10");
+        EXPECT_EQ(word, kStatusAck | 8u) << "exchange " << i;
+        EXPECT_STREQ(buffer, "3713707\r") << "exchange " << i;
+        EXPECT_EQ(ZimoGetError(0), 0) << "exchange " << i;
+      }
+    });
+    for (int d = 0; d < kRealDevices; ++d) ShutdownZimoDevice(d, 1);
+    App().End();
+    server_.reset();
+    if (HasFailure()) return;
+  }
+}
+
+// Another process's open of a serial card holds the device lock only for
+// the open's own exchanges and its one-second pause, not for seconds of
+// counting waits: this process's exchanges go on. The character time-out is
+// long (the open used to count 1 ms waits over it twice under the lock, 20 s
+// here); the other process runs by the real clock.
+TEST_F(LinkCoreTest, AnotherProcessOpeningTheCardDoesNotStallItsExchangesForSeconds) {
+  RegisterSerialDevice(0, 1);
+  ASSERT_EQ(SetLocationRegDword(kLocationSerial, 1, "SerCharTimeout", 10000), 1);
+  SerialCard card(1);
+  StartServer();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  ASSERT_TRUE(ExchangeI10(0));
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> failed{0};
+  std::vector<std::chrono::steady_clock::time_point> done_at;
+  std::thread exchanges([&] {
+    while (!stop) {
+      if (!ExchangeI10(0)) ++failed;
+      done_at.push_back(std::chrono::steady_clock::now());
+    }
+  });
+  auto child = StartChild("open");
+  ASSERT_TRUE(child.ok()) << child.status().ToString();
+  const int code = WaitChild(*child, 90s);
+  stop = true;
+  exchanges.join();
+  EXPECT_EQ(code, 0) << "the other process's open failed or hung";
+  EXPECT_EQ(failed.load(), 0);
+  ASSERT_TRUE(card.Received("?"));  // the other open's handshake reached the card
+  std::chrono::steady_clock::duration longest{0};
+  for (std::size_t i = 1; i < done_at.size(); ++i) {
+    longest = std::max(longest, done_at[i] - done_at[i - 1]);
+  }
+  // The open's pause is one second; 8 s leaves room for a loaded machine
+  // and still fails a lock held through the counting (20 s and more).
+  EXPECT_LT(longest, std::chrono::steady_clock::duration(8s))
+      << "this process's exchanges stalled for "
+      << std::chrono::duration_cast<std::chrono::milliseconds>(longest).count() << " ms";
 }
 
 class EthLinkCoreTest : public LinkCoreTest, public ::testing::WithParamInterface<bool> {

@@ -117,7 +117,8 @@ class ChecksumCardTest : public ::testing::Test {
 TEST_F(ChecksumCardTest, SwitchedOnEveryExchangeIsCheckedAndSwitchedOffItIsPlainAgain) {
   ASSERT_EQ(ZimoSERDoChecksums(kDevice, 1), 1);
   EXPECT_TRUE(card_.ChecksumMode());
-  EXPECT_EQ(SerialStateOf(device_->user()).ChecksumMode, 1u);
+  EXPECT_TRUE(ChecksumsOn(kDevice));
+  EXPECT_EQ(device_->block().SerialChecksumMode, 1u);  // the card's mode, for every process
   char record[400];
   ASSERT_EQ(App().rings().ChangeGet(kDevice, record, 399), 1);
   EXPECT_STREQ(record, "CLOSE I3=2 I6=1 I4=1");
@@ -161,7 +162,7 @@ TEST_F(ChecksumCardTest, SwitchedOnEveryExchangeIsCheckedAndSwitchedOffItIsPlain
 
   ASSERT_EQ(ZimoSERDoChecksums(kDevice, 0), 1);
   EXPECT_FALSE(card_.ChecksumMode());
-  EXPECT_EQ(SerialStateOf(device_->user()).ChecksumMode, 0u);
+  EXPECT_FALSE(ChecksumsOn(kDevice));
   EXPECT_EQ(SerGetResponse(kDevice, buffer, 100, "I10"), 0x80000008u);
   EXPECT_STREQ(buffer, "3713707\r");
 }
@@ -274,7 +275,7 @@ class ChecksumFaultTest : public ::testing::Test {
  protected:
   ChecksumFaultTest() {
     device_ = std::make_unique<SerialDevice>(card_.port());
-    SerialStateOf(device_->user()).ChecksumMode = 1;
+    device_->block().SerialChecksumMode = 1;
   }
   ~ChecksumFaultTest() override { device_.reset(); }
 

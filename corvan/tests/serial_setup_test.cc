@@ -40,23 +40,14 @@ class SerialSetup : public ::testing::Test {
     ASSERT_EQ(SetLocationRegDword(kLocationSerial, kComEnumeration, name, value), 1);
   }
 
-  // Records the time-outs it was asked to calibrate, gives back ten times.
-  WaitCalibration Recorder() {
-    return [this](std::uint32_t ms) {
-      calibrated_.push_back(ms);
-      return ms * 10;
-    };
-  }
-
   testing::TempHome home_;
   platform::PtyPair pty_;
   platform::SerialPort port_;
   std::unique_ptr<SharedDeviceBlock> block_;
-  std::vector<std::uint32_t> calibrated_;
 };
 
 TEST_F(SerialSetup, DefaultsGiveEightDataBitsOneStopBitAndHandshakeLines) {
-  ASSERT_EQ(SetupSerialPort(kDevice, *block_, port_, Recorder()), 1);
+  ASSERT_EQ(SetupSerialPort(kDevice, *block_, port_), 1);
   const SharedDeviceBlock& b = *block_;
   EXPECT_EQ(b.SerialPortNumber, 0u);
   EXPECT_EQ(b.SerialBaudrate, 38400u);
@@ -65,9 +56,6 @@ TEST_F(SerialSetup, DefaultsGiveEightDataBitsOneStopBitAndHandshakeLines) {
   EXPECT_EQ(b.SerialCTSOutput, 1u);
   EXPECT_EQ(b.SerCharTimeout, 2000u);
   EXPECT_EQ(b.SerFlushTimeout, 30u);
-  EXPECT_EQ(calibrated_, (std::vector<std::uint32_t>{2000, 30}));
-  EXPECT_EQ(b.SerCharWaitCount, 20000u);
-  EXPECT_EQ(b.SerFlushWaitCount, 300u);
 
   const SerialDcbRecord& d = b.SerialDcb;
   EXPECT_EQ(d.DCBlength, 28u);
@@ -118,7 +106,7 @@ TEST_F(SerialSetup, StoredSettingsShapeTheLine) {
     Store("SerialParity", c.parity);
     Store("SerialRTSControl", c.rts);
     Store("SerialCTSOutput", c.cts);
-    ASSERT_EQ(SetupSerialPort(kDevice, *block_, port_, Recorder()), 1);
+    ASSERT_EQ(SetupSerialPort(kDevice, *block_, port_), 1);
     const SerialDcbRecord& d = block_->SerialDcb;
     EXPECT_EQ(d.BaudRate, c.baud);
     EXPECT_EQ(d.Parity, c.parity);
@@ -134,11 +122,11 @@ TEST_F(SerialSetup, FailingPortCallStopsWithZeroAndSaysWhich) {
   port_.Close();
   Store("SerialBaudrate", 19200);
   platform::DebugCapture debug;
-  EXPECT_EQ(SetupSerialPort(kDevice, *block_, port_, Recorder()), 0);
+  EXPECT_EQ(SetupSerialPort(kDevice, *block_, port_), 0);
   EXPECT_TRUE(debug.Contains("SetupComm() API  failed"));
   // What was read before the failing call stays stored; nothing after it.
   EXPECT_EQ(block_->SerialBaudrate, 19200u);
-  EXPECT_EQ(block_->SerCharWaitCount, 20000u);
+  EXPECT_EQ(block_->SerCharTimeout, 2000u);
   EXPECT_EQ(block_->SerialDcb.BaudRate, 0u);
   EXPECT_EQ(block_->SerialTimeouts.ReadTotalTimeoutConstant, 0u);
 }

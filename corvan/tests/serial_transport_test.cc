@@ -365,7 +365,7 @@ TEST_F(SerialTransportTest, EveryBytePassesUnchangedOverACookedLine) {
   t.c_oflag |= OPOST | ONLCR;
   ASSERT_EQ(::tcsetattr(pty_.slave_hold.get(), TCSANOW, &t), 0);
   ASSERT_EQ(SerOpen(0, handle_), 0u);
-  ASSERT_EQ(SetupSerialPort(0, block(), handle_.serial, nullptr), 1);
+  ASSERT_EQ(SetupSerialPort(0, block(), handle_.serial), 1);
 
   std::string all;
   for (int c = 0; c < 256; ++c) all += static_cast<char>(c);

@@ -156,7 +156,11 @@ bool ServerApp::InitInstance(Switch how) {
   // 11. The server's identity in the table.
   WriteServerIdentity(*table_, static_cast<uint32_t>(platform::CurrentProcessId()));
 
-  // 12. The cards the server keeps open for itself.
+  // 12. The cards the server keeps open for itself; an open that outlasts
+  // the pass's wait is taken up when it ends.
+  late_opens_ = std::jthread([this](std::stop_token stop) {
+    while (opens_.WaitForEnded(stop)) TakeLateOpens();
+  });
   ReopenCards();
   // 13. The outside TAMRX devices, each with its bridge to its card.
   card_threads_.OpenTamrxDevices();
@@ -186,25 +190,53 @@ void ServerApp::ReopenCards() {
   std::lock_guard pass(reopen_mu_);
   for (int d = 0; d < kServerCards; ++d) {
     ServerCardState& card = cards_[d];
-    bool held = card.server_opened;
+    // An open of an earlier pass that has ended since: what it opened is
+    // the server's, and is closed and opened again below like any other.
+    if (std::optional<bool> late = opens_.Take(d); late && *late) card.server_opened = true;
+    if (opens_.Running(d)) {
+      ServerTrace("ZimoServer: device %d is still opening, left out of this pass", d);
+      continue;
+    }
+    const bool held = card.server_opened;
     if (held) {
       CloseZimoDevice(static_cast<uint32_t>(d));
       card.server_opened = false;
     }
     // A device without a key is not configured: it cannot open, and asking
     // the library would leave an empty key behind that then counts as one.
-    const bool opened =
-        OpenCardKey(d, /*create=*/false) && OpenZimoDevice(static_cast<uint32_t>(d)) != 0;
-    card.server_opened = opened;
-    if (opened != held) {
-      ServerTrace("ZimoServer: device %d %s", d, opened ? "opened" : "no longer opens");
+    if (!opens_.Start(d, [d] {
+          return OpenCardKey(d, /*create=*/false) && OpenZimoDevice(static_cast<uint32_t>(d)) != 0;
+        })) {
+      continue;
     }
-    // A card that opens gets its DPR settings when it was not open before,
-    // and again when its mirror has ended by itself: the pass starts it
-    // anew. Cards whose settings still hold are left alone.
-    if (opened && (!held || card_threads_.MirrorEndedByItself(d))) {
-      card_threads_.ApplyCardDprSettings(d);
+    opens_.WaitFor(d, kCardOpenWait);
+    if (std::optional<bool> opened = opens_.Take(d)) {
+      SettleCard(d, *opened, held);
+    } else {
+      ServerTrace("ZimoServer: device %d did not open within %lld ms; going on without it", d,
+                  static_cast<long long>(kCardOpenWait.count()));
     }
+  }
+}
+
+void ServerApp::SettleCard(int d, bool opened, bool held) {
+  ServerCardState& card = cards_[d];
+  card.server_opened = opened;
+  if (opened != held) {
+    ServerTrace("ZimoServer: device %d %s", d, opened ? "opened" : "no longer opens");
+  }
+  // A card that opens gets its DPR settings when it was not open before,
+  // and again when its mirror has ended by itself: the pass starts it
+  // anew. Cards whose settings still hold are left alone.
+  if (opened && (!held || card_threads_.MirrorEndedByItself(d))) {
+    card_threads_.ApplyCardDprSettings(d);
+  }
+}
+
+void ServerApp::TakeLateOpens() {
+  std::lock_guard pass(reopen_mu_);
+  for (int d = 0; d < kServerCards; ++d) {
+    if (std::optional<bool> opened = opens_.Take(d)) SettleCard(d, *opened, /*held=*/false);
   }
 }
 
@@ -217,6 +249,14 @@ void ServerApp::CloseRemovedCard(int device) {
 }
 
 void ServerApp::CloseServerCards() {
+  // Opens still running get a last bounded wait; what they opened is the
+  // server's to close.
+  opens_.WaitForAll(kCardOpenWait);
+  for (int d = 0; d < kServerCards; ++d) {
+    if (std::optional<bool> opened = opens_.Take(d); opened && *opened) {
+      cards_[d].server_opened = true;
+    }
+  }
   for (int d = 0; d < kServerCards; ++d) {
     card_threads_.StopTamrxUpdating(d);
     card_threads_.StopDprAutoUpdating(d);
@@ -256,13 +296,25 @@ int ServerApp::ExitInstance() {
     ServerTrace("ZimoServer: the USB watchdog did not stop within %lld ms",
                 static_cast<long long>(kWatchdogStopLimit.count()));
   }
+  if (late_opens_.joinable()) {
+    late_opens_.request_stop();
+    late_opens_.join();
+  }
   // 3. Per card its bridge and mirror, then the card; 4. the shared device
   // table, once nothing of the library uses it. A thread that would not
-  // stop may still use both: they go with the process.
+  // stop may still use both: they go with the process. An open that never
+  // ended still uses the table: it stays mapped to the end of the process.
   const bool stopped = download_stopped && watchdog_stopped;
   if (stopped) {
     CloseServerCards();
-    if (table_) corvan::App().End();
+    bool opening = false;
+    for (int d = 0; d < kServerCards; ++d) opening = opening || opens_.Running(d);
+    if (opening) {
+      ServerTrace("ZimoServer: a card's open has not ended; its table stays mapped");
+      if (table_) (void)new platform::FileMapping(std::move(*table_));
+    } else if (table_) {
+      corvan::App().End();
+    }
     table_.reset();
   }
   // 6.

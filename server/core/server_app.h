@@ -7,9 +7,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "automation/local_server.h"
 #include "automation/server_lifetime.h"
+#include "core/card_opens.h"
 #include "core/card_threads.h"
 #include "core/command_line.h"
 #include "core/object_releases.h"
@@ -22,6 +24,10 @@ namespace zimo::server {
 
 inline constexpr char kInstanceMutexName[] = "ZimoServer Mutex";
 inline constexpr char kSocketName[] = "ZimoServer";
+// How long a card-open pass waits for its cards' opens (a serial card's
+// open takes about a second; one that does not answer waits out its
+// time-outs first).
+inline constexpr std::chrono::milliseconds kCardOpenWait{10000};
 
 // The process's exit codes.
 inline constexpr int kExitOk = 0;
@@ -43,8 +49,15 @@ class ServerApp {
   // Opens every configured card for the server itself (a card it held is
   // closed and opened again); a card that does not open stays unmarked,
   // one newly opened gets its DPR settings (and mirror). Run at start and
-  // by the USB watchdog, one pass at a time.
+  // by the USB watchdog, one pass at a time. Each open runs on a thread of
+  // its own and the pass waits for it at most kCardOpenWait: a card still
+  // opening then is left out, and taken up when its open ends
+  // (TakeLateOpens).
   void ReopenCards();
+  // The outcome of the server's own open of a card it held (`held`) or not.
+  void SettleCard(int device, bool opened, bool held);
+  // Takes up the opens that ended after their pass had gone on.
+  void TakeLateOpens();
   // A removed USB card: closed for every user, no longer the server's.
   void CloseRemovedCard(int device);
   // Each card's bridge and mirror stopped, then the card closed when the
@@ -63,6 +76,8 @@ class ServerApp {
   std::shared_ptr<ObjectReleases> releases_;
   ServerCardState cards_[kServerCards];
   std::mutex reopen_mu_;  // one card-open pass at a time
+  CardOpens opens_;
+  std::jthread late_opens_;  // runs TakeLateOpens as opens end
   CardThreads card_threads_{cards_};
   std::unique_ptr<UsbWatchdog> watchdog_;
   std::optional<platform::FileMapping> table_;

@@ -3,12 +3,14 @@
 // switches both areas off, or once at the end when two servers were started
 // together), the TAMRX bridge of the one card that has a bridge device, and
 // the USB watchdog closing each pulled card and reopening it when it comes
-// back; each with the server's own lines.
+// back; a card whose open hangs beside one that opens; each with the
+// server's own lines.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -350,6 +352,47 @@ TEST_F(ServerThreadsTest, BridgeLinksTheTamrxDeviceToItsCard) {
   const std::string output = Output();
   EXPECT_EQ(output.find("ZIMO[0] TAMRX"), std::string::npos) << output;
   EXPECT_EQ(Lines("ZIMO[3] TAMRX auto updating stopped."), 1) << output;
+}
+
+// A card whose open hangs (another process holds its device lock and does
+// not let go) holds up neither the server's start nor its other card: the
+// other card opens and a client's call is served; the hung card is taken up
+// as soon as its lock is free.
+TEST_F(ServerThreadsTest, ACardWhoseOpenHangsHoldsUpNeitherTheStartNorTheOtherCard) {
+  RegisterDevice(0, 4, 0);
+  RegisterDevice(1, 4, 1);
+  ASSERT_NO_FATAL_FAILURE(StartHost({"pci older", "pci older"}, {"ZimoPCI0", "ZimoPCI1"}));
+  auto held = platform::NamedMutex::Create("MutexZimo0");
+  ASSERT_TRUE(held.ok());
+  ASSERT_TRUE(held->Lock(5s).ok());
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  EXPECT_TRUE(Eventually([&] { return Lines("ZimoServer: device 1 opened") == 1; })) << Output();
+
+  // A client's object and call, on a thread of their own: a server that
+  // never ends its start would leave them waiting.
+  auto served = std::async(std::launch::async, [] {
+    std::shared_ptr<automation::Dispatch> client;
+    const automation::HRESULT created = automation::CreateInstance("ZimoServer.ZimoDevice.1", &client);
+    if (created != S_OK || client == nullptr) return created != S_OK ? created : S_FALSE;
+    automation::Variant answer;
+    return Call(*client, 0x17,
+                {automation::Variant(1), Text("I10"),
+                 automation::Variant::ByRef(&answer, automation::VT_BSTR)});
+  });
+  if (served.wait_for(40s) != std::future_status::ready) {
+    ADD_FAILURE() << "the server served no call within 40 s\n" << Output();
+    (void)server_.Signal(SIGKILL);  // the call ends with the server
+    served.wait();
+    (void)server_.Wait();
+    server_ = platform::Process();
+    (void)held->Unlock();
+    return;
+  }
+  EXPECT_EQ(served.get(), S_OK);
+  EXPECT_EQ(Lines("ZimoServer: device 0 opened"), 0) << Output();
+
+  ASSERT_TRUE(held->Unlock().ok());
+  EXPECT_TRUE(Eventually([&] { return Lines("ZimoServer: device 0 opened") == 1; })) << Output();
 }
 
 TEST_F(ServerThreadsTest, AWatchdogThatCannotStartFailsTheStart) {

@@ -189,7 +189,7 @@ TEST(ZimoDeviceLocalTest, LibraryReportsBecomeEventsOfTheStartingObjectOnly) {
   EXPECT_EQ(got.size(), expected.size());
 }
 
-TEST(ZimoDeviceLocalTest, ChecksumsAreSwitchedAndReadForThisProcess) {
+TEST(ZimoDeviceLocalTest, ChecksumsAreSwitchedAndReadAsTheCardsMode) {
   zimo::testing::TempHome home;
   LibraryClock clock;
   SerialCardHere card(cardsim::CardModel::Older());

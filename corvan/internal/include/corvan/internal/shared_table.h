@@ -284,7 +284,12 @@ struct SharedDeviceBlock {
   // exist (where VbgNextFree stood before the first of them).
   std::uint32_t VbgOwnerProcessId;
   std::uint32_t VbgAreaTop;
-  std::uint8_t Unused1EE0[32];
+  // 1 while the card on a serial line runs checksummed (its I4 is 1): the
+  // mode of the card, one for every process, so that each frames its
+  // exchanges alike. Kept in the link's home device's block, as
+  // LinkUnsettled; set only by the switch, left alone by open and close.
+  std::uint32_t SerialChecksumMode;
+  std::uint8_t Unused1EE4[28];
   std::uint32_t TransportUserCount;
   // Only the server build uses these: how many background coordinate
   // systems and real-time motors its DPR mirror covers.
@@ -472,7 +477,8 @@ static_assert(offsetof(SharedDeviceBlock, SerialAheadStart) == 0x1E10);
 static_assert(offsetof(SharedDeviceBlock, SerialAhead) == 0x1E18);
 static_assert(offsetof(SharedDeviceBlock, VbgOwnerProcessId) == 0x1ED8);
 static_assert(offsetof(SharedDeviceBlock, VbgAreaTop) == 0x1EDC);
-static_assert(offsetof(SharedDeviceBlock, Unused1EE0) == 0x1EE0);
+static_assert(offsetof(SharedDeviceBlock, SerialChecksumMode) == 0x1EE0);
+static_assert(offsetof(SharedDeviceBlock, Unused1EE4) == 0x1EE4);
 static_assert(offsetof(SharedDeviceBlock, TransportUserCount) == 0x1F00);
 static_assert(offsetof(SharedDeviceBlock, MirrorCoordSysCount) == 0x1F04);
 static_assert(offsetof(SharedDeviceBlock, MirrorMotorCount) == 0x1F08);

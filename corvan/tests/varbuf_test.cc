@@ -789,6 +789,58 @@ TEST(VarBufProcessTest, WriteBufferWaitsForAnotherProcessesRegistration) {
   EXPECT_EQ(rig.card().memory().Read(cardsim::Space::kY, 0x211), 0x654321u);
 }
 
+// A process killed in the middle of its registration, once it has stopped
+// the card's copy: the copy the user had switched on comes back with the
+// next registration, whose data the card then copies.
+TEST(VarBufProcessTest, ACopyStoppedByAKilledRegistrationComesBack) {
+  DprCardRig rig(RigOptions{Link::kPci, false, ""});
+  ASSERT_TRUE(rig.ok());
+  ASSERT_EQ(ZimoDPRBackGroundVar(0, 1), 1);
+  std::mutex mu;
+  std::condition_variable changed;
+  bool held = false, released = false;
+  rig.card().memory().SetDprWriteHook([&](std::size_t offset, std::size_t) {
+    if (offset != 0x7EC) return;  // the entry count
+    std::unique_lock<std::mutex> lock(mu);
+    if (held) return;
+    held = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+  });
+  auto release = [&] {
+    std::lock_guard<std::mutex> lock(mu);
+    released = true;
+    changed.notify_all();
+  };
+  auto child = platform::Spawn({testing::SelfPath(),
+                                "--gtest_filter=VarBufSecondProcess.DISABLED_RegistersFourAndCloses",
+                                "--gtest_also_run_disabled_tests"});
+  ASSERT_TRUE(child.ok()) << child.status().ToString();
+  bool reached = false;
+  {
+    std::unique_lock<std::mutex> lock(mu);
+    reached = changed.wait_for(lock, std::chrono::seconds(120), [&] { return held; });
+  }
+  const bool killed = reached && child->Signal(9).ok();
+  auto code = child->Wait(std::chrono::seconds(120));
+  release();
+  rig.card().memory().SetDprWriteHook(nullptr);
+  ASSERT_TRUE(reached) << "the other process never began to register";
+  ASSERT_TRUE(killed);
+  ASSERT_TRUE(code.ok());
+  ASSERT_EQ(*code, 128 + 9);
+  ASSERT_EQ(rig.card().IVar(55), 0);
+
+  ASSERT_NE(ZimoSendCommandA(0, "wy$100,77"), 0);
+  const std::uint32_t address = 0x100;
+  ASSERT_EQ(ZimoDPRVarBufInit(0, 1, &address), 1);
+  EXPECT_EQ(rig.card().IVar(55), 1);
+  rig.card().AdvanceServo(1);
+  std::int32_t data[2] = {};
+  ASSERT_EQ(ZimoDPRVarBufReadEx(0, 1, data), 1);
+  EXPECT_EQ(data[0], 77);
+}
+
 // A process killed while it holds users leaves them counted in the shared
 // record; they are dropped once it is gone, by whatever comes next: this
 // process's registration (which then starts from the area's top), its

@@ -240,13 +240,16 @@ bool Resume(const Vbg& v, int entries) {
 }
 
 // The card's service held off while lists move. When the card says its
-// service runs (I55 is 1) it is stopped, and started again by Restart (or
-// at the end of the scope). A card that does not answer is left as it is.
+// service runs (I55 is 1), or the service was switched on
+// (BackgroundActive), it is stopped, and started again by Restart (or at
+// the end of the scope). The switch counts too: a process killed while it
+// moved lists has left the card's service stopped.
 class ServicePause {
  public:
   explicit ServicePause(const Vbg& v) : device_(v.device) {
     const int d = IndexFromDeviceNumber(device_);
-    stopped_ = GetVariable32(LibraryCommandPath(), d, 'I', 55, 0) == 1;
+    stopped_ = v.block->BackgroundActive != 0 ||
+               GetVariable32(LibraryCommandPath(), d, 'I', 55, 0) == 1;
     if (stopped_) ZimoSendCommandA(device_, "i55=0");
   }
   ~ServicePause() { Restart(); }

@@ -10,6 +10,7 @@
 #include "corvan/dpr_api.h"
 #include "corvan/internal/device_user_handle.h"
 #include "corvan/varbuf_api.h"
+#include "dpr/command_lock.h"
 #include "dpr/dpr_map.h"
 #include "dpr/varbuf_area.h"
 #include "link/library_app.h"
@@ -45,7 +46,11 @@ std::int32_t HandOver(std::uint32_t device, std::int32_t count, const std::uint3
   if (block->BackgroundActive == 0) return 0;
   const bool spran = block->SpranFlag != 0;
   const DprLayout& layout = DprLayoutOf(spran);
-  // Placed below the area's lowest word as it stands once no list moves.
+  // Placed below the area's lowest word as it stands once no list moves:
+  // the device's lock keeps out a registration of another process (it
+  // holds the lock while it takes room below the area), the area's mutex
+  // those of this one; the same order as theirs.
+  CommandLock lock(device);
   std::lock_guard<std::mutex> area(VariableAreaMutex());
 
   std::uint16_t pending = 0;

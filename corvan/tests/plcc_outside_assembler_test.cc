@@ -410,5 +410,37 @@ TEST_F(PlccOutsideAssemblerTest, MadeUpProgramsAssembleToTheCodeWords) {
   ReportRewrites();
 }
 
+
+// Label names at their limits: all 32 blocks, each with IF/ELSE and a loop
+// more than once and a RETURN before CLOSE; one block opened three times;
+// IFs nested thirty deep. Every label stays unique in the file.
+TEST_F(PlccOutsideAssemblerTest, LabelsStayUniqueInFullPrograms) {
+  std::string blocks;
+  for (int b = 0; b < 32; ++b) {
+    blocks += "OPEN PLCC " + std::to_string(b) + "\n";
+    for (int i = 0; i < 4; ++i) {
+      blocks += "IF (P" + std::to_string(i) + " = " + std::to_string(b) +
+                ")\nP1=P1+1\nELSE\nWHILE (P2 < 3)\nP2=P2+1\nENDWHILE\nENDIF\n";
+    }
+    blocks += "RETURN\nCLOSE\n";
+  }
+  std::string deep = "OPEN PLCC 4\n";
+  for (int i = 0; i < 30; ++i) deep += "IF (P1 > " + std::to_string(i) + ")\n";
+  deep += "P2=1\n";
+  for (int i = 0; i < 30; ++i) deep += "ENDIF\n";
+  deep += "CLOSE\n";
+  const std::pair<const char*, std::string> programs[] = {
+      {"every block", blocks},
+      {"one block three times",
+       "OPEN PLCC 1\nP1=1\nCLOSE\nOPEN PLCC 1\nP1=2\nRETURN\nCLOSE\n"
+       "OPEN PLCC 1\nIF (P1=1)\nP2=1\nENDIF\nCLOSE\n"},
+      {"thirty deep", deep},
+  };
+  for (const auto& [name, source] : programs) {
+    SCOPED_TRACE(name);
+    Check(source);
+  }
+}
+
 }  // namespace
 }  // namespace zimo::corvan::plcc

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -723,6 +724,123 @@ TEST(VarBufProcessTest, SecondProcessIsRefusedWhileTheFirstHoldsUsers) {
   EXPECT_EQ(ZimoDPRVarBufInit(0, 1, &address), 1);
 }
 
+// Another process registers while this one hands entries to the write
+// buffer: both want the room just below the area. Held in the middle of
+// the other process's registration (its card copy stopped, the entry count
+// just gone to 0), this process's hand-over waits for the registration to
+// end and its entries then lie below the new lists: the card takes every
+// value.
+TEST(VarBufProcessTest, WriteBufferWaitsForAnotherProcessesRegistration) {
+  DprCardRig rig(RigOptions{Link::kPci, false, ""});
+  ASSERT_TRUE(rig.ok());
+  ASSERT_EQ(ZimoDPRBackGroundVar(0, 1), 1);
+  std::mutex mu;
+  std::condition_variable changed;
+  bool held = false, released = false;
+  rig.card().memory().SetDprWriteHook([&](std::size_t offset, std::size_t) {
+    if (offset != 0x7EC) return;  // the entry count
+    std::unique_lock<std::mutex> lock(mu);
+    if (held) return;
+    held = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+  });
+  auto release = [&] {
+    std::lock_guard<std::mutex> lock(mu);
+    released = true;
+    changed.notify_all();
+  };
+  auto child = platform::Spawn({testing::SelfPath(),
+                                "--gtest_filter=VarBufSecondProcess.DISABLED_RegistersFourAndCloses",
+                                "--gtest_also_run_disabled_tests"});
+  ASSERT_TRUE(child.ok()) << child.status().ToString();
+  {
+    std::unique_lock<std::mutex> lock(mu);
+    const bool reached = changed.wait_for(lock, std::chrono::seconds(120), [&] { return held; });
+    if (!reached) {
+      lock.unlock();
+      release();
+      FAIL() << "the other process never began to register";
+    }
+  }
+  EXPECT_EQ(rig.card().IVar(55), 0) << "held elsewhere than in the registration";
+
+  // Y:$210 $123456, Y:$211 $654321.
+  std::atomic<std::int32_t> handed{-2};
+  std::thread writer([&handed] {
+    std::uint32_t entries[6] = {0x210, 0x123456, 0, 0x211, 0x654321, 0};
+    handed = ZimoDPRWriteBuffer(0, 2, entries);
+  });
+  // A hand-over that does not wait ends at once; give it the time to.
+  const auto grace = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  while (handed == -2 && std::chrono::steady_clock::now() < grace) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  release();
+  writer.join();
+  auto code = child->Wait(std::chrono::seconds(120));
+  rig.card().memory().SetDprWriteHook(nullptr);
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 0);
+  EXPECT_EQ(handed, 2);
+  rig.card().AdvanceServo(1);
+  EXPECT_EQ(rig.card().memory().DprWord(0x7D4), 0);
+  EXPECT_EQ(rig.card().memory().Read(cardsim::Space::kY, 0x210), 0x123456u);
+  EXPECT_EQ(rig.card().memory().Read(cardsim::Space::kY, 0x211), 0x654321u);
+}
+
+// A process killed in the middle of its registration, once it has stopped
+// the card's copy: the copy the user had switched on comes back with the
+// next registration, whose data the card then copies.
+TEST(VarBufProcessTest, ACopyStoppedByAKilledRegistrationComesBack) {
+  DprCardRig rig(RigOptions{Link::kPci, false, ""});
+  ASSERT_TRUE(rig.ok());
+  ASSERT_EQ(ZimoDPRBackGroundVar(0, 1), 1);
+  std::mutex mu;
+  std::condition_variable changed;
+  bool held = false, released = false;
+  rig.card().memory().SetDprWriteHook([&](std::size_t offset, std::size_t) {
+    if (offset != 0x7EC) return;  // the entry count
+    std::unique_lock<std::mutex> lock(mu);
+    if (held) return;
+    held = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+  });
+  auto release = [&] {
+    std::lock_guard<std::mutex> lock(mu);
+    released = true;
+    changed.notify_all();
+  };
+  auto child = platform::Spawn({testing::SelfPath(),
+                                "--gtest_filter=VarBufSecondProcess.DISABLED_RegistersFourAndCloses",
+                                "--gtest_also_run_disabled_tests"});
+  ASSERT_TRUE(child.ok()) << child.status().ToString();
+  bool reached = false;
+  {
+    std::unique_lock<std::mutex> lock(mu);
+    reached = changed.wait_for(lock, std::chrono::seconds(120), [&] { return held; });
+  }
+  const bool killed = reached && child->Signal(9).ok();
+  auto code = child->Wait(std::chrono::seconds(120));
+  release();
+  rig.card().memory().SetDprWriteHook(nullptr);
+  ASSERT_TRUE(reached) << "the other process never began to register";
+  ASSERT_TRUE(killed);
+  ASSERT_TRUE(code.ok());
+  ASSERT_EQ(*code, 128 + 9);
+  ASSERT_EQ(rig.card().IVar(55), 0);
+
+  ASSERT_NE(ZimoSendCommandA(0, "wy$100,77"), 0);
+  const std::uint32_t address = 0x100;
+  ASSERT_EQ(ZimoDPRVarBufInit(0, 1, &address), 1);
+  EXPECT_EQ(rig.card().IVar(55), 1);
+  rig.card().AdvanceServo(1);
+  std::int32_t data[2] = {};
+  ASSERT_EQ(ZimoDPRVarBufReadEx(0, 1, data), 1);
+  EXPECT_EQ(data[0], 77);
+}
+
 // A process killed while it holds users leaves them counted in the shared
 // record; they are dropped once it is gone, by whatever comes next: this
 // process's registration (which then starts from the area's top), its
@@ -841,6 +959,16 @@ TEST(VarBufSecondProcess, DISABLED_RegistersAndWaits) {
   ASSERT_EQ(ZimoDPRVarBufInit(0, 1, &second), 2);
   std::this_thread::sleep_for(std::chrono::seconds(120));
   FAIL() << "not killed";
+}
+
+// Run by the write-buffer test above in a process of its own: registers a
+// user of four entries and closes the device.
+TEST(VarBufSecondProcess, DISABLED_RegistersFourAndCloses) {
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  const std::uint32_t addresses[4] = {0x100, 0x101, 0x102, 0x103};
+  EXPECT_EQ(ZimoDPRVarBufInit(0, 4, addresses), 1);
+  CloseZimoDevice(0);
+  App().End();
 }
 
 // Run by the test above in a process of its own.

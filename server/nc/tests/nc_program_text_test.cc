@@ -109,6 +109,17 @@ TEST_F(NcProgramTextTest, MissingFilesAreNotMade) {
   EXPECT_EQ(text->mapping_name, "NC00.MDI");
 }
 
+TEST_F(NcProgramTextTest, FilesTooLargeForTheLineIndexAreRefusedUnread) {
+  // A sparse file of 4 GiB: refused at once, nothing read into memory.
+  Write("C:\\PARTS\\HUGE.NC", "G1\r\n");
+  std::filesystem::resize_file(platform::ToHostPath("C:\\PARTS\\HUGE.NC"), 1ull << 32);
+  EXPECT_EQ(Open("C:\\PARTS\\HUGE.NC"), nullptr);
+  ASSERT_EQ(card_.errors.size(), 2u);
+  EXPECT_EQ(card_.errors[0].id, 0x40110016u);
+  EXPECT_EQ(card_.errors[0].text, "Unable to open C:\\PARTS\\HUGE.NC file");
+  EXPECT_EQ(card_.errors[1].id, 223u);  // the system's "file too large"
+}
+
 TEST_F(NcProgramTextTest, ReadsLinesUpToTheParsersRoom) {
   const std::string longest(kParserLineRoom - 1, 'X');
   const std::string too_long(kParserLineRoom, 'Y');

@@ -44,6 +44,12 @@ int LoadFile(const std::filesystem::path& host, bool create, std::string* text) 
     ::close(fd);
     return err != 0 ? err : EINVAL;
   }
+  // The line index counts positions in 32 bits: a file of 4 GiB or more is
+  // refused before anything is read (it would never finish indexing).
+  if (static_cast<uint64_t>(st.st_size) >= kLargestProgramFile) {
+    ::close(fd);
+    return EFBIG;
+  }
   text->clear();
   if (st.st_size == 0) {
     if (::write(fd, "\r\n", 2) != 2) {

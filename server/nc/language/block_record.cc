@@ -260,6 +260,11 @@ bool RewriteDialectLine(const char* line, char* out, std::size_t size) {
 
 int FormatWord(char* text, std::size_t size, char letter, double value, int decimals) {
   if (decimals < 0 || decimals > 12) decimals = 6;
+  // An overflowed value has no card text ("Xinf" would reach the card).
+  if (!std::isfinite(value)) {
+    if (size > 0) text[0] = '\0';
+    return -1;
+  }
   char digits[400];
   const double magnitude = std::fabs(value);
   const auto [end, ec] =

@@ -113,7 +113,8 @@ bool RewriteDialectLine(const char* line, char* out, std::size_t size);
 // Writes the card word for letter and value with `decimals` (0..12, else 6)
 // fraction digits rounded, trailing zeros dropped but one kept, no integer
 // digits below 1, then a blank: 0.25 -> "X.25 ", 3 -> "X3.0 ". Returns the
-// length, or -1 when it does not fit in size (a NUL is written too).
+// length, or -1 when it does not fit in size or the value is infinite or not
+// a number (a NUL is written too).
 int FormatWord(char* text, std::size_t size, char letter, double value, int decimals);
 
 }  // namespace zimo::nc

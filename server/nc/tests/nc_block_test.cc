@@ -321,6 +321,12 @@ TEST(NcFormatWord, CardWords) {
   }
   char small[4];
   EXPECT_EQ(FormatWord(small, sizeof small, 'X', 1.5, 4), -1);
+  // A value that overflowed in a macro expression gives no word at all.
+  for (const double bad : {HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+    char text[64] = "stale";
+    EXPECT_EQ(FormatWord(text, sizeof text, 'X', bad, 4), -1) << bad;
+    EXPECT_STREQ(text, "") << bad;
+  }
 }
 
 TEST(NcCodeError, RecordsAndStopsTheCard) {

@@ -109,6 +109,35 @@ TEST_F(NcProgramTextTest, MissingFilesAreNotMade) {
   EXPECT_EQ(text->mapping_name, "NC00.MDI");
 }
 
+TEST_F(NcProgramTextTest, ReadOnlyProgramsLoadUnchanged) {
+  // (A server running as root may write any file; for it this holds anyway.)
+  const auto read_only = std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                         std::filesystem::perms::others_read;
+  Write("C:\\PARTS\\RO.NC", "N10 G1X10\nM30\n");
+  Write("C:\\PARTS\\EMPTY.NC", "");
+  std::filesystem::permissions(platform::ToHostPath("C:\\PARTS\\RO.NC"), read_only);
+  std::filesystem::permissions(platform::ToHostPath("C:\\PARTS\\EMPTY.NC"), read_only);
+  auto b = Open("C:\\PARTS\\RO.NC");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(Lines(*b), (Text{"N10 G1X10", "M30"}));
+  auto empty = Open("C:\\PARTS\\EMPTY.NC");
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(Lines(*empty), Text{""});
+  EXPECT_TRUE(card_.errors.empty());
+  EXPECT_EQ(Read("C:\\PARTS\\RO.NC"), "N10 G1X10\nM30\n");
+}
+
+TEST_F(NcProgramTextTest, FilesTooLargeForTheLineIndexAreRefusedUnread) {
+  // A sparse file of 4 GiB: refused at once, nothing read into memory.
+  Write("C:\\PARTS\\HUGE.NC", "G1\r\n");
+  std::filesystem::resize_file(platform::ToHostPath("C:\\PARTS\\HUGE.NC"), 1ull << 32);
+  EXPECT_EQ(Open("C:\\PARTS\\HUGE.NC"), nullptr);
+  ASSERT_EQ(card_.errors.size(), 2u);
+  EXPECT_EQ(card_.errors[0].id, 0x40110016u);
+  EXPECT_EQ(card_.errors[0].text, "Unable to open C:\\PARTS\\HUGE.NC file");
+  EXPECT_EQ(card_.errors[1].id, 223u);  // the system's "file too large"
+}
+
 TEST_F(NcProgramTextTest, ReadsLinesUpToTheParsersRoom) {
   const std::string longest(kParserLineRoom - 1, 'X');
   const std::string too_long(kParserLineRoom, 'Y');

@@ -99,6 +99,13 @@ TEST_F(NcSettingsTest, DoublesKeepSixDecimalsWhateverTheLocale) {
   EXPECT_EQ(d, 1.234568);
   EXPECT_EQ(settings_.GetDouble("Code", "missing", &d, 5.0), 2);
   EXPECT_EQ(d, 5.0);
+  // The largest values write hundreds of digits and still read back whole.
+  for (const double big : {1e300, -1.7976931348623157e308}) {
+    ASSERT_EQ(settings_.SetDouble("Code", "big", big), 0);
+    EXPECT_EQ(StoredText("Code", "big").size(), big > 0 ? 308u : 317u);
+    EXPECT_EQ(settings_.GetDouble("Code", "big", &d, 5.0), 0) << big;
+    EXPECT_EQ(d, big);
+  }
 
   const std::string old = std::setlocale(LC_ALL, nullptr);
   if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&

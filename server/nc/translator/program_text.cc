@@ -36,7 +36,12 @@ void ReportOpenFailure(NcCardSide& card, unsigned cs, std::string_view path, int
 
 // Reads the whole file (creating it when asked); CR LF into an empty one.
 int LoadFile(const std::filesystem::path& host, bool create, std::string* text) {
-  const int fd = ::open(host.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+  int fd = ::open(host.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+  // A program the server may only read (a read-only file or medium) still
+  // loads: its text is read into memory and never written back.
+  if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
+    fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  }
   if (fd < 0) return errno;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -44,9 +49,17 @@ int LoadFile(const std::filesystem::path& host, bool create, std::string* text) 
     ::close(fd);
     return err != 0 ? err : EINVAL;
   }
+  // The line index counts positions in 32 bits: a file of 4 GiB or more is
+  // refused before anything is read (it would never finish indexing).
+  if (static_cast<uint64_t>(st.st_size) >= kLargestProgramFile) {
+    ::close(fd);
+    return EFBIG;
+  }
   text->clear();
   if (st.st_size == 0) {
-    if (::write(fd, "\r\n", 2) != 2) {
+    // An empty file gets CR LF; a read-only one keeps them in memory only.
+    const int mode = ::fcntl(fd, F_GETFL);
+    if ((mode & O_ACCMODE) != O_RDONLY && ::write(fd, "\r\n", 2) != 2) {
       const int err = errno;
       ::close(fd);
       return err;

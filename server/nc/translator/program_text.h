@@ -17,6 +17,8 @@ namespace zimo::nc {
 
 // The longest line the parser reads is one less.
 inline constexpr std::size_t kParserLineRoom = 400;
+// Program files must be smaller: the line index holds 32-bit positions.
+inline constexpr uint64_t kLargestProgramFile = 0xFFFFFFFFu;
 
 struct NcProgramBuffer {
   std::string path;  // as given (Windows or host form)
@@ -64,8 +66,9 @@ struct NcProgramOptions {
 
 // Makes a buffer of the file at path, with a copy of `previous` as its block
 // record. A missing file (unless create_when_missing) or one that cannot be
-// read gives none, with message 0x40110016 "Unable to open <path> file" and
-// the system's error number recorded. An empty file gets CR LF written.
+// read, or is too large for the line index (4 GiB or more), gives none, with
+// message 0x40110016 "Unable to open <path> file" and the system's error
+// number recorded. An empty file gets CR LF written.
 std::unique_ptr<NcProgramBuffer> CreateProgramBuffer(NcCardSide& card, std::string_view path,
                                                      const NcProgramOptions& options,
                                                      const NcBlockRecord& previous,

@@ -116,7 +116,9 @@ int NcSettings::GetDouble(std::string_view section, std::string_view name, doubl
   *out = default_value;
   std::string text;
   const std::string default_text = FormatDouble(default_value);
-  const int r = GetText(section, name, &text, 256, default_text);
+  // Room for the longest "%lf" text a double gives (-DBL_MAX: 317 characters
+  // and the terminator), so every value SetDouble writes reads back.
+  const int r = GetText(section, name, &text, 320, default_text);
   double v = 0.0;
   if (r == 0 && ParseDouble(text, &v)) *out = v;
   return r;

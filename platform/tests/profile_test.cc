@@ -216,6 +216,30 @@ TEST_F(ProfileTest, CreatesFilesInTheWindowsDirectoryOrWhereTheyAreNamed) {
   EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "v", "C:\\NoSuchDir\\x.ini"));
 }
 
+// A file marked read-only is never replaced, whatever its folder allows:
+// every kind of write fails and the file keeps its bytes and its mode.
+TEST_F(ProfileTest, AReadOnlyFileIsNotWritten) {
+  const std::filesystem::path file = WindowsDir() / "TEST.INI";
+  const std::string before = Slurp(file);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+  EXPECT_FALSE(WritePrivateProfileStringA("General", "Count", "43", "TEST.INI"));
+  EXPECT_FALSE(WritePrivateProfileStringA("General", "Count", "42", "TEST.INI"));
+  EXPECT_FALSE(WritePrivateProfileStringA("New", "k", "v", "TEST.INI"));
+  EXPECT_FALSE(WritePrivateProfileStringA("General", "Count", nullptr, "TEST.INI"));
+  EXPECT_FALSE(WritePrivateProfileStringA("other", nullptr, nullptr, "TEST.INI"));
+  EXPECT_EQ(Slurp(file), before);
+  EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                std::filesystem::perms::others_read);
+  // Writable again, the same write goes through.
+  std::filesystem::permissions(file, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  EXPECT_TRUE(WritePrivateProfileStringA("General", "Count", "43", "TEST.INI"));
+  EXPECT_EQ(GetPrivateProfileIntA("General", "Count", 0, "TEST.INI"), 43u);
+}
+
 TEST_F(ProfileTest, RefusesTextThatWouldBreakTheFile) {
   std::string before = Slurp(WindowsDir() / "TEST.INI");
   EXPECT_FALSE(WritePrivateProfileStringA("General", "k", "line\r\n[Injected]", "TEST.INI"));

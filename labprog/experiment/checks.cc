@@ -20,9 +20,10 @@ void Refuse(LabProgram& program, const std::string& text, const char* title) {
       platform::ShowMessageBox(text, title, platform::kMbOk | platform::kMbIconError));
 }
 
-// The card's value of the P variable numbered by |limit|; nothing offline.
+// The card's value of the P variable numbered by |limit|. Offline nothing
+// is sent and the shared reply text keeps what it last held: its number is
+// the limit then, as in demonstration mode every window expects.
 std::optional<float> CardLimit(LabProgram& program, float limit) {
-  if (program.Link.OnlineFlag == 0) return std::nullopt;
   std::optional<int32_t> number = ui::CLng(std::fabs(limit));
   if (!number) return std::nullopt;
   program.Link.SendControllerCommand(program.Link.ReplyText, "P" + ui::CStr(*number));

@@ -119,18 +119,36 @@ TEST_F(ChecksTest, CardLimitsAreAskedForOnline) {
   ExpectRefused("This value must be between 0 and 50.8", "Invalid Number");
 }
 
-TEST_F(ChecksTest, OfflineCardLimitsApplyNoMaximumWhateverTheReplyTextHolds) {
-  link_.ReplyText = "5";  // an older card's answer
-  for (int kind : {0, 1, 2}) {
-    SCOPED_TRACE(kind);
+// Offline nothing is asked: the number in the reply text as it last stood
+// is the limit, also for a value the card never gave.
+TEST_F(ChecksTest, OfflineCardLimitsTakeTheNumberTheReplyTextLastHeld) {
+  struct Case {
+    int kind;
+    const char* reply_text;
+    float accepted;
+    float refused;
+    const char* message;
+  };
+  const Case cases[] = {
+      {0, "150", 150, 150.5f, "This value must be between 0 and 150."},
+      {1, "32760", 10, 10.5f, "This value must be between 0 and 10."},
+      {2, "2000", 50.8f, 51, "This value must be between 0 and 50.8"},
+      {0, "", 0, 0.5f, "This value must be between 0 and 0."},
+      {1, "abc", 0, 1, "This value must be between 0 and 0."},
+  };
+  program_.Config.UserUnits = "mm";
+  program_.Config.UnitsScaleFactor = 1000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.kind) + " " + c.reply_text);
     Reset();
-    EXPECT_TRUE(CheckValueInRange(program_, 100, 74, kind));
+    link_.ReplyText = c.reply_text;
+    EXPECT_TRUE(CheckValueInRange(program_, c.accepted, 74, c.kind));
     EXPECT_EQ(boxes_.count(), 0u);
-    EXPECT_FALSE(CheckValueInRange(program_, -1, 74, kind));
-    ExpectRefused("This value must not be negative.", "Invalid Number");
+    EXPECT_FALSE(CheckValueInRange(program_, c.refused, 74, c.kind));
+    ExpectRefused(c.message, "Invalid Number");
     EXPECT_TRUE(link_.sent.empty());
+    EXPECT_EQ(link_.ReplyText, c.reply_text);
   }
-  EXPECT_EQ(link_.ReplyText, "5");
 }
 
 TEST_F(ChecksTest, TextBoundsRefuseBelowAndAboveWithTheBoundShown) {

@@ -291,6 +291,25 @@ TEST_F(ConfigurationFileTest, FilesThatAreNoSettingsFilesGiveTheDefaults) {
   EXPECT_EQ(boxes_.count(), 0u);
 }
 
+// A settings file marked read-only (a teacher's start-up file) stays as it
+// was: the save fails key by key without a message, the caption changes.
+TEST_F(ConfigurationFileTest, AReadOnlySettingsFileIsNotOverwritten) {
+  SetDefaultConfiguration(program_);
+  program_.Config.Filename = "kept.cfg";
+  SaveConfiguration(program_);
+  const std::string before = ReadBytes(dir_ / "kept.cfg");
+  fs::permissions(dir_ / "kept.cfg", fs::perms::owner_read | fs::perms::group_read);
+  program_.Config.GatherPeriod = 3;
+  program_.Config.UserUnits = "mm";
+  SaveConfiguration(program_);
+  EXPECT_EQ(ReadBytes(dir_ / "kept.cfg"), before);
+  EXPECT_EQ(windows_.frame_captions.back(), kTitle + "- kept.cfg");
+  EXPECT_EQ(boxes_.count(), 0u);
+  LoadConfiguration(program_, "kept.cfg");
+  EXPECT_EQ(program_.Config.GatherPeriod, 10);
+  EXPECT_EQ(program_.Config.UserUnits, "counts");
+}
+
 // Long lines everywhere, the keys' own among them: every text keeps its
 // first 79 characters and nothing is read past the value buffer.
 TEST_F(ConfigurationFileTest, ATenMegabyteFileOfLongLinesLoadsWithoutOverrun) {

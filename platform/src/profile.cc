@@ -63,8 +63,17 @@ std::string_view StripQuotes(std::string_view v) {
   return v;
 }
 
+// A name that exists but is no plain file: a folder, a pipe or a device. An
+// INI file is always a plain file; reading a pipe would wait for a writer
+// and a device such as /dev/zero would never end.
+bool NotAFile(const std::filesystem::path& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 // The file's lines, or nothing when it cannot be read.
 std::optional<std::vector<std::string>> Load(const std::filesystem::path& path) {
+  if (NotAFile(path)) return std::nullopt;
   Result<std::string> bytes = ReadFileBytes(path);
   if (!bytes.ok()) return std::nullopt;
   return SplitLines(*bytes);
@@ -197,9 +206,20 @@ bool Save(const std::filesystem::path& path, const std::vector<std::string>& lin
   return ok;
 }
 
+// A file that exists and is marked read-only (no write permission for
+// anyone) or that this process may not write. Saving goes through a new file
+// renamed over the old one, which the folder alone would allow; a read-only
+// file is refused as a write into it would be.
+bool ReadOnly(const std::filesystem::path& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
 // Applies the change to the file's lines under the file's lock.
 bool Edit(const char* section, const char* key, const char* value,
           const std::filesystem::path& path) {
+  if (ReadOnly(path) || NotAFile(path)) return false;
   std::filesystem::path lock_path = LockPathFor(path);
   int lock_fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (lock_fd < 0) return false;

@@ -1,12 +1,17 @@
 #include "platform/profile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <utility>
 
 #include "platform/home.h"
 #include "temp_home.h"
@@ -214,6 +219,58 @@ TEST_F(ProfileTest, CreatesFilesInTheWindowsDirectoryOrWhereTheyAreNamed) {
   EXPECT_TRUE(std::filesystem::exists(home_.path() / "drive_c" / "Zimo" / "Vocto0.ini"));
   // A folder that does not exist is a failure, not a silent success.
   EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "v", "C:\\NoSuchDir\\x.ini"));
+}
+
+// A file marked read-only is never replaced, whatever its folder allows:
+// every kind of write fails and the file keeps its bytes and its mode.
+TEST_F(ProfileTest, AReadOnlyFileIsNotWritten) {
+  const std::filesystem::path file = WindowsDir() / "TEST.INI";
+  const std::string before = Slurp(file);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+  EXPECT_FALSE(WritePrivateProfileStringA("General", "Count", "43", "TEST.INI"));
+  EXPECT_FALSE(WritePrivateProfileStringA("General", "Count", "42", "TEST.INI"));
+  EXPECT_FALSE(WritePrivateProfileStringA("New", "k", "v", "TEST.INI"));
+  EXPECT_FALSE(WritePrivateProfileStringA("General", "Count", nullptr, "TEST.INI"));
+  EXPECT_FALSE(WritePrivateProfileStringA("other", nullptr, nullptr, "TEST.INI"));
+  EXPECT_EQ(Slurp(file), before);
+  EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                std::filesystem::perms::others_read);
+  // Writable again, the same write goes through.
+  std::filesystem::permissions(file, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  EXPECT_TRUE(WritePrivateProfileStringA("General", "Count", "43", "TEST.INI"));
+  EXPECT_EQ(GetPrivateProfileIntA("General", "Count", 0, "TEST.INI"), 43u);
+}
+
+// A pipe in place of the file is no INI file: a read gives the default at
+// once instead of waiting for a writer, and a write leaves the pipe alone.
+TEST_F(ProfileTest, APipeIsNeitherReadNorReplaced) {
+  const std::filesystem::path pipe = WindowsDir() / "PIPE.INI";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+  // Runs `call` on a thread of its own; one that still waits on the pipe
+  // after a generous deadline fails the test and is let go by a writer.
+  auto bounded = [&pipe](auto call) {
+    auto result = std::async(std::launch::async, call);
+    if (result.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      ADD_FAILURE() << "the call waits for a writer of the pipe";
+      int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+    }
+    return result.get();
+  };
+  const auto read = bounded([] {
+    char buf[16];
+    const uint32_t n =
+        GetPrivateProfileStringA("General", "Count", "7", buf, sizeof buf, "PIPE.INI");
+    return std::make_pair(n, std::string(buf));
+  });
+  EXPECT_EQ(read, std::make_pair(1u, std::string("7")));
+  EXPECT_FALSE(
+      bounded([] { return WritePrivateProfileStringA("General", "Count", "8", "PIPE.INI"); }));
+  EXPECT_EQ(std::filesystem::status(pipe).type(), std::filesystem::file_type::fifo);
 }
 
 TEST_F(ProfileTest, RefusesTextThatWouldBreakTheFile) {

@@ -18,8 +18,9 @@ namespace zimo::labprog {
 //   3  32767
 //   4  `limit` (counts) in user units
 //   5  `limit` itself
-// In demonstration mode kinds 0 to 2 have no card, so no maximum applies
-// (the value must still not be negative); so does an unknown kind.
+// In demonstration mode kinds 0 to 2 ask nothing and take the number in the
+// shared reply text as it last stood (0 when it holds none). An unknown
+// kind, or a limit too large to name a P variable, checks only the minimum.
 bool CheckValueInRange(LabProgram& program, float value, float limit, int kind);
 
 // The leading number of `text` must lie within [low, high]; `name` says

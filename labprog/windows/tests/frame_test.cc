@@ -4,6 +4,8 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QApplication>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPushButton>
 #include <string>
@@ -123,6 +125,41 @@ TEST(FrameTest, StatusWindowDrawsItsState) {
   EXPECT_TRUE(zimo::ui::testing::Shows(&form, " Sensor 1 Pos:"));
   EXPECT_FALSE(brake->isVisible());
   EXPECT_FALSE(form.findChild<QLabel*>("PosPanel2")->isVisible());
+}
+
+// Pictures of the frame for a look (saved to the gallery folder; the test
+// checks that each was written).
+TEST(FrameTest, Pictures) {
+  zimo::ui::testing::TestApplication();
+  struct Shot {
+    const char* file;
+    bool online;
+    bool levitation;
+  };
+  for (const Shot& shot : {Shot{"kabrun32-online.png", true, false},
+                           Shot{"kabrun32-demo.png", false, false},
+                           Shot{"kabrun32-apparatus11.png", true, true}}) {
+    StatusWindow state;
+    state.LayOutRows();
+    if (shot.online) {
+      state.ApparatusPanel.text = " Apparatus:  Model R-20";
+      state.CmdPosLabel.text = "100 counts";
+      state.DACLabel.text = "0.500 volts";
+      state.LoopStsLabel = {"CLOSED", 0, true, 1};
+      state.BrakeButton[2] = {"Axis 2 V-Brake ON", 0xC0, true, 1};
+    }
+    if (shot.levitation) state.LayOutMagneticLevitation();
+    MainMdiForm frame;
+    auto* form = new StatusForm(state);
+    frame.area()->addSubWindow(form)->showMaximized();
+    frame.show();
+    QApplication::processEvents();
+    const auto file = zimo::ui::testing::GalleryDir() / shot.file;
+    EXPECT_TRUE(zimo::ui::testing::SavePicture(&frame, file)) << file;
+  }
+  AboutForm about;
+  about.show();
+  EXPECT_TRUE(zimo::ui::testing::SavePicture(&about, zimo::ui::testing::GalleryDir() / "kabrun32-about.png"));
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ void PlccRunner::SetEnabled(uint32_t mask, bool enable) {
     // A disabled PLC's slot passes on to the next slot; PLCC 0's, which
     // runs alone, to the chain end, as its end-of-scan code expects.
     const uint32_t off = n == 0 ? chain_end() : slot_table() + 2 * n + 2;
-    const uint32_t target = enable ? (memory_.Read(Space::kP, base_ + n) & 0x7FFFF) : off;
+    const uint32_t target = enable ? (memory_.Read(Space::kP, base_ + n) & EntryMask()) : off;
     memory_.Write(Space::kP, slot_table() + 2 * n + 1, target);
   }
 }
@@ -127,7 +127,7 @@ int PlccRunner::PlcAt(uint32_t address) const {
   for (int n = 0; n < 32; ++n) {
     const uint32_t e = entries_[n];
     if ((e & 0x800000) == 0) continue;
-    const uint32_t start = e & 0x7FFFF;
+    const uint32_t start = e & EntryMask();
     if (start <= address && (best < 0 || start >= best_start)) best = n, best_start = start;
   }
   return best < 0 ? 0 : best;

@@ -74,6 +74,9 @@ class PlccRunner {
 
  private:
   bool CodePresent() const;
+  // The address bits of an entry word: older cards keep the PLC's motor
+  // and coordinate system in bits 16-21 above a 16-bit address.
+  uint32_t EntryMask() const { return spran_ ? 0x7FFFF : 0xFFFF; }
   // Runs from `slot` on; `single` ends at the next boundary (the PLCC 0 pass).
   void RunFrom(uint32_t slot, bool single, uint64_t* budget);
   int PlcAt(uint32_t address) const;

@@ -121,6 +121,14 @@ void PlccRunner::SetEnabled(uint32_t mask, bool enable) {
   }
 }
 
+void PlccRunner::Delete(uint32_t mask) {
+  SetEnabled(mask, false);
+  for (uint32_t n = 0; n < 32; ++n) {
+    if (((mask >> n) & 1u) == 0) continue;
+    memory_.Write(Space::kP, base_ + n, memory_.Read(Space::kP, base_ + n) & ~0x800000u);
+  }
+}
+
 int PlccRunner::PlcAt(uint32_t address) const {
   int best = -1;
   uint32_t best_start = 0;

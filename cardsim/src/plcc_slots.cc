@@ -53,6 +53,15 @@ int Interpreter::RingStationVariable(Scanner& s, Reply& reply) {
   return 0;
 }
 
+// DELETE PLCC n: the PLC is disabled and its entry word no longer marks
+// compiled code, so it stays off until a new download.
+int Interpreter::DeletePlcc(Scanner& s, Reply&) {
+  uint32_t mask = 0;
+  if (int error = ProgramNumbers(s, &mask); error != 0) return error;
+  plcc_->Delete(mask);
+  return 0;
+}
+
 int Interpreter::EnablePlcc(Scanner& s, Reply&) { return PlccList(s, true); }
 
 int Interpreter::DisablePlcc(Scanner& s, Reply&) { return PlccList(s, false); }

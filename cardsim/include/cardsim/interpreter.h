@@ -262,6 +262,7 @@ class Interpreter {
   int EnablePlcc(Scanner& s, Reply& reply);
   int DisablePlcc(Scanner& s, Reply& reply);
   int PlccList(Scanner& s, bool enable);
+  int DeletePlcc(Scanner& s, Reply& reply);
   // "In,count,step": the rest after the first ','; the last number and step.
   static bool VariableSeries(Scanner& s, uint64_t first, uint64_t* last, uint64_t* step);
   // Ring-station variables MIn.

@@ -48,6 +48,9 @@ class PlccRunner {
   // Enables or disables compiled PLCs by mask (the ENABLE PLCC lists and
   // the enable routine share this).
   void SetEnabled(uint32_t mask, bool enable);
+  // Disables the PLCs and clears the compiled mark (bit 23) of their entry
+  // words.
+  void Delete(uint32_t mask);
 
   // The trace of the last cycle's passes, while tracing is on.
   struct Pass {

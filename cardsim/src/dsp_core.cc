@@ -2,6 +2,8 @@
 // each word is dsp_execute.cc.
 #include "cardsim/dsp_core.h"
 
+#include <cstdio>
+
 #include "dsp_exec.h"
 
 namespace zimo::cardsim {
@@ -132,10 +134,13 @@ bool DspCore::Step(DspStop* stop) {
   const uint32_t at = regs_.pc;
   if (at < code_low_ || at >= code_high_) {
     *stop = DspStop::kBadJump;
-    fault_ = "jump out of the code area";
-    fault_address_ = at;
+    char text[48];
+    std::snprintf(text, sizeof text, "jump out of the code area to $%04X", static_cast<unsigned>(at));
+    fault_ = text;
+    fault_address_ = last_address_;
     return false;
   }
+  last_address_ = at;
   const uint32_t word = memory_.Read(Space::kP, at);
   if (tracing_) trace_.push_back({at, word, false});
   DspExec exec{*this, at, word};

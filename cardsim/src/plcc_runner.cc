@@ -167,7 +167,7 @@ void PlccRunner::RunFrom(uint32_t slot, bool single, uint64_t* budget) {
       // A PLC's end (or a disabled slot passing on): its data stack must
       // be back where it started.
       if (r.r[7] != stack_top_) {
-        Stop(plc, "unbalanced data stack", r.pc);
+        Stop(plc, "unbalanced data stack", core_.last_address());
         core_.regs().r[7] = stack_top_;
       }
       if (r.pc == chain_end()) {
@@ -181,22 +181,21 @@ void PlccRunner::RunFrom(uint32_t slot, bool single, uint64_t* budget) {
       }
     }
     if (stop == DspStop::kReturned) {
-      if (r.r[7] != stack_top_) Stop(plc, "unbalanced data stack", r.pc);
+      if (r.r[7] != stack_top_) Stop(plc, "unbalanced data stack", core_.last_address());
       return;
     }
     if (stop == DspStop::kBoundary) continue;
     const uint32_t at = core_.fault_address();
     const int owner = (at >= code_start()) ? PlcAt(at) : plc;
     Stop(owner, core_.fault(), at);
-    if (single || owner >= 31) return;
+    if (single || owner >= 31 || stop == DspStop::kBudget) return;
     // The chain goes on with the next slot.
     pc = slot_table() + 2 * static_cast<uint32_t>(owner) + 2;
     plc = owner + 1;
     first = true;
     if (pc >= chain_end()) return;
   }
-  log_.push_back("compiled pass ended: instruction budget exhausted");
-  Stop(plc, "instruction budget exhausted", core_.regs().pc);
+  Stop(PlcAt(core_.regs().pc), "instruction budget exhausted", core_.regs().pc);
 }
 
 void PlccRunner::Cycle(int i5) {

@@ -411,3 +411,71 @@ TEST(PlccExecutor, FaultsStopTheRun) {
 
 }  // namespace
 }  // namespace zimo::cardsim
+
+namespace zimo::cardsim {
+namespace {
+
+// PLCC 1 and PLCC 2 compiled one after the other; bad code in PLCC 1 stops
+// it with its address in the log, PLCC 2 and the card run on.
+TEST(PlccRunner, BadCodeStopsOnlyThatPlc) {
+  struct Case {
+    const char* what;
+    Words bad;             // PLCC 1's code before its end
+    uint32_t fault_offset;  // from the code start
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"unknown word", {0x56F400, 0x000001, 0xFFFFFF}, 2, "unknown word"},
+      {"jump out of the code area", {0x0AF080, 0x000100}, 0, "jump out of the code area to $0100"},
+      {"unbalanced data stack", {0x487F00}, 1 + 11, "unbalanced data stack"},  // at its end's JMP
+      {"divide by zero", {0x56F400, 0x000007, 0x45F400, 0x000000, 0x0BF080, 0x0C00 + 0x2D * 39 + 1}, 4,
+       "divide by zero"},
+      {"endless loop", {0x0AF080, 0}, 0, "instruction budget exhausted"},  // stopped at its loop
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Card card(CardModel::Older());
+    PlccRunner& run = card.plcc();
+    Memory& m = card.memory();
+    const uint32_t b = run.table_base(), s = run.slot_table(), e = run.chain_end(), start = run.code_start();
+    Words one = c.bad;
+    if (one.size() == 2 && one[1] == 0) one[1] = start;  // the loop jumps to itself
+    // PLCC 1: the words, then its end of scan; PLCC 2: P5 counts scans.
+    auto end_of_scan = [&](uint32_t n) {
+      return Words{0x07F084, s + 2 * n + 1, 0x56F400, s + 2 * n + 2, 0x200044, 0x0AF0AA, s + 2 * n + 2,
+                   0x07F094, b + n, 0x077094, s + 2 * n + 1, 0x0AF080, s + 2 * n + 2};
+    };
+    Words code = one;
+    for (uint32_t w : end_of_scan(1)) code.push_back(w);
+    const uint32_t second = start + static_cast<uint32_t>(code.size());
+    for (uint32_t w : {0x48F000u, 0x001005u, 0x45F400u, 0x400000u, 0x44F400u, 0x000800u})  // P5 ; X = 1.0
+      code.push_back(w);
+    for (uint32_t w : Words{0x0BF080, 0x0C00 + 0x2D * 34, 0x0D0000 | (0x0C00 + 0x2D * 16), 0x0BF080,
+                            0x0C00 + 0x2D * 33, 0x487000, 0x001005})  // unpack, +, pack, store
+      code.push_back(w);
+    for (uint32_t w : end_of_scan(2)) code.push_back(w);
+    for (uint32_t i = 0; i < code.size(); ++i) m.Write(Space::kP, start + i, code[i]);
+    for (uint32_t n = 0; n < 32; ++n) {
+      const uint32_t entry = n == 1 ? start : n == 2 ? second : 0;
+      m.Write(Space::kP, b + n, entry != 0 ? 0x800000 + entry : (n < 31 ? s + 2 * n + 2 : e));
+      m.Write(Space::kP, s + 2 * n, 0x0AF080);
+      m.Write(Space::kP, s + 2 * n + 1, n == 0 ? e : entry != 0 ? entry : s + 2 * n + 2);
+    }
+    m.Write(Space::kP, e, 0x00000C);
+    card.Execute("I5=2");
+    card.AdvanceServo(3);
+    ASSERT_EQ(run.log().size(), 1u);
+    const std::string& line = run.log().back();
+    char at[16];
+    std::snprintf(at, sizeof at, "$%04X", start + c.fault_offset);
+    EXPECT_EQ(line.rfind(std::string("PLCC 1 stopped at P:") + at + ": " + c.reason, 0), 0u) << line;
+    EXPECT_EQ(m.Read(Space::kP, s + 3), s + 4);  // PLCC 1 disabled
+    // PLCC 2 ran every cycle, but for the one whose instructions the loop
+    // used up.
+    const bool loop = c.reason == std::string("instruction budget exhausted");
+    EXPECT_EQ(card.Execute("P5").lines, std::vector<std::string>{loop ? "2" : "3"});
+  }
+}
+
+}  // namespace
+}  // namespace zimo::cardsim

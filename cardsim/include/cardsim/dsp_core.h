@@ -90,6 +90,8 @@ class DspCore {
   void ResetCount() { executed_ = 0; }
   const std::string& fault() const { return fault_; }
   uint32_t fault_address() const { return fault_address_; }
+  // The address of the last instruction run (the one that jumped away).
+  uint32_t last_address() const { return last_address_; }
 
   // Every word run and every routine call made, while tracing is on.
   struct TraceEntry {
@@ -124,6 +126,7 @@ class DspCore {
   uint64_t executed_ = 0;
   std::string fault_;
   uint32_t fault_address_ = 0;
+  uint32_t last_address_ = 0;
   bool tracing_ = false;
   std::vector<TraceEntry> trace_;
 };

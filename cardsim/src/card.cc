@@ -450,6 +450,7 @@ std::vector<std::string> Card::Compare(const Snapshot& before, const Snapshot& a
 }
 
 Memory& Card::memory() { return *memory_; }
+PlccRunner& Card::plcc() { return interp_->plcc(); }
 const Memory& Card::memory() const { return *memory_; }
 Script& Card::script() { return *script_; }
 const CardModel& Card::model() const { return model_; }

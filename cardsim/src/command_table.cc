@@ -53,6 +53,7 @@ const std::vector<Interpreter::CommandWord>& Interpreter::CommandTable() {
         {"LISTGATHER", &Interpreter::ListGather},
         {"LISTGAT", &Interpreter::ListGather},
         {"DELETETRACE", &Interpreter::Nothing},
+        {"DELETEPLCC", &Interpreter::DeletePlcc},
         {"UNDEFALL", &Interpreter::UndefineAll},
         {"UNDEF", &Interpreter::Undefine},
         {"RHX", &Interpreter::ReadHexX},

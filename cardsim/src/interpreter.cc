@@ -1,4 +1,5 @@
 #include "cardsim/interpreter.h"
+#include "cardsim/plcc_runner.h"
 
 #include <algorithm>
 
@@ -19,7 +20,12 @@ Interpreter::Interpreter(const CardModel& model, Memory& memory, Variables& vars
       motors_(motors),
       script_(script),
       global_status_(model.global_status),
-      saved_i_(vars.SnapshotI()) {}
+      saved_i_(vars.SnapshotI()) {
+  plcc_ = std::make_unique<PlccRunner>(model, memory);
+  AttachCompiledPlcs();
+}
+
+Interpreter::~Interpreter() = default;
 
 const std::vector<std::string>* Interpreter::Buffer(const std::string& name) const {
   auto it = buffers_.find(name);

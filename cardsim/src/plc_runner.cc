@@ -158,6 +158,7 @@ void Interpreter::ServoCycle() {
     if (open_buffer_ == PlcName(n)) continue;  // a PLC being edited does not run
     ScanPlc(n);
   }
+  CompiledPlcCycle(i5);
   IssuePlcCommands();
   writer_ = "servo";
 }

@@ -9,28 +9,14 @@
 #include "cardsim/variables.h"
 
 #include "cardsim/interpreter.h"
+#include "cardsim/plcc_runner.h"
 
 namespace zimo::cardsim {
-
-namespace {
-
-constexpr uint32_t kOlderTableBase = 0x8000;
-constexpr uint32_t kSpranTableBase = 0x50000;
-constexpr uint32_t kEntryAddressMask = 0x7FFFF;
-
-}  // namespace
 
 int Interpreter::PlccList(Scanner& s, bool enable) {
   uint32_t mask = 0;
   if (int error = ProgramNumbers(s, &mask); error != 0) return error;
-  const uint32_t base = model_.spran ? kSpranTableBase : kOlderTableBase;
-  const uint32_t slots = base + 32;
-  for (uint32_t n = 0; n < 32; ++n) {
-    if (((mask >> n) & 1u) == 0) continue;
-    const uint32_t target =
-        enable ? (memory_.Read(Space::kP, base + n) & kEntryAddressMask) : slots + 2 * n + 2;
-    memory_.Write(Space::kP, slots + 2 * n + 1, target);
-  }
+  plcc_->SetEnabled(mask, enable);
   return 0;
 }
 
@@ -64,6 +50,15 @@ int Interpreter::RingStationVariable(Scanner& s, Reply& reply) {
   }
   const auto it = ring_station_vars_.find(index);
   reply.lines.push_back(Variables::Format(it != ring_station_vars_.end() ? it->second : 0.0));
+  return 0;
+}
+
+// DELETE PLCC n: the PLC is disabled and its entry word no longer marks
+// compiled code, so it stays off until a new download.
+int Interpreter::DeletePlcc(Scanner& s, Reply&) {
+  uint32_t mask = 0;
+  if (int error = ProgramNumbers(s, &mask); error != 0) return error;
+  plcc_->Delete(mask);
   return 0;
 }
 

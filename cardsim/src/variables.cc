@@ -69,7 +69,11 @@ Variables::Variables(const CardModel& model, Memory& memory)
 
 void Variables::Reset() {
   i_.assign(count_, 0.0);
-  q_.clear();
+  for (int cs = 1; cs <= model_.coordinate_systems(); ++cs) {
+    if (((q_touched_ >> (cs - 1)) & 1u) == 0) continue;
+    for (int n = 0; n < count_; ++n) memory_.WritePair(QBase(cs) + static_cast<uint32_t>(n), 0);
+  }
+  q_touched_ = 0;
   self_.clear();
   i_[3] = 2;  // responses end with ACK, lines with CR
   i_[6] = 1;  // errors reported as BEL "ERRnnn" CR
@@ -208,13 +212,20 @@ void Variables::SetP(int n, double value) {
   if (Valid(n)) memory_.WriteFloat48(PAddress(n), value);
 }
 
+uint32_t Variables::QBase(int cs) const {
+  const uint32_t k = static_cast<uint32_t>(cs < 1 ? 0 : cs - 1);
+  q_touched_ |= 1u << (k & 31);
+  return model_.spran ? 0x80000 + 0x2000 * k : 0x2000 + 0x400 * k;
+}
+
 double Variables::Q(int cs, int n) const {
-  auto it = q_.find({cs, n});
-  return it == q_.end() ? 0.0 : it->second;
+  if (!Valid(n) || cs < 1 || cs > model_.coordinate_systems()) return 0.0;
+  return memory_.ReadFloat48(QBase(cs) + static_cast<uint32_t>(n));
 }
 
 void Variables::SetQ(int cs, int n, double value) {
-  if (Valid(n)) q_[{cs, n}] = value;
+  if (Valid(n) && cs >= 1 && cs <= model_.coordinate_systems())
+    memory_.WriteFloat48(QBase(cs) + static_cast<uint32_t>(n), value);
 }
 
 uint32_t Variables::MDefAddress(int n) const { return mdef_base_ + static_cast<uint32_t>(n); }

@@ -1,6 +1,7 @@
 // Compiled-PLC enables: the jump slot of each listed PLC points at its
 // resume address or, when disabled, at the next slot; variable series and
-// ring-station variables; scripted answers to download blocks.
+// ring-station variables; scripted answers to download blocks. PLCC 0's
+// disabled slot leads to the chain end.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,7 +20,10 @@ TEST(PlccSlots, EnableAndDisableRewriteTheSlotTargets) {
     Memory& m = card.memory();
     for (uint32_t n = 0; n < 32; ++n) m.Write(Space::kP, b + n, 0x800000 + 0x100 * n + 0x62);
     EXPECT_EQ(card.Execute("CLS DISPLCC 0..31").error, 0);
-    for (uint32_t n = 0; n < 32; ++n) ASSERT_EQ(m.Read(Space::kP, s + 2 * n + 1), s + 2 * n + 2);
+    // PLCC 0 runs alone: disabled, its slot leads to the chain end (the
+    // return its own end-of-scan code compares with), not into PLCC 1.
+    EXPECT_EQ(m.Read(Space::kP, s + 1), b + 96);
+    for (uint32_t n = 1; n < 32; ++n) ASSERT_EQ(m.Read(Space::kP, s + 2 * n + 1), s + 2 * n + 2);
     EXPECT_EQ(card.Execute("ENABLE PLCC 1,3..4").error, 0);
     EXPECT_EQ(m.Read(Space::kP, s + 3), 0x162u);
     EXPECT_EQ(m.Read(Space::kP, s + 7), 0x362u);

@@ -30,6 +30,7 @@ namespace zimo::cardsim {
 
 class Brushless;
 class Interpreter;
+class PlccRunner;
 class Motors;
 class RotaryBuffers;
 class Variables;
@@ -187,6 +188,10 @@ class Card {
   Memory& memory();
   const Memory& memory() const;
   Script& script();
+  // Compiled PLC programs: the processor, the firmware routines, the trace
+  // and the log of stopped PLCs (plcc_runner.h). Not locked: tests use it
+  // between servo cycles.
+  PlccRunner& plcc();
   const CardModel& model() const;
 
   // Motors step with the servo clock: one step per cycle of I10.

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,8 @@
 
 namespace zimo::cardsim {
 
+class PlccRunner;
+
 class Interpreter {
  public:
   // The longest command line the card takes (characters before the CR).
@@ -31,6 +34,11 @@ class Interpreter {
 
   Interpreter(const CardModel& model, Memory& memory, Variables& vars, Motors& motors,
               Script& script);
+  ~Interpreter();
+
+  // Compiled PLC programs (plcc_runner.h): run once per servo cycle after
+  // the text PLCs.
+  PlccRunner& plcc() { return *plcc_; }
 
   Reply Run(std::string_view line);
   Reply Control(char c);
@@ -254,6 +262,7 @@ class Interpreter {
   int EnablePlcc(Scanner& s, Reply& reply);
   int DisablePlcc(Scanner& s, Reply& reply);
   int PlccList(Scanner& s, bool enable);
+  int DeletePlcc(Scanner& s, Reply& reply);
   // "In,count,step": the rest after the first ','; the last number and step.
   static bool VariableSeries(Scanner& s, uint64_t first, uint64_t* last, uint64_t* step);
   // Ring-station variables MIn.
@@ -307,6 +316,9 @@ class Interpreter {
   std::string open_buffer_;
   uint32_t plc_enabled_ = 0;
   std::array<PlcState, 32> plcs_{};
+  std::unique_ptr<PlccRunner> plcc_;
+  void CompiledPlcCycle(int i5);
+  void AttachCompiledPlcs();
   std::map<std::string, CompiledProgram> compiled_;  // dropped when the buffer changes
   bool in_program_ = false;                          // running a program's statement
   std::string writer_ = "host";

@@ -53,6 +53,10 @@ class Variables {
   double P(int n) const;
   void SetP(int n, double value);
   uint32_t PAddress(int n) const;  // the L word behind Pn
+  // The L word behind Q0 of coordinate system cs (1..): older cards
+  // $2000 + $400 (cs - 1), SPRAN cards $80000 + $2000 (cs - 1), so that
+  // compiled code reaches Qn at the base plus n with modulo addressing.
+  uint32_t QBase(int cs) const;
 
   double Q(int cs, int n) const;
   void SetQ(int cs, int n, double value);
@@ -83,7 +87,7 @@ class Variables {
   int count_;
   uint32_t mdef_base_;
   std::vector<double> i_;
-  std::map<std::pair<int, int>, double> q_;
+  mutable uint32_t q_touched_ = 0;  // systems whose Q words may be non-zero
   std::map<int, double> self_;  // values of M-variables defined as "*"
   std::function<void(int, double)> i_hook_;
   std::function<void(int, double, double)> i_change_hook_;

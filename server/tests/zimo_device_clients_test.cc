@@ -621,6 +621,26 @@ TEST_F(DeviceClientsTest, AClosePendingOnALockedCardHoldsUpNoNextDownload) {
   EXPECT_EQ(StillServes(), "0 3713707\\r");
 }
 
+// A client killed while its threaded download waits for its handler: the
+// download goes on to its last line without it, other clients are served,
+// and the next download runs.
+TEST_F(DeviceClientsTest, AClientKilledDuringItsThreadedDownloadLeavesTheServerServing) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  std::string out;
+  platform::Process client = SpawnClient("download_then_exit", program, &out);
+  ASSERT_TRUE(Eventually([&] { return ReportOf(out).count("under_way") == 1; }));
+  ASSERT_TRUE(client.Signal(SIGKILL).ok());
+  (void)client.Wait();
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
+  EXPECT_TRUE(Eventually([&] {
+    const std::vector<std::string> log = control_.Log(0);
+    return std::find(log.begin(), log.end(), "P139=39") != log.end();
+  }));
+  auto r = RunClient("progress_calls_back_async", 30s, program);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+}
+
 // A termination while a client's threaded download waits for the client's
 // handler of its Progress event, the client ending right after: the server
 // stops the download (closing the card's buffer) and ends within its

@@ -45,29 +45,37 @@ void Report(const char* format, const char* a, const char* b = "") {
   DownloadState::Instance().ReportDownloadMessage(text);
 }
 
-// The worker of the threaded form. A finished worker is joined when the
-// next one starts (or at exit); one that starts its successor from its own
-// callback lets go of itself instead. Each run keeps the work to be done
-// once it has ended (closes of its card that waited for it).
+// The worker of the threaded form. A new run does not wait for the worker
+// before it: that worker may still be in its last report (a caller's
+// handler, which may be the one starting the new run, or a call of another
+// thread that waits for this one) or in the work kept for after its run
+// (a close waiting for a card lock this thread holds). Such a worker is
+// kept aside and joined once it has ended (at a later start, a stop or
+// exit); one that starts its successor from its own callback lets go of
+// itself instead. Each run keeps the work to be done once it has ended
+// (closes of its card that waited for it).
 class DownloadWorker {
  public:
   ~DownloadWorker() {
     std::unique_lock<std::mutex> lock(mutex_);
-    Join(lock);
+    ended_.wait(lock, [this] { return AllEnded(); });
+    JoinEnded();
   }
   bool Start(std::string full_path, std::uint32_t device) {
     std::unique_lock<std::mutex> lock(mutex_);
-    Join(lock);
+    JoinEnded();
     auto run = std::make_shared<Run>();
     run->device = device;
+    std::thread thread;
     try {
-      thread_ = std::thread([this, run, path = std::move(full_path)] {
+      thread = std::thread([this, run, path = std::move(full_path)] {
         (void)RunDownloadPipeline(path);
         Finish(*run);
       });
     } catch (...) {
       return false;
     }
+    workers_.push_back(Entry{std::move(thread), run});
     run_ = std::move(run);
     return true;
   }
@@ -79,16 +87,14 @@ class DownloadWorker {
   }
   bool Stop(std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (run_ == nullptr) return true;
-    std::shared_ptr<Run> run = run_;
-    if (run->running) {
+    if (run_ != nullptr && run_->running) {
       // The abort reports to the request's callbacks: not under the lock.
       lock.unlock();
       DownloadState::Instance().Abort();
       lock.lock();
     }
-    if (!ended_.wait_for(lock, limit, [&run] { return run->ended; })) return false;
-    Join(lock);
+    if (!ended_.wait_for(lock, limit, [this] { return AllEnded(); })) return false;
+    JoinEnded();
     return true;
   }
 
@@ -98,6 +104,10 @@ class DownloadWorker {
     bool running = true;
     bool ended = false;
     std::vector<std::function<void()>> after;
+  };
+  struct Entry {
+    std::thread thread;
+    std::shared_ptr<Run> run;
   };
 
   void Finish(Run& run) {
@@ -114,23 +124,35 @@ class DownloadWorker {
     }
     ended_.notify_all();
   }
-  // With the lock held: the previous worker gone.
-  void Join(std::unique_lock<std::mutex>& lock) {
-    if (!thread_.joinable()) return;
-    if (thread_.get_id() == std::this_thread::get_id()) {
-      thread_.detach();
-    } else {
-      std::shared_ptr<Run> run = run_;
-      ended_.wait(lock, [&run] { return run == nullptr || run->ended; });
-      thread_.join();
+  // With the lock held.
+  bool AllEnded() const {
+    for (const Entry& e : workers_) {
+      if (!e.run->ended && e.thread.get_id() != std::this_thread::get_id()) return false;
     }
-    run_.reset();
+    return true;
+  }
+  // With the lock held: the workers whose runs have ended are gone (a
+  // worker that has set its end only notifies and returns); the calling
+  // worker lets go of itself.
+  void JoinEnded() {
+    for (auto it = workers_.begin(); it != workers_.end();) {
+      if (it->thread.get_id() == std::this_thread::get_id()) {
+        it->thread.detach();
+      } else if (it->run->ended) {
+        it->thread.join();
+      } else {
+        ++it;
+        continue;
+      }
+      if (run_ == it->run) run_.reset();
+      it = workers_.erase(it);
+    }
   }
 
   std::mutex mutex_;
   std::condition_variable ended_;
-  std::thread thread_;
-  std::shared_ptr<Run> run_;
+  std::vector<Entry> workers_;
+  std::shared_ptr<Run> run_;  // the latest run
 };
 
 DownloadWorker& Worker() {
@@ -270,9 +292,11 @@ std::uint32_t RunDownloadPipeline(const std::string& full_path) {
   preprocessor.ClearDictionary();
   const DownloadCallbacks callbacks = state.callbacks();
   const std::uint32_t errors = state.errors();
+  // Before the run ends: a run started from the last report (or by another
+  // thread once this one has ended) sets its own.
+  if (checksums) ZimoSERDoChecksums(static_cast<std::uint32_t>(device), 0);
   state.EndRun();
   callbacks.ReportProgress(100);
-  if (checksums) ZimoSERDoChecksums(static_cast<std::uint32_t>(device), 0);
   return errors;
 }
 

@@ -35,6 +35,7 @@ enum : DispId {
   kClose = 0x2,
   kGetResponse = 0x17,
   kLockDevice = 0x18,
+  kUnlockDevice = 0x19,
   kLastCommError = 0x1f,
   kDownload = 0x3e,
   kDownloadAsynch = 0x3f,
@@ -215,6 +216,76 @@ TEST(DeviceClientHelper, DISABLED_Run) {
     ReleaseZimo(1);
     CloseZimoDevice(1);
     corvan::App().End();
+  } else if (scenario == "chain_from_last_progress" || scenario == "lock_in_last_progress") {
+    // The handler of the run's last Progress event (after "END.") either
+    // starts the next threaded download on card 0 itself (chain) or takes
+    // card 0's lock (lock), the client then starting the next download and
+    // giving the lock back. In the lock case object y, which has card 0
+    // open too, is released while the first download runs.
+    const bool chain = scenario == "chain_from_last_progress";
+    struct Held {
+      std::atomic<bool> under_way{false};
+      std::atomic<bool> let_go{false};
+      std::atomic<int> ends{0};
+      std::atomic<bool> saw_end{false};
+      std::atomic<long> chained_hr{-1};
+      std::atomic<long> lock_hr{-1};
+    };
+    auto held = std::make_shared<Held>();
+    std::shared_ptr<Dispatch> x;
+    std::shared_ptr<Dispatch> y;
+    ASSERT_EQ(automation::CreateInstance("ZimoServer.Zimo", &x), S_OK);
+    ASSERT_EQ(automation::CreateInstance("ZimoServer.Zimo", &y), S_OK);
+    Dispatch* xp = x.get();
+    const std::string program = file;
+    auto sink = automation::MakeEventSink(
+        k_IZimoDeviceEvents, [held, xp, chain, program](DispId id, std::span<Variant> args,
+                                                        Variant*) {
+          if (id == kEventMessage && args[1] == Text("END.")) held->saw_end = true;
+          if (id != kEventProgress) return S_OK;
+          if (!held->under_way.exchange(true)) {
+            while (!held->let_go) std::this_thread::sleep_for(5ms);
+          }
+          if (held->saw_end && args[1] == Variant(100)) {
+            held->saw_end = false;
+            if (held->ends.load() == 0) {
+              if (chain) {
+                held->chained_hr = Call(*xp, kDownloadAsynch,
+                                        {Variant(0), Text(program.c_str()), Variant(0), Variant(0),
+                                         Variant(0), Variant(1)});
+              } else {
+                held->lock_hr = Call(*xp, kLockDevice, {Variant(0)});
+              }
+            }
+            ++held->ends;
+          }
+          return S_OK;
+        });
+    uint32_t cookie = 0;
+    ASSERT_EQ(x->Advise(kIid_IZimoDeviceEvents, sink, &cookie), S_OK);
+    ASSERT_EQ(Call(*x, kOpen, {Variant(0)}), S_OK);
+    ASSERT_EQ(Call(*y, kOpen, {Variant(0)}), S_OK);
+    report.Put("download_hr",
+               Call(*x, kDownloadAsynch,
+                    {Variant(0), Text(file), Variant(0), Variant(0), Variant(0), Variant(1)}));
+    while (!held->under_way) std::this_thread::sleep_for(5ms);
+    if (!chain) {
+      y.reset();
+      report.Put("after_release", LastErrorOf(*o, 0));
+    }
+    held->let_go = true;
+    while (held->ends.load() < 1) std::this_thread::sleep_for(5ms);
+    if (chain) {
+      report.Put("chained_hr", held->chained_hr.load());
+    } else {
+      report.Put("lock_hr", held->lock_hr.load());
+      report.Put("second_hr",
+                 Call(*x, kDownloadAsynch,
+                      {Variant(0), Text(file), Variant(0), Variant(0), Variant(0), Variant(1)}));
+      report.Put("unlock_hr", Call(*x, kUnlockDevice, {Variant(0)}));
+    }
+    while (held->ends.load() < 2) std::this_thread::sleep_for(5ms);
+    report.Put("second_ended", 1);
   } else if (scenario == "download_then_exit") {
     // Starts a long threaded download on card 0 and holds its first
     // Progress event (the download waits for it) until the test lets it
@@ -507,6 +578,67 @@ TEST_F(DeviceClientsTest, AnObjectReleasedOnADownloadWorkerGivesBackItsLocks) {
   EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
   EXPECT_EQ(r["after_release"], "0");
   EXPECT_EQ(RunClient("lock_card_1", 20s)["lock"], "0");
+}
+
+// How many times the card took the line `line`.
+int TimesTaken(const std::vector<std::string>& log, const std::string& line) {
+  return static_cast<int>(std::count(log.begin(), log.end(), line));
+}
+
+// The handler of a threaded download's last Progress event starts the next
+// download on the same card: the call is served (the server does not wait
+// for the worker that waits for the handler) and both runs reach the card
+// whole.
+TEST_F(DeviceClientsTest, TheLastProgressOfAThreadedDownloadMayStartTheNext) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  auto r = RunClient("chain_from_last_progress", 30s, program);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["chained_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["second_ended"], "1");
+  const std::vector<std::string> log = control_.Log(0);
+  EXPECT_EQ(TimesTaken(log, "P100=0"), 2);
+  EXPECT_EQ(TimesTaken(log, "P139=39"), 2);
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
+}
+
+// Another object of the client, with card 0 open, is released during the
+// download (its close waits for the download's end); the last Progress
+// event's handler takes card 0's lock and the client then starts the next
+// download and gives the lock back: each call is served, though the kept
+// close waits for that lock, and the second run reaches the card.
+TEST_F(DeviceClientsTest, AClosePendingOnALockedCardHoldsUpNoNextDownload) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  auto r = RunClient("lock_in_last_progress", 30s, program);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["after_release"], "0");
+  EXPECT_EQ(r["lock_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["second_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["unlock_hr"], std::to_string(S_OK));
+  EXPECT_EQ(r["second_ended"], "1");
+  EXPECT_EQ(TimesTaken(control_.Log(0), "P139=39"), 2);
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
+}
+
+// A client killed while its threaded download waits for its handler: the
+// download goes on to its last line without it, other clients are served,
+// and the next download runs.
+TEST_F(DeviceClientsTest, AClientKilledDuringItsThreadedDownloadLeavesTheServerServing) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string program = WriteProgram(Home() + "/forty.pmc", 40);
+  std::string out;
+  platform::Process client = SpawnClient("download_then_exit", program, &out);
+  ASSERT_TRUE(Eventually([&] { return ReportOf(out).count("under_way") == 1; }));
+  ASSERT_TRUE(client.Signal(SIGKILL).ok());
+  (void)client.Wait();
+  EXPECT_EQ(StillServes(), "0 3713707\\r");
+  EXPECT_TRUE(Eventually([&] {
+    const std::vector<std::string> log = control_.Log(0);
+    return std::find(log.begin(), log.end(), "P139=39") != log.end();
+  }));
+  auto r = RunClient("progress_calls_back_async", 30s, program);
+  EXPECT_EQ(r["download_hr"], std::to_string(S_OK));
 }
 
 // A termination while a client's threaded download waits for the client's

@@ -363,6 +363,17 @@ TEST_F(PlccCompilerTest, CommandLineToolSaysWhyTheDeviceCannotBeUsed) {
   EXPECT_NE(run.report.find("device 2 could not be opened: device 2 is not registered"),
             std::string::npos)
       << run.report;
+  // A device past a gap in the device keys is never opened.
+  auto device1 = platform::RegistryKey::Create(
+      platform::kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\ZIMO\\Device1");
+  ASSERT_TRUE(device1.ok());
+  ASSERT_TRUE(device1->SetDword("Location", 3).ok());
+  run = RunTool("-d 1" + files, true);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.report.find("device 1 could not be opened: device 1 is not reached: the device "
+                            "keys stop at Device0"),
+            std::string::npos)
+      << run.report;
   EXPECT_FALSE(std::filesystem::exists(out_));
   EXPECT_EQ(RunTool("-d 8" + files).exit_code, 2);
 }

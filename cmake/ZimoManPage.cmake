@@ -16,10 +16,10 @@ string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" help "${help}")
 string(REPLACE "-" "\\-" help "${help}")
 string(TOUPPER "${NAME}" title)
 string(REPLACE "-" "\\-" name_text "${NAME}")
-set(page ".TH ${title} 1 \"\" \"zimo ${VERSION}\" \"User Commands\"\n"
-         ".SH NAME\n${name_text} \\- ${SUMMARY}\n"
-         ".SH DESCRIPTION\n.nf\n${help}.fi\n")
-string(JOIN "" page ${page})
+# CONCAT, not a list: the help's own semicolons stay in the text.
+string(CONCAT page ".TH ${title} 1 \"\" \"zimo ${VERSION}\" \"User Commands\"\n"
+       ".SH NAME\n${name_text} \\- ${SUMMARY}\n"
+       ".SH DESCRIPTION\n.nf\n${help}.fi\n")
 get_filename_component(plain "${OUTPUT}" NAME_WLE)
 get_filename_component(folder "${OUTPUT}" DIRECTORY)
 file(WRITE "${folder}/${plain}" "${page}")

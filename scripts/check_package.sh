@@ -82,11 +82,22 @@ zcat "$root/usr/share/doc/zimo/changelog.gz" | head -1 | grep -q "^zimo ($versio
   fail "the changelog does not start with version $version"
 
 # A manual page per program.
+mkdir -p "$work/home"
 for program in "$root"/usr/bin/*; do
   name=$(basename "$program")
   page="$root/usr/share/man/man1/$name.1.gz"
   [[ -f "$page" ]] || fail "no manual page for $name"
   zcat "$page" | grep -q '^\.SH NAME' || fail "the manual page of $name has no NAME section"
+  # Its text, read back from troff, is the program's --help as it stands.
+  ZIMO_HOME="$work/home" LD_LIBRARY_PATH="$root/usr/lib" "$program" --help </dev/null \
+    >"$work/help.txt" 2>/dev/null || fail "$name --help failed"
+  zcat "$page" | python3 -c '
+import re, sys
+lines = sys.stdin.read().split("\n")
+body = lines[lines.index(".nf") + 1:lines.index(".fi")]
+text = "".join(re.sub(r"^\\&", "", l).replace("\\-", "-").replace("\\e", "\\") + "\n" for l in body)
+sys.exit(0 if text == open(sys.argv[1]).read() else 1)' "$work/help.txt" ||
+    fail "the manual page of $name is not its --help"
 done
 
 # Every installed header compiles alone, as C and as C++, against the

@@ -13,7 +13,12 @@
 
 #include <sys/wait.h>
 
+#include "cardsim/attach_eth.h"
+#include "cardsim/card.h"
+#include "eth_test_fixture.h"
 #include "plcc/plcc_compiler.h"
+#include "platform/home.h"
+#include "platform/process.h"
 #include "plcc_test_files.h"
 #include "platform/registry.h"
 #include "temp_home.h"
@@ -358,8 +363,55 @@ TEST_F(PlccCompilerTest, CommandLineToolSaysWhyTheDeviceCannotBeUsed) {
   EXPECT_NE(run.report.find("device 2 could not be opened: device 2 is not registered"),
             std::string::npos)
       << run.report;
+  // A device past a gap in the device keys is never opened.
+  auto device1 = platform::RegistryKey::Create(
+      platform::kHkeyLocalMachine, "SYSTEM\\CurrentControlSet\\Services\\ZIMO\\Device1");
+  ASSERT_TRUE(device1.ok());
+  ASSERT_TRUE(device1->SetDword("Location", 3).ok());
+  run = RunTool("-d 1" + files, true);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.report.find("device 1 could not be opened: device 1 is not reached: the device "
+                            "keys stop at Device0"),
+            std::string::npos)
+      << run.report;
   EXPECT_FALSE(std::filesystem::exists(out_));
   EXPECT_EQ(RunTool("-d 8" + files).exit_code, 2);
+}
+
+// The tool as the first client of a fresh home: its open starts ZimoServer,
+// which identifies the card before the compile reads what the card is.
+TEST_F(PlccCompilerTest, CommandLineToolCompilesForADeviceAsItsFirstClient) {
+  cardsim::Card card(cardsim::CardModel::Older());
+  cardsim::EthOptions options;
+  options.address = corvan::testing::UniqueLoopbackAddress();
+  auto eth = cardsim::EthAttachment::Start(card, options);
+  ASSERT_TRUE(eth.ok()) << eth.status().ToString();
+  ASSERT_EQ(RegisterDevice(0, kLocationEthernet, 0, nullptr), 1);
+  ASSERT_EQ(SetLocationRegDword(kLocationEthernet, 0, "IPAddress",
+                                corvan::testing::AddressNumber(options.address)),
+            1);
+  auto registered =
+      platform::Spawn({(zimo::testing::BinDir() / "zimoserver").string(), "-RegServer"});
+  ASSERT_TRUE(registered.ok());
+  auto registered_code = registered->Wait(std::chrono::seconds(30));
+  ASSERT_TRUE(registered_code.ok());
+  ASSERT_EQ(*registered_code, 0);
+
+  WriteText(in_, "open plcc 1\nclose\n");
+  const ToolRun run = RunTool("-d 0 " + in_.string() + " " + out_.string(), true);
+  EXPECT_EQ(run.exit_code, 0) << run.report;
+  EXPECT_EQ(run.report, "result 0, words 111\n");
+  EXPECT_EQ(Output(), GoldenLines("older_plcc1.txt"));
+
+  // The server ends by itself once its last client has gone; the home
+  // stays until then (the deadline only bounds a server that never ends).
+  const auto socket = platform::RunDir() / "ZimoServer.sock";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (std::filesystem::exists(socket) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_FALSE(std::filesystem::exists(socket)) << "ZimoServer did not end";
+  (*eth)->Stop();
 }
 
 // An output naming the input file, by any spelling or through a link, is

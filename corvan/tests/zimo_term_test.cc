@@ -103,6 +103,21 @@ TEST(ZimoTermOpenFailure, SaysWhyTheDeviceCouldNotBeOpened) {
         << run.said;
     EXPECT_NE(run.said.find("zimo-drvhost --card \"pci older\""), std::string::npos) << run.said;
   }
+  {
+    SCOPED_TRACE("a device past a gap in the device keys");
+    zimo::testing::TempHome home;
+    RegisterServerClass();
+    auto key = platform::RegistryKey::Create(platform::kHkeyLocalMachine,
+                                             "SYSTEM\\CurrentControlSet\\Services\\ZIMO\\Device1");
+    ASSERT_TRUE(key.ok());
+    ASSERT_TRUE(key->SetDword("Location", 3).ok());
+    ASSERT_TRUE(key->SetDword("Enumeration", 0).ok());
+    const TermRun run = RunTerm(home, "-d 1");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.said.find("device 1 is not reached: the device keys stop at Device0"),
+              std::string::npos)
+        << run.said;
+  }
 }
 
 // An exchange that fails prints the library's error with its text after the

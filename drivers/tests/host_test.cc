@@ -120,11 +120,33 @@ TEST_F(HostTest, ServoClockRunsUnlessManual) {
     EXPECT_NE(counter, "0") << "the servo clock did not run";
     EXPECT_FALSE(counter.empty());
   }
+  {
+    // A card plugged in later through the control socket runs its clock too.
+    HostProcess host({}, false, /*running_clocks=*/true);
+    ASSERT_EQ(host.Command("add pci spran"), "ok 0 ZimoPCI0");
+    DeviceFile f = OpenDevice("\\\\.\\ZimoPCI0");
+    ASSERT_TRUE(f.is_open());
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    std::string counter = CycleCounter(f);
+    while (counter == "0" && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+      counter = CycleCounter(f);
+    }
+    EXPECT_NE(counter, "0") << "the added card's servo clock did not run";
+  }
   HostProcess host({"pci older"});
   DeviceFile f = OpenDevice("\\\\.\\ZimoPCI0");
   ASSERT_TRUE(f.is_open());
   EXPECT_EQ(CycleCounter(f), "0");
   ASSERT_EQ(host.Command("servo 0 5"), "ok");
+  EXPECT_EQ(CycleCounter(f), "5");
+  // So does one added later to a host whose clocks are stepped by hand.
+  ASSERT_EQ(host.Command("add pci older"), "ok 1 ZimoPCI1");
+  DeviceFile g = OpenDevice("\\\\.\\ZimoPCI1");
+  ASSERT_TRUE(g.is_open());
+  EXPECT_EQ(CycleCounter(g), "0");
+  ASSERT_EQ(host.Command("servo 1 3"), "ok");
+  EXPECT_EQ(CycleCounter(g), "3");
   EXPECT_EQ(CycleCounter(f), "5");
 }
 

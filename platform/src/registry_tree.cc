@@ -333,6 +333,10 @@ Status Parse(std::string_view text, const std::string& file_name, Tree* tree) {
     // The file is UTF-8 throughout: a byte sequence that is not would be
     // replaced by the next rewrite, so it is a malformation like any other.
     if (!IsUtf8(raw)) return fail(line_no, "the line is not valid UTF-8");
+    // A text ends at a NUL: what follows it would be dropped by the rewrite.
+    if (raw.find('\0') != std::string_view::npos) {
+      return fail(line_no, "the line holds a NUL byte");
+    }
     std::string_view line = TrimRight(TrimLeft(raw));
     if (line.empty()) continue;
     if (!seen_header) {

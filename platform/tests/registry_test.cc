@@ -404,8 +404,9 @@ TEST(RegistryFileTest, TheNextWriterRemovesADeadWritersTemporaryFile) {
 }
 
 TEST(RegistryFileTest, MalformedFileIsReportedAndNeverRewritten) {
+  using namespace std::string_view_literals;
   struct Case {
-    const char* text;
+    std::string_view text;
     int line;
     const char* why;
   };
@@ -425,11 +426,14 @@ TEST(RegistryFileTest, MalformedFileIsReportedAndNeverRewritten) {
       {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A\xED\xA0\x80]\n", 3, "not valid UTF-8"},
       {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n; \xC0\xAF\n\"X\"=dword:1\n", 4, "not valid UTF-8"},
       {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=\"\xE2\x82\"\n", 4, "not valid UTF-8"},
+      // A NUL byte (a text would end at it, and a rewrite drop what follows).
+      {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"X\"=\"ab\0cd\"\n"sv, 4, "NUL"},
+      {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"X\0Y\"=dword:1\n"sv, 4, "NUL"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     testing::TempHome home;
-    WriteFile(c.text);
+    WriteFile(std::string(c.text));
     Status check = CheckRegistryFile();
     EXPECT_EQ(check.code(), Code::kBadData);
     EXPECT_THAT(check.message(),

@@ -15,6 +15,7 @@
 
 #include "corvan/device_api.h"
 #include "corvan/plcc_api.h"
+#include "corvan/registry_api.h"
 #include "link/error_texts.h"
 #include "platform/registry.h"
 #include "plcc/plcc_compiler.h"
@@ -73,6 +74,13 @@ std::string OpenFailureReason(unsigned long device) {
   if (!key.ok() || !key->GetDword("Location").ok()) {
     return "device " + std::to_string(device) +
            " is not registered (docs/configuration.md describes the keys)";
+  }
+  // Programs see the device keys from Device0 up to the first gap only.
+  const auto count = DrvNumberOfDevices();
+  if (count <= 0 || device >= static_cast<unsigned long>(count)) {
+    return "device " + std::to_string(device) + " is not reached: the device keys stop at Device" +
+           std::to_string(count < 0 ? 0 : count) +
+           " (they must run from Device0 without a gap; see docs/configuration.md)";
   }
   return "its card did not answer or its port or driver device is missing (`zimo-term -d " +
          std::to_string(device) + "` tells more)";

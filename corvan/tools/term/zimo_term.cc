@@ -168,6 +168,14 @@ std::string OpenFailureReason(std::uint32_t device) {
     return "device " + std::to_string(device) +
            " is not registered (no Location); give -s COM for a serial card";
   }
+  // Programs see the device keys from Device0 up to the first gap only: a
+  // device past a gap is not opened at all, whatever its card does.
+  const auto count = DrvNumberOfDevices();
+  const std::string gap =
+      "device " + std::to_string(device) + " is not reached: the device keys stop at Device" +
+      std::to_string(count < 0 ? 0 : count) +
+      " (they must run from Device0 without a gap; see docs/configuration.md)";
+  const bool reached = count > 0 && device < static_cast<std::uint32_t>(count);
   if (*location == kSerialLocation) {
     auto enumeration = key->GetDword("Enumeration");
     const int port = enumeration.ok() ? static_cast<int>(*enumeration) : 0;
@@ -177,6 +185,7 @@ std::string OpenFailureReason(std::uint32_t device) {
       return "serial port " + name +
              " is not there or cannot be used: " + opened.status().message();
     }
+    if (!reached) return gap;
     return "the card on " + name + " (" + opened->device_path().string() + ") did not answer";
   }
   if (const char* kind = DriverDeviceKind(*location)) {
@@ -193,8 +202,10 @@ std::string OpenFailureReason(std::uint32_t device) {
              "with the card, e.g. `zimo-drvhost --card \"" +
              kind_word + " older\" --no-registry &` (see docs/configuration.md)";
     }
+    if (!reached) return gap;
     return "the card behind the driver device \\\\.\\" + name + " did not answer";
   }
+  if (!reached) return gap;
   return "the card (Location " + std::to_string(*location) + ") did not answer";
 }
 

@@ -156,6 +156,10 @@ bool ChecksumsOn(int device) {
   return block != nullptr && block->SerialChecksumMode != 0;
 }
 
+void RecordChecksumMode(int device, bool on) {
+  if (SharedDeviceBlock* block = CardBlockOf(device)) block->SerialChecksumMode = on ? 1 : 0;
+}
+
 AsciiChannel& ChecksumSerialChannel() {
   static ChecksumSerialChannelImpl channel;
   return channel;
@@ -172,7 +176,7 @@ int SetSerialChecksums(int d, int on) {
   // A moment for the card to take up the new mode before the first
   // checksummed line.
   if (on != 0) zimo::platform::SleepMs(1);
-  if (SharedDeviceBlock* block = CardBlockOf(d)) block->SerialChecksumMode = on != 0 ? 1 : 0;
+  RecordChecksumMode(d, on != 0);
   return 1;
 }
 

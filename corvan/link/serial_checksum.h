@@ -39,6 +39,9 @@ inline SerialDeviceState& SerialStateOf(DeviceUserHandle& user) {
 // card's, kept in the shared record of its link, so every process that has
 // the device open frames its exchanges by it. Ask under the device lock.
 bool ChecksumsOn(int device);
+// Records the card's mode in the shared record of its link (every process
+// frames its exchanges by it); the card itself is told by the caller.
+void RecordChecksumMode(int device, bool on);
 
 // The 8-bit wrapping sum of a text.
 std::uint8_t CardChecksum(const char* text, std::uint32_t length);

@@ -65,10 +65,14 @@ bool SerialHandshake(int device, SharedDeviceBlock& block, platform::SerialPort&
   // The handshake talks plain serial. A card that other processes run
   // checksummed is taken out of that mode for it (its answer comes framed
   // by the mode the command met) and put back at the end: the mode is the
-  // card's, and an open leaves it as it was for everyone.
+  // card's, and an open leaves it as it was for everyone. The record follows
+  // the card at each step, so that an opener killed in between (the device
+  // lock left abandoned) leaves both telling the same mode: the card stays
+  // plain then, and every process talks plain to it.
   const bool checksummed = ChecksumsOn(device);
   if (checksummed) {
     ChecksumSerialChannel().GetResponse(device, reply, kHandshakeReplyMax, kChecksumsOffLine);
+    RecordChecksumMode(device, false);
   } else {
     SerGetResponse(device, reply, kHandshakeReplyMax, kChecksumsOffLine);
   }
@@ -81,6 +85,10 @@ bool SerialHandshake(int device, SharedDeviceBlock& block, platform::SerialPort&
   platform::SleepMs(kHandshakeWaitMs);
   const std::uint32_t word = SerGetResponse(device, reply, kHandshakeReplyMax, "?");
   if (checksummed) {
+    // Recorded first: an opener killed before the card took the line leaves
+    // exchanges that fail and say so, never a plain reader storing the
+    // card's sum bytes in its replies.
+    RecordChecksumMode(device, true);
     char scratch[kHandshakeReplyMax + 1] = {};
     SerGetResponse(device, scratch, kHandshakeReplyMax, kChecksumsOnLine);
   }

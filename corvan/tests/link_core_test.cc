@@ -366,6 +366,46 @@ TEST_F(LinkCoreTest, ChecksumModeHoldsForEveryProcessThatUsesTheCard) {
   }
 }
 
+// Another process killed in its open's handshake, while it has the card out
+// of checksum mode for its plain exchanges, leaves the card and the shared
+// record telling the same mode: this process's exchanges go on framed as
+// the card answers (no error 80 on every exchange until someone opens).
+TEST_F(LinkCoreTest, AnOpenKilledInItsHandshakeLeavesTheCardsModeAsTheRecordSays) {
+  RegisterSerialDevice(0, 1);
+  SerialCard card(1);
+  StartServer();
+  ASSERT_EQ(OpenZimoDevice(0), 1);
+  ASSERT_EQ(ZimoDoChecksums(0, 1), 1);
+  ASSERT_TRUE(ExchangeI10(0));
+  const auto count = [&](const std::string& entry) {
+    const std::vector<std::string> lines = card.received();
+    return std::count(lines.begin(), lines.end(), entry);
+  };
+  const auto seen = count("@0");
+
+  auto child = StartChild("open");
+  ASSERT_TRUE(child.ok()) << child.status().ToString();
+  // "@0" follows the handshake's switch out of checksum mode; the open then
+  // pauses a second before it would switch the card back.
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (count("@0") == seen && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  (void)child->Signal(SIGKILL);
+  (void)WaitChild(*child, 10s);
+  ASSERT_GT(count("@0"), seen) << "the other process's handshake never got that far";
+
+  FinishesWithin(60s, "exchanges after the killed open", [&] {
+    for (int i = 0; i < 5; ++i) {
+      char buffer[64];
+      const std::uint32_t word = ZimoGetResponseExA(0, buffer, sizeof buffer, "I10");
+      EXPECT_EQ(word, kStatusAck | 8u) << "exchange " << i;
+      EXPECT_STREQ(buffer, "3713707\r") << "exchange " << i;
+      EXPECT_EQ(ZimoGetError(0), 0) << "exchange " << i;
+    }
+  });
+}
+
 // Another process's open of a serial card holds the device lock only for
 // the open's own exchanges and its one-second pause, not for seconds of
 // counting waits: this process's exchanges go on. The character time-out is

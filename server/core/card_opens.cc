@@ -16,7 +16,9 @@ bool CardOpens::Start(int device, std::function<bool()> open) {
   {
     std::lock_guard lock(board_->mu);
     Slot& slot = board_->slots[device];
-    if (slot.running) return false;
+    // An ended open's result is the caller's to take: a card the server
+    // opened is never dropped from its records (and left open for ever).
+    if (slot.running || slot.ended) return false;
     slot = Slot{};
     slot.running = true;
   }

@@ -23,7 +23,8 @@ class CardOpens {
   CardOpens();
 
   // Starts `open` for `device` on a thread of its own; false (nothing
-  // started) while an earlier open of the device is still running. The
+  // started) while an earlier open of the device is still running or its
+  // result has not been taken. The
   // thread keeps only what `open` holds and the record of its result.
   bool Start(int device, std::function<bool()> open);
   // Waits until the open of `device` has ended or `limit` has passed.

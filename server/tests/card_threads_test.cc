@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/card_opens.h"
 #include "core/card_threads.h"
 #include "core/server_trace.h"
 #include "core/shared_table_creation.h"
@@ -258,6 +261,35 @@ TEST_F(CardThreadsTest, BridgeCopiesBothWindowsOfItsOwnCardOnly) {
   threads_->StopAll();
   EXPECT_EQ(TraceWith("TAMRX").back(), "ZIMO[3] TAMRX auto updating stopped.");
   EXPECT_EQ(TraceWith("TAMRX").size(), 2u);
+}
+
+// The server's own opens of its cards: an open that has ended keeps its
+// result until it is taken, even when a new pass starts the card again in
+// between (that start is refused), so a card the server opened is always
+// in its records and closed at its end.
+TEST(CardOpensTest, AnEndedOpensResultIsNeverDroppedByTheNextStart) {
+  CardOpens opens;
+  std::atomic<int> calls{0};
+  ASSERT_TRUE(opens.Start(0, [&] {
+    ++calls;
+    return true;
+  }));
+  opens.WaitFor(0, 30s);
+  ASSERT_FALSE(opens.Running(0)) << "the open did not end within 30 s";
+  EXPECT_FALSE(opens.Start(0, [&] {
+    ++calls;
+    return false;
+  }));
+  EXPECT_EQ(opens.Take(0), std::optional<bool>(true));
+  EXPECT_EQ(opens.Take(0), std::nullopt);
+  // Taken: the card can be opened again.
+  ASSERT_TRUE(opens.Start(0, [&] {
+    ++calls;
+    return false;
+  }));
+  opens.WaitFor(0, 30s);
+  EXPECT_EQ(opens.Take(0), std::optional<bool>(false));
+  EXPECT_EQ(calls.load(), 2);
 }
 
 }  // namespace

@@ -82,6 +82,10 @@ class NcCardSide {
   // Not 0 while the motor moves.
   virtual uint32_t MotorMotion(unsigned motor) = 0;
   virtual bool HomeComplete(unsigned motor) = 0;
+  // The motor's two 24-bit status words (servo, then motor status) and whether
+  // the card is of the older generation (type below 4).
+  virtual void MotorStatusWords(unsigned motor, uint32_t* servo, uint32_t* status,
+                                bool* older_card) = 0;
   // The commanded position of axis `letter` of coordinate system cs, from the
   // card's background copy.
   virtual double CommandedPosition(unsigned cs, char letter) = 0;

@@ -248,5 +248,34 @@ TEST_F(NcAxesTest, JogRequestsAndHoming) {
   EXPECT_TRUE(IsAxisHomed(card_, &x));
 }
 
+TEST_F(NcAxesTest, StatusBitSet) {
+  Enable("AxisX0", 1);
+  const NcAxis& x = Add(0, 'X');
+  struct Case {
+    uint32_t servo, status;
+    bool older;
+    uint32_t bits;
+  };
+  const Case cases[] = {
+      {1u << 23, 1u << 10, false, 0x000},                // active, homed
+      {0, 1u << 10, false, 0x001},                       // not activated
+      {1u << 23, (1u << 10) | 2u, false, 0x002},         // warning while active
+      {0, (1u << 10) | 2u, false, 0x003},                // warning, not activated
+      {1u << 23, 0, false, 0x008},                       // not homed
+      {(1u << 23) | (1u << 22), (1u << 10) | (1u << 2) | (1u << 3) | (1u << 11), false,
+       0x134},                                           // limits, fatal, amplifier fault
+      {(1u << 23) | (1u << 21) | (1u << 18) | (1u << 14), (1u << 10) | 0x160, false,
+       0x3CC0},  // positive limit, open loop, data block error, raw bits
+      {1u << 23, 1u << 10, true, 0x200},                 // older card, amplifier off
+      {1u << 23, (1u << 10) | (1u << 14), true, 0x000},  // older card, amplifier on
+  };
+  for (const Case& c : cases) {
+    card_.motors[1].servo_status = c.servo;
+    card_.motors[1].motor_status = c.status;
+    card_.older_card = c.older;
+    EXPECT_EQ(GetAxisStatusBits(card_, x), c.bits) << std::hex << c.servo << " " << c.status;
+  }
+}
+
 }  // namespace
 }  // namespace zimo::nc

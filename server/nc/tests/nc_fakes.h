@@ -55,6 +55,12 @@ class FakeCardSide : public NcCardSide {
   double FollowingError(unsigned motor, double) override { return motors[motor].following; }
   uint32_t MotorMotion(unsigned motor) override { return motors[motor].motion; }
   bool HomeComplete(unsigned motor) override { return motors[motor].homed; }
+  void MotorStatusWords(unsigned motor, uint32_t* servo, uint32_t* status,
+                        bool* older) override {
+    *servo = motors[motor].servo_status;
+    *status = motors[motor].motor_status;
+    *older = older_card;
+  }
   double CommandedPosition(unsigned cs, char letter) override {
     const auto it = cs_commanded.find({cs, letter});
     return it == cs_commanded.end() ? 0.0 : it->second;
@@ -72,6 +78,7 @@ class FakeCardSide : public NcCardSide {
     double bias = 0, master = 0, net_actual = 0, commanded = 0, following = 0;
     uint32_t motion = 0;
     bool homed = false;
+    uint32_t servo_status = 0, motor_status = 0;
   };
   std::vector<std::string> commands;
   std::vector<std::string> changes;
@@ -79,6 +86,7 @@ class FakeCardSide : public NcCardSide {
   std::map<unsigned, int16_t> i_variables;
   std::map<uint32_t, uint32_t> dpr;  // dwords by byte offset
   Motor motors[8];
+  bool older_card = false;
   std::map<std::pair<unsigned, char>, double> cs_commanded;
 
   std::vector<NcErrorReport> errors;

@@ -276,6 +276,32 @@ bool IsAxisHomed(NcCardSide& card, const NcAxis* a) {
   return card.HomeComplete(a->motorIndex);
 }
 
+uint32_t GetAxisStatusBits(NcCardSide& card, const NcAxis& a) {
+  uint32_t servo = 0, status = 0;
+  bool older = false;
+  card.MotorStatusWords(a.motorIndex, &servo, &status, &older);
+  // Bytes of the servo word: S0 its bits 8-15, S1 its bits 16-23; S2 the low
+  // 16 bits of the motor status word.
+  const uint32_t s0 = (servo >> 8) & 0xFF, s1 = (servo >> 16) & 0xFFFF, s2 = status & 0xFFFF;
+  const auto bit = [](uint32_t w, unsigned n) { return (w >> n) & 1u; };
+  const bool activated = bit(s1, 7) != 0;
+  uint32_t r = activated ? 0 : 1;
+  if (bit(s2, 1)) r = activated ? 2 : 3;
+  r |= bit(s2, 2) << 2;
+  r |= (bit(s2, 10) ^ 1u) << 3;
+  r |= bit(s2, 11) << 4;
+  r |= bit(s1, 6) << 5;
+  r |= bit(s1, 5) << 6;
+  r |= bit(s1, 2) << 7;
+  r |= bit(s2, 3) << 8;
+  r |= bit(s0, 6) << 10;
+  r |= bit(s2, 8) << 11;
+  r |= bit(s2, 5) << 12;
+  r |= bit(s2, 6) << 13;
+  if (older && bit(status, 14) == 0) r |= 1u << 9;
+  return r;
+}
+
 void UpdateAxisPosition(NcCardSide& card, NcAxisTable& table, unsigned cs, int address) {
   NcAxis* a = table.FindAt(cs, address);
   if (a == nullptr || a->addressCode > 8) return;

@@ -137,6 +137,13 @@ void SetMasterScale(NcCardSide& card, const NcAxis& axis, int mode, double ratio
 // direction: '+', '-', '/' or '='.
 void JogAxis(NcCardSide& card, NcAxisTable& table, const NcAxis& axis, char direction);
 bool IsAxisHomed(NcCardSide& card, const NcAxis* axis);
+// The axis's status in one bit set: bits 0-1 activation and warning following
+// error (0 active, 1 not activated, 2 warning while active, 3 warning while
+// not activated), 2 fatal following error, 3 home not complete, 4 stopped on
+// a position limit, 5 negative end limit, 6 positive end limit, 7 open loop,
+// 8 amplifier fault, 9 amplifier off (older cards only), 10 data block error,
+// 11-13 raw motor status bits 8, 5 and 6.
+uint32_t GetAxisStatusBits(NcCardSide& card, const NcAxis& axis);
 
 void UpdateAxisPosition(NcCardSide& card, NcAxisTable& table, unsigned cs, int address);
 void UpdateAllAxisPositions(NcCardSide& card, NcAxisTable& table);

@@ -45,8 +45,9 @@ struct NcErrorReport {
   std::string text;
 };
 
-// What these layers need of the card side. Both calls come from the thread
-// that reads the line (the parser thread, or a client's search).
+// What these layers need of the card side. Every call comes from the thread
+// that asks (the parser thread, a worker or a client's search); the runtime
+// takes whatever locks the card needs.
 class NcCardSide {
  public:
   virtual ~NcCardSide() = default;
@@ -54,6 +55,40 @@ class NcCardSide {
   virtual void RecordError(unsigned cs, const NcErrorReport& report) = 0;
   // Queues one line of card text behind the blocks already queued for cs.
   virtual void QueueCardLine(unsigned cs, std::string_view text) = 0;
+
+  // Card commands: one line sent at once, its reply discarded.
+  virtual void SendCommand(std::string_view line) = 0;
+  // Appends a sent command text to the card's change ring, so that other
+  // processes see the change.
+  virtual void StoreChange(std::string_view line) = 0;
+  // A pause of the calling thread (a dry run returns at once).
+  virtual void Pause(unsigned milliseconds) = 0;
+  // The card's I-variable `number`, or `default_value` when it does not answer.
+  virtual int16_t GetIVariable(unsigned number, int16_t default_value) = 0;
+
+  // Dual-ported RAM, by byte offset: `count` bits from `first` of the dword at
+  // `offset`; one bit; setting or clearing one bit.
+  virtual uint32_t GetDprBits(uint32_t offset, unsigned first, unsigned count) = 0;
+  virtual bool GetDprBit(uint32_t offset, unsigned bit) = 0;
+  virtual void SetDprBit(uint32_t offset, unsigned bit, bool value) = 0;
+
+  // Motor values of the shared real-time copy, motor index 0..7, positions in
+  // axis units for `scale` counts per unit.
+  virtual double BiasPosition(unsigned motor, double scale) = 0;
+  virtual double MasterPosition(unsigned motor, double scale) = 0;
+  virtual double NetActualPosition(unsigned motor, double scale) = 0;
+  virtual double MotorCommandedPosition(unsigned motor, double scale) = 0;
+  virtual double FollowingError(unsigned motor, double scale) = 0;
+  // Not 0 while the motor moves.
+  virtual uint32_t MotorMotion(unsigned motor) = 0;
+  virtual bool HomeComplete(unsigned motor) = 0;
+  // The motor's two 24-bit status words (servo, then motor status) and whether
+  // the card is of the older generation (type below 4).
+  virtual void MotorStatusWords(unsigned motor, uint32_t* servo, uint32_t* status,
+                                bool* older_card) = 0;
+  // The commanded position of axis `letter` of coordinate system cs, from the
+  // card's background copy.
+  virtual double CommandedPosition(unsigned cs, char letter) = 0;
 };
 
 }  // namespace zimo::nc

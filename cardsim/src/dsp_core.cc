@@ -145,6 +145,12 @@ bool DspCore::Step(DspStop* stop) {
   if (tracing_) trace_.push_back({at, word, false});
   DspExec exec{*this, at, word};
   DspExec::Flow flow = exec.Run();
+  if (regs_.r[7] < stack_low_ || regs_.r[7] > stack_high_) {
+    *stop = DspStop::kStackFault;
+    fault_ = "data stack outside its area";
+    fault_address_ = at;
+    return false;
+  }
   switch (flow.kind) {
     case DspExec::Flow::kNext:
       regs_.pc = (at + flow.length) & 0xFFFFFF;

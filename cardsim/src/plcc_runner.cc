@@ -52,6 +52,9 @@ PlccRunner::PlccRunner(const CardModel& model, Memory& memory)
                     });
   core_.SetCodeArea(base_, code_start() + (spran_ ? kSpranCodeWords : kOlderCodeWords));
   core_.SetBoundary(slot_table(), chain_end() + 1);
+  // A push that leaves R7 at the stack's lowest word has written that word;
+  // one more would write below the area.
+  core_.SetDataStack(stack_bottom_ + 1, stack_top_);
 }
 
 PlccRunner::~PlccRunner() = default;

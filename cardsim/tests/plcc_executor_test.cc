@@ -431,6 +431,11 @@ TEST(PlccRunner, BadCodeStopsOnlyThatPlc) {
       {"divide by zero", {0x56F400, 0x000007, 0x45F400, 0x000000, 0x0BF080, 0x0C00 + 0x2D * 39 + 1}, 4,
        "divide by zero"},
       {"endless loop", {0x0AF080, 0}, 0, "instruction budget exhausted"},  // stopped at its loop
+      // A loop pushing A onto L:-(R7) without end: stopped at the push that
+      // fills the stack, before it writes below it.
+      {"data stack overflow", {0x487F00, 0x0AF080, 0}, 0, "data stack outside its area"},
+      // Pops without pushes: R7 leaves the stack at the top.
+      {"data stack underflow", {0x49DF00}, 0, "data stack outside its area"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -439,7 +444,7 @@ TEST(PlccRunner, BadCodeStopsOnlyThatPlc) {
     Memory& m = card.memory();
     const uint32_t b = run.table_base(), s = run.slot_table(), e = run.chain_end(), start = run.code_start();
     Words one = c.bad;
-    if (one.size() == 2 && one[1] == 0) one[1] = start;  // the loop jumps to itself
+    if (one.size() >= 2 && one.back() == 0) one.back() = start;  // the loop jumps to its start
     // PLCC 1: the words, then its end of scan; PLCC 2: P5 counts scans.
     auto end_of_scan = [&](uint32_t n) {
       return Words{0x07F084, s + 2 * n + 1, 0x56F400, s + 2 * n + 2, 0x200044, 0x0AF0AA, s + 2 * n + 2,
@@ -462,6 +467,9 @@ TEST(PlccRunner, BadCodeStopsOnlyThatPlc) {
       m.Write(Space::kP, s + 2 * n + 1, n == 0 ? e : entry != 0 ? entry : s + 2 * n + 2);
     }
     m.Write(Space::kP, e, 0x00000C);
+    // The L words on both sides of the data stack's area.
+    const uint32_t below = run.stack_top() - 257, above = run.stack_top();
+    for (uint32_t a : {below, above}) m.Write(Space::kX, a, 0x123456), m.Write(Space::kY, a, 0x654321);
     card.Execute("I5=2");
     card.AdvanceServo(3);
     ASSERT_EQ(run.log().size(), 1u);
@@ -470,6 +478,10 @@ TEST(PlccRunner, BadCodeStopsOnlyThatPlc) {
     std::snprintf(at, sizeof at, "$%04X", start + c.fault_offset);
     EXPECT_EQ(line.rfind(std::string("PLCC 1 stopped at P:") + at + ": " + c.reason, 0), 0u) << line;
     EXPECT_EQ(m.Read(Space::kP, s + 3), s + 4);  // PLCC 1 disabled
+    for (uint32_t a : {below, above}) {
+      EXPECT_EQ(m.Read(Space::kX, a), 0x123456u);
+      EXPECT_EQ(m.Read(Space::kY, a), 0x654321u);
+    }
     // PLCC 2 ran every cycle, but for the one whose instructions the loop
     // used up.
     const bool loop = c.reason == std::string("instruction budget exhausted");

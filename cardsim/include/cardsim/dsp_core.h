@@ -85,6 +85,9 @@ class DspCore {
   // Control arriving in [low, high) by a jump or a step stops the run with
   // kBoundary, pc there: the card looks at each PLC's end.
   void SetBoundary(uint32_t low, uint32_t high) { boundary_low_ = low, boundary_high_ = high; }
+  // R7 must stay within [low, high] after every instruction (the data
+  // stack's area); leaving it stops the run before the next word.
+  void SetDataStack(uint32_t low, uint32_t high) { stack_low_ = low, stack_high_ = high; }
   // Instructions run since the last ResetCount (the budget counts them).
   uint64_t executed() const { return executed_; }
   void ResetCount() { executed_ = 0; }
@@ -123,6 +126,7 @@ class DspCore {
   Firmware firmware_;
   uint32_t code_low_ = 0, code_high_ = 0x1000000;
   uint32_t boundary_low_ = 0, boundary_high_ = 0;
+  uint32_t stack_low_ = 0, stack_high_ = 0xFFFFFF;
   uint64_t executed_ = 0;
   std::string fault_;
   uint32_t fault_address_ = 0;

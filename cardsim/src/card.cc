@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <stdexcept>
 
 #include "cardsim/brushless.h"
 #include "cardsim/interpreter.h"
+#include "cardsim/lab_plant.h"
 #include "cardsim/motors.h"
 #include "cardsim/variables.h"
 
@@ -56,6 +58,13 @@ Card::Card(CardModel model)
       rotary_(std::make_unique<RotaryBuffers>(model_, *memory_)),
       bootstrap_(model_.bootstrap) {
   interp_->AttachRotary(rotary_.get());
+  if (!model_.plant.empty()) {
+    lab_plant_ = LabPlant::Make(model_.plant, model_.plant_damping);
+    if (!lab_plant_) {
+      throw std::invalid_argument("unknown plant \"" + model_.plant + "\" (known: " +
+                                  LabPlant::KnownNames() + ")");
+    }
+  }
   InitCardWords();
   vars_->SetIWriteHook([this](int n, double value) { OnIVarWritten(n, value); });
   vars_->SetIChangeHook([this](int n, double old, double now) {
@@ -455,12 +464,29 @@ const Memory& Card::memory() const { return *memory_; }
 Script& Card::script() { return *script_; }
 const CardModel& Card::model() const { return model_; }
 
+const LabPlant* Card::lab_plant() const { return lab_plant_.get(); }
+
+void Card::StepLabPlant() {
+  if (!lab_plant_) return;
+  auto volts = [this](uint32_t address) {
+    uint32_t w = memory_->Read(Space::kY, address) & 0xFFFFFFu;
+    int32_t s = (w & 0x800000u) ? static_cast<int32_t>(w) - 0x1000000 : static_cast<int32_t>(w);
+    return s / kDacWordsPerVolt;
+  };
+  double dt = vars_->I(10) > 0 ? vars_->I(10) / 8388608.0 : 0;
+  lab_plant_->Step(dt, volts(0xC003), volts(0xC002));
+  for (int b = 1; b <= lab_plant_->bodies() && b <= motors_->count(); ++b) {
+    motors_->SetExternalPosition(b, std::round(lab_plant_->Counts(b)));
+  }
+}
+
 void Card::AdvanceServo(int cycles) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   for (int c = 0; c < cycles; ++c) {
     simulated_ms_ += vars_->I(10) > 0 ? vars_->I(10) / 8388608.0 : 0;
     interp_->MotionCycle();
     interp_->set_writer("servo");
+    StepLabPlant();
     motors_->Advance(1);
     brushless_->Cycle(vars_->I(10) > 0 ? vars_->I(10) / 8388608.0 : 0);
     interp_->ServoCycle();

@@ -328,6 +328,13 @@ void Motors::SetPosition(int motor, double position) {
   Publish(motor);
 }
 
+void Motors::SetExternalPosition(int motor, double counts) {
+  if (!Valid(motor)) return;
+  Motor& m = motors_[motor - 1];
+  m.external = true;
+  m.external_pos = counts;
+}
+
 void Motors::Advance(int cycles) {
   double dt = CycleMs();
   for (int c = 0; c < cycles; ++c) {
@@ -374,6 +381,14 @@ void Motors::Plant(int motor, Motor& m, double dt, double cmd_from, double cmd_a
       u = m.output;
     }
     m.servo_out = u;
+    if (m.external) {
+      // A lab plant moves the encoder; its velocity is the cycle's travel.
+      if (k + 1 == steps) {
+        m.act_vel = (m.external_pos - m.act) / dt;
+        m.act = m.external_pos;
+      }
+      continue;
+    }
     if (m.stuck) {
       m.act_vel = 0;
       continue;
@@ -385,7 +400,7 @@ void Motors::Plant(int motor, Motor& m, double dt, double cmd_from, double cmd_a
     m.act += v_end * h + (m.act_vel - v_end) * (1 - decay) / kFriction;
     m.act_vel = v_end + (m.act_vel - v_end) * decay;
   }
-  if (m.mode == Mode::kClosed && m.cmd_vel == 0 && std::fabs(m.cmd - m.act) < 1e-9 &&
+  if (!m.external && m.mode == Mode::kClosed && m.cmd_vel == 0 && std::fabs(m.cmd - m.act) < 1e-9 &&
       std::fabs(m.act_vel) < 1e-9 && m.load == 0) {
     m.act = m.cmd;  // at rest on the target
     m.act_vel = 0;

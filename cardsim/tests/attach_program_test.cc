@@ -242,6 +242,7 @@ TEST(ProgramTest, BadOptionsAreRefusedWithAReason) {
       {"--model", "newest"},
       {"--error", "abc"},
       {"--motors", "99"},
+      {"--plant", "seesaw"},
       {"--pty", "yes"},
       {"--com", "0"},
       {"--config", (home.path() / "missing.conf").string()},

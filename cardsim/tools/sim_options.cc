@@ -1,5 +1,7 @@
 #include "sim_options.h"
 
+#include "cardsim/lab_plant.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -122,6 +124,11 @@ Status Parser::Option(const std::string& name, const std::optional<std::string>&
     const auto n = integer(1, 32);
     if (!n) return bad_value();
     model_edits.push_back([n = static_cast<int>(*n)](CardModel& m) { m.motors = n; });
+  } else if (name == "plant") {
+    if (!LabPlant::Known(v)) {
+      return Bad("unknown plant \"" + v + "\" for --plant (known: " + LabPlant::KnownNames() + ")");
+    }
+    model_edits.push_back([v](CardModel& m) { m.plant = v; });
   } else if (name == "i10") {
     const auto n = integer(1, 0xFFFFFF);
     if (!n) return bad_value();
@@ -273,6 +280,7 @@ const char* SimUsage() {
          "  --model older|spran|spran8  card generation (default older)\n"
          "  --type N  --type-text TEXT  --version TEXT  --date TEXT  --cpu TEXT\n"
          "  --motors N  --i10 N  --dpr-base N  --bootstrap  --firmware-bytes N\n"
+         "  --plant torsion3|torsion2|linear  a lab plant behind the DAC words and encoders\n"
          "Ports:\n"
          "  --pty                 serial port on a pseudo-terminal\n"
          "  --com N               the same, registered as COM port N in $ZIMO_HOME\n"

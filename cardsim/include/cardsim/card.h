@@ -29,6 +29,7 @@
 namespace zimo::cardsim {
 
 class Brushless;
+class LabPlant;
 class Interpreter;
 class PlccRunner;
 class Motors;
@@ -193,6 +194,10 @@ class Card {
   // between servo cycles.
   PlccRunner& plcc();
   const CardModel& model() const;
+  // The lab plant (CardModel::plant), nullptr without one. Each servo cycle
+  // it takes the DAC words Y:$C003 (DAC 1) and Y:$C002 (DAC 2) as volts and
+  // puts its encoders behind the actual positions of motors 1, 2, ...
+  const LabPlant* lab_plant() const;
 
   // Motors step with the servo clock: one step per cycle of I10.
   void AdvanceServo(int cycles);
@@ -235,6 +240,8 @@ class Card {
   std::unique_ptr<Variables> vars_;
   std::unique_ptr<Motors> motors_;
   std::unique_ptr<Brushless> brushless_;
+  std::unique_ptr<LabPlant> lab_plant_;
+  void StepLabPlant();
   std::unique_ptr<Interpreter> interp_;
   std::unique_ptr<RotaryBuffers> rotary_;
   std::deque<std::string> unsolicited_;

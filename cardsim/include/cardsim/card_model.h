@@ -26,6 +26,11 @@ struct CardModel {
   bool hex_address_ivars = true;  // I9 bit 1 shows address I-variables as "$hex"
   bool bootstrap = false;         // starts in bootstrap mode
   std::string bootstrap_text = "BOOTSTRAP PROM";  // "?" reply while in bootstrap mode
+  // A lab plant behind the DAC words and motors 1.. encoders (lab_plant.h):
+  // "torsion3", "torsion2", "linear"; empty for none. Its damping is scaled
+  // by plant_damping (0: undamped).
+  std::string plant;
+  double plant_damping = 1;
 
   // Variable counts of the generation: I, P, Q and M variables 0..n-1.
   int variable_count() const { return spran ? 8192 : 1024; }

@@ -94,6 +94,9 @@ class Motors {
   int32_t Output(int motor) const;
   // Scripting: place a motor's plant at a position (commanded and actual).
   void SetPosition(int motor, double position);
+  // A lab plant's encoder: the motor's actual position comes from outside
+  // (counts in the plant's frame) instead of its own plant.
+  void SetExternalPosition(int motor, double counts);
 
   // One step of the servo clock per cycle.
   void Advance(int cycles);
@@ -127,6 +130,8 @@ class Motors {
     double integral = 0;     // of the following error, counts x ms
     double load = 0;         // scripted load, counts/ms^2
     bool stuck = false;      // scripted: the plant does not move
+    bool external = false;   // the position comes from a lab plant
+    double external_pos = 0;
     bool switch_positive = false, switch_negative = false;  // scripted limit switches
     bool fatal = false;
     bool warn = false;

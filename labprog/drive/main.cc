@@ -63,7 +63,7 @@ constexpr char kHelp[] =
     "  wait-window NAME      waits until a window NAME is shown\n"
     "  wait-caption TEXT     waits until the frame's caption is TEXT\n"
     "  wait-var VAR VALUE    asks the card VAR until it answers VALUE\n"
-    "  screenshot FILE       saves the frame (or the front window) as FILE (PNG)\n"
+    "  screenshot FILE [NAME] saves the frame (or the window NAME) as FILE (PNG)\n"
     "  quit                  ends the program as File/Exit does\n"
     "Waits give up after 30 s and fail the step. Boxes are printed as\n"
     "  box \"TEXT\" caption \"CAPTION\" answer N\n"
@@ -408,10 +408,9 @@ class Driver {
       Print("wait-var " + w[1] + ": " + reply);
       return true;
     }
-    if (cmd == "screenshot" && w.size() == 2) {
-      QWidget* window = QApplication::activeModalWidget();
-      if (window == nullptr) window = QApplication::activeWindow();
-      if (window == nullptr) window = &session_->frame;
+    if (cmd == "screenshot" && (w.size() == 2 || w.size() == 3)) {
+      QWidget* window = w.size() == 3 ? Find(w[2]) : &session_->frame;
+      if (window == nullptr) return Fail("screenshot: no window " + w[2]);
       QApplication::processEvents();
       if (!window->grab().save(QString::fromStdString(w[1]), "PNG")) {
         return Fail("screenshot: cannot write " + w[1]);

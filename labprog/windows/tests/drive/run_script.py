@@ -3,6 +3,9 @@
 directory, and checks its output: the driver must end with status 0, and
 every line of the script that starts with "#> " must appear in the output,
 in that order. "@BIN@" in the script stands for the build's bin directory.
+A script with "#card LINE" lines first gets a simulated card on a
+pseudo-terminal, registered as device 0 and named in VoctoKS.INI of the
+working directory; each such LINE is sent to it before the driver starts.
 
     run_script.py DRIVER BIN_DIR SCRIPT
 """
@@ -11,6 +14,30 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
+
+
+def start_card(bin_dir, work, environment, lines):
+    """Starts the simulated card; returns its process."""
+    subprocess.run([os.path.join(bin_dir, "zimoserver"), "-RegServer"], env=environment,
+                   capture_output=True, check=True, timeout=60)
+    out = open(os.path.join(work, "card.out"), "w")
+    card = subprocess.Popen([os.path.join(bin_dir, "zimo-cardsim"), "--model", "older", "--pty",
+                             "--com", "1", "--no-stdin"], stdout=out, stderr=subprocess.STDOUT,
+                            env=environment)
+    deadline = time.monotonic() + 60
+    while True:
+        with open(os.path.join(work, "card.out")) as f:
+            if "ready" in f.read().split("\n"):
+                break
+        if card.poll() is not None or time.monotonic() > deadline:
+            raise RuntimeError("the simulated card did not get ready")
+        time.sleep(0.05)
+    subprocess.run([os.path.join(bin_dir, "zimo-term"), "-d", "0", "-s", "1"] + lines,
+                   env=environment, capture_output=True, check=True, timeout=120)
+    with open(os.path.join(work, "VoctoKS.INI"), "w", newline="") as f:
+        f.write("[Communication]\r\nDeviceNumber=0\r\nSimulateCommunication=0\r\nEnabled=1\r\n")
+    return card
 
 
 def main():
@@ -26,8 +53,15 @@ def main():
         # this check's concern (see docs/notes.md).
         environment["ASAN_OPTIONS"] = (environment.get("ASAN_OPTIONS", "") + ":detect_leaks=0").lstrip(":")
         os.makedirs(environment["ZIMO_HOME"])
-        run = subprocess.run([driver], input=script, capture_output=True, text=True,
-                             encoding="latin-1", cwd=work, env=environment, timeout=240)
+        card_lines = [line[6:] for line in script.splitlines() if line.startswith("#card ")]
+        card = start_card(bin_dir, work, environment, card_lines) if card_lines else None
+        try:
+            run = subprocess.run([driver], input=script, capture_output=True, text=True,
+                                 encoding="latin-1", cwd=work, env=environment, timeout=240)
+        finally:
+            if card is not None:
+                card.kill()
+                card.wait()
     finally:
         shutil.rmtree(work, ignore_errors=True)
     sys.stdout.write(run.stdout)

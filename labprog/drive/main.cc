@@ -59,6 +59,7 @@ constexpr char kHelp[] =
     "  tick [N]              runs N status poll ticks (default 1)\n"
     "  text NAME             prints the text of the label, field or button NAME\n"
     "  expect NAME TEXT      fails unless NAME shows TEXT\n"
+    "  visible NAME          prints whether NAME is shown (yes or no)\n"
     "  caption               prints the frame's caption\n"
     "  wait-window NAME      waits until a window NAME is shown\n"
     "  wait-caption TEXT     waits until the frame's caption is TEXT\n"
@@ -378,6 +379,12 @@ class Driver {
       const std::string text = TextOf(widget);
       Print(cmd + " " + w[1] + ": \"" + text + "\"");
       if (cmd == "expect" && text != w[2]) return Fail("expected \"" + w[2] + "\"");
+      return true;
+    }
+    if (cmd == "visible" && w.size() == 2) {
+      QWidget* widget = Find(w[1]);
+      if (widget == nullptr) return Fail("visible: no window " + w[1]);
+      Print("visible " + w[1] + ": " + (widget->isVisible() ? "yes" : "no"));
       return true;
     }
     if (cmd == "caption" && w.size() == 1) {

@@ -12,7 +12,7 @@ include(CMakePackageConfigHelpers)
 set(zimo_install_rpath "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
 
 set(zimo_installed_programs zimoserver zimo-drvhost zimo-cardsim zimo-term zimo-plcc zimo-jux
-                            zimo-ctlhost kabrun32)
+                            zimo-ctlhost kabrun32 kabrun32-drive)
 set(zimo_installed_libraries vmemgr jux170 qeldll32 vocto voctoks)
 
 foreach(program ${zimo_installed_programs})
@@ -39,7 +39,8 @@ set(zimo_man_summaries
     "zimo-term=sends command lines to a Zimo card"
     "zimo-plcc=the PLC compiler for Zimo card programs"
     "zimo-jux=a Zimo card through the older backend library"
-    "zimo-ctlhost=a scriptable container for the Zimo controls")
+    "zimo-ctlhost=a scriptable container for the Zimo controls"
+    "kabrun32-drive=drives the lab program kabrun32 from a script")
 set(zimo_man_pages "")
 foreach(entry ${zimo_man_summaries})
   string(REGEX REPLACE "=.*" "" program "${entry}")

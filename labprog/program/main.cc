@@ -22,6 +22,7 @@
 #include "platform/module.h"
 #include "ui/form_language.h"
 #include "ui/qt_message_service.h"
+#include "download_form.h"
 #include "hardware_forms.h"
 #include "lab_windows.h"
 
@@ -172,9 +173,7 @@ int main(int argc, char** argv) {
     const std::string file = ChooseFile(&frame, false, "Download Personality File",
                                         "Personality Files (*.zko);;All files (*.*)");
     if (file.empty()) return;
-    Download download(program, state);
-    download.pump_events = [] { QApplication::processEvents(); };
-    download.Run(file);
+    DownloadForm(program, state, file, &frame).exec();
     (void)link.ConnectController();
   });
 

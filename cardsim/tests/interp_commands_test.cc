@@ -90,6 +90,15 @@ TEST(MVariables, DefinitionsAreCardWordsThatProgramsCanRetarget) {
   EXPECT_EQ(card.memory().ReadFixed48(0x28), -70000);
   EXPECT_EQ(ErrorOf(card, "M1->X:$C000,20,8"), card_error::kBadCommand);
   EXPECT_EQ(ErrorOf(card, "M1->X:$C000,0,24,Q"), card_error::kBadCommand);
+  // A range of definitions at once, lower case as a download sends it: every
+  // one keeps its own value afterwards and no longer reaches memory.
+  card.Execute("M0->X:$C001,0,24,U M1023->D:$28");
+  EXPECT_EQ(ErrorOf(card, "m0..1023->*"), 0);
+  EXPECT_EQ(Ask(card, "M0-> M512-> M1023->"), (Lines{"*", "*", "*"}));
+  card.Execute("M1023=5 M0=9");
+  EXPECT_EQ(card.memory().ReadFixed48(0x28), -70000);
+  EXPECT_EQ(card.memory().Read(Space::kX, 0xC001), 77u);
+  EXPECT_EQ(Ask(card, "M1023 M0"), (Lines{"5", "9"}));
 }
 
 TEST(MemoryCommands, ReadAndWriteWordsInEveryForm) {

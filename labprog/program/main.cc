@@ -22,6 +22,8 @@
 #include "platform/module.h"
 #include "ui/form_language.h"
 #include "ui/qt_message_service.h"
+#include "download_form.h"
+#include "hardware_forms.h"
 #include "lab_windows.h"
 
 namespace {
@@ -143,10 +145,17 @@ int main(int argc, char** argv) {
   });
   frame.OnItem("mnuSetupComm", [&] { vocto.SelectDevice(); });
   frame.OnItem("mnuCmdRotor", [&] {
-    if (link.OnlineFlag != -1) return;
-    link.SendControllerCommand(link.ReplyText, "M136");
-    if (ui::Val(link.ReplyText) != 0) link.SendControllerCommand(link.ReplyText, "M136=0");
+    if (link.OnlineFlag == -1) {
+      link.SendControllerCommand(link.ReplyText, "M136");
+      if (ui::Val(link.ReplyText) != 0) {
+        link.SendControllerCommand(link.ReplyText, "M136=0");
+        return;
+      }
+    }
+    RotorForm(program, &frame).exec();
   });
+  frame.OnItem("mnuUtilConfig", [&] { ConfigDacForm(program, &frame).exec(); });
+  frame.OnItem("mnuSensorCalibration", [&] { SensorForm(program, &frame).exec(); });
   int16_t plot_file_mode = 0;
   frame.OnItem("mnuPlotLoad", [&] {
     const std::string file =
@@ -164,9 +173,7 @@ int main(int argc, char** argv) {
     const std::string file = ChooseFile(&frame, false, "Download Personality File",
                                         "Personality Files (*.zko);;All files (*.*)");
     if (file.empty()) return;
-    Download download(program, state);
-    download.pump_events = [] { QApplication::processEvents(); };
-    download.Run(file);
+    DownloadForm(program, state, file, &frame).exec();
     (void)link.ConnectController();
   });
 

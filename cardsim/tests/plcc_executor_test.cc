@@ -409,6 +409,19 @@ TEST(PlccExecutor, FaultsStopTheRun) {
   EXPECT_EQ(b.runner().core().fault_address(), b.at());
 }
 
+// The processor keeps fetched code words; a word changed in P memory
+// afterwards (a new download, a slot switched) must run as it now stands.
+TEST(PlccExecutor, ChangedCodeRunsAsChanged) {
+  Bench b(false);
+  EXPECT_EQ(b.Run({0xFFFFFF}), DspStop::kUnknownWord);
+  EXPECT_EQ(b.Run({}), DspStop::kReturned);  // the same address now holds a return
+  b.r().a.Set(0);
+  ASSERT_EQ(b.Run({0x56F400, 0x000123}), DspStop::kReturned);  // MOVE #$000123,A
+  EXPECT_EQ(b.r().a.a1(), 0x000123u);
+  ASSERT_EQ(b.Run({0x56F400, 0x000456}), DspStop::kReturned);  // its immediate word changed
+  EXPECT_EQ(b.r().a.a1(), 0x000456u);
+}
+
 }  // namespace
 }  // namespace zimo::cardsim
 

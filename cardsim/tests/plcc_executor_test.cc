@@ -409,6 +409,34 @@ TEST(PlccExecutor, FaultsStopTheRun) {
   EXPECT_EQ(b.runner().core().fault_address(), b.at());
 }
 
+// LOCK n,Pm and UNLOCK n on the newer SPRAN firmware: the lock routine
+// leaves 0 when it took the lock, 1 when the lock was already held; UNLOCK
+// gives it back; the locks are independent.
+TEST(PlccExecutor, LockAndUnlockRoutines) {
+  Bench b(true);
+  // LOCK 3,P3: MOVE #3,N5; MOVE #12,B1; JSR lock; MOVE X:$24,R4; JSR pack;
+  // MOVE A,L:(R4+N4).
+  const Words lock3 = {0x3D0300, 0x2D0C00, 0x0BF080, b.Routine(55), 0x64A400, 0x0BF080, b.Routine(33), 0x486C00};
+  const Words unlock3 = {0x2C0300, 0x0BF080, b.Routine(56)};          // MOVE #3,A1; JSR unlock
+  const Words lock5 = {0x3D0500, 0x0BF080, b.Routine(55)};
+  struct Step {
+    const Words* words;
+    double left;  // A after the call (working form), -1 for UNLOCK
+  };
+  const Step steps[] = {{&lock3, 0}, {&lock3, 1}, {&lock5, 0}, {&unlock3, -1}, {&lock3, 0}, {&lock5, 1}};
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    b.SetWorking(42);
+    ASSERT_EQ(b.Run(*steps[i].words), DspStop::kReturned) << "step " << i;
+    if (steps[i].left < 0) continue;
+    if (steps[i].words == &lock3) {
+      EXPECT_EQ(b.card().Execute("P3").lines, std::vector<std::string>{steps[i].left == 0 ? "0" : "1"}) << "step " << i;
+    } else {
+      EXPECT_EQ(b.Working(), steps[i].left) << "step " << i;
+    }
+  }
+  EXPECT_EQ(b.Run({0x3D0000 | (8 << 8), 0x0BF080, b.Routine(55)}), DspStop::kFirmwareFault);
+}
+
 // The processor keeps fetched code words; a word changed in P memory
 // afterwards (a new download, a slot switched) must run as it now stands.
 TEST(PlccExecutor, ChangedCodeRunsAsChanged) {

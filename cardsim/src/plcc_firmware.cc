@@ -429,6 +429,24 @@ bool PlccFirmware::Run(uint32_t address, DspCore& core, std::string* why) {
       r.n[4] = (r.b.a1() >> 2) & kMask24;
       return true;
     }
+    case kAddressByP: {
+      // ADDRESS #Pn / &Pn: X1 holds n; Pn holds the motor or coordinate
+      // system number (1..32). The code merges the result into the PLC's
+      // addressing word: A1 the coordinate-system field mask, X1 the
+      // motor field mask, B0 the number less one in the coordinate-system
+      // field (the motor form shifts it down five bits).
+      const int n = static_cast<int>(r.x1 & kMask24);
+      const double v = card_.read ? card_.read('P', n) : 0.0;
+      const int64_t number = ToInt(v);
+      if (n > 8191 || number < 1 || number > 32) {
+        *why = "address number out of range";
+        return false;
+      }
+      r.a.SetWord(0x3E0000);
+      r.x1 = 0x01F000;
+      r.b.Set(static_cast<int64_t>((number - 1) << 17));
+      return true;
+    }
     default:
       *why = "routine not available on this card";
       return false;

@@ -61,6 +61,28 @@ DspCore::DspCore(Memory& memory, bool dsp56300) : memory_(memory), dsp56300_(dsp
   for (uint32_t& m : regs_.m) m = address_mask();
 }
 
+void DspCore::SetCodeArea(uint32_t low, uint32_t high) {
+  code_low_ = low, code_high_ = high;
+  // Keep copies only for an area of a sensible size (compiled code is at
+  // most some tens of thousands of words).
+  const size_t words = high > low && high - low <= (1u << 20) ? high - low : 0;
+  fetched_.assign(words, 0);
+  fetched_stamp_.assign(words, 0);
+}
+
+uint32_t DspCore::Fetch(uint32_t address) {
+  const uint32_t i = address - code_low_;
+  if (i >= fetched_.size()) return memory_.Read(Space::kP, address);
+  // The generation is read before the word: a change between the two
+  // leaves an old stamp, so the next fetch reads the word again.
+  const uint64_t stamp = memory_.program_generation() + 1;
+  if (fetched_stamp_[i] != stamp) {
+    fetched_[i] = memory_.Read(Space::kP, address);
+    fetched_stamp_[i] = stamp;
+  }
+  return fetched_[i];
+}
+
 void DspCore::SetFirmware(std::function<bool(uint32_t)> is_routine, Firmware run) {
   is_routine_ = std::move(is_routine);
   firmware_ = std::move(run);
@@ -141,7 +163,7 @@ bool DspCore::Step(DspStop* stop) {
     return false;
   }
   last_address_ = at;
-  const uint32_t word = memory_.Read(Space::kP, at);
+  const uint32_t word = Fetch(at);
   if (tracing_) trace_.push_back({at, word, false});
   DspExec exec{*this, at, word};
   DspExec::Flow flow = exec.Run();

@@ -40,7 +40,7 @@ class Executor {
   static Flow Next(uint32_t length = 1) { return Flow{Flow::kNext, length, 0}; }
   Flow Jump(uint32_t target, uint32_t length) { return Flow{Flow::kJump, length, target}; }
   Flow Call(uint32_t target, uint32_t length) { return Flow{Flow::kCall, length, target}; }
-  uint32_t Ext() { return mem_.Read(Space::kP, (at_ + 1) & kMask24); }
+  uint32_t Ext() { return core_.Fetch((at_ + 1) & kMask24); }
 
   Accumulator& Acc(int d) { return d == 0 ? r_.a : r_.b; }
 

@@ -86,6 +86,7 @@ void Memory::WriteLocked(Space space, uint32_t address, uint32_t value) {
   value &= word::kMask24;
   if (space == Space::kP) {
     program_[address] = value;
+    program_generation_.fetch_add(1, std::memory_order_release);
     return;
   }
   if (address - dpr_base_ < kDprWords) {
@@ -264,6 +265,7 @@ void Memory::Clear() {
     std::lock_guard<std::mutex> lock(mu_);
     cells_.clear();
     program_.clear();
+    program_generation_.fetch_add(1, std::memory_order_release);
     std::fill(dpr_.begin(), dpr_.end(), 0);
     ApplyStuckLocked(0, kDprSize);
   }

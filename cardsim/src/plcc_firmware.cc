@@ -408,6 +408,45 @@ bool PlccFirmware::Run(uint32_t address, DspCore& core, std::string* why) {
     case kMiWrite:
       if (card_.ring_write) card_.ring_write(static_cast<int>(r.b.a1()), static_cast<double>(SignExtend24(r.a.a1())));
       return true;
+    case kLock:
+    case kUnlock: {
+      // LOCK n,Pm: N5 holds n; A is left 1 when the lock was already held
+      // (the caller did not get it), 0 when it is now taken. UNLOCK n: A1.
+      const uint32_t n = (k == kLock ? r.n[5] : r.a.a1()) & kMask24;
+      if (n > 7) {
+        *why = "lock number out of range";
+        return false;
+      }
+      const uint32_t bit = 1u << n;
+      if (k == kUnlock) {
+        locks_ &= ~bit;
+        return true;
+      }
+      SetWorking(r, (locks_ & bit) != 0 ? 1.0 : 0.0);
+      locks_ |= bit;
+      // B1 holds four times the P variable's number; the code then stores
+      // A at L:(P base + N4).
+      r.n[4] = (r.b.a1() >> 2) & kMask24;
+      return true;
+    }
+    case kAddressByP: {
+      // ADDRESS #Pn / &Pn: X1 holds n; Pn holds the motor or coordinate
+      // system number (1..32). The code merges the result into the PLC's
+      // addressing word: A1 the coordinate-system field mask, X1 the
+      // motor field mask, B0 the number less one in the coordinate-system
+      // field (the motor form shifts it down five bits).
+      const int n = static_cast<int>(r.x1 & kMask24);
+      const double v = card_.read ? card_.read('P', n) : 0.0;
+      const int64_t number = ToInt(v);
+      if (n > 8191 || number < 1 || number > 32) {
+        *why = "address number out of range";
+        return false;
+      }
+      r.a.SetWord(0x3E0000);
+      r.x1 = 0x01F000;
+      r.b.Set(static_cast<int64_t>((number - 1) << 17));
+      return true;
+    }
     default:
       *why = "routine not available on this card";
       return false;

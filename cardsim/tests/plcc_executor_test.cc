@@ -409,6 +409,81 @@ TEST(PlccExecutor, FaultsStopTheRun) {
   EXPECT_EQ(b.runner().core().fault_address(), b.at());
 }
 
+// LOCK n,Pm and UNLOCK n on the newer SPRAN firmware: the lock routine
+// leaves 0 when it took the lock, 1 when the lock was already held; UNLOCK
+// gives it back; the locks are independent.
+TEST(PlccExecutor, LockAndUnlockRoutines) {
+  Bench b(true);
+  // LOCK 3,P3: MOVE #3,N5; MOVE #12,B1; JSR lock; MOVE X:$24,R4; JSR pack;
+  // MOVE A,L:(R4+N4).
+  const Words lock3 = {0x3D0300, 0x2D0C00, 0x0BF080, b.Routine(55), 0x64A400, 0x0BF080, b.Routine(33), 0x486C00};
+  const Words unlock3 = {0x2C0300, 0x0BF080, b.Routine(56)};          // MOVE #3,A1; JSR unlock
+  const Words lock5 = {0x3D0500, 0x0BF080, b.Routine(55)};
+  struct Step {
+    const Words* words;
+    double left;  // A after the call (working form), -1 for UNLOCK
+  };
+  const Step steps[] = {{&lock3, 0}, {&lock3, 1}, {&lock5, 0}, {&unlock3, -1}, {&lock3, 0}, {&lock5, 1}};
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    b.SetWorking(42);
+    ASSERT_EQ(b.Run(*steps[i].words), DspStop::kReturned) << "step " << i;
+    if (steps[i].left < 0) continue;
+    if (steps[i].words == &lock3) {
+      EXPECT_EQ(b.card().Execute("P3").lines, std::vector<std::string>{steps[i].left == 0 ? "0" : "1"}) << "step " << i;
+    } else {
+      EXPECT_EQ(b.Working(), steps[i].left) << "step " << i;
+    }
+  }
+  EXPECT_EQ(b.Run({0x3D0000 | (8 << 8), 0x0BF080, b.Routine(55)}), DspStop::kFirmwareFault);
+}
+
+// ADDRESS #Pn and &Pn on the newer SPRAN firmware: the motor (bits 12-16)
+// or coordinate system (bits 17-21) of the PLC's addressing word becomes the
+// number Pn holds, the other bits stay.
+TEST(PlccExecutor, AddressByPRoutine) {
+  Bench b(true);
+  const uint32_t word = b.runner().code_start() - 32 + 4;  // PLCC 4's addressing word
+  auto statement = [&](bool motor) {
+    Words w = {0x45F400, 7, 0x0BF080, b.Routine(58)};  // MOVE #>7,X1; JSR address
+    if (motor) w.insert(w.end(), {0x0C1C8B, 0x212461});  // ASR #5,B,B; TFR X1,A B0,X0
+    else w.push_back(0x212400);                          // MOVE B0,X0
+    w.insert(w.end(), {0x21CF17, 0x20004E, 0x07F085, word, 0x200066, 0x200010, 0x07708C, word});
+    return w;
+  };
+  struct Row {
+    bool motor;
+    const char* p7;
+    uint32_t before, after;
+  };
+  const Row rows[] = {
+      {true, "3", 0x000000, 0x002000},   // motor 3
+      {true, "32", 0x7C0ABC, 0x7DFABC},  // motor 32, system and low bits kept
+      {false, "2", 0x01F000, 0x03F000},  // system 2, motor kept
+      {false, "32", 0x800005, 0xBE0005},
+  };
+  for (const Row& row : rows) {
+    b.card().Execute(std::string("P7=") + row.p7);
+    b.m().Write(Space::kP, word, row.before);
+    ASSERT_EQ(b.Run(statement(row.motor)), DspStop::kReturned) << row.p7;
+    EXPECT_EQ(b.m().Read(Space::kP, word), row.after) << row.motor << " " << row.p7;
+  }
+  b.card().Execute("P7=33");
+  EXPECT_EQ(b.Run(statement(false)), DspStop::kFirmwareFault);
+}
+
+// The processor keeps fetched code words; a word changed in P memory
+// afterwards (a new download, a slot switched) must run as it now stands.
+TEST(PlccExecutor, ChangedCodeRunsAsChanged) {
+  Bench b(false);
+  EXPECT_EQ(b.Run({0xFFFFFF}), DspStop::kUnknownWord);
+  EXPECT_EQ(b.Run({}), DspStop::kReturned);  // the same address now holds a return
+  b.r().a.Set(0);
+  ASSERT_EQ(b.Run({0x56F400, 0x000123}), DspStop::kReturned);  // MOVE #$000123,A
+  EXPECT_EQ(b.r().a.a1(), 0x000123u);
+  ASSERT_EQ(b.Run({0x56F400, 0x000456}), DspStop::kReturned);  // its immediate word changed
+  EXPECT_EQ(b.r().a.a1(), 0x000456u);
+}
+
 }  // namespace
 }  // namespace zimo::cardsim
 

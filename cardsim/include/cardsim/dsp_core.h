@@ -75,7 +75,11 @@ class DspCore {
   void SetFirmware(std::function<bool(uint32_t)> is_routine, Firmware run);
 
   // Program words outside [low, high) are not code: jumping there stops.
-  void SetCodeArea(uint32_t low, uint32_t high) { code_low_ = low, code_high_ = high; }
+  void SetCodeArea(uint32_t low, uint32_t high);
+  // The program word at `address` as the processor fetches it. Words of the
+  // code area are kept here and read from memory again only after P space
+  // changed, so running code takes no memory lock per word.
+  uint32_t Fetch(uint32_t address);
 
   // Calls `address` as a subroutine and runs until it returns, at most
   // `budget` instructions. A fault leaves pc at the faulting word.
@@ -125,6 +129,10 @@ class DspCore {
   std::function<bool(uint32_t)> is_routine_;
   Firmware firmware_;
   uint32_t code_low_ = 0, code_high_ = 0x1000000;
+  // Fetched code words and the program generation (plus one) each was read
+  // at; a word whose stamp is not the current one is read again.
+  std::vector<uint32_t> fetched_;
+  std::vector<uint64_t> fetched_stamp_;
   uint32_t boundary_low_ = 0, boundary_high_ = 0;
   uint32_t stack_low_ = 0, stack_high_ = 0xFFFFFF;
   uint64_t executed_ = 0;

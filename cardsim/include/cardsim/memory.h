@@ -5,6 +5,7 @@
 // touch it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -80,6 +81,11 @@ class Memory {
   // Everything back to zero (the DPR too); stuck bits stay.
   void Clear();
 
+  // Bumped (under the lock) by every change of P space and by Clear: a
+  // reader that keeps copies of program words fetches them again once this
+  // moves, so it need not take the lock for each word it runs.
+  uint64_t program_generation() const { return program_generation_.load(std::memory_order_acquire); }
+
   // Watched words: every write through Write or WritePair that changes one
   // is reported to the hook (outside the memory's lock). DPR byte writes of
   // the host are not watched.
@@ -101,6 +107,7 @@ class Memory {
   void ReportChanges(const std::vector<WordChange>& changes);
 
   mutable std::mutex mu_;
+  std::atomic<uint64_t> program_generation_{0};
   uint32_t dpr_base_;
   std::unordered_map<uint32_t, Cell> cells_;        // X and Y off the DPR window
   std::unordered_map<uint32_t, uint32_t> program_;  // P space

@@ -96,6 +96,9 @@ class PlccFirmware {
   PlccCardAccess card_;
   int plc_ = 0;
   uint32_t q_cell_;
+  // The eight process locks LOCK and UNLOCK take and give back: bit n set
+  // while lock n is held.
+  uint32_t locks_ = 0;
 };
 
 }  // namespace zimo::cardsim

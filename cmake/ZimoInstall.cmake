@@ -40,6 +40,7 @@ set(zimo_man_summaries
     "zimo-plcc=the PLC compiler for Zimo card programs"
     "zimo-jux=a Zimo card through the older backend library"
     "zimo-ctlhost=a scriptable container for the Zimo controls"
+    "kabrun32=the lab program for control experiments on laboratory plants"
     "kabrun32-drive=drives the lab program kabrun32 from a script")
 set(zimo_man_pages "")
 foreach(entry ${zimo_man_summaries})

@@ -36,6 +36,7 @@ PROGRAMS = {
                  "--retries", "--cfg", "-h, --help"],
     "zimo-ctlhost": ["SCRIPT", "-h, --help", "register", "create", "site", "mode", "new", "load",
                      "save", "get", "set", "call", "tick", "answer", "pages", "page", "press"],
+    "kabrun32": ["FILE.cfg", "--help"],
     "kabrun32-drive": ["SCRIPT", "--help", "register", "answer", "choose", "start", "pick", "press",
                        "fill", "tick", "text", "expect", "visible", "caption", "wait-window", "wait-caption",
                        "wait-var", "screenshot", "quit"],

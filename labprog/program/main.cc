@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QMdiSubWindow>
 #include <QTimer>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -86,7 +87,29 @@ std::string ChooseFile(QWidget* parent, bool save, const char* title, const char
 
 }  // namespace
 
+constexpr char kHelp[] =
+    "usage: kabrun32 [FILE.cfg]\n"
+    "       kabrun32 --help\n"
+    "The lab program: runs control experiments on a laboratory plant through a\n"
+    "Zimo card reached by the VoctoKS control (its card and port come from\n"
+    "VoctoKS.INI). At start it looks for the card and, when none answers, offers\n"
+    "the communications set-up or goes on in demonstration mode.\n"
+    "\n"
+    "  FILE.cfg    the experiment settings to load at start (else default.cfg\n"
+    "              of the current folder, when there is one)\n"
+    "  --help      prints this text and ends\n"
+    "\n"
+    "Example:\n"
+    "  kabrun32 step.cfg\n"
+    "\n"
+    "Exit status: 0 when the program ends from its File menu, 1 when it cannot\n"
+    "start (the port-I/O driver is missing).\n";
+
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
   QApplication app(argc, argv);
   ui::QtMessageService boxes;
   platform::ScopedMessageService scoped_boxes(boxes);

@@ -11,13 +11,13 @@
 
 namespace zimo::labprog {
 
-// `value` must lie between 0 and a maximum chosen by `kind`:
-//   0  the card's P variable numbered by |limit| ("P74" for 74)
-//   1  that number / 3276 (DAC counts to volts)
-//   2  that number in user units
-//   3  32767
-//   4  `limit` (counts) in user units
-//   5  `limit` itself
+// Accepts `value` in [0, upper]; `kind` picks where `upper` comes from:
+//   0  read from the card as P<|limit|> ("P74" for 74)
+//   1  as kind 0, scaled by 1/3276 to volts
+//   2  as kind 0, converted to user units
+//   3  fixed at 32767
+//   4  `limit` counts converted to user units
+//   5  `limit` as given
 // In demonstration mode kinds 0 to 2 ask nothing and take the number in the
 // shared reply text as it last stood (0 when it holds none). An unknown
 // kind, or a limit too large to name a P variable, checks only the minimum.

@@ -19,9 +19,8 @@ namespace zimo::labprog {
 // for its counts per unit, refreshes the status captions and names the file
 // in the frame caption.
 void LoadConfiguration(LabProgram& program, const std::string& file_name);
-// Writes every key to the file named by Config.Filename ("default.cfg" when
-// empty) and names it in the frame caption. A file that cannot be written
-// fails key by key without a message.
+// Saves to Config.Filename (default.cfg if blank) and puts that name in the
+// frame caption. Write failures are silent: each key's write just fails.
 void SaveConfiguration(LabProgram& program);
 
 }  // namespace zimo::labprog

@@ -15,8 +15,7 @@ namespace zimo::labprog {
 
 double CountsToUserUnits(const ExperimentConfiguration& config, double counts);
 double UserUnitsToCounts(const ExperimentConfiguration& config, double value);
-// Decimals shown for the unit: counts 0, inches 3, cm 3, mm 2, degrees 3,
-// radians 4, any other name 0.
+// How many decimals the configured unit is shown with (unknown names: none).
 int16_t UnitDecimalPlaces(const ExperimentConfiguration& config);
 // `value` with exactly UnitDecimalPlaces decimals (rounded whole for none).
 std::string FormatUserUnits(const ExperimentConfiguration& config, float value);

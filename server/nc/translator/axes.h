@@ -73,8 +73,8 @@ struct NcAxis {
   bool Rotary() const { return addressCode < 3; }
 };
 
-// The address code of an axis letter: A 0, B 1, C 2, X 3, Y 4, Z 5, U 6, V 7,
-// W 8, S 24, any other letter 3 (case ignored).
+// Maps an axis letter (either case) to its address code; rotary letters
+// come first, the spindle S has its own code, unknown letters count as X.
 uint32_t AxisAddressCode(char letter);
 
 // Reads the axis `letter` of coordinate system cs; false when it is not
